@@ -4,4 +4,4 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=$1; shift
 cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
-cmake --build "$dir" -j"$(nproc)"
+cmake --build "$dir" -j"${JOBS:-$(nproc)}"
