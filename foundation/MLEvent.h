@@ -30,6 +30,8 @@ struct Event {
 static_assert(sizeof(Event) == 16);
 
 // Events are ordered by time only, so events of equal time keep the order in which they arrived.
-constexpr bool soonerThan(const Event& a, const Event& b) { return a.time < b.time; }
+constexpr bool soonerThan(const Event& a, const Event& b) {
+  return a.time < b.time;
+}
 
 }  // namespace ml

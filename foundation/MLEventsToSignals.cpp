@@ -11,7 +11,6 @@
 namespace ml {
 
 namespace {
-constexpr float kControllerGlideSeconds = 0.02f;
 constexpr size_t kAllSoundOffController = 120;
 constexpr size_t kAllNotesOffController = 123;
 constexpr size_t kXController = 73;
@@ -28,14 +27,13 @@ bool isKeyedEvent(uint8_t type) {
 
 void EventsToSignals::SmoothedController::process() {
   if (recalcNeeded) {
-    glide.setGlideTimeInSamples(std::trunc(static_cast<float>(kControllerGlideSeconds * sampleRate)));
+    glide.setGlideTimeInSamples(std::trunc(static_cast<float>(Voice::kControllerGlideSeconds * sampleRate)));
     recalcNeeded = false;
   }
   output = glide(inputValue);
 }
 
-EventsToSignals::EventsToSignals()
-    : voices(kMaxVoices + 1), controllers(kNumControllers), protocol("MIDI") {
+EventsToSignals::EventsToSignals() : voices(kMaxVoices + 1), controllers(kNumControllers), protocol("MIDI") {
   for (size_t i = 0; i < voices.size(); ++i) {
     Voice& v = voices[i];
     v.voiceIndex = static_cast<int32_t>(i);
@@ -224,7 +222,8 @@ void EventsToSignals::processNoteOffEvent(const Event& e) {
   bool found = false;
   size_t newest = 0;
   for (size_t k = 0; k < kNumKeys; ++k) {
-    if (keyStates[k].state == kKeyOn && (!found || keyStates[k].noteOnIndex > keyStates[newest].noteOnIndex)) {
+    if (keyStates[k].state == kKeyOn &&
+        (!found || keyStates[k].noteOnIndex > keyStates[newest].noteOnIndex)) {
       newest = k;
       found = true;
     }

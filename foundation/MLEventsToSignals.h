@@ -31,7 +31,7 @@ struct KeyState {
 // Construction and setSampleRate belong on the main thread; everything else runs on the audio thread
 // without allocating or locking.
 class EventsToSignals {
- public:
+public:
   using Voice = EventsToSignalsVoice;
 
   // A controller value smoothed over 20 ms at vector rate.
@@ -99,7 +99,7 @@ class EventsToSignals {
   bool hasReceivedEvents{false};
   uint64_t droppedEvents{0};
 
- private:
+private:
   void processEvent(const Event& e);
   void processNoteOnEvent(const Event& e);
   void processNoteOffEvent(const Event& e);

@@ -10,7 +10,6 @@
 namespace ml {
 
 namespace {
-constexpr float kControllerGlideSeconds = 0.02f;
 constexpr double kDriftGlideSeconds = 8.0;
 constexpr double kDriftIntervalSeconds = 8.0;
 constexpr float kSemitonesPerOctaveInv = 0.083333336f;

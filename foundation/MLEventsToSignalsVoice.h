@@ -40,6 +40,7 @@ struct EventsToSignalsVoice {
   static constexpr size_t kYRow = 5;
   static constexpr size_t kModRow = 6;
   static constexpr size_t kAgeRow = 7;
+  static constexpr float kControllerGlideSeconds = 0.02f;  // smoothing of controller rows
 
   DSPVectorArray<8> outputs{};
   size_t writePos{0};
@@ -78,7 +79,7 @@ struct EventsToSignalsVoice {
   // Writes a note-on, retrigger or note-off at the event's time (clamped to 0..64).
   void writeNoteEvent(const Event& e, size_t keyIdx, bool glide, bool resetAge);
 
- private:
+private:
   // Writes samples writePos..limit-1 with the current values.
   void fillUntil(size_t limit);
   // Gate of the sample just before writePos (the previous block's last one at the start of a block).

@@ -46,8 +46,11 @@ SymbolTable& theSymbolTable() {
   return table;
 }
 
-Symbol::Symbol(const char* text) : hash_(theSymbolTable().registerSymbol(text, text ? std::strlen(text) : 0)) {}
+Symbol::Symbol(const char* text)
+    : hash_(theSymbolTable().registerSymbol(text, text ? std::strlen(text) : 0)) {}
 
-std::ostream& operator<<(std::ostream& out, const Symbol& symbol) { return out << symbol.getTextFragment(); }
+std::ostream& operator<<(std::ostream& out, const Symbol& symbol) {
+  return out << symbol.getTextFragment();
+}
 
 }  // namespace ml

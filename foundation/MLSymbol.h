@@ -24,7 +24,7 @@ constexpr uint64_t fnv1aRuntime(const char* p, size_t n) {
 // Maps symbol hashes to their texts. Every access takes the table's mutex, so symbols may be made and
 // looked up on any thread; keep construction off the audio thread, since it locks and may allocate.
 class SymbolTable {
- public:
+public:
   static const TextFragment kNullText;
 
   // Stores the text under its hash and returns the hash; throws std::runtime_error when a different
@@ -36,7 +36,7 @@ class SymbolTable {
   // Writes the entry count and one line per entry to standard output.
   void dump() const;
 
- private:
+private:
   std::unordered_map<uint64_t, TextFragment> map_;
   mutable std::mutex mutex_;
 };
@@ -46,7 +46,7 @@ SymbolTable& theSymbolTable();
 
 // A name that compares and copies as one 64-bit integer. Constructing one registers its text.
 class Symbol {
- public:
+public:
   Symbol() = default;
   Symbol(const char* text);  // NOLINT: symbols convert implicitly from literals
 
@@ -54,7 +54,7 @@ class Symbol {
   TextFragment getTextFragment() const { return theSymbolTable().getTextForHash(hash_); }
   bool operator==(const Symbol& b) const { return hash_ == b.hash_; }
 
- private:
+private:
   uint64_t hash_{0};
 };
 

@@ -25,7 +25,9 @@ TextFragment::Iterator& TextFragment::Iterator::operator=(const Iterator& b) {
 
 TextFragment::Iterator::~Iterator() = default;
 
-char32_t TextFragment::Iterator::operator*() const { return *impl_->it; }
+char32_t TextFragment::Iterator::operator*() const {
+  return *impl_->it;
+}
 
 TextFragment::Iterator& TextFragment::Iterator::operator++() {
   ++impl_->it;
@@ -38,11 +40,17 @@ char32_t TextFragment::Iterator::operator++(int) {
   return current;
 }
 
-bool TextFragment::Iterator::operator==(const Iterator& b) const { return impl_->it == b.impl_->it; }
+bool TextFragment::Iterator::operator==(const Iterator& b) const {
+  return impl_->it == b.impl_->it;
+}
 
-TextFragment::TextFragment() noexcept { localText_[0] = 0; }
+TextFragment::TextFragment() noexcept {
+  localText_[0] = 0;
+}
 
-TextFragment::TextFragment(const char* text) { assign(text, text ? std::strlen(text) : 0); }
+TextFragment::TextFragment(const char* text) {
+  assign(text, text ? std::strlen(text) : 0);
+}
 
 TextFragment::TextFragment(const char* text, size_t lengthInBytes) {
   assign(text, text ? lengthInBytes : 0);
@@ -54,7 +62,9 @@ TextFragment::TextFragment(char32_t codePoint) {
   assign(bytes, static_cast<size_t>(end - bytes));
 }
 
-TextFragment::TextFragment(const TextFragment& b) { assign(b.pText_, b.size_); }
+TextFragment::TextFragment(const TextFragment& b) {
+  assign(b.pText_, b.size_);
+}
 
 TextFragment& TextFragment::operator=(const TextFragment& b) {
   if (this != &b) {
@@ -64,7 +74,9 @@ TextFragment& TextFragment::operator=(const TextFragment& b) {
   return *this;
 }
 
-TextFragment::TextFragment(TextFragment&& b) noexcept { moveFrom(b); }
+TextFragment::TextFragment(TextFragment&& b) noexcept {
+  moveFrom(b);
+}
 
 TextFragment& TextFragment::operator=(TextFragment&& b) noexcept {
   if (this != &b) {
@@ -81,7 +93,8 @@ TextFragment::~TextFragment() {
 
 size_t TextFragment::lengthInCodePoints() const {
   size_t count = 0;
-  for (utf::codepoint_iterator it(pText_, pText_ + size_), end(pText_ + size_, pText_ + size_); it != end; ++it) {
+  for (utf::codepoint_iterator it(pText_, pText_ + size_), end(pText_ + size_, pText_ + size_); it != end;
+       ++it) {
     ++count;
   }
   return count;
@@ -164,6 +177,8 @@ TextFragment codePointsToText(const std::vector<char32_t>& codePoints) {
   return TextFragment(bytes.data(), bytes.size());
 }
 
-std::ostream& operator<<(std::ostream& out, const TextFragment& text) { return out << text.getText(); }
+std::ostream& operator<<(std::ostream& out, const TextFragment& text) {
+  return out << text.getText();
+}
 
 }  // namespace ml

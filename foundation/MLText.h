@@ -15,12 +15,12 @@ namespace ml {
 // A UTF-8 text, always followed by a NUL byte. Texts shorter than kLocalBytes bytes live in the object;
 // longer ones in one heap block of size + 1 bytes. Copies are deep.
 class TextFragment {
- public:
+public:
   static constexpr size_t kLocalBytes = 64;
 
   // Code-point iterator; holds its codec state in an owned record.
   class Iterator {
-   public:
+  public:
     Iterator(const char* pos, const char* end);
     Iterator(const Iterator& b);
     Iterator& operator=(const Iterator& b);
@@ -31,7 +31,7 @@ class TextFragment {
     char32_t operator++(int);
     bool operator==(const Iterator& b) const;
 
-   private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
   };
@@ -48,8 +48,8 @@ class TextFragment {
 
   // Concatenation of 2 to 8 fragments in order, in one allocation.
   template <typename... Parts>
-    requires(sizeof...(Parts) >= 2 && sizeof...(Parts) <= 8 && (std::same_as<Parts, TextFragment> && ...))
-  explicit TextFragment(const Parts&... parts) {
+  requires(sizeof...(Parts) >= 2 && sizeof...(Parts) <= 8 &&
+           (std::same_as<Parts, TextFragment> && ...)) explicit TextFragment(const Parts&... parts) {
     const TextFragment* list[]{&parts...};
     concatenate(list, sizeof...(Parts));
   }
@@ -61,7 +61,7 @@ class TextFragment {
   Iterator begin() const { return Iterator(pText_, pText_ + size_); }
   Iterator end() const { return Iterator(pText_ + size_, pText_ + size_); }
 
- private:
+private:
   void allocate(size_t size);
   void dispose();
   void assign(const char* text, size_t size);

@@ -17,7 +17,9 @@ namespace internal {
 inline constexpr char32_t kReplacementCodePoint = 0x2639;
 
 // True for the Unicode scalar values: below the surrogates, and 0xE000..0x10FFFF.
-constexpr bool validate_codepoint(char32_t cp) { return cp < 0xD800 || (cp >= 0xE000 && cp <= 0x10FFFF); }
+constexpr bool validate_codepoint(char32_t cp) {
+  return cp < 0xD800 || (cp >= 0xE000 && cp <= 0x10FFFF);
+}
 
 template <typename Encoding>
 struct utf_traits;
@@ -99,7 +101,7 @@ constexpr char32_t sanitized(char32_t cp) {
 // Forward iterator over the code points of the UTF-8 bytes [begin, end). Each step moves by the length
 // its lead byte announces, clamped to end, so malformed input never leads outside the range.
 class codepoint_iterator {
- public:
+public:
   codepoint_iterator() = default;
   codepoint_iterator(const char* pos, const char* end) : pos_(pos), end_(end) {}
 
@@ -114,7 +116,7 @@ class codepoint_iterator {
   const char* position() const { return pos_; }
   bool operator==(const codepoint_iterator& b) const { return pos_ == b.pos_; }
 
- private:
+private:
   const char* pos_{nullptr};
   const char* end_{nullptr};
 };

@@ -25,12 +25,24 @@ void* orThrow(void* p) {
 
 }  // namespace
 
-void* operator new(std::size_t size) { return orThrow(countedAlloc(size)); }
-void* operator new[](std::size_t size) { return orThrow(countedAlloc(size)); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return countedAlloc(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return countedAlloc(size); }
-void* operator new(std::size_t size, std::align_val_t a) { return orThrow(countedAlignedAlloc(size, a)); }
-void* operator new[](std::size_t size, std::align_val_t a) { return orThrow(countedAlignedAlloc(size, a)); }
+void* operator new(std::size_t size) {
+  return orThrow(countedAlloc(size));
+}
+void* operator new[](std::size_t size) {
+  return orThrow(countedAlloc(size));
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return countedAlloc(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return countedAlloc(size);
+}
+void* operator new(std::size_t size, std::align_val_t a) {
+  return orThrow(countedAlignedAlloc(size, a));
+}
+void* operator new[](std::size_t size, std::align_val_t a) {
+  return orThrow(countedAlignedAlloc(size, a));
+}
 void* operator new(std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept {
   return countedAlignedAlloc(size, a);
 }
@@ -38,15 +50,39 @@ void* operator new[](std::size_t size, std::align_val_t a, const std::nothrow_t&
   return countedAlignedAlloc(size, a);
 }
 
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept {
+  std::free(p);
+}

@@ -11,11 +11,11 @@ inline constinit std::atomic<uint64_t> gAllocations{0};
 
 // Allocations made since the scope began (on any thread).
 class Scope {
- public:
+public:
   Scope() : start_(gAllocations.load()) {}
   uint64_t allocations() const { return gAllocations.load() - start_; }
 
- private:
+private:
   uint64_t start_;
 };
 

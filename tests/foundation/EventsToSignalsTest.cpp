@@ -35,8 +35,12 @@ struct Rig {
   void on(int key, int time, float velocity = kVel) {
     ets.addEvent(makeEvent(Event::kNoteOn, key, time, static_cast<float>(key), velocity));
   }
-  void off(int key, int time) { ets.addEvent(makeEvent(Event::kNoteOff, key, time, static_cast<float>(key))); }
-  void pedal(bool down, int time) { ets.addEvent(makeEvent(Event::kSustainPedal, 0, time, down ? 1.f : 0.f)); }
+  void off(int key, int time) {
+    ets.addEvent(makeEvent(Event::kNoteOff, key, time, static_cast<float>(key)));
+  }
+  void pedal(bool down, int time) {
+    ets.addEvent(makeEvent(Event::kSustainPedal, 0, time, down ? 1.f : 0.f));
+  }
   void block() {
     ets.processVector(0);
     ets.clearEvents();
@@ -154,7 +158,7 @@ TEST(EventsToSignals, EventsOfOneTimeKeepTheirArrivalOrder) {
 TEST(EventsToSignals, UnisonReturnsToTheHeldNoteWithGlideAndNoGap) {
   Rig r(3, true);
   r.ets.setPitchGlideInSeconds(0.001f);  // 48 samples at 48 kHz
-  r.on(60, 0);  // the very first note has note-on index 0 and must still be found
+  r.on(60, 0);                           // the very first note has note-on index 0 and must still be found
   r.block();
   r.on(67, 0);
   r.block();

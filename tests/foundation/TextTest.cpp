@@ -10,7 +10,9 @@ namespace {
 
 using ml::TextFragment;
 
-std::vector<uint8_t> bytesOf(const TextFragment& t) { return ml::textToByteVector(t); }
+std::vector<uint8_t> bytesOf(const TextFragment& t) {
+  return ml::textToByteVector(t);
+}
 
 TEST(TextFragment, KeepsShortTextsInTheObjectAndLongOnesOnTheHeap) {
   const std::string s63(63, 'a');
