@@ -1,7 +1,8 @@
 // Real-time factor of the whole engine at 48 kHz.
 //
 // The patch is the default one, changed by TAVRIN_BENCH_PATCH="id=plain,id=plain,..." (parameter ids and
-// plain values); the benchmark argument is the host block size in frames.
+// plain values); TAVRIN_BENCH_NOTES (default 8) notes are held throughout. The benchmark argument is the
+// host block size in frames.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -29,10 +30,24 @@ void applyPatchFromEnvironment(PluginProcessor& engine) {
   }
 }
 
+void holdNotes(PluginProcessor& engine) {
+  const char* count = std::getenv("TAVRIN_BENCH_NOTES");
+  const int notes = count != nullptr ? std::atoi(count) : 8;
+  for (int n = 0; n < notes && n < 128; ++n) {
+    ml::Event e;
+    e.type = ml::Event::kNoteOn;
+    e.sourceIdx = static_cast<uint16_t>(48 + n * 3 % 80);
+    e.value1 = static_cast<float>(e.sourceIdx);
+    e.value2 = 0.8f;
+    engine.allocator.addEvent(e);
+  }
+}
+
 void BM_EngineRealTimeFactor(benchmark::State& state) {
   auto engine = std::make_unique<PluginProcessor>();
   applyPatchFromEnvironment(*engine);
   engine->setSampleRate(kSampleRate);
+  holdNotes(*engine);
   const auto frames = static_cast<uint32_t>(state.range(0));
   std::vector<float> left(frames), right(frames);
   for (auto _ : state) {

@@ -74,7 +74,7 @@ void PluginProcessor::stageVoiceConfiguration() {
   if (voiceConfigChanged.exchange(false, std::memory_order_acquire)) applyVoiceMode();
   const float glide = effectiveEtsGlideSeconds();
   if (std::fabs(glide - lastGlideSeconds) > 0.00001f) {
-    // The allocator's setPitchGlideInSeconds joins here.
+    allocator.setPitchGlideInSeconds(glide);
     lastGlideSeconds = glide;
   }
 }
@@ -85,8 +85,11 @@ void PluginProcessor::stageSequencerClock() {}
 // Tuning hand-over, ratio steps and carrier-bank upkeep.
 void PluginProcessor::stageTuningUpkeep() {}
 
-// Stolen-note return, lost note-off sweep, and the allocator's processVector and clearEvents.
-void PluginProcessor::stageEvents() {}
+void PluginProcessor::stageEvents() {
+  // The stolen-note return and the lost note-off sweep join here, before the allocator runs.
+  allocator.processVector(0);
+  allocator.clearEvents();
+}
 
 // LFO 1 and LFO 2.
 void PluginProcessor::stageLfos() {}
@@ -144,8 +147,9 @@ void PluginProcessor::renderVoiceIntoMix(int v) {
 }
 
 ml::DSPVector PluginProcessor::voiceGate(int v) const {
-  // Allocator voice v's row 1 joins here.
-  return ml::DSPVector();
+  ml::DSPVector gate;
+  std::copy_n(allocator.getVoice(v).outputs.constRow(1), ml::kFloatsPerDSPVector, gate.getBuffer());
+  return gate;
 }
 
 bool PluginProcessor::voiceEnv1Idle(int v) const {

@@ -20,8 +20,9 @@ PluginProcessor::PluginProcessor() {
     params[id] = kParams[id].def;
     cache[id] = kParams[id].def;
   }
-  // Key tables, kit slots, shared oversampler and limiter kernels, the MTS-ESP registration and the
-  // allocator's sample rate are set up here as those parts join the engine.
+  // Key tables, kit slots, the shared oversampler and limiter kernels and the MTS-ESP registration are
+  // set up here as those parts join the engine.
+  allocator.setSampleRate(sampleRate);
   applyVoiceMode();
 }
 
@@ -53,10 +54,11 @@ void PluginProcessor::setSampleRate(double rate) {
   sampleRate = rate;
   residueReadIndex = 0;
   residueRemaining = 0;
+  allocator.setSampleRate(rate);
   for (uint32_t id = 0; id < kNumParams; ++id) cache[id] = params[id];
   applyVoiceMode();
-  // The allocator's rate, clearing the voices and release tails, and the reverb and limiter set-up
-  // (limiter release 50 ms) join here.
+  // Clearing the voices and release tails, and the reverb and limiter set-up (limiter release 50 ms)
+  // join here.
   noise.reset();
   resetEngineSmoothers();
   // Taking the snapshot epoch as seen and resetting the route arrays join here.
@@ -92,9 +94,11 @@ PluginProcessor::VoiceConfig PluginProcessor::cachedVoiceConfig() const {
 void PluginProcessor::applyVoiceMode() {
   const VoiceConfig config = cachedVoiceConfig();
   const bool changed = config.mode != lastVoiceMode || config.effectiveCount != effectiveVoiceCount;
-  // Waiting while a key is held, the allocator's polyphony and unison, and handing the voices above the
-  // new count to release tails join here with the key tables and the allocator.
+  // Waiting while a key is held, handing the voices above the new count to release tails and telling
+  // the allocator the pedal state join here with the key tables and voice states.
   if (changed) {
+    allocator.setUnison(config.mode == 2);
+    allocator.setPolyphony(config.effectiveCount);
     for (uint64_t v = config.effectiveCount; v < std::min<uint64_t>(effectiveVoiceCount, kNumVoices); ++v) {
       voiceActivity[v].store(0.0f, std::memory_order_relaxed);
     }
@@ -102,6 +106,7 @@ void PluginProcessor::applyVoiceMode() {
     effectiveVoiceCount = config.effectiveCount;
   }
   lastGlideSeconds = effectiveEtsGlideSeconds();
+  allocator.setPitchGlideInSeconds(lastGlideSeconds);
 }
 
 float PluginProcessor::effectiveEtsGlideSeconds() const {

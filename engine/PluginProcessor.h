@@ -10,6 +10,7 @@
 #include "engine/VoiceMix.h"
 #include "foundation/MLDSPGens.h"
 #include "foundation/MLDSPVector.h"
+#include "foundation/MLEventsToSignals.h"
 
 // One engine instance renders stereo audio in fixed 64-sample blocks for any host block size. Plain
 // object with public state: the audio thread owns the DSP state; other threads reach it only through the
@@ -167,7 +168,8 @@ public:
   std::array<AtomicParam, kNumParams> params;
   std::array<std::atomic<bool>, kNumParams> paramDirtyFromDsp{};
 
-  // 3. Voice allocator (ml::EventsToSignals): joins here, with stage 8 and processVoice.
+  // 3. Voice allocator: notes in, per-voice pitch (row 0) and gate (row 1) out.
+  ml::EventsToSignals allocator;
 
   // 4. Voices and release tails (VoiceState[8], ReleaseVoice[8]): join here.
 

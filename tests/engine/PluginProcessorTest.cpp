@@ -173,4 +173,35 @@ TEST_F(Engine, RatioJumpRunsItsOwnTimeOnlyWhileLocked) {
   EXPECT_EQ(engine->rowSmoothers[PluginProcessor::kRowRatio].coeff, normalCoeff);
 }
 
+TEST_F(Engine, NoteStartsAreStampedOncePerNote) {
+  engine->setSampleRate(48000.0);
+  auto post = [&](uint8_t type, int key, float velocity, int time) {
+    ml::Event e;
+    e.type = type;
+    e.sourceIdx = static_cast<uint16_t>(key);
+    e.time = time;
+    e.value1 = static_cast<float>(key);
+    e.value2 = velocity;
+    engine->allocator.addEvent(e);
+  };
+  post(ml::Event::kNoteOn, 60, 0.8f, 10);
+  run(64);
+  EXPECT_EQ(engine->noteStartCounter, 1u);
+  run(64 * 4);  // held: no new start
+  EXPECT_EQ(engine->noteStartCounter, 1u);
+  post(ml::Event::kNoteOn, 64, 0.8f, 0);
+  run(64);
+  EXPECT_EQ(engine->noteStartCounter, 2u);
+  int stamped = 0;
+  for (int v = 0; v < PluginProcessor::kNumVoices; ++v) stamped += engine->voiceNoteStamp[v] != 0;
+  EXPECT_EQ(stamped, 2);
+  post(ml::Event::kNoteOff, 60, 0.0f, 0);
+  post(ml::Event::kNoteOff, 64, 0.0f, 0);
+  run(64 * 8);
+  for (int v = 0; v < PluginProcessor::kNumVoices; ++v) {
+    EXPECT_GT(engine->voiceSilentBlocks[v], 4) << v;
+    EXPECT_EQ(engine->voiceActivity[v].load(), 0.0f);
+  }
+}
+
 }  // namespace
