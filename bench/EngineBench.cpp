@@ -55,9 +55,8 @@ void BM_EngineRealTimeFactor(benchmark::State& state) {
     benchmark::DoNotOptimize(left.data());
   }
   // Seconds of audio rendered per second of wall time.
-  state.counters["realtime_factor"] =
-      benchmark::Counter(static_cast<double>(state.iterations()) * frames / kSampleRate,
-                         benchmark::Counter::kIsRate);
+  state.counters["realtime_factor"] = benchmark::Counter(
+      static_cast<double>(state.iterations()) * frames / kSampleRate, benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_EngineRealTimeFactor)->Arg(64)->Arg(512);
 

@@ -127,7 +127,8 @@ void PluginProcessor::stageVoices() {
     voiceSilentBlocks[v] = idle ? voiceSilentBlocks[v] + 1 : 0;
     voicePrevGate[v] = gate[63];
   }
-  for (int v = static_cast<int>(n); v < kNumVoices; ++v) voiceActivity[v].store(0.0f, std::memory_order_relaxed);
+  for (int v = static_cast<int>(n); v < kNumVoices; ++v)
+    voiceActivity[v].store(0.0f, std::memory_order_relaxed);
   // Publishing the followed voice's envelope display (or resetting it when none is followed) joins here.
 }
 

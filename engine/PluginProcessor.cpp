@@ -32,7 +32,9 @@ void PluginProcessor::setParam(uint32_t id, double plain) {
   if (isVoiceConfigParam(id)) voiceConfigChanged.store(true, std::memory_order_release);
 }
 
-double PluginProcessor::getParam(uint32_t id) const { return id < kNumParams ? double(params[id]) : 0.0; }
+double PluginProcessor::getParam(uint32_t id) const {
+  return id < kNumParams ? double(params[id]) : 0.0;
+}
 
 void PluginProcessor::setParamFromDsp(uint32_t id, double plain) {
   if (id >= kNumParams || !std::isfinite(plain)) return;
@@ -111,8 +113,8 @@ void PluginProcessor::applyVoiceMode() {
 
 float PluginProcessor::effectiveEtsGlideSeconds() const {
   if (smoothGlide.load(std::memory_order_relaxed)) return 0.0f;
-  return static_cast<float>(0.001 * ml::safeClamp(cache[kParamGlide], kParams[kParamGlide].min,
-                                                  kParams[kParamGlide].max));
+  return static_cast<float>(
+      0.001 * ml::safeClamp(cache[kParamGlide], kParams[kParamGlide].min, kParams[kParamGlide].max));
 }
 
 ml::DSPVector PluginProcessor::processVoice(int v) {

@@ -82,8 +82,8 @@ public:
     double effective{0.0};
   };
 
-  static constexpr std::array<float, kNumVoices> kStereoSpreadPan = {0.3f,  -0.85f, 0.65f, -0.2f,
-                                                                     1.0f,  -0.55f, 0.4f,  -0.75f};
+  static constexpr std::array<float, kNumVoices> kStereoSpreadPan = {0.3f, -0.85f, 0.65f, -0.2f,
+                                                                     1.0f, -0.55f, 0.4f,  -0.75f};
   static constexpr uint32_t kLatencySamples = 32;  // the true-peak limiter's look-ahead
 
   PluginProcessor();
@@ -137,29 +137,29 @@ public:
   void resetEngineSmoothers();
 
   // The stages of generateBlock, in order.
-  void stageSnapshotHandOver();        // 1
-  void stageAuditionRing();            // 2
-  void stageParamCacheAndMorph();      // 3
-  void stageBlendsAndRouteSources();   // 4
-  void stageVoiceConfiguration();      // 5
-  void stageSequencerClock();          // 6
-  void stageTuningUpkeep();            // 7
-  void stageEvents();                  // 8
-  void stageLfos();                    // 9
-  void stageModulationRoutes();        // 10
-  void stageEngineRows();              // 11
-  void stageVoiceSumGainAndSpread();   // 12
-  void stageVoices();                  // 13
-  void stageReleaseTails();            // 14
-  void stageReverb();                  // 15
-  void stageEq();                      // 16
-  void stageNoiseFloor();              // 17
-  void stageOutputGain();              // 18
-  void stageSaturation();              // 19
-  void stageLimiterAndMeters();        // 20
-  void stageResidueCopy();             // 21
-  void stageMtsRetuneCheck();          // 22
-  void stageBlockEnd();                // 23
+  void stageSnapshotHandOver();       // 1
+  void stageAuditionRing();           // 2
+  void stageParamCacheAndMorph();     // 3
+  void stageBlendsAndRouteSources();  // 4
+  void stageVoiceConfiguration();     // 5
+  void stageSequencerClock();         // 6
+  void stageTuningUpkeep();           // 7
+  void stageEvents();                 // 8
+  void stageLfos();                   // 9
+  void stageModulationRoutes();       // 10
+  void stageEngineRows();             // 11
+  void stageVoiceSumGainAndSpread();  // 12
+  void stageVoices();                 // 13
+  void stageReleaseTails();           // 14
+  void stageReverb();                 // 15
+  void stageEq();                     // 16
+  void stageNoiseFloor();             // 17
+  void stageOutputGain();             // 18
+  void stageSaturation();             // 19
+  void stageLimiterAndMeters();       // 20
+  void stageResidueCopy();            // 21
+  void stageMtsRetuneCheck();         // 22
+  void stageBlockEnd();               // 23
 
   // 1. Sample rate.
   double sampleRate{44100.0};

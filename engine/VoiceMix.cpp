@@ -6,7 +6,7 @@
 #include "foundation/MLSafeValue.h"
 
 StereoGains panLaw(float p, float g) {
-  const float pan = std::isnan(p) ? 0.0f : ml::safeClamp(p, -1.0f, 1.0f);
+  const float pan = ml::safeClamp(p, -1.0f, 1.0f);
   const float a = pan * 0.7853982f;
   const float w = 1.0f - 0.1586f * std::fabs(pan);
   const float c = std::cos(a), s = std::sin(a);

@@ -11,7 +11,7 @@ struct StereoGains {
   float right;
 };
 
-// Pan law for voices and release tails: pan p in -1..1 (clamped; NaN is centre), source gain g.
+// Pan law for voices and release tails: pan p in -1..1 (clamped; NaN gives -1), source gain g.
 // Centre gives g on both sides; hard right gives 0 left and 1.189 x g right.
 StereoGains panLaw(float p, float g);
 

@@ -42,7 +42,7 @@ struct PhasorGen {
 //   x = phase x 4s + (-s);  t = x > s ? 2s - x : x;  y = (c x t) x (1 - (t x t) x (1/6)).
 inline DSPVector phasorToSine(const DSPVector& phase) {
   using namespace simd;
-  const F4 s = splat(std::bit_cast<float>(0x3FB50505u));         // 1.4142157, a little above sqrt 2
+  const F4 s = splat(std::bit_cast<float>(0x3FB50505u));  // 1.4142157, a little above sqrt 2
   const F4 negS = splat(-std::bit_cast<float>(0x3FB50505u));
   const F4 fourS = splat(std::bit_cast<float>(0x40B50505u));     // 5.6568627
   const F4 twoS = splat(std::bit_cast<float>(0x40350505u));      // 2.8284314
@@ -115,6 +115,8 @@ struct OnePole {
 };
 
 // Frequency in Hz of a (fractional) MIDI note number, twelve-tone equal temperament at A4 = 440 Hz.
-inline float pitchToFrequency(float p) { return 440.0f * std::pow(2.0f, (p - 69.0f) / 12.0f); }
+inline float pitchToFrequency(float p) {
+  return 440.0f * std::pow(2.0f, (p - 69.0f) / 12.0f);
+}
 
 }  // namespace ml

@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "foundation/MLScalarMath.h"
 #include "foundation/MLSIMD.h"
+#include "foundation/MLScalarMath.h"
 
 namespace ml {
 

@@ -7,7 +7,7 @@
 namespace {
 
 #if defined(__SSE2__)
-constexpr uint32_t kFlushToZeroBit = 0x8000;      // MXCSR.FTZ
+constexpr uint32_t kFlushToZeroBit = 0x8000;       // MXCSR.FTZ
 constexpr uint32_t kDenormalsAreZeroBit = 0x0040;  // MXCSR.DAZ
 #elif defined(__aarch64__)
 constexpr uint64_t kFlushToZeroBit = 1ull << 24;  // FPCR.FZ, which also flushes denormal inputs

@@ -116,7 +116,7 @@ TEST_F(Engine, VoiceSumGainFollowsVoiceCount) {
   EXPECT_NEAR(engine->voiceSumGain.current, 1.0f / std::pow(8.0f, 0.35f), 1e-6f);
   EXPECT_NEAR(engine->voiceSumGain.current, 0.483f, 5e-4f);
   engine->setParam(kParamVoiceMode, 1.0);  // mono
-  run(64 * 8);  // 8 ms at 48 kHz is 384 samples: done within six blocks
+  run(64 * 8);                             // 8 ms at 48 kHz is 384 samples: done within six blocks
   EXPECT_EQ(engine->effectiveVoiceCount, 1u);
   EXPECT_EQ(engine->voiceSumGain.current, 1.0f);
   EXPECT_EQ(engine->voiceSumGain.step, 0.0f);

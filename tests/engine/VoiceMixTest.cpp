@@ -17,8 +17,10 @@ TEST(PanLaw, CentreAndHardSides) {
   EXPECT_NEAR(left.left, 0.5f * 1.18992f, 1e-5f);
   EXPECT_LT(std::fabs(left.right), 1e-6f);
   const StereoGains nan = panLaw(std::nanf(""), 1.0f);
-  EXPECT_EQ(nan.left, 1.0f);
-  EXPECT_EQ(nan.right, 1.0f);
+  EXPECT_NEAR(nan.left, 1.18992f, 1e-5f);
+  EXPECT_LT(std::fabs(nan.right), 1e-6f);
+  const StereoGains beyond = panLaw(3.0f, 1.0f);
+  EXPECT_EQ(beyond.right, right.right);
 }
 
 TEST(VoiceSumGain, FirstTargetAtOnceThenEightMillisecondRamp) {
