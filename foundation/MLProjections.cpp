@@ -1,7 +1,8 @@
 #include "foundation/MLProjections.h"
 
-#include <algorithm>
 #include <cmath>
+
+#include "foundation/MLScalarMath.h"
 
 namespace ml::projections {
 
@@ -19,7 +20,7 @@ float zero(float) { return 0.f; }
 float unity(float x) { return x; }
 float squared(float x) { return x * x; }
 float flip(float x) { return 1.f - x; }
-float clip(float x) { return std::clamp(x, 0.f, 1.f); }
+float clip(float x) { return ml::clamp(x, 0.f, 1.f); }
 float smoothstep(float x) { return 3.f * x * x - 2.f * x * x * x; }
 
 float flatcenter(float x) {
@@ -53,9 +54,6 @@ float easeInOutQuartic(float x) { return easeInThenOut<easeInQuartic, easeOutQua
 float overshoot(float x) { return 3.f * x - 2.f * x * x; }
 float bisquared(float x) { return std::fabs(x) * x; }
 
-float invBisquared(float x) {
-  const float sign = x == 0.f ? 0.f : (x > 0.f ? 1.f : -1.f);
-  return sqrtf(std::fabs(x)) * sign;
-}
+float invBisquared(float x) { return sqrtf(std::fabs(x)) * static_cast<float>(ml::sign(x)); }
 
 }  // namespace ml::projections
