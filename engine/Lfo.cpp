@@ -20,7 +20,9 @@ float fadeCycleEnd(float s, float p) {
   return s;
 }
 
-float wrapOnce(float p) { return p >= 1.f ? p - 1.f : p; }
+float wrapOnce(float p) {
+  return p >= 1.f ? p - 1.f : p;
+}
 
 }  // namespace
 
@@ -34,13 +36,17 @@ LfoSettings LfoSettings::fromParams(double rate, double pattern, double slew, do
   return s;
 }
 
-float LFO::rateToHz(float x) { return 0.05f * powf(400.f, x); }
+float LFO::rateToHz(float x) {
+  return 0.05f * powf(400.f, x);
+}
 
 int LFO::rateToDivIndex(float x) {
   return static_cast<int>(ml::safeClamp(x * 11.f + 0.5f, 0.f, 11.f));
 }
 
-double LFO::effectiveTempo(double bpm) { return (std::isfinite(bpm) && bpm > 0.0) ? bpm : 120.0; }
+double LFO::effectiveTempo(double bpm) {
+  return (std::isfinite(bpm) && bpm > 0.0) ? bpm : 120.0;
+}
 
 float LFO::applySlew(float v, float hz, int numSamples, float sampleRate, bool slew) {
   if (!slew) {
@@ -195,5 +201,6 @@ float LFO::nextRandom() {
 }
 
 double songPosAtFrames(double hostPosBeats, uint64_t framesSinceUpdate, double tempo, double sampleRate) {
-  return hostPosBeats + static_cast<double>(framesSinceUpdate) / sampleRate * LFO::effectiveTempo(tempo) / 60.0;
+  return hostPosBeats +
+         static_cast<double>(framesSinceUpdate) / sampleRate * LFO::effectiveTempo(tempo) / 60.0;
 }

@@ -5,13 +5,13 @@
 #include <cstdint>
 
 // Tempo divisions of a locked LFO in beats, indexed 0..11: "8 bar" .. "1/16T".
-inline constexpr std::array<float, 12> kSyncDivBeats = {32.f, 16.f, 8.f,  4.f,       2.f,       1.f,
+inline constexpr std::array<float, 12> kSyncDivBeats = {32.f, 16.f,  8.f,    4.f,       2.f,       1.f,
                                                         0.5f, 0.25f, 0.125f, 2.f / 3.f, 1.f / 3.f, 1.f / 6.f};
 
 // Per-block settings of one LFO, converted once per block from its parameter values.
 struct LfoSettings {
   float rate{0.f};  // normalised 0..1: 0.05..20 Hz free, division index when locked
-  int pattern{0};  // 0..9
+  int pattern{0};   // 0..9
   bool slew{false};
   float phaseOffset{0.f};  // 0..1 cycles
   bool tempoLocked{false};
@@ -22,7 +22,7 @@ struct LfoSettings {
 
 // Host transport as one LFO block sees it.
 struct LfoTransport {
-  double tempo{120.0};  // BPM; anything not finite or at or below 0 counts as 120
+  double tempo{120.0};       // BPM; anything not finite or at or below 0 counts as 120
   double songPosBeats{0.0};  // position at the start of this engine block
   bool playing{false};
   bool started{false};  // playing now and not in the previous block
@@ -57,7 +57,7 @@ struct LFO {
   float nextRandom();
   void resetPhase() { phase = 0.f; }
 
- private:
+private:
   float applySlew(float v, float hz, int numSamples, float sampleRate, bool slew);
   float scatter(float p);
 };

@@ -44,7 +44,7 @@ struct ADSR {
   // always a note start. Keeps the coefficients.
   void clear();
 
- private:
+private:
   void beginStage(int32_t newStage);
 };
 

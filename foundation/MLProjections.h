@@ -20,8 +20,8 @@ float easeInOutCubic(float x);
 float easeOutQuartic(float x);
 float easeInQuartic(float x);
 float easeInOutQuartic(float x);
-float overshoot(float x);  // peaks at 1.125 for x = 0.75, ends at 1
-float bisquared(float x);  // odd: |x| * x
+float overshoot(float x);     // peaks at 1.125 for x = 0.75, ends at 1
+float bisquared(float x);     // odd: |x| * x
 float invBisquared(float x);  // odd inverse of bisquared
 
 }  // namespace ml::projections

@@ -26,7 +26,9 @@ uint32_t analogHash(uint32_t x) {
   return x;
 }
 
-float analogSignedUnit(uint32_t u) { return static_cast<float>(u) * 4.656613e-10f - 1.f; }
+float analogSignedUnit(uint32_t u) {
+  return static_cast<float>(u) * 4.656613e-10f - 1.f;
+}
 
 uint32_t analogXorshift(uint32_t& s) {
   s ^= s << 13;
@@ -51,7 +53,9 @@ AnalogOffsets drawAnalogOffsets(int voice, float sampleRate) {
   return o;
 }
 
-uint32_t analogSeedForVoice(int voice) { return analogHash(static_cast<uint32_t>(voice) * kGolden + 42405u) | 1u; }
+uint32_t analogSeedForVoice(int voice) {
+  return analogHash(static_cast<uint32_t>(voice) * kGolden + 42405u) | 1u;
+}
 
 float analogWalkStep(uint32_t& seed, float walkCents, int voice, float sampleRate) {
   if (seed == 0) seed = analogSeedForVoice(voice);

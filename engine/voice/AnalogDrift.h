@@ -24,11 +24,11 @@ float analogGaussian(uint32_t& s);
 
 // Fixed offsets that make one voice differ from the others, drawn once per voice life.
 struct AnalogOffsets {
-  float pitchCents{0.f};  // -1.4 .. 1.4
+  float pitchCents{0.f};   // -1.4 .. 1.4
   float cutoffCents{0.f};  // -18 .. 18
-  float timeOffset{0.f};  // -0.04 .. 0.04, added to 1 as the Env 1 time factor
-  float gainDb{0.f};  // -0.35 .. 0.35
-  float startDelay{0.f};  // samples, 0 .. 0.3 ms
+  float timeOffset{0.f};   // -0.04 .. 0.04, added to 1 as the Env 1 time factor
+  float gainDb{0.f};       // -0.35 .. 0.35
+  float startDelay{0.f};   // samples, 0 .. 0.3 ms
 };
 
 // The offsets of synthesis voice `voice` (0..7) at the given sample rate.
@@ -51,11 +51,11 @@ struct DriftTargets {
 
 // Drift clock of one voice (or release tail). Plain value, lives in the voice state.
 struct DriftClock {
-  float phase{0.f};  // 0..1
-  float rate{0.f};  // Hz, 0.05..0.5 once initialised
+  float phase{0.f};   // 0..1
+  float rate{0.f};    // Hz, 0.05..0.5 once initialised
   float target{1.f};  // picked target ratio
-  float ratio{1.f};  // current drift multiplier
-  float coeff{0.f};  // per-block glide coefficient toward target
+  float ratio{1.f};   // current drift multiplier
+  float coeff{0.f};   // per-block glide coefficient toward target
   bool needsInit{true};
 
   // Starts over; rate and coeff are kept, as needsInit re-derives the rate before use.
@@ -82,7 +82,8 @@ float snapCutoffToHarmonic(const double* ratioSteps, int32_t ratioStepCount, flo
 // the tuning generation changed: the distinct ratios to note 60 between 0.5 and 16, at most 32.
 // Without an active tuning the table is empty and the harmonic targets apply.
 template <typename NoteFreq>
-void recomputeDriftTargets(DriftTargets& targets, uint32_t generation, bool tuningActive, NoteFreq&& noteFreq) {
+void recomputeDriftTargets(DriftTargets& targets, uint32_t generation, bool tuningActive,
+                           NoteFreq&& noteFreq) {
   if (generation == targets.generation && targets.count > 0) return;
   targets.generation = generation;
   targets.count = 0;

@@ -23,7 +23,9 @@ void seedOnce(uint32_t& seed, int voice, uint32_t mul, uint32_t add) {
 
 }  // namespace
 
-float declickGain(float fade) { return 0.5f * (1.f - cosf(3.1415927f * fade)); }
+float declickGain(float fade) {
+  return 0.5f * (1.f - cosf(3.1415927f * fade));
+}
 
 void declick(float* row, float& fade, int8_t& fadeState, int triggerIndex, bool retrigger) {
   if (fadeState == 0 && fade >= 1.f && triggerIndex < 0) return;

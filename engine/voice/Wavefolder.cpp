@@ -7,7 +7,9 @@
 
 const float kLockRaw0 = 1.f - lambertW0pos(2.7182817f);
 
-float sergeFold(float x) { return sinf(1.6f * tanhf(x / 1.6f)); }
+float sergeFold(float x) {
+  return sinf(1.6f * tanhf(x / 1.6f));
+}
 
 float lambertW0pos(float x) {
   const float w = logf(1.f + x);

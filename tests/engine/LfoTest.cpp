@@ -1,17 +1,19 @@
-#include "engine/Lfo.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 #include <vector>
 
+#include "engine/Lfo.h"
+
 namespace {
 
 constexpr float kRate = 48000.f;
 constexpr int kBlock = 64;
 
-double bloomAt(double p) { return 0.5 + 0.5 * std::sin(2.0 * M_PI * p); }
+double bloomAt(double p) {
+  return 0.5 + 0.5 * std::sin(2.0 * M_PI * p);
+}
 
 TEST(Lfo, RateConversions) {
   EXPECT_FLOAT_EQ(LFO::rateToHz(0.f), 0.05f);

@@ -1,8 +1,8 @@
-#include "foundation/MLADSR.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
+
+#include "foundation/MLADSR.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
+#include <gtest/gtest.h>
+
 #include "foundation/MLProjections.h"
 #include "foundation/MLWindows.h"
-
-#include <gtest/gtest.h>
 
 namespace {
 

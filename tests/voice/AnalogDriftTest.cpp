@@ -1,10 +1,10 @@
-#include "engine/voice/AnalogDrift.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 #include <set>
+
+#include "engine/voice/AnalogDrift.h"
 
 namespace {
 
@@ -133,7 +133,9 @@ TEST(AnalogDrift, ClearKeepsRateAndCoefficient) {
   EXPECT_EQ(clock.coeff, coeff);
 }
 
-double equalTempered(int n) { return 440.0 * std::exp2((n - 69) / 12.0); }
+double equalTempered(int n) {
+  return 440.0 * std::exp2((n - 69) / 12.0);
+}
 
 TEST(AnalogDrift, TargetsFromATuning) {
   DriftTargets t;

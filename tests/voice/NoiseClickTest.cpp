@@ -1,8 +1,8 @@
-#include "engine/voice/NoiseClick.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
+
+#include "engine/voice/NoiseClick.h"
 
 namespace {
 

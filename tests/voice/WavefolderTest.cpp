@@ -1,9 +1,9 @@
-#include "engine/voice/Wavefolder.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
+
+#include "engine/voice/Wavefolder.h"
 
 namespace {
 
@@ -72,7 +72,7 @@ void testSignal(float* row, int block) {
 }
 
 class FoldStage : public ::testing::Test {
- protected:
+protected:
   void SetUp() override { Oversampler2x::initHalfband(); }
 };
 
