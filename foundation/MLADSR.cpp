@@ -1,6 +1,7 @@
 #include "foundation/MLADSR.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace ml {
 
@@ -63,6 +64,10 @@ float ADSR::processSample(float gate) {
 
   if (stage == kRelease && y <= kReleaseEndLevel) beginStage(kOff);
   return y * amplitude;
+}
+
+bool ADSR::decaySettled() const {
+  return stage == kDecay && (y == yPrev || std::fabs(y - coeffs.s) <= kSettledDistance);
 }
 
 void ADSR::clear() {

@@ -24,6 +24,8 @@ struct ADSR {
   static constexpr float minSegmentTime = 0.0002f;
   // A release whose output falls to this level ends, so a release toward sustain 0 stops.
   static constexpr float kReleaseEndLevel = 1e-7f;
+  // Distance from the sustain level at which a decay counts as arrived.
+  static constexpr float kSettledDistance = 1e-6f;
 
   Coeffs coeffs{};
   float y{0.f};
@@ -39,6 +41,11 @@ struct ADSR {
 
   // Returns one output sample for the given gate; a new coeffs record acts at the next stage change.
   float processSample(float gate);
+
+  // True in the decay stage once it no longer moves toward the sustain level: the last step made no
+  // progress, or the output is within 1e-6 of the sustain. A sustain of 1 (or just below) never
+  // crosses into the sustain stage, so latches that wait for sustain also accept this.
+  bool decaySettled() const;
 
   // Turns the generator off and forgets the previous gate and output, so the next positive gate is
   // always a note start. Keeps the coefficients.

@@ -64,6 +64,26 @@ TEST(MLADSR, GateLevelIsLatchedAtTheNoteStart) {
   EXPECT_EQ(adsr.stage, ml::ADSR::kDecay);
 }
 
+TEST(MLADSR, DecaySettlesAtFullSustain) {
+  for (float sustain : {1.f, 0.9999995f, 0.99999f}) {
+    ml::ADSR adsr = makeAdsr(0.001f, 0.01f, sustain, 0.01f);
+    int n = 0;
+    adsr.processSample(1.f);
+    while (adsr.stage == ml::ADSR::kAttack) adsr.processSample(1.f);
+    EXPECT_FALSE(adsr.decaySettled());
+    while (!adsr.decaySettled() && adsr.stage == ml::ADSR::kDecay && n < 48000) {
+      adsr.processSample(1.f);
+      ++n;
+    }
+    // Either the decay settled or it crossed into sustain, in well under a second.
+    EXPECT_LT(n, 48000) << sustain;
+  }
+  ml::ADSR adsr = makeAdsr(0.001f, 0.2f, 0.5f, 0.01f);
+  for (int i = 0; i < 200; ++i) adsr.processSample(1.f);
+  ASSERT_EQ(adsr.stage, ml::ADSR::kDecay);
+  EXPECT_FALSE(adsr.decaySettled());
+}
+
 TEST(MLADSR, OffStageWithZeroGateChangesNothing) {
   ml::ADSR adsr = makeAdsr(0.01f, 0.01f, 0.5f, 0.01f);
   adsr.gatePrev = 0.25f;
