@@ -52,6 +52,7 @@ inline float unsignedToFloat(int32_t bits) {
 using F4 = __m128;
 using I4 = __m128i;
 
+inline F4 splat(float v) { return _mm_set1_ps(v); }
 inline F4 loadF(const float* p) { return _mm_load_ps(p); }
 inline void storeF(float* p, F4 v) { _mm_store_ps(p, v); }
 inline I4 loadI(const int32_t* p) { return _mm_load_si128(reinterpret_cast<const __m128i*>(p)); }
@@ -75,6 +76,7 @@ inline F4 unsignedToFloat(I4 v) {
 using F4 = float32x4_t;
 using I4 = int32x4_t;
 
+inline F4 splat(float v) { return vdupq_n_f32(v); }
 inline F4 loadF(const float* p) { return vld1q_f32(p); }
 inline void storeF(float* p, F4 v) { vst1q_f32(p, v); }
 inline I4 loadI(const int32_t* p) { return vld1q_s32(p); }
@@ -106,6 +108,7 @@ struct I4 {
   int32_t v[4];
 };
 
+inline F4 splat(float v) { return {{v, v, v, v}}; }
 inline F4 loadF(const float* p) { return {{p[0], p[1], p[2], p[3]}}; }
 inline void storeF(float* p, F4 a) { std::memcpy(p, a.v, sizeof a.v); }
 inline I4 loadI(const int32_t* p) { return {{p[0], p[1], p[2], p[3]}}; }
