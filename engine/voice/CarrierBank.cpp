@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+#include "foundation/MLSafeValue.h"
+
 namespace {
 
 constexpr int kFirstKey = 60;
@@ -28,8 +30,7 @@ bool carrierBankNeedsRebuild(const CarrierBank& b, float tilt, uint32_t generati
 }
 
 void rebuildCarrierBank(CarrierBank& b, float tilt, uint32_t generation, const float* keyHz) {
-  const float t = (tilt > 0.f) ? ((tilt < 1.f) ? tilt : 1.f) : 0.f;
-  const float exponent = 2.5f * (1.f - t);
+  const float exponent = 2.5f * (1.f - ml::safeClamp(tilt, 0.f, 1.f));
   float ratios[kCarrierPartials];
   int n = keyHz ? tunedRatios(keyHz, ratios) : 0;
   if (n == 0) {

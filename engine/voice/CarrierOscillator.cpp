@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "foundation/MLSafeValue.h"
+
 namespace {
 
 constexpr float kPi = 3.1415927f;
@@ -65,7 +67,7 @@ void limitModulatorIncrement(float* mod, float* modFade) {
     }
     const float a = std::fabs(m);
     const float over = (a - kModFadeStart) * 15.f;
-    modFade[i] = 1.f - (over > 0.f ? (over < 1.f ? over : 1.f) : 0.f);
+    modFade[i] = 1.f - ml::safeClamp(over, 0.f, 1.f);
     if (a > kModFadeStart) mod[i] = std::copysign(a < kModMax ? a : kModMax, m);
   }
 }
@@ -80,7 +82,7 @@ void limitCarrierIncrement(float* car, float* carFade) {
     }
     const float a = std::fabs(c);
     const float over = (a - kCarrierMaxIncrement) / (kCarFadeEnd - kCarrierMaxIncrement);
-    carFade[i] = 1.f - (over > 0.f ? (over < 1.f ? over : 1.f) : 0.f);
+    carFade[i] = 1.f - ml::safeClamp(over, 0.f, 1.f);
     if (a > kCarFadeEnd) car[i] = std::copysign(kCarFadeEnd, c);
   }
 }

@@ -8,8 +8,9 @@
 #include "engine/voice/CarrierKernels.h"
 #include "engine/voice/FilterStage.h"
 #include "engine/voice/PMOversampler.h"
+#include "foundation/MLDSPVector.h"
 
-inline constexpr int kOscBlockSize = 64;
+inline constexpr int kOscBlockSize = int(ml::kFloatsPerDSPVector);
 
 // Last two oscillator output samples, newest first: the feedback path's memory.
 struct FeedbackHistory {
