@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "foundation/MLSafeValue.h"
+
 // Fractional part of a phase, p - floor(p), without a library call. Phases of magnitude 2^23 or more
 // are whole numbers in float and give 0; a non-finite phase also gives 0.
 inline float wrapPhase(float p) {
@@ -35,8 +37,7 @@ inline constexpr int kShapeModeCarrier = 2;
 inline float shapeCarrier(float phase, float shape, int mode) {
   const float p = wrapPhase(phase);
   if (mode != kShapeModeWarp) return phasorToSineWrapped(p);
-  const float s = (shape > 0.f) ? ((shape < 1.f) ? shape : 1.f) : 0.f;
-  const float knee = 0.5f - 0.44f * s;
+  const float knee = 0.5f - 0.44f * ml::safeClamp(shape, 0.f, 1.f);
   const float q = (p < knee) ? 0.5f * p / knee : 0.5f + 0.5f * (p - knee) / (1.f - knee);
   return phasorToSineWrapped(q);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "engine/voice/FilterSaturation.h"
+#include "foundation/MLSafeValue.h"
 
 // Ladder state: four one-pole integrator states, the last output (the Newton start point) and the
 // 0..1 fade of the layer. Plain data; copies with the voice.
@@ -44,6 +45,6 @@ inline float ladderSample(float x, float g, float k, LadderSelfOsc& s) {
     in = out;
   }
   s.y = in;
-  for (float& st : s.stage) st = (st > 6.f) ? 6.f : ((st < -6.f) ? -6.f : st);
+  for (float& st : s.stage) st = ml::safeClamp(st, -6.f, 6.f);
   return in;
 }

@@ -1,8 +1,10 @@
 // Drive-dependent gains of the nonlinear filter.
 #include "engine/voice/FilterNonlinear.h"
 
+#include "foundation/MLSafeValue.h"
+
 NlSvfDrive nlSvfDrive(float d) {
-  const float dc = (d > 0.f) ? ((d < 1.f) ? d : 1.f) : 0.f;
+  const float dc = ml::safeClamp(d, 0.f, 1.f);
   NlSvfDrive r;
   r.bpGain = 3.5f * dc + 0.5f;
   r.invBpGain = 1.f / r.bpGain;

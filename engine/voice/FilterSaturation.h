@@ -3,11 +3,13 @@
 
 #include <cmath>
 
+#include "foundation/MLSafeValue.h"
+
 // tanh as a rational function (odd degree-13 numerator over even degree-6 denominator), clamped
-// where tanh is 1 to float precision. Absolute error below 2e-7 over the whole line; NaN stays NaN.
+// where tanh is 1 to float precision. Absolute error below 2e-7 over the whole line; NaN gives -1.
 inline float tanhApprox(float x) {
   constexpr float kClamp = 7.90531110763549805f;
-  const float c = (x > kClamp) ? kClamp : ((x < -kClamp) ? -kClamp : x);
+  const float c = ml::safeClamp(x, -kClamp, kClamp);
   if (std::fabs(c) < 0.0004f) return c;
   const float x2 = c * c;
   float p = -2.76076847742355e-16f;
@@ -32,9 +34,9 @@ inline float analogSat(float x, float amount) {
   return t + amount * (1.f - t * t);
 }
 
-// Cubic soft clip: x clamped to -3..3, then x (27 + x^2) / (27 + 9 x^2); reaches +-1 at +-3.
+// Cubic soft clip: x clamped to -3..3 (NaN as -3), then x (27 + x^2) / (27 + 9 x^2); +-1 at +-3.
 inline float analogSoftClip(float x) {
-  const float c = (x > 3.f) ? 3.f : ((x < -3.f) ? -3.f : x);
+  const float c = ml::safeClamp(x, -3.f, 3.f);
   const float c2 = c * c;
   return c * (27.f + c2) / (27.f + 9.f * c2);
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "engine/voice/FilterCalibration.h"
+#include "foundation/MLSafeValue.h"
 
 namespace {
 
@@ -13,9 +14,6 @@ constexpr float kMinF = 0.0001f;
 constexpr float kMaxF = 0.49f;
 constexpr float kMaxResonance = 0.95f;
 constexpr float kDriveOn = 0.001f;
-
-// x clamped to lo..hi; NaN gives lo.
-inline float clampOrLow(float x, float lo, float hi) { return (x > lo) ? ((x < hi) ? x : hi) : lo; }
 
 // Everything of a block that does not depend on the signal, per sample.
 struct FilterPlan {
@@ -63,14 +61,14 @@ void planLadder(LadderSelfOsc& l, float resonance, float hz, const FilterBlockSe
   }
   plan.ladderSeed[i] = l.fade <= 0.f;
   l.fade = (l.fade + setup.layerFadeStep < 1.f) ? l.fade + setup.layerFadeStep : 1.f;
-  plan.ladderG[i] = std::tan(kPi * clampOrLow(1.00014f * hz / setup.sr, kMinF, kMaxF));
+  plan.ladderG[i] = std::tan(kPi * ml::safeClamp(1.00014f * hz / setup.sr, kMinF, kMaxF));
   plan.ladderK[i] = 4.6f * (0.3f * amt + 0.7f);
   plan.ladderMix[i] = l.fade * amt;
 }
 
 // Plans the drive layer of sample i and advances its fade.
 void planDrive(float& driveFade, float drive, const FilterBlockSetup& setup, FilterPlan& plan, int i) {
-  const float d = clampOrLow(drive, 0.f, 1.f);
+  const float d = ml::safeClamp(drive, 0.f, 1.f);
   plan.driveRun[i] = d > kDriveOn;
   if (!plan.driveRun[i]) {
     driveFade = 0.f;
@@ -88,8 +86,8 @@ void planBlock(FilterState& s, const FilterBlockSetup& setup, const FilterBlockI
     const float hz = p.snapOn ? s.snap.current : unsnapped;
     const float calibrated =
         applyFilterCalibration(hz, p.mode, p.calib.active, p.calib.fromMode, p.calib.toMode, p.calib.t);
-    const float f = clampOrLow(calibrated / setup.sr, kMinF, kMaxF);
-    const float resonance = clampOrLow(p.resonance[i], 0.f, kMaxResonance);
+    const float f = ml::safeClamp(calibrated / setup.sr, kMinF, kMaxF);
+    const float resonance = ml::safeClamp(p.resonance[i], 0.f, kMaxResonance);
     const float k = 1.f - resonance;  // at least 0.05 with the resonance clamp
     plan.core[i] = setup.nonlinear ? nlSvfCoeffs(f, k) : svfCoeffs(f, k);
     if (i == kFilterBlockSize - 1) plan.lastCalibratedHz = calibrated;
@@ -164,7 +162,7 @@ void FilterState::clear() {
 
 FilterBlockSetup filterBlockSetup(float saturation, float sr) {
   FilterBlockSetup setup;
-  const float sat = clampOrLow(saturation, 0.f, 1.f);
+  const float sat = ml::safeClamp(saturation, 0.f, 1.f);
   setup.sr = sr;
   setup.nonlinear = sat > 0.0001f;
   setup.drive = nlSvfDrive(sat);

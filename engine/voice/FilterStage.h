@@ -7,8 +7,9 @@
 #include "engine/voice/FilterLadder.h"
 #include "engine/voice/FilterNonlinear.h"
 #include "engine/voice/Oversampler2x.h"
+#include "foundation/MLDSPVector.h"
 
-inline constexpr int kFilterBlockSize = 64;
+inline constexpr int kFilterBlockSize = int(ml::kFloatsPerDSPVector);
 // Length of a filter-mode crossfade, in samples.
 inline constexpr int kFilterModeFadeSamples = 256;
 
