@@ -95,7 +95,7 @@ void DattorroReverb::process(const ml::DSPVector& in, float preDelayMs, float de
   const int preInt = static_cast<int>(pre);
   const float preFrac = pre - static_cast<float>(preInt);
 
-  for (int n = 0; n < ml::kFloatsPerDSPVector; ++n) {
+  for (size_t n = 0; n < ml::kFloatsPerDSPVector; ++n) {
     // Pre-delay with a fractional read.
     preDelay[preDelayWrite] = in[n];
     const int r = (preDelayWrite - preInt) & kPreDelayMask;

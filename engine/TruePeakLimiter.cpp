@@ -117,5 +117,5 @@ void TruePeakLimiter::process(float& left, float& right) {
 }
 
 void TruePeakLimiter::processBlock(ml::DSPVector& left, ml::DSPVector& right) {
-  for (int i = 0; i < ml::kFloatsPerDSPVector; ++i) process(left[i], right[i]);
+  for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) process(left[i], right[i]);
 }

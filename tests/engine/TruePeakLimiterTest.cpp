@@ -149,7 +149,7 @@ TEST(TruePeakLimiterTest, CeilingHoldsOnImpulsesHighSinesAndNoise) {
     std::vector<float> loudNoise;
     while (loudNoise.size() < static_cast<size_t>(length)) {
       const ml::DSPVector block = noise();
-      for (int i = 0; i < ml::kFloatsPerDSPVector; ++i) loudNoise.push_back(kPlus12dB * block[i]);
+      for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) loudNoise.push_back(kPlus12dB * block[i]);
     }
     signals.push_back(loudNoise);
     for (size_t s = 0; s < signals.size(); ++s) {
