@@ -1,0 +1,194 @@
+#include "engine/MasterChain.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "foundation/MLSafeValue.h"
+
+namespace {
+
+constexpr int kBlock = ml::kFloatsPerDSPVector;
+constexpr float kPi = 3.14159265f;
+constexpr float kKneeStart = 0.9f;
+constexpr float kKneeWidth = 1.0f - kKneeStart;  // 0.10000002 in single precision
+constexpr float kEqLowHz = 200.0f;
+constexpr float kEqMidHz = 1000.0f;
+constexpr float kEqHighHz = 6000.0f;
+constexpr float kEqBypass = 0.001f;
+constexpr float kLn10Times12Over20 = 2.3025851f * 12.0f / 20.0f;  // gain = exp(this x value): +-12 dB
+constexpr float kNoiseCutoffHz = 8000.0f;
+constexpr float kNoiseScale = 0.0005f;
+constexpr float kNoiseBypass = 0.001f;
+constexpr float kLevelHotThreshold = 0.9f;
+constexpr float kColourLift = 1.2f;
+constexpr float kColourSatAmount = 1.9f;
+constexpr float kColourTanhBlend = 0.28f;
+
+// Asymmetric saturator: the even term pushes both polarities upward.
+float analogSat(float x, float amount) {
+  const float t = std::tanh(x);
+  return t + amount * (1.0f - t * t);
+}
+
+float normalisedFrequency(float hz, float sampleRate, float lo) {
+  return std::clamp(hz / sampleRate, lo, 0.49f);
+}
+
+float blockPeak(const ml::DSPVector& v) {
+  float peak = 0.0f;
+  for (int i = 0; i < kBlock; ++i) peak = std::max(peak, std::fabs(v[i]));
+  return peak;
+}
+
+}  // namespace
+
+EqBandCoeffs eqBandCoeffs(float f) {
+  const float g = std::tan(kPi * f);
+  EqBandCoeffs c;
+  c.a1 = 1.0f / (1.0f + g * (g + 1.0f));
+  c.a2 = g * c.a1;
+  c.a3 = g * c.a2;
+  return c;
+}
+
+float softKnee(float x) {
+  const float a = std::fabs(x);
+  if (a <= kKneeStart) return x;
+  return std::copysign(kKneeStart + kKneeWidth * std::tanh((a - kKneeStart) / kKneeWidth), x);
+}
+
+ColourCoeffs colourCoeffs(float sampleRate) {
+  ColourCoeffs c;
+  c.lpCoef = std::clamp(18849.556f / sampleRate, 0.0001f, 0.49f);  // 2 pi x 3000 Hz
+  c.dcCoef = 1.0f - 31.4159f / sampleRate;                         // 2 pi x 5 Hz
+  return c;
+}
+
+float colour(float x, const ColourCoeffs& c, ColourState& s) {
+  s.lowpass += c.lpCoef * (x - s.lowpass);
+  const float a = std::fabs(x);
+  if (a <= kKneeStart) return x;
+  const float wet = std::clamp((a - kKneeStart) / kKneeWidth, 0.0f, 1.0f);
+  // Shape the part above the low-pass, lifted, then bring it back down.
+  const float lp = s.lowpass;
+  const float u = lp + kColourLift * (x - lp);
+  const float t = std::tanh(u);
+  const float sat = analogSat(u, kColourSatAmount);
+  const float y = u + (sat - t) + kColourTanhBlend * (t - u);
+  const float z = lp + (y - lp) / kColourLift;
+  s.dcOut = c.dcCoef * s.dcOut + (z - s.dcIn);
+  s.dcIn = z;
+  return x + wet * (s.dcOut - x);
+}
+
+void MasterChain::setSampleRate(float sr, const MasterSettings& settings) {
+  if (!(sr > 0.0f) || !std::isfinite(sr)) return;
+  sampleRate = sr;
+  reverb.setSampleRate(sr);
+  ParamSmoother* smoothers[] = {&preDelaySmoother, &decaySmoother,  &toneSmoother,
+                                &mixSmoother,      &eqLowSmoother,  &eqMidSmoother,
+                                &eqHighSmoother,   &noiseLevelSmoother, &outputGainSmoother};
+  for (ParamSmoother* s : smoothers) s->setTime(kSmootherMs, sr);
+  preDelaySmoother.set(ml::safeClamp(settings.reverbPreDelayMs, 0.0f, 100.0f));
+  decaySmoother.set(ml::safeClamp(settings.reverbDecaySeconds, 0.1f, 30.0f));
+  toneSmoother.set(ml::safeClamp(settings.reverbTone, 0.0f, 1.0f));
+  mixSmoother.set(ml::safeClamp(settings.reverbMix, 0.0f, 1.0f));
+  eqLowSmoother.set(ml::safeClamp(settings.eqLow, -1.0f, 1.0f));
+  eqMidSmoother.set(ml::safeClamp(settings.eqMid, -1.0f, 1.0f));
+  eqHighSmoother.set(ml::safeClamp(settings.eqHigh, -1.0f, 1.0f));
+  noiseLevelSmoother.set(ml::safeClamp(settings.noiseLevel, 0.0f, 1.0f));
+  outputGainSmoother.set(ml::safeClamp(settings.outputGain, 0.0f, 2.0f));
+  noiseGen.reset();
+  clearFilterStates();
+  levelHot.store(false, std::memory_order_relaxed);
+}
+
+void MasterChain::resetAll() {
+  reverb.clear();
+  clearFilterStates();
+}
+
+void MasterChain::clearFilterStates() {
+  for (int i = 0; i < kNumEqStates; ++i) eqIc1[i] = eqIc2[i] = 0.0f;
+  noiseFilter.y = 0.0f;
+  colourState[0] = colourState[1] = ColourState{};
+}
+
+void MasterChain::process(const MasterSettings& settings, ml::DSPVector& left, ml::DSPVector& right) {
+  processReverb(settings, left, right);
+  processEq(settings, left, right);
+  processNoise(settings, left, right);
+  processOutputGain(settings, left, right);
+  processSaturation(left, right);
+}
+
+void MasterChain::processReverb(const MasterSettings& settings, ml::DSPVector& left, ml::DSPVector& right) {
+  const ml::DSPVector preDelay = preDelaySmoother.smooth(ml::safeClamp(settings.reverbPreDelayMs, 0.0f, 100.0f));
+  const ml::DSPVector decay = decaySmoother.smooth(ml::safeClamp(settings.reverbDecaySeconds, 0.1f, 30.0f));
+  const ml::DSPVector tone = toneSmoother.smooth(ml::safeClamp(settings.reverbTone, 0.0f, 1.0f));
+  const ml::DSPVector mix = mixSmoother.smooth(ml::safeClamp(settings.reverbMix, 0.0f, 1.0f));
+  ml::DSPVector in;
+  for (int i = 0; i < kBlock; ++i) in[i] = (left[i] + right[i]) * 0.5f;
+  ml::DSPVector wetL;
+  ml::DSPVector wetR;
+  reverb.process(in, preDelay[kBlock - 1], decay[kBlock - 1], tone[kBlock - 1], wetL, wetR);
+  for (int i = 0; i < kBlock; ++i) {
+    left[i] = left[i] * (1.0f - mix[i]) + wetL[i] * mix[i];
+    right[i] = right[i] * (1.0f - mix[i]) + wetR[i] * mix[i];
+  }
+}
+
+void MasterChain::processEq(const MasterSettings& settings, ml::DSPVector& left, ml::DSPVector& right) {
+  const ml::DSPVector low = eqLowSmoother.smooth(ml::safeClamp(settings.eqLow, -1.0f, 1.0f));
+  const ml::DSPVector mid = eqMidSmoother.smooth(ml::safeClamp(settings.eqMid, -1.0f, 1.0f));
+  const ml::DSPVector high = eqHighSmoother.smooth(ml::safeClamp(settings.eqHigh, -1.0f, 1.0f));
+  const int last = kBlock - 1;
+  if (std::fabs(low[last]) <= kEqBypass && std::fabs(mid[last]) <= kEqBypass && std::fabs(high[last]) <= kEqBypass) {
+    return;
+  }
+  const EqBandCoeffs cLow = eqBandCoeffs(normalisedFrequency(kEqLowHz, sampleRate, 0.0001f));
+  const EqBandCoeffs cMid = eqBandCoeffs(normalisedFrequency(kEqMidHz, sampleRate, 0.0001f));
+  const EqBandCoeffs cHigh = eqBandCoeffs(normalisedFrequency(kEqHighHz, sampleRate, 0.0001f));
+  for (int i = 0; i < kBlock; ++i) {
+    const float gLow = std::exp(kLn10Times12Over20 * low[i]);
+    const float gMid = std::exp(kLn10Times12Over20 * mid[i]);
+    const float gHigh = std::exp(kLn10Times12Over20 * high[i]);
+    float l = eqBand(left[i], cLow, gLow, kEqLow, eqIc1[0], eqIc2[0]);
+    float r = eqBand(right[i], cLow, gLow, kEqLow, eqIc1[1], eqIc2[1]);
+    l = eqBand(l, cMid, gMid, kEqMid, eqIc1[2], eqIc2[2]);
+    r = eqBand(r, cMid, gMid, kEqMid, eqIc1[3], eqIc2[3]);
+    left[i] = eqBand(l, cHigh, gHigh, kEqHigh, eqIc1[4], eqIc2[4]);
+    right[i] = eqBand(r, cHigh, gHigh, kEqHigh, eqIc1[5], eqIc2[5]);
+  }
+}
+
+void MasterChain::processNoise(const MasterSettings& settings, ml::DSPVector& left, ml::DSPVector& right) {
+  const ml::DSPVector level = noiseLevelSmoother.smooth(ml::safeClamp(settings.noiseLevel, 0.0f, 1.0f));
+  if (blockPeak(level) <= kNoiseBypass) return;
+  noiseFilter.setCoeffs(ml::OnePole::makeCoeffs(normalisedFrequency(kNoiseCutoffHz, sampleRate, 0.001f)));
+  const ml::DSPVector filtered = noiseFilter(noiseGen());
+  for (int i = 0; i < kBlock; ++i) {
+    const float n = filtered[i] * level[i] * kNoiseScale;
+    left[i] += n;
+    right[i] += n;
+  }
+}
+
+void MasterChain::processOutputGain(const MasterSettings& settings, ml::DSPVector& left, ml::DSPVector& right) {
+  const ml::DSPVector gain = outputGainSmoother.smooth(ml::safeClamp(settings.outputGain, 0.0f, 2.0f));
+  for (int i = 0; i < kBlock; ++i) {
+    left[i] *= gain[i];
+    right[i] *= gain[i];
+  }
+  const bool hot = blockPeak(left) > kLevelHotThreshold || blockPeak(right) > kLevelHotThreshold;
+  levelHot.store(hot, std::memory_order_relaxed);
+}
+
+void MasterChain::processSaturation(ml::DSPVector& left, ml::DSPVector& right) {
+  const ColourCoeffs c = colourCoeffs(sampleRate);
+  ml::DSPVector* rows[2] = {&left, &right};
+  for (int ch = 0; ch < 2; ++ch) {
+    ml::DSPVector& row = *rows[ch];
+    for (int i = 0; i < kBlock; ++i) row[i] = colour(softKnee(row[i]), c, colourState[ch]);
+  }
+}
