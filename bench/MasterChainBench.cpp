@@ -15,7 +15,8 @@ void runChain(benchmark::State& state, const MasterSettings& settings) {
   auto chain = std::make_unique<MasterChain>();
   chain->setSampleRate(48000.0f, settings);
   ml::DSPVector dry;
-  for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) dry[i] = 0.5f * std::sin(0.05f * static_cast<float>(i));
+  for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i)
+    dry[i] = 0.5f * std::sin(0.05f * static_cast<float>(i));
   for (auto _ : state) {
     ml::DSPVector left = dry, right = dry;
     chain->process(settings, left, right);
@@ -25,7 +26,9 @@ void runChain(benchmark::State& state, const MasterSettings& settings) {
 }
 
 // Default patch: reverb, noise floor, gain, knee and colour; the EQ is flat and skipped.
-void BM_MasterChainDefault(benchmark::State& state) { runChain(state, MasterSettings{}); }
+void BM_MasterChainDefault(benchmark::State& state) {
+  runChain(state, MasterSettings{});
+}
 BENCHMARK(BM_MasterChainDefault);
 
 // Every stage active, and the output driven into the knee and colour.

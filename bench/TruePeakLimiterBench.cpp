@@ -15,7 +15,8 @@ void BM_TruePeakLimiterBlock(benchmark::State& state) {
   OutputMeters meters;
   meters.setSampleRate(48000.0f);
   ml::DSPVector loud;
-  for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) loud[i] = 1.5f * std::sin(0.3f * static_cast<float>(i));
+  for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i)
+    loud[i] = 1.5f * std::sin(0.3f * static_cast<float>(i));
   for (auto _ : state) {
     ml::DSPVector left = loud, right = loud;
     limiter.processBlock(left, right);

@@ -136,8 +136,8 @@ void DattorroReverb::process(const ml::DSPVector& in, float preDelayMs, float de
       dcState[i] = kDcPole * dcState[i] + (tap[i] - prevTap[i]);
       prevTap[i] = tap[i];
       lowpass[i] += damp * (dcState[i] - lowpass[i]);
-      y[i] = allpass(lowpass[i] * feedback[i], tankDiff[i], tankDiffLength[i], tankDiffIndex[i], kDiffuserSize,
-                     kTankDiffCoeff);
+      y[i] = allpass(lowpass[i] * feedback[i], tankDiff[i], tankDiffLength[i], tankDiffIndex[i],
+                     kDiffuserSize, kTankDiffCoeff);
     }
     hadamard8(y);
     for (int i = 0; i < kNumLines; ++i) {

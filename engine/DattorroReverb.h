@@ -60,9 +60,9 @@ struct DattorroReverb {
   // Silences every buffer and filter; keeps the lengths.
   void clear();
   // One 64-sample block. preDelayMs 0..100, decaySeconds (RT60-like, at least 0.05), tone 0..1
-  // (brighter towards 1). Out-of-range and non-finite settings are clamped.
-  void process(const ml::DSPVector& in, float preDelayMs, float decaySeconds, float tone,
-               ml::DSPVector& outL, ml::DSPVector& outR);
+  // (more damping, darker, towards 1). Out-of-range and non-finite settings are clamped.
+  void process(const ml::DSPVector& in, float preDelayMs, float decaySeconds, float tone, ml::DSPVector& outL,
+               ml::DSPVector& outR);
 
   // Schroeder allpass with feedback g on a ring of `size` samples; advances index.
   static float allpass(float x, float* buffer, int delay, int32_t& index, int size, float g);

@@ -24,6 +24,35 @@ constexpr float kColourLift = 1.2f;
 constexpr float kColourSatAmount = 1.9f;
 constexpr float kColourTanhBlend = 0.28f;
 
+// Ranges of the settings, each value clamped into its range (NaN gives the low end).
+struct Range {
+  float lo;
+  float hi;
+};
+constexpr Range kPreDelayRange{0.0f, 100.0f};  // ms
+constexpr Range kDecayRange{0.1f, 30.0f};      // s
+constexpr Range kUnitRange{0.0f, 1.0f};        // tone, mix, noise level
+constexpr Range kEqRange{-1.0f, 1.0f};
+constexpr Range kGainRange{0.0f, 2.0f};
+
+float clampTo(float v, Range r) {
+  return ml::safeClamp(v, r.lo, r.hi);
+}
+
+MasterSettings clamped(const MasterSettings& s) {
+  MasterSettings c;
+  c.reverbPreDelayMs = clampTo(s.reverbPreDelayMs, kPreDelayRange);
+  c.reverbDecaySeconds = clampTo(s.reverbDecaySeconds, kDecayRange);
+  c.reverbTone = clampTo(s.reverbTone, kUnitRange);
+  c.reverbMix = clampTo(s.reverbMix, kUnitRange);
+  c.eqLow = clampTo(s.eqLow, kEqRange);
+  c.eqMid = clampTo(s.eqMid, kEqRange);
+  c.eqHigh = clampTo(s.eqHigh, kEqRange);
+  c.noiseLevel = clampTo(s.noiseLevel, kUnitRange);
+  c.outputGain = clampTo(s.outputGain, kGainRange);
+  return c;
+}
+
 // Asymmetric saturator: the even term pushes both polarities upward.
 float analogSat(float x, float amount) {
   const float t = std::tanh(x);
@@ -81,23 +110,24 @@ float colour(float x, const ColourCoeffs& c, ColourState& s) {
   return x + wet * (s.dcOut - x);
 }
 
-void MasterChain::setSampleRate(float sr, const MasterSettings& settings) {
+void MasterChain::setSampleRate(float sr, const MasterSettings& unclamped) {
   if (!(sr > 0.0f) || !std::isfinite(sr)) return;
+  const MasterSettings settings = clamped(unclamped);
   sampleRate = sr;
   reverb.setSampleRate(sr);
-  ParamSmoother* smoothers[] = {&preDelaySmoother, &decaySmoother,  &toneSmoother,
-                                &mixSmoother,      &eqLowSmoother,  &eqMidSmoother,
+  ParamSmoother* smoothers[] = {&preDelaySmoother, &decaySmoother,      &toneSmoother,
+                                &mixSmoother,      &eqLowSmoother,      &eqMidSmoother,
                                 &eqHighSmoother,   &noiseLevelSmoother, &outputGainSmoother};
   for (ParamSmoother* s : smoothers) s->setTime(kSmootherMs, sr);
-  preDelaySmoother.set(ml::safeClamp(settings.reverbPreDelayMs, 0.0f, 100.0f));
-  decaySmoother.set(ml::safeClamp(settings.reverbDecaySeconds, 0.1f, 30.0f));
-  toneSmoother.set(ml::safeClamp(settings.reverbTone, 0.0f, 1.0f));
-  mixSmoother.set(ml::safeClamp(settings.reverbMix, 0.0f, 1.0f));
-  eqLowSmoother.set(ml::safeClamp(settings.eqLow, -1.0f, 1.0f));
-  eqMidSmoother.set(ml::safeClamp(settings.eqMid, -1.0f, 1.0f));
-  eqHighSmoother.set(ml::safeClamp(settings.eqHigh, -1.0f, 1.0f));
-  noiseLevelSmoother.set(ml::safeClamp(settings.noiseLevel, 0.0f, 1.0f));
-  outputGainSmoother.set(ml::safeClamp(settings.outputGain, 0.0f, 2.0f));
+  preDelaySmoother.set(settings.reverbPreDelayMs);
+  decaySmoother.set(settings.reverbDecaySeconds);
+  toneSmoother.set(settings.reverbTone);
+  mixSmoother.set(settings.reverbMix);
+  eqLowSmoother.set(settings.eqLow);
+  eqMidSmoother.set(settings.eqMid);
+  eqHighSmoother.set(settings.eqHigh);
+  noiseLevelSmoother.set(settings.noiseLevel);
+  outputGainSmoother.set(settings.outputGain);
   noiseGen.reset();
   clearFilterStates();
   levelHot.store(false, std::memory_order_relaxed);
@@ -114,7 +144,8 @@ void MasterChain::clearFilterStates() {
   colourState[0] = colourState[1] = ColourState{};
 }
 
-void MasterChain::process(const MasterSettings& settings, ml::DSPVector& left, ml::DSPVector& right) {
+void MasterChain::process(const MasterSettings& unclamped, ml::DSPVector& left, ml::DSPVector& right) {
+  const MasterSettings settings = clamped(unclamped);
   processReverb(settings, left, right);
   processEq(settings, left, right);
   processNoise(settings, left, right);
@@ -123,10 +154,10 @@ void MasterChain::process(const MasterSettings& settings, ml::DSPVector& left, m
 }
 
 void MasterChain::processReverb(const MasterSettings& settings, ml::DSPVector& left, ml::DSPVector& right) {
-  const ml::DSPVector preDelay = preDelaySmoother.smooth(ml::safeClamp(settings.reverbPreDelayMs, 0.0f, 100.0f));
-  const ml::DSPVector decay = decaySmoother.smooth(ml::safeClamp(settings.reverbDecaySeconds, 0.1f, 30.0f));
-  const ml::DSPVector tone = toneSmoother.smooth(ml::safeClamp(settings.reverbTone, 0.0f, 1.0f));
-  const ml::DSPVector mix = mixSmoother.smooth(ml::safeClamp(settings.reverbMix, 0.0f, 1.0f));
+  const ml::DSPVector preDelay = preDelaySmoother.smooth(settings.reverbPreDelayMs);
+  const ml::DSPVector decay = decaySmoother.smooth(settings.reverbDecaySeconds);
+  const ml::DSPVector tone = toneSmoother.smooth(settings.reverbTone);
+  const ml::DSPVector mix = mixSmoother.smooth(settings.reverbMix);
   ml::DSPVector in;
   for (int i = 0; i < kBlock; ++i) in[i] = (left[i] + right[i]) * 0.5f;
   ml::DSPVector wetL;
@@ -139,11 +170,12 @@ void MasterChain::processReverb(const MasterSettings& settings, ml::DSPVector& l
 }
 
 void MasterChain::processEq(const MasterSettings& settings, ml::DSPVector& left, ml::DSPVector& right) {
-  const ml::DSPVector low = eqLowSmoother.smooth(ml::safeClamp(settings.eqLow, -1.0f, 1.0f));
-  const ml::DSPVector mid = eqMidSmoother.smooth(ml::safeClamp(settings.eqMid, -1.0f, 1.0f));
-  const ml::DSPVector high = eqHighSmoother.smooth(ml::safeClamp(settings.eqHigh, -1.0f, 1.0f));
+  const ml::DSPVector low = eqLowSmoother.smooth(settings.eqLow);
+  const ml::DSPVector mid = eqMidSmoother.smooth(settings.eqMid);
+  const ml::DSPVector high = eqHighSmoother.smooth(settings.eqHigh);
   const int last = kBlock - 1;
-  if (std::fabs(low[last]) <= kEqBypass && std::fabs(mid[last]) <= kEqBypass && std::fabs(high[last]) <= kEqBypass) {
+  if (std::fabs(low[last]) <= kEqBypass && std::fabs(mid[last]) <= kEqBypass &&
+      std::fabs(high[last]) <= kEqBypass) {
     return;
   }
   const EqBandCoeffs cLow = eqBandCoeffs(normalisedFrequency(kEqLowHz, sampleRate, 0.0001f));
@@ -163,7 +195,7 @@ void MasterChain::processEq(const MasterSettings& settings, ml::DSPVector& left,
 }
 
 void MasterChain::processNoise(const MasterSettings& settings, ml::DSPVector& left, ml::DSPVector& right) {
-  const ml::DSPVector level = noiseLevelSmoother.smooth(ml::safeClamp(settings.noiseLevel, 0.0f, 1.0f));
+  const ml::DSPVector level = noiseLevelSmoother.smooth(settings.noiseLevel);
   if (blockPeak(level) <= kNoiseBypass) return;
   noiseFilter.setCoeffs(ml::OnePole::makeCoeffs(normalisedFrequency(kNoiseCutoffHz, sampleRate, 0.001f)));
   const ml::DSPVector filtered = noiseFilter(noiseGen());
@@ -174,8 +206,9 @@ void MasterChain::processNoise(const MasterSettings& settings, ml::DSPVector& le
   }
 }
 
-void MasterChain::processOutputGain(const MasterSettings& settings, ml::DSPVector& left, ml::DSPVector& right) {
-  const ml::DSPVector gain = outputGainSmoother.smooth(ml::safeClamp(settings.outputGain, 0.0f, 2.0f));
+void MasterChain::processOutputGain(const MasterSettings& settings, ml::DSPVector& left,
+                                    ml::DSPVector& right) {
+  const ml::DSPVector gain = outputGainSmoother.smooth(settings.outputGain);
   for (int i = 0; i < kBlock; ++i) {
     left[i] *= gain[i];
     right[i] *= gain[i];

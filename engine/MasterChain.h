@@ -99,15 +99,16 @@ struct MasterChain {
   void setSampleRate(float sr, const MasterSettings& settings);
   // Host reset: silences the reverb and clears the EQ, noise-filter and colour states.
   void resetAll();
-  // Runs every stage below in order on the block's dry rows, in place.
+  // One block, in place on the summed dry rows: reverb and mix, EQ, noise floor, output gain (and
+  // levelHot), soft knee and colour. The settings are smoothed over kSmootherMs.
   void process(const MasterSettings& settings, ml::DSPVector& left, ml::DSPVector& right);
 
+private:
+  // The stages, in order, with settings already clamped into their ranges.
   void processReverb(const MasterSettings& settings, ml::DSPVector& left, ml::DSPVector& right);
   void processEq(const MasterSettings& settings, ml::DSPVector& left, ml::DSPVector& right);
   void processNoise(const MasterSettings& settings, ml::DSPVector& left, ml::DSPVector& right);
   void processOutputGain(const MasterSettings& settings, ml::DSPVector& left, ml::DSPVector& right);
   void processSaturation(ml::DSPVector& left, ml::DSPVector& right);
-
-private:
   void clearFilterStates();
 };

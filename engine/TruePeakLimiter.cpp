@@ -56,7 +56,9 @@ const float (&TruePeakLimiter::kernel())[kPhases][kTaps] {
   return table.taps;
 }
 
-void TruePeakLimiter::initKernel() { (void)kernel(); }
+void TruePeakLimiter::initKernel() {
+  (void)kernel();
+}
 
 void TruePeakLimiter::setSampleRate(float sampleRate, float releaseMs) {
   const bool valid = sampleRate > 0.0f && releaseMs > 0.0f && std::isfinite(sampleRate * releaseMs);

@@ -14,6 +14,15 @@
 
 namespace {
 
+// Settings under which every stage passes samples of magnitude <= 0.9 unchanged.
+MasterSettings transparent() {
+  MasterSettings s;
+  s.reverbMix = 0.0f;
+  s.noiseLevel = 0.0f;
+  s.outputGain = 1.0f;
+  return s;
+}
+
 constexpr int kBlock = ml::kFloatsPerDSPVector;
 constexpr float kSr = 48000.0f;
 constexpr double kPi = 3.14159265358979323846;
@@ -28,7 +37,7 @@ protected:
 
   // Gain in dB of the EQ stage for a steady sine at hz, measured by RMS after one second of settling.
   float eqGainDb(float low, float mid, float high, float hz) {
-    MasterSettings settings;
+    MasterSettings settings = transparent();
     settings.eqLow = low;
     settings.eqMid = mid;
     settings.eqHigh = high;
@@ -41,7 +50,7 @@ protected:
         left[i] = right[i] = static_cast<float>(0.1 * std::sin(2.0 * kPi * hz * (b * kBlock + i) / kSr));
       }
       const ml::DSPVector in = left;
-      chain->processEq(settings, left, right);
+      chain->process(settings, left, right);
       if (b < settle) continue;
       for (int i = 0; i < kBlock; ++i) {
         inSum += in[i] * in[i];
@@ -60,9 +69,9 @@ TEST_F(MasterChainTest, EqBandGains) {
     float low, mid, high, hz, db;
   };
   const Point points[] = {
-      {0, 1, 0, 1000, 12.0f},    {0, -1, 0, 1000, -12.0f},  {1, 0, 0, 50, 12.1f},     {1, 0, 0, 200, 9.95f},
-      {1, 0, 0, 500, -4.7f},     {-1, 0, 0, 50, -9.8f},     {-1, 0, 0, 200, 1.93f},   {0, 0, 1, 6000, 9.95f},
-      {0, 0, 1, 12000, 12.3f},   {0, 0, -1, 6000, 1.93f},   {0, 0, -1, 12000, -6.8f}, {0, 0, -1, 20000, -11.5f},
+      {0, 1, 0, 1000, 12.0f},  {0, -1, 0, 1000, -12.0f}, {1, 0, 0, 50, 12.1f},     {1, 0, 0, 200, 9.95f},
+      {1, 0, 0, 500, -4.7f},   {-1, 0, 0, 50, -9.8f},    {-1, 0, 0, 200, 1.93f},   {0, 0, 1, 6000, 9.95f},
+      {0, 0, 1, 12000, 12.3f}, {0, 0, -1, 6000, 1.93f},  {0, 0, -1, 12000, -6.8f}, {0, 0, -1, 20000, -11.5f},
   };
   for (const Point& p : points) {
     EXPECT_NEAR(eqGainDb(p.low, p.mid, p.high, p.hz), p.db, 0.1f)
@@ -71,21 +80,17 @@ TEST_F(MasterChainTest, EqBandGains) {
 }
 
 TEST_F(MasterChainTest, FlatEqIsBitExactAndFreezesItsStates) {
-  MasterSettings settings;
-  settings.eqLow = 1.0f;
-  chain->setSampleRate(kSr, settings);
-  ml::DSPVector left(0.3f), right(-0.2f);
-  chain->processEq(settings, left, right);  // fills the states
-  const float ic1 = chain->eqIc1[0];
+  MasterSettings settings = transparent();
   settings.eqLow = 0.001f;
   settings.eqMid = -0.0005f;
   chain->setSampleRate(kSr, settings);
-  chain->eqIc1[0] = ic1;
+  chain->eqIc1[0] = 0.25f;  // as left by an earlier boost
+  ml::DSPVector left, right;
   for (int i = 0; i < kBlock; ++i) left[i] = right[i] = 0.01f * static_cast<float>(i) - 0.3f;
   const ml::DSPVector in = left;
-  chain->processEq(settings, left, right);
+  chain->process(settings, left, right);
   for (int i = 0; i < kBlock; ++i) ASSERT_EQ(left[i], in[i]) << i;
-  EXPECT_EQ(chain->eqIc1[0], ic1);
+  EXPECT_EQ(chain->eqIc1[0], 0.25f);
 }
 
 TEST_F(MasterChainTest, KneeAndColour) {
@@ -93,7 +98,7 @@ TEST_F(MasterChainTest, KneeAndColour) {
   EXPECT_NEAR(softKnee(-1.0f), -0.9761594f, 1e-7f);
   EXPECT_LT(softKnee(1000.0f), 1.0f + 1e-7f);
   // Up to 0.9 both stages are transparent.
-  MasterSettings settings;
+  const MasterSettings settings = transparent();
   chain->setSampleRate(kSr, settings);
   ml::DSPVector left, right;
   for (int i = 0; i < kBlock; ++i) {
@@ -101,7 +106,7 @@ TEST_F(MasterChainTest, KneeAndColour) {
     right[i] = 0.9f * std::sin(static_cast<float>(i));
   }
   const ml::DSPVector inL = left, inR = right;
-  chain->processSaturation(left, right);
+  chain->process(settings, left, right);
   for (int i = 0; i < kBlock; ++i) {
     ASSERT_EQ(left[i], inL[i]) << i;
     ASSERT_EQ(right[i], inR[i]) << i;
@@ -154,10 +159,7 @@ TEST_F(MasterChainTest, NoiseFloorOfASilentChain) {
 }
 
 TEST_F(MasterChainTest, ReverbMixZeroPassesTheDrySignalBitExactly) {
-  MasterSettings settings;
-  settings.reverbMix = 0.0f;
-  settings.noiseLevel = 0.0f;
-  settings.outputGain = 1.0f;
+  const MasterSettings settings = transparent();
   chain->setSampleRate(kSr, settings);
   for (int b = 0; b < 100; ++b) {
     ml::DSPVector left, right;
@@ -166,7 +168,7 @@ TEST_F(MasterChainTest, ReverbMixZeroPassesTheDrySignalBitExactly) {
       right[i] = 0.25f * std::cos(0.03f * static_cast<float>(b * kBlock + i));
     }
     const ml::DSPVector inL = left, inR = right;
-    chain->processReverb(settings, left, right);
+    chain->process(settings, left, right);
     for (int i = 0; i < kBlock; ++i) {
       ASSERT_EQ(left[i], inL[i]);
       ASSERT_EQ(right[i], inR[i]);

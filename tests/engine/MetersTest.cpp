@@ -10,7 +10,7 @@ namespace {
 TEST(MetersTest, BallisticsAt48kHz) {
   OutputMeters meters;
   meters.setSampleRate(48000.0f);
-  const float attack = static_cast<float>(1.0 - std::exp(-1.0 / 3.75));  // 5 ms at 750 blocks a second
+  const float attack = static_cast<float>(1.0 - std::exp(-1.0 / 3.75));   // 5 ms at 750 blocks a second
   const float release = static_cast<float>(1.0 - std::exp(-1.0 / 75.0));  // 100 ms
   EXPECT_FLOAT_EQ(meters.attack, attack);
   EXPECT_FLOAT_EQ(meters.release, release);

@@ -48,7 +48,8 @@ std::vector<float> sine(float hz, float amplitude, float sampleRate, int length,
   std::vector<float> v(static_cast<size_t>(length));
   for (int n = 0; n < length; ++n) {
     const double fade = n < fadeIn ? static_cast<double>(n) / fadeIn : 1.0;
-    v[static_cast<size_t>(n)] = static_cast<float>(amplitude * fade * std::sin(2.0 * kPi * hz * n / sampleRate));
+    v[static_cast<size_t>(n)] =
+        static_cast<float>(amplitude * fade * std::sin(2.0 * kPi * hz * n / sampleRate));
   }
   return v;
 }
@@ -101,7 +102,8 @@ TEST(TruePeakLimiterTest, SilenceAfterClearIsExactZero) {
 TEST(TruePeakLimiterTest, KernelTaps) {
   TruePeakLimiter::initKernel();
   const auto& taps = TruePeakLimiter::kernel();
-  const double phase0[] = {-0.000141, 0.007255, -0.050962, 0.248367, 0.900261, -0.131027, 0.029731, -0.003484};
+  const double phase0[] = {-0.000141, 0.007255,  -0.050962, 0.248367,
+                           0.900261,  -0.131027, 0.029731,  -0.003484};
   for (int k = 0; k < 8; ++k) EXPECT_NEAR(taps[0][k], phase0[k], 5e-7) << k;
   for (int p = 0; p < 4; ++p) {
     double sum = 0.0;
@@ -112,8 +114,14 @@ TEST(TruePeakLimiterTest, KernelTaps) {
 
 TEST(TruePeakLimiterTest, KernelIsBuiltOnceAcrossThreads) {
   const float* seen[2] = {nullptr, nullptr};
-  std::thread a([&] { TruePeakLimiter::initKernel(); seen[0] = &TruePeakLimiter::kernel()[0][0]; });
-  std::thread b([&] { TruePeakLimiter::initKernel(); seen[1] = &TruePeakLimiter::kernel()[0][0]; });
+  std::thread a([&] {
+    TruePeakLimiter::initKernel();
+    seen[0] = &TruePeakLimiter::kernel()[0][0];
+  });
+  std::thread b([&] {
+    TruePeakLimiter::initKernel();
+    seen[1] = &TruePeakLimiter::kernel()[0][0];
+  });
   a.join();
   b.join();
   EXPECT_EQ(seen[0], seen[1]);
@@ -164,7 +172,8 @@ TEST(TruePeakLimiterTest, TruePeakOfLoudSinesStaysUnderTheCeiling) {
     for (float hz : {50.0f, 110.0f, 440.0f, 1000.0f, 2500.0f, 4000.0f, 5512.5f, 7000.0f, 8000.0f, 10000.0f}) {
       const int length = static_cast<int>(sr * 0.25f);
       TruePeakLimiter limiter = makeLimiter(sr);
-      const std::vector<float> out = limit(limiter, sine(hz, kPlus12dB, sr, length, static_cast<int>(sr / 100)));
+      const std::vector<float> out =
+          limit(limiter, sine(hz, kPlus12dB, sr, length, static_cast<int>(sr / 100)));
       const size_t from = static_cast<size_t>(sr / 20);
       const size_t to = out.size() - 200;
       const float truePeak = truePeak16x(out, from, to);
