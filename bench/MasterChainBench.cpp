@@ -6,8 +6,15 @@
 #include <memory>
 
 #include "engine/MasterChain.h"
+#include "engine/ParamTable.h"
 
 namespace {
+
+MasterSettings defaults() {
+  double values[kNumParams];
+  for (uint32_t id = 0; id < kNumParams; ++id) values[id] = kParams[id].def;
+  return MasterSettings::fromParams(values);
+}
 
 void runChain(benchmark::State& state, const MasterSettings& settings) {
   _MM_SET_FLUSH_ZERO_MODE(_MM_FLUSH_ZERO_ON);
@@ -27,13 +34,13 @@ void runChain(benchmark::State& state, const MasterSettings& settings) {
 
 // Default patch: reverb, noise floor, gain, knee and colour; the EQ is flat and skipped.
 void BM_MasterChainDefault(benchmark::State& state) {
-  runChain(state, MasterSettings{});
+  runChain(state, defaults());
 }
 BENCHMARK(BM_MasterChainDefault);
 
 // Every stage active, and the output driven into the knee and colour.
 void BM_MasterChainAllStages(benchmark::State& state) {
-  MasterSettings settings;
+  MasterSettings settings = defaults();
   settings.eqLow = 0.5f;
   settings.eqMid = -0.3f;
   settings.eqHigh = 0.4f;

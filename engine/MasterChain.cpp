@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/ParamTable.h"
 #include "foundation/MLSafeValue.h"
 
 namespace {
@@ -24,32 +25,22 @@ constexpr float kColourLift = 1.2f;
 constexpr float kColourSatAmount = 1.9f;
 constexpr float kColourTanhBlend = 0.28f;
 
-// Ranges of the settings, each value clamped into its range (NaN gives the low end).
-struct Range {
-  float lo;
-  float hi;
-};
-constexpr Range kPreDelayRange{0.0f, 100.0f};  // ms
-constexpr Range kDecayRange{0.1f, 30.0f};      // s
-constexpr Range kUnitRange{0.0f, 1.0f};        // tone, mix, noise level
-constexpr Range kEqRange{-1.0f, 1.0f};
-constexpr Range kGainRange{0.0f, 2.0f};
-
-float clampTo(float v, Range r) {
-  return ml::safeClamp(v, r.lo, r.hi);
+// Clamps v into the range of parameter id; NaN gives the low end.
+float clampParam(float v, uint32_t id) {
+  return ml::safeClamp(v, static_cast<float>(kParams[id].min), static_cast<float>(kParams[id].max));
 }
 
 MasterSettings clamped(const MasterSettings& s) {
   MasterSettings c;
-  c.reverbPreDelayMs = clampTo(s.reverbPreDelayMs, kPreDelayRange);
-  c.reverbDecaySeconds = clampTo(s.reverbDecaySeconds, kDecayRange);
-  c.reverbTone = clampTo(s.reverbTone, kUnitRange);
-  c.reverbMix = clampTo(s.reverbMix, kUnitRange);
-  c.eqLow = clampTo(s.eqLow, kEqRange);
-  c.eqMid = clampTo(s.eqMid, kEqRange);
-  c.eqHigh = clampTo(s.eqHigh, kEqRange);
-  c.noiseLevel = clampTo(s.noiseLevel, kUnitRange);
-  c.outputGain = clampTo(s.outputGain, kGainRange);
+  c.reverbPreDelayMs = clampParam(s.reverbPreDelayMs, kParamReverbPreDelay);
+  c.reverbDecaySeconds = clampParam(s.reverbDecaySeconds, kParamReverbDecay);
+  c.reverbTone = clampParam(s.reverbTone, kParamReverbTone);
+  c.reverbMix = clampParam(s.reverbMix, kParamReverbMix);
+  c.eqLow = clampParam(s.eqLow, kParamEqLow);
+  c.eqMid = clampParam(s.eqMid, kParamEqMid);
+  c.eqHigh = clampParam(s.eqHigh, kParamEqHigh);
+  c.noiseLevel = clampParam(s.noiseLevel, kParamNoiseLevel);
+  c.outputGain = clampParam(s.outputGain, kParamOutputGain);
   return c;
 }
 
@@ -70,6 +61,20 @@ float blockPeak(const ml::DSPVector& v) {
 }
 
 }  // namespace
+
+MasterSettings MasterSettings::fromParams(const double* values) {
+  MasterSettings s;
+  s.reverbPreDelayMs = static_cast<float>(values[kParamReverbPreDelay]);
+  s.reverbDecaySeconds = static_cast<float>(values[kParamReverbDecay]);
+  s.reverbTone = static_cast<float>(values[kParamReverbTone]);
+  s.reverbMix = static_cast<float>(values[kParamReverbMix]);
+  s.eqLow = static_cast<float>(values[kParamEqLow]);
+  s.eqMid = static_cast<float>(values[kParamEqMid]);
+  s.eqHigh = static_cast<float>(values[kParamEqHigh]);
+  s.noiseLevel = static_cast<float>(values[kParamNoiseLevel]);
+  s.outputGain = static_cast<float>(values[kParamOutputGain]);
+  return s;
+}
 
 EqBandCoeffs eqBandCoeffs(float f) {
   const float g = std::tan(kPi * f);

@@ -55,18 +55,21 @@ ColourCoeffs colourCoeffs(float sampleRate);
 // 0.9 to 1 at 1.0). Samples with |x| <= 0.9 pass unchanged, though the low-pass always tracks them.
 float colour(float x, const ColourCoeffs& c, ColourState& s);
 
-// The block's plain parameter values for the master chain, unclamped (clamped here; NaN gives the
-// range's low end).
+// The block's plain values of the nine master parameters. Any value is accepted: the chain clamps each
+// into its parameter's range (NaN gives the range's low end).
 struct MasterSettings {
-  float reverbPreDelayMs{20.0f};   // 0..100
-  float reverbDecaySeconds{2.0f};  // 0.1..30
-  float reverbTone{0.45f};         // 0..1
-  float reverbMix{0.15f};          // 0..1
+  float reverbPreDelayMs{0.0f};    // ms
+  float reverbDecaySeconds{0.0f};  // s
+  float reverbTone{0.0f};          // 0..1
+  float reverbMix{0.0f};           // 0..1
   float eqLow{0.0f};               // -1..1, i.e. -12..+12 dB
   float eqMid{0.0f};
   float eqHigh{0.0f};
-  float noiseLevel{0.03f};  // 0..1
-  float outputGain{0.1f};   // 0..2, linear
+  float noiseLevel{0.0f};  // 0..1
+  float outputGain{0.0f};  // linear
+
+  // Reads the values from a block cache indexed by parameter id (kNumParams entries).
+  static MasterSettings fromParams(const double* values);
 };
 
 // The whole master chain of one engine, run once per 64-sample block on the summed dry rows. Owns the

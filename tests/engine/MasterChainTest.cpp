@@ -10,13 +10,21 @@
 
 #include "engine/MasterChain.h"
 #include "engine/Meters.h"
+#include "engine/ParamTable.h"
 #include "engine/TruePeakLimiter.h"
 
 namespace {
 
+// The default patch's settings.
+MasterSettings defaults() {
+  double values[kNumParams];
+  for (uint32_t id = 0; id < kNumParams; ++id) values[id] = kParams[id].def;
+  return MasterSettings::fromParams(values);
+}
+
 // Settings under which every stage passes samples of magnitude <= 0.9 unchanged.
 MasterSettings transparent() {
-  MasterSettings s;
+  MasterSettings s = defaults();
   s.reverbMix = 0.0f;
   s.noiseLevel = 0.0f;
   s.outputGain = 1.0f;
@@ -120,7 +128,7 @@ TEST_F(MasterChainTest, KneeAndColour) {
 
 TEST_F(MasterChainTest, NoiseFloorOfASilentChain) {
   // Default settings: the reverb of silence is silent and the noise floor remains, after the output gain.
-  MasterSettings settings;
+  MasterSettings settings = defaults();
   auto other = std::make_unique<MasterChain>();
   chain->setSampleRate(kSr, settings);
   other->setSampleRate(kSr, settings);
@@ -180,7 +188,7 @@ TEST_F(MasterChainTest, ReverbMixZeroPassesTheDrySignalBitExactly) {
 }
 
 TEST_F(MasterChainTest, OutputGainAndHotLevel) {
-  MasterSettings settings;
+  MasterSettings settings = defaults();
   settings.reverbMix = 0.0f;
   settings.outputGain = 2.0f;
   chain->setSampleRate(kSr, settings);
@@ -201,7 +209,7 @@ TEST_F(MasterChainTest, OutputGainAndHotLevel) {
 }
 
 TEST_F(MasterChainTest, ResetAndActivationClearANaN) {
-  MasterSettings settings;
+  MasterSettings settings = defaults();
   settings.eqLow = 0.5f;
   settings.eqMid = -0.5f;
   settings.eqHigh = 0.5f;
