@@ -261,7 +261,8 @@ inline constexpr ParamInfo kParams[kNumParams] = {
 
 static_assert([] {
   for (uint32_t i = 0; i < kNumParams; ++i) {
-    if (kParams[i].id != i || !(kParams[i].min <= kParams[i].def && kParams[i].def <= kParams[i].max)) return false;
+    if (kParams[i].id != i || !(kParams[i].min <= kParams[i].def && kParams[i].def <= kParams[i].max))
+      return false;
   }
   return true;
 }());

@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "foundation/MLScalarMath.h"
 #include "foundation/MLSIMD.h"
+#include "foundation/MLScalarMath.h"
 
 namespace ml {
 
@@ -44,13 +44,13 @@ struct alignas(16) DSPVectorArray {
   }
 
   friend DSPVectorArray operator+(const DSPVectorArray& a, const DSPVectorArray& b) {
-    return map2(a, b, simd::add);
+    return map2(a, b, [](simd::F4 x, simd::F4 y) { return simd::add(x, y); });
   }
   friend DSPVectorArray operator-(const DSPVectorArray& a, const DSPVectorArray& b) {
-    return map2(a, b, simd::sub);
+    return map2(a, b, [](simd::F4 x, simd::F4 y) { return simd::sub(x, y); });
   }
   friend DSPVectorArray operator*(const DSPVectorArray& a, const DSPVectorArray& b) {
-    return map2(a, b, simd::mul);
+    return map2(a, b, [](simd::F4 x, simd::F4 y) { return simd::mul(x, y); });
   }
 
   // Applies a four-lane float operation to each group of four elements.

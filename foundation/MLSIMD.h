@@ -27,7 +27,9 @@ inline int32_t roundToInt(float x) {
   return static_cast<int32_t>(r);
 }
 
-inline int32_t greaterMask(float a, float b) { return a > b ? -1 : 0; }
+inline int32_t greaterMask(float a, float b) {
+  return a > b ? -1 : 0;
+}
 
 inline float selectBits(float a, float b, int32_t mask) {
   uint32_t ua, ub;
@@ -52,20 +54,41 @@ inline float unsignedToFloat(int32_t bits) {
 using F4 = __m128;
 using I4 = __m128i;
 
-inline F4 loadF(const float* p) { return _mm_load_ps(p); }
-inline void storeF(float* p, F4 v) { _mm_store_ps(p, v); }
-inline I4 loadI(const int32_t* p) { return _mm_load_si128(reinterpret_cast<const __m128i*>(p)); }
-inline void storeI(int32_t* p, I4 v) { _mm_store_si128(reinterpret_cast<__m128i*>(p), v); }
-inline F4 add(F4 a, F4 b) { return _mm_add_ps(a, b); }
-inline F4 sub(F4 a, F4 b) { return _mm_sub_ps(a, b); }
-inline F4 mul(F4 a, F4 b) { return _mm_mul_ps(a, b); }
-inline I4 greaterThan(F4 a, F4 b) { return _mm_castps_si128(_mm_cmpgt_ps(a, b)); }
+inline F4 splat(float v) {
+  return _mm_set1_ps(v);
+}
+inline F4 loadF(const float* p) {
+  return _mm_load_ps(p);
+}
+inline void storeF(float* p, F4 v) {
+  _mm_store_ps(p, v);
+}
+inline I4 loadI(const int32_t* p) {
+  return _mm_load_si128(reinterpret_cast<const __m128i*>(p));
+}
+inline void storeI(int32_t* p, I4 v) {
+  _mm_store_si128(reinterpret_cast<__m128i*>(p), v);
+}
+inline F4 add(F4 a, F4 b) {
+  return _mm_add_ps(a, b);
+}
+inline F4 sub(F4 a, F4 b) {
+  return _mm_sub_ps(a, b);
+}
+inline F4 mul(F4 a, F4 b) {
+  return _mm_mul_ps(a, b);
+}
+inline I4 greaterThan(F4 a, F4 b) {
+  return _mm_castps_si128(_mm_cmpgt_ps(a, b));
+}
 inline F4 select(F4 a, F4 b, I4 mask) {
   const F4 m = _mm_castsi128_ps(mask);
   return _mm_or_ps(_mm_and_ps(m, a), _mm_andnot_ps(m, b));
 }
 // cvtps2dq rounds under MXCSR and returns 0x80000000 for out-of-range and NaN lanes.
-inline I4 roundToInt(F4 v) { return _mm_cvtps_epi32(v); }
+inline I4 roundToInt(F4 v) {
+  return _mm_cvtps_epi32(v);
+}
 inline F4 unsignedToFloat(I4 v) {
   return _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(v, 1)), _mm_set1_ps(2.0f));
 }
@@ -75,15 +98,36 @@ inline F4 unsignedToFloat(I4 v) {
 using F4 = float32x4_t;
 using I4 = int32x4_t;
 
-inline F4 loadF(const float* p) { return vld1q_f32(p); }
-inline void storeF(float* p, F4 v) { vst1q_f32(p, v); }
-inline I4 loadI(const int32_t* p) { return vld1q_s32(p); }
-inline void storeI(int32_t* p, I4 v) { vst1q_s32(p, v); }
-inline F4 add(F4 a, F4 b) { return vaddq_f32(a, b); }
-inline F4 sub(F4 a, F4 b) { return vsubq_f32(a, b); }
-inline F4 mul(F4 a, F4 b) { return vmulq_f32(a, b); }
-inline I4 greaterThan(F4 a, F4 b) { return vreinterpretq_s32_u32(vcgtq_f32(a, b)); }
-inline F4 select(F4 a, F4 b, I4 mask) { return vbslq_f32(vreinterpretq_u32_s32(mask), a, b); }
+inline F4 splat(float v) {
+  return vdupq_n_f32(v);
+}
+inline F4 loadF(const float* p) {
+  return vld1q_f32(p);
+}
+inline void storeF(float* p, F4 v) {
+  vst1q_f32(p, v);
+}
+inline I4 loadI(const int32_t* p) {
+  return vld1q_s32(p);
+}
+inline void storeI(int32_t* p, I4 v) {
+  vst1q_s32(p, v);
+}
+inline F4 add(F4 a, F4 b) {
+  return vaddq_f32(a, b);
+}
+inline F4 sub(F4 a, F4 b) {
+  return vsubq_f32(a, b);
+}
+inline F4 mul(F4 a, F4 b) {
+  return vmulq_f32(a, b);
+}
+inline I4 greaterThan(F4 a, F4 b) {
+  return vreinterpretq_s32_u32(vcgtq_f32(a, b));
+}
+inline F4 select(F4 a, F4 b, I4 mask) {
+  return vbslq_f32(vreinterpretq_u32_s32(mask), a, b);
+}
 // FRINTI rounds under the current mode; the conversion itself saturates, so out-of-range and NaN lanes
 // are replaced by 0x80000000 to match the x86 result.
 inline I4 roundToInt(F4 v) {
@@ -106,10 +150,21 @@ struct I4 {
   int32_t v[4];
 };
 
-inline F4 loadF(const float* p) { return {{p[0], p[1], p[2], p[3]}}; }
-inline void storeF(float* p, F4 a) { std::memcpy(p, a.v, sizeof a.v); }
-inline I4 loadI(const int32_t* p) { return {{p[0], p[1], p[2], p[3]}}; }
-inline void storeI(int32_t* p, I4 a) { std::memcpy(p, a.v, sizeof a.v); }
+inline F4 splat(float v) {
+  return {{v, v, v, v}};
+}
+inline F4 loadF(const float* p) {
+  return {{p[0], p[1], p[2], p[3]}};
+}
+inline void storeF(float* p, F4 a) {
+  std::memcpy(p, a.v, sizeof a.v);
+}
+inline I4 loadI(const int32_t* p) {
+  return {{p[0], p[1], p[2], p[3]}};
+}
+inline void storeI(int32_t* p, I4 a) {
+  std::memcpy(p, a.v, sizeof a.v);
+}
 
 template <typename R, typename A, typename B, typename Op>
 inline R eachLane(const A& a, const B& b, Op op) {
@@ -117,10 +172,18 @@ inline R eachLane(const A& a, const B& b, Op op) {
   for (int i = 0; i < 4; ++i) r.v[i] = op(a.v[i], b.v[i]);
   return r;
 }
-inline F4 add(F4 a, F4 b) { return eachLane<F4>(a, b, [](float x, float y) { return x + y; }); }
-inline F4 sub(F4 a, F4 b) { return eachLane<F4>(a, b, [](float x, float y) { return x - y; }); }
-inline F4 mul(F4 a, F4 b) { return eachLane<F4>(a, b, [](float x, float y) { return x * y; }); }
-inline I4 greaterThan(F4 a, F4 b) { return eachLane<I4>(a, b, lane::greaterMask); }
+inline F4 add(F4 a, F4 b) {
+  return eachLane<F4>(a, b, [](float x, float y) { return x + y; });
+}
+inline F4 sub(F4 a, F4 b) {
+  return eachLane<F4>(a, b, [](float x, float y) { return x - y; });
+}
+inline F4 mul(F4 a, F4 b) {
+  return eachLane<F4>(a, b, [](float x, float y) { return x * y; });
+}
+inline I4 greaterThan(F4 a, F4 b) {
+  return eachLane<I4>(a, b, lane::greaterMask);
+}
 inline F4 select(F4 a, F4 b, I4 mask) {
   F4 r;
   for (int i = 0; i < 4; ++i) r.v[i] = lane::selectBits(a.v[i], b.v[i], mask.v[i]);

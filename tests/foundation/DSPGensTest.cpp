@@ -54,6 +54,34 @@ TEST(PhasorToSine, StaysCloseToNegativeCosine) {
   }
 }
 
+// The four-lane kernels against a plain one-sample-at-a-time form of the same arithmetic.
+TEST(DSPGens, VectorKernelsMatchPlainReference) {
+  const float s = std::bit_cast<float>(0x3FB50505u);
+  const float c = std::bit_cast<float>(0x3F87C3B6u);
+  const float sixth = std::bit_cast<float>(0x3E2AAAABu);
+  for (int block = 0; block < 16; ++block) {
+    DSPVector ph;
+    for (size_t i = 0; i < 64; ++i) ph[i] = float(block * 64 + int(i)) / 1024.0f;
+    const DSPVector y = ml::phasorToSine(ph);
+    for (size_t i = 0; i < 64; ++i) {
+      const float x = ph[i] * std::bit_cast<float>(0x40B50505u) + -s;
+      const float t = x > s ? std::bit_cast<float>(0x40350505u) - x : x;
+      EXPECT_EQ(std::bit_cast<uint32_t>(y[i]), std::bit_cast<uint32_t>((c * t) * (1.0f - (t * t) * sixth)));
+    }
+  }
+  ml::PhasorGen p;
+  uint32_t phase = 0;
+  DSPVector freq;
+  for (size_t i = 0; i < 64; ++i) freq[i] = (float(i) - 32.0f) * 0.0151f;
+  for (int block = 0; block < 4; ++block) {
+    const DSPVector out = p(freq);
+    for (size_t i = 0; i < 64; ++i) {
+      phase += static_cast<uint32_t>(ml::simd::lane::roundToInt(freq[i] * 4294967296.0f));
+      EXPECT_EQ(out[i], ml::simd::lane::unsignedToFloat(int32_t(phase)) * 2.3283064e-10f);
+    }
+  }
+}
+
 TEST(SineGen, StartsAtZeroAndFallsAfterClear) {
   ml::SineGen s;
   s.clear();

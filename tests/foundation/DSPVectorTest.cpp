@@ -82,10 +82,10 @@ TEST(DSPVector, CompareAndSelect) {
 // The vector backend against the plain one-lane reference over a grid that includes ties, the int32
 // limits, infinities and NaN, under every rounding mode.
 TEST(DSPVector, RoundFloatToIntMatchesPlainReference) {
-  const float specials[] = {0.5f,          1.5f,          2.5f,          -0.5f,         -1.5f,
-                            -2.5f,         2147483520.0f, 2147483648.0f, -2147483648.0f, -2147483904.0f,
-                            1e20f,         -1e20f,        INFINITY,      -INFINITY,     NAN,
-                            0.49999997f,   -0.0f,         8388609.0f,    3.0e9f,        -3.0e9f};
+  const float specials[] = {0.5f,        1.5f,          2.5f,          -0.5f,          -1.5f,
+                            -2.5f,       2147483520.0f, 2147483648.0f, -2147483648.0f, -2147483904.0f,
+                            1e20f,       -1e20f,        INFINITY,      -INFINITY,      NAN,
+                            0.49999997f, -0.0f,         8388609.0f,    3.0e9f,         -3.0e9f};
   DSPVector v;
   for (size_t i = 0; i < 64; ++i) v[i] = i < std::size(specials) ? specials[i] : (float(i) - 40.0f) * 0.37f;
   const int modes[] = {FE_TONEAREST, FE_DOWNWARD, FE_UPWARD, FE_TOWARDZERO};
@@ -93,7 +93,8 @@ TEST(DSPVector, RoundFloatToIntMatchesPlainReference) {
   for (int mode : modes) {
     std::fesetround(mode);
     const auto r = ml::roundFloatToInt(v);
-    for (size_t i = 0; i < 64; ++i) EXPECT_EQ(r[i], ml::simd::lane::roundToInt(v[i])) << i << " mode " << mode;
+    for (size_t i = 0; i < 64; ++i)
+      EXPECT_EQ(r[i], ml::simd::lane::roundToInt(v[i])) << i << " mode " << mode;
   }
   std::fesetround(saved);
   const auto r = ml::roundFloatToInt(v);
