@@ -149,8 +149,7 @@ void MasterChain::clearFilterStates() {
   colourState[0] = colourState[1] = ColourState{};
 }
 
-void MasterChain::process(const MasterSettings& unclamped, ml::DSPVector& left, ml::DSPVector& right) {
-  const MasterSettings settings = clamped(unclamped);
+void MasterChain::process(const MasterSettings& settings, ml::DSPVector& left, ml::DSPVector& right) {
   processReverb(settings, left, right);
   processEq(settings, left, right);
   processNoise(settings, left, right);
@@ -158,7 +157,8 @@ void MasterChain::process(const MasterSettings& unclamped, ml::DSPVector& left, 
   processSaturation(left, right);
 }
 
-void MasterChain::processReverb(const MasterSettings& settings, ml::DSPVector& left, ml::DSPVector& right) {
+void MasterChain::processReverb(const MasterSettings& unclamped, ml::DSPVector& left, ml::DSPVector& right) {
+  const MasterSettings settings = clamped(unclamped);
   const ml::DSPVector preDelay = preDelaySmoother.smooth(settings.reverbPreDelayMs);
   const ml::DSPVector decay = decaySmoother.smooth(settings.reverbDecaySeconds);
   const ml::DSPVector tone = toneSmoother.smooth(settings.reverbTone);
@@ -174,7 +174,8 @@ void MasterChain::processReverb(const MasterSettings& settings, ml::DSPVector& l
   }
 }
 
-void MasterChain::processEq(const MasterSettings& settings, ml::DSPVector& left, ml::DSPVector& right) {
+void MasterChain::processEq(const MasterSettings& unclamped, ml::DSPVector& left, ml::DSPVector& right) {
+  const MasterSettings settings = clamped(unclamped);
   const ml::DSPVector low = eqLowSmoother.smooth(settings.eqLow);
   const ml::DSPVector mid = eqMidSmoother.smooth(settings.eqMid);
   const ml::DSPVector high = eqHighSmoother.smooth(settings.eqHigh);
@@ -199,7 +200,8 @@ void MasterChain::processEq(const MasterSettings& settings, ml::DSPVector& left,
   }
 }
 
-void MasterChain::processNoise(const MasterSettings& settings, ml::DSPVector& left, ml::DSPVector& right) {
+void MasterChain::processNoise(const MasterSettings& unclamped, ml::DSPVector& left, ml::DSPVector& right) {
+  const MasterSettings settings = clamped(unclamped);
   const ml::DSPVector level = noiseLevelSmoother.smooth(settings.noiseLevel);
   if (blockPeak(level) <= kNoiseBypass) return;
   noiseFilter.setCoeffs(ml::OnePole::makeCoeffs(normalisedFrequency(kNoiseCutoffHz, sampleRate, 0.001f)));
@@ -211,8 +213,9 @@ void MasterChain::processNoise(const MasterSettings& settings, ml::DSPVector& le
   }
 }
 
-void MasterChain::processOutputGain(const MasterSettings& settings, ml::DSPVector& left,
+void MasterChain::processOutputGain(const MasterSettings& unclamped, ml::DSPVector& left,
                                     ml::DSPVector& right) {
+  const MasterSettings settings = clamped(unclamped);
   const ml::DSPVector gain = outputGainSmoother.smooth(settings.outputGain);
   for (int i = 0; i < kBlock; ++i) {
     left[i] *= gain[i];

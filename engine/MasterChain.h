@@ -102,16 +102,18 @@ struct MasterChain {
   void setSampleRate(float sr, const MasterSettings& settings);
   // Host reset: silences the reverb and clears the EQ, noise-filter and colour states.
   void resetAll();
-  // One block, in place on the summed dry rows: reverb and mix, EQ, noise floor, output gain (and
-  // levelHot), soft knee and colour. The settings are smoothed over kSmootherMs.
-  void process(const MasterSettings& settings, ml::DSPVector& left, ml::DSPVector& right);
-
-private:
-  // The stages, in order, with settings already clamped into their ranges.
+  // The block's stages, in this order, each in place on the summed dry rows (engine stages 15-19).
+  // Each smooths its settings over kSmootherMs.
   void processReverb(const MasterSettings& settings, ml::DSPVector& left, ml::DSPVector& right);
   void processEq(const MasterSettings& settings, ml::DSPVector& left, ml::DSPVector& right);
   void processNoise(const MasterSettings& settings, ml::DSPVector& left, ml::DSPVector& right);
+  // Also publishes levelHot.
   void processOutputGain(const MasterSettings& settings, ml::DSPVector& left, ml::DSPVector& right);
+  // Soft knee, then colour.
   void processSaturation(ml::DSPVector& left, ml::DSPVector& right);
+  // All five stages in order.
+  void process(const MasterSettings& settings, ml::DSPVector& left, ml::DSPVector& right);
+
+private:
   void clearFilterStates();
 };
