@@ -1,0 +1,73 @@
+// Master reverb: a mono-in, stereo-out feedback delay network.
+#pragma once
+
+#include <cstdint>
+
+#include "foundation/MLDSPVector.h"
+
+// Eight modulated delay lines mixed by an 8x8 Hadamard matrix, fed through a pre-delay and four input
+// allpass diffusers; each feedback path has a DC blocker, a one-pole damping filter and a tank allpass.
+// Delay tables are given for 44.1 kHz and scaled by setSampleRate. About 750 KB: keep it inside a
+// heap-allocated owner, never on a thread's stack. Audio thread only.
+struct DattorroReverb {
+  static constexpr int kNumLines = 8;
+  static constexpr int kLineSize = 16384;  // power of two: ring positions are masked
+  static constexpr int kLineMask = kLineSize - 1;
+  static constexpr int kMaxLineLength = kLineSize - 2;
+  // The longest modulated read that stays inside the ring (interpolation reads one sample further).
+  static constexpr float kMaxModulatedDelay = kLineSize - 1;
+  static constexpr int kNumInputDiffusers = 4;
+  static constexpr int kDiffuserSize = 2048;
+  static constexpr int kMaxDiffuserLength = kDiffuserSize - 1;
+  static constexpr int kPreDelaySize = 32768;
+  static constexpr int kPreDelayMask = kPreDelaySize - 1;
+  static constexpr float kRefSampleRate = 44100.0f;
+  static constexpr float kRefModDepth = 8.0f;  // samples at 44.1 kHz
+  static constexpr float kTankDiffCoeff = 0.4f;
+  static constexpr float kHadamardScale = 0.35355338f;  // 1 / sqrt(8)
+  static constexpr float kWetGain = 0.1f;
+  static constexpr float kExtraTapGain = 0.6f;
+  static constexpr float kDcPole = 0.995f;
+  static constexpr float kMinDecaySeconds = 0.05f;
+
+  static constexpr int32_t kRefDelays[kNumLines] = {709, 1049, 1399, 1823, 2269, 2713, 3181, 3671};
+  static constexpr int32_t kRefInputDiffDelays[kNumInputDiffusers] = {142, 107, 379, 277};
+  static constexpr int32_t kRefTankDiffDelays[kNumLines] = {67, 89, 113, 149, 179, 211, 251, 293};
+  static constexpr float kInputDiffCoeffs[kNumInputDiffusers] = {0.5f, 0.5f, 0.45f, 0.45f};
+  static constexpr float kModRates[kNumLines] = {0.1f, 0.14f, 0.19f, 0.26f, 0.35f, 0.47f, 0.58f, 0.71f};
+  static constexpr float kExtraTapFrac[kNumLines] = {0.37f, 0.43f, 0.31f, 0.47f, 0.33f, 0.41f, 0.39f, 0.29f};
+
+  float lines[kNumLines][kLineSize]{};
+  int32_t lineLength[kNumLines]{};
+  int32_t lineWrite[kNumLines]{};
+  float lowpass[kNumLines]{};
+  float prevTap[kNumLines]{};
+  float dcState[kNumLines]{};
+  float inputDiff[kNumInputDiffusers][kDiffuserSize]{};
+  int32_t inputDiffLength[kNumInputDiffusers]{};
+  int32_t inputDiffIndex[kNumInputDiffusers]{};
+  float tankDiff[kNumLines][kDiffuserSize]{};
+  int32_t tankDiffLength[kNumLines]{};
+  int32_t tankDiffIndex[kNumLines]{};
+  float preDelay[kPreDelaySize]{};
+  int32_t preDelayWrite{0};
+  float modPhase[kNumLines]{};  // cycles, 0..1
+  float sampleRate{kRefSampleRate};
+  float modDepth{kRefModDepth};  // samples
+
+  // Scales the delay tables to sr (Hz, > 0; other values are ignored) and clears.
+  void setSampleRate(float sr);
+  // Silences every buffer and filter; keeps the lengths.
+  void clear();
+  // One 64-sample block. preDelayMs 0..100, decaySeconds (RT60-like, at least 0.05), tone 0..1
+  // (more damping, darker, towards 1). Out-of-range and non-finite settings are clamped.
+  void process(const ml::DSPVector& in, float preDelayMs, float decaySeconds, float tone, ml::DSPVector& outL,
+               ml::DSPVector& outR);
+
+  // Schroeder allpass with feedback g on a ring of `size` samples; advances index.
+  static float allpass(float x, float* buffer, int delay, int32_t& index, int size, float g);
+  // Linearly interpolated read `delay` samples (1..kMaxModulatedDelay) behind the write index.
+  float readInterp(int line, float delay) const;
+  // In-place 8-point Walsh-Hadamard transform (Sylvester order), scaled to be orthonormal.
+  static void hadamard8(float* v);
+};

@@ -1,0 +1,204 @@
+// Reverb network: line lengths, tap positions, decay, stability and reset.
+#include <gtest/gtest.h>
+#include <pmmintrin.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include "engine/DattorroReverb.h"
+#include "foundation/MLDSPGens.h"
+
+namespace {
+
+constexpr int kBlock = ml::kFloatsPerDSPVector;
+
+class DattorroReverbTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    _MM_SET_FLUSH_ZERO_MODE(_MM_FLUSH_ZERO_ON);
+    _MM_SET_DENORMALS_ZERO_MODE(_MM_DENORMALS_ZERO_ON);
+    reverb = std::make_unique<DattorroReverb>();
+  }
+
+  // Runs `blocks` blocks of `input` (sample index -> value) and returns the wet left and right outputs.
+  template <typename Input>
+  void render(int blocks, float preDelayMs, float decay, float tone, Input input, std::vector<float>& left,
+              std::vector<float>& right) {
+    left.assign(static_cast<size_t>(blocks) * kBlock, 0.0f);
+    right.assign(left.size(), 0.0f);
+    for (int b = 0; b < blocks; ++b) {
+      ml::DSPVector in, outL, outR;
+      for (int i = 0; i < kBlock; ++i) in[i] = input(b * kBlock + i);
+      reverb->process(in, preDelayMs, decay, tone, outL, outR);
+      std::copy(outL.getConstBuffer(), outL.getConstBuffer() + kBlock, left.begin() + b * kBlock);
+      std::copy(outR.getConstBuffer(), outR.getConstBuffer() + kBlock, right.begin() + b * kBlock);
+    }
+  }
+
+  std::unique_ptr<DattorroReverb> reverb;  // about 750 KB: never on the stack
+};
+
+auto impulseAt(int at) {
+  return [at](int n) { return n == at ? 1.0f : 0.0f; };
+}
+
+int firstAbove(const std::vector<float>& v, float threshold) {
+  for (size_t i = 0; i < v.size(); ++i) {
+    if (std::fabs(v[i]) > threshold) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+TEST_F(DattorroReverbTest, LineLengthsScaleWithSampleRate) {
+  reverb->setSampleRate(48000.0f);
+  const int32_t lines48[] = {772, 1142, 1523, 1984, 2470, 2953, 3462, 3996};
+  const int32_t input48[] = {155, 116, 413, 301};
+  const int32_t tank48[] = {73, 97, 123, 162, 195, 230, 273, 319};
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(reverb->lineLength[i], lines48[i]) << i;
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(reverb->inputDiffLength[i], input48[i]) << i;
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(reverb->tankDiffLength[i], tank48[i]) << i;
+  EXPECT_NEAR(reverb->modDepth, 8.7075f, 1e-4f);
+
+  reverb->setSampleRate(96000.0f);
+  const int32_t lines96[] = {1543, 2284, 3045, 3968, 4939, 5906, 6925, 7991};
+  const int32_t input96[] = {309, 233, 825, 603};
+  const int32_t tank96[] = {146, 194, 246, 324, 390, 459, 546, 638};
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(reverb->lineLength[i], lines96[i]) << i;
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(reverb->inputDiffLength[i], input96[i]) << i;
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(reverb->tankDiffLength[i], tank96[i]) << i;
+  EXPECT_NEAR(reverb->modDepth, 17.415f, 1e-3f);
+
+  // Very high rates cap every line inside its ring.
+  reverb->setSampleRate(768000.0f);
+  for (int i = 0; i < 8; ++i) EXPECT_LE(reverb->lineLength[i], 16382);
+  for (int i = 0; i < 8; ++i) EXPECT_LE(reverb->tankDiffLength[i], 2047);
+}
+
+TEST_F(DattorroReverbTest, FirstWetOutputComesFromTheExtraTaps) {
+  reverb->setSampleRate(48000.0f);
+  std::vector<float> left, right;
+  constexpr float kThreshold = 1e-6f;
+  render(40, 0.0f, 2.0f, 0.45f, impulseAt(0), left, right);
+  EXPECT_EQ(firstAbove(right, kThreshold), 285);
+  EXPECT_EQ(firstAbove(left, kThreshold), 493);
+
+  reverb->clear();
+  render(40, 20.0f, 2.0f, 0.45f, impulseAt(0), left, right);
+  EXPECT_EQ(firstAbove(right, kThreshold), 1245);
+  EXPECT_EQ(firstAbove(left, kThreshold), 1453);
+}
+
+// Time for the 50 ms RMS envelope of an impulse response to fall 30 dB below its loudest window.
+float fallTime(const std::vector<float>& left, const std::vector<float>& right) {
+  constexpr int kWindow = 2400;  // 50 ms at 48 kHz
+  std::vector<float> energy;
+  for (size_t start = 0; start + kWindow <= left.size(); start += kWindow) {
+    double sum = 0.0;
+    for (size_t i = start; i < start + kWindow; ++i) sum += left[i] * left[i] + right[i] * right[i];
+    energy.push_back(static_cast<float>(sum));
+  }
+  const auto loudest = std::max_element(energy.begin(), energy.end());
+  const auto quiet = std::find_if(loudest, energy.end(), [&](float e) { return e < *loudest * 1e-3f; });
+  return static_cast<float>(quiet - energy.begin()) * kWindow / 48000.0f;
+}
+
+TEST_F(DattorroReverbTest, DecayTimeRisesWithDecay) {
+  reverb->setSampleRate(48000.0f);
+  std::vector<float> left, right;
+  float previous = 0.0f;
+  for (float decay : {0.3f, 1.0f, 3.0f, 8.0f}) {
+    reverb->clear();
+    render(48000 * 8 / kBlock, 0.0f, decay, 0.45f, impulseAt(0), left, right);
+    const float t = fallTime(left, right);
+    EXPECT_GT(t, previous) << "decay " << decay;
+    previous = t;
+  }
+  // An RT60 of 3 s falls 30 dB in about half of that.
+  reverb->clear();
+  render(48000 * 8 / kBlock, 0.0f, 3.0f, 0.45f, impulseAt(0), left, right);
+  EXPECT_NEAR(fallTime(left, right), 1.5f, 0.5f);
+}
+
+TEST_F(DattorroReverbTest, FullScaleNoiseAtLongestDecayStaysBounded) {
+  // Tone 0 removes all damping: the loudest tail.
+  for (float sr : {48000.0f, 384000.0f}) {
+    reverb->setSampleRate(sr);
+    ml::NoiseGen noise;
+    float peak = 0.0f;
+    bool finite = true;
+    const int blocks = static_cast<int>(20.0f * sr) / kBlock;
+    for (int b = 0; b < blocks; ++b) {
+      ml::DSPVector outL, outR;
+      reverb->process(noise(), 100.0f, 30.0f, 0.0f, outL, outR);
+      for (int i = 0; i < kBlock; ++i) {
+        finite = finite && std::isfinite(outL[i]) && std::isfinite(outR[i]);
+        peak = std::max({peak, std::fabs(outL[i]), std::fabs(outR[i])});
+      }
+    }
+    EXPECT_TRUE(finite) << sr;
+    EXPECT_LT(peak, 4.0f) << sr;
+  }
+}
+
+TEST_F(DattorroReverbTest, CappedLinesNeverReadAShortDelayAtVeryHighRates) {
+  // At 384 kHz four lines are capped at 16382 samples and their modulation swings them past the ring.
+  constexpr float kSr = 384000.0f;
+  reverb->setSampleRate(kSr);
+  // Let the modulation of line 7 (phase 0.875 at clear) swing up past the ring's end.
+  constexpr int kSettleBlocks = 1300;
+  std::vector<float> left, right;
+  render(kSettleBlocks + 80, 0.0f, 2.0f, 0.45f, impulseAt(kSettleBlocks * kBlock), left, right);
+  ASSERT_GT(std::sin(6.2831855f * reverb->modPhase[7]) * reverb->modDepth, 2.0f);
+  // The earliest legitimate wet output is line 0's extra tap, about 2285 samples after the impulse.
+  const std::vector<float> afterL(left.begin() + kSettleBlocks * kBlock, left.end());
+  const std::vector<float> afterR(right.begin() + kSettleBlocks * kBlock, right.end());
+  EXPECT_GT(firstAbove(afterL, 1e-6f), 2000);
+  EXPECT_GT(firstAbove(afterR, 1e-6f), 2000);
+}
+
+TEST_F(DattorroReverbTest, ClearSilencesANaN) {
+  reverb->setSampleRate(48000.0f);
+  std::vector<float> left, right;
+  render(
+      20, 0.0f, 2.0f, 0.45f, [](int n) { return n == 3 ? std::numeric_limits<float>::quiet_NaN() : 0.0f; },
+      left, right);
+  EXPECT_TRUE(std::isnan(left.back()));
+  reverb->clear();
+  render(
+      200, 20.0f, 2.0f, 0.45f, [](int) { return 0.0f; }, left, right);
+  for (size_t i = 0; i < left.size(); ++i) {
+    ASSERT_EQ(left[i], 0.0f) << i;
+    ASSERT_EQ(right[i], 0.0f) << i;
+  }
+}
+
+TEST_F(DattorroReverbTest, NonFiniteSettingsAreClamped) {
+  reverb->setSampleRate(48000.0f);
+  std::vector<float> left, right;
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  render(200, inf, nan, nan, impulseAt(0), left, right);
+  for (size_t i = 0; i < left.size(); ++i)
+    ASSERT_TRUE(std::isfinite(left[i]) && std::isfinite(right[i])) << i;
+  reverb->setSampleRate(nan);
+  EXPECT_EQ(reverb->sampleRate, 48000.0f);
+}
+
+TEST_F(DattorroReverbTest, HadamardIsOrthonormal) {
+  // Transforming twice gives the input back; a unit vector spreads evenly over all eight outputs.
+  float v[8] = {1, 0, 0, 0, 0, 0, 0, 0};
+  DattorroReverb::hadamard8(v);
+  for (float x : v) EXPECT_FLOAT_EQ(x, 0.35355338f);
+  float w[8] = {0.3f, -1.0f, 2.0f, 0.5f, 0.0f, 4.0f, -2.5f, 1.0f};
+  float copy[8];
+  std::copy(w, w + 8, copy);
+  DattorroReverb::hadamard8(w);
+  EXPECT_NEAR(w[1], 0.35355338f * (0.3f + 1.0f + 2.0f - 0.5f + 0.0f - 4.0f - 2.5f - 1.0f), 1e-5f);
+  DattorroReverb::hadamard8(w);
+  for (int i = 0; i < 8; ++i) EXPECT_NEAR(w[i], copy[i], 1e-5f);
+}
+
+}  // namespace
