@@ -167,22 +167,24 @@ bool PluginProcessor::voiceEnvelopesIdle(int v) const {
 void PluginProcessor::stageReleaseTails() {}
 
 // Reverb: mono in, stereo out.
-void PluginProcessor::stageReverb() {}
+void PluginProcessor::stageReverb() {
+  masterSettings = MasterSettings::fromParams(cache.data());
+  master.processReverb(masterSettings, blockLeft, blockRight);
+}
 
-// Three-band EQ.
-void PluginProcessor::stageEq() {}
+void PluginProcessor::stageEq() { master.processEq(masterSettings, blockLeft, blockRight); }
 
-// Noise floor.
-void PluginProcessor::stageNoiseFloor() {}
+void PluginProcessor::stageNoiseFloor() { master.processNoise(masterSettings, blockLeft, blockRight); }
 
-// Output gain.
-void PluginProcessor::stageOutputGain() {}
+void PluginProcessor::stageOutputGain() { master.processOutputGain(masterSettings, blockLeft, blockRight); }
 
 // Soft knee and colour saturation.
-void PluginProcessor::stageSaturation() {}
+void PluginProcessor::stageSaturation() { master.processSaturation(blockLeft, blockRight); }
 
-// True-peak limiter and output meters.
-void PluginProcessor::stageLimiterAndMeters() {}
+void PluginProcessor::stageLimiterAndMeters() {
+  limiter.processBlock(blockLeft, blockRight);
+  meters.process(blockLeft, blockRight);
+}
 
 void PluginProcessor::stageResidueCopy() {
   residueLeft = blockLeft;

@@ -20,8 +20,9 @@ PluginProcessor::PluginProcessor() {
     params[id] = kParams[id].def;
     cache[id] = kParams[id].def;
   }
-  // Key tables, kit slots, the shared oversampler and limiter kernels and the MTS-ESP registration are
-  // set up here as those parts join the engine.
+  // Key tables, kit slots, the shared oversampler kernel and the MTS-ESP registration are set up here
+  // as those parts join the engine.
+  TruePeakLimiter::initKernel();
   allocator.setSampleRate(sampleRate);
   applyVoiceMode();
 }
@@ -59,15 +60,20 @@ void PluginProcessor::setSampleRate(double rate) {
   allocator.setSampleRate(rate);
   for (uint32_t id = 0; id < kNumParams; ++id) cache[id] = params[id];
   applyVoiceMode();
-  // Clearing the voices and release tails, and the reverb and limiter set-up (limiter release 50 ms)
-  // join here.
-  noise.reset();
+  // Clearing the voices and release tails joins here.
+  masterSettings = MasterSettings::fromParams(cache.data());
+  master.setSampleRate(float(rate), masterSettings);
+  limiter.setSampleRate(float(rate), TruePeakLimiter::kDefaultReleaseMs);
+  limiter.clear();
+  meters.setSampleRate(float(rate));
+  meters.clear();
   resetEngineSmoothers();
   // Taking the snapshot epoch as seen and resetting the route arrays join here.
 }
 
 void PluginProcessor::resetAll() {
-  // allSoundOff and the master chain's state clears join here.
+  // allSoundOff joins here.
+  master.resetAll();
   residueReadIndex = 0;
   residueRemaining = 0;
 }

@@ -5,8 +5,11 @@
 #include <atomic>
 #include <cstdint>
 
+#include "engine/MasterChain.h"
+#include "engine/Meters.h"
 #include "engine/ParamSmoother.h"
 #include "engine/ParamTable.h"
+#include "engine/TruePeakLimiter.h"
 #include "engine/VoiceMix.h"
 #include "foundation/MLDSPGens.h"
 #include "foundation/MLDSPVector.h"
@@ -84,7 +87,6 @@ public:
 
   static constexpr std::array<float, kNumVoices> kStereoSpreadPan = {0.3f, -0.85f, 0.65f, -0.2f,
                                                                      1.0f, -0.55f, 0.4f,  -0.75f};
-  static constexpr uint32_t kLatencySamples = 32;  // the true-peak limiter's look-ahead
 
   PluginProcessor();
 
@@ -104,7 +106,7 @@ public:
   // Ignores a rate that is not finite or not above 0.
   void setSampleRate(double rate);
   double getSampleRate() const { return sampleRate; }
-  uint32_t latencySamples() const { return kLatencySamples; }
+  uint32_t latencySamples() const { return TruePeakLimiter::latencySamples(); }
 
   // Audio thread.
   // Renders frames of stereo output, refilling the 64-frame residue buffer whenever it runs empty.
@@ -120,6 +122,14 @@ public:
   void setTransportPlaying(bool playing) { transportPlaying.store(playing, std::memory_order_relaxed); }
   void setSongPosSamples(int64_t pos) { songPosSamples.store(pos, std::memory_order_relaxed); }
   void setSongPosBeats(double beats) { songPosBeats.store(beats, std::memory_order_relaxed); }
+
+  // Published output values (any thread).
+  float getPeakL() const { return meters.getPeakL(); }
+  float getPeakR() const { return meters.getPeakR(); }
+  float getRmsL() const { return meters.getRmsL(); }
+  float getRmsR() const { return meters.getRmsR(); }
+  // The output stage is running hot (the master chain's level flag).
+  bool getLimiterActive() const { return master.levelHot.load(std::memory_order_relaxed); }
 
   // Voice Mode (0 poly, 1 mono, 2 legato) and the voices it plays: Voice Count in poly, else one.
   struct VoiceConfig {
@@ -197,8 +207,12 @@ public:
   // 10. Per-voice activity meters.
   std::array<std::atomic<float>, kNumVoices> voiceActivity{};
 
-  // 11. MTS-ESP client, reverb, EQ, limiter, LFOs, sequencer lanes and route arrays join here.
-  ml::NoiseGen noise;
+  // 11. MTS-ESP client, LFOs, sequencer lanes and route arrays join here. The master chain holds the
+  // reverb, EQ, noise floor, output gain and saturation; then the limiter and the output meters.
+  MasterChain master;
+  MasterSettings masterSettings;  // this block's master-chain values, read once from the cache
+  TruePeakLimiter limiter;
+  OutputMeters meters;
 
   // 12. Published values for the editor.
   std::atomic<float> cutoffPositionA{0.0f};

@@ -4,26 +4,11 @@
 #include <memory>
 #include <vector>
 
-#include "engine/PluginProcessor.h"
-#include "platform/FloatingPointControl.h"
+#include "engine/EngineFixture.h"
 
 namespace {
 
-// The engine is large: always on the heap. process() sets flush-to-zero for the thread, so the fixture
-// puts the floating-point control back afterwards.
-class Engine : public ::testing::Test {
-protected:
-  ScopedFloatingPointControl fpControl;
-  std::unique_ptr<PluginProcessor> engine = std::make_unique<PluginProcessor>();
-
-  uint64_t blocksRendered() const { return engine->blockClock / 64; }
-  void run(uint32_t frames) {
-    std::vector<float> l(frames + 1, 7.0f), r(frames + 1, 7.0f);
-    engine->process(l.data(), r.data(), frames);
-    EXPECT_EQ(l[frames], 7.0f) << "wrote past the host buffer";
-    for (uint32_t i = 0; i < frames; ++i) ASSERT_TRUE(std::isfinite(l[i]) && std::isfinite(r[i]));
-  }
-};
+using Engine = EngineTest;
 
 TEST_F(Engine, ParametersStartAtDefaultsAndRejectBadValues) {
   for (uint32_t id = 0; id < kNumParams; ++id) EXPECT_EQ(engine->getParam(id), kParams[id].def);

@@ -1,0 +1,68 @@
+// The master chain as the engine runs it: noise floor, silence, latency and recovery.
+#include <algorithm>
+#include <cmath>
+
+#include "engine/EngineFixture.h"
+
+namespace {
+
+using EngineOutput = EngineTest;
+
+float peak(const std::vector<float>& x) {
+  float p = 0.0f;
+  for (float v : x) p = std::max(p, std::fabs(v));
+  return p;
+}
+
+TEST_F(EngineOutput, DefaultSoundWithoutNotesIsTheNoiseFloor) {
+  engine->setSampleRate(48000.0);
+  auto other = std::make_unique<PluginProcessor>();
+  other->setSampleRate(48000.0);
+  Stereo a = render(48000);
+  Stereo b{std::vector<float>(48000), std::vector<float>(48000)};
+  other->process(b.left.data(), b.right.data(), 48000);
+
+  // The first samples are the limiter's look-ahead.
+  for (int i = 0; i < 32; ++i) EXPECT_EQ(a.left[i], 0.0f);
+  const float p = peak(a.left);
+  EXPECT_GT(p, 2e-7f);
+  EXPECT_LT(p, 3e-6f);
+  EXPECT_EQ(a.left, a.right);
+  EXPECT_EQ(a.left, b.left);
+  EXPECT_FALSE(engine->getLimiterActive());
+}
+
+TEST_F(EngineOutput, NoiseLevelZeroGivesExactSilenceAndZeroMeters) {
+  engine->setParam(kParamNoiseLevel, 0.0);
+  engine->setSampleRate(48000.0);
+  Stereo out = render(48000);
+  EXPECT_EQ(peak(out.left), 0.0f);
+  EXPECT_EQ(peak(out.right), 0.0f);
+  EXPECT_EQ(engine->getPeakL(), 0.0f);
+  EXPECT_EQ(engine->getPeakR(), 0.0f);
+  EXPECT_EQ(engine->getRmsL(), 0.0f);
+  EXPECT_EQ(engine->getRmsR(), 0.0f);
+}
+
+TEST_F(EngineOutput, LatencyIsTheLimiterLookAheadAtEveryRate) {
+  for (double rate : {44100.0, 48000.0, 96000.0, 192000.0}) {
+    engine->setSampleRate(rate);
+    EXPECT_EQ(engine->latencySamples(), 32u);
+  }
+}
+
+TEST_F(EngineOutput, ResetClearsPoisonedMasterState) {
+  engine->setParam(kParamEqLow, 1.0);
+  engine->setSampleRate(48000.0);
+  run(256);
+  // A NaN that reached the EQ's filter states stays there until a reset clears them.
+  engine->blockLeft = ml::DSPVector(std::nanf(""));
+  engine->blockRight = ml::DSPVector(std::nanf(""));
+  engine->master.processEq(engine->masterSettings, engine->blockLeft, engine->blockRight);
+  ASSERT_TRUE(std::isnan(engine->blockLeft[0]));
+  engine->resetAll();
+  Stereo out = render(4096);
+  for (uint32_t i = 64; i < 4096; ++i) ASSERT_TRUE(std::isfinite(out.left[i]) && std::isfinite(out.right[i]));
+}
+
+}  // namespace
