@@ -1,0 +1,201 @@
+// The fixed stage order of one 64-sample block, and the stages the engine core owns itself.
+#include <algorithm>
+#include <cmath>
+
+#include "engine/PluginProcessor.h"
+#include "foundation/MLSafeValue.h"
+
+namespace {
+
+// Modulated parameters by ModTarget.
+constexpr uint32_t kModTargetParams[PluginProcessor::kNumModTargets] = {
+    kParamRatio, kParamFmAmount,      kParamFold,          kParamFoldBias,      kParamFeedback,
+    kParamShape, kParamFoldCharacter, kParamFilterACutoff, kParamFilterBCutoff,
+};
+
+constexpr int kSilentBlocksBeforeSkip = 4;
+
+bool anyAboveZero(const ml::DSPVector& row) {
+  for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) {
+    if (row[i] > 0.0f) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void PluginProcessor::generateBlock() {
+  stageSnapshotHandOver();
+  stageAuditionRing();
+  stageParamCacheAndMorph();
+  stageBlendsAndRouteSources();
+  stageVoiceConfiguration();
+  stageSequencerClock();
+  stageTuningUpkeep();
+  stageEvents();
+  stageLfos();
+  stageModulationRoutes();
+  stageEngineRows();
+  stageVoiceSumGainAndSpread();
+  stageVoices();
+  stageReleaseTails();
+  // The voice-sum gain scales voices and release tails alike.
+  voiceSumGain.apply(blockLeft, blockRight);
+  stageReverb();
+  stageEq();
+  stageNoiseFloor();
+  stageOutputGain();
+  stageSaturation();
+  stageLimiterAndMeters();
+  stageResidueCopy();
+  stageMtsRetuneCheck();
+  stageBlockEnd();
+}
+
+// Takes pending morph poles and kit slots into the live copies (morph snapshots, kit slots).
+void PluginProcessor::stageSnapshotHandOver() {}
+
+// Turns kit audition requests into notes (kit slots).
+void PluginProcessor::stageAuditionRing() {}
+
+void PluginProcessor::stageParamCacheAndMorph() {
+  for (uint32_t id = 0; id < kNumParams; ++id) cache[id] = params[id];
+  // The morph between the live poles joins here, after the cache is loaded.
+}
+
+// Filter-mode blends, sequencer free rates, snapshot epoch and route source modes.
+void PluginProcessor::stageBlendsAndRouteSources() {}
+
+void PluginProcessor::stageVoiceConfiguration() {
+  const VoiceConfig config = cachedVoiceConfig();
+  if (config.mode != lastVoiceMode || config.effectiveCount != effectiveVoiceCount) {
+    voiceConfigChanged.store(true, std::memory_order_release);
+  }
+  if (voiceConfigChanged.exchange(false, std::memory_order_acquire)) applyVoiceMode();
+  const float glide = effectiveEtsGlideSeconds();
+  if (std::fabs(glide - lastGlideSeconds) > 0.00001f) {
+    allocator.setPitchGlideInSeconds(glide);
+    lastGlideSeconds = glide;
+  }
+}
+
+// Sequencer clock and lane steps.
+void PluginProcessor::stageSequencerClock() {}
+
+// Tuning hand-over, ratio steps and carrier-bank upkeep.
+void PluginProcessor::stageTuningUpkeep() {}
+
+void PluginProcessor::stageEvents() {
+  // The stolen-note return and the lost note-off sweep join here, before the allocator runs.
+  allocator.processVector(0);
+  allocator.clearEvents();
+}
+
+// LFO 1 and LFO 2.
+void PluginProcessor::stageLfos() {}
+
+void PluginProcessor::stageModulationRoutes() {
+  for (uint32_t t = 0; t < kNumModTargets; ++t) {
+    const double base = cache[kModTargetParams[t]];
+    modulated[t] = {base, base};
+  }
+  // The ten routes, lane values and lane targets (which may write the Morph Fader back and raise a ratio
+  // jump) join here and change the effective values.
+}
+
+void PluginProcessor::stageVoiceSumGainAndSpread() {
+  voiceSumGain.setVoiceCount(effectiveVoiceCount, sampleRate);
+  const float spread = ml::safeClamp(static_cast<float>(cache[kParamStereoSpread]), 0.0f, 1.0f);
+  stereoSpread = stereoSpreadSmoother.smooth(spread)[63];
+}
+
+void PluginProcessor::stageVoices() {
+  blockLeft = 0.0f;
+  blockRight = 0.0f;
+  followedVoice = -1;
+  const uint64_t n = std::min<uint64_t>(effectiveVoiceCount, kNumVoices);
+  for (int v = 0; v < static_cast<int>(n); ++v) {
+    const ml::DSPVector gate = voiceGate(v);
+    const bool gateOpen = anyAboveZero(gate);
+    if (gateOpen && voicePrevGate[v] <= 0.0f) voiceNoteStamp[v] = ++noteStartCounter;
+    const bool idle = !gateOpen && voiceEnvelopesIdle(v);
+    if (idle && voiceSilentBlocks[v] > kSilentBlocksBeforeSkip) {
+      voiceActivity[v].store(0.0f, std::memory_order_relaxed);
+    } else {
+      renderVoiceIntoMix(v);
+    }
+    voiceSilentBlocks[v] = idle ? voiceSilentBlocks[v] + 1 : 0;
+    voicePrevGate[v] = gate[63];
+  }
+  for (int v = static_cast<int>(n); v < kNumVoices; ++v)
+    voiceActivity[v].store(0.0f, std::memory_order_relaxed);
+  // Publishing the followed voice's envelope display (or resetting it when none is followed) joins here.
+}
+
+void PluginProcessor::renderVoiceIntoMix(int v) {
+  voicePan[v] = kStereoSpreadPan[v] * stereoSpread;
+  const ml::DSPVector out = processVoice(v);
+  // A kit voice's slot gain and pan offset join here.
+  const StereoGains gains = panLaw(voicePan[v], 1.0f);
+  blockLeft += out * gains.left;
+  blockRight += out * gains.right;
+  if (voiceEnv1Idle(v)) return;
+  const bool follow = followedVoice < 0 || voiceNoteStamp[v] > voiceNoteStamp[followedVoice] ||
+                      (voiceNoteStamp[v] == voiceNoteStamp[followedVoice] &&
+                       voiceActivity[v].load(std::memory_order_relaxed) >
+                           voiceActivity[followedVoice].load(std::memory_order_relaxed));
+  if (follow) followedVoice = v;
+}
+
+ml::DSPVector PluginProcessor::voiceGate(int v) const {
+  ml::DSPVector gate;
+  std::copy_n(allocator.getVoice(v).outputs.constRow(1), ml::kFloatsPerDSPVector, gate.getBuffer());
+  return gate;
+}
+
+bool PluginProcessor::voiceEnv1Idle(int v) const {
+  // The voice's Env 1 idle state joins here.
+  return true;
+}
+
+bool PluginProcessor::voiceEnvelopesIdle(int v) const {
+  // Env 1 idle and, when a route uses Env 2, Env 2 idle too; joins with the voice state.
+  return voiceEnv1Idle(v);
+}
+
+// renderReleaseVoices adds the release tails into the block rows.
+void PluginProcessor::stageReleaseTails() {}
+
+// Reverb: mono in, stereo out.
+void PluginProcessor::stageReverb() {}
+
+// Three-band EQ.
+void PluginProcessor::stageEq() {}
+
+// Noise floor.
+void PluginProcessor::stageNoiseFloor() {}
+
+// Output gain.
+void PluginProcessor::stageOutputGain() {}
+
+// Soft knee and colour saturation.
+void PluginProcessor::stageSaturation() {}
+
+// True-peak limiter and output meters.
+void PluginProcessor::stageLimiterAndMeters() {}
+
+void PluginProcessor::stageResidueCopy() {
+  residueLeft = blockLeft;
+  residueRight = blockRight;
+  residueReadIndex = 0;
+  residueRemaining = static_cast<uint32_t>(ml::kFloatsPerDSPVector);
+}
+
+// MTS-ESP retune check.
+void PluginProcessor::stageMtsRetuneCheck() {}
+
+void PluginProcessor::stageBlockEnd() {
+  // Ratio-step recompute on a tuning change and recomputeDriftTargets join here, before the clock.
+  blockClock += ml::kFloatsPerDSPVector;
+  // recoverStuckVoices joins here, after the clock.
+}

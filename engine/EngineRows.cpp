@@ -1,0 +1,109 @@
+// Stage 11 of the block: the parameter rows every voice shares, and the engine smoothers' set-up.
+#include <cmath>
+
+#include "engine/PluginProcessor.h"
+#include "foundation/MLSafeValue.h"
+
+namespace {
+
+constexpr uint32_t kNoModTarget = PluginProcessor::kNumModTargets;
+
+// Where an engine row's value comes from and how fast it follows.
+struct RowSource {
+  uint32_t param;
+  uint32_t modTarget;  // kNoModTarget: read the block cache directly
+  float ms;
+};
+
+constexpr RowSource kRowSources[PluginProcessor::kNumEngineRows] = {
+    {kParamRatio, PluginProcessor::kModRatio, 5.0f},
+    {kParamFmAmount, PluginProcessor::kModFmAmount, 10.0f},
+    {kParamFold, PluginProcessor::kModFold, 10.0f},
+    {kParamFoldBias, PluginProcessor::kModFoldBias, 10.0f},
+    {kParamFeedback, PluginProcessor::kModFeedback, 10.0f},
+    {kParamShape, PluginProcessor::kModShape, 10.0f},
+    {kParamFoldCharacter, PluginProcessor::kModFoldCharacter, 10.0f},
+    {kParamNoiseMix, kNoModTarget, 10.0f},
+    {kParamFilterACutoff, PluginProcessor::kModCutoffA, 3.0f},
+    {kParamFilterAResonance, kNoModTarget, 5.0f},
+    {kParamFilterBCutoff, PluginProcessor::kModCutoffB, 3.0f},
+    {kParamFilterBResonance, kNoModTarget, 5.0f},
+    {kParamFilterADrive, kNoModTarget, 15.0f},
+    {kParamFilterBDrive, kNoModTarget, 15.0f},
+};
+
+constexpr RowSource kLastSources[PluginProcessor::kNumEngineLasts] = {
+    {kParamFilterAKeyTrack, kNoModTarget, 15.0f}, {kParamFilterBKeyTrack, kNoModTarget, 15.0f},
+    {kParamEnv1CurveA, kNoModTarget, 20.0f},      {kParamEnv1CurveD, kNoModTarget, 20.0f},
+    {kParamEnv1CurveR, kNoModTarget, 20.0f},      {kParamEnv1Curve, kNoModTarget, 20.0f},
+    {kParamEnv2CurveA, kNoModTarget, 20.0f},      {kParamEnv2CurveD, kNoModTarget, 20.0f},
+    {kParamEnv2CurveR, kNoModTarget, 20.0f},
+};
+
+constexpr float kRatioMs = 5.0f;
+constexpr float kMorphFaderMs = 12.0f;
+constexpr float kStereoSpreadMs = 15.0f;
+
+// A value clamped to its parameter's range; NaN gives the lower bound, a non-finite Ratio gives 1.0.
+float clampedParamValue(uint32_t param, double v) {
+  if (param == kParamRatio) v = ml::finiteOr(v, 1.0);
+  return static_cast<float>(ml::safeClamp(v, kParams[param].min, kParams[param].max));
+}
+
+// Editor position of a cutoff in Hz: 0 at 20 Hz, 1 at 20 kHz on a log scale.
+float cutoffPosition(float hz) {
+  return ml::safeClamp(std::log(hz / 20.0f) / std::log(1000.0f), 0.0f, 1.0f);
+}
+
+}  // namespace
+
+void PluginProcessor::resetEngineSmoothers() {
+  const float sr = static_cast<float>(sampleRate);
+  for (uint32_t r = 0; r < kNumEngineRows; ++r) {
+    rowSmoothers[r].setTime(kRowSources[r].ms, sr);
+    rowSmoothers[r].set(clampedParamValue(kRowSources[r].param, cache[kRowSources[r].param]));
+  }
+  for (uint32_t k = 0; k < kNumEngineLasts; ++k) {
+    lastSmoothers[k].setTime(kLastSources[k].ms, sr);
+    lastSmoothers[k].set(clampedParamValue(kLastSources[k].param, cache[kLastSources[k].param]));
+  }
+  morphFaderSmoother.setTime(kMorphFaderMs, sr);
+  morphFaderSmoother.set(clampedParamValue(kParamMorphFader, cache[kParamMorphFader]));
+  stereoSpreadSmoother.setTime(kStereoSpreadMs, sr);
+  stereoSpreadSmoother.set(clampedParamValue(kParamStereoSpread, cache[kParamStereoSpread]));
+  ratioJumpPending = false;
+}
+
+void PluginProcessor::stageEngineRows() {
+  const float sr = static_cast<float>(sampleRate);
+  ParamSmoother& ratio = rowSmoothers[kRowRatio];
+  const bool jumping = ratioJumpPending && ratioLockActive;
+  if (ratioJumpPending && !ratioLockActive) {
+    ratioJumpPending = false;
+    ratio.setTime(kRatioMs, sr);
+  } else if (jumping) {
+    ratio.setTime(ratioJumpMs, sr);
+  }
+
+  for (uint32_t r = 0; r < kNumEngineRows; ++r) {
+    const RowSource& src = kRowSources[r];
+    const double v = src.modTarget == kNoModTarget ? cache[src.param] : modulated[src.modTarget].effective;
+    engineRows[r] = rowSmoothers[r].smooth(clampedParamValue(src.param, v));
+  }
+  for (uint32_t k = 0; k < kNumEngineLasts; ++k) {
+    const RowSource& src = kLastSources[k];
+    engineLast[k] = lastSmoothers[k].smooth(clampedParamValue(src.param, cache[src.param]))[63];
+  }
+
+  if (jumping) {
+    const float target = clampedParamValue(kParamRatio, modulated[kModRatio].effective);
+    if (std::fabs(ratio.value - target) < 0.0001f) {
+      ratio.set(target);
+      ratioJumpPending = false;
+      ratio.setTime(kRatioMs, sr);
+    }
+  }
+
+  cutoffPositionA.store(cutoffPosition(engineRows[kRowCutoffA][63]), std::memory_order_relaxed);
+  cutoffPositionB.store(cutoffPosition(engineRows[kRowCutoffB][63]), std::memory_order_relaxed);
+}

@@ -1,0 +1,24 @@
+#include "engine/ParamSmoother.h"
+
+#include <cmath>
+
+void ParamSmoother::setTime(float ms, float sampleRate) {
+  const double samples = 0.001 * static_cast<double>(ms) * static_cast<double>(sampleRate);
+  const bool usable = ms > 0.0f && sampleRate > 0.0f && std::isfinite(samples);
+  // Computed in double: 1 - exp(-x) for small x loses most of its digits in float.
+  coeff = usable ? static_cast<float>(1.0 - std::exp(-1.0 / samples)) : 1.0f;
+}
+
+ml::DSPVector ParamSmoother::smooth(float toward) {
+  if (coeff == 1.0f) {
+    // value + (toward - value) can miss toward by one rounding step; without smoothing the row is exact.
+    value = toward;
+    return ml::DSPVector(toward);
+  }
+  ml::DSPVector row;
+  for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) {
+    value += coeff * (toward - value);
+    row[i] = value;
+  }
+  return row;
+}

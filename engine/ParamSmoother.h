@@ -1,0 +1,20 @@
+// One-pole smoother for control values, producing one 64-sample row per block.
+#pragma once
+
+#include "foundation/MLDSPVector.h"
+
+// value moves toward a target by coeff of the distance each sample; coeff 1.0 means no smoothing (the row
+// equals the target). target records the last value jumped to with set().
+struct ParamSmoother {
+  float value{0.0f};
+  float target{0.0f};
+  float coeff{1.0f};
+
+  // Time constant in milliseconds at sampleRate Hz; a time or rate that is not finite and above 0
+  // disables smoothing.
+  void setTime(float ms, float sampleRate);
+  // Jumps to v at once.
+  void set(float v) { value = target = v; }
+  // One row of 64 samples moving toward target; each sample holds the value after its step.
+  ml::DSPVector smooth(float toward);
+};

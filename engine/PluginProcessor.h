@@ -1,0 +1,252 @@
+// The synthesizer engine: parameter store, voices, block driver and master chain.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+#include "engine/ParamSmoother.h"
+#include "engine/ParamTable.h"
+#include "engine/VoiceMix.h"
+#include "foundation/MLDSPGens.h"
+#include "foundation/MLDSPVector.h"
+#include "foundation/MLEventsToSignals.h"
+
+// One engine instance renders stereo audio in fixed 64-sample blocks for any host block size. Plain
+// object with public state: the audio thread owns the DSP state; other threads reach it only through the
+// atomics (parameters, flags, transport, published values). Large: keep it on the heap, never on a stack.
+class PluginProcessor {
+public:
+  // One parameter's plain value. Loads and stores are relaxed: each value is independent and read once
+  // per block.
+  struct AtomicParam {
+    std::atomic<double> value{0.0};
+    static_assert(std::atomic<double>::is_always_lock_free, "parameters must be lock-free atomics");
+
+    AtomicParam& operator=(double v) {
+      value.store(v, std::memory_order_relaxed);
+      return *this;
+    }
+    operator double() const { return value.load(std::memory_order_relaxed); }
+  };
+
+  static constexpr int kNumVoices = 8;
+
+  // The 64-sample rows shared by every voice, smoothed once per block (indices into engineRows).
+  enum EngineRow : uint32_t {
+    kRowRatio,
+    kRowFmAmount,
+    kRowFold,
+    kRowFoldBias,
+    kRowFeedback,
+    kRowShape,
+    kRowFoldCharacter,
+    kRowNoiseMix,
+    kRowCutoffA,
+    kRowResonanceA,
+    kRowCutoffB,
+    kRowResonanceB,
+    kRowDriveA,
+    kRowDriveB,
+    kNumEngineRows
+  };
+  // Values the voices read as one number per block: the last sample of their smoothed row.
+  enum EngineLast : uint32_t {
+    kLastKeyTrackA,
+    kLastKeyTrackB,
+    kLastEnv1CurveA,
+    kLastEnv1CurveD,
+    kLastEnv1CurveR,
+    kLastEnv1Curve,
+    kLastEnv2CurveA,
+    kLastEnv2CurveD,
+    kLastEnv2CurveR,
+    kNumEngineLasts
+  };
+  // Parameters that block-level modulation changes (routes, lane targets, ratio steps).
+  enum ModTarget : uint32_t {
+    kModRatio,
+    kModFmAmount,
+    kModFold,
+    kModFoldBias,
+    kModFeedback,
+    kModShape,
+    kModFoldCharacter,
+    kModCutoffA,
+    kModCutoffB,
+    kNumModTargets
+  };
+  // A modulated parameter's block value from the cache (base) and after modulation (effective).
+  struct ModulatedValue {
+    double base{0.0};
+    double effective{0.0};
+  };
+
+  static constexpr std::array<float, kNumVoices> kStereoSpreadPan = {0.3f, -0.85f, 0.65f, -0.2f,
+                                                                     1.0f, -0.55f, 0.4f,  -0.75f};
+  static constexpr uint32_t kLatencySamples = 32;  // the true-peak limiter's look-ahead
+
+  PluginProcessor();
+
+  // Parameters (any thread unless noted).
+  // Stores a plain value clamped to the row's range; an unknown id or a non-finite value is ignored.
+  void setParam(uint32_t id, double plain);
+  // The stored plain value; 0.0 for an unknown id.
+  double getParam(uint32_t id) const;
+  // Audio thread: a value the engine changed itself (Morph Fader write-back); raises its engine-changed flag.
+  void setParamFromDsp(uint32_t id, double plain);
+  // Audio thread: takes the engine-changed flag of id; false for an unknown id.
+  bool consumeParamDirtyFromDsp(uint32_t id);
+  // Main thread: the voice glides by itself; the next block re-applies the glide time.
+  void setGlideSmooth(bool on);
+
+  // Life cycle (main thread).
+  // Ignores a rate that is not finite or not above 0.
+  void setSampleRate(double rate);
+  double getSampleRate() const { return sampleRate; }
+  uint32_t latencySamples() const { return kLatencySamples; }
+
+  // Audio thread.
+  // Renders frames of stereo output, refilling the 64-frame residue buffer whenever it runs empty.
+  void process(float* left, float* right, uint32_t frames);
+  // Renders one 64-sample block into the residue buffer.
+  void generateBlock();
+  // CLAP reset: silences everything and drops the residue buffer.
+  void resetAll();
+
+  // Transport (audio thread, before rendering).
+  void setTempo(double bpm) { tempo.store(bpm, std::memory_order_relaxed); }
+  double getTempo() const { return tempo.load(std::memory_order_relaxed); }
+  void setTransportPlaying(bool playing) { transportPlaying.store(playing, std::memory_order_relaxed); }
+  void setSongPosSamples(int64_t pos) { songPosSamples.store(pos, std::memory_order_relaxed); }
+  void setSongPosBeats(double beats) { songPosBeats.store(beats, std::memory_order_relaxed); }
+
+  // Voice Mode (0 poly, 1 mono, 2 legato) and the voices it plays: Voice Count in poly, else one.
+  struct VoiceConfig {
+    int32_t mode;
+    uint64_t effectiveCount;
+  };
+  VoiceConfig cachedVoiceConfig() const;
+  // Voice configuration: applies Voice Mode and Voice Count from the block cache.
+  void applyVoiceMode();
+  // Glide time handed to the allocator, in seconds.
+  float effectiveEtsGlideSeconds() const;
+  // One rendered synthesis voice (0..7).
+  ml::DSPVector processVoice(int v);
+  // Sets every engine smoother's time for the current sample rate and jumps it to its cached value.
+  void resetEngineSmoothers();
+
+  // The stages of generateBlock, in order.
+  void stageSnapshotHandOver();       // 1
+  void stageAuditionRing();           // 2
+  void stageParamCacheAndMorph();     // 3
+  void stageBlendsAndRouteSources();  // 4
+  void stageVoiceConfiguration();     // 5
+  void stageSequencerClock();         // 6
+  void stageTuningUpkeep();           // 7
+  void stageEvents();                 // 8
+  void stageLfos();                   // 9
+  void stageModulationRoutes();       // 10
+  void stageEngineRows();             // 11
+  void stageVoiceSumGainAndSpread();  // 12
+  void stageVoices();                 // 13
+  void stageReleaseTails();           // 14
+  void stageReverb();                 // 15
+  void stageEq();                     // 16
+  void stageNoiseFloor();             // 17
+  void stageOutputGain();             // 18
+  void stageSaturation();             // 19
+  void stageLimiterAndMeters();       // 20
+  void stageResidueCopy();            // 21
+  void stageMtsRetuneCheck();         // 22
+  void stageBlockEnd();               // 23
+
+  // 1. Sample rate.
+  double sampleRate{44100.0};
+
+  // 2. Parameter store, and per parameter a flag raised when the engine changed the value itself.
+  std::array<AtomicParam, kNumParams> params;
+  std::array<std::atomic<bool>, kNumParams> paramDirtyFromDsp{};
+
+  // 3. Voice allocator: notes in, per-voice pitch (row 0) and gate (row 1) out.
+  ml::EventsToSignals allocator;
+
+  // 4. Voices and release tails (VoiceState[8], ReleaseVoice[8]): join here.
+
+  // 5. Voice bookkeeping.
+  std::array<float, kNumVoices> voicePan{};
+  std::atomic<bool> voiceConfigChanged{false};
+  std::atomic<bool> smoothGlide{false};
+  int32_t lastVoiceMode{-1};
+  uint64_t effectiveVoiceCount{0};
+  float lastGlideSeconds{-1.0f};
+  VoiceSumGain voiceSumGain;
+  // Per voice: gate level at the end of the last block, note-start stamp and closed-and-idle block count.
+  std::array<float, kNumVoices> voicePrevGate{};
+  std::array<uint64_t, kNumVoices> voiceNoteStamp{};
+  std::array<int32_t, kNumVoices> voiceSilentBlocks{};
+  uint64_t noteStartCounter{0};
+
+  // 6. Morph poles (staged and live snapshots, pending and has-snapshot flags): join here.
+
+  // 7. The block parameter cache: every stage of a block reads these, never the atomics.
+  std::array<double, kNumParams> cache{};
+
+  // 8.-9. Morph bookkeeping and kit slots: join here.
+
+  // 10. Per-voice activity meters.
+  std::array<std::atomic<float>, kNumVoices> voiceActivity{};
+
+  // 11. MTS-ESP client, reverb, EQ, limiter, LFOs, sequencer lanes and route arrays join here.
+  ml::NoiseGen noise;
+
+  // 12. Published values for the editor.
+  std::atomic<float> cutoffPositionA{0.0f};
+  std::atomic<float> cutoffPositionB{0.0f};
+  int followedVoice{-1};
+
+  // 13. Transport.
+  std::atomic<double> tempo{120.0};
+  std::atomic<bool> transportPlaying{false};
+  std::atomic<int64_t> songPosSamples{0};
+  std::atomic<double> songPosBeats{0.0};
+  bool prevTransportPlaying{false};
+  std::atomic<float> pitchBend{0.0f};
+
+  // 14. Per-key tables and stuck-voice counters: join here.
+  // 15. Tuning tables, ratio steps, carrier-bank and drift targets: join here.
+
+  // 16. Engine smoothers, block values and block clock.
+  std::array<ParamSmoother, kNumEngineRows> rowSmoothers;
+  std::array<ml::DSPVector, kNumEngineRows> engineRows;
+  std::array<ParamSmoother, kNumEngineLasts> lastSmoothers;
+  std::array<float, kNumEngineLasts> engineLast{};
+  std::array<ModulatedValue, kNumModTargets> modulated{};
+  ParamSmoother morphFaderSmoother;
+  ParamSmoother stereoSpreadSmoother;
+  float stereoSpread{0.0f};  // this block's smoothed Stereo Spread, 0..1
+  // Ratio lock (set by the lane targets) and a pending ratio jump, which runs the Ratio smoother with
+  // its own time until it lands.
+  bool ratioLockActive{false};
+  bool ratioJumpPending{false};
+  float ratioJumpMs{5.0f};
+  uint64_t blockClock{0};
+
+  // The stereo rows that flow through the stages of one block.
+  ml::DSPVector blockLeft;
+  ml::DSPVector blockRight;
+
+  // 17. Residue buffer: the last rendered block and how much of it the host has not taken yet.
+  ml::DSPVector residueLeft;
+  ml::DSPVector residueRight;
+  uint32_t residueReadIndex{0};
+  uint32_t residueRemaining{0};
+
+private:
+  // Stage 13 per voice: pan, render, sum, and the choice of the voice the envelope display follows.
+  void renderVoiceIntoMix(int v);
+  // What stage 13 reads of a voice: its gate row and envelope idle states.
+  ml::DSPVector voiceGate(int v) const;
+  bool voiceEnv1Idle(int v) const;
+  bool voiceEnvelopesIdle(int v) const;
+};

@@ -1,0 +1,208 @@
+// The oscillator renderers. Every per-block decision (path, shape, feedback) is taken before the
+// sample loops; the loops call only inline kernels.
+#include "engine/voice/CarrierOscillator.h"
+
+#include <cmath>
+
+#include "foundation/MLSafeValue.h"
+
+namespace {
+
+constexpr float kPi = 3.1415927f;
+constexpr float kModFadeStart = 1.f / 3.f;
+constexpr float kModMax = 0.4f;
+constexpr float kCarFadeEnd = 0.49f;
+constexpr float kPmUpHz = 1000.f;
+constexpr float kPmDownHz = 940.f;
+constexpr float kFeedbackGain = 0.16f * 0.5f;
+
+// Feedback term of one sample: fb x 0.16 x 0.5 x (y1 + y2).
+inline float feedbackTerm(float fbAmount, const FeedbackHistory& h) { return fbAmount * kFeedbackGain * (h.y1 + h.y2); }
+
+inline void pushHistory(FeedbackHistory& h, float y) {
+  h.y2 = h.y1;
+  h.y1 = y;
+}
+
+// The shaped carrier of a phase: a Sine/Warp crossfade by w, the Warp carrier, or the plain sine.
+inline float shapedCarrier(float p, float shape, const ShapeRender& r, float w) {
+  if (r.sineWarpFade) {
+    return w * carrierSample(p, shape, r.effectiveShape) + (1.f - w) * carrierSample(p, shape, r.fromShape);
+  }
+  if (r.warp) return shapeCarrier(p, shape, r.renderMode);
+  return phasorToSineWrapped(p);
+}
+
+// True when the per-sample carrier rule is needed instead of the plain wrapped sine.
+inline bool shapedPath(const OscillatorInputs& in) {
+  return in.feedbackOn || in.render.warp || in.render.sineWarpFade;
+}
+
+// Sine/Warp crossfade weights of the block (raised cosine over the 256-sample fade).
+void sineWarpWeights(const ShapeRender& r, float* w) {
+  for (int i = 0; i < kOscBlockSize; ++i) {
+    const float pos = r.fadePos + float(i) / 256.f;
+    w[i] = r.sineWarpFade ? 0.5f * (1.f - std::cos(kPi * (pos < 1.f ? pos : 1.f))) : 1.f;
+  }
+}
+
+// One shaped sample from the carrier phase p plus feedback, updating the history.
+inline float shapedSample(float p, int i, const OscillatorInputs& in, const float* w, FeedbackHistory& fb) {
+  if (in.feedbackOn) p += feedbackTerm(in.feedback[i], fb);
+  const float shape = in.shape ? in.shape[i] : 0.f;
+  const float y = shapedCarrier(p, shape, in.render, w[i]);
+  if (in.feedbackOn) pushHistory(fb, y);
+  return y;
+}
+
+}  // namespace
+
+void limitModulatorIncrement(float* mod, float* modFade) {
+  for (int i = 0; i < kOscBlockSize; ++i) {
+    const float m = mod[i];
+    if (!std::isfinite(m)) {
+      mod[i] = 0.f;
+      modFade[i] = 0.f;
+      continue;
+    }
+    const float a = std::fabs(m);
+    const float over = (a - kModFadeStart) * 15.f;
+    modFade[i] = 1.f - ml::safeClamp(over, 0.f, 1.f);
+    if (a > kModFadeStart) mod[i] = std::copysign(a < kModMax ? a : kModMax, m);
+  }
+}
+
+void limitCarrierIncrement(float* car, float* carFade) {
+  for (int i = 0; i < kOscBlockSize; ++i) {
+    const float c = car[i];
+    if (!std::isfinite(c)) {
+      car[i] = 0.f;
+      carFade[i] = 0.f;
+      continue;
+    }
+    const float a = std::fabs(c);
+    const float over = (a - kCarrierMaxIncrement) / (kCarFadeEnd - kCarrierMaxIncrement);
+    carFade[i] = 1.f - ml::safeClamp(over, 0.f, 1.f);
+    if (a > kCarFadeEnd) car[i] = std::copysign(kCarFadeEnd, c);
+  }
+}
+
+bool choosePmPath(bool pmPath, const float* hz, int noteStart) {
+  const int i = (noteStart > 32) ? (noteStart < kOscBlockSize ? noteStart : kOscBlockSize - 1) : 32;
+  return hz[i] > (pmPath ? kPmDownHz : kPmUpHz);
+}
+
+void startOscillatorNote(bool wasPm, bool nowPm, bool retrigger, uint32_t startPhase, uint32_t& plainCarrier,
+                         uint32_t& plainModulator, PMOversampler& pm) {
+  if (!retrigger) {
+    plainCarrier = startPhase;
+    if (nowPm) pm.seed(startPhase, PMOversampler::kModulatorStartPhase);
+  } else if (nowPm && !wasPm) {
+    pm.seed(plainCarrier, plainModulator);
+  } else if (!nowPm && wasPm) {
+    plainCarrier = pm.carrierPhase;
+    plainModulator = pm.modulatorPhase;
+  }
+}
+
+ShapeRender shapeRender(const ModeTracker& t, int shapeMode) {
+  ShapeRender r;
+  r.effectiveShape = (t.mode >= 0) ? t.mode : shapeMode;
+  r.fromShape = t.fading ? t.fromMode : r.effectiveShape;
+  r.fadePos = t.fadePos;
+  r.bankFade = t.fading && (r.effectiveShape == kShapeModeCarrier || r.fromShape == kShapeModeCarrier);
+  r.sineWarpFade = t.fading && !r.bankFade;
+  r.renderMode = (r.bankFade && t.fadePos < 0.5f) ? r.fromShape : r.effectiveShape;
+  r.warp = r.renderMode == kShapeModeWarp;
+  return r;
+}
+
+void renderCarrierBankOscillator(const CarrierBank& bank, CarrierRotors& rot, const float* modSine,
+                                 const OscillatorInputs& in, FeedbackHistory& fb, float* out) {
+  if (!rot.seeded) {
+    for (int k = 0; k < kCarrierPartials; ++k) {
+      rot.re[k] = phasorToSineWrapped(bank.seedPhases[k] + 0.5f);
+      rot.im[k] = phasorToSineWrapped(bank.seedPhases[k] + 0.25f);
+    }
+    rot.seeded = true;
+  }
+  const float c = in.car[32];
+  float cw[kCarrierPartials];
+  float sw[kCarrierPartials];
+  float amp[kCarrierPartials];
+  int active = 0;
+  for (; active < bank.liveCount; ++active) {
+    if (!(bank.ratios[active] * c < kCarrierMaxIncrement)) break;
+    const double w = 2.0 * 3.141592653589793 * double(bank.ratios[active]) * double(c);
+    cw[active] = float(std::cos(w));
+    sw[active] = float(std::sin(w));
+    amp[active] = bank.liveAmps[active];
+  }
+  for (int i = 0; i < kOscBlockSize; ++i) {
+    float pm = modSine[i] * in.index[i];
+    if (in.feedbackOn) pm += feedbackTerm(in.feedback[i], fb);
+    const float cp = phasorToSineWrapped(pm + 0.5f);
+    const float sp = phasorToSineWrapped(pm + 0.25f);
+    float sumRe = 0.f;
+    float sumIm = 0.f;
+    for (int k = 0; k < active; ++k) {
+      const float re = rot.re[k] * cw[k] - rot.im[k] * sw[k];
+      const float im = rot.re[k] * sw[k] + rot.im[k] * cw[k];
+      const float g = 1.5f - 0.5f * (re * re + im * im);
+      rot.re[k] = re * g;
+      rot.im[k] = im * g;
+      sumIm += amp[k] * rot.im[k];
+      sumRe += amp[k] * rot.re[k];
+    }
+    const float y = sumIm * cp + sumRe * sp;
+    if (in.feedbackOn) pushHistory(fb, y);
+    out[i] = y * in.carFade[i];
+  }
+}
+
+void renderPmOscillator(PMOversampler& pm, const OscillatorInputs& in, FeedbackHistory& fb, float* out) {
+  float w[kOscBlockSize];
+  sineWarpWeights(in.render, w);
+  const bool shaped = shapedPath(in);
+  for (int i = 0; i < kOscBlockSize; ++i) {
+    const uint32_t carStep = pmPhaseIncrement(in.car[i]);
+    const uint32_t modStep = pmPhaseIncrement(in.mod[i]);
+    const float index = in.index[i];
+    float y = 0.f;
+    for (int j = 0; j < 4; ++j) {
+      const float cp = PMOversampler::phaseStep(pm.carrierPhase, carStep);
+      const float ms = phasorToSineScalar(PMOversampler::phaseStep(pm.modulatorPhase, modStep));
+      const float p = cp + ms * index;
+      const float sub = shaped ? shapedSample(p, i, in, w, fb) : phasorToSineWrapped(p);
+      pm.pushDecimate(sub, j, y);
+    }
+    out[i] = y * in.carFade[i];
+  }
+}
+
+void renderPlainOscillator(const float* phase, const float* modSine, const OscillatorInputs& in,
+                           FeedbackHistory& fb, float* out) {
+  float w[kOscBlockSize];
+  sineWarpWeights(in.render, w);
+  const bool shaped = shapedPath(in);
+  for (int i = 0; i < kOscBlockSize; ++i) {
+    const float p = phase[i] + modSine[i] * in.index[i];
+    const float y = shaped ? shapedSample(p, i, in, w, fb) : phasorToSineWrapped(p);
+    out[i] = y * in.carFade[i];
+  }
+}
+
+void finishShapeFade(ModeTracker& t, const ShapeRender& r, float* out) {
+  if (!t.fading) return;
+  if (r.bankFade) {
+    for (int i = 0; i < kOscBlockSize; ++i) {
+      const float pos = r.fadePos + float(i) / 256.f;
+      out[i] *= std::fabs(std::cos(kPi * (pos < 1.f ? pos : 1.f)));
+    }
+  }
+  t.fadePos = (t.fadePos + 0.25f < 1.f) ? t.fadePos + 0.25f : 1.f;
+  if (t.fadePos >= 1.f) {
+    t.fading = false;
+    t.fadePos = 0.f;
+  }
+}

@@ -1,0 +1,50 @@
+#include "engine/voice/Envelopes.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "foundation/MLSafeValue.h"
+
+namespace {
+
+// Below this the warp is linear.
+constexpr float kLinearWarp = 0.0001f;
+
+}  // namespace
+
+float syncedStageTime(float time, bool synced, int division, double bpm, float lo, float hi) {
+  if (!synced) return time;
+  if (time <= 0.f) return 0.f;
+  const double b = bpm > 1.0 ? bpm : 120.0;
+  const double t = 60.0 / b * kSeqSyncDivBeats[std::clamp(division, 0, 18)];
+  return ml::safeClamp(static_cast<float>(t), lo, hi);
+}
+
+float resolveEnvGamma(float curve) {
+  return expf(2.4f * ml::safeClamp(curve, -1.f, 1.f));
+}
+
+float shapeEnvSample(float y, float from, float to, float exponent) {
+  const float span = to - from;
+  if (exponent == 1.f || !(std::fabs(span) >= 1e-9f)) return y;
+  const float u = ml::safeClamp((y - from) / span, 0.f, 1.f);
+  return from + span * powf(u, exponent);
+}
+
+float envSegmentStart(int adsrStage, float sustain) {
+  if (adsrStage == 1) return 1.f;
+  if (adsrStage == 2 || adsrStage == 3) return sustain;
+  return 0.f;
+}
+
+float envWarp(float x, float curve) {
+  const float k = 6.f * curve;
+  if (std::fabs(k) < kLinearWarp) return x;
+  return (expf(k * x) - 1.f) / (expf(k) - 1.f);
+}
+
+float envWarpInv(float y, float curve) {
+  const float k = 6.f * curve;
+  if (std::fabs(k) < kLinearWarp) return y;
+  return log1pf(ml::safeClamp(y, 0.f, 1.f) * (expf(k) - 1.f)) / k;
+}

@@ -1,0 +1,42 @@
+// Wavefolder characters: the sine fold, the Serge fold and the Lockhart fold, morphed by a character
+// value 0..1, and the block stage that runs them at twice the sample rate.
+#pragma once
+
+#include "engine/voice/Oversampler2x.h"
+
+// Serge-style fold: sin(1.6 tanh(x / 1.6)); bounded to about -1..1.
+float sergeFold(float x);
+
+// One-step approximation of the principal Lambert W for x >= 0.
+float lambertW0pos(float x);
+
+// Offset that makes the Lockhart curve pass through 0: 1 - lambertW0pos(e).
+extern const float kLockRaw0;
+
+// Lockhart fold of a triangle of x; odd, peak 0.98085 at x = pi/2.
+float lockhartFold(float x);
+
+// Morphs sine fold s (the sine of x) at c = 0 through the scaled Serge fold at 0.5 to the scaled
+// Lockhart fold at 1; the gains level the three characters.
+float foldCharMorph(float x, float s, float c);
+
+// What the fold stage reads per block. Rows are 64 samples; route rows are the modulation route rows
+// (pass a zero row when no route targets the value), offsets the block-level modulation.
+struct FoldInputs {
+  const float* fold{nullptr};  // smoothed Fold, 1..8
+  const float* foldRoute{nullptr};
+  float foldOffset{0.f};
+  const float* bias{nullptr};  // smoothed Fold Bias, -1..1
+  const float* biasRoute{nullptr};
+  float biasOffset{0.f};
+  const float* character{nullptr};  // smoothed Fold Character, 0..1
+  const float* characterRoute{nullptr};
+  float characterOffset{0.f};
+  // The Fold Character route takes a per-voice source (Env 1, Env 2, or a crossfade from one).
+  bool characterVoiceSource{false};
+};
+
+// Folds the row in place at twice the sample rate. The fold fades in over fold amounts 1..1.2; a
+// block whose amount never exceeds 1.001 passes unchanged and leaves the oversampler untouched. The
+// wet path is 6.5 samples late against the dry one (the oversampler's latency).
+void foldStage(float* row, Oversampler2x& oversampler, const FoldInputs& in);

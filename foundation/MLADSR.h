@@ -1,0 +1,58 @@
+// Exponential attack-decay-sustain-release envelope generator, one sample at a time.
+#pragma once
+
+#include <cstdint>
+
+namespace ml {
+
+// Per-sample ADSR. Each segment approaches a point 10 percent beyond its end level with a one-pole
+// step and ends on the sample that crosses the end level, so segments have a finite length of about
+// ln(11)/(2 pi) of their nominal time. Times are in seconds, levels 0..1, the gate is 0 (off) or a
+// positive level that scales the output and is latched at each note start.
+struct ADSR {
+  // Per-sample approach coefficients of attack, decay and release; s is the sustain level.
+  struct Coeffs {
+    float a{0.f};
+    float d{0.f};
+    float s{0.f};
+    float r{0.f};
+  };
+
+  enum Stage : int32_t { kAttack = 0, kDecay = 1, kSustain = 2, kRelease = 3, kOff = 4 };
+
+  // Shortest attack, decay or release time in seconds.
+  static constexpr float minSegmentTime = 0.0002f;
+  // A release whose output falls to this level ends, so a release toward sustain 0 stops.
+  static constexpr float kReleaseEndLevel = 1e-7f;
+  // Distance from the sustain level at which a decay counts as arrived.
+  static constexpr float kSettledDistance = 1e-6f;
+
+  Coeffs coeffs{};
+  float y{0.f};
+  float yPrev{0.f};
+  float gatePrev{0.f};
+  float target{0.f};
+  float overshootTarget{0.f};
+  float coefficient{0.f};
+  float amplitude{0.f};
+  int32_t stage{kOff};
+
+  static Coeffs calcCoeffs(float attack, float decay, float sustain, float release, float sampleRate);
+
+  // Returns one output sample for the given gate; a new coeffs record acts at the next stage change.
+  float processSample(float gate);
+
+  // True in the decay stage once it no longer moves toward the sustain level: the last step made no
+  // progress, or the output is within 1e-6 of the sustain. A sustain of 1 (or just below) never
+  // crosses into the sustain stage, so latches that wait for sustain also accept this.
+  bool decaySettled() const;
+
+  // Turns the generator off and forgets the previous gate and output, so the next positive gate is
+  // always a note start. Keeps the coefficients.
+  void clear();
+
+private:
+  void beginStage(int32_t newStage);
+};
+
+}  // namespace ml

@@ -1,0 +1,40 @@
+// Linear glides that smooth the allocator's outputs: one per sample, one per 64-sample vector.
+#pragma once
+
+#include <cstdint>
+
+#include "foundation/MLDSPVector.h"
+
+namespace ml {
+
+// Per-sample linear glide towards a target. A glide of n samples holds the old value for one sample,
+// moves n - 1 equal steps and then lands exactly on the target.
+struct SampleAccurateLinearGlide {
+  float currentValue{0.f};
+  float stepPerSample{0.f};
+  float target{0.f};
+  int32_t samplesPerGlide{32};
+  float invSamplesPerGlide{0.03125f};
+  int32_t samplesRemaining{-1};
+
+  // n is truncated and at least 1.
+  void setGlideTimeInSamples(float n);
+  float nextSample(float newTarget);
+};
+
+// Vector-rate linear glide: each 64-sample vector is a ramp, over trunc(n / 64) vectors (at least 1).
+struct LinearGlide {
+  DSPVector currentVector{};
+  DSPVector stepVector{};
+  float target{0.f};
+  float stepScale{0.03125f};
+  int32_t vectorsPerGlide{32};
+  int32_t vectorsRemaining{-1};
+
+  void setGlideTimeInSamples(float n);
+  // Jumps to v at the next call.
+  void setValue(float v);
+  DSPVector operator()(float newTarget);
+};
+
+}  // namespace ml

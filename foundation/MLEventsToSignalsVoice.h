@@ -1,0 +1,89 @@
+// One voice of the events-to-signals allocator: turns the note events it is given into output rows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "foundation/MLDSPVector.h"
+#include "foundation/MLEvent.h"
+#include "foundation/MLEventGlides.h"
+
+namespace ml {
+
+// Linear congruential source of floats in [-1, 1) for the slow analog drift.
+struct RandomScalarSource {
+  uint32_t seed{0};
+
+  void step() { seed = seed * 1664525u + 1013904223u; }
+  float getFloat() {
+    step();
+    const uint32_t bits = 0x3F800000u | (seed >> 9);
+    float oneToTwo;
+    std::memcpy(&oneToTwo, &bits, sizeof oneToTwo);
+    return 2.0f * oneToTwo - 3.0f;
+  }
+};
+
+// A voice's state between blocks and its eight 64-sample output rows:
+// 0 pitch (note number, glided, plus bend and drift), 1 gate (velocity while held, else 0),
+// 2 voice number (voiceIndex - 1), 3 z (pressure), 4 x (controller 73), 5 y (controller 74),
+// 6 mod controller, 7 seconds since the note-on.
+// Note events are written sample-accurately: rows are filled up to each event's time with the values
+// before it.
+struct EventsToSignalsVoice {
+  static constexpr size_t kPitchRow = 0;
+  static constexpr size_t kGateRow = 1;
+  static constexpr size_t kVoiceNumberRow = 2;
+  static constexpr size_t kZRow = 3;
+  static constexpr size_t kXRow = 4;
+  static constexpr size_t kYRow = 5;
+  static constexpr size_t kModRow = 6;
+  static constexpr size_t kAgeRow = 7;
+  static constexpr float kControllerGlideSeconds = 0.02f;  // smoothing of controller rows
+
+  DSPVectorArray<8> outputs{};
+  size_t writePos{0};
+  float currentVelocity{0.f};
+  float currentPitch{0.f};
+  float currentPitchBend{0.f};
+  float currentMod{0.f};
+  float currentX{0.f};
+  float currentY{0.f};
+  float currentZ{0.f};
+  size_t creatorKeyIdx{0};  // key of the note being played; 0 means free
+  uint32_t ageInSamples{0};
+  uint32_t ageStep{0};
+  SampleAccurateLinearGlide pitchGlide{};
+  LinearGlide pitchBendGlide{}, modGlide{}, xGlide{}, yGlide{}, zGlide{};
+  float pitchGlideTimeInSeconds{0.f};
+  int32_t pitchGlideTimeInSamples{0};
+  bool noGlide{false};
+  RandomScalarSource driftSource{};
+  LinearGlide driftGlide{};
+  int32_t driftCounter{0};
+  float driftValue{0.f};
+  float driftAmount{0.f};
+  int32_t driftInterval{0};
+  double sampleRate{0.};
+  int32_t voiceIndex{0};
+  bool recalcNeeded{false};
+
+  void setSampleRate(double sr);
+  void setPitchGlideInSeconds(float seconds);
+  // Frees the voice and zeroes its current values; the pitch glide, drift glide and rows keep theirs.
+  void reset();
+  void beginProcess();
+  // Fills the rest of the block and adds pitch bend (bendRange semitones at full bend) and drift.
+  void endProcess(float bendRange);
+  // Writes a note-on, retrigger or note-off at the event's time (clamped to 0..64).
+  void writeNoteEvent(const Event& e, size_t keyIdx, bool glide, bool resetAge);
+
+private:
+  // Writes samples writePos..limit-1 with the current values.
+  void fillUntil(size_t limit);
+  // Gate of the sample just before writePos (the previous block's last one at the start of a block).
+  float lastWrittenGate() const;
+};
+
+}  // namespace ml

@@ -1,0 +1,205 @@
+// Four-lane float/int32 operations: SSE2 on x86_64, NEON on arm64, a plain loop elsewhere.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define ML_SIMD_SSE2 1
+#elif defined(__ARM_NEON) || defined(__ARM_NEON__)
+#include <arm_neon.h>
+#define ML_SIMD_NEON 1
+#endif
+
+namespace ml::simd {
+
+// One lane of each operation, written plainly. The plain backend is built from these, and tests compare
+// the vector backends against them.
+namespace lane {
+
+// Round to nearest under the current rounding mode; anything outside int32 (and NaN) gives 0x80000000,
+// as the x86 conversion instruction does.
+inline int32_t roundToInt(float x) {
+  const float r = std::nearbyint(x);
+  if (!(r >= -2147483648.0f && r < 2147483648.0f)) return INT32_MIN;
+  return static_cast<int32_t>(r);
+}
+
+inline int32_t greaterMask(float a, float b) {
+  return a > b ? -1 : 0;
+}
+
+inline float selectBits(float a, float b, int32_t mask) {
+  uint32_t ua, ub;
+  std::memcpy(&ua, &a, 4);
+  std::memcpy(&ub, &b, 4);
+  const uint32_t m = static_cast<uint32_t>(mask);
+  const uint32_t r = (m & ua) | (~m & ub);
+  float out;
+  std::memcpy(&out, &r, 4);
+  return out;
+}
+
+// Float of an unsigned 32-bit value with its lowest bit dropped: float(int32(u >> 1)) x 2.
+inline float unsignedToFloat(int32_t bits) {
+  return static_cast<float>(static_cast<int32_t>(static_cast<uint32_t>(bits) >> 1)) * 2.0f;
+}
+
+}  // namespace lane
+
+#if ML_SIMD_SSE2
+
+using F4 = __m128;
+using I4 = __m128i;
+
+inline F4 splat(float v) {
+  return _mm_set1_ps(v);
+}
+inline F4 loadF(const float* p) {
+  return _mm_load_ps(p);
+}
+inline void storeF(float* p, F4 v) {
+  _mm_store_ps(p, v);
+}
+inline I4 loadI(const int32_t* p) {
+  return _mm_load_si128(reinterpret_cast<const __m128i*>(p));
+}
+inline void storeI(int32_t* p, I4 v) {
+  _mm_store_si128(reinterpret_cast<__m128i*>(p), v);
+}
+inline F4 add(F4 a, F4 b) {
+  return _mm_add_ps(a, b);
+}
+inline F4 sub(F4 a, F4 b) {
+  return _mm_sub_ps(a, b);
+}
+inline F4 mul(F4 a, F4 b) {
+  return _mm_mul_ps(a, b);
+}
+inline I4 greaterThan(F4 a, F4 b) {
+  return _mm_castps_si128(_mm_cmpgt_ps(a, b));
+}
+inline F4 select(F4 a, F4 b, I4 mask) {
+  const F4 m = _mm_castsi128_ps(mask);
+  return _mm_or_ps(_mm_and_ps(m, a), _mm_andnot_ps(m, b));
+}
+// cvtps2dq rounds under MXCSR and returns 0x80000000 for out-of-range and NaN lanes.
+inline I4 roundToInt(F4 v) {
+  return _mm_cvtps_epi32(v);
+}
+inline F4 unsignedToFloat(I4 v) {
+  return _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(v, 1)), _mm_set1_ps(2.0f));
+}
+
+#elif ML_SIMD_NEON
+
+using F4 = float32x4_t;
+using I4 = int32x4_t;
+
+inline F4 splat(float v) {
+  return vdupq_n_f32(v);
+}
+inline F4 loadF(const float* p) {
+  return vld1q_f32(p);
+}
+inline void storeF(float* p, F4 v) {
+  vst1q_f32(p, v);
+}
+inline I4 loadI(const int32_t* p) {
+  return vld1q_s32(p);
+}
+inline void storeI(int32_t* p, I4 v) {
+  vst1q_s32(p, v);
+}
+inline F4 add(F4 a, F4 b) {
+  return vaddq_f32(a, b);
+}
+inline F4 sub(F4 a, F4 b) {
+  return vsubq_f32(a, b);
+}
+inline F4 mul(F4 a, F4 b) {
+  return vmulq_f32(a, b);
+}
+inline I4 greaterThan(F4 a, F4 b) {
+  return vreinterpretq_s32_u32(vcgtq_f32(a, b));
+}
+inline F4 select(F4 a, F4 b, I4 mask) {
+  return vbslq_f32(vreinterpretq_u32_s32(mask), a, b);
+}
+// FRINTI rounds under the current mode; the conversion itself saturates, so out-of-range and NaN lanes
+// are replaced by 0x80000000 to match the x86 result.
+inline I4 roundToInt(F4 v) {
+  const F4 r = vrndiq_f32(v);
+  const uint32x4_t inRange =
+      vandq_u32(vcgeq_f32(r, vdupq_n_f32(-2147483648.0f)), vcltq_f32(r, vdupq_n_f32(2147483648.0f)));
+  return vbslq_s32(inRange, vcvtq_s32_f32(r), vdupq_n_s32(INT32_MIN));
+}
+inline F4 unsignedToFloat(I4 v) {
+  const I4 half = vreinterpretq_s32_u32(vshrq_n_u32(vreinterpretq_u32_s32(v), 1));
+  return vmulq_f32(vcvtq_f32_s32(half), vdupq_n_f32(2.0f));
+}
+
+#else
+
+struct F4 {
+  float v[4];
+};
+struct I4 {
+  int32_t v[4];
+};
+
+inline F4 splat(float v) {
+  return {{v, v, v, v}};
+}
+inline F4 loadF(const float* p) {
+  return {{p[0], p[1], p[2], p[3]}};
+}
+inline void storeF(float* p, F4 a) {
+  std::memcpy(p, a.v, sizeof a.v);
+}
+inline I4 loadI(const int32_t* p) {
+  return {{p[0], p[1], p[2], p[3]}};
+}
+inline void storeI(int32_t* p, I4 a) {
+  std::memcpy(p, a.v, sizeof a.v);
+}
+
+template <typename R, typename A, typename B, typename Op>
+inline R eachLane(const A& a, const B& b, Op op) {
+  R r;
+  for (int i = 0; i < 4; ++i) r.v[i] = op(a.v[i], b.v[i]);
+  return r;
+}
+inline F4 add(F4 a, F4 b) {
+  return eachLane<F4>(a, b, [](float x, float y) { return x + y; });
+}
+inline F4 sub(F4 a, F4 b) {
+  return eachLane<F4>(a, b, [](float x, float y) { return x - y; });
+}
+inline F4 mul(F4 a, F4 b) {
+  return eachLane<F4>(a, b, [](float x, float y) { return x * y; });
+}
+inline I4 greaterThan(F4 a, F4 b) {
+  return eachLane<I4>(a, b, lane::greaterMask);
+}
+inline F4 select(F4 a, F4 b, I4 mask) {
+  F4 r;
+  for (int i = 0; i < 4; ++i) r.v[i] = lane::selectBits(a.v[i], b.v[i], mask.v[i]);
+  return r;
+}
+inline I4 roundToInt(F4 a) {
+  I4 r;
+  for (int i = 0; i < 4; ++i) r.v[i] = lane::roundToInt(a.v[i]);
+  return r;
+}
+inline F4 unsignedToFloat(I4 a) {
+  F4 r;
+  for (int i = 0; i < 4; ++i) r.v[i] = lane::unsignedToFloat(a.v[i]);
+  return r;
+}
+
+#endif
+
+}  // namespace ml::simd

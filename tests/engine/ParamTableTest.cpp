@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+#include <string>
+
+#include "engine/ParamSmoother.h"
+#include "engine/ParamTable.h"
+
+namespace {
+
+TEST(ParamTable, RowsAreConsistent) {
+  std::set<std::string> names;
+  for (uint32_t i = 0; i < kNumParams; ++i) {
+    const ParamInfo& p = kParams[i];
+    EXPECT_EQ(p.id, i);
+    EXPECT_LT(p.min, p.max) << p.name;
+    EXPECT_LE(p.min, p.def) << p.name;
+    EXPECT_LE(p.def, p.max) << p.name;
+    EXPECT_TRUE(names.insert(p.name).second) << "duplicate " << p.name;
+  }
+  EXPECT_EQ(names.size(), 119u);
+}
+
+TEST(ParamTable, SpotRows) {
+  EXPECT_STREQ(kParams[kParamVoiceCount].name, "Voice Count");
+  EXPECT_EQ(kParams[kParamVoiceCount].def, 8.0);
+  EXPECT_STREQ(kParams[kParamFilterACutoff].name, "Filter A Cutoff");
+  EXPECT_EQ(kParams[kParamFilterACutoff].min, 20.0);
+  EXPECT_EQ(kParams[kParamFilterACutoff].max, 20000.0);
+  EXPECT_EQ(kParams[kParamFilterACutoff].def, 4500.0);
+  EXPECT_STREQ(kParams[kParamReverbPreDelay].name, "Reverb Pre-Delay");
+  EXPECT_EQ(kParamMorphFader, 51u);
+  EXPECT_EQ(kParams[kParamOctave].min, -3.0);
+  EXPECT_EQ(kParams[kParamPitchModSource].def, 3.0);
+  EXPECT_EQ(kParamFoldCharModSource, 118u);
+  EXPECT_STREQ(kParams[kParamFoldCharModSource].name, "Fold Char Mod Source");
+}
+
+TEST(ParamSmoother, TimeToCoefficient) {
+  ParamSmoother s;
+  s.setTime(0.0f, 48000.0f);
+  EXPECT_EQ(s.coeff, 1.0f);
+  s.setTime(5.0f, 0.0f);
+  EXPECT_EQ(s.coeff, 1.0f);
+  s.setTime(std::nanf(""), 48000.0f);
+  EXPECT_EQ(s.coeff, 1.0f);
+  const float times[] = {3.0f, 5.0f, 10.0f, 12.0f, 15.0f, 20.0f};
+  for (float ms : times) {
+    s.setTime(ms, 48000.0f);
+    const double expected = 1.0 - std::exp(-1.0 / (0.001 * ms * 48000.0));
+    EXPECT_NEAR(s.coeff, expected, expected * 1e-6) << ms;
+  }
+}
+
+TEST(ParamSmoother, RowsFollowTarget) {
+  ParamSmoother s;
+  s.set(0.3f);
+  const ml::DSPVector flat = s.smooth(0.7f);
+  for (size_t i = 0; i < 64; ++i) EXPECT_EQ(flat[i], 0.7f);
+
+  s.setTime(5.0f, 48000.0f);
+  s.set(0.0f);
+  EXPECT_EQ(s.target, 0.0f);
+  const ml::DSPVector ramp = s.smooth(1.0f);
+  EXPECT_EQ(ramp[0], s.coeff);
+  for (size_t i = 1; i < 64; ++i) EXPECT_GT(ramp[i], ramp[i - 1]);
+  EXPECT_EQ(s.value, ramp[63]);
+  // 64 samples of a 240-sample time constant: 1 - e^(-64/240) within float rounding.
+  EXPECT_NEAR(ramp[63], 1.0 - std::exp(-64.0 / 240.0), 1e-5);
+}
+
+}  // namespace

@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "engine/PluginProcessor.h"
+#include "platform/FloatingPointControl.h"
+
+namespace {
+
+// The engine is large: always on the heap. process() sets flush-to-zero for the thread, so the fixture
+// puts the floating-point control back afterwards.
+class Engine : public ::testing::Test {
+protected:
+  ScopedFloatingPointControl fpControl;
+  std::unique_ptr<PluginProcessor> engine = std::make_unique<PluginProcessor>();
+
+  uint64_t blocksRendered() const { return engine->blockClock / 64; }
+  void run(uint32_t frames) {
+    std::vector<float> l(frames + 1, 7.0f), r(frames + 1, 7.0f);
+    engine->process(l.data(), r.data(), frames);
+    EXPECT_EQ(l[frames], 7.0f) << "wrote past the host buffer";
+    for (uint32_t i = 0; i < frames; ++i) ASSERT_TRUE(std::isfinite(l[i]) && std::isfinite(r[i]));
+  }
+};
+
+TEST_F(Engine, ParametersStartAtDefaultsAndRejectBadValues) {
+  for (uint32_t id = 0; id < kNumParams; ++id) EXPECT_EQ(engine->getParam(id), kParams[id].def);
+  EXPECT_EQ(engine->getParam(kNumParams), 0.0);
+  engine->setParam(kNumParams, 1.0);  // ignored, no crash
+  engine->setParam(kParamFilterACutoff, std::nan(""));
+  engine->setParam(kParamFold, INFINITY);
+  EXPECT_EQ(engine->getParam(kParamFilterACutoff), 4500.0);
+  EXPECT_EQ(engine->getParam(kParamFold), 1.8);
+  engine->setParam(kParamFilterACutoff, 1e9);
+  EXPECT_EQ(engine->getParam(kParamFilterACutoff), 20000.0);
+  engine->setParam(kParamOctave, -10.0);
+  EXPECT_EQ(engine->getParam(kParamOctave), -3.0);
+}
+
+TEST_F(Engine, VoiceConfigurationFlag) {
+  engine->voiceConfigChanged.store(false);
+  engine->setParam(kParamRatio, 2.0);
+  EXPECT_FALSE(engine->voiceConfigChanged.load());
+  engine->setParam(kParamGlide, 100.0);
+  EXPECT_TRUE(engine->voiceConfigChanged.exchange(false));
+  engine->setParam(kParamVoiceCount, 3.0);
+  EXPECT_TRUE(engine->voiceConfigChanged.exchange(false));
+  engine->setGlideSmooth(true);
+  EXPECT_TRUE(engine->voiceConfigChanged.load());
+}
+
+TEST_F(Engine, EngineChangedFlagIsTakenOnce) {
+  EXPECT_FALSE(engine->consumeParamDirtyFromDsp(kParamMorphFader));
+  engine->setParamFromDsp(kParamMorphFader, 0.75);
+  EXPECT_EQ(engine->getParam(kParamMorphFader), 0.75);
+  EXPECT_TRUE(engine->consumeParamDirtyFromDsp(kParamMorphFader));
+  EXPECT_FALSE(engine->consumeParamDirtyFromDsp(kParamMorphFader));
+  EXPECT_FALSE(engine->consumeParamDirtyFromDsp(kNumParams));
+}
+
+TEST_F(Engine, HostBlockSizesNeverReachTheBlockDriver) {
+  run(1);
+  EXPECT_EQ(blocksRendered(), 1u);
+  for (int i = 0; i < 63; ++i) run(1);
+  EXPECT_EQ(blocksRendered(), 1u);
+  EXPECT_EQ(engine->residueRemaining, 0u);
+  run(1);
+  EXPECT_EQ(blocksRendered(), 2u);
+
+  auto fresh = std::make_unique<PluginProcessor>();
+  engine.swap(fresh);
+  run(200);
+  EXPECT_EQ(blocksRendered(), 4u);
+  EXPECT_EQ(engine->residueRemaining, 56u);
+  EXPECT_EQ(engine->residueReadIndex, 8u);
+  run(0);
+  EXPECT_EQ(blocksRendered(), 4u);
+  EXPECT_EQ(engine->residueRemaining, 56u);
+  EXPECT_EQ(engine->residueReadIndex, 8u);
+}
+
+TEST_F(Engine, SampleRateChangeAndResetStartAFreshBlock) {
+  run(1);
+  engine->setSampleRate(48000.0);
+  EXPECT_EQ(engine->getSampleRate(), 48000.0);
+  run(1);
+  EXPECT_EQ(blocksRendered(), 2u);
+  engine->resetAll();
+  run(1);
+  EXPECT_EQ(blocksRendered(), 3u);
+}
+
+TEST_F(Engine, UnusableSampleRatesAreIgnored) {
+  engine->setSampleRate(96000.0);
+  run(10);
+  for (double bad : {0.0, -48000.0, std::nan(""), double(INFINITY)}) {
+    engine->setSampleRate(bad);
+    EXPECT_EQ(engine->getSampleRate(), 96000.0);
+    EXPECT_EQ(engine->residueRemaining, 54u) << "a rejected rate must leave the engine as it was";
+  }
+  EXPECT_LT(engine->rowSmoothers[PluginProcessor::kRowRatio].coeff, 1.0f);
+}
+
+TEST_F(Engine, ProcessSetsFlushToZero) {
+  run(1);
+  volatile float tiny = 1e-38f;
+  volatile float scaled = tiny * 0.001f;  // a denormal result without flushing
+  EXPECT_EQ(scaled, 0.0f);
+}
+
+TEST_F(Engine, VoiceSumGainFollowsVoiceCount) {
+  engine->setSampleRate(48000.0);
+  run(64);
+  EXPECT_NEAR(engine->voiceSumGain.current, 1.0f / std::pow(8.0f, 0.35f), 1e-6f);
+  EXPECT_NEAR(engine->voiceSumGain.current, 0.483f, 5e-4f);
+  engine->setParam(kParamVoiceMode, 1.0);  // mono
+  run(64 * 8);                             // 8 ms at 48 kHz is 384 samples: done within six blocks
+  EXPECT_EQ(engine->effectiveVoiceCount, 1u);
+  EXPECT_EQ(engine->voiceSumGain.current, 1.0f);
+  EXPECT_EQ(engine->voiceSumGain.step, 0.0f);
+}
+
+TEST_F(Engine, StereoSpreadZeroCentresEveryVoice) {
+  engine->setSampleRate(48000.0);
+  run(64);
+  EXPECT_EQ(engine->stereoSpread, 0.0f);
+  engine->setParam(kParamStereoSpread, 1.0);
+  run(64 * 300);
+  EXPECT_NEAR(engine->stereoSpread, 1.0f, 1e-4f);
+}
+
+TEST_F(Engine, EngineRowsClampAndSmooth) {
+  engine->setSampleRate(48000.0);
+  run(64);
+  EXPECT_EQ(engine->engineRows[PluginProcessor::kRowCutoffA][63], 4500.0f);
+  EXPECT_EQ(engine->engineRows[PluginProcessor::kRowRatio][0], 1.0f);
+  engine->setParam(kParamFilterACutoff, 20000.0);
+  run(64);
+  const ml::DSPVector& cutoff = engine->engineRows[PluginProcessor::kRowCutoffA];
+  EXPECT_GT(cutoff[0], 4500.0f);
+  EXPECT_LT(cutoff[63], 20000.0f);
+  for (int i = 1; i < 64; ++i) EXPECT_GT(cutoff[i], cutoff[i - 1]);
+  run(64 * 200);
+  EXPECT_NEAR(engine->cutoffPositionA.load(), 1.0f, 1e-4f);
+
+  // A non-finite modulated Ratio becomes 1.0 and NaN elsewhere the row's lower bound, never NaN.
+  engine->modulated[PluginProcessor::kModRatio].effective = std::nan("");
+  engine->modulated[PluginProcessor::kModFold].effective = std::nan("");
+  engine->stageEngineRows();
+  EXPECT_EQ(engine->rowSmoothers[PluginProcessor::kRowRatio].value, 1.0f);
+  EXPECT_TRUE(std::isfinite(engine->rowSmoothers[PluginProcessor::kRowFold].value));
+  EXPECT_LT(engine->rowSmoothers[PluginProcessor::kRowFold].value, 1.8f);
+}
+
+TEST_F(Engine, RatioJumpRunsItsOwnTimeOnlyWhileLocked) {
+  engine->setSampleRate(48000.0);
+  run(64);
+  engine->modulated[PluginProcessor::kModRatio].effective = 2.0;
+  engine->ratioJumpPending = true;
+  engine->ratioJumpMs = 0.05f;  // lands within a block
+  engine->ratioLockActive = true;
+  engine->stageEngineRows();
+  EXPECT_FALSE(engine->ratioJumpPending);
+  EXPECT_EQ(engine->rowSmoothers[PluginProcessor::kRowRatio].value, 2.0f);
+
+  const float normalCoeff = engine->rowSmoothers[PluginProcessor::kRowRatio].coeff;
+  engine->ratioJumpPending = true;
+  engine->ratioLockActive = false;
+  engine->stageEngineRows();
+  EXPECT_FALSE(engine->ratioJumpPending);
+  EXPECT_EQ(engine->rowSmoothers[PluginProcessor::kRowRatio].coeff, normalCoeff);
+}
+
+TEST_F(Engine, NoteStartsAreStampedOncePerNote) {
+  engine->setSampleRate(48000.0);
+  auto post = [&](uint8_t type, int key, float velocity, int time) {
+    ml::Event e;
+    e.type = type;
+    e.sourceIdx = static_cast<uint16_t>(key);
+    e.time = time;
+    e.value1 = static_cast<float>(key);
+    e.value2 = velocity;
+    engine->allocator.addEvent(e);
+  };
+  post(ml::Event::kNoteOn, 60, 0.8f, 10);
+  run(64);
+  EXPECT_EQ(engine->noteStartCounter, 1u);
+  run(64 * 4);  // held: no new start
+  EXPECT_EQ(engine->noteStartCounter, 1u);
+  post(ml::Event::kNoteOn, 64, 0.8f, 0);
+  run(64);
+  EXPECT_EQ(engine->noteStartCounter, 2u);
+  int stamped = 0;
+  for (int v = 0; v < PluginProcessor::kNumVoices; ++v) stamped += engine->voiceNoteStamp[v] != 0;
+  EXPECT_EQ(stamped, 2);
+  post(ml::Event::kNoteOff, 60, 0.0f, 0);
+  post(ml::Event::kNoteOff, 64, 0.0f, 0);
+  run(64 * 8);
+  for (int v = 0; v < PluginProcessor::kNumVoices; ++v) {
+    EXPECT_GT(engine->voiceSilentBlocks[v], 4) << v;
+    EXPECT_EQ(engine->voiceActivity[v].load(), 0.0f);
+  }
+}
+
+}  // namespace

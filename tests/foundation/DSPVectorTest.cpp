@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include <cfenv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "foundation/MLDSPVector.h"
+
+namespace {
+
+using ml::DSPVector;
+using ml::DSPVectorArrayInt;
+
+uint32_t bitsOf(float f) {
+  uint32_t u;
+  std::memcpy(&u, &f, 4);
+  return u;
+}
+
+TEST(DSPVector, LayoutAndConstruction) {
+  static_assert(alignof(DSPVector) == 16);
+  static_assert(sizeof(DSPVector) == 64 * sizeof(float));
+  static_assert(sizeof(ml::DSPVectorArray<8>) == 512 * sizeof(float));
+  DSPVector zero;
+  DSPVector half(0.5f);
+  for (size_t i = 0; i < 64; ++i) {
+    EXPECT_EQ(zero[i], 0.0f);
+    EXPECT_EQ(half[i], 0.5f);
+  }
+  ml::DSPVectorArray<8> rows;
+  rows.row(3)[5] = 2.0f;
+  EXPECT_EQ(rows.getConstBuffer()[64 * 3 + 5], 2.0f);
+  EXPECT_EQ(rows.constRow(3), rows.getConstBuffer() + 192);
+  DSPVectorArrayInt<1> ints;
+  ints = 7;
+  EXPECT_EQ(ints[63], 7);
+}
+
+TEST(DSPVector, UnityRampRunsFromOneSixtyFourthToOne) {
+  EXPECT_EQ(ml::kUnityRampVec[0], 1.0f / 64.0f);
+  EXPECT_EQ(ml::kUnityRampVec[31], 0.5f);
+  EXPECT_EQ(ml::kUnityRampVec[63], 1.0f);
+}
+
+TEST(DSPVector, ArithmeticIsElementWise) {
+  DSPVector a, b;
+  for (size_t i = 0; i < 64; ++i) {
+    a[i] = float(i);
+    b[i] = 0.5f * float(i) - 3.0f;
+  }
+  const DSPVector s = ml::add(a, b), d = ml::subtract(a, b), p = ml::multiply(a, b);
+  DSPVector acc = a;
+  acc += b;
+  for (size_t i = 0; i < 64; ++i) {
+    EXPECT_EQ(s[i], a[i] + b[i]);
+    EXPECT_EQ(d[i], a[i] - b[i]);
+    EXPECT_EQ(p[i], a[i] * b[i]);
+    EXPECT_EQ(acc[i], s[i]);
+  }
+  const DSPVector c = 2.0f - a;
+  EXPECT_EQ(c[10], -8.0f);
+}
+
+TEST(DSPVector, CompareAndSelect) {
+  DSPVector a, b(1.0f);
+  a[0] = 2.0f;
+  a[1] = 1.0f;
+  a[2] = std::numeric_limits<float>::quiet_NaN();
+  a[3] = -5.0f;
+  const auto mask = ml::greaterThan(a, b);
+  EXPECT_EQ(mask[0], -1);
+  EXPECT_EQ(mask[1], 0);
+  EXPECT_EQ(mask[2], 0);
+  EXPECT_EQ(mask[3], 0);
+  const DSPVector picked = ml::select(DSPVector(10.0f), DSPVector(20.0f), mask);
+  EXPECT_EQ(picked[0], 10.0f);
+  EXPECT_EQ(picked[1], 20.0f);
+  EXPECT_EQ(picked[2], 20.0f);
+}
+
+// The vector backend against the plain one-lane reference over a grid that includes ties, the int32
+// limits, infinities and NaN, under every rounding mode.
+TEST(DSPVector, RoundFloatToIntMatchesPlainReference) {
+  const float specials[] = {0.5f,        1.5f,          2.5f,          -0.5f,          -1.5f,
+                            -2.5f,       2147483520.0f, 2147483648.0f, -2147483648.0f, -2147483904.0f,
+                            1e20f,       -1e20f,        INFINITY,      -INFINITY,      NAN,
+                            0.49999997f, -0.0f,         8388609.0f,    3.0e9f,         -3.0e9f};
+  DSPVector v;
+  for (size_t i = 0; i < 64; ++i) v[i] = i < std::size(specials) ? specials[i] : (float(i) - 40.0f) * 0.37f;
+  const int modes[] = {FE_TONEAREST, FE_DOWNWARD, FE_UPWARD, FE_TOWARDZERO};
+  const int saved = std::fegetround();
+  for (int mode : modes) {
+    std::fesetround(mode);
+    const auto r = ml::roundFloatToInt(v);
+    for (size_t i = 0; i < 64; ++i)
+      EXPECT_EQ(r[i], ml::simd::lane::roundToInt(v[i])) << i << " mode " << mode;
+  }
+  std::fesetround(saved);
+  const auto r = ml::roundFloatToInt(v);
+  EXPECT_EQ(r[0], 0);
+  EXPECT_EQ(r[1], 2);
+  EXPECT_EQ(r[2], 2);
+  EXPECT_EQ(r[5], -2);
+  EXPECT_EQ(r[7], INT32_MIN);
+  EXPECT_EQ(r[8], INT32_MIN);
+  EXPECT_EQ(r[12], INT32_MIN);
+  EXPECT_EQ(r[14], INT32_MIN);
+}
+
+TEST(DSPVector, UnsignedIntToFloatDropsLowestBit) {
+  DSPVectorArrayInt<1> u;
+  u[0] = -1;  // 0xFFFFFFFF
+  u[1] = 1;
+  u[2] = 3;
+  u[3] = INT32_MIN;  // 0x80000000
+  const DSPVector f = ml::unsignedIntToFloat(u);
+  EXPECT_EQ(f[0], 4294967296.0f);
+  EXPECT_EQ(f[1], 0.0f);
+  EXPECT_EQ(f[2], 2.0f);
+  EXPECT_EQ(f[3], 2147483648.0f);
+  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(bitsOf(f[i]), bitsOf(ml::simd::lane::unsignedToFloat(u[i])));
+}
+
+TEST(ScalarMath, Helpers) {
+  EXPECT_EQ(ml::max(1.0f, 2.0f), 2.0f);
+  EXPECT_EQ(ml::clamp(5.0f, 0.0f, 1.0f), 1.0f);
+  EXPECT_EQ(ml::clamp<size_t>(0, 2, 9), 2u);
+  EXPECT_EQ(ml::sign(0.0f), 0);
+  EXPECT_EQ(ml::sign(-0.0f), 0);
+  EXPECT_EQ(ml::sign(3.0f), 1);
+  EXPECT_EQ(ml::sign(std::nanf("")), -1);
+  EXPECT_TRUE(ml::within(0, 0, 8));
+  EXPECT_FALSE(ml::within(8, 0, 8));
+  EXPECT_EQ(ml::samplesToSeconds(48000, 48000.0f), 1.0f);
+  EXPECT_EQ(ml::samplesToSeconds(1, 3.0f), float(1.0 / 3.0));
+}
+
+}  // namespace

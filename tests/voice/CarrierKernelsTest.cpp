@@ -1,0 +1,52 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "engine/voice/CarrierKernels.h"
+
+namespace {
+
+TEST(CarrierKernels, PolynomialSineHitsItsQuarterPoints) {
+  EXPECT_NEAR(phasorToSineScalar(0.f), -1.f, 1e-6f);
+  EXPECT_NEAR(phasorToSineScalar(0.25f), 0.f, 1e-6f);
+  EXPECT_NEAR(phasorToSineScalar(0.5f), 1.f, 1e-6f);
+  EXPECT_NEAR(phasorToSineScalar(0.75f), 0.f, 1e-6f);
+  EXPECT_EQ(phasorToSineWrapped(1.25f), phasorToSineScalar(0.25f));
+  for (float p = 0.f; p < 1.f; p += 0.001f) {
+    EXPECT_NEAR(phasorToSineScalar(p), -std::cos(6.2831853f * p), 0.03f) << p;
+  }
+}
+
+TEST(CarrierKernels, WrappedSineStaysWithinUnityForAnyPhase) {
+  // Unwrapped phases as the FM index pushes them: the bare polynomial leaves -1..1 there.
+  EXPECT_GT(std::fabs(phasorToSineScalar(-0.3f)), 1.2f);
+  for (float p = -40.f; p < 40.f; p += 0.00731f) {
+    const float y = phasorToSineWrapped(p);
+    EXPECT_LE(std::fabs(y), 1.f) << p;
+    EXPECT_NEAR(y, phasorToSineScalar(p - std::floor(p)), 1e-5f) << p;
+  }
+  EXPECT_EQ(wrapPhase(-0.25f), 0.75f);
+  EXPECT_EQ(wrapPhase(3.f), 0.f);
+  EXPECT_EQ(wrapPhase(1e9f), 0.f);
+  EXPECT_EQ(wrapPhase(std::nanf("")), 0.f);
+  EXPECT_EQ(wrapPhase(-INFINITY), 0.f);
+}
+
+TEST(CarrierKernels, WarpCarrierBendsThePhaseAtItsKnee) {
+  for (float p = -1.f; p < 2.f; p += 0.0137f) {
+    EXPECT_EQ(shapeCarrier(p, 0.f, kShapeModeWarp), phasorToSineWrapped(p)) << p;
+    EXPECT_EQ(shapeCarrier(p, 0.7f, kShapeModeCarrier), phasorToSineWrapped(p)) << p;
+    EXPECT_EQ(shapeCarrier(p, 0.7f, kShapeModeSine), shapeCarrier(p, 0.f, kShapeModeSine)) << p;
+    EXPECT_LE(std::fabs(shapeCarrier(p, 1.f, kShapeModeWarp)), 1.f);
+  }
+  // Shape 1: the first half cycle (the rise to the peak) is squeezed into the first 6 % of the phase.
+  EXPECT_NEAR(shapeCarrier(0.06f, 1.f, kShapeModeWarp), 1.f, 1e-5f);
+  EXPECT_NEAR(shapeCarrier(0.53f, 1.f, kShapeModeWarp), phasorToSineScalar(0.75f), 1e-5f);
+  // Out-of-range shapes are clamped, never divide by a non-positive knee.
+  EXPECT_EQ(shapeCarrier(0.3f, 5.f, kShapeModeWarp), shapeCarrier(0.3f, 1.f, kShapeModeWarp));
+  EXPECT_EQ(shapeCarrier(0.3f, std::nanf(""), kShapeModeWarp), shapeCarrier(0.3f, 0.f, kShapeModeWarp));
+  EXPECT_EQ(carrierSample(0.3f, 1.f, kShapeModeWarp), shapeCarrier(0.3f, 1.f, kShapeModeWarp));
+  EXPECT_EQ(carrierSample(0.3f, 1.f, kShapeModeCarrier), phasorToSineWrapped(0.3f));
+}
+
+}  // namespace

@@ -1,0 +1,86 @@
+// Measurements shared by the voice kernel tests: tone amplitude, pitch and power spectra.
+#pragma once
+
+#include <cmath>
+#include <complex>
+#include <functional>
+#include <vector>
+
+namespace kernel_test {
+
+inline constexpr double kTwoPi = 6.283185307179586;
+
+// Amplitude of the component at freq (Hz) in x[start..], by correlation over whole samples.
+inline double toneAmplitude(const std::vector<float>& x, size_t start, double freq, double sr) {
+  std::complex<double> acc{0.0, 0.0};
+  const size_t n = x.size() - start;
+  for (size_t i = 0; i < n; ++i) {
+    const double ph = kTwoPi * freq * double(i + start) / sr;
+    acc += double(x[i + start]) * std::complex<double>(std::cos(ph), -std::sin(ph));
+  }
+  return 2.0 * std::abs(acc) / double(n);
+}
+
+// Runs a sine of amplitude amp at freq through a per-sample process for seconds and returns the
+// output amplitude at freq over the second half, divided by amp.
+inline double sineGain(const std::function<float(float)>& process, double freq, double sr, float amp = 0.5f,
+                       double seconds = 0.25) {
+  const size_t n = size_t(seconds * sr);
+  std::vector<float> y(n);
+  for (size_t i = 0; i < n; ++i) y[i] = process(amp * float(std::sin(kTwoPi * freq * double(i) / sr)));
+  return toneAmplitude(y, n / 2, freq, sr) / amp;
+}
+
+inline double toDb(double gain) { return 20.0 * std::log10(gain); }
+
+// Frequency from the rising zero crossings of x[start..] (linear interpolation between samples).
+inline double zeroCrossingFrequency(const std::vector<float>& x, size_t start, double sr) {
+  double first = -1.0, last = -1.0;
+  int count = 0;
+  for (size_t i = start + 1; i < x.size(); ++i) {
+    if (x[i - 1] < 0.f && x[i] >= 0.f) {
+      const double t = double(i - 1) + double(x[i - 1]) / double(x[i - 1] - x[i]);
+      if (first < 0.0) first = t;
+      last = t;
+      ++count;
+    }
+  }
+  return (count > 1) ? sr * double(count - 1) / (last - first) : 0.0;
+}
+
+inline double rms(const std::vector<float>& x, size_t start, size_t end) {
+  double s = 0.0;
+  for (size_t i = start; i < end; ++i) s += double(x[i]) * double(x[i]);
+  return std::sqrt(s / double(end - start));
+}
+
+// Power spectrum (|X|^2, bins 0..n/2) of x with a Hann window; n must be a power of two.
+inline std::vector<double> powerSpectrum(const std::vector<float>& x) {
+  const size_t n = x.size();
+  std::vector<std::complex<double>> a(n);
+  for (size_t i = 0; i < n; ++i) a[i] = double(x[i]) * (0.5 - 0.5 * std::cos(kTwoPi * double(i) / double(n)));
+  for (size_t i = 1, j = 0; i < n; ++i) {
+    size_t bit = n >> 1;
+    for (; j & bit; bit >>= 1) j ^= bit;
+    j ^= bit;
+    if (i < j) std::swap(a[i], a[j]);
+  }
+  for (size_t len = 2; len <= n; len <<= 1) {
+    const std::complex<double> w(std::cos(-kTwoPi / double(len)), std::sin(-kTwoPi / double(len)));
+    for (size_t i = 0; i < n; i += len) {
+      std::complex<double> wn(1.0, 0.0);
+      for (size_t k = 0; k < len / 2; ++k) {
+        const auto u = a[i + k];
+        const auto v = a[i + k + len / 2] * wn;
+        a[i + k] = u + v;
+        a[i + k + len / 2] = u - v;
+        wn *= w;
+      }
+    }
+  }
+  std::vector<double> p(n / 2 + 1);
+  for (size_t k = 0; k <= n / 2; ++k) p[k] = std::norm(a[k]);
+  return p;
+}
+
+}  // namespace kernel_test

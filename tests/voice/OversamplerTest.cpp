@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <thread>
+#include <vector>
+
+#include "engine/voice/Oversampler2x.h"
+#include "engine/voice/PMOversampler.h"
+
+namespace {
+
+class Halfband : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() { Oversampler2x::initHalfband(); }
+};
+
+// Magnitude of the shared half-band filter at f cycles per sample of its own rate.
+double halfbandMagnitude(double f) {
+  std::complex<double> h{0.0, 0.0};
+  for (int n = 0; n < Oversampler2x::kTaps; ++n) {
+    h += double(Oversampler2x::sTaps[n]) * std::polar(1.0, -6.283185307179586 * f * n);
+  }
+  return std::abs(h);
+}
+
+TEST_F(Halfband, TapsMatchTheDesignTable) {
+  const float expected[15] = {-0.000269694661f, 0.f, 0.00939858612f, 0.f, -0.056935396f, 0.f, 0.297828287f,
+                              0.499956459f,     0.297828287f, 0.f, -0.056935396f, 0.f, 0.00939858612f, 0.f,
+                              -0.000269694661f};
+  for (int n = 0; n < 15; ++n) EXPECT_EQ(Oversampler2x::sTaps[n], expected[n]) << n;
+  const int32_t nonZero[9] = {0, 2, 4, 6, 7, 8, 10, 12, 14};
+  ASSERT_EQ(Oversampler2x::sNumNz, 9);
+  for (int t = 0; t < 9; ++t) EXPECT_EQ(Oversampler2x::sNzIdx[t], nonZero[t]);
+}
+
+TEST_F(Halfband, ResponseHalvesAtAQuarterAndRejectsTheStopband) {
+  EXPECT_NEAR(20.0 * std::log10(halfbandMagnitude(0.25)), -6.02, 0.01);
+  for (double f = 0.425; f <= 0.5; f += 0.0025) {
+    EXPECT_LE(20.0 * std::log10(halfbandMagnitude(f)), -73.0) << f;
+  }
+  EXPECT_NEAR(halfbandMagnitude(0.0), 1.0, 1e-6);
+}
+
+TEST_F(Halfband, ConcurrentBuildsAgreeAndLaterCallsChangeNothing) {
+  float before[15];
+  for (int n = 0; n < 15; ++n) before[n] = Oversampler2x::sTaps[n];
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) threads.emplace_back([] { Oversampler2x::initHalfband(); });
+  for (auto& t : threads) t.join();
+  for (int n = 0; n < 15; ++n) EXPECT_EQ(Oversampler2x::sTaps[n], before[n]);
+  EXPECT_EQ(Oversampler2x::sNumNz, 9);
+}
+
+TEST_F(Halfband, Oversampler2xPassesDcAtUnityWithSixAndAHalfSamplesOfDelay) {
+  Oversampler2x os;
+  auto identity = [](float u) { return u; };
+  float y = 0.f;
+  for (int i = 0; i < 64; ++i) y = os.process(1.f, identity);
+  EXPECT_NEAR(y, 1.f, 1e-6f);
+
+  os.clear();
+  double sum = 0.0, moment = 0.0;
+  for (int i = 0; i < 32; ++i) {
+    const double h = os.process(i == 0 ? 1.f : 0.f, identity);
+    sum += h;
+    moment += h * i;
+  }
+  EXPECT_NEAR(sum, 1.0, 1e-6);
+  EXPECT_NEAR(moment / sum, 6.5, 1e-4);
+}
+
+TEST_F(Halfband, Oversampler2xRunsTheShaperTwicePerSampleAndClearForgetsHistory) {
+  Oversampler2x os;
+  int calls = 0;
+  auto counting = [&calls](float u) {
+    ++calls;
+    return u;
+  };
+  for (int i = 0; i < 10; ++i) os.process(0.5f, counting);
+  EXPECT_EQ(calls, 20);
+  os.clear();
+  EXPECT_EQ(os.process(0.f, counting), 0.f);
+}
+
+TEST_F(Halfband, PMOversamplerPhaseStepWrapsAndDecimatesOnceInFour) {
+  uint32_t phase = 0xC0000000u;
+  EXPECT_EQ(PMOversampler::phaseStep(phase, 1u << 30), 0.f);
+  EXPECT_EQ(phase, 0u);
+  EXPECT_EQ(PMOversampler::phaseStep(phase, 1u << 30), 0.25f);
+
+  PMOversampler pm;
+  float out = -1.f;
+  EXPECT_FALSE(pm.pushDecimate(1.f, 0, out));
+  EXPECT_FALSE(pm.pushDecimate(1.f, 1, out));
+  EXPECT_FALSE(pm.pushDecimate(1.f, 2, out));
+  EXPECT_EQ(out, -1.f);
+  EXPECT_TRUE(pm.pushDecimate(1.f, 3, out));
+
+  // DC through both decimators settles at unity.
+  for (int i = 0; i < 64 * 4; ++i) pm.pushDecimate(1.f, i & 3, out);
+  EXPECT_NEAR(out, 1.f, 1e-6f);
+  pm.clear();
+  EXPECT_EQ(pm.carrierPhase, 0u);
+  pm.pushDecimate(0.f, 3, out);
+  EXPECT_EQ(out, 0.f);
+}
+
+TEST_F(Halfband, PhaseIncrementRoundsAQuarterOfTheCycleFraction) {
+  EXPECT_EQ(pmPhaseIncrement(0.25f), 1u << 28);
+  EXPECT_EQ(pmPhaseIncrement(-0.25f), uint32_t(-(int64_t(1) << 28)));
+  EXPECT_EQ(pmPhaseIncrement(std::nanf("")), 0u);
+  EXPECT_EQ(pmPhaseIncrement(INFINITY), 0u);
+  EXPECT_EQ(pmPhaseIncrement(3.f), 0u);
+}
+
+}  // namespace
