@@ -1,7 +1,10 @@
 #include "tuning/TuningState.h"
 
+#include <algorithm>
 #include <cmath>
 
+#include "foundation/MLDSPGens.h"
+#include "foundation/MLSafeValue.h"
 #include "tuning/MTSSysEx.h"
 
 namespace {
@@ -11,8 +14,8 @@ constexpr int kMaxKey = 127;
 constexpr int kDefaultScaleSize = 12;
 constexpr int kSnapshotScanLimit = 68;  // keeps the summary's scan from key 60 within key 127
 
-// 12-TET in float precision, as the voice path computes it without a tuning.
-double equalTemperedNoteFreq(int note) { return 440.0f * std::pow(2.0f, (float(note) - 69.0f) / 12.0f); }
+// A period ratio as given when it is finite and above 1, else the octave.
+double usablePeriod(double ratio) { return std::isfinite(ratio) && ratio > 1.0 ? ratio : 2.0; }
 
 }  // namespace
 
@@ -115,9 +118,8 @@ double TuningState::effectiveNoteFreq(int note, int channel) {
   else if (localActive_.load(std::memory_order_acquire))
     f = localFrequency(note);
   else
-    f = equalTemperedNoteFreq(note);
-  if (!std::isfinite(f)) return kMiddleC;
-  return std::fmin(std::fmax(f, kMinFrequency), kMaxFrequency);
+    f = ml::pitchToFrequency(float(note));
+  return ml::safeClamp(ml::finiteOr(f, kMiddleC), kMinFrequency, kMaxFrequency);
 }
 
 // Keys outside 0..127 are folded by whole periods of the client's tuning: f(n) = f(n - jK) x P^j.
@@ -125,8 +127,7 @@ double TuningState::clientFrequency(int note, int channel) {
   if (note >= 0 && note <= kMaxKey) return mts::noteToFrequency(client_, note, channel);
   const int size = mts::mapSize(client_);
   const int keys = size >= 1 && size <= kMaxKey ? size : kDefaultScaleSize;
-  const double ratio = mts::periodRatio(client_);
-  const double period = std::isfinite(ratio) && ratio > 1.0 ? ratio : 2.0;
+  const double period = usablePeriod(mts::periodRatio(client_));
   const int periods = note > kMaxKey ? (note - kMaxKey + keys - 1) / keys : -((-note + keys - 1) / keys);
   return mts::noteToFrequency(client_, note - periods * keys, channel) * std::pow(period, periods);
 }
@@ -138,8 +139,7 @@ double TuningState::localFrequency(int note) const {
   const int octave = rel >= 0 ? rel / keys : -((-rel + keys - 1) / keys);
   const int degree = rel - octave * keys;
   const double ratio = degree < t.count ? t.ratios[degree] : 1.0;
-  const double period = t.periodRatio > 1.0 && std::isfinite(t.periodRatio) ? t.periodRatio : 2.0;
-  return (kMiddleC * ratio) * std::pow(period, octave);
+  return (kMiddleC * ratio) * std::pow(usablePeriod(t.periodRatio), octave);
 }
 
 int TuningState::effectiveScaleSize() const {
@@ -167,8 +167,7 @@ bool TuningState::fillSnapshot(TuningSnapshot& out) {
   if (clientTuningInForce()) {
     const double f60 = mts::noteToFrequency(client_, 60, -1);
     if (f60 > 0.0) {
-      const double ratio = mts::periodRatio(client_);
-      const double period = ratio > 1.0 ? ratio : 2.0;
+      const double period = usablePeriod(mts::periodRatio(client_));
       const int size = mts::mapSize(client_);
       out.keysPerPeriod = size < 1 ? kDefaultScaleSize : size;
       const int limit = std::min(size < 1 ? kMaxTuningIntervals : size, kSnapshotScanLimit);
