@@ -192,14 +192,16 @@ TEST(TuningState, ReceivedTuningMessagesAreInForceUntilTheNextSetOrClear) {
   EXPECT_EQ(s.getTuningVersion(), v);
 }
 
-// The main thread sets, clears and reads while the audio thread takes and renders: every record the
-// audio thread sees must be whole (all ratios of one record share one value).
+// The main thread sets, clears and reads while the audio thread takes, receives tuning messages and
+// renders: every record the audio thread sees must be whole (all ratios of one record share one value),
+// and the client's table and caches are shared between both threads without races.
 TEST(TuningStateHandOver, ThreadStress) {
   TuningState s;
   std::atomic<bool> done{false};
   std::atomic<int> torn{0}, takes{0};
   std::thread audio([&] {
-    while (!done.load(std::memory_order_acquire)) {
+    for (int round = 0; !done.load(std::memory_order_acquire); ++round) {
+      if (round % 3 == 0) s.parseMTSSysEx(kNote69Up.data(), unsigned(kNote69Up.size()));
       const uint32_t before = s.getTuningVersion();
       block(s);
       if (s.getTuningVersion() != before) takes.fetch_add(1, std::memory_order_relaxed);
