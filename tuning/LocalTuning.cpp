@@ -4,7 +4,9 @@
 #include <cstring>
 
 namespace {
-bool isContinuationByte(unsigned char c) { return (c & 0xC0) == 0x80; }
+bool isContinuationByte(unsigned char c) {
+  return (c & 0xC0) == 0x80;
+}
 }  // namespace
 
 void repairLocalTuning(LocalTuning& t) {

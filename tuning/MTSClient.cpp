@@ -9,13 +9,16 @@ constexpr double kSemitonesPerLn = 17.312340490667562;  // 12 / ln 2
 constexpr uint32_t kRatioValid = 1, kSemitonesValid = 2;
 constexpr auto kRelaxed = std::memory_order_relaxed;
 
-bool validChannel(int ch) { return ch >= 0 && ch < kMTSChannels; }
+bool validChannel(int ch) {
+  return ch >= 0 && ch < kMTSChannels;
+}
 
 // The master's own table for channel ch, when the client may use one for it.
 const double* channelTableFor(const MTSClient& c, int ch) {
   const MasterLibrary& lib = c.lib;
   const bool filterAllows = !c.filterQueried.load(kRelaxed) || c.filterChannelValid.load(kRelaxed);
-  if (!filterAllows || !validChannel(ch) || !lib.useMultiChannelTuning || !lib.useMultiChannelTuning(char(ch)))
+  if (!filterAllows || !validChannel(ch) || !lib.useMultiChannelTuning ||
+      !lib.useMultiChannelTuning(char(ch)))
     return nullptr;
   return lib.channelTables[ch];
 }
@@ -109,7 +112,9 @@ void deregisterClient(MTSClient* c) {
   delete c;
 }
 
-bool hasMaster(const MTSClient* c) { return c && c->lib.online(); }
+bool hasMaster(const MTSClient* c) {
+  return c && c->lib.online();
+}
 
 bool shouldUpdateLibrary(const MTSClient* c) {
   return c && c->lib.getVersionNumber && c->lib.getVersionNumber() < 0x10003;
@@ -240,9 +245,13 @@ int mapStartKey(const MTSClient* c) {
   return c->lib.online() && c->lib.getMapStartKey ? c->lib.getMapStartKey() : c->mapStartKey.load(kRelaxed);
 }
 
-int refKey(const MTSClient* c) { return c && c->lib.online() && c->lib.getRefKey ? c->lib.getRefKey() : -1; }
+int refKey(const MTSClient* c) {
+  return c && c->lib.online() && c->lib.getRefKey ? c->lib.getRefKey() : -1;
+}
 
-bool hasReceivedSysEx(const MTSClient* c) { return c && c->receivedSysEx.load(kRelaxed); }
+bool hasReceivedSysEx(const MTSClient* c) {
+  return c && c->receivedSysEx.load(kRelaxed);
+}
 
 void updateTuning(MTSClient& c, int note, int key, double fraction) {
   if (note < 0 || note > 127 || key < 0 || key > 127) return;

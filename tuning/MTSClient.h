@@ -75,6 +75,8 @@ void setScaleName(MTSClient& c, const char* name);
 void resetReceivedTuning(MTSClient* c);
 
 // 12-TET frequency of key n (0..127).
-inline double equalTemperedFrequency(int note) { return 1.0 / inverse12TET(note); }
+inline double equalTemperedFrequency(int note) {
+  return 1.0 / inverse12TET(note);
+}
 
 }  // namespace mts

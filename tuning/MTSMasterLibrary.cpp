@@ -23,7 +23,9 @@ void lookUp(void* handle, const char* name, Fn& fn) {
 
 }  // namespace
 
-double inverse12TET(int note) { return s_inverse12TET[note & 127]; }
+double inverse12TET(int note) {
+  return s_inverse12TET[note & 127];
+}
 
 MasterLibrary::MasterLibrary(const char* const* paths) {
   for (; paths && *paths && !handle_; ++paths) handle_ = dlopen(*paths, RTLD_NOW | RTLD_LOCAL);

@@ -52,8 +52,8 @@ public:
   mtsmaster::GetMapStartKeyFn getMapStartKey = nullptr;
   mtsmaster::GetRefKeyFn getRefKey = nullptr;
 
-  const double* tuningTable = nullptr;                     // 128 frequencies in Hz
-  const double* channelTables[kMTSChannels] = {};          // per-channel tables, null when absent
+  const double* tuningTable = nullptr;             // 128 frequencies in Hz
+  const double* channelTables[kMTSChannels] = {};  // per-channel tables, null when absent
 
 private:
   void* handle_ = nullptr;

@@ -4,7 +4,19 @@
 
 namespace {
 
-enum class State { kIdle, kUniversal, kHeader, kSubId, kBank, kProgram, kChannelMask, kName, kChangeCount, kData, kDone };
+enum class State {
+  kIdle,
+  kUniversal,
+  kHeader,
+  kSubId,
+  kBank,
+  kProgram,
+  kChannelMask,
+  kName,
+  kChangeCount,
+  kData,
+  kDone
+};
 enum class Format { kNone, kBulk, kNoteChange, kOctave1Dump, kOctave2Dump, kOctave1, kOctave2 };
 
 constexpr uint8_t kSysExStart = 0xF0, kSysExEnd = 0xF7;
@@ -12,8 +24,12 @@ constexpr uint32_t kNoChange = 0x1FFFFF;  // three data bytes 7F 7F 7F
 constexpr int kNameLength = 16;
 constexpr int kOctaveKeys = 12;
 
-bool isOctave(Format f) { return f >= Format::kOctave1Dump; }
-bool isDump(Format f) { return f == Format::kOctave1Dump || f == Format::kOctave2Dump; }
+bool isOctave(Format f) {
+  return f >= Format::kOctave1Dump;
+}
+bool isDump(Format f) {
+  return f == Format::kOctave1Dump || f == Format::kOctave2Dump;
+}
 
 // One call's state machine; every position, value and counter restarts at each F0 and F7.
 struct SysExReader {
@@ -50,10 +66,10 @@ struct SysExReader {
     static constexpr struct {
       Format format;
       State next;
-    } kSubIds[] = {{Format::kNone, State::kProgram},       {Format::kBulk, State::kProgram},
-                   {Format::kNoteChange, State::kProgram}, {Format::kNone, State::kBank},
-                   {Format::kBulk, State::kBank},          {Format::kOctave1Dump, State::kBank},
-                   {Format::kOctave2Dump, State::kBank},   {Format::kNoteChange, State::kBank},
+    } kSubIds[] = {{Format::kNone, State::kProgram},        {Format::kBulk, State::kProgram},
+                   {Format::kNoteChange, State::kProgram},  {Format::kNone, State::kBank},
+                   {Format::kBulk, State::kBank},           {Format::kOctave1Dump, State::kBank},
+                   {Format::kOctave2Dump, State::kBank},    {Format::kNoteChange, State::kBank},
                    {Format::kOctave1, State::kChannelMask}, {Format::kOctave2, State::kChannelMask}};
     count = 0;
     if (b >= std::size(kSubIds)) {

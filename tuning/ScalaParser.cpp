@@ -8,11 +8,13 @@
 
 namespace {
 
-constexpr int kMaxCountLine = 1024;   // larger counts fail at once
+constexpr int kMaxCountLine = 1024;  // larger counts fail at once
 constexpr size_t kCountLineBytes = 31;
 constexpr size_t kNameBufferBytes = 255;
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 std::string_view trimmed(std::string_view s) {
   while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
@@ -151,7 +153,8 @@ bool parseScala(const char* text, size_t len, const char* name, LocalTuning& out
     const size_t end = all.find_first_of("\r\n");
     if (!reader.line(all.substr(0, end))) return false;
     if (end == std::string_view::npos) break;
-    const size_t next = (all[end] == '\r' && end + 1 < all.size() && all[end + 1] == '\n') ? end + 2 : end + 1;
+    const size_t next =
+        (all[end] == '\r' && end + 1 < all.size() && all[end + 1] == '\n') ? end + 2 : end + 1;
     all.remove_prefix(next);
   }
 

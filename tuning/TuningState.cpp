@@ -15,7 +15,9 @@ constexpr int kDefaultScaleSize = 12;
 constexpr int kSnapshotScanLimit = 68;  // keeps the summary's scan from key 60 within key 127
 
 // A period ratio as given when it is finite and above 1, else the octave.
-double usablePeriod(double ratio) { return std::isfinite(ratio) && ratio > 1.0 ? ratio : 2.0; }
+double usablePeriod(double ratio) {
+  return std::isfinite(ratio) && ratio > 1.0 ? ratio : 2.0;
+}
 
 }  // namespace
 
@@ -23,7 +25,9 @@ TuningState::TuningState() : TuningState(masterLibrary()) {}
 
 TuningState::TuningState(const MasterLibrary& library) : client_(mts::registerClient(library)) {}
 
-TuningState::~TuningState() { mts::deregisterClient(client_); }
+TuningState::~TuningState() {
+  mts::deregisterClient(client_);
+}
 
 void TuningState::setLocalTuning(const LocalTuning& t) {
   handOver_.write([&](LocalTuningChange& s) {
@@ -160,7 +164,9 @@ double TuningState::effectivePeriodRatio() const {
   return 2.0;
 }
 
-bool TuningState::getTuningSnapshot(TuningSnapshot& out) { return fillSnapshot(out); }
+bool TuningState::getTuningSnapshot(TuningSnapshot& out) {
+  return fillSnapshot(out);
+}
 
 bool TuningState::fillSnapshot(TuningSnapshot& out) {
   out = {};

@@ -16,12 +16,13 @@
 //
 // Threads: the setters, getLocalTuningCopy and getTuningSnapshotOnMain belong to the main thread;
 // takeHandOver, watch, parseMTSSysEx, shouldFilterNote, the effective* queries and getTuningSnapshot
-// belong to the audio thread; getTuningVersion, getMTSConnected, getMTSNeedsUpdate and
-// effectiveTuningActive may be called from either. Nothing here allocates or locks on the audio thread.
+// belong to the audio thread; getTuningVersion, getMTSConnected, getMTSNeedsUpdate,
+// localTuningPending and effectiveTuningActive may be called from either. Nothing here allocates or locks on
+// the audio thread.
 class TuningState {
 public:
   static constexpr int kCheckNotes[3] = {60, 69, 72};  // keys whose master retune the watch notices
-  static constexpr double kMiddleC = 261.6255653;       // key 60 of the local tuning, Hz
+  static constexpr double kMiddleC = 261.6255653;      // key 60 of the local tuning, Hz
 
   TuningState();  // registers a client with the installed master library
   explicit TuningState(const MasterLibrary& library);
@@ -30,8 +31,8 @@ public:
   TuningState& operator=(const TuningState&) = delete;
 
   // Main thread. Neither waits for a block: a change not yet taken is replaced by the next one.
-  void setLocalTuning(const LocalTuning& t);  // repairs out-of-range fields, turns the local tuning on
-  void clearLocalTuning();                    // turns it off; the record is kept
+  void setLocalTuning(const LocalTuning& t);        // repairs out-of-range fields, turns the local tuning on
+  void clearLocalTuning();                          // turns it off; the record is kept
   bool getLocalTuningCopy(LocalTuning& out) const;  // the tuning last set, unless cleared since
   bool getTuningSnapshotOnMain(TuningSnapshot& out);
 
@@ -51,6 +52,7 @@ public:
 
   // Either thread.
   bool effectiveTuningActive() const;
+  bool localTuningPending() const { return handOver_.pending(); }  // a change waits for the next block
   bool getMTSConnected() const { return mts::hasMaster(client_); }
   bool getMTSNeedsUpdate() const { return mts::shouldUpdateLibrary(client_); }
   uint32_t getTuningVersion() const { return version_.load(std::memory_order_relaxed); }

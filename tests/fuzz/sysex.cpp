@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!std::isfinite(f) || !(f > 0.0)) std::abort();
   }
   const int mapSize = mts::mapSize(c);
-  if ((mapSize != -1 && mapSize != 12) || std::strlen(mts::scaleName(c)) >= MTSClient::kNameBytes) std::abort();
+  if ((mapSize != -1 && mapSize != 12) || std::strlen(mts::scaleName(c)) >= MTSClient::kNameBytes)
+    std::abort();
   mts::deregisterClient(c);
   return 0;
 }

@@ -9,11 +9,14 @@
 
 namespace {
 
-double equalTempered(int n) { return 440.0 * std::pow(2.0, (n - 69) / 12.0); }
+double equalTempered(int n) {
+  return 440.0 * std::pow(2.0, (n - 69) / 12.0);
+}
 
 // Opens a stand-in master library, resets it, and builds a tuning state whose client uses it.
 struct FakeMaster : ::testing::Test {
-  explicit FakeMaster(const char* path = FAKE_MASTER_FULL_PATH) : handle(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {
+  explicit FakeMaster(const char* path = FAKE_MASTER_FULL_PATH)
+      : handle(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {
     fn<void (*)()>("fake_master_reset")();
     const char* paths[] = {"/nonexistent/libMTS.so", path, nullptr};
     library = std::make_unique<MasterLibrary>(paths);

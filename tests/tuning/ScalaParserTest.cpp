@@ -81,13 +81,26 @@ TEST(ScalaParser, CountsAndPeriods) {
   EXPECT_EQ(t.count, 64);
 
   const LocalTuning before = t;
-  for (const std::string& bad :
-       {scale("0", twelve), scale("65", sixtyFive), scale("12", twelve.substr(0, twelve.rfind("1200"))),
-        scale("1025", twelve), scale("-3", twelve), scale("twelve", twelve), scale("2", "3/2\n1/1\n"),
-        scale("1", "0.0\n"), scale("1", "0/1\n"), scale("1", "-3\n"), scale("1", "2/0\n"), scale("1", "abc\n"),
-        scale("1", ".\n"), scale("1", "99999999999999999999/1\n"), scale("1", "1e400.0\n"),
-        scale("1", "nan.\n"), scale("3", "2/1\n"), std::string("! only\n! comments\n"),
-        std::string("Description only\n"), std::string("desc\n2\n3/2\nbad\n")}) {
+  for (const std::string& bad : {scale("0", twelve),
+                                 scale("65", sixtyFive),
+                                 scale("12", twelve.substr(0, twelve.rfind("1200"))),
+                                 scale("1025", twelve),
+                                 scale("-3", twelve),
+                                 scale("twelve", twelve),
+                                 scale("2", "3/2\n1/1\n"),
+                                 scale("1", "0.0\n"),
+                                 scale("1", "0/1\n"),
+                                 scale("1", "-3\n"),
+                                 scale("1", "2/0\n"),
+                                 scale("1", "abc\n"),
+                                 scale("1", ".\n"),
+                                 scale("1", "99999999999999999999/1\n"),
+                                 scale("1", "1e400.0\n"),
+                                 scale("1", "nan.\n"),
+                                 scale("3", "2/1\n"),
+                                 std::string("! only\n! comments\n"),
+                                 std::string("Description only\n"),
+                                 std::string("desc\n2\n3/2\nbad\n")}) {
     EXPECT_FALSE(parse(bad, t)) << bad;
     EXPECT_EQ(std::memcmp(&t, &before, sizeof t), 0) << "failure changed the record: " << bad;
   }
@@ -109,7 +122,8 @@ TEST(ScalaParser, NamesAreCleanedAndCut) {
 
   ASSERT_TRUE(parse(text, t, "name\xC3"));  // a lone lead byte at the end
   EXPECT_STREQ(t.name, "name?");
-  ASSERT_TRUE(parse(text, t, "a\x80z\xC3(\xE2\x82\xAC"));  // stray continuation, broken pair, then a euro sign
+  ASSERT_TRUE(
+      parse(text, t, "a\x80z\xC3(\xE2\x82\xAC"));  // stray continuation, broken pair, then a euro sign
   EXPECT_STREQ(t.name, "a?z?(\xE2\x82\xAC");
 
   // Without a name argument the description names the scale.

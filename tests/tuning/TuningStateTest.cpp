@@ -20,9 +20,12 @@ LocalTuning scalaTuning(const std::string& text, const char* name = nullptr) {
 }
 
 // Five equal steps per octave.
-LocalTuning fiveTone() { return scalaTuning("Five\n5\n240.0\n480.0\n720.0\n960.0\n2/1\n"); }
+LocalTuning fiveTone() {
+  return scalaTuning("Five\n5\n240.0\n480.0\n720.0\n960.0\n2/1\n");
+}
 
-const std::vector<uint8_t> kNote69Up = {0xF0, 0x7F, 0x7F, 0x08, 0x02, 0x00, 0x01, 0x45, 0x45, 0x40, 0x00, 0xF7};
+const std::vector<uint8_t> kNote69Up = {0xF0, 0x7F, 0x7F, 0x08, 0x02, 0x00,
+                                        0x01, 0x45, 0x45, 0x40, 0x00, 0xF7};
 
 // One block's tuning stages, as the engine runs them.
 void block(TuningState& s) {
@@ -155,7 +158,8 @@ TEST(TuningState, ReceivedTuningMessagesAreInForceUntilTheNextSetOrClear) {
   EXPECT_EQ(s.effectiveScaleSize(), 12);
   EXPECT_EQ(s.effectivePeriodRatio(), 2.0);
   // Keys above 127 fold back by whole octaves of the received table (key 120 plays 121 here).
-  const std::vector<uint8_t> key120 = {0xF0, 0x7F, 0x7F, 0x08, 0x02, 0x00, 0x01, 0x78, 0x79, 0x00, 0x00, 0xF7};
+  const std::vector<uint8_t> key120 = {0xF0, 0x7F, 0x7F, 0x08, 0x02, 0x00,
+                                       0x01, 0x78, 0x79, 0x00, 0x00, 0xF7};
   s.parseMTSSysEx(key120.data(), unsigned(key120.size()));
   const double f121 = 440.0 * std::pow(2.0, (121 - 69) / 12.0);
   EXPECT_NEAR(s.effectiveNoteFreq(120, 0), f121, 1e-9);
@@ -235,6 +239,7 @@ TEST(TuningStateHandOver, ThreadStress) {
       EXPECT_EQ(copy.ratios[5], r);
     }
   }
+  while (s.localTuningPending()) std::this_thread::yield();
   done.store(true, std::memory_order_release);
   audio.join();
   EXPECT_EQ(torn.load(), 0);
