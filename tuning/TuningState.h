@@ -16,9 +16,9 @@
 //
 // Threads: the setters, getLocalTuningCopy and getTuningSnapshotOnMain belong to the main thread;
 // takeHandOver, watch, parseMTSSysEx, shouldFilterNote, the effective* queries and getTuningSnapshot
-// belong to the audio thread; getTuningVersion, getMTSConnected, getMTSNeedsUpdate,
-// localTuningPending and effectiveTuningActive may be called from either. Nothing here allocates or locks on
-// the audio thread.
+// belong to the audio thread; getTuningVersion, getMTSConnected, getMTSNeedsUpdate, localTuningPending
+// and effectiveTuningActive may be called from either. Nothing here allocates or locks on the audio
+// thread.
 class TuningState {
 public:
   static constexpr int kCheckNotes[3] = {60, 69, 72};  // keys whose master retune the watch notices
