@@ -83,7 +83,10 @@ void PluginProcessor::stageVoiceConfiguration() {
 void PluginProcessor::stageSequencerClock() {}
 
 // Tuning hand-over, ratio steps and carrier-bank upkeep.
-void PluginProcessor::stageTuningUpkeep() {}
+void PluginProcessor::stageTuningUpkeep() {
+  tuning.takeHandOver();
+  // Ratio-step and carrier-bank upkeep join here.
+}
 
 void PluginProcessor::stageEvents() {
   // The stolen-note return and the lost note-off sweep join here, before the allocator runs.
@@ -194,7 +197,7 @@ void PluginProcessor::stageResidueCopy() {
 }
 
 // MTS-ESP retune check.
-void PluginProcessor::stageMtsRetuneCheck() {}
+void PluginProcessor::stageMtsRetuneCheck() { tuning.watch(); }
 
 void PluginProcessor::stageBlockEnd() {
   // Ratio-step recompute on a tuning change and recomputeDriftTargets join here, before the clock.

@@ -14,6 +14,8 @@
 #include "foundation/MLDSPGens.h"
 #include "foundation/MLDSPVector.h"
 #include "foundation/MLEventsToSignals.h"
+#include "tuning/ScalaParser.h"
+#include "tuning/TuningState.h"
 
 // One engine instance renders stereo audio in fixed 64-sample blocks for any host block size. Plain
 // object with public state: the audio thread owns the DSP state; other threads reach it only through the
@@ -131,6 +133,26 @@ public:
   // The output stage is running hot (the master chain's level flag).
   bool getLimiterActive() const { return master.levelHot.load(std::memory_order_relaxed); }
 
+  // Tuning. Main thread: the local tuning takes effect at the next block; neither call waits for one.
+  using LocalTuning = ::LocalTuning;
+  using TuningSnapshot = ::TuningSnapshot;
+  static bool parseScala(const char* text, size_t len, const char* name, LocalTuning& out) {
+    return ::parseScala(text, len, name, out);
+  }
+  void setLocalTuning(const LocalTuning& t) { tuning.setLocalTuning(t); }
+  void clearLocalTuning() { tuning.clearLocalTuning(); }
+  bool getLocalTuningCopy(LocalTuning& out) const { return tuning.getLocalTuningCopy(out); }
+  uint32_t getTuningVersion() const { return tuning.getTuningVersion(); }
+  bool getMTSConnected() const { return tuning.getMTSConnected(); }
+  // Audio thread: MIDI Tuning Standard messages from the note input, and the summary for the editor.
+  void parseMTSSysEx(const uint8_t* data, uint32_t length) { tuning.parseMTSSysEx(data, length); }
+  bool getTuningSnapshot(TuningSnapshot& out) { return tuning.getTuningSnapshot(out); }
+  // Audio thread: the tuning in force (a master, a received message, the local tuning, or 12-TET).
+  double effectiveNoteFreq(int note, int channel) { return tuning.effectiveNoteFreq(note, channel); }
+  int effectiveScaleSize() const { return tuning.effectiveScaleSize(); }
+  double effectivePeriodRatio() const { return tuning.effectivePeriodRatio(); }
+  bool effectiveTuningActive() const { return tuning.effectiveTuningActive(); }
+
   // Voice Mode (0 poly, 1 mono, 2 legato) and the voices it plays: Voice Count in poly, else one.
   struct VoiceConfig {
     int32_t mode;
@@ -228,7 +250,10 @@ public:
   std::atomic<float> pitchBend{0.0f};
 
   // 14. Per-key tables and stuck-voice counters: join here.
-  // 15. Tuning tables, ratio steps, carrier-bank and drift targets: join here.
+
+  // 15. Tuning: the local (Scala) tuning and its hand-over, the MTS-ESP client and the tuning watch.
+  // Ratio steps, carrier-bank and drift targets join here.
+  TuningState tuning;
 
   // 16. Engine smoothers, block values and block clock.
   std::array<ParamSmoother, kNumEngineRows> rowSmoothers;
