@@ -52,7 +52,8 @@ int Host::countLogged(const std::string &text) const {
 }
 
 const void *Host::getExtension(const clap_host *host, const char *id) {
-  const Host &h = self(host);
+  Host &h = self(host);
+  ++h._extensionQueries;
   if (!id)
     return nullptr;
   if (h._options.log && std::strcmp(id, "clap.log") == 0)

@@ -50,6 +50,7 @@ class Host {
   // Number of logged messages that contain `text`.
   int countLogged(const std::string &text) const;
 
+  int extensionQueryCount() const { return _extensionQueries.load(); }
   int rescanCount() const { return _rescans.load(); }
   int clearCount() const { return _clears.load(); }
   int flushRequestCount() const { return _flushRequests.load(); }
@@ -82,6 +83,7 @@ class Host {
   std::thread::id _mainThread;
   std::thread::id _audioThread;
 
+  std::atomic<int> _extensionQueries{0};
   std::atomic<int> _rescans{0}, _clears{0}, _flushRequests{0}, _callbackRequests{0};
   std::atomic<bool> _flushPending{false}, _callbackPending{false};
 };
