@@ -22,7 +22,7 @@ bool CLAPPlugin::activate(double rate, uint32_t, uint32_t) {
 }
 
 clap_process_status CLAPPlugin::process(const clap_process *process) {
-  for (uint32_t port = 0; port < process->audio_outputs_count; ++port) {
+  for (uint32_t port = 0; process->audio_outputs && port < process->audio_outputs_count; ++port) {
     const clap_audio_buffer &buffer = process->audio_outputs[port];
     for (uint32_t channel = 0; buffer.data32 && channel < buffer.channel_count; ++channel)
       if (float *out = buffer.data32[channel])

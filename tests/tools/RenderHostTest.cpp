@@ -137,7 +137,7 @@ TEST(RenderModule, SilentInstrumentRendersCleanlyOnItsAudioThread) {
   score.notes = {{0.0, 60, 0.8, 0.5, 0}, {0.25, 64, 0.7, 0.5, 0}};
   int processCalls = 0;
   const RenderResult result = render(instance, host, buildTimeline(score, spec.sampleRate, NoteDialect::Midi), spec,
-                                     {.before = [&] { ++processCalls; }});
+                                     {.before = [&] { ++processCalls; }, .after = {}});
   instance.deactivate();
   EXPECT_TRUE(result.started);
   EXPECT_EQ(result.processErrors, 0u);

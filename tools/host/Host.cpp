@@ -21,15 +21,9 @@ Host::Host(HostOptions options) : _options(options), _mainThread(std::this_threa
   _paramsTable = {paramsRescan, options.paramsWithoutClear ? nullptr : paramsClear, paramsRequestFlush};
 }
 
-void Host::setMainThread(std::thread::id id) {
-  std::lock_guard<std::mutex> guard(_lock);
-  _mainThread = id;
-}
+void Host::setMainThread(std::thread::id id) { _mainThread = id; }
 
-void Host::setAudioThread(std::thread::id id) {
-  std::lock_guard<std::mutex> guard(_lock);
-  _audioThread = id;
-}
+void Host::setAudioThread(std::thread::id id) { _audioThread = id; }
 
 void Host::clearAudioThread() { setAudioThread(std::thread::id()); }
 
@@ -77,17 +71,9 @@ void Host::log(const clap_host *host, clap_log_severity severity, const char *me
   h._log.push_back({severity, message ? message : ""});
 }
 
-bool Host::isMainThread(const clap_host *host) {
-  Host &h = self(host);
-  std::lock_guard<std::mutex> guard(h._lock);
-  return std::this_thread::get_id() == h._mainThread;
-}
+bool Host::isMainThread(const clap_host *host) { return std::this_thread::get_id() == self(host)._mainThread.load(); }
 
-bool Host::isAudioThread(const clap_host *host) {
-  Host &h = self(host);
-  std::lock_guard<std::mutex> guard(h._lock);
-  return std::this_thread::get_id() == h._audioThread;
-}
+bool Host::isAudioThread(const clap_host *host) { return std::this_thread::get_id() == self(host)._audioThread.load(); }
 
 void Host::paramsRescan(const clap_host *host, clap_param_rescan_flags) { ++self(host)._rescans; }
 

@@ -78,10 +78,11 @@ class Host {
   clap_host_thread_check _threadCheckTable;
   clap_host_params _paramsTable;
 
-  mutable std::mutex _lock;  // guards the log and the thread ids
+  mutable std::mutex _lock;  // guards the log
   std::vector<LogEntry> _log;
-  std::thread::id _mainThread;
-  std::thread::id _audioThread;
+  // Atomic so the thread checks on the audio thread take no lock.
+  std::atomic<std::thread::id> _mainThread;
+  std::atomic<std::thread::id> _audioThread;
 
   std::atomic<int> _extensionQueries{0};
   std::atomic<int> _rescans{0}, _clears{0}, _flushRequests{0}, _callbackRequests{0};
