@@ -3,7 +3,6 @@
 #include "plugin/CLAPEntry.h"
 
 #include <cstring>
-#include <new>
 
 #include "clap/entry.h"
 #include "clap/plugin-factory.h"
@@ -35,8 +34,11 @@ const clap_plugin_descriptor *factory_get_descriptor(const clap_plugin_factory *
 const clap_plugin *factory_create_plugin(const clap_plugin_factory *, const clap_host *host, const char *pluginId) {
   if (!host || !pluginId || std::strcmp(pluginId, s_descriptor.id) != 0)
     return nullptr;
-  auto *plugin = new (std::nothrow) CLAPPlugin(host);
-  return plugin ? plugin->clapPlugin() : nullptr;
+  try {
+    return (new CLAPPlugin(host))->clapPlugin();
+  } catch (...) {  // nothing may throw across the C boundary
+    return nullptr;
+  }
 }
 
 const clap_plugin_factory s_factory = {
