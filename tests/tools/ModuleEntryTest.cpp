@@ -1,0 +1,138 @@
+// The built module as a host meets it: its exported symbols, entry, factory and descriptor.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "clap/ext/audio-ports.h"
+#include "clap/ext/note-ports.h"
+#include "tools/host/ClapModule.h"
+#include "tools/host/Host.h"
+#include "tools/host/PluginInstance.h"
+
+using namespace tavrin::host;
+
+namespace {
+
+std::set<std::string> exportedSymbols(const std::string &path) {
+  std::set<std::string> names;
+  FILE *pipe = popen(("nm -D --defined-only '" + path + "'").c_str(), "r");
+  if (!pipe)
+    return names;
+  char line[1024];
+  while (std::fgets(line, sizeof line, pipe)) {
+    std::string text(line);
+    text.erase(text.find_last_not_of("\r\n") + 1);
+    const size_t space = text.find_last_of(' ');
+    names.insert(text.substr(space + 1));
+  }
+  pclose(pipe);
+  return names;
+}
+
+bool allowedExport(const std::string &name) {
+  return name == "clap_entry" || name.rfind("MTS_", 0) == 0 || name.rfind("tavrin_", 0) == 0;
+}
+
+struct LoadedModule : ::testing::Test {
+  void SetUp() override { ASSERT_TRUE(module.load(TAVRIN_MODULE_PATH)) << module.error(); }
+  ClapModule module;
+  Host host;
+};
+
+}  // namespace
+
+TEST(ModuleExports, OnlyEntryAndOwnFunctionsAreExported) {
+  const std::set<std::string> names = exportedSymbols(TAVRIN_MODULE_PATH);
+  ASSERT_TRUE(names.count("clap_entry")) << "nm found no clap_entry";
+  for (const std::string &name : names)
+    EXPECT_TRUE(allowedExport(name)) << "unexpected export " << name;
+}
+
+TEST_F(LoadedModule, EntryAnswersOnlyThePluginFactory) {
+  const clap_plugin_entry *entry = module.entry();
+  EXPECT_EQ(entry->clap_version.major, 1u);
+  EXPECT_EQ(entry->clap_version.minor, 2u);
+  EXPECT_EQ(entry->clap_version.revision, 7u);
+  EXPECT_TRUE(entry->init(""));
+  EXPECT_TRUE(entry->init("/nowhere/at/all"));
+  entry->deinit();
+  EXPECT_EQ(entry->get_factory("clap.plugin-factory"), module.factory());
+  EXPECT_EQ(entry->get_factory("clap.plugin-factory "), nullptr);
+  EXPECT_EQ(entry->get_factory("clap.preset-discovery-factory/2"), nullptr);
+  EXPECT_EQ(entry->get_factory(""), nullptr);
+  EXPECT_EQ(entry->get_factory(nullptr), nullptr);
+}
+
+TEST_F(LoadedModule, FactoryOffersExactlyTheOneDescriptor) {
+  const clap_plugin_factory *factory = module.factory();
+  EXPECT_EQ(factory->get_plugin_count(factory), 1u);
+  EXPECT_EQ(factory->get_plugin_descriptor(factory, 1), nullptr);
+  EXPECT_EQ(factory->get_plugin_descriptor(factory, 0xFFFFFFFFu), nullptr);
+  const clap_plugin_descriptor *desc = factory->get_plugin_descriptor(factory, 0);
+  ASSERT_NE(desc, nullptr);
+  EXPECT_EQ(desc->clap_version.major, 1u);
+  EXPECT_EQ(desc->clap_version.minor, 2u);
+  EXPECT_EQ(desc->clap_version.revision, 7u);
+  EXPECT_STREQ(desc->id, "com.nobrel.tavrin");
+  EXPECT_STREQ(desc->name, "Tavrin");
+  EXPECT_STREQ(desc->vendor, "Nobrels");
+  ASSERT_NE(desc->url, nullptr);
+  EXPECT_STREQ(desc->manual_url, "");
+  EXPECT_STREQ(desc->support_url, "");
+  EXPECT_STREQ(desc->version, "1.0.6.2");
+  EXPECT_STREQ(desc->description, "Complex oscillator synthesizer");
+  ASSERT_NE(desc->features, nullptr);
+  EXPECT_STREQ(desc->features[0], "instrument");
+  EXPECT_STREQ(desc->features[1], "synthesizer");
+  EXPECT_STREQ(desc->features[2], "stereo");
+  EXPECT_EQ(desc->features[3], nullptr);
+}
+
+TEST_F(LoadedModule, CreateGivesIndependentInstancesOnlyForTheExactId) {
+  PluginInstance first(module.factory(), host, "com.nobrel.tavrin");
+  PluginInstance second(module.factory(), host, "com.nobrel.tavrin");
+  ASSERT_TRUE(first.valid());
+  ASSERT_TRUE(second.valid());
+  EXPECT_NE(first.plugin(), second.plugin());
+  EXPECT_NE(first.plugin()->plugin_data, nullptr);
+  EXPECT_NE(first.plugin()->plugin_data, second.plugin()->plugin_data);
+  EXPECT_EQ(first.plugin()->desc, module.firstDescriptor());
+
+  for (const char *id : {"COM.NOBREL.TAVRIN", "com.nobrel.tavrin ", "com.nobrel.tavri", "", "test.probe"})
+    EXPECT_FALSE(PluginInstance(module.factory(), host, id).valid()) << id;
+  const clap_plugin_factory *factory = module.factory();
+  EXPECT_EQ(factory->create_plugin(factory, host.clapHost(), nullptr), nullptr);
+  EXPECT_EQ(factory->create_plugin(factory, nullptr, "com.nobrel.tavrin"), nullptr);
+}
+
+TEST_F(LoadedModule, InstanceDeclaresItsPorts) {
+  PluginInstance instance(module.factory(), host, "com.nobrel.tavrin");
+  ASSERT_TRUE(instance.init());
+  const auto *audio = instance.extension<clap_plugin_audio_ports>(CLAP_EXT_AUDIO_PORTS);
+  ASSERT_NE(audio, nullptr);
+  EXPECT_EQ(audio->count(instance.plugin(), true), 0u);
+  ASSERT_EQ(audio->count(instance.plugin(), false), 1u);
+  clap_audio_port_info port{};
+  ASSERT_TRUE(audio->get(instance.plugin(), 0, false, &port));
+  EXPECT_EQ(port.id, 0u);
+  EXPECT_STREQ(port.name, "Audio Output");
+  EXPECT_EQ(port.flags, uint32_t(CLAP_AUDIO_PORT_IS_MAIN));
+  EXPECT_EQ(port.channel_count, 2u);
+  EXPECT_STREQ(port.port_type, "stereo");
+  EXPECT_EQ(port.in_place_pair, CLAP_INVALID_ID);
+
+  const auto *notes = instance.extension<clap_plugin_note_ports>(CLAP_EXT_NOTE_PORTS);
+  ASSERT_NE(notes, nullptr);
+  EXPECT_EQ(notes->count(instance.plugin(), false), 0u);
+  ASSERT_EQ(notes->count(instance.plugin(), true), 1u);
+  clap_note_port_info note{};
+  ASSERT_TRUE(notes->get(instance.plugin(), 0, true, &note));
+  EXPECT_EQ(note.supported_dialects, uint32_t(CLAP_NOTE_DIALECT_CLAP | CLAP_NOTE_DIALECT_MIDI));
+  EXPECT_EQ(note.preferred_dialect, uint32_t(CLAP_NOTE_DIALECT_MIDI));
+  EXPECT_STREQ(note.name, "Note Input");
+  EXPECT_FALSE(notes->get(instance.plugin(), 0, false, &note));
+  EXPECT_EQ(host.countLogged("Host called clap_plugin_note_ports.info() with an index out of bounds: 0 >= 0"), 1);
+}

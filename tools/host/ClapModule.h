@@ -1,0 +1,39 @@
+#pragma once
+// A CLAP module loaded by path: resolves clap_entry, checks its version, calls init and finds the plug-in
+// factory with at least one descriptor. deinit and unloading happen at destruction.
+
+#include <string>
+
+#include "clap/entry.h"
+#include "clap/plugin-factory.h"
+
+namespace tavrin::host {
+
+class ClapModule {
+ public:
+  ClapModule() = default;
+  ~ClapModule();
+  ClapModule(const ClapModule &) = delete;
+  ClapModule &operator=(const ClapModule &) = delete;
+
+  // Loads and checks the module; on failure answers false and error() tells why.
+  bool load(const std::string &path);
+  void unload();
+
+  const std::string &error() const { return _error; }
+  const clap_plugin_entry *entry() const { return _entry; }
+  const clap_plugin_factory *factory() const { return _factory; }
+  // The descriptor at index 0 (the factory's first plug-in).
+  const clap_plugin_descriptor *firstDescriptor() const;
+
+ private:
+  bool fail(const std::string &message);
+
+  void *_handle = nullptr;
+  const clap_plugin_entry *_entry = nullptr;
+  const clap_plugin_factory *_factory = nullptr;
+  bool _entryInitialised = false;
+  std::string _error;
+};
+
+}  // namespace tavrin::host

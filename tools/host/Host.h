@@ -1,0 +1,92 @@
+#pragma once
+// A CLAP host record for tests and the render host: offers the log, thread-check and params host
+// extensions (each can be left out) and request_callback, records what the plug-in logs and asks for,
+// and knows which thread is the main thread and which one is the audio thread.
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "clap/ext/params.h"
+#include "clap/ext/thread-check.h"
+#include "clap/host.h"
+#include "plugin/clap-extras.h"
+
+namespace tavrin::host {
+
+// Which host extensions the host answers.
+struct HostOptions {
+  bool log = true;
+  bool threadCheck = true;
+  bool params = true;
+  bool paramsWithoutClear = false;  // offers a params table whose clear entry is missing
+};
+
+// One message the plug-in logged through the host.
+struct LogEntry {
+  clap_log_severity severity = 0;
+  std::string message;
+};
+
+class Host {
+ public:
+  explicit Host(HostOptions options = {});
+  Host(const Host &) = delete;
+  Host &operator=(const Host &) = delete;
+
+  const clap_host *clapHost() const { return &_host; }
+
+  // The main thread is the one that built the host unless set otherwise; there is no audio thread
+  // until one is set.
+  void setMainThread(std::thread::id id);
+  void setAudioThread(std::thread::id id);
+  void clearAudioThread();
+
+  std::vector<LogEntry> logEntries() const;
+  void clearLog();
+  // Number of logged messages that contain `text`.
+  int countLogged(const std::string &text) const;
+
+  int extensionQueryCount() const { return _extensionQueries.load(); }
+  int rescanCount() const { return _rescans.load(); }
+  int clearCount() const { return _clears.load(); }
+  int flushRequestCount() const { return _flushRequests.load(); }
+  int callbackRequestCount() const { return _callbackRequests.load(); }
+  // Takes a pending request (true once per request burst).
+  bool takeFlushRequest() { return _flushPending.exchange(false); }
+  bool takeCallbackRequest() { return _callbackPending.exchange(false); }
+
+ private:
+  static Host &self(const clap_host *host) { return *static_cast<Host *>(host->host_data); }
+  static const void *getExtension(const clap_host *host, const char *id);
+  static void requestRestart(const clap_host *host) {}
+  static void requestProcess(const clap_host *host) {}
+  static void requestCallback(const clap_host *host);
+  static void log(const clap_host *host, clap_log_severity severity, const char *message);
+  static bool isMainThread(const clap_host *host);
+  static bool isAudioThread(const clap_host *host);
+  static void paramsRescan(const clap_host *host, clap_param_rescan_flags flags);
+  static void paramsClear(const clap_host *host, clap_id paramId, clap_param_clear_flags flags);
+  static void paramsRequestFlush(const clap_host *host);
+
+  HostOptions _options;
+  clap_host _host;
+  clap_host_log _logTable;
+  clap_host_thread_check _threadCheckTable;
+  clap_host_params _paramsTable;
+
+  mutable std::mutex _lock;  // guards the log
+  std::vector<LogEntry> _log;
+  // Atomic so the thread checks on the audio thread take no lock.
+  std::atomic<std::thread::id> _mainThread;
+  std::atomic<std::thread::id> _audioThread;
+
+  std::atomic<int> _extensionQueries{0};
+  std::atomic<int> _rescans{0}, _clears{0}, _flushRequests{0}, _callbackRequests{0};
+  std::atomic<bool> _flushPending{false}, _callbackPending{false};
+};
+
+}  // namespace tavrin::host
