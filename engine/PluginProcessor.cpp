@@ -63,7 +63,8 @@ void PluginProcessor::setSampleRate(double rate) {
   // join here.
   noise.reset();
   resetEngineSmoothers();
-  // Taking the snapshot epoch as seen and resetting the route arrays join here.
+  routes.clear();
+  // Taking the snapshot epoch as seen joins here.
 }
 
 void PluginProcessor::resetAll() {
@@ -84,6 +85,7 @@ void PluginProcessor::process(float* left, float* right, uint32_t frames) {
     residueReadIndex += n;
     residueRemaining -= n;
     done += n;
+    framesSinceSongPos += n;
   }
 }
 
