@@ -33,8 +33,9 @@ void PluginProcessor::stageLfos() {
   prevTransportPlaying = playing;
   for (int i = 0; i < 2; ++i) {
     const LfoParams& p = kLfoParams[i];
-    runLfo(i, LfoSettings::fromParams(cache[p.rate], cache[p.pattern], cache[p.slew], cache[p.phase],
-                                      cache[p.syncMode]),
+    runLfo(i,
+           LfoSettings::fromParams(cache[p.rate], cache[p.pattern], cache[p.slew], cache[p.phase],
+                                   cache[p.syncMode]),
            transport);
   }
 }

@@ -60,9 +60,9 @@ void ModRoutes::computeBlockValues() {
   for (uint32_t r = 0; r < kNumRoutes; ++r) {
     if (r == kRoutePitch) continue;
     const float current = blockSourceValue(routeSource[r]);
-    routeBlockValue[r] = fading(r) ? blockSourceValue(routePrevSource[r]) * (1.0f - routeFade[r]) +
-                                         current * routeFade[r]
-                                   : current;
+    routeBlockValue[r] =
+        fading(r) ? blockSourceValue(routePrevSource[r]) * (1.0f - routeFade[r]) + current * routeFade[r]
+                  : current;
     routeBlockSource[r] = routeSource[r];
   }
 }
@@ -77,8 +77,9 @@ double modulateTarget(const ParamInfo& target, RouteScale scale, double base, do
   const double hi = target.max;
   // The logarithm needs a base inside the range; an unusable base counts as the default.
   const double b = ml::safeClamp(ml::finiteOr(base, target.def), lo, hi);
-  const double v = scale == RouteScale::kExponential ? std::exp(std::log(b) + m * (std::log(hi) - std::log(lo)))
-                                                     : b + m * (hi - lo);
+  const double v = scale == RouteScale::kExponential
+                       ? std::exp(std::log(b) + m * (std::log(hi) - std::log(lo)))
+                       : b + m * (hi - lo);
   return std::isfinite(v) ? ml::safeClamp(v, lo, hi) : target.def;
 }
 

@@ -54,9 +54,9 @@ void PluginProcessor::stageModulationRoutes() {
 void PluginProcessor::applyRoute(uint32_t route, ModTarget target) {
   const RouteInfo& info = kRoutes[route];
   ModulatedValue& value = modulated[target];
-  value.effective = modulateTarget(kParams[info.targetParam], info.scale, value.effective,
-                                   cache[info.startParam], cache[info.endParam],
-                                   routes.routeBlockValue[route]);
+  value.effective =
+      modulateTarget(kParams[info.targetParam], info.scale, value.effective, cache[info.startParam],
+                     cache[info.endParam], routes.routeBlockValue[route]);
 }
 
 // The ratio lane (lane 0) and the ratio lock act here on modulated[kModRatio]; they join with the
