@@ -64,6 +64,9 @@ inline constexpr RouteInfo kRoutes[kNumRoutes] = {
 // Written once per block by the route stage, read by every voice of the same block (audio thread only).
 // Fades run 0..1, where 1 means the current source alone; a fade starts at 0 on the block of a source
 // change and reaches 1 after ceil(0.01 x sampleRate / 64) blocks, counting that block.
+// A voice mixing an old and a new source row uses w = fadeAtSample(r, i) while fading(r), and
+// routePrevSource[r] is the old source; blockSourceValue gives an LFO source's engine-wide value, and
+// routeBlockValue/routeBlockSource what the engine already built into its rows for the route.
 struct ModRoutes {
   std::array<int32_t, kNumRoutes> routeSource{};      // source in use; -1 until the first block
   std::array<int32_t, kNumRoutes> routePrevSource{};  // source fading out; equals routeSource when settled
