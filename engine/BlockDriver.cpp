@@ -7,12 +7,6 @@
 
 namespace {
 
-// Modulated parameters by ModTarget.
-constexpr uint32_t kModTargetParams[PluginProcessor::kNumModTargets] = {
-    kParamRatio, kParamFmAmount,      kParamFold,          kParamFoldBias,      kParamFeedback,
-    kParamShape, kParamFoldCharacter, kParamFilterACutoff, kParamFilterBCutoff,
-};
-
 constexpr int kSilentBlocksBeforeSkip = 4;
 
 bool anyAboveZero(const ml::DSPVector& row) {
@@ -64,7 +58,10 @@ void PluginProcessor::stageParamCacheAndMorph() {
 }
 
 // Filter-mode blends, sequencer free rates, snapshot epoch and route source modes.
-void PluginProcessor::stageBlendsAndRouteSources() {}
+void PluginProcessor::stageBlendsAndRouteSources() {
+  // The filter-mode blends, sequencer free rates and the snapshot epoch join here.
+  selectRouteSources();
+}
 
 void PluginProcessor::stageVoiceConfiguration() {
   const VoiceConfig config = cachedVoiceConfig();
@@ -94,17 +91,7 @@ void PluginProcessor::stageEvents() {
   allocator.clearEvents();
 }
 
-// LFO 1 and LFO 2.
-void PluginProcessor::stageLfos() {}
-
-void PluginProcessor::stageModulationRoutes() {
-  for (uint32_t t = 0; t < kNumModTargets; ++t) {
-    const double base = cache[kModTargetParams[t]];
-    modulated[t] = {base, base};
-  }
-  // The ten routes, lane values and lane targets (which may write the Morph Fader back and raise a ratio
-  // jump) join here and change the effective values.
-}
+// Stages 9 (LFO 1 and LFO 2) and 10 (routes and lane targets) are in LfoStage.cpp and RouteStage.cpp.
 
 void PluginProcessor::stageVoiceSumGainAndSpread() {
   voiceSumGain.setVoiceCount(effectiveVoiceCount, sampleRate);

@@ -68,7 +68,8 @@ void PluginProcessor::setSampleRate(double rate) {
   meters.setSampleRate(float(rate));
   meters.clear();
   resetEngineSmoothers();
-  // Taking the snapshot epoch as seen and resetting the route arrays join here.
+  routes.clear();
+  // Taking the snapshot epoch as seen joins here.
 }
 
 void PluginProcessor::resetAll() {
@@ -90,6 +91,7 @@ void PluginProcessor::process(float* left, float* right, uint32_t frames) {
     residueReadIndex += n;
     residueRemaining -= n;
     done += n;
+    framesSinceSongPos += n;
   }
 }
 

@@ -5,8 +5,10 @@
 #include <atomic>
 #include <cstdint>
 
+#include "engine/Lfo.h"
 #include "engine/MasterChain.h"
 #include "engine/Meters.h"
+#include "engine/ModRoutes.h"
 #include "engine/ParamSmoother.h"
 #include "engine/ParamTable.h"
 #include "engine/TruePeakLimiter.h"
@@ -123,7 +125,31 @@ public:
   double getTempo() const { return tempo.load(std::memory_order_relaxed); }
   void setTransportPlaying(bool playing) { transportPlaying.store(playing, std::memory_order_relaxed); }
   void setSongPosSamples(int64_t pos) { songPosSamples.store(pos, std::memory_order_relaxed); }
-  void setSongPosBeats(double beats) { songPosBeats.store(beats, std::memory_order_relaxed); }
+  // A new host position restarts the count of frames served since the last one.
+  void setSongPosBeats(double beats) {
+    songPosBeats.store(beats, std::memory_order_relaxed);
+    framesSinceSongPos = 0;
+  }
+  // Song position in beats at the start of the engine block being rendered: the host's position plus
+  // the frames served since it arrived, at the current tempo. Locked LFOs and the sequencer read it.
+  double blockSongPosBeats() const;
+
+  // Values published for the editor (any thread, relaxed).
+  float getLfo1Output() const { return lfoOutput[0].load(std::memory_order_relaxed); }
+  float getLfo2Output() const { return lfoOutput[1].load(std::memory_order_relaxed); }
+  float getLfo1CyclePos() const { return lfoCyclePos[0].load(std::memory_order_relaxed); }
+  float getLfo2CyclePos() const { return lfoCyclePos[1].load(std::memory_order_relaxed); }
+  int32_t getLfo1Pattern() const { return lfoPattern[0].load(std::memory_order_relaxed); }
+  int32_t getLfo2Pattern() const { return lfoPattern[1].load(std::memory_order_relaxed); }
+  float getModCutoffAPos() const { return cutoffPositionA.load(std::memory_order_relaxed); }
+  float getModCutoffBPos() const { return cutoffPositionB.load(std::memory_order_relaxed); }
+  float getModRatioPos() const { return modPosition[kModRatio].load(std::memory_order_relaxed); }
+  float getModFoldPos() const { return modPosition[kModFold].load(std::memory_order_relaxed); }
+  float getModFmPos() const { return modPosition[kModFmAmount].load(std::memory_order_relaxed); }
+  float getModFoldBiasPos() const { return modPosition[kModFoldBias].load(std::memory_order_relaxed); }
+  float getModFeedbackPos() const { return modPosition[kModFeedback].load(std::memory_order_relaxed); }
+  float getModShapePos() const { return modPosition[kModShape].load(std::memory_order_relaxed); }
+  float getModFoldCharPos() const { return modPosition[kModFoldCharacter].load(std::memory_order_relaxed); }
 
   // Published output values (any thread).
   float getPeakL() const { return meters.getPeakL(); }
@@ -229,16 +255,28 @@ public:
   // 10. Per-voice activity meters.
   std::array<std::atomic<float>, kNumVoices> voiceActivity{};
 
-  // 11. MTS-ESP client, LFOs, sequencer lanes and route arrays join here. The master chain holds the
-  // reverb, EQ, noise floor, output gain and saturation; then the limiter and the output meters.
+  // 11. The master chain holds the reverb, EQ, noise floor, output gain and saturation; then the
+  // limiter and the output meters. Sequencer lanes join here.
   MasterChain master;
   MasterSettings masterSettings;  // this block's master-chain values, read once from the cache
   TruePeakLimiter limiter;
   OutputMeters meters;
+  // The two LFOs and the route arrays. The voice render path reads `routes` (see ModRoutes) for the
+  // sources, crossfades and engine-wide block values of the block being rendered.
+  std::array<LFO, 2> lfos;
+  ModRoutes routes;
+  // Each route's selected source this block (0..3), from its Source parameter (stage 4).
+  std::array<int32_t, kNumRoutes> routeSelectedSource{};
 
   // 12. Published values for the editor.
   std::atomic<float> cutoffPositionA{0.0f};
   std::atomic<float> cutoffPositionB{0.0f};
+  std::array<std::atomic<float>, 2> lfoOutput{};
+  std::array<std::atomic<float>, 2> lfoCyclePos{};
+  std::array<std::atomic<int32_t>, 2> lfoPattern{};
+  // Modulated positions 0..1 of the targets before the cutoffs in ModTarget order (the cutoffs'
+  // positions come from their smoothed rows).
+  std::array<std::atomic<float>, kModCutoffA> modPosition{};
   int followedVoice{-1};
 
   // 13. Transport.
@@ -246,7 +284,8 @@ public:
   std::atomic<bool> transportPlaying{false};
   std::atomic<int64_t> songPosSamples{0};
   std::atomic<double> songPosBeats{0.0};
-  bool prevTransportPlaying{false};
+  bool prevTransportPlaying{false};  // updated by the LFO stage; earlier stages see the last block's
+  uint64_t framesSinceSongPos{0};    // frames served since the host's last song position
   std::atomic<float> pitchBend{0.0f};
 
   // 14. Per-key tables and stuck-voice counters: join here.
@@ -282,6 +321,16 @@ public:
   uint32_t residueRemaining{0};
 
 private:
+  // Stages 4, 9 and 10: route sources, LFOs and routes.
+  void selectRouteSources();
+  void runLfo(int index, const LfoSettings& settings, const LfoTransport& transport);
+  void applyRoute(uint32_t route, ModTarget target);
+  // The lane-target stage acts inside the route stage: the ratio lane and ratio lock right after the
+  // Ratio route, lane 1's target after the other routes.
+  void applyRatioLaneAndLock();
+  void applyLaneOneTarget();
+  void publishModPositions();
+
   // Stage 13 per voice: pan, render, sum, and the choice of the voice the envelope display follows.
   void renderVoiceIntoMix(int v);
   // What stage 13 reads of a voice: its gate row and envelope idle states.
