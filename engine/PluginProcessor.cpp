@@ -95,6 +95,11 @@ void PluginProcessor::process(float* left, float* right, uint32_t frames) {
   }
 }
 
+void PluginProcessor::queueNoteEvent(ml::Event e) {
+  e.time = std::clamp(e.time, 0, static_cast<int32_t>(ml::kFloatsPerDSPVector) - 1);
+  allocator.addEvent(e);
+}
+
 PluginProcessor::VoiceConfig PluginProcessor::cachedVoiceConfig() const {
   const int32_t mode = ml::saturateToInt32(ml::safeClamp(cache[kParamVoiceMode], 0.0, 2.0));
   const int32_t count = ml::saturateToInt32(ml::safeClamp(cache[kParamVoiceCount], 1.0, 8.0));

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 
 #include "engine/Lfo.h"
@@ -120,8 +121,18 @@ public:
   // CLAP reset: silences everything and drops the residue buffer.
   void resetAll();
 
+  // Frames of the last rendered block that the host has not taken yet (0..63 between process calls): a
+  // note queued now at offset 63 - residueFrames() sounds exactly 63 frames after the host's time.
+  uint32_t residueFrames() const { return residueRemaining; }
+  // Audio thread: the plug-in's note input until the note calls join: queues one allocator event (note,
+  // pedal, key release or controller) with its time clamped to the next block's 0..63.
+  void queueNoteEvent(ml::Event e);
+
   // Transport (audio thread, before rendering).
-  void setTempo(double bpm) { tempo.store(bpm, std::memory_order_relaxed); }
+  // Keeps the previous tempo when bpm is not finite or not above 0.
+  void setTempo(double bpm) {
+    if (std::isfinite(bpm) && bpm > 0.0) tempo.store(bpm, std::memory_order_relaxed);
+  }
   double getTempo() const { return tempo.load(std::memory_order_relaxed); }
   void setTransportPlaying(bool playing) { transportPlaying.store(playing, std::memory_order_relaxed); }
   void setSongPosSamples(int64_t pos) { songPosSamples.store(pos, std::memory_order_relaxed); }
@@ -158,6 +169,21 @@ public:
   float getRmsR() const { return meters.getRmsR(); }
   // The output stage is running hot (the master chain's level flag).
   bool getLimiterActive() const { return master.levelHot.load(std::memory_order_relaxed); }
+  void getVoiceActivity(float out[kNumVoices]) const {
+    for (int v = 0; v < kNumVoices; ++v) out[v] = voiceActivity[v].load(std::memory_order_relaxed);
+  }
+  float getEnv1PlayValue() const { return envPlayValue[0].load(std::memory_order_relaxed); }
+  int32_t getEnv1PlayStage() const { return envPlayStage[0].load(std::memory_order_relaxed); }
+  float getEnv1PlayPos() const { return envPlayPos[0].load(std::memory_order_relaxed); }
+  float getEnv2PlayValue() const { return envPlayValue[1].load(std::memory_order_relaxed); }
+  int32_t getEnv2PlayStage() const { return envPlayStage[1].load(std::memory_order_relaxed); }
+  float getEnv2PlayPos() const { return envPlayPos[1].load(std::memory_order_relaxed); }
+  float getEnvPlayNote() const { return envPlayNote.load(std::memory_order_relaxed); }
+  float getEnvPlayVel() const { return envPlayVel.load(std::memory_order_relaxed); }
+  float getKeyTrackOffsetA() const { return keyTrackOffset[0].load(std::memory_order_relaxed); }
+  float getKeyTrackOffsetB() const { return keyTrackOffset[1].load(std::memory_order_relaxed); }
+  // Bit mask of the kit slots that sounded in the last block.
+  uint32_t afxSlotActive() const { return afxSounding.load(std::memory_order_relaxed); }
 
   // Tuning. Main thread: the local tuning takes effect at the next block; neither call waits for one.
   using LocalTuning = ::LocalTuning;
@@ -278,6 +304,16 @@ public:
   // positions come from their smoothed rows).
   std::array<std::atomic<float>, kModCutoffA> modPosition{};
   int followedVoice{-1};
+  // Envelope display of the followed voice (Env 1, Env 2; stage 6 is idle), its note (-1 for none) and
+  // velocity, the filters' key-tracking offsets and the kit playhead. The voice and kit stages write
+  // them as they join; until then they hold these start values.
+  std::array<std::atomic<float>, 2> envPlayValue{};
+  std::array<std::atomic<int32_t>, 2> envPlayStage{6, 6};
+  std::array<std::atomic<float>, 2> envPlayPos{};
+  std::atomic<float> envPlayNote{-1.0f};
+  std::atomic<float> envPlayVel{0.0f};
+  std::array<std::atomic<float>, 2> keyTrackOffset{};
+  std::atomic<uint32_t> afxSounding{0};
 
   // 13. Transport.
   std::atomic<double> tempo{120.0};

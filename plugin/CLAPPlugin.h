@@ -1,16 +1,63 @@
 #pragma once
-// One instance of the instrument as the host sees it: for now a silent stereo instrument with one note
-// input, on top of the host-call layer that checks and dispatches the host's calls.
+// One instance of the instrument as the host sees it: the engine, the values published for the editor,
+// the per-parameter flags that report edits to the host, the MIDI controller map and the side data kept
+// for the state stream, on top of the host-call layer that checks and dispatches the host's calls. One
+// heap allocation holds a whole instance.
 
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "engine/PluginProcessor.h"
+#include "plugin/GuiPollData.h"
 #include "plugin/plugin.h"
 
 class CLAPPlugin : public clap::helpers::TavrinPluginBase {
  public:
+  static constexpr uint32_t kNumControllers = 128;
+  static constexpr uint32_t kCcUnmapped = 0xFFFFFFFF;  // any map entry of kNumParams or more is unmapped
+
   explicit CLAPPlugin(const clap_host *host);
+
+  // Audio thread: dispatches one input event. Timed events (notes, chokes, the sustain pedal) take
+  // effect exactly 63 frames after the frame the engine's output has reached when they are dispatched.
+  void processEvent(const clap_event_header &event);
+
+  std::atomic<bool> editorNeedsSync{false};  // a state load waits to be shown in the editor
+  PluginProcessor engine;
+  GuiPollData guiPoll;
+  std::atomic<uint32_t> editorWidth{840};  // editor size in points, kept in the state stream
+  std::atomic<uint32_t> editorHeight{480};
+  double sampleRate = 44100.0;  // the rate given by the last activate, in Hz
+  uint32_t publishCounter = 0;  // frames processed since the last publish into guiPoll
+  // Per parameter id: a plug-in-side edit waits to be reported inside a gesture; frames until the
+  // parameter's open edit gesture ends; a gesture-begin was sent and its end not yet; an engine-side
+  // change waits to be reported.
+  std::array<std::atomic<bool>, kNumParams> editDirty{};
+  std::array<std::atomic<int32_t>, kNumParams> gestureCountdown{};
+  std::array<bool, kNumParams> gestureActive{};
+  std::array<std::atomic<bool>, kNumParams> valueDirty{};
+  // MIDI controller number -> parameter id, and controller learn. Written on the main thread (editor,
+  // state load) and on the audio thread (learn), hence relaxed atomics.
+  std::array<std::atomic<uint32_t>, kNumControllers> ccMap;
+  std::atomic<bool> ccLearnArmed{false};
+  std::atomic<int32_t> ccLearnParam{-1};
+  // Guards the four strings; never taken on the audio thread.
+  std::mutex stateMutex;
+  std::string uiStateJson;   // the editor document's UI-state JSON
+  std::string localTuning;   // name of the local tuning
+  std::string tuningFile;    // file stem of the local tuning
+  std::string tuningSource;  // "file" or "embed"
 
  protected:
   bool activate(double rate, uint32_t minFrameCount, uint32_t maxFrameCount) override;
   clap_process_status process(const clap_process *process) override;
+  void reset() override { engine.resetAll(); }
+
+  bool implementsLatency() const override { return true; }
+  uint32_t latencyGet() const override { return engine.latencySamples(); }
 
   bool implementsAudioPorts() const override { return true; }
   uint32_t audioPortsCount(bool isInput) const override;
@@ -20,6 +67,24 @@ class CLAPPlugin : public clap::helpers::TavrinPluginBase {
   uint32_t notePortsCount(bool isInput) const override;
   bool notePortsInfo(uint32_t index, bool isInput, clap_note_port_info *info) const override;
 
- public:
-  double sampleRate = 44100.0;  // the rate given by the last activate, in Hz
+ private:
+  void applyTransport(const clap_event_transport &transport);
+  void publish(uint32_t frames);
+  void publishTuning();
+
+  // Event kinds (CLAPPluginEvents.cpp).
+  void handleNoteEvent(const clap_event_note &note, uint16_t type);
+  void handleParamValue(const clap_event_param_value &event);
+  void handleMidi(const uint8_t (&data)[3]);
+  void handleController(uint32_t cc, uint32_t value);
+  // The offset into the next engine block at which an event dispatched now is heard 63 frames later.
+  int32_t eventOffset() const;
+
+  // The note input to the engine until its note calls join (key 0..127, channel 0..15).
+  void noteOn(int channel, int key, double velocity);
+  void noteOff(int channel, int key);
+  void chokeKey(int key);
+  void sustainPedal(bool down);
+  void allSoundOff();
+  void allNotesOff();
 };

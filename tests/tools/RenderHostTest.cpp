@@ -121,7 +121,7 @@ TEST(RenderAudio, StatsAndFloatWav) {
   std::remove(path.c_str());
 }
 
-TEST(RenderModule, SilentInstrumentRendersCleanlyOnItsAudioThread) {
+TEST(RenderModule, RendersCleanlyOnItsAudioThread) {
   ClapModule module;
   ASSERT_TRUE(module.load(TAVRIN_MODULE_PATH)) << module.error();
   Host host;
@@ -145,8 +145,8 @@ TEST(RenderModule, SilentInstrumentRendersCleanlyOnItsAudioThread) {
   EXPECT_EQ(processCalls, static_cast<int>(result.blockSizes.size()));
   EXPECT_EQ(result.left.size(), 48000u);
   const AudioStats left = measure(result.left), right = measure(result.right);
-  EXPECT_EQ(left.peak, 0.0f);
-  EXPECT_EQ(right.peak, 0.0f);
+  EXPECT_LE(left.peak, 1.0f);  // the limiter's ceiling
+  EXPECT_LE(right.peak, 1.0f);
   EXPECT_EQ(left.nanCount + right.nanCount + left.infCount + right.infCount, 0u);
   for (const LogEntry &entry : host.logEntries())
     ADD_FAILURE() << "plug-in logged: " << entry.message;  // every call came on its proper thread
