@@ -61,10 +61,13 @@ void CLAPPlugin::handleNoteEvent(const clap_event_note &note, uint16_t type) {
     chokeKey(key);
     return;
   }
-  // A note-on without a velocity above 0 is a note-off: a stored 0 would come back at full velocity.
-  if (type == CLAP_EVENT_NOTE_ON && key >= 0 && note.velocity > 0.0) {
-    noteOn(std::max(channel, 0), key, std::min(note.velocity, 1.0));
-    return;
+  if (type == CLAP_EVENT_NOTE_ON) {
+    if (key < 0) return;
+    // A note-on without a velocity above 0 is a note-off: a stored 0 would come back at full velocity.
+    if (note.velocity > 0.0) {
+      noteOn(std::max(channel, 0), key, std::min(note.velocity, 1.0));
+      return;
+    }
   }
   noteOff(channel, key);
 }
