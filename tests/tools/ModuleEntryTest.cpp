@@ -7,6 +7,7 @@
 #include <string>
 
 #include "clap/ext/audio-ports.h"
+#include "clap/ext/latency.h"
 #include "clap/ext/note-ports.h"
 #include "tools/host/ClapModule.h"
 #include "tools/host/Host.h"
@@ -123,6 +124,7 @@ TEST_F(LoadedModule, InstanceDeclaresItsPorts) {
   EXPECT_EQ(port.channel_count, 2u);
   EXPECT_STREQ(port.port_type, "stereo");
   EXPECT_EQ(port.in_place_pair, CLAP_INVALID_ID);
+  EXPECT_FALSE(audio->get(instance.plugin(), 0, true, &port));
 
   const auto *notes = instance.extension<clap_plugin_note_ports>(CLAP_EXT_NOTE_PORTS);
   ASSERT_NE(notes, nullptr);
@@ -135,4 +137,17 @@ TEST_F(LoadedModule, InstanceDeclaresItsPorts) {
   EXPECT_STREQ(note.name, "Note Input");
   EXPECT_FALSE(notes->get(instance.plugin(), 0, false, &note));
   EXPECT_EQ(host.countLogged("Host called clap_plugin_note_ports.info() with an index out of bounds: 0 >= 0"), 1);
+}
+
+TEST_F(LoadedModule, LatencyIsTheLimiterLookAheadAtEveryRate) {
+  PluginInstance instance(module.factory(), host, "com.nobrel.tavrin");
+  ASSERT_TRUE(instance.init());
+  const auto *latency = instance.extension<clap_plugin_latency>(CLAP_EXT_LATENCY);
+  ASSERT_NE(latency, nullptr);
+  for (const double rate : {44100.0, 96000.0}) {
+    ASSERT_TRUE(instance.activate(rate, 1, 512));
+    EXPECT_EQ(latency->get(instance.plugin()), 32u) << rate;
+    instance.deactivate();
+  }
+  EXPECT_TRUE(host.logEntries().empty());
 }

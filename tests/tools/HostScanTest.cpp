@@ -1,0 +1,60 @@
+// A real host's plug-in scanner loads the built module and reads its name, ports and parameters.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "clap/ext/params.h"
+#include "tools/host/ClapModule.h"
+#include "tools/host/Host.h"
+#include "tools/host/PluginInstance.h"
+
+using namespace tavrin::host;
+
+namespace {
+
+const char *kQtractorScanner = "/usr/lib/x86_64-linux-gnu/qtractor/qtractor_plugin_scan";
+
+// The number of parameters the module reports to a host (0 without the params extension).
+uint32_t moduleParamCount() {
+  ClapModule module;
+  if (!module.load(TAVRIN_MODULE_PATH)) return 0;
+  Host host;
+  PluginInstance instance(module.factory(), host, "com.nobrel.tavrin");
+  if (!instance.valid() || !instance.init()) return 0;
+  const auto *params = instance.extension<clap_plugin_params>(CLAP_EXT_PARAMS);
+  return params ? params->count(instance.plugin()) : 0;
+}
+
+std::string runCommand(const std::string &command) {
+  std::string output;
+  FILE *pipe = popen(command.c_str(), "r");
+  if (!pipe) return output;
+  char line[4096];
+  while (std::fgets(line, sizeof line, pipe)) output += line;
+  pclose(pipe);
+  return output;
+}
+
+}  // namespace
+
+TEST(HostScan, QtractorScannerSeesTheInstrument) {
+  if (access(kQtractorScanner, X_OK) != 0) GTEST_SKIP() << "qtractor's plug-in scanner is not installed";
+  char modulePath[PATH_MAX];
+  ASSERT_NE(realpath(TAVRIN_MODULE_PATH, modulePath), nullptr);
+  char home[] = "/tmp/tavrin-scan-XXXXXX";
+  ASSERT_NE(mkdtemp(home), nullptr);
+
+  const std::string output =
+      runCommand("printf 'CLAP:%s\\n' '" + std::string(modulePath) + "' | HOME='" + home +
+                 "' QT_QPA_PLATFORM=offscreen timeout 60 " + kQtractorScanner + " 2>/dev/null");
+  std::filesystem::remove_all(home);
+
+  const std::string expected = "CLAP|Tavrin|0:2|1:0|" + std::to_string(moduleParamCount()) + ":0|";
+  EXPECT_EQ(output.rfind(expected, 0), 0u) << output;
+  EXPECT_NE(output.find(std::string("|") + modulePath + "|"), std::string::npos) << output;
+}
