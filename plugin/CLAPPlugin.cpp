@@ -21,15 +21,15 @@ constexpr CcBinding kDefaultCcBindings[] = {{71, kParamFilterAResonance},
 
 constexpr double kPublishRateHz = 30.0;
 
-void copyName(char (&field)[CLAP_NAME_SIZE], const char *name) {
+void copyName(char (&field)[CLAP_NAME_SIZE], const char* name) {
   std::strncpy(field, name, CLAP_NAME_SIZE - 1);
   field[CLAP_NAME_SIZE - 1] = 0;
 }
 
 // The block's stereo output (port 0, channels 0 and 1), or false when the host left it out.
-bool stereoOutput(const clap_process &process, float *&left, float *&right) {
+bool stereoOutput(const clap_process& process, float*& left, float*& right) {
   if (process.audio_outputs == nullptr || process.audio_outputs_count < 1) return false;
-  const clap_audio_buffer &port = process.audio_outputs[0];
+  const clap_audio_buffer& port = process.audio_outputs[0];
   if (port.data32 == nullptr || port.channel_count < 2) return false;
   left = port.data32[0];
   right = port.data32[1];
@@ -37,7 +37,7 @@ bool stereoOutput(const clap_process &process, float *&left, float *&right) {
 }
 
 // The engine's sample position for a beat position, or false when it has no finite 64-bit value.
-bool songPosSamples(double beats, double tempo, double rate, int64_t &samples) {
+bool songPosSamples(double beats, double tempo, double rate, int64_t& samples) {
   const double exact = std::trunc(beats * (60.0 / tempo) * rate);
   constexpr double kLimit = 9223372036854775808.0;  // 2^63
   if (!std::isfinite(exact) || exact >= kLimit || exact < -kLimit) return false;
@@ -47,9 +47,9 @@ bool songPosSamples(double beats, double tempo, double rate, int64_t &samples) {
 
 }  // namespace
 
-CLAPPlugin::CLAPPlugin(const clap_host *host) : clap::helpers::TavrinPluginBase(tavrinDescriptor(), host) {
-  for (auto &entry : ccMap) entry.store(kCcUnmapped, std::memory_order_relaxed);
-  for (const CcBinding &binding : kDefaultCcBindings)
+CLAPPlugin::CLAPPlugin(const clap_host* host) : clap::helpers::TavrinPluginBase(tavrinDescriptor(), host) {
+  for (auto& entry : ccMap) entry.store(kCcUnmapped, std::memory_order_relaxed);
+  for (const CcBinding& binding : kDefaultCcBindings)
     ccMap[binding.cc].store(binding.param, std::memory_order_relaxed);
 }
 
@@ -59,21 +59,21 @@ bool CLAPPlugin::activate(double rate, uint32_t, uint32_t) {
   return true;
 }
 
-clap_process_status CLAPPlugin::process(const clap_process *process) {
+clap_process_status CLAPPlugin::process(const clap_process* process) {
   const uint32_t frames = process->frames_count;
-  const clap_input_events *in = process->in_events;
+  const clap_input_events* in = process->in_events;
   const uint32_t count = in != nullptr ? in->size(in) : 0;
   if (process->transport != nullptr) applyTransport(*process->transport);
 
-  float *left = nullptr;
-  float *right = nullptr;
+  float* left = nullptr;
+  float* right = nullptr;
   const bool hasOutput = stereoOutput(*process, left, right);
   uint32_t next = 0;
   // Render up to each event's time, then dispatch it; an event behind the cursor is taken at the cursor.
   for (uint32_t cursor = 0; hasOutput && cursor < frames;) {
     uint32_t end = frames;
     for (; next < count; ++next) {
-      const clap_event_header *event = in->get(in, next);
+      const clap_event_header* event = in->get(in, next);
       if (event != nullptr && event->time > cursor) {
         end = std::min(frames, event->time);
         break;
@@ -86,19 +86,21 @@ clap_process_status CLAPPlugin::process(const clap_process *process) {
   // Events at or beyond the block's end, or every event of a block without output, are taken at the
   // point the output has reached, so no note-off is lost.
   for (; next < count; ++next)
-    if (const clap_event_header *event = in->get(in, next)) processEvent(*event);
+    if (const clap_event_header* event = in->get(in, next)) processEvent(*event);
 
   publish(frames);
   return hasOutput ? CLAP_PROCESS_CONTINUE : CLAP_PROCESS_ERROR;
 }
 
-void CLAPPlugin::applyTransport(const clap_event_transport &transport) {
+void CLAPPlugin::applyTransport(const clap_event_transport& transport) {
   if (transport.flags & CLAP_TRANSPORT_HAS_TEMPO) engine.setTempo(transport.tempo);
   engine.setTransportPlaying((transport.flags & CLAP_TRANSPORT_IS_PLAYING) != 0);
   if (!(transport.flags & CLAP_TRANSPORT_HAS_BEATS_TIMELINE)) return;
-  const double beats = static_cast<double>(transport.song_pos_beats) / static_cast<double>(CLAP_BEATTIME_FACTOR);
+  const double beats =
+      static_cast<double>(transport.song_pos_beats) / static_cast<double>(CLAP_BEATTIME_FACTOR);
   int64_t samples = 0;
-  if (songPosSamples(beats, engine.getTempo(), engine.getSampleRate(), samples)) engine.setSongPosSamples(samples);
+  if (songPosSamples(beats, engine.getTempo(), engine.getSampleRate(), samples))
+    engine.setSongPosSamples(samples);
   engine.setSongPosBeats(beats);
 }
 
@@ -133,7 +135,7 @@ void CLAPPlugin::publish(uint32_t frames) {
   guiPoll.keyTrackOffset[1].store(engine.getKeyTrackOffsetB(), relaxed);
   guiPoll.modPos[0].store(engine.getModCutoffAPos(), relaxed);
   guiPoll.modPos[1].store(engine.getModCutoffBPos(), relaxed);
-  const float oscModPos[] = {engine.getModRatioPos(),    engine.getModFoldPos(),  engine.getModFmPos(),
+  const float oscModPos[] = {engine.getModRatioPos(),    engine.getModFoldPos(),     engine.getModFmPos(),
                              engine.getModFoldBiasPos(), engine.getModFeedbackPos(), engine.getModShapePos(),
                              engine.getModFoldCharPos()};
   for (int i = 0; i < 7; ++i) guiPoll.oscModPos[i].store(oscModPos[i], relaxed);
@@ -142,7 +144,7 @@ void CLAPPlugin::publish(uint32_t frames) {
   for (uint32_t id = 0; id < kNumParams; ++id) {
     if (!engine.consumeParamDirtyFromDsp(id)) continue;
     valueDirty[id].store(true, release);
-    const ParamInfo &row = kParams[id];
+    const ParamInfo& row = kParams[id];
     guiPoll.engineValue[id].store(static_cast<float>((engine.getParam(id) - row.min) / (row.max - row.min)),
                                   relaxed);
     guiPoll.engineChanged[id].store(true, release);
@@ -172,9 +174,11 @@ void CLAPPlugin::publishTuning() {
   guiPoll.tuningVersion.store(version, std::memory_order_release);
 }
 
-uint32_t CLAPPlugin::audioPortsCount(bool isInput) const { return isInput ? 0 : 1; }
+uint32_t CLAPPlugin::audioPortsCount(bool isInput) const {
+  return isInput ? 0 : 1;
+}
 
-bool CLAPPlugin::audioPortsInfo(uint32_t index, bool isInput, clap_audio_port_info *info) const {
+bool CLAPPlugin::audioPortsInfo(uint32_t index, bool isInput, clap_audio_port_info* info) const {
   if (isInput || index != 0) return false;
   info->id = 0;
   copyName(info->name, "Audio Output");
@@ -185,9 +189,11 @@ bool CLAPPlugin::audioPortsInfo(uint32_t index, bool isInput, clap_audio_port_in
   return true;
 }
 
-uint32_t CLAPPlugin::notePortsCount(bool isInput) const { return isInput ? 1 : 0; }
+uint32_t CLAPPlugin::notePortsCount(bool isInput) const {
+  return isInput ? 1 : 0;
+}
 
-bool CLAPPlugin::notePortsInfo(uint32_t index, bool isInput, clap_note_port_info *info) const {
+bool CLAPPlugin::notePortsInfo(uint32_t index, bool isInput, clap_note_port_info* info) const {
   if (!isInput || index != 0) return false;
   info->id = 0;
   info->supported_dialects = CLAP_NOTE_DIALECT_CLAP | CLAP_NOTE_DIALECT_MIDI;

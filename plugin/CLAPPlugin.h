@@ -15,15 +15,15 @@
 #include "plugin/plugin.h"
 
 class CLAPPlugin : public clap::helpers::TavrinPluginBase {
- public:
+public:
   static constexpr uint32_t kNumControllers = 128;
   static constexpr uint32_t kCcUnmapped = 0xFFFFFFFF;  // any map entry of kNumParams or more is unmapped
 
-  explicit CLAPPlugin(const clap_host *host);
+  explicit CLAPPlugin(const clap_host* host);
 
   // Audio thread: dispatches one input event. Timed events (notes, chokes, the sustain pedal) take
   // effect exactly 63 frames after the frame the engine's output has reached when they are dispatched.
-  void processEvent(const clap_event_header &event);
+  void processEvent(const clap_event_header& event);
 
   std::atomic<bool> editorNeedsSync{false};  // a state load waits to be shown in the editor
   PluginProcessor engine;
@@ -51,9 +51,9 @@ class CLAPPlugin : public clap::helpers::TavrinPluginBase {
   std::string tuningFile;    // file stem of the local tuning
   std::string tuningSource;  // "file" or "embed"
 
- protected:
+protected:
   bool activate(double rate, uint32_t minFrameCount, uint32_t maxFrameCount) override;
-  clap_process_status process(const clap_process *process) override;
+  clap_process_status process(const clap_process* process) override;
   void reset() override { engine.resetAll(); }
 
   bool implementsLatency() const override { return true; }
@@ -61,20 +61,20 @@ class CLAPPlugin : public clap::helpers::TavrinPluginBase {
 
   bool implementsAudioPorts() const override { return true; }
   uint32_t audioPortsCount(bool isInput) const override;
-  bool audioPortsInfo(uint32_t index, bool isInput, clap_audio_port_info *info) const override;
+  bool audioPortsInfo(uint32_t index, bool isInput, clap_audio_port_info* info) const override;
 
   bool implementsNotePorts() const override { return true; }
   uint32_t notePortsCount(bool isInput) const override;
-  bool notePortsInfo(uint32_t index, bool isInput, clap_note_port_info *info) const override;
+  bool notePortsInfo(uint32_t index, bool isInput, clap_note_port_info* info) const override;
 
- private:
-  void applyTransport(const clap_event_transport &transport);
+private:
+  void applyTransport(const clap_event_transport& transport);
   void publish(uint32_t frames);
   void publishTuning();
 
   // Event kinds (CLAPPluginEvents.cpp).
-  void handleNoteEvent(const clap_event_note &note, uint16_t type);
-  void handleParamValue(const clap_event_param_value &event);
+  void handleNoteEvent(const clap_event_note& note, uint16_t type);
+  void handleParamValue(const clap_event_param_value& event);
   void handleMidi(const uint8_t (&data)[3]);
   void handleController(uint32_t cc, uint32_t value);
   // The offset into the next engine block at which an event dispatched now is heard 63 frames later.

@@ -22,30 +22,32 @@ constexpr int kAnyKeyOrChannel = -1;
 
 // A fixed-size event is read only when the host's header covers it.
 template <class T>
-const T *eventAs(const clap_event_header &header) {
-  return header.size >= sizeof(T) ? reinterpret_cast<const T *>(&header) : nullptr;
+const T* eventAs(const clap_event_header& header) {
+  return header.size >= sizeof(T) ? reinterpret_cast<const T*>(&header) : nullptr;
 }
 
-bool validParamId(uint32_t id) { return id < kNumParams; }
+bool validParamId(uint32_t id) {
+  return id < kNumParams;
+}
 
 }  // namespace
 
-void CLAPPlugin::processEvent(const clap_event_header &event) {
+void CLAPPlugin::processEvent(const clap_event_header& event) {
   if (event.space_id != CLAP_CORE_EVENT_SPACE_ID) return;
   switch (event.type) {
     case CLAP_EVENT_NOTE_ON:
     case CLAP_EVENT_NOTE_OFF:
     case CLAP_EVENT_NOTE_CHOKE:
-      if (const auto *note = eventAs<clap_event_note>(event)) handleNoteEvent(*note, event.type);
+      if (const auto* note = eventAs<clap_event_note>(event)) handleNoteEvent(*note, event.type);
       break;
     case CLAP_EVENT_PARAM_VALUE:
-      if (const auto *param = eventAs<clap_event_param_value>(event)) handleParamValue(*param);
+      if (const auto* param = eventAs<clap_event_param_value>(event)) handleParamValue(*param);
       break;
     case CLAP_EVENT_MIDI:
-      if (const auto *midi = eventAs<clap_event_midi>(event)) handleMidi(midi->data);
+      if (const auto* midi = eventAs<clap_event_midi>(event)) handleMidi(midi->data);
       break;
     case CLAP_EVENT_MIDI_SYSEX:
-      if (const auto *sysex = eventAs<clap_event_midi_sysex>(event))
+      if (const auto* sysex = eventAs<clap_event_midi_sysex>(event))
         engine.parseMTSSysEx(sysex->buffer, sysex->size);
       break;
     default:
@@ -53,7 +55,7 @@ void CLAPPlugin::processEvent(const clap_event_header &event) {
   }
 }
 
-void CLAPPlugin::handleNoteEvent(const clap_event_note &note, uint16_t type) {
+void CLAPPlugin::handleNoteEvent(const clap_event_note& note, uint16_t type) {
   const int key = note.key;
   const int channel = std::clamp<int>(note.channel, kAnyKeyOrChannel, kLastChannel);
   if (key < kAnyKeyOrChannel || key >= kNumKeys) return;
@@ -72,7 +74,7 @@ void CLAPPlugin::handleNoteEvent(const clap_event_note &note, uint16_t type) {
   noteOff(channel, key);
 }
 
-void CLAPPlugin::handleParamValue(const clap_event_param_value &event) {
+void CLAPPlugin::handleParamValue(const clap_event_param_value& event) {
   const uint32_t id = event.param_id;
   if (!validParamId(id)) return;
   // An edit in the editor holds the parameter against host automation until its gesture ends.

@@ -18,8 +18,8 @@ struct GuiPollData {
   std::array<std::atomic<float>, kNumVoices> voiceActivity{};  // activity meter per voice, 0..1
   std::atomic<bool> mtsConnected{false};                       // an MTS-ESP tuning source is connected
   std::atomic<bool> limiterActive{false};                      // the output limiter is reducing gain
-  std::array<std::atomic<float>, 4> levels{};  // peak left, peak right, RMS left, RMS right
-  std::array<std::atomic<float>, 4> lfo{};     // LFO 1 and 2 outputs, then their cycle positions 0..1
+  std::array<std::atomic<float>, 4> levels{};                  // peak left, peak right, RMS left, RMS right
+  std::array<std::atomic<float>, 4> lfo{};  // LFO 1 and 2 outputs, then their cycle positions 0..1
   // Envelope playheads of the voice whose envelopes are displayed: level, display stage (0 delay ...
   // 5 release, 6 idle) and position within the stage; its note (-1 for none) and velocity.
   std::atomic<float> env1Value{0.0f};
@@ -49,7 +49,7 @@ struct GuiPollData {
   double tuningPeriod{2.0};
   int32_t tuningScaleSize{12};
   char tuningName[kTuningNameBytes]{};  // NUL-terminated
-  int32_t tuningSourceKind{0};    // 1 MTS-ESP master, 2 local tuning, 0 none
+  int32_t tuningSourceKind{0};          // 1 MTS-ESP master, 2 local tuning, 0 none
   bool hasTuning{false};
   std::atomic<uint32_t> tuningVersion{0};
   // Per parameter id: the host or a MIDI controller changed it (normalised value 0..1), and the engine

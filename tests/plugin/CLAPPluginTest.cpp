@@ -16,7 +16,7 @@ namespace {
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 // Synthesis voices whose gate is open at the last frame of a rendering of `frames` frames.
-int openGatesAtLastFrame(const PluginFixture &p, uint64_t frames) {
+int openGatesAtLastFrame(const PluginFixture& p, uint64_t frames) {
   int open = 0;
   for (int v = 0; v < PluginProcessor::kNumVoices; ++v) open += p.gate(v, (frames - 1) % 64) > 0.0f;
   return open;
@@ -25,25 +25,28 @@ int openGatesAtLastFrame(const PluginFixture &p, uint64_t frames) {
 // Every voice's pitch and gate rows after each process call.
 struct RowRecorder {
   std::vector<float> rows;
-  void record(const PluginFixture &p) {
+  void record(const PluginFixture& p) {
     for (int v = 0; v < PluginProcessor::kNumVoices; ++v) {
-      const auto &out = p.object->engine.allocator.getVoice(v).outputs;
+      const auto& out = p.object->engine.allocator.getVoice(v).outputs;
       for (size_t row : {ml::EventsToSignalsVoice::kPitchRow, ml::EventsToSignalsVoice::kGateRow})
         rows.insert(rows.end(), out.constRow(row), out.constRow(row) + 64);
     }
   }
 };
 
-std::vector<float> allocatorRowsOf(const std::vector<TimedEvent> &timeline, RenderResult *audio = nullptr) {
+std::vector<float> allocatorRowsOf(const std::vector<TimedEvent>& timeline, RenderResult* audio = nullptr) {
   PluginFixture p;
   RowRecorder recorder;
   recorder.rows.reserve(64 * 2 * 8 * 100);
-  const RenderResult result = p.render(timeline, 64 * 80, 64, {.before = {}, .after = [&] { recorder.record(p); }});
+  const RenderResult result =
+      p.render(timeline, 64 * 80, 64, {.before = {}, .after = [&] { recorder.record(p); }});
   if (audio) *audio = result;
   return recorder.rows;
 }
 
-const ml::Event &lastQueued(const PluginFixture &p) { return p.object->engine.allocator.events.back(); }
+const ml::Event& lastQueued(const PluginFixture& p) {
+  return p.object->engine.allocator.events.back();
+}
 
 }  // namespace
 
@@ -98,7 +101,8 @@ TEST(PluginTiming, EventsBeyondTheBlockAreTakenAtItsEnd) {
 TEST(PluginNotes, MidiNoteMessagesPlayLikeClapNotes) {
   const std::vector<TimedEvent> clap = {{100, makeNoteEvent(CLAP_EVENT_NOTE_ON, 0, 60, 100.0 / 127.0)},
                                         {3000, makeNoteEvent(CLAP_EVENT_NOTE_OFF, 0, 60, 0.0)}};
-  const std::vector<TimedEvent> midi = {{100, makeMidiEvent(0x90, 0x3C, 0x64)}, {3000, makeMidiEvent(0x80, 0x3C, 0)}};
+  const std::vector<TimedEvent> midi = {{100, makeMidiEvent(0x90, 0x3C, 0x64)},
+                                        {3000, makeMidiEvent(0x80, 0x3C, 0)}};
   const std::vector<TimedEvent> midiZeroVelocityOff = {{100, makeMidiEvent(0x90, 0x3C, 0x64)},
                                                        {3000, makeMidiEvent(0x90, 0x3C, 0)}};
   RenderResult clapAudio, midiAudio;
@@ -111,7 +115,7 @@ TEST(PluginNotes, MidiNoteMessagesPlayLikeClapNotes) {
 
 TEST(PluginNotes, KeysVelocitiesAndChannelsAreGuarded) {
   PluginFixture p;
-  auto &events = p.object->engine.allocator.events;
+  auto& events = p.object->engine.allocator.events;
   auto send = [&](EventData e) { p.object->processEvent(e.header); };
 
   send(makeNoteEvent(CLAP_EVENT_NOTE_ON, 0, 128, 0.5));
@@ -166,7 +170,7 @@ TEST(PluginNotes, KeysVelocitiesAndChannelsAreGuarded) {
 
 TEST(PluginParams, HostValuesAreClampedAndHeldDuringEditorGestures) {
   PluginFixture p;
-  PluginProcessor &engine = p.object->engine;
+  PluginProcessor& engine = p.object->engine;
   p.startOnThisThread();
   DirectBlock block(64);
   block.add(0, makeParamValueEvent(kParamFilterACutoff, 1.5));
@@ -202,8 +206,10 @@ TEST(PluginParams, HostValuesAreClampedAndHeldDuringEditorGestures) {
 
 TEST(PluginMidi, PitchBendPedalAndControllersWithLearn) {
   PluginFixture p;
-  CLAPPlugin &plugin = *p.object;
-  auto midi = [&](uint8_t status, uint8_t a, uint8_t b) { plugin.processEvent(makeMidiEvent(status, a, b).header); };
+  CLAPPlugin& plugin = *p.object;
+  auto midi = [&](uint8_t status, uint8_t a, uint8_t b) {
+    plugin.processEvent(makeMidiEvent(status, a, b).header);
+  };
 
   midi(0xE0, 0x00, 0x40);
   EXPECT_EQ(plugin.engine.pitchBend.load(), 0.0f);
@@ -241,7 +247,7 @@ TEST(PluginMidi, PitchBendPedalAndControllersWithLearn) {
 
 TEST(PluginTransport, TempoAndSongPositionWithGuards) {
   PluginFixture p;
-  PluginProcessor &engine = p.object->engine;
+  PluginProcessor& engine = p.object->engine;
   p.startOnThisThread();
   auto send = [&](uint32_t flags, double tempo, int64_t beats) {
     clap_event_transport transport{};
@@ -252,7 +258,8 @@ TEST(PluginTransport, TempoAndSongPositionWithGuards) {
     block.block.transport = &transport;
     p.instance.process(block.block);
   };
-  const uint32_t all = CLAP_TRANSPORT_HAS_TEMPO | CLAP_TRANSPORT_HAS_BEATS_TIMELINE | CLAP_TRANSPORT_IS_PLAYING;
+  const uint32_t all =
+      CLAP_TRANSPORT_HAS_TEMPO | CLAP_TRANSPORT_HAS_BEATS_TIMELINE | CLAP_TRANSPORT_IS_PLAYING;
   send(all, 120.0, 4 * CLAP_BEATTIME_FACTOR);
   EXPECT_EQ(engine.songPosSamples.load(), 96000);
   EXPECT_EQ(engine.songPosBeats.load(), 4.0);
@@ -299,7 +306,7 @@ TEST(PluginProcess, BlockWithoutOutputStillTakesItsEvents) {
 
 TEST(PluginPublish, PublishesAboutThirtyTimesASecond) {
   PluginFixture p(44100.0);
-  CLAPPlugin &plugin = *p.object;
+  CLAPPlugin& plugin = *p.object;
   p.startOnThisThread();
   plugin.engine.envPlayNote = 64.0f;
   plugin.engine.setParamFromDsp(kParamFilterACutoff, kParams[kParamFilterACutoff].max);

@@ -19,8 +19,8 @@ struct PluginFixture {
   ~PluginFixture() { instance.deactivate(); }
 
   // Renders a timeline on the renderer's audio thread in blocks of blockFrames.
-  tavrin::host::RenderResult render(const std::vector<tavrin::host::TimedEvent> &timeline, uint64_t frames,
-                                    uint32_t blockFrames, const tavrin::host::ProcessHooks &hooks = {}) {
+  tavrin::host::RenderResult render(const std::vector<tavrin::host::TimedEvent>& timeline, uint64_t frames,
+                                    uint32_t blockFrames, const tavrin::host::ProcessHooks& hooks = {}) {
     tavrin::host::RenderSpec spec;
     spec.sampleRate = rate;
     spec.frames = frames;
@@ -41,14 +41,13 @@ struct PluginFixture {
 
   double rate;
   tavrin::host::Host host;
-  CLAPPlugin *object;  // owned by the handle
+  CLAPPlugin* object;  // owned by the handle
   tavrin::host::PluginInstance instance;
 };
 
 // One process call with the given events on a stereo buffer (or none), from the test's thread.
 struct DirectBlock {
-  explicit DirectBlock(uint32_t frames, bool withOutput = true)
-      : left(frames), right(frames), list(64) {
+  explicit DirectBlock(uint32_t frames, bool withOutput = true) : left(frames), right(frames), list(64) {
     channels[0] = left.data();
     channels[1] = right.data();
     buffer.data32 = channels;
@@ -65,7 +64,7 @@ struct DirectBlock {
   }
 
   std::vector<float> left, right;
-  float *channels[2];
+  float* channels[2];
   clap_audio_buffer buffer{};
   tavrin::host::InputEventList list;
   tavrin::host::OutputEventList out;

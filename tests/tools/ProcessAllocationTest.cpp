@@ -16,7 +16,7 @@ using namespace tavrin::host;
 
 namespace {
 
-uint64_t allocationsDuring(const std::function<void()> &work) {
+uint64_t allocationsDuring(const std::function<void()>& work) {
   const uint64_t before = process_allocations::counted().allocations;
   process_allocations::arm(true);
   work();
@@ -30,7 +30,7 @@ TEST(ProcessAllocations, RenderingAllocatesAndFreesNothing) {
   ClapModule module;
   ASSERT_TRUE(module.load(TAVRIN_MODULE_PATH)) << module.error();
   Host host;
-  const clap_plugin *made = nullptr;
+  const clap_plugin* made = nullptr;
   // The module's own allocations reach the counter: making an instance allocates it.
   EXPECT_GT(allocationsDuring([&] {
               made = module.factory()->create_plugin(module.factory(), host.clapHost(), "com.nobrel.tavrin");
@@ -48,18 +48,23 @@ TEST(ProcessAllocations, RenderingAllocatesAndFreesNothing) {
   ASSERT_TRUE(instance.activate(spec.sampleRate, 1, maxBlockFrames(spec.blocks)));
 
   Score score;
-  score.notes = {{0.0, 60, 0.8, 0.6, 0}, {0.1, 64, 0.7, 1.2, 1}, {0.2, 67, 1.0, 0.3, 2}, {1.0, 72, 0.5, 0.5, 0}};
+  score.notes = {
+      {0.0, 60, 0.8, 0.6, 0}, {0.1, 64, 0.7, 1.2, 1}, {0.2, 67, 1.0, 0.3, 2}, {1.0, 72, 0.5, 0.5, 0}};
   score.params = {{0.05, 7, 0.3}, {0.5, 12, 0.9}, {1.5, 17, 0.2}};
   static const uint8_t retune[] = {0xF0, 0x7F, 0x7F, 0x08, 0x02, 0x00, 0x01, 0x45, 0x45, 0x40, 0x00, 0xF7};
-  score.events = {{4800, makeMidiEvent(0xB0, 74, 30)},  {9600, makeMidiEvent(0xE0, 0x00, 0x50)},
-                  {12000, makeMidiEvent(0xB0, 64, 127)}, {30000, makeMidiEvent(0xB0, 64, 0)},
-                  {40000, makeSysexEvent(retune, sizeof retune)}, {60000, makeMidiEvent(0xB0, 123, 0)},
-                  {70000, makeNoteEvent(CLAP_EVENT_NOTE_CHOKE, -1, -1, 0.0)}, {80000, makeMidiEvent(0xB0, 120, 0)}};
+  score.events = {{4800, makeMidiEvent(0xB0, 74, 30)},
+                  {9600, makeMidiEvent(0xE0, 0x00, 0x50)},
+                  {12000, makeMidiEvent(0xB0, 64, 127)},
+                  {30000, makeMidiEvent(0xB0, 64, 0)},
+                  {40000, makeSysexEvent(retune, sizeof retune)},
+                  {60000, makeMidiEvent(0xB0, 123, 0)},
+                  {70000, makeNoteEvent(CLAP_EVENT_NOTE_CHOKE, -1, -1, 0.0)},
+                  {80000, makeMidiEvent(0xB0, 120, 0)}};
   for (const NoteDialect dialect : {NoteDialect::Clap, NoteDialect::Midi}) {
     const process_allocations::Counts before = process_allocations::counted();
-    const RenderResult result =
-        render(instance, host, buildTimeline(score, spec.sampleRate, dialect), spec,
-               {.before = [] { process_allocations::arm(true); }, .after = [] { process_allocations::arm(false); }});
+    const RenderResult result = render(
+        instance, host, buildTimeline(score, spec.sampleRate, dialect), spec,
+        {.before = [] { process_allocations::arm(true); }, .after = [] { process_allocations::arm(false); }});
     const process_allocations::Counts after = process_allocations::counted();
     EXPECT_TRUE(result.started);
     EXPECT_EQ(result.processErrors, 0u);
