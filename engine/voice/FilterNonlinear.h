@@ -1,6 +1,8 @@
 // Nonlinear state-variable filter run at four times the rate, with saturating integrators.
 #pragma once
 
+#include <type_traits>
+
 #include "engine/voice/FilterSaturation.h"
 #include "engine/voice/FilterSvf.h"
 #include "engine/voice/Oversampler2x.h"
@@ -18,19 +20,23 @@ struct NLFilterOSState {
   void clear() { *this = NLFilterOSState{}; }
 };
 
+static_assert(std::is_trivially_copyable_v<NLFilterOSState>);
+
 // Saturation set by Filter Saturation d (0..1), constant over a block.
 struct NlSvfDrive {
-  float bpGain{0.5f};      // s = 3.5 d + 0.5: band-pass saturation gain
-  float invBpGain{2.f};    // 1 / s
-  float stateGain{0.7f};   // q = 2.3 d + 0.7: integrator saturation gain
+  float bpGain{0.5f};     // s = 3.5 d + 0.5: band-pass saturation gain
+  float invBpGain{2.f};   // 1 / s
+  float stateGain{0.7f};  // q = 2.3 d + 0.7: integrator saturation gain
   float invStateGain{1.f / 0.7f};
-  float colour{0.f};       // c = 0.12 d: even-order colour of the output
+  float colour{0.f};  // c = 0.12 d: even-order colour of the output
 };
 
 NlSvfDrive nlSvfDrive(float d);
 
 // Coefficients of the 4x filter step for a base-rate cutoff f (cycles per sample) and damping k.
-inline SvfCoeffs nlSvfCoeffs(float f, float k) { return svfCoeffs(f * 0.25f, k); }
+inline SvfCoeffs nlSvfCoeffs(float f, float k) {
+  return svfCoeffs(f * 0.25f, k);
+}
 
 // One filter step at 4x on v. The integrators take only the odd saturator tanh(q u)/q, so the
 // filter is silent at rest; the output gets its even-order colour y - c tanh^2(y) outside the loop.

@@ -82,7 +82,8 @@ void planDrive(float& driveFade, float drive, const FilterBlockSetup& setup, Fil
 
 void planBlock(FilterState& s, const FilterBlockSetup& setup, const FilterBlockInputs& p, FilterPlan& plan) {
   for (int i = 0; i < kFilterBlockSize; ++i) {
-    const float unsnapped = p.cutoff[i] * p.keyTrackMul * p.brightness * p.cutoffRoute[i] * p.analogMul * p.kitMul;
+    const float unsnapped =
+        p.cutoff[i] * p.keyTrackMul * p.brightness * p.cutoffRoute[i] * p.analogMul * p.kitMul;
     const float hz = p.snapOn ? s.snap.current : unsnapped;
     const float calibrated =
         applyFilterCalibration(hz, p.mode, p.calib.active, p.calib.fromMode, p.calib.toMode, p.calib.t);

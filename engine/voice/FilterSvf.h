@@ -32,10 +32,14 @@ inline SvfCoeffs svfCoeffs(float f, float k) {
 // Output of a mode from one step's input x, band-pass bp and low-pass lp.
 inline float svfModeOutput(int mode, float x, float bp, float lp, float k) {
   switch (mode) {
-    case kFilterHighPass: return x - k * bp - lp;
-    case kFilterBandPass: return bp;
-    case kFilterNotch: return x - k * bp;
-    default: return lp;
+    case kFilterHighPass:
+      return x - k * bp - lp;
+    case kFilterBandPass:
+      return bp;
+    case kFilterNotch:
+      return x - k * bp;
+    default:
+      return lp;
   }
 }
 

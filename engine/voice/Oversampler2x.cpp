@@ -41,14 +41,11 @@ void buildHalfband() {
     Oversampler2x::sTaps[n] = tap;
     sum += tap;
   }
-  int32_t count = 0;
-  for (int n = 0; n < Oversampler2x::kTaps; ++n) {
-    Oversampler2x::sTaps[n] = float(double(Oversampler2x::sTaps[n]) / sum);
-    if (std::fabs(Oversampler2x::sTaps[n]) > 1e-12f) Oversampler2x::sNzIdx[count++] = n;
-  }
-  Oversampler2x::sNumNz = count;
+  for (float& tap : Oversampler2x::sTaps) tap = float(double(tap) / sum);
 }
 
 }  // namespace
 
-void Oversampler2x::initHalfband() { std::call_once(s_halfbandOnce, buildHalfband); }
+void Oversampler2x::initHalfband() {
+  std::call_once(s_halfbandOnce, buildHalfband);
+}

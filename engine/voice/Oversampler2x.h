@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 // Half-band ring: 15 floats of history with the index of the next write.
 struct HalfbandRing {
@@ -19,9 +20,10 @@ struct Oversampler2x {
 
   // Shared taps, zero until initHalfband has run. Read-only afterwards.
   static inline float sTaps[kTaps]{};
-  // Indices of the non-zero taps, ascending; sNumNz of them are valid.
-  static inline int32_t sNzIdx[kTaps]{};
-  static inline int32_t sNumNz{0};
+  // The taps a half-band filter can have non-zero: the centre and every even index. The others are
+  // exact zeros and are never multiplied.
+  static constexpr int kNumNz = 9;
+  static constexpr int32_t kNzIdx[kNumNz] = {0, 2, 4, 6, 7, 8, 10, 12, 14};
 
   HalfbandRing up;
   HalfbandRing down;
@@ -40,6 +42,8 @@ struct Oversampler2x {
   float process(float x, Shaper&& shaper);
 };
 
+static_assert(std::is_trivially_copyable_v<Oversampler2x>);
+
 // Writes x into the ring and advances its index.
 inline void halfbandPush(HalfbandRing& r, float x) {
   r.ring[r.index] = x;
@@ -48,10 +52,10 @@ inline void halfbandPush(HalfbandRing& r, float x) {
 
 // The half-band convolution over the ring's newest 15 samples (newest at tap 0), times gain.
 inline float halfbandDot(const HalfbandRing& r, float gain = 1.f) {
-  const int32_t n = Oversampler2x::sNumNz;
   float acc = 0.f;
-  for (int32_t t = 0; t < n; ++t) {
-    const int32_t j = Oversampler2x::sNzIdx[t];
+#pragma GCC unroll 9
+  for (int t = 0; t < Oversampler2x::kNumNz; ++t) {
+    const int32_t j = Oversampler2x::kNzIdx[t];
     int32_t p = r.index - 1 - j;
     p += (p < 0) ? Oversampler2x::kTaps : 0;
     acc += gain * Oversampler2x::sTaps[j] * r.ring[p];

@@ -99,7 +99,7 @@ TEST_F(CarrierOscillator, IncrementLimitsFadeBeforeNyquist) {
 
 TEST_F(CarrierOscillator, CarrierPastNyquistFallsSilentOnEveryPath) {
   OscRig rig(0.52 * kSr, 1.0, 0.f);  // octave, bend and pitch route pushed it past Nyquist
-  for (auto block : {+[](OscRig& r, float* o) { r.plainBlock(o); }, +[](OscRig& r, float* o) { r.pmBlock(o); }}) {
+  for (auto block : {+[](OscRig&r, float*o) { r.plainBlock(o); }, +[](OscRig&r, float*o) { r.pmBlock(o); }}) {
     const std::vector<float> y = rig.run(8, [&](float* o) { block(rig, o); });
     for (float v : y) ASSERT_EQ(v, 0.f);
   }
@@ -107,7 +107,9 @@ TEST_F(CarrierOscillator, CarrierPastNyquistFallsSilentOnEveryPath) {
 
 TEST_F(CarrierOscillator, PathChoiceHasHysteresisAndReadsTheNewNote) {
   float hz[kBlock];
-  auto fill = [&](float v) { for (float& h : hz) h = v; };
+  auto fill = [&](float v) {
+    for (float& h : hz) h = v;
+  };
   fill(1000.01f);
   EXPECT_TRUE(choosePmPath(false, hz, 0));
   fill(1000.f);
@@ -162,8 +164,8 @@ TEST_F(CarrierOscillator, FourTimesPathAliasesLessThanThePlainPath) {
   const double pmDb = aliasPowerDb(yPm, 3011.0);
   EXPECT_LT(pmDb, plainDb - 6.0) << plainDb << " " << pmDb;
   // Both carry the same fundamental.
-  EXPECT_NEAR(kernel_test::toneAmplitude(yPm, 0, 3011.0, kSr), kernel_test::toneAmplitude(yPlain, 0, 3011.0, kSr),
-              0.02);
+  EXPECT_NEAR(kernel_test::toneAmplitude(yPm, 0, 3011.0, kSr),
+              kernel_test::toneAmplitude(yPlain, 0, 3011.0, kSr), 0.02);
 }
 
 TEST_F(CarrierOscillator, OutputStaysBoundedAtTheHighestModulation) {
@@ -192,7 +194,8 @@ TEST_F(CarrierOscillator, BankRendersOnlyPartialsBelowTheLimit) {
   OscRig rig(0.07 * kSr, 1.0, 0.f);  // partials 1..6 lie below 0.45 cycles per sample, the 7th above
   const std::vector<float> y = rig.run(256, [&](float* o) { rig.bankBlock(bank, o); });
   const float a = bank.liveAmps[0];
-  for (int h = 1; h <= 6; ++h) EXPECT_NEAR(kernel_test::toneAmplitude(y, 0, 0.07 * h * kSr, kSr), a, 0.01 * a) << h;
+  for (int h = 1; h <= 6; ++h)
+    EXPECT_NEAR(kernel_test::toneAmplitude(y, 0, 0.07 * h * kSr, kSr), a, 0.01 * a) << h;
   EXPECT_LT(kernel_test::toneAmplitude(y, 0, 0.49 * kSr, kSr), 1e-4 * a);
   // The rotators keep unit length over long runs.
   for (int k = 0; k < 6; ++k) {

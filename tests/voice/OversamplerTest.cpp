@@ -25,13 +25,15 @@ double halfbandMagnitude(double f) {
 }
 
 TEST_F(Halfband, TapsMatchTheDesignTable) {
-  const float expected[15] = {-0.000269694661f, 0.f, 0.00939858612f, 0.f, -0.056935396f, 0.f, 0.297828287f,
-                              0.499956459f,     0.297828287f, 0.f, -0.056935396f, 0.f, 0.00939858612f, 0.f,
-                              -0.000269694661f};
+  const float expected[15] = {-0.000269694661f, 0.f,          0.00939858612f,  0.f, -0.056935396f, 0.f,
+                              0.297828287f,     0.499956459f, 0.297828287f,    0.f, -0.056935396f, 0.f,
+                              0.00939858612f,   0.f,          -0.000269694661f};
   for (int n = 0; n < 15; ++n) EXPECT_EQ(Oversampler2x::sTaps[n], expected[n]) << n;
-  const int32_t nonZero[9] = {0, 2, 4, 6, 7, 8, 10, 12, 14};
-  ASSERT_EQ(Oversampler2x::sNumNz, 9);
-  for (int t = 0; t < 9; ++t) EXPECT_EQ(Oversampler2x::sNzIdx[t], nonZero[t]);
+  // Exactly the listed taps are non-zero.
+  int nonZero = 0;
+  for (int n = 0; n < 15; ++n) nonZero += Oversampler2x::sTaps[n] != 0.f;
+  EXPECT_EQ(nonZero, Oversampler2x::kNumNz);
+  for (int32_t j : Oversampler2x::kNzIdx) EXPECT_NE(Oversampler2x::sTaps[j], 0.f) << j;
 }
 
 TEST_F(Halfband, ResponseHalvesAtAQuarterAndRejectsTheStopband) {
@@ -49,7 +51,6 @@ TEST_F(Halfband, ConcurrentBuildsAgreeAndLaterCallsChangeNothing) {
   for (int t = 0; t < 4; ++t) threads.emplace_back([] { Oversampler2x::initHalfband(); });
   for (auto& t : threads) t.join();
   for (int n = 0; n < 15; ++n) EXPECT_EQ(Oversampler2x::sTaps[n], before[n]);
-  EXPECT_EQ(Oversampler2x::sNumNz, 9);
 }
 
 TEST_F(Halfband, Oversampler2xPassesDcAtUnityWithSixAndAHalfSamplesOfDelay) {
