@@ -57,12 +57,12 @@ inline float nlSvfStep(float v, const SvfCoeffs& c, const NlSvfDrive& d, int fro
 // half-bands add 10.5 base-rate samples of delay (3.5 for each outer stage, 1.75 for each inner).
 inline float nlSvf4xStep(float x, const SvfCoeffs& c, const NlSvfDrive& d, int fromMode, int toMode, float t,
                          NLFilterOSState& s) {
-  for (int outer = 0; outer < 2; ++outer) {
-    const float u = halfbandInterpolate(s.outerUp, outer == 0 ? x : 0.f);
-    for (int inner = 0; inner < 2; ++inner) {
-      const float v = halfbandInterpolate(s.innerUp, inner == 0 ? u : 0.f);
-      halfbandPush(s.innerDown, nlSvfStep(v, c, d, fromMode, toMode, t, s));
-    }
+  const HalfbandPair u = halfbandInterpolate(s.outerUp, x);
+  const float outer[2] = {u.first, u.second};
+  for (const float u2x : outer) {
+    const HalfbandPair v = halfbandInterpolate(s.innerUp, u2x);
+    halfbandPush(s.innerDown, nlSvfStep(v.first, c, d, fromMode, toMode, t, s));
+    halfbandPush(s.innerDown, nlSvfStep(v.second, c, d, fromMode, toMode, t, s));
     halfbandPush(s.outerDown, halfbandDot(s.innerDown));
   }
   return halfbandDot(s.outerDown);
