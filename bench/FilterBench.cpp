@@ -11,9 +11,9 @@ struct FilterBenchRows {
   float cutoff[kBlock], route[kBlock], resonance[kBlock], drive[kBlock], in[kBlock], out[kBlock];
   FilterBlockInputs p;
 
-  FilterBenchRows(float resonanceValue, float driveValue) {
+  FilterBenchRows(float resonanceValue, float driveValue, bool moving) {
     for (int i = 0; i < kBlock; ++i) {
-      cutoff[i] = 800.f + 10.f * float(i);  // a moving cutoff: coefficients change every sample
+      cutoff[i] = moving ? 800.f + 10.f * float(i) : 800.f;  // moving: new coefficients every sample
       route[i] = 1.f;
       resonance[i] = resonanceValue;
       drive[i] = driveValue;
@@ -27,11 +27,11 @@ struct FilterBenchRows {
   }
 };
 
-// Args: saturation (0 = clean core), resonance x 100, drive x 100.
+// Args: saturation (0 = clean core), resonance x 100, drive x 100, cutoff moving within the block.
 void BM_FilterBlock(benchmark::State& state) {
   Oversampler2x::initHalfband();
   enableDenormalFlush();
-  FilterBenchRows rows(float(state.range(1)) / 100.f, float(state.range(2)) / 100.f);
+  FilterBenchRows rows(float(state.range(1)) / 100.f, float(state.range(2)) / 100.f, state.range(3) != 0);
   const FilterBlockSetup setup = filterBlockSetup(float(state.range(0)) / 100.f, 48000.f);
   FilterState s;
   for (auto _ : state) {
@@ -41,12 +41,14 @@ void BM_FilterBlock(benchmark::State& state) {
   reportPerSample(state, kBlock);
 }
 BENCHMARK(BM_FilterBlock)
-    ->ArgNames({"sat", "res", "drive"})
-    ->Args({0, 30, 0})
-    ->Args({0, 95, 0})
-    ->Args({0, 30, 50})
-    ->Args({50, 30, 0})
-    ->Args({50, 95, 50});
+    ->ArgNames({"sat", "res", "drive", "moving"})
+    ->Args({0, 30, 0, 0})
+    ->Args({0, 30, 0, 1})
+    ->Args({0, 95, 0, 1})
+    ->Args({0, 30, 50, 1})
+    ->Args({50, 30, 0, 0})
+    ->Args({50, 30, 0, 1})
+    ->Args({50, 95, 50, 1});
 
 void BM_SvfMultimode(benchmark::State& state) {
   enableDenormalFlush();
