@@ -3,13 +3,14 @@
 #include "engine/voice/CarrierOscillator.h"
 
 #include <cmath>
+#include <numbers>
 
 #include "foundation/MLDSPGens.h"
 #include "foundation/MLSafeValue.h"
 
 namespace {
 
-constexpr float kPi = 3.1415927f;
+constexpr float kPi = std::numbers::pi_v<float>;
 constexpr float kModFadeStart = 1.f / 3.f;
 constexpr float kModMax = 0.4f;
 constexpr float kCarFadeEnd = 0.49f;

@@ -3,13 +3,14 @@
 #include "engine/voice/FilterStage.h"
 
 #include <cmath>
+#include <numbers>
 
 #include "engine/voice/FilterCalibration.h"
 #include "foundation/MLSafeValue.h"
 
 namespace {
 
-constexpr float kPi = 3.1415927f;
+constexpr float kPi = std::numbers::pi_v<float>;
 constexpr float kMinF = 0.0001f;
 constexpr float kMaxF = 0.49f;
 constexpr float kMaxResonance = 0.95f;

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <mutex>
+#include <numbers>
 
 namespace {
 
@@ -25,7 +26,7 @@ double besselI0(double z) {
 std::once_flag s_halfbandOnce;
 
 void buildHalfband() {
-  constexpr float kPi = 3.1415927f;
+  constexpr float kPi = std::numbers::pi_v<float>;  // 3.1415927
   double sum = 0.0;
   for (int n = 0; n < Oversampler2x::kTaps; ++n) {
     const int m = n - kCentre;
