@@ -20,8 +20,9 @@ PluginProcessor::PluginProcessor() {
     params[id] = kParams[id].def;
     cache[id] = kParams[id].def;
   }
-  // Key tables, kit slots, the shared oversampler and limiter kernels and the MTS-ESP registration are
-  // set up here as those parts join the engine.
+  keyChannel.fill(-1);
+  // Kit slots, the shared oversampler and limiter kernels and the MTS-ESP registration are set up here
+  // as those parts join the engine.
   allocator.setSampleRate(sampleRate);
   applyVoiceMode();
 }
@@ -58,16 +59,17 @@ void PluginProcessor::setSampleRate(double rate) {
   residueRemaining = 0;
   allocator.setSampleRate(rate);
   for (uint32_t id = 0; id < kNumParams; ++id) cache[id] = params[id];
+  putEveryKeyUpForActivation();
   applyVoiceMode();
-  // Clearing the voices and release tails, and the reverb and limiter set-up (limiter release 50 ms)
-  // join here.
+  // The reverb and limiter set-up (limiter release 50 ms) join here.
   noise.reset();
   resetEngineSmoothers();
   // Taking the snapshot epoch as seen and resetting the route arrays join here.
 }
 
 void PluginProcessor::resetAll() {
-  // allSoundOff and the master chain's state clears join here.
+  allSoundOff();
+  // The master chain's state clears join here.
   residueReadIndex = 0;
   residueRemaining = 0;
 }
@@ -93,24 +95,6 @@ PluginProcessor::VoiceConfig PluginProcessor::cachedVoiceConfig() const {
   return {mode, mode != 0 ? 1u : static_cast<uint64_t>(count)};
 }
 
-void PluginProcessor::applyVoiceMode() {
-  const VoiceConfig config = cachedVoiceConfig();
-  const bool changed = config.mode != lastVoiceMode || config.effectiveCount != effectiveVoiceCount;
-  // Waiting while a key is held, handing the voices above the new count to release tails and telling
-  // the allocator the pedal state join here with the key tables and voice states.
-  if (changed) {
-    allocator.setUnison(config.mode == 2);
-    allocator.setPolyphony(config.effectiveCount);
-    for (uint64_t v = config.effectiveCount; v < std::min<uint64_t>(effectiveVoiceCount, kNumVoices); ++v) {
-      voiceActivity[v].store(0.0f, std::memory_order_relaxed);
-    }
-    lastVoiceMode = config.mode;
-    effectiveVoiceCount = config.effectiveCount;
-  }
-  lastGlideSeconds = effectiveEtsGlideSeconds();
-  allocator.setPitchGlideInSeconds(lastGlideSeconds);
-}
-
 float PluginProcessor::effectiveEtsGlideSeconds() const {
   if (smoothGlide.load(std::memory_order_relaxed)) return 0.0f;
   return static_cast<float>(
@@ -118,6 +102,12 @@ float PluginProcessor::effectiveEtsGlideSeconds() const {
 }
 
 ml::DSPVector PluginProcessor::processVoice(int v) {
-  // The voice render path joins here: allocator voice v's pitch and gate rows through renderVoiceSignal.
-  return ml::DSPVector();
+  const ml::EventsToSignals::Voice& av = allocator.getVoice(v);
+  ml::DSPVector pitch;
+  ml::DSPVector gate;
+  std::copy_n(av.outputs.constRow(ml::EventsToSignals::Voice::kPitchRow), ml::kFloatsPerDSPVector,
+              pitch.getBuffer());
+  std::copy_n(av.outputs.constRow(ml::EventsToSignals::Voice::kGateRow), ml::kFloatsPerDSPVector,
+              gate.getBuffer());
+  return renderVoiceSignal(voices[v], pitch, gate, v);
 }
