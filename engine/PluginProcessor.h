@@ -273,7 +273,7 @@ public:
   bool prevTransportPlaying{false};
   std::atomic<float> pitchBend{0.0f};
 
-  // 14. The key book (keys 0..127) and the stuck-voice counters: see the notes section below.
+  // 14. The key book (keys 0..127), the pedal, the lost note-off sweep and the stuck-voice counters.
   static constexpr int kNumKeys = 128;
   std::array<int8_t, kNumKeys> keyChannel;  // channel of the held note, -1 when the key is up
   std::array<float, kNumKeys> keyVelocity{};
