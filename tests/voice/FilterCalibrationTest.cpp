@@ -17,7 +17,8 @@ TEST(FilterCalibration, FactorsFollowTheTablesAndTheirEnds) {
   EXPECT_EQ(filterCalibCorrForMode(kFilterLowPass, 19000.f), 1.f);
   EXPECT_EQ(filterCalibCorrForMode(kFilterHighPass, 22000.f), 1.f);
   // Between knots the factor is linear in ln(hz): the geometric middle of 1 and 2 kHz.
-  EXPECT_NEAR(filterCalibCorrForMode(kFilterLowPass, std::sqrt(2.f) * 1000.f), 0.5f * (0.783f + 0.786f), 1e-6f);
+  EXPECT_NEAR(filterCalibCorrForMode(kFilterLowPass, std::sqrt(2.f) * 1000.f), 0.5f * (0.783f + 0.786f),
+              1e-6f);
   EXPECT_EQ(filterCalibCorrForMode(kFilterBandPass, 1000.f), 1.f);
   EXPECT_EQ(filterCalibCorrForMode(kFilterNotch, 1000.f), 1.f);
   EXPECT_EQ(filterCalibCorrForMode(7, 1000.f), 1.f);
@@ -34,10 +35,12 @@ TEST(FilterCalibration, NonFiniteCutoffsGiveUnity) {
 TEST(FilterCalibration, BlendInterpolatesTheTwoModesFactors) {
   EXPECT_FLOAT_EQ(applyFilterCalibration(1000.f, kFilterLowPass, false, 0, 0, 0.f), 783.f);
   EXPECT_FLOAT_EQ(applyFilterCalibration(1000.f, kFilterBandPass, false, 0, 0, 0.f), 1000.f);
-  EXPECT_FLOAT_EQ(applyFilterCalibration(1000.f, kFilterBandPass, true, kFilterLowPass, kFilterHighPass, 0.5f),
-                  1000.f * 0.5f * (0.783f + 1.236f));
-  EXPECT_FLOAT_EQ(applyFilterCalibration(1000.f, kFilterLowPass, true, kFilterBandPass, kFilterLowPass, 0.25f),
-                  1000.f * (1.f + 0.25f * (0.783f - 1.f)));
+  EXPECT_FLOAT_EQ(
+      applyFilterCalibration(1000.f, kFilterBandPass, true, kFilterLowPass, kFilterHighPass, 0.5f),
+      1000.f * 0.5f * (0.783f + 1.236f));
+  EXPECT_FLOAT_EQ(
+      applyFilterCalibration(1000.f, kFilterLowPass, true, kFilterBandPass, kFilterLowPass, 0.25f),
+      1000.f * (1.f + 0.25f * (0.783f - 1.f)));
 }
 
 }  // namespace

@@ -35,13 +35,14 @@ double cleanGain(float cutoffHz, float resonance, int mode, double hz) {
 TEST_F(FilterCore, TanhApproximationIsCloseEverywhere) {
   for (float x = -12.f; x <= 12.f; x += 0.000913f) EXPECT_NEAR(tanhApprox(x), std::tanh(x), 5e-7f) << x;
   EXPECT_EQ(tanhApprox(0.f), 0.f);
-  EXPECT_EQ(tanhApprox(1e30f), 1.f);
-  EXPECT_EQ(tanhApprox(std::nanf("")), -1.f);
+  EXPECT_NEAR(tanhApprox(1e30f), 1.f, 5e-7f);
+  EXPECT_NEAR(tanhApprox(std::nanf("")), -1.f, 5e-7f);
 }
 
 TEST_F(FilterCore, SaturationCurves) {
   EXPECT_NEAR(analogSat(0.f, 0.3f), 0.3f, 1e-7f);
-  EXPECT_NEAR(analogSat(0.5f, 0.2f), std::tanh(0.5f) + 0.2f * (1.f - std::tanh(0.5f) * std::tanh(0.5f)), 1e-6f);
+  EXPECT_NEAR(analogSat(0.5f, 0.2f), std::tanh(0.5f) + 0.2f * (1.f - std::tanh(0.5f) * std::tanh(0.5f)),
+              1e-6f);
   EXPECT_EQ(analogSoftClip(3.f), 1.f);
   EXPECT_EQ(analogSoftClip(10.f), 1.f);
   EXPECT_EQ(analogSoftClip(-10.f), -1.f);
@@ -105,9 +106,8 @@ TEST_F(FilterCore, NonlinearCorePassesSmallSignalsAtEverySaturation) {
     for (float drive : {0.0002f, 0.01f, 0.25f, 0.5f, 1.f}) {
       NLFilterOSState s;
       const float f = cutoff / float(kSr);
-      const double db =
-          toDb(sineGain([&](float x) { return nlSvf4x(x, f, 1.f, kFilterLowPass, drive, s); }, cutoff / 4.0, kSr,
-                        0.05f, 0.5));
+      const double db = toDb(sineGain([&](float x) { return nlSvf4x(x, f, 1.f, kFilterLowPass, drive, s); },
+                                      cutoff / 4.0, kSr, 0.05f, 0.5));
       EXPECT_NEAR(db, 0.0, 5.0) << cutoff << " Hz, drive " << drive;
     }
   }
@@ -116,8 +116,8 @@ TEST_F(FilterCore, NonlinearCorePassesSmallSignalsAtEverySaturation) {
 TEST_F(FilterCore, NonlinearCoreStillCompressesFullScaleLowCutoff) {
   NLFilterOSState quiet, loud;
   const float f = 200.f / float(kSr);
-  const double small =
-      sineGain([&](float x) { return nlSvf4x(x, f, 1.f, kFilterLowPass, 1.f, quiet); }, 50.0, kSr, 0.05f, 0.5);
+  const double small = sineGain([&](float x) { return nlSvf4x(x, f, 1.f, kFilterLowPass, 1.f, quiet); }, 50.0,
+                                kSr, 0.05f, 0.5);
   const double large =
       sineGain([&](float x) { return nlSvf4x(x, f, 1.f, kFilterLowPass, 1.f, loud); }, 50.0, kSr, 1.f, 0.5);
   EXPECT_GT(toDb(small), -5.0);

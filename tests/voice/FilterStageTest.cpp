@@ -43,8 +43,8 @@ struct Rows {
 
 // Renders blocks of the input function through the filter into a vector.
 template <typename Input>
-std::vector<float> render(FilterState& s, const FilterBlockSetup& setup, const FilterBlockInputs& p, int blocks,
-                          Input input) {
+std::vector<float> render(FilterState& s, const FilterBlockSetup& setup, const FilterBlockInputs& p,
+                          int blocks, Input input) {
   std::vector<float> y(size_t(blocks) * kBlock);
   float in[kBlock];
   for (int b = 0; b < blocks; ++b) {
@@ -61,7 +61,8 @@ TEST_F(FilterStage, SelfOscillatesAtTheSetCutoffAtHighestResonance) {
     for (float hz : {250.f, 500.f, 1000.f, 2000.f, 5000.f}) {
       FilterState s;
       const Rows rows(hz, 0.95f, 0.f);
-      const std::vector<float> y = render(s, filterBlockSetup(saturation, kSr), rows.inputs(kFilterLowPass), 750, impulse);
+      const std::vector<float> y =
+          render(s, filterBlockSetup(saturation, kSr), rows.inputs(kFilterLowPass), 750, impulse);
       const size_t n = y.size();
       const double pitch = kernel_test::zeroCrossingFrequency(y, n / 2, kSr);
       EXPECT_NEAR(pitch / hz, 1.0, 0.01) << hz << " Hz, saturation " << saturation;
@@ -77,7 +78,8 @@ TEST_F(FilterStage, SelfOscillatesAtTheSetCutoffAtHighestResonance) {
 TEST_F(FilterStage, RingsOutBelowTheSelfOscillationEdge) {
   FilterState s;
   const Rows rows(1000.f, 0.8f, 0.f);
-  const std::vector<float> y = render(s, filterBlockSetup(0.f, kSr), rows.inputs(kFilterLowPass), 750, impulse);
+  const std::vector<float> y =
+      render(s, filterBlockSetup(0.f, kSr), rows.inputs(kFilterLowPass), 750, impulse);
   EXPECT_GT(kernel_test::rms(y, 0, 960), 1e-3);
   EXPECT_LT(kernel_test::rms(y, y.size() - 4800, y.size()), 1e-6);
 }
@@ -88,8 +90,8 @@ TEST_F(FilterStage, ZeroInGivesExactlyZeroOutWithEveryLayer) {
       for (float drive : {0.f, 1.f}) {
         FilterState s;
         const Rows rows(800.f, resonance, drive);
-        const std::vector<float> y =
-            render(s, filterBlockSetup(saturation, kSr), rows.inputs(kFilterLowPass), 40, [](int) { return 0.f; });
+        const std::vector<float> y = render(s, filterBlockSetup(saturation, kSr), rows.inputs(kFilterLowPass),
+                                            40, [](int) { return 0.f; });
         for (float v : y) ASSERT_EQ(v, 0.f) << saturation << " " << resonance << " " << drive;
       }
     }
