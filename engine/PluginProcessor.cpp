@@ -20,8 +20,9 @@ PluginProcessor::PluginProcessor() {
     params[id] = kParams[id].def;
     cache[id] = kParams[id].def;
   }
-  // Key tables, kit slots, the shared oversampler kernel and the MTS-ESP registration are set up here
-  // as those parts join the engine.
+  keyChannel.fill(-1);
+  // Kit slots, the shared oversampler kernel and the MTS-ESP registration are set up here as those
+  // parts join the engine.
   TruePeakLimiter::initKernel();
   allocator.setSampleRate(sampleRate);
   applyVoiceMode();
@@ -59,8 +60,8 @@ void PluginProcessor::setSampleRate(double rate) {
   residueRemaining = 0;
   allocator.setSampleRate(rate);
   for (uint32_t id = 0; id < kNumParams; ++id) cache[id] = params[id];
+  putEveryKeyUpForActivation();
   applyVoiceMode();
-  // Clearing the voices and release tails joins here.
   masterSettings = MasterSettings::fromParams(cache.data());
   master.setSampleRate(float(rate), masterSettings);
   limiter.setSampleRate(float(rate), TruePeakLimiter::kDefaultReleaseMs);
@@ -73,7 +74,7 @@ void PluginProcessor::setSampleRate(double rate) {
 }
 
 void PluginProcessor::resetAll() {
-  // allSoundOff joins here.
+  allSoundOff();
   master.resetAll();
   residueReadIndex = 0;
   residueRemaining = 0;
@@ -101,24 +102,6 @@ PluginProcessor::VoiceConfig PluginProcessor::cachedVoiceConfig() const {
   return {mode, mode != 0 ? 1u : static_cast<uint64_t>(count)};
 }
 
-void PluginProcessor::applyVoiceMode() {
-  const VoiceConfig config = cachedVoiceConfig();
-  const bool changed = config.mode != lastVoiceMode || config.effectiveCount != effectiveVoiceCount;
-  // Waiting while a key is held, handing the voices above the new count to release tails and telling
-  // the allocator the pedal state join here with the key tables and voice states.
-  if (changed) {
-    allocator.setUnison(config.mode == 2);
-    allocator.setPolyphony(config.effectiveCount);
-    for (uint64_t v = config.effectiveCount; v < std::min<uint64_t>(effectiveVoiceCount, kNumVoices); ++v) {
-      voiceActivity[v].store(0.0f, std::memory_order_relaxed);
-    }
-    lastVoiceMode = config.mode;
-    effectiveVoiceCount = config.effectiveCount;
-  }
-  lastGlideSeconds = effectiveEtsGlideSeconds();
-  allocator.setPitchGlideInSeconds(lastGlideSeconds);
-}
-
 float PluginProcessor::effectiveEtsGlideSeconds() const {
   if (smoothGlide.load(std::memory_order_relaxed)) return 0.0f;
   return static_cast<float>(
@@ -126,6 +109,12 @@ float PluginProcessor::effectiveEtsGlideSeconds() const {
 }
 
 ml::DSPVector PluginProcessor::processVoice(int v) {
-  // The voice render path joins here: allocator voice v's pitch and gate rows through renderVoiceSignal.
-  return ml::DSPVector();
+  const ml::EventsToSignals::Voice& av = allocator.getVoice(v);
+  ml::DSPVector pitch;
+  ml::DSPVector gate;
+  std::copy_n(av.outputs.constRow(ml::EventsToSignals::Voice::kPitchRow), ml::kFloatsPerDSPVector,
+              pitch.getBuffer());
+  std::copy_n(av.outputs.constRow(ml::EventsToSignals::Voice::kGateRow), ml::kFloatsPerDSPVector,
+              gate.getBuffer());
+  return renderVoiceSignal(voices[v], pitch, gate, v);
 }
