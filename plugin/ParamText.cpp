@@ -34,7 +34,7 @@ struct TextBuilder {
 
   void append(std::string_view s) {
     const size_t n = std::min(s.size(), text.size() - length);
-    std::memcpy(text.data() + length, s.data(), n);
+    std::copy_n(s.begin(), n, text.begin() + length);
     length += n;
   }
   void appendFixed(double x, int decimals) {
@@ -201,6 +201,11 @@ std::optional<double> readBare(std::string_view text) {
   return readNumber(text, {{"", 1.0}});
 }
 
+// A percentage, with or without "%", as a fraction.
+std::optional<double> readPercent(std::string_view text) {
+  return readNumber(text, {{"%", 0.01}, {"", 0.01}});
+}
+
 std::optional<double> readLabelOrBare(ParamTextLabels labels, std::string_view text) {
   if (const auto index = findLabel(labels, text)) return static_cast<double>(*index);
   return readBare(text);
@@ -224,7 +229,7 @@ std::optional<double> readFoldCharacter(std::string_view text) {
       break;
     }
   }
-  return readNumber(text, {{"%", 0.01}, {"", 0.01}});
+  return readPercent(text);
 }
 
 // The plain value of a text (already trimmed) of a parameter that reads as f.
@@ -234,19 +239,16 @@ std::optional<double> readPlain(const ParamTextFormat& f, std::string_view text,
     case ParamTextForm::kSwitch:
       return readLabelOrBare(f.labels, text);
     case ParamTextForm::kLfoSyncMode:
-      if (text == "Step") return 1.0;  // the name of the locked mode in older versions
+      if (text == "Step") return 1.0;  // also read as the locked mode
       return readLabelOrBare(kLfoSyncModeLabels, text);
-    case ParamTextForm::kInteger: {
+    case ParamTextForm::kInteger:
       if (f.sign == ParamTextSign::kPlusMinus && text.starts_with(kPlusMinus))
         text.remove_prefix(kPlusMinus.size());
-      const auto x = readNumber(text, {{trimmed(f.unit), 1.0}, {"", 1.0}});
-      if (!x) return std::nullopt;
-      return (f.roundOnParse ? std::round(*x) : *x) / f.scale;
-    }
+      [[fallthrough]];
     case ParamTextForm::kFixed: {
       const auto x = readNumber(text, {{trimmed(f.unit), 1.0}, {"", 1.0}});
       if (!x) return std::nullopt;
-      return *x / f.scale;
+      return (f.roundOnParse ? std::round(*x) : *x) / f.scale;
     }
     case ParamTextForm::kSeconds: {
       const auto seconds = readNumber(text, {{"ms", 0.001}, {"s", 1.0}, {"", 1.0}});
@@ -265,7 +267,7 @@ std::optional<double> readPlain(const ParamTextFormat& f, std::string_view text,
     case ParamTextForm::kMorph:
       if (text == "A" || text == "a") return 0.0;
       if (text == "B" || text == "b") return 1.0;
-      return readNumber(text, {{"%", 0.01}, {"", 0.01}});
+      return readPercent(text);
     case ParamTextForm::kFoldCharacter:
       return readFoldCharacter(text);
   }
