@@ -86,9 +86,11 @@ void PluginProcessor::stageTuningUpkeep() {
 }
 
 void PluginProcessor::stageEvents() {
-  // The stolen-note return and the lost note-off sweep join here, before the allocator runs.
+  returnStolenNotes();
+  sweepLostNoteOffs();
   allocator.processVector(0);
   allocator.clearEvents();
+  trackVoiceChannels();
 }
 
 // Stages 9 (LFO 1 and LFO 2) and 10 (routes and lane targets) are in LfoStage.cpp and RouteStage.cpp.
@@ -119,7 +121,7 @@ void PluginProcessor::stageVoices() {
   }
   for (int v = static_cast<int>(n); v < kNumVoices; ++v)
     voiceActivity[v].store(0.0f, std::memory_order_relaxed);
-  // Publishing the followed voice's envelope display (or resetting it when none is followed) joins here.
+  publishEnvelopeDisplay();
 }
 
 void PluginProcessor::renderVoiceIntoMix(int v) {
@@ -134,7 +136,10 @@ void PluginProcessor::renderVoiceIntoMix(int v) {
                       (voiceNoteStamp[v] == voiceNoteStamp[followedVoice] &&
                        voiceActivity[v].load(std::memory_order_relaxed) >
                            voiceActivity[followedVoice].load(std::memory_order_relaxed));
-  if (follow) followedVoice = v;
+  if (follow) {
+    followedVoice = v;
+    followedGateBefore = voicePrevGate[v];
+  }
 }
 
 ml::DSPVector PluginProcessor::voiceGate(int v) const {
@@ -144,17 +149,16 @@ ml::DSPVector PluginProcessor::voiceGate(int v) const {
 }
 
 bool PluginProcessor::voiceEnv1Idle(int v) const {
-  // The voice's Env 1 idle state joins here.
-  return true;
+  return voices[v].env1.idle();
 }
 
 bool PluginProcessor::voiceEnvelopesIdle(int v) const {
-  // Env 1 idle and, when a route uses Env 2, Env 2 idle too; joins with the voice state.
-  return voiceEnv1Idle(v);
+  return voiceEnv1Idle(v) && (!routeUsesEnv2() || voices[v].env2.idle());
 }
 
-// renderReleaseVoices adds the release tails into the block rows.
-void PluginProcessor::stageReleaseTails() {}
+void PluginProcessor::stageReleaseTails() {
+  renderReleaseVoices(blockLeft, blockRight);
+}
 
 // Reverb: mono in, stereo out.
 void PluginProcessor::stageReverb() {
@@ -189,5 +193,5 @@ void PluginProcessor::stageMtsRetuneCheck() { tuning.watch(); }
 void PluginProcessor::stageBlockEnd() {
   // Ratio-step recompute on a tuning change and recomputeDriftTargets join here, before the clock.
   blockClock += ml::kFloatsPerDSPVector;
-  // recoverStuckVoices joins here, after the clock.
+  recoverStuckVoices();
 }

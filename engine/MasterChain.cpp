@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "engine/ParamTable.h"
+#include "engine/voice/FilterSaturation.h"
 #include "foundation/MLSafeValue.h"
 
 namespace {
@@ -42,12 +43,6 @@ MasterSettings clamped(const MasterSettings& s) {
   c.noiseLevel = clampParam(s.noiseLevel, kParamNoiseLevel);
   c.outputGain = clampParam(s.outputGain, kParamOutputGain);
   return c;
-}
-
-// Asymmetric saturator: the even term pushes both polarities upward.
-float analogSat(float x, float amount) {
-  const float t = std::tanh(x);
-  return t + amount * (1.0f - t * t);
 }
 
 float normalisedFrequency(float hz, float sampleRate, float lo) {

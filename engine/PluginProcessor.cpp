@@ -20,8 +20,9 @@ PluginProcessor::PluginProcessor() {
     params[id] = kParams[id].def;
     cache[id] = kParams[id].def;
   }
-  // Key tables, kit slots, the shared oversampler kernel and the MTS-ESP registration are set up here
-  // as those parts join the engine.
+  keyChannel.fill(-1);
+  // Kit slots, the shared oversampler kernel and the MTS-ESP registration are set up here as those
+  // parts join the engine.
   TruePeakLimiter::initKernel();
   allocator.setSampleRate(sampleRate);
   applyVoiceMode();
@@ -59,8 +60,8 @@ void PluginProcessor::setSampleRate(double rate) {
   residueRemaining = 0;
   allocator.setSampleRate(rate);
   for (uint32_t id = 0; id < kNumParams; ++id) cache[id] = params[id];
+  putEveryKeyUpForActivation();
   applyVoiceMode();
-  // Clearing the voices and release tails joins here.
   masterSettings = MasterSettings::fromParams(cache.data());
   master.setSampleRate(float(rate), masterSettings);
   limiter.setSampleRate(float(rate), TruePeakLimiter::kDefaultReleaseMs);
@@ -73,7 +74,7 @@ void PluginProcessor::setSampleRate(double rate) {
 }
 
 void PluginProcessor::resetAll() {
-  // allSoundOff joins here.
+  allSoundOff();
   master.resetAll();
   residueReadIndex = 0;
   residueRemaining = 0;
@@ -95,33 +96,10 @@ void PluginProcessor::process(float* left, float* right, uint32_t frames) {
   }
 }
 
-void PluginProcessor::queueNoteEvent(ml::Event e) {
-  e.time = std::clamp(e.time, 0, static_cast<int32_t>(ml::kFloatsPerDSPVector) - 1);
-  allocator.addEvent(e);
-}
-
 PluginProcessor::VoiceConfig PluginProcessor::cachedVoiceConfig() const {
   const int32_t mode = ml::saturateToInt32(ml::safeClamp(cache[kParamVoiceMode], 0.0, 2.0));
   const int32_t count = ml::saturateToInt32(ml::safeClamp(cache[kParamVoiceCount], 1.0, 8.0));
   return {mode, mode != 0 ? 1u : static_cast<uint64_t>(count)};
-}
-
-void PluginProcessor::applyVoiceMode() {
-  const VoiceConfig config = cachedVoiceConfig();
-  const bool changed = config.mode != lastVoiceMode || config.effectiveCount != effectiveVoiceCount;
-  // Waiting while a key is held, handing the voices above the new count to release tails and telling
-  // the allocator the pedal state join here with the key tables and voice states.
-  if (changed) {
-    allocator.setUnison(config.mode == 2);
-    allocator.setPolyphony(config.effectiveCount);
-    for (uint64_t v = config.effectiveCount; v < std::min<uint64_t>(effectiveVoiceCount, kNumVoices); ++v) {
-      voiceActivity[v].store(0.0f, std::memory_order_relaxed);
-    }
-    lastVoiceMode = config.mode;
-    effectiveVoiceCount = config.effectiveCount;
-  }
-  lastGlideSeconds = effectiveEtsGlideSeconds();
-  allocator.setPitchGlideInSeconds(lastGlideSeconds);
 }
 
 float PluginProcessor::effectiveEtsGlideSeconds() const {
@@ -131,6 +109,12 @@ float PluginProcessor::effectiveEtsGlideSeconds() const {
 }
 
 ml::DSPVector PluginProcessor::processVoice(int v) {
-  // The voice render path joins here: allocator voice v's pitch and gate rows through renderVoiceSignal.
-  return ml::DSPVector();
+  const ml::EventsToSignals::Voice& av = allocator.getVoice(v);
+  ml::DSPVector pitch;
+  ml::DSPVector gate;
+  std::copy_n(av.outputs.constRow(ml::EventsToSignals::Voice::kPitchRow), ml::kFloatsPerDSPVector,
+              pitch.getBuffer());
+  std::copy_n(av.outputs.constRow(ml::EventsToSignals::Voice::kGateRow), ml::kFloatsPerDSPVector,
+              gate.getBuffer());
+  return renderVoiceSignal(voices[v], pitch, gate, v);
 }

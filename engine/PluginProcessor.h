@@ -14,6 +14,7 @@
 #include "engine/ParamTable.h"
 #include "engine/TruePeakLimiter.h"
 #include "engine/VoiceMix.h"
+#include "engine/voice/VoiceState.h"
 #include "foundation/MLDSPGens.h"
 #include "foundation/MLDSPVector.h"
 #include "foundation/MLEventsToSignals.h"
@@ -124,9 +125,6 @@ public:
   // Frames of the last rendered block that the host has not taken yet (0..63 between process calls): a
   // note queued now at offset 63 - residueFrames() sounds exactly 63 frames after the host's time.
   uint32_t residueFrames() const { return residueRemaining; }
-  // Audio thread: the plug-in's note input until the note calls join: queues one allocator event (note,
-  // pedal, key release or controller) with its time clamped to the next block's 0..63.
-  void queueNoteEvent(ml::Event e);
 
   // Transport (audio thread, before rendering).
   // Keeps the previous tempo when bpm is not finite or not above 0.
@@ -172,14 +170,6 @@ public:
   void getVoiceActivity(float out[kNumVoices]) const {
     for (int v = 0; v < kNumVoices; ++v) out[v] = voiceActivity[v].load(std::memory_order_relaxed);
   }
-  float getEnv1PlayValue() const { return envPlayValue[0].load(std::memory_order_relaxed); }
-  int32_t getEnv1PlayStage() const { return envPlayStage[0].load(std::memory_order_relaxed); }
-  float getEnv1PlayPos() const { return envPlayPos[0].load(std::memory_order_relaxed); }
-  float getEnv2PlayValue() const { return envPlayValue[1].load(std::memory_order_relaxed); }
-  int32_t getEnv2PlayStage() const { return envPlayStage[1].load(std::memory_order_relaxed); }
-  float getEnv2PlayPos() const { return envPlayPos[1].load(std::memory_order_relaxed); }
-  float getEnvPlayNote() const { return envPlayNote.load(std::memory_order_relaxed); }
-  float getEnvPlayVel() const { return envPlayVel.load(std::memory_order_relaxed); }
   float getKeyTrackOffsetA() const { return keyTrackOffset[0].load(std::memory_order_relaxed); }
   float getKeyTrackOffsetB() const { return keyTrackOffset[1].load(std::memory_order_relaxed); }
   // Bit mask of the kit slots that sounded in the last block.
@@ -205,6 +195,48 @@ public:
   double effectivePeriodRatio() const { return tuning.effectivePeriodRatio(); }
   bool effectiveTuningActive() const { return tuning.effectiveTuningActive(); }
 
+  // Notes and voice bookkeeping (audio thread, between rendered spans). Offsets are sample offsets into
+  // the next block, clamped to 0..63; channels are clamped to 0..15. Keys outside 0..127 are ignored,
+  // except key -1 where noted.
+  static int clampEventOffset(int offset);
+  void handleNoteOn(int channel, int key, double velocity, int offset);
+  // Key -1 releases every held key, each on its own channel.
+  void handleNoteOff(int channel, int key, int offset);
+  void setSustainPedal(bool down, int offset);
+  // Bend -1..1; a value that is not finite is ignored.
+  void setPitchBend(float bend);
+  // Silences a key's voices at once and for good, whatever the pedal; key -1 is allSoundOff.
+  void chokeKey(int channel, int key);
+  // MIDI controller 120: silence now, every key and the pedal up, bend 0.
+  void allSoundOff();
+  // MIDI controller 123: every key and the pedal up, bend 0; voices keep their release.
+  void allNotesOff();
+  bool anyKeyHeld() const;
+  // Hands a sounding voice to the release tail that is free (or furthest into its fade).
+  void spawnReleaseVoice(const VoiceState& voice, float pitch, float pan, int offset);
+  // Stage 14: adds every active release tail into the rows.
+  void renderReleaseVoices(ml::DSPVector& left, ml::DSPVector& right);
+  // After every block: sends a note-off to a voice whose gate stays open with its key up, then clears it.
+  void recoverStuckVoices();
+  // For the editor poll: per voice the allocator note and last gate sample, per key whether it is held.
+  // Returns the voices whose gate is above 0.5 on a note 1..127 whose key is up; 0 for a null buffer.
+  int debugVoiceLedger(int notes[kNumVoices], float gates[kNumVoices], bool held[128]) const;
+
+  // Envelope model switch (any thread; true = modern) and the followed voice's envelope display.
+  bool envFeelModern() const { return envModelModern.load(std::memory_order_relaxed); }
+  void setEnvFeelModern(bool modern) { envModelModern.store(modern, std::memory_order_relaxed); }
+  // Advances a voice's Env 2 and its display on its own (when no route renders it); gateBefore is the
+  // voice's gate at the end of the previous block.
+  void tickEnv2Playhead(VoiceState& voice, const ml::DSPVector& gate, float gateBefore);
+  float getEnv1PlayValue() const { return env1Play.value.load(std::memory_order_relaxed); }
+  int32_t getEnv1PlayStage() const { return env1Play.stage.load(std::memory_order_relaxed); }
+  float getEnv1PlayPos() const { return env1Play.pos.load(std::memory_order_relaxed); }
+  float getEnv2PlayValue() const { return env2Play.value.load(std::memory_order_relaxed); }
+  int32_t getEnv2PlayStage() const { return env2Play.stage.load(std::memory_order_relaxed); }
+  float getEnv2PlayPos() const { return env2Play.pos.load(std::memory_order_relaxed); }
+  float getEnvPlayNote() const { return envPlayNote.load(std::memory_order_relaxed); }
+  float getEnvPlayVel() const { return envPlayVel.load(std::memory_order_relaxed); }
+
   // Voice Mode (0 poly, 1 mono, 2 legato) and the voices it plays: Voice Count in poly, else one.
   struct VoiceConfig {
     int32_t mode;
@@ -217,6 +249,9 @@ public:
   float effectiveEtsGlideSeconds() const;
   // One rendered synthesis voice (0..7).
   ml::DSPVector processVoice(int v);
+  // The whole per-voice signal path over one voice state; voice -1 is a release tail.
+  ml::DSPVector renderVoiceSignal(VoiceState& voice, const ml::DSPVector& pitch, const ml::DSPVector& gate,
+                                  int voiceIndex);
   // Sets every engine smoother's time for the current sample rate and jumps it to its cached value.
   void resetEngineSmoothers();
 
@@ -255,7 +290,9 @@ public:
   // 3. Voice allocator: notes in, per-voice pitch (row 0) and gate (row 1) out.
   ml::EventsToSignals allocator;
 
-  // 4. Voices and release tails (VoiceState[8], ReleaseVoice[8]): join here.
+  // 4. Voices and release tails.
+  std::array<VoiceState, kNumVoices> voices{};
+  std::array<ReleaseVoice, kNumVoices> releaseVoices{};
 
   // 5. Voice bookkeeping.
   std::array<float, kNumVoices> voicePan{};
@@ -277,6 +314,7 @@ public:
   std::array<double, kNumParams> cache{};
 
   // 8.-9. Morph bookkeeping and kit slots: join here.
+  std::atomic<bool> envModelModern{false};
 
   // 10. Per-voice activity meters.
   std::array<std::atomic<float>, kNumVoices> voiceActivity{};
@@ -304,14 +342,19 @@ public:
   // positions come from their smoothed rows).
   std::array<std::atomic<float>, kModCutoffA> modPosition{};
   int followedVoice{-1};
-  // Envelope display of the followed voice (Env 1, Env 2; stage 6 is idle), its note (-1 for none) and
-  // velocity, the filters' key-tracking offsets and the kit playhead. The voice and kit stages write
-  // them as they join; until then they hold these start values.
-  std::array<std::atomic<float>, 2> envPlayValue{};
-  std::array<std::atomic<int32_t>, 2> envPlayStage{6, 6};
-  std::array<std::atomic<float>, 2> envPlayPos{};
+  float followedGateBefore{0.0f};  // the followed voice's gate at the end of the previous block
+  // One envelope's published display: level 0..1, stage (6 idle) and progress 0..1 within the stage.
+  struct EnvPlayhead {
+    std::atomic<float> value{0.0f};
+    std::atomic<int32_t> stage{kEnvIdle};
+    std::atomic<float> pos{0.0f};
+  };
+  EnvPlayhead env1Play;
+  EnvPlayhead env2Play;
   std::atomic<float> envPlayNote{-1.0f};
   std::atomic<float> envPlayVel{0.0f};
+  // The filters' key-tracking offsets and the kit playhead: written by the voice and kit stages as they
+  // join; until then they hold these start values.
   std::array<std::atomic<float>, 2> keyTrackOffset{};
   std::atomic<uint32_t> afxSounding{0};
 
@@ -324,7 +367,21 @@ public:
   uint64_t framesSinceSongPos{0};    // frames served since the host's last song position
   std::atomic<float> pitchBend{0.0f};
 
-  // 14. Per-key tables and stuck-voice counters: join here.
+  // 14. The key book (keys 0..127), the pedal, the lost note-off sweep and the stuck-voice counters.
+  static constexpr int kNumKeys = 128;
+  std::array<int8_t, kNumKeys> keyChannel;  // channel of the held note, -1 when the key is up
+  std::array<float, kNumKeys> keyVelocity{};
+  std::array<uint32_t, kNumKeys> keyOrder{};  // order stamp of the last note-on, 0 after the note-off
+  std::array<bool, kNumKeys> keyPressed{};    // ever pressed
+  uint32_t keyOrderCounter{0};
+  uint32_t keyOrderAtLastEvents{0};  // the counter at the end of the previous block's event stage
+  bool sustainPedal{false};
+  bool sweepArmed{false};
+  int32_t sweepCursor{1};
+  std::array<int32_t, kNumVoices> stuckBlocks{};
+  uint32_t stuckRecoveries{0};
+  // Per allocator voice: the key it played at the end of the last event stage (for its note channel).
+  std::array<int32_t, kNumVoices> voiceKeySeen{};
 
   // 15. Tuning: the local (Scala) tuning and its hand-over, the MTS-ESP client and the tuning watch.
   // Ratio steps, carrier-bank and drift targets join here.
@@ -373,4 +430,19 @@ private:
   ml::DSPVector voiceGate(int v) const;
   bool voiceEnv1Idle(int v) const;
   bool voiceEnvelopesIdle(int v) const;
+  // Some modulation route takes Env 2 as its source this block (the voice then renders Env 2 itself).
+  bool routeUsesEnv2() const;
+  // Stage 13's end: publishes the followed voice's envelopes (or idle when none is followed).
+  void publishEnvelopeDisplay();
+
+  // Notes: the key book and the event-stage prelude.
+  void postNoteEvent(uint8_t type, int channel, int key, float velocity, int offset);
+  void postSustainEvent(bool down, int offset);
+  void keyUp(int key);
+  void clearVoice(int v);
+  void putEveryKeyUpForActivation();
+  void returnStolenNotes();
+  void sweepLostNoteOffs();
+  // After the allocator ran: a voice that took a new note takes that key's channel.
+  void trackVoiceChannels();
 };

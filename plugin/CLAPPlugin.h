@@ -21,8 +21,8 @@ public:
 
   explicit CLAPPlugin(const clap_host* host);
 
-  // Audio thread: dispatches one input event. Timed events (notes, chokes, the sustain pedal) take
-  // effect exactly 63 frames after the frame the engine's output has reached when they are dispatched.
+  // Audio thread: dispatches one input event. Notes and the sustain pedal take effect exactly 63 frames
+  // after the frame the engine's output has reached when they are dispatched; a choke silences at once.
   void processEvent(const clap_event_header& event);
 
   std::atomic<bool> editorNeedsSync{false};  // a state load waits to be shown in the editor
@@ -79,12 +79,4 @@ private:
   void handleController(uint32_t cc, uint32_t value);
   // The offset into the next engine block at which an event dispatched now is heard 63 frames later.
   int32_t eventOffset() const;
-
-  // The note input to the engine until its note calls join (key 0..127, channel 0..15).
-  void noteOn(int channel, int key, double velocity);
-  void noteOff(int channel, int key);
-  void chokeKey(int key);
-  void sustainPedal(bool down);
-  void allSoundOff();
-  void allNotesOff();
 };

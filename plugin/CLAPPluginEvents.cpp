@@ -60,18 +60,18 @@ void CLAPPlugin::handleNoteEvent(const clap_event_note& note, uint16_t type) {
   const int channel = std::clamp<int>(note.channel, kAnyKeyOrChannel, kLastChannel);
   if (key < kAnyKeyOrChannel || key >= kNumKeys) return;
   if (type == CLAP_EVENT_NOTE_CHOKE) {
-    chokeKey(key);
+    engine.chokeKey(channel, key);
     return;
   }
   if (type == CLAP_EVENT_NOTE_ON) {
     if (key < 0) return;
     // A note-on without a velocity above 0 is a note-off: a stored 0 would come back at full velocity.
     if (note.velocity > 0.0) {
-      noteOn(std::max(channel, 0), key, std::min(note.velocity, 1.0));
+      engine.handleNoteOn(std::max(channel, 0), key, std::min(note.velocity, 1.0), eventOffset());
       return;
     }
   }
-  noteOff(channel, key);
+  engine.handleNoteOff(channel, key, eventOffset());
 }
 
 void CLAPPlugin::handleParamValue(const clap_event_param_value& event) {
@@ -93,20 +93,18 @@ void CLAPPlugin::handleMidi(const uint8_t (&data)[3]) {
   switch (status) {
     case kMidiNoteOn:
       if (second > 0) {
-        noteOn(channel, first, second / 127.0);
+        engine.handleNoteOn(channel, first, second / 127.0, eventOffset());
         break;
       }
       [[fallthrough]];
     case kMidiNoteOff:
-      noteOff(channel, first);
+      engine.handleNoteOff(channel, first, eventOffset());
       break;
     case kMidiController:
       handleController(first, second);
       break;
     case kMidiPitchBend:
-      // The engine's pitch bend setter joins with its note calls.
-      engine.pitchBend.store(static_cast<float>(((second << 7) | first) - 8192) / 8192.0f,
-                             std::memory_order_relaxed);
+      engine.setPitchBend(static_cast<float>(((second << 7) | first) - 8192) / 8192.0f);
       break;
     default:
       break;
@@ -116,13 +114,13 @@ void CLAPPlugin::handleMidi(const uint8_t (&data)[3]) {
 void CLAPPlugin::handleController(uint32_t cc, uint32_t value) {
   switch (cc) {
     case kCcAllSoundOff:
-      allSoundOff();
+      engine.allSoundOff();
       return;
     case kCcAllNotesOff:
-      allNotesOff();
+      engine.allNotesOff();
       return;
     case kCcSustain:
-      sustainPedal(value >= 64);
+      engine.setSustainPedal(value >= 64, eventOffset());
       return;
     default:
       break;
@@ -147,43 +145,4 @@ void CLAPPlugin::handleController(uint32_t cc, uint32_t value) {
 
 int32_t CLAPPlugin::eventOffset() const {
   return static_cast<int32_t>(ml::kFloatsPerDSPVector) - 1 - static_cast<int32_t>(engine.residueFrames());
-}
-
-void CLAPPlugin::noteOn(int channel, int key, double velocity) {
-  const auto k = static_cast<uint16_t>(key);
-  engine.queueNoteEvent({ml::Event::kNoteOn, static_cast<uint8_t>(channel), k, eventOffset(),
-                         static_cast<float>(key), static_cast<float>(velocity)});
-}
-
-void CLAPPlugin::noteOff(int channel, int key) {
-  if (key == kAnyKeyOrChannel) {
-    for (int k = 0; k < kNumKeys; ++k) noteOff(channel, k);
-    return;
-  }
-  engine.queueNoteEvent({ml::Event::kNoteOff, static_cast<uint8_t>(std::max(channel, 0)),
-                         static_cast<uint16_t>(key), eventOffset(), 0.0f, 0.0f});
-}
-
-void CLAPPlugin::chokeKey(int key) {
-  if (key == kAnyKeyOrChannel) {
-    for (int k = 0; k < kNumKeys; ++k) chokeKey(k);
-    return;
-  }
-  engine.queueNoteEvent({ml::Event::kKeyFree, 0, static_cast<uint16_t>(key), eventOffset(), 0.0f, 0.0f});
-}
-
-void CLAPPlugin::sustainPedal(bool down) {
-  engine.queueNoteEvent({ml::Event::kSustainPedal, 0, 0, eventOffset(), down ? 1.0f : 0.0f, 0.0f});
-}
-
-void CLAPPlugin::allSoundOff() {
-  engine.queueNoteEvent({ml::Event::kSustainPedal, 0, 0, 0, 0.0f, 0.0f});
-  engine.queueNoteEvent({ml::Event::kController, 0, static_cast<uint16_t>(kCcAllSoundOff), 0, 0.0f, 0.0f});
-  engine.pitchBend.store(0.0f, std::memory_order_relaxed);
-}
-
-void CLAPPlugin::allNotesOff() {
-  engine.queueNoteEvent({ml::Event::kSustainPedal, 0, 0, 0, 0.0f, 0.0f});
-  engine.queueNoteEvent({ml::Event::kController, 0, static_cast<uint16_t>(kCcAllNotesOff), 0, 0.0f, 0.0f});
-  engine.pitchBend.store(0.0f, std::memory_order_relaxed);
 }

@@ -6,171 +6,18 @@
 #include <cstring>
 #include <initializer_list>
 #include <optional>
-#include <span>
 #include <string_view>
 
 #include "engine/Lfo.h"
 #include "engine/ParamTable.h"
-#include "engine/voice/Envelopes.h"
 #include "foundation/MLSafeValue.h"
+#include "plugin/ParamTextFormat.h"
 
 namespace {
 
-using Labels = std::span<const char* const>;
-
-constexpr std::array<const char*, 3> kVoiceModeLabels = {"Poly", "Mono", "Legato"};
-constexpr std::array<const char*, 4> kFilterModeLabels = {"LP", "HP", "BP", "NT"};
-constexpr std::array<const char*, 12> kLfoDivisionLabels = {"8 bar", "4 bar", "2 bar", "1 bar",
-                                                            "1/2",   "1/4",   "1/8",   "1/16",
-                                                            "1/32",  "1/4T",  "1/8T",  "1/16T"};
-constexpr std::array<const char*, 10> kLfoPatternLabels = {"bloom",   "spiral", "pulse", "scatter", "breathe",
-                                                           "nobrel",  "orbit",  "tide",  "fern",    "corona"};
-constexpr std::array<const char*, 2> kLfoSyncModeLabels = {"Free", "Sync"};
-constexpr std::array<const char*, 3> kTriggerModeLabels = {"gate", "one-shot", "loop"};
-constexpr std::array<const char*, 4> kModSourceLabels = {"LFO1", "LFO2", "ENV1", "ENV2"};
-constexpr std::array<const char*, 3> kShapeModeLabels = {"Sine", "Warp", "Carrier"};
-constexpr std::array<const char*, 3> kFoldCharacterLabels = {"Buchla", "Serge", "Lockhart"};
-constexpr std::array<const char*, 2> kOnOffLabels = {"Off", "On"};
-constexpr std::array<const char*, 2> kTempoSyncLabels = {"free", "sync"};
-
-static_assert(kLfoDivisionLabels.size() == kSyncDivBeats.size());
-static_assert(kSeqSyncDivLabels.size() == kSeqSyncDivBeats.size());
-
-// Displayed seconds of an envelope stage per unit of its plain value.
-constexpr double kEnvTimeDisplayFactor = 0.3664677994397139;
 // LFO::rateToHz is kLfoMinHz x kLfoHzRatio^rate.
 constexpr double kLfoMinHz = 0.05;
 constexpr double kLfoHzRatio = 400.0;
-// "±", the prefix of a symmetric range.
-constexpr std::string_view kPlusMinus = "\xC2\xB1";
-
-// How a parameter reads. Fields a form does not use keep their defaults.
-enum class Form : uint8_t {
-  kLabel,         // labels[trunc(p + 0.5)], clamped to the table
-  kSwitch,        // labels[1] when p > 0.5, else labels[0]
-  kLfoSyncMode,   // "Sync" exactly when the engine locks the LFO, else "Free"
-  kInteger,       // p x scale rounded half away from zero, with a sign prefix and unit
-  kFixed,         // p x scale with `decimals` decimals and unit
-  kSeconds,       // t = p x scale: "1.5 s" from 1 s up, "250 ms" below
-  kFrequency,     // "1.2 kHz" from 1000 Hz up, "440 Hz" below
-  kGainDb,        // 20 log10(p) in dB, -60 dB at 0.001 and below
-  kEqDb,          // 12 p in dB
-  kLfoRate,       // a division while the LFO is locked, else its rate in Hz
-  kMorph,         // "A", "B" or the percentage between them
-  kFoldCharacter  // the character's name and p as a percentage
-};
-
-enum class Sign : uint8_t {
-  kNone,
-  kPlusAbove0,  // "+3" for positive values, "0", "-3"
-  kPlusMinus    // "±24"
-};
-
-struct TextFormat {
-  Form form{Form::kFixed};
-  Labels labels{};
-  double scale{1.0};  // displayed number per unit of the plain value
-  int decimals{2};
-  std::string_view unit{};  // shown after the number, with its space
-  Sign sign{Sign::kNone};
-  bool roundOnParse{false};  // typed numbers are rounded to whole plain values
-};
-
-constexpr TextFormat labelsOf(Labels labels) {
-  return {.form = Form::kLabel, .labels = labels};
-}
-
-constexpr TextFormat percent() {
-  return {.form = Form::kFixed, .scale = 100.0, .decimals = 0, .unit = "%"};
-}
-
-TextFormat textFormat(uint32_t id) {
-  switch (id) {
-    case kParamVoiceMode: return labelsOf(kVoiceModeLabels);
-    case kParamVoiceCount: return {.form = Form::kInteger};
-    case kParamGlide:
-    case kParamReverbPreDelay: return {.decimals = 0, .unit = " ms"};
-    case kParamRatio: return {.decimals = 1, .unit = "x"};
-    case kParamFold: return {.decimals = 1};
-    case kParamFilterAMode:
-    case kParamFilterBMode: return labelsOf(kFilterModeLabels);
-    case kParamFilterACutoff:
-    case kParamFilterBCutoff: return {.form = Form::kFrequency};
-    case kParamFilterAResonance:
-    case kParamFilterBResonance: return {.scale = 100.0 / 0.95, .decimals = 0, .unit = "%"};
-    case kParamAmpEnvAttack:
-    case kParamAmpEnvDecay:
-    case kParamAmpEnvRelease:
-    case kParamEnv2Attack:
-    case kParamEnv2Decay:
-    case kParamEnv2Release: return {.form = Form::kSeconds, .scale = kEnvTimeDisplayFactor};
-    case kParamEnv1Delay:
-    case kParamEnv1Hold:
-    case kParamEnv2Delay:
-    case kParamEnv2Hold: return {.form = Form::kSeconds};
-    case kParamReverbDecay: return {.decimals = 1, .unit = " s"};
-    case kParamOutputGain: return {.form = Form::kGainDb};
-    case kParamEqLow:
-    case kParamEqMid:
-    case kParamEqHigh: return {.form = Form::kEqDb};
-    case kParamLfo1Rate:
-    case kParamLfo2Rate: return {.form = Form::kLfoRate};
-    case kParamLfo1Pattern:
-    case kParamLfo2Pattern: return labelsOf(kLfoPatternLabels);
-    case kParamLfo1Slew:
-    case kParamLfo2Slew: return {.form = Form::kSwitch, .labels = kOnOffLabels};
-    case kParamLfo1SyncMode:
-    case kParamLfo2SyncMode: return {.form = Form::kLfoSyncMode};
-    case kParamOctave: return {.form = Form::kInteger, .sign = Sign::kPlusAbove0, .roundOnParse = true};
-    case kParamPitchBendRange: return {.form = Form::kInteger, .unit = " st", .roundOnParse = true};
-    case kParamMorphFader: return {.form = Form::kMorph};
-    case kParamFoldBias:
-    case kParamEnv1CurveA:
-    case kParamEnv1CurveD:
-    case kParamEnv1CurveR:
-    case kParamEnv1Curve:
-    case kParamEnv1KeyTrack:
-    case kParamEnv2CurveA:
-    case kParamEnv2CurveD:
-    case kParamEnv2CurveR:
-    case kParamEnv2KeyTrack:
-      return {.form = Form::kInteger, .scale = 100.0, .unit = "%", .sign = Sign::kPlusAbove0};
-    case kParamEnv1TriggerMode:
-    case kParamEnv2TriggerMode: return labelsOf(kTriggerModeLabels);
-    case kParamEnv1TempoSync:
-    case kParamEnv2TempoSync: return {.form = Form::kSwitch, .labels = kTempoSyncLabels};
-    case kParamEnv1DelayDivision:
-    case kParamEnv1AttackDivision:
-    case kParamEnv1HoldDivision:
-    case kParamEnv1DecayDivision:
-    case kParamEnv1ReleaseDivision:
-    case kParamEnv2DelayDivision:
-    case kParamEnv2AttackDivision:
-    case kParamEnv2HoldDivision:
-    case kParamEnv2DecayDivision:
-    case kParamEnv2ReleaseDivision: return labelsOf(kSeqSyncDivLabels);
-    case kParamPitchModSource:
-    case kParamFeedbackModSource:
-    case kParamShapeModSource:
-    case kParamFmModSource:
-    case kParamFoldCharModSource: return labelsOf(kModSourceLabels);
-    case kParamPitchModRange: return {.form = Form::kInteger, .unit = " st", .sign = Sign::kPlusMinus};
-    case kParamShapeMode: return labelsOf(kShapeModeLabels);
-    case kParamFoldCharacter: return {.form = Form::kFoldCharacter};
-    case kParamFmAmount:
-    case kParamStereoSpread:
-    case kParamVelocityTimbre:
-    case kParamRatioModSource:
-    case kParamFoldModSource:
-    case kParamFilterACutoffModSource:
-    case kParamFilterBCutoffModSource:
-    case kParamEnvModel:
-    case kParamFoldBiasModSource:
-    case kParamEnv2Sustain:
-    case kParamFilterSaturation: return {};
-    default: return percent();  // every remaining parameter has the plain range 0..1
-  }
-}
 
 bool isLfoLocked(double syncMode) {
   return LfoSettings::fromParams(0.0, 0.0, 0.0, 0.0, syncMode).tempoLocked;
@@ -187,28 +34,30 @@ struct TextBuilder {
 
   void append(std::string_view s) {
     const size_t n = std::min(s.size(), text.size() - length);
-    std::memcpy(text.data() + length, s.data(), n);
+    std::copy_n(s.begin(), n, text.begin() + length);
     length += n;
   }
   void appendFixed(double x, int decimals) {
     char digits[40];
-    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, x, std::chars_format::fixed, decimals);
+    const auto [end, ec] =
+        std::to_chars(digits, digits + sizeof digits, x, std::chars_format::fixed, decimals);
     if (ec == std::errc()) append({digits, end});
   }
   // The number with a leading "+" unless it reads negative; a negative number that rounds to zero
   // reads "+0", so that the text reads back as itself.
   void appendSignedFixed(double x, int decimals) {
     char digits[40];
-    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, x, std::chars_format::fixed, decimals);
+    const auto [end, ec] =
+        std::to_chars(digits, digits + sizeof digits, x, std::chars_format::fixed, decimals);
     if (ec != std::errc()) return;
     std::string_view s{digits, end};
     if (s.starts_with('-') && s.find_first_not_of("-0.") == std::string_view::npos) s.remove_prefix(1);
     if (!s.starts_with('-')) append("+");
     append(s);
   }
-  void appendInteger(int64_t n, Sign sign) {
-    if (sign == Sign::kPlusMinus) append(kPlusMinus);
-    if (sign == Sign::kPlusAbove0 && n >= 1) append("+");
+  void appendInteger(int64_t n, ParamTextSign sign) {
+    if (sign == ParamTextSign::kPlusMinus) append(kPlusMinus);
+    if (sign == ParamTextSign::kPlusAbove0 && n >= 1) append("+");
     char digits[24];
     const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, n);
     if (ec == std::errc()) append({digits, end});
@@ -243,21 +92,29 @@ void appendLfoRate(TextBuilder& out, double p, bool locked) {
 }
 
 // The text of plain value p (within the parameter's range) of a parameter that reads as f.
-void writeText(TextBuilder& out, const TextFormat& f, double p, double v, bool lfoLocked) {
+void writeText(TextBuilder& out, const ParamTextFormat& f, double p, double v, bool lfoLocked) {
   switch (f.form) {
-    case Form::kLabel: out.append(f.labels[indexOf(p, f.labels.size())]); break;
-    case Form::kSwitch: out.append(f.labels[p > 0.5 ? 1 : 0]); break;
-    case Form::kLfoSyncMode: out.append(kLfoSyncModeLabels[isLfoLocked(p) ? 1 : 0]); break;
-    case Form::kInteger:
+    case ParamTextForm::kLabel:
+      out.append(f.labels[indexOf(p, f.labels.size())]);
+      break;
+    case ParamTextForm::kSwitch:
+      out.append(f.labels[p > 0.5 ? 1 : 0]);
+      break;
+    case ParamTextForm::kLfoSyncMode:
+      out.append(kLfoSyncModeLabels[isLfoLocked(p) ? 1 : 0]);
+      break;
+    case ParamTextForm::kInteger:
       out.appendInteger(static_cast<int64_t>(std::round(p * f.scale)), f.sign);
       out.append(f.unit);
       break;
-    case Form::kFixed:
+    case ParamTextForm::kFixed:
       out.appendFixed(p * f.scale, f.decimals);
       out.append(f.unit);
       break;
-    case Form::kSeconds: appendSeconds(out, p * f.scale); break;
-    case Form::kFrequency:
+    case ParamTextForm::kSeconds:
+      appendSeconds(out, p * f.scale);
+      break;
+    case ParamTextForm::kFrequency:
       if (p >= 1000.0) {
         out.appendFixed(p / 1000.0, 1);
         out.append(" kHz");
@@ -266,16 +123,18 @@ void writeText(TextBuilder& out, const TextFormat& f, double p, double v, bool l
         out.append(" Hz");
       }
       break;
-    case Form::kGainDb:
+    case ParamTextForm::kGainDb:
       out.appendSignedFixed(p > 0.001 ? 20.0 * std::log10(p) : -60.0, 1);
       out.append(" dB");
       break;
-    case Form::kEqDb:
+    case ParamTextForm::kEqDb:
       out.appendSignedFixed(12.0 * p, 0);
       out.append(" dB");
       break;
-    case Form::kLfoRate: appendLfoRate(out, p, lfoLocked); break;
-    case Form::kMorph:
+    case ParamTextForm::kLfoRate:
+      appendLfoRate(out, p, lfoLocked);
+      break;
+    case ParamTextForm::kMorph:
       if (v <= 0.01) {
         out.append("A");
       } else if (v >= 0.99) {
@@ -285,7 +144,7 @@ void writeText(TextBuilder& out, const TextFormat& f, double p, double v, bool l
         out.append("%");
       }
       break;
-    case Form::kFoldCharacter:
+    case ParamTextForm::kFoldCharacter:
       out.append(kFoldCharacterLabels[p < 0.25 ? 0 : (p < 0.75 ? 1 : 2)]);
       out.append(" ");
       out.appendFixed(p * 100.0, 0);
@@ -308,7 +167,7 @@ std::string_view trimmed(std::string_view s) {
   return s.substr(first, s.find_last_not_of(" \t") - first + 1);
 }
 
-std::optional<size_t> findLabel(Labels labels, std::string_view text) {
+std::optional<size_t> findLabel(ParamTextLabels labels, std::string_view text) {
   for (size_t i = 0; i < labels.size(); ++i) {
     if (text == labels[i]) return i;
   }
@@ -342,7 +201,12 @@ std::optional<double> readBare(std::string_view text) {
   return readNumber(text, {{"", 1.0}});
 }
 
-std::optional<double> readLabelOrBare(Labels labels, std::string_view text) {
+// A percentage, with or without "%", as a fraction.
+std::optional<double> readPercent(std::string_view text) {
+  return readNumber(text, {{"%", 0.01}, {"", 0.01}});
+}
+
+std::optional<double> readLabelOrBare(ParamTextLabels labels, std::string_view text) {
   if (const auto index = findLabel(labels, text)) return static_cast<double>(*index);
   return readBare(text);
 }
@@ -365,44 +229,47 @@ std::optional<double> readFoldCharacter(std::string_view text) {
       break;
     }
   }
-  return readNumber(text, {{"%", 0.01}, {"", 0.01}});
+  return readPercent(text);
 }
 
 // The plain value of a text (already trimmed) of a parameter that reads as f.
-std::optional<double> readPlain(const TextFormat& f, std::string_view text, bool lfoLocked) {
+std::optional<double> readPlain(const ParamTextFormat& f, std::string_view text, bool lfoLocked) {
   switch (f.form) {
-    case Form::kLabel:
-    case Form::kSwitch: return readLabelOrBare(f.labels, text);
-    case Form::kLfoSyncMode:
-      if (text == "Step") return 1.0;  // the name of the locked mode in older versions
+    case ParamTextForm::kLabel:
+    case ParamTextForm::kSwitch:
+      return readLabelOrBare(f.labels, text);
+    case ParamTextForm::kLfoSyncMode:
+      if (text == "Step") return 1.0;  // also read as the locked mode
       return readLabelOrBare(kLfoSyncModeLabels, text);
-    case Form::kInteger: {
-      if (f.sign == Sign::kPlusMinus && text.starts_with(kPlusMinus)) text.remove_prefix(kPlusMinus.size());
+    case ParamTextForm::kInteger:
+      if (f.sign == ParamTextSign::kPlusMinus && text.starts_with(kPlusMinus))
+        text.remove_prefix(kPlusMinus.size());
+      [[fallthrough]];
+    case ParamTextForm::kFixed: {
       const auto x = readNumber(text, {{trimmed(f.unit), 1.0}, {"", 1.0}});
       if (!x) return std::nullopt;
       return (f.roundOnParse ? std::round(*x) : *x) / f.scale;
     }
-    case Form::kFixed: {
-      const auto x = readNumber(text, {{trimmed(f.unit), 1.0}, {"", 1.0}});
-      if (!x) return std::nullopt;
-      return *x / f.scale;
-    }
-    case Form::kSeconds: {
+    case ParamTextForm::kSeconds: {
       const auto seconds = readNumber(text, {{"ms", 0.001}, {"s", 1.0}, {"", 1.0}});
       if (!seconds) return std::nullopt;
       return *seconds / f.scale;
     }
-    case Form::kFrequency: return readNumber(text, {{"kHz", 1000.0}, {"Hz", 1.0}, {"", 1.0}});
-    case Form::kGainDb:
+    case ParamTextForm::kFrequency:
+      return readNumber(text, {{"kHz", 1000.0}, {"Hz", 1.0}, {"", 1.0}});
+    case ParamTextForm::kGainDb:
       if (const auto db = readNumber(text, {{"dB", 1.0}})) return std::pow(10.0, *db / 20.0);
       return readBare(text);
-    case Form::kEqDb: return readNumber(text, {{"dB", 1.0 / 12.0}, {"", 1.0}});
-    case Form::kLfoRate: return readLfoRate(text, lfoLocked);
-    case Form::kMorph:
+    case ParamTextForm::kEqDb:
+      return readNumber(text, {{"dB", 1.0 / 12.0}, {"", 1.0}});
+    case ParamTextForm::kLfoRate:
+      return readLfoRate(text, lfoLocked);
+    case ParamTextForm::kMorph:
       if (text == "A" || text == "a") return 0.0;
       if (text == "B" || text == "b") return 1.0;
-      return readNumber(text, {{"%", 0.01}, {"", 0.01}});
-    case Form::kFoldCharacter: return readFoldCharacter(text);
+      return readPercent(text);
+    case ParamTextForm::kFoldCharacter:
+      return readFoldCharacter(text);
   }
   return std::nullopt;
 }
@@ -415,14 +282,15 @@ bool paramValueToText(uint32_t id, double normalised, const LfoSyncModes& sync, 
   const ParamInfo& row = kParams[id];
   const double v = ml::safeClamp(normalised, 0.0, 1.0);
   TextBuilder out;
-  writeText(out, textFormat(id), row.min + v * (row.max - row.min), v, isLfoLocked(lfoSyncModeOf(id, sync)));
+  writeText(out, paramTextFormat(id), row.min + v * (row.max - row.min), v,
+            isLfoLocked(lfoSyncModeOf(id, sync)));
   copyTruncated(out.view(), buffer, capacity);
   return true;
 }
 
 bool paramTextToValue(uint32_t id, const char* text, const LfoSyncModes& sync, double* normalised) {
   if (id >= kNumParams || text == nullptr || normalised == nullptr) return false;
-  const auto plain = readPlain(textFormat(id), trimmed(text), isLfoLocked(lfoSyncModeOf(id, sync)));
+  const auto plain = readPlain(paramTextFormat(id), trimmed(text), isLfoLocked(lfoSyncModeOf(id, sync)));
   if (!plain) return false;
   const ParamInfo& row = kParams[id];
   const double value = (*plain - row.min) / (row.max - row.min);

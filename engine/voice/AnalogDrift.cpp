@@ -67,6 +67,7 @@ void DriftClock::clear() {
   phase = 0.f;
   target = 1.f;
   ratio = 1.f;
+  coeff = 0.f;
   needsInit = true;
 }
 

@@ -58,7 +58,8 @@ struct DriftClock {
   float coeff{0.f};   // per-block glide coefficient toward target
   bool needsInit{true};
 
-  // Starts over; rate and coeff are kept, as needsInit re-derives the rate before use.
+  // Starts over; the rate is kept, as needsInit re-derives it before use. The glide coefficient is
+  // zeroed: kept, it would glide the ratio toward 1 / Ratio before the first new target is picked.
   void clear();
 };
 

@@ -14,8 +14,8 @@ struct CarrierBank {
   float targetAmps[kCarrierPartials]{};
   float liveAmps[kCarrierPartials]{};
   float seedPhases[kCarrierPartials]{};  // set once by the owner: carrierSeedPhase(k) of each partial
-  int32_t count{0};      // partials of the last rebuild (1..48)
-  int32_t liveCount{0};  // partials rendered (retired ones stay until they have faded out)
+  int32_t count{0};                      // partials of the last rebuild (1..48)
+  int32_t liveCount{0};                  // partials rendered (retired ones stay until they have faded out)
   uint32_t builtGeneration{0};
   float builtTilt{0.f};
   bool built{false};

@@ -24,7 +24,9 @@ inline float phasorToSineScalar(float p) {
 }
 
 // Polynomial sine of any phase: the phase is wrapped to 0..1 first.
-inline float phasorToSineWrapped(float p) { return phasorToSineScalar(wrapPhase(p)); }
+inline float phasorToSineWrapped(float p) {
+  return phasorToSineScalar(wrapPhase(p));
+}
 
 // Shape Mode values of the carrier.
 inline constexpr int kShapeModeSine = 0;

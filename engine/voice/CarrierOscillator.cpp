@@ -3,12 +3,14 @@
 #include "engine/voice/CarrierOscillator.h"
 
 #include <cmath>
+#include <numbers>
 
+#include "foundation/MLDSPGens.h"
 #include "foundation/MLSafeValue.h"
 
 namespace {
 
-constexpr float kPi = 3.1415927f;
+constexpr float kPi = std::numbers::pi_v<float>;
 constexpr float kModFadeStart = 1.f / 3.f;
 constexpr float kModMax = 0.4f;
 constexpr float kCarFadeEnd = 0.49f;
@@ -17,7 +19,9 @@ constexpr float kPmDownHz = 940.f;
 constexpr float kFeedbackGain = 0.16f * 0.5f;
 
 // Feedback term of one sample: fb x 0.16 x 0.5 x (y1 + y2).
-inline float feedbackTerm(float fbAmount, const FeedbackHistory& h) { return fbAmount * kFeedbackGain * (h.y1 + h.y2); }
+inline float feedbackTerm(float fbAmount, const FeedbackHistory& h) {
+  return fbAmount * kFeedbackGain * (h.y1 + h.y2);
+}
 
 inline void pushHistory(FeedbackHistory& h, float y) {
   h.y2 = h.y1;
@@ -182,13 +186,18 @@ void renderPmOscillator(PMOversampler& pm, const OscillatorInputs& in, FeedbackH
 
 void renderPlainOscillator(const float* phase, const float* modSine, const OscillatorInputs& in,
                            FeedbackHistory& fb, float* out) {
+  if (!shapedPath(in)) {
+    // The modulated phase leaves 0..1 at high FM amounts: wrap it before the polynomial.
+    ml::DSPVector p;
+    for (int i = 0; i < kOscBlockSize; ++i) p[i] = wrapPhase(phase[i] + modSine[i] * in.index[i]);
+    const ml::DSPVector y = ml::phasorToSine(p);
+    for (int i = 0; i < kOscBlockSize; ++i) out[i] = y[i] * in.carFade[i];
+    return;
+  }
   float w[kOscBlockSize];
   sineWarpWeights(in.render, w);
-  const bool shaped = shapedPath(in);
   for (int i = 0; i < kOscBlockSize; ++i) {
-    const float p = phase[i] + modSine[i] * in.index[i];
-    const float y = shaped ? shapedSample(p, i, in, w, fb) : phasorToSineWrapped(p);
-    out[i] = y * in.carFade[i];
+    out[i] = shapedSample(phase[i] + modSine[i] * in.index[i], i, in, w, fb) * in.carFade[i];
   }
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "engine/voice/CarrierBank.h"
 #include "engine/voice/CarrierKernels.h"
@@ -24,6 +25,8 @@ struct CarrierRotors {
   float im[kCarrierPartials]{};
   bool seeded{false};
 };
+
+static_assert(std::is_trivially_copyable_v<CarrierRotors> && std::is_trivially_copyable_v<FeedbackHistory>);
 
 // Limits a modulator increment row in place (cycles per sample): the modulator fades out between
 // 1/3 and 0.4 and its magnitude is held at 0.4 above that. Writes the fade row; non-finite gives 0.

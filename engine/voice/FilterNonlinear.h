@@ -1,6 +1,8 @@
 // Nonlinear state-variable filter run at four times the rate, with saturating integrators.
 #pragma once
 
+#include <type_traits>
+
 #include "engine/voice/FilterSaturation.h"
 #include "engine/voice/FilterSvf.h"
 #include "engine/voice/Oversampler2x.h"
@@ -18,19 +20,23 @@ struct NLFilterOSState {
   void clear() { *this = NLFilterOSState{}; }
 };
 
+static_assert(std::is_trivially_copyable_v<NLFilterOSState>);
+
 // Saturation set by Filter Saturation d (0..1), constant over a block.
 struct NlSvfDrive {
-  float bpGain{0.5f};      // s = 3.5 d + 0.5: band-pass saturation gain
-  float invBpGain{2.f};    // 1 / s
-  float stateGain{0.7f};   // q = 2.3 d + 0.7: integrator saturation gain
+  float bpGain{0.5f};     // s = 3.5 d + 0.5: band-pass saturation gain
+  float invBpGain{2.f};   // 1 / s
+  float stateGain{0.7f};  // q = 2.3 d + 0.7: integrator saturation gain
   float invStateGain{1.f / 0.7f};
-  float colour{0.f};       // c = 0.12 d: even-order colour of the output
+  float colour{0.f};  // c = 0.12 d: even-order colour of the output
 };
 
 NlSvfDrive nlSvfDrive(float d);
 
 // Coefficients of the 4x filter step for a base-rate cutoff f (cycles per sample) and damping k.
-inline SvfCoeffs nlSvfCoeffs(float f, float k) { return svfCoeffs(f * 0.25f, k); }
+inline SvfCoeffs nlSvfCoeffs(float f, float k) {
+  return svfCoeffs(f * 0.25f, k);
+}
 
 // One filter step at 4x on v. The integrators take only the odd saturator tanh(q u)/q, so the
 // filter is silent at rest; the output gets its even-order colour y - c tanh^2(y) outside the loop.
@@ -51,12 +57,12 @@ inline float nlSvfStep(float v, const SvfCoeffs& c, const NlSvfDrive& d, int fro
 // half-bands add 10.5 base-rate samples of delay (3.5 for each outer stage, 1.75 for each inner).
 inline float nlSvf4xStep(float x, const SvfCoeffs& c, const NlSvfDrive& d, int fromMode, int toMode, float t,
                          NLFilterOSState& s) {
-  for (int outer = 0; outer < 2; ++outer) {
-    const float u = halfbandInterpolate(s.outerUp, outer == 0 ? x : 0.f);
-    for (int inner = 0; inner < 2; ++inner) {
-      const float v = halfbandInterpolate(s.innerUp, inner == 0 ? u : 0.f);
-      halfbandPush(s.innerDown, nlSvfStep(v, c, d, fromMode, toMode, t, s));
-    }
+  const HalfbandPair u = halfbandInterpolate(s.outerUp, x);
+  const float outer[2] = {u.first, u.second};
+  for (const float u2x : outer) {
+    const HalfbandPair v = halfbandInterpolate(s.innerUp, u2x);
+    halfbandPush(s.innerDown, nlSvfStep(v.first, c, d, fromMode, toMode, t, s));
+    halfbandPush(s.innerDown, nlSvfStep(v.second, c, d, fromMode, toMode, t, s));
     halfbandPush(s.outerDown, halfbandDot(s.innerDown));
   }
   return halfbandDot(s.outerDown);

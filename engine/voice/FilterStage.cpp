@@ -3,13 +3,14 @@
 #include "engine/voice/FilterStage.h"
 
 #include <cmath>
+#include <numbers>
 
 #include "engine/voice/FilterCalibration.h"
 #include "foundation/MLSafeValue.h"
 
 namespace {
 
-constexpr float kPi = 3.1415927f;
+constexpr float kPi = std::numbers::pi_v<float>;
 constexpr float kMinF = 0.0001f;
 constexpr float kMaxF = 0.49f;
 constexpr float kMaxResonance = 0.95f;
@@ -50,20 +51,45 @@ void planModeFade(ModeTracker& t, int modeParam, FilterPlan& plan, int i) {
   }
 }
 
-// Plans the ladder layer of sample i (uncalibrated cutoff hz) and advances its fade.
-void planLadder(LadderSelfOsc& l, float resonance, float hz, const FilterBlockSetup& setup, FilterPlan& plan,
+// Coefficients that follow from a sample's cutoff and resonance.
+struct SampleCoeffs {
+  SvfCoeffs core;
+  float calibratedHz{0.f};
+  float ladderAmt{0.f};
+  float ladderG{0.f};
+  float ladderK{0.f};
+};
+
+SampleCoeffs sampleCoeffs(float hz, float resonance, const FilterBlockSetup& setup,
+                          const FilterBlockInputs& p) {
+  SampleCoeffs c;
+  c.calibratedHz =
+      applyFilterCalibration(hz, p.mode, p.calib.active, p.calib.fromMode, p.calib.toMode, p.calib.t);
+  const float f = ml::safeClamp(c.calibratedHz / setup.sr, kMinF, kMaxF);
+  const float k = 1.f - resonance;  // at least 0.05 with the resonance clamp
+  c.core = setup.nonlinear ? nlSvfCoeffs(f, k) : svfCoeffs(f, k);
+  c.ladderAmt = selfOscAmt(resonance);
+  if (c.ladderAmt > 0.f) {
+    // The ladder tunes to the uncalibrated cutoff.
+    c.ladderG = std::tan(kPi * ml::safeClamp(1.00014f * hz / setup.sr, kMinF, kMaxF));
+    c.ladderK = 4.6f * (0.3f * c.ladderAmt + 0.7f);
+  }
+  return c;
+}
+
+// Plans the ladder layer of sample i and advances its fade.
+void planLadder(LadderSelfOsc& l, const SampleCoeffs& c, const FilterBlockSetup& setup, FilterPlan& plan,
                 int i) {
-  const float amt = selfOscAmt(resonance);
-  plan.ladderRun[i] = amt > 0.f;
+  plan.ladderRun[i] = c.ladderAmt > 0.f;
   if (!plan.ladderRun[i]) {
     l.fade = 0.f;
     return;
   }
   plan.ladderSeed[i] = l.fade <= 0.f;
   l.fade = (l.fade + setup.layerFadeStep < 1.f) ? l.fade + setup.layerFadeStep : 1.f;
-  plan.ladderG[i] = std::tan(kPi * ml::safeClamp(1.00014f * hz / setup.sr, kMinF, kMaxF));
-  plan.ladderK[i] = 4.6f * (0.3f * amt + 0.7f);
-  plan.ladderMix[i] = l.fade * amt;
+  plan.ladderG[i] = c.ladderG;
+  plan.ladderK[i] = c.ladderK;
+  plan.ladderMix[i] = l.fade * c.ladderAmt;
 }
 
 // Plans the drive layer of sample i and advances its fade.
@@ -81,21 +107,28 @@ void planDrive(float& driveFade, float drive, const FilterBlockSetup& setup, Fil
 }
 
 void planBlock(FilterState& s, const FilterBlockSetup& setup, const FilterBlockInputs& p, FilterPlan& plan) {
+  // Smoothed rows are often constant over a block: coefficients are recomputed only when the cutoff
+  // or the resonance moves (a NaN never compares equal, so it is always recomputed and clamped).
+  SampleCoeffs c;
+  float lastHz = std::nanf("");
+  float lastResonance = 0.f;
   for (int i = 0; i < kFilterBlockSize; ++i) {
-    const float unsnapped = p.cutoff[i] * p.keyTrackMul * p.brightness * p.cutoffRoute[i] * p.analogMul * p.kitMul;
+    const float unsnapped =
+        p.cutoff[i] * p.keyTrackMul * p.brightness * p.cutoffRoute[i] * p.analogMul * p.kitMul;
     const float hz = p.snapOn ? s.snap.current : unsnapped;
-    const float calibrated =
-        applyFilterCalibration(hz, p.mode, p.calib.active, p.calib.fromMode, p.calib.toMode, p.calib.t);
-    const float f = ml::safeClamp(calibrated / setup.sr, kMinF, kMaxF);
     const float resonance = ml::safeClamp(p.resonance[i], 0.f, kMaxResonance);
-    const float k = 1.f - resonance;  // at least 0.05 with the resonance clamp
-    plan.core[i] = setup.nonlinear ? nlSvfCoeffs(f, k) : svfCoeffs(f, k);
-    if (i == kFilterBlockSize - 1) plan.lastCalibratedHz = calibrated;
+    if (!(hz == lastHz && resonance == lastResonance)) {
+      c = sampleCoeffs(hz, resonance, setup, p);
+      lastHz = hz;
+      lastResonance = resonance;
+    }
+    plan.core[i] = c.core;
     planModeFade(s.modeTracker, p.mode, plan, i);
-    planLadder(s.ladder, resonance, hz, setup, plan, i);
+    planLadder(s.ladder, c, setup, plan, i);
     planDrive(s.driveFade, p.drive[i], setup, plan, i);
     if (p.snapOn) s.snap.current += s.snap.coeff * (s.snap.target - s.snap.current);
   }
+  plan.lastCalibratedHz = c.calibratedHz;
 }
 
 template <bool kNonlinear>

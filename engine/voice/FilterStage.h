@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "engine/voice/FilterLadder.h"
 #include "engine/voice/FilterNonlinear.h"
@@ -55,6 +56,8 @@ struct FilterState {
   // Resets the filter with its voice; the snap keeps its values except active.
   void clear();
 };
+
+static_assert(std::is_trivially_copyable_v<FilterState>);
 
 // A calibration blend while morphing between two captured filter modes. active must already include
 // the check that the blend's mode equals the filter's mode parameter.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cmath>
+#include <numbers>
 
 // Filter modes: 0 low-pass, 1 high-pass, 2 band-pass, 3 notch; any other value is low-pass.
 inline constexpr int kFilterLowPass = 0;
@@ -20,7 +21,7 @@ struct SvfCoeffs {
 // f is the cutoff in cycles per sample of the rate the step runs at (0 < f < 0.5); k is the damping,
 // 1 at resonance 0 and 0.05 at the highest resonance (near self-oscillation).
 inline SvfCoeffs svfCoeffs(float f, float k) {
-  const float g = std::tan(3.1415927f * f);
+  const float g = std::tan(std::numbers::pi_v<float> * f);
   SvfCoeffs c;
   c.k = k;
   c.a1 = 1.f / (1.f + g * (g + k));
@@ -32,10 +33,14 @@ inline SvfCoeffs svfCoeffs(float f, float k) {
 // Output of a mode from one step's input x, band-pass bp and low-pass lp.
 inline float svfModeOutput(int mode, float x, float bp, float lp, float k) {
   switch (mode) {
-    case kFilterHighPass: return x - k * bp - lp;
-    case kFilterBandPass: return bp;
-    case kFilterNotch: return x - k * bp;
-    default: return lp;
+    case kFilterHighPass:
+      return x - k * bp - lp;
+    case kFilterBandPass:
+      return bp;
+    case kFilterNotch:
+      return x - k * bp;
+    default:
+      return lp;
   }
 }
 

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <mutex>
+#include <numbers>
 
 namespace {
 
@@ -25,7 +26,7 @@ double besselI0(double z) {
 std::once_flag s_halfbandOnce;
 
 void buildHalfband() {
-  constexpr float kPi = 3.1415927f;
+  constexpr float kPi = std::numbers::pi_v<float>;  // 3.1415927
   double sum = 0.0;
   for (int n = 0; n < Oversampler2x::kTaps; ++n) {
     const int m = n - kCentre;
@@ -41,14 +42,11 @@ void buildHalfband() {
     Oversampler2x::sTaps[n] = tap;
     sum += tap;
   }
-  int32_t count = 0;
-  for (int n = 0; n < Oversampler2x::kTaps; ++n) {
-    Oversampler2x::sTaps[n] = float(double(Oversampler2x::sTaps[n]) / sum);
-    if (std::fabs(Oversampler2x::sTaps[n]) > 1e-12f) Oversampler2x::sNzIdx[count++] = n;
-  }
-  Oversampler2x::sNumNz = count;
+  for (float& tap : Oversampler2x::sTaps) tap = float(double(tap) / sum);
 }
 
 }  // namespace
 
-void Oversampler2x::initHalfband() { std::call_once(s_halfbandOnce, buildHalfband); }
+void Oversampler2x::initHalfband() {
+  std::call_once(s_halfbandOnce, buildHalfband);
+}

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 // Half-band ring: 15 floats of history with the index of the next write.
 struct HalfbandRing {
@@ -19,9 +20,10 @@ struct Oversampler2x {
 
   // Shared taps, zero until initHalfband has run. Read-only afterwards.
   static inline float sTaps[kTaps]{};
-  // Indices of the non-zero taps, ascending; sNumNz of them are valid.
-  static inline int32_t sNzIdx[kTaps]{};
-  static inline int32_t sNumNz{0};
+  // The taps a half-band filter can have non-zero: the centre and every even index. The others are
+  // exact zeros and are never multiplied.
+  static constexpr int kNumNz = 9;
+  static constexpr int32_t kNzIdx[kNumNz] = {0, 2, 4, 6, 7, 8, 10, 12, 14};
 
   HalfbandRing up;
   HalfbandRing down;
@@ -40,35 +42,53 @@ struct Oversampler2x {
   float process(float x, Shaper&& shaper);
 };
 
+static_assert(std::is_trivially_copyable_v<Oversampler2x>);
+
 // Writes x into the ring and advances its index.
 inline void halfbandPush(HalfbandRing& r, float x) {
   r.ring[r.index] = x;
   r.index = (r.index == Oversampler2x::kTaps - 1) ? 0 : r.index + 1;
 }
 
-// The half-band convolution over the ring's newest 15 samples (newest at tap 0), times gain.
-inline float halfbandDot(const HalfbandRing& r, float gain = 1.f) {
-  const int32_t n = Oversampler2x::sNumNz;
+// gain x tap j x the ring sample j steps before the newest.
+inline float halfbandTerm(const HalfbandRing& r, int32_t j, float gain) {
+  int32_t p = r.index - 1 - j;
+  p += (p < 0) ? Oversampler2x::kTaps : 0;
+  return gain * Oversampler2x::sTaps[j] * r.ring[p];
+}
+
+// The half-band convolution over the ring's newest 15 samples (newest at tap 0): one decimated sample.
+inline float halfbandDot(const HalfbandRing& r) {
   float acc = 0.f;
-  for (int32_t t = 0; t < n; ++t) {
-    const int32_t j = Oversampler2x::sNzIdx[t];
-    int32_t p = r.index - 1 - j;
-    p += (p < 0) ? Oversampler2x::kTaps : 0;
-    acc += gain * Oversampler2x::sTaps[j] * r.ring[p];
-  }
+#pragma GCC unroll 9
+  for (int t = 0; t < Oversampler2x::kNumNz; ++t) acc += halfbandTerm(r, Oversampler2x::kNzIdx[t], 1.f);
   return acc;
 }
 
-// One 2x interpolation pass: pushes x (the input on the first pass, 0 on the second) and returns
-// the interpolated sample; the gain 2 restores the level lost by zero stuffing.
-inline float halfbandInterpolate(HalfbandRing& r, float x) {
+// The two 2x-rate samples interpolated from one input sample.
+struct HalfbandPair {
+  float first;
+  float second;
+};
+
+// Both interpolation passes of one input: pushes x, convolves, pushes 0, convolves, with the gain 2
+// that restores the level lost by zero stuffing. The ring holds the zero-stuffed input, so after x
+// only the even taps meet input samples and after the 0 only the centre tap does; the zero terms of
+// the full convolution are skipped, which leaves every sum exactly as it was.
+inline HalfbandPair halfbandInterpolate(HalfbandRing& r, float x) {
+  HalfbandPair out{0.f, 0.f};
   halfbandPush(r, x);
-  return halfbandDot(r, 2.f);
+#pragma GCC unroll 8
+  for (int32_t j = 0; j < Oversampler2x::kTaps; j += 2) out.first += halfbandTerm(r, j, 2.f);
+  halfbandPush(r, 0.f);
+  out.second = halfbandTerm(r, Oversampler2x::kTaps / 2, 2.f);
+  return out;
 }
 
 template <typename Shaper>
 float Oversampler2x::process(float x, Shaper&& shaper) {
-  halfbandPush(down, shaper(halfbandInterpolate(up, x)));
-  halfbandPush(down, shaper(halfbandInterpolate(up, 0.f)));
+  const HalfbandPair u = halfbandInterpolate(up, x);
+  halfbandPush(down, shaper(u.first));
+  halfbandPush(down, shaper(u.second));
   return halfbandDot(down);
 }

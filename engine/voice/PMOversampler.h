@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "engine/voice/Oversampler2x.h"
 
@@ -40,6 +41,8 @@ struct PMOversampler {
     return true;
   }
 };
+
+static_assert(std::is_trivially_copyable_v<PMOversampler>);
 
 // Phase increment per 4x sub-sample for a base-rate increment in cycles per sample, rounded half away
 // from zero; negative increments wrap to falling phases. Non-finite or out-of-range input gives 0.

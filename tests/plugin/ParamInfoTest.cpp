@@ -1,5 +1,3 @@
-#include "plugin/ParamInfo.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,6 +5,7 @@
 #include <string>
 
 #include "engine/ParamTable.h"
+#include "plugin/ParamInfo.h"
 
 namespace {
 
@@ -49,7 +48,8 @@ TEST(ParamInfo, HiddenAndSteppedSets) {
   uint32_t hidden = 0, stepped = 0;
   for (uint32_t id = 0; id < kNumParams; ++id) {
     const uint32_t flags = paramClapFlags(id);
-    const bool expectHidden = (id >= kParamAnalog && id <= kParamPitchModRange) || id >= kParamFoldCharModStart;
+    const bool expectHidden =
+        (id >= kParamAnalog && id <= kParamPitchModRange) || id >= kParamFoldCharModStart;
     EXPECT_EQ((flags & kHidden) != 0, expectHidden) << id;
     hidden += (flags & kHidden) != 0;
     stepped += (flags & kStepped) != 0;

@@ -1,5 +1,3 @@
-#include "plugin/ParamText.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +12,7 @@
 
 #include "engine/ParamTable.h"
 #include "plugin/ParamInfo.h"
+#include "plugin/ParamText.h"
 
 namespace {
 
@@ -84,7 +83,9 @@ TEST(ParamText, TextsOfTheDocumentedCases) {
   EXPECT_EQ(textOf(kParamMorphFader, 0.5), "50%");
   EXPECT_EQ(textOf(kParamMorphFader, 0.995), "B");
   EXPECT_EQ(textOf(kParamFoldCharacter, 0.5), "Serge 50%");
-  EXPECT_EQ(textOf(kParamPitchModRange, 0.5), "\xC2\xB1" "24 st");
+  EXPECT_EQ(textOf(kParamPitchModRange, 0.5),
+            "\xC2\xB1"
+            "24 st");
   EXPECT_EQ(textOf(kParamEnv1TempoSync, 1.0), "sync");
   EXPECT_EQ(textOf(kParamEnv1TriggerMode, 0.5), "one-shot");
   EXPECT_EQ(textOf(kParamEnv1DelayDivision, 9.0 / 18.0), "1/4");
@@ -125,7 +126,10 @@ TEST(ParamText, TextsReadBackAsTheValuesTheyShow) {
   // Percentages and labels of the engine-internal parameters read like every other.
   EXPECT_EQ(valueOf(kParamPitchModStart, "50%"), 0.5);
   EXPECT_EQ(valueOf(kParamFoldCharacter, "Serge 50%"), 0.5);
-  EXPECT_EQ(valueOf(kParamPitchModRange, "\xC2\xB1" "24 st"), 0.5);
+  EXPECT_EQ(valueOf(kParamPitchModRange,
+                    "\xC2\xB1"
+                    "24 st"),
+            0.5);
   EXPECT_EQ(valueOf(kParamPitchModSource, "LFO2"), 1.0 / 3.0);
   EXPECT_EQ(valueOf(kParamShapeMode, "Carrier"), 1.0);
   EXPECT_EQ(valueOf(kParamEnv2TriggerMode, "one-shot"), 0.5);
@@ -179,7 +183,8 @@ TEST(ParamText, SweepReadsBackToTheSameTextWithinHalfAStep) {
           continue;
         }
         const auto [lo, hi] = sameTextInterval(id, v, sync);
-        EXPECT_LE(std::abs(std::clamp(back, 0.0, 1.0) - v), 0.51 * (hi - lo) + 1e-12) << id << " '" << text << "' at " << v;
+        EXPECT_LE(std::abs(std::clamp(back, 0.0, 1.0) - v), 0.51 * (hi - lo) + 1e-12)
+            << id << " '" << text << "' at " << v;
       }
     }
   }
@@ -188,7 +193,7 @@ TEST(ParamText, SweepReadsBackToTheSameTextWithinHalfAStep) {
 // Every text reads back as itself, apart from those at a change of unit or label, whose value shows
 // in the other form ("1000 ms" is 1.0 s).
 TEST(ParamText, DenseSweepReadsBackToTheSameText) {
-  const std::vector<std::string> unitChanges = {"1000 Hz", "1000 ms", "1.00 Hz", "10.0 Hz",
+  const std::vector<std::string> unitChanges = {"1000 Hz", "1000 ms", "1.00 Hz",    "10.0 Hz",
                                                 "1%",      "99%",     "Buchla 25%", "Serge 75%"};
   for (uint32_t id = 0; id < kNumParams; ++id) {
     for (const LfoSyncModes& sync : {kFree, kLocked}) {
@@ -218,7 +223,9 @@ TEST(ParamText, TruncatesAtACharacterBoundary) {
   EXPECT_TRUE(paramValueToText(kParamPitchModRange, 0.5, kFree, text, 2));
   EXPECT_STREQ(text, "");  // half of "±" would not be UTF-8
   EXPECT_TRUE(paramValueToText(kParamPitchModRange, 0.5, kFree, text, 4));
-  EXPECT_STREQ(text, "\xC2\xB1" "2");
+  EXPECT_STREQ(text,
+               "\xC2\xB1"
+               "2");
   EXPECT_TRUE(paramValueToText(kParamFilterACutoff, 1.0, kFree, text, 5));
   EXPECT_STREQ(text, "20.0");
   std::strcpy(text, "keep");
@@ -241,7 +248,8 @@ TEST(ParamText, TextsIgnoreTheProcessLocale) {
   }
   const std::string oldC = std::setlocale(LC_ALL, nullptr);
   const std::locale oldGlobal = std::locale::global(std::locale(std::locale::classic(), new CommaPunct));
-  const bool commaC = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr || std::setlocale(LC_ALL, "de_DE.utf8");
+  const bool commaC =
+      std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr || std::setlocale(LC_ALL, "de_DE.utf8");
   if (commaC) {
     char probe[16];
     std::snprintf(probe, sizeof probe, "%.1f", 0.5);

@@ -31,7 +31,9 @@ inline double sineGain(const std::function<float(float)>& process, double freq, 
   return toneAmplitude(y, n / 2, freq, sr) / amp;
 }
 
-inline double toDb(double gain) { return 20.0 * std::log10(gain); }
+inline double toDb(double gain) {
+  return 20.0 * std::log10(gain);
+}
 
 // Frequency from the rising zero crossings of x[start..] (linear interpolation between samples).
 inline double zeroCrossingFrequency(const std::vector<float>& x, size_t start, double sr) {

@@ -1,0 +1,341 @@
+#include "engine/voice/EnvelopeModels.h"
+
+#include <cmath>
+
+#include "foundation/MLSafeValue.h"
+
+namespace {
+
+using ml::ADSR;
+
+constexpr int kBlock = static_cast<int>(ml::kFloatsPerDSPVector);
+constexpr int kTriggerOneShot = 1;
+constexpr int kTriggerLoop = 2;
+// Below this the rescaled release has nothing to scale from.
+constexpr float kRescaleFloor = 1e-7f;
+constexpr float kSpanFloor = 1e-6f;
+constexpr float kSustainSmoothingSeconds = 0.008f;
+
+float progress01(float x) {
+  return ml::safeClamp(x, 0.f, 1.f);
+}
+
+// The classic ADSR gate of one sample after the delay stage: 0 while the delay counts down.
+float classicDelayGate(EnvWrap& env, bool held) {
+  if (env.inDelay && held) {
+    if (env.delayCounter > 0) {
+      --env.delayCounter;
+      return 0.f;
+    }
+    env.inDelay = false;
+    return 1.f;
+  }
+  env.inDelay = false;
+  return held ? 1.f : 0.f;
+}
+
+// Holds the peak after the attack: the ADSR stays at 1 in its decay stage for the hold samples.
+void classicHold(ADSR& adsr, EnvWrap& env, const EnvShapeParams& p, bool held, float& y, int32_t& st) {
+  if (!held) {
+    // A hold cut short by the key-up ends, so the display and idle state follow the release.
+    env.inHold = false;
+    return;
+  }
+  if (p.holdSamples <= 0 || env.holdDone) return;
+  if (!env.inHold && st == ADSR::kDecay) {
+    env.inHold = true;
+    env.holdCounter = p.holdSamples;
+  }
+  if (!env.inHold || env.holdCounter <= 0) return;
+  --env.holdCounter;
+  adsr.y = adsr.yPrev = 1.f;
+  y = 1.f;
+  st = ADSR::kDecay;
+  if (env.holdCounter == 0) {
+    env.inHold = false;
+    env.holdDone = true;
+  }
+}
+
+float classicShape(const EnvWrap& env, const EnvShapeParams& p, float y, int32_t st, float sustain) {
+  if (st == ADSR::kAttack && p.attackExponent != 1.f) return shapeEnvSample(y, 0.f, 1.f, p.attackExponent);
+  if (st == ADSR::kDecay && p.decayExponent != 1.f && !env.inHold) {
+    return shapeEnvSample(y, 1.f, sustain, p.decayExponent);
+  }
+  if (st != ADSR::kRelease) return y;
+  if (env.releaseRescaled) {
+    // Starts the release exactly from the shaped level the envelope had.
+    const float raw = env.releaseStartRawLevel;
+    float u = progress01((raw - y) / raw);
+    if (p.releaseExponent != 1.f) u = powf(u, p.releaseExponent);
+    return env.releaseStartLevel * (1.f - u);
+  }
+  if (p.releaseExponent != 1.f) {
+    return shapeEnvSample(y, envSegmentStart(ADSR::kRelease, sustain), 0.f, p.releaseExponent);
+  }
+  return y;
+}
+
+void classicDisplay(EnvWrap& env, const ADSR& adsr, int triggerMode, float last, float sustain) {
+  int32_t stage = kEnvIdle;
+  float progress = 0.f;
+  if (env.inDelay && env.delayLength > 0) {
+    stage = kEnvDelay;
+    progress = 1.f - float(env.delayCounter) / float(env.delayLength);
+  } else if (env.inHold && env.holdLength > 0) {
+    stage = kEnvHold;
+    progress = 1.f - float(env.holdCounter) / float(env.holdLength);
+  } else if (adsr.stage == ADSR::kAttack) {
+    stage = kEnvAttack;
+    progress = last;
+  } else if (adsr.stage == ADSR::kDecay) {
+    stage = kEnvDecay;
+    progress = (1.f - sustain > kSpanFloor) ? (1.f - last) / (1.f - sustain) : 0.f;
+  } else if (adsr.stage == ADSR::kSustain) {
+    stage = triggerMode == kTriggerLoop ? kEnvDecay : kEnvSustain;
+    progress = 1.f;
+  } else if (adsr.stage == ADSR::kRelease) {
+    stage = kEnvRelease;
+    progress = 1.f - last / std::max(sustain, kSpanFloor);
+  }
+  env.displayStage = stage;
+  env.displayProgress = progress01(progress);
+  env.displayLevel = progress01(last);
+}
+
+// Places the attack's counter so that the attack continues from the current level without a step.
+void seekAttack(EnvWrap& env, int32_t attackSamples, float curve) {
+  env.stage = kEnvAttack;
+  env.stageCounter = int32_t(lroundf(progress01(envWarpInv(env.level, curve)) * float(attackSamples)));
+}
+
+struct ModernLengths {
+  int32_t attack;
+  int32_t decay;
+  int32_t release;
+  int32_t delay;
+  int32_t hold;
+};
+
+float modernStep(EnvWrap& env, const EnvShapeParams& p, const ModernLengths& n) {
+  const float ss = env.smoothedSustain;
+  const bool loopHigh = p.triggerMode == kTriggerLoop && env.gate;
+  float value = 0.f;
+  switch (env.stage) {
+    case kEnvDelay:
+      value = env.level;
+      if (++env.stageCounter >= n.delay) seekAttack(env, n.attack, p.attackCurve);
+      break;
+    case kEnvAttack:
+      value = envWarp(progress01(float(env.stageCounter) / float(n.attack)), p.attackCurve);
+      if (env.stageCounter < n.attack) {
+        ++env.stageCounter;
+      } else {
+        value = 1.f;
+        env.stage = n.hold >= 1 ? kEnvHold : kEnvDecay;
+        env.stageCounter = 0;
+      }
+      break;
+    case kEnvHold:
+      value = 1.f;
+      if (++env.stageCounter >= n.hold) {
+        env.stage = kEnvDecay;
+        env.stageCounter = 0;
+      }
+      break;
+    case kEnvDecay:
+      value = 1.f + envWarp(progress01(float(env.stageCounter) / float(n.decay)), p.decayCurve) * (ss - 1.f);
+      if (env.stageCounter < n.decay) {
+        ++env.stageCounter;
+      } else {
+        value = ss;
+        if (loopHigh) {
+          env.level = value;
+          seekAttack(env, n.attack, p.attackCurve);
+        } else {
+          env.stage = kEnvSustain;
+          env.stageCounter = 0;
+          if (p.triggerMode == kTriggerOneShot) env.oneShotLatch = false;
+        }
+      }
+      break;
+    case kEnvSustain:
+      value = ss;
+      if (loopHigh) {
+        env.level = value;
+        seekAttack(env, n.attack, p.attackCurve);
+      } else if (p.triggerMode == kTriggerOneShot && !env.gate) {
+        env.oneShotLatch = false;
+        env.stage = kEnvRelease;
+        env.stageCounter = 0;
+        env.modernReleaseStartLevel = value;
+      }
+      break;
+    case kEnvRelease:
+      value = env.modernReleaseStartLevel *
+              (1.f - envWarp(progress01(float(env.stageCounter) / float(n.release)), p.releaseCurve));
+      if (env.stageCounter < n.release) {
+        ++env.stageCounter;
+      } else {
+        value = 0.f;
+        env.stage = kEnvIdle;
+      }
+      break;
+    default:
+      break;
+  }
+  return value;
+}
+
+void modernDisplay(EnvWrap& env, const ModernLengths& n, float last) {
+  const float ss = env.smoothedSustain;
+  int32_t stage = env.stage;
+  float progress = 1.f;
+  switch (env.stage) {
+    case kEnvDelay:
+      if (n.delay > 0) progress = float(env.stageCounter) / float(n.delay);
+      break;
+    case kEnvAttack:
+      progress = last;
+      break;
+    case kEnvHold:
+      if (n.hold > 0) progress = float(env.stageCounter) / float(n.hold);
+      break;
+    case kEnvDecay:
+      if (1.f - ss > kSpanFloor) progress = (1.f - last) / (1.f - ss);
+      break;
+    case kEnvSustain:
+      break;
+    case kEnvRelease:
+      if (env.modernReleaseStartLevel > kSpanFloor) progress = 1.f - last / env.modernReleaseStartLevel;
+      break;
+    default:
+      stage = kEnvIdle;
+      progress = 0.f;
+      break;
+  }
+  env.displayStage = stage;
+  env.displayProgress = progress01(progress);
+  env.displayLevel = progress01(last);
+}
+
+int32_t adsrStageOf(int32_t modernStage) {
+  switch (modernStage) {
+    case kEnvDelay:
+    case kEnvAttack:
+      return ADSR::kAttack;
+    case kEnvHold:
+    case kEnvDecay:
+      return ADSR::kDecay;
+    case kEnvSustain:
+      return ADSR::kSustain;
+    case kEnvRelease:
+      return ADSR::kRelease;
+    default:
+      return ADSR::kOff;
+  }
+}
+
+// A segment length in samples, at least 1.
+int32_t samplesOf(float seconds, float sampleRate) {
+  return std::max<int32_t>(1, int32_t(lroundf(ml::safeClamp(seconds * sampleRate, 0.f, 1e9f))));
+}
+
+}  // namespace
+
+int firstGateRise(const ml::DSPVector& gate, float before) {
+  for (int i = 0; i < kBlock; ++i) {
+    if (gate[i] > 0.f && before <= 0.f) return i;
+    before = gate[i];
+  }
+  return -1;
+}
+
+void glideStageTime(float& stored, float target, float c) {
+  if (stored < 0.f) {
+    stored = target;
+  } else {
+    stored += c * (target - stored);
+  }
+}
+
+ml::DSPVector renderEnvelope(ADSR& adsr, EnvWrap& env, const ml::DSPVector& gate, const EnvShapeParams& p,
+                             int triggerIndex, float sampleRate) {
+  const float sustain = adsr.coeffs.s;
+  ml::DSPVector out;
+  for (int i = 0; i < kBlock; ++i) {
+    if (i == triggerIndex) {
+      env.delayCounter = env.delayLength = p.delaySamples;
+      env.inDelay = p.delaySamples > 0;
+      env.holdCounter = 0;
+      env.holdLength = p.holdSamples;
+      env.inHold = false;
+      env.holdDone = false;
+      env.oneShotLatch = p.triggerMode == kTriggerOneShot;
+    }
+    env.gate = gate[i] > 0.f;
+    const bool held = env.gate || env.oneShotLatch;
+    float y = adsr.processSample(classicDelayGate(env, held));
+    int32_t st = adsr.stage;
+    classicHold(adsr, env, p, held, y, st);
+    if (st == ADSR::kRelease && env.lastAdsrStage != ADSR::kRelease) {
+      env.releaseStartLevel = env.lastOutput;
+      env.releaseStartRawLevel = adsr.yPrev;
+      env.releaseRescaled = env.lastOutput != adsr.yPrev && adsr.yPrev > kRescaleFloor;
+    }
+    const float shaped = classicShape(env, p, y, st, sustain);
+    if (p.triggerMode == kTriggerOneShot && env.oneShotLatch &&
+        (st == ADSR::kSustain || (!env.inHold && adsr.decaySettled()))) {
+      // A decay toward a sustain of 1 stalls short of the sustain stage: settled counts as arrived.
+      env.oneShotLatch = false;
+    } else if (p.triggerMode == kTriggerLoop && env.gate && st == ADSR::kSustain) {
+      adsr.gatePrev = 0.f;  // the next sample restarts the attack from the current level
+    }
+    out[i] = shaped;
+    env.lastOutput = shaped;
+    env.lastAdsrStage = st;
+  }
+  classicDisplay(env, adsr, p.triggerMode, out[kBlock - 1], sustain);
+  return out;
+}
+
+ml::DSPVector renderEnvelopeModern(ADSR& adsr, EnvWrap& env, const ml::DSPVector& gate,
+                                   const EnvShapeParams& p, int triggerIndex, float sampleRate) {
+  const float sustain = ml::safeClamp(p.sustain, 0.f, 1.f);
+  const float a = 1.f - expf(-1.f / (kSustainSmoothingSeconds * sampleRate));
+  const ModernLengths n{samplesOf(std::max(p.attack, 0.f), sampleRate), samplesOf(p.decay, sampleRate),
+                        samplesOf(p.release, sampleRate), std::max(p.delaySamples, 0),
+                        std::max(p.holdSamples, 0)};
+  ml::DSPVector out;
+  for (int i = 0; i < kBlock; ++i) {
+    if (i == triggerIndex) {
+      env.oneShotLatch = p.triggerMode == kTriggerOneShot;
+      if (!env.sustainInitialised) {
+        env.smoothedSustain = sustain;
+        env.sustainInitialised = true;
+      }
+      if (n.delay < 1) {
+        seekAttack(env, n.attack, p.attackCurve);
+      } else {
+        env.stage = kEnvDelay;
+        env.stageCounter = 0;
+      }
+    }
+    env.gate = gate[i] > 0.f;
+    const bool held = env.gate || env.oneShotLatch;
+    if (!held && env.stage != kEnvRelease && env.stage != kEnvIdle) {
+      env.stage = kEnvRelease;
+      env.stageCounter = 0;
+      env.modernReleaseStartLevel = env.level;
+    }
+    env.smoothedSustain += a * (sustain - env.smoothedSustain);
+    const float value = progress01(modernStep(env, p, n));
+    env.level = value;
+    out[i] = value;
+  }
+  modernDisplay(env, n, out[kBlock - 1]);
+  adsr.stage = adsrStageOf(env.stage);
+  // Keeps the generator's edge detection in step, so a switch to the classic model sees no false edge.
+  adsr.gatePrev = (env.gate || env.oneShotLatch) ? 1.f : 0.f;
+  return out;
+}

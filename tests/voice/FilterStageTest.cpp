@@ -1,0 +1,212 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "KernelMeasure.h"
+#include "engine/voice/FilterStage.h"
+#include "platform/FloatingPointControl.h"
+
+namespace {
+
+constexpr int kBlock = kFilterBlockSize;
+constexpr float kSr = 48000.f;
+
+class FilterStage : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() { Oversampler2x::initHalfband(); }
+  void SetUp() override { enableDenormalFlush(); }
+  ScopedFloatingPointControl fpu;
+};
+
+// Constant rows for one filter, changed by the tests between blocks.
+struct Rows {
+  float cutoff[kBlock];
+  float route[kBlock];
+  float resonance[kBlock];
+  float drive[kBlock];
+
+  Rows(float hz, float res, float drv) { set(hz, res, drv); }
+  void set(float hz, float res, float drv) {
+    for (int i = 0; i < kBlock; ++i) cutoff[i] = hz, route[i] = 1.f, resonance[i] = res, drive[i] = drv;
+  }
+  FilterBlockInputs inputs(int mode) const {
+    FilterBlockInputs p;
+    p.cutoff = cutoff;
+    p.cutoffRoute = route;
+    p.resonance = resonance;
+    p.drive = drive;
+    p.mode = mode;
+    return p;
+  }
+};
+
+// Renders blocks of the input function through the filter into a vector.
+template <typename Input>
+std::vector<float> render(FilterState& s, const FilterBlockSetup& setup, const FilterBlockInputs& p,
+                          int blocks, Input input) {
+  std::vector<float> y(size_t(blocks) * kBlock);
+  float in[kBlock];
+  for (int b = 0; b < blocks; ++b) {
+    for (int i = 0; i < kBlock; ++i) in[i] = input(b * kBlock + i);
+    renderFilterBlock(s, setup, p, in, y.data() + size_t(b) * kBlock);
+  }
+  return y;
+}
+
+auto impulse = [](int n) { return n == 0 ? 1.f : 0.f; };
+
+TEST_F(FilterStage, SelfOscillatesAtTheSetCutoffAtHighestResonance) {
+  for (float saturation : {0.f, 0.5f}) {
+    for (float hz : {250.f, 500.f, 1000.f, 2000.f, 5000.f}) {
+      FilterState s;
+      const Rows rows(hz, 0.95f, 0.f);
+      const std::vector<float> y =
+          render(s, filterBlockSetup(saturation, kSr), rows.inputs(kFilterLowPass), 750, impulse);
+      const size_t n = y.size();
+      const double pitch = kernel_test::zeroCrossingFrequency(y, n / 2, kSr);
+      EXPECT_NEAR(pitch / hz, 1.0, 0.01) << hz << " Hz, saturation " << saturation;
+      const double early = kernel_test::rms(y, n / 2, 3 * n / 4);
+      const double late = kernel_test::rms(y, 3 * n / 4, n);
+      EXPECT_GT(late, 0.05) << hz;
+      EXPECT_NEAR(late / early, 1.0, 0.05) << hz;
+      for (float v : y) ASSERT_TRUE(std::isfinite(v));
+    }
+  }
+}
+
+TEST_F(FilterStage, RingsOutBelowTheSelfOscillationEdge) {
+  FilterState s;
+  const Rows rows(1000.f, 0.8f, 0.f);
+  const std::vector<float> y =
+      render(s, filterBlockSetup(0.f, kSr), rows.inputs(kFilterLowPass), 750, impulse);
+  EXPECT_GT(kernel_test::rms(y, 0, 960), 1e-3);
+  EXPECT_LT(kernel_test::rms(y, y.size() - 4800, y.size()), 1e-6);
+}
+
+TEST_F(FilterStage, ZeroInGivesExactlyZeroOutWithEveryLayer) {
+  for (float saturation : {0.f, 1.f}) {
+    for (float resonance : {0.5f, 0.95f}) {
+      for (float drive : {0.f, 1.f}) {
+        FilterState s;
+        const Rows rows(800.f, resonance, drive);
+        const std::vector<float> y = render(s, filterBlockSetup(saturation, kSr), rows.inputs(kFilterLowPass),
+                                            40, [](int) { return 0.f; });
+        for (float v : y) ASSERT_EQ(v, 0.f) << saturation << " " << resonance << " " << drive;
+      }
+    }
+  }
+}
+
+TEST_F(FilterStage, LadderLayerAddsNoOffset) {
+  // A sine through the filter with the ladder layer on: its feedback curve is zero at rest, so the
+  // output carries no offset.
+  FilterState s;
+  Rows rows(2000.f, 0.75f, 0.f);
+  const FilterBlockSetup setup = filterBlockSetup(0.f, kSr);
+  auto sine = [](int n) { return 0.3f * std::sin(0.05f * float(n)); };
+  const std::vector<float> on = render(s, setup, rows.inputs(kFilterLowPass), 300, sine);
+  double mean = 0.0;
+  for (size_t i = on.size() / 2; i < on.size(); ++i) mean += on[i];
+  EXPECT_LT(std::fabs(mean / double(on.size() / 2)), 1e-3);
+}
+
+TEST_F(FilterStage, ModeCrossfadeLasts256Samples) {
+  const Rows rows(1500.f, 0.3f, 0.f);
+  const FilterBlockSetup setup = filterBlockSetup(0.f, kSr);
+  auto noise = [](int n) { return std::sin(0.37f * float(n)) + 0.5f * std::sin(0.011f * float(n)); };
+  // Band-pass to notch: both modes take the same (unit) calibration, so all three filters below
+  // advance their integrators identically and only the output weights differ.
+  FilterState fading, target;
+  trackModeChange(fading.modeTracker, kFilterBandPass, true);
+  trackModeChange(target.modeTracker, kFilterNotch, true);
+  trackModeChange(fading.modeTracker, kFilterNotch, false);
+  ASSERT_TRUE(fading.modeTracker.fading);
+  FilterState bandPass = target;
+  const std::vector<float> a = render(fading, setup, rows.inputs(kFilterNotch), 6, noise);
+  const std::vector<float> b = render(target, setup, rows.inputs(kFilterNotch), 6, noise);
+  const std::vector<float> bp = render(bandPass, setup, rows.inputs(kFilterBandPass), 6, noise);
+  EXPECT_EQ(a[0], bp[0]);
+  EXPECT_NE(a[200], b[200]);
+  EXPECT_NEAR(a[128], 0.5f * (bp[128] + b[128]), 1e-5f);
+  for (size_t i = 256; i < a.size(); ++i) ASSERT_EQ(a[i], b[i]) << i;
+  EXPECT_NE(a[255], b[255]);
+  EXPECT_FALSE(fading.modeTracker.fading);
+  // A change while a crossfade runs does not restart it.
+  trackModeChange(fading.modeTracker, kFilterBandPass, false);
+  const float pos = fading.modeTracker.fadePos;
+  trackModeChange(fading.modeTracker, kFilterNotch, false);
+  EXPECT_EQ(fading.modeTracker.mode, kFilterBandPass);
+  EXPECT_EQ(fading.modeTracker.fadePos, pos);
+}
+
+TEST_F(FilterStage, DriveLayerFadesInOver20Milliseconds) {
+  // DC through a wide-open low-pass: the drive's wet weight is (out - dry) / (shaper(dry) - dry).
+  FilterState s;
+  Rows rows(12000.f, 0.f, 0.f);
+  const FilterBlockSetup setup = filterBlockSetup(0.f, kSr);
+  auto dc = [](int) { return 0.5f; };
+  const std::vector<float> dry = render(s, setup, rows.inputs(kFilterLowPass), 4, dc);
+  EXPECT_EQ(s.driveFade, 0.f);
+  const float settled = dry.back();
+  rows.set(12000.f, 0.f, 1.f);
+  const std::vector<float> wet = render(s, setup, rows.inputs(kFilterLowPass), 20, dc);
+  const float shaped = DriveShaper{0.6f}(settled);
+  auto weight = [&](size_t n) { return (wet[n] - settled) / (shaped - settled); };
+  // The wet path lags the dry one by 6.5 samples; after the rings fill the weight is the fade.
+  EXPECT_NEAR(weight(479), 0.5f, 0.01f);
+  EXPECT_NEAR(weight(239), 0.25f, 0.01f);
+  EXPECT_NEAR(weight(959), 1.f, 0.002f);
+  EXPECT_NEAR(weight(wet.size() - 1), 1.f, 1e-4f);
+  // A freshly cleared voice starts with the drive fully in.
+  FilterState fresh;
+  EXPECT_EQ(fresh.driveFade, 1.f);
+}
+
+TEST_F(FilterStage, CutoffSnapJumpsThenGlidesOver8Milliseconds) {
+  CutoffSnap snap;
+  EXPECT_EQ(cutoffSnapUpdate(snap, false, 440.f, false, kSr), -1.f);
+  EXPECT_FALSE(snap.active);
+  EXPECT_EQ(cutoffSnapUpdate(snap, true, 440.f, false, kSr), 440.f);
+  EXPECT_EQ(snap.current, 440.f);
+  EXPECT_EQ(snap.coeff, 1.f);
+  cutoffSnapUpdate(snap, true, 440.3f, false, kSr);
+  EXPECT_EQ(snap.target, 440.f);
+  cutoffSnapUpdate(snap, true, 880.f, false, kSr);
+  EXPECT_EQ(snap.target, 880.f);
+  EXPECT_NEAR(snap.coeff, 1.0 - std::exp(-1.0 / (0.008 * 48000.0)), 1e-7);
+
+  // In the block the filter glides once per sample after each sample.
+  FilterState s;
+  s.snap = snap;
+  const Rows rows(5000.f, 0.f, 0.f);
+  FilterBlockInputs p = rows.inputs(kFilterBandPass);
+  p.snapOn = true;
+  float in[kBlock] = {}, out[kBlock];
+  const float calibrated = renderFilterBlock(s, filterBlockSetup(0.f, kSr), p, in, out);
+  float expected = 440.f;
+  for (int i = 0; i < kBlock - 1; ++i) expected += snap.coeff * (880.f - expected);
+  EXPECT_FLOAT_EQ(calibrated, expected);
+  EXPECT_GT(s.snap.current, expected);
+
+  s.clear();
+  EXPECT_FALSE(s.snap.active);
+  EXPECT_EQ(s.snap.target, 880.f);
+  EXPECT_EQ(s.modeTracker.mode, -1);
+}
+
+TEST_F(FilterStage, NonFiniteRowsNeverReachTheOutput) {
+  FilterState s;
+  Rows rows(1000.f, 0.95f, 0.5f);
+  rows.cutoff[3] = std::nanf("");
+  rows.cutoff[9] = INFINITY;
+  rows.resonance[5] = std::nanf("");
+  rows.drive[7] = std::nanf("");
+  for (float saturation : {0.f, 1.f}) {
+    const std::vector<float> y = render(s, filterBlockSetup(saturation, kSr), rows.inputs(kFilterLowPass), 20,
+                                        [](int n) { return std::sin(0.1f * float(n)); });
+    for (float v : y) ASSERT_TRUE(std::isfinite(v));
+  }
+}
+
+}  // namespace
