@@ -84,7 +84,8 @@ void PluginProcessor::sweepLostNoteOffs() {
   int sent = 0;
   while (sweepCursor < kNumKeys && sent < kMaxSweepNoteOffs) {
     if (keyPressed[sweepCursor]) {
-      postNoteEvent(ml::Event::kNoteOff, kRecoveryChannel, sweepCursor, 0.0f, 0);
+      // At the block's last sample: a host note-off queued for this block is never pre-empted.
+      postNoteEvent(ml::Event::kNoteOff, kRecoveryChannel, sweepCursor, 0.0f, ml::kFloatsPerDSPVector - 1);
       ++sent;
     }
     ++sweepCursor;
