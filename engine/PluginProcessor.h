@@ -237,6 +237,21 @@ public:
   float getEnvPlayNote() const { return envPlayNote.load(std::memory_order_relaxed); }
   float getEnvPlayVel() const { return envPlayVel.load(std::memory_order_relaxed); }
 
+  // Engine-wide flags the editor and the state loader set (main thread). Turning a lock on asks for the
+  // ratio selection to be rebuilt from the tuning.
+  void setUIRestoring(bool on) { uiRestoring.store(on, std::memory_order_release); }
+  bool uiRestoringActive() const { return uiRestoring.load(std::memory_order_acquire); }
+  void setRatioLocked(bool on);
+  bool ratioLocked() const { return ratioLockFlag.load(std::memory_order_relaxed); }
+  // Filter A for which = 0, filter B for any other value.
+  void setFilterLocked(int which, bool on);
+  bool filterLocked(int which) const {
+    return filterLockFlag[which == 0 ? 0 : 1].load(std::memory_order_relaxed);
+  }
+  void setSeqRatioAbsolute(bool on) { seqRatioAbsolute.store(on, std::memory_order_relaxed); }
+  void setSeqRatioRankEncoded(bool on) { seqRatioRankEncoded.store(on, std::memory_order_relaxed); }
+  void setEditorAttached(bool on) { editorAttached.store(on, std::memory_order_relaxed); }
+
   // Voice Mode (0 poly, 1 mono, 2 legato) and the voices it plays: Voice Count in poly, else one.
   struct VoiceConfig {
     int32_t mode;
@@ -357,6 +372,15 @@ public:
   // join; until then they hold these start values.
   std::array<std::atomic<float>, 2> keyTrackOffset{};
   std::atomic<uint32_t> afxSounding{0};
+  // Flags the editor owns: UI state being restored, the ratio and cutoff locks with the request to
+  // rebuild the ratio selection, the ratio lane's interpretation, and whether an editor is open.
+  std::atomic<bool> uiRestoring{false};
+  std::atomic<bool> ratioLockFlag{false};
+  std::array<std::atomic<bool>, 2> filterLockFlag{};
+  std::atomic<bool> ratioSelectionDirty{false};
+  std::atomic<bool> seqRatioAbsolute{false};
+  std::atomic<bool> seqRatioRankEncoded{false};
+  std::atomic<bool> editorAttached{false};
 
   // 13. Transport.
   std::atomic<double> tempo{120.0};

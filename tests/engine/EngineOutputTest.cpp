@@ -66,3 +66,21 @@ TEST_F(EngineOutput, ResetClearsPoisonedMasterState) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(EngineOutput, LocksRaiseTheRatioSelectionRequestOnlyWhenTurnedOn) {
+  engine->setFilterLocked(1, true);
+  EXPECT_TRUE(engine->filterLocked(1));
+  EXPECT_TRUE(engine->filterLocked(7));
+  EXPECT_FALSE(engine->filterLocked(0));
+  EXPECT_TRUE(engine->ratioSelectionDirty.exchange(false));
+  engine->setFilterLocked(1, false);
+  EXPECT_FALSE(engine->filterLocked(1));
+  EXPECT_FALSE(engine->ratioSelectionDirty.load());
+  engine->setRatioLocked(true);
+  EXPECT_TRUE(engine->ratioLocked());
+  EXPECT_TRUE(engine->ratioSelectionDirty.exchange(false));
+}
+
+}  // namespace
