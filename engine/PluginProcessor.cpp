@@ -21,9 +21,10 @@ PluginProcessor::PluginProcessor() {
     cache[id] = kParams[id].def;
   }
   keyChannel.fill(-1);
-  // Kit slots, the shared oversampler kernel and the MTS-ESP registration are set up here as those
-  // parts join the engine.
+  // Kit slots and the MTS-ESP registration are set up here as those parts join the engine.
+  Oversampler2x::initHalfband();
   TruePeakLimiter::initKernel();
+  for (int k = 0; k < kCarrierPartials; ++k) carrierBank.seedPhases[k] = carrierSeedPhase(k);
   allocator.setSampleRate(sampleRate);
   applyVoiceMode();
 }

@@ -13,6 +13,8 @@
 #include "engine/ParamTable.h"
 #include "engine/TruePeakLimiter.h"
 #include "engine/VoiceMix.h"
+#include "engine/voice/AnalogDrift.h"
+#include "engine/voice/CarrierBank.h"
 #include "engine/voice/VoiceState.h"
 #include "foundation/MLDSPGens.h"
 #include "foundation/MLDSPVector.h"
@@ -237,6 +239,18 @@ public:
   // The whole per-voice signal path over one voice state; voice -1 is a release tail.
   ml::DSPVector renderVoiceSignal(VoiceState& voice, const ml::DSPVector& pitch, const ml::DSPVector& gate,
                                   int voiceIndex);
+  // A parameter as the voice plays it: its kit slot's captured value (sanitised) in kit mode, else
+  // the block cache value.
+  double effParam(uint32_t id, const VoiceState& voice) const;
+  // The voice's kit slot captured id with a value other than the block's (NaN counts as other).
+  bool afxOverridden(uint32_t id, const VoiceState& voice) const;
+  // Envelope env (0 or 1) of a voice for this block: stage times (glided, reset at a note start),
+  // key tracking from note, curves {attack, decay, release}, delay, hold and trigger mode. timeMul
+  // scales the stage times (the voice's analog offset for Env 1, 1 for Env 2).
+  EnvShapeParams envelopeShape(VoiceState& voice, int env, bool noteStarts, float note, float timeMul,
+                               const float (&curves)[3]) const;
+  // Stage 7: rebuilds the carrier bank when the tuning or Shape moved, then glides its amplitudes.
+  void maintainCarrierBank();
   // Sets every engine smoother's time for the current sample rate and jumps it to its cached value.
   void resetEngineSmoothers();
 
@@ -300,6 +314,21 @@ public:
 
   // 8.-9. Morph bookkeeping and kit slots: join here.
   std::atomic<bool> envModelModern{false};
+  // What the voices read of the morph and the kit: the snapshot epoch (a change restarts the voices'
+  // glides and smoothing) and the kit slots' render copies with kit mode and base key. The staged
+  // slots, their hand-over and the audition join with the kit slots.
+  static constexpr int kNumKitSlots = 24;
+  struct KitRenderSlot {
+    std::array<double, kNumParams> value{};
+    std::array<uint8_t, kNumParams> has{};
+    uint16_t note{0};
+    bool used{false};
+  };
+  std::atomic<uint32_t> snapshotEpoch{0};
+  std::atomic<bool> kitMode{false};
+  std::atomic<int32_t> kitBaseKey{36};
+  std::array<KitRenderSlot, kNumKitSlots> kitSlots{};
+  std::atomic<uint32_t> soundingSlotMask{0};  // bit s: slot s sounded in the last block
 
   // 10. Per-voice activity meters.
   std::array<std::atomic<float>, kNumVoices> voiceActivity{};
@@ -338,6 +367,11 @@ public:
   EnvPlayhead env2Play;
   std::atomic<float> envPlayNote{-1.0f};
   std::atomic<float> envPlayVel{0.0f};
+  // Written by the voice render path: the filters' key-tracking offsets, filter A's harmonic-snap
+  // target (Hz, -1 when off) and its calibrated cutoff at the end of the last synthesis voice.
+  std::array<std::atomic<float>, 2> keyTrackOffset{};
+  std::atomic<float> cutoffSnapTargetA{-1.0f};
+  std::atomic<float> calibratedCutoffA{0.0f};
 
   // 13. Transport.
   std::atomic<double> tempo{120.0};
@@ -367,6 +401,14 @@ public:
   // 15. Tuning: the local (Scala) tuning and its hand-over, the MTS-ESP client and the tuning watch.
   // Ratio steps, carrier-bank and drift targets join here.
   TuningState tuning;
+  // The voices' shared tables: ratio steps the filter cutoffs snap to (filled by the ratio steps, with
+  // the cutoff locks set by the editor), the carrier bank and the FM ratio drift targets.
+  static constexpr int kMaxMtsRatioSteps = 8;
+  std::array<double, kMaxMtsRatioSteps> ratioSteps{};
+  int32_t ratioStepCount{0};
+  std::array<std::atomic<bool>, 2> filterLock{};
+  CarrierBank carrierBank;
+  DriftTargets driftTargets;
 
   // 16. Engine smoothers, block values and block clock.
   std::array<ParamSmoother, kNumEngineRows> rowSmoothers;
