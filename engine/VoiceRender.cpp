@@ -50,7 +50,15 @@ void smoothGlide(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
   const float c = t > kMinGlideSeconds ? 1.f - std::exp(-1.f / (t * b.sr)) : 1.f;
   v.glideCoeff = c;
   for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) {
-    v.glidePitch = v.glidePitch < 0.f ? b.pitch[i] : glideToward(v.glidePitch, b.pitch[i], c);
+    if (v.glidePitch >= 0.f) {
+      v.glidePitch = glideToward(v.glidePitch, b.pitch[i], c);
+    } else if (b.gate[i] > 0.f && i + 1 < ml::kFloatsPerDSPVector) {
+      // The first note of a voice starts on its own pitch, not from the idle row's note 0; the
+      // allocator's row reaches the note one sample after the gate opens.
+      v.glidePitch = b.pitch[i + 1];
+    } else {
+      continue;
+    }
     b.pitch[i] = v.glidePitch;
   }
 }
