@@ -37,7 +37,7 @@ TEST_F(VoiceEngine, FewerVoicesWhileNotesReleaseFadeWithoutAStep) {
   std::vector<float> more = renderLeft(2432);  // 2400 rounded up to the block: the change lands on one
   out.insert(out.end(), more.begin(), more.end());
   engine->setParam(kParamVoiceCount, 2.0);
-  more = renderLeft(4800);
+  more = renderLeft(4864);
   out.insert(out.end(), more.begin(), more.end());
   EXPECT_EQ(engine->effectiveVoiceCount, 2u);
 
