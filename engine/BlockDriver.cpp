@@ -47,7 +47,10 @@ void PluginProcessor::generateBlock() {
 }
 
 // Takes pending morph poles and kit slots into the live copies (morph snapshots, kit slots).
-void PluginProcessor::stageSnapshotHandOver() {}
+void PluginProcessor::stageSnapshotHandOver() {
+  // The voices of this block mark the kit slots they sound.
+  soundingSlotMask.store(0, std::memory_order_relaxed);
+}
 
 // Turns kit audition requests into notes (kit slots).
 void PluginProcessor::stageAuditionRing() {}

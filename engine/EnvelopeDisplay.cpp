@@ -46,7 +46,8 @@ void PluginProcessor::publishEnvelopeDisplay() {
 void PluginProcessor::tickEnv2Playhead(VoiceState& voice, const ml::DSPVector& gate, float gateBefore) {
   const float note = voice.lastNote >= 0.0f ? voice.lastNote : 60.0f;
   const int trigger = firstGateRise(gate, gateBefore);
-  const float curves[3] = {engineLast[kLastEnv2CurveA], engineLast[kLastEnv2CurveD], engineLast[kLastEnv2CurveR]};
+  const float curves[3] = {engineLast[kLastEnv2CurveA], engineLast[kLastEnv2CurveD],
+                           engineLast[kLastEnv2CurveR]};
   const EnvShapeParams p = envelopeShape(voice, kEnv2, trigger >= 0, note, 1.0f, curves);
   renderVoiceEnvelope(*this, voice.adsr2, voice.env2, gate, p, trigger, static_cast<float>(sampleRate));
 }

@@ -124,8 +124,9 @@ EnvShapeParams PluginProcessor::envelopeShape(VoiceState& voice, int env, bool n
   return p;
 }
 
-ml::DSPVector renderVoiceEnvelope(const PluginProcessor& e, ml::ADSR& adsr, EnvWrap& env, const ml::DSPVector& gate,
-                                  const EnvShapeParams& p, int triggerIndex, float sr) {
+ml::DSPVector renderVoiceEnvelope(const PluginProcessor& e, ml::ADSR& adsr, EnvWrap& env,
+                                  const ml::DSPVector& gate, const EnvShapeParams& p, int triggerIndex,
+                                  float sr) {
   adsr.coeffs = ml::ADSR::calcCoeffs(p.attack, p.decay, p.sustain, p.release, sr);
   return e.envFeelModern() ? renderEnvelopeModern(adsr, env, gate, p, triggerIndex, sr)
                            : renderEnvelope(adsr, env, gate, p, triggerIndex, sr);
@@ -192,7 +193,8 @@ void voiceDriftTimbreAndEnv1(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
   const double drift = ml::safeClamp(e.effParam(kParamDrift, v), 0.0, 1.0);
   b.driftMul = driftStep(v.drift, e.driftTargets, b.voice, e.effParam(kParamRatio, v), drift, b.sr);
 
-  const float vt = static_cast<float>(ml::safeClamp(e.effParam(kParamVelocityTimbre, v), 0.0, 1.0)) * v.velocity;
+  const float vt =
+      static_cast<float>(ml::safeClamp(e.effParam(kParamVelocityTimbre, v), 0.0, 1.0)) * v.velocity;
   b.fmGain = 1.f + 0.6f * vt;
   b.brightness = std::exp2(1.5f * vt);
 

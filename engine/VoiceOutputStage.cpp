@@ -85,7 +85,8 @@ void retriggerFade(VoiceState& v, VoiceBlock& b) {
     if (b.retrigger && i == b.noteStart) {
       float peak = 0.f;
       if (i > 0) {
-        for (int j = std::max(0, i - kRetriggerPeakSamples); j < i; ++j) peak = std::max(peak, std::fabs(b.out[j]));
+        for (int j = std::max(0, i - kRetriggerPeakSamples); j < i; ++j)
+          peak = std::max(peak, std::fabs(b.out[j]));
       } else {
         peak = b.level * (v.retriggerFadeActive ? fadeGain(v.retriggerFade) : 1.f);
       }

@@ -87,8 +87,9 @@ void voiceFoldNoiseAndFilters(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
 void voiceOutputStage(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
 
 // One block of an envelope in the engine's envelope model; triggerIndex is the note start or -1.
-ml::DSPVector renderVoiceEnvelope(const PluginProcessor& e, ml::ADSR& adsr, EnvWrap& env, const ml::DSPVector& gate,
-                                  const EnvShapeParams& p, int triggerIndex, float sr);
+ml::DSPVector renderVoiceEnvelope(const PluginProcessor& e, ml::ADSR& adsr, EnvWrap& env,
+                                  const ml::DSPVector& gate, const EnvShapeParams& p, int triggerIndex,
+                                  float sr);
 
 // A kit slot's raw value made safe to play: not finite gives the block value, else it is clamped to
 // the parameter's range (kit files store raw values).

@@ -84,7 +84,8 @@ void envelopeRouteRows(const PluginProcessor& e, const VoiceState& v, VoiceBlock
 bool pitchRouteRow(const PluginProcessor& e, const VoiceState& v, VoiceBlock& b) {
   const RouteSpan span = routeSpan(e, v, kRoutePitch);
   if (!(std::fabs(span.end - 0.5) > kActiveDepth || std::fabs(span.start - 0.5) > kActiveDepth)) return false;
-  const double range = ml::safeClamp(e.effParam(kParamPitchModRange, v), 0.0, kParams[kParamPitchModRange].max);
+  const double range =
+      ml::safeClamp(e.effParam(kParamPitchModRange, v), 0.0, kParams[kParamPitchModRange].max);
   const float depth = static_cast<float>((span.end - span.start) * 2.0 * range);
   const float offset = static_cast<float>((span.end - 0.5) * 2.0 * range);
   fillRouteRow(e.routes, kRoutePitch, b.source[kRoutePitch], b.routeRow[kRoutePitch], [&](int32_t s, int i) {
@@ -101,8 +102,10 @@ void kitRouteCorrection(const PluginProcessor& e, const VoiceState& v, VoiceBloc
   for (uint32_t r = 0; r < kNumRoutes; ++r) {
     if (r == kRoutePitch || b.source[r] == e.routes.routeBlockSource[r]) continue;
     const RouteSpan span = routeSpan(e, v, r);
-    const double x = (e.routes.blockSourceValue(b.source[r]) - e.routes.routeBlockValue[r]) * (span.end - span.start);
-    b.kitRouteAdjust[r] = static_cast<float>(exponentialRoute(r) ? std::exp(x * routeRange(r)) : x * routeRange(r));
+    const double x =
+        (e.routes.blockSourceValue(b.source[r]) - e.routes.routeBlockValue[r]) * (span.end - span.start);
+    b.kitRouteAdjust[r] =
+        static_cast<float>(exponentialRoute(r) ? std::exp(x * routeRange(r)) : x * routeRange(r));
   }
 }
 

@@ -144,13 +144,15 @@ struct FilterTracking {
 FilterTracking filterTracking(PluginProcessor& e, const VoiceBlock& b) {
   FilterTracking t;
   const float kt[2] = {b.last[PP::kLastKeyTrackA], b.last[PP::kLastKeyTrackB]};
-  for (int k = 0; k < 2; ++k) t.snapOn[k] = e.filterLock[k].load(std::memory_order_relaxed) && e.ratioStepCount > 0;
+  for (int k = 0; k < 2; ++k)
+    t.snapOn[k] = e.filterLock[k].load(std::memory_order_relaxed) && e.ratioStepCount > 0;
   if (kt[0] > kKeyTrackOn || kt[1] > kKeyTrackOn || t.snapOn[0] || t.snapOn[1]) {
     float sum = 0.f;
     for (int i = 0; i < kBlock; ++i) sum += b.hz[i];
     t.meanHz = sum / static_cast<float>(kBlock);
     for (int k = 0; k < 2; ++k) {
-      if (!t.snapOn[k] && kt[k] > kKeyTrackOn) t.keyTrackMul[k] = 1.f + kt[k] * (t.meanHz / kKeyTrackCentreHz - 1.f);
+      if (!t.snapOn[k] && kt[k] > kKeyTrackOn)
+        t.keyTrackMul[k] = 1.f + kt[k] * (t.meanHz / kKeyTrackCentreHz - 1.f);
     }
   }
   // Every call stores them, release tails included: the last call of a block remains.

@@ -185,7 +185,8 @@ TEST_F(VoiceRender, KitSlotValuesAreSanitised) {
   singleVoice();
   engine->handleNoteOn(0, 36, 0.8, 0);
   const Stereo out = render(24000);
-  for (size_t i = 0; i < out.left.size(); ++i) ASSERT_TRUE(std::isfinite(out.left[i]) && std::isfinite(out.right[i]));
+  for (size_t i = 0; i < out.left.size(); ++i)
+    ASSERT_TRUE(std::isfinite(out.left[i]) && std::isfinite(out.right[i]));
   EXPECT_GT(peakOf(out.left, 0, out.left.size()), 0.01f);
   EXPECT_EQ(engine->voices[0].kitSlot, 0);
   EXPECT_EQ(engine->soundingSlotMask.load(), 1u);
@@ -249,10 +250,18 @@ ScriptOutput renderScript(PluginProcessor& e, uint32_t hostBlock, uint32_t frame
         const ScriptEvent& ev = kScript[next++];
         const int offset = 63 - static_cast<int>(e.residueRemaining);
         switch (ev.kind) {
-          case ScriptEvent::kNoteOn: e.handleNoteOn(0, ev.key, ev.value, offset); break;
-          case ScriptEvent::kNoteOff: e.handleNoteOff(0, ev.key, offset); break;
-          case ScriptEvent::kBend: e.setPitchBend(static_cast<float>(ev.value)); break;
-          case ScriptEvent::kCutoff: e.setParam(kParamFilterACutoff, ev.value); break;
+          case ScriptEvent::kNoteOn:
+            e.handleNoteOn(0, ev.key, ev.value, offset);
+            break;
+          case ScriptEvent::kNoteOff:
+            e.handleNoteOff(0, ev.key, offset);
+            break;
+          case ScriptEvent::kBend:
+            e.setPitchBend(static_cast<float>(ev.value));
+            break;
+          case ScriptEvent::kCutoff:
+            e.setParam(kParamFilterACutoff, ev.value);
+            break;
         }
       }
       const uint32_t span = std::min(end, next < kScript.size() ? kScript[next].frame : end) - pos;
