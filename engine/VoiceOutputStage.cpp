@@ -18,6 +18,7 @@ constexpr float kRetriggerFadeStep = 1.f / 96.f;
 constexpr int kRetriggerPeakSamples = 32;
 constexpr float kRetriggerPeakMin = 0.01f;
 constexpr float kSlotSounding = 0.0001f;
+constexpr float kToneShelf = 0.7943282f;  // 10^-0.1: the band above about 10 kHz, 2 dB down
 
 void dcBlocker(VoiceState& v, VoiceBlock& b) {
   const float r = 1.f - 31.4159f / b.sr;
@@ -58,7 +59,7 @@ void amplitude(VoiceState& v, VoiceBlock& b) {
 void softClipAndTone(VoiceState& v, VoiceBlock& b) {
   const float hpR = 1.f - 31.4f * b.invSr;
   const float lpC = 1.f - std::exp(-62831.855f * b.invSr);
-  const float shelf = std::pow(10.f, -0.1f);
+  const float shelf = kToneShelf;
   for (int i = 0; i < kBlock; ++i) {
     const float x = b.out[i] * b.gainMul;
     float d = 1.3f * x;

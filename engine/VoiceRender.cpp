@@ -134,8 +134,11 @@ void voicePitchAndFrequency(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
 
   const bool tuned = e.effectiveTuningActive();
   const float tunedMul = std::exp2(b.bend / 12.f) * b.pitchMul;
+  // Note frequencies are looked up again only when the note moves.
   int lastKey = -1;
   float keyHz = 0.f;
+  float lastNote = std::nanf("");
+  float noteHz = 0.f;
   for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) {
     float octaveMul = 1.f;
     if (octave.gliding) {
@@ -152,7 +155,11 @@ void voicePitchAndFrequency(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
       }
       b.hz[i] = keyHz * tunedMul * octaveMul;
     } else {
-      b.hz[i] = ml::pitchToFrequency(note + b.bend) * b.pitchMul * octaveMul;
+      if (!(note == lastNote)) {
+        noteHz = ml::pitchToFrequency(note + b.bend);
+        lastNote = note;
+      }
+      b.hz[i] = noteHz * b.pitchMul * octaveMul;
     }
   }
 }

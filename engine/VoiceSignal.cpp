@@ -44,7 +44,12 @@ void modulatedRow(const float* row, const float* route, float offset, float lo, 
 
 void voiceOscillator(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
   if (b.pitchRowActive) {
-    for (int i = 0; i < kBlock; ++i) b.hz[i] *= std::exp2(b.routeRow[kRoutePitch][i] / 12.f);
+    const ml::DSPVector& semitones = b.routeRow[kRoutePitch];
+    float mul = std::exp2(semitones[0] / 12.f);
+    for (int i = 0; i < kBlock; ++i) {
+      if (i > 0 && semitones[i] != semitones[i - 1]) mul = std::exp2(semitones[i] / 12.f);
+      b.hz[i] *= mul;
+    }
   }
   ml::DSPVector mod, modFade, car, carFade;
   const float ratioMul = b.driftMul * b.kitRouteAdjust[kRouteRatio];
