@@ -168,6 +168,26 @@ TEST_F(VoiceRender, PitchRouteFromAnLfoMovesThePitchSmoothly) {
   EXPECT_NEAR(semitones(tail), 24.0, 0.01);
 }
 
+TEST_F(VoiceRender, ExtremeSettingsRenderFiniteBoundedAudio) {
+  for (bool atMax : {true, false}) {
+    auto e = std::make_unique<PluginProcessor>();
+    for (uint32_t id = 0; id < kNumParams; ++id) e->setParam(id, atMax ? kParams[id].max : kParams[id].min);
+    e->setParam(kParamOutputGain, 1.0);
+    e->setSampleRate(kRate);
+    e->setPitchBend(atMax ? 1.0f : -1.0f);
+    for (int key : {0, 24, 60, 96, 127}) e->handleNoteOn(0, key, 1.0, 0);
+    std::vector<float> l(24000), r(24000);
+    e->process(l.data(), r.data(), 12000);
+    for (const VoiceState& v : e->voices) ASSERT_TRUE(std::isfinite(v.lastPeak)) << atMax;
+    for (int key : {0, 24, 60, 96, 127}) e->handleNoteOff(0, key, 0);
+    e->process(l.data() + 12000, r.data() + 12000, 12000);
+    for (size_t i = 0; i < l.size(); ++i) {
+      ASSERT_TRUE(std::isfinite(l[i]) && std::isfinite(r[i])) << atMax << " at " << i;
+      ASSERT_LT(std::fabs(l[i]) + std::fabs(r[i]), 4.0f) << atMax << " at " << i;
+    }
+  }
+}
+
 TEST_F(VoiceRender, KitSlotValuesAreSanitised) {
   EXPECT_EQ(sanitizedKitValue(kParamFilterACutoff, std::nan(""), 1234.0), 1234.0);
   EXPECT_EQ(sanitizedKitValue(kParamFilterACutoff, -INFINITY, 1234.0), 1234.0);
