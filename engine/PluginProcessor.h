@@ -97,6 +97,8 @@ public:
                                                                      1.0f, -0.55f, 0.4f,  -0.75f};
 
   PluginProcessor();
+  // An engine whose tuning client talks to the given MTS-ESP master library (tests use a stand-in).
+  explicit PluginProcessor(const MasterLibrary& mtsLibrary);
 
   // Parameters (any thread unless noted).
   // Stores a plain value clamped to the row's range; an unknown id or a non-finite value is ignored.
