@@ -82,7 +82,9 @@ void PluginProcessor::stageSequencerClock() {}
 // Tuning hand-over, ratio steps and carrier-bank upkeep.
 void PluginProcessor::stageTuningUpkeep() {
   tuning.takeHandOver();
-  // Ratio-step and carrier-bank upkeep join here.
+  if (ratioSelectionDirty.exchange(false, std::memory_order_acquire) && tuning.tuningActiveThisBlock())
+    recomputeMtsRatioSteps();
+  // Carrier-bank upkeep joins here.
 }
 
 void PluginProcessor::stageEvents() {
@@ -191,7 +193,8 @@ void PluginProcessor::stageResidueCopy() {
 void PluginProcessor::stageMtsRetuneCheck() { tuning.watch(); }
 
 void PluginProcessor::stageBlockEnd() {
-  // Ratio-step recompute on a tuning change and recomputeDriftTargets join here, before the clock.
+  followRetuneWithRatioSteps();
+  // recomputeDriftTargets joins here, before the clock.
   blockClock += ml::kFloatsPerDSPVector;
   recoverStuckVoices();
 }
