@@ -85,7 +85,8 @@ void PluginProcessor::stageSequencerClock() {}
 // Tuning hand-over, ratio steps and carrier-bank upkeep.
 void PluginProcessor::stageTuningUpkeep() {
   tuning.takeHandOver();
-  // Ratio-step upkeep joins here.
+  if (ratioSelectionDirty.exchange(false, std::memory_order_acquire) && tuning.tuningActiveThisBlock())
+    recomputeMtsRatioSteps();
   maintainCarrierBank();
 }
 
@@ -210,7 +211,7 @@ void PluginProcessor::stageResidueCopy() {
 void PluginProcessor::stageMtsRetuneCheck() { tuning.watch(); }
 
 void PluginProcessor::stageBlockEnd() {
-  // The ratio-step recompute on a tuning change joins here.
+  followRetuneWithRatioSteps();
   recomputeDriftTargets(driftTargets, tuning.getTuningVersion(), effectiveTuningActive(),
                         [this](int note) { return effectiveNoteFreq(note, 0); });
   blockClock += ml::kFloatsPerDSPVector;

@@ -20,6 +20,7 @@
 #include "foundation/MLDSPGens.h"
 #include "foundation/MLDSPVector.h"
 #include "foundation/MLEventsToSignals.h"
+#include "tuning/RatioSteps.h"
 #include "tuning/ScalaParser.h"
 #include "tuning/TuningState.h"
 
@@ -198,6 +199,17 @@ public:
   int effectiveScaleSize() const { return tuning.effectiveScaleSize(); }
   double effectivePeriodRatio() const { return tuning.effectivePeriodRatio(); }
   bool effectiveTuningActive() const { return tuning.effectiveTuningActive(); }
+
+  // Ratio steps: the intervals of the tuning in force that the ratio lock and the cutoff locks snap to.
+  static constexpr int kMaxRatioSelection = RatioSelection::kMaxPairs;
+  static constexpr int kMaxMtsRatioSteps = MtsRatioSteps::kMaxSteps;
+  // Main thread: the (degree, octave) pairs the steps are built from, from the next block on; a null
+  // array or n = 0 selects the automatic table.
+  void setRatioSelection(const int* degrees, const int* octaves, int n);
+  int32_t ratioSelectionCount() const { return ratioSelection.count(); }  // any thread
+  // Audio thread.
+  void recomputeMtsRatioSteps() { ::recomputeMtsRatioSteps(mtsRatioSteps, ratioSelection, tuning); }
+  const MtsRatioSteps& currentRatioSteps() const { return mtsRatioSteps; }
 
   // Notes and voice bookkeeping (audio thread, between rendered spans). Offsets are sample offsets into
   // the next block, clamped to 0..63; channels are clamped to 0..15. Keys outside 0..127 are ignored,
@@ -440,13 +452,16 @@ public:
   std::array<int32_t, kNumVoices> voiceKeySeen{};
 
   // 15. Tuning: the local (Scala) tuning and its hand-over, the MTS-ESP client and the tuning watch.
-  // Ratio steps, carrier-bank and drift targets join here.
+  // Carrier-bank and drift targets join here.
   TuningState tuning;
-  // The voices' shared tables: ratio steps the filter cutoffs snap to (filled by the ratio steps, with
-  // the cutoff locks set by the editor), the carrier bank and the FM ratio drift targets.
-  static constexpr int kMaxMtsRatioSteps = 8;
-  std::array<double, kMaxMtsRatioSteps> ratioSteps{};
-  int32_t ratioStepCount{0};
+  // The ratio steps, the selection they are built from, and the tuning version they last followed while
+  // a lock was on. ratioStepsRebuilt: they followed a retune with the ratio lock on, so the ratio eases
+  // to its new step; the ratio lock takes the flag.
+  RatioSelection ratioSelection;
+  MtsRatioSteps mtsRatioSteps;
+  uint32_t ratioStepsTuningVersion{0};
+  bool ratioStepsRebuilt{false};
+  // The carrier bank and the FM ratio drift targets every voice reads.
   CarrierBank carrierBank;
   DriftTargets driftTargets;
 
@@ -477,6 +492,8 @@ public:
   uint32_t residueRemaining{0};
 
 private:
+  // Stage 23: rebuilds the ratio steps after a retune while the ratio lock or a cutoff lock is on.
+  void followRetuneWithRatioSteps();
   // Stages 4, 9 and 10: route sources, LFOs and routes.
   void selectRouteSources();
   void runLfo(int index, const LfoSettings& settings, const LfoTransport& transport);
