@@ -89,6 +89,7 @@ clap_process_status CLAPPlugin::process(const clap_process* process) {
     if (const clap_event_header* event = in->get(in, next)) processEvent(*event);
 
   outputDirtyParams(process->out_events, frames);
+  engine.tickPostLoadRebaseGrace();
   publish(frames);
   return hasOutput ? CLAP_PROCESS_CONTINUE : CLAP_PROCESS_ERROR;
 }
