@@ -63,7 +63,7 @@ void PluginProcessor::stageParamCacheAndMorph() {
 // Filter-mode blends, sequencer free rates, snapshot epoch and route source modes.
 void PluginProcessor::stageBlendsAndRouteSources() {
   publishFilterModeBlends();
-  // Sequencer free rates join here.
+  updateSeqFreeRates();
   trackMorphActiveEpoch();
   selectRouteSources();
 }
@@ -81,9 +81,6 @@ void PluginProcessor::stageVoiceConfiguration() {
   }
 }
 
-// Sequencer clock and lane steps.
-void PluginProcessor::stageSequencerClock() {}
-
 // Tuning hand-over, ratio steps and carrier-bank upkeep.
 void PluginProcessor::stageTuningUpkeep() {
   tuning.takeHandOver();
@@ -98,7 +95,8 @@ void PluginProcessor::stageEvents() {
   trackVoiceChannels();
 }
 
-// Stages 9 (LFO 1 and LFO 2) and 10 (routes and lane targets) are in LfoStage.cpp and RouteStage.cpp.
+// Stage 6 (sequencer clock) is in SeqClock.cpp; stages 9 (LFO 1 and LFO 2) and 10 (routes and lane
+// targets) are in LfoStage.cpp and RouteStage.cpp.
 
 void PluginProcessor::stageVoiceSumGainAndSpread() {
   voiceSumGain.setVoiceCount(effectiveVoiceCount, sampleRate);

@@ -34,8 +34,7 @@ struct MorphBlock {
   float octaveB{0.0f};
   bool octaveDiffers{false};  // active, both captured Octave and the values differ
   bool faderPastHalf{false};  // the cached Morph Fader (0..1) is 0.5 or more
-  double position{0.0};       // morph position t, 0..1
-  std::array<bool, ParamSnapshot::kSeqLanes> laneMorph{};  // the lane's steps morph between the poles
+  double position{0.0};       // morph position t, 0..1 (the lanes read it as their pole position)
 };
 
 // Pole state shared by the main thread and the audio thread. The main thread is the one writer of the

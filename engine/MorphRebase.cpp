@@ -33,8 +33,19 @@ void PluginProcessor::foldSettingKey(ParamSnapshot& s, uint32_t key) {
     case kRebaseKeyLockB:
       s.lockB = filterLocked(1) ? 1 : 0;
       break;
+    case kRebaseKeySeqRate:
+    case kRebaseKeySeqRate + 1:
+      s.seqRate[key - kRebaseKeySeqRate] = getSeqRateCommitted(static_cast<int>(key - kRebaseKeySeqRate));
+      break;
+    case kRebaseKeySeqRun:
+    case kRebaseKeySeqRun + 1:
+      s.seqRun[key - kRebaseKeySeqRun] = getSeqRunMode(static_cast<int>(key - kRebaseKeySeqRun));
+      break;
+    case kRebaseKeySeqDiv:
+    case kRebaseKeySeqDiv + 1:
+      s.seqDiv[key - kRebaseKeySeqDiv] = getSeqSyncDiv(static_cast<int>(key - kRebaseKeySeqDiv));
+      break;
     default:
-      // The lane settings (free rate, run mode, sync division) join with the sequencer lanes.
       break;
   }
 }

@@ -23,8 +23,25 @@ int PluginProcessor::nearMorphPole() const {
 }
 
 void PluginProcessor::handOverMorphPoles() {
-  morph.takePublished();
+  if (morph.takePublished() != 0) {
+    // A new capture holds the lanes as they are now: their steps morph again, from a fresh anchor.
+    for (int l = 0; l < kSeqTiedLanes; ++l) {
+      seq.lanes[l].editBroke.store(false, std::memory_order_release);
+      seq.lanes[l].reanchor.valid = false;
+    }
+  }
+  takeLaneLatchRestore();
   foldEngineRebase();
+}
+
+void PluginProcessor::takeLaneLatchRestore() {
+  // A state load's lane flags wait until the poles it set are taken, which would clear them again.
+  if (!seq.latchRestorePending.load(std::memory_order_acquire)) return;
+  if (morph.staged[0].pending() || morph.staged[1].pending()) return;
+  seq.latchRestorePending.store(false, std::memory_order_release);
+  for (int l = 0; l < kSeqTiedLanes; ++l)
+    seq.lanes[l].editBroke.store(seq.latchedEditBroke[l].load(std::memory_order_relaxed),
+                                 std::memory_order_release);
 }
 
 void PluginProcessor::foldEngineRebase() {
@@ -66,6 +83,9 @@ void PluginProcessor::morphParamCache() {
   b.octaveDiffers = b.active && a.has[kParamOctave] && bPole.has[kParamOctave] && b.octaveA != b.octaveB;
   b.faderPastHalf = fader >= 0.5;
   b.position = ml::safeClamp(t, 0.0, 1.0);
+  seq.polePosition = b.position;
+  for (int l = 0; l < kSeqTiedLanes; ++l)
+    seq.laneMorph[l] = b.active && a.seqLaneCaptured[l] && bPole.seqLaneCaptured[l] && !seqLaneEditBroke(l);
 }
 
 void PluginProcessor::publishFilterModeBlends() {

@@ -13,6 +13,7 @@
 #include "engine/MorphPoles.h"
 #include "engine/ParamSmoother.h"
 #include "engine/ParamTable.h"
+#include "engine/SeqLanes.h"
 #include "engine/TruePeakLimiter.h"
 #include "engine/VoiceMix.h"
 #include "engine/voice/VoiceState.h"
@@ -289,6 +290,58 @@ public:
   // Audio thread: this block's calibration blend for filter 0 (A) or 1 (B) playing filterMode.
   FilterCalibBlend filterCalibBlend(int filter, int32_t filterMode) const;
 
+  // Sequencer lanes. Lane indices: the setters and getters that map lanes take 0, 1 and any other
+  // index as lane 2; the others ignore a lane outside their range or answer a neutral value.
+  using SeqGlide = ::SeqGlide;
+  using SeqLaneDelay = ::SeqLaneDelay;
+  using SeqTieReanchor = ::SeqTieReanchor;
+  static constexpr int kSeqSteps = ::kSeqSteps;
+  // Main thread (editor, state load).
+  void setSeqSteps(int lane, const float* steps, int n);
+  void setSeqTies(int lane, const unsigned char* ties, int n);  // lanes 0..1
+  void setSeqEnabled(int lane, bool on);
+  void setSeqTriggerKey(int lane, int key);
+  void setSeqRunMode(int lane, int mode);              // lanes 0..2, mode clamped 0..3
+  void setSeqSyncDiv(int lane, int div);               // lanes 0..2, clamped 0..18
+  void setSeqFreeRate(int lane, float hz);             // lanes 0..2, clamped 0.1..50
+  void setSeqDelay(int lane, float division, int multiplier);  // lanes 0..2
+  void setSeqTarget(int lane, int target);             // lane 1, clamped 0..4
+  void setSeqRateCommitted(int lane, float hz);        // lanes 0..1, clamped 0.1..50
+  void resetSeqRateCommitted();
+  void setSeqLaneEditBroke(int lane, bool broke);      // lanes 0..1
+  void stageSeqLatchRestore(bool lane0, bool lane1);
+  bool getSeqEnabled(int lane) const;
+  int getSeqTriggerKey(int lane) const;
+  int getSeqRunMode(int lane) const;
+  int getSeqSyncDiv(int lane) const;
+  float getSeqFreeRate(int lane) const;
+  int getSeqStep(int lane) const;       // 0 for a bad lane
+  int getSeqStepCount(int lane) const;  // 0 for a bad lane
+  int getSeqDelayMul(int lane) const;   // 1 for a bad lane
+  float getSeqDelayDiv(int lane) const;  // 0 for a bad lane
+  float getSeqRateCommitted(int lane) const;  // -1 for a bad lane
+  bool seqLaneEditBroke(int lane) const;
+  // Lanes 0..1: copies the active bank's values (at most max) and returns how many.
+  int getSeqStepsCopy(int lane, float* out, int max) const;
+  int getSeqTiesCopy(int lane, unsigned char* out, int max) const;
+  // Audio thread: the lane's morphed step values while its steps morph (true), else n = 0 and false.
+  bool getSeqMorphValues(int lane, float* out, int max, int& n) const;
+  // Audio thread: a note-on's trigger delay check and step advance; the lane clock's helpers.
+  bool shouldAdvanceSeq(int lane);
+  void advanceSeqStep(int lane);
+  bool seqOffsetHolding(int lane);
+  void seqEnterStep(int lane, int step, int64_t durationSamples);
+  // Audio thread: values over the live morph poles (pole 0 A, 1 B) and the lanes as the lane targets
+  // read them this block.
+  SeqPoleLane seqPoleLane(int pole, int lane) const;
+  float seqStepValueOf(int pole, int lane, int step) const;
+  bool seqStepTieOf(int pole, int lane, int step) const;
+  float seqValMorph(int lane, int step, float frac, bool glide) const;
+  float seqTieReanchorApply(int lane, float value, bool tied, int step, float phase);
+  SeqLaneReading readSeqLane(int lane) const;
+  // Stage 4: the free rates of lanes 0 and 1 from their committed rates or the morph poles.
+  void updateSeqFreeRates();
+
   // Voice Mode (0 poly, 1 mono, 2 legato) and the voices it plays: Voice Count in poly, else one.
   struct VoiceConfig {
     int32_t mode;
@@ -375,7 +428,7 @@ public:
   std::array<std::atomic<float>, kNumVoices> voiceActivity{};
 
   // 11. The master chain holds the reverb, EQ, noise floor, output gain and saturation; then the
-  // limiter and the output meters. Sequencer lanes join here.
+  // limiter and the output meters; the sequencer lanes.
   MasterChain master;
   MasterSettings masterSettings;  // this block's master-chain values, read once from the cache
   TruePeakLimiter limiter;
@@ -384,6 +437,7 @@ public:
   // sources, crossfades and engine-wide block values of the block being rendered.
   std::array<LFO, 2> lfos;
   ModRoutes routes;
+  SeqLanes seq;
   // Each route's selected source this block (0..3), from its Source parameter (stage 4).
   std::array<int32_t, kNumRoutes> routeSelectedSource{};
 
@@ -478,6 +532,10 @@ public:
   uint32_t residueRemaining{0};
 
 private:
+  // Stage 6 per lane.
+  void runFreeLane(int lane);
+  void runSyncLane(int lane, double songPos, double bpm);
+  void stopSeqLanes();
   // Stages 4, 9 and 10: route sources, LFOs and routes.
   void selectRouteSources();
   void runLfo(int index, const LfoSettings& settings, const LfoTransport& transport);
@@ -491,6 +549,7 @@ private:
   // Stages 1, 3 and 4: the morph's parts.
   int nearMorphPole() const;  // by the Morph Fader's current value: A below 0.5, else B
   void handOverMorphPoles();
+  void takeLaneLatchRestore();
   void foldEngineRebase();
   void foldSettingKey(ParamSnapshot& s, uint32_t key);  // a rebase key past the parameters
   double morphPositionForBlock(double fader);

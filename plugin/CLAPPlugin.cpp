@@ -131,7 +131,7 @@ void CLAPPlugin::publish(uint32_t frames) {
   guiPoll.env2Pos.store(engine.getEnv2PlayPos(), relaxed);
   guiPoll.envNote.store(engine.getEnvPlayNote(), relaxed);
   guiPoll.envVelocity.store(engine.getEnvPlayVel(), relaxed);
-  // The sequencer lanes' steps, morphed values and run modes join here with the sequencer.
+  publishSequencer();
 
   guiPoll.keyTrackOffset[0].store(engine.getKeyTrackOffsetA(), relaxed);
   guiPoll.keyTrackOffset[1].store(engine.getKeyTrackOffsetB(), relaxed);

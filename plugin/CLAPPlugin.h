@@ -98,6 +98,9 @@ private:
   void applyTransport(const clap_event_transport& transport);
   void publish(uint32_t frames);
   void publishTuning();
+  // Sequencer lanes (CLAPPluginSequencer.cpp): a note-on's lane advance, and the published lane values.
+  void triggerSequencer(int key);
+  void publishSequencer();
 
   // Event kinds (CLAPPluginEvents.cpp).
   void handleNoteEvent(const clap_event_note& note, uint16_t type);
