@@ -380,6 +380,68 @@ TEST_F(Morph, PostLoadGraceLastsThreeTicks) {
   EXPECT_FALSE(engine->postLoadRebaseGraceActive());
 }
 
+TEST_F(Morph, LanesMorphUntilEditedAndAgainAfterACapture) {
+  Snapshot a = defaultsCapture(), b = defaultsCapture();
+  for (Snapshot* s : {&a, &b}) {
+    s->seqLaneCaptured[0] = true;
+    s->seqStepCount[0] = 4;
+  }
+  a.seqSteps[0] = {0.2f, 0.4f, 0.0f, 1.0f};
+  b.seqSteps[0] = {0.6f, 0.8f, 0.0f, 0.0f};
+  engine->setSeqEnabled(0, true);
+  const float steps[4] = {0.5f, 0.5f, 0.5f, 0.5f};
+  engine->setSeqSteps(0, steps, 4);
+  EXPECT_TRUE(engine->seqLaneEditBroke(0));
+  setPoles(a, b, 0.25);  // the hand-over clears the edit flag
+  EXPECT_FALSE(engine->seqLaneEditBroke(0));
+  EXPECT_TRUE(engine->seq.laneMorph[0]);
+  EXPECT_FALSE(engine->seq.laneMorph[1]);  // lane 1 was not captured
+  EXPECT_EQ(engine->seq.polePosition, 0.25);
+  EXPECT_FLOAT_EQ(engine->seqValMorph(0, 1, 0.0f, false), 0.5f);
+  EXPECT_FLOAT_EQ(engine->seqValMorph(0, 3, 0.0f, false), 0.75f);
+  EXPECT_FLOAT_EQ(engine->seqValMorph(0, 5, 0.0f, false), 0.5f);  // wraps at the poles' count
+
+  const float edited[4] = {0.1f, 0.1f, 0.1f, 0.1f};
+  engine->setSeqSteps(0, edited, 4);
+  run(64);
+  EXPECT_FALSE(engine->seq.laneMorph[0]);
+  engine->setSnapshot(0, a);
+  run(64);
+  EXPECT_TRUE(engine->seq.laneMorph[0]);
+}
+
+TEST_F(Morph, LaneFlagRestoreOutlastsThePolesOfTheLoad) {
+  const float steps[2] = {0.3f, 0.6f};
+  engine->setSeqSteps(1, steps, 2);  // broken before the load
+  engine->setSnapshot(0, defaultsCapture());
+  engine->stageSeqLatchRestore(true, false);
+  engine->stageSnapshotHandOver();  // takes pole A (clearing the flags), then restores the saved ones
+  EXPECT_TRUE(engine->seqLaneEditBroke(0));
+  EXPECT_FALSE(engine->seqLaneEditBroke(1));
+  EXPECT_FALSE(engine->seq.latchRestorePending.load());
+}
+
+TEST_F(Morph, LaneSettingsAndLocksFoldFromTheirLiveSources) {
+  engine->setSeqRateCommitted(1, 7.5f);
+  engine->setSeqRunMode(0, 3);
+  engine->setSeqSyncDiv(1, 12);
+  engine->setFilterLocked(1, true);
+  Snapshot s;
+  const uint64_t before = engine->nextCaptureSeq();
+  for (uint32_t key = kRebaseKeyLockA; key < kNumRebaseKeys; ++key) engine->foldRebaseSlot(s, key);
+  EXPECT_EQ(s.lockA, 0);
+  EXPECT_EQ(s.lockB, 1);
+  EXPECT_EQ(s.seqRate[0], -1.0f);  // no committed rate
+  EXPECT_EQ(s.seqRate[1], 7.5f);
+  EXPECT_EQ(s.seqRun[0], 3);
+  EXPECT_EQ(s.seqRun[1], 1);
+  EXPECT_EQ(s.seqDiv[0], 9);
+  EXPECT_EQ(s.seqDiv[1], 12);
+  EXPECT_EQ(s.captureSeq, before + 8);
+  engine->foldRebaseSlot(s, kNumRebaseKeys);  // no key: nothing changes
+  EXPECT_EQ(s.captureSeq, before + 8);
+}
+
 // The main thread captures, clears, edits and drains while the audio thread takes the poles and folds:
 // every pole the audio thread holds is one whole capture (plus whole folds), never a mix of two.
 TEST(MorphPoles, HandOverThreadKeepsPolesWhole) {
