@@ -50,6 +50,8 @@ void PluginProcessor::generateBlock() {
 void PluginProcessor::stageSnapshotHandOver() {
   handOverMorphPoles();
   // Kit slots join here.
+  // The voices of this block mark the kit slots they sound.
+  soundingSlotMask.store(0, std::memory_order_relaxed);
 }
 
 // Turns kit audition requests into notes (kit slots).
@@ -84,7 +86,23 @@ void PluginProcessor::stageVoiceConfiguration() {
 // Tuning hand-over, ratio steps and carrier-bank upkeep.
 void PluginProcessor::stageTuningUpkeep() {
   tuning.takeHandOver();
-  // Ratio-step and carrier-bank upkeep join here.
+  // Ratio-step upkeep joins here.
+  maintainCarrierBank();
+}
+
+// Kept up every block, whatever the Shape Mode, so that a switch to the carrier bank finds it current.
+void PluginProcessor::maintainCarrierBank() {
+  const float tilt = ml::safeClamp(static_cast<float>(cache[kParamShape]), 0.0f, 1.0f);
+  const uint32_t generation = tuning.getTuningVersion();
+  if (carrierBankNeedsRebuild(carrierBank, tilt, generation)) {
+    float keyHz[kNumKeys];
+    const bool tuned = effectiveTuningActive();
+    if (tuned) {
+      for (int k = 0; k < kNumKeys; ++k) keyHz[k] = static_cast<float>(effectiveNoteFreq(k, -1));
+    }
+    rebuildCarrierBank(carrierBank, tilt, generation, tuned ? keyHz : nullptr);
+  }
+  glideCarrierBank(carrierBank);
 }
 
 void PluginProcessor::stageEvents() {
@@ -194,7 +212,9 @@ void PluginProcessor::stageResidueCopy() {
 void PluginProcessor::stageMtsRetuneCheck() { tuning.watch(); }
 
 void PluginProcessor::stageBlockEnd() {
-  // Ratio-step recompute on a tuning change and recomputeDriftTargets join here, before the clock.
+  // The ratio-step recompute on a tuning change joins here.
+  recomputeDriftTargets(driftTargets, tuning.getTuningVersion(), effectiveTuningActive(),
+                        [this](int note) { return effectiveNoteFreq(note, 0); });
   blockClock += ml::kFloatsPerDSPVector;
   recoverStuckVoices();
 }

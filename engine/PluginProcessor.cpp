@@ -15,15 +15,18 @@ bool isVoiceConfigParam(uint32_t id) {
 
 }  // namespace
 
-PluginProcessor::PluginProcessor() {
+PluginProcessor::PluginProcessor() : PluginProcessor(masterLibrary()) {}
+
+PluginProcessor::PluginProcessor(const MasterLibrary& mtsLibrary) : tuning(mtsLibrary) {
   for (uint32_t id = 0; id < kNumParams; ++id) {
     params[id] = kParams[id].def;
     cache[id] = kParams[id].def;
   }
   keyChannel.fill(-1);
-  // Kit slots, the shared oversampler kernel and the MTS-ESP registration are set up here as those
-  // parts join the engine.
+  // Kit slots and the MTS-ESP registration are set up here as those parts join the engine.
+  Oversampler2x::initHalfband();
   TruePeakLimiter::initKernel();
+  for (int k = 0; k < kCarrierPartials; ++k) carrierBank.seedPhases[k] = carrierSeedPhase(k);
   allocator.setSampleRate(sampleRate);
   applyVoiceMode();
 }
@@ -59,7 +62,7 @@ void PluginProcessor::setRatioLocked(bool on) {
 }
 
 void PluginProcessor::setFilterLocked(int which, bool on) {
-  filterLockFlag[which == 0 ? 0 : 1].store(on, std::memory_order_relaxed);
+  filterLock[which == 0 ? 0 : 1].store(on, std::memory_order_relaxed);
   if (on) ratioSelectionDirty.store(true, std::memory_order_release);
 }
 

@@ -16,6 +16,8 @@
 #include "engine/SeqLanes.h"
 #include "engine/TruePeakLimiter.h"
 #include "engine/VoiceMix.h"
+#include "engine/voice/AnalogDrift.h"
+#include "engine/voice/CarrierBank.h"
 #include "engine/voice/VoiceState.h"
 #include "foundation/MLDSPGens.h"
 #include "foundation/MLDSPVector.h"
@@ -97,6 +99,8 @@ public:
                                                                      1.0f, -0.55f, 0.4f,  -0.75f};
 
   PluginProcessor();
+  // An engine whose tuning client talks to the given MTS-ESP master library (tests use a stand-in).
+  explicit PluginProcessor(const MasterLibrary& mtsLibrary);
 
   // Parameters (any thread unless noted).
   // Stores a plain value clamped to the row's range; an unknown id or a non-finite value is ignored.
@@ -175,7 +179,7 @@ public:
   float getKeyTrackOffsetA() const { return keyTrackOffset[0].load(std::memory_order_relaxed); }
   float getKeyTrackOffsetB() const { return keyTrackOffset[1].load(std::memory_order_relaxed); }
   // Bit mask of the kit slots that sounded in the last block.
-  uint32_t afxSlotActive() const { return afxSounding.load(std::memory_order_relaxed); }
+  uint32_t afxSlotActive() const { return soundingSlotMask.load(std::memory_order_relaxed); }
 
   // Tuning. Main thread: the local tuning takes effect at the next block; neither call waits for one.
   using LocalTuning = ::LocalTuning;
@@ -248,7 +252,7 @@ public:
   // Filter A for which = 0, filter B for any other value.
   void setFilterLocked(int which, bool on);
   bool filterLocked(int which) const {
-    return filterLockFlag[which == 0 ? 0 : 1].load(std::memory_order_relaxed);
+    return filterLock[which == 0 ? 0 : 1].load(std::memory_order_relaxed);
   }
   void setSeqRatioAbsolute(bool on) { seqRatioAbsolute.store(on, std::memory_order_relaxed); }
   void setSeqRatioRankEncoded(bool on) { seqRatioRankEncoded.store(on, std::memory_order_relaxed); }
@@ -357,6 +361,18 @@ public:
   // The whole per-voice signal path over one voice state; voice -1 is a release tail.
   ml::DSPVector renderVoiceSignal(VoiceState& voice, const ml::DSPVector& pitch, const ml::DSPVector& gate,
                                   int voiceIndex);
+  // A parameter as the voice plays it: its kit slot's captured value (sanitised) in kit mode, else
+  // the block cache value.
+  double effParam(uint32_t id, const VoiceState& voice) const;
+  // The voice's kit slot captured id with a value other than the block's (NaN counts as other).
+  bool afxOverridden(uint32_t id, const VoiceState& voice) const;
+  // Envelope env (0 or 1) of a voice for this block: stage times (glided, reset at a note start),
+  // key tracking from note, curves {attack, decay, release}, delay, hold and trigger mode. timeMul
+  // scales the stage times (the voice's analog offset for Env 1, 1 for Env 2).
+  EnvShapeParams envelopeShape(VoiceState& voice, int env, bool noteStarts, float note, float timeMul,
+                               const float (&curves)[3]) const;
+  // Stage 7: rebuilds the carrier bank when the tuning or Shape moved, then glides its amplitudes.
+  void maintainCarrierBank();
   // Sets every engine smoother's time for the current sample rate and jumps it to its cached value.
   void resetEngineSmoothers();
 
@@ -423,6 +439,19 @@ public:
 
   // 8.-9. Morph bookkeeping and kit slots: join here.
   std::atomic<bool> envModelModern{false};
+  // What the voices read of the kit: the kit slots' render copies with kit mode and base key. The
+  // staged slots, their hand-over and the audition join with the kit slots.
+  static constexpr int kNumKitSlots = 24;
+  struct KitRenderSlot {
+    std::array<double, kNumParams> value{};
+    std::array<uint8_t, kNumParams> has{};
+    uint16_t note{0};
+    bool used{false};
+  };
+  std::atomic<bool> kitMode{false};
+  std::atomic<int32_t> kitBaseKey{36};
+  std::array<KitRenderSlot, kNumKitSlots> kitSlots{};
+  std::atomic<uint32_t> soundingSlotMask{0};  // bit s: slot s sounded in the last block
 
   // 10. Per-voice activity meters.
   std::array<std::atomic<float>, kNumVoices> voiceActivity{};
@@ -462,15 +491,16 @@ public:
   EnvPlayhead env2Play;
   std::atomic<float> envPlayNote{-1.0f};
   std::atomic<float> envPlayVel{0.0f};
-  // The filters' key-tracking offsets and the kit playhead: written by the voice and kit stages as they
-  // join; until then they hold these start values.
+  // Written by the voice render path: the filters' key-tracking offsets, filter A's harmonic-snap
+  // target (Hz, -1 when off) and its calibrated cutoff at the end of the last synthesis voice.
   std::array<std::atomic<float>, 2> keyTrackOffset{};
-  std::atomic<uint32_t> afxSounding{0};
+  std::atomic<float> cutoffSnapTargetA{-1.0f};
+  std::atomic<float> calibratedCutoffA{0.0f};
   // Flags the editor owns: UI state being restored, the ratio and cutoff locks with the request to
   // rebuild the ratio selection, the ratio lane's interpretation, and whether an editor is open.
   std::atomic<bool> uiRestoring{false};
   std::atomic<bool> ratioLockFlag{false};
-  std::array<std::atomic<bool>, 2> filterLockFlag{};
+  std::array<std::atomic<bool>, 2> filterLock{};
   std::atomic<bool> ratioSelectionDirty{false};
   std::atomic<bool> seqRatioAbsolute{false};
   std::atomic<bool> seqRatioRankEncoded{false};
@@ -504,6 +534,13 @@ public:
   // 15. Tuning: the local (Scala) tuning and its hand-over, the MTS-ESP client and the tuning watch.
   // Ratio steps, carrier-bank and drift targets join here.
   TuningState tuning;
+  // The voices' shared tables: ratio steps the filter cutoffs snap to (filled by the ratio steps, with
+  // the cutoff locks set by the editor), the carrier bank and the FM ratio drift targets.
+  static constexpr int kMaxMtsRatioSteps = 8;
+  std::array<double, kMaxMtsRatioSteps> ratioSteps{};
+  int32_t ratioStepCount{0};
+  CarrierBank carrierBank;
+  DriftTargets driftTargets;
 
   // 16. Engine smoothers, block values and block clock.
   std::array<ParamSmoother, kNumEngineRows> rowSmoothers;

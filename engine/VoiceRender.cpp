@@ -1,9 +1,165 @@
-// The per-voice signal path.
-#include "engine/PluginProcessor.h"
+// The per-voice signal path: the order of its steps, the block prologue, and pitch to frequency.
+#include "engine/VoiceRender.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "foundation/MLDSPGens.h"
+#include "foundation/MLSafeValue.h"
+
+namespace {
+
+constexpr float kOctaveGlideSeconds = 0.014f;
+constexpr float kMinGlideSeconds = 1e-5f;
+constexpr float kOctaveJumpSentinel = -9000.f;
+constexpr int kMaxKey = 127;
+
+// The octave in keys and how the voice moves to it this block.
+struct OctaveMove {
+  float target{0.f};  // octaves x keys per period
+  float coeff{1.f};
+  bool gliding{false};
+  float log2Period{1.f};  // log2 of the period ratio (1 for the octave)
+  float steps{12.f};      // keys per period
+};
+
+OctaveMove octaveMove(PluginProcessor& e, VoiceState& v, const VoiceBlock& b) {
+  OctaveMove m;
+  const bool tuned = e.effectiveTuningActive();
+  const int steps = tuned ? std::max(1, e.effectiveScaleSize()) : 12;
+  m.steps = static_cast<float>(steps);
+  if (tuned) {
+    const double period = e.effectivePeriodRatio();
+    m.log2Period = period > 0.0 && std::isfinite(period) ? static_cast<float>(std::log2(period)) : 1.f;
+  }
+  // The octave a held note keeps while the morph fader crosses between poles joins with the morph.
+  const double octave = ml::finiteOr(e.effParam(kParamOctave, v), 0.0);
+  m.target = static_cast<float>(std::round(octave) * steps);
+  if (v.octaveOffset < kOctaveJumpSentinel || b.epochChanged) {
+    v.octaveOffset = m.target;
+  } else if (v.octaveOffset != m.target) {
+    m.gliding = true;
+    m.coeff = 1.f - std::exp(-1.f / (kOctaveGlideSeconds * b.sr));
+  }
+  return m;
+}
+
+// The voice's own glide of the allocator's pitch row (smooth glide mode).
+void smoothGlide(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
+  const float t = static_cast<float>(ml::safeClamp(e.effParam(kParamGlide, v), 0.0, 500.0)) * 0.001f;
+  const float c = t > kMinGlideSeconds ? 1.f - std::exp(-1.f / (t * b.sr)) : 1.f;
+  v.glideCoeff = c;
+  for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) {
+    if (v.glidePitch >= 0.f) {
+      v.glidePitch = glideToward(v.glidePitch, b.pitch[i], c);
+    } else if (b.gate[i] > 0.f && i + 1 < ml::kFloatsPerDSPVector) {
+      // The first note of a voice starts on its own pitch, not from the idle row's note 0; the
+      // allocator's row reaches the note one sample after the gate opens.
+      v.glidePitch = b.pitch[i + 1];
+    } else {
+      continue;
+    }
+    b.pitch[i] = v.glidePitch;
+  }
+}
+
+// The fixed analog offsets of a synthesis voice and its pitch walk, as multipliers.
+void analogOffsets(VoiceState& v, VoiceBlock& b) {
+  if (b.voice >= 0) {
+    if (!v.analogDrawn) {
+      v.analog = drawAnalogOffsets(b.voice, b.sr);
+      v.analogDrawn = true;
+    }
+    v.analogWalkCents = analogWalkStep(v.analogSeed, v.analogWalkCents, b.voice, b.sr);
+  }
+  b.pitchMul = std::exp2((v.analog.pitchCents + v.analogWalkCents) / 1200.f);
+  b.cutoffMul = std::exp2(v.analog.cutoffCents / 1200.f);
+  b.timeMul = 1.f + v.analog.timeOffset;
+  b.gainMul = std::pow(10.f, v.analog.gainDb / 20.f);
+}
+
+}  // namespace
 
 ml::DSPVector PluginProcessor::renderVoiceSignal(VoiceState& voice, const ml::DSPVector& pitch,
                                                  const ml::DSPVector& gate, int voiceIndex) {
-  // The oscillators, envelopes, routes, fold, noise, filters and output stage join here; until then
-  // every voice and release tail renders silence.
-  return ml::DSPVector();
+  VoiceBlock b;
+  b.voice = voiceIndex;
+  b.sr = static_cast<float>(sampleRate);
+  b.invSr = 1.f / b.sr;
+  b.pitch = pitch;
+  b.gate = gate;
+  voiceBlockPrologue(*this, voice, b);
+  voiceParamRows(*this, voice, b);
+  voicePitchAndFrequency(*this, voice, b);
+  voiceEnvelope1Params(*this, voice, b);
+  voiceGateScan(*this, voice, b);
+  voiceDriftTimbreAndEnv1(*this, voice, b);
+  voiceRouteRows(*this, voice, b);
+  voiceOscillator(*this, voice, b);
+  voiceFoldNoiseAndFilters(*this, voice, b);
+  voiceOutputStage(*this, voice, b);
+  return b.out;
+}
+
+void voiceBlockPrologue(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
+  if (b.voice < 0) return;
+  const uint32_t epoch = e.snapshotEpoch.load(std::memory_order_acquire);
+  if (epoch != v.snapshotEpoch) {
+    v.snapshotEpoch = epoch;
+    b.epochChanged = true;
+  }
+  if (!e.kitMode.load(std::memory_order_relaxed)) {
+    v.kitSlot = -1;
+    return;
+  }
+  const int base = e.kitBaseKey.load(std::memory_order_relaxed);
+  if (firstGateRise(b.gate, v.prevGate) >= 0) {
+    // The slot follows the key the allocator plays, not the pitch row (which may still glide from
+    // the previous note, or start late in the block).
+    const int key = static_cast<int>(e.allocator.getVoice(b.voice).creatorKeyIdx);
+    const int slot = key - base;
+    const bool used = slot >= 0 && slot < PluginProcessor::kNumKitSlots && e.kitSlots[slot].used;
+    v.kitSlot = static_cast<int8_t>(used ? slot : -1);
+    b.kitSilent = !used;
+  }
+  if (v.kitSlot >= 0) b.pitchOffset = static_cast<float>(e.kitSlots[v.kitSlot].note - (base + v.kitSlot));
+}
+
+void voicePitchAndFrequency(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
+  const OctaveMove octave = octaveMove(e, v, b);
+  b.bend = e.pitchBend.load(std::memory_order_relaxed) *
+           static_cast<float>(ml::finiteOr(e.effParam(kParamPitchBendRange, v), 0.0));
+  if (b.voice >= 0 && e.smoothGlide.load(std::memory_order_relaxed)) smoothGlide(e, v, b);
+  analogOffsets(v, b);
+
+  const bool tuned = e.effectiveTuningActive();
+  const float tunedMul = std::exp2(b.bend / 12.f) * b.pitchMul;
+  // Note frequencies are looked up again only when the note moves.
+  int lastKey = -1;
+  float keyHz = 0.f;
+  float lastNote = std::nanf("");
+  float noteHz = 0.f;
+  for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) {
+    float octaveMul = 1.f;
+    if (octave.gliding) {
+      v.octaveOffset = glideToward(v.octaveOffset, octave.target, octave.coeff);
+      octaveMul = std::exp2(octave.log2Period * (v.octaveOffset - octave.target) / octave.steps);
+    }
+    const float note = b.pitch[i] + octave.target + b.pitchOffset;
+    if (tuned) {
+      // A fractional note keeps only its integer key under a tuning.
+      const int key = static_cast<int>(ml::safeClamp(std::trunc(note), 0.f, static_cast<float>(kMaxKey)));
+      if (key != lastKey) {
+        keyHz = static_cast<float>(e.effectiveNoteFreq(key, v.noteChannel));
+        lastKey = key;
+      }
+      b.hz[i] = keyHz * tunedMul * octaveMul;
+    } else {
+      if (!(note == lastNote)) {
+        noteHz = ml::pitchToFrequency(note + b.bend);
+        lastNote = note;
+      }
+      b.hz[i] = noteHz * b.pitchMul * octaveMul;
+    }
+  }
 }

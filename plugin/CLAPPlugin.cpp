@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "plugin/CLAPEntry.h"
+#include "state/PresetLibrary.h"
 
 namespace {
 
@@ -51,6 +52,11 @@ CLAPPlugin::CLAPPlugin(const clap_host* host) : clap::helpers::TavrinPluginBase(
   for (auto& entry : ccMap) entry.store(kCcUnmapped, std::memory_order_relaxed);
   for (const CcBinding& binding : kDefaultCcBindings)
     ccMap[binding.cc].store(binding.param, std::memory_order_relaxed);
+}
+
+bool CLAPPlugin::init() {
+  bootstrapPresetFolders();
+  return true;
 }
 
 bool CLAPPlugin::activate(double rate, uint32_t, uint32_t) {

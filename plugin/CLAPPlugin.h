@@ -63,6 +63,7 @@ public:
   std::string tuningSource;  // "file" or "embed"
 
 protected:
+  bool init() override;  // prepares the preset library folders and the factory bank
   bool activate(double rate, uint32_t minFrameCount, uint32_t maxFrameCount) override;
   clap_process_status process(const clap_process* process) override;
   void reset() override { engine.resetAll(); }

@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "engine/voice/AnalogDrift.h"
 #include "foundation/MLSafeValue.h"
 
 namespace {
@@ -24,6 +25,11 @@ int tunedRatios(const float* keyHz, float* ratios) {
 }
 
 }  // namespace
+
+float carrierSeedPhase(int i) {
+  const uint32_t h = analogHash(static_cast<uint32_t>(i) * 0x9E3779B1u + 0x9E3779B9u);
+  return static_cast<float>(h & 0xFFFFFFu) / 16777216.f;
+}
 
 bool carrierBankNeedsRebuild(const CarrierBank& b, float tilt, uint32_t generation) {
   return !b.built || generation != b.builtGeneration || std::fabs(tilt - b.builtTilt) > 0.0001f;

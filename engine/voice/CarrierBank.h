@@ -21,6 +21,9 @@ struct CarrierBank {
   bool built{false};
 };
 
+// Start phase 0..1 of partial i, the same in every voice and every run.
+float carrierSeedPhase(int i);
+
 // True when the tables must be rebuilt: never built, another tuning generation, or Shape (the
 // tilt) moved by more than 0.0001.
 bool carrierBankNeedsRebuild(const CarrierBank& b, float tilt, uint32_t generation);

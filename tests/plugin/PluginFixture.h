@@ -11,8 +11,12 @@
 #include "tools/host/Renderer.h"
 
 struct PluginFixture {
-  explicit PluginFixture(double sampleRate = 48000.0, uint32_t maxFrames = 4096)
-      : rate(sampleRate), object(new CLAPPlugin(host.clapHost())), instance(object->clapPlugin()) {
+  explicit PluginFixture(double sampleRate = 48000.0, uint32_t maxFrames = 4096,
+                         tavrin::host::HostOptions hostOptions = {})
+      : rate(sampleRate),
+        host(hostOptions),
+        object(new CLAPPlugin(host.clapHost())),
+        instance(object->clapPlugin()) {
     instance.init();
     instance.activate(sampleRate, 1, maxFrames);
   }

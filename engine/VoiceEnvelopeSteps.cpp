@@ -1,0 +1,212 @@
+// The voice's envelopes and its note boundaries: stage times, the gate scan with retriggers, start
+// delays and release tails, drift and velocity timbre.
+#include <algorithm>
+#include <cmath>
+
+#include "engine/VoiceRender.h"
+#include "engine/voice/NoiseClick.h"
+#include "foundation/MLSafeValue.h"
+
+namespace {
+
+constexpr float kMinStageSeconds = 0.001f;
+constexpr float kMaxStageSeconds[3] = {2.0f, 2.0f, 5.0f};  // attack, decay, release
+constexpr float kMaxDelayHoldSeconds = 2.0f;
+constexpr float kMinLoopDecaySeconds = 0.02f;
+constexpr float kStageTimeGlideSeconds = 0.01f;
+constexpr int kLoopTrigger = 2;
+constexpr float kSounding = 0.0001f;
+constexpr float kFilterEnergyFloor = 0.001f;
+constexpr float kLoud = 0.01f;
+constexpr float kLowTailPeak = 0.0003f;
+constexpr float kLowTailRateDivisor = 192.f;
+constexpr float kStartDelayMin = 0.5f;
+constexpr float kSaturationOn = 0.0001f;
+
+// The parameters of one envelope.
+struct EnvParamIds {
+  uint32_t time[3];  // attack, decay, release
+  uint32_t division[3];
+  uint32_t sustain;
+  uint32_t sync;
+  uint32_t delay;
+  uint32_t hold;
+  uint32_t keyTrack;
+  uint32_t trigger;
+};
+
+constexpr EnvParamIds kEnvParams[2] = {
+    {{kParamAmpEnvAttack, kParamAmpEnvDecay, kParamAmpEnvRelease},
+     {kParamEnv1AttackDivision, kParamEnv1DecayDivision, kParamEnv1ReleaseDivision},
+     kParamAmpEnvSustain,
+     kParamEnv1TempoSync,
+     kParamEnv1Delay,
+     kParamEnv1Hold,
+     kParamEnv1KeyTrack,
+     kParamEnv1TriggerMode},
+    {{kParamEnv2Attack, kParamEnv2Decay, kParamEnv2Release},
+     {kParamEnv2AttackDivision, kParamEnv2DecayDivision, kParamEnv2ReleaseDivision},
+     kParamEnv2Sustain,
+     kParamEnv2TempoSync,
+     kParamEnv2Delay,
+     kParamEnv2Hold,
+     kParamEnv2KeyTrack,
+     kParamEnv2TriggerMode},
+};
+
+int roundedIndex(double value) {
+  return ml::saturateToInt32(value + 0.5);
+}
+
+// Sum of the integrator magnitudes of both filters in the build that runs (the other build's
+// integrators hold whatever they had when it last ran).
+float filterEnergy(const VoiceState& v, bool nonlinear) {
+  if (nonlinear) {
+    return std::fabs(v.filterA.nl.ic1eq) + std::fabs(v.filterA.nl.ic2eq) + std::fabs(v.filterB.nl.ic1eq) +
+           std::fabs(v.filterB.nl.ic2eq);
+  }
+  return std::fabs(v.filterA.ic1eq) + std::fabs(v.filterA.ic2eq) + std::fabs(v.filterB.ic1eq) +
+         std::fabs(v.filterB.ic2eq);
+}
+
+// A note starting on a silent synthesis voice waits for the voice's drawn start delay.
+void applyStartDelay(const VoiceState& v, VoiceBlock& b) {
+  if (b.voice < 0 || b.noteStart < 0 || b.level >= kSounding || v.analog.startDelay < kStartDelayMin) return;
+  const int last = static_cast<int>(ml::kFloatsPerDSPVector) - 1;
+  const int n = std::min(static_cast<int>(std::lround(v.analog.startDelay)), last - b.noteStart);
+  if (n <= 0) return;
+  for (int i = b.noteStart; i < b.noteStart + n; ++i) b.gate[i] = 0.f;
+  b.noteStart += n;
+}
+
+}  // namespace
+
+EnvShapeParams PluginProcessor::envelopeShape(VoiceState& voice, int env, bool noteStarts, float note,
+                                              float timeMul, const float (&curves)[3]) const {
+  const EnvParamIds& ids = kEnvParams[env == 0 ? 0 : 1];
+  auto param = [&](uint32_t id) { return static_cast<float>(effParam(id, voice)); };
+  const float sr = static_cast<float>(sampleRate);
+  const bool synced = param(ids.sync) > 0.5f;
+  float* stored = voice.envStageTime[env == 0 ? 0 : 1];
+  if (noteStarts) std::fill(stored, stored + 3, -1.0f);
+  const float glide = 1.0f - std::exp(-1.0f / (kStageTimeGlideSeconds * sr / ml::kFloatsPerDSPVector));
+  const float kt = ml::safeClamp(param(ids.keyTrack), -1.0f, 1.0f);
+  const float factor = (kt != 0.0f ? std::exp2(-kt * (note - 60.0f) / 12.0f) : 1.0f) * timeMul;
+  float times[3];
+  for (int t = 0; t < 3; ++t) {
+    float time = ml::safeClamp(param(ids.time[t]), kMinStageSeconds, kMaxStageSeconds[t]);
+    if (synced) {
+      time = syncedStageTime(time, true, roundedIndex(effParam(ids.division[t], voice)), getTempo(),
+                             kMinStageSeconds, kMaxStageSeconds[t]);
+    }
+    glideStageTime(stored[t], time, glide);
+    times[t] = ml::safeClamp(stored[t] * factor, kMinStageSeconds, kMaxStageSeconds[t]);
+  }
+
+  EnvShapeParams p;
+  p.attack = times[0];
+  p.decay = times[1];
+  p.release = times[2];
+  p.sustain = ml::safeClamp(param(ids.sustain), 0.0f, 1.0f);
+  p.attackCurve = curves[0];
+  p.decayCurve = curves[1];
+  p.releaseCurve = curves[2];
+  p.attackExponent = resolveEnvGamma(p.attackCurve);
+  p.decayExponent = resolveEnvGamma(p.decayCurve);
+  p.releaseExponent = resolveEnvGamma(p.releaseCurve);
+  // Delay and hold are not tempo-synced.
+  const float delay = ml::safeClamp(param(ids.delay), 0.0f, kMaxDelayHoldSeconds);
+  const float hold = ml::safeClamp(param(ids.hold), 0.0f, kMaxDelayHoldSeconds);
+  p.delaySamples = static_cast<int32_t>(std::lround(delay * sr));
+  p.holdSamples = static_cast<int32_t>(std::lround(hold * sr));
+  p.triggerMode = roundedIndex(ml::safeClamp(effParam(ids.trigger, voice), 0.0, 2.0));
+  if (p.triggerMode == kLoopTrigger) p.decay = std::max(p.decay, kMinLoopDecaySeconds);
+  return p;
+}
+
+ml::DSPVector renderVoiceEnvelope(const PluginProcessor& e, ml::ADSR& adsr, EnvWrap& env,
+                                  const ml::DSPVector& gate, const EnvShapeParams& p, int triggerIndex,
+                                  float sr) {
+  adsr.coeffs = ml::ADSR::calcCoeffs(p.attack, p.decay, p.sustain, p.release, sr);
+  return e.envFeelModern() ? renderEnvelopeModern(adsr, env, gate, p, triggerIndex, sr)
+                           : renderEnvelope(adsr, env, gate, p, triggerIndex, sr);
+}
+
+void voiceEnvelope1Params(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
+  b.filterModeA = ml::saturateToInt32(ml::safeClamp(e.effParam(kParamFilterAMode, v), 0.0, 3.0));
+  b.filterModeB = ml::saturateToInt32(ml::safeClamp(e.effParam(kParamFilterBMode, v), 0.0, 3.0));
+  const int last = static_cast<int>(ml::kFloatsPerDSPVector) - 1;
+  if (b.gate[last] > 0.f) {
+    v.lastNote = b.pitch[last];
+    b.envNote = v.lastNote;
+  } else {
+    b.envNote = v.lastNote >= 0.f ? v.lastNote : b.pitch[0];
+  }
+  // Each of the segment curves left at exactly 0 follows the envelope's global curve.
+  const float global = b.last[PluginProcessor::kLastEnv1Curve];
+  const float own[3] = {b.last[PluginProcessor::kLastEnv1CurveA], b.last[PluginProcessor::kLastEnv1CurveD],
+                        b.last[PluginProcessor::kLastEnv1CurveR]};
+  const float curves[3] = {own[0] == 0.f ? global : own[0], own[1] == 0.f ? global : own[1],
+                           own[2] == 0.f ? global : own[2]};
+  const bool noteStarts = firstGateRise(b.gate, v.prevGate) >= 0;
+  b.env1Shape = e.envelopeShape(v, 0, noteStarts, b.envNote, b.timeMul, curves);
+}
+
+void voiceGateScan(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
+  const float oldPrevGate = v.prevGate;
+  const float oldVelocity = v.velocity;
+  float before = v.prevGate;
+  for (int i = 0; i < static_cast<int>(ml::kFloatsPerDSPVector); ++i) {
+    const float g = b.gate[i];
+    if (g > 0.f && before <= 0.f) {
+      b.noteStart = i;
+      b.noteEnd = -1;
+      v.velocity = ml::safeClamp(g, 0.f, 1.f);
+    } else if (g <= 0.f && before > 0.f) {
+      b.noteEnd = i;
+    }
+    before = g;
+  }
+  v.prevGate = b.gate[ml::kFloatsPerDSPVector - 1];
+
+  b.level = v.ampLevel * v.gainCurrent * declickGain(v.voiceFade);
+  const bool nonlinear = ml::safeClamp(e.effParam(kParamFilterSaturation, v), 0.0, 1.0) > kSaturationOn;
+  b.retrigger = b.noteStart >= 0 && (b.level > kSounding || filterEnergy(v, nonlinear) > kFilterEnergyFloor);
+  applyStartDelay(v, b);
+
+  const bool loud = b.level >= kLoud;
+  const bool lowTail = !loud && v.lastPeak >= kLowTailPeak && v.lastFrequency > 0.f &&
+                       v.lastFrequency < b.sr / kLowTailRateDivisor;
+  const bool spawn = b.retrigger && (loud || lowTail) && v.lastPitch >= 0.f;
+  if (spawn && b.voice >= 0) {
+    VoiceState tail = v;
+    tail.prevGate = oldPrevGate;
+    tail.velocity = oldVelocity;
+    const float pan = b.voice < PluginProcessor::kNumVoices ? e.voicePan[b.voice] : 0.f;
+    e.spawnReleaseVoice(tail, v.lastPitch, pan, 0);
+    b.spawned = true;
+  }
+  v.lastPitch = b.pitch[0];
+}
+
+void voiceDriftTimbreAndEnv1(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
+  const double drift = ml::safeClamp(e.effParam(kParamDrift, v), 0.0, 1.0);
+  b.driftMul = driftStep(v.drift, e.driftTargets, b.voice, e.effParam(kParamRatio, v), drift, b.sr);
+
+  const float vt =
+      static_cast<float>(ml::safeClamp(e.effParam(kParamVelocityTimbre, v), 0.0, 1.0)) * v.velocity;
+  b.fmGain = 1.f + 0.6f * vt;
+  b.brightness = std::exp2(1.5f * vt);
+
+  b.env1Raw = renderVoiceEnvelope(e, v.adsr1, v.env1, b.gate, b.env1Shape, b.noteStart, b.sr);
+  for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) {
+    b.env1Row[i] = ml::safeClamp(b.env1Raw[i] * v.gainCurrent, 0.f, 1.f);
+  }
+}
+
+void voiceEnvelope2(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
+  const float curves[3] = {b.last[PluginProcessor::kLastEnv2CurveA], b.last[PluginProcessor::kLastEnv2CurveD],
+                           b.last[PluginProcessor::kLastEnv2CurveR]};
+  const EnvShapeParams p = e.envelopeShape(v, 1, b.noteStart >= 0, b.envNote, 1.f, curves);
+  b.env2Row = renderVoiceEnvelope(e, v.adsr2, v.env2, b.gate, p, b.noteStart, b.sr);
+}

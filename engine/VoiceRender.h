@@ -1,0 +1,107 @@
+// The steps of the per-voice signal path and the working record they pass along within one block.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "engine/ModRoutes.h"
+#include "engine/PluginProcessor.h"
+#include "foundation/MLDSPVector.h"
+
+// Everything one call of the voice render path computes for its later steps. Lives on the audio
+// thread's stack for one block; rows are 64 samples, pitches note numbers, frequencies Hz.
+struct VoiceBlock {
+  int voice{-1};  // 0..7, or -1 for a release tail
+  float sr{48000.f};
+  float invSr{1.f / 48000.f};
+  ml::DSPVector pitch;  // the allocator's pitch row after the voice's own smooth glide
+  ml::DSPVector gate;   // the gate row in use (with the start delay applied)
+  bool epochChanged{false};
+  bool kitSilent{false};  // a kit-mode note on a key without a used slot: this block is silent
+  float pitchOffset{0.f};
+
+  // Parameter rows: the engine's shared rows, or the voice's own where its kit slot overrides them.
+  std::array<ml::DSPVector, PluginProcessor::kNumEngineRows> rows;
+  std::array<float, PluginProcessor::kNumEngineLasts> last{};
+  float noiseMixSmootherValue{0.f};  // current value of the smoother that feeds the Noise Mix row
+
+  // Pitch.
+  float bend{0.f};  // semitones
+  float pitchMul{1.f};
+  float cutoffMul{1.f};
+  float timeMul{1.f};
+  float gainMul{1.f};
+  ml::DSPVector hz;
+
+  // Gate scan.
+  int noteStart{-1};
+  int noteEnd{-1};
+  bool retrigger{false};
+  bool spawned{false};
+  float level{0.f};  // the voice's level at the start of the block, with the declick gain
+
+  // Envelopes and timbre.
+  float envNote{60.f};
+  EnvShapeParams env1Shape;
+  ml::DSPVector env1Raw;  // Env 1 as rendered
+  ml::DSPVector env1Row;  // Env 1 x gain, 0..1: the route source
+  ml::DSPVector env2Row;
+  float driftMul{1.f};
+  float fmGain{1.f};
+  float brightness{1.f};
+
+  // Modes and routes.
+  int filterModeA{0};
+  int filterModeB{0};
+  int shapeMode{0};
+  std::array<int32_t, kNumRoutes> source{};
+  std::array<ml::DSPVector, kNumRoutes> routeRow;  // neutral: 1 for Ratio and the cutoffs, else 0
+  bool pitchRowActive{false};
+  // Kit second pass: block multipliers of Ratio and the cutoffs, block offsets of the others.
+  std::array<float, kNumRoutes> kitRouteAdjust{};
+
+  ml::DSPVector out;
+};
+
+// Steps in the order the render path runs them (VoiceRender.cpp).
+// Epoch and kit slot of the block.
+void voiceBlockPrologue(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
+// Parameter rows and last values, with the per-voice rows of a kit slot (VoiceKitRows.cpp).
+void voiceParamRows(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
+// Octave, bend, smooth glide, analog offsets and the frequency row.
+void voicePitchAndFrequency(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
+// Filter modes and Env 1's parameters (VoiceEnvelopeSteps.cpp).
+void voiceEnvelope1Params(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
+// Gate scan, retrigger, start delay and release-tail spawn.
+void voiceGateScan(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
+// Drift, velocity timbre and the Env 1 render.
+void voiceDriftTimbreAndEnv1(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
+// Env 2's parameters and render into b.env2Row.
+void voiceEnvelope2(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
+// Route sources, mode trackers, Env 2, route rows and their smoothing (VoiceRouteRows.cpp).
+void voiceRouteRows(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
+// Oscillator, fold, pre-filter conditioning and filters into b.out (VoiceSignal.cpp).
+void voiceOscillator(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
+void voiceFoldNoiseAndFilters(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
+// DC blocker, amplitude, soft clip and tone, retrigger fade and meters (VoiceOutputStage.cpp).
+void voiceOutputStage(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
+
+// One block of an envelope in the engine's envelope model; triggerIndex is the note start or -1.
+ml::DSPVector renderVoiceEnvelope(const PluginProcessor& e, ml::ADSR& adsr, EnvWrap& env,
+                                  const ml::DSPVector& gate, const EnvShapeParams& p, int triggerIndex,
+                                  float sr);
+
+// A kit slot's raw value made safe to play: not finite gives the block value, else it is clamped to
+// the parameter's range (kit files store raw values).
+double sanitizedKitValue(uint32_t id, double raw, double blockValue);
+
+// A glide step that lands: when the step leaves the value unchanged or within 1e-4 of the target,
+// the value becomes the target (single-precision one-poles otherwise stall short of it).
+inline float glideToward(float value, float target, float c) {
+  const float next = value + c * (target - value);
+  const float gap = target - next;
+  return (next == value || (gap < 1e-4f && gap > -1e-4f)) ? target : next;
+}
+
+// True when route r takes a per-voice source: Env 1 or Env 2, or a crossfade away from one.
+bool routeUsesVoiceSource(const ModRoutes& routes, uint32_t r, int32_t source);

@@ -1,0 +1,199 @@
+// The ten modulation routes as one voice applies them: its own sources, the envelope part of every
+// route, the whole pitch route, the kit slot's correction of the engine's part, and row smoothing.
+#include <algorithm>
+#include <cmath>
+
+#include "engine/VoiceRender.h"
+#include "foundation/MLSafeValue.h"
+
+namespace {
+
+constexpr double kActiveDepth = 0.001;
+constexpr float kRowSmoothSeconds = 0.003f;
+constexpr float kPitchSmoothSeconds = 0.0025f;
+
+bool perVoiceSource(int32_t s) {
+  return s == kSourceEnv1 || s == kSourceEnv2;
+}
+
+const float* voiceModSourceRow(const VoiceBlock& b, int32_t source) {
+  if (source == kSourceEnv1) return b.env1Row.getConstBuffer();
+  if (source == kSourceEnv2) return b.env2Row.getConstBuffer();
+  return nullptr;
+}
+
+// Fills route r's row from value(source, i), crossfading from the previous source while the route's
+// source crossfade runs.
+template <typename Value>
+void fillRouteRow(const ModRoutes& routes, uint32_t r, int32_t source, ml::DSPVector& row, Value&& value) {
+  const bool fading = routes.fading(r);
+  for (int i = 0; i < static_cast<int>(ml::kFloatsPerDSPVector); ++i) {
+    float x = value(source, i);
+    if (fading) {
+      const float w = routes.fadeAtSample(r, i);
+      x = value(routes.routePrevSource[r], i) * (1.f - w) + x * w;
+    }
+    row[i] = x;
+  }
+}
+
+// Start and End of a route as the voice plays them.
+struct RouteSpan {
+  double start;
+  double end;
+};
+
+RouteSpan routeSpan(const PluginProcessor& e, const VoiceState& v, uint32_t r) {
+  return {ml::safeClamp(e.effParam(kRoutes[r].startParam, v), 0.0, 1.0),
+          ml::safeClamp(e.effParam(kRoutes[r].endParam, v), 0.0, 1.0)};
+}
+
+// The target's range as the route scales it: ln(max / min) for Ratio and the cutoffs, else max - min.
+double routeRange(uint32_t r) {
+  const ParamInfo& t = kParams[kRoutes[r].targetParam];
+  return kRoutes[r].scale == RouteScale::kExponential ? std::log(t.max / t.min) : t.max - t.min;
+}
+
+bool exponentialRoute(uint32_t r) {
+  return kRoutes[r].scale == RouteScale::kExponential;
+}
+
+// The envelope part of the routes other than pitch.
+void envelopeRouteRows(const PluginProcessor& e, const VoiceState& v, VoiceBlock& b) {
+  for (uint32_t r = 0; r < kNumRoutes; ++r) {
+    if (r == kRoutePitch || !routeUsesVoiceSource(e.routes, r, b.source[r])) continue;
+    if (r == kRouteRatio && e.ratioLockActive) continue;
+    const RouteSpan span = routeSpan(e, v, r);
+    if (!(span.end > kActiveDepth || span.start > kActiveDepth)) continue;
+    const float depth = static_cast<float>((span.end - span.start) * routeRange(r));
+    if (exponentialRoute(r)) {
+      fillRouteRow(e.routes, r, b.source[r], b.routeRow[r], [&](int32_t s, int i) {
+        const float* src = voiceModSourceRow(b, s);
+        return src ? std::exp(src[i] * depth) : 1.f;
+      });
+    } else {
+      fillRouteRow(e.routes, r, b.source[r], b.routeRow[r], [&](int32_t s, int i) {
+        const float* src = voiceModSourceRow(b, s);
+        return src ? src[i] * depth : 0.f;
+      });
+    }
+  }
+}
+
+// The pitch route, in semitones, from any source: the envelopes' rows or the LFOs' block values.
+bool pitchRouteRow(const PluginProcessor& e, const VoiceState& v, VoiceBlock& b) {
+  const RouteSpan span = routeSpan(e, v, kRoutePitch);
+  if (!(std::fabs(span.end - 0.5) > kActiveDepth || std::fabs(span.start - 0.5) > kActiveDepth)) return false;
+  const double range =
+      ml::safeClamp(e.effParam(kParamPitchModRange, v), 0.0, kParams[kParamPitchModRange].max);
+  const float depth = static_cast<float>((span.end - span.start) * 2.0 * range);
+  const float offset = static_cast<float>((span.end - 0.5) * 2.0 * range);
+  fillRouteRow(e.routes, kRoutePitch, b.source[kRoutePitch], b.routeRow[kRoutePitch], [&](int32_t s, int i) {
+    const float* src = voiceModSourceRow(b, s);
+    const float x = src ? src[i] : e.routes.blockSourceValue(s);
+    return x * depth + offset;
+  });
+  return true;
+}
+
+// In kit mode a voice whose source differs from the engine's replaces the engine's part of the route.
+void kitRouteCorrection(const PluginProcessor& e, const VoiceState& v, VoiceBlock& b) {
+  if (!e.kitMode.load(std::memory_order_relaxed) || v.kitSlot < 0) return;
+  for (uint32_t r = 0; r < kNumRoutes; ++r) {
+    if (r == kRoutePitch || b.source[r] == e.routes.routeBlockSource[r]) continue;
+    const RouteSpan span = routeSpan(e, v, r);
+    const double x =
+        (e.routes.blockSourceValue(b.source[r]) - e.routes.routeBlockValue[r]) * (span.end - span.start);
+    b.kitRouteAdjust[r] =
+        static_cast<float>(exponentialRoute(r) ? std::exp(x * routeRange(r)) : x * routeRange(r));
+  }
+}
+
+void smoothRowInPlace(ml::DSPVector& row, float& state, bool& primed, bool active, float c, int noteStart) {
+  if (!active) {
+    primed = false;
+    return;
+  }
+  int from = 0;
+  if (!primed || noteStart >= 0) {
+    from = std::max(noteStart, 0);
+    for (int i = 0; i < from; ++i) {
+      state += c * (row[i] - state);
+      row[i] = state;
+    }
+    state = row[from];
+    primed = true;
+  }
+  for (int i = from; i < static_cast<int>(ml::kFloatsPerDSPVector); ++i) {
+    state += c * (row[i] - state);
+    row[i] = state;
+  }
+}
+
+float modSmoothCoeff(float resonance, float sr) {
+  return 1.f - std::exp(-1.f / (0.001f * (1.5f + 8.f * ml::safeClamp(resonance, 0.f, 1.f)) * sr));
+}
+
+// The smoothed route rows, in VoiceState::ModRow order.
+constexpr uint32_t kSmoothedRoutes[VoiceState::kNumModRows] = {
+    kRouteCutoffA, kRouteCutoffB, kRouteFoldBias, kRouteFeedback, kRouteShape, kRouteFm, kRouteFoldChar};
+
+void smoothRouteRows(VoiceState& v, VoiceBlock& b) {
+  if (b.epochChanged) {
+    std::fill(std::begin(v.modRowPrimed), std::end(v.modRowPrimed), false);
+    v.pitchModPrimed = false;
+  }
+  const float rowCoeff = 1.f - std::exp(-1.f / (kRowSmoothSeconds * b.sr));
+  for (int k = 0; k < VoiceState::kNumModRows; ++k) {
+    const uint32_t r = kSmoothedRoutes[k];
+    float c = rowCoeff;
+    if (k == VoiceState::kModRowCutoffA) c = modSmoothCoeff(b.rows[PluginProcessor::kRowResonanceA][0], b.sr);
+    if (k == VoiceState::kModRowCutoffB) c = modSmoothCoeff(b.rows[PluginProcessor::kRowResonanceB][0], b.sr);
+    smoothRowInPlace(b.routeRow[r], v.modRowState[k], v.modRowPrimed[k], perVoiceSource(b.source[r]), c,
+                     b.noteStart);
+  }
+}
+
+// The pitch route's row smoothed like the envelope rows; a release tail holds the value it had.
+void smoothPitchRow(VoiceState& v, VoiceBlock& b, bool present) {
+  if (b.voice < 0) {
+    b.pitchRowActive = v.pitchModPrimed;
+    b.routeRow[kRoutePitch] = v.pitchModState;
+    return;
+  }
+  const float c = 1.f - std::exp(-1.f / (kPitchSmoothSeconds * b.sr));
+  smoothRowInPlace(b.routeRow[kRoutePitch], v.pitchModState, v.pitchModPrimed, present, c, b.noteStart);
+  b.pitchRowActive = present;
+}
+
+}  // namespace
+
+bool routeUsesVoiceSource(const ModRoutes& routes, uint32_t r, int32_t source) {
+  return perVoiceSource(source) || (routes.fading(r) && perVoiceSource(routes.routePrevSource[r]));
+}
+
+void voiceRouteRows(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
+  for (uint32_t r = 0; r < kNumRoutes; ++r) {
+    b.source[r] = ModRoutes::sourceFromParam(e.effParam(kRoutes[r].sourceParam, v));
+    const bool exponential = exponentialRoute(r);
+    b.routeRow[r] = exponential ? 1.f : 0.f;
+    b.kitRouteAdjust[r] = exponential ? 1.f : 0.f;
+  }
+  b.shapeMode = ml::saturateToInt32(ml::safeClamp(e.effParam(kParamShapeMode, v), 0.0, 2.0) + 0.5);
+  if (b.voice >= 0) {
+    const bool noteStarts = b.noteStart >= 0;
+    trackModeChange(v.shapeMode, b.shapeMode, noteStarts);
+    trackModeChange(v.filterA.modeTracker, b.filterModeA, noteStarts);
+    trackModeChange(v.filterB.modeTracker, b.filterModeB, noteStarts);
+  }
+  if (std::find(b.source.begin(), b.source.end(), kSourceEnv2) != b.source.end()) {
+    voiceEnvelope2(e, v, b);
+  } else {
+    b.env2Row = 0.f;
+  }
+  envelopeRouteRows(e, v, b);
+  const bool pitchPresent = pitchRouteRow(e, v, b);
+  kitRouteCorrection(e, v, b);
+  smoothRouteRows(v, b);
+  smoothPitchRow(v, b, pitchPresent);
+}

@@ -1,0 +1,122 @@
+// The params extension over the CLAP handle: count, info, values that follow the engine, texts that follow
+// the LFO sync modes, and non-finite or huge values from the host at every id.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "PluginFixture.h"
+#include "plugin/ParamInfo.h"
+#include "tools/host/Events.h"
+
+using namespace tavrin::host;
+
+namespace {
+
+struct Params {
+  explicit Params(PluginFixture& p)
+      : plugin(p.instance.plugin()), ext(p.instance.extension<clap_plugin_params>(CLAP_EXT_PARAMS)) {}
+
+  std::string text(uint32_t id, double value) const {
+    char display[256] = "untouched";
+    EXPECT_TRUE(ext->value_to_text(plugin, id, value, display, sizeof display)) << id;
+    return display;
+  }
+  // The normalised value of a text, or NaN when it is refused.
+  double value(uint32_t id, const char* text) const {
+    double v = std::numeric_limits<double>::quiet_NaN();
+    return ext->text_to_value(plugin, id, text, &v) ? v : std::numeric_limits<double>::quiet_NaN();
+  }
+
+  const clap_plugin* plugin;
+  const clap_plugin_params* ext;
+};
+
+}  // namespace
+
+TEST(ParamsExtension, CountInfoAndValuesFollowTheEngine) {
+  PluginFixture p;
+  const Params params(p);
+  ASSERT_NE(params.ext, nullptr);
+  EXPECT_EQ(params.ext->count(params.plugin), 119u);
+  clap_param_info info{};
+  for (uint32_t i = 0; i < kNumParams; ++i) {
+    ASSERT_TRUE(params.ext->get_info(params.plugin, i, &info));
+    EXPECT_EQ(info.id, i);
+    EXPECT_EQ(info.flags, paramClapFlags(i));
+    double value = -1.0;
+    ASSERT_TRUE(params.ext->get_value(params.plugin, i, &value));
+    EXPECT_DOUBLE_EQ(value, info.default_value) << i;
+  }
+  ASSERT_TRUE(params.ext->get_info(params.plugin, kParamAnalog, &info));
+  EXPECT_EQ(info.flags, CLAP_PARAM_IS_AUTOMATABLE | CLAP_PARAM_IS_HIDDEN);
+  ASSERT_TRUE(params.ext->get_info(params.plugin, kParamLfo1Slew, &info));
+  EXPECT_EQ(info.flags, CLAP_PARAM_IS_AUTOMATABLE | CLAP_PARAM_IS_STEPPED);
+  EXPECT_FALSE(params.ext->get_info(params.plugin, kNumParams, &info));
+  double value = 0.0;
+  EXPECT_FALSE(params.ext->get_value(params.plugin, kNumParams, &value));
+  EXPECT_TRUE(std::isnan(params.value(kNumParams, "1")));
+
+  p.object->applyEditorEdit(kParamFilterACutoff, 0.25);
+  ASSERT_TRUE(params.ext->get_value(params.plugin, kParamFilterACutoff, &value));
+  EXPECT_EQ(value, 0.25);
+  EXPECT_EQ(params.text(kParamFilterACutoff, 1.0), "20.0 kHz");
+  EXPECT_EQ(params.text(kParamOutputGain, 0.0), "-60.0 dB");
+  EXPECT_EQ(params.text(kParamPitchModRange, 0.5),
+            "\xC2\xB1"
+            "24 st");
+  EXPECT_EQ(params.value(kParamFilterACutoff, "1.2 kHz"), (1200.0 - 20.0) / 19980.0);
+  EXPECT_TRUE(std::isnan(params.value(kParamFilterACutoff, "abc")));
+}
+
+TEST(ParamsExtension, LfoRateTextsFollowTheEnginesSyncMode) {
+  PluginFixture p;
+  const Params params(p);
+  const std::string free = params.text(kParamLfo1Rate, 0.0);
+  EXPECT_EQ(free.substr(free.size() - 3), " Hz");
+  EXPECT_EQ(free.find('.') + 3, free.size() - 3);  // two decimals below 1 Hz
+
+  p.object->engine.setParam(kParamLfo1SyncMode, 1.0);  // locked to the song
+  const std::string division = params.text(kParamLfo1Rate, 0.5);
+  EXPECT_EQ(division.find("Hz"), std::string::npos) << division;
+  EXPECT_EQ(params.text(kParamLfo1Rate, params.value(kParamLfo1Rate, division.c_str())), division);
+  EXPECT_EQ(params.text(kParamLfo2Rate, 0.0), free);  // the other LFO keeps its own mode
+
+  p.object->engine.setParam(kParamLfo1SyncMode, 2.0);  // runs free
+  EXPECT_EQ(params.text(kParamLfo1Rate, 0.0), free);
+  EXPECT_EQ(params.text(kParamLfo1SyncMode, 1.0), "Free");
+}
+
+TEST(ParamsExtension, NonFiniteAndHugeValuesAtEveryIdStayClean) {
+  PluginFixture p;
+  const Params params(p);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  const double bad[] = {nan, inf, -inf, 1e300, -1e300};
+  const char* badTexts[] = {"nan",   "inf",       "-inf",   "1e300",    "-1e300",
+                            "1e999", "1e300 kHz", "1e300%", "-1e300 ms"};
+
+  std::vector<TimedEvent> timeline;
+  for (uint32_t id = 0; id < kNumParams; ++id) {
+    for (double v : bad) {
+      EXPECT_EQ(params.text(id, v), params.text(id, v > 0.0 ? 1.0 : 0.0)) << id;
+      timeline.push_back({timeline.size(), makeParamValueEvent(id, v)});
+    }
+    for (const char* text : badTexts) {
+      const double v = params.value(id, text);
+      EXPECT_TRUE(std::isnan(v) || std::isfinite(v)) << id << " '" << text << "'";  // refused or finite
+    }
+  }
+  p.render(timeline, timeline.size() + 64, 64);
+  for (uint32_t id = 0; id < kNumParams; ++id) {
+    const double last = p.object->engine.getParam(id);  // -1e300 came last: the minimum
+    EXPECT_FLOAT_EQ(last, kParams[id].min) << id;
+    for (double v : bad) {
+      p.object->applyEditorEdit(id, v);
+      double value = nan;
+      ASSERT_TRUE(params.ext->get_value(p.instance.plugin(), id, &value));
+      EXPECT_NEAR(value, v > 0.0 ? 1.0 : 0.0, 1e-6) << id << " after " << v;
+    }
+  }
+}
