@@ -220,6 +220,22 @@ TEST_F(Morph, FilterModeBlendsWhileThePolesModesDiffer) {
   EXPECT_EQ(engine->morph.calib[0].t, 0.0f);
 }
 
+TEST_F(Morph, PlayedFiltersTakeTheBlendedCalibration) {
+  engine->setParam(kParamFilterACutoff, 1000.0);
+  engine->handleNoteOn(0, 60, 1.0, 0);
+  run(64 * 40);
+  const float plain = engine->calibratedCutoffA.load();
+  EXPECT_NEAR(plain, 783.0f, 8.0f);  // the low-pass factor at 1 kHz (and small voice factors)
+
+  Snapshot a = defaultsCapture(), b = defaultsCapture();
+  a.value[kParamFilterACutoff] = b.value[kParamFilterACutoff] = 1000.0;
+  a.value[kParamFilterAMode] = 0.0;  // low-pass
+  b.value[kParamFilterAMode] = 2.0;  // band-pass, factor 1
+  setPoles(a, b, 0.3);
+  run(64 * 10);
+  EXPECT_NEAR(engine->calibratedCutoffA.load() / plain, (0.783f + 0.3f * (1.0f - 0.783f)) / 0.783f, 1e-3f);
+}
+
 TEST_F(Morph, EpochMovesWhenBothPolesComeAndGo) {
   const uint32_t start = engine->snapshotEpoch.load();
   engine->setSnapshot(0, defaultsCapture());
