@@ -48,6 +48,8 @@ void PluginProcessor::generateBlock() {
 
 // Takes pending morph poles and kit slots into the live copies (morph snapshots, kit slots).
 void PluginProcessor::stageSnapshotHandOver() {
+  handOverMorphPoles();
+  // Kit slots join here.
   // The voices of this block mark the kit slots they sound.
   soundingSlotMask.store(0, std::memory_order_relaxed);
 }
@@ -57,12 +59,14 @@ void PluginProcessor::stageAuditionRing() {}
 
 void PluginProcessor::stageParamCacheAndMorph() {
   for (uint32_t id = 0; id < kNumParams; ++id) cache[id] = params[id];
-  // The morph between the live poles joins here, after the cache is loaded.
+  morphParamCache();
 }
 
 // Filter-mode blends, sequencer free rates, snapshot epoch and route source modes.
 void PluginProcessor::stageBlendsAndRouteSources() {
-  // The filter-mode blends, sequencer free rates and the snapshot epoch join here.
+  publishFilterModeBlends();
+  updateSeqFreeRates();
+  trackMorphActiveEpoch();
   selectRouteSources();
 }
 
@@ -78,9 +82,6 @@ void PluginProcessor::stageVoiceConfiguration() {
     lastGlideSeconds = glide;
   }
 }
-
-// Sequencer clock and lane steps.
-void PluginProcessor::stageSequencerClock() {}
 
 // Tuning hand-over, ratio steps and carrier-bank upkeep.
 void PluginProcessor::stageTuningUpkeep() {
@@ -113,7 +114,8 @@ void PluginProcessor::stageEvents() {
   trackVoiceChannels();
 }
 
-// Stages 9 (LFO 1 and LFO 2) and 10 (routes and lane targets) are in LfoStage.cpp and RouteStage.cpp.
+// Stage 6 (sequencer clock) is in SeqClock.cpp; stages 9 (LFO 1 and LFO 2) and 10 (routes and lane
+// targets) are in LfoStage.cpp and RouteStage.cpp.
 
 void PluginProcessor::stageVoiceSumGainAndSpread() {
   voiceSumGain.setVoiceCount(effectiveVoiceCount, sampleRate);

@@ -10,8 +10,10 @@
 #include "engine/MasterChain.h"
 #include "engine/Meters.h"
 #include "engine/ModRoutes.h"
+#include "engine/MorphPoles.h"
 #include "engine/ParamSmoother.h"
 #include "engine/ParamTable.h"
+#include "engine/SeqLanes.h"
 #include "engine/TruePeakLimiter.h"
 #include "engine/VoiceMix.h"
 #include "engine/voice/AnalogDrift.h"
@@ -268,6 +270,94 @@ public:
   void setSeqRatioRankEncoded(bool on) { seqRatioRankEncoded.store(on, std::memory_order_relaxed); }
   void setEditorAttached(bool on) { editorAttached.store(on, std::memory_order_relaxed); }
 
+  // Morph snapshots A (0) and B (1) and the rebase of edits into them. Main thread unless noted; pole
+  // indices outside 0..1 are ignored (getters answer false or 0).
+  using ParamSnapshot = ::ParamSnapshot;
+  void setSnapshot(int i, const ParamSnapshot& s) { morph.setSnapshot(i, s); }
+  void clearSnapshot(int i) { morph.clearSnapshot(i); }
+  bool getSnapshotCopy(int i, ParamSnapshot& out) const { return morph.getSnapshotCopy(i, out); }
+  bool hasSnapshot(int i) const { return morph.hasSnapshot(i); }
+  uint64_t engineSnapSeq(int i) const { return morph.engineSnapSeq(i); }
+  // An incoming capture numbered seq is older than the pole the engine holds.
+  bool snapshotSeqOlder(int i, uint64_t seq) const { return morph.snapshotSeqOlder(i, seq); }
+  uint64_t nextCaptureSeq() { return morph.nextCaptureSeq(); }  // any thread
+  // Main or audio thread: the next block moves the morph position without glide.
+  void bumpSnapEpoch() { snapshotEpoch.fetch_add(1, std::memory_order_release); }
+  // Audio (host edits) or main thread (editor edits): an edit of a rebase key folds into the poles.
+  void rebaseParamEdit(uint32_t key) { morph.rebaseParamEdit(key); }
+  void clearRebasePending() { morph.clearRebasePending(); }
+  // After a state load the host's echo of the loaded values does not rebase for 3 process calls; the
+  // audio thread counts them down and asks whether the grace is still on.
+  void openPostLoadRebaseGrace() { morph.openPostLoadRebaseGrace(); }
+  void tickPostLoadRebaseGrace() { morph.tickPostLoadRebaseGrace(); }
+  bool postLoadRebaseGraceActive() const { return morph.postLoadRebaseGraceActive(); }
+  static bool slotEqual(const ParamSnapshot& a, const ParamSnapshot& b, uint32_t key) {
+    return ::slotEqual(a, b, key);
+  }
+  static void completeSnapshotDefaults(ParamSnapshot& s) { ::completeSnapshotDefaults(s); }
+  // Any thread: folds key's current value into s and gives s a new capture number.
+  void foldRebaseSlot(ParamSnapshot& s, uint32_t key);
+  bool faderAtMorphPole() const;
+  // Audio thread: folds key into poles[near], and into the far pole too (returning true) when both held
+  // equal values for it and the fader is not at a pole.
+  bool foldRebaseSlotMirrored(std::array<ParamSnapshot, 2>& poles, int near, uint32_t key);
+  // Main thread, before a state save: folds the edits not yet saved into the staged poles.
+  void drainRebaseToStaging();
+  // Audio thread: this block's calibration blend for filter 0 (A) or 1 (B) playing filterMode.
+  FilterCalibBlend filterCalibBlend(int filter, int32_t filterMode) const;
+
+  // Sequencer lanes. Lane indices: the setters and getters that map lanes take 0, 1 and any other
+  // index as lane 2; the others ignore a lane outside their range or answer a neutral value.
+  using SeqGlide = ::SeqGlide;
+  using SeqLaneDelay = ::SeqLaneDelay;
+  using SeqTieReanchor = ::SeqTieReanchor;
+  static constexpr int kSeqSteps = ::kSeqSteps;
+  // Main thread (editor, state load).
+  void setSeqSteps(int lane, const float* steps, int n);
+  void setSeqTies(int lane, const unsigned char* ties, int n);  // lanes 0..1
+  void setSeqEnabled(int lane, bool on);
+  void setSeqTriggerKey(int lane, int key);
+  void setSeqRunMode(int lane, int mode);              // lanes 0..2, mode clamped 0..3
+  void setSeqSyncDiv(int lane, int div);               // lanes 0..2, clamped 0..18
+  void setSeqFreeRate(int lane, float hz);             // lanes 0..2, clamped 0.1..50
+  void setSeqDelay(int lane, float division, int multiplier);  // lanes 0..2
+  void setSeqTarget(int lane, int target);             // lane 1, clamped 0..4
+  void setSeqRateCommitted(int lane, float hz);        // lanes 0..1, clamped 0.1..50
+  void resetSeqRateCommitted();
+  void setSeqLaneEditBroke(int lane, bool broke);      // lanes 0..1
+  void stageSeqLatchRestore(bool lane0, bool lane1);
+  bool getSeqEnabled(int lane) const;
+  int getSeqTriggerKey(int lane) const;
+  int getSeqRunMode(int lane) const;
+  int getSeqSyncDiv(int lane) const;
+  float getSeqFreeRate(int lane) const;
+  int getSeqStep(int lane) const;       // 0 for a bad lane
+  int getSeqStepCount(int lane) const;  // 0 for a bad lane
+  int getSeqDelayMul(int lane) const;   // 1 for a bad lane
+  float getSeqDelayDiv(int lane) const;  // 0 for a bad lane
+  float getSeqRateCommitted(int lane) const;  // -1 for a bad lane
+  bool seqLaneEditBroke(int lane) const;
+  // Lanes 0..1: copies the active bank's values (at most max) and returns how many.
+  int getSeqStepsCopy(int lane, float* out, int max) const;
+  int getSeqTiesCopy(int lane, unsigned char* out, int max) const;
+  // Audio thread: the lane's morphed step values while its steps morph (true), else n = 0 and false.
+  bool getSeqMorphValues(int lane, float* out, int max, int& n) const;
+  // Audio thread: a note-on's trigger delay check and step advance; the lane clock's helpers.
+  bool shouldAdvanceSeq(int lane);
+  void advanceSeqStep(int lane);
+  bool seqOffsetHolding(int lane);
+  void seqEnterStep(int lane, int step, int64_t durationSamples);
+  // Audio thread: values over the live morph poles (pole 0 A, 1 B) and the lanes as the lane targets
+  // read them this block.
+  SeqPoleLane seqPoleLane(int pole, int lane) const;
+  float seqStepValueOf(int pole, int lane, int step) const;
+  bool seqStepTieOf(int pole, int lane, int step) const;
+  float seqValMorph(int lane, int step, float frac, bool glide) const;
+  float seqTieReanchorApply(int lane, float value, bool tied, int step, float phase);
+  SeqLaneReading readSeqLane(int lane) const;
+  // Stage 4: the free rates of lanes 0 and 1 from their committed rates or the morph poles.
+  void updateSeqFreeRates();
+
   // Voice Mode (0 poly, 1 mono, 2 legato) and the voices it plays: Voice Count in poly, else one.
   struct VoiceConfig {
     int32_t mode;
@@ -351,16 +441,18 @@ public:
   std::array<int32_t, kNumVoices> voiceSilentBlocks{};
   uint64_t noteStartCounter{0};
 
-  // 6. Morph poles (staged and live snapshots, pending and has-snapshot flags): join here.
+  // 6. and 8. Morph poles with their hand-over, rebase flags, grace and block outputs; the snapshot
+  // epoch (a change lands the morph position at once and restarts the voices' glides).
+  MorphPoles morph;
+  std::atomic<uint32_t> snapshotEpoch{0};
 
   // 7. The block parameter cache: every stage of a block reads these, never the atomics.
   std::array<double, kNumParams> cache{};
 
   // 8.-9. Morph bookkeeping and kit slots: join here.
   std::atomic<bool> envModelModern{false};
-  // What the voices read of the morph and the kit: the snapshot epoch (a change restarts the voices'
-  // glides and smoothing) and the kit slots' render copies with kit mode and base key. The staged
-  // slots, their hand-over and the audition join with the kit slots.
+  // What the voices read of the kit: the kit slots' render copies with kit mode and base key. The
+  // staged slots, their hand-over and the audition join with the kit slots.
   static constexpr int kNumKitSlots = 24;
   struct KitRenderSlot {
     std::array<double, kNumParams> value{};
@@ -368,7 +460,6 @@ public:
     uint16_t note{0};
     bool used{false};
   };
-  std::atomic<uint32_t> snapshotEpoch{0};
   std::atomic<bool> kitMode{false};
   std::atomic<int32_t> kitBaseKey{36};
   std::array<KitRenderSlot, kNumKitSlots> kitSlots{};
@@ -378,7 +469,7 @@ public:
   std::array<std::atomic<float>, kNumVoices> voiceActivity{};
 
   // 11. The master chain holds the reverb, EQ, noise floor, output gain and saturation; then the
-  // limiter and the output meters. Sequencer lanes join here.
+  // limiter and the output meters; the sequencer lanes.
   MasterChain master;
   MasterSettings masterSettings;  // this block's master-chain values, read once from the cache
   TruePeakLimiter limiter;
@@ -387,6 +478,7 @@ public:
   // sources, crossfades and engine-wide block values of the block being rendered.
   std::array<LFO, 2> lfos;
   ModRoutes routes;
+  SeqLanes seq;
   // Each route's selected source this block (0..3), from its Source parameter (stage 4).
   std::array<int32_t, kNumRoutes> routeSelectedSource{};
 
@@ -494,6 +586,10 @@ public:
 private:
   // Stage 23: rebuilds the ratio steps after a retune while the ratio lock or a cutoff lock is on.
   void followRetuneWithRatioSteps();
+  // Stage 6 per lane.
+  void runFreeLane(int lane);
+  void runSyncLane(int lane, double songPos, double bpm);
+  void stopSeqLanes();
   // Stages 4, 9 and 10: route sources, LFOs and routes.
   void selectRouteSources();
   void runLfo(int index, const LfoSettings& settings, const LfoTransport& transport);
@@ -503,6 +599,17 @@ private:
   void applyRatioLaneAndLock();
   void applyLaneOneTarget();
   void publishModPositions();
+
+  // Stages 1, 3 and 4: the morph's parts.
+  int nearMorphPole() const;  // by the Morph Fader's current value: A below 0.5, else B
+  void handOverMorphPoles();
+  void takeLaneLatchRestore();
+  void foldEngineRebase();
+  void foldSettingKey(ParamSnapshot& s, uint32_t key);  // a rebase key past the parameters
+  double morphPositionForBlock(double fader);
+  void morphParamCache();
+  void publishFilterModeBlends();
+  void trackMorphActiveEpoch();
 
   // Stage 13 per voice: pan, render, sum, and the choice of the voice the envelope display follows.
   void renderVoiceIntoMix(int v);

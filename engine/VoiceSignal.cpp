@@ -207,7 +207,7 @@ void voiceFoldNoiseAndFilters(PluginProcessor& e, VoiceState& v, VoiceBlock& b) 
     in.kitMul = b.kitRouteAdjust[f.route];
     in.mode = f.mode;
     in.snapOn = tracking.snapOn[k];
-    // The calibration blend while morphing between two filter modes joins with the morph.
+    in.calib = e.filterCalibBlend(k, f.mode);
     const float calibrated = renderFilterBlock(f.state, setup, in, b.out.getConstBuffer(), b.out.getBuffer());
     if (k == 0 && b.voice >= 0) e.calibratedCutoffA.store(calibrated, std::memory_order_relaxed);
   }
