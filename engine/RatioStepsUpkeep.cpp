@@ -10,8 +10,12 @@ void PluginProcessor::followRetuneWithRatioSteps() {
   const bool ratioLock = ratioLocked();
   if (!ratioLock && !filterLocked(0) && !filterLocked(1)) return;
   const uint32_t version = tuning.getTuningVersion();
-  if (version == ratioStepsTuningVersion || !tuning.tuningActiveThisBlock()) return;
+  if (version == ratioStepsTuningVersion) return;
+  // With no tuning in force any more the steps of the old one must not outlive it: the rebuild then
+  // empties the table.
+  const bool tuned = tuning.tuningActiveThisBlock();
+  if (!tuned && mtsRatioSteps.ratioStepCount == 0) return;
   ratioStepsTuningVersion = version;
   recomputeMtsRatioSteps();
-  if (ratioLock) ratioStepsRebuilt = true;
+  if (ratioLock && tuned) ratioStepsRebuilt = true;
 }

@@ -72,6 +72,12 @@ TEST_F(EngineRatioSteps, LockFollowsARetune) {
   engine->ratioStepsRebuilt = false;
   block();
   EXPECT_FALSE(engine->ratioStepsRebuilt);  // once per retune
+
+  // Switching the tuning off leaves no steps of it behind.
+  engine->clearLocalTuning();
+  block();
+  EXPECT_TRUE(steps().empty());
+  EXPECT_FALSE(engine->ratioStepsRebuilt);
 }
 
 TEST_F(EngineRatioSteps, CutoffLockFollowsARetuneWithoutMovingTheRatio) {
