@@ -50,8 +50,8 @@ TAVRIN_EXPORT std::string tavrin_slot_params_to_json(const ParamSnapshot& s);
 #endif
 
 // Reads the JSON form into out, which is emptied first whatever follows. Refuses (false) a null or
-// empty text, one longer than kMaxSnapshotJsonBytes, one that does not parse, and a root that is not an
-// object. Members naming a parameter with a number value are mapped back into the parameter's range
+// empty text, one longer than kMaxSnapshotJsonBytes, one that is not exactly one JSON value (white space
+// aside), and a root that is not an object. Members naming a parameter with a number value are mapped back into the parameter's range
 // (a later member for the same id wins); when there is at least one, every other parameter takes its
 // default, and migratePluckSnapshot runs. Lane, lock and setting keys are read with their values
 // clamped, truncated and saturated; unknown keys and values of the wrong type are ignored. When "__seq"

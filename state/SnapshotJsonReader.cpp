@@ -90,7 +90,8 @@ bool tavrin_parse_snapshot_json(const char* text, ParamSnapshot& out, bool* seqP
   if (text == nullptr) return false;
   const size_t length = strnlen(text, kMaxSnapshotJsonBytes + 1);
   if (length == 0 || length > kMaxSnapshotJsonBytes) return false;
-  cJSON* root = cJSON_Parse(text);
+  // The whole text must be the one JSON value: trailing bytes other than white space refuse it.
+  cJSON* root = cJSON_ParseWithOpts(text, nullptr, true);
   if (!cJSON_IsObject(root)) {
     cJSON_Delete(root);
     return false;
