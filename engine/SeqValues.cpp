@@ -25,10 +25,16 @@ int poleIndex(const SeqPoleLane& pole, int step) {
 
 }  // namespace
 
-// The live morph poles' captured lanes. Until the morph poles join the engine no pole holds a lane, so
-// every lane plays live.
-SeqPoleLane PluginProcessor::seqPoleLane(int /*pole*/, int /*lane*/) const {
-  return {};
+SeqPoleLane PluginProcessor::seqPoleLane(int pole, int lane) const {
+  if (pole < 0 || pole > 1 || !tiedLane(lane)) return {};
+  const SeqPoleLaneRef& ref = seq.poles[pole][lane];
+  SeqPoleLane p;
+  p.steps = ref.steps;
+  p.ties = ref.ties;
+  if (ref.count != nullptr) p.count = *ref.count;
+  if (ref.target != nullptr) p.target = *ref.target;
+  if (ref.rate != nullptr) p.rate = *ref.rate;
+  return p;
 }
 
 float PluginProcessor::seqStepValueOf(int pole, int lane, int step) const {
@@ -76,15 +82,17 @@ SeqLaneReading PluginProcessor::readSeqLane(int lane) const {
   const SeqGlide& g = l.glide;
   r.read = true;
   r.step = SeqLane::wrap(l.step.load(kRelaxed), count);
-  r.frac = g.duration > 0
-               ? std::clamp(static_cast<float>(static_cast<double>(g.elapsed) / static_cast<double>(g.duration)),
-                            0.0f, 1.0f)
-               : 0.0f;
+  r.frac =
+      g.duration > 0
+          ? std::clamp(static_cast<float>(static_cast<double>(g.elapsed) / static_cast<double>(g.duration)),
+                       0.0f, 1.0f)
+          : 0.0f;
   r.target = seq.lane1Target.load(kRelaxed);
   r.morphed = seq.laneMorph[lane];
   if (r.morphed) {
     const int pole = seq.polePosition < 0.5 ? 0 : 1;
-    r.active = !(seqStepValueOf(0, lane, r.step) <= kSeqRestLevel && seqStepValueOf(1, lane, r.step) <= kSeqRestLevel);
+    r.active = !(seqStepValueOf(0, lane, r.step) <= kSeqRestLevel &&
+                 seqStepValueOf(1, lane, r.step) <= kSeqRestLevel);
     r.glide = g.tied && g.duration > 0 && seqStepTieOf(pole, lane, r.step);
     r.value = seqValMorph(lane, r.step, r.frac, r.glide);
     r.from = seqValMorph(lane, r.step, 0.0f, r.glide);
