@@ -47,20 +47,24 @@ void PluginProcessor::generateBlock() {
 }
 
 // Takes pending morph poles and kit slots into the live copies (morph snapshots, kit slots).
-void PluginProcessor::stageSnapshotHandOver() {}
+void PluginProcessor::stageSnapshotHandOver() {
+  handOverMorphPoles();
+  // Kit slots join here.
+}
 
 // Turns kit audition requests into notes (kit slots).
 void PluginProcessor::stageAuditionRing() {}
 
 void PluginProcessor::stageParamCacheAndMorph() {
   for (uint32_t id = 0; id < kNumParams; ++id) cache[id] = params[id];
-  // The morph between the live poles joins here, after the cache is loaded.
+  morphParamCache();
 }
 
 // Filter-mode blends, sequencer free rates, snapshot epoch and route source modes.
 void PluginProcessor::stageBlendsAndRouteSources() {
-  // The filter-mode blends, sequencer free rates and the snapshot epoch join here.
+  publishFilterModeBlends();
   updateSeqFreeRates();
+  trackMorphActiveEpoch();
   selectRouteSources();
 }
 

@@ -80,7 +80,7 @@ void PluginProcessor::setSampleRate(double rate) {
   meters.clear();
   resetEngineSmoothers();
   routes.clear();
-  // Taking the snapshot epoch as seen joins here.
+  morph.epochSeen = snapshotEpoch.load(std::memory_order_acquire);
 }
 
 void PluginProcessor::resetAll() {

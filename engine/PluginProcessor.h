@@ -10,6 +10,7 @@
 #include "engine/MasterChain.h"
 #include "engine/Meters.h"
 #include "engine/ModRoutes.h"
+#include "engine/MorphPoles.h"
 #include "engine/ParamSmoother.h"
 #include "engine/ParamTable.h"
 #include "engine/SeqLanes.h"
@@ -253,6 +254,42 @@ public:
   void setSeqRatioRankEncoded(bool on) { seqRatioRankEncoded.store(on, std::memory_order_relaxed); }
   void setEditorAttached(bool on) { editorAttached.store(on, std::memory_order_relaxed); }
 
+  // Morph snapshots A (0) and B (1) and the rebase of edits into them. Main thread unless noted; pole
+  // indices outside 0..1 are ignored (getters answer false or 0).
+  using ParamSnapshot = ::ParamSnapshot;
+  void setSnapshot(int i, const ParamSnapshot& s) { morph.setSnapshot(i, s); }
+  void clearSnapshot(int i) { morph.clearSnapshot(i); }
+  bool getSnapshotCopy(int i, ParamSnapshot& out) const { return morph.getSnapshotCopy(i, out); }
+  bool hasSnapshot(int i) const { return morph.hasSnapshot(i); }
+  uint64_t engineSnapSeq(int i) const { return morph.engineSnapSeq(i); }
+  // An incoming capture numbered seq is older than the pole the engine holds.
+  bool snapshotSeqOlder(int i, uint64_t seq) const { return morph.snapshotSeqOlder(i, seq); }
+  uint64_t nextCaptureSeq() { return morph.nextCaptureSeq(); }  // any thread
+  // Main or audio thread: the next block moves the morph position without glide.
+  void bumpSnapEpoch() { snapshotEpoch.fetch_add(1, std::memory_order_release); }
+  // Audio (host edits) or main thread (editor edits): an edit of a rebase key folds into the poles.
+  void rebaseParamEdit(uint32_t key) { morph.rebaseParamEdit(key); }
+  void clearRebasePending() { morph.clearRebasePending(); }
+  // After a state load the host's echo of the loaded values does not rebase for 3 process calls; the
+  // audio thread counts them down and asks whether the grace is still on.
+  void openPostLoadRebaseGrace() { morph.openPostLoadRebaseGrace(); }
+  void tickPostLoadRebaseGrace() { morph.tickPostLoadRebaseGrace(); }
+  bool postLoadRebaseGraceActive() const { return morph.postLoadRebaseGraceActive(); }
+  static bool slotEqual(const ParamSnapshot& a, const ParamSnapshot& b, uint32_t key) {
+    return ::slotEqual(a, b, key);
+  }
+  static void completeSnapshotDefaults(ParamSnapshot& s) { ::completeSnapshotDefaults(s); }
+  // Any thread: folds key's current value into s and gives s a new capture number.
+  void foldRebaseSlot(ParamSnapshot& s, uint32_t key);
+  bool faderAtMorphPole() const;
+  // Audio thread: folds key into poles[near], and into the far pole too (returning true) when both held
+  // equal values for it and the fader is not at a pole.
+  bool foldRebaseSlotMirrored(std::array<ParamSnapshot, 2>& poles, int near, uint32_t key);
+  // Main thread, before a state save: folds the edits not yet saved into the staged poles.
+  void drainRebaseToStaging();
+  // Audio thread: this block's calibration blend for filter 0 (A) or 1 (B) playing filterMode.
+  FilterCalibBlend filterCalibBlend(int filter, int32_t filterMode) const;
+
   // Sequencer lanes. Lane indices: the setters and getters that map lanes take 0, 1 and any other
   // index as lane 2; the others ignore a lane outside their range or answer a neutral value.
   using SeqGlide = ::SeqGlide;
@@ -376,7 +413,10 @@ public:
   std::array<int32_t, kNumVoices> voiceSilentBlocks{};
   uint64_t noteStartCounter{0};
 
-  // 6. Morph poles (staged and live snapshots, pending and has-snapshot flags): join here.
+  // 6. and 8. Morph poles with their hand-over, rebase flags, grace and block outputs; the snapshot
+  // epoch (a change lands the morph position at once and restarts the voices' glides).
+  MorphPoles morph;
+  std::atomic<uint32_t> snapshotEpoch{0};
 
   // 7. The block parameter cache: every stage of a block reads these, never the atomics.
   std::array<double, kNumParams> cache{};
@@ -505,6 +545,17 @@ private:
   void applyRatioLaneAndLock();
   void applyLaneOneTarget();
   void publishModPositions();
+
+  // Stages 1, 3 and 4: the morph's parts.
+  int nearMorphPole() const;  // by the Morph Fader's current value: A below 0.5, else B
+  void handOverMorphPoles();
+  void takeLaneLatchRestore();
+  void foldEngineRebase();
+  void foldSettingKey(ParamSnapshot& s, uint32_t key);  // a rebase key past the parameters
+  double morphPositionForBlock(double fader);
+  void morphParamCache();
+  void publishFilterModeBlends();
+  void trackMorphActiveEpoch();
 
   // Stage 13 per voice: pan, render, sum, and the choice of the voice the envelope display follows.
   void renderVoiceIntoMix(int v);

@@ -11,17 +11,6 @@
 inline constexpr int32_t kSeqLastTarget = 4;        // lane 1 targets 0..4
 inline constexpr int32_t kSeqTargetMorphFader = 4;  // lane 1 rests at 0 on this target, not 0.5
 
-// Where a live morph pole keeps one lane's capture: its step values and ties (8 each), step count,
-// lane 1's target and the lane's free rate (-1 when absent). The poles never move, so the engine points
-// these at them once; a null field reads as an empty capture.
-struct SeqPoleLaneRef {
-  const float* steps{nullptr};
-  const uint8_t* ties{nullptr};
-  const uint32_t* count{nullptr};
-  const uint32_t* target{nullptr};
-  const float* rate{nullptr};
-};
-
 // One morph pole's captured lane as read in this block: step values and ties (count entries, at most
 // 8 used), lane 1's target, and the free rate (-1 when absent). Empty (count 0) without a capture.
 struct SeqPoleLane {
@@ -46,15 +35,14 @@ struct SeqLaneReading {
   int32_t target{0};  // lane 1: the live target, or the captured one of the pole in force when morphed
 };
 
-// The three lanes and the state they share. The engine points `poles` at the live morph poles; the
-// morph stage writes laneMorph and polePosition each block; state load requests the edit flags' latch
+// The three lanes and the state they share. The morph stage writes laneMorph and polePosition each
+// block; state load requests the edit flags' latch
 // restore, which the snapshot hand-over takes.
 struct SeqLanes {
   std::array<SeqLane, kSeqLanes> lanes;
   std::atomic<int32_t> lane1Target{0};
   std::atomic<bool> latchRestorePending{false};
   std::array<std::atomic<bool>, kSeqTiedLanes> latchedEditBroke{};
-  std::array<std::array<SeqPoleLaneRef, kSeqTiedLanes>, 2> poles{};  // [pole][lane], pole 0 A, 1 B
   std::array<bool, kSeqTiedLanes> laneMorph{};  // the lane's steps morph between the poles this block
   double polePosition{0.0};                     // the morph position 0..1
 };

@@ -25,16 +25,13 @@ int poleIndex(const SeqPoleLane& pole, int step) {
 
 }  // namespace
 
+// A live morph pole's captured lane; empty while the pole holds no capture.
 SeqPoleLane PluginProcessor::seqPoleLane(int pole, int lane) const {
   if (pole < 0 || pole > 1 || !tiedLane(lane)) return {};
-  const SeqPoleLaneRef& ref = seq.poles[pole][lane];
-  SeqPoleLane p;
-  p.steps = ref.steps;
-  p.ties = ref.ties;
-  if (ref.count != nullptr) p.count = *ref.count;
-  if (ref.target != nullptr) p.target = *ref.target;
-  if (ref.rate != nullptr) p.rate = *ref.rate;
-  return p;
+  const ParamSnapshot& s = morph.live[pole];
+  if (!s.valid) return {};
+  return {s.seqSteps[lane].data(), s.seqTies[lane].data(), s.seqStepCount[lane], s.seq1Target,
+          s.seqRate[lane]};
 }
 
 float PluginProcessor::seqStepValueOf(int pole, int lane, int step) const {

@@ -88,6 +88,8 @@ clap_process_status CLAPPlugin::process(const clap_process* process) {
   for (; next < count; ++next)
     if (const clap_event_header* event = in->get(in, next)) processEvent(*event);
 
+  outputDirtyParams(process->out_events, frames);
+  engine.tickPostLoadRebaseGrace();
   publish(frames);
   return hasOutput ? CLAP_PROCESS_CONTINUE : CLAP_PROCESS_ERROR;
 }

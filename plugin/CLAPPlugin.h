@@ -12,6 +12,7 @@
 
 #include "engine/PluginProcessor.h"
 #include "plugin/GuiPollData.h"
+#include "plugin/ParamText.h"
 #include "plugin/plugin.h"
 
 class CLAPPlugin : public clap::helpers::TavrinPluginBase {
@@ -24,6 +25,16 @@ public:
   // Audio thread: dispatches one input event. Notes and the sustain pedal take effect exactly 63 frames
   // after the frame the engine's output has reached when they are dispatched; a choke silences at once.
   void processEvent(const clap_event_header& event);
+  // Dispatches events 0 .. count-1 of the queue in queue order, with no regard to their time: a flush
+  // renders no audio.
+  void processEvents(const clap_input_events& in, uint32_t count);
+
+  // Main thread: the edit side of a change made in the editor. Sets parameter id to the normalised value
+  // (clamped to 0..1, NaN gives 0), folds the edit into the morph poles unless the editor is restoring
+  // its view, holds the parameter against host automation for 25 ms of processed
+  // audio, raises its edit flag so the next scan reports it inside a gesture, and asks the host for a
+  // flush when the host offers the params extension. False, and nothing changed, for an unknown id.
+  bool applyEditorEdit(uint32_t id, double normalised);
 
   std::atomic<bool> editorNeedsSync{false};  // a state load waits to be shown in the editor
   PluginProcessor engine;
@@ -67,7 +78,23 @@ protected:
   uint32_t notePortsCount(bool isInput) const override;
   bool notePortsInfo(uint32_t index, bool isInput, clap_note_port_info* info) const override;
 
+  // Parameters for the host (CLAPPluginParams.cpp). Values cross the boundary normalised to 0..1.
+  bool implementsParams() const override { return true; }
+  uint32_t paramsCount() const override { return kNumParams; }
+  bool paramsInfo(uint32_t paramIndex, clap_param_info* info) const override;
+  bool paramsValue(clap_id paramId, double* value) override;
+  bool paramsValueToText(clap_id paramId, double value, char* display, uint32_t size) override;
+  bool paramsTextToValue(clap_id paramId, const char* display, double* value) override;
+  // Takes the host's events at once, then reports pending changes. While active (audio thread) gesture
+  // countdowns keep running in process; while inactive (main thread) no process will run them, so every
+  // countdown ends and every open gesture is closed.
+  void paramsFlush(const clap_input_events* in, const clap_output_events* out) override;
+
 private:
+  // Reports plug-in-side edits inside gestures and engine-side changes as bare values, and runs every
+  // gesture countdown down by `frames` (CLAPPluginParams.cpp).
+  void outputDirtyParams(const clap_output_events* out, uint32_t frames);
+  LfoSyncModes lfoSyncModes() const;
   void applyTransport(const clap_event_transport& transport);
   void publish(uint32_t frames);
   void publishTuning();

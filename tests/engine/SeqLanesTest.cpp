@@ -343,13 +343,16 @@ TEST(SeqTieReanchor, AChangedTieInsideAStepFadesTheJumpOutByTheStepsEnd) {
 }
 
 TEST_F(SeqLaneTest, ValuesOverTheMorphPolesWrapBlendAndGlide) {
-  float stepsA[8] = {0.2f, 0.4f}, stepsB[8] = {0.6f, 0.8f};
-  uint8_t tiesA[8] = {1, 0}, tiesB[8] = {0, 0};
-  uint32_t countA = 2, countB = 1000;  // a count from a damaged file reads at most 8 steps
-  uint32_t targetA = 3, targetB = 4;
-  float rateA = 1.0f, rateB = 4.0f;
-  engine->seq.poles[0][0] = {stepsA, tiesA, &countA, &targetA, &rateA};
-  engine->seq.poles[1][0] = {stepsB, tiesB, &countB, &targetB, &rateB};
+  ParamSnapshot& a = engine->morph.live[0];
+  ParamSnapshot& b = engine->morph.live[1];
+  a.valid = b.valid = true;
+  a.seqSteps[0] = {0.2f, 0.4f};
+  b.seqSteps[0] = {0.6f, 0.8f};
+  a.seqTies[0] = {1, 0};
+  a.seqStepCount[0] = 2;
+  b.seqStepCount[0] = 1000;  // a count from a damaged file reads at most 8 steps
+  a.seqRate[0] = 1.0f;
+  b.seqRate[0] = 4.0f;
   engine->seq.polePosition = 0.25;
   EXPECT_EQ(engine->seqStepValueOf(0, 0, -1), 0.4f);
   EXPECT_EQ(engine->seqStepValueOf(1, 0, 9), 0.8f);
@@ -378,7 +381,7 @@ TEST_F(SeqLaneTest, ValuesOverTheMorphPolesWrapBlendAndGlide) {
   engine->seq.polePosition = 0.5;
   engine->updateSeqFreeRates();
   EXPECT_FLOAT_EQ(engine->getSeqFreeRate(0), 2.0f);
-  rateB = -1.0f;
+  b.seqRate[0] = -1.0f;
   engine->setSeqRateCommitted(0, 3.0f);
   engine->updateSeqFreeRates();
   EXPECT_EQ(engine->getSeqFreeRate(0), 3.0f);
@@ -410,10 +413,14 @@ TEST_F(SeqLaneTest, LaneReadingsForTheLaneTargets) {
   EXPECT_FALSE(engine->readSeqLane(2).read);  // lane 2 drives nothing
 
   // A morphed lane reads the poles; its target is the captured one of the pole in force.
-  float stepsA[8] = {0.0f, 0.6f}, stepsB[8] = {0.0f, 0.2f};
-  uint32_t count = 2, targetA = 1, targetB = 4;
-  engine->seq.poles[0][1] = {stepsA, nullptr, &count, &targetA, nullptr};
-  engine->seq.poles[1][1] = {stepsB, nullptr, &count, &targetB, nullptr};
+  ParamSnapshot& a = engine->morph.live[0];
+  ParamSnapshot& b = engine->morph.live[1];
+  a.valid = b.valid = true;
+  a.seqSteps[1] = {0.0f, 0.6f};
+  b.seqSteps[1] = {0.0f, 0.2f};
+  a.seqStepCount[1] = b.seqStepCount[1] = 2;
+  a.seq1Target = 1;
+  b.seq1Target = 4;
   engine->seq.laneMorph[1] = true;
   engine->seq.polePosition = 0.75;
   lane(1, {0.9f, 0.9f}, kSeqRunTrig);

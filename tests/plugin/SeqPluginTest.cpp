@@ -99,13 +99,16 @@ TEST(SeqPlugin, PublishCarriesStepsMorphedValuesAndRunModes) {
   EXPECT_FALSE(poll.seqActive[0].load());
   EXPECT_EQ(poll.seqCount[0].load(), 0);
 
-  // While lane 0 morphs, its values between the poles are shown.
-  float stepsA[8] = {0.2f, 0.4f}, stepsB[8] = {0.6f, 0.8f};
-  uint32_t count = 2;
-  p.engine().seq.poles[0][0] = {stepsA, nullptr, &count, nullptr, nullptr};
-  p.engine().seq.poles[1][0] = {stepsB, nullptr, &count, nullptr, nullptr};
-  p.engine().seq.laneMorph[0] = true;
-  p.engine().seq.polePosition = 0.5;
+  // While lane 0 morphs between two captures that hold it, its values between the poles are shown.
+  PluginProcessor::ParamSnapshot a, b;
+  a.valid = b.valid = true;
+  a.seqLaneCaptured[0] = b.seqLaneCaptured[0] = true;
+  a.seqSteps[0] = {0.2f, 0.4f};
+  b.seqSteps[0] = {0.6f, 0.8f};
+  a.seqStepCount[0] = b.seqStepCount[0] = 2;
+  p.engine().setSnapshot(0, a);
+  p.engine().setSnapshot(1, b);
+  p.engine().setParam(kParamMorphFader, 0.5);
   DirectBlock again(1500);
   p.instance.process(again.block);
   EXPECT_TRUE(poll.seqActive[0].load());
