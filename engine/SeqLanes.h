@@ -36,8 +36,7 @@ struct SeqLaneReading {
 };
 
 // The three lanes and the state they share. The morph stage writes laneMorph and polePosition each
-// block; state load requests the edit flags' latch
-// restore, which the snapshot hand-over takes.
+// block; state load requests the edit flags' latch restore, which the snapshot hand-over takes.
 struct SeqLanes {
   std::array<SeqLane, kSeqLanes> lanes;
   std::atomic<int32_t> lane1Target{0};
