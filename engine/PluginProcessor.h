@@ -317,24 +317,24 @@ public:
   void setSeqTies(int lane, const unsigned char* ties, int n);  // lanes 0..1
   void setSeqEnabled(int lane, bool on);
   void setSeqTriggerKey(int lane, int key);
-  void setSeqRunMode(int lane, int mode);              // lanes 0..2, mode clamped 0..3
-  void setSeqSyncDiv(int lane, int div);               // lanes 0..2, clamped 0..18
-  void setSeqFreeRate(int lane, float hz);             // lanes 0..2, clamped 0.1..50
+  void setSeqRunMode(int lane, int mode);                      // lanes 0..2, mode clamped 0..3
+  void setSeqSyncDiv(int lane, int div);                       // lanes 0..2, clamped 0..18
+  void setSeqFreeRate(int lane, float hz);                     // lanes 0..2, clamped 0.1..50
   void setSeqDelay(int lane, float division, int multiplier);  // lanes 0..2
-  void setSeqTarget(int lane, int target);             // lane 1, clamped 0..4
-  void setSeqRateCommitted(int lane, float hz);        // lanes 0..1, clamped 0.1..50
+  void setSeqTarget(int lane, int target);                     // lane 1, clamped 0..4
+  void setSeqRateCommitted(int lane, float hz);                // lanes 0..1, clamped 0.1..50
   void resetSeqRateCommitted();
-  void setSeqLaneEditBroke(int lane, bool broke);      // lanes 0..1
+  void setSeqLaneEditBroke(int lane, bool broke);  // lanes 0..1
   void stageSeqLatchRestore(bool lane0, bool lane1);
   bool getSeqEnabled(int lane) const;
   int getSeqTriggerKey(int lane) const;
   int getSeqRunMode(int lane) const;
   int getSeqSyncDiv(int lane) const;
   float getSeqFreeRate(int lane) const;
-  int getSeqStep(int lane) const;       // 0 for a bad lane
-  int getSeqStepCount(int lane) const;  // 0 for a bad lane
-  int getSeqDelayMul(int lane) const;   // 1 for a bad lane
-  float getSeqDelayDiv(int lane) const;  // 0 for a bad lane
+  int getSeqStep(int lane) const;             // 0 for a bad lane
+  int getSeqStepCount(int lane) const;        // 0 for a bad lane
+  int getSeqDelayMul(int lane) const;         // 1 for a bad lane
+  float getSeqDelayDiv(int lane) const;       // 0 for a bad lane
   float getSeqRateCommitted(int lane) const;  // -1 for a bad lane
   bool seqLaneEditBroke(int lane) const;
   // Lanes 0..1: copies the active bank's values (at most max) and returns how many.
