@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "engine/PluginProcessor.h"
+#include "engine/RatioLock.h"
 #include "foundation/MLSafeValue.h"
 
 namespace {
@@ -40,7 +41,6 @@ constexpr RowSource kLastSources[PluginProcessor::kNumEngineLasts] = {
     {kParamEnv2CurveR, kNoModTarget, 20.0f},
 };
 
-constexpr float kRatioMs = 5.0f;
 constexpr float kMorphFaderMs = 12.0f;
 constexpr float kStereoSpreadMs = 15.0f;
 
@@ -80,7 +80,7 @@ void PluginProcessor::stageEngineRows() {
   const bool jumping = ratioJumpPending && ratioLockActive;
   if (ratioJumpPending && !ratioLockActive) {
     ratioJumpPending = false;
-    ratio.setTime(kRatioMs, sr);
+    ratio.setTime(kRatioSmoothMs, sr);
   } else if (jumping) {
     ratio.setTime(ratioJumpMs, sr);
   }
@@ -100,7 +100,7 @@ void PluginProcessor::stageEngineRows() {
     if (std::fabs(ratio.value - target) < 0.0001f) {
       ratio.set(target);
       ratioJumpPending = false;
-      ratio.setTime(kRatioMs, sr);
+      ratio.setTime(kRatioSmoothMs, sr);
     }
   }
 

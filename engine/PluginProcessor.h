@@ -566,11 +566,13 @@ public:
   ParamSmoother morphFaderSmoother;
   ParamSmoother stereoSpreadSmoother;
   float stereoSpread{0.0f};  // this block's smoothed Stereo Spread, 0..1
-  // Ratio lock (set by the lane targets) and a pending ratio jump, which runs the Ratio smoother with
-  // its own time until it lands.
+  // Ratio lock (set by the lane targets: the lock is on, or the ratio lane picked a step by rank) and a
+  // pending ratio jump, which runs the Ratio smoother with its own time until it lands; the step the
+  // lock chose last block.
   bool ratioLockActive{false};
   bool ratioJumpPending{false};
   float ratioJumpMs{5.0f};
+  double lastSnappedRatio{0.0};
   uint64_t blockClock{0};
 
   // The stereo rows that flow through the stages of one block.
