@@ -97,7 +97,11 @@ void PluginProcessor::stageEngineRows() {
 
   if (jumping) {
     const float target = clampedParamValue(kParamRatio, modulated[kModRatio].effective);
-    if (std::fabs(ratio.value - target) < 0.0001f) {
+    // With a long time the smoother's steps round to nothing short of the target (a few thousandths
+    // at the longest ease): a block that no longer moves lands too.
+    const ml::DSPVector& row = engineRows[kRowRatio];
+    const bool stalled = row[0] == row[63];
+    if (std::fabs(ratio.value - target) < 0.0001f || stalled) {
       ratio.set(target);
       ratioJumpPending = false;
       ratio.setTime(kRatioSmoothMs, sr);

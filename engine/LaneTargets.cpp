@@ -52,13 +52,14 @@ void endRatioEase(PluginProcessor& e) {
   e.rowSmoothers[PluginProcessor::kRowRatio].setTime(kRatioSmoothMs, static_cast<float>(e.sampleRate));
 }
 
-// The ratio lock with ratio steps to snap to. A gliding lane glides geometrically between the steps
-// nearest its two ends; otherwise the ratio jumps to its nearest step, easing there after a retune.
+// The ratio lock with ratio steps to snap to. A gliding lane glides geometrically between the steps its
+// two ends snap to (the steps it holds before and after the glide); otherwise the ratio jumps to its
+// nearest step, easing there after a retune.
 double lockRatio(PluginProcessor& e, double ratio, const SeqLaneReading& lane, double ratioFrom, double ratioTo) {
   const MtsRatioSteps& steps = e.currentRatioSteps();
   if (lane.glide) {
-    const double r0 = steps.ratioSteps[nearestRatioStep(steps, ratioFrom)];
-    const double r1 = steps.ratioSteps[nearestRatioStep(steps, ratioTo)];
+    const double r0 = snapRatioToSteps(steps, ratioFrom);
+    const double r1 = snapRatioToSteps(steps, ratioTo);
     e.lastSnappedRatio = r1;
     e.ratioStepsRebuilt = false;
     endRatioEase(e);

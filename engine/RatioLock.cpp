@@ -27,6 +27,16 @@ int rankOf(double v, int stepCount) {
   return static_cast<int>(ml::safeClamp(idx, 0.0, static_cast<double>(stepCount - 1)));
 }
 
+// Index of the step closest to r (absolute difference; the first wins on ties).
+int nearestRatioStep(const MtsRatioSteps& steps, double r) {
+  const int count = std::clamp(steps.ratioStepCount, 1, MtsRatioSteps::kMaxSteps);
+  int best = 0;
+  for (int i = 1; i < count; ++i) {
+    if (std::fabs(steps.ratioSteps[i] - r) < std::fabs(steps.ratioSteps[best] - r)) best = i;
+  }
+  return best;
+}
+
 }  // namespace
 
 double ratioFromLaneValue(const RatioLaneMapping& m, double v) {
@@ -48,15 +58,6 @@ bool laneValuesRankEncoded(const float* values, int n, int stepCount) {
     examined = true;
   }
   return examined;
-}
-
-int nearestRatioStep(const MtsRatioSteps& steps, double r) {
-  const int count = std::clamp(steps.ratioStepCount, 1, MtsRatioSteps::kMaxSteps);
-  int best = 0;
-  for (int i = 1; i < count; ++i) {
-    if (std::fabs(steps.ratioSteps[i] - r) < std::fabs(steps.ratioSteps[best] - r)) best = i;
-  }
-  return best;
 }
 
 double snapRatioToSteps(const MtsRatioSteps& steps, double ratio) {

@@ -26,9 +26,6 @@ double ratioFromLaneValue(const RatioLaneMapping& m, double v);
 // stepCount ranks, and at least one such value exists.
 bool laneValuesRankEncoded(const float* values, int n, int stepCount);
 
-// Index of the step closest to r (absolute difference; the first wins on ties). steps holds at least one.
-int nearestRatioStep(const MtsRatioSteps& steps, double r);
-
 // The step nearest to ratio. A table with a period above 1 also offers each step shifted by whole
 // periods, within 0.5..16. The table holds at least one step; a non-finite ratio counts as 1.
 double snapRatioToSteps(const MtsRatioSteps& steps, double ratio);
