@@ -55,7 +55,8 @@ void endRatioEase(PluginProcessor& e) {
 // The ratio lock with ratio steps to snap to. A gliding lane glides geometrically between the steps its
 // two ends snap to (the steps it holds before and after the glide); otherwise the ratio jumps to its
 // nearest step, easing there after a retune.
-double lockRatio(PluginProcessor& e, double ratio, const SeqLaneReading& lane, double ratioFrom, double ratioTo) {
+double lockRatio(PluginProcessor& e, double ratio, const SeqLaneReading& lane, double ratioFrom,
+                 double ratioTo) {
   const MtsRatioSteps& steps = e.currentRatioSteps();
   if (lane.glide) {
     const double r0 = snapRatioToSteps(steps, ratioFrom);
@@ -68,8 +69,8 @@ double lockRatio(PluginProcessor& e, double ratio, const SeqLaneReading& lane, d
   const double best = snapRatioToSteps(steps, ratio);
   const bool changed = std::fabs(best - e.lastSnappedRatio) > kSnapChange;
   if (e.ratioStepsRebuilt && changed) {
-    const double now = std::max(static_cast<double>(e.rowSmoothers[PluginProcessor::kRowRatio].value),
-                                kMinSmoothedRatio);
+    const double now =
+        std::max(static_cast<double>(e.rowSmoothers[PluginProcessor::kRowRatio].value), kMinSmoothedRatio);
     const double distance = std::min(std::fabs(best / now - 1.0), 1.0);
     e.ratioJumpMs = kRatioRetuneEaseMs + kRatioRetuneEaseMsPer * static_cast<float>(distance);
     e.ratioJumpPending = true;

@@ -15,7 +15,7 @@ const double kLnRatioSpan = std::log(kRatioMax) - kLnRatioMin;
 
 constexpr float kRankLevel = 0.001f;      // lane values below this are not examined
 constexpr double kRankTolerance = 0.001;  // how far a value may sit from its rank's centre
-constexpr double kMinSnapRatio = 1e-9;     // floor under a ratio before it is snapped
+constexpr double kMinSnapRatio = 1e-9;    // floor under a ratio before it is snapped
 
 double clampRatio(double r) {
   return ml::safeClamp(r, kRatioMin, kRatioMax);

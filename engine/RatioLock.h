@@ -4,18 +4,18 @@
 
 #include "tuning/RatioSteps.h"
 
-inline constexpr float kRatioSmoothMs = 5.0f;          // the Ratio smoother's usual time
-inline constexpr float kRatioRetuneEaseMs = 50.0f;     // easing to a new step after a retune ...
+inline constexpr float kRatioSmoothMs = 5.0f;           // the Ratio smoother's usual time
+inline constexpr float kRatioRetuneEaseMs = 50.0f;      // easing to a new step after a retune ...
 inline constexpr float kRatioRetuneEaseMsPer = 500.0f;  // ... plus this per unit of relative distance
-inline constexpr double kRatioLogFloor = 1e-6;           // floor under a ratio before its logarithm
+inline constexpr double kRatioLogFloor = 1e-6;          // floor under a ratio before its logarithm
 
 // How the ratio lane's values become ratios this block. Rank mode: a value picks a ratio step by rank
 // (value x step count). Absolute: the value spans 0.5..16 on a log scale. Relative: 0.5 keeps the
 // route-modulated ratio, 0 divides it by 32 and 1 multiplies it by 32.
 struct RatioLaneMapping {
   bool absolute{false};
-  bool rank{false};      // absolute and rank-encoded with ratio steps to pick from
-  double lnBase{0.0};    // ln of the route-modulated ratio
+  bool rank{false};    // absolute and rank-encoded with ratio steps to pick from
+  double lnBase{0.0};  // ln of the route-modulated ratio
   const MtsRatioSteps* steps{nullptr};
 };
 

@@ -97,8 +97,8 @@ TEST_F(LaneTargets, RelativeLaneScalesTheRouteModulatedRatioUpToThirtyTwoTimes) 
     float lane;
     double ratio;
   };
-  for (const Case c : {Case{0.5f, 2.0}, Case{0.75f, 2.0 * std::sqrt(32.0)}, Case{1.0f, 16.0},
-                       Case{0.4f, 1.0}, Case{0.0f, 2.0}, Case{0.001f, 2.0}}) {
+  for (const Case c : {Case{0.5f, 2.0}, Case{0.75f, 2.0 * std::sqrt(32.0)}, Case{1.0f, 16.0}, Case{0.4f, 1.0},
+                       Case{0.0f, 2.0}, Case{0.001f, 2.0}}) {
     holdLane(0, {c.lane});
     blocks(1);
     EXPECT_NEAR(ratio(), c.ratio, 1e-6) << c.lane;
@@ -172,8 +172,8 @@ TEST_F(LaneTargets, RatioLockSnapsToTheStepsAndTheirPeriods) {
     double snapped;  // in units of the steps' own values
     int stepIndex;
   };
-  for (const Case c : {Case{2.9, 2.0, 1}, Case{0.6, 0.5, 0}, Case{12.0, 8.0, 1}, Case{16.0, 16.0, 0},
-                       Case{1.2, 1.0, 0}}) {
+  for (const Case c :
+       {Case{2.9, 2.0, 1}, Case{0.6, 0.5, 0}, Case{12.0, 8.0, 1}, Case{16.0, 16.0, 0}, Case{1.2, 1.0, 0}}) {
     engine->setParam(kParamRatio, c.knob);
     blocks(1);
     ASSERT_EQ(engine->currentRatioSteps().ratioStepCount, 2);
@@ -226,7 +226,6 @@ TEST_F(LaneTargets, StepChangesJumpButARetuneEasesOverItsDistance) {
   engine->setParam(kParamRatio, 1.6);
   EXPECT_NEAR(samplesToOneTimeConstant(1.25, 5.0 / 3.0), 0.005 * kRate, 2.0);
   EXPECT_FALSE(engine->ratioJumpPending);
-
 }
 
 TEST_F(LaneTargets, TheLongestEaseLastsFiveHundredFiftyMillisecondsAndTheLockOffEndsIt) {
