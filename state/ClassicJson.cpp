@@ -15,9 +15,9 @@ cJSON* classicCopy(const cJSON* item) {
   if (copy == nullptr) return nullptr;
   for (const cJSON* child = item->child; child != nullptr; child = child->next) {
     cJSON* childCopy = classicCopy(child);
-    const bool added = childCopy != nullptr && (cJSON_IsArray(item)
-                                                    ? cJSON_AddItemToArray(copy, childCopy)
-                                                    : cJSON_AddItemToObject(copy, child->string, childCopy));
+    const bool added =
+        childCopy != nullptr && (cJSON_IsArray(item) ? cJSON_AddItemToArray(copy, childCopy)
+                                                     : cJSON_AddItemToObject(copy, child->string, childCopy));
     if (!added) {
       cJSON_Delete(childCopy);
       cJSON_Delete(copy);

@@ -5,10 +5,10 @@
 // form for the morph poles and kit slots, and the state stream's side data keeps the poles in it.
 #pragma once
 
+#include <cjson/cJSON.h>
+
 #include <cstddef>
 #include <string>
-
-#include <cjson/cJSON.h>
 
 #include "engine/ParamSnapshot.h"
 #include "state/StateExport.h"
@@ -51,10 +51,10 @@ TAVRIN_EXPORT std::string tavrin_slot_params_to_json(const ParamSnapshot& s);
 
 // Reads the JSON form into out, which is emptied first whatever follows. Refuses (false) a null or
 // empty text, one longer than kMaxSnapshotJsonBytes, one that is not exactly one JSON value (white space
-// aside), and a root that is not an object. Members naming a parameter with a number value are mapped back into the parameter's range
-// (a later member for the same id wins); when there is at least one, every other parameter takes its
-// default, and migratePluckSnapshot runs. Lane, lock and setting keys are read with their values
-// clamped, truncated and saturated; unknown keys and values of the wrong type are ignored. When "__seq"
-// is a number, *seqPresent := true (when given; it is never cleared). The result, and out.valid, is
+// aside), and a root that is not an object. Members naming a parameter with a number value are mapped back
+// into the parameter's range (a later member for the same id wins); when there is at least one, every other
+// parameter takes its default, and migratePluckSnapshot runs. Lane, lock and setting keys are read with their
+// values clamped, truncated and saturated; unknown keys and values of the wrong type are ignored. When
+// "__seq" is a number, *seqPresent := true (when given; it is never cleared). The result, and out.valid, is
 // whether any parameter was read.
 TAVRIN_EXPORT bool tavrin_parse_snapshot_json(const char* text, ParamSnapshot& out, bool* seqPresent);

@@ -39,7 +39,8 @@ void readLane(const cJSON* root, ParamSnapshot& s, int lane) {
   const uint32_t count = std::min<uint32_t>(static_cast<uint32_t>(items), ParamSnapshot::kSeqMorphSteps);
   const cJSON* step = steps->child;
   for (uint32_t i = 0; i < count; ++i, step = step->next)
-    s.seqSteps[lane][i] = cJSON_IsNumber(step) ? static_cast<float>(ml::safeClamp(step->valuedouble, 0.0, 1.0)) : 0.0f;
+    s.seqSteps[lane][i] =
+        cJSON_IsNumber(step) ? static_cast<float>(ml::safeClamp(step->valuedouble, 0.0, 1.0)) : 0.0f;
 
   const cJSON* ties = cJSON_GetObjectItemCaseSensitive(root, kSnapshotLaneKeys[lane].ties);
   const cJSON* tie = cJSON_IsArray(ties) ? ties->child : nullptr;

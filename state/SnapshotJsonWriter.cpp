@@ -59,11 +59,13 @@ bool addWhenPresent(cJSON* object, const char* key, double value) {
 
 bool addSettings(cJSON* object, const ParamSnapshot& s) {
   if (!addNumber(object, kSnapshotKeySeq1Target, s.seq1Target) ||
-      !addWhenPresent(object, kSnapshotKeyLockA, s.lockA) || !addWhenPresent(object, kSnapshotKeyLockB, s.lockB))
+      !addWhenPresent(object, kSnapshotKeyLockA, s.lockA) ||
+      !addWhenPresent(object, kSnapshotKeyLockB, s.lockB))
     return false;
   for (int lane = 0; lane < ParamSnapshot::kSeqLanes; ++lane) {
     const SnapshotLaneKeys& keys = kSnapshotLaneKeys[lane];
-    if (!addWhenPresent(object, keys.rate, s.seqRate[lane]) || !addWhenPresent(object, keys.run, s.seqRun[lane]) ||
+    if (!addWhenPresent(object, keys.rate, s.seqRate[lane]) ||
+        !addWhenPresent(object, keys.run, s.seqRun[lane]) ||
         !addWhenPresent(object, keys.div, s.seqDiv[lane]))
       return false;
   }

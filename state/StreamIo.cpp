@@ -29,7 +29,6 @@ bool tavrin_stream_write_all(const clap_ostream* stream, const void* data, size_
 bool tavrin_stream_read_all(const clap_istream* stream, void* data, size_t size) {
   if (stream == nullptr || stream->read == nullptr || (data == nullptr && size > 0)) return false;
   auto* bytes = static_cast<uint8_t*>(data);
-  return transferAll(size, [&](size_t offset, size_t remaining) {
-    return stream->read(stream, bytes + offset, remaining);
-  });
+  return transferAll(
+      size, [&](size_t offset, size_t remaining) { return stream->read(stream, bytes + offset, remaining); });
 }

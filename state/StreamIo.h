@@ -27,8 +27,9 @@ concept StreamField = std::is_arithmetic_v<T> && !std::is_same_v<T, bool> &&
 namespace stream_detail {
 
 template <size_t N>
-using Bits = std::conditional_t<N == 1, uint8_t,
-                                std::conditional_t<N == 2, uint16_t, std::conditional_t<N == 4, uint32_t, uint64_t>>>;
+using Bits =
+    std::conditional_t<N == 1, uint8_t,
+                       std::conditional_t<N == 2, uint16_t, std::conditional_t<N == 4, uint32_t, uint64_t>>>;
 
 }  // namespace stream_detail
 
@@ -47,7 +48,8 @@ bool readField(const clap_istream* stream, T& value) {
   uint8_t bytes[sizeof(T)];
   if (!tavrin_stream_read_all(stream, bytes, sizeof(T))) return false;
   stream_detail::Bits<sizeof(T)> bits = 0;
-  for (size_t i = 0; i < sizeof(T); ++i) bits |= static_cast<stream_detail::Bits<sizeof(T)>>(bytes[i]) << (8 * i);
+  for (size_t i = 0; i < sizeof(T); ++i)
+    bits |= static_cast<stream_detail::Bits<sizeof(T)>>(bytes[i]) << (8 * i);
   value = std::bit_cast<T>(bits);
   return true;
 }

@@ -1,7 +1,6 @@
 // The parameter names of the JSON forms, and the classic number texts those forms print.
-#include <gtest/gtest.h>
-
 #include <cjson/cJSON.h>
+#include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
@@ -25,8 +24,8 @@ TEST(ParamNameMap, NamesEveryParameterOnceCanonicallyWithEightAliases) {
   }
   EXPECT_EQ(ids.size(), kNumParams);
   EXPECT_EQ(*ids.rbegin(), kNumParams - 1);
-  EXPECT_EQ(aliases, (std::vector<std::string>{"filterMode", "cutoff", "resonance", "drive", "keyTrack", "revDecay",
-                                               "damping", "mix"}));
+  EXPECT_EQ(aliases, (std::vector<std::string>{"filterMode", "cutoff", "resonance", "drive", "keyTrack",
+                                               "revDecay", "damping", "mix"}));
   // Order matters to the writer: a few rows at their places.
   EXPECT_STREQ(rows[6].name, "foldBias");
   EXPECT_STREQ(rows[22].name, "attack");

@@ -111,8 +111,8 @@ TEST(SnapshotBinary, StoresOddBytesAsTheFormSays) {
   std::vector<uint8_t> bytes = written(sampleSnapshot());
   bytes[kFlagsAt + kParamRatio] = 0xFF;  // any non-zero flag is set
   bytes[kValidAt] = 2;
-  bytes[kLaneAt[1] + 32] = 9;               // ties are kept as read
-  bytes[kLaneAt[0] + 40] = 0xE8;            // a step count of 1000 is kept as read
+  bytes[kLaneAt[1] + 32] = 9;     // ties are kept as read
+  bytes[kLaneAt[0] + 40] = 0xE8;  // a step count of 1000 is kept as read
   bytes[kLaneAt[0] + 41] = 0x03;
   bytes[kLaneAt[1] + 44] = 0x80;
   ParamSnapshot back;

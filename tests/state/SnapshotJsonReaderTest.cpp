@@ -69,7 +69,8 @@ TEST(SnapshotJsonReader, RoundTripMovesValuesByAtMostHalfAMillionthOfTheirRange)
 
 TEST(SnapshotJsonReader, LaterMembersWinAndOthersTakeTheirDefaults) {
   ParamSnapshot s;
-  ASSERT_TRUE(tavrin_parse_snapshot_json(R"({"cutoff": 0.5, "cutoffA": 0.25, "ratio": 0.1, "ratio": 1})", s, nullptr));
+  ASSERT_TRUE(tavrin_parse_snapshot_json(R"({"cutoff": 0.5, "cutoffA": 0.25, "ratio": 0.1, "ratio": 1})", s,
+                                         nullptr));
   EXPECT_EQ(s.value[kParamFilterACutoff], 5015.0);
   EXPECT_EQ(s.value[kParamRatio], 16.0);
   expectDefaultsExcept(s, {kParamFilterACutoff, kParamRatio});
@@ -149,11 +150,12 @@ TEST(SnapshotJsonReader, SettingsAreTruncatedClampedAndSaturated) {
   EXPECT_EQ(s.captureSeq, 0u);
   EXPECT_TRUE(seqPresent);
 
-  ASSERT_TRUE(tavrin_parse_snapshot_json(R"({"ratio": 0.5, "__seq1_target": -3, "__seq": 1e30})", s, nullptr));
+  ASSERT_TRUE(
+      tavrin_parse_snapshot_json(R"({"ratio": 0.5, "__seq1_target": -3, "__seq": 1e30})", s, nullptr));
   EXPECT_EQ(s.seq1Target, 0u);
   EXPECT_EQ(s.captureSeq, UINT64_MAX);
-  ASSERT_TRUE(tavrin_parse_snapshot_json(R"({"ratio": 0.5, "__seq1_target": 1e300, "__seq": 123456789012})", s,
-                                         nullptr));
+  ASSERT_TRUE(tavrin_parse_snapshot_json(R"({"ratio": 0.5, "__seq1_target": 1e300, "__seq": 123456789012})",
+                                         s, nullptr));
   EXPECT_EQ(s.seq1Target, 4u);
   EXPECT_EQ(s.captureSeq, 123456789012u);
 

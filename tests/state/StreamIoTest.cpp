@@ -2,7 +2,6 @@
 // order of the binary fields.
 #include <gtest/gtest.h>
 
-
 #include "state/StreamIo.h"
 #include "tests/state/MemoryStreams.h"
 
