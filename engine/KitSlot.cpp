@@ -11,11 +11,17 @@ constexpr float kMaxGain = 4.0f;
 
 }  // namespace
 
-uint16_t kitSlotNote(int note) { return static_cast<uint16_t>(std::clamp(note, 0, kMaxNote)); }
+uint16_t kitSlotNote(int note) {
+  return static_cast<uint16_t>(std::clamp(note, 0, kMaxNote));
+}
 
-float kitSlotGain(float gain) { return ml::safeClamp(ml::finiteOr(gain, 1.0f), 0.0f, kMaxGain); }
+float kitSlotGain(float gain) {
+  return ml::safeClamp(ml::finiteOr(gain, 1.0f), 0.0f, kMaxGain);
+}
 
-float kitSlotPan(float pan) { return ml::safeClamp(ml::finiteOr(pan, 0.0f), -1.0f, 1.0f); }
+float kitSlotPan(float pan) {
+  return ml::safeClamp(ml::finiteOr(pan, 0.0f), -1.0f, 1.0f);
+}
 
 int kitSlotKey(int baseKey, int slot) {
   // Widened so that no base key or slot from outside overflows the sum.

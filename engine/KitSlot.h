@@ -25,7 +25,9 @@ struct KitSlot {
 
 static_assert(std::is_trivially_copyable_v<KitSlot>);
 
-inline bool validKitSlot(int slot) { return slot >= 0 && slot < kNumKitSlots; }
+inline bool validKitSlot(int slot) {
+  return slot >= 0 && slot < kNumKitSlots;
+}
 
 // Values from outside made safe for a slot: notes clamp to 0..127; gain clamps to 0..4 and pan to -1..1,
 // and a gain or pan that is not finite takes the neutral 1.0 or 0.0.
