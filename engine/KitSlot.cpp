@@ -37,7 +37,7 @@ KitSlot emptyKitSlot(int slot, int baseKey) {
 void putKitSlotSound(KitSlot& k, const ParamSnapshot& s, int note) {
   k.snapshot = s;
   sanitizeSnapshot(k.snapshot);
-  k.note = kitSlotNote(note);
+  if (note >= 0) k.note = kitSlotNote(note);
   k.used = k.snapshot.valid;
 }
 

@@ -42,6 +42,8 @@ int kitSlotKey(int baseKey, int slot);
 KitSlot emptyKitSlot(int slot, int baseKey);
 
 // Puts a snapshot from outside into a slot: sanitised, the note clamped, used = the snapshot's capture.
+// A negative note means none was given: the slot keeps its note (its own key unless set), rather than
+// playing the inaudible note 0.
 void putKitSlotSound(KitSlot& k, const ParamSnapshot& s, int note);
 
 // The main thread's copies of the 24 slots and their hand-over. Every writer fills a slot in place, so

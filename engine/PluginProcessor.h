@@ -310,8 +310,9 @@ public:
 
   // Kit slots (main thread unless noted). Slot indices outside 0..23 are ignored; the getters answer
   // false for them. Every setter hands the slot to the next block and keeps the fields it does not set.
-  // used = the snapshot's capture flag; notes clamp to 0..127, gain to 0..4, pan to -1..1 (a gain or
-  // pan that is not finite takes 1.0 or 0.0); snapshots are sanitised.
+  // used = the snapshot's capture flag; notes clamp to 0..127 (a negative note with a snapshot keeps the
+  // slot's note), gain to 0..4, pan to -1..1 (a gain or pan that is not finite takes 1.0 or 0.0);
+  // snapshots are sanitised.
   void setSlotSnapshot(int slot, const ParamSnapshot& s, int note);
   void setSlotNote(int slot, int note);
   void setSlotGain(int slot, float gain);

@@ -89,6 +89,12 @@ TEST_F(KitSlots, SettersClampAndKeepTheOtherFields) {
   EXPECT_EQ(k.snapshot.value[kParamFilterACutoff], kParams[kParamFilterACutoff].max);
   EXPECT_FALSE(k.snapshot.has[kParamFold]);
 
+  // A snapshot without a note (the page sent none) keeps the slot's note.
+  engine->setSlotSnapshot(6, cutoffSnapshot(500.0), -1);
+  EXPECT_EQ(staged(*engine, 6).note, 42);
+  engine->setSlotSnapshotGainPan(6, cutoffSnapshot(500.0), -300, 1.0f, 0.0f);
+  EXPECT_EQ(staged(*engine, 6).note, 42);
+
   // A snapshot without a capture leaves the slot unused.
   engine->setSlotSnapshot(5, ParamSnapshot{}, 40);
   EXPECT_FALSE(staged(*engine, 5).used);
