@@ -344,24 +344,24 @@ public:
   void setSeqTies(int lane, const unsigned char* ties, int n);  // lanes 0..1
   void setSeqEnabled(int lane, bool on);
   void setSeqTriggerKey(int lane, int key);
-  void setSeqRunMode(int lane, int mode);              // lanes 0..2, mode clamped 0..3
-  void setSeqSyncDiv(int lane, int div);               // lanes 0..2, clamped 0..18
-  void setSeqFreeRate(int lane, float hz);             // lanes 0..2, clamped 0.1..50
+  void setSeqRunMode(int lane, int mode);                      // lanes 0..2, mode clamped 0..3
+  void setSeqSyncDiv(int lane, int div);                       // lanes 0..2, clamped 0..18
+  void setSeqFreeRate(int lane, float hz);                     // lanes 0..2, clamped 0.1..50
   void setSeqDelay(int lane, float division, int multiplier);  // lanes 0..2
-  void setSeqTarget(int lane, int target);             // lane 1, clamped 0..4
-  void setSeqRateCommitted(int lane, float hz);        // lanes 0..1, clamped 0.1..50
+  void setSeqTarget(int lane, int target);                     // lane 1, clamped 0..4
+  void setSeqRateCommitted(int lane, float hz);                // lanes 0..1, clamped 0.1..50
   void resetSeqRateCommitted();
-  void setSeqLaneEditBroke(int lane, bool broke);      // lanes 0..1
+  void setSeqLaneEditBroke(int lane, bool broke);  // lanes 0..1
   void stageSeqLatchRestore(bool lane0, bool lane1);
   bool getSeqEnabled(int lane) const;
   int getSeqTriggerKey(int lane) const;
   int getSeqRunMode(int lane) const;
   int getSeqSyncDiv(int lane) const;
   float getSeqFreeRate(int lane) const;
-  int getSeqStep(int lane) const;       // 0 for a bad lane
-  int getSeqStepCount(int lane) const;  // 0 for a bad lane
-  int getSeqDelayMul(int lane) const;   // 1 for a bad lane
-  float getSeqDelayDiv(int lane) const;  // 0 for a bad lane
+  int getSeqStep(int lane) const;             // 0 for a bad lane
+  int getSeqStepCount(int lane) const;        // 0 for a bad lane
+  int getSeqDelayMul(int lane) const;         // 1 for a bad lane
+  float getSeqDelayDiv(int lane) const;       // 0 for a bad lane
   float getSeqRateCommitted(int lane) const;  // -1 for a bad lane
   bool seqLaneEditBroke(int lane) const;
   // Lanes 0..1: copies the active bank's values (at most max) and returns how many.
@@ -589,11 +589,13 @@ public:
   ParamSmoother morphFaderSmoother;
   ParamSmoother stereoSpreadSmoother;
   float stereoSpread{0.0f};  // this block's smoothed Stereo Spread, 0..1
-  // Ratio lock (set by the lane targets) and a pending ratio jump, which runs the Ratio smoother with
-  // its own time until it lands.
+  // Ratio lock (set by the lane targets: the lock is on, or the ratio lane picked a step by rank) and a
+  // pending ratio jump, which runs the Ratio smoother with its own time until it lands; the step the
+  // lock chose last block.
   bool ratioLockActive{false};
   bool ratioJumpPending{false};
   float ratioJumpMs{5.0f};
+  double lastSnappedRatio{0.0};
   uint64_t blockClock{0};
 
   // The stereo rows that flow through the stages of one block.

@@ -17,8 +17,8 @@ void SeqGlide::advance(int64_t samples) {
   if (duration <= 0 || elapsed >= duration) {
     current = to;
   } else {
-    current = from + static_cast<float>(static_cast<double>(elapsed) / static_cast<double>(duration)) *
-                         (to - from);
+    current =
+        from + static_cast<float>(static_cast<double>(elapsed) / static_cast<double>(duration)) * (to - from);
   }
 }
 

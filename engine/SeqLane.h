@@ -6,9 +6,9 @@
 #include <atomic>
 #include <cstdint>
 
-inline constexpr int kSeqSteps = 8;  // steps a lane holds at most
-inline constexpr int kSeqLanes = 3;  // lane 0 ratio, lane 1 selectable target, lane 2 display only
-inline constexpr int kSeqTiedLanes = 2;  // lanes 0 and 1 carry ties, committed rates and edit flags
+inline constexpr int kSeqSteps = 8;             // steps a lane holds at most
+inline constexpr int kSeqLanes = 3;             // lane 0 ratio, lane 1 selectable target, lane 2 display only
+inline constexpr int kSeqTiedLanes = 2;         // lanes 0 and 1 carry ties, committed rates and edit flags
 inline constexpr float kSeqRestLevel = 0.001f;  // a step value at or below this is a rest
 inline constexpr float kSeqMinFreeRate = 0.1f;  // Hz
 inline constexpr float kSeqMaxFreeRate = 50.0f;
@@ -93,7 +93,7 @@ struct SeqLane {
   int32_t lastStep{-1};  // the step last entered, -1 = none yet
   SeqGlide glide;
   std::atomic<float> committedRate{-1.0f};  // the rate the editor committed, -1 = none (lanes 0 and 1)
-  std::atomic<bool> editBroke{false};  // edited since the morph poles captured it (lanes 0 and 1)
+  std::atomic<bool> editBroke{false};       // edited since the morph poles captured it (lanes 0 and 1)
   SeqTieReanchor reanchor;
 
   // Main thread. Publishes n values (n clamped 0..8; each clamped 0..1, NaN as 0) unless they equal

@@ -11,8 +11,8 @@
 inline constexpr int32_t kSeqLastTarget = 4;        // lane 1 targets 0..4
 inline constexpr int32_t kSeqTargetMorphFader = 4;  // lane 1 rests at 0 on this target, not 0.5
 
-// One morph pole's captured lane: step values and ties (count entries, at most 8 used), lane 1's
-// target, and the free rate (-1 when absent). Empty (count 0) when the pole holds no capture.
+// One morph pole's captured lane as read in this block: step values and ties (count entries, at most
+// 8 used), lane 1's target, and the free rate (-1 when absent). Empty (count 0) without a capture.
 struct SeqPoleLane {
   const float* steps{nullptr};
   const uint8_t* ties{nullptr};

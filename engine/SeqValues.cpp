@@ -30,7 +30,8 @@ SeqPoleLane PluginProcessor::seqPoleLane(int pole, int lane) const {
   if (pole < 0 || pole > 1 || !tiedLane(lane)) return {};
   const ParamSnapshot& s = morph.live[pole];
   if (!s.valid) return {};
-  return {s.seqSteps[lane].data(), s.seqTies[lane].data(), s.seqStepCount[lane], s.seq1Target, s.seqRate[lane]};
+  return {s.seqSteps[lane].data(), s.seqTies[lane].data(), s.seqStepCount[lane], s.seq1Target,
+          s.seqRate[lane]};
 }
 
 float PluginProcessor::seqStepValueOf(int pole, int lane, int step) const {
@@ -78,15 +79,17 @@ SeqLaneReading PluginProcessor::readSeqLane(int lane) const {
   const SeqGlide& g = l.glide;
   r.read = true;
   r.step = SeqLane::wrap(l.step.load(kRelaxed), count);
-  r.frac = g.duration > 0
-               ? std::clamp(static_cast<float>(static_cast<double>(g.elapsed) / static_cast<double>(g.duration)),
-                            0.0f, 1.0f)
-               : 0.0f;
+  r.frac =
+      g.duration > 0
+          ? std::clamp(static_cast<float>(static_cast<double>(g.elapsed) / static_cast<double>(g.duration)),
+                       0.0f, 1.0f)
+          : 0.0f;
   r.target = seq.lane1Target.load(kRelaxed);
   r.morphed = seq.laneMorph[lane];
   if (r.morphed) {
     const int pole = seq.polePosition < 0.5 ? 0 : 1;
-    r.active = !(seqStepValueOf(0, lane, r.step) <= kSeqRestLevel && seqStepValueOf(1, lane, r.step) <= kSeqRestLevel);
+    r.active = !(seqStepValueOf(0, lane, r.step) <= kSeqRestLevel &&
+                 seqStepValueOf(1, lane, r.step) <= kSeqRestLevel);
     r.glide = g.tied && g.duration > 0 && seqStepTieOf(pole, lane, r.step);
     r.value = seqValMorph(lane, r.step, r.frac, r.glide);
     r.from = seqValMorph(lane, r.step, 0.0f, r.glide);

@@ -31,7 +31,8 @@ void CLAPPlugin::triggerSequencer(int key) {
 
 void CLAPPlugin::publishSequencer() {
   constexpr auto relaxed = std::memory_order_relaxed;
-  for (int lane = 0; lane < kPublishedLanes; ++lane) guiPoll.seqStep[lane].store(engine.getSeqStep(lane), relaxed);
+  for (int lane = 0; lane < kPublishedLanes; ++lane)
+    guiPoll.seqStep[lane].store(engine.getSeqStep(lane), relaxed);
   for (int lane = 0; lane < kNoteAdvancedLanes; ++lane) {
     float values[PluginProcessor::kSeqSteps];
     int count = 0;
