@@ -49,13 +49,10 @@ void PluginProcessor::generateBlock() {
 // Takes pending morph poles and kit slots into the live copies (morph snapshots, kit slots).
 void PluginProcessor::stageSnapshotHandOver() {
   handOverMorphPoles();
-  // Kit slots join here.
+  kitStaged.takePublished(kitSlots);
   // The voices of this block mark the kit slots they sound.
   soundingSlotMask.store(0, std::memory_order_relaxed);
 }
-
-// Turns kit audition requests into notes (kit slots).
-void PluginProcessor::stageAuditionRing() {}
 
 void PluginProcessor::stageParamCacheAndMorph() {
   for (uint32_t id = 0; id < kNumParams; ++id) cache[id] = params[id];
@@ -149,8 +146,7 @@ void PluginProcessor::stageVoices() {
 void PluginProcessor::renderVoiceIntoMix(int v) {
   voicePan[v] = kStereoSpreadPan[v] * stereoSpread;
   const ml::DSPVector out = processVoice(v);
-  // A kit voice's slot gain and pan offset join here.
-  const StereoGains gains = panLaw(voicePan[v], 1.0f);
+  const StereoGains gains = voiceMixGains(voices[v], voicePan[v]);
   blockLeft += out * gains.left;
   blockRight += out * gains.right;
   if (voiceEnv1Idle(v)) return;

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "engine/KitAudition.h"
+#include "engine/KitSlot.h"
 #include "engine/Lfo.h"
 #include "engine/MasterChain.h"
 #include "engine/Meters.h"
@@ -306,6 +308,31 @@ public:
   // Audio thread: this block's calibration blend for filter 0 (A) or 1 (B) playing filterMode.
   FilterCalibBlend filterCalibBlend(int filter, int32_t filterMode) const;
 
+  // Kit slots (main thread unless noted). Slot indices outside 0..23 are ignored; the getters answer
+  // false for them. Every setter hands the slot to the next block and keeps the fields it does not set.
+  // used = the snapshot's capture flag; notes clamp to 0..127 (a negative note with a snapshot keeps the
+  // slot's note), gain to 0..4, pan to -1..1 (a gain or pan that is not finite takes 1.0 or 0.0);
+  // snapshots are sanitised.
+  void setSlotSnapshot(int slot, const ParamSnapshot& s, int note);
+  void setSlotNote(int slot, int note);
+  void setSlotGain(int slot, float gain);
+  void setSlotPan(int slot, float pan);
+  void setSlotSnapshotGainPan(int slot, const ParamSnapshot& s, int note, float gain, float pan);
+  // Empties the slot: no capture, note at its key from the current base key, gain 1.0, pan 0.0.
+  void clearSlot(int slot);
+  // The staged slot as last written.
+  bool getSlotCopy(int slot, ParamSnapshot& out, int& note, bool& used) const;
+  bool getSlotGainPan(int slot, float& gain, float& pan) const;
+  void setAfxMode(bool on) { kitMode.store(on, std::memory_order_relaxed); }
+  bool afxModeOn() const { return kitMode.load(std::memory_order_relaxed); }  // any thread
+  void setAfxBaseKey(int key);
+  int afxBaseKeyValue() const { return kitBaseKey.load(std::memory_order_relaxed); }  // any thread
+  // Plays the slot's key for about 150 ms from the next block on.
+  void auditionSlot(int slot) { audition.request(slot); }
+  // Audio thread: the mix gains of a voice or release tail at pan; in kit mode a voice on a slot takes
+  // the slot's gain and adds its pan.
+  StereoGains voiceMixGains(const VoiceState& voice, float pan) const;
+
   // Sequencer lanes. Lane indices: the setters and getters that map lanes take 0, 1 and any other
   // index as lane 2; the others ignore a lane outside their range or answer a neutral value.
   using SeqGlide = ::SeqGlide;
@@ -451,19 +478,15 @@ public:
 
   // 8.-9. Morph bookkeeping and kit slots: join here.
   std::atomic<bool> envModelModern{false};
-  // What the voices read of the kit: the kit slots' render copies with kit mode and base key. The
-  // staged slots, their hand-over and the audition join with the kit slots.
-  static constexpr int kNumKitSlots = 24;
-  struct KitRenderSlot {
-    std::array<double, kNumParams> value{};
-    std::array<uint8_t, kNumParams> has{};
-    uint16_t note{0};
-    bool used{false};
-  };
+  // The kit: kit mode and base key (0..127), the main thread's staged slots with their hand-over, the
+  // render copies the voices read, the slots heard in the last block, and the audition.
+  static constexpr int kNumKitSlots = ::kNumKitSlots;
   std::atomic<bool> kitMode{false};
-  std::atomic<int32_t> kitBaseKey{36};
-  std::array<KitRenderSlot, kNumKitSlots> kitSlots{};
+  std::atomic<int32_t> kitBaseKey{kDefaultKitBaseKey};
+  KitSlotStage kitStaged;
+  std::array<KitSlot, kNumKitSlots> kitSlots = emptyKitSlots();  // audio thread
   std::atomic<uint32_t> soundingSlotMask{0};  // bit s: slot s sounded in the last block
+  KitAudition audition;
 
   // 10. Per-voice activity meters.
   std::array<std::atomic<float>, kNumVoices> voiceActivity{};
