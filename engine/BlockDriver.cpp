@@ -135,7 +135,8 @@ void PluginProcessor::stageVoices() {
     } else {
       renderVoiceIntoMix(v);
     }
-    voiceSilentBlocks[v] = idle ? voiceSilentBlocks[v] + 1 : 0;
+    // Saturates just past the skip threshold: an idle instance left running for weeks never wraps.
+    voiceSilentBlocks[v] = idle ? std::min(voiceSilentBlocks[v] + 1, kSilentBlocksBeforeSkip + 1) : 0;
     voicePrevGate[v] = gate[63];
   }
   for (int v = static_cast<int>(n); v < kNumVoices; ++v)

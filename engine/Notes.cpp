@@ -48,14 +48,15 @@ bool PluginProcessor::anyKeyHeld() const {
   return std::any_of(keyChannel.begin(), keyChannel.end(), [](int8_t c) { return c >= 0; });
 }
 
-void PluginProcessor::handleNoteOn(int channel, int key, double velocity, int offset) {
-  if (!validKey(key) || tuning.shouldFilterNote(key, channel)) return;
+bool PluginProcessor::handleNoteOn(int channel, int key, double velocity, int offset) {
+  if (!validKey(key) || tuning.shouldFilterNote(key, channel)) return false;
   const auto vel = static_cast<float>(ml::safeClamp(velocity, 0.0, 1.0));
   keyChannel[key] = static_cast<int8_t>(std::clamp(channel, 0, kMaxChannel));
   keyVelocity[key] = vel;
   keyOrder[key] = ++keyOrderCounter;
   keyPressed[key] = true;
   postNoteEvent(ml::Event::kNoteOn, channel, key, vel, offset);
+  return true;
 }
 
 void PluginProcessor::handleNoteOff(int channel, int key, int offset) {

@@ -132,7 +132,7 @@ void sanitizeSnapshot(ParamSnapshot& s) {
       s.value[id] = kParams[id].def;
       s.has[id] = false;
     } else {
-      s.value[id] = std::clamp(s.value[id], kParams[id].min, kParams[id].max);
+      s.value[id] = ml::safeClamp(s.value[id], kParams[id].min, kParams[id].max);
     }
   }
   for (int lane = 0; lane < ParamSnapshot::kSeqLanes; ++lane) {

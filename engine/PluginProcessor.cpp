@@ -89,6 +89,9 @@ void PluginProcessor::setSampleRate(double rate) {
 void PluginProcessor::resetAll() {
   allSoundOff();
   master.resetAll();
+  // The limiter's look-ahead still holds the last 32 samples of the old signal.
+  limiter.clear();
+  meters.clear();
   residueReadIndex = 0;
   residueRemaining = 0;
 }

@@ -219,7 +219,8 @@ public:
   // the next block, clamped to 0..63; channels are clamped to 0..15. Keys outside 0..127 are ignored,
   // except key -1 where noted.
   static int clampEventOffset(int offset);
-  void handleNoteOn(int channel, int key, double velocity, int offset);
+  // False when the note was dropped (key out of range, or filtered out by a tuning master).
+  bool handleNoteOn(int channel, int key, double velocity, int offset);
   // Key -1 releases every held key, each on its own channel.
   void handleNoteOff(int channel, int key, int offset);
   void setSustainPedal(bool down, int offset);

@@ -67,8 +67,8 @@ void CLAPPlugin::handleNoteEvent(const clap_event_note& note, uint16_t type) {
     if (key < 0) return;
     // A note-on without a velocity above 0 is a note-off: a stored 0 would come back at full velocity.
     if (note.velocity > 0.0) {
-      engine.handleNoteOn(std::max(channel, 0), key, std::min(note.velocity, 1.0), eventOffset());
-      triggerSequencer(key);
+      if (engine.handleNoteOn(std::max(channel, 0), key, std::min(note.velocity, 1.0), eventOffset()))
+        triggerSequencer(key);
       return;
     }
   }
@@ -96,8 +96,7 @@ void CLAPPlugin::handleMidi(const uint8_t (&data)[3]) {
   switch (status) {
     case kMidiNoteOn:
       if (second > 0) {
-        engine.handleNoteOn(channel, first, second / 127.0, eventOffset());
-        triggerSequencer(first);
+        if (engine.handleNoteOn(channel, first, second / 127.0, eventOffset())) triggerSequencer(first);
         break;
       }
       [[fallthrough]];

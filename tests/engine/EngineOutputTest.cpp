@@ -84,3 +84,24 @@ TEST_F(EngineOutput, LocksRaiseTheRatioSelectionRequestOnlyWhenTurnedOn) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(EngineOutput, ResetLeavesNothingOfTheOldSignalInTheLookAhead) {
+  engine->setParam(kParamNoiseLevel, 0.0);
+  engine->setSampleRate(48000.0);
+  engine->handleNoteOn(0, 60, 1.0, 0);
+  run(4800);
+  engine->resetAll();
+  Stereo out = render(64);
+  EXPECT_EQ(peak(out.left), 0.0f);
+  EXPECT_EQ(peak(out.right), 0.0f);
+}
+
+TEST_F(EngineOutput, IdleVoiceCountersStayBounded) {
+  engine->setSampleRate(48000.0);
+  run(64 * 200);
+  for (int32_t blocks : engine->voiceSilentBlocks) EXPECT_LE(blocks, 5);
+}
+
+}  // namespace
