@@ -45,6 +45,13 @@ struct Oversampler2x {
   // One base-rate sample of shaper(x) run at twice the rate.
   template <typename Shaper>
   float process(float x, Shaper&& shaper);
+
+  // The same as n calls of process (n at most kMaxBlock), shaperAt(i, u) shaping both 2x samples of
+  // input i: each convolution runs over one contiguous history, and every output keeps its order of
+  // sums, so the samples are exactly those of the per-sample calls.
+  static constexpr int kMaxBlock = 64;
+  template <typename ShaperAt>
+  void processBlock(const float* in, float* out, int n, ShaperAt&& shaperAt);
 };
 
 static_assert(std::is_trivially_copyable_v<Oversampler2x>);
@@ -97,4 +104,50 @@ float Oversampler2x::process(float x, Shaper&& shaper) {
   halfbandPush(down, shaper(u.first));
   halfbandPush(down, shaper(u.second));
   return halfbandDot(down);
+}
+
+// A ring's history laid out oldest first into dst[0..14].
+inline void unrollHalfband(const HalfbandRing& r, float* dst) {
+  const float* w = r.window();
+  for (int32_t k = 0; k < HalfbandRing::kLength; ++k) dst[k] = w[k];
+}
+
+// The ring holding the last 15 samples of src (oldest first), as if they had been pushed in order.
+inline void rollHalfband(HalfbandRing& r, const float* src) {
+  for (int32_t k = 0; k < HalfbandRing::kLength; ++k) r.ring[k] = r.ring[k + HalfbandRing::kLength] = src[k];
+  r.index = 0;
+}
+
+template <typename ShaperAt>
+void Oversampler2x::processBlock(const float* in, float* out, int n, ShaperAt&& shaperAt) {
+  constexpr int kHistory = HalfbandRing::kLength;
+  // Zero-stuffed input after the up ring's history: x_i sits at kHistory + 2i.
+  float stuffed[kHistory + 2 * kMaxBlock];
+  // The shaped 2x signal after the down ring's history.
+  float shaped[kHistory + 2 * kMaxBlock];
+  unrollHalfband(up, stuffed);
+  unrollHalfband(down, shaped);
+  for (int i = 0; i < n; ++i) {
+    stuffed[kHistory + 2 * i] = in[i];
+    stuffed[kHistory + 2 * i + 1] = 0.f;
+  }
+  for (int i = 0; i < n; ++i) {
+    // The window ending at x_i, then the one ending at the zero after it (as halfbandInterpolate).
+    const float* w = stuffed + 2 * i + 1;
+    float first = 0.f;
+#pragma GCC unroll 8
+    for (int32_t j = 0; j < kTaps; j += 2) first += halfbandTerm(w, j, 2.f);
+    const float second = halfbandTerm(w + 1, kTaps / 2, 2.f);
+    shaped[kHistory + 2 * i] = shaperAt(i, first);
+    shaped[kHistory + 2 * i + 1] = shaperAt(i, second);
+  }
+  for (int i = 0; i < n; ++i) {
+    const float* w = shaped + 2 * i + 2;
+    float acc = 0.f;
+#pragma GCC unroll 9
+    for (int t = 0; t < kNumNz; ++t) acc += halfbandTerm(w, kNzIdx[t], 1.f);
+    out[i] = acc;
+  }
+  rollHalfband(up, stuffed + 2 * n);
+  rollHalfband(down, shaped + 2 * n);
 }

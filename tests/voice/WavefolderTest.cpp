@@ -85,12 +85,13 @@ TEST_F(FoldStage, UnityFoldPassesUntouched) {
   std::memcpy(before, row, sizeof(row));
   foldStage(row, os, rows.inputs);
   EXPECT_EQ(std::memcmp(row, before, sizeof(row)), 0);
-  EXPECT_EQ(os.up.index, 0);
-  EXPECT_EQ(os.down.index, 0);
+  const Oversampler2x fresh;
+  EXPECT_EQ(std::memcmp(&os, &fresh, sizeof os), 0);
   // A route that lifts the amount above 1.001 wakes the stage.
   rows.inputs.foldOffset = 0.01f;
   foldStage(row, os, rows.inputs);
-  EXPECT_NE(os.up.index, 0);
+  EXPECT_NE(std::memcmp(&os.up, &fresh.up, sizeof os.up), 0);
+  EXPECT_NE(std::memcmp(&os.down, &fresh.down, sizeof os.down), 0);
 }
 
 // Runs the stage against a plain oversampled reference of the same shaper mixed by `wet`.
