@@ -2,13 +2,14 @@
 
 #include <cmath>
 
+#include "engine/voice/FilterSaturation.h"
 #include "foundation/MLDSPVector.h"
 #include "foundation/MLSafeValue.h"
 
 const float kLockRaw0 = 1.f - lambertW0pos(2.7182817f);
 
 float sergeFold(float x) {
-  return sinf(1.6f * tanhf(x / 1.6f));
+  return sinf(1.6f * tanhApprox(x / 1.6f));
 }
 
 float lambertW0pos(float x) {
