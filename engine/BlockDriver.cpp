@@ -48,21 +48,22 @@ void PluginProcessor::generateBlock() {
 
 // Takes pending morph poles and kit slots into the live copies (morph snapshots, kit slots).
 void PluginProcessor::stageSnapshotHandOver() {
+  handOverMorphPoles();
+  kitStaged.takePublished(kitSlots);
   // The voices of this block mark the kit slots they sound.
   soundingSlotMask.store(0, std::memory_order_relaxed);
 }
 
-// Turns kit audition requests into notes (kit slots).
-void PluginProcessor::stageAuditionRing() {}
-
 void PluginProcessor::stageParamCacheAndMorph() {
   for (uint32_t id = 0; id < kNumParams; ++id) cache[id] = params[id];
-  // The morph between the live poles joins here, after the cache is loaded.
+  morphParamCache();
 }
 
 // Filter-mode blends, sequencer free rates, snapshot epoch and route source modes.
 void PluginProcessor::stageBlendsAndRouteSources() {
-  // The filter-mode blends, sequencer free rates and the snapshot epoch join here.
+  publishFilterModeBlends();
+  updateSeqFreeRates();
+  trackMorphActiveEpoch();
   selectRouteSources();
 }
 
@@ -79,13 +80,11 @@ void PluginProcessor::stageVoiceConfiguration() {
   }
 }
 
-// Sequencer clock and lane steps.
-void PluginProcessor::stageSequencerClock() {}
-
 // Tuning hand-over, ratio steps and carrier-bank upkeep.
 void PluginProcessor::stageTuningUpkeep() {
   tuning.takeHandOver();
-  // Ratio-step upkeep joins here.
+  if (ratioSelectionDirty.exchange(false, std::memory_order_acquire) && tuning.tuningActiveThisBlock())
+    recomputeMtsRatioSteps();
   maintainCarrierBank();
 }
 
@@ -112,7 +111,8 @@ void PluginProcessor::stageEvents() {
   trackVoiceChannels();
 }
 
-// Stages 9 (LFO 1 and LFO 2) and 10 (routes and lane targets) are in LfoStage.cpp and RouteStage.cpp.
+// Stage 6 (sequencer clock) is in SeqClock.cpp; stages 9 (LFO 1 and LFO 2) and 10 (routes and lane
+// targets) are in LfoStage.cpp and RouteStage.cpp.
 
 void PluginProcessor::stageVoiceSumGainAndSpread() {
   voiceSumGain.setVoiceCount(effectiveVoiceCount, sampleRate);
@@ -146,8 +146,7 @@ void PluginProcessor::stageVoices() {
 void PluginProcessor::renderVoiceIntoMix(int v) {
   voicePan[v] = kStereoSpreadPan[v] * stereoSpread;
   const ml::DSPVector out = processVoice(v);
-  // A kit voice's slot gain and pan offset join here.
-  const StereoGains gains = panLaw(voicePan[v], 1.0f);
+  const StereoGains gains = voiceMixGains(voices[v], voicePan[v]);
   blockLeft += out * gains.left;
   blockRight += out * gains.right;
   if (voiceEnv1Idle(v)) return;
@@ -210,7 +209,7 @@ void PluginProcessor::stageResidueCopy() {
 void PluginProcessor::stageMtsRetuneCheck() { tuning.watch(); }
 
 void PluginProcessor::stageBlockEnd() {
-  // The ratio-step recompute on a tuning change joins here.
+  followRetuneWithRatioSteps();
   recomputeDriftTargets(driftTargets, tuning.getTuningVersion(), effectiveTuningActive(),
                         [this](int note) { return effectiveNoteFreq(note, 0); });
   blockClock += ml::kFloatsPerDSPVector;

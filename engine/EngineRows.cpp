@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "engine/PluginProcessor.h"
+#include "engine/RatioLock.h"
 #include "foundation/MLSafeValue.h"
 
 namespace {
@@ -40,7 +41,6 @@ constexpr RowSource kLastSources[PluginProcessor::kNumEngineLasts] = {
     {kParamEnv2CurveR, kNoModTarget, 20.0f},
 };
 
-constexpr float kRatioMs = 5.0f;
 constexpr float kMorphFaderMs = 12.0f;
 constexpr float kStereoSpreadMs = 15.0f;
 
@@ -80,7 +80,7 @@ void PluginProcessor::stageEngineRows() {
   const bool jumping = ratioJumpPending && ratioLockActive;
   if (ratioJumpPending && !ratioLockActive) {
     ratioJumpPending = false;
-    ratio.setTime(kRatioMs, sr);
+    ratio.setTime(kRatioSmoothMs, sr);
   } else if (jumping) {
     ratio.setTime(ratioJumpMs, sr);
   }
@@ -97,10 +97,14 @@ void PluginProcessor::stageEngineRows() {
 
   if (jumping) {
     const float target = clampedParamValue(kParamRatio, modulated[kModRatio].effective);
-    if (std::fabs(ratio.value - target) < 0.0001f) {
+    // With a long time the smoother's steps round to nothing short of the target (a few thousandths
+    // at the longest ease): a block that no longer moves lands too.
+    const ml::DSPVector& row = engineRows[kRowRatio];
+    const bool stalled = row[0] == row[63];
+    if (std::fabs(ratio.value - target) < 0.0001f || stalled) {
       ratio.set(target);
       ratioJumpPending = false;
-      ratio.setTime(kRatioMs, sr);
+      ratio.setTime(kRatioSmoothMs, sr);
     }
   }
 

@@ -37,16 +37,17 @@ void ModRoutes::trackSources(const std::array<int32_t, kNumRoutes>& selected, fl
     if (routeSource[r] < 0) {
       routeSource[r] = routePrevSource[r] = s;
       routeFade[r] = 1.0f;
-    } else if (s != routeSource[r]) {
+    }
+    // The old source stays named through the block whose fade reaches 1, so the voices' per-sample
+    // ramps finish the crossfade instead of jumping over its last step.
+    if (routeFade[r] >= 1.0f) routePrevSource[r] = routeSource[r];
+    if (s != routeSource[r]) {
       routePrevSource[r] = routeSource[r];
       routeSource[r] = s;
       routeFade[r] = 0.0f;
     }
     routeFadeStart[r] = routeFade[r];
-    if (routeFade[r] < 1.0f) {
-      routeFade[r] = std::min(1.0f, routeFade[r] + step);
-      if (routeFade[r] >= 1.0f) routePrevSource[r] = s;
-    }
+    if (routeFade[r] < 1.0f) routeFade[r] = std::min(1.0f, routeFade[r] + step);
   }
 }
 

@@ -69,7 +69,7 @@ inline constexpr RouteInfo kRoutes[kNumRoutes] = {
 // routeBlockValue/routeBlockSource what the engine already built into its rows for the route.
 struct ModRoutes {
   std::array<int32_t, kNumRoutes> routeSource{};      // source in use; -1 until the first block
-  std::array<int32_t, kNumRoutes> routePrevSource{};  // source fading out; equals routeSource when settled
+  std::array<int32_t, kNumRoutes> routePrevSource{};  // source fading out; equals routeSource once settled
   std::array<float, kNumRoutes> routeFade{};          // fade after this block's step (end of the block)
   std::array<float, kNumRoutes> routeFadeStart{};     // fade at the start of this block
   std::array<float, 2> lfoBlockValue{};               // this block's LFO 1 and LFO 2 values, 0..1
@@ -94,7 +94,8 @@ struct ModRoutes {
   // Engine-wide value of a source this block: the LFO values, 0 for the envelopes.
   float blockSourceValue(int32_t source) const;
 
-  bool fading(uint32_t r) const { return routeFade[r] < 1.0f; }
+  // The route crossfades during this block (including the block whose fade reaches 1).
+  bool fading(uint32_t r) const { return routeFadeStart[r] < 1.0f; }
   // Fade position at sample i (0..63) of this block, ramping from routeFadeStart to routeFade.
   float fadeAtSample(uint32_t r, int i) const {
     return routeFadeStart[r] + (routeFade[r] - routeFadeStart[r]) * static_cast<float>(i) / 64.0f;

@@ -15,7 +15,9 @@ bool isVoiceConfigParam(uint32_t id) {
 
 }  // namespace
 
-PluginProcessor::PluginProcessor() {
+PluginProcessor::PluginProcessor() : PluginProcessor(masterLibrary()) {}
+
+PluginProcessor::PluginProcessor(const MasterLibrary& mtsLibrary) : tuning(mtsLibrary) {
   for (uint32_t id = 0; id < kNumParams; ++id) {
     params[id] = kParams[id].def;
     cache[id] = kParams[id].def;
@@ -81,7 +83,7 @@ void PluginProcessor::setSampleRate(double rate) {
   meters.clear();
   resetEngineSmoothers();
   routes.clear();
-  // Taking the snapshot epoch as seen joins here.
+  morph.epochSeen = snapshotEpoch.load(std::memory_order_acquire);
 }
 
 void PluginProcessor::resetAll() {

@@ -6,12 +6,16 @@
 #include <cmath>
 #include <cstdint>
 
+#include "engine/KitAudition.h"
+#include "engine/KitSlot.h"
 #include "engine/Lfo.h"
 #include "engine/MasterChain.h"
 #include "engine/Meters.h"
 #include "engine/ModRoutes.h"
+#include "engine/MorphPoles.h"
 #include "engine/ParamSmoother.h"
 #include "engine/ParamTable.h"
+#include "engine/SeqLanes.h"
 #include "engine/TruePeakLimiter.h"
 #include "engine/VoiceMix.h"
 #include "engine/voice/AnalogDrift.h"
@@ -20,6 +24,7 @@
 #include "foundation/MLDSPGens.h"
 #include "foundation/MLDSPVector.h"
 #include "foundation/MLEventsToSignals.h"
+#include "tuning/RatioSteps.h"
 #include "tuning/ScalaParser.h"
 #include "tuning/TuningState.h"
 
@@ -97,6 +102,8 @@ public:
                                                                      1.0f, -0.55f, 0.4f,  -0.75f};
 
   PluginProcessor();
+  // An engine whose tuning client talks to the given MTS-ESP master library (tests use a stand-in).
+  explicit PluginProcessor(const MasterLibrary& mtsLibrary);
 
   // Parameters (any thread unless noted).
   // Stores a plain value clamped to the row's range; an unknown id or a non-finite value is ignored.
@@ -197,6 +204,17 @@ public:
   double effectivePeriodRatio() const { return tuning.effectivePeriodRatio(); }
   bool effectiveTuningActive() const { return tuning.effectiveTuningActive(); }
 
+  // Ratio steps: the intervals of the tuning in force that the ratio lock and the cutoff locks snap to.
+  static constexpr int kMaxRatioSelection = RatioSelection::kMaxPairs;
+  static constexpr int kMaxMtsRatioSteps = MtsRatioSteps::kMaxSteps;
+  // Main thread: the (degree, octave) pairs the steps are built from, from the next block on; a null
+  // array or n = 0 selects the automatic table.
+  void setRatioSelection(const int* degrees, const int* octaves, int n);
+  int32_t ratioSelectionCount() const { return ratioSelection.count(); }  // any thread
+  // Audio thread.
+  void recomputeMtsRatioSteps() { ::recomputeMtsRatioSteps(mtsRatioSteps, ratioSelection, tuning); }
+  const MtsRatioSteps& currentRatioSteps() const { return mtsRatioSteps; }
+
   // Notes and voice bookkeeping (audio thread, between rendered spans). Offsets are sample offsets into
   // the next block, clamped to 0..63; channels are clamped to 0..15. Keys outside 0..127 are ignored,
   // except key -1 where noted.
@@ -253,6 +271,119 @@ public:
   void setSeqRatioAbsolute(bool on) { seqRatioAbsolute.store(on, std::memory_order_relaxed); }
   void setSeqRatioRankEncoded(bool on) { seqRatioRankEncoded.store(on, std::memory_order_relaxed); }
   void setEditorAttached(bool on) { editorAttached.store(on, std::memory_order_relaxed); }
+
+  // Morph snapshots A (0) and B (1) and the rebase of edits into them. Main thread unless noted; pole
+  // indices outside 0..1 are ignored (getters answer false or 0).
+  using ParamSnapshot = ::ParamSnapshot;
+  void setSnapshot(int i, const ParamSnapshot& s) { morph.setSnapshot(i, s); }
+  void clearSnapshot(int i) { morph.clearSnapshot(i); }
+  bool getSnapshotCopy(int i, ParamSnapshot& out) const { return morph.getSnapshotCopy(i, out); }
+  bool hasSnapshot(int i) const { return morph.hasSnapshot(i); }
+  uint64_t engineSnapSeq(int i) const { return morph.engineSnapSeq(i); }
+  // An incoming capture numbered seq is older than the pole the engine holds.
+  bool snapshotSeqOlder(int i, uint64_t seq) const { return morph.snapshotSeqOlder(i, seq); }
+  uint64_t nextCaptureSeq() { return morph.nextCaptureSeq(); }  // any thread
+  // Main or audio thread: the next block moves the morph position without glide.
+  void bumpSnapEpoch() { snapshotEpoch.fetch_add(1, std::memory_order_release); }
+  // Audio (host edits) or main thread (editor edits): an edit of a rebase key folds into the poles.
+  void rebaseParamEdit(uint32_t key) { morph.rebaseParamEdit(key); }
+  void clearRebasePending() { morph.clearRebasePending(); }
+  // After a state load the host's echo of the loaded values does not rebase for 3 process calls; the
+  // audio thread counts them down and asks whether the grace is still on.
+  void openPostLoadRebaseGrace() { morph.openPostLoadRebaseGrace(); }
+  void tickPostLoadRebaseGrace() { morph.tickPostLoadRebaseGrace(); }
+  bool postLoadRebaseGraceActive() const { return morph.postLoadRebaseGraceActive(); }
+  static bool slotEqual(const ParamSnapshot& a, const ParamSnapshot& b, uint32_t key) {
+    return ::slotEqual(a, b, key);
+  }
+  static void completeSnapshotDefaults(ParamSnapshot& s) { ::completeSnapshotDefaults(s); }
+  // Any thread: folds key's current value into s and gives s a new capture number.
+  void foldRebaseSlot(ParamSnapshot& s, uint32_t key);
+  bool faderAtMorphPole() const;
+  // Audio thread: folds key into poles[near], and into the far pole too (returning true) when both held
+  // equal values for it and the fader is not at a pole.
+  bool foldRebaseSlotMirrored(std::array<ParamSnapshot, 2>& poles, int near, uint32_t key);
+  // Main thread, before a state save: folds the edits not yet saved into the staged poles.
+  void drainRebaseToStaging();
+  // Audio thread: this block's calibration blend for filter 0 (A) or 1 (B) playing filterMode.
+  FilterCalibBlend filterCalibBlend(int filter, int32_t filterMode) const;
+
+  // Kit slots (main thread unless noted). Slot indices outside 0..23 are ignored; the getters answer
+  // false for them. Every setter hands the slot to the next block and keeps the fields it does not set.
+  // used = the snapshot's capture flag; notes clamp to 0..127 (a negative note with a snapshot keeps the
+  // slot's note), gain to 0..4, pan to -1..1 (a gain or pan that is not finite takes 1.0 or 0.0);
+  // snapshots are sanitised.
+  void setSlotSnapshot(int slot, const ParamSnapshot& s, int note);
+  void setSlotNote(int slot, int note);
+  void setSlotGain(int slot, float gain);
+  void setSlotPan(int slot, float pan);
+  void setSlotSnapshotGainPan(int slot, const ParamSnapshot& s, int note, float gain, float pan);
+  // Empties the slot: no capture, note at its key from the current base key, gain 1.0, pan 0.0.
+  void clearSlot(int slot);
+  // The staged slot as last written.
+  bool getSlotCopy(int slot, ParamSnapshot& out, int& note, bool& used) const;
+  bool getSlotGainPan(int slot, float& gain, float& pan) const;
+  void setAfxMode(bool on) { kitMode.store(on, std::memory_order_relaxed); }
+  bool afxModeOn() const { return kitMode.load(std::memory_order_relaxed); }  // any thread
+  void setAfxBaseKey(int key);
+  int afxBaseKeyValue() const { return kitBaseKey.load(std::memory_order_relaxed); }  // any thread
+  // Plays the slot's key for about 150 ms from the next block on.
+  void auditionSlot(int slot) { audition.request(slot); }
+  // Audio thread: the mix gains of a voice or release tail at pan; in kit mode a voice on a slot takes
+  // the slot's gain and adds its pan.
+  StereoGains voiceMixGains(const VoiceState& voice, float pan) const;
+
+  // Sequencer lanes. Lane indices: the setters and getters that map lanes take 0, 1 and any other
+  // index as lane 2; the others ignore a lane outside their range or answer a neutral value.
+  using SeqGlide = ::SeqGlide;
+  using SeqLaneDelay = ::SeqLaneDelay;
+  using SeqTieReanchor = ::SeqTieReanchor;
+  static constexpr int kSeqSteps = ::kSeqSteps;
+  // Main thread (editor, state load).
+  void setSeqSteps(int lane, const float* steps, int n);
+  void setSeqTies(int lane, const unsigned char* ties, int n);  // lanes 0..1
+  void setSeqEnabled(int lane, bool on);
+  void setSeqTriggerKey(int lane, int key);
+  void setSeqRunMode(int lane, int mode);                      // lanes 0..2, mode clamped 0..3
+  void setSeqSyncDiv(int lane, int div);                       // lanes 0..2, clamped 0..18
+  void setSeqFreeRate(int lane, float hz);                     // lanes 0..2, clamped 0.1..50
+  void setSeqDelay(int lane, float division, int multiplier);  // lanes 0..2
+  void setSeqTarget(int lane, int target);                     // lane 1, clamped 0..4
+  void setSeqRateCommitted(int lane, float hz);                // lanes 0..1, clamped 0.1..50
+  void resetSeqRateCommitted();
+  void setSeqLaneEditBroke(int lane, bool broke);  // lanes 0..1
+  void stageSeqLatchRestore(bool lane0, bool lane1);
+  bool getSeqEnabled(int lane) const;
+  int getSeqTriggerKey(int lane) const;
+  int getSeqRunMode(int lane) const;
+  int getSeqSyncDiv(int lane) const;
+  float getSeqFreeRate(int lane) const;
+  int getSeqStep(int lane) const;             // 0 for a bad lane
+  int getSeqStepCount(int lane) const;        // 0 for a bad lane
+  int getSeqDelayMul(int lane) const;         // 1 for a bad lane
+  float getSeqDelayDiv(int lane) const;       // 0 for a bad lane
+  float getSeqRateCommitted(int lane) const;  // -1 for a bad lane
+  bool seqLaneEditBroke(int lane) const;
+  // Lanes 0..1: copies the active bank's values (at most max) and returns how many.
+  int getSeqStepsCopy(int lane, float* out, int max) const;
+  int getSeqTiesCopy(int lane, unsigned char* out, int max) const;
+  // Audio thread: the lane's morphed step values while its steps morph (true), else n = 0 and false.
+  bool getSeqMorphValues(int lane, float* out, int max, int& n) const;
+  // Audio thread: a note-on's trigger delay check and step advance; the lane clock's helpers.
+  bool shouldAdvanceSeq(int lane);
+  void advanceSeqStep(int lane);
+  bool seqOffsetHolding(int lane);
+  void seqEnterStep(int lane, int step, int64_t durationSamples);
+  // Audio thread: values over the live morph poles (pole 0 A, 1 B) and the lanes as the lane targets
+  // read them this block.
+  SeqPoleLane seqPoleLane(int pole, int lane) const;
+  float seqStepValueOf(int pole, int lane, int step) const;
+  bool seqStepTieOf(int pole, int lane, int step) const;
+  float seqValMorph(int lane, int step, float frac, bool glide) const;
+  float seqTieReanchorApply(int lane, float value, bool tied, int step, float phase);
+  SeqLaneReading readSeqLane(int lane) const;
+  // Stage 4: the free rates of lanes 0 and 1 from their committed rates or the morph poles.
+  void updateSeqFreeRates();
 
   // Voice Mode (0 poly, 1 mono, 2 legato) and the voices it plays: Voice Count in poly, else one.
   struct VoiceConfig {
@@ -337,34 +468,31 @@ public:
   std::array<int32_t, kNumVoices> voiceSilentBlocks{};
   uint64_t noteStartCounter{0};
 
-  // 6. Morph poles (staged and live snapshots, pending and has-snapshot flags): join here.
+  // 6. and 8. Morph poles with their hand-over, rebase flags, grace and block outputs; the snapshot
+  // epoch (a change lands the morph position at once and restarts the voices' glides).
+  MorphPoles morph;
+  std::atomic<uint32_t> snapshotEpoch{0};
 
   // 7. The block parameter cache: every stage of a block reads these, never the atomics.
   std::array<double, kNumParams> cache{};
 
   // 8.-9. Morph bookkeeping and kit slots: join here.
   std::atomic<bool> envModelModern{false};
-  // What the voices read of the morph and the kit: the snapshot epoch (a change restarts the voices'
-  // glides and smoothing) and the kit slots' render copies with kit mode and base key. The staged
-  // slots, their hand-over and the audition join with the kit slots.
-  static constexpr int kNumKitSlots = 24;
-  struct KitRenderSlot {
-    std::array<double, kNumParams> value{};
-    std::array<uint8_t, kNumParams> has{};
-    uint16_t note{0};
-    bool used{false};
-  };
-  std::atomic<uint32_t> snapshotEpoch{0};
+  // The kit: kit mode and base key (0..127), the main thread's staged slots with their hand-over, the
+  // render copies the voices read, the slots heard in the last block, and the audition.
+  static constexpr int kNumKitSlots = ::kNumKitSlots;
   std::atomic<bool> kitMode{false};
-  std::atomic<int32_t> kitBaseKey{36};
-  std::array<KitRenderSlot, kNumKitSlots> kitSlots{};
+  std::atomic<int32_t> kitBaseKey{kDefaultKitBaseKey};
+  KitSlotStage kitStaged;
+  std::array<KitSlot, kNumKitSlots> kitSlots = emptyKitSlots();  // audio thread
   std::atomic<uint32_t> soundingSlotMask{0};  // bit s: slot s sounded in the last block
+  KitAudition audition;
 
   // 10. Per-voice activity meters.
   std::array<std::atomic<float>, kNumVoices> voiceActivity{};
 
   // 11. The master chain holds the reverb, EQ, noise floor, output gain and saturation; then the
-  // limiter and the output meters. Sequencer lanes join here.
+  // limiter and the output meters; the sequencer lanes.
   MasterChain master;
   MasterSettings masterSettings;  // this block's master-chain values, read once from the cache
   TruePeakLimiter limiter;
@@ -373,6 +501,7 @@ public:
   // sources, crossfades and engine-wide block values of the block being rendered.
   std::array<LFO, 2> lfos;
   ModRoutes routes;
+  SeqLanes seq;
   // Each route's selected source this block (0..3), from its Source parameter (stage 4).
   std::array<int32_t, kNumRoutes> routeSelectedSource{};
 
@@ -438,13 +567,16 @@ public:
   std::array<int32_t, kNumVoices> voiceKeySeen{};
 
   // 15. Tuning: the local (Scala) tuning and its hand-over, the MTS-ESP client and the tuning watch.
-  // Ratio steps, carrier-bank and drift targets join here.
+  // Carrier-bank and drift targets join here.
   TuningState tuning;
-  // The voices' shared tables: ratio steps the filter cutoffs snap to (filled by the ratio steps, with
-  // the cutoff locks set by the editor), the carrier bank and the FM ratio drift targets.
-  static constexpr int kMaxMtsRatioSteps = 8;
-  std::array<double, kMaxMtsRatioSteps> ratioSteps{};
-  int32_t ratioStepCount{0};
+  // The ratio steps, the selection they are built from, and the tuning version they last followed while
+  // a lock was on. ratioStepsRebuilt: they followed a retune with the ratio lock on, so the ratio eases
+  // to its new step; the ratio lock takes the flag.
+  RatioSelection ratioSelection;
+  MtsRatioSteps mtsRatioSteps;
+  uint32_t ratioStepsTuningVersion{0};
+  bool ratioStepsRebuilt{false};
+  // The carrier bank and the FM ratio drift targets every voice reads.
   CarrierBank carrierBank;
   DriftTargets driftTargets;
 
@@ -457,11 +589,13 @@ public:
   ParamSmoother morphFaderSmoother;
   ParamSmoother stereoSpreadSmoother;
   float stereoSpread{0.0f};  // this block's smoothed Stereo Spread, 0..1
-  // Ratio lock (set by the lane targets) and a pending ratio jump, which runs the Ratio smoother with
-  // its own time until it lands.
+  // Ratio lock (set by the lane targets: the lock is on, or the ratio lane picked a step by rank) and a
+  // pending ratio jump, which runs the Ratio smoother with its own time until it lands; the step the
+  // lock chose last block.
   bool ratioLockActive{false};
   bool ratioJumpPending{false};
   float ratioJumpMs{5.0f};
+  double lastSnappedRatio{0.0};
   uint64_t blockClock{0};
 
   // The stereo rows that flow through the stages of one block.
@@ -475,6 +609,12 @@ public:
   uint32_t residueRemaining{0};
 
 private:
+  // Stage 23: rebuilds the ratio steps after a retune while the ratio lock or a cutoff lock is on.
+  void followRetuneWithRatioSteps();
+  // Stage 6 per lane.
+  void runFreeLane(int lane);
+  void runSyncLane(int lane, double songPos, double bpm);
+  void stopSeqLanes();
   // Stages 4, 9 and 10: route sources, LFOs and routes.
   void selectRouteSources();
   void runLfo(int index, const LfoSettings& settings, const LfoTransport& transport);
@@ -484,6 +624,17 @@ private:
   void applyRatioLaneAndLock();
   void applyLaneOneTarget();
   void publishModPositions();
+
+  // Stages 1, 3 and 4: the morph's parts.
+  int nearMorphPole() const;  // by the Morph Fader's current value: A below 0.5, else B
+  void handOverMorphPoles();
+  void takeLaneLatchRestore();
+  void foldEngineRebase();
+  void foldSettingKey(ParamSnapshot& s, uint32_t key);  // a rebase key past the parameters
+  double morphPositionForBlock(double fader);
+  void morphParamCache();
+  void publishFilterModeBlends();
+  void trackMorphActiveEpoch();
 
   // Stage 13 per voice: pan, render, sum, and the choice of the voice the envelope display follows.
   void renderVoiceIntoMix(int v);

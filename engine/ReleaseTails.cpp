@@ -43,8 +43,7 @@ void PluginProcessor::renderReleaseVoices(ml::DSPVector& left, ml::DSPVector& ri
     const ml::DSPVector pitch(tail.pitch);
     const float gateLevel = tail.voice.prevGate > 0.0f ? std::max(tail.voice.velocity, kMinTailGate) : 0.0f;
     const ml::DSPVector out = renderVoiceSignal(tail.voice, pitch, ml::DSPVector(gateLevel), kTailVoiceIndex);
-    // A kit voice's slot gain and pan offset join here with the kit slots.
-    const StereoGains gains = panLaw(tail.pan, 1.0f);
+    const StereoGains gains = voiceMixGains(tail.voice, tail.pan);
     for (size_t i = static_cast<size_t>(std::max(tail.startOffset, 0)); i < ml::kFloatsPerDSPVector; ++i) {
       if (!tail.active) break;
       const float fade = 0.5f * (1.0f + std::cos(kPi * tail.fadeProgress));

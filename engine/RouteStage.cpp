@@ -59,14 +59,6 @@ void PluginProcessor::applyRoute(uint32_t route, ModTarget target) {
                      cache[info.endParam], routes.routeBlockValue[route]);
 }
 
-// The ratio lane (lane 0) and the ratio lock act here on modulated[kModRatio]; they join with the
-// sequencer lanes.
-void PluginProcessor::applyRatioLaneAndLock() {}
-
-// Lane 1's target (FM Amount, Fold, a cutoff or the Morph Fader) acts here on the route-modulated
-// values; it joins with the sequencer lanes.
-void PluginProcessor::applyLaneOneTarget() {}
-
 void PluginProcessor::publishModPositions() {
   for (uint32_t t = 0; t < kModCutoffA; ++t) {
     modPosition[t].store(rangePosition(kParams[kModTargetParams[t]], modulated[t].effective),

@@ -182,6 +182,8 @@ void voiceGateScan(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
     VoiceState tail = v;
     tail.prevGate = oldPrevGate;
     tail.velocity = oldVelocity;
+    // The old note's tail sounds through its own kit slot, not the one the new note took.
+    tail.kitSlot = tail.prevKitSlot = b.kitSlotBefore;
     const float pan = b.voice < PluginProcessor::kNumVoices ? e.voicePan[b.voice] : 0.f;
     e.spawnReleaseVoice(tail, v.lastPitch, pan, 0);
     b.spawned = true;

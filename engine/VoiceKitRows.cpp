@@ -82,7 +82,7 @@ float kitRowTarget(const PluginProcessor& e, const VoiceState& v, const KitRow& 
   return static_cast<float>(ml::safeClamp(target, kParams[row.param].min, kParams[row.param].max));
 }
 
-const PluginProcessor::KitRenderSlot* voiceKitSlot(const PluginProcessor& e, const VoiceState& v) {
+const KitSlot* voiceKitSlot(const PluginProcessor& e, const VoiceState& v) {
   if (!e.kitMode.load(std::memory_order_relaxed)) return nullptr;
   if (v.kitSlot < 0 || v.kitSlot >= PluginProcessor::kNumKitSlots) return nullptr;
   return &e.kitSlots[v.kitSlot];
@@ -97,15 +97,15 @@ double sanitizedKitValue(uint32_t id, double raw, double blockValue) {
 
 double PluginProcessor::effParam(uint32_t id, const VoiceState& voice) const {
   if (id >= kNumParams) return 0.0;
-  const KitRenderSlot* slot = voiceKitSlot(*this, voice);
-  if (slot == nullptr || !slot->has[id]) return cache[id];
-  return sanitizedKitValue(id, slot->value[id], cache[id]);
+  const KitSlot* slot = voiceKitSlot(*this, voice);
+  if (slot == nullptr || !slot->snapshot.has[id]) return cache[id];
+  return sanitizedKitValue(id, slot->snapshot.value[id], cache[id]);
 }
 
 bool PluginProcessor::afxOverridden(uint32_t id, const VoiceState& voice) const {
   if (id >= kNumParams) return false;
-  const KitRenderSlot* slot = voiceKitSlot(*this, voice);
-  return slot != nullptr && slot->has[id] && !(slot->value[id] == cache[id]);
+  const KitSlot* slot = voiceKitSlot(*this, voice);
+  return slot != nullptr && slot->snapshot.has[id] && !(slot->snapshot.value[id] == cache[id]);
 }
 
 void voiceParamRows(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {

@@ -102,18 +102,21 @@ ml::DSPVector PluginProcessor::renderVoiceSignal(VoiceState& voice, const ml::DS
 }
 
 void voiceBlockPrologue(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
-  if (b.voice < 0) return;
-  const uint32_t epoch = e.snapshotEpoch.load(std::memory_order_acquire);
-  if (epoch != v.snapshotEpoch) {
-    v.snapshotEpoch = epoch;
-    b.epochChanged = true;
+  b.kitSlotBefore = v.kitSlot;
+  if (b.voice >= 0) {
+    const uint32_t epoch = e.snapshotEpoch.load(std::memory_order_acquire);
+    if (epoch != v.snapshotEpoch) {
+      v.snapshotEpoch = epoch;
+      b.epochChanged = true;
+    }
   }
   if (!e.kitMode.load(std::memory_order_relaxed)) {
-    v.kitSlot = -1;
+    if (b.voice >= 0) v.kitSlot = -1;
     return;
   }
   const int base = e.kitBaseKey.load(std::memory_order_relaxed);
-  if (firstGateRise(b.gate, v.prevGate) >= 0) {
+  // A release tail keeps its slot, and with it the slot's note.
+  if (b.voice >= 0 && firstGateRise(b.gate, v.prevGate) >= 0) {
     // The slot follows the key the allocator plays, not the pitch row (which may still glide from
     // the previous note, or start late in the block).
     const int key = static_cast<int>(e.allocator.getVoice(b.voice).creatorKeyIdx);

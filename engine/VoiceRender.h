@@ -19,6 +19,7 @@ struct VoiceBlock {
   bool epochChanged{false};
   bool kitSilent{false};  // a kit-mode note on a key without a used slot: this block is silent
   float pitchOffset{0.f};
+  int8_t kitSlotBefore{-1};  // the voice's kit slot before this block's note start (a tail keeps it)
 
   // Parameter rows: the engine's shared rows, or the voice's own where its kit slot overrides them.
   std::array<ml::DSPVector, PluginProcessor::kNumEngineRows> rows;

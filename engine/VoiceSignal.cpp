@@ -150,7 +150,7 @@ FilterTracking filterTracking(PluginProcessor& e, const VoiceBlock& b) {
   FilterTracking t;
   const float kt[2] = {b.last[PP::kLastKeyTrackA], b.last[PP::kLastKeyTrackB]};
   for (int k = 0; k < 2; ++k)
-    t.snapOn[k] = e.filterLock[k].load(std::memory_order_relaxed) && e.ratioStepCount > 0;
+    t.snapOn[k] = e.filterLock[k].load(std::memory_order_relaxed) && e.currentRatioSteps().ratioStepCount > 0;
   if (kt[0] > kKeyTrackOn || kt[1] > kKeyTrackOn || t.snapOn[0] || t.snapOn[1]) {
     float sum = 0.f;
     for (int i = 0; i < kBlock; ++i) sum += b.hz[i];
@@ -191,7 +191,8 @@ void voiceFoldNoiseAndFilters(PluginProcessor& e, VoiceState& v, VoiceBlock& b) 
     float snapped = 0.f;
     if (tracking.snapOn[k]) {
       const float source = cutoff[kBlock - 1] * b.brightness * route[kBlock - 1];
-      snapped = snapCutoffToHarmonic(e.ratioSteps.data(), e.ratioStepCount, tracking.meanHz, source);
+      snapped = snapCutoffToHarmonic(e.currentRatioSteps().ratioSteps, e.currentRatioSteps().ratioStepCount,
+                                     tracking.meanHz, source);
     }
     const float snapTarget = cutoffSnapUpdate(f.state.snap, tracking.snapOn[k], snapped, restart, b.sr);
     if (k == 0) e.cutoffSnapTargetA.store(snapTarget, std::memory_order_relaxed);
@@ -207,8 +208,8 @@ void voiceFoldNoiseAndFilters(PluginProcessor& e, VoiceState& v, VoiceBlock& b) 
     in.kitMul = b.kitRouteAdjust[f.route];
     in.mode = f.mode;
     in.snapOn = tracking.snapOn[k];
+    in.calib = e.filterCalibBlend(k, f.mode);
   }
-  // The calibration blend while morphing between two filter modes joins with the morph.
   const FilterPairCutoffs calibrated = renderFilterSeries(v.filterA, v.filterB, setup, inputs[0], inputs[1],
                                                           b.out.getConstBuffer(), b.out.getBuffer());
   if (b.voice >= 0) e.calibratedCutoffA.store(calibrated.first, std::memory_order_relaxed);

@@ -38,6 +38,13 @@ public:
     if (wasReady) state_.store(kReady, std::memory_order_release);
   }
 
+  // Writer thread: change the record written last in place without publishing it. A record still
+  // waiting to be taken stays published and is taken with the change; one already taken stays taken.
+  template <class Edit>
+  void edit(Edit&& editFn) {
+    whileTakesHeld([&] { editFn(staging_); });
+  }
+
   // Writer thread only: the record written last (published or already taken).
   const T& lastWritten() const { return staging_; }
 

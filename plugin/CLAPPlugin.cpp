@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "plugin/CLAPEntry.h"
+#include "state/PresetLibrary.h"
 
 namespace {
 
@@ -53,6 +54,11 @@ CLAPPlugin::CLAPPlugin(const clap_host* host) : clap::helpers::TavrinPluginBase(
     ccMap[binding.cc].store(binding.param, std::memory_order_relaxed);
 }
 
+bool CLAPPlugin::init() {
+  bootstrapPresetFolders();
+  return true;
+}
+
 bool CLAPPlugin::activate(double rate, uint32_t, uint32_t) {
   sampleRate = rate;
   engine.setSampleRate(rate);
@@ -89,6 +95,7 @@ clap_process_status CLAPPlugin::process(const clap_process* process) {
     if (const clap_event_header* event = in->get(in, next)) processEvent(*event);
 
   outputDirtyParams(process->out_events, frames);
+  engine.tickPostLoadRebaseGrace();
   publish(frames);
   return hasOutput ? CLAP_PROCESS_CONTINUE : CLAP_PROCESS_ERROR;
 }
@@ -130,7 +137,7 @@ void CLAPPlugin::publish(uint32_t frames) {
   guiPoll.env2Pos.store(engine.getEnv2PlayPos(), relaxed);
   guiPoll.envNote.store(engine.getEnvPlayNote(), relaxed);
   guiPoll.envVelocity.store(engine.getEnvPlayVel(), relaxed);
-  // The sequencer lanes' steps, morphed values and run modes join here with the sequencer.
+  publishSequencer();
 
   guiPoll.keyTrackOffset[0].store(engine.getKeyTrackOffsetA(), relaxed);
   guiPoll.keyTrackOffset[1].store(engine.getKeyTrackOffsetB(), relaxed);

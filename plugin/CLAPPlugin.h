@@ -30,7 +30,8 @@ public:
   void processEvents(const clap_input_events& in, uint32_t count);
 
   // Main thread: the edit side of a change made in the editor. Sets parameter id to the normalised value
-  // (clamped to 0..1, NaN gives 0), holds the parameter against host automation for 25 ms of processed
+  // (clamped to 0..1, NaN gives 0), folds the edit into the morph poles unless the editor is restoring
+  // its view, holds the parameter against host automation for 25 ms of processed
   // audio, raises its edit flag so the next scan reports it inside a gesture, and asks the host for a
   // flush when the host offers the params extension. False, and nothing changed, for an unknown id.
   bool applyEditorEdit(uint32_t id, double normalised);
@@ -62,6 +63,7 @@ public:
   std::string tuningSource;  // "file" or "embed"
 
 protected:
+  bool init() override;  // prepares the preset library folders and the factory bank
   bool activate(double rate, uint32_t minFrameCount, uint32_t maxFrameCount) override;
   clap_process_status process(const clap_process* process) override;
   void reset() override { engine.resetAll(); }
@@ -97,6 +99,9 @@ private:
   void applyTransport(const clap_event_transport& transport);
   void publish(uint32_t frames);
   void publishTuning();
+  // Sequencer lanes (CLAPPluginSequencer.cpp): a note-on's lane advance, and the published lane values.
+  void triggerSequencer(int key);
+  void publishSequencer();
 
   // Event kinds (CLAPPluginEvents.cpp).
   void handleNoteEvent(const clap_event_note& note, uint16_t type);

@@ -68,6 +68,7 @@ void CLAPPlugin::handleNoteEvent(const clap_event_note& note, uint16_t type) {
     // A note-on without a velocity above 0 is a note-off: a stored 0 would come back at full velocity.
     if (note.velocity > 0.0) {
       engine.handleNoteOn(std::max(channel, 0), key, std::min(note.velocity, 1.0), eventOffset());
+      triggerSequencer(key);
       return;
     }
   }
@@ -81,6 +82,8 @@ void CLAPPlugin::handleParamValue(const clap_event_param_value& event) {
   if (gestureCountdown[id].load(std::memory_order_acquire) > 0) return;
   const double value = ml::safeClamp(event.value, 0.0, 1.0);
   engine.setParam(id, clapDenormParam(id, value));
+  // The host's echo of a loaded state leaves the morph poles as they were loaded.
+  if (!engine.postLoadRebaseGraceActive()) engine.rebaseParamEdit(id);
   guiPoll.hostValue[id].store(static_cast<float>(value), std::memory_order_relaxed);
   guiPoll.hostChanged[id].store(true, std::memory_order_release);
 }
@@ -94,6 +97,7 @@ void CLAPPlugin::handleMidi(const uint8_t (&data)[3]) {
     case kMidiNoteOn:
       if (second > 0) {
         engine.handleNoteOn(channel, first, second / 127.0, eventOffset());
+        triggerSequencer(first);
         break;
       }
       [[fallthrough]];
@@ -138,6 +142,7 @@ void CLAPPlugin::handleController(uint32_t cc, uint32_t value) {
   if (!validParamId(param)) return;
   const double normalised = value / 127.0;
   engine.setParam(param, clapDenormParam(param, normalised));
+  engine.rebaseParamEdit(param);
   editDirty[param].store(true, std::memory_order_release);
   guiPoll.hostValue[param].store(static_cast<float>(normalised), relaxed);
   guiPoll.hostChanged[param].store(true, std::memory_order_release);

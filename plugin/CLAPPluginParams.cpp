@@ -72,11 +72,14 @@ void CLAPPlugin::processEvents(const clap_input_events& in, uint32_t count) {
 void CLAPPlugin::paramsFlush(const clap_input_events* in, const clap_output_events* out) {
   if (in != nullptr && in->size != nullptr && in->get != nullptr) processEvents(*in, in->size(in));
   outputDirtyParams(out, isActive() ? 0 : kEndEveryGesture);
+  engine.tickPostLoadRebaseGrace();
 }
 
 bool CLAPPlugin::applyEditorEdit(uint32_t id, double normalised) {
   if (id >= kNumParams) return false;
   engine.setParam(id, clapDenormParam(id, normalised));
+  // While the editor restores its view, its values are not edits to fold into the morph poles.
+  if (!engine.uiRestoringActive()) engine.rebaseParamEdit(id);
   // The countdown goes first, so a scan that sees the flag also sees its countdown.
   gestureCountdown[id].store(ml::saturateToInt32(sampleRate * kGestureHoldSeconds + 0.5),
                              std::memory_order_release);

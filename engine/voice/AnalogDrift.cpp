@@ -118,7 +118,8 @@ float driftStep(DriftClock& clock, const DriftTargets& targets, int voice, doubl
 }
 
 float snapCutoffToHarmonic(const double* ratioSteps, int32_t ratioStepCount, float noteHz, float cutoff) {
-  if (ratioStepCount < 1 || noteHz <= 1.f || cutoff <= 0.f) return cutoff;
+  // Whatever the input, the result is a usable cutoff (a NaN becomes 20 Hz).
+  if (ratioStepCount < 1 || !(noteHz > 1.f) || !(cutoff > 0.f)) return ml::safeClamp(cutoff, 20.f, 20000.f);
   const double lc = std::log(static_cast<double>(cutoff));
   const double ln0 = std::log(static_cast<double>(noteHz));
   const double ln2 = std::log(2.0);

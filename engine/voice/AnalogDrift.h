@@ -75,8 +75,9 @@ double pickDriftTarget(const DriftTargets& targets, int voice, double ratio, dou
 float driftStep(DriftClock& clock, const DriftTargets& targets, int voice, double ratio, double drift,
                 float sampleRate);
 
-// Moves `cutoff` to the nearest octave multiple of noteHz times one of the ratio steps, clamped to
-// 20..20000 Hz; unchanged without steps, for noteHz <= 1 or for cutoff <= 0.
+// Moves `cutoff` to the nearest octave multiple of noteHz times one of the ratio steps. The result is
+// always clamped to 20..20000 Hz (NaN gives 20); without steps, for noteHz <= 1 or cutoff <= 0 nothing
+// else changes.
 float snapCutoffToHarmonic(const double* ratioSteps, int32_t ratioStepCount, float noteHz, float cutoff);
 
 // Rebuilds the targets from the tuning's note frequencies (noteFreq(n) in Hz for notes 0..127) when

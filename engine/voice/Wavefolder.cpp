@@ -52,13 +52,12 @@ void foldStage(float* row, Oversampler2x& oversampler, const FoldInputs& in) {
   }
   if (maxAmount <= 1.001f) return;
 
-  float biasTerm[kBlock], shaperGain[kBlock], character[kBlock];
+  float gain[kBlock], biasTerm[kBlock], shaperGain[kBlock], character[kBlock];
   for (int i = 0; i < kBlock; ++i) {
-    const float gain = ml::safeClamp(amount[i], 1.f, 8.f);
+    gain[i] = ml::safeClamp(amount[i], 1.f, 8.f);
     const float bias = ml::safeClamp(in.bias[i] + in.biasRoute[i] + in.biasOffset, -1.f, 1.f);
     biasTerm[i] = 0.5f * bias;
-    shaperGain[i] = 1.5707964f * gain;
-    amount[i] = gain;
+    shaperGain[i] = 1.5707964f * gain[i];
   }
   float y[kBlock];
   if (usesCharacterPath(in)) {
@@ -73,7 +72,7 @@ void foldStage(float* row, Oversampler2x& oversampler, const FoldInputs& in) {
                              [&](int i, float u) { return sinf((u + biasTerm[i]) * shaperGain[i]); });
   }
   for (int i = 0; i < kBlock; ++i) {
-    const float wet = ml::safeClamp((amount[i] - 1.f) * 5.f, 0.f, 1.f);
+    const float wet = ml::safeClamp((gain[i] - 1.f) * 5.f, 0.f, 1.f);
     row[i] = row[i] + (y[i] - row[i]) * wet;
   }
 }

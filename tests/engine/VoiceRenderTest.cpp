@@ -196,11 +196,11 @@ TEST_F(VoiceRender, KitSlotValuesAreSanitised) {
   EXPECT_EQ(sanitizedKitValue(kParamFold, 3.5, 2.0), 3.5);
 
   // A slot that captured NaN for every parameter plays the block values.
-  PluginProcessor::KitRenderSlot& slot = engine->kitSlots[0];
+  KitSlot& slot = engine->kitSlots[0];
   slot.used = true;
   slot.note = 36;
-  slot.has.fill(1);
-  slot.value.fill(std::nan(""));
+  slot.snapshot.has.fill(true);
+  slot.snapshot.value.fill(std::nan(""));
   engine->kitMode = true;
   singleVoice();
   engine->handleNoteOn(0, 36, 0.8, 0);

@@ -35,6 +35,24 @@ TEST(HandOver, LastWriteWinsAndTakesHappenOnce) {
   EXPECT_EQ(h.lastWritten().values[0], 5);
 }
 
+TEST(HandOver, EditsInPlaceKeepWhetherTheRecordIsPublished) {
+  ml::HandOver<Record> h;
+  Record taken{};
+  auto takeInto = [&](const Record& r) { taken = r; };
+  h.write([](Record& r) { r.values[0] = 1; });
+  EXPECT_TRUE(h.take(takeInto));
+  h.edit([](Record& r) { r.values[1] = 7; });  // taken already: stays taken
+  EXPECT_FALSE(h.pending());
+  EXPECT_EQ(h.lastWritten().values[1], 7);
+  h.write([](Record& r) { r.values[0] = 2; });
+  h.edit([](Record& r) { r.values[2] = 9; });  // still waiting: taken with the change
+  EXPECT_TRUE(h.pending());
+  EXPECT_TRUE(h.take(takeInto));
+  EXPECT_EQ(taken.values[0], 2);
+  EXPECT_EQ(taken.values[1], 7);
+  EXPECT_EQ(taken.values[2], 9);
+}
+
 TEST(HandOver, ThreadedRecordsArriveWhole) {
   ml::HandOver<Record> h;
   std::atomic<bool> done{false};

@@ -163,9 +163,11 @@ TEST(AnalogDrift, TargetsFromATuning) {
 }
 
 TEST(AnalogDrift, CutoffSnap) {
-  // Without ratio steps the cutoff passes unchanged, even outside the audio range.
-  EXPECT_EQ(snapCutoffToHarmonic(nullptr, 0, 100.f, 30000.f), 30000.f);
-  EXPECT_EQ(snapCutoffToHarmonic(nullptr, 0, 100.f, 5.f), 5.f);
+  // Without ratio steps the cutoff passes, clamped to the audio range.
+  EXPECT_EQ(snapCutoffToHarmonic(nullptr, 0, 100.f, 30000.f), 20000.f);
+  EXPECT_EQ(snapCutoffToHarmonic(nullptr, 0, 100.f, 5.f), 20.f);
+  EXPECT_EQ(snapCutoffToHarmonic(nullptr, 0, 100.f, 1234.f), 1234.f);
+  EXPECT_EQ(snapCutoffToHarmonic(nullptr, 0, 100.f, std::nanf("")), 20.f);
   const double steps[] = {1.0, 1.5};
   EXPECT_NEAR(snapCutoffToHarmonic(steps, 2, 100.f, 290.f), 300.f, 1e-3f);
   EXPECT_NEAR(snapCutoffToHarmonic(steps, 2, 100.f, 380.f), 400.f, 1e-3f);

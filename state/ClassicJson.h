@@ -1,0 +1,19 @@
+// Printing JSON with the classic number texts that the plug-in's JSON formats keep. The installed cJSON
+// prints the shortest text that reads back exactly ("0.5"); the formats keep the classic one
+// ("0.500000"), so every number is printed here and handed to cJSON as raw text.
+#pragma once
+
+#include <cjson/cJSON.h>
+
+#include <optional>
+#include <string>
+
+// The classic text of a JSON number: "0" for zero; "%d" for a value within DBL_EPSILON of an integer
+// in the 32-bit range; "null" for NaN and infinities; "%.0f" for another value within DBL_EPSILON of an
+// integer below 1e60 in magnitude; "%e" for a magnitude below 1e-6 or above 1e9; "%f" otherwise (six
+// decimals).
+std::string classicJsonNumberText(double value);
+
+// The unformatted text of item (any JSON value) with every number in its classic text; nothing when
+// the copy or the printing fails. The item itself is not changed.
+std::optional<std::string> classicJsonPrintUnformatted(const cJSON* item);

@@ -1,0 +1,156 @@
+// The names of the parameters in JSON texts (snapshots, editor messages): the canonical name of each
+// parameter, followed in places by an older alias that still reads.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/ParamTable.h"
+#include "state/StateExport.h"
+
+// One name of a parameter. The first row of an id in kParamNameMap is its canonical name; later rows for
+// the same id are aliases (filterMode, cutoff, resonance, drive, keyTrack, revDecay, damping, mix).
+struct ParamNameEntry {
+  const char* name;
+  uint32_t id;
+};
+
+inline constexpr size_t kParamNameMapSize = 127;
+inline constexpr uint32_t kUnknownParamId = 0xFFFFFFFF;
+
+// Every name that reads, in the order the JSON writer walks them.
+inline constexpr ParamNameEntry kParamNameMap[kParamNameMapSize] = {
+    {"voiceMode", kParamVoiceMode},
+    {"voiceCount", kParamVoiceCount},
+    {"glide", kParamGlide},
+    {"ratio", kParamRatio},
+    {"fmIndex", kParamFmAmount},
+    {"fold", kParamFold},
+    {"foldBias", kParamFoldBias},
+    {"filterModeA", kParamFilterAMode},
+    {"cutoffA", kParamFilterACutoff},
+    {"resonanceA", kParamFilterAResonance},
+    {"filterMode", kParamFilterAMode},
+    {"cutoff", kParamFilterACutoff},
+    {"resonance", kParamFilterAResonance},
+    {"filterModeB", kParamFilterBMode},
+    {"cutoffB", kParamFilterBCutoff},
+    {"resonanceB", kParamFilterBResonance},
+    {"driveA", kParamFilterADrive},
+    {"keyTrackA", kParamFilterAKeyTrack},
+    {"driveB", kParamFilterBDrive},
+    {"keyTrackB", kParamFilterBKeyTrack},
+    {"drive", kParamFilterADrive},
+    {"keyTrack", kParamFilterAKeyTrack},
+    {"attack", kParamAmpEnvAttack},
+    {"decay", kParamAmpEnvDecay},
+    {"sustain", kParamAmpEnvSustain},
+    {"release", kParamAmpEnvRelease},
+    {"noise", kParamNoiseLevel},
+    {"preDelay", kParamReverbPreDelay},
+    {"revSpace", kParamReverbDecay},
+    {"revTone", kParamReverbTone},
+    {"revMix", kParamReverbMix},
+    {"revDecay", kParamReverbDecay},
+    {"damping", kParamReverbTone},
+    {"mix", kParamReverbMix},
+    {"gain", kParamOutputGain},
+    {"eqLo", kParamEqLow},
+    {"eqMid", kParamEqMid},
+    {"eqHi", kParamEqHigh},
+    {"lfo1Rate", kParamLfo1Rate},
+    {"lfo1Pattern", kParamLfo1Pattern},
+    {"lfo1Slew", kParamLfo1Slew},
+    {"lfo2Rate", kParamLfo2Rate},
+    {"lfo2Pattern", kParamLfo2Pattern},
+    {"lfo2Slew", kParamLfo2Slew},
+    {"modRatioStart", kParamRatioModStart},
+    {"modRatioEnd", kParamRatioModEnd},
+    {"modFoldStart", kParamFoldModStart},
+    {"modFoldEnd", kParamFoldModEnd},
+    {"modFoldBiasStart", kParamFoldBiasModStart},
+    {"modFoldBiasEnd", kParamFoldBiasModEnd},
+    {"modCutoffAStart", kParamFilterACutoffModStart},
+    {"modCutoffAEnd", kParamFilterACutoffModEnd},
+    {"modCutoffBStart", kParamFilterBCutoffModStart},
+    {"modCutoffBEnd", kParamFilterBCutoffModEnd},
+    {"lfo1PhaseOff", kParamLfo1Phase},
+    {"lfo1Delay", kParamLfo1Delay},
+    {"lfo1Mode", kParamLfo1SyncMode},
+    {"lfo2PhaseOff", kParamLfo2Phase},
+    {"lfo2Delay", kParamLfo2Delay},
+    {"lfo2Mode", kParamLfo2SyncMode},
+    {"octave", kParamOctave},
+    {"pitchBendRange", kParamPitchBendRange},
+    {"crossfader", kParamMorphFader},
+    {"drift", kParamDrift},
+    {"spread", kParamStereoSpread},
+    {"velTimbre", kParamVelocityTimbre},
+    {"modSourceRatio", kParamRatioModSource},
+    {"modSourceFold", kParamFoldModSource},
+    {"modSourceFoldBias", kParamFoldBiasModSource},
+    {"modSourceCutA", kParamFilterACutoffModSource},
+    {"modSourceCutB", kParamFilterBCutoffModSource},
+    {"envModel", kParamEnvModel},
+    {"env1CurveA", kParamEnv1CurveA},
+    {"env1CurveD", kParamEnv1CurveD},
+    {"env1CurveR", kParamEnv1CurveR},
+    {"env1Curve", kParamEnv1Curve},
+    {"env1Delay", kParamEnv1Delay},
+    {"env1Hold", kParamEnv1Hold},
+    {"env1KeyTrack", kParamEnv1KeyTrack},
+    {"env1TrigMode", kParamEnv1TriggerMode},
+    {"env2Attack", kParamEnv2Attack},
+    {"env2Decay", kParamEnv2Decay},
+    {"env2Sustain", kParamEnv2Sustain},
+    {"env2Release", kParamEnv2Release},
+    {"env2Delay", kParamEnv2Delay},
+    {"env2Hold", kParamEnv2Hold},
+    {"env2CurveA", kParamEnv2CurveA},
+    {"env2CurveD", kParamEnv2CurveD},
+    {"env2CurveR", kParamEnv2CurveR},
+    {"env2KeyTrack", kParamEnv2KeyTrack},
+    {"env2TrigMode", kParamEnv2TriggerMode},
+    {"env1Sync", kParamEnv1TempoSync},
+    {"env1DivDelay", kParamEnv1DelayDivision},
+    {"env1DivAttack", kParamEnv1AttackDivision},
+    {"env1DivHold", kParamEnv1HoldDivision},
+    {"env1DivDecay", kParamEnv1DecayDivision},
+    {"env1DivRelease", kParamEnv1ReleaseDivision},
+    {"env2Sync", kParamEnv2TempoSync},
+    {"env2DivDelay", kParamEnv2DelayDivision},
+    {"env2DivAttack", kParamEnv2AttackDivision},
+    {"env2DivHold", kParamEnv2HoldDivision},
+    {"env2DivDecay", kParamEnv2DecayDivision},
+    {"env2DivRelease", kParamEnv2ReleaseDivision},
+    {"analog", kParamAnalog},
+    {"filterSat", kParamFilterSaturation},
+    {"noiseMix", kParamNoiseMix},
+    {"clickAmt", kParamClickAmount},
+    {"modPitchStart", kParamPitchModStart},
+    {"modPitchEnd", kParamPitchModEnd},
+    {"modSourcePitch", kParamPitchModSource},
+    {"modPitchRange", kParamPitchModRange},
+    {"feedback", kParamFeedback},
+    {"modFeedbackStart", kParamFeedbackModStart},
+    {"modFeedbackEnd", kParamFeedbackModEnd},
+    {"modSourceFeedback", kParamFeedbackModSource},
+    {"shapeMode", kParamShapeMode},
+    {"shape", kParamShape},
+    {"modShapeStart", kParamShapeModStart},
+    {"modShapeEnd", kParamShapeModEnd},
+    {"modSourceShape", kParamShapeModSource},
+    {"modFmStart", kParamFmModStart},
+    {"modFmEnd", kParamFmModEnd},
+    {"modSourceFM", kParamFmModSource},
+    {"foldChar", kParamFoldCharacter},
+    {"modFoldCharStart", kParamFoldCharModStart},
+    {"modFoldCharEnd", kParamFoldCharModEnd},
+    {"modSourceFoldChar", kParamFoldCharModSource}};
+
+// The id of the first row named exactly (case-sensitively) name; kUnknownParamId for a null or unknown
+// name.
+TAVRIN_EXPORT uint32_t tavrin_lookup_param_id(const char* name);
+
+// The first row of kParamNameMap; count := its number of rows.
+TAVRIN_EXPORT const ParamNameEntry* tavrin_param_name_map(size_t& count);

@@ -1,0 +1,213 @@
+#include "state/PresetLibrary.h"
+
+#include <algorithm>
+#include <climits>
+#include <fstream>
+
+#include "platform/PlatformFiles.h"
+#include "platform/PlatformPaths.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kLibrarySubPath = "Audio/Presets/Nobrels/Tavrin";
+constexpr const char* kFactoryFolder = "Factory";
+constexpr const char* kUserFolder = "User";
+constexpr const char* kTuningsFolder = "Tunings";
+constexpr const char* kMarkerFile = ".factory-bank";
+constexpr const char* kBundledPresets = "Presets/Factory";
+constexpr const char* kPresetExtension = ".nobrel";
+constexpr size_t kMaxMarkerBytes = 4096;
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool isValidUtf8(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const size_t length = lead < 0x80           ? 1
+                          : (lead >> 5) == 0x6  ? 2
+                          : (lead >> 4) == 0xE  ? 3
+                          : (lead >> 3) == 0x1E ? 4
+                                                : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    char32_t point = length == 1 ? lead : lead & (0x7F >> length);
+    for (size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      point = (point << 6) | (next & 0x3F);
+    }
+    constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (point < kSmallest[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return false;
+    i += length;
+  }
+  return true;
+}
+
+// The leading decimal number of text after white space, with an optional sign, saturated to the int
+// range; 0 when there is none.
+int leadingInteger(std::string_view text) {
+  size_t i = text.find_first_not_of(" \t\n\r\f\v");
+  if (i == std::string_view::npos) return 0;
+  const bool negative = text[i] == '-';
+  if (text[i] == '-' || text[i] == '+') ++i;
+  constexpr long long kBeyond = static_cast<long long>(INT_MAX) + 1;
+  long long magnitude = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+    magnitude = std::min(magnitude * 10 + (text[i] - '0'), kBeyond);
+  return static_cast<int>(negative ? -magnitude : std::min<long long>(magnitude, INT_MAX));
+}
+
+char lowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](char x, char y) { return lowerAscii(x) == lowerAscii(y); });
+}
+
+// Calls visit with every regular file below folder, linked folders not followed, while visit answers
+// true. False when the walk could not be completed, so that a caller can tell it may have missed files.
+template <typename Visit>
+bool walkFiles(const fs::path& folder, Visit visit) {
+  std::error_code error;
+  fs::recursive_directory_iterator entry(folder, fs::directory_options::none, error);
+  if (error) return false;
+  for (const fs::recursive_directory_iterator end; entry != end;) {
+    std::error_code typeError;
+    if (entry->is_regular_file(typeError) && !visit(entry->path())) return true;
+    entry.increment(error);
+    if (error) return false;
+  }
+  return true;
+}
+
+bool isBundledPreset(const fs::path& file) {
+  return file.extension() == kPresetExtension;
+}
+
+// Empties Factory and copies every bundled preset into it under the same relative path. True when every
+// one of them is in place afterwards. A bundle with no preset it would install leaves Factory alone.
+bool installFactoryPresets(const fs::path& base, const fs::path& source) {
+  int total = 0;
+  const bool counted = walkFiles(source, [&](const fs::path& file) {
+    total += isBundledPreset(file);
+    return true;
+  });
+  if (!counted || total == 0) return false;
+
+  const fs::path factory = base / kFactoryFolder;
+  tavrin_wipeFactoryScoped(base, factory);
+  int copied = 0;
+  const bool walked = walkFiles(source, [&](const fs::path& file) {
+    if (!isBundledPreset(file)) return true;
+    const fs::path destination = factory / file.lexically_relative(source);
+    std::error_code error;
+    fs::create_directories(destination.parent_path(), error);
+    tavrin_copyIfMissing(file, destination);
+    copied += fs::exists(destination, error);
+    return true;
+  });
+  return walked && copied == total;
+}
+
+// Copies the bundled tunings unless the user already has one. Sub-folders are not created: only tunings
+// whose folder exists in the library arrive.
+void installFactoryTunings(const fs::path& base, const fs::path& resources) {
+  const fs::path tunings = base / kTuningsFolder;
+  if (tavrin_dirContainsFileWithExtension(tunings, {"scl", "tun"})) return;
+  const fs::path source = resources / kTuningsFolder;
+  walkFiles(source, [&](const fs::path& file) {
+    const std::string extension = file.extension().string();
+    if (equalsIgnoringCase(extension, ".scl") || equalsIgnoringCase(extension, ".tun"))
+      tavrin_copyIfMissing(file, tunings / file.lexically_relative(source));
+    return true;
+  });
+}
+
+}  // namespace
+
+std::string presetsBasePath() {
+  const std::string library = userLibraryFolder();
+  if (library.empty()) return {};
+  return (fs::path(library) / kLibrarySubPath).string();
+}
+
+std::string tuningsDir() {
+  const std::string base = presetsBasePath();
+  if (base.empty()) return {};
+  std::string folder = (fs::path(base) / kTuningsFolder).string();
+  return isValidUtf8(folder) ? folder : std::string();
+}
+
+std::optional<std::string> bundleResourcesPath() {
+  return moduleResourcesFolder();
+}
+
+void ensurePresetFolders() {
+  const std::optional<std::string> resources = bundleResourcesPath();
+  tavrin_ensureFactoryBank(presetsBasePath(), resources ? std::optional<fs::path>(*resources) : std::nullopt);
+}
+
+void bootstrapPresetFolders() {
+  ensurePresetFolders();
+}
+
+void tavrin_ensureFactoryBank(const fs::path& base, const std::optional<fs::path>& resources) {
+  if (!base.is_absolute()) return;
+  for (const char* name : {kFactoryFolder, kUserFolder, kTuningsFolder}) {
+    std::error_code error;
+    if (!fs::exists(base / name, error)) fs::create_directories(base / name, error);
+  }
+  if (!resources) return;
+  const fs::path presets = *resources / kBundledPresets;
+  if (tavrin_readBankMarker(base) < kFactoryBankVersion &&
+      tavrin_dirContainsFileWithExtension(presets, {"nobrel"}) && installFactoryPresets(base, presets))
+    tavrin_writeBankMarker(base, kFactoryBankVersion);
+  installFactoryTunings(base, *resources);
+}
+
+bool tavrin_dirContainsFileWithExtension(const fs::path& folder,
+                                         std::initializer_list<std::string_view> extensions) {
+  bool found = false;
+  walkFiles(folder, [&](const fs::path& file) {
+    const std::string extension = file.extension().string();
+    if (extension.empty()) return true;
+    found = std::any_of(extensions.begin(), extensions.end(), [&](std::string_view wanted) {
+      return equalsIgnoringCase(std::string_view(extension).substr(1), wanted);
+    });
+    return !found;
+  });
+  return found;
+}
+
+int tavrin_readBankMarker(const fs::path& base) {
+  std::ifstream in(base / kMarkerFile, std::ios::binary);
+  if (!in) return 0;
+  std::string text(kMaxMarkerBytes + 1, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  if (in.bad()) return 0;
+  text.resize(static_cast<size_t>(in.gcount()));
+  if (text.size() > kMaxMarkerBytes || !isValidUtf8(text)) return 0;
+  return leadingInteger(text);
+}
+
+void tavrin_writeBankMarker(const fs::path& base, int version) {
+  writeFileAtomically((base / kMarkerFile).string(), std::to_string(version));
+}
+
+void tavrin_wipeFactoryScoped(const fs::path& base, const fs::path& factoryFolder) {
+  std::error_code error;
+  if (!fs::exists(factoryFolder, error)) return;
+  const fs::path resolvedBase = fs::canonical(base, error);
+  if (error) return;
+  const fs::path resolved = fs::canonical(factoryFolder, error);
+  // Equality with the resolved base's own Factory also means the last component is "Factory".
+  if (error || resolved != resolvedBase / kFactoryFolder) return;
+  fs::remove_all(resolved, error);
+  fs::create_directories(resolved, error);
+}
+
+void tavrin_copyIfMissing(const fs::path& source, const fs::path& destination) {
+  copyFileExclusive(source.string(), destination.string());
+}

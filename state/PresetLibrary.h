@@ -1,0 +1,52 @@
+// The preset library folder: user presets, installed factory presets and tuning files under the user's
+// Library folder, and the one-time installation of the factory bank shipped beside the plug-in.
+//
+//   base = <Library>/Audio/Presets/Nobrels/Tavrin
+//   base/Factory        installed factory presets (".nobrel", any sub-folders)
+//   base/User           the user's own presets
+//   base/Tunings        Scala files (".scl", ".tun")
+//   base/.factory-bank  the installed bank version as decimal text
+//   <resources>/Presets/Factory and <resources>/Tunings: what the plug-in ships
+//
+// Main thread only. No function here throws; every file error is ignored and leaves the library as far as
+// the work got, to be completed at the next start.
+#pragma once
+
+#include <filesystem>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The bank version this program installs; a marker at this version or above means the bank is in place.
+constexpr int kFactoryBankVersion = 1;
+
+// The library base, or empty when the user has no Library folder.
+std::string presetsBasePath();
+// base/Tunings as UTF-8; empty when there is no base or the path is not valid UTF-8.
+std::string tuningsDir();
+// The plug-in's resource folder, or none when the plug-in's file cannot be located.
+std::optional<std::string> bundleResourcesPath();
+// Makes sure the library folders and the factory bank exist.
+void ensurePresetFolders();
+// The plug-in's start-up call of ensurePresetFolders, before any editor opens.
+void bootstrapPresetFolders();
+
+// The steps of ensurePresetFolders, for a given base and resource folder. A base that is not an absolute
+// path is refused (nothing is created relative to the host's working folder).
+void tavrin_ensureFactoryBank(const std::filesystem::path& base,
+                              const std::optional<std::filesystem::path>& resources);
+// True when a regular file at any depth below folder has one of the extensions (given without the dot),
+// compared without regard to ASCII case.
+bool tavrin_dirContainsFileWithExtension(const std::filesystem::path& folder,
+                                         std::initializer_list<std::string_view> extensions);
+// The leading decimal number of base/.factory-bank (saturated to the int range); 0 when the file is
+// missing, unreadable, oversized, not UTF-8 or holds no number.
+int tavrin_readBankMarker(const std::filesystem::path& base);
+// Replaces base/.factory-bank by the version's decimal text in one step.
+void tavrin_writeBankMarker(const std::filesystem::path& base, int version);
+// Empties base/Factory (removes and recreates it) only when factoryFolder, with links resolved, is that
+// very folder of the resolved base; a Factory that is a link to elsewhere is left alone.
+void tavrin_wipeFactoryScoped(const std::filesystem::path& base, const std::filesystem::path& factoryFolder);
+// Copies source to destination when nothing exists there; an existing destination is never overwritten.
+void tavrin_copyIfMissing(const std::filesystem::path& source, const std::filesystem::path& destination);

@@ -1,0 +1,140 @@
+// The engine keeps the ratio steps in step with the selection, the locks and the tuning in force.
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "engine/EngineFixture.h"
+
+namespace {
+
+PluginProcessor::LocalTuning scala(const char* text) {
+  PluginProcessor::LocalTuning t{};
+  EXPECT_TRUE(PluginProcessor::parseScala(text, std::strlen(text), "", t));
+  return t;
+}
+
+const char kTwelveTone[] =
+    "Twelve\n12\n100.0\n200.0\n300.0\n400.0\n500.0\n600.0\n700.0\n800.0\n900.0\n1000.0\n1100.0\n2/1\n";
+const char kJustTwelve[] = "Just\n12\n16/15\n9/8\n6/5\n5/4\n4/3\n45/32\n3/2\n8/5\n5/3\n9/5\n15/8\n2/1\n";
+
+const std::vector<double> kTwelveToneTable = {1.0, 9.0 / 8, 4.0 / 3, 1.5, 17.0 / 9, 2.0, 3.0, 4.0};
+const std::vector<double> kJustTable = {1.0, 1.25, 4.0 / 3, 1.5, 5.0 / 3, 2.0, 3.0, 4.0};
+
+struct EngineRatioSteps : EngineTest {
+  std::vector<double> steps() const {
+    const MtsRatioSteps& s = engine->currentRatioSteps();
+    return std::vector<double>(s.ratioSteps, s.ratioSteps + s.ratioStepCount);
+  }
+  void block() { engine->generateBlock(); }
+};
+
+}  // namespace
+
+TEST_F(EngineRatioSteps, SelectionTakesEffectAtTheNextBlockWithATuning) {
+  engine->setLocalTuning(scala(kTwelveTone));
+  const int degrees[] = {0, 0}, octaves[] = {0, 1};
+  engine->setRatioSelection(degrees, octaves, 2);
+  EXPECT_EQ(engine->ratioSelectionCount(), 2);
+  EXPECT_TRUE(steps().empty());
+  block();
+  EXPECT_EQ(steps(), (std::vector<double>{1.0, 2.0}));
+  EXPECT_EQ(engine->currentRatioSteps().ratioStepPeriod, 2.0);
+
+  // An empty selection brings the automatic table.
+  engine->setRatioSelection(nullptr, nullptr, 3);
+  EXPECT_EQ(engine->ratioSelectionCount(), 0);
+  block();
+  EXPECT_EQ(steps(), kTwelveToneTable);
+}
+
+TEST_F(EngineRatioSteps, NothingIsBuiltWithoutATuning) {
+  engine->setRatioLocked(true);
+  block();
+  EXPECT_TRUE(steps().empty());
+  EXPECT_FALSE(engine->ratioStepsRebuilt);
+}
+
+TEST_F(EngineRatioSteps, LockFollowsARetune) {
+  engine->setLocalTuning(scala(kTwelveTone));
+  engine->setRatioLocked(true);
+  block();
+  EXPECT_EQ(steps(), kTwelveToneTable);
+  engine->ratioStepsRebuilt = false;
+
+  // A new tuning rebuilds the steps in the block that takes it, and the ratio lock is told.
+  engine->setLocalTuning(scala(kJustTwelve));
+  block();
+  EXPECT_EQ(steps(), kJustTable);
+  EXPECT_TRUE(engine->ratioStepsRebuilt);
+  engine->ratioStepsRebuilt = false;
+  block();
+  EXPECT_FALSE(engine->ratioStepsRebuilt);  // once per retune
+
+  // Switching the tuning off leaves no steps of it behind.
+  engine->clearLocalTuning();
+  block();
+  EXPECT_TRUE(steps().empty());
+  EXPECT_FALSE(engine->ratioStepsRebuilt);
+}
+
+TEST_F(EngineRatioSteps, CutoffLockFollowsARetuneWithoutMovingTheRatio) {
+  engine->setLocalTuning(scala(kTwelveTone));
+  engine->setFilterLocked(1, true);
+  block();
+  EXPECT_EQ(steps(), kTwelveToneTable);
+  engine->setLocalTuning(scala(kJustTwelve));
+  block();
+  EXPECT_EQ(steps(), kJustTable);
+  EXPECT_FALSE(engine->ratioStepsRebuilt);
+}
+
+TEST_F(EngineRatioSteps, WithoutALockARetuneLeavesTheSteps) {
+  engine->setLocalTuning(scala(kTwelveTone));
+  engine->setRatioSelection(nullptr, nullptr, 0);
+  block();
+  EXPECT_EQ(steps(), kTwelveToneTable);
+  engine->setLocalTuning(scala(kJustTwelve));
+  block();
+  EXPECT_EQ(steps(), kTwelveToneTable);
+  // Switching a lock on asks for a rebuild from the tuning now in force.
+  engine->setRatioLocked(true);
+  block();
+  EXPECT_EQ(steps(), kJustTable);
+}
+
+// The editor picks degrees while the audio thread renders; once it stops, the next block builds the
+// steps from its last selection.
+TEST_F(EngineRatioSteps, ThreadedSelectionLastOneWins) {
+  engine->setLocalTuning(scala(kTwelveTone));
+  constexpr int kSelections = 20000;
+  std::atomic<bool> done{false};
+  std::thread editor([&] {
+    int degrees[PluginProcessor::kMaxRatioSelection], octaves[PluginProcessor::kMaxRatioSelection] = {};
+    for (int k = 0; k < kSelections; ++k) {
+      const int n = 1 + k % PluginProcessor::kMaxRatioSelection;
+      for (int i = 0; i < n; ++i) degrees[i] = (k + i) % 12;
+      engine->setRatioSelection(degrees, octaves, n);
+    }
+    done.store(true, std::memory_order_release);
+  });
+  while (!done.load(std::memory_order_acquire)) {
+    block();
+    const MtsRatioSteps& s = engine->currentRatioSteps();
+    ASSERT_LE(s.ratioStepCount, PluginProcessor::kMaxMtsRatioSteps);
+    for (int i = 0; i < s.ratioStepCount; ++i) ASSERT_TRUE(s.ratioSteps[i] >= 1.0 && s.ratioSteps[i] < 2.0);
+  }
+  editor.join();
+  block();
+  // The last selection: eight degrees upwards from its number, wrapping within the octave.
+  const int last = kSelections - 1;
+  ASSERT_EQ(1 + last % PluginProcessor::kMaxRatioSelection, 8);
+  std::vector<double> expected;
+  for (int i = 0; i < 8; ++i) expected.push_back(std::exp2(((last + i) % 12) / 12.0));
+  std::sort(expected.begin(), expected.end());
+  const std::vector<double> got = steps();
+  ASSERT_EQ(got.size(), expected.size());
+  for (size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], expected[i], 1e-12);
+}

@@ -1,0 +1,104 @@
+// The parameter names of the JSON forms, and the classic number texts those forms print.
+#include <cjson/cJSON.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <set>
+#include <string>
+
+#include "state/ClassicJson.h"
+#include "state/ParamNameMap.h"
+
+TEST(ParamNameMap, NamesEveryParameterOnceCanonicallyWithEightAliases) {
+  size_t count = 0;
+  const ParamNameEntry* rows = tavrin_param_name_map(count);
+  ASSERT_EQ(count, 127u);
+  ASSERT_EQ(rows, kParamNameMap);
+  std::set<uint32_t> ids;
+  std::set<std::string> names;
+  std::vector<std::string> aliases;
+  for (size_t i = 0; i < count; ++i) {
+    EXPECT_TRUE(names.insert(rows[i].name).second) << "name twice: " << rows[i].name;
+    if (!ids.insert(rows[i].id).second) aliases.push_back(rows[i].name);
+  }
+  EXPECT_EQ(ids.size(), kNumParams);
+  EXPECT_EQ(*ids.rbegin(), kNumParams - 1);
+  EXPECT_EQ(aliases, (std::vector<std::string>{"filterMode", "cutoff", "resonance", "drive", "keyTrack",
+                                               "revDecay", "damping", "mix"}));
+  // Order matters to the writer: a few rows at their places.
+  EXPECT_STREQ(rows[6].name, "foldBias");
+  EXPECT_STREQ(rows[22].name, "attack");
+  EXPECT_STREQ(rows[126].name, "modSourceFoldChar");
+}
+
+TEST(ParamNameMap, LookupIsExactAndAliasesReachTheirParameter) {
+  EXPECT_EQ(tavrin_lookup_param_id("voiceMode"), kParamVoiceMode);
+  EXPECT_EQ(tavrin_lookup_param_id("fmIndex"), kParamFmAmount);
+  EXPECT_EQ(tavrin_lookup_param_id("cutoffA"), kParamFilterACutoff);
+  EXPECT_EQ(tavrin_lookup_param_id("cutoff"), kParamFilterACutoff);
+  EXPECT_EQ(tavrin_lookup_param_id("keyTrack"), kParamFilterAKeyTrack);
+  EXPECT_EQ(tavrin_lookup_param_id("revDecay"), kParamReverbDecay);
+  EXPECT_EQ(tavrin_lookup_param_id("mix"), kParamReverbMix);
+  EXPECT_EQ(tavrin_lookup_param_id("env2DivRelease"), kParamEnv2ReleaseDivision);
+  EXPECT_EQ(tavrin_lookup_param_id("modSourceFoldChar"), kParamFoldCharModSource);
+  EXPECT_EQ(tavrin_lookup_param_id("CutoffA"), kUnknownParamId);
+  EXPECT_EQ(tavrin_lookup_param_id("cutoffA "), kUnknownParamId);
+  EXPECT_EQ(tavrin_lookup_param_id(""), kUnknownParamId);
+  EXPECT_EQ(tavrin_lookup_param_id("__seq"), kUnknownParamId);
+  EXPECT_EQ(tavrin_lookup_param_id(nullptr), kUnknownParamId);
+}
+
+TEST(ClassicJsonNumber, PrintsTheClassicTexts) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const struct {
+    double value;
+    const char* text;
+  } cases[] = {
+      {0.0, "0"},
+      {-0.0, "0"},
+      {1.0, "1"},
+      {-7.0, "-7"},
+      {2147483647.0, "2147483647"},
+      {-2147483648.0, "-2147483648"},
+      {2147483648.0, "2147483648"},
+      {-2147483649.0, "-2147483649"},
+      {1e10, "10000000000"},
+      {18446744073709551615.0, "18446744073709551616"},
+      {1e60, "1.000000e+60"},
+      {1.0 + std::ldexp(1.0, -52), "1"},
+      {1e-17, "0"},
+      {0.5, "0.500000"},
+      {0.25, "0.250000"},
+      {static_cast<double>(0.1f), "0.100000"},
+      {0.9999996, "1.000000"},
+      {-0.125, "-0.125000"},
+      {1e-6, "0.000001"},
+      {5e-7, "5.000000e-07"},
+      {-2.5e-7, "-2.500000e-07"},
+      {999999999.5, "999999999.500000"},
+      {1234567890.5, "1.234568e+09"},
+      {std::nan(""), "null"},
+      {inf, "null"},
+      {-inf, "null"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(classicJsonNumberText(c.value), c.text) << c.value;
+}
+
+TEST(ClassicJsonNumber, PrintsWholeTreesAndLeavesThemAsTheyWere) {
+  cJSON* tree = cJSON_Parse(R"({"a":0.5,"b":[1,0.25,null,true,"x",[]],"c":{"d":1e-7,"e":{}},"f":-3})");
+  ASSERT_NE(tree, nullptr);
+  char* before = cJSON_PrintUnformatted(tree);
+  EXPECT_EQ(classicJsonPrintUnformatted(tree),
+            R"({"a":0.500000,"b":[1,0.250000,null,true,"x",[]],"c":{"d":1.000000e-07,"e":{}},"f":-3})");
+  char* after = cJSON_PrintUnformatted(tree);
+  EXPECT_STREQ(before, after);
+  cJSON_free(before);
+  cJSON_free(after);
+  cJSON_Delete(tree);
+
+  cJSON* number = cJSON_CreateNumber(0.75);
+  EXPECT_EQ(classicJsonPrintUnformatted(number), "0.750000");
+  cJSON_Delete(number);
+  EXPECT_EQ(classicJsonPrintUnformatted(nullptr), std::nullopt);
+}
