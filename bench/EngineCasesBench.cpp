@@ -1,11 +1,10 @@
 // The engine's load cases rendered through its public interface at 48 and 96 kHz, one 64-frame process
 // call per block, each timed in the thread's CPU time. Per case: microseconds per block, the real-time factor
-// (audio seconds per CPU second on one core) and the 99th-percentile block time; the long decay also prints
-// its last second's block time over its first, and case 5 the mean number of release tails sounding.
+// (audio seconds per CPU second on one core) and the 99th-percentile block time; also the mean block
+// time of the last second over the first (the long decay's denormal check) and the release tails sounding.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
