@@ -59,8 +59,10 @@ float DattorroReverb::allpass(float x, float* buffer, int delay, int32_t& index,
 float DattorroReverb::readInterp(int line, float delay) const {
   float pos = static_cast<float>(lineWrite[line]) - delay;
   if (pos < 0.0f) pos += kLineSize;
-  const int i = static_cast<int>(pos) & kLineMask;
-  const float frac = pos - std::floor(pos);
+  // pos is at least 0 here, where truncation is the floor.
+  const int whole = static_cast<int>(pos);
+  const int i = whole & kLineMask;
+  const float frac = pos - static_cast<float>(whole);
   const float* ring = lines[line];
   return ring[i] + frac * (ring[(i + 1) & kLineMask] - ring[i]);
 }

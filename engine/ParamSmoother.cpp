@@ -15,6 +15,9 @@ ml::DSPVector ParamSmoother::smooth(float toward) {
     value = toward;
     return ml::DSPVector(toward);
   }
+  // A step that leaves the value where it is leaves it there for the whole row: settled (or stalled
+  // a rounding step short of the target), the row is constant.
+  if (value + coeff * (toward - value) == value) return ml::DSPVector(value);
   ml::DSPVector row;
   for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) {
     value += coeff * (toward - value);

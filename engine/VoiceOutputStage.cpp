@@ -20,58 +20,90 @@ constexpr float kRetriggerPeakMin = 0.01f;
 constexpr float kSlotSounding = 0.0001f;
 constexpr float kToneShelf = 0.7943282f;  // 10^-0.1: the band above about 10 kHz, 2 dB down
 
-void dcBlocker(VoiceState& v, VoiceBlock& b) {
-  const float r = 1.f - 31.4159f / b.sr;
-  for (int i = 0; i < kBlock; ++i) {
-    const float x = b.out[i];
-    const float y = x - v.dcX + r * v.dcY;
-    v.dcX = x;
-    v.dcY = y;
-    b.out[i] = y;
-  }
+// The per-sample state of the output stage, held in locals for one block (the voice's fields could
+// alias the row for the compiler).
+struct OutputChain {
+  float dcX, dcY;
+  float gainTarget, gainCurrent;
+  float releaseHoldLevel, releaseXfade, ampLevel;
+  float clipX, clipY, toneLp;
+};
+
+OutputChain loadChain(const VoiceState& v) {
+  return {v.dcX, v.dcY, v.gainTarget, v.gainCurrent, v.releaseHoldLevel, v.releaseXfade, v.ampLevel,
+          v.clipX, v.clipY, v.toneLp};
+}
+
+void storeChain(VoiceState& v, const OutputChain& s) {
+  v.dcX = s.dcX;
+  v.dcY = s.dcY;
+  v.gainTarget = s.gainTarget;
+  v.gainCurrent = s.gainCurrent;
+  v.releaseHoldLevel = s.releaseHoldLevel;
+  v.releaseXfade = s.releaseXfade;
+  v.ampLevel = s.ampLevel;
+  v.clipX = s.clipX;
+  v.clipY = s.clipY;
+  v.toneLp = s.toneLp;
+}
+
+float dcBlockerStep(OutputChain& s, float x, float r) {
+  const float y = x - s.dcX + r * s.dcY;
+  s.dcX = x;
+  s.dcY = y;
+  return y;
 }
 
 // Env 1 times the note's gain; a note end crossfades from the level held at the end to the release.
-void amplitude(VoiceState& v, VoiceBlock& b) {
-  const float c = 1.f - std::exp(-1.f / (kGainSeconds * b.sr));
-  for (int i = 0; i < kBlock; ++i) {
-    if (i == b.noteStart) {
-      v.gainTarget = b.gate[i];
-      if (!b.retrigger) v.gainCurrent = v.gainTarget;
-    }
-    if (i == b.noteEnd) {
-      v.releaseHoldLevel = v.ampLevel;
-      v.releaseXfade = 0.f;
-    }
-    float env = b.env1Raw[i];
-    if (v.releaseXfade < 1.f) {
-      const float w = 0.5f * (1.f - std::cos(kPi * v.releaseXfade));
-      env = (1.f - w) * v.releaseHoldLevel + w * env;
-      v.releaseXfade = std::min(1.f, v.releaseXfade + kReleaseXfadeStep);
-    }
-    v.ampLevel = env;
-    v.gainCurrent += c * (v.gainTarget - v.gainCurrent);
-    b.out[i] *= env * v.gainCurrent;
+float amplitudeStep(OutputChain& s, const VoiceBlock& b, int i, float c, float x) {
+  if (i == b.noteStart) {
+    s.gainTarget = b.gate[i];
+    if (!b.retrigger) s.gainCurrent = s.gainTarget;
   }
+  if (i == b.noteEnd) {
+    s.releaseHoldLevel = s.ampLevel;
+    s.releaseXfade = 0.f;
+  }
+  float env = b.env1Raw[i];
+  if (s.releaseXfade < 1.f) {
+    const float w = 0.5f * (1.f - std::cos(kPi * s.releaseXfade));
+    env = (1.f - w) * s.releaseHoldLevel + w * env;
+    s.releaseXfade = std::min(1.f, s.releaseXfade + kReleaseXfadeStep);
+  }
+  s.ampLevel = env;
+  s.gainCurrent += c * (s.gainTarget - s.gainCurrent);
+  return x * (env * s.gainCurrent);
 }
 
 // Soft clip of the voice, a second DC stage and a gentle shelf above about 10 kHz.
-void softClipAndTone(VoiceState& v, VoiceBlock& b) {
+float softClipAndToneStep(OutputChain& s, float gainMul, float hpR, float lpC, float in) {
+  const float x = in * gainMul;
+  float d = 1.3f * x;
+  d = d + 0.12f * d * d;
+  const float clipped = analogSoftClip(d) * 0.7692308f;
+  const float m = x + 0.5f * (clipped - x);
+  const float h = (m - s.clipX) + hpR * s.clipY;
+  s.clipX = m;
+  s.clipY = h;
+  s.toneLp += lpC * (h - s.toneLp);
+  return s.toneLp + (h - s.toneLp) * kToneShelf;
+}
+
+// DC blocker, amplitude, soft clip and tone in one pass: their recursions are independent, so one
+// loop lets them overlap.
+void dcAmplitudeClipAndTone(VoiceState& v, VoiceBlock& b) {
+  const float dcR = 1.f - 31.4159f / b.sr;
+  const float gainC = 1.f - std::exp(-1.f / (kGainSeconds * b.sr));
   const float hpR = 1.f - 31.4f * b.invSr;
   const float lpC = 1.f - std::exp(-62831.855f * b.invSr);
-  const float shelf = kToneShelf;
+  OutputChain s = loadChain(v);
+  float* out = b.out.getBuffer();
   for (int i = 0; i < kBlock; ++i) {
-    const float x = b.out[i] * b.gainMul;
-    float d = 1.3f * x;
-    d = d + 0.12f * d * d;
-    const float clipped = analogSoftClip(d) * 0.7692308f;
-    const float m = x + 0.5f * (clipped - x);
-    const float h = (m - v.clipX) + hpR * v.clipY;
-    v.clipX = m;
-    v.clipY = h;
-    v.toneLp += lpC * (h - v.toneLp);
-    b.out[i] = v.toneLp + (h - v.toneLp) * shelf;
+    const float dc = dcBlockerStep(s, out[i], dcR);
+    const float amp = amplitudeStep(s, b, i, gainC, dc);
+    out[i] = softClipAndToneStep(s, b.gainMul, hpR, lpC, amp);
   }
+  storeChain(v, s);
 }
 
 float fadeGain(float fade) {
@@ -127,9 +159,7 @@ void meters(PluginProcessor& e, VoiceState& v, const VoiceBlock& b) {
 }  // namespace
 
 void voiceOutputStage(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
-  dcBlocker(v, b);
-  amplitude(v, b);
-  softClipAndTone(v, b);
+  dcAmplitudeClipAndTone(v, b);
   retriggerFade(v, b);
   // The release tail carries the old note up to the new note's start.
   if (b.spawned && b.noteStart > 0) std::fill(b.out.getBuffer(), b.out.getBuffer() + b.noteStart, 0.f);

@@ -183,6 +183,7 @@ void voiceFoldNoiseAndFilters(PluginProcessor& e, VoiceState& v, VoiceBlock& b) 
       {v.filterA, PP::kRowCutoffA, PP::kRowResonanceA, PP::kRowDriveA, kRouteCutoffA, b.filterModeA},
       {v.filterB, PP::kRowCutoffB, PP::kRowResonanceB, PP::kRowDriveB, kRouteCutoffB, b.filterModeB},
   };
+  FilterBlockInputs inputs[2];
   for (int k = 0; k < 2; ++k) {
     FilterRows& f = filters[k];
     const ml::DSPVector& cutoff = b.rows[f.cutoff];
@@ -196,7 +197,7 @@ void voiceFoldNoiseAndFilters(PluginProcessor& e, VoiceState& v, VoiceBlock& b) 
     const float snapTarget = cutoffSnapUpdate(f.state.snap, tracking.snapOn[k], snapped, restart, b.sr);
     if (k == 0) e.cutoffSnapTargetA.store(snapTarget, std::memory_order_relaxed);
 
-    FilterBlockInputs in;
+    FilterBlockInputs& in = inputs[k];
     in.cutoff = cutoff.getConstBuffer();
     in.cutoffRoute = route.getConstBuffer();
     in.resonance = b.rows[f.resonance].getConstBuffer();
@@ -208,7 +209,8 @@ void voiceFoldNoiseAndFilters(PluginProcessor& e, VoiceState& v, VoiceBlock& b) 
     in.mode = f.mode;
     in.snapOn = tracking.snapOn[k];
     in.calib = e.filterCalibBlend(k, f.mode);
-    const float calibrated = renderFilterBlock(f.state, setup, in, b.out.getConstBuffer(), b.out.getBuffer());
-    if (k == 0 && b.voice >= 0) e.calibratedCutoffA.store(calibrated, std::memory_order_relaxed);
   }
+  const FilterPairCutoffs calibrated = renderFilterSeries(v.filterA, v.filterB, setup, inputs[0], inputs[1],
+                                                          b.out.getConstBuffer(), b.out.getBuffer());
+  if (b.voice >= 0) e.calibratedCutoffA.store(calibrated.first, std::memory_order_relaxed);
 }

@@ -131,26 +131,45 @@ void planBlock(FilterState& s, const FilterBlockSetup& setup, const FilterBlockI
   plan.lastCalibratedHz = c.calibratedHz;
 }
 
+// One base-rate sample i of a planned filter.
+template <bool kNonlinear>
+inline float filterSample(FilterState& s, const FilterBlockSetup& setup, const FilterPlan& plan, int i,
+                          float x) {
+  float y =
+      kNonlinear
+          ? nlSvf4xStep(x, plan.core[i], setup.drive, plan.fromMode[i], plan.toMode[i], plan.modeMix[i], s.nl)
+          : svfStep(x, plan.core[i], plan.fromMode[i], plan.toMode[i], plan.modeMix[i], s.ic1eq, s.ic2eq);
+  if (plan.ladderRun[i]) {
+    if (plan.ladderSeed[i]) s.ladder.y = y;
+    const float l = ladderSample(x, plan.ladderG[i], plan.ladderK[i], s.ladder);
+    y = y + (l - y) * plan.ladderMix[i];
+  }
+  if (plan.driveRun[i]) {
+    const float driven = s.driveOversampler.process(y, DriveShaper{plan.driveK[i]});
+    y = y + (driven - y) * plan.driveMix[i];
+  }
+  return y;
+}
+
 template <bool kNonlinear>
 void runBlock(FilterState& s, const FilterBlockSetup& setup, const FilterPlan& plan, const float* in,
               float* out) {
-  for (int i = 0; i < kFilterBlockSize; ++i) {
-    const float x = in[i];
-    float y = kNonlinear ? nlSvf4xStep(x, plan.core[i], setup.drive, plan.fromMode[i], plan.toMode[i],
-                                       plan.modeMix[i], s.nl)
-                         : svfStep(x, plan.core[i], plan.fromMode[i], plan.toMode[i], plan.modeMix[i],
-                                   s.ic1eq, s.ic2eq);
-    if (plan.ladderRun[i]) {
-      if (plan.ladderSeed[i]) s.ladder.y = y;
-      const float l = ladderSample(x, plan.ladderG[i], plan.ladderK[i], s.ladder);
-      y = y + (l - y) * plan.ladderMix[i];
-    }
-    if (plan.driveRun[i]) {
-      const float driven = s.driveOversampler.process(y, DriveShaper{plan.driveK[i]});
-      y = y + (driven - y) * plan.driveMix[i];
-    }
-    out[i] = y;
+  for (int i = 0; i < kFilterBlockSize; ++i) out[i] = filterSample<kNonlinear>(s, setup, plan, i, in[i]);
+}
+
+// The second filter runs one sample behind the first, so each pass of the loop holds two independent
+// recursions that the processor overlaps; every sample sees exactly the arithmetic of two separate runs.
+template <bool kNonlinear>
+void runSeriesBlock(FilterState& first, FilterState& second, const FilterBlockSetup& setup,
+                    const FilterPlan& firstPlan, const FilterPlan& secondPlan, const float* in, float* out) {
+  float between = filterSample<kNonlinear>(first, setup, firstPlan, 0, in[0]);
+  for (int i = 1; i < kFilterBlockSize; ++i) {
+    const float next = filterSample<kNonlinear>(first, setup, firstPlan, i, in[i]);
+    out[i - 1] = filterSample<kNonlinear>(second, setup, secondPlan, i - 1, between);
+    between = next;
   }
+  out[kFilterBlockSize - 1] =
+      filterSample<kNonlinear>(second, setup, secondPlan, kFilterBlockSize - 1, between);
 }
 
 }  // namespace
@@ -213,4 +232,18 @@ float renderFilterBlock(FilterState& s, const FilterBlockSetup& setup, const Fil
     runBlock<false>(s, setup, plan, in, out);
   }
   return plan.lastCalibratedHz;
+}
+
+FilterPairCutoffs renderFilterSeries(FilterState& first, FilterState& second, const FilterBlockSetup& setup,
+                                     const FilterBlockInputs& firstInputs,
+                                     const FilterBlockInputs& secondInputs, const float* in, float* out) {
+  FilterPlan firstPlan, secondPlan;
+  planBlock(first, setup, firstInputs, firstPlan);
+  planBlock(second, setup, secondInputs, secondPlan);
+  if (setup.nonlinear) {
+    runSeriesBlock<true>(first, second, setup, firstPlan, secondPlan, in, out);
+  } else {
+    runSeriesBlock<false>(first, second, setup, firstPlan, secondPlan, in, out);
+  }
+  return {firstPlan.lastCalibratedHz, secondPlan.lastCalibratedHz};
 }

@@ -98,3 +98,15 @@ struct FilterBlockInputs {
 // Filters one block from in to out (may alias). Returns the calibrated cutoff of sample 63 (Hz).
 float renderFilterBlock(FilterState& s, const FilterBlockSetup& setup, const FilterBlockInputs& p,
                         const float* in, float* out);
+
+// The calibrated cutoffs of sample 63 (Hz) of two filters in series.
+struct FilterPairCutoffs {
+  float first{0.f};
+  float second{0.f};
+};
+
+// Two filters in series from in to out (may alias): the same result as renderFilterBlock through
+// first and then through second, interleaved so that the two recursions overlap.
+FilterPairCutoffs renderFilterSeries(FilterState& first, FilterState& second, const FilterBlockSetup& setup,
+                                     const FilterBlockInputs& firstInputs,
+                                     const FilterBlockInputs& secondInputs, const float* in, float* out);

@@ -4,12 +4,17 @@
 #include <cstdint>
 #include <type_traits>
 
-// Half-band ring: 15 floats of history with the index of the next write.
+// Half-band history: the newest 15 samples with the index of the next write. Each sample is stored
+// twice, at index and index + 15, so that the 15 newest always lie contiguous at ring + index (oldest
+// first) and a convolution reads them without wrapping.
 struct HalfbandRing {
-  float ring[15]{};
+  static constexpr int32_t kLength = 15;
+  float ring[2 * kLength]{};
   int32_t index{0};
 
   void clear() { *this = HalfbandRing{}; }
+  // The window of the newest 15 samples: window()[14] is the newest, window()[14 - j] j steps before.
+  const float* window() const { return ring + index; }
 };
 
 // 2x oversampler of a memoryless shaper: zero-stuffs the input, interpolates and decimates with the
@@ -40,6 +45,13 @@ struct Oversampler2x {
   // One base-rate sample of shaper(x) run at twice the rate.
   template <typename Shaper>
   float process(float x, Shaper&& shaper);
+
+  // The same as n calls of process (n at most kMaxBlock), shaperAt(i, u) shaping both 2x samples of
+  // input i: each convolution runs over one contiguous history, and every output keeps its order of
+  // sums, so the samples are exactly those of the per-sample calls.
+  static constexpr int kMaxBlock = 64;
+  template <typename ShaperAt>
+  void processBlock(const float* in, float* out, int n, ShaperAt&& shaperAt);
 };
 
 static_assert(std::is_trivially_copyable_v<Oversampler2x>);
@@ -47,21 +59,21 @@ static_assert(std::is_trivially_copyable_v<Oversampler2x>);
 // Writes x into the ring and advances its index.
 inline void halfbandPush(HalfbandRing& r, float x) {
   r.ring[r.index] = x;
-  r.index = (r.index == Oversampler2x::kTaps - 1) ? 0 : r.index + 1;
+  r.ring[r.index + HalfbandRing::kLength] = x;
+  r.index = (r.index == HalfbandRing::kLength - 1) ? 0 : r.index + 1;
 }
 
-// gain x tap j x the ring sample j steps before the newest.
-inline float halfbandTerm(const HalfbandRing& r, int32_t j, float gain) {
-  int32_t p = r.index - 1 - j;
-  p += (p < 0) ? Oversampler2x::kTaps : 0;
-  return gain * Oversampler2x::sTaps[j] * r.ring[p];
+// gain x tap j x the window sample j steps before the newest.
+inline float halfbandTerm(const float* window, int32_t j, float gain) {
+  return gain * Oversampler2x::sTaps[j] * window[HalfbandRing::kLength - 1 - j];
 }
 
 // The half-band convolution over the ring's newest 15 samples (newest at tap 0): one decimated sample.
 inline float halfbandDot(const HalfbandRing& r) {
+  const float* w = r.window();
   float acc = 0.f;
 #pragma GCC unroll 9
-  for (int t = 0; t < Oversampler2x::kNumNz; ++t) acc += halfbandTerm(r, Oversampler2x::kNzIdx[t], 1.f);
+  for (int t = 0; t < Oversampler2x::kNumNz; ++t) acc += halfbandTerm(w, Oversampler2x::kNzIdx[t], 1.f);
   return acc;
 }
 
@@ -78,10 +90,11 @@ struct HalfbandPair {
 inline HalfbandPair halfbandInterpolate(HalfbandRing& r, float x) {
   HalfbandPair out{0.f, 0.f};
   halfbandPush(r, x);
+  const float* w = r.window();
 #pragma GCC unroll 8
-  for (int32_t j = 0; j < Oversampler2x::kTaps; j += 2) out.first += halfbandTerm(r, j, 2.f);
+  for (int32_t j = 0; j < Oversampler2x::kTaps; j += 2) out.first += halfbandTerm(w, j, 2.f);
   halfbandPush(r, 0.f);
-  out.second = halfbandTerm(r, Oversampler2x::kTaps / 2, 2.f);
+  out.second = halfbandTerm(r.window(), Oversampler2x::kTaps / 2, 2.f);
   return out;
 }
 
@@ -91,4 +104,50 @@ float Oversampler2x::process(float x, Shaper&& shaper) {
   halfbandPush(down, shaper(u.first));
   halfbandPush(down, shaper(u.second));
   return halfbandDot(down);
+}
+
+// A ring's history laid out oldest first into dst[0..14].
+inline void unrollHalfband(const HalfbandRing& r, float* dst) {
+  const float* w = r.window();
+  for (int32_t k = 0; k < HalfbandRing::kLength; ++k) dst[k] = w[k];
+}
+
+// The ring holding the last 15 samples of src (oldest first), as if they had been pushed in order.
+inline void rollHalfband(HalfbandRing& r, const float* src) {
+  for (int32_t k = 0; k < HalfbandRing::kLength; ++k) r.ring[k] = r.ring[k + HalfbandRing::kLength] = src[k];
+  r.index = 0;
+}
+
+template <typename ShaperAt>
+void Oversampler2x::processBlock(const float* in, float* out, int n, ShaperAt&& shaperAt) {
+  constexpr int kHistory = HalfbandRing::kLength;
+  // Zero-stuffed input after the up ring's history: x_i sits at kHistory + 2i.
+  float stuffed[kHistory + 2 * kMaxBlock];
+  // The shaped 2x signal after the down ring's history.
+  float shaped[kHistory + 2 * kMaxBlock];
+  unrollHalfband(up, stuffed);
+  unrollHalfband(down, shaped);
+  for (int i = 0; i < n; ++i) {
+    stuffed[kHistory + 2 * i] = in[i];
+    stuffed[kHistory + 2 * i + 1] = 0.f;
+  }
+  for (int i = 0; i < n; ++i) {
+    // The window ending at x_i, then the one ending at the zero after it (as halfbandInterpolate).
+    const float* w = stuffed + 2 * i + 1;
+    float first = 0.f;
+#pragma GCC unroll 8
+    for (int32_t j = 0; j < kTaps; j += 2) first += halfbandTerm(w, j, 2.f);
+    const float second = halfbandTerm(w + 1, kTaps / 2, 2.f);
+    shaped[kHistory + 2 * i] = shaperAt(i, first);
+    shaped[kHistory + 2 * i + 1] = shaperAt(i, second);
+  }
+  for (int i = 0; i < n; ++i) {
+    const float* w = shaped + 2 * i + 2;
+    float acc = 0.f;
+#pragma GCC unroll 9
+    for (int t = 0; t < kNumNz; ++t) acc += halfbandTerm(w, kNzIdx[t], 1.f);
+    out[i] = acc;
+  }
+  rollHalfband(up, stuffed + 2 * n);
+  rollHalfband(down, shaped + 2 * n);
 }

@@ -2,13 +2,14 @@
 
 #include <cmath>
 
+#include "engine/voice/FilterSaturation.h"
 #include "foundation/MLDSPVector.h"
 #include "foundation/MLSafeValue.h"
 
 const float kLockRaw0 = 1.f - lambertW0pos(2.7182817f);
 
 float sergeFold(float x) {
-  return sinf(1.6f * tanhf(x / 1.6f));
+  return sinf(1.6f * tanhApprox(x / 1.6f));
 }
 
 float lambertW0pos(float x) {
@@ -51,27 +52,27 @@ void foldStage(float* row, Oversampler2x& oversampler, const FoldInputs& in) {
   }
   if (maxAmount <= 1.001f) return;
 
-  const bool characterPath = usesCharacterPath(in);
+  float gain[kBlock], biasTerm[kBlock], shaperGain[kBlock], character[kBlock];
   for (int i = 0; i < kBlock; ++i) {
-    const float gain = ml::safeClamp(amount[i], 1.f, 8.f);
+    gain[i] = ml::safeClamp(amount[i], 1.f, 8.f);
     const float bias = ml::safeClamp(in.bias[i] + in.biasRoute[i] + in.biasOffset, -1.f, 1.f);
-    const float biasTerm = 0.5f * bias;
-    const float shaperGain = 1.5707964f * gain;
-    const float x = row[i];
-    float y;
-    if (characterPath) {
-      const float character =
-          ml::safeClamp(in.character[i] + in.characterRoute[i] + in.characterOffset, 0.f, 1.f);
-      auto foldShaper = [biasTerm, shaperGain, character](float u) {
-        const float v = (u + biasTerm) * shaperGain;
-        return foldCharMorph(v, sinf(v), character);
-      };
-      y = oversampler.process(x, foldShaper);
-    } else {
-      auto sineFoldShaper = [biasTerm, shaperGain](float u) { return sinf((u + biasTerm) * shaperGain); };
-      y = oversampler.process(x, sineFoldShaper);
-    }
-    const float wet = ml::safeClamp((gain - 1.f) * 5.f, 0.f, 1.f);
-    row[i] = x + (y - x) * wet;
+    biasTerm[i] = 0.5f * bias;
+    shaperGain[i] = 1.5707964f * gain[i];
+  }
+  float y[kBlock];
+  if (usesCharacterPath(in)) {
+    for (int i = 0; i < kBlock; ++i)
+      character[i] = ml::safeClamp(in.character[i] + in.characterRoute[i] + in.characterOffset, 0.f, 1.f);
+    oversampler.processBlock(row, y, kBlock, [&](int i, float u) {
+      const float v = (u + biasTerm[i]) * shaperGain[i];
+      return foldCharMorph(v, sinf(v), character[i]);
+    });
+  } else {
+    oversampler.processBlock(row, y, kBlock,
+                             [&](int i, float u) { return sinf((u + biasTerm[i]) * shaperGain[i]); });
+  }
+  for (int i = 0; i < kBlock; ++i) {
+    const float wet = ml::safeClamp((gain[i] - 1.f) * 5.f, 0.f, 1.f);
+    row[i] = row[i] + (y[i] - row[i]) * wet;
   }
 }

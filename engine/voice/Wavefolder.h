@@ -4,7 +4,7 @@
 
 #include "engine/voice/Oversampler2x.h"
 
-// Serge-style fold: sin(1.6 tanh(x / 1.6)); bounded to about -1..1.
+// Serge-style fold: sin(1.6 tanh(x / 1.6)) with the rational tanh; bounded to about -1..1.
 float sergeFold(float x);
 
 // One-step approximation of the principal Lambert W for x >= 0.

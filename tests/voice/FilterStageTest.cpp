@@ -210,3 +210,28 @@ TEST_F(FilterStage, NonFiniteRowsNeverReachTheOutput) {
 }
 
 }  // namespace
+
+TEST_F(FilterStage, SeriesPairMatchesTwoSingleFiltersExactly) {
+  for (float saturation : {0.f, 1.f}) {
+    const FilterBlockSetup setup = filterBlockSetup(saturation, kSr);
+    Rows a(900.f, 0.95f, 1.f), b(3000.f, 0.8f, 0.4f);
+    FilterState pairA, pairB, singleA, singleB;
+    float pair[kBlock], single[kBlock];
+    for (int block = 0; block < 40; ++block) {
+      for (int i = 0; i < kBlock; ++i) {
+        a.cutoff[i] = 900.f + 25.f * float(i + block);  // coefficients move every sample
+        pair[i] = single[i] = 0.7f * std::sin(0.05f * float(block * kBlock + i)) + (block == 0 && i == 0);
+      }
+      const int modeB = block < 20 ? kFilterLowPass : kFilterBandPass;  // a mode crossfade on the way
+      trackModeChange(pairB.modeTracker, modeB, false);
+      trackModeChange(singleB.modeTracker, modeB, false);
+      const FilterPairCutoffs cut =
+          renderFilterSeries(pairA, pairB, setup, a.inputs(kFilterLowPass), b.inputs(modeB), pair, pair);
+      const float cutA = renderFilterBlock(singleA, setup, a.inputs(kFilterLowPass), single, single);
+      const float cutB = renderFilterBlock(singleB, setup, b.inputs(modeB), single, single);
+      EXPECT_EQ(cut.first, cutA);
+      EXPECT_EQ(cut.second, cutB);
+      for (int i = 0; i < kBlock; ++i) ASSERT_EQ(pair[i], single[i]) << "block " << block << " sample " << i;
+    }
+  }
+}

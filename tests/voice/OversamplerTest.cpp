@@ -152,3 +152,27 @@ TEST_F(Halfband, PhaseIncrementRoundsAQuarterOfTheCycleFraction) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Halfband, BlockFormMatchesPerSampleCallsExactly) {
+  Oversampler2x block, single;
+  const DriveShaper shapers[3] = {{0.f}, {0.3f}, {0.6f}};
+  int n = 0;
+  // Blocks of several lengths, one of them processed sample by sample on both sides.
+  for (const int length : {64, 1, 17, 64, 0, 40, 64}) {
+    float in[Oversampler2x::kMaxBlock], out[Oversampler2x::kMaxBlock];
+    for (int i = 0; i < length; ++i) in[i] = 1.3f * std::sin(0.37f * float(n + i)) + (n + i == 3 ? 2.f : 0.f);
+    if (length == 1) {
+      out[0] = block.process(in[0], shapers[n % 3]);
+    } else {
+      block.processBlock(in, out, length, [&](int i, float u) { return shapers[(n + i) % 3](u); });
+    }
+    for (int i = 0; i < length; ++i) {
+      ASSERT_EQ(out[i], single.process(in[i], shapers[(n + i) % 3])) << "sample " << n + i;
+    }
+    n += length;
+  }
+}
+
+}  // namespace

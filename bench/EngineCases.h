@@ -1,0 +1,117 @@
+// The engine's load cases: what the benchmark times and what the real-time safety tests render through
+// the plug-in. Each case is a patch (plain parameter values over the defaults) and a note script.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/ParamTable.h"
+
+namespace engine_cases {
+
+struct CaseParam {
+  uint32_t id;
+  double plain;
+};
+
+// One note: start and duration in seconds, MIDI key, velocity 0..1.
+struct CaseNote {
+  double start;
+  int key;
+  double velocity;
+  double duration;
+};
+
+struct EngineCase {
+  std::string name;
+  std::vector<CaseParam> params;
+  std::vector<CaseNote> notes;
+  double seconds;  // length of the render
+};
+
+// The heaviest voice: saturated resonant filters with full drive, deep fold with character, feedback,
+// every route on Env 2 over its whole range (Pitch from its centre up), the modern envelope model, Noise
+// Mix and click. shapeMode picks the carrier renderer.
+inline std::vector<CaseParam> heavyPatch(double shapeMode) {
+  std::vector<CaseParam> p = {
+      {kParamFilterSaturation, 1.0},
+      {kParamFilterAResonance, 0.95},
+      {kParamFilterBResonance, 0.95},
+      {kParamFilterADrive, 1.0},
+      {kParamFilterBDrive, 1.0},
+      {kParamFold, 8.0},
+      {kParamFoldCharacter, 0.75},
+      {kParamFeedback, 0.5},
+      {kParamEnvModel, 1.0},
+      {kParamNoiseMix, 0.5},
+      {kParamClickAmount, 1.0},
+      {kParamShapeMode, shapeMode},
+      {kParamShape, 0.5},
+      {kParamAmpEnvAttack, 0.001},
+  };
+  // Source, start and end of every route.
+  const uint32_t routes[][3] = {
+      {kParamRatioModSource, kParamRatioModStart, kParamRatioModEnd},
+      {kParamFoldModSource, kParamFoldModStart, kParamFoldModEnd},
+      {kParamFilterACutoffModSource, kParamFilterACutoffModStart, kParamFilterACutoffModEnd},
+      {kParamFilterBCutoffModSource, kParamFilterBCutoffModStart, kParamFilterBCutoffModEnd},
+      {kParamFoldBiasModSource, kParamFoldBiasModStart, kParamFoldBiasModEnd},
+      {kParamPitchModSource, kParamPitchModStart, kParamPitchModEnd},
+      {kParamFeedbackModSource, kParamFeedbackModStart, kParamFeedbackModEnd},
+      {kParamShapeModSource, kParamShapeModStart, kParamShapeModEnd},
+      {kParamFmModSource, kParamFmModStart, kParamFmModEnd},
+      {kParamFoldCharModSource, kParamFoldCharModStart, kParamFoldCharModEnd},
+  };
+  constexpr double kEnv2Source = 3.0;
+  for (const auto& r : routes) {
+    p.push_back({r[0], kEnv2Source});
+    p.push_back({r[1], r[0] == kParamPitchModSource ? 0.5 : 0.0});
+    p.push_back({r[2], 1.0});
+  }
+  return p;
+}
+
+inline std::vector<CaseNote> heldNotes(const std::vector<int>& keys, double seconds) {
+  std::vector<CaseNote> notes;
+  for (const int key : keys) notes.push_back({0.0, key, 0.8, seconds});
+  return notes;
+}
+
+// Eight voices retaken every period by eight new notes (two alternating chords above 1 kHz): each
+// retaken voice still sounds, so eight release tails fade beside the eight voices. The period is the
+// whole blocks that fit in a tail's 5 ms fade.
+inline std::vector<CaseNote> retakenChords(double sampleRate, double seconds) {
+  static const int kChords[2][8] = {{84, 86, 88, 89, 91, 93, 95, 96}, {85, 87, 90, 92, 94, 97, 98, 99}};
+  const double period = std::floor(0.005 * sampleRate / 64.0) * 64.0 / sampleRate;
+  std::vector<CaseNote> notes;
+  for (int k = 0; k * period < seconds; ++k) {
+    for (const int key : kChords[k % 2]) notes.push_back({k * period, key, 0.8, period});
+  }
+  return notes;
+}
+
+// The six cases at one sample rate.
+inline std::vector<EngineCase> engineCases(double sampleRate) {
+  const std::vector<int> chord = {48, 52, 55, 60, 64, 67, 72, 76};
+  constexpr double kSeconds = 2.0;
+  constexpr double kDecaySeconds = 20.0;
+  return {
+      {"1_default_1voice", {}, heldNotes({60}, kSeconds), kSeconds},
+      {"2_default_8voices", {}, heldNotes(chord, kSeconds), kSeconds},
+      {"3_heavy_pm", heavyPatch(0.0), heldNotes({88}, kSeconds), kSeconds},
+      {"4_heavy_carrier_bank", heavyPatch(2.0), heldNotes({36}, kSeconds), kSeconds},
+      {"5_heavy_8voices_8tails", heavyPatch(0.0), retakenChords(sampleRate, kSeconds), kSeconds},
+      // Eight held notes decay to nothing under a long reverb: the voices keep rendering their silence.
+      {"6_long_decay",
+       {{kParamAmpEnvDecay, 2.0},
+        {kParamAmpEnvSustain, 0.0},
+        {kParamReverbDecay, 30.0},
+        {kParamReverbMix, 0.5}},
+       heldNotes(chord, kDecaySeconds),
+       kDecaySeconds},
+  };
+}
+
+}  // namespace engine_cases

@@ -1,0 +1,124 @@
+// The engine's load cases rendered through its public interface at 48 and 96 kHz, one 64-frame process
+// call per block, each timed in the thread's CPU time. Per case: microseconds per block, the real-time factor
+// (audio seconds per CPU second on one core) and the 99th-percentile block time; also the mean block
+// time of the last second over the first (the long decay's denormal check) and the release tails sounding.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <numeric>
+#include <vector>
+
+#include "EngineCases.h"
+#include "engine/PluginProcessor.h"
+
+namespace {
+
+using engine_cases::EngineCase;
+constexpr uint32_t kBlock = 64;
+
+// A note-on or note-off at an absolute frame.
+struct NoteEvent {
+  uint64_t frame;
+  bool on;
+  int key;
+  double velocity;
+};
+
+std::vector<NoteEvent> noteEvents(const EngineCase& c, double sampleRate) {
+  std::vector<NoteEvent> events;
+  for (const engine_cases::CaseNote& n : c.notes) {
+    events.push_back({static_cast<uint64_t>(std::llround(n.start * sampleRate)), true, n.key, n.velocity});
+    events.push_back(
+        {static_cast<uint64_t>(std::llround((n.start + n.duration) * sampleRate)), false, n.key, 0.0});
+  }
+  // At one frame the note-offs come first, so that a retaken key starts again.
+  std::stable_sort(events.begin(), events.end(), [](const NoteEvent& a, const NoteEvent& b) {
+    return a.frame != b.frame ? a.frame < b.frame : (!a.on && b.on);
+  });
+  return events;
+}
+
+int activeTails(const PluginProcessor& engine) {
+  int n = 0;
+  for (const ReleaseVoice& tail : engine.releaseVoices) n += tail.active ? 1 : 0;
+  return n;
+}
+
+// CPU seconds of the calling thread: time the scheduler gave to other work on a busy machine is left out.
+double threadSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
+}
+
+double mean(const std::vector<double>& v, size_t from, size_t to) {
+  return to > from ? std::accumulate(v.begin() + from, v.begin() + to, 0.0) / double(to - from) : 0.0;
+}
+
+void BM_EngineCase(benchmark::State& state, const EngineCase& c, double sampleRate) {
+  const std::vector<NoteEvent> events = noteEvents(c, sampleRate);
+  const auto blocks = static_cast<size_t>(c.seconds * sampleRate / kBlock);
+  const size_t secondBlocks = static_cast<size_t>(sampleRate / kBlock);
+  std::vector<double> all;                    // every block's seconds, all iterations
+  std::vector<double> perBlock(blocks, 0.0);  // summed per block index, for the first and last second
+  all.reserve(blocks * 64);
+  float left[kBlock], right[kBlock];
+  uint64_t tailBlocks = 0;
+  for (auto _ : state) {
+    auto engine = std::make_unique<PluginProcessor>();
+    engine->setSampleRate(sampleRate);
+    for (const engine_cases::CaseParam& p : c.params) engine->setParam(p.id, p.plain);
+    size_t next = 0;
+    double total = 0.0;
+    for (size_t b = 0; b < blocks; ++b) {
+      const uint64_t start = b * kBlock;
+      const double t0 = threadSeconds();
+      for (; next < events.size() && events[next].frame < start + kBlock; ++next) {
+        const NoteEvent& e = events[next];
+        const int offset = static_cast<int>(e.frame - start);
+        if (e.on) {
+          engine->handleNoteOn(0, e.key, e.velocity, offset);
+        } else {
+          engine->handleNoteOff(0, e.key, offset);
+        }
+      }
+      engine->process(left, right, kBlock);
+      const double seconds = threadSeconds() - t0;
+      benchmark::DoNotOptimize(left);
+      total += seconds;
+      perBlock[b] += seconds;
+      all.push_back(seconds);
+      tailBlocks += static_cast<uint64_t>(activeTails(*engine));
+    }
+    state.SetIterationTime(total);
+  }
+  const double blockMean = mean(all, 0, all.size());
+  std::vector<double> sorted = all;
+  const size_t p99 = std::min(sorted.size() - 1, sorted.size() * 99 / 100);
+  std::nth_element(sorted.begin(), sorted.begin() + static_cast<long>(p99), sorted.end());
+  state.counters["us_per_block"] = blockMean * 1e6;
+  state.counters["rt_factor"] = (kBlock / sampleRate) / blockMean;
+  state.counters["p99_us"] = sorted[p99] * 1e6;
+  state.counters["tails"] = double(tailBlocks) / double(all.size());
+  if (blocks >= 2 * secondBlocks) {
+    state.counters["last_over_first"] =
+        mean(perBlock, blocks - secondBlocks, blocks) / mean(perBlock, 0, secondBlocks);
+  }
+}
+
+const bool s_registered = [] {
+  for (const double rate : {48000.0, 96000.0}) {
+    for (const EngineCase& c : engine_cases::engineCases(rate)) {
+      const std::string name = "Engine/" + c.name + "/" + std::to_string(int(rate / 1000)) + "k";
+      benchmark::RegisterBenchmark(name.c_str(), BM_EngineCase, c, rate)
+          ->UseManualTime()
+          ->Unit(benchmark::kMillisecond);
+    }
+  }
+  return true;
+}();
+
+}  // namespace
