@@ -22,7 +22,7 @@ function Kit() {
 
 export function FxPage() {
   return (
-    <div className="page fx-page">
+    <div className="page fx-page roomy">
       <Section title="REVERB" className="reverb">
         <K k="preDelay" label="Pre-Delay" />
         <K k="revSpace" label="Space" />
@@ -36,6 +36,9 @@ export function FxPage() {
       </Section>
       <Section title="OUTPUT" className="output">
         <K k="gain" label="Gain" />
+        <K k="spread" label="Spread" />
+        <K k="drift" label="Drift" />
+        <K k="analog" label="Analog" />
       </Section>
       <Kit />
     </div>

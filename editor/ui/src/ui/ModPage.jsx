@@ -44,7 +44,7 @@ function Route({ route }) {
   return (
     <div className={live ? 'route' : 'route dead'}>
       <span className="route-name">{kRouteTitles[route.route]}</span>
-      <K k={route.source} />
+      <K k={route.source} menu />
       <Knob small label="Start" value={start} text={pct(start)} onChange={(v) => editor.editRoute(route.route, 'start', v)} />
       <Knob small label="Depth" value={depth} text={pct(depth)} onChange={(v) => editor.editRoute(route.route, 'depth', v)} />
     </div>
@@ -62,7 +62,7 @@ export function ModPage() {
         {kRoutes.map((route) => <Route key={route.route} route={route} />)}
         <div className="route">
           <span className="route-name">Pitch</span>
-          <K k="modSourcePitch" />
+          <K k="modSourcePitch" menu />
           <K k="modPitchStart" label="Start" small />
           <K k="modPitchEnd" label="End" small />
           <K k="modPitchRange" label="Range" small />

@@ -53,16 +53,13 @@ function Voice() {
       <K k="octave" label="Octave" />
       <K k="pitchBendRange" label="Bend" />
       <K k="velTimbre" label="Vel Timbre" />
-      <K k="drift" label="Drift" />
-      <K k="analog" label="Analog" />
-      <K k="spread" label="Spread" />
     </Section>
   );
 }
 
 export function VoicePage() {
   return (
-    <div className="page voice-page">
+    <div className="page voice-page roomy">
       <Oscillator />
       <div className="filters">
         <Filter which="A" />

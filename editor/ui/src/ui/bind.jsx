@@ -31,5 +31,5 @@ export function K({ k, label, mod, menu, small }) {
       : <Choice label={label} options={options} value={value} onChange={onChange} />;
   }
   return <Knob label={label} value={value} text={formatKnob(k, value)} onChange={onChange} def={defaultKnob(k)} mod={mod}
-    small={small} />;
+    small={small} bipolar={info.min < 0} />;
 }

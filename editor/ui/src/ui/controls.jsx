@@ -16,7 +16,7 @@ function arcPath(r, from, to) {
 
 // A rotary knob over a position 0..1: drag up or down (shift for fine steps), wheel, double click for the
 // default. `mod` draws a second marker for a modulated position.
-export function Knob({ label, value, text, onChange, def = 0, mod, title, small }) {
+export function Knob({ label, value, text, onChange, def = 0, mod, title, small, bipolar }) {
   const drag = useRef(null);
   const v = Math.min(1, Math.max(0, value));
   const start = -kArc / 2;
@@ -42,7 +42,9 @@ export function Knob({ label, value, text, onChange, def = 0, mod, title, small 
       <svg viewBox="0 0 36 36" onPointerDown={onPointerDown} onPointerMove={onPointerMove} onPointerUp={onPointerUp}
         onPointerCancel={onPointerUp} onWheel={onWheel} onDoubleClick={() => onChange(def)}>
         <path className="track" d={arcPath(14, start, start + kArc)} />
-        {v > 0.001 && <path className="fill" d={arcPath(14, start, angle)} />}
+        {bipolar
+          ? Math.abs(angle) > 1 && <path className="fill" d={arcPath(14, Math.min(0, angle), Math.max(0, angle))} />
+          : v > 0.001 && <path className="fill" d={arcPath(14, start, angle)} />}
         {mod !== undefined && <circle className="mod" cx={18 + 14 * Math.cos(((start + mod * kArc - 90) * Math.PI) / 180)}
           cy={18 + 14 * Math.sin(((start + mod * kArc - 90) * Math.PI) / 180)} r="1.8" />}
         <circle className="cap" cx="18" cy="18" r="10" />
