@@ -125,6 +125,7 @@ test('restoring the view state sends what the engine lacks and keeps older snaps
   assert.deepEqual(state.sound.selectedDegrees, [[1, 0], [3, 0]]);
   assert.equal(state.sound.fader, 1);
   const names = p.names();
+  assert.equal(names[0], '__uiRestoring');
   assert.ok(!names.includes('__snapshotA'));
   assert.ok(names.includes('__snapshotB'));
   assert.equal(JSON.parse(p.sent.find((m) => m.name === '__snapshotB').value).__seq, 5);

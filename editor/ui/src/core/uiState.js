@@ -62,6 +62,8 @@ export function restoreUiState(editor, text) {
     sender.send('__envFeel', 2);
     return false;
   }
+  sender.send('__uiRestoring', 1);
+  editor.frame(() => sender.send('__uiRestoring', 0));
   const step = (fn) => { try { fn(); } catch { /* a bad member leaves the rest restorable */ } };
   const newer = { A: false, B: false };
   step(() => {
