@@ -87,7 +87,7 @@ export const kRouteNames = kRoutes.map((r) => r.route);
 export const kLfoMembers = [['rate', 'Rate'], ['pattern', 'Pattern'], ['slew', 'Slew'], ['phase', 'PhaseOff'],
   ['delay', 'Delay'], ['mode', 'Mode']];
 
-export const kLn3 = Math.log(3);
+const kLn3 = Math.log(3);
 const kBreakPos = 0.6;
 
 export const clamp = (x, lo, hi) => Math.min(hi, Math.max(lo, x));

@@ -143,14 +143,13 @@ export function installReceivers(win, editor) {
   return Object.keys(fn);
 }
 
-// The page's start: receivers first, then "__ready" and the tuning list; on the next tick the degree
-// selection, when there is one.
+// The page's start: receivers first, then "__ready" and the tuning list; on the next tick, once the page
+// is mounted, the degree selection when there is one.
 export function startEditor(win, editor, tick = (f) => setTimeout(f, 0)) {
   installReceivers(win, editor);
   editor.sender.send('__ready', 0);
   editor.sender.send('__listTunings', 0);
   tick(() => {
-    editor.set({ mounted: true });
     if (editor.getState().sound.selectedDegrees.length > 0) editor.sendSelection();
   });
 }

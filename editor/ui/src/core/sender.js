@@ -30,12 +30,10 @@ export function createSender(post) {
     send,
     sendParam,
     sendKnob: (key, knobValue) => sendParam(key, toNormalised(key, knobValue)),
-    sendJson: (name, value) => send(name, JSON.stringify(value)),
     // A value that came from the engine: recorded, so that the same value is not sent back.
     received: (key, value) => sentValues.set(key, value),
     clear: () => sentValues.clear(),
     openGate: () => { open = true; },
-    get isOpen() { return open; },
   };
 }
 

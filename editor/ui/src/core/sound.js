@@ -76,7 +76,3 @@ export function readLane(index, stored, maxSteps = kLaneSteps) {
   lane.ties = fitTies(stored.ties, lane.stepCount);
   return lane;
 }
-
-export function cloneSound(sound) {
-  return structuredClone(sound);
-}

@@ -12,13 +12,14 @@ const rateToPos = (hz) => (Math.log(Math.min(50, Math.max(0.1, hz))) - kRateMin)
 const posToRate = (p) => Math.round(Math.exp(kRateMin + p * (kRateMax - kRateMin)) * 100) / 100;
 const kOctaves = [2, 1, 0, -1];
 
+// Eight step bars: press and drag to draw values across the steps; the tie buttons below.
 function Steps({ index, lane, edit }) {
   const live = useLive();
-  const box = useRef(null);
-  const dragging = useRef(-1);
+  const drawing = useRef(false);
   const morph = live.seqState[index];
-  const setStep = (i, e) => {
-    const r = box.current.getBoundingClientRect();
+  const draw = (e) => {
+    const r = e.currentTarget.getBoundingClientRect();
+    const i = Math.min(7, Math.max(0, Math.floor(((e.clientX - r.left) / r.width) * 8)));
     const v = Math.min(1, Math.max(0, 1 - (e.clientY - r.top) / r.height));
     const steps = lane.steps.slice();
     steps[i] = Math.round(v * 1000) / 1000;
@@ -26,16 +27,15 @@ function Steps({ index, lane, edit }) {
   };
   return (
     <div className="steps">
-      <div className="bars" ref={box}>
+      <div className="bars"
+        onPointerDown={(e) => { e.currentTarget.setPointerCapture(e.pointerId); drawing.current = true; draw(e); }}
+        onPointerMove={(e) => { if (drawing.current) draw(e); }} onPointerUp={() => { drawing.current = false; }}>
         {lane.steps.slice(0, 8).map((v, i) => (
-          <div key={i} className={`bar${i >= lane.stepCount ? ' unused' : ''}${live.seqStep[index] === i && lane.enabled ? ' now' : ''}`}
-            onPointerDown={(e) => { e.currentTarget.parentNode.setPointerCapture(e.pointerId); dragging.current = i; setStep(i, e); }}>
+          <div key={i} className={`bar${i >= lane.stepCount ? ' unused' : ''}${live.seqStep[index] === i && lane.enabled ? ' now' : ''}`}>
             <i style={{ height: `${Math.round(v * 100)}%` }} />
             {morph.active && i < morph.vals.length && <b style={{ bottom: `${Math.round(morph.vals[i] * 100)}%` }} />}
           </div>
         ))}
-        <div className="drag-layer" onPointerMove={(e) => { if (dragging.current >= 0) setStep(dragging.current, e); }}
-          onPointerUp={() => { dragging.current = -1; }} />
       </div>
       <div className="ties">
         {lane.steps.slice(0, 8).map((_, i) => (

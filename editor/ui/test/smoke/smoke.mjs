@@ -21,6 +21,8 @@ const probe = `<script>window.addEventListener('load', () => setTimeout(() => {
   setTimeout(() => {
     const smooth = [...document.querySelectorAll('.seg button')].find((b) => b.textContent === 'smooth');
     smooth && smooth.click();
+    const reso = [...document.querySelectorAll('.knob')].find((k) => k.querySelector('.label').textContent === 'Reso');
+    reso && reso.querySelector('svg').dispatchEvent(new WheelEvent('wheel', { deltaY: -100, bubbles: true }));
     setTimeout(() => {
       const face = document.querySelector('.faceplate');
       const report = { title: document.title, width: face ? face.offsetWidth : 0, height: face ? face.offsetHeight : 0,
@@ -58,6 +60,7 @@ try {
   check(names.includes('__envFeel'), 'an empty view state answers with __envFeel');
   check(report.posted.some((m) => m.name === '__glideMode' && m.value === 1), 'a click on smooth posts __glideMode 1');
   check(!names.includes('cutoffA'), 'a value set by the engine is not posted back');
+  check(report.posted.some((m) => m.name === 'resonanceA' && m.value > 0.1), 'turning a knob posts its parameter');
   for (const f of ['mlibSetParam', 'mlibSetParamFromDsp', 'mlibSetUIState', 'mlibPresetContent', 'mlibSetTuningData']) {
     check(report.receivers.includes(f), `window.${f} exists`);
   }
