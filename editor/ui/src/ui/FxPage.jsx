@@ -12,7 +12,11 @@ function Kit() {
         {Array.from({ length: 24 }, (_, i) => {
           const slot = present.get(i);
           const cls = `slot${slot ? ' present' : ''}${afxPlayhead & (1 << i) ? ' hit' : ''}`;
-          return <span key={i} className={cls} title={slot ? `slot ${i + 1}: note ${slot.note}` : `slot ${i + 1}: empty`}>{i + 1}</span>;
+          return (
+            <span key={i} className={cls} title={slot ? `slot ${i + 1}: note ${slot.note}` : `slot ${i + 1}: empty`}>
+              {i + 1}<small>{slot ? `key ${slot.note}` : '—'}</small>
+            </span>
+          );
         })}
       </div>
       <div className="note">base key {kit.baseKey}</div>
