@@ -2,7 +2,9 @@
 # Installs everything Tavrin needs to build and test on Debian 12. Idempotent; run as root.
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-  libgtest-dev libgmock-dev libbenchmark-dev libcjson-dev dpf-source qtractor)
+  libgtest-dev libgmock-dev libbenchmark-dev libcjson-dev dpf-source qtractor chromium)
+# The editor document is built with Node and npm; any npm already on the path will do.
+command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

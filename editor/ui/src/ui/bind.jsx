@@ -1,0 +1,35 @@
+// Hooks and bound controls: a knob key on the faceplate, wired to the editor model.
+import { createContext, useContext, useSyncExternalStore } from 'react';
+import { defaultKnob, kKnobs } from '../core/params.js';
+import { discreteLabels, formatKnob } from '../core/format.js';
+import { Choice, Knob, Menu } from './controls.jsx';
+
+export const EditorContext = createContext(null);
+export const useEditorModel = () => useContext(EditorContext);
+
+export function useEditorState() {
+  const editor = useEditorModel();
+  return useSyncExternalStore(editor.subscribe, editor.getState);
+}
+
+export function useLive() {
+  const editor = useEditorModel();
+  return useSyncExternalStore(editor.live.subscribe, editor.live.get);
+}
+
+// A knob key: a rotary knob for continuous keys, a choice strip or a menu for discrete ones.
+export function K({ k, label, mod, menu, small }) {
+  const editor = useEditorModel();
+  useEditorState();
+  const value = editor.shownKnobs()[k];
+  const info = kKnobs.get(k);
+  const onChange = (v) => editor.editKnob(k, v);
+  if (info.discrete) {
+    const options = discreteLabels(k);
+    return menu || options.length > 4
+      ? <Menu label={label} options={options} value={value} onChange={onChange} />
+      : <Choice label={label} options={options} value={value} onChange={onChange} />;
+  }
+  return <Knob label={label} value={value} text={formatKnob(k, value)} onChange={onChange} def={defaultKnob(k)} mod={mod}
+    small={small} bipolar={info.min < 0} />;
+}
