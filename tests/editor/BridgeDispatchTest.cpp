@@ -81,9 +81,9 @@ TEST_F(BridgeDispatch, RatioSelectionTakesWellFormedPairsAmongTheFirstEight) {
   post("__ratioSelection", quoted("[[1,1],[2,1],[3,1],[4,1],[5,1],[6,1],[7,1],[8,1],[9,1],[10,1]]"));
   post("__ratioSelection", quoted("[]"));
   post("__ratioSelection", quoted("[[2.9, -1.9, 7]]"));
-  EXPECT_THAT(slots.calls, ElementsAre("ratioSelection 2 1/2 5/6",
-                                       "ratioSelection 8 1/1 2/1 3/1 4/1 5/1 6/1 7/1 8/1", "ratioSelection 0",
-                                       "ratioSelection 1 2/-1"));
+  EXPECT_THAT(slots.calls,
+              ElementsAre("ratioSelection 2 1/2 5/6", "ratioSelection 8 1/1 2/1 3/1 4/1 5/1 6/1 7/1 8/1",
+                          "ratioSelection 0", "ratioSelection 1 2/-1"));
 }
 
 TEST_F(BridgeDispatch, SnapshotsSlotsAndKitStatesReachTheirSlots) {
@@ -99,8 +99,8 @@ TEST_F(BridgeDispatch, SnapshotsSlotsAndKitStatesReachTheirSlots) {
   post("__slotClear_", "null");
   EXPECT_THAT(slots.calls,
               ElementsAre("uiState {\"a\":1}", "snapshot 0 {}", "snapshot 1 {\"x\":1}", "snapshotClear 0",
-                          "snapshotClear 1", "slotSnap 12 60 {}", "slotSnap 0 -1 {}", "slotSnap 2147483647 -1 {}",
-                          "slotClear 7", "slotClear 0"));
+                          "snapshotClear 1", "slotSnap 12 60 {}", "slotSnap 0 -1 {}",
+                          "slotSnap 2147483647 -1 {}", "slotClear 7", "slotClear 0"));
 }
 
 TEST_F(BridgeDispatch, StringRowsIgnoreValuesOfAnotherKind) {

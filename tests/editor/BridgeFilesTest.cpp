@@ -21,7 +21,8 @@ protected:
   std::vector<std::string> presetList() {
     view().clearScripts();
     post("__listPresets", "null");
-    EXPECT_TRUE(platform::mainQueue().runUntil([&] { return !view().scripts().empty(); }, std::chrono::seconds(10)));
+    EXPECT_TRUE(
+        platform::mainQueue().runUntil([&] { return !view().scripts().empty(); }, std::chrono::seconds(10)));
     if (view().scripts().empty()) return {};
     const std::string& script = view().scripts().back();
     const std::string head = "if(window.mlibPresetList) window.mlibPresetList(";
@@ -41,8 +42,8 @@ protected:
   }
 
   std::string contentScript(const std::string& text) {
-    return "if(window.mlibPresetContent) window.mlibPresetContent(decodeURIComponent('" + tavrinPercentEncode(text) +
-           "'));";
+    return "if(window.mlibPresetContent) window.mlibPresetContent(decodeURIComponent('" +
+           tavrinPercentEncode(text) + "'));";
   }
 };
 
@@ -53,7 +54,8 @@ TEST_F(BridgeFiles, PercentEncodingKeepsUnreservedBytesAndEncodesTheRest) {
 
 TEST_F(BridgeFiles, TheEmptyLibraryListsNoPresets) {
   post("__listPresets", "null");
-  ASSERT_TRUE(platform::mainQueue().runUntil([&] { return !view().scripts().empty(); }, std::chrono::seconds(10)));
+  ASSERT_TRUE(
+      platform::mainQueue().runUntil([&] { return !view().scripts().empty(); }, std::chrono::seconds(10)));
   EXPECT_EQ(view().scripts().back(), "if(window.mlibPresetList) window.mlibPresetList([]);");
 }
 
@@ -70,14 +72,15 @@ TEST_F(BridgeFiles, PresetListsCarryBothSectionsWithTheirCategories) {
   ASSERT_EQ(entries.size(), 3u);
   // Factory first, then User; within a section the walk's order.
   std::sort(entries.begin(), entries.begin() + 2);
-  EXPECT_THAT(entries,
-              ElementsAre("{\"name\":\"Deep\",\"path\":\"" + factory +
-                              "/Bass/Deep.nobrel\",\"category\":\"Bass\",\"isFactory\":true,\"section\":\"Factory\"}",
-                          "{\"name\":\"Lead\",\"path\":\"" + factory +
-                              "/Lead.nobrel\",\"category\":\"Factory\",\"isFactory\":true,\"section\":\"Factory\"}",
-                          "{\"name\":\"Air\",\"path\":\"" + user +
-                              "/Mine/Pads/Air.nobrel\",\"category\":\"Mine/Pads\",\"isFactory\":false,\"section\":"
-                              "\"User\"}"));
+  EXPECT_THAT(
+      entries,
+      ElementsAre("{\"name\":\"Deep\",\"path\":\"" + factory +
+                      "/Bass/Deep.nobrel\",\"category\":\"Bass\",\"isFactory\":true,\"section\":\"Factory\"}",
+                  "{\"name\":\"Lead\",\"path\":\"" + factory +
+                      "/Lead.nobrel\",\"category\":\"Factory\",\"isFactory\":true,\"section\":\"Factory\"}",
+                  "{\"name\":\"Air\",\"path\":\"" + user +
+                      "/Mine/Pads/Air.nobrel\",\"category\":\"Mine/Pads\",\"isFactory\":false,\"section\":"
+                      "\"User\"}"));
 }
 
 TEST_F(BridgeFiles, PresetsAreReadFromEitherSectionOnly) {
@@ -177,7 +180,8 @@ TEST_F(BridgeFiles, TuningsLoadByStemFromTheTuningsFolderOnly) {
   post("__loadTuning", quoted("{\"name\":3}"));
   post("__loadTuning", quoted("[\"Pythagorean\"]"));
   post("__loadTuning", quoted("Pythagorean"));
-  EXPECT_THAT(slots.calls, ElementsAre("loadTuning Pythagorean ! pyth\n12\n", "loadTuning Pythagorean ! pyth\n12\n"));
+  EXPECT_THAT(slots.calls,
+              ElementsAre("loadTuning Pythagorean ! pyth\n12\n", "loadTuning Pythagorean ! pyth\n12\n"));
 }
 
 TEST_F(BridgeFiles, KitPathsStayInsideTheUserFolder) {
@@ -232,7 +236,8 @@ TEST_F(BridgeFiles, AListAskedForByAClosedEditorStillArrivesHarmlessly) {
       std::static_pointer_cast<platform::WebView>(view().shared_from_this());
   post("__listPresets", "null");
   editor.destroyPlatformView();
-  ASSERT_TRUE(platform::mainQueue().runUntil([&] { return !old->scripts().empty(); }, std::chrono::seconds(10)));
+  ASSERT_TRUE(
+      platform::mainQueue().runUntil([&] { return !old->scripts().empty(); }, std::chrono::seconds(10)));
   EXPECT_NE(old->scripts().back().find("a.nobrel"), std::string::npos);
 }
 

@@ -35,7 +35,8 @@ struct SlotRecorder {
     };
     editor.onRatioSelection = [this](const int* degrees, const int* octaves, int count) {
       std::string text = "ratioSelection " + std::to_string(count);
-      for (int i = 0; i < count; ++i) text += " " + std::to_string(degrees[i]) + "/" + std::to_string(octaves[i]);
+      for (int i = 0; i < count; ++i)
+        text += " " + std::to_string(degrees[i]) + "/" + std::to_string(octaves[i]);
       calls.push_back(text);
     };
     editor.onLoadTuning = [this](const char* name, const char* text, size_t length) {
@@ -44,7 +45,8 @@ struct SlotRecorder {
     editor.onClearTuning = [this] { calls.push_back("clearTuning"); };
     editor.onTuningEmbed = [this](const char* name, double period, const double* intervals, int count,
                                   const char* const* labels) {
-      std::string text = "tuningEmbed " + std::string(name) + " " + number(period) + " " + std::to_string(count);
+      std::string text =
+          "tuningEmbed " + std::string(name) + " " + number(period) + " " + std::to_string(count);
       for (int i = 0; i < 64; ++i) text += (i ? "," : " [") + number(intervals[i]);
       text += "]";
       if (labels == nullptr) text += " nolabels";
