@@ -101,3 +101,50 @@ inline bool loadState(PluginProcessor& engine, const std::vector<uint8_t>& bytes
   std::mutex lock;
   return tavrin_state_load_stream(&in.stream, engine, sidecar, lock);
 }
+
+inline constexpr char kJustScale[] = "! just.scl\nJust\n 3\n9/8\n5/4\n2/1\n";
+
+// An engine and sidecar with something in every part of the state: parameters, controller map, UI
+// state, window size, an embedded tuning, both morph poles, live lanes, locks, the modern envelope model
+// and a kit.
+struct RichState {
+  std::unique_ptr<PluginProcessor> engine = newEngine();
+  TavrinStateSidecar sidecar;
+
+  RichState() {
+    PluginProcessor& e = *engine;
+    e.setParam(kParamFilterACutoff, 1234.5);
+    e.setParam(kParamVoiceMode, 2.0);
+    e.setParam(kParamReverbMix, 0.625);
+    e.setParam(kParamMorphFader, 0.3);
+    sidecar.ccMap.fill(0xFFFFFFFF);
+    sidecar.ccMap[1] = kParamReverbMix;
+    sidecar.ccMap[74] = kParamFilterACutoff;
+    sidecar.json = R"({"theme":"dark","nested":{"a":[1,2,"x"]},"windowWidth":5})";
+    sidecar.windowWidth = 1000;
+    sidecar.windowHeight = 571;
+    LocalTuning tuning{};
+    EXPECT_TRUE(PluginProcessor::parseScala(kJustScale, sizeof kJustScale - 1, "Just", tuning));
+    e.setLocalTuning(tuning);
+    sidecar.name = "Just";
+    sidecar.filename = "just";
+    sidecar.source = "embed";
+    ParamSnapshot a = sampleSnapshot();
+    ParamSnapshot b = sampleSnapshot();
+    b.value[kParamFilterACutoff] = 800.0;
+    b.value[kParamReverbMix] = 0.9;
+    b.has[kParamReverbMix] = true;
+    e.setSnapshot(0, a);
+    e.setSnapshot(1, b);
+    const float lane0[] = {0.1f, 0.2f, 0.3f, 0.4f, 0.5f};
+    const unsigned char ties0[] = {0, 1, 0, 1, 0};
+    e.setSeqSteps(0, lane0, 5);
+    e.setSeqTies(0, ties0, 5);
+    const float lane1[] = {0.9f, 0.8f, 0.7f};
+    e.setSeqSteps(1, lane1, 3);
+    e.setSeqLaneEditBroke(1, false);
+    e.setFilterLocked(0, true);
+    e.setEnvFeelModern(true);
+    fillKit(e);
+  }
+};
