@@ -34,7 +34,8 @@ void expectPlayable(const PluginProcessor& engine) {
     engine.getSlotGainPan(slot, gain, pan);
     ASSERT_TRUE(note >= 0 && note <= 127 && gain >= 0.0f && gain <= 4.0f && pan >= -1.0f && pan <= 1.0f);
     for (uint32_t id = 0; id < kNumParams; ++id) {
-      if (s.has[id]) ASSERT_TRUE(s.value[id] >= kParams[id].min && s.value[id] <= kParams[id].max);
+      if (!s.has[id]) continue;
+      ASSERT_TRUE(s.value[id] >= kParams[id].min && s.value[id] <= kParams[id].max);
     }
   }
 }
