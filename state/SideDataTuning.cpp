@@ -45,7 +45,8 @@ std::optional<std::vector<char>> readSmallFile(const std::string& path) {
 
 // Parses tuningsDir/stem.scl into out (displayed as name); false when there is no folder or the file is
 // missing, outside the folder, empty, too large, short or not a scale.
-bool readScalaFile(const std::string& tuningsDir, const std::string& stem, const char* name, LocalTuning& out) {
+bool readScalaFile(const std::string& tuningsDir, const std::string& stem, const char* name,
+                   LocalTuning& out) {
   if (tuningsDir.empty()) return false;
   const std::optional<std::string> path = scalaPath(tuningsDir, stem);
   if (!path) return false;
@@ -64,7 +65,8 @@ bool embeddedTuning(const cJSON* object, LocalTuning& out) {
   const cJSON* period = jsonMember(object, "period");
   if (!cJSON_IsObject(object) || !cJSON_IsArray(intervals) || !cJSON_IsNumber(period)) return false;
   int count = 0;
-  for (const cJSON* item = intervals->child; item != nullptr && count < kMaxTuningIntervals; item = item->next)
+  for (const cJSON* item = intervals->child; item != nullptr && count < kMaxTuningIntervals;
+       item = item->next)
     out.ratios[count++] = cJSON_IsNumber(item) ? item->valuedouble : 0.0;
   for (int i = 0; i < count; ++i)
     if (!std::isfinite(out.ratios[i]) || !(out.ratios[i] > 0.0)) return false;

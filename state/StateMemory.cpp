@@ -41,7 +41,8 @@ bool tavrin_state_save(PluginProcessor& engine, std::vector<uint8_t>& out, Tavri
   return tavrin_state_save_stream(&stream, engine, sidecar, lock);
 }
 
-bool tavrin_state_load(PluginProcessor& engine, const uint8_t* data, size_t size, TavrinStateSidecar& sidecar) {
+bool tavrin_state_load(PluginProcessor& engine, const uint8_t* data, size_t size,
+                       TavrinStateSidecar& sidecar) {
   if (data == nullptr || size == 0) return false;
   BufferSource source{data, size};
   const clap_istream stream{&source, &BufferSource::read};

@@ -62,7 +62,8 @@ TEST(StateDamage, CutAtEveryByte) {
     expectPlayable(*engine);
     // Every value whose eight bytes arrived is the saved one.
     const size_t values = std::min<size_t>((cut - kHeaderBytes) / 8, kNumParams);
-    for (uint32_t id = 0; id < values; ++id) ASSERT_EQ(engine->getParam(id), state.engine->getParam(id)) << cut;
+    for (uint32_t id = 0; id < values; ++id)
+      ASSERT_EQ(engine->getParam(id), state.engine->getParam(id)) << cut;
   }
 }
 

@@ -1,8 +1,7 @@
 // The host state stream written and read back: its layout, every part of the state through a round trip,
 // the merge into the UI state, and the tuning read again from its Scala file.
-#include <gtest/gtest.h>
-
 #include <cjson/cJSON.h>
+#include <gtest/gtest.h>
 
 #include "state/ParamNameMap.h"
 #include "tests/state/LibraryFixture.h"
@@ -82,7 +81,8 @@ TEST(StateStream, RoundTripRestoresEveryPart) {
   TavrinStateSidecar sidecar;
   ASSERT_TRUE(loadState(*engine, bytes, sidecar, 13));
 
-  for (uint32_t id = 0; id < kNumParams; ++id) EXPECT_EQ(engine->getParam(id), state.engine->getParam(id)) << id;
+  for (uint32_t id = 0; id < kNumParams; ++id)
+    EXPECT_EQ(engine->getParam(id), state.engine->getParam(id)) << id;
   EXPECT_EQ(sidecar.ccMap, state.sidecar.ccMap);
   EXPECT_EQ(sidecar.json, sideDataOf(bytes));
   EXPECT_EQ(sidecar.windowWidth, 1000);

@@ -8,7 +8,8 @@
 namespace {
 
 // "TVRN", version and count, then count values: the defaults with the given changes.
-std::vector<uint8_t> header(uint32_t version, uint32_t count, std::initializer_list<std::pair<uint32_t, double>> set = {}) {
+std::vector<uint8_t> header(uint32_t version, uint32_t count,
+                            std::initializer_list<std::pair<uint32_t, double>> set = {}) {
   std::vector<uint8_t> bytes;
   putText(bytes, "TVRN");
   put(bytes, version);
@@ -125,7 +126,8 @@ TEST(StateVersions, LegacyFormAndTooShortStreams) {
   EXPECT_EQ(eight.engine->getParam(kParamVoiceMode), 2.0);
   EXPECT_EQ(eight.engine->getParam(kParamReverbMix), kParams[kParamReverbMix].def);
 
-  for (uint32_t id = 1; id < kLegacyParamCount; ++id) put(legacy, id == kParamLfo2SyncMode ? 2.0 : kParams[id].def);
+  for (uint32_t id = 1; id < kLegacyParamCount; ++id)
+    put(legacy, id == kParamLfo2SyncMode ? 2.0 : kParams[id].def);
   const Loaded whole = load(legacy);
   EXPECT_EQ(whole.engine->getParam(kParamLfo2SyncMode), 1.0);  // repaired
 
@@ -137,8 +139,11 @@ TEST(StateVersions, LegacyFormAndTooShortStreams) {
 
 TEST(StateVersions, OldValuesAreRepaired) {
   const Loaded loaded = load(header(1, kNumParams,
-                                    {{kParamLfo1SyncMode, 2.0}, {kParamEnvModel, 1.0}, {kParamAmpEnvDecay, 0.8},
-                                     {kParamAmpEnvSustain, 0.5}, {kParamAmpEnvRelease, 1.5}}));
+                                    {{kParamLfo1SyncMode, 2.0},
+                                     {kParamEnvModel, 1.0},
+                                     {kParamAmpEnvDecay, 0.8},
+                                     {kParamAmpEnvSustain, 0.5},
+                                     {kParamAmpEnvRelease, 1.5}}));
   EXPECT_EQ(loaded.engine->getParam(kParamLfo1SyncMode), 1.0);
   EXPECT_EQ(loaded.engine->getParam(kParamEnvModel), 0.0);
   EXPECT_EQ(loaded.engine->getParam(kParamAmpEnvSustain), 0.0);
@@ -153,8 +158,8 @@ TEST(StateVersions, TuningKeysOfOlderWritersAndBadInput) {
   LocalTuning tuning{};
 
   // A period that is not a number makes "localTuning" absent, so "tuningFile" is read.
-  Loaded file = load(withSideData(R"({"localTuning":{"intervals":[1,1.5],"period":"2"},"tuningFile":"just.scl"})"),
-                     dir);
+  Loaded file = load(
+      withSideData(R"({"localTuning":{"intervals":[1,1.5],"period":"2"},"tuningFile":"just.scl"})"), dir);
   ASSERT_TRUE(file.engine->getLocalTuningCopy(tuning));
   EXPECT_EQ(tuning.count, 3);
   EXPECT_EQ(file.sidecar.filename, "just");
@@ -173,7 +178,8 @@ TEST(StateVersions, TuningKeysOfOlderWritersAndBadInput) {
   std::string name(62, 'a');
   name += "\xE2\x82\xAC";  // bytes 62..64
   name += std::string(70 - name.size(), 'b');
-  Loaded cut = load(withSideData(R"({"localTuning":{"intervals":[1,1.25],"period":2,"name":")" + name + "\"}}"));
+  Loaded cut =
+      load(withSideData(R"({"localTuning":{"intervals":[1,1.25],"period":2,"name":")" + name + "\"}}"));
   ASSERT_TRUE(cut.engine->getLocalTuningCopy(tuning));
   EXPECT_EQ(std::string(tuning.name), std::string(62, 'a'));
   EXPECT_EQ(cut.sidecar.name, std::string(62, 'a'));
