@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "state/CFile.h"
 #include "state/SideData.h"
 
 namespace {
@@ -16,10 +17,6 @@ namespace {
 constexpr long kMaxScalaFileBytes = 1048575;
 constexpr const char* kScalaExtension = ".scl";
 constexpr size_t kScalaExtensionBytes = 4;
-
-struct FileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
-};
 
 // tuningsDir + "/" + stem + ".scl", or none when that path leads out of the tunings folder (a stem
 // from a stream is outside input).
@@ -34,7 +31,7 @@ std::optional<std::string> scalaPath(const std::string& tuningsDir, const std::s
 
 // The whole file when it holds 1 to 1,048,575 bytes and reads completely.
 std::optional<std::vector<char>> readSmallFile(const std::string& path) {
-  std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  CFile file = openCFile(path.c_str(), "rb");
   if (!file || std::fseek(file.get(), 0, SEEK_END) != 0) return std::nullopt;
   const long size = std::ftell(file.get());
   if (size < 1 || size > kMaxScalaFileBytes || std::fseek(file.get(), 0, SEEK_SET) != 0) return std::nullopt;
