@@ -36,6 +36,11 @@ public:
   // flush when the host offers the params extension. False, and nothing changed, for an unknown id.
   bool applyEditorEdit(uint32_t id, double normalised);
 
+  // Main thread: the kit to and from a kit file (CLAPPluginState.cpp). A load replaces the kit only
+  // when the whole file is good.
+  bool saveKitToFile(const char* path);
+  bool loadKitFromFile(const char* path);
+
   std::atomic<bool> editorNeedsSync{false};  // a state load waits to be shown in the editor
   PluginProcessor engine;
   GuiPollData guiPoll;
@@ -55,7 +60,8 @@ public:
   std::array<std::atomic<uint32_t>, kNumControllers> ccMap;
   std::atomic<bool> ccLearnArmed{false};
   std::atomic<int32_t> ccLearnParam{-1};
-  // Guards the four strings; never taken on the audio thread.
+  // Guards the four strings, the morph poles and the kit slots against the editor while the state and
+  // kit files are written and read; never taken on the audio thread.
   std::mutex stateMutex;
   std::string uiStateJson;   // the editor document's UI-state JSON
   std::string localTuning;   // name of the local tuning
@@ -70,6 +76,11 @@ protected:
 
   bool implementsLatency() const override { return true; }
   uint32_t latencyGet() const override { return engine.latencySamples(); }
+
+  // The host state stream (CLAPPluginState.cpp): parameters, controller map, side data and kit.
+  bool implementsState() const override { return true; }
+  bool stateSave(const clap_ostream* stream) override;
+  bool stateLoad(const clap_istream* stream) override;
 
   bool implementsAudioPorts() const override { return true; }
   uint32_t audioPortsCount(bool isInput) const override;

@@ -1,0 +1,21 @@
+// Kit files: the magic "TKIT", uint32 version 1, then a kit section with gain and pan (stream version 5).
+// Written and read with the standard file functions. Main thread only.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+#include "engine/PluginProcessor.h"
+
+inline constexpr char kKitFileMagic[4] = {'T', 'K', 'I', 'T'};
+inline constexpr uint32_t kKitFileVersion = 1;
+
+// Writes the engine's kit to path, taking kitLock while the kit is read. The bytes go to a temporary
+// file beside path that replaces path only once it is complete, so a failed save leaves an existing file
+// as it was. False for a null or empty path and at any open, write, close or rename failure.
+bool saveKitFile(const char* path, PluginProcessor& engine, std::mutex& kitLock);
+
+// Reads the kit file at path and, only when the whole file is good, replaces the engine's kit with it
+// under kitLock. False, with the kit untouched, for a null or empty path, a file that cannot be opened,
+// another magic, a version other than 1, or a section that is refused or cut short.
+bool loadKitFile(const char* path, PluginProcessor& engine, std::mutex& kitLock);

@@ -1,0 +1,48 @@
+// The host state stream: everything one plug-in instance keeps in the host's project. Little-endian
+// fields, no padding, no checksum:
+//
+//   "TVRN", version (uint32, written as 5), parameter count (uint32, written as 119), count plain values
+//   (float64) by id; from version 2 the controller map (128 x uint32); from version 3 the side-data
+//   length (uint32) and that many bytes of JSON text; from version 4 the kit section (gain and pan per
+//   slot from version 5).
+//
+// A stream that does not start with "TVRN" is the legacy form: 47 plain values (float64) for ids 0..46.
+// Main thread only.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "clap/stream.h"
+#include "engine/PluginProcessor.h"
+#include "state/StateExport.h"
+#include "state/StateSidecar.h"
+
+inline constexpr char kStateMagic[4] = {'T', 'V', 'R', 'N'};
+inline constexpr uint32_t kStateVersion = 5;
+inline constexpr uint32_t kLegacyParamCount = 47;
+// The side-data text the reader takes, in bytes; a longer block is skipped whole.
+inline constexpr uint32_t kMaxSideDataBytes = 16u << 20;
+
+// Writes the whole state: parameters, the sidecar's controller map, its JSON merged with the engine's
+// side data (poles, tuning, locks, live lanes, window size) and the kit. `lock` guards the sidecar's
+// texts, the morph poles and the kit; it is taken for short spans only. False at the first failed write.
+TAVRIN_EXPORT bool tavrin_state_save_stream(const clap_ostream* stream, PluginProcessor& engine,
+                                            TavrinStateSidecar& sidecar, std::mutex& lock);
+
+// Resets the engine and the sidecar's texts, then reads a stream of any version or the legacy form,
+// repairs old values and applies the side data (re-reading Scala files from sidecar.tuningsDir). False
+// only when the header (magic, version, count, or the legacy form's first value) cannot be read; every
+// later short read ends its field group and the load still succeeds. The controller map, the window
+// sizes and the envelope model are not reset.
+TAVRIN_EXPORT bool tavrin_state_load_stream(const clap_istream* stream, PluginProcessor& engine,
+                                            TavrinStateSidecar& sidecar, std::mutex& lock);
+
+// The same over memory, each with a lock of its own (so not while an editor is open on the engine):
+// save clears out and appends the stream; load refuses null data or size 0 without resetting anything.
+TAVRIN_EXPORT bool tavrin_state_save(PluginProcessor& engine, std::vector<uint8_t>& out,
+                                     TavrinStateSidecar& sidecar);
+TAVRIN_EXPORT bool tavrin_state_load(PluginProcessor& engine, const uint8_t* data, size_t size,
+                                     TavrinStateSidecar& sidecar);
