@@ -1,0 +1,103 @@
+#include "editor/EditorSync.h"
+
+#include <algorithm>
+#include <mutex>
+
+#include "editor/EditorPush.h"
+#include "plugin/CLAPPlugin.h"
+#include "state/KitScripts.h"
+#include "state/SnapshotJson.h"
+
+namespace {
+
+constexpr char kHex[] = "0123456789ABCDEF";
+
+bool keptAsIs(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+         c == '.' || c == '~';
+}
+
+// Pan -1..1 as the page keeps it, 0..1.
+double panToPage(float pan) {
+  return std::clamp((static_cast<double>(pan) + 1.0) * 0.5, 0.0, 1.0);
+}
+
+std::string snapshotSeqScript(const PluginProcessor& engine) {
+  return "if(window.mlibSetSnapshotSeq) window.mlibSetSnapshotSeq(" + std::to_string(engine.engineSnapSeq(0)) +
+         "," + std::to_string(engine.engineSnapSeq(1)) + ");";
+}
+
+std::string mtsStatusScript(bool connected) {
+  return std::string("if(window.mlibSetMTSStatus) window.mlibSetMTSStatus(") + (connected ? "true" : "false") +
+         ");";
+}
+
+}  // namespace
+
+std::string tavrinPercentEncode(const char* bytes, size_t length) {
+  std::string out;
+  if (bytes == nullptr) return out;
+  out.reserve(length + length / 4);
+  for (size_t i = 0; i < length; ++i) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    if (keptAsIs(c)) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0x0F];
+    }
+  }
+  return out;
+}
+
+std::string tavrinPercentEncode(const std::string& text) {
+  return tavrinPercentEncode(text.data(), text.size());
+}
+
+std::array<SyncParam, kNumParams> syncParamValues(const PluginProcessor& engine) {
+  std::array<SyncParam, kNumParams> params{};
+  for (uint32_t id = 0; id < kNumParams; ++id) {
+    const ParamInfo& row = kParams[id];
+    const double range = row.max - row.min;
+    params[id] = {kParamNames[id], range > 0.0 ? (engine.getParam(id) - row.min) / range : 0.0};
+  }
+  return params;
+}
+
+std::string uiStateScript(const std::string& uiStateJson) {
+  if (uiStateJson.empty()) return "if(window.mlibSetUIState) window.mlibSetUIState(null);";
+  return "(function(){var u=null;try{u=decodeURIComponent('" + tavrinPercentEncode(uiStateJson) +
+         "')}catch(e){}if(window.mlibSetUIState) window.mlibSetUIState(u);})();";
+}
+
+std::string loadSlotScript(int slot, const ParamSnapshot& snapshot, int note, float gain, float pan) {
+  std::string out;
+  appendFormat(out, "if(window.mlibLoadSlot) window.mlibLoadSlot(%d,", slot);
+  out += tavrin_slot_params_to_json(snapshot);
+  appendFormat(out, ",%d,%f,%f);", note, double{gain}, panToPage(pan));
+  return out;
+}
+
+std::vector<std::string> syncStateScripts(CLAPPlugin& plugin) {
+  PluginProcessor& engine = plugin.engine;
+  std::vector<std::string> scripts;
+  std::string uiState;
+  {
+    std::lock_guard<std::mutex> lock(plugin.stateMutex);
+    scripts.push_back(snapshotSeqScript(engine));
+    uiState = plugin.uiStateJson;
+  }
+  scripts.push_back(uiStateScript(uiState));
+  {
+    std::lock_guard<std::mutex> lock(plugin.stateMutex);
+    scripts.push_back(kitRestoreSlotsScript(engine));
+  }
+  if (engine.tuning.getMTSNeedsUpdate())
+    scripts.emplace_back("if(window.mlibSetMTSNeedsUpdate) window.mlibSetMTSNeedsUpdate(true);");
+  const bool connected = engine.getMTSConnected();
+  scripts.push_back(mtsStatusScript(connected));
+  TuningSnapshot tuning{};
+  if (connected && engine.tuning.getTuningSnapshotOnMain(tuning)) scripts.push_back(tuningDataScript(tuning, false));
+  return scripts;
+}
