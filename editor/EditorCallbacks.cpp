@@ -173,3 +173,28 @@ void editorKitFile(CLAPPlugin& plugin, int op, const char* path) {
   else
     plugin.saveKitToFile(path);
 }
+
+void CLAPPlugin::fillEditorCallbacks(PluginEditor& target) {
+  target.onUIState = [this](const char* json) { editorUIState(*this, json); };
+  target.onSnapshot = [this](int which, const char* json) { editorSnapshot(*this, which, json); };
+  target.onSnapshotClear = [this](int which) { editorSnapshotClear(*this, which); };
+  target.onSlotSnap = [this](int slot, int note, const char* json) { editorSlotSnap(*this, slot, note, json); };
+  target.onSlotClear = [this](int slot) { editorSlotClear(*this, slot); };
+  target.onKitFile = [this](int op, const char* path) { editorKitFile(*this, op, path); };
+  target.onSeqSteps = [this](int lane, const float* steps, int count) { engine.setSeqSteps(lane, steps, count); };
+  target.onSeqTies = [this](int lane, const unsigned char* ties, int count) {
+    engine.setSeqTies(lane, ties, count);
+  };
+  target.onRatioSelection = [this](const int* degrees, const int* octaves, int count) {
+    engine.setRatioSelection(degrees, octaves, count);
+  };
+  target.onLoadTuning = [this](const char* name, const char* text, size_t length) {
+    editorLoadTuning(*this, name, text, length);
+  };
+  target.onClearTuning = [this] { editorClearTuning(*this); };
+  target.onTuningEmbed = [this](const char* name, double period, const double* intervals, int count,
+                                const char* const* labels) {
+    editorTuningEmbed(*this, name, period, intervals, count, labels);
+  };
+  target.onSetValue = [this](const char* name, double value) { editorSetValue(*this, name, value); };
+}

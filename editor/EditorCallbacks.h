@@ -10,7 +10,6 @@
 #include "tuning/LocalTuning.h"
 
 class CLAPPlugin;
-class PluginEditor;
 
 // Slot 0: a parameter edit by canonical name or alias (normalised 0..1), or one of the editor's "__"
 // control keys (UI flags, kit slots, lane settings, controller learn, resync).
@@ -56,6 +55,3 @@ void editorTuningEmbed(CLAPPlugin& plugin, const char* name, double period, cons
 
 // Slot 12: op 0 saves the kit to path, any other op loads it; a null path does nothing.
 void editorKitFile(CLAPPlugin& plugin, int op, const char* path);
-
-// Fills the editor's 13 callback slots with the functions above, bound to plugin.
-void installEditorCallbacks(PluginEditor& editor, CLAPPlugin& plugin);

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "editor/EditorSync.h"
+#include "editor/PercentEncode.h"
 #include "foundation/MLSafeValue.h"
 #include "state/ParamNameMap.h"
 

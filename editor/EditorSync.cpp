@@ -4,18 +4,12 @@
 #include <mutex>
 
 #include "editor/EditorPush.h"
+#include "editor/PercentEncode.h"
 #include "plugin/CLAPPlugin.h"
 #include "state/KitScripts.h"
 #include "state/SnapshotJson.h"
 
 namespace {
-
-constexpr char kHex[] = "0123456789ABCDEF";
-
-bool keptAsIs(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
-         c == '.' || c == '~';
-}
 
 // Pan -1..1 as the page keeps it, 0..1.
 double panToPage(float pan) {
@@ -33,27 +27,6 @@ std::string mtsStatusScript(bool connected) {
 }
 
 }  // namespace
-
-std::string tavrinPercentEncode(const char* bytes, size_t length) {
-  std::string out;
-  if (bytes == nullptr) return out;
-  out.reserve(length + length / 4);
-  for (size_t i = 0; i < length; ++i) {
-    const auto c = static_cast<unsigned char>(bytes[i]);
-    if (keptAsIs(c)) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 0x0F];
-    }
-  }
-  return out;
-}
-
-std::string tavrinPercentEncode(const std::string& text) {
-  return tavrinPercentEncode(text.data(), text.size());
-}
 
 std::array<SyncParam, kNumParams> syncParamValues(const PluginProcessor& engine) {
   std::array<SyncParam, kNumParams> params{};
@@ -100,4 +73,18 @@ std::vector<std::string> syncStateScripts(CLAPPlugin& plugin) {
   TuningSnapshot tuning{};
   if (connected && engine.tuning.getTuningSnapshotOnMain(tuning)) scripts.push_back(tuningDataScript(tuning, false));
   return scripts;
+}
+
+void CLAPPlugin::syncEditorToEngineState() {
+  if (!editor) return;
+  for (const SyncParam& param : syncParamValues(engine)) editor->setParamNormalized(param.name, param.value);
+  for (const std::string& script : syncStateScripts(*this)) editor->evaluateJS(script.c_str());
+  // The next tick sends the tuning in force, whatever version the page saw last.
+  editor->resetTuningVersionTracking();
+}
+
+void CLAPPlugin::onMainThread() {
+  // Several state loads before one callback give one sync; without an editor the request is dropped, and
+  // the next page syncs itself when it reports ready.
+  if (editorNeedsSync.exchange(false, std::memory_order_acq_rel) && editor) syncEditorToEngineState();
 }

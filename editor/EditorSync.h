@@ -1,9 +1,8 @@
-// Bringing the editor page up to date with the whole engine state (after the page loads or the host
-// loads a state), and the percent-encoding of text that goes into the page's scripts.
+// Bringing the editor page up to date with the whole engine state, after the page loads or the host
+// loads a state.
 #pragma once
 
 #include <array>
-#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -13,11 +12,6 @@
 
 class CLAPPlugin;
 class PluginProcessor;
-
-// The text with every byte other than an ASCII letter, digit, "-", "_", "." or "~" written as "%XX"
-// (upper-case hex), so the page's decodeURIComponent restores it, UTF-8 sequences included.
-std::string tavrinPercentEncode(const std::string& text);
-std::string tavrinPercentEncode(const char* bytes, size_t length);
 
 // A parameter as the full resync sends it: canonical name and value normalised over its range (not
 // clamped; 0 for a range that is not positive).

@@ -7,9 +7,11 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
+#include "editor/PluginEditor.h"
 #include "engine/PluginProcessor.h"
 #include "plugin/GuiPollData.h"
 #include "plugin/ParamText.h"
@@ -46,6 +48,7 @@ public:
   void syncEditorToEngineState();
 
   std::atomic<bool> editorNeedsSync{false};  // a state load waits to be shown in the editor
+  std::unique_ptr<PluginEditor> editor;      // the open editor; empty while closed
   PluginProcessor engine;
   GuiPollData guiPoll;
   std::atomic<uint32_t> editorWidth{840};  // editor size in points, kept in the state stream
@@ -108,7 +111,23 @@ protected:
   // countdown ends and every open gesture is closed.
   void paramsFlush(const clap_input_events* in, const clap_output_events* out) override;
 
+  // The editor (CLAPPluginGui.cpp): an embedded Cocoa view only, resizable at a fixed 840:480 aspect.
+  bool implementsGui() const override { return true; }
+  bool guiIsApiSupported(const char* api, bool isFloating) override;
+  bool guiCreate(const char* api, bool isFloating) override;
+  void guiDestroy() override;
+  bool guiShow() override { return true; }
+  bool guiHide() override { return true; }
+  bool guiGetSize(uint32_t* width, uint32_t* height) override;
+  bool guiCanResize() const override { return true; }
+  bool guiGetResizeHints(clap_gui_resize_hints* hints) override;
+  bool guiAdjustSize(uint32_t* width, uint32_t* height) override;
+  bool guiSetSize(uint32_t width, uint32_t height) override;
+  bool guiSetParent(const clap_window* window) override;
+
 private:
+  // Fills the editor's callback slots with the calls into this plug-in, in the order 1, 8-12, 2-7, 0.
+  void fillEditorCallbacks(PluginEditor& target);
   // Reports plug-in-side edits inside gestures and engine-side changes as bare values, and runs every
   // gesture countdown down by `frames` (CLAPPluginParams.cpp).
   void outputDirtyParams(const clap_output_events* out, uint32_t frames);

@@ -6,6 +6,7 @@
 
 #include "platform/PlatformFiles.h"
 #include "platform/PlatformPaths.h"
+#include "state/TextScan.h"
 
 namespace fs = std::filesystem;
 
@@ -19,43 +20,6 @@ constexpr const char* kMarkerFile = ".factory-bank";
 constexpr const char* kBundledPresets = "Presets/Factory";
 constexpr const char* kPresetExtension = ".nobrel";
 constexpr size_t kMaxMarkerBytes = 4096;
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool isValidUtf8(std::string_view text) {
-  for (size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const size_t length = lead < 0x80           ? 1
-                          : (lead >> 5) == 0x6  ? 2
-                          : (lead >> 4) == 0xE  ? 3
-                          : (lead >> 3) == 0x1E ? 4
-                                                : 0;
-    if (length == 0 || i + length > text.size()) return false;
-    char32_t point = length == 1 ? lead : lead & (0x7F >> length);
-    for (size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      point = (point << 6) | (next & 0x3F);
-    }
-    constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (point < kSmallest[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return false;
-    i += length;
-  }
-  return true;
-}
-
-// The leading decimal number of text after white space, with an optional sign, saturated to the int
-// range; 0 when there is none.
-int leadingInteger(std::string_view text) {
-  size_t i = text.find_first_not_of(" \t\n\r\f\v");
-  if (i == std::string_view::npos) return 0;
-  const bool negative = text[i] == '-';
-  if (text[i] == '-' || text[i] == '+') ++i;
-  constexpr long long kBeyond = static_cast<long long>(INT_MAX) + 1;
-  long long magnitude = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-    magnitude = std::min(magnitude * 10 + (text[i] - '0'), kBeyond);
-  return static_cast<int>(negative ? -magnitude : std::min<long long>(magnitude, INT_MAX));
-}
 
 char lowerAscii(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;

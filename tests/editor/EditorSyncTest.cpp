@@ -8,6 +8,7 @@
 
 #include "editor/EditorPush.h"
 #include "editor/EditorSync.h"
+#include "editor/PercentEncode.h"
 #include "plugin/PluginFixture.h"
 
 TEST(EditorSync, PercentEncodingKeepsUnreservedBytesAndEncodesEveryOtherByte) {

@@ -1,0 +1,50 @@
+// The bridge's file work in the preset library (base = presetsBasePath()): listing, reading, saving and
+// deleting presets, listing and reading tunings, and placing kit files.
+//
+// Paths from the editor document are untrusted. A path is taken relative to base unless it is absolute;
+// one with a ".." component or a NUL byte is refused outright. Otherwise the path and the folder it must
+// stay in are both resolved (symbolic links followed, "." removed) and the path is used only when it then
+// lies strictly inside that folder; the resolved path is the one used.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace bridge_files {
+
+// The resolved target of pagePath when it lies strictly inside folder, else none.
+std::optional<std::filesystem::path> containedTarget(const std::filesystem::path& base, std::string_view pagePath,
+                                                     const std::filesystem::path& folder);
+
+// The preset list: a compact JSON array of {name, path, category, isFactory, section}, one entry per
+// file below base/Factory and then base/User whose extension is exactly ".nobrel", in walk order.
+std::string presetListJson(const std::filesystem::path& base);
+// The tuning list: a compact JSON array of the stems of the files in base/Tunings (not below) whose
+// extension is ".scl" in any case, in case-insensitive order.
+std::string tuningListJson(const std::filesystem::path& base);
+
+// The UTF-8 text of a regular file; none when it cannot be read or is not valid UTF-8.
+std::optional<std::string> readUtf8File(const std::filesystem::path& path);
+// The text of a preset inside base/Factory or base/User.
+std::optional<std::string> readPreset(const std::filesystem::path& base, std::string_view pagePath);
+// Writes content to a preset inside base/User, creating its folders; false when refused or failed.
+bool savePreset(const std::filesystem::path& base, std::string_view pagePath, std::string_view content);
+// Removes a file or folder (with its contents) inside base/User; false when refused or failed.
+bool deletePreset(const std::filesystem::path& base, std::string_view pagePath);
+
+// A tuning file read for loading: its stem and its bytes.
+struct TuningFile {
+  std::string stem;
+  std::string bytes;
+};
+// Reads base/Tunings/<name>.scl, where a trailing ".scl" (any case) of name is dropped first. A name
+// that is empty, holds a path separator or a NUL byte, or is "." or "..", is refused.
+std::optional<TuningFile> readTuning(const std::filesystem::path& base, std::string_view name);
+
+// Where a kit file named by the document is saved or loaded: inside base/User, the one folder the
+// bridge writes in.
+std::optional<std::filesystem::path> kitFilePath(const std::filesystem::path& base, std::string_view pagePath);
+
+}  // namespace bridge_files

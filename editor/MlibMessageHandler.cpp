@@ -1,0 +1,50 @@
+#include "editor/MlibMessageHandler.h"
+
+#include <cjson/cJSON.h>
+
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "editor/EditorResources.h"
+#include "editor/MessageValues.h"
+#include "editor/PluginEditor.h"
+#include "platform/PlatformLog.h"
+
+namespace {
+
+constexpr const char* kDocumentBaseUrl = "file:///usr/local/share/tavrin/";
+
+void logFailure(const std::string& name, const std::string& reason) {
+  platform::log("tavrin: message handler exception: " + name + " \xE2\x80\x94 " + reason);
+}
+
+}  // namespace
+
+void loadEditorDocument(platform::WebView& webView) {
+  webView.loadHTMLString(resources::ui_html, resources::ui_html_size, kDocumentBaseUrl);
+}
+
+void MlibMessageHandler::didReceiveScriptMessage(const platform::ScriptMessage& message) {
+  if (message.webView == nullptr) return;
+  try {
+    const std::unique_ptr<cJSON, decltype(&cJSON_Delete)> body(
+        cJSON_ParseWithLength(message.bodyJson.data(), message.bodyJson.size()), cJSON_Delete);
+    handleScriptMessage(*message.webView, body.get());
+  } catch (const MessageError& error) {
+    logFailure(error.name, error.what());
+  } catch (const std::exception& error) {
+    logFailure("std::exception", error.what());
+  } catch (...) {
+    logFailure("unknown", "(no reason)");
+  }
+}
+
+void MlibMessageHandler::didFinishNavigation(platform::WebView&) {
+  ranInitialLoad = true;
+  if (editor != nullptr) editor->resetPollDeltaTracking();
+}
+
+void MlibMessageHandler::webContentProcessDidTerminate(platform::WebView& webView) {
+  loadEditorDocument(webView);
+}

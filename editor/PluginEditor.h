@@ -1,0 +1,60 @@
+// The plug-in's editor: a web view showing the editor document inside the host's view, the bridge that
+// receives the document's messages, and the callback slots through which those messages reach the
+// engine. The editor knows nothing of the engine: the plug-in fills the slots. Main thread only.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+
+struct GuiPollData;
+class MlibWebView;
+
+class PluginEditor {
+public:
+  // Callback slots 0-12, called by the bridge; a slot left empty drops its messages. Strings live only
+  // for the call.
+  std::function<void(const char* name, double value)> onSetValue;                  // 0
+  std::function<void(const char* json)> onUIState;                                 // 1
+  std::function<void(int lane, const float* steps, int count)> onSeqSteps;         // 2
+  std::function<void(int lane, const unsigned char* ties, int count)> onSeqTies;   // 3
+  std::function<void(const int* degrees, const int* octaves, int count)> onRatioSelection;  // 4
+  std::function<void(const char* name, const char* text, size_t length)> onLoadTuning;      // 5
+  std::function<void()> onClearTuning;                                                       // 6
+  // labels: count texts, or null.
+  std::function<void(const char* name, double period, const double* intervals, int count,
+                     const char* const* labels)>
+      onTuningEmbed;                                                  // 7
+  std::function<void(int which, const char* json)> onSnapshot;        // 8: which 0 = A, 1 = B
+  std::function<void(int which)> onSnapshotClear;                      // 9
+  std::function<void(int slot, int note, const char* json)> onSlotSnap;  // 10: note -1 when none given
+  std::function<void(int slot)> onSlotClear;                           // 11
+  std::function<void(int op, const char* path)> onKitFile;             // 12: op 0 save, 1 load
+
+  struct Impl;
+  std::unique_ptr<Impl> impl;
+
+  PluginEditor();
+  ~PluginEditor();
+  PluginEditor(const PluginEditor&) = delete;
+  PluginEditor& operator=(const PluginEditor&) = delete;
+
+  // Builds the web view inside parentView (a platform::View*, the host's view; null gives a view of no
+  // size), loads the document and starts the push timer. Does nothing while a web view exists.
+  void createPlatformView(void* parentView);
+  // Stops the timer and takes the web view out; no message, tick or page event reaches the editor after.
+  void destroyPlatformView();
+  // Sets the web view's frame to (0, 0, width, height) while it exists.
+  void resizePlatformView(int width, int height);
+  // The web view while it exists, else null.
+  MlibWebView* webView() const;
+
+  // Engine-value push, callbacks and sync
+  void setGuiPollData(GuiPollData* data);
+  void evaluateJS(const char* script);
+  void setParamNormalized(const char* id, double value);
+  void resetPollDeltaTracking();
+  void resetPushMirrorsForReady();
+  void resetTuningVersionTracking();
+  void pollTick();
+};

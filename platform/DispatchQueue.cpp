@@ -1,0 +1,153 @@
+#include "platform/DispatchQueue.h"
+
+#include <algorithm>
+#include <thread>
+#include <utility>
+
+namespace platform {
+
+namespace {
+
+// One worker thread that runs its queue in order; joined when the process ends.
+class BackgroundQueue {
+public:
+  BackgroundQueue() : mWorker([this] { run(); }) {}
+  ~BackgroundQueue() {
+    {
+      std::lock_guard<std::mutex> lock(mMutex);
+      mStopping = true;
+    }
+    mWake.notify_one();
+    mWorker.join();
+  }
+
+  void async(std::function<void()> work) {
+    {
+      std::lock_guard<std::mutex> lock(mMutex);
+      mWork.push_back(std::move(work));
+    }
+    mWake.notify_one();
+  }
+
+private:
+  void run() {
+    for (;;) {
+      std::function<void()> work;
+      {
+        std::unique_lock<std::mutex> lock(mMutex);
+        mWake.wait(lock, [this] { return mStopping || !mWork.empty(); });
+        if (mWork.empty()) return;
+        work = std::move(mWork.front());
+        mWork.pop_front();
+      }
+      work();
+    }
+  }
+
+  std::mutex mMutex;
+  std::condition_variable mWake;
+  std::deque<std::function<void()>> mWork;
+  bool mStopping = false;
+  std::thread mWorker;
+};
+
+}  // namespace
+
+uint64_t monotonicNanoseconds() {
+  return static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
+}
+
+void DispatchTimer::resume() {
+  if (mResumed || mCancelled) return;
+  mResumed = true;
+  mNextFireNs = monotonicNanoseconds();
+}
+
+void DispatchTimer::cancel() {
+  mCancelled = true;
+  mHandler = nullptr;
+}
+
+bool DispatchTimer::fireIfDue(uint64_t nowNs) {
+  if (!running() || nowNs < mNextFireNs) return false;
+  mNextFireNs = nowNs + mIntervalNs;
+  // The handler may cancel its own timer: it runs from a copy.
+  const std::function<void()> handler = mHandler;
+  handler();
+  return true;
+}
+
+void MainQueue::async(std::function<void()> block) {
+  {
+    std::lock_guard<std::mutex> lock(mMutex);
+    mBlocks.push_back(std::move(block));
+  }
+  mQueued.notify_all();
+}
+
+size_t MainQueue::runPending() {
+  std::deque<std::function<void()>> blocks;
+  {
+    std::lock_guard<std::mutex> lock(mMutex);
+    blocks.swap(mBlocks);
+  }
+  for (auto& block : blocks) block();
+  return blocks.size();
+}
+
+bool MainQueue::waitForBlock(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(mMutex);
+  return mQueued.wait_for(lock, timeout, [this] { return !mBlocks.empty(); });
+}
+
+bool MainQueue::runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    runPending();
+    if (done()) return true;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || !waitForBlock(left)) return done();
+  }
+}
+
+std::shared_ptr<DispatchTimer> MainQueue::makeTimer(uint64_t intervalNs, uint64_t leewayNs,
+                                                    std::function<void()> handler) {
+  auto timer = std::make_shared<DispatchTimer>(intervalNs, leewayNs, std::move(handler));
+  std::erase_if(mTimers, [](const std::weak_ptr<DispatchTimer>& entry) { return entry.expired(); });
+  mTimers.push_back(timer);
+  return timer;
+}
+
+size_t MainQueue::fireTimers(uint64_t nowNs) {
+  // Timers made or released by a handler take effect at the next call.
+  const std::vector<std::weak_ptr<DispatchTimer>> timers = mTimers;
+  size_t fired = 0;
+  for (const auto& entry : timers)
+    if (const auto timer = entry.lock()) fired += timer->fireIfDue(nowNs);
+  return fired;
+}
+
+void MainQueue::clear() {
+  std::deque<std::function<void()>> dropped;
+  {
+    std::lock_guard<std::mutex> lock(mMutex);
+    dropped.swap(mBlocks);
+  }
+  mTimers.clear();
+}
+
+MainQueue& mainQueue() {
+  static MainQueue s_queue;
+  return s_queue;
+}
+
+void backgroundAsync(std::function<void()> work) {
+  // The main queue is made first so that it outlives the worker, whose last blocks may post to it.
+  mainQueue();
+  static BackgroundQueue s_queue;
+  s_queue.async(std::move(work));
+}
+
+}  // namespace platform
