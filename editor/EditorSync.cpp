@@ -7,6 +7,7 @@
 #include "editor/PercentEncode.h"
 #include "plugin/CLAPPlugin.h"
 #include "state/KitScripts.h"
+#include "state/ParamNameMap.h"
 #include "state/SnapshotJson.h"
 
 namespace {
@@ -30,10 +31,15 @@ std::string mtsStatusScript(bool connected) {
 
 std::array<SyncParam, kNumParams> syncParamValues(const PluginProcessor& engine) {
   std::array<SyncParam, kNumParams> params{};
-  for (uint32_t id = 0; id < kNumParams; ++id) {
-    const ParamInfo& row = kParams[id];
+  std::array<bool, kNumParams> named{};
+  size_t next = 0;
+  // The name map's order, each parameter under its first (canonical) name.
+  for (const ParamNameEntry& entry : kParamNameMap) {
+    if (entry.id >= kNumParams || named[entry.id]) continue;
+    named[entry.id] = true;
+    const ParamInfo& row = kParams[entry.id];
     const double range = row.max - row.min;
-    params[id] = {kParamNames[id], range > 0.0 ? (engine.getParam(id) - row.min) / range : 0.0};
+    params[next++] = {entry.name, range > 0.0 ? (engine.getParam(entry.id) - row.min) / range : 0.0};
   }
   return params;
 }

@@ -14,7 +14,8 @@ class CLAPPlugin;
 class PluginProcessor;
 
 // A parameter as the full resync sends it: canonical name and value normalised over its range (not
-// clamped; 0 for a range that is not positive).
+// clamped; 0 for a range that is not positive). syncParamValues gives every parameter once, in the
+// order of the parameter name map.
 struct SyncParam {
   const char* name;
   double value;

@@ -2,7 +2,9 @@
 // parts (snapshot numbers, UI state, kit, MTS-ESP lamps, tuning without labels).
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -10,6 +12,7 @@
 #include "editor/EditorSync.h"
 #include "editor/PercentEncode.h"
 #include "plugin/PluginFixture.h"
+#include "state/ParamNameMap.h"
 
 TEST(EditorSync, PercentEncodingKeepsUnreservedBytesAndEncodesEveryOtherByte) {
   EXPECT_EQ(tavrinPercentEncode("a b/c"), "a%20b%2Fc");
@@ -22,17 +25,24 @@ TEST(EditorSync, PercentEncodingKeepsUnreservedBytesAndEncodesEveryOtherByte) {
   EXPECT_EQ(tavrinPercentEncode(""), "");
 }
 
-TEST(EditorSync, ParametersAreSentByCanonicalNameNormalisedOverTheirRange) {
+TEST(EditorSync, ParametersAreSentOnceEachByCanonicalNameInNameMapOrder) {
   PluginFixture p;
   p.object->engine.setParam(kParamFilterACutoff, 10010.0);
   const auto params = syncParamValues(p.object->engine);
-  EXPECT_STREQ(params[kParamFilterACutoff].name, "cutoffA");
-  EXPECT_DOUBLE_EQ(params[kParamFilterACutoff].value, 0.5);
-  for (uint32_t id = 0; id < kNumParams; ++id) {
-    EXPECT_STREQ(params[id].name, kParamNames[id]);
+  const char* const first[] = {"voiceMode", "voiceCount", "glide", "ratio", "fmIndex", "fold", "foldBias",
+                               "filterModeA", "cutoffA", "resonanceA", "filterModeB"};
+  for (size_t i = 0; i < std::size(first); ++i) EXPECT_STREQ(params[i].name, first[i]);
+  EXPECT_DOUBLE_EQ(params[8].value, 0.5);
+  std::array<int, kNumParams> seen{};
+  for (const SyncParam& param : params) {
+    const uint32_t id = tavrin_lookup_param_id(param.name);
+    ASSERT_LT(id, kNumParams) << param.name;
+    EXPECT_STREQ(param.name, kParamNames[id]);
+    ++seen[id];
     const ParamInfo& row = kParams[id];
-    EXPECT_DOUBLE_EQ(params[id].value, (p.object->engine.getParam(id) - row.min) / (row.max - row.min)) << id;
+    EXPECT_DOUBLE_EQ(param.value, (p.object->engine.getParam(id) - row.min) / (row.max - row.min)) << id;
   }
+  for (int count : seen) EXPECT_EQ(count, 1);
 }
 
 TEST(EditorSync, DefaultStateGivesEmptyPolesNoUIStateAnEmptyKitAndNoMaster) {
