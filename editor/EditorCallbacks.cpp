@@ -10,6 +10,7 @@
 
 #include "plugin/CLAPPlugin.h"
 #include "state/ClassicJson.h"
+#include "state/KitScripts.h"
 #include "state/SnapshotJson.h"
 
 namespace {
@@ -168,10 +169,16 @@ void editorTuningEmbed(CLAPPlugin& plugin, const char* name, double period, cons
 
 void editorKitFile(CLAPPlugin& plugin, int op, const char* path) {
   if (path == nullptr) return;
-  if (op != 0)
-    plugin.loadKitFromFile(path);
-  else
+  if (op == 0) {
     plugin.saveKitToFile(path);
+    return;
+  }
+  if (!plugin.loadKitFromFile(path) || !plugin.editor) return;
+  // The page learns which slots the kit now holds, and shows the first of them.
+  std::lock_guard<std::mutex> lock(plugin.stateMutex);
+  plugin.editor->evaluateJS(kitRestoreSlotsScript(plugin.engine).c_str());
+  const std::string firstSlot = kitFirstSlotScript(plugin.engine);
+  if (!firstSlot.empty()) plugin.editor->evaluateJS(firstSlot.c_str());
 }
 
 void CLAPPlugin::fillEditorCallbacks(PluginEditor& target) {

@@ -53,5 +53,6 @@ bool embeddedTuning(const char* name, double period, const double* intervals, in
 void editorTuningEmbed(CLAPPlugin& plugin, const char* name, double period, const double* intervals, int count,
                        const char* const* labels);
 
-// Slot 12: op 0 saves the kit to path, any other op loads it; a null path does nothing.
+// Slot 12: op 0 saves the kit to path, any other op loads it and, when that succeeds, tells the page
+// which slots the kit holds and shows the first present one; a null path does nothing.
 void editorKitFile(CLAPPlugin& plugin, int op, const char* path);

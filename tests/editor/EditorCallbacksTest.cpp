@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "EditorSessionFixture.h"
 #include "editor/EditorCallbacks.h"
@@ -300,12 +301,14 @@ TEST(EditorCallbacks, EmbeddedTuningRefusesRatiosWithoutAUsableFrequency) {
   EXPECT_EQ(tuning.periodRatio, 3.0);
 }
 
-TEST(EditorCallbacks, KitFileCallbackSavesWithOpZeroAndLoadsWithAnyOther) {
+TEST(EditorCallbacks, KitFileLoadTellsThePageEverySlotAndShowsTheFirst) {
   EditorSession e;
   PluginProcessor& engine = e.plugin().engine;
   const std::string path = std::string(TAVRIN_BINARY_DIR) + "/editor-callbacks.tkit";
   engine.setSlotSnapshotGainPan(3, capturedSnapshot(kParamFilterACutoff, 10010.0), 52, 1.5f, 0.0f);
+  engine.setSlotSnapshotGainPan(7, capturedSnapshot(kParamFilterACutoff, 20.0), 60, 1.0f, -1.0f);
   editorKitFile(e.plugin(), 0, path.c_str());
+  EXPECT_TRUE(e.view().scripts().empty());
   engine.clearSlot(3);
   editorKitFile(e.plugin(), 2, path.c_str());
   ParamSnapshot slot;
@@ -314,6 +317,15 @@ TEST(EditorCallbacks, KitFileCallbackSavesWithOpZeroAndLoadsWithAnyOther) {
   engine.getSlotCopy(3, slot, note, present);
   EXPECT_TRUE(present);
   EXPECT_EQ(note, 52);
+  EXPECT_EQ(e.view().scripts(),
+            (std::vector<std::string>{
+                "if(window.mlibRestoreSlots) window.mlibRestoreSlots({afxMode:false,baseKey:36,slots:[{slot:3,"
+                "note:52,gain:1.500000,pan:0.500000},{slot:7,note:60,gain:1.000000,pan:0.000000}]});",
+                "if(window.mlibLoadSlot) window.mlibLoadSlot(3,{\"cutoffA\":0.500000},52,1.500000,0.500000);"}));
+
+  e.view().clearScripts();
+  editorKitFile(e.plugin(), 1, (path + ".missing").c_str());
   editorKitFile(e.plugin(), 1, nullptr);
+  EXPECT_TRUE(e.view().scripts().empty());
   std::remove(path.c_str());
 }
