@@ -80,8 +80,10 @@ std::optional<std::string> readBytes(const fs::path& path) {
 
 }  // namespace
 
-std::optional<fs::path> containedTarget(const fs::path& base, std::string_view pagePath, const fs::path& folder) {
-  if (!base.is_absolute() || pagePath.empty() || pagePath.find('\0') != std::string_view::npos) return std::nullopt;
+std::optional<fs::path> containedTarget(const fs::path& base, std::string_view pagePath,
+                                        const fs::path& folder) {
+  if (!base.is_absolute() || pagePath.empty() || pagePath.find('\0') != std::string_view::npos)
+    return std::nullopt;
   const fs::path given(pagePath);
   if (hasParentStep(given)) return std::nullopt;
   std::error_code error;
@@ -151,13 +153,15 @@ bool deletePreset(const fs::path& base, std::string_view pagePath) {
 }
 
 std::optional<TuningFile> readTuning(const fs::path& base, std::string_view name) {
-  if (name.empty() || name == "." || name == ".." || name.find_first_of(std::string_view("/\\\0", 3)) != std::string_view::npos)
+  if (name.empty() || name == "." || name == ".." ||
+      name.find_first_of(std::string_view("/\\\0", 3)) != std::string_view::npos)
     return std::nullopt;
   std::string stem(name);
   if (stem.size() >= kTuningExtension.size() &&
       lowerAscii(std::string_view(stem).substr(stem.size() - kTuningExtension.size())) == kTuningExtension)
     stem.resize(stem.size() - kTuningExtension.size());
-  const auto target = containedTarget(base, std::string(kTuningsFolder) + "/" + stem + ".scl", base / kTuningsFolder);
+  const auto target =
+      containedTarget(base, std::string(kTuningsFolder) + "/" + stem + ".scl", base / kTuningsFolder);
   if (!target) return std::nullopt;
   std::optional<std::string> bytes = readBytes(*target);
   if (!bytes) return std::nullopt;

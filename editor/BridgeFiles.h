@@ -15,7 +15,8 @@
 namespace bridge_files {
 
 // The resolved target of pagePath when it lies strictly inside folder, else none.
-std::optional<std::filesystem::path> containedTarget(const std::filesystem::path& base, std::string_view pagePath,
+std::optional<std::filesystem::path> containedTarget(const std::filesystem::path& base,
+                                                     std::string_view pagePath,
                                                      const std::filesystem::path& folder);
 
 // The preset list: a compact JSON array of {name, path, category, isFactory, section}, one entry per
@@ -45,6 +46,7 @@ std::optional<TuningFile> readTuning(const std::filesystem::path& base, std::str
 
 // Where a kit file named by the document is saved or loaded: inside base/User, the one folder the
 // bridge writes in.
-std::optional<std::filesystem::path> kitFilePath(const std::filesystem::path& base, std::string_view pagePath);
+std::optional<std::filesystem::path> kitFilePath(const std::filesystem::path& base,
+                                                 std::string_view pagePath);
 
 }  // namespace bridge_files

@@ -193,8 +193,9 @@ void tuningEmbed(const Message& m) {
       labelTexts.push_back(label != nullptr ? label : "");
     }
   if (const auto callback = slot(m, &PluginEditor::onTuningEmbed))
-    (*callback)(name != nullptr ? name : "", isNumberValue(period) ? numericValue(period) : kDefaultTuningPeriod,
-                ratios.data(), count, labelTexts.empty() ? nullptr : labelTexts.data());
+    (*callback)(name != nullptr ? name : "",
+                isNumberValue(period) ? numericValue(period) : kDefaultTuningPeriod, ratios.data(), count,
+                labelTexts.empty() ? nullptr : labelTexts.data());
 }
 
 void openPresetsFolder(const Message&) {
@@ -263,7 +264,8 @@ void snapshot(const Message& m) {
 }
 
 void snapshotClear(const Message& m) {
-  if (const auto callback = slot(m, &PluginEditor::onSnapshotClear)) (*callback)(m.name.back() == 'B' ? 1 : 0);
+  if (const auto callback = slot(m, &PluginEditor::onSnapshotClear))
+    (*callback)(m.name.back() == 'B' ? 1 : 0);
 }
 
 void slotSnap(const Message& m) {

@@ -29,7 +29,8 @@ double leadingNumber(std::string_view text) {
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
   double number = 0.0;
   // Only decimal forms: no hexadecimal, infinity or NaN spellings.
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number, std::chars_format::general);
+  const auto [end, error] =
+      std::from_chars(text.data(), text.data() + text.size(), number, std::chars_format::general);
   if (error != std::errc() || !std::isfinite(number)) return 0.0;
   const std::string_view digits(text.data(), static_cast<size_t>(end - text.data()));
   if (digits.find_first_of("0123456789") == std::string_view::npos) return 0.0;
@@ -50,7 +51,8 @@ int32_t integerValue(double number) {
 }
 
 float floatValue(double number) {
-  return static_cast<float>(ml::safeClamp(number, -static_cast<double>(FLT_MAX), static_cast<double>(FLT_MAX)));
+  return static_cast<float>(
+      ml::safeClamp(number, -static_cast<double>(FLT_MAX), static_cast<double>(FLT_MAX)));
 }
 
 JsonTree parseJsonText(const char* text) {

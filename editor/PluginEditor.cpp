@@ -25,7 +25,8 @@ void PluginEditor::createPlatformView(void* parentView) {
   impl->handler = std::make_shared<MlibMessageHandler>();
   impl->handler->editor = this;
   platform::WebViewConfiguration configuration;
-  configuration.userContentController->addScriptMessageHandler(impl->handler, MlibMessageHandler::kHandlerName);
+  configuration.userContentController->addScriptMessageHandler(impl->handler,
+                                                               MlibMessageHandler::kHandlerName);
   impl->webView =
       std::make_shared<MlibWebView>(parent != nullptr ? parent->bounds() : platform::Rect{}, configuration);
   MlibWebView& view = *impl->webView;
@@ -64,7 +65,8 @@ void PluginEditor::destroyPlatformView() {
 }
 
 void PluginEditor::resizePlatformView(int width, int height) {
-  if (impl->webView) impl->webView->setFrame({0.0, 0.0, static_cast<double>(width), static_cast<double>(height)});
+  if (impl->webView)
+    impl->webView->setFrame({0.0, 0.0, static_cast<double>(width), static_cast<double>(height)});
 }
 
 MlibWebView* PluginEditor::webView() const {

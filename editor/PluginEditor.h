@@ -14,22 +14,22 @@ class PluginEditor {
 public:
   // Callback slots 0-12, called by the bridge; a slot left empty drops its messages. Strings live only
   // for the call.
-  std::function<void(const char* name, double value)> onSetValue;                  // 0
-  std::function<void(const char* json)> onUIState;                                 // 1
-  std::function<void(int lane, const float* steps, int count)> onSeqSteps;         // 2
-  std::function<void(int lane, const unsigned char* ties, int count)> onSeqTies;   // 3
+  std::function<void(const char* name, double value)> onSetValue;                           // 0
+  std::function<void(const char* json)> onUIState;                                          // 1
+  std::function<void(int lane, const float* steps, int count)> onSeqSteps;                  // 2
+  std::function<void(int lane, const unsigned char* ties, int count)> onSeqTies;            // 3
   std::function<void(const int* degrees, const int* octaves, int count)> onRatioSelection;  // 4
   std::function<void(const char* name, const char* text, size_t length)> onLoadTuning;      // 5
-  std::function<void()> onClearTuning;                                                       // 6
+  std::function<void()> onClearTuning;                                                      // 6
   // labels: count texts, or null.
   std::function<void(const char* name, double period, const double* intervals, int count,
                      const char* const* labels)>
-      onTuningEmbed;                                                  // 7
-  std::function<void(int which, const char* json)> onSnapshot;        // 8: which 0 = A, 1 = B
-  std::function<void(int which)> onSnapshotClear;                      // 9
+      onTuningEmbed;                                                     // 7
+  std::function<void(int which, const char* json)> onSnapshot;           // 8: which 0 = A, 1 = B
+  std::function<void(int which)> onSnapshotClear;                        // 9
   std::function<void(int slot, int note, const char* json)> onSlotSnap;  // 10: note -1 when none given
-  std::function<void(int slot)> onSlotClear;                           // 11
-  std::function<void(int op, const char* path)> onKitFile;             // 12: op 0 save, 1 load
+  std::function<void(int slot)> onSlotClear;                             // 11
+  std::function<void(int op, const char* path)> onKitFile;               // 12: op 0 save, 1 load
 
   struct Impl;
   std::unique_ptr<Impl> impl;

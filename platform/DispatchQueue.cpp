@@ -54,9 +54,9 @@ private:
 }  // namespace
 
 uint64_t monotonicNanoseconds() {
-  return static_cast<uint64_t>(
-      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-          .count());
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count());
 }
 
 void DispatchTimer::resume() {
@@ -107,7 +107,8 @@ bool MainQueue::runUntil(const std::function<bool()>& done, std::chrono::millise
   for (;;) {
     runPending();
     if (done()) return true;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0 || !waitForBlock(left)) return done();
   }
 }

@@ -60,7 +60,8 @@ public:
   bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
   // Main thread: a new suspended timer on this queue.
-  std::shared_ptr<DispatchTimer> makeTimer(uint64_t intervalNs, uint64_t leewayNs, std::function<void()> handler);
+  std::shared_ptr<DispatchTimer> makeTimer(uint64_t intervalNs, uint64_t leewayNs,
+                                           std::function<void()> handler);
   // Main thread: fires every live timer that is due at nowNs; returns how many fired.
   size_t fireTimers(uint64_t nowNs);
 

@@ -38,7 +38,8 @@ void View::addSubview(std::shared_ptr<View> child) {
 void View::removeFromSuperview() {
   View* parent = mSuperview;
   if (parent == nullptr) return;
-  if (Window* owner = window(); owner != nullptr && owner->firstResponder() == this) owner->makeFirstResponder(nullptr);
+  if (Window* owner = window(); owner != nullptr && owner->firstResponder() == this)
+    owner->makeFirstResponder(nullptr);
   mSuperview = nullptr;
   // Erasing may release the last reference to this view: nothing touches it afterwards.
   auto& siblings = parent->mSubviews;

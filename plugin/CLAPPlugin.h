@@ -48,11 +48,12 @@ public:
   void syncEditorToEngineState();
 
   std::atomic<bool> editorNeedsSync{false};  // a state load waits to be shown in the editor
-  std::unique_ptr<PluginEditor> editor;      // the open editor; empty while closed
   PluginProcessor engine;
   GuiPollData guiPoll;
   std::atomic<uint32_t> editorWidth{840};  // editor size in points, kept in the state stream
   std::atomic<uint32_t> editorHeight{480};
+  // The open editor, empty while closed. Declared after guiPoll, which it reads, so that it goes first.
+  std::unique_ptr<PluginEditor> editor;
   double sampleRate = 44100.0;  // the rate given by the last activate, in Hz
   uint32_t publishCounter = 0;  // frames processed since the last publish into guiPoll
   // Per parameter id: a plug-in-side edit waits to be reported inside a gesture; frames until the

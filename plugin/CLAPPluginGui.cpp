@@ -3,17 +3,17 @@
 #include <cmath>
 #include <cstring>
 
-#include "plugin/CLAPPlugin.h"
 #include "platform/Desktop.h"
+#include "plugin/CLAPPlugin.h"
 
 namespace {
 
 constexpr const char* kGuiApi = CLAP_WINDOW_API_COCOA;
 constexpr uint32_t kBaseWidth = 840;
 constexpr uint32_t kBaseHeight = 480;
-constexpr double kAspect = 1.75;             // 840 / 480
-constexpr double kScreenShare = 0.75;        // the default editor takes at most this part of the screen
-constexpr int kSizeSteps = 6;                // scales 1.0, 1.2, ... 2.0
+constexpr double kAspect = 1.75;       // 840 / 480
+constexpr double kScreenShare = 0.75;  // the default editor takes at most this part of the screen
+constexpr int kSizeSteps = 6;          // scales 1.0, 1.2, ... 2.0
 constexpr double kStepTolerance = 1e-9;
 
 }  // namespace
@@ -32,7 +32,8 @@ bool CLAPPlugin::guiCreate(const char*, bool isFloating) {
   if (editorWidth.load(std::memory_order_relaxed) == kBaseWidth &&
       editorHeight.load(std::memory_order_relaxed) == kBaseHeight &&
       tavrin::mainScreenWorkArea(areaWidth, areaHeight)) {
-    const double fit = std::min(areaWidth * kScreenShare / kBaseWidth, areaHeight * kScreenShare / kBaseHeight);
+    const double fit =
+        std::min(areaWidth * kScreenShare / kBaseWidth, areaHeight * kScreenShare / kBaseHeight);
     double scale = 1.0;
     for (int k = 0; k < kSizeSteps; ++k) {
       const double step = (k + 5) / 5.0;

@@ -1,0 +1,244 @@
+// The bridge's file work: preset lists, reads, saves and deletes inside the library, tunings, kit paths,
+// the import and export panels, and every way a document path could leave the library.
+
+#include <cjson/cJSON.h>
+
+#include <chrono>
+
+#include "EditorFixture.h"
+#include "editor/PercentEncode.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class BridgeFiles : public EditorTest {
+protected:
+  BridgeFiles() { open(); }
+
+  // Asks for the preset list and waits for the answer; the preset entries as compact JSON, in list order.
+  std::vector<std::string> presetList() {
+    view().clearScripts();
+    post("__listPresets", "null");
+    EXPECT_TRUE(
+        platform::mainQueue().runUntil([&] { return !view().scripts().empty(); }, std::chrono::seconds(10)));
+    if (view().scripts().empty()) return {};
+    const std::string& script = view().scripts().back();
+    const std::string head = "if(window.mlibPresetList) window.mlibPresetList(";
+    EXPECT_EQ(script.rfind(head, 0), 0u);
+    EXPECT_EQ(script.substr(script.size() - 2), ");");
+    const std::string json = script.substr(head.size(), script.size() - head.size() - 2);
+    cJSON* list = cJSON_Parse(json.c_str());
+    std::vector<std::string> entries;
+    const cJSON* item = nullptr;
+    cJSON_ArrayForEach(item, list) {
+      char* text = cJSON_PrintUnformatted(item);
+      entries.push_back(text);
+      cJSON_free(text);
+    }
+    cJSON_Delete(list);
+    return entries;
+  }
+
+  std::string contentScript(const std::string& text) {
+    return "if(window.mlibPresetContent) window.mlibPresetContent(decodeURIComponent('" +
+           tavrinPercentEncode(text) + "'));";
+  }
+};
+
+TEST_F(BridgeFiles, PercentEncodingKeepsUnreservedBytesAndEncodesTheRest) {
+  EXPECT_EQ(tavrinPercentEncode("aZ09-_.~ /\xC3\xA9'\""), "aZ09-_.~%20%2F%C3%A9%27%22");
+  EXPECT_EQ(tavrinPercentEncode(std::string("\0\xFF", 2)), "%00%FF");
+}
+
+TEST_F(BridgeFiles, TheEmptyLibraryListsNoPresets) {
+  post("__listPresets", "null");
+  ASSERT_TRUE(
+      platform::mainQueue().runUntil([&] { return !view().scripts().empty(); }, std::chrono::seconds(10)));
+  EXPECT_EQ(view().scripts().back(), "if(window.mlibPresetList) window.mlibPresetList([]);");
+}
+
+TEST_F(BridgeFiles, PresetListsCarryBothSectionsWithTheirCategories) {
+  writeFile(base / "Factory/Bass/Deep.nobrel", "{}");
+  writeFile(base / "Factory/Lead.nobrel", "{}");
+  writeFile(base / "Factory/Loud.NOBREL", "{}");
+  writeFile(base / "User/Mine/Pads/Air.nobrel", "{}");
+  writeFile(base / "User/notes.txt", "x");
+  fs::create_directories(base / "User/folder.nobrel");
+  const std::string factory = (base / "Factory").string();
+  const std::string user = (base / "User").string();
+  std::vector<std::string> entries = presetList();
+  ASSERT_EQ(entries.size(), 3u);
+  // Factory first, then User; within a section the walk's order.
+  std::sort(entries.begin(), entries.begin() + 2);
+  EXPECT_THAT(
+      entries,
+      ElementsAre("{\"name\":\"Deep\",\"path\":\"" + factory +
+                      "/Bass/Deep.nobrel\",\"category\":\"Bass\",\"isFactory\":true,\"section\":\"Factory\"}",
+                  "{\"name\":\"Lead\",\"path\":\"" + factory +
+                      "/Lead.nobrel\",\"category\":\"Factory\",\"isFactory\":true,\"section\":\"Factory\"}",
+                  "{\"name\":\"Air\",\"path\":\"" + user +
+                      "/Mine/Pads/Air.nobrel\",\"category\":\"Mine/Pads\",\"isFactory\":false,\"section\":"
+                      "\"User\"}"));
+}
+
+TEST_F(BridgeFiles, PresetsAreReadFromEitherSectionOnly) {
+  writeFile(base / "Factory/A.nobrel", "factory 'text' \xC3\xA9");
+  writeFile(base / "User/B.nobrel", "user");
+  writeFile(base / "Tunings/x.scl", "tuning");
+  writeFile(folder.path / "secret.txt", "secret");
+  writeFile(base / "User/bad.nobrel", "\xFF\xFE");
+  post("__readPreset", quoted((base / "Factory/A.nobrel").string()));
+  post("__readPreset", quoted("User/B.nobrel"));
+  post("__readPreset", quoted((base / "Tunings/x.scl").string()));
+  post("__readPreset", quoted((folder.path / "secret.txt").string()));
+  post("__readPreset", quoted("User/../../../../secret.txt"));
+  post("__readPreset", quoted("/etc/passwd"));
+  post("__readPreset", quoted("User/bad.nobrel"));
+  post("__readPreset", quoted("User/missing.nobrel"));
+  EXPECT_THAT(view().scripts(), ElementsAre(contentScript("factory 'text' \xC3\xA9"), contentScript("user")));
+}
+
+TEST_F(BridgeFiles, SavesLandInsideTheUserFolderOnly) {
+  const std::string content = "{\"name\":\"x\"}";
+  auto save = [&](const std::string& path) {
+    post("__savePreset", quoted("{\"path\":" + quoted(path) + ",\"content\":" + quoted(content) + "}"));
+  };
+  save("User/New/Sub/one.nobrel");
+  save((base / "User/two.nobrel").string());
+  save("User/../Factory/three.nobrel");
+  save("User/New/../../Factory/four.nobrel");
+  save("Factory/five.nobrel");
+  save((folder.path / "six.nobrel").string());
+  save("User");
+  save("");
+  EXPECT_EQ(readFile(base / "User/New/Sub/one.nobrel"), content);
+  EXPECT_EQ(readFile(base / "User/two.nobrel"), content);
+  EXPECT_FALSE(fs::exists(base / "Factory/three.nobrel"));
+  EXPECT_FALSE(fs::exists(base / "Factory/four.nobrel"));
+  EXPECT_FALSE(fs::exists(base / "Factory/five.nobrel"));
+  EXPECT_FALSE(fs::exists(folder.path / "six.nobrel"));
+  EXPECT_TRUE(fs::is_directory(base / "User"));
+
+  // Requests without a path or content are dropped; an existing preset is replaced whole.
+  post("__savePreset", quoted("{\"path\":\"User/two.nobrel\"}"));
+  post("__savePreset", quoted("{\"content\":\"y\"}"));
+  post("__savePreset", "{\"path\":\"User/two.nobrel\",\"content\":\"y\"}");
+  EXPECT_EQ(readFile(base / "User/two.nobrel"), content);
+  post("__savePreset", quoted("{\"path\":\"User/two.nobrel\",\"content\":\"y\"}"));
+  EXPECT_EQ(readFile(base / "User/two.nobrel"), "y");
+}
+
+TEST_F(BridgeFiles, ALinkOutOfTheUserFolderIsNotFollowed) {
+  fs::create_directories(folder.path / "elsewhere");
+  fs::create_directory_symlink(folder.path / "elsewhere", base / "User/link");
+  post("__savePreset", quoted("{\"path\":\"User/link/x.nobrel\",\"content\":\"y\"}"));
+  EXPECT_FALSE(fs::exists(folder.path / "elsewhere/x.nobrel"));
+  writeFile(folder.path / "elsewhere/keep.nobrel", "keep");
+  post("__deletePreset", quoted("User/link/keep.nobrel"));
+  EXPECT_TRUE(fs::exists(folder.path / "elsewhere/keep.nobrel"));
+}
+
+TEST_F(BridgeFiles, DeletesRemoveItemsInsideTheUserFolderOnly) {
+  writeFile(base / "User/a.nobrel", "a");
+  writeFile(base / "User/Folder/b.nobrel", "b");
+  writeFile(base / "Factory/c.nobrel", "c");
+  post("__deletePreset", quoted((base / "User/a.nobrel").string()));
+  post("__deletePreset", quoted("User/Folder"));
+  post("__deletePreset", quoted("User"));
+  post("__deletePreset", quoted((base / "User").string() + "/"));
+  post("__deletePreset", quoted("User/../Factory/c.nobrel"));
+  post("__deletePreset", quoted((base / "Factory/c.nobrel").string()));
+  post("__deletePreset", quoted(base.string()));
+  EXPECT_FALSE(fs::exists(base / "User/a.nobrel"));
+  EXPECT_FALSE(fs::exists(base / "User/Folder"));
+  EXPECT_TRUE(fs::is_directory(base / "User"));
+  EXPECT_TRUE(fs::exists(base / "Factory/c.nobrel"));
+}
+
+TEST_F(BridgeFiles, TuningListsHoldScalaStemsInCaseInsensitiveOrder) {
+  writeFile(base / "Tunings/beta.scl", "");
+  writeFile(base / "Tunings/Alpha.SCL", "");
+  writeFile(base / "Tunings/gamma.tun", "");
+  writeFile(base / "Tunings/Sub/delta.scl", "");
+  post("__listTunings", "null");
+  EXPECT_THAT(view().scripts(),
+              ElementsAre("if(window.mlibTuningFileList) window.mlibTuningFileList([\"Alpha\",\"beta\"]);"));
+}
+
+TEST_F(BridgeFiles, TuningsLoadByStemFromTheTuningsFolderOnly) {
+  writeFile(base / "Tunings/Pythagorean.scl", "! pyth\n12\n");
+  writeFile(base / "Tunings/Sub/inner.scl", "inner");
+  writeFile(base / "User/outside.scl", "outside");
+  post("__loadTuning", quoted("{\"name\":\"Pythagorean.SCL\"}"));
+  post("__loadTuning", "{\"name\":\"Pythagorean\"}");
+  post("__loadTuning", quoted("{\"name\":\"../User/outside\"}"));
+  post("__loadTuning", quoted("{\"name\":\"Sub/inner\"}"));
+  post("__loadTuning", quoted("{\"name\":\"missing\"}"));
+  post("__loadTuning", quoted("{\"name\":\"\"}"));
+  post("__loadTuning", quoted("{\"name\":3}"));
+  post("__loadTuning", quoted("[\"Pythagorean\"]"));
+  post("__loadTuning", quoted("Pythagorean"));
+  EXPECT_THAT(slots.calls,
+              ElementsAre("loadTuning Pythagorean ! pyth\n12\n", "loadTuning Pythagorean ! pyth\n12\n"));
+}
+
+TEST_F(BridgeFiles, KitPathsStayInsideTheUserFolder) {
+  post("__saveKit", quoted("User/kit.tkit"));
+  post("__loadKit", quoted((base / "User/Kits/a.tkit").string()));
+  post("__saveKit", quoted("../kit.tkit"));
+  post("__saveKit", quoted("/tmp/kit.tkit"));
+  post("__loadKit", quoted(".factory-bank"));
+  EXPECT_THAT(slots.calls, ElementsAre("kitFile 0 " + (base / "User/kit.tkit").string(),
+                                       "kitFile 1 " + (base / "User/Kits/a.tkit").string()));
+}
+
+TEST_F(BridgeFiles, ExportWritesThePresetWhereTheUserConfirms) {
+  post("__exportNobrel", quoted("{\"filename\":\"deep-bass.nobrel\",\"content\":\"text\"}"));
+  post("__exportNobrel", quoted("{}"));
+  EXPECT_TRUE(platform::pendingPanels().empty());  // the panels open from the main queue
+  platform::mainQueue().runPending();
+  ASSERT_EQ(platform::pendingPanels().size(), 2u);
+  EXPECT_EQ(platform::pendingPanels()[0].kind, platform::PanelRequest::Kind::save);
+  EXPECT_EQ(platform::pendingPanels()[0].suggestedName, "deep-bass.nobrel");
+  EXPECT_EQ(platform::pendingPanels()[0].allowedExtension, "nobrel");
+  EXPECT_EQ(platform::pendingPanels()[1].suggestedName, "preset.nobrel");
+  const fs::path chosen = folder.path / "exported.nobrel";
+  EXPECT_TRUE(platform::answerPanel(true, chosen.string()));
+  EXPECT_EQ(readFile(chosen), "text");
+  EXPECT_TRUE(platform::answerPanel(false, (folder.path / "cancelled.nobrel").string()));
+  EXPECT_FALSE(fs::exists(folder.path / "cancelled.nobrel"));
+}
+
+TEST_F(BridgeFiles, ImportSendsTheChosenFilesText) {
+  writeFile(folder.path / "in.nobrel", "imported 'text'");
+  writeFile(folder.path / "binary.nobrel", "\xC0\x80");
+  for (int i = 0; i < 3; ++i) post("__importNobrel", "null");
+  platform::mainQueue().runPending();
+  ASSERT_EQ(platform::pendingPanels().size(), 3u);
+  EXPECT_EQ(platform::pendingPanels()[0].kind, platform::PanelRequest::Kind::open);
+  platform::answerPanel(true, (folder.path / "in.nobrel").string());
+  platform::answerPanel(true, (folder.path / "binary.nobrel").string());
+  platform::answerPanel(false, "");
+  EXPECT_THAT(view().scripts(), ElementsAre("if(window.mlibImportNobrel) window.mlibImportNobrel("
+                                            "decodeURIComponent('imported%20%27text%27'));"));
+}
+
+TEST_F(BridgeFiles, TheLibraryFolderOpensInTheFileBrowser) {
+  post("__openPresetsFolder", "null");
+  EXPECT_THAT(platform::openedFolders(), ElementsAre(base.string() + "/"));
+}
+
+TEST_F(BridgeFiles, AListAskedForByAClosedEditorStillArrivesHarmlessly) {
+  writeFile(base / "User/a.nobrel", "a");
+  const std::shared_ptr<platform::WebView> old =
+      std::static_pointer_cast<platform::WebView>(view().shared_from_this());
+  post("__listPresets", "null");
+  editor.destroyPlatformView();
+  ASSERT_TRUE(
+      platform::mainQueue().runUntil([&] { return !old->scripts().empty(); }, std::chrono::seconds(10)));
+  EXPECT_NE(old->scripts().back().find("a.nobrel"), std::string::npos);
+}
+
+}  // namespace
