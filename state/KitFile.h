@@ -1,5 +1,5 @@
 // Kit files: the magic "TKIT", uint32 version 1, then a kit section with gain and pan (stream version 5).
-// Written and read with the standard file functions. Main thread only.
+// Main thread only.
 #pragma once
 
 #include <cstdint>
@@ -10,9 +10,9 @@
 inline constexpr char kKitFileMagic[4] = {'T', 'K', 'I', 'T'};
 inline constexpr uint32_t kKitFileVersion = 1;
 
-// Writes the engine's kit to path, taking kitLock while the kit is read. The bytes go to a temporary
-// file beside path that replaces path only once it is complete, so a failed save leaves an existing file
-// as it was. False for a null or empty path and at any open, write, close or rename failure.
+// Writes the engine's kit to path, taking kitLock while the kit is read. The file replaces path in one
+// step once it is complete, so a failed save leaves an existing file as it was. False for a null or
+// empty path and at any file failure.
 bool saveKitFile(const char* path, PluginProcessor& engine, std::mutex& kitLock);
 
 // Reads the kit file at path and, only when the whole file is good, replaces the engine's kit with it

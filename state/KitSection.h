@@ -16,7 +16,7 @@
 #include "engine/PluginProcessor.h"
 #include "state/StateExport.h"
 
-inline constexpr uint32_t kKitSectionMaxSlots = 1024;   // a larger count is refused
+inline constexpr uint32_t kKitSectionMaxSlots = 1024;     // a larger count is refused
 inline constexpr uint32_t kKitSectionGainPanVersion = 5;  // stream version that added gain and pan
 inline constexpr uint32_t kKitSectionCurrentVersion = 5;
 

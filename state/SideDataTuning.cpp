@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "state/CFile.h"
 #include "state/SideData.h"
 
 namespace {
@@ -16,10 +17,6 @@ namespace {
 constexpr long kMaxScalaFileBytes = 1048575;
 constexpr const char* kScalaExtension = ".scl";
 constexpr size_t kScalaExtensionBytes = 4;
-
-struct FileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
-};
 
 // tuningsDir + "/" + stem + ".scl", or none when that path leads out of the tunings folder (a stem
 // from a stream is outside input).
@@ -34,7 +31,7 @@ std::optional<std::string> scalaPath(const std::string& tuningsDir, const std::s
 
 // The whole file when it holds 1 to 1,048,575 bytes and reads completely.
 std::optional<std::vector<char>> readSmallFile(const std::string& path) {
-  std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  CFile file = openCFile(path.c_str(), "rb");
   if (!file || std::fseek(file.get(), 0, SEEK_END) != 0) return std::nullopt;
   const long size = std::ftell(file.get());
   if (size < 1 || size > kMaxScalaFileBytes || std::fseek(file.get(), 0, SEEK_SET) != 0) return std::nullopt;
@@ -45,7 +42,8 @@ std::optional<std::vector<char>> readSmallFile(const std::string& path) {
 
 // Parses tuningsDir/stem.scl into out (displayed as name); false when there is no folder or the file is
 // missing, outside the folder, empty, too large, short or not a scale.
-bool readScalaFile(const std::string& tuningsDir, const std::string& stem, const char* name, LocalTuning& out) {
+bool readScalaFile(const std::string& tuningsDir, const std::string& stem, const char* name,
+                   LocalTuning& out) {
   if (tuningsDir.empty()) return false;
   const std::optional<std::string> path = scalaPath(tuningsDir, stem);
   if (!path) return false;
@@ -64,7 +62,8 @@ bool embeddedTuning(const cJSON* object, LocalTuning& out) {
   const cJSON* period = jsonMember(object, "period");
   if (!cJSON_IsObject(object) || !cJSON_IsArray(intervals) || !cJSON_IsNumber(period)) return false;
   int count = 0;
-  for (const cJSON* item = intervals->child; item != nullptr && count < kMaxTuningIntervals; item = item->next)
+  for (const cJSON* item = intervals->child; item != nullptr && count < kMaxTuningIntervals;
+       item = item->next)
     out.ratios[count++] = cJSON_IsNumber(item) ? item->valuedouble : 0.0;
   for (int i = 0; i < count; ++i)
     if (!std::isfinite(out.ratios[i]) || !(out.ratios[i] > 0.0)) return false;

@@ -73,7 +73,8 @@ void mergeNativeKeys(cJSON* root, const PluginProcessor& engine, const TavrinSta
   jsonPut(root, "filterLockA", cJSON_CreateBool(engine.filterLocked(0)));
   jsonPut(root, "filterLockB", cJSON_CreateBool(engine.filterLocked(1)));
   cJSON* live = cJSON_CreateObject();
-  for (int lane = 0; lane < 2; ++lane) cJSON_AddItemToObject(live, kLaneKeys[lane], liveLaneObject(engine, lane));
+  for (int lane = 0; lane < 2; ++lane)
+    cJSON_AddItemToObject(live, kLaneKeys[lane], liveLaneObject(engine, lane));
   jsonPut(root, "seqLive", live);
 }
 

@@ -3,19 +3,9 @@
 #include <cstring>
 
 #include "state/StateStream.h"
+#include "state/StreamIo.h"
 
 namespace {
-
-struct VectorSink {
-  std::vector<uint8_t>& bytes;
-
-  static int64_t write(const clap_ostream* stream, const void* buffer, uint64_t size) {
-    auto& self = *static_cast<VectorSink*>(stream->ctx);
-    const auto* from = static_cast<const uint8_t*>(buffer);
-    self.bytes.insert(self.bytes.end(), from, from + size);
-    return static_cast<int64_t>(size);
-  }
-};
 
 struct BufferSource {
   const uint8_t* data;
@@ -35,13 +25,13 @@ struct BufferSource {
 
 bool tavrin_state_save(PluginProcessor& engine, std::vector<uint8_t>& out, TavrinStateSidecar& sidecar) {
   out.clear();
-  VectorSink sink{out};
-  const clap_ostream stream{&sink, &VectorSink::write};
+  const AppendingOStream sink(out);
   std::mutex lock;
-  return tavrin_state_save_stream(&stream, engine, sidecar, lock);
+  return tavrin_state_save_stream(sink.stream(), engine, sidecar, lock);
 }
 
-bool tavrin_state_load(PluginProcessor& engine, const uint8_t* data, size_t size, TavrinStateSidecar& sidecar) {
+bool tavrin_state_load(PluginProcessor& engine, const uint8_t* data, size_t size,
+                       TavrinStateSidecar& sidecar) {
   if (data == nullptr || size == 0) return false;
   BufferSource source{data, size};
   const clap_istream stream{&source, &BufferSource::read};

@@ -133,8 +133,8 @@ void repairLoadedParams(PluginProcessor& engine) {
 
 }  // namespace
 
-bool tavrin_state_load_stream(const clap_istream* stream, PluginProcessor& engine, TavrinStateSidecar& sidecar,
-                              std::mutex& lock) {
+bool tavrin_state_load_stream(const clap_istream* stream, PluginProcessor& engine,
+                              TavrinStateSidecar& sidecar, std::mutex& lock) {
   resetForLoad(engine, sidecar, lock);
   uint8_t magic[4];
   if (!tavrin_stream_read_all(stream, magic, sizeof magic)) return false;

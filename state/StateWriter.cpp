@@ -10,8 +10,8 @@
 namespace {
 
 bool writeHeaderAndParams(const clap_ostream* stream, const PluginProcessor& engine) {
-  if (!tavrin_stream_write_all(stream, kStateMagic, sizeof kStateMagic) || !writeField(stream, kStateVersion) ||
-      !writeField(stream, kNumParams))
+  if (!tavrin_stream_write_all(stream, kStateMagic, sizeof kStateMagic) ||
+      !writeField(stream, kStateVersion) || !writeField(stream, kNumParams))
     return false;
   for (uint32_t id = 0; id < kNumParams; ++id)
     if (!writeField(stream, engine.getParam(id))) return false;
@@ -31,8 +31,8 @@ bool writeSideData(const clap_ostream* stream, const std::string& text) {
 
 }  // namespace
 
-bool tavrin_state_save_stream(const clap_ostream* stream, PluginProcessor& engine, TavrinStateSidecar& sidecar,
-                              std::mutex& lock) {
+bool tavrin_state_save_stream(const clap_ostream* stream, PluginProcessor& engine,
+                              TavrinStateSidecar& sidecar, std::mutex& lock) {
   if (!writeHeaderAndParams(stream, engine) || !writeControllerMap(stream, sidecar)) return false;
   const std::string text = mergeSideData(engine, sidecar, lock);
   // The length field is 32 bits wide: a longer text could not be framed, so it is left out.

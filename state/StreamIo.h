@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
+#include <vector>
 
 #include "clap/stream.h"
 #include "state/StateExport.h"
@@ -18,6 +19,22 @@ TAVRIN_EXPORT bool tavrin_stream_write_all(const clap_ostream* stream, const voi
 // Calls the stream's read until size bytes are in data, with the same rules as the writer. On false the
 // bytes read so far are in data.
 TAVRIN_EXPORT bool tavrin_stream_read_all(const clap_istream* stream, void* data, size_t size);
+
+// A stream that appends every byte written to a vector (a write always takes everything).
+class AppendingOStream {
+public:
+  explicit AppendingOStream(std::vector<uint8_t>& bytes) : bytes_(bytes) {}
+  AppendingOStream(const AppendingOStream&) = delete;
+  AppendingOStream& operator=(const AppendingOStream&) = delete;
+
+  const clap_ostream* stream() const { return &stream_; }
+
+private:
+  static int64_t write(const clap_ostream* stream, const void* buffer, uint64_t size);
+
+  std::vector<uint8_t>& bytes_;
+  clap_ostream stream_{this, &AppendingOStream::write};
+};
 
 // A field of a binary form: an integer (not bool) or a float type of 1, 2, 4 or 8 bytes.
 template <typename T>

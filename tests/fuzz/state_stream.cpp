@@ -1,0 +1,76 @@
+// Fuzzes the host state stream reader: any bytes after a first byte that sets how many bytes the stream
+// hands out per read. Whatever loads must be playable and must save and load again to the same values.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "state/StateStream.h"
+
+namespace {
+
+void check(bool ok) {
+  if (!ok) std::abort();
+}
+
+struct ByteReader {
+  const uint8_t* data;
+  size_t size;
+  size_t chunk;
+  size_t position = 0;
+  clap_istream stream{this, &ByteReader::read};
+
+  static int64_t read(const clap_istream* s, void* buffer, uint64_t size) {
+    auto& self = *static_cast<ByteReader*>(s->ctx);
+    const size_t n = std::min({static_cast<size_t>(size), self.chunk, self.size - self.position});
+    if (n > 0) std::memcpy(buffer, self.data + self.position, n);
+    self.position += n;
+    return static_cast<int64_t>(n);
+  }
+};
+
+void checkPlayable(const PluginProcessor& engine) {
+  for (uint32_t id = 0; id < kNumParams; ++id) {
+    const double v = engine.getParam(id);
+    check(v >= kParams[id].min && v <= kParams[id].max);
+  }
+  for (int slot = 0; slot < kNumKitSlots; ++slot) {
+    ParamSnapshot s;
+    int note = 0;
+    bool present = false;
+    float gain = 0.0f;
+    float pan = 0.0f;
+    engine.getSlotCopy(slot, s, note, present);
+    engine.getSlotGainPan(slot, gain, pan);
+    check(note >= 0 && note <= 127 && gain >= 0.0f && gain <= 4.0f && pan >= -1.0f && pan <= 1.0f);
+  }
+  LocalTuning tuning{};
+  if (engine.getLocalTuningCopy(tuning)) {
+    check(tuning.count >= 1 && tuning.count <= kMaxTuningIntervals && tuning.periodRatio > 1.0);
+    for (int i = 0; i < tuning.count; ++i) check(tuning.ratios[i] > 0.0 && tuning.ratios[i] < 1e300);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static auto engine = std::make_unique<PluginProcessor>();
+  static auto again = std::make_unique<PluginProcessor>();
+  if (size < 1) return 0;
+  ByteReader in{data + 1, size - 1, data[0] == 0 ? SIZE_MAX : data[0]};
+  TavrinStateSidecar sidecar;
+  std::mutex lock;
+  if (!tavrin_state_load_stream(&in.stream, *engine, sidecar, lock)) return 0;
+  checkPlayable(*engine);
+
+  std::vector<uint8_t> saved;
+  check(tavrin_state_save(*engine, saved, sidecar));
+  TavrinStateSidecar reloaded;
+  check(tavrin_state_load(*again, saved.data(), saved.size(), reloaded));
+  for (uint32_t id = 0; id < kNumParams; ++id) check(again->getParam(id) == engine->getParam(id));
+  check(reloaded.ccMap == sidecar.ccMap);
+  check(again->afxModeOn() == engine->afxModeOn() && again->afxBaseKeyValue() == engine->afxBaseKeyValue());
+  return 0;
+}

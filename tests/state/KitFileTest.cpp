@@ -1,0 +1,121 @@
+// Kit files: round trips, their size, refused files that leave the kit as it was, failed saves, and the
+// scripts that tell an open page which kit the engine holds.
+#include <gtest/gtest.h>
+
+#include "state/KitFile.h"
+#include "state/KitScripts.h"
+#include "state/SnapshotJson.h"
+#include "tests/state/LibraryFixture.h"
+#include "tests/state/StateFixture.h"
+
+namespace {
+
+std::vector<uint8_t> fileBytes(const fs::path& path) {
+  const std::string text = readFile(path);
+  return {text.begin(), text.end()};
+}
+
+void writeBytes(const fs::path& path, const std::vector<uint8_t>& bytes) {
+  writeFile(path, std::string(bytes.begin(), bytes.end()));
+}
+
+}  // namespace
+
+TEST(KitFile, RoundTripAndSize) {
+  TempFolder folder;
+  std::mutex lock;
+  auto empty = newEngine();
+  const fs::path emptyFile = folder.path / "empty.tkit";
+  ASSERT_TRUE(saveKitFile(emptyFile.c_str(), *empty, lock));
+  EXPECT_EQ(fs::file_size(emptyFile), 41u);
+  const std::vector<uint8_t> bytes = fileBytes(emptyFile);
+  EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "TKIT");
+  EXPECT_EQ(fieldAt<uint32_t>(bytes, 4), 1u);
+
+  auto source = newEngine();
+  fillKit(*source);
+  const fs::path file = folder.path / "kit.tkit";
+  ASSERT_TRUE(saveKitFile(file.c_str(), *source, lock));
+  EXPECT_EQ(fs::file_size(file), 41u + 2 * 1180u);
+  auto target = newEngine();
+  fillOtherKit(*target);
+  ASSERT_TRUE(loadKitFile(file.c_str(), *target, lock));
+  expectSameKit(*source, *target);
+
+  ASSERT_TRUE(saveKitFile(file.c_str(), *empty, lock));  // an existing file is replaced
+  EXPECT_EQ(fs::file_size(file), 41u);
+}
+
+TEST(KitFile, RefusedFilesLeaveTheKitAsItWas) {
+  TempFolder folder;
+  std::mutex lock;
+  auto source = newEngine();
+  fillKit(*source);
+  const fs::path good = folder.path / "good.tkit";
+  ASSERT_TRUE(saveKitFile(good.c_str(), *source, lock));
+  const std::vector<uint8_t> bytes = fileBytes(good);
+
+  std::vector<std::vector<uint8_t>> bad;
+  bad.push_back(bytes);
+  bad.back()[0] = 'X';  // magic
+  bad.push_back(bytes);
+  bad.back()[4] = 2;  // version 2
+  for (size_t cut : {size_t{0}, size_t{3}, size_t{7}, size_t{12}, size_t{20}, bytes.size() - 1})
+    bad.emplace_back(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(cut));
+  bad.push_back(bytes);
+  bad.back()[13] = 0x01;  // slot count 1025 (0x0401)
+  bad.back()[14] = 0x04;
+
+  auto reference = newEngine();
+  fillOtherKit(*reference);
+  for (size_t i = 0; i < bad.size(); ++i) {
+    const fs::path path = folder.path / ("bad" + std::to_string(i) + ".tkit");
+    writeBytes(path, bad[i]);
+    auto engine = newEngine();
+    fillOtherKit(*engine);
+    EXPECT_FALSE(loadKitFile(path.c_str(), *engine, lock)) << i;
+    expectSameKit(*engine, *reference);
+  }
+  auto engine = newEngine();
+  fillOtherKit(*engine);
+  EXPECT_FALSE(loadKitFile((folder.path / "missing.tkit").c_str(), *engine, lock));
+  EXPECT_FALSE(loadKitFile(nullptr, *engine, lock));
+  EXPECT_FALSE(loadKitFile("", *engine, lock));
+  EXPECT_FALSE(loadKitFile(folder.path.c_str(), *engine, lock));  // a folder
+  expectSameKit(*engine, *reference);
+}
+
+TEST(KitFile, FailedSavesReportFalseAndKeepTheOldFile) {
+  TempFolder folder;
+  std::mutex lock;
+  auto engine = newEngine();
+  fillKit(*engine);
+  EXPECT_FALSE(saveKitFile(nullptr, *engine, lock));
+  EXPECT_FALSE(saveKitFile("", *engine, lock));
+  EXPECT_FALSE(saveKitFile((folder.path / "no" / "such.tkit").c_str(), *engine, lock));
+  // The destination is a folder: the bytes are written but cannot take its place.
+  const fs::path taken = folder.path / "taken";
+  fs::create_directories(taken / "inside");
+  EXPECT_FALSE(saveKitFile(taken.c_str(), *engine, lock));
+  EXPECT_TRUE(fs::is_directory(taken / "inside"));
+  // Nothing is left beside it.
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder.path), fs::directory_iterator()), 1);
+}
+
+TEST(KitScripts, RestoreListsEveryPresentSlotAndLoadsTheFirst) {
+  auto engine = newEngine();
+  EXPECT_EQ(kitRestoreSlotsScript(*engine),
+            "if(window.mlibRestoreSlots) window.mlibRestoreSlots({afxMode:false,baseKey:36,slots:[]});");
+  EXPECT_EQ(kitFirstSlotScript(*engine), "");
+
+  fillKit(*engine);
+  EXPECT_EQ(kitRestoreSlotsScript(*engine),
+            "if(window.mlibRestoreSlots) window.mlibRestoreSlots({afxMode:true,baseKey:48,slots:["
+            "{slot:3,note:50,gain:0.500000,pan:0.250000},{slot:7,note:61,gain:2.000000,pan:1.000000}]});");
+  ParamSnapshot slot3;
+  int note = 0;
+  bool present = false;
+  engine->getSlotCopy(3, slot3, note, present);
+  EXPECT_EQ(kitFirstSlotScript(*engine), "if(window.mlibLoadSlot) window.mlibLoadSlot(3," +
+                                             tavrin_slot_params_to_json(slot3) + ",50,0.500000,0.250000);");
+}

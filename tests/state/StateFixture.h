@@ -1,0 +1,150 @@
+#pragma once
+// Engines with a known state for the state stream and kit tests, and helpers that save and load them
+// through memory streams.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "engine/PluginProcessor.h"
+#include "state/KitSection.h"
+#include "state/SnapshotBinary.h"
+#include "state/StateStream.h"
+#include "tests/state/MemoryStreams.h"
+#include "tests/state/SnapshotSamples.h"
+
+// Little-endian fields appended to a byte vector, for streams built by hand.
+template <typename T>
+void put(std::vector<uint8_t>& bytes, T value) {
+  const auto* from = reinterpret_cast<const uint8_t*>(&value);
+  bytes.insert(bytes.end(), from, from + sizeof value);
+}
+
+inline void putText(std::vector<uint8_t>& bytes, const std::string& text) {
+  bytes.insert(bytes.end(), text.begin(), text.end());
+}
+
+inline std::unique_ptr<PluginProcessor> newEngine() {
+  return std::make_unique<PluginProcessor>();
+}
+
+// A kit in mode on at base key 48 with two sounds: slot 3 (note 50, gain 0.5, pan -0.5) and slot 7
+// (note 61, gain 2, pan 1).
+inline void fillKit(PluginProcessor& engine) {
+  engine.setAfxBaseKey(48);
+  engine.setAfxMode(true);
+  ParamSnapshot s = sampleSnapshot();
+  engine.setSlotSnapshotGainPan(3, s, 50, 0.5f, -0.5f);
+  s.value[kParamFilterACutoff] = 700.0;
+  engine.setSlotSnapshotGainPan(7, s, 61, 2.0f, 1.0f);
+}
+
+// A different kit, to see whether a load replaced or kept it.
+inline void fillOtherKit(PluginProcessor& engine) {
+  engine.setAfxBaseKey(60);
+  engine.setAfxMode(true);
+  engine.setSlotSnapshotGainPan(0, sampleSnapshot(), 72, 3.0f, 0.25f);
+}
+
+// Everything of a slot as bytes: present, note, gain, pan and the snapshot's binary form.
+inline std::vector<uint8_t> slotBytes(const PluginProcessor& engine, int slot) {
+  ParamSnapshot s;
+  int note = 0;
+  bool present = false;
+  float gain = 0.0f;
+  float pan = 0.0f;
+  engine.getSlotCopy(slot, s, note, present);
+  engine.getSlotGainPan(slot, gain, pan);
+  MemoryOStream out;
+  writeSnapshotBinary(&out.stream, s);
+  std::vector<uint8_t> bytes = out.bytes;
+  put<uint8_t>(bytes, present);
+  put<int32_t>(bytes, note);
+  put(bytes, gain);
+  put(bytes, pan);
+  return bytes;
+}
+
+inline void expectSameKit(const PluginProcessor& a, const PluginProcessor& b) {
+  EXPECT_EQ(a.afxModeOn(), b.afxModeOn());
+  EXPECT_EQ(a.afxBaseKeyValue(), b.afxBaseKeyValue());
+  for (int slot = 0; slot < kNumKitSlots; ++slot) EXPECT_EQ(slotBytes(a, slot), slotBytes(b, slot)) << slot;
+}
+
+inline bool slotPresent(const PluginProcessor& engine, int slot) {
+  ParamSnapshot s;
+  int note = 0;
+  bool present = false;
+  engine.getSlotCopy(slot, s, note, present);
+  return present;
+}
+
+inline std::vector<uint8_t> kitSectionBytes(PluginProcessor& engine) {
+  MemoryOStream out;
+  EXPECT_TRUE(tavrin_write_kit_section(&out.stream, engine));
+  return out.bytes;
+}
+
+inline std::vector<uint8_t> savedState(PluginProcessor& engine, TavrinStateSidecar& sidecar) {
+  MemoryOStream out;
+  std::mutex lock;
+  EXPECT_TRUE(tavrin_state_save_stream(&out.stream, engine, sidecar, lock));
+  return out.bytes;
+}
+
+inline bool loadState(PluginProcessor& engine, const std::vector<uint8_t>& bytes, TavrinStateSidecar& sidecar,
+                      size_t chunk = SIZE_MAX) {
+  MemoryIStream in(bytes);
+  in.chunk = chunk;
+  std::mutex lock;
+  return tavrin_state_load_stream(&in.stream, engine, sidecar, lock);
+}
+
+inline constexpr char kJustScale[] = "! just.scl\nJust\n 3\n9/8\n5/4\n2/1\n";
+
+// An engine and sidecar with something in every part of the state: parameters, controller map, UI
+// state, window size, an embedded tuning, both morph poles, live lanes, locks, the modern envelope model
+// and a kit.
+struct RichState {
+  std::unique_ptr<PluginProcessor> engine = newEngine();
+  TavrinStateSidecar sidecar;
+
+  RichState() {
+    PluginProcessor& e = *engine;
+    e.setParam(kParamFilterACutoff, 1234.5);
+    e.setParam(kParamVoiceMode, 2.0);
+    e.setParam(kParamReverbMix, 0.625);
+    e.setParam(kParamMorphFader, 0.3);
+    sidecar.ccMap.fill(0xFFFFFFFF);
+    sidecar.ccMap[1] = kParamReverbMix;
+    sidecar.ccMap[74] = kParamFilterACutoff;
+    sidecar.json = R"({"theme":"dark","nested":{"a":[1,2,"x"]},"windowWidth":5})";
+    sidecar.windowWidth = 1000;
+    sidecar.windowHeight = 571;
+    LocalTuning tuning{};
+    EXPECT_TRUE(PluginProcessor::parseScala(kJustScale, sizeof kJustScale - 1, "Just", tuning));
+    e.setLocalTuning(tuning);
+    sidecar.name = "Just";
+    sidecar.filename = "just";
+    sidecar.source = "embed";
+    ParamSnapshot a = sampleSnapshot();
+    ParamSnapshot b = sampleSnapshot();
+    b.value[kParamFilterACutoff] = 800.0;
+    b.value[kParamReverbMix] = 0.9;
+    b.has[kParamReverbMix] = true;
+    e.setSnapshot(0, a);
+    e.setSnapshot(1, b);
+    const float lane0[] = {0.1f, 0.2f, 0.3f, 0.4f, 0.5f};
+    const unsigned char ties0[] = {0, 1, 0, 1, 0};
+    e.setSeqSteps(0, lane0, 5);
+    e.setSeqTies(0, ties0, 5);
+    const float lane1[] = {0.9f, 0.8f, 0.7f};
+    e.setSeqSteps(1, lane1, 3);
+    e.setSeqLaneEditBroke(1, false);
+    e.setFilterLocked(0, true);
+    e.setEnvFeelModern(true);
+    fillKit(e);
+  }
+};
