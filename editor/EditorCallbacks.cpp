@@ -160,8 +160,8 @@ bool embeddedTuning(const char* name, double period, const double* intervals, in
   return true;
 }
 
-void editorTuningEmbed(CLAPPlugin& plugin, const char* name, double period, const double* intervals, int count,
-                       const char* const* labels) {
+void editorTuningEmbed(CLAPPlugin& plugin, const char* name, double period, const double* intervals,
+                       int count, const char* const* labels) {
   LocalTuning tuning;
   if (!embeddedTuning(name, period, intervals, count, labels, tuning)) return;
   installLocalTuning(plugin, tuning, textOrEmpty(name), std::string(), "embed");
@@ -185,10 +185,14 @@ void CLAPPlugin::fillEditorCallbacks(PluginEditor& target) {
   target.onUIState = [this](const char* json) { editorUIState(*this, json); };
   target.onSnapshot = [this](int which, const char* json) { editorSnapshot(*this, which, json); };
   target.onSnapshotClear = [this](int which) { editorSnapshotClear(*this, which); };
-  target.onSlotSnap = [this](int slot, int note, const char* json) { editorSlotSnap(*this, slot, note, json); };
+  target.onSlotSnap = [this](int slot, int note, const char* json) {
+    editorSlotSnap(*this, slot, note, json);
+  };
   target.onSlotClear = [this](int slot) { editorSlotClear(*this, slot); };
   target.onKitFile = [this](int op, const char* path) { editorKitFile(*this, op, path); };
-  target.onSeqSteps = [this](int lane, const float* steps, int count) { engine.setSeqSteps(lane, steps, count); };
+  target.onSeqSteps = [this](int lane, const float* steps, int count) {
+    engine.setSeqSteps(lane, steps, count);
+  };
   target.onSeqTies = [this](int lane, const unsigned char* ties, int count) {
     engine.setSeqTies(lane, ties, count);
   };

@@ -50,8 +50,8 @@ bool embeddedTuning(const char* name, double period, const double* intervals, in
                     const char* const* labels, LocalTuning& out);
 
 // Slot 7: the embedded tuning becomes the local tuning (source "embed").
-void editorTuningEmbed(CLAPPlugin& plugin, const char* name, double period, const double* intervals, int count,
-                       const char* const* labels);
+void editorTuningEmbed(CLAPPlugin& plugin, const char* name, double period, const double* intervals,
+                       int count, const char* const* labels);
 
 // Slot 12: op 0 saves the kit to path, any other op loads it and, when that succeeds, tells the page
 // which slots the kit holds and shows the first present one; a null path does nothing.

@@ -206,8 +206,8 @@ void appendTuningSource(std::string& out, const TuningSnapshot& tuning) {
   if (tuning.source == TuningSnapshot::kMTS) {
     out += "'mts'";
   } else if (tuning.source == TuningSnapshot::kLocal) {
-    out += "decodeURIComponent('" + tavrinPercentEncode("file:" + boundedText(tuning.name, kTuningNameBytes)) +
-           "')";
+    out += "decodeURIComponent('" +
+           tavrinPercentEncode("file:" + boundedText(tuning.name, kTuningNameBytes)) + "')";
   } else {
     out += "null";
   }
@@ -244,7 +244,8 @@ std::string tuningDataScript(const TuningSnapshot& tuning, bool withLabels) {
   if (!tuning.valid) return "try{if(window.mlibSetTuningData) window.mlibSetTuningData(null);}catch(e){}";
   const int count = std::clamp(tuning.count, 0, kMaxTuningIntervals);
   std::string out = "try{if(window.mlibSetTuningData) window.mlibSetTuningData({intervals:[";
-  for (int i = 0; i < count; ++i) appendFormat(out, "%s%.12f", i > 0 ? "," : "", shownDouble(tuning.ratios[i]));
+  for (int i = 0; i < count; ++i)
+    appendFormat(out, "%s%.12f", i > 0 ? "," : "", shownDouble(tuning.ratios[i]));
   if (withLabels) {
     out += "],labels:[";
     for (int i = 0; i < count; ++i) {

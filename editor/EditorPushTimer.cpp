@@ -45,6 +45,6 @@ void PluginEditor::pollTick() {
   if (!scripts.tuning.empty()) impl->webView->evaluateJavaScript(scripts.tuning);
   if (scripts.batch.empty()) return;
   *impl->busy = true;
-  impl->webView->evaluateJavaScript(scripts.batch,
-                                    [busy = impl->busy](const std::optional<std::string>&) { *busy = false; });
+  impl->webView->evaluateJavaScript(
+      scripts.batch, [busy = impl->busy](const std::optional<std::string>&) { *busy = false; });
 }

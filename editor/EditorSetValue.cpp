@@ -68,7 +68,8 @@ void replyArmedSlot(CLAPPlugin& plugin, int slot) {
       pan = 0.0f;
     }
   }
-  if (present && plugin.editor) plugin.editor->evaluateJS(loadSlotScript(slot, snapshot, note, gain, pan).c_str());
+  if (present && plugin.editor)
+    plugin.editor->evaluateJS(loadSlotScript(slot, snapshot, note, gain, pan).c_str());
 }
 
 // Applies a lane key when the digit after the prefix names lane 0..2.
@@ -118,7 +119,8 @@ constexpr ControlKey kControlKeys[] = {
     {"__glideMode", false, [](CLAPPlugin& p, const char*, double v) { p.engine.setGlideSmooth(on(v)); }},
     {"__envFeel", false, [](CLAPPlugin& p, const char*, double v) { p.engine.setEnvFeelModern(v >= 1.5); }},
     {"__afxMode", false, [](CLAPPlugin& p, const char*, double v) { p.engine.setAfxMode(on(v)); }},
-    {"__afxBaseKey", false, [](CLAPPlugin& p, const char*, double v) { p.engine.setAfxBaseKey(toInt(v + 0.5)); }},
+    {"__afxBaseKey", false,
+     [](CLAPPlugin& p, const char*, double v) { p.engine.setAfxBaseKey(toInt(v + 0.5)); }},
     {"__slotNote_", true,
      [](CLAPPlugin& p, const char* rest, double v) {
        underStateLock(p, [&](PluginProcessor& e) { e.setSlotNote(indexIn(rest), toInt(v + 0.5)); });
@@ -131,9 +133,11 @@ constexpr ControlKey kControlKeys[] = {
      [](CLAPPlugin& p, const char* rest, double v) {
        underStateLock(p, [&](PluginProcessor& e) { e.setSlotPan(indexIn(rest), toFloat(v * 2.0 - 1.0)); });
      }},
-    {"__auditionSlot_", true, [](CLAPPlugin& p, const char* rest, double) { p.engine.auditionSlot(indexIn(rest)); }},
+    {"__auditionSlot_", true,
+     [](CLAPPlugin& p, const char* rest, double) { p.engine.auditionSlot(indexIn(rest)); }},
     {"__armSlot_", true, [](CLAPPlugin& p, const char* rest, double) { replyArmedSlot(p, indexIn(rest)); }},
-    {"__seqRatioMode", false, [](CLAPPlugin& p, const char*, double v) { p.engine.setSeqRatioAbsolute(on(v)); }},
+    {"__seqRatioMode", false,
+     [](CLAPPlugin& p, const char*, double v) { p.engine.setSeqRatioAbsolute(on(v)); }},
     {"__seqRankEncoded", false,
      [](CLAPPlugin& p, const char*, double v) { p.engine.setSeqRatioRankEncoded(on(v)); }},
     {"__loadEpoch", false, [](CLAPPlugin& p, const char*, double) { p.engine.bumpSnapEpoch(); }},
@@ -141,7 +145,8 @@ constexpr ControlKey kControlKeys[] = {
     {"__filterLockB", false, [](CLAPPlugin& p, const char*, double v) { setFilterLock(p.engine, 1, v); }},
     {"__seqEnabled_", true,
      forLane<[](PluginProcessor& e, int lane, double v) { e.setSeqEnabled(lane, on(v)); }>},
-    {"__seqTarget_1", false, [](CLAPPlugin& p, const char*, double v) { p.engine.setSeqTarget(1, toInt(v)); }},
+    {"__seqTarget_1", false,
+     [](CLAPPlugin& p, const char*, double v) { p.engine.setSeqTarget(1, toInt(v)); }},
     {"__seqTriggerKey", true, setTriggerKey},
     {"__seqDelay_", true,  // a new division, the multiplier kept
      forLane<[](PluginProcessor& e, int lane, double v) {

@@ -18,13 +18,13 @@ double panToPage(float pan) {
 }
 
 std::string snapshotSeqScript(const PluginProcessor& engine) {
-  return "if(window.mlibSetSnapshotSeq) window.mlibSetSnapshotSeq(" + std::to_string(engine.engineSnapSeq(0)) +
-         "," + std::to_string(engine.engineSnapSeq(1)) + ");";
+  return "if(window.mlibSetSnapshotSeq) window.mlibSetSnapshotSeq(" +
+         std::to_string(engine.engineSnapSeq(0)) + "," + std::to_string(engine.engineSnapSeq(1)) + ");";
 }
 
 std::string mtsStatusScript(bool connected) {
-  return std::string("if(window.mlibSetMTSStatus) window.mlibSetMTSStatus(") + (connected ? "true" : "false") +
-         ");";
+  return std::string("if(window.mlibSetMTSStatus) window.mlibSetMTSStatus(") +
+         (connected ? "true" : "false") + ");";
 }
 
 }  // namespace
@@ -77,7 +77,8 @@ std::vector<std::string> syncStateScripts(CLAPPlugin& plugin) {
   const bool connected = engine.getMTSConnected();
   scripts.push_back(mtsStatusScript(connected));
   TuningSnapshot tuning{};
-  if (connected && engine.tuning.getTuningSnapshotOnMain(tuning)) scripts.push_back(tuningDataScript(tuning, false));
+  if (connected && engine.tuning.getTuningSnapshotOnMain(tuning))
+    scripts.push_back(tuningDataScript(tuning, false));
   return scripts;
 }
 

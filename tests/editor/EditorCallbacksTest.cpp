@@ -317,11 +317,12 @@ TEST(EditorCallbacks, KitFileLoadTellsThePageEverySlotAndShowsTheFirst) {
   engine.getSlotCopy(3, slot, note, present);
   EXPECT_TRUE(present);
   EXPECT_EQ(note, 52);
-  EXPECT_EQ(e.view().scripts(),
-            (std::vector<std::string>{
-                "if(window.mlibRestoreSlots) window.mlibRestoreSlots({afxMode:false,baseKey:36,slots:[{slot:3,"
-                "note:52,gain:1.500000,pan:0.500000},{slot:7,note:60,gain:1.000000,pan:0.000000}]});",
-                "if(window.mlibLoadSlot) window.mlibLoadSlot(3,{\"cutoffA\":0.500000},52,1.500000,0.500000);"}));
+  EXPECT_EQ(
+      e.view().scripts(),
+      (std::vector<std::string>{
+          "if(window.mlibRestoreSlots) window.mlibRestoreSlots({afxMode:false,baseKey:36,slots:[{slot:3,"
+          "note:52,gain:1.500000,pan:0.500000},{slot:7,note:60,gain:1.000000,pan:0.000000}]});",
+          "if(window.mlibLoadSlot) window.mlibLoadSlot(3,{\"cutoffA\":0.500000},52,1.500000,0.500000);"}));
 
   e.view().clearScripts();
   editorKitFile(e.plugin(), 1, (path + ".missing").c_str());

@@ -46,23 +46,24 @@ TEST(EditorPush, FirstTickSendsEveryGroupInOrderWithFourDecimals) {
   p.poll->env2Value = 0.5f;
   p.poll->envNote = 60.0f;
   p.poll->envVelocity = 0.8f;
-  EXPECT_EQ(p.batch(),
-            "if(window.mlibSetVoiceActivity) window.mlibSetVoiceActivity([0.0000,0.0000,0.2500,0.0000,0.0000,"
-            "0.0000,0.0000,0.0000]);"
-            " if(window.mlibSetMTSStatus) window.mlibSetMTSStatus(false);"
-            " if(window.mlibSetLimiterState) window.mlibSetLimiterState(true);"
-            " if(window.mlibSetLFOOutput) window.mlibSetLFOOutput(-0.5000, 0.0000, 0.0000, 0.1250);"
-            " if(window.mlibSetSeqStep) window.mlibSetSeqStep(0, 5, 0);"
-            " if(window.mlibSetSeqState) window.mlibSetSeqState([{active:false,vals:[]},{active:true,vals:[0.7500,"
-            "1.0000]}]);"
-            " if(window.mlibSetAfxPlayhead) window.mlibSetAfxPlayhead(2147483649);"
-            " if(window.mlibSetPeakLevels) window.mlibSetPeakLevels(0.0000, 0.3333, 0.0000, 0.0000);"
-            " if(window.mlibSetKeyTrackOffset) window.mlibSetKeyTrackOffset(0.1000, 0.0000);"
-            " if(window.mlibSetModPositions) window.mlibSetModPositions(0.0000, 0.9000);"
-            " if(window.mlibSetOscModPositions) window.mlibSetOscModPositions(0.0000, 0.0000, 0.0000, 0.0000, "
-            "0.0000, 0.0000, 0.6000);"
-            " if(window.mlibSetEnvPlayhead) window.mlibSetEnvPlayhead({envValue:0.0000,envStage:2,envPos:0.0000,"
-            "env2Value:0.5000,env2Stage:6,env2Pos:0.0000,note:60.0000,vel:0.8000});");
+  EXPECT_EQ(
+      p.batch(),
+      "if(window.mlibSetVoiceActivity) window.mlibSetVoiceActivity([0.0000,0.0000,0.2500,0.0000,0.0000,"
+      "0.0000,0.0000,0.0000]);"
+      " if(window.mlibSetMTSStatus) window.mlibSetMTSStatus(false);"
+      " if(window.mlibSetLimiterState) window.mlibSetLimiterState(true);"
+      " if(window.mlibSetLFOOutput) window.mlibSetLFOOutput(-0.5000, 0.0000, 0.0000, 0.1250);"
+      " if(window.mlibSetSeqStep) window.mlibSetSeqStep(0, 5, 0);"
+      " if(window.mlibSetSeqState) window.mlibSetSeqState([{active:false,vals:[]},{active:true,vals:[0.7500,"
+      "1.0000]}]);"
+      " if(window.mlibSetAfxPlayhead) window.mlibSetAfxPlayhead(2147483649);"
+      " if(window.mlibSetPeakLevels) window.mlibSetPeakLevels(0.0000, 0.3333, 0.0000, 0.0000);"
+      " if(window.mlibSetKeyTrackOffset) window.mlibSetKeyTrackOffset(0.1000, 0.0000);"
+      " if(window.mlibSetModPositions) window.mlibSetModPositions(0.0000, 0.9000);"
+      " if(window.mlibSetOscModPositions) window.mlibSetOscModPositions(0.0000, 0.0000, 0.0000, 0.0000, "
+      "0.0000, 0.0000, 0.6000);"
+      " if(window.mlibSetEnvPlayhead) window.mlibSetEnvPlayhead({envValue:0.0000,envStage:2,envPos:0.0000,"
+      "env2Value:0.5000,env2Stage:6,env2Pos:0.0000,note:60.0000,vel:0.8000});");
   EXPECT_TRUE(p.state.primed);
   EXPECT_EQ(p.batch(), "");  // nothing moved: nothing to evaluate
 }
@@ -81,10 +82,11 @@ TEST(EditorPush, LaterTicksSendOnlyGroupsThatMovedBeyondTheThreshold) {
   // A skipped first group leaves the batch starting with a blank; integers and lamps change at any step.
   p.poll->mtsConnected = true;
   p.poll->env2Stage = 5;
-  EXPECT_EQ(p.batch(),
-            " if(window.mlibSetMTSStatus) window.mlibSetMTSStatus(true);"
-            " if(window.mlibSetEnvPlayhead) window.mlibSetEnvPlayhead({envValue:0.0000,envStage:6,envPos:0.0000,"
-            "env2Value:0.0000,env2Stage:5,env2Pos:0.0000,note:-1.0000,vel:0.0000});");
+  EXPECT_EQ(
+      p.batch(),
+      " if(window.mlibSetMTSStatus) window.mlibSetMTSStatus(true);"
+      " if(window.mlibSetEnvPlayhead) window.mlibSetEnvPlayhead({envValue:0.0000,envStage:6,envPos:0.0000,"
+      "env2Value:0.0000,env2Stage:5,env2Pos:0.0000,note:-1.0000,vel:0.0000});");
 
   // A reset of the page sends everything again.
   p.state.primed = false;
@@ -101,17 +103,19 @@ TEST(EditorPush, SequencerLanesSendAtMostEightValuesAndCompareFlagsAndCounts) {
   p.poll->seqCount[0] = 12;
   p.poll->seqCount[1] = -3;
   const std::string first = p.batch();
-  EXPECT_NE(first.find(" if(window.mlibSetSeqState) window.mlibSetSeqState([{active:false,vals:[0.0000,0.1000,"
-                       "0.2000,0.3000,0.4000,0.5000,0.6000,0.7000]},{active:false,vals:[]}]);"),
-            std::string::npos);
+  EXPECT_NE(
+      first.find(" if(window.mlibSetSeqState) window.mlibSetSeqState([{active:false,vals:[0.0000,0.1000,"
+                 "0.2000,0.3000,0.4000,0.5000,0.6000,0.7000]},{active:false,vals:[]}]);"),
+      std::string::npos);
 
   // A value past the count does not count as a move; the active flag does, with unmoved values.
   p.poll->seqValues[1][3] = 0.9f;
   EXPECT_EQ(p.batch(), "");
   p.poll->seqActive[0] = true;
-  EXPECT_EQ(p.batch(),
-            " if(window.mlibSetSeqState) window.mlibSetSeqState([{active:true,vals:[0.0000,0.1000,0.2000,0.3000,"
-            "0.4000,0.5000,0.6000,0.7000]},{active:false,vals:[]}]);");
+  EXPECT_EQ(
+      p.batch(),
+      " if(window.mlibSetSeqState) window.mlibSetSeqState([{active:true,vals:[0.0000,0.1000,0.2000,0.3000,"
+      "0.4000,0.5000,0.6000,0.7000]},{active:false,vals:[]}]);");
   p.poll->seqCount[0] = 7;
   EXPECT_NE(p.batch().find("{active:true,vals:[0.0000,0.1000,0.2000,0.3000,0.4000,0.5000,0.6000]}"),
             std::string::npos);
@@ -157,12 +161,14 @@ TEST(EditorPush, ParameterNamesAreTheCanonicalNamesInIdOrder) {
       "modFoldStart modFoldEnd modCutoffAStart modCutoffAEnd modCutoffBStart modCutoffBEnd lfo1PhaseOff "
       "lfo1Delay lfo1Mode lfo2PhaseOff lfo2Delay lfo2Mode octave pitchBendRange driveB keyTrackB crossfader "
       "drift spread velTimbre modSourceRatio modSourceFold modSourceCutA modSourceCutB envModel foldBias "
-      "modFoldBiasStart modFoldBiasEnd modSourceFoldBias env1CurveA env1CurveD env1CurveR env1Curve env1Delay "
+      "modFoldBiasStart modFoldBiasEnd modSourceFoldBias env1CurveA env1CurveD env1CurveR env1Curve "
+      "env1Delay "
       "env1Hold env1KeyTrack env1TrigMode env2Attack env2Decay env2Sustain env2Release env2Delay env2Hold "
       "env2CurveA env2CurveD env2CurveR env2KeyTrack env2TrigMode env1Sync env1DivDelay env1DivAttack "
       "env1DivHold env1DivDecay env1DivRelease env2Sync env2DivDelay env2DivAttack env2DivHold env2DivDecay "
       "env2DivRelease analog filterSat noiseMix clickAmt modPitchStart modPitchEnd modSourcePitch "
-      "modPitchRange feedback modFeedbackStart modFeedbackEnd modSourceFeedback shapeMode shape modShapeStart "
+      "modPitchRange feedback modFeedbackStart modFeedbackEnd modSourceFeedback shapeMode shape "
+      "modShapeStart "
       "modShapeEnd modSourceShape modFmStart modFmEnd modSourceFM foldChar modFoldCharStart modFoldCharEnd "
       "modSourceFoldChar";
   std::string joined;
@@ -189,11 +195,12 @@ TEST(EditorPush, TuningIsSentOncePerVersionWithFilteredLabelsAndEncodedTexts) {
   poll.tuningSourceKind = 2;
   publishTuning(poll, 4);
   const PushScripts scripts = p.tick();
-  EXPECT_EQ(scripts.tuning,
-            "try{if(window.mlibSetTuningData) window.mlibSetTuningData({intervals:[1.000000000000,1.125000000000,"
-            "1.500000000000],labels:[\"1/1\",\"9/8\",\"701.955\"],period:2.000000000000,scaleSize:3,"
-            "name:decodeURIComponent('Tom%27s%20scale'),source:decodeURIComponent('file%3ATom%27s%20scale')});}"
-            "catch(e){}");
+  EXPECT_EQ(
+      scripts.tuning,
+      "try{if(window.mlibSetTuningData) window.mlibSetTuningData({intervals:[1.000000000000,1.125000000000,"
+      "1.500000000000],labels:[\"1/1\",\"9/8\",\"701.955\"],period:2.000000000000,scaleSize:3,"
+      "name:decodeURIComponent('Tom%27s%20scale'),source:decodeURIComponent('file%3ATom%27s%20scale')});}"
+      "catch(e){}");
   EXPECT_EQ(p.state.lastTuningVersion, 4u);
   EXPECT_EQ(p.tick().tuning, "");
 

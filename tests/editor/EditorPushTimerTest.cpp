@@ -1,16 +1,15 @@
 // The push and the resync in an open editor: the 30 Hz timer, one batch in flight at a time, the resets
 // of a page load and of "__ready", the full resync and the main-thread callback after a state load.
-#include <gtest/gtest.h>
-
 #include <clap/ext/state.h>
+#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "EditorSessionFixture.h"
 #include "editor/PluginEditorImpl.h"
-#include "state/ParamNameMap.h"
 #include "state/MemoryStreams.h"
+#include "state/ParamNameMap.h"
 
 namespace {
 

@@ -29,8 +29,8 @@ TEST(EditorSync, ParametersAreSentOnceEachByCanonicalNameInNameMapOrder) {
   PluginFixture p;
   p.object->engine.setParam(kParamFilterACutoff, 10010.0);
   const auto params = syncParamValues(p.object->engine);
-  const char* const first[] = {"voiceMode", "voiceCount", "glide", "ratio", "fmIndex", "fold", "foldBias",
-                               "filterModeA", "cutoffA", "resonanceA", "filterModeB"};
+  const char* const first[] = {"voiceMode", "voiceCount",  "glide",   "ratio",      "fmIndex",    "fold",
+                               "foldBias",  "filterModeA", "cutoffA", "resonanceA", "filterModeB"};
   for (size_t i = 0; i < std::size(first); ++i) EXPECT_STREQ(params[i].name, first[i]);
   EXPECT_DOUBLE_EQ(params[8].value, 0.5);
   std::array<int, kNumParams> seen{};
@@ -103,7 +103,8 @@ TEST(EditorSync, MasterTuningIsSentWithoutLabels) {
   tuning.keysPerPeriod = 12;
   std::strcpy(tuning.name, "Just");
   tuning.source = TuningSnapshot::kMTS;
-  EXPECT_EQ(tuningDataScript(tuning, false),
-            "try{if(window.mlibSetTuningData) window.mlibSetTuningData({intervals:[1.000000000000,1.500000000000],"
-            "period:2.000000000000,scaleSize:12,name:decodeURIComponent('Just'),source:'mts'});}catch(e){}");
+  EXPECT_EQ(
+      tuningDataScript(tuning, false),
+      "try{if(window.mlibSetTuningData) window.mlibSetTuningData({intervals:[1.000000000000,1.500000000000],"
+      "period:2.000000000000,scaleSize:12,name:decodeURIComponent('Just'),source:'mts'});}catch(e){}");
 }
