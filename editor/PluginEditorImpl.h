@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "editor/EditorPush.h"
 #include "editor/MlibMessageHandler.h"
 #include "editor/MlibWebView.h"
 #include "editor/PluginEditor.h"
@@ -17,4 +18,7 @@ struct PluginEditor::Impl {
   GuiPollData* pollData = nullptr;                 // not owned
 
   // Engine-value push, callbacks and sync
+  PushState push;  // what the page was sent last
+  // True while a batch is being evaluated; its completion keeps the bool alive after the editor is gone.
+  std::shared_ptr<bool> busy = std::make_shared<bool>(false);
 };

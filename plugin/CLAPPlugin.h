@@ -43,6 +43,10 @@ public:
   bool saveKitToFile(const char* path);
   bool loadKitFromFile(const char* path);
 
+  // Main thread: sends the page of an open editor the whole engine state (parameters, snapshot numbers,
+  // UI state, kit, MTS-ESP lamps and tuning) (editor/EditorSync.cpp).
+  void syncEditorToEngineState();
+
   std::atomic<bool> editorNeedsSync{false};  // a state load waits to be shown in the editor
   PluginProcessor engine;
   GuiPollData guiPoll;
@@ -77,6 +81,8 @@ protected:
   bool activate(double rate, uint32_t minFrameCount, uint32_t maxFrameCount) override;
   clap_process_status process(const clap_process* process) override;
   void reset() override { engine.resetAll(); }
+  // Takes a state load's request to bring the open editor up to date (editor/EditorSync.cpp).
+  void onMainThread() override;
 
   bool implementsLatency() const override { return true; }
   uint32_t latencyGet() const override { return engine.latencySamples(); }

@@ -1,0 +1,145 @@
+// The push and the resync in an open editor: the 30 Hz timer, one batch in flight at a time, the resets
+// of a page load and of "__ready", the full resync and the main-thread callback after a state load.
+#include <clap/ext/state.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "EditorSessionFixture.h"
+#include "editor/PluginEditorImpl.h"
+#include "state/MemoryStreams.h"
+#include "state/ParamNameMap.h"
+
+namespace {
+
+const std::string kNullTuning = "try{if(window.mlibSetTuningData) window.mlibSetTuningData(null);}catch(e){}";
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+  return text.rfind(prefix, 0) == 0;
+}
+
+}  // namespace
+
+TEST(EditorPushTimer, TimerRunsAt30HzAndKeepsOneBatchInFlight) {
+  EditorSession e;
+  PluginEditor::Impl& impl = *e.plugin().editor->impl;
+  ASSERT_TRUE(impl.timer);
+  EXPECT_EQ(impl.timer->intervalNs(), 33'333'333u);
+  EXPECT_EQ(impl.timer->leewayNs(), 16'666'666u);
+  EXPECT_TRUE(impl.timer->running());
+
+  ASSERT_EQ(platform::mainQueue().fireTimers(platform::monotonicNanoseconds()), 1u);
+  ASSERT_EQ(e.view().scripts().size(), 1u);
+  EXPECT_TRUE(startsWith(e.view().scripts()[0], "if(window.mlibSetVoiceActivity)"));
+  EXPECT_EQ(e.view().pendingCompletions(), 1u);
+
+  // While the batch runs, ticks send nothing and lose nothing.
+  GuiPollData& poll = e.plugin().guiPoll;
+  poll.hostValue[kParamGlide] = 0.25f;
+  poll.hostChanged[kParamGlide] = true;
+  poll.voiceActivity[7] = 1.0f;
+  e.tick();
+  EXPECT_EQ(e.view().scripts().size(), 1u);
+  e.view().completeScripts("ReferenceError: x");  // a script error of the page is swallowed
+  e.tick();
+  ASSERT_EQ(e.view().scripts().size(), 2u);
+  EXPECT_EQ(e.view().scripts()[1],
+            "if(window.mlibSetVoiceActivity) window.mlibSetVoiceActivity([0.0000,0.0000,0.0000,0.0000,0.0000,"
+            "0.0000,0.0000,1.0000]); if(window.mlibSetParam) window.mlibSetParam('glide', 0.250000);");
+
+  e.view().completeScripts();
+  e.tick();
+  EXPECT_EQ(e.view().scripts().size(), 2u);  // nothing moved: nothing evaluated, nothing in flight
+  EXPECT_EQ(e.view().pendingCompletions(), 0u);
+  e.tick();
+  EXPECT_EQ(e.view().scripts().size(), 2u);
+
+  // Closing the editor cancels the timer.
+  auto timer = impl.timer;
+  e.plugin().editor->destroyPlatformView();
+  EXPECT_TRUE(timer->cancelled());
+  e.tick();
+}
+
+TEST(EditorPushTimer, FinishedPageLoadResendsEverythingEvenWithABatchLostInFlight) {
+  EditorSession e;
+  e.tick();
+  ASSERT_EQ(e.view().pendingCompletions(), 1u);
+  e.view().clearScripts();
+  e.view().finishNavigation();
+  e.tick();
+  ASSERT_EQ(e.view().scripts().size(), 1u);
+  EXPECT_TRUE(startsWith(e.view().scripts()[0], "if(window.mlibSetVoiceActivity)"));
+
+  // The lost batch's late completion does not free the new one's place.
+  e.view().completeScripts();
+  e.view().clearScripts();
+  e.plugin().guiPoll.kitPlayhead = 3;
+  e.tick();
+  EXPECT_EQ(e.view().scripts(),
+            (std::vector<std::string>{" if(window.mlibSetAfxPlayhead) window.mlibSetAfxPlayhead(3);"}));
+}
+
+TEST(EditorPushTimer, ReadySendsTheWholeStateThenTheNextTickSendsTheTuning) {
+  EditorSession e;
+  e.plugin().engine.setParam(kParamFilterACutoff, 10010.0);
+  e.tick();
+  e.view().completeScripts();
+  e.view().clearScripts();
+
+  e.post("__ready", "1");
+  const std::vector<std::string>& scripts = e.view().scripts();
+  ASSERT_EQ(scripts.size(), kNumParams + 4);
+  EXPECT_EQ(scripts[0], "if(window.mlibSetParam) window.mlibSetParam('voiceMode', " +
+                            std::string(scripts[0].substr(scripts[0].find(", ") + 2)));
+  EXPECT_EQ(scripts[8], "if(window.mlibSetParam) window.mlibSetParam('cutoffA', 0.500000);");
+  EXPECT_EQ(scripts[kNumParams], "if(window.mlibSetSnapshotSeq) window.mlibSetSnapshotSeq(0,0);");
+  EXPECT_EQ(scripts.back(), "if(window.mlibSetMTSStatus) window.mlibSetMTSStatus(false);");
+
+  e.view().clearScripts();
+  e.tick();
+  ASSERT_EQ(scripts.size(), 2u);
+  EXPECT_EQ(scripts[0], kNullTuning);
+  EXPECT_TRUE(startsWith(scripts[1], "if(window.mlibSetVoiceActivity)"));
+}
+
+TEST(EditorPushTimer, StateLoadSyncsTheOpenEditorOnceOnTheMainThread) {
+  EditorSession e;
+  const auto* state = e.p.instance.extension<clap_plugin_state>(CLAP_EXT_STATE);
+  MemoryOStream saved;
+  e.plugin().uiStateJson = "{\"tab\":1}";
+  ASSERT_TRUE(state->save(e.p.instance.plugin(), &saved.stream));
+  MemoryIStream first(saved.bytes);
+  MemoryIStream second(saved.bytes);
+  ASSERT_TRUE(state->load(e.p.instance.plugin(), &first.stream));
+  ASSERT_TRUE(state->load(e.p.instance.plugin(), &second.stream));
+  EXPECT_TRUE(e.plugin().editorNeedsSync.load());
+  EXPECT_GE(e.p.host.callbackRequestCount(), 1);
+
+  e.view().clearScripts();
+  e.p.instance.plugin()->on_main_thread(e.p.instance.plugin());
+  EXPECT_FALSE(e.plugin().editorNeedsSync.load());
+  ASSERT_EQ(e.view().scripts().size(), kNumParams + 4);
+  // The loaded UI state, with what the state writer added to it, reaches the page encoded.
+  EXPECT_TRUE(startsWith(e.view().scripts()[kNumParams + 1],
+                         "(function(){var u=null;try{u=decodeURIComponent('%7B%22tab%22%3A1%2C"));
+  e.p.instance.plugin()->on_main_thread(e.p.instance.plugin());
+  EXPECT_EQ(e.view().scripts().size(), kNumParams + 4);
+}
+
+TEST(EditorPushTimer, SyncRequestWithoutAnEditorIsConsumedSilently) {
+  PluginFixture p;
+  p.object->editorNeedsSync = true;
+  p.instance.plugin()->on_main_thread(p.instance.plugin());
+  EXPECT_FALSE(p.object->editorNeedsSync.load());
+  p.object->syncEditorToEngineState();
+
+  // An editor without its view yet drops every script.
+  const auto* gui = p.instance.extension<clap_plugin_gui>(CLAP_EXT_GUI);
+  gui->create(p.instance.plugin(), CLAP_WINDOW_API_COCOA, false);
+  p.object->editor->pollTick();
+  p.object->syncEditorToEngineState();
+  EXPECT_EQ(p.object->editor->webView(), nullptr);
+  gui->destroy(p.instance.plugin());
+}
