@@ -146,17 +146,17 @@ int main(int argc, char **argv) {
     PluginInstance instance(module.factory(), host, id.c_str());
     if (!instance.valid())
       return failWith("the factory created no plug-in with id " + id);
-    RenderSpec spec;
-    spec.sampleRate = options.rate;
-    spec.frames = static_cast<uint64_t>(options.seconds * options.rate + 0.5);
-    spec.blocks = options.blocks;
-    spec.transport = options.transport;
+    RenderJob job;
+    job.sampleRate = options.rate;
+    job.frames = static_cast<uint64_t>(options.seconds * options.rate + 0.5);
+    job.blocks = options.blocks;
+    job.transport = options.transport;
     if (!instance.init())
       return failWith("clap_plugin.init failed");
     if (!instance.activate(options.rate, 1, maxBlockFrames(options.blocks)))
       return failWith("clap_plugin.activate failed");
     const RenderResult result =
-        render(instance, host, buildTimeline(score, options.rate, options.dialect), spec);
+        render(instance, host, buildTimeline(score, options.rate, options.dialect), job);
     instance.deactivate();
     instance.destroy();
 
@@ -165,7 +165,7 @@ int main(int argc, char **argv) {
     if (result.processErrors > 0)
       status = failWith(std::to_string(result.processErrors) + " process calls answered an error");
     std::printf("rendered %llu frames at %.0f Hz in %zu blocks, %zu notes, %zu output events\n",
-                static_cast<unsigned long long>(spec.frames), options.rate, result.blockSizes.size(),
+                static_cast<unsigned long long>(job.frames), options.rate, result.blockSizes.size(),
                 score.notes.size(), result.outputEvents.size());
     printChannel("left", measure(result.left));
     printChannel("right", measure(result.right));

@@ -25,11 +25,11 @@ struct PluginFixture {
   // Renders a timeline on the renderer's audio thread in blocks of blockFrames.
   tavrin::host::RenderResult render(const std::vector<tavrin::host::TimedEvent>& timeline, uint64_t frames,
                                     uint32_t blockFrames, const tavrin::host::ProcessHooks& hooks = {}) {
-    tavrin::host::RenderSpec spec;
-    spec.sampleRate = rate;
-    spec.frames = frames;
-    spec.blocks.fixedFrames = blockFrames;
-    return tavrin::host::render(instance, host, timeline, spec, hooks);
+    tavrin::host::RenderJob job;
+    job.sampleRate = rate;
+    job.frames = frames;
+    job.blocks.fixedFrames = blockFrames;
+    return tavrin::host::render(instance, host, timeline, job, hooks);
   }
 
   // Makes this thread the audio thread and starts processing, for direct process calls.

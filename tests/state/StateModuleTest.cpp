@@ -33,16 +33,16 @@ bool loadOver(const PluginInstance& instance, const std::vector<uint8_t>& bytes)
 }
 
 RenderResult play(PluginInstance& instance, Host& host) {
-  RenderSpec spec;
-  spec.sampleRate = 48000;
-  spec.frames = 48000 / 2;
-  spec.blocks.fixedFrames = 256;
-  EXPECT_TRUE(instance.activate(spec.sampleRate, 1, 256));
+  RenderJob job;
+  job.sampleRate = 48000;
+  job.frames = 48000 / 2;
+  job.blocks.fixedFrames = 256;
+  EXPECT_TRUE(instance.activate(job.sampleRate, 1, 256));
   const std::vector<TimedEvent> timeline = {{0, makeNoteEvent(CLAP_EVENT_NOTE_ON, 0, 51, 0.9)},
                                             {100, makeNoteEvent(CLAP_EVENT_NOTE_ON, 0, 64, 0.7)},
                                             {12000, makeNoteEvent(CLAP_EVENT_NOTE_OFF, 0, 51, 0.0)},
                                             {12000, makeNoteEvent(CLAP_EVENT_NOTE_OFF, 0, 64, 0.0)}};
-  RenderResult result = render(instance, host, timeline, spec);
+  RenderResult result = render(instance, host, timeline, job);
   instance.deactivate();
   return result;
 }

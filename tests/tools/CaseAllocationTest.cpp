@@ -43,15 +43,15 @@ TEST(ProcessAllocations, EveryLoadCaseRendersWithoutHeapTraffic) {
       PluginInstance instance(module.factory(), host, "com.nobrel.tavrin");
       ASSERT_TRUE(instance.valid());
       ASSERT_TRUE(instance.init());
-      RenderSpec spec;
-      spec.sampleRate = rate;
+      RenderJob job;
+      job.sampleRate = rate;
       // The long decay's allocation-free tail is the same as its first seconds: four are enough here.
-      spec.frames = static_cast<uint64_t>(std::min(c.seconds, 4.0) * rate);
-      spec.blocks = {.randomMin = 1, .randomMax = 700, .seed = 5};
-      ASSERT_TRUE(instance.activate(spec.sampleRate, 1, maxBlockFrames(spec.blocks)));
+      job.frames = static_cast<uint64_t>(std::min(c.seconds, 4.0) * rate);
+      job.blocks = {.randomMin = 1, .randomMax = 700, .seed = 5};
+      ASSERT_TRUE(instance.activate(job.sampleRate, 1, maxBlockFrames(job.blocks)));
       const process_allocations::Counts before = process_allocations::counted();
       const RenderResult result =
-          render(instance, host, buildTimeline(caseScore(c), rate, NoteDialect::Clap), spec,
+          render(instance, host, buildTimeline(caseScore(c), rate, NoteDialect::Clap), job,
                  {.before = [] { process_allocations::arm(true); },
                   .after = [] { process_allocations::arm(false); }});
       const process_allocations::Counts after = process_allocations::counted();

@@ -29,14 +29,14 @@ TEST(ModuleParams, ControllerGesturesAndHostValuesOverTheClapInterface) {
   ASSERT_NE(params, nullptr);
   EXPECT_EQ(params->count(instance.plugin()), 119u);
 
-  RenderSpec spec;
-  spec.sampleRate = 48000;
-  spec.frames = 256 * 4;
-  spec.blocks.fixedFrames = 256;
-  ASSERT_TRUE(instance.activate(spec.sampleRate, 1, 256));
+  RenderJob job;
+  job.sampleRate = 48000;
+  job.frames = 256 * 4;
+  job.blocks.fixedFrames = 256;
+  ASSERT_TRUE(instance.activate(job.sampleRate, 1, 256));
   const std::vector<TimedEvent> timeline = {{10, makeMidiEvent(0xB0, 74, 0)},
                                             {600, makeParamValueEvent(kResonance, 0.5)}};
-  const RenderResult result = render(instance, host, timeline, spec);
+  const RenderResult result = render(instance, host, timeline, job);
   instance.deactivate();
 
   ASSERT_EQ(result.outputEvents.size(), 3u);  // the host's own value is not echoed

@@ -40,12 +40,12 @@ TEST(ProcessAllocations, RenderingAllocatesAndFreesNothing) {
   ASSERT_TRUE(instance.valid());
   ASSERT_TRUE(instance.init());
 
-  RenderSpec spec;
-  spec.sampleRate = 48000;
-  spec.frames = 48000 * 2;
-  spec.blocks = {.randomMin = 0, .randomMax = 1100, .seed = 11};
-  spec.transport.enabled = true;
-  ASSERT_TRUE(instance.activate(spec.sampleRate, 1, maxBlockFrames(spec.blocks)));
+  RenderJob job;
+  job.sampleRate = 48000;
+  job.frames = 48000 * 2;
+  job.blocks = {.randomMin = 0, .randomMax = 1100, .seed = 11};
+  job.transport.enabled = true;
+  ASSERT_TRUE(instance.activate(job.sampleRate, 1, maxBlockFrames(job.blocks)));
 
   Score score;
   score.notes = {
@@ -63,7 +63,7 @@ TEST(ProcessAllocations, RenderingAllocatesAndFreesNothing) {
   for (const NoteDialect dialect : {NoteDialect::Clap, NoteDialect::Midi}) {
     const process_allocations::Counts before = process_allocations::counted();
     const RenderResult result = render(
-        instance, host, buildTimeline(score, spec.sampleRate, dialect), spec,
+        instance, host, buildTimeline(score, job.sampleRate, dialect), job,
         {.before = [] { process_allocations::arm(true); }, .after = [] { process_allocations::arm(false); }});
     const process_allocations::Counts after = process_allocations::counted();
     EXPECT_TRUE(result.started);

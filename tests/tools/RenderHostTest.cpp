@@ -127,16 +127,16 @@ TEST(RenderModule, RendersCleanlyOnItsAudioThread) {
   Host host;
   PluginInstance instance(module.factory(), host, "com.nobrel.tavrin");
   ASSERT_TRUE(instance.init());
-  RenderSpec spec;
-  spec.sampleRate = 48000;
-  spec.frames = 48000;
-  spec.blocks = {.randomMin = 0, .randomMax = 700, .seed = 3};
-  spec.transport.enabled = true;
-  ASSERT_TRUE(instance.activate(spec.sampleRate, 1, maxBlockFrames(spec.blocks)));
+  RenderJob job;
+  job.sampleRate = 48000;
+  job.frames = 48000;
+  job.blocks = {.randomMin = 0, .randomMax = 700, .seed = 3};
+  job.transport.enabled = true;
+  ASSERT_TRUE(instance.activate(job.sampleRate, 1, maxBlockFrames(job.blocks)));
   Score score;
   score.notes = {{0.0, 60, 0.8, 0.5, 0}, {0.25, 64, 0.7, 0.5, 0}};
   int processCalls = 0;
-  const RenderResult result = render(instance, host, buildTimeline(score, spec.sampleRate, NoteDialect::Midi), spec,
+  const RenderResult result = render(instance, host, buildTimeline(score, job.sampleRate, NoteDialect::Midi), job,
                                      {.before = [&] { ++processCalls; }, .after = {}});
   instance.deactivate();
   EXPECT_TRUE(result.started);

@@ -64,7 +64,7 @@ struct AudioThreadState {
   }
 };
 
-void renderBlocks(PluginInstance &instance, const std::vector<TimedEvent> &timeline, const RenderSpec &spec,
+void renderBlocks(PluginInstance &instance, const std::vector<TimedEvent> &timeline, const RenderJob &job,
                   const ProcessHooks &hooks, AudioThreadState &state, RenderResult &result) {
   size_t next = 0;
   uint64_t position = 0;
@@ -78,12 +78,12 @@ void renderBlocks(PluginInstance &instance, const std::vector<TimedEvent> &timel
     state.outEvents.clear();
     std::fill(state.scratchLeft.begin(), state.scratchLeft.end(), 0.0f);
     std::fill(state.scratchRight.begin(), state.scratchRight.end(), 0.0f);
-    const clap_event_transport transport = makeTransport(spec.transport, position, spec.sampleRate);
+    const clap_event_transport transport = makeTransport(job.transport, position, job.sampleRate);
 
     clap_process block{};
     block.steady_time = static_cast<int64_t>(position);
     block.frames_count = frames;
-    block.transport = spec.transport.enabled ? &transport : nullptr;
+    block.transport = job.transport.enabled ? &transport : nullptr;
     block.audio_outputs = &state.output;
     block.audio_outputs_count = 1;
     block.in_events = state.input.clapEvents();
@@ -107,20 +107,20 @@ void renderBlocks(PluginInstance &instance, const std::vector<TimedEvent> &timel
 }  // namespace
 
 RenderResult render(PluginInstance &instance, Host &host, const std::vector<TimedEvent> &timeline,
-                    const RenderSpec &spec, const ProcessHooks &hooks) {
+                    const RenderJob &job, const ProcessHooks &hooks) {
   RenderResult result;
-  result.blockSizes = planBlocks(spec.blocks, spec.frames);
-  result.left.assign(spec.frames, 0.0f);
-  result.right.assign(spec.frames, 0.0f);
+  result.blockSizes = planBlocks(job.blocks, job.frames);
+  result.left.assign(job.frames, 0.0f);
+  result.right.assign(job.frames, 0.0f);
   result.outputEvents.reserve(4096);
-  AudioThreadState state(maxBlockFrames(spec.blocks), std::max<size_t>(timeline.size(), 16));
+  AudioThreadState state(maxBlockFrames(job.blocks), std::max<size_t>(timeline.size(), 16));
 
   std::atomic<bool> done{false};
   std::thread audio([&] {
     host.setAudioThread(std::this_thread::get_id());
     result.started = instance.startProcessing();
     if (result.started) {
-      renderBlocks(instance, timeline, spec, hooks, state, result);
+      renderBlocks(instance, timeline, job, hooks, state, result);
       instance.stopProcessing();
     }
     host.clearAudioThread();
@@ -136,7 +136,7 @@ RenderResult render(PluginInstance &instance, Host &host, const std::vector<Time
     instance.onMainThread();
   if (host.takeFlushRequest())
     for (const EventData &event : flushParams(instance))
-      result.outputEvents.push_back({spec.frames, event});
+      result.outputEvents.push_back({job.frames, event});
   return result;
 }
 

@@ -35,7 +35,7 @@ struct TransportPlan {
   bool playing = true;
 };
 
-struct RenderSpec {
+struct RenderJob {
   double sampleRate = 48000.0;
   uint64_t frames = 0;
   BlockPlan blocks;
@@ -60,12 +60,12 @@ struct RenderResult {
 // The clap_event_transport for a block starting at `frame`.
 clap_event_transport makeTransport(const TransportPlan &plan, uint64_t frame, double sampleRate);
 
-// Renders spec.frames frames. The instance must be initialised and activated with a maximum frame
-// count of at least maxBlockFrames(spec.blocks); start and stop processing happen on the audio thread.
+// Renders job.frames frames. The instance must be initialised and activated with a maximum frame
+// count of at least maxBlockFrames(job.blocks); start and stop processing happen on the audio thread.
 // A flush the host asked for while processing is served by the next process call; one asked for at the
 // end is served by a params flush on the calling thread, its events placed at the last frame.
 RenderResult render(PluginInstance &instance, Host &host, const std::vector<TimedEvent> &timeline,
-                    const RenderSpec &spec, const ProcessHooks &hooks = {});
+                    const RenderJob &job, const ProcessHooks &hooks = {});
 
 // Calls the plug-in's params flush with no input events (main thread, instance not processing) and
 // answers what it pushed.
