@@ -4,4 +4,4 @@
 
 #include "clap/plugin.h"
 
-const clap_plugin_descriptor *tavrinDescriptor();
+const clap_plugin_descriptor* tavrinDescriptor();

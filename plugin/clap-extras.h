@@ -23,7 +23,7 @@ enum {
 };
 
 typedef struct clap_host_log {
-  void (*log)(const clap_host_t *host, clap_log_severity severity, const char *msg);
+  void (*log)(const clap_host_t* host, clap_log_severity severity, const char* msg);
 } clap_host_log_t;
 
 typedef struct clap_color {
@@ -38,11 +38,11 @@ typedef struct clap_track_info {
   char name[CLAP_NAME_SIZE];
   clap_color_t color;
   int32_t audio_channel_count;
-  const char *audio_port_type;
+  const char* audio_port_type;
 } clap_track_info_t;
 
 typedef struct clap_host_track_info {
-  bool (*get)(const clap_host_t *host, clap_track_info_t *info);
+  bool (*get)(const clap_host_t* host, clap_track_info_t* info);
 } clap_host_track_info_t;
 
 // Opaque: passed through the virtual operations of the host-call layer, never dereferenced by it.

@@ -6,16 +6,14 @@ namespace clap::helpers {
 
 template <MisbehaviourHandler h, CheckingLevel l>
 template <class T>
-void HostProxy<h, l>::query(const T *&slot, const char *id, const char *fallbackId) {
-  slot = static_cast<const T *>(_host->get_extension(_host, id));
-  if (!slot && fallbackId)
-    slot = static_cast<const T *>(_host->get_extension(_host, fallbackId));
+void HostProxy<h, l>::query(const T*& slot, const char* id, const char* fallbackId) {
+  slot = static_cast<const T*>(_host->get_extension(_host, id));
+  if (!slot && fallbackId) slot = static_cast<const T*>(_host->get_extension(_host, fallbackId));
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
 void HostProxy<h, l>::init() {
-  if (!_host || !_host->get_extension)
-    return;
+  if (!_host || !_host->get_extension) return;
   query(_hostLog, "clap.log");
   query(_hostThreadCheck, "clap.thread-check");
   query(_hostThreadPool, "clap.thread-pool");
@@ -47,13 +45,13 @@ bool HostProxy<h, l>::canUseHostLog() const {
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-void HostProxy<h, l>::log(clap_log_severity severity, const char *message) const {
+void HostProxy<h, l>::log(clap_log_severity severity, const char* message) const {
   if (canUseHostLog()) {
     _hostLog->log(_host, severity, message);
     return;
   }
   const bool isError = severity == CLAP_LOG_ERROR || severity == CLAP_LOG_HOST_MISBEHAVING;
-  std::ostream &out = isError ? std::cerr : std::clog;
+  std::ostream& out = isError ? std::cerr : std::clog;
   out << message << std::endl;
 }
 
@@ -74,10 +72,8 @@ bool HostProxy<h, l>::isAudioThread() const {
 
 template <MisbehaviourHandler h, CheckingLevel l>
 bool HostProxy<h, l>::canUseParams() const {
-  if (!_hostParams)
-    return false;
-  if (_hostParams->rescan && _hostParams->clear && _hostParams->request_flush)
-    return true;
+  if (!_hostParams) return false;
+  if (_hostParams->rescan && _hostParams->clear && _hostParams->request_flush) return true;
   hostMisbehaving("clap_host_params is partially implemented");
   return false;
 }
@@ -89,16 +85,13 @@ void HostProxy<h, l>::paramsRequestFlush() const {
 
 template <MisbehaviourHandler h, CheckingLevel l>
 void HostProxy<h, l>::requestCallback() const {
-  if (_host && _host->request_callback)
-    _host->request_callback(_host);
+  if (_host && _host->request_callback) _host->request_callback(_host);
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
 bool HostProxy<h, l>::canUseTrackInfo() const {
-  if (!_hostTrackInfo)
-    return false;
-  if (_hostTrackInfo->get)
-    return true;
+  if (!_hostTrackInfo) return false;
+  if (_hostTrackInfo->get) return true;
   hostMisbehaving("clap_host_track_info is partially implemented");
   return false;
 }

@@ -22,18 +22,18 @@ class HostProxy {
   static_assert(h == MisbehaviourHandler::Ignore && l == CheckingLevel::Minimal,
                 "only the log-and-tolerate handler with minimal checking is implemented");
 
- public:
-  explicit HostProxy(const clap_host *host) : _host(host) {}
+public:
+  explicit HostProxy(const clap_host* host) : _host(host) {}
 
   void init();
-  const clap_host *host() const { return _host; }
+  const clap_host* host() const { return _host; }
 
   bool canUseHostLog() const;
-  void log(clap_log_severity severity, const char *message) const;
-  void hostMisbehaving(const char *message) const { log(CLAP_LOG_HOST_MISBEHAVING, message); }
-  void hostMisbehaving(const std::string &message) const { hostMisbehaving(message.c_str()); }
-  void pluginMisbehaving(const char *message) const { log(CLAP_LOG_PLUGIN_MISBEHAVING, message); }
-  void pluginMisbehaving(const std::string &message) const { pluginMisbehaving(message.c_str()); }
+  void log(clap_log_severity severity, const char* message) const;
+  void hostMisbehaving(const char* message) const { log(CLAP_LOG_HOST_MISBEHAVING, message); }
+  void hostMisbehaving(const std::string& message) const { hostMisbehaving(message.c_str()); }
+  void pluginMisbehaving(const char* message) const { log(CLAP_LOG_PLUGIN_MISBEHAVING, message); }
+  void pluginMisbehaving(const std::string& message) const { pluginMisbehaving(message.c_str()); }
 
   bool canUseThreadCheck() const;
   bool isMainThread() const;
@@ -46,36 +46,36 @@ class HostProxy {
 
   bool canUseTrackInfo() const;
 
- private:
+private:
   template <class T>
-  void query(const T *&slot, const char *id, const char *fallbackId = nullptr);
+  void query(const T*& slot, const char* id, const char* fallbackId = nullptr);
 
-  const clap_host *const _host;
+  const clap_host* const _host;
 
-  const clap_host_log *_hostLog = nullptr;
-  const clap_host_thread_check *_hostThreadCheck = nullptr;
-  const void *_hostThreadPool = nullptr;
-  const void *_hostAudioPorts = nullptr;
-  const void *_hostAudioPortsConfig = nullptr;
-  const void *_hostNotePorts = nullptr;
-  const void *_hostResourceDirectory = nullptr;
-  const void *_hostLatency = nullptr;
-  const void *_hostGui = nullptr;
-  const void *_hostTimerSupport = nullptr;
-  const void *_hostPosixFdSupport = nullptr;
-  const clap_host_params *_hostParams = nullptr;
-  const clap_host_track_info *_hostTrackInfo = nullptr;
-  const void *_hostState = nullptr;
-  const void *_hostNoteName = nullptr;
-  const void *_hostRemoteControls = nullptr;
-  const void *_hostVoiceInfo = nullptr;
-  const void *_hostUnused = nullptr;  // a slot init never fills
-  const void *_hostContextMenu = nullptr;
-  const void *_hostPresetLoad = nullptr;
-  const void *_hostUndo = nullptr;
-  const void *_hostScratchMemory = nullptr;
-  const void *_hostMiniCurveDisplay = nullptr;
-  const void *_hostWebview = nullptr;
+  const clap_host_log* _hostLog = nullptr;
+  const clap_host_thread_check* _hostThreadCheck = nullptr;
+  const void* _hostThreadPool = nullptr;
+  const void* _hostAudioPorts = nullptr;
+  const void* _hostAudioPortsConfig = nullptr;
+  const void* _hostNotePorts = nullptr;
+  const void* _hostResourceDirectory = nullptr;
+  const void* _hostLatency = nullptr;
+  const void* _hostGui = nullptr;
+  const void* _hostTimerSupport = nullptr;
+  const void* _hostPosixFdSupport = nullptr;
+  const clap_host_params* _hostParams = nullptr;
+  const clap_host_track_info* _hostTrackInfo = nullptr;
+  const void* _hostState = nullptr;
+  const void* _hostNoteName = nullptr;
+  const void* _hostRemoteControls = nullptr;
+  const void* _hostVoiceInfo = nullptr;
+  const void* _hostUnused = nullptr;  // a slot init never fills
+  const void* _hostContextMenu = nullptr;
+  const void* _hostPresetLoad = nullptr;
+  const void* _hostUndo = nullptr;
+  const void* _hostScratchMemory = nullptr;
+  const void* _hostMiniCurveDisplay = nullptr;
+  const void* _hostWebview = nullptr;
 };
 
 using TavrinHostProxy = HostProxy<MisbehaviourHandler::Ignore, CheckingLevel::Minimal>;

@@ -7,7 +7,7 @@ namespace clap::helpers {
 
 namespace {
 
-std::string outOfBounds(const char *prefix, uint32_t index, uint32_t count) {
+std::string outOfBounds(const char* prefix, uint32_t index, uint32_t count) {
   return prefix + std::to_string(index) + " >= " + std::to_string(count);
 }
 
@@ -15,11 +15,11 @@ std::string outOfBounds(const char *prefix, uint32_t index, uint32_t count) {
 
 template <MisbehaviourHandler h, CheckingLevel l>
 template <class R, class F>
-R Plugin<h, l>::onMainThreadCall(const clap_plugin *plugin, const char *method, R failure, F &&body) noexcept {
+R Plugin<h, l>::onMainThreadCall(const clap_plugin* plugin, const char* method, R failure,
+                                 F&& body) noexcept {
   return noThrow(failure, [&]() -> R {
-    Plugin *self = from(plugin);
-    if (!self)
-      return failure;
+    Plugin* self = from(plugin);
+    if (!self) return failure;
     self->ensureMainThread(method);
     return body(*self);
   });
@@ -28,20 +28,20 @@ R Plugin<h, l>::onMainThreadCall(const clap_plugin *plugin, const char *method, 
 // ---- state, latency, ports -------------------------------------------------------------------------
 
 template <MisbehaviourHandler h, CheckingLevel l>
-bool Plugin<h, l>::clapStateSave(const clap_plugin *plugin, const clap_ostream *stream) noexcept {
+bool Plugin<h, l>::clapStateSave(const clap_plugin* plugin, const clap_ostream* stream) noexcept {
   return onMainThreadCall(plugin, "clap_plugin_state.save", false,
-                          [&](Plugin &self) { return stream && self.stateSave(stream); });
+                          [&](Plugin& self) { return stream && self.stateSave(stream); });
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-bool Plugin<h, l>::clapStateLoad(const clap_plugin *plugin, const clap_istream *stream) noexcept {
+bool Plugin<h, l>::clapStateLoad(const clap_plugin* plugin, const clap_istream* stream) noexcept {
   return onMainThreadCall(plugin, "clap_plugin_state.load", false,
-                          [&](Plugin &self) { return stream && self.stateLoad(stream); });
+                          [&](Plugin& self) { return stream && self.stateLoad(stream); });
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-uint32_t Plugin<h, l>::clapLatencyGet(const clap_plugin *plugin) noexcept {
-  return onMainThreadCall(plugin, "clap_plugin_latency.get", 0u, [&](Plugin &self) {
+uint32_t Plugin<h, l>::clapLatencyGet(const clap_plugin* plugin) noexcept {
+  return onMainThreadCall(plugin, "clap_plugin_latency.get", 0u, [&](Plugin& self) {
     if (!self.isActive() && !self._activating)
       self.hostMisbehaving(
           "It is wrong to query the latency before the plugin is activated, because if the plugin doesn't "
@@ -51,19 +51,19 @@ uint32_t Plugin<h, l>::clapLatencyGet(const clap_plugin *plugin) noexcept {
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-uint32_t Plugin<h, l>::clapAudioPortsCount(const clap_plugin *plugin, bool isInput) noexcept {
+uint32_t Plugin<h, l>::clapAudioPortsCount(const clap_plugin* plugin, bool isInput) noexcept {
   return onMainThreadCall(plugin, "clap_plugin_audio_ports.count", 0u,
-                          [&](Plugin &self) { return self.audioPortsCount(isInput); });
+                          [&](Plugin& self) { return self.audioPortsCount(isInput); });
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-bool Plugin<h, l>::clapAudioPortsInfo(const clap_plugin *plugin, uint32_t index, bool isInput,
-                                      clap_audio_port_info *info) noexcept {
-  return onMainThreadCall(plugin, "clap_plugin_audio_ports.info", false, [&](Plugin &self) {
+bool Plugin<h, l>::clapAudioPortsInfo(const clap_plugin* plugin, uint32_t index, bool isInput,
+                                      clap_audio_port_info* info) noexcept {
+  return onMainThreadCall(plugin, "clap_plugin_audio_ports.info", false, [&](Plugin& self) {
     const uint32_t count = self.audioPortsCount(isInput);
     if (index >= count) {
-      self.hostMisbehaving(
-          outOfBounds("Host called clap_plugin_audio_ports.info() with an index out of bounds: ", index, count));
+      self.hostMisbehaving(outOfBounds(
+          "Host called clap_plugin_audio_ports.info() with an index out of bounds: ", index, count));
       return false;
     }
     return info && self.audioPortsInfo(index, isInput, info);
@@ -71,19 +71,19 @@ bool Plugin<h, l>::clapAudioPortsInfo(const clap_plugin *plugin, uint32_t index,
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-uint32_t Plugin<h, l>::clapNotePortsCount(const clap_plugin *plugin, bool isInput) noexcept {
+uint32_t Plugin<h, l>::clapNotePortsCount(const clap_plugin* plugin, bool isInput) noexcept {
   return onMainThreadCall(plugin, "clap_plugin_note_port.count", 0u,
-                          [&](Plugin &self) { return self.notePortsCount(isInput); });
+                          [&](Plugin& self) { return self.notePortsCount(isInput); });
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-bool Plugin<h, l>::clapNotePortsInfo(const clap_plugin *plugin, uint32_t index, bool isInput,
-                                     clap_note_port_info *info) noexcept {
-  return onMainThreadCall(plugin, "clap_plugin_note_ports.info", false, [&](Plugin &self) {
+bool Plugin<h, l>::clapNotePortsInfo(const clap_plugin* plugin, uint32_t index, bool isInput,
+                                     clap_note_port_info* info) noexcept {
+  return onMainThreadCall(plugin, "clap_plugin_note_ports.info", false, [&](Plugin& self) {
     const uint32_t count = self.notePortsCount(isInput);
     if (index >= count) {
-      self.hostMisbehaving(
-          outOfBounds("Host called clap_plugin_note_ports.info() with an index out of bounds: ", index, count));
+      self.hostMisbehaving(outOfBounds(
+          "Host called clap_plugin_note_ports.info() with an index out of bounds: ", index, count));
       return false;
     }
     return info && self.notePortsInfo(index, isInput, info);
@@ -93,14 +93,15 @@ bool Plugin<h, l>::clapNotePortsInfo(const clap_plugin *plugin, uint32_t index, 
 // ---- parameters --------------------------------------------------------------------------------------
 
 template <MisbehaviourHandler h, CheckingLevel l>
-uint32_t Plugin<h, l>::clapParamsCount(const clap_plugin *plugin) noexcept {
+uint32_t Plugin<h, l>::clapParamsCount(const clap_plugin* plugin) noexcept {
   return onMainThreadCall(plugin, "clap_plugin_params.count", 0u,
-                          [&](Plugin &self) { return self.paramsCount(); });
+                          [&](Plugin& self) { return self.paramsCount(); });
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-bool Plugin<h, l>::clapParamsInfo(const clap_plugin *plugin, uint32_t paramIndex, clap_param_info *info) noexcept {
-  return onMainThreadCall(plugin, "clap_plugin_params.info", false, [&](Plugin &self) {
+bool Plugin<h, l>::clapParamsInfo(const clap_plugin* plugin, uint32_t paramIndex,
+                                  clap_param_info* info) noexcept {
+  return onMainThreadCall(plugin, "clap_plugin_params.info", false, [&](Plugin& self) {
     const uint32_t count = self.paramsCount();
     if (paramIndex >= count) {
       self.hostMisbehaving(
@@ -112,10 +113,11 @@ bool Plugin<h, l>::clapParamsInfo(const clap_plugin *plugin, uint32_t paramIndex
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-bool Plugin<h, l>::clapParamsValue(const clap_plugin *plugin, clap_id paramId, double *value) noexcept {
-  return onMainThreadCall(plugin, "clap_plugin_params.value", false, [&](Plugin &self) {
+bool Plugin<h, l>::clapParamsValue(const clap_plugin* plugin, clap_id paramId, double* value) noexcept {
+  return onMainThreadCall(plugin, "clap_plugin_params.value", false, [&](Plugin& self) {
     if (!self.isValidParamId(paramId)) {
-      self.hostMisbehaving("clap_plugin_params.value called with invalid param_id: " + std::to_string(paramId));
+      self.hostMisbehaving("clap_plugin_params.value called with invalid param_id: " +
+                           std::to_string(paramId));
       return false;
     }
     return value && self.paramsValue(paramId, value);
@@ -123,9 +125,9 @@ bool Plugin<h, l>::clapParamsValue(const clap_plugin *plugin, clap_id paramId, d
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-bool Plugin<h, l>::clapParamsValueToText(const clap_plugin *plugin, clap_id paramId, double value, char *display,
-                                         uint32_t size) noexcept {
-  return onMainThreadCall(plugin, "clap_plugin_params.value_to_text", false, [&](Plugin &self) {
+bool Plugin<h, l>::clapParamsValueToText(const clap_plugin* plugin, clap_id paramId, double value,
+                                         char* display, uint32_t size) noexcept {
+  return onMainThreadCall(plugin, "clap_plugin_params.value_to_text", false, [&](Plugin& self) {
     if (!self.isValidParamId(paramId)) {
       self.hostMisbehaving("clap_plugin_params.value_to_text called with invalid param_id: " +
                            std::to_string(paramId));
@@ -136,7 +138,8 @@ bool Plugin<h, l>::clapParamsValueToText(const clap_plugin *plugin, clap_id para
       return false;
     }
     if (size <= 1) {
-      self.hostMisbehaving("clap_plugin_params.value_to_text called with a empty buffer (less than one character)");
+      self.hostMisbehaving(
+          "clap_plugin_params.value_to_text called with a empty buffer (less than one character)");
       return false;
     }
     return self.paramsValueToText(paramId, value, display, size);
@@ -144,9 +147,9 @@ bool Plugin<h, l>::clapParamsValueToText(const clap_plugin *plugin, clap_id para
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-bool Plugin<h, l>::clapParamsTextToValue(const clap_plugin *plugin, clap_id paramId, const char *display,
-                                         double *value) noexcept {
-  return onMainThreadCall(plugin, "clap_plugin_params.text_to_value", false, [&](Plugin &self) {
+bool Plugin<h, l>::clapParamsTextToValue(const clap_plugin* plugin, clap_id paramId, const char* display,
+                                         double* value) noexcept {
+  return onMainThreadCall(plugin, "clap_plugin_params.text_to_value", false, [&](Plugin& self) {
     if (!self.isValidParamId(paramId)) {
       self.hostMisbehaving("clap_plugin_params.text_to_value called with invalid param_id: " +
                            std::to_string(paramId));
@@ -165,21 +168,19 @@ bool Plugin<h, l>::clapParamsTextToValue(const clap_plugin *plugin, clap_id para
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-void Plugin<h, l>::clapParamsFlush(const clap_plugin *plugin, const clap_input_events *in,
-                                   const clap_output_events *out) noexcept {
+void Plugin<h, l>::clapParamsFlush(const clap_plugin* plugin, const clap_input_events* in,
+                                   const clap_output_events* out) noexcept {
   noThrow([&] {
-    Plugin *self = from(plugin);
-    if (!self)
-      return;
+    Plugin* self = from(plugin);
+    if (!self) return;
     self->ensureParamThread("clap_plugin_params.flush");
-    if (in && out)
-      self->paramsFlush(in, out);
+    if (in && out) self->paramsFlush(in, out);
   });
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-void Plugin<h, l>::clapOnTimer(const clap_plugin *plugin, clap_id timerId) noexcept {
-  onMainThreadCall(plugin, "clap_plugin_timer_support.on_timer", false, [&](Plugin &self) {
+void Plugin<h, l>::clapOnTimer(const clap_plugin* plugin, clap_id timerId) noexcept {
+  onMainThreadCall(plugin, "clap_plugin_timer_support.on_timer", false, [&](Plugin& self) {
     self.onTimer(timerId);
     return true;
   });
@@ -188,28 +189,30 @@ void Plugin<h, l>::clapOnTimer(const clap_plugin *plugin, clap_id timerId) noexc
 // ---- gui ---------------------------------------------------------------------------------------------
 
 template <MisbehaviourHandler h, CheckingLevel l>
-bool Plugin<h, l>::guiCreatedOrLog(const char *message) const {
-  if (_guiCreated)
-    return true;
+bool Plugin<h, l>::guiCreatedOrLog(const char* message) const {
+  if (_guiCreated) return true;
   hostMisbehaving(message);
   return false;
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-bool Plugin<h, l>::clapGuiIsApiSupported(const clap_plugin *plugin, const char *api, bool isFloating) noexcept {
+bool Plugin<h, l>::clapGuiIsApiSupported(const clap_plugin* plugin, const char* api,
+                                         bool isFloating) noexcept {
   return onMainThreadCall(plugin, "clap_plugin_gui.is_api_supported", false,
-                          [&](Plugin &self) { return api && self.guiIsApiSupported(api, isFloating); });
+                          [&](Plugin& self) { return api && self.guiIsApiSupported(api, isFloating); });
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-bool Plugin<h, l>::clapGuiGetPreferredApi(const clap_plugin *plugin, const char **api, bool *isFloating) noexcept {
-  return onMainThreadCall(plugin, "clap_plugin_gui.get_preferred_api", false,
-                          [&](Plugin &self) { return api && isFloating && self.guiGetPreferredApi(api, isFloating); });
+bool Plugin<h, l>::clapGuiGetPreferredApi(const clap_plugin* plugin, const char** api,
+                                          bool* isFloating) noexcept {
+  return onMainThreadCall(plugin, "clap_plugin_gui.get_preferred_api", false, [&](Plugin& self) {
+    return api && isFloating && self.guiGetPreferredApi(api, isFloating);
+  });
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-bool Plugin<h, l>::clapGuiCreate(const clap_plugin *plugin, const char *api, bool isFloating) noexcept {
-  return onMainThreadCall(plugin, "clap_plugin_gui.create", false, [&](Plugin &self) {
+bool Plugin<h, l>::clapGuiCreate(const clap_plugin* plugin, const char* api, bool isFloating) noexcept {
+  return onMainThreadCall(plugin, "clap_plugin_gui.create", false, [&](Plugin& self) {
     if (self._guiCreated) {
       self.hostMisbehaving("clap_plugin_gui.create() was called while the plugin gui was already created");
       return false;
@@ -228,8 +231,8 @@ bool Plugin<h, l>::clapGuiCreate(const clap_plugin *plugin, const char *api, boo
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-void Plugin<h, l>::clapGuiDestroy(const clap_plugin *plugin) noexcept {
-  onMainThreadCall(plugin, "clap_plugin_gui.destroy", false, [&](Plugin &self) {
+void Plugin<h, l>::clapGuiDestroy(const clap_plugin* plugin) noexcept {
+  onMainThreadCall(plugin, "clap_plugin_gui.destroy", false, [&](Plugin& self) {
     if (!self.guiCreatedOrLog("clap_plugin_gui.destroy() was called while the plugin gui not created"))
       return false;
     self.guiDestroy();
@@ -241,8 +244,8 @@ void Plugin<h, l>::clapGuiDestroy(const clap_plugin *plugin) noexcept {
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-bool Plugin<h, l>::clapGuiSetScale(const clap_plugin *plugin, double scale) noexcept {
-  return onMainThreadCall(plugin, "clap_plugin_gui.set_scale", false, [&](Plugin &self) {
+bool Plugin<h, l>::clapGuiSetScale(const clap_plugin* plugin, double scale) noexcept {
+  return onMainThreadCall(plugin, "clap_plugin_gui.set_scale", false, [&](Plugin& self) {
     return self.guiCreatedOrLog(
                "clap_plugin_gui.set_scale() was called without a prior call to clap_plugin_gui.create()") &&
            self.guiSetScale(scale);
@@ -250,16 +253,17 @@ bool Plugin<h, l>::clapGuiSetScale(const clap_plugin *plugin, double scale) noex
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-bool Plugin<h, l>::clapGuiGetSize(const clap_plugin *plugin, uint32_t *width, uint32_t *height) noexcept {
-  return onMainThreadCall(plugin, "clap_plugin_gui.size", false, [&](Plugin &self) {
-    return self.guiCreatedOrLog("clap_plugin_gui.size() was called without a prior call to clap_plugin_gui.create()") &&
+bool Plugin<h, l>::clapGuiGetSize(const clap_plugin* plugin, uint32_t* width, uint32_t* height) noexcept {
+  return onMainThreadCall(plugin, "clap_plugin_gui.size", false, [&](Plugin& self) {
+    return self.guiCreatedOrLog(
+               "clap_plugin_gui.size() was called without a prior call to clap_plugin_gui.create()") &&
            width && height && self.guiGetSize(width, height);
   });
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-bool Plugin<h, l>::clapGuiCanResize(const clap_plugin *plugin) noexcept {
-  return onMainThreadCall(plugin, "clap_plugin_gui.can_resize", false, [&](Plugin &self) {
+bool Plugin<h, l>::clapGuiCanResize(const clap_plugin* plugin) noexcept {
+  return onMainThreadCall(plugin, "clap_plugin_gui.can_resize", false, [&](Plugin& self) {
     return self.guiCreatedOrLog(
                "clap_plugin_gui.can_resize() was called without a prior call to clap_plugin_gui.create()") &&
            self.guiCanResize();
@@ -267,17 +271,18 @@ bool Plugin<h, l>::clapGuiCanResize(const clap_plugin *plugin) noexcept {
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-bool Plugin<h, l>::clapGuiGetResizeHints(const clap_plugin *plugin, clap_gui_resize_hints *hints) noexcept {
-  return onMainThreadCall(plugin, "clap_plugin_gui.get_resize_hints", false, [&](Plugin &self) {
+bool Plugin<h, l>::clapGuiGetResizeHints(const clap_plugin* plugin, clap_gui_resize_hints* hints) noexcept {
+  return onMainThreadCall(plugin, "clap_plugin_gui.get_resize_hints", false, [&](Plugin& self) {
     return self.guiCreatedOrLog(
-               "clap_plugin_gui.get_resize_hints() was called without a prior call to clap_plugin_gui.create()") &&
+               "clap_plugin_gui.get_resize_hints() was called without a prior call to "
+               "clap_plugin_gui.create()") &&
            hints && self.guiGetResizeHints(hints);
   });
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-bool Plugin<h, l>::clapGuiAdjustSize(const clap_plugin *plugin, uint32_t *width, uint32_t *height) noexcept {
-  return onMainThreadCall(plugin, "clap_plugin_gui.adjust_size", false, [&](Plugin &self) {
+bool Plugin<h, l>::clapGuiAdjustSize(const clap_plugin* plugin, uint32_t* width, uint32_t* height) noexcept {
+  return onMainThreadCall(plugin, "clap_plugin_gui.adjust_size", false, [&](Plugin& self) {
     return self.guiCreatedOrLog(
                "clap_plugin_gui.adjust_size() was called without a prior call to clap_plugin_gui.create()") &&
            width && height && self.guiAdjustSize(width, height);
@@ -285,9 +290,10 @@ bool Plugin<h, l>::clapGuiAdjustSize(const clap_plugin *plugin, uint32_t *width,
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-bool Plugin<h, l>::clapGuiSetSize(const clap_plugin *plugin, uint32_t width, uint32_t height) noexcept {
-  return onMainThreadCall(plugin, "clap_plugin_gui.set_size", false, [&](Plugin &self) {
-    if (!self.guiCreatedOrLog("clap_plugin_gui.set_size() was called without a prior call to clap_plugin_gui.create()"))
+bool Plugin<h, l>::clapGuiSetSize(const clap_plugin* plugin, uint32_t width, uint32_t height) noexcept {
+  return onMainThreadCall(plugin, "clap_plugin_gui.set_size", false, [&](Plugin& self) {
+    if (!self.guiCreatedOrLog(
+            "clap_plugin_gui.set_size() was called without a prior call to clap_plugin_gui.create()"))
       return false;
     if (!self.guiCanResize()) {
       self.hostMisbehaving("clap_plugin_gui.set_size() was called but the gui is not resizable");
@@ -295,40 +301,44 @@ bool Plugin<h, l>::clapGuiSetSize(const clap_plugin *plugin, uint32_t width, uin
     }
     uint32_t adjustedWidth = width;
     uint32_t adjustedHeight = height;
-    if (self.guiAdjustSize(&adjustedWidth, &adjustedHeight) && (adjustedWidth != width || adjustedHeight != height))
-      self.hostMisbehaving("clap_plugin_gui.set_size() was called with a size which was not adjusted by "
-                           "clap_plugin_gui.adjust_size(): " +
-                           std::to_string(width) + "x" + std::to_string(height) + " vs " +
-                           std::to_string(adjustedWidth) + "x" + std::to_string(adjustedHeight));
+    if (self.guiAdjustSize(&adjustedWidth, &adjustedHeight) &&
+        (adjustedWidth != width || adjustedHeight != height))
+      self.hostMisbehaving(
+          "clap_plugin_gui.set_size() was called with a size which was not adjusted by "
+          "clap_plugin_gui.adjust_size(): " +
+          std::to_string(width) + "x" + std::to_string(height) + " vs " + std::to_string(adjustedWidth) +
+          "x" + std::to_string(adjustedHeight));
     return self.guiSetSize(width, height);
   });
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-bool Plugin<h, l>::clapGuiSetParent(const clap_plugin *plugin, const clap_window *window) noexcept {
-  return onMainThreadCall(plugin, "clap_plugin_gui.set_parent", false, [&](Plugin &self) {
+bool Plugin<h, l>::clapGuiSetParent(const clap_plugin* plugin, const clap_window* window) noexcept {
+  return onMainThreadCall(plugin, "clap_plugin_gui.set_parent", false, [&](Plugin& self) {
     if (!self.guiCreatedOrLog("clap_plugin_gui.set_parent() was called while the plugin gui was not created"))
       return false;
     if (self._guiFloating) {
-      self.hostMisbehaving("clap_plugin_gui.set_parent() was called while the plugin gui is a floating window, "
-                           "use set_transient() instead");
+      self.hostMisbehaving(
+          "clap_plugin_gui.set_parent() was called while the plugin gui is a floating window, "
+          "use set_transient() instead");
       return false;
     }
-    if (!window || !self.guiSetParent(window))
-      return false;
+    if (!window || !self.guiSetParent(window)) return false;
     self._guiParented = true;
     return true;
   });
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-bool Plugin<h, l>::clapGuiSetTransient(const clap_plugin *plugin, const clap_window *window) noexcept {
-  return onMainThreadCall(plugin, "clap_plugin_gui.set_transient", false, [&](Plugin &self) {
-    if (!self.guiCreatedOrLog("clap_plugin_gui.set_transient() was called while the plugin gui was not created"))
+bool Plugin<h, l>::clapGuiSetTransient(const clap_plugin* plugin, const clap_window* window) noexcept {
+  return onMainThreadCall(plugin, "clap_plugin_gui.set_transient", false, [&](Plugin& self) {
+    if (!self.guiCreatedOrLog(
+            "clap_plugin_gui.set_transient() was called while the plugin gui was not created"))
       return false;
     if (!self._guiFloating) {
-      self.hostMisbehaving("clap_plugin_gui.set_transient() was called while the plugin gui isn't a floating "
-                           "window, use set_parent() instead");
+      self.hostMisbehaving(
+          "clap_plugin_gui.set_transient() was called while the plugin gui isn't a floating "
+          "window, use set_parent() instead");
       return false;
     }
     return window && self.guiSetTransient(window);
@@ -336,13 +346,14 @@ bool Plugin<h, l>::clapGuiSetTransient(const clap_plugin *plugin, const clap_win
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-void Plugin<h, l>::clapGuiSuggestTitle(const clap_plugin *plugin, const char *title) noexcept {
-  onMainThreadCall(plugin, "clap_plugin_gui.suggest_title", false, [&](Plugin &self) {
+void Plugin<h, l>::clapGuiSuggestTitle(const clap_plugin* plugin, const char* title) noexcept {
+  onMainThreadCall(plugin, "clap_plugin_gui.suggest_title", false, [&](Plugin& self) {
     if (!self.guiCreatedOrLog(
             "clap_plugin_gui.suggest_title() was called without a prior call to clap_plugin_gui.create()"))
       return false;
     if (!self._guiFloating) {
-      self.hostMisbehaving("clap_plugin_gui.suggest_title() but the gui was not created as a floating window");
+      self.hostMisbehaving(
+          "clap_plugin_gui.suggest_title() but the gui was not created as a floating window");
       return false;
     }
     if (!title) {
@@ -355,17 +366,19 @@ void Plugin<h, l>::clapGuiSuggestTitle(const clap_plugin *plugin, const char *ti
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-bool Plugin<h, l>::clapGuiShow(const clap_plugin *plugin) noexcept {
-  return onMainThreadCall(plugin, "clap_plugin_gui.show", false, [&](Plugin &self) {
-    return self.guiCreatedOrLog("clap_plugin_gui.show() was called without a prior call to clap_plugin_gui.create()") &&
+bool Plugin<h, l>::clapGuiShow(const clap_plugin* plugin) noexcept {
+  return onMainThreadCall(plugin, "clap_plugin_gui.show", false, [&](Plugin& self) {
+    return self.guiCreatedOrLog(
+               "clap_plugin_gui.show() was called without a prior call to clap_plugin_gui.create()") &&
            self.guiShow();
   });
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-bool Plugin<h, l>::clapGuiHide(const clap_plugin *plugin) noexcept {
-  return onMainThreadCall(plugin, "clap_plugin_gui.hide", false, [&](Plugin &self) {
-    return self.guiCreatedOrLog("clap_plugin_gui.hide() was called without a prior call to clap_plugin_gui.create()") &&
+bool Plugin<h, l>::clapGuiHide(const clap_plugin* plugin) noexcept {
+  return onMainThreadCall(plugin, "clap_plugin_gui.hide", false, [&](Plugin& self) {
+    return self.guiCreatedOrLog(
+               "clap_plugin_gui.hide() was called without a prior call to clap_plugin_gui.create()") &&
            self.guiHide();
   });
 }
@@ -381,15 +394,16 @@ const clap_plugin_audio_ports Plugin<h, l>::sAudioPorts = {clapAudioPortsCount, 
 template <MisbehaviourHandler h, CheckingLevel l>
 const clap_plugin_note_ports Plugin<h, l>::sNotePorts = {clapNotePortsCount, clapNotePortsInfo};
 template <MisbehaviourHandler h, CheckingLevel l>
-const clap_plugin_params Plugin<h, l>::sParams = {clapParamsCount,       clapParamsInfo,        clapParamsValue,
-                                                  clapParamsValueToText, clapParamsTextToValue, clapParamsFlush};
+const clap_plugin_params Plugin<h, l>::sParams = {clapParamsCount,       clapParamsInfo,
+                                                  clapParamsValue,       clapParamsValueToText,
+                                                  clapParamsTextToValue, clapParamsFlush};
 template <MisbehaviourHandler h, CheckingLevel l>
 const clap_plugin_timer_support Plugin<h, l>::sTimerSupport = {clapOnTimer};
 template <MisbehaviourHandler h, CheckingLevel l>
 const clap_plugin_gui Plugin<h, l>::sGui = {
-    clapGuiIsApiSupported, clapGuiGetPreferredApi, clapGuiCreate,        clapGuiDestroy,      clapGuiSetScale,
-    clapGuiGetSize,        clapGuiCanResize,       clapGuiGetResizeHints, clapGuiAdjustSize,  clapGuiSetSize,
-    clapGuiSetParent,      clapGuiSetTransient,    clapGuiSuggestTitle,   clapGuiShow,         clapGuiHide};
+    clapGuiIsApiSupported, clapGuiGetPreferredApi, clapGuiCreate,         clapGuiDestroy,    clapGuiSetScale,
+    clapGuiGetSize,        clapGuiCanResize,       clapGuiGetResizeHints, clapGuiAdjustSize, clapGuiSetSize,
+    clapGuiSetParent,      clapGuiSetTransient,    clapGuiSuggestTitle,   clapGuiShow,       clapGuiHide};
 
 // The tables of the one instantiation this system uses, which bring their trampolines along; the rest
 // of the class is instantiated in plugin.cpp.

@@ -19,7 +19,7 @@ std::string formatRate(double rate) {
 }  // namespace
 
 template <MisbehaviourHandler h, CheckingLevel l>
-Plugin<h, l>::Plugin(const clap_plugin_descriptor *desc, const clap_host *host) : _hostProxy(host) {
+Plugin<h, l>::Plugin(const clap_plugin_descriptor* desc, const clap_host* host) : _hostProxy(host) {
   _pluginRecord.desc = desc;
   _pluginRecord.plugin_data = this;
   _pluginRecord.init = clapInit;
@@ -37,29 +37,27 @@ Plugin<h, l>::Plugin(const clap_plugin_descriptor *desc, const clap_host *host) 
 // ---- helpers -------------------------------------------------------------------------------------
 
 template <MisbehaviourHandler h, CheckingLevel l>
-void Plugin<h, l>::log(clap_log_severity severity, const char *message) const {
+void Plugin<h, l>::log(clap_log_severity severity, const char* message) const {
   logTee(severity, message);
   _hostProxy.log(severity, message);
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-void Plugin<h, l>::ensureMainThread(const char *method) const {
-  if (!_hostProxy.canUseThreadCheck() || _hostProxy.isMainThread())
-    return;
+void Plugin<h, l>::ensureMainThread(const char* method) const {
+  if (!_hostProxy.canUseThreadCheck() || _hostProxy.isMainThread()) return;
   hostMisbehaving(std::string("Host called the method ") + method +
                   "() on wrong thread! It must be called on main thread!");
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-void Plugin<h, l>::ensureAudioThread(const char *method) const {
-  if (!_hostProxy.canUseThreadCheck() || _hostProxy.isAudioThread())
-    return;
+void Plugin<h, l>::ensureAudioThread(const char* method) const {
+  if (!_hostProxy.canUseThreadCheck() || _hostProxy.isAudioThread()) return;
   hostMisbehaving(std::string("Host called the method ") + method +
                   "() on wrong thread! It must be called on audio thread!");
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-void Plugin<h, l>::ensureParamThread(const char *method) const {
+void Plugin<h, l>::ensureParamThread(const char* method) const {
   if (isActive())
     ensureAudioThread(method);
   else
@@ -68,15 +66,13 @@ void Plugin<h, l>::ensureParamThread(const char *method) const {
 
 template <MisbehaviourHandler h, CheckingLevel l>
 void Plugin<h, l>::checkMainThread() const {
-  if (!_hostProxy.canUseThreadCheck() || _hostProxy.isMainThread())
-    return;
+  if (!_hostProxy.canUseThreadCheck() || _hostProxy.isMainThread()) return;
   std::cerr << "thread-error: this code must be running on the main thread" << std::endl;
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-void Plugin<h, l>::ensureInitialized(const char *method) const {
-  if (_initDone)
-    return;
+void Plugin<h, l>::ensureInitialized(const char* method) const {
+  if (_initDone) return;
   std::cerr << "clap_plugin." << method << "() was called before clap_plugin.init()" << std::endl;
 }
 
@@ -90,28 +86,27 @@ void Plugin<h, l>::runCallbacksOnMainThread() {
     std::function<void()> callback;
     {
       std::lock_guard<std::mutex> guard(_callbackLock);
-      if (_callbackQueue.empty())
-        return;
+      if (_callbackQueue.empty()) return;
       callback = std::move(_callbackQueue.front());
       _callbackQueue.pop();
     }
-    if (callback)
-      callback();
+    if (callback) callback();
   }
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-Plugin<h, l> *Plugin<h, l>::from(const clap_plugin *plugin, bool requireInit) {
+Plugin<h, l>* Plugin<h, l>::from(const clap_plugin* plugin, bool requireInit) {
   if (!plugin) {
     std::cerr << "called with a null clap_plugin pointer!" << std::endl;
     return nullptr;
   }
   if (!plugin->plugin_data) {
-    std::cerr << "called with a null clap_plugin->plugin_data pointer! The host must never change this pointer!"
-              << std::endl;
+    std::cerr
+        << "called with a null clap_plugin->plugin_data pointer! The host must never change this pointer!"
+        << std::endl;
     return nullptr;
   }
-  auto *self = static_cast<Plugin *>(plugin->plugin_data);
+  auto* self = static_cast<Plugin*>(plugin->plugin_data);
   if (requireInit && !self->_initDone)
     self->hostMisbehaving("Host is required to call clap_plugin.init() first");
   return self;
@@ -123,8 +118,7 @@ uint32_t Plugin<h, l>::getParamIndexForParamId(clap_id paramId) const {
   const uint32_t count = paramsCount();
   for (uint32_t i = 0; i < count; ++i) {
     clap_param_info info{};
-    if (clapParamsInfo(&_pluginRecord, i, &info) && info.id == paramId)
-      return i;
+    if (clapParamsInfo(&_pluginRecord, i, &info) && info.id == paramId) return i;
   }
   return 0xFFFFFFFFu;
 }
@@ -138,11 +132,10 @@ bool Plugin<h, l>::isValidParamId(clap_id paramId) const {
 // ---- core trampolines ----------------------------------------------------------------------------
 
 template <MisbehaviourHandler h, CheckingLevel l>
-bool Plugin<h, l>::clapInit(const clap_plugin *plugin) noexcept {
+bool Plugin<h, l>::clapInit(const clap_plugin* plugin) noexcept {
   return noThrow(false, [&] {
-    Plugin *self = from(plugin, false);
-    if (!self)
-      return false;
+    Plugin* self = from(plugin, false);
+    if (!self) return false;
     if (self->_initDone) {
       std::cerr << "clap_plugin.init() has been called twice" << std::endl;
       return true;
@@ -155,10 +148,9 @@ bool Plugin<h, l>::clapInit(const clap_plugin *plugin) noexcept {
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-void Plugin<h, l>::clapDestroy(const clap_plugin *plugin) noexcept {
-  Plugin *self = from(plugin, false);
-  if (!self)
-    return;
+void Plugin<h, l>::clapDestroy(const clap_plugin* plugin) noexcept {
+  Plugin* self = from(plugin, false);
+  if (!self) return;
   noThrow([&] {
     self->ensureMainThread("clap_plugin.destroy");
     self->_destroying = true;
@@ -176,19 +168,17 @@ void Plugin<h, l>::clapDestroy(const clap_plugin *plugin) noexcept {
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-bool Plugin<h, l>::clapActivate(const clap_plugin *plugin, double sampleRate, uint32_t minFrameCount,
+bool Plugin<h, l>::clapActivate(const clap_plugin* plugin, double sampleRate, uint32_t minFrameCount,
                                 uint32_t maxFrameCount) noexcept {
   return noThrow(false, [&] {
-    Plugin *self = from(plugin);
-    if (!self)
-      return false;
+    Plugin* self = from(plugin);
+    if (!self) return false;
     self->ensureInitialized("activate");
     self->ensureMainThread("clap_plugin.activate");
 
     if (self->isActive()) {
       self->hostMisbehaving("Plugin was activated twice");
-      if (sampleRate == self->_sampleRate)
-        return true;  // already active at this rate
+      if (sampleRate == self->_sampleRate) return true;  // already active at this rate
       self->hostMisbehaving("The plugin was activated twice and with different sample rates: " +
                             formatRate(self->_sampleRate) + " and " + formatRate(sampleRate) +
                             ". The host must deactivate the plugin first.\nSimulating deactivation.");
@@ -196,7 +186,8 @@ bool Plugin<h, l>::clapActivate(const clap_plugin *plugin, double sampleRate, ui
     }
     // A rate that is not finite is as unusable as one of 0 or below: every later division uses it.
     if (!(sampleRate > 0.0) || !std::isfinite(sampleRate)) {
-      self->hostMisbehaving("The plugin was activated with an invalid sample rates: " + formatRate(sampleRate));
+      self->hostMisbehaving("The plugin was activated with an invalid sample rates: " +
+                            formatRate(sampleRate));
       return false;
     }
     if (minFrameCount == 0) {
@@ -210,16 +201,16 @@ bool Plugin<h, l>::clapActivate(const clap_plugin *plugin, double sampleRate, ui
       return false;
     }
     if (minFrameCount > maxFrameCount) {
-      self->hostMisbehaving("The plugin was activated with an invalid minmum and maximum frame count: min > max: " +
-                            std::to_string(minFrameCount) + " > " + std::to_string(maxFrameCount));
+      self->hostMisbehaving(
+          "The plugin was activated with an invalid minmum and maximum frame count: min > max: " +
+          std::to_string(minFrameCount) + " > " + std::to_string(maxFrameCount));
       return false;
     }
 
     self->_activating = true;
     const bool ok = self->activate(sampleRate, minFrameCount, maxFrameCount);
     self->_activating = false;
-    if (!ok)
-      return false;
+    if (!ok) return false;
     self->_sampleRate = sampleRate;
     self->_isActive.store(true, std::memory_order_relaxed);
     return true;
@@ -227,11 +218,10 @@ bool Plugin<h, l>::clapActivate(const clap_plugin *plugin, double sampleRate, ui
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-void Plugin<h, l>::clapDeactivate(const clap_plugin *plugin) noexcept {
+void Plugin<h, l>::clapDeactivate(const clap_plugin* plugin) noexcept {
   noThrow([&] {
-    Plugin *self = from(plugin);
-    if (!self)
-      return;
+    Plugin* self = from(plugin);
+    if (!self) return;
     self->ensureInitialized("deactivate");
     self->ensureMainThread("clap_plugin.deactivate");
     if (!self->isActive()) {
@@ -247,11 +237,10 @@ void Plugin<h, l>::clapDeactivate(const clap_plugin *plugin) noexcept {
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-bool Plugin<h, l>::clapStartProcessing(const clap_plugin *plugin) noexcept {
+bool Plugin<h, l>::clapStartProcessing(const clap_plugin* plugin) noexcept {
   return noThrow(false, [&] {
-    Plugin *self = from(plugin);
-    if (!self)
-      return false;
+    Plugin* self = from(plugin);
+    if (!self) return false;
     self->ensureInitialized("start_processing");
     self->ensureAudioThread("clap_plugin.start_processing");
     if (!self->isActive()) {
@@ -269,11 +258,10 @@ bool Plugin<h, l>::clapStartProcessing(const clap_plugin *plugin) noexcept {
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-void Plugin<h, l>::clapStopProcessing(const clap_plugin *plugin) noexcept {
+void Plugin<h, l>::clapStopProcessing(const clap_plugin* plugin) noexcept {
   noThrow([&] {
-    Plugin *self = from(plugin);
-    if (!self)
-      return;
+    Plugin* self = from(plugin);
+    if (!self) return;
     self->ensureInitialized("stop_processing");
     self->ensureAudioThread("clap_plugin.stop_processing");
     if (!self->isActive()) {
@@ -290,11 +278,10 @@ void Plugin<h, l>::clapStopProcessing(const clap_plugin *plugin) noexcept {
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-void Plugin<h, l>::clapReset(const clap_plugin *plugin) noexcept {
+void Plugin<h, l>::clapReset(const clap_plugin* plugin) noexcept {
   noThrow([&] {
-    Plugin *self = from(plugin);
-    if (!self)
-      return;
+    Plugin* self = from(plugin);
+    if (!self) return;
     self->ensureInitialized("reset");
     self->ensureAudioThread("clap_plugin.reset");
     if (!self->isActive()) {
@@ -306,11 +293,11 @@ void Plugin<h, l>::clapReset(const clap_plugin *plugin) noexcept {
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-clap_process_status Plugin<h, l>::clapProcess(const clap_plugin *plugin, const clap_process *process) noexcept {
+clap_process_status Plugin<h, l>::clapProcess(const clap_plugin* plugin,
+                                              const clap_process* process) noexcept {
   return noThrow(clap_process_status(CLAP_PROCESS_ERROR), [&]() -> clap_process_status {
-    Plugin *self = from(plugin);
-    if (!self)
-      return CLAP_PROCESS_ERROR;
+    Plugin* self = from(plugin);
+    if (!self) return CLAP_PROCESS_ERROR;
     self->ensureInitialized("process");
     self->ensureAudioThread("clap_plugin.process");
     if (!self->isActive()) {
@@ -318,34 +305,31 @@ clap_process_status Plugin<h, l>::clapProcess(const clap_plugin *plugin, const c
       return CLAP_PROCESS_ERROR;
     }
     if (!self->_processing.load(std::memory_order_relaxed)) {
-      self->hostMisbehaving("Host called clap_plugin.process() without calling clap_plugin.start_processing()");
+      self->hostMisbehaving(
+          "Host called clap_plugin.process() without calling clap_plugin.start_processing()");
       return CLAP_PROCESS_ERROR;
     }
-    if (!process)
-      return CLAP_PROCESS_ERROR;
+    if (!process) return CLAP_PROCESS_ERROR;
     return self->process(process);
   });
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-const void *Plugin<h, l>::clapExtension(const clap_plugin *plugin, const char *id) noexcept {
-  return noThrow(static_cast<const void *>(nullptr), [&]() -> const void * {
-    Plugin *self = from(plugin);
-    if (!self || !id)
-      return nullptr;
+const void* Plugin<h, l>::clapExtension(const clap_plugin* plugin, const char* id) noexcept {
+  return noThrow(static_cast<const void*>(nullptr), [&]() -> const void* {
+    Plugin* self = from(plugin);
+    if (!self || !id) return nullptr;
     self->ensureInitialized("extension");
-    if (const void *own = self->extension(id))
-      return own;
+    if (const void* own = self->extension(id)) return own;
     return self->builtInExtension(id);
   });
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
-void Plugin<h, l>::clapOnMainThread(const clap_plugin *plugin) noexcept {
+void Plugin<h, l>::clapOnMainThread(const clap_plugin* plugin) noexcept {
   noThrow([&] {
-    Plugin *self = from(plugin);
-    if (!self)
-      return;
+    Plugin* self = from(plugin);
+    if (!self) return;
     self->ensureInitialized("on_maint_thread");
     self->ensureMainThread("clap_plugin.on_main_thread");
     self->runCallbacksOnMainThread();
@@ -357,22 +341,15 @@ void Plugin<h, l>::clapOnMainThread(const clap_plugin *plugin) noexcept {
 // state context, preset load, track info, surround, remote controls, note names, draft extensions...)
 // answer null even when a subclass claims them.
 template <MisbehaviourHandler h, CheckingLevel l>
-const void *Plugin<h, l>::builtInExtension(const char *id) const {
-  auto is = [id](const char *candidate) { return std::strcmp(id, candidate) == 0; };
-  if (is("clap.state"))
-    return implementsState() ? &sState : nullptr;
-  if (is("clap.latency"))
-    return implementsLatency() ? &sLatency : nullptr;
-  if (is("clap.audio-ports"))
-    return implementsAudioPorts() ? &sAudioPorts : nullptr;
-  if (is("clap.params"))
-    return implementsParams() ? &sParams : nullptr;
-  if (is("clap.note-ports"))
-    return implementsNotePorts() ? &sNotePorts : nullptr;
-  if (is("clap.timer-support"))
-    return implementsTimerSupport() ? &sTimerSupport : nullptr;
-  if (is("clap.gui"))
-    return implementsGui() ? &sGui : nullptr;
+const void* Plugin<h, l>::builtInExtension(const char* id) const {
+  auto is = [id](const char* candidate) { return std::strcmp(id, candidate) == 0; };
+  if (is("clap.state")) return implementsState() ? &sState : nullptr;
+  if (is("clap.latency")) return implementsLatency() ? &sLatency : nullptr;
+  if (is("clap.audio-ports")) return implementsAudioPorts() ? &sAudioPorts : nullptr;
+  if (is("clap.params")) return implementsParams() ? &sParams : nullptr;
+  if (is("clap.note-ports")) return implementsNotePorts() ? &sNotePorts : nullptr;
+  if (is("clap.timer-support")) return implementsTimerSupport() ? &sTimerSupport : nullptr;
+  if (is("clap.gui")) return implementsGui() ? &sGui : nullptr;
   return nullptr;
 }
 

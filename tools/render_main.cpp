@@ -18,7 +18,7 @@ using namespace tavrin::host;
 
 namespace {
 
-const char *kUsage =
+const char* kUsage =
     "usage: tavrin-render --plugin FILE.clap --out FILE.wav [options]\n"
     "  --rate HZ                 sample rate (48000)\n"
     "  --seconds S               length of the rendering (2)\n"
@@ -32,25 +32,24 @@ const char *kUsage =
     "  --stopped                 the transport is stopped\n"
     "  --id PLUGIN_ID            which plug-in of the factory (the first)\n";
 
-const char *kSeverityNames[] = {"debug", "info", "warning", "error", "fatal", "host-misbehaving",
-                                "plugin-misbehaving"};
+const char* kSeverityNames[] = {
+    "debug", "info", "warning", "error", "fatal", "host-misbehaving", "plugin-misbehaving"};
 
-int failWith(const std::string &message) {
+int failWith(const std::string& message) {
   std::fprintf(stderr, "tavrin-render: %s\n", message.c_str());
   return 1;
 }
 
-bool parseUnsigned(const std::string &text, uint32_t &value) {
-  char *end = nullptr;
+bool parseUnsigned(const std::string& text, uint32_t& value) {
+  char* end = nullptr;
   const unsigned long parsed = std::strtoul(text.c_str(), &end, 10);
-  if (text.empty() || *end != 0 || parsed > 0x7FFFFFFFul)
-    return false;
+  if (text.empty() || *end != 0 || parsed > 0x7FFFFFFFul) return false;
   value = static_cast<uint32_t>(parsed);
   return true;
 }
 
-bool parsePositive(const std::string &text, double &value) {
-  char *end = nullptr;
+bool parsePositive(const std::string& text, double& value) {
+  char* end = nullptr;
   value = std::strtod(text.c_str(), &end);
   return !text.empty() && *end == 0 && value > 0 && value < 1e7;
 }
@@ -64,7 +63,7 @@ struct Options {
 };
 
 // Reads the command line; false with a message on a bad or missing argument.
-bool parseOptions(int argc, char **argv, Options &options, std::string &error) {
+bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
   std::map<std::string, std::string> values;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -79,18 +78,28 @@ bool parseOptions(int argc, char **argv, Options &options, std::string &error) {
       return false;
     }
   }
-  for (const auto &[name, value] : values) {
+  for (const auto& [name, value] : values) {
     bool ok = true;
-    if (name == "--plugin") options.plugin = value;
-    else if (name == "--out") options.out = value;
-    else if (name == "--id") options.id = value;
-    else if (name == "--notes") options.notes = value;
-    else if (name == "--params") options.params = value;
-    else if (name == "--rate") ok = parsePositive(value, options.rate);
-    else if (name == "--seconds") ok = parsePositive(value, options.seconds);
-    else if (name == "--block") ok = parseUnsigned(value, options.blocks.fixedFrames) && options.blocks.fixedFrames > 0;
-    else if (name == "--seed") ok = parseUnsigned(value, options.blocks.seed);
-    else if (name == "--tempo") ok = options.transport.enabled = parsePositive(value, options.transport.tempo);
+    if (name == "--plugin")
+      options.plugin = value;
+    else if (name == "--out")
+      options.out = value;
+    else if (name == "--id")
+      options.id = value;
+    else if (name == "--notes")
+      options.notes = value;
+    else if (name == "--params")
+      options.params = value;
+    else if (name == "--rate")
+      ok = parsePositive(value, options.rate);
+    else if (name == "--seconds")
+      ok = parsePositive(value, options.seconds);
+    else if (name == "--block")
+      ok = parseUnsigned(value, options.blocks.fixedFrames) && options.blocks.fixedFrames > 0;
+    else if (name == "--seed")
+      ok = parseUnsigned(value, options.blocks.seed);
+    else if (name == "--tempo")
+      ok = options.transport.enabled = parsePositive(value, options.transport.tempo);
     else if (name == "--random-blocks") {
       const size_t colon = value.find(':');
       ok = colon != std::string::npos && parseUnsigned(value.substr(0, colon), options.blocks.randomMin) &&
@@ -112,15 +121,16 @@ bool parseOptions(int argc, char **argv, Options &options, std::string &error) {
   return true;
 }
 
-void printChannel(const char *name, const AudioStats &stats) {
+void printChannel(const char* name, const AudioStats& stats) {
   std::printf("%s: peak %.6f (%.2f dBFS), rms %.6f, NaN %llu, Inf %llu\n", name, stats.peak,
               stats.peak > 0 ? 20.0 * std::log10(stats.peak) : -INFINITY, stats.rms,
-              static_cast<unsigned long long>(stats.nanCount), static_cast<unsigned long long>(stats.infCount));
+              static_cast<unsigned long long>(stats.nanCount),
+              static_cast<unsigned long long>(stats.infCount));
 }
 
 }  // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   Options options;
   std::string error;
   if (!parseOptions(argc, argv, options, error)) {
@@ -134,9 +144,8 @@ int main(int argc, char **argv) {
 
   Host host;
   ClapModule module;
-  if (!module.load(options.plugin))
-    return failWith(module.error());
-  const clap_plugin_descriptor *desc = module.firstDescriptor();
+  if (!module.load(options.plugin)) return failWith(module.error());
+  const clap_plugin_descriptor* desc = module.firstDescriptor();
   const std::string id = options.id.empty() ? desc->id : options.id;
   std::printf("plug-in: %s %s by %s (%s)\n", desc->name, desc->version ? desc->version : "",
               desc->vendor ? desc->vendor : "", desc->id);
@@ -144,15 +153,13 @@ int main(int argc, char **argv) {
   int status = 0;
   {
     PluginInstance instance(module.factory(), host, id.c_str());
-    if (!instance.valid())
-      return failWith("the factory created no plug-in with id " + id);
+    if (!instance.valid()) return failWith("the factory created no plug-in with id " + id);
     RenderJob job;
     job.sampleRate = options.rate;
     job.frames = static_cast<uint64_t>(options.seconds * options.rate + 0.5);
     job.blocks = options.blocks;
     job.transport = options.transport;
-    if (!instance.init())
-      return failWith("clap_plugin.init failed");
+    if (!instance.init()) return failWith("clap_plugin.init failed");
     if (!instance.activate(options.rate, 1, maxBlockFrames(options.blocks)))
       return failWith("clap_plugin.activate failed");
     const RenderResult result =
@@ -160,8 +167,7 @@ int main(int argc, char **argv) {
     instance.deactivate();
     instance.destroy();
 
-    if (!result.started)
-      status = failWith("clap_plugin.start_processing failed");
+    if (!result.started) status = failWith("clap_plugin.start_processing failed");
     if (result.processErrors > 0)
       status = failWith(std::to_string(result.processErrors) + " process calls answered an error");
     std::printf("rendered %llu frames at %.0f Hz in %zu blocks, %zu notes, %zu output events\n",
@@ -174,9 +180,10 @@ int main(int argc, char **argv) {
     else
       std::printf("wrote %s (32-bit float stereo WAV)\n", options.out.c_str());
   }
-  for (const LogEntry &entry : host.logEntries()) {
+  for (const LogEntry& entry : host.logEntries()) {
     const bool known = entry.severity >= 0 && entry.severity <= 6;
-    std::printf("plug-in log [%s]: %s\n", known ? kSeverityNames[entry.severity] : "?", entry.message.c_str());
+    std::printf("plug-in log [%s]: %s\n", known ? kSeverityNames[entry.severity] : "?",
+                entry.message.c_str());
   }
   return status;
 }

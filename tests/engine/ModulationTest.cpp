@@ -44,7 +44,8 @@ int Modulation::crossfadeBlocks(double rate) {
     EXPECT_EQ(r.routeSource[kRouteFold], 1);
     if (r.routeFadeStart[kRouteFold] < 1.0f) {
       ++blocks;
-      EXPECT_EQ(r.routePrevSource[kRouteFold], 0) << "the old source stays named through the last fading block";
+      EXPECT_EQ(r.routePrevSource[kRouteFold], 0)
+          << "the old source stays named through the last fading block";
       const float w = r.routeFade[kRouteFold];
       EXPECT_FLOAT_EQ(r.routeBlockValue[kRouteFold], w < 1.0f ? lfo1 * (1.0f - w) + lfo2 * w : lfo2);
     } else {

@@ -334,7 +334,7 @@ TEST(PluginPublish, PublishesAboutThirtyTimesASecond) {
   DirectBlock third(512);
   third.add(0, makeSysexEvent(retune, sizeof retune));
   p.instance.process(third.block);
-  EXPECT_EQ(plugin.publishCounter, 0u);  // 1536 >= 1470
+  EXPECT_EQ(plugin.publishCounter, 0u);             // 1536 >= 1470
   EXPECT_EQ(plugin.guiPoll.envNote.load(), -1.0f);  // no voice is followed
   EXPECT_TRUE(plugin.valueDirty[kParamFilterACutoff].load());
   EXPECT_TRUE(plugin.guiPoll.engineChanged[kParamFilterACutoff].load());

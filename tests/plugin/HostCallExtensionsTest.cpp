@@ -22,8 +22,8 @@ struct Probe {
   }
   ~Probe() { plugin->destroy(plugin); }
   template <class T>
-  const T *extension(const char *id) const {
-    return static_cast<const T *>(plugin->get_extension(plugin, id));
+  const T* extension(const char* id) const {
+    return static_cast<const T*>(plugin->get_extension(plugin, id));
   }
   // The only message logged since the last call (empty when none or several).
   std::string onlyMessage() {
@@ -33,10 +33,10 @@ struct Probe {
   }
 
   Host host;
-  ProbePlugin *object;
-  const clap_plugin *plugin;
-  const clap_plugin_params *params;
-  const clap_plugin_gui *gui;
+  ProbePlugin* object;
+  const clap_plugin* plugin;
+  const clap_plugin_params* params;
+  const clap_plugin_gui* gui;
 };
 
 }  // namespace
@@ -50,7 +50,7 @@ TEST(HostCallExtensions, LookupAnswersOnlyImplementedTables) {
   EXPECT_NE(probe.extension<void>(CLAP_EXT_AUDIO_PORTS), nullptr);
   EXPECT_EQ(probe.extension<void>(CLAP_EXT_NOTE_PORTS), nullptr);  // the probe has none
   EXPECT_EQ(probe.extension<void>(CLAP_EXT_TIMER_SUPPORT), nullptr);
-  for (const char *id : {"clap.tail", "clap.webview/3", "clap.params ", "clap.render", "", "clap.log"})
+  for (const char* id : {"clap.tail", "clap.webview/3", "clap.params ", "clap.render", "", "clap.log"})
     EXPECT_EQ(probe.extension<void>(id), nullptr) << id;
   EXPECT_EQ(probe.extension<void>(nullptr), nullptr);
   EXPECT_TRUE(probe.host.logEntries().empty());
@@ -58,13 +58,15 @@ TEST(HostCallExtensions, LookupAnswersOnlyImplementedTables) {
 
 TEST(HostCallExtensions, PortIndicesOutOfRangeAreRefused) {
   Probe probe;
-  const auto *ports = probe.extension<clap_plugin_audio_ports>(CLAP_EXT_AUDIO_PORTS);
+  const auto* ports = probe.extension<clap_plugin_audio_ports>(CLAP_EXT_AUDIO_PORTS);
   clap_audio_port_info info{};
   EXPECT_TRUE(ports->get(probe.plugin, 0, false, &info));
   EXPECT_FALSE(ports->get(probe.plugin, 1, false, &info));
-  EXPECT_EQ(probe.onlyMessage(), "Host called clap_plugin_audio_ports.info() with an index out of bounds: 1 >= 1");
+  EXPECT_EQ(probe.onlyMessage(),
+            "Host called clap_plugin_audio_ports.info() with an index out of bounds: 1 >= 1");
   EXPECT_FALSE(ports->get(probe.plugin, 0, true, &info));
-  EXPECT_EQ(probe.onlyMessage(), "Host called clap_plugin_audio_ports.info() with an index out of bounds: 0 >= 0");
+  EXPECT_EQ(probe.onlyMessage(),
+            "Host called clap_plugin_audio_ports.info() with an index out of bounds: 0 >= 0");
   EXPECT_FALSE(ports->get(probe.plugin, 0, false, nullptr));
 }
 
@@ -90,7 +92,8 @@ TEST(HostCallExtensions, ParameterCallsCheckIdsAndBuffers) {
   EXPECT_FALSE(probe.params->value_to_text(probe.plugin, 200, 0.25, text, sizeof text));
   EXPECT_EQ(probe.onlyMessage(), "clap_plugin_params.value_to_text called with invalid param_id: 200");
   EXPECT_FALSE(probe.params->value_to_text(probe.plugin, 10, 0.25, text, 1));
-  EXPECT_EQ(probe.onlyMessage(), "clap_plugin_params.value_to_text called with a empty buffer (less than one character)");
+  EXPECT_EQ(probe.onlyMessage(),
+            "clap_plugin_params.value_to_text called with a empty buffer (less than one character)");
   EXPECT_FALSE(probe.params->value_to_text(probe.plugin, 10, 0.25, nullptr, 16));
   EXPECT_EQ(probe.onlyMessage(), "clap_plugin_params.value_to_text called with a null display pointer");
 
@@ -115,19 +118,21 @@ TEST(HostCallExtensions, ParamFlushChecksTheThreadForTheActivationState) {
   EXPECT_EQ(probe.object->flushCalls, 1);
   ASSERT_TRUE(probe.plugin->activate(probe.plugin, 48000, 1, 64));
   probe.params->flush(probe.plugin, &in, &out);  // active: must be the audio thread
-  EXPECT_EQ(probe.onlyMessage(), "Host called the method clap_plugin_params.flush() on wrong thread! It must be "
-                                 "called on audio thread!");
+  EXPECT_EQ(probe.onlyMessage(),
+            "Host called the method clap_plugin_params.flush() on wrong thread! It must be "
+            "called on audio thread!");
   EXPECT_EQ(probe.object->flushCalls, 2);
   probe.plugin->deactivate(probe.plugin);
 }
 
 TEST(HostCallExtensions, LatencyBeforeActivationIsReportedButAnswered) {
   Probe probe;
-  const auto *latency = probe.extension<clap_plugin_latency>(CLAP_EXT_LATENCY);
+  const auto* latency = probe.extension<clap_plugin_latency>(CLAP_EXT_LATENCY);
   EXPECT_EQ(latency->get(probe.plugin), 32u);
-  EXPECT_EQ(probe.onlyMessage(),
-            "It is wrong to query the latency before the plugin is activated, because if the plugin doesn't know "
-            "the sample rate, it can't know the number of samples of latency.");
+  EXPECT_EQ(
+      probe.onlyMessage(),
+      "It is wrong to query the latency before the plugin is activated, because if the plugin doesn't know "
+      "the sample rate, it can't know the number of samples of latency.");
   ASSERT_TRUE(probe.plugin->activate(probe.plugin, 48000, 1, 64));
   EXPECT_EQ(latency->get(probe.plugin), 32u);
   EXPECT_TRUE(probe.host.logEntries().empty());
@@ -136,7 +141,7 @@ TEST(HostCallExtensions, LatencyBeforeActivationIsReportedButAnswered) {
 
 TEST(HostCallExtensions, StateCallsNeverThrowToTheHost) {
   Probe probe;
-  const auto *state = probe.extension<clap_plugin_state>(CLAP_EXT_STATE);
+  const auto* state = probe.extension<clap_plugin_state>(CLAP_EXT_STATE);
   const clap_ostream stream{};
   EXPECT_TRUE(state->save(probe.plugin, &stream));
   EXPECT_FALSE(state->save(probe.plugin, nullptr));
@@ -149,37 +154,44 @@ TEST(HostCallExtensions, GuiCallsFollowTheCreationOrder) {
   uint32_t height = 0;
   const clap_window window{CLAP_WINDOW_API_X11, {}};
   EXPECT_FALSE(probe.gui->show(probe.plugin));
-  EXPECT_EQ(probe.onlyMessage(), "clap_plugin_gui.show() was called without a prior call to clap_plugin_gui.create()");
+  EXPECT_EQ(probe.onlyMessage(),
+            "clap_plugin_gui.show() was called without a prior call to clap_plugin_gui.create()");
   EXPECT_FALSE(probe.gui->set_size(probe.plugin, 800, 400));
   EXPECT_EQ(probe.onlyMessage(),
             "clap_plugin_gui.set_size() was called without a prior call to clap_plugin_gui.create()");
   EXPECT_FALSE(probe.gui->set_parent(probe.plugin, &window));
-  EXPECT_EQ(probe.onlyMessage(), "clap_plugin_gui.set_parent() was called while the plugin gui was not created");
+  EXPECT_EQ(probe.onlyMessage(),
+            "clap_plugin_gui.set_parent() was called while the plugin gui was not created");
   probe.gui->destroy(probe.plugin);
   EXPECT_EQ(probe.onlyMessage(), "clap_plugin_gui.destroy() was called while the plugin gui not created");
   EXPECT_EQ(probe.object->guiDestroyCalls, 0);
 
   EXPECT_FALSE(probe.gui->is_api_supported(probe.plugin, nullptr, false));
   EXPECT_FALSE(probe.gui->create(probe.plugin, nullptr, false));
-  EXPECT_EQ(probe.onlyMessage(), "clap_plugin_gui.create() was called with a null api and a non floating window");
+  EXPECT_EQ(probe.onlyMessage(),
+            "clap_plugin_gui.create() was called with a null api and a non floating window");
   EXPECT_FALSE(probe.gui->create(probe.plugin, nullptr, true));
 
   ASSERT_TRUE(probe.gui->create(probe.plugin, CLAP_WINDOW_API_X11, false));
   EXPECT_FALSE(probe.gui->create(probe.plugin, CLAP_WINDOW_API_X11, false));
-  EXPECT_EQ(probe.onlyMessage(), "clap_plugin_gui.create() was called while the plugin gui was already created");
+  EXPECT_EQ(probe.onlyMessage(),
+            "clap_plugin_gui.create() was called while the plugin gui was already created");
   EXPECT_FALSE(probe.gui->set_transient(probe.plugin, &window));
-  EXPECT_EQ(probe.onlyMessage(), "clap_plugin_gui.set_transient() was called while the plugin gui isn't a floating "
-                                 "window, use set_parent() instead");
+  EXPECT_EQ(probe.onlyMessage(),
+            "clap_plugin_gui.set_transient() was called while the plugin gui isn't a floating "
+            "window, use set_parent() instead");
   probe.gui->suggest_title(probe.plugin, "x");
-  EXPECT_EQ(probe.onlyMessage(), "clap_plugin_gui.suggest_title() but the gui was not created as a floating window");
+  EXPECT_EQ(probe.onlyMessage(),
+            "clap_plugin_gui.suggest_title() but the gui was not created as a floating window");
   EXPECT_FALSE(probe.gui->get_size(probe.plugin, nullptr, &height));
   EXPECT_FALSE(probe.gui->set_parent(probe.plugin, nullptr));
   EXPECT_TRUE(probe.gui->set_parent(probe.plugin, &window));
 
   // A size the plug-in would adjust is reported, and the host's size is applied all the same.
   EXPECT_TRUE(probe.gui->set_size(probe.plugin, 845, 483));
-  EXPECT_EQ(probe.onlyMessage(), "clap_plugin_gui.set_size() was called with a size which was not adjusted by "
-                                 "clap_plugin_gui.adjust_size(): 845x483 vs 840x480");
+  EXPECT_EQ(probe.onlyMessage(),
+            "clap_plugin_gui.set_size() was called with a size which was not adjusted by "
+            "clap_plugin_gui.adjust_size(): 845x483 vs 840x480");
   EXPECT_EQ(probe.object->lastSetWidth, 845u);
   EXPECT_EQ(probe.object->lastSetHeight, 483u);
   EXPECT_TRUE(probe.gui->set_size(probe.plugin, 840, 480));
@@ -189,8 +201,9 @@ TEST(HostCallExtensions, GuiCallsFollowTheCreationOrder) {
   EXPECT_EQ(probe.object->guiDestroyCalls, 1);
   ASSERT_TRUE(probe.gui->create(probe.plugin, CLAP_WINDOW_API_X11, true));
   EXPECT_FALSE(probe.gui->set_parent(probe.plugin, &window));
-  EXPECT_EQ(probe.onlyMessage(), "clap_plugin_gui.set_parent() was called while the plugin gui is a floating window, "
-                                 "use set_transient() instead");
+  EXPECT_EQ(probe.onlyMessage(),
+            "clap_plugin_gui.set_parent() was called while the plugin gui is a floating window, "
+            "use set_transient() instead");
   EXPECT_TRUE(probe.gui->set_transient(probe.plugin, &window));
   probe.gui->suggest_title(probe.plugin, nullptr);
   EXPECT_EQ(probe.onlyMessage(), "clap_plugin_gui.suggest_title() was called with a null title");

@@ -16,13 +16,13 @@ namespace {
 
 struct Probe {
   explicit Probe(HostOptions options = {}) : host(options) {
-    host.setAudioThread(std::this_thread::get_id());  // one thread plays both parts unless a test says otherwise
+    host.setAudioThread(
+        std::this_thread::get_id());  // one thread plays both parts unless a test says otherwise
     object = new ProbePlugin(host.clapHost());
     plugin = object->clapPlugin();
   }
   ~Probe() {
-    if (plugin)
-      plugin->destroy(plugin);
+    if (plugin) plugin->destroy(plugin);
   }
   bool activate(double rate = 48000, uint32_t minFrames = 1, uint32_t maxFrames = 512) {
     return plugin->activate(plugin, rate, minFrames, maxFrames);
@@ -31,15 +31,15 @@ struct Probe {
     clap_process block{};
     return plugin->process(plugin, &block);
   }
-  int logged(const std::string &text) const { return host.countLogged(text); }
+  int logged(const std::string& text) const { return host.countLogged(text); }
 
   Host host;
-  ProbePlugin *object;
-  const clap_plugin *plugin;
+  ProbePlugin* object;
+  const clap_plugin* plugin;
 };
 
-const char *kNotActive = "Host called clap_plugin.process() on a deactivated plugin";
-const char *kNotStarted = "Host called clap_plugin.process() without calling clap_plugin.start_processing()";
+const char* kNotActive = "Host called clap_plugin.process() on a deactivated plugin";
+const char* kNotStarted = "Host called clap_plugin.process() without calling clap_plugin.start_processing()";
 
 }  // namespace
 
@@ -65,7 +65,8 @@ TEST(HostCallLayer, CallsBeforeInitAreReportedAndCarriedOut) {
   StreamCapture capture;  // no host log yet: the proxy has not queried the host
   EXPECT_TRUE(probe.activate());
   EXPECT_NE(capture.err().find("Host is required to call clap_plugin.init() first\n"), std::string::npos);
-  EXPECT_NE(capture.err().find("clap_plugin.activate() was called before clap_plugin.init()\n"), std::string::npos);
+  EXPECT_NE(capture.err().find("clap_plugin.activate() was called before clap_plugin.init()\n"),
+            std::string::npos);
   EXPECT_EQ(probe.object->activateCalls, 1);
   probe.plugin->deactivate(probe.plugin);
 }
@@ -85,7 +86,7 @@ TEST(HostCallLayer, ProcessNeedsActivationAndStart) {
   EXPECT_EQ(probe.process(), CLAP_PROCESS_CONTINUE);
   EXPECT_EQ(probe.object->processCalls, 1);
   EXPECT_EQ(probe.plugin->process(probe.plugin, nullptr), CLAP_PROCESS_ERROR);
-  for (const LogEntry &entry : probe.host.logEntries())
+  for (const LogEntry& entry : probe.host.logEntries())
     EXPECT_EQ(entry.severity, CLAP_LOG_HOST_MISBEHAVING) << entry.message;
 }
 
@@ -93,7 +94,7 @@ TEST(HostCallLayer, BadActivationArgumentsAreRefused) {
   struct Case {
     double rate;
     uint32_t minFrames, maxFrames;
-    const char *message;
+    const char* message;
   };
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
@@ -107,7 +108,7 @@ TEST(HostCallLayer, BadActivationArgumentsAreRefused) {
       {48000.0, 512, 256,
        "The plugin was activated with an invalid minmum and maximum frame count: min > max: 512 > 256"},
   };
-  for (const Case &c : cases) {
+  for (const Case& c : cases) {
     Probe probe;
     probe.plugin->init(probe.plugin);
     EXPECT_FALSE(probe.activate(c.rate, c.minFrames, c.maxFrames)) << c.message;
@@ -183,10 +184,12 @@ TEST(HostCallLayer, WrongThreadsAreReportedWithAThreadCheckHost) {
   probe.host.clearAudioThread();
   std::thread other([&] { EXPECT_TRUE(probe.activate()); });
   other.join();
-  EXPECT_EQ(probe.logged("Host called the method clap_plugin.activate() on wrong thread! It must be called on "
-                         "main thread!"),
-            1);
-  EXPECT_TRUE(probe.plugin->start_processing(probe.plugin));  // on the main thread: carried out after the report
+  EXPECT_EQ(
+      probe.logged("Host called the method clap_plugin.activate() on wrong thread! It must be called on "
+                   "main thread!"),
+      1);
+  EXPECT_TRUE(
+      probe.plugin->start_processing(probe.plugin));  // on the main thread: carried out after the report
   EXPECT_EQ(probe.logged("Host called the method clap_plugin.start_processing() on wrong thread! It must be "
                          "called on audio thread!"),
             1);
@@ -213,11 +216,12 @@ TEST(HostCallLayer, WithoutAHostLogBreachesGoToTheStandardStreams) {
   EXPECT_EQ(probe.process(), CLAP_PROCESS_ERROR);  // severity 5: standard error
   std::thread other([&] { probe.plugin->on_main_thread(probe.plugin); });
   other.join();  // severity 5 for the thread, then 6 (plug-in misbehaviour): standard log
-  EXPECT_EQ(capture.err(), std::string("Host called the method clap_plugin.process() on wrong thread! It must be "
-                                       "called on audio thread!\n") +
-                               kNotActive +
-                               "\nHost called the method clap_plugin.on_main_thread() on wrong thread! It must "
-                               "be called on main thread!\n");
+  EXPECT_EQ(capture.err(),
+            std::string("Host called the method clap_plugin.process() on wrong thread! It must be "
+                        "called on audio thread!\n") +
+                kNotActive +
+                "\nHost called the method clap_plugin.on_main_thread() on wrong thread! It must "
+                "be called on main thread!\n");
   EXPECT_EQ(capture.log(), "plugin called runCallbacksOnMainThread(), but not on the main thread!\n");
 }
 
@@ -227,7 +231,8 @@ TEST(HostCallLayer, DestroyRepairsAForgottenGuiAndDeactivation) {
   probe.object->journal = &journal;
   probe.plugin->init(probe.plugin);
   ASSERT_TRUE(probe.activate());
-  const auto *gui = static_cast<const clap_plugin_gui *>(probe.plugin->get_extension(probe.plugin, CLAP_EXT_GUI));
+  const auto* gui =
+      static_cast<const clap_plugin_gui*>(probe.plugin->get_extension(probe.plugin, CLAP_EXT_GUI));
   ASSERT_TRUE(gui && gui->create(probe.plugin, CLAP_WINDOW_API_X11, false));
   probe.plugin->destroy(probe.plugin);
   probe.plugin = nullptr;
@@ -249,10 +254,11 @@ TEST(HostCallLayer, NullHandlesAnswerFailure) {
   copy.plugin_data = nullptr;
   EXPECT_FALSE(copy.init(&copy));
   copy.destroy(&copy);
-  EXPECT_EQ(capture.err(),
-            "called with a null clap_plugin pointer!\ncalled with a null clap_plugin pointer!\n"
-            "called with a null clap_plugin pointer!\n"
-            "called with a null clap_plugin->plugin_data pointer! The host must never change this pointer!\n"
-            "called with a null clap_plugin->plugin_data pointer! The host must never change this pointer!\n");
+  EXPECT_EQ(
+      capture.err(),
+      "called with a null clap_plugin pointer!\ncalled with a null clap_plugin pointer!\n"
+      "called with a null clap_plugin pointer!\n"
+      "called with a null clap_plugin->plugin_data pointer! The host must never change this pointer!\n"
+      "called with a null clap_plugin->plugin_data pointer! The host must never change this pointer!\n");
   EXPECT_FALSE(probe.object->isActive());
 }

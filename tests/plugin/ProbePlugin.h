@@ -13,13 +13,13 @@
 #include "clap/plugin.h"
 #include "plugin/plugin.h"
 
-inline const char *s_probeFeatures[] = {"instrument", nullptr};
+inline const char* s_probeFeatures[] = {"instrument", nullptr};
 inline const clap_plugin_descriptor s_probeDescriptor = {
     {1, 2, 7}, "test.probe", "Probe", "", "", "", "", "1", "", s_probeFeatures};
 
 class ProbePlugin : public clap::helpers::TavrinPluginBase {
- public:
-  explicit ProbePlugin(const clap_host *host) : clap::helpers::TavrinPluginBase(&s_probeDescriptor, host) {}
+public:
+  explicit ProbePlugin(const clap_host* host) : clap::helpers::TavrinPluginBase(&s_probeDescriptor, host) {}
 
   int activateCalls = 0;
   int deactivateCalls = 0;
@@ -28,24 +28,22 @@ class ProbePlugin : public clap::helpers::TavrinPluginBase {
   int flushCalls = 0;
   uint32_t lastSetWidth = 0, lastSetHeight = 0;
   bool throwFromState = false;
-  std::vector<std::string> *journal = nullptr;  // outlives the object: deactivate, guiDestroy, destructor
+  std::vector<std::string>* journal = nullptr;  // outlives the object: deactivate, guiDestroy, destructor
 
   ~ProbePlugin() override { note("destroyed"); }
-  void note(const char *what) {
-    if (journal)
-      journal->push_back(what);
+  void note(const char* what) {
+    if (journal) journal->push_back(what);
   }
 
   // Asks the host for a parameter flush the way the plug-in does: only when its params table is usable.
   bool requestFlush() {
-    if (!_hostProxy.canUseParams())
-      return false;
+    if (!_hostProxy.canUseParams()) return false;
     _hostProxy.paramsRequestFlush();
     return true;
   }
   bool canUseTrackInfo() const { return _hostProxy.canUseTrackInfo(); }
 
- protected:
+protected:
   bool activate(double, uint32_t, uint32_t) override {
     ++activateCalls;
     return true;
@@ -54,7 +52,7 @@ class ProbePlugin : public clap::helpers::TavrinPluginBase {
     ++deactivateCalls;
     note("deactivate");
   }
-  clap_process_status process(const clap_process *) override {
+  clap_process_status process(const clap_process*) override {
     ++processCalls;
     return CLAP_PROCESS_CONTINUE;
   }
@@ -63,49 +61,48 @@ class ProbePlugin : public clap::helpers::TavrinPluginBase {
   uint32_t latencyGet() const override { return 32; }
 
   bool implementsState() const override { return true; }
-  bool stateSave(const clap_ostream *) override {
-    if (throwFromState)
-      throw std::runtime_error("state failure");
+  bool stateSave(const clap_ostream*) override {
+    if (throwFromState) throw std::runtime_error("state failure");
     return true;
   }
 
   bool implementsAudioPorts() const override { return true; }
   uint32_t audioPortsCount(bool isInput) const override { return isInput ? 0 : 1; }
-  bool audioPortsInfo(uint32_t, bool, clap_audio_port_info *info) const override {
+  bool audioPortsInfo(uint32_t, bool, clap_audio_port_info* info) const override {
     info->id = 0;
     return true;
   }
 
   bool implementsParams() const override { return true; }
   uint32_t paramsCount() const override { return 3; }
-  bool paramsInfo(uint32_t index, clap_param_info *info) const override {
+  bool paramsInfo(uint32_t index, clap_param_info* info) const override {
     *info = {};
     info->id = 10 + index;  // ids 10, 11, 12
     return true;
   }
-  bool paramsValue(clap_id, double *value) override {
+  bool paramsValue(clap_id, double* value) override {
     *value = 0.5;
     return true;
   }
-  bool paramsValueToText(clap_id, double value, char *display, uint32_t size) override {
+  bool paramsValueToText(clap_id, double value, char* display, uint32_t size) override {
     std::snprintf(display, size, "%.2f", value);
     return true;
   }
-  bool paramsTextToValue(clap_id, const char *display, double *value) override {
+  bool paramsTextToValue(clap_id, const char* display, double* value) override {
     *value = std::atof(display);
     return true;
   }
-  void paramsFlush(const clap_input_events *, const clap_output_events *) override { ++flushCalls; }
+  void paramsFlush(const clap_input_events*, const clap_output_events*) override { ++flushCalls; }
 
   bool implementsGui() const override { return true; }
-  bool guiIsApiSupported(const char *, bool) override { return true; }
-  bool guiCreate(const char *, bool) override { return true; }
+  bool guiIsApiSupported(const char*, bool) override { return true; }
+  bool guiCreate(const char*, bool) override { return true; }
   void guiDestroy() override {
     ++guiDestroyCalls;
     note("guiDestroy");
   }
   bool guiCanResize() const override { return true; }
-  bool guiAdjustSize(uint32_t *width, uint32_t *height) override {
+  bool guiAdjustSize(uint32_t* width, uint32_t* height) override {
     *width -= *width % 10;
     *height -= *height % 10;
     return true;
@@ -115,14 +112,14 @@ class ProbePlugin : public clap::helpers::TavrinPluginBase {
     lastSetHeight = height;
     return true;
   }
-  bool guiSetParent(const clap_window *) override { return true; }
-  bool guiSetTransient(const clap_window *) override { return true; }
+  bool guiSetParent(const clap_window*) override { return true; }
+  bool guiSetTransient(const clap_window*) override { return true; }
   bool guiShow() override { return true; }
 };
 
 // Swaps the buffers of std::cerr and std::clog (both write to descriptor 2) for the scope.
 class StreamCapture {
- public:
+public:
   StreamCapture() : _cerr(std::cerr.rdbuf(_err.rdbuf())), _clog(std::clog.rdbuf(_log.rdbuf())) {}
   ~StreamCapture() {
     std::cerr.rdbuf(_cerr);
@@ -131,7 +128,7 @@ class StreamCapture {
   std::string err() const { return _err.str(); }
   std::string log() const { return _log.str(); }
 
- private:
+private:
   std::ostringstream _err, _log;
   std::streambuf *_cerr, *_clog;
 };

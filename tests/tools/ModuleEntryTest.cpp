@@ -17,11 +17,10 @@ using namespace tavrin::host;
 
 namespace {
 
-std::set<std::string> exportedSymbols(const std::string &path) {
+std::set<std::string> exportedSymbols(const std::string& path) {
   std::set<std::string> names;
-  FILE *pipe = popen(("nm -D --defined-only '" + path + "'").c_str(), "r");
-  if (!pipe)
-    return names;
+  FILE* pipe = popen(("nm -D --defined-only '" + path + "'").c_str(), "r");
+  if (!pipe) return names;
   char line[1024];
   while (std::fgets(line, sizeof line, pipe)) {
     std::string text(line);
@@ -33,7 +32,7 @@ std::set<std::string> exportedSymbols(const std::string &path) {
   return names;
 }
 
-bool allowedExport(const std::string &name) {
+bool allowedExport(const std::string& name) {
   return name == "clap_entry" || name.rfind("MTS_", 0) == 0 || name.rfind("tavrin_", 0) == 0;
 }
 
@@ -48,12 +47,11 @@ struct LoadedModule : ::testing::Test {
 TEST(ModuleExports, OnlyEntryAndOwnFunctionsAreExported) {
   const std::set<std::string> names = exportedSymbols(TAVRIN_MODULE_PATH);
   ASSERT_TRUE(names.count("clap_entry")) << "nm found no clap_entry";
-  for (const std::string &name : names)
-    EXPECT_TRUE(allowedExport(name)) << "unexpected export " << name;
+  for (const std::string& name : names) EXPECT_TRUE(allowedExport(name)) << "unexpected export " << name;
 }
 
 TEST_F(LoadedModule, EntryAnswersOnlyThePluginFactory) {
-  const clap_plugin_entry *entry = module.entry();
+  const clap_plugin_entry* entry = module.entry();
   EXPECT_EQ(entry->clap_version.major, 1u);
   EXPECT_EQ(entry->clap_version.minor, 2u);
   EXPECT_EQ(entry->clap_version.revision, 7u);
@@ -68,11 +66,11 @@ TEST_F(LoadedModule, EntryAnswersOnlyThePluginFactory) {
 }
 
 TEST_F(LoadedModule, FactoryOffersExactlyTheOneDescriptor) {
-  const clap_plugin_factory *factory = module.factory();
+  const clap_plugin_factory* factory = module.factory();
   EXPECT_EQ(factory->get_plugin_count(factory), 1u);
   EXPECT_EQ(factory->get_plugin_descriptor(factory, 1), nullptr);
   EXPECT_EQ(factory->get_plugin_descriptor(factory, 0xFFFFFFFFu), nullptr);
-  const clap_plugin_descriptor *desc = factory->get_plugin_descriptor(factory, 0);
+  const clap_plugin_descriptor* desc = factory->get_plugin_descriptor(factory, 0);
   ASSERT_NE(desc, nullptr);
   EXPECT_EQ(desc->clap_version.major, 1u);
   EXPECT_EQ(desc->clap_version.minor, 2u);
@@ -102,9 +100,9 @@ TEST_F(LoadedModule, CreateGivesIndependentInstancesOnlyForTheExactId) {
   EXPECT_NE(first.plugin()->plugin_data, second.plugin()->plugin_data);
   EXPECT_EQ(first.plugin()->desc, module.firstDescriptor());
 
-  for (const char *id : {"COM.NOBREL.TAVRIN", "com.nobrel.tavrin ", "com.nobrel.tavri", "", "test.probe"})
+  for (const char* id : {"COM.NOBREL.TAVRIN", "com.nobrel.tavrin ", "com.nobrel.tavri", "", "test.probe"})
     EXPECT_FALSE(PluginInstance(module.factory(), host, id).valid()) << id;
-  const clap_plugin_factory *factory = module.factory();
+  const clap_plugin_factory* factory = module.factory();
   EXPECT_EQ(factory->create_plugin(factory, host.clapHost(), nullptr), nullptr);
   EXPECT_EQ(factory->create_plugin(factory, nullptr, "com.nobrel.tavrin"), nullptr);
 }
@@ -112,7 +110,7 @@ TEST_F(LoadedModule, CreateGivesIndependentInstancesOnlyForTheExactId) {
 TEST_F(LoadedModule, InstanceDeclaresItsPorts) {
   PluginInstance instance(module.factory(), host, "com.nobrel.tavrin");
   ASSERT_TRUE(instance.init());
-  const auto *audio = instance.extension<clap_plugin_audio_ports>(CLAP_EXT_AUDIO_PORTS);
+  const auto* audio = instance.extension<clap_plugin_audio_ports>(CLAP_EXT_AUDIO_PORTS);
   ASSERT_NE(audio, nullptr);
   EXPECT_EQ(audio->count(instance.plugin(), true), 0u);
   ASSERT_EQ(audio->count(instance.plugin(), false), 1u);
@@ -126,7 +124,7 @@ TEST_F(LoadedModule, InstanceDeclaresItsPorts) {
   EXPECT_EQ(port.in_place_pair, CLAP_INVALID_ID);
   EXPECT_FALSE(audio->get(instance.plugin(), 0, true, &port));
 
-  const auto *notes = instance.extension<clap_plugin_note_ports>(CLAP_EXT_NOTE_PORTS);
+  const auto* notes = instance.extension<clap_plugin_note_ports>(CLAP_EXT_NOTE_PORTS);
   ASSERT_NE(notes, nullptr);
   EXPECT_EQ(notes->count(instance.plugin(), false), 0u);
   ASSERT_EQ(notes->count(instance.plugin(), true), 1u);
@@ -136,13 +134,14 @@ TEST_F(LoadedModule, InstanceDeclaresItsPorts) {
   EXPECT_EQ(note.preferred_dialect, uint32_t(CLAP_NOTE_DIALECT_MIDI));
   EXPECT_STREQ(note.name, "Note Input");
   EXPECT_FALSE(notes->get(instance.plugin(), 0, false, &note));
-  EXPECT_EQ(host.countLogged("Host called clap_plugin_note_ports.info() with an index out of bounds: 0 >= 0"), 1);
+  EXPECT_EQ(host.countLogged("Host called clap_plugin_note_ports.info() with an index out of bounds: 0 >= 0"),
+            1);
 }
 
 TEST_F(LoadedModule, LatencyIsTheLimiterLookAheadAtEveryRate) {
   PluginInstance instance(module.factory(), host, "com.nobrel.tavrin");
   ASSERT_TRUE(instance.init());
-  const auto *latency = instance.extension<clap_plugin_latency>(CLAP_EXT_LATENCY);
+  const auto* latency = instance.extension<clap_plugin_latency>(CLAP_EXT_LATENCY);
   ASSERT_NE(latency, nullptr);
   for (const double rate : {44100.0, 96000.0}) {
     ASSERT_TRUE(instance.activate(rate, 1, 512));

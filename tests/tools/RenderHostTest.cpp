@@ -27,8 +27,8 @@ TEST(RenderScore, NotesAndParamsParseOrFailClearly) {
   EXPECT_EQ(notes[1].key, 72);
   EXPECT_EQ(notes[1].velocity, 0.9);
   EXPECT_EQ(notes[1].duration, 2.0);
-  for (const char *bad : {"0:60:0.8", "0:128:0.8:1", "0:60:1.5:1", "x:60:0.8:1", "0:60.5:0.8:1", "-1:60:0.8:1",
-                          "0:60:0.8:nan"})
+  for (const char* bad :
+       {"0:60:0.8", "0:128:0.8:1", "0:60:1.5:1", "x:60:0.8:1", "0:60.5:0.8:1", "-1:60:0.8:1", "0:60:0.8:nan"})
     EXPECT_FALSE(parseNotes(bad, notes, error)) << bad;
 
   std::vector<ParamSpec> params;
@@ -37,7 +37,7 @@ TEST(RenderScore, NotesAndParamsParseOrFailClearly) {
   EXPECT_EQ(params[0].id, 7u);
   EXPECT_EQ(params[0].value, 0.25);
   EXPECT_EQ(params[0].time, 1.5);
-  for (const char *bad : {"7=0.25", "7@1=0.2", "x=1@0", "-1=1@0"})
+  for (const char* bad : {"7=0.25", "7@1=0.2", "x=1@0", "-1=1@0"})
     EXPECT_FALSE(parseParams(bad, params, error)) << bad;
 }
 
@@ -48,8 +48,8 @@ TEST(RenderScore, TimelineIsOrderedWithNoteOffsFirst) {
   const auto clap = buildTimeline(score, 1000.0, NoteDialect::Clap);
   ASSERT_EQ(clap.size(), 5u);
   const uint64_t frames[] = {250, 500, 1000, 1000, 2000};
-  const uint16_t types[] = {CLAP_EVENT_PARAM_VALUE, CLAP_EVENT_NOTE_ON, CLAP_EVENT_NOTE_OFF, CLAP_EVENT_NOTE_ON,
-                            CLAP_EVENT_NOTE_OFF};
+  const uint16_t types[] = {CLAP_EVENT_PARAM_VALUE, CLAP_EVENT_NOTE_ON, CLAP_EVENT_NOTE_OFF,
+                            CLAP_EVENT_NOTE_ON, CLAP_EVENT_NOTE_OFF};
   for (size_t i = 0; i < clap.size(); ++i) {
     EXPECT_EQ(clap[i].frame, frames[i]) << i;
     EXPECT_EQ(clap[i].event.header.type, types[i]) << i;
@@ -79,7 +79,8 @@ TEST(RenderBlocks, PlansCoverTheRenderingExactly) {
 }
 
 TEST(RenderTransport, PositionFollowsTempo) {
-  const clap_event_transport transport = makeTransport({.enabled = true, .tempo = 120, .playing = true}, 96000, 48000);
+  const clap_event_transport transport =
+      makeTransport({.enabled = true, .tempo = 120, .playing = true}, 96000, 48000);
   EXPECT_EQ(transport.song_pos_beats, 4 * CLAP_BEATTIME_FACTOR);
   EXPECT_EQ(transport.song_pos_seconds, 2 * CLAP_SECTIME_FACTOR);
   EXPECT_TRUE(transport.flags & CLAP_TRANSPORT_IS_PLAYING);
@@ -136,8 +137,8 @@ TEST(RenderModule, RendersCleanlyOnItsAudioThread) {
   Score score;
   score.notes = {{0.0, 60, 0.8, 0.5, 0}, {0.25, 64, 0.7, 0.5, 0}};
   int processCalls = 0;
-  const RenderResult result = render(instance, host, buildTimeline(score, job.sampleRate, NoteDialect::Midi), job,
-                                     {.before = [&] { ++processCalls; }, .after = {}});
+  const RenderResult result = render(instance, host, buildTimeline(score, job.sampleRate, NoteDialect::Midi),
+                                     job, {.before = [&] { ++processCalls; }, .after = {}});
   instance.deactivate();
   EXPECT_TRUE(result.started);
   EXPECT_EQ(result.processErrors, 0u);
@@ -148,31 +149,35 @@ TEST(RenderModule, RendersCleanlyOnItsAudioThread) {
   EXPECT_LE(left.peak, 1.0f);  // the limiter's ceiling
   EXPECT_LE(right.peak, 1.0f);
   EXPECT_EQ(left.nanCount + right.nanCount + left.infCount + right.infCount, 0u);
-  for (const LogEntry &entry : host.logEntries())
+  for (const LogEntry& entry : host.logEntries())
     ADD_FAILURE() << "plug-in logged: " << entry.message;  // every call came on its proper thread
 }
 
 TEST(RenderCommand, WritesTheDemoPhrase) {
   const std::string wav = std::string(TAVRIN_BINARY_DIR) + "/render-command-test.wav";
   const std::string command = std::string(TAVRIN_BINARY_DIR) + "/tools/tavrin-render --plugin '" +
-                              TAVRIN_MODULE_PATH + "' --rate 48000 --seconds 1 --notes 0:60:0.8:0.5,0.5:64:0.7:0.4 "
-                              "--random-blocks 1:300 --tempo 100 --out '" + wav + "' 2>&1";
-  FILE *pipe = popen(command.c_str(), "r");
+                              TAVRIN_MODULE_PATH +
+                              "' --rate 48000 --seconds 1 --notes 0:60:0.8:0.5,0.5:64:0.7:0.4 "
+                              "--random-blocks 1:300 --tempo 100 --out '" +
+                              wav + "' 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   std::string output;
   char line[512];
-  while (std::fgets(line, sizeof line, pipe))
-    output += line;
+  while (std::fgets(line, sizeof line, pipe)) output += line;
   EXPECT_EQ(pclose(pipe), 0) << output;
-  EXPECT_NE(output.find("plug-in: Tavrin 1.0.6.2 by Nobrels (com.nobrel.tavrin)"), std::string::npos) << output;
+  EXPECT_NE(output.find("plug-in: Tavrin 1.0.6.2 by Nobrels (com.nobrel.tavrin)"), std::string::npos)
+      << output;
   EXPECT_NE(output.find("NaN 0, Inf 0"), std::string::npos) << output;
   EXPECT_EQ(output.find("plug-in log"), std::string::npos) << output;
   std::ifstream file(wav, std::ios::binary | std::ios::ate);
   EXPECT_EQ(static_cast<size_t>(file.tellg()), 58u + 48000u * 8u);
   std::remove(wav.c_str());
 
-  FILE *bad = popen((std::string(TAVRIN_BINARY_DIR) + "/tools/tavrin-render --plugin /nonexistent.clap --out x.wav 2>&1")
-                        .c_str(), "r");
+  FILE* bad = popen(
+      (std::string(TAVRIN_BINARY_DIR) + "/tools/tavrin-render --plugin /nonexistent.clap --out x.wav 2>&1")
+          .c_str(),
+      "r");
   while (std::fgets(line, sizeof line, bad)) {
   }
   EXPECT_NE(pclose(bad), 0);

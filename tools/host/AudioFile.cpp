@@ -7,7 +7,7 @@
 
 namespace tavrin::host {
 
-AudioStats measure(const std::vector<float> &samples) {
+AudioStats measure(const std::vector<float>& samples) {
   AudioStats stats;
   double sumOfSquares = 0.0;
   uint64_t finite = 0;
@@ -29,19 +29,19 @@ AudioStats measure(const std::vector<float> &samples) {
 namespace {
 
 // Little-endian byte image of the RIFF fields.
-void put(std::vector<unsigned char> &out, uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i)
-    out.push_back(static_cast<unsigned char>(value >> (8 * i)));
+void put(std::vector<unsigned char>& out, uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
 }
 
-void putTag(std::vector<unsigned char> &out, const char *tag) { out.insert(out.end(), tag, tag + 4); }
+void putTag(std::vector<unsigned char>& out, const char* tag) {
+  out.insert(out.end(), tag, tag + 4);
+}
 
 }  // namespace
 
-bool writeWavFloat32(const std::string &path, const std::vector<float> &left, const std::vector<float> &right,
+bool writeWavFloat32(const std::string& path, const std::vector<float>& left, const std::vector<float>& right,
                      uint32_t sampleRate) {
-  if (left.size() != right.size() || left.size() > 0x1FFFFFF0u / 8)
-    return false;
+  if (left.size() != right.size() || left.size() > 0x1FFFFFF0u / 8) return false;
   const auto frames = static_cast<uint32_t>(left.size());
   const uint32_t dataBytes = frames * 8;
   std::vector<unsigned char> header;
@@ -68,9 +68,8 @@ bool writeWavFloat32(const std::string &path, const std::vector<float> &left, co
     interleaved[2 * i] = left[i];
     interleaved[2 * i + 1] = right[i];
   }
-  std::FILE *file = std::fopen(path.c_str(), "wb");
-  if (!file)
-    return false;
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) return false;
   bool ok = std::fwrite(header.data(), 1, header.size(), file) == header.size();
   ok = ok && std::fwrite(interleaved.data(), sizeof(float), interleaved.size(), file) == interleaved.size();
   return std::fclose(file) == 0 && ok;

@@ -16,11 +16,11 @@ struct AudioStats {
   uint64_t infCount = 0;
 };
 
-AudioStats measure(const std::vector<float> &samples);
+AudioStats measure(const std::vector<float>& samples);
 
 // Writes interleaved stereo 32-bit IEEE float samples (format 3) at the given rate; the channels must
 // have equal length. False when the file cannot be written.
-bool writeWavFloat32(const std::string &path, const std::vector<float> &left, const std::vector<float> &right,
+bool writeWavFloat32(const std::string& path, const std::vector<float>& left, const std::vector<float>& right,
                      uint32_t sampleRate);
 
 }  // namespace tavrin::host

@@ -10,28 +10,28 @@
 namespace tavrin::host {
 
 class ClapModule {
- public:
+public:
   ClapModule() = default;
   ~ClapModule();
-  ClapModule(const ClapModule &) = delete;
-  ClapModule &operator=(const ClapModule &) = delete;
+  ClapModule(const ClapModule&) = delete;
+  ClapModule& operator=(const ClapModule&) = delete;
 
   // Loads and checks the module; on failure answers false and error() tells why.
-  bool load(const std::string &path);
+  bool load(const std::string& path);
   void unload();
 
-  const std::string &error() const { return _error; }
-  const clap_plugin_entry *entry() const { return _entry; }
-  const clap_plugin_factory *factory() const { return _factory; }
+  const std::string& error() const { return _error; }
+  const clap_plugin_entry* entry() const { return _entry; }
+  const clap_plugin_factory* factory() const { return _factory; }
   // The descriptor at index 0 (the factory's first plug-in).
-  const clap_plugin_descriptor *firstDescriptor() const;
+  const clap_plugin_descriptor* firstDescriptor() const;
 
- private:
-  bool fail(const std::string &message);
+private:
+  bool fail(const std::string& message);
 
-  void *_handle = nullptr;
-  const clap_plugin_entry *_entry = nullptr;
-  const clap_plugin_factory *_factory = nullptr;
+  void* _handle = nullptr;
+  const clap_plugin_entry* _entry = nullptr;
+  const clap_plugin_factory* _factory = nullptr;
   bool _entryInitialised = false;
   std::string _error;
 };

@@ -6,7 +6,9 @@ namespace tavrin::host {
 
 namespace {
 
-clap_event_header header(uint32_t size, uint16_t type) { return {size, 0, CLAP_CORE_EVENT_SPACE_ID, type, 0}; }
+clap_event_header header(uint32_t size, uint16_t type) {
+  return {size, 0, CLAP_CORE_EVENT_SPACE_ID, type, 0};
+}
 
 }  // namespace
 
@@ -43,7 +45,7 @@ EventData makeMidiEvent(uint8_t status, uint8_t data1, uint8_t data2) {
   return data;
 }
 
-EventData makeSysexEvent(const uint8_t *bytes, uint32_t size) {
+EventData makeSysexEvent(const uint8_t* bytes, uint32_t size) {
   EventData data{};
   data.sysex.header = header(sizeof(clap_event_midi_sysex), CLAP_EVENT_MIDI_SYSEX);
   data.sysex.port_index = 0;
@@ -52,28 +54,31 @@ EventData makeSysexEvent(const uint8_t *bytes, uint32_t size) {
   return data;
 }
 
-InputEventList::InputEventList(size_t capacity) : _list{this, count, get} { _events.reserve(capacity); }
+InputEventList::InputEventList(size_t capacity) : _list{this, count, get} {
+  _events.reserve(capacity);
+}
 
-bool InputEventList::push(const EventData &event) {
-  if (_events.size() == _events.capacity())
-    return false;
+bool InputEventList::push(const EventData& event) {
+  if (_events.size() == _events.capacity()) return false;
   _events.push_back(event);
   return true;
 }
 
-uint32_t InputEventList::count(const clap_input_events *list) {
-  return static_cast<uint32_t>(static_cast<const InputEventList *>(list->ctx)->_events.size());
+uint32_t InputEventList::count(const clap_input_events* list) {
+  return static_cast<uint32_t>(static_cast<const InputEventList*>(list->ctx)->_events.size());
 }
 
-const clap_event_header *InputEventList::get(const clap_input_events *list, uint32_t index) {
-  const auto &events = static_cast<const InputEventList *>(list->ctx)->_events;
+const clap_event_header* InputEventList::get(const clap_input_events* list, uint32_t index) {
+  const auto& events = static_cast<const InputEventList*>(list->ctx)->_events;
   return index < events.size() ? &events[index].header : nullptr;
 }
 
-OutputEventList::OutputEventList(size_t capacity) : _list{this, tryPush} { _events.reserve(capacity); }
+OutputEventList::OutputEventList(size_t capacity) : _list{this, tryPush} {
+  _events.reserve(capacity);
+}
 
-bool OutputEventList::tryPush(const clap_output_events *list, const clap_event_header *event) {
-  auto &events = static_cast<OutputEventList *>(list->ctx)->_events;
+bool OutputEventList::tryPush(const clap_output_events* list, const clap_event_header* event) {
+  auto& events = static_cast<OutputEventList*>(list->ctx)->_events;
   if (!event || event->size < sizeof(clap_event_header) || event->size > sizeof(EventData) ||
       events.size() == events.capacity())
     return false;

@@ -33,22 +33,22 @@ EventData makeNoteEvent(uint16_t type, int16_t channel, int16_t key, double velo
 EventData makeParamValueEvent(clap_id paramId, double value);
 EventData makeMidiEvent(uint8_t status, uint8_t data1, uint8_t data2);
 // The bytes are not copied: they must outlive the event.
-EventData makeSysexEvent(const uint8_t *bytes, uint32_t size);
+EventData makeSysexEvent(const uint8_t* bytes, uint32_t size);
 
 // The list a process call reads: events in time order, times relative to the block.
 class InputEventList {
- public:
+public:
   explicit InputEventList(size_t capacity = 1024);
 
   void clear() { _events.clear(); }
   // Answers false when the reserved capacity is used up.
-  bool push(const EventData &event);
+  bool push(const EventData& event);
   size_t size() const { return _events.size(); }
-  const clap_input_events *clapEvents() const { return &_list; }
+  const clap_input_events* clapEvents() const { return &_list; }
 
- private:
-  static uint32_t count(const clap_input_events *list);
-  static const clap_event_header *get(const clap_input_events *list, uint32_t index);
+private:
+  static uint32_t count(const clap_input_events* list);
+  static const clap_event_header* get(const clap_input_events* list, uint32_t index);
 
   std::vector<EventData> _events;
   clap_input_events _list;
@@ -57,15 +57,15 @@ class InputEventList {
 // The list a process or flush call pushes into; events larger than EventData or beyond the capacity
 // are refused.
 class OutputEventList {
- public:
+public:
   explicit OutputEventList(size_t capacity = 4096);
 
   void clear() { _events.clear(); }
-  const std::vector<EventData> &events() const { return _events; }
-  const clap_output_events *clapEvents() const { return &_list; }
+  const std::vector<EventData>& events() const { return _events; }
+  const clap_output_events* clapEvents() const { return &_list; }
 
- private:
-  static bool tryPush(const clap_output_events *list, const clap_event_header *event);
+private:
+  static bool tryPush(const clap_output_events* list, const clap_event_header* event);
 
   std::vector<EventData> _events;
   clap_output_events _list;

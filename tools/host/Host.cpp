@@ -21,11 +21,17 @@ Host::Host(HostOptions options) : _options(options), _mainThread(std::this_threa
   _paramsTable = {paramsRescan, options.paramsWithoutClear ? nullptr : paramsClear, paramsRequestFlush};
 }
 
-void Host::setMainThread(std::thread::id id) { _mainThread = id; }
+void Host::setMainThread(std::thread::id id) {
+  _mainThread = id;
+}
 
-void Host::setAudioThread(std::thread::id id) { _audioThread = id; }
+void Host::setAudioThread(std::thread::id id) {
+  _audioThread = id;
+}
 
-void Host::clearAudioThread() { setAudioThread(std::thread::id()); }
+void Host::clearAudioThread() {
+  setAudioThread(std::thread::id());
+}
 
 std::vector<LogEntry> Host::logEntries() const {
   std::lock_guard<std::mutex> guard(_lock);
@@ -37,50 +43,53 @@ void Host::clearLog() {
   _log.clear();
 }
 
-int Host::countLogged(const std::string &text) const {
+int Host::countLogged(const std::string& text) const {
   std::lock_guard<std::mutex> guard(_lock);
   int count = 0;
-  for (const LogEntry &entry : _log)
-    count += entry.message.find(text) != std::string::npos;
+  for (const LogEntry& entry : _log) count += entry.message.find(text) != std::string::npos;
   return count;
 }
 
-const void *Host::getExtension(const clap_host *host, const char *id) {
-  Host &h = self(host);
+const void* Host::getExtension(const clap_host* host, const char* id) {
+  Host& h = self(host);
   ++h._extensionQueries;
-  if (!id)
-    return nullptr;
-  if (h._options.log && std::strcmp(id, "clap.log") == 0)
-    return &h._logTable;
-  if (h._options.threadCheck && std::strcmp(id, CLAP_EXT_THREAD_CHECK) == 0)
-    return &h._threadCheckTable;
-  if (h._options.params && std::strcmp(id, CLAP_EXT_PARAMS) == 0)
-    return &h._paramsTable;
+  if (!id) return nullptr;
+  if (h._options.log && std::strcmp(id, "clap.log") == 0) return &h._logTable;
+  if (h._options.threadCheck && std::strcmp(id, CLAP_EXT_THREAD_CHECK) == 0) return &h._threadCheckTable;
+  if (h._options.params && std::strcmp(id, CLAP_EXT_PARAMS) == 0) return &h._paramsTable;
   return nullptr;
 }
 
-void Host::requestCallback(const clap_host *host) {
-  Host &h = self(host);
+void Host::requestCallback(const clap_host* host) {
+  Host& h = self(host);
   ++h._callbackRequests;
   h._callbackPending = true;
 }
 
-void Host::log(const clap_host *host, clap_log_severity severity, const char *message) {
-  Host &h = self(host);
+void Host::log(const clap_host* host, clap_log_severity severity, const char* message) {
+  Host& h = self(host);
   std::lock_guard<std::mutex> guard(h._lock);
   h._log.push_back({severity, message ? message : ""});
 }
 
-bool Host::isMainThread(const clap_host *host) { return std::this_thread::get_id() == self(host)._mainThread.load(); }
+bool Host::isMainThread(const clap_host* host) {
+  return std::this_thread::get_id() == self(host)._mainThread.load();
+}
 
-bool Host::isAudioThread(const clap_host *host) { return std::this_thread::get_id() == self(host)._audioThread.load(); }
+bool Host::isAudioThread(const clap_host* host) {
+  return std::this_thread::get_id() == self(host)._audioThread.load();
+}
 
-void Host::paramsRescan(const clap_host *host, clap_param_rescan_flags) { ++self(host)._rescans; }
+void Host::paramsRescan(const clap_host* host, clap_param_rescan_flags) {
+  ++self(host)._rescans;
+}
 
-void Host::paramsClear(const clap_host *host, clap_id, clap_param_clear_flags) { ++self(host)._clears; }
+void Host::paramsClear(const clap_host* host, clap_id, clap_param_clear_flags) {
+  ++self(host)._clears;
+}
 
-void Host::paramsRequestFlush(const clap_host *host) {
-  Host &h = self(host);
+void Host::paramsRequestFlush(const clap_host* host) {
+  Host& h = self(host);
   ++h._flushRequests;
   h._flushPending = true;
 }

@@ -32,12 +32,12 @@ struct LogEntry {
 };
 
 class Host {
- public:
+public:
   explicit Host(HostOptions options = {});
-  Host(const Host &) = delete;
-  Host &operator=(const Host &) = delete;
+  Host(const Host&) = delete;
+  Host& operator=(const Host&) = delete;
 
-  const clap_host *clapHost() const { return &_host; }
+  const clap_host* clapHost() const { return &_host; }
 
   // The main thread is the one that built the host unless set otherwise; there is no audio thread
   // until one is set.
@@ -48,7 +48,7 @@ class Host {
   std::vector<LogEntry> logEntries() const;
   void clearLog();
   // Number of logged messages that contain `text`.
-  int countLogged(const std::string &text) const;
+  int countLogged(const std::string& text) const;
 
   int extensionQueryCount() const { return _extensionQueries.load(); }
   int rescanCount() const { return _rescans.load(); }
@@ -59,18 +59,18 @@ class Host {
   bool takeFlushRequest() { return _flushPending.exchange(false); }
   bool takeCallbackRequest() { return _callbackPending.exchange(false); }
 
- private:
-  static Host &self(const clap_host *host) { return *static_cast<Host *>(host->host_data); }
-  static const void *getExtension(const clap_host *host, const char *id);
-  static void requestRestart(const clap_host *host) {}
-  static void requestProcess(const clap_host *host) {}
-  static void requestCallback(const clap_host *host);
-  static void log(const clap_host *host, clap_log_severity severity, const char *message);
-  static bool isMainThread(const clap_host *host);
-  static bool isAudioThread(const clap_host *host);
-  static void paramsRescan(const clap_host *host, clap_param_rescan_flags flags);
-  static void paramsClear(const clap_host *host, clap_id paramId, clap_param_clear_flags flags);
-  static void paramsRequestFlush(const clap_host *host);
+private:
+  static Host& self(const clap_host* host) { return *static_cast<Host*>(host->host_data); }
+  static const void* getExtension(const clap_host* host, const char* id);
+  static void requestRestart(const clap_host* host) {}
+  static void requestProcess(const clap_host* host) {}
+  static void requestCallback(const clap_host* host);
+  static void log(const clap_host* host, clap_log_severity severity, const char* message);
+  static bool isMainThread(const clap_host* host);
+  static bool isAudioThread(const clap_host* host);
+  static void paramsRescan(const clap_host* host, clap_param_rescan_flags flags);
+  static void paramsClear(const clap_host* host, clap_id paramId, clap_param_clear_flags flags);
+  static void paramsRequestFlush(const clap_host* host);
 
   HostOptions _options;
   clap_host _host;

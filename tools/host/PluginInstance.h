@@ -12,17 +12,17 @@ namespace tavrin::host {
 class Host;
 
 class PluginInstance {
- public:
+public:
   // Creates an instance with the factory; valid() tells whether the factory gave one.
-  PluginInstance(const clap_plugin_factory *factory, const Host &host, const char *pluginId);
+  PluginInstance(const clap_plugin_factory* factory, const Host& host, const char* pluginId);
   // Takes over a handle made elsewhere (null allowed).
-  explicit PluginInstance(const clap_plugin *plugin) : _plugin(plugin) {}
+  explicit PluginInstance(const clap_plugin* plugin) : _plugin(plugin) {}
   ~PluginInstance() { destroy(); }
-  PluginInstance(const PluginInstance &) = delete;
-  PluginInstance &operator=(const PluginInstance &) = delete;
+  PluginInstance(const PluginInstance&) = delete;
+  PluginInstance& operator=(const PluginInstance&) = delete;
 
   bool valid() const { return _plugin != nullptr; }
-  const clap_plugin *plugin() const { return _plugin; }
+  const clap_plugin* plugin() const { return _plugin; }
 
   bool init() { return _plugin->init(_plugin); }
   bool activate(double sampleRate, uint32_t minFrames, uint32_t maxFrames) {
@@ -32,19 +32,19 @@ class PluginInstance {
   bool startProcessing() { return _plugin->start_processing(_plugin); }
   void stopProcessing() { _plugin->stop_processing(_plugin); }
   void reset() { _plugin->reset(_plugin); }
-  clap_process_status process(const clap_process &block) { return _plugin->process(_plugin, &block); }
+  clap_process_status process(const clap_process& block) { return _plugin->process(_plugin, &block); }
   void onMainThread() { _plugin->on_main_thread(_plugin); }
 
   template <class Table>
-  const Table *extension(const char *id) const {
-    return static_cast<const Table *>(_plugin->get_extension(_plugin, id));
+  const Table* extension(const char* id) const {
+    return static_cast<const Table*>(_plugin->get_extension(_plugin, id));
   }
 
   // Destroys the instance now (the wrapper then holds nothing).
   void destroy();
 
- private:
-  const clap_plugin *_plugin = nullptr;
+private:
+  const clap_plugin* _plugin = nullptr;
 };
 
 }  // namespace tavrin::host

@@ -13,7 +13,7 @@
 
 namespace tavrin::host {
 
-std::vector<uint32_t> planBlocks(const BlockPlan &plan, uint64_t totalFrames) {
+std::vector<uint32_t> planBlocks(const BlockPlan& plan, uint64_t totalFrames) {
   std::vector<uint32_t> sizes;
   std::mt19937 random(plan.seed);
   std::uniform_int_distribution<uint32_t> draw(plan.randomMin, std::max(plan.randomMin, plan.randomMax));
@@ -26,14 +26,15 @@ std::vector<uint32_t> planBlocks(const BlockPlan &plan, uint64_t totalFrames) {
   return sizes;
 }
 
-uint32_t maxBlockFrames(const BlockPlan &plan) {
+uint32_t maxBlockFrames(const BlockPlan& plan) {
   return std::max(plan.randomMax > 0 ? std::max(plan.randomMin, plan.randomMax) : plan.fixedFrames, 1u);
 }
 
-clap_event_transport makeTransport(const TransportPlan &plan, uint64_t frame, double sampleRate) {
+clap_event_transport makeTransport(const TransportPlan& plan, uint64_t frame, double sampleRate) {
   clap_event_transport transport{};
   transport.header = {sizeof(clap_event_transport), 0, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_TRANSPORT, 0};
-  transport.flags = CLAP_TRANSPORT_HAS_TEMPO | CLAP_TRANSPORT_HAS_BEATS_TIMELINE | CLAP_TRANSPORT_HAS_SECONDS_TIMELINE |
+  transport.flags = CLAP_TRANSPORT_HAS_TEMPO | CLAP_TRANSPORT_HAS_BEATS_TIMELINE |
+                    CLAP_TRANSPORT_HAS_SECONDS_TIMELINE |
                     (plan.playing ? uint32_t(CLAP_TRANSPORT_IS_PLAYING) : 0u);
   const double seconds = static_cast<double>(frame) / sampleRate;
   const double beats = seconds * plan.tempo / 60.0;
@@ -50,7 +51,7 @@ namespace {
 // Everything the audio thread works with, allocated before it starts.
 struct AudioThreadState {
   std::vector<float> scratchLeft, scratchRight;
-  float *channels[2];
+  float* channels[2];
   clap_audio_buffer output{};
   InputEventList input;
   OutputEventList outEvents;
@@ -64,8 +65,8 @@ struct AudioThreadState {
   }
 };
 
-void renderBlocks(PluginInstance &instance, const std::vector<TimedEvent> &timeline, const RenderJob &job,
-                  const ProcessHooks &hooks, AudioThreadState &state, RenderResult &result) {
+void renderBlocks(PluginInstance& instance, const std::vector<TimedEvent>& timeline, const RenderJob& job,
+                  const ProcessHooks& hooks, AudioThreadState& state, RenderResult& result) {
   size_t next = 0;
   uint64_t position = 0;
   for (const uint32_t frames : result.blockSizes) {
@@ -89,16 +90,14 @@ void renderBlocks(PluginInstance &instance, const std::vector<TimedEvent> &timel
     block.in_events = state.input.clapEvents();
     block.out_events = state.outEvents.clapEvents();
 
-    if (hooks.before)
-      hooks.before();
+    if (hooks.before) hooks.before();
     const clap_process_status status = instance.process(block);
-    if (hooks.after)
-      hooks.after();
+    if (hooks.after) hooks.after();
 
     result.processErrors += status == CLAP_PROCESS_ERROR;
     std::copy_n(state.scratchLeft.begin(), frames, result.left.begin() + static_cast<ptrdiff_t>(position));
     std::copy_n(state.scratchRight.begin(), frames, result.right.begin() + static_cast<ptrdiff_t>(position));
-    for (const EventData &event : state.outEvents.events())
+    for (const EventData& event : state.outEvents.events())
       result.outputEvents.push_back({position + event.header.time, event});
     position += frames;
   }
@@ -106,8 +105,8 @@ void renderBlocks(PluginInstance &instance, const std::vector<TimedEvent> &timel
 
 }  // namespace
 
-RenderResult render(PluginInstance &instance, Host &host, const std::vector<TimedEvent> &timeline,
-                    const RenderJob &job, const ProcessHooks &hooks) {
+RenderResult render(PluginInstance& instance, Host& host, const std::vector<TimedEvent>& timeline,
+                    const RenderJob& job, const ProcessHooks& hooks) {
   RenderResult result;
   result.blockSizes = planBlocks(job.blocks, job.frames);
   result.left.assign(job.frames, 0.0f);
@@ -127,23 +126,19 @@ RenderResult render(PluginInstance &instance, Host &host, const std::vector<Time
     done = true;
   });
   while (!done) {
-    if (host.takeCallbackRequest())
-      instance.onMainThread();
+    if (host.takeCallbackRequest()) instance.onMainThread();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   audio.join();
-  if (host.takeCallbackRequest())
-    instance.onMainThread();
+  if (host.takeCallbackRequest()) instance.onMainThread();
   if (host.takeFlushRequest())
-    for (const EventData &event : flushParams(instance))
-      result.outputEvents.push_back({job.frames, event});
+    for (const EventData& event : flushParams(instance)) result.outputEvents.push_back({job.frames, event});
   return result;
 }
 
-std::vector<EventData> flushParams(PluginInstance &instance) {
-  const auto *params = instance.extension<clap_plugin_params>(CLAP_EXT_PARAMS);
-  if (!params || !params->flush)
-    return {};
+std::vector<EventData> flushParams(PluginInstance& instance) {
+  const auto* params = instance.extension<clap_plugin_params>(CLAP_EXT_PARAMS);
+  if (!params || !params->flush) return {};
   InputEventList in(1);
   OutputEventList out;
   params->flush(instance.plugin(), in.clapEvents(), out.clapEvents());

@@ -24,9 +24,9 @@ struct BlockPlan {
 };
 
 // The block sizes that cover `totalFrames` (the last block is cut to fit).
-std::vector<uint32_t> planBlocks(const BlockPlan &plan, uint64_t totalFrames);
+std::vector<uint32_t> planBlocks(const BlockPlan& plan, uint64_t totalFrames);
 // The largest block the plan can produce (at least 1): the maximum frame count for activation.
-uint32_t maxBlockFrames(const BlockPlan &plan);
+uint32_t maxBlockFrames(const BlockPlan& plan);
 
 // A running transport sent with every block: tempo in BPM, playing or stopped, position from frame 0.
 struct TransportPlan {
@@ -58,17 +58,17 @@ struct RenderResult {
 };
 
 // The clap_event_transport for a block starting at `frame`.
-clap_event_transport makeTransport(const TransportPlan &plan, uint64_t frame, double sampleRate);
+clap_event_transport makeTransport(const TransportPlan& plan, uint64_t frame, double sampleRate);
 
 // Renders job.frames frames. The instance must be initialised and activated with a maximum frame
 // count of at least maxBlockFrames(job.blocks); start and stop processing happen on the audio thread.
 // A flush the host asked for while processing is served by the next process call; one asked for at the
 // end is served by a params flush on the calling thread, its events placed at the last frame.
-RenderResult render(PluginInstance &instance, Host &host, const std::vector<TimedEvent> &timeline,
-                    const RenderJob &job, const ProcessHooks &hooks = {});
+RenderResult render(PluginInstance& instance, Host& host, const std::vector<TimedEvent>& timeline,
+                    const RenderJob& job, const ProcessHooks& hooks = {});
 
 // Calls the plug-in's params flush with no input events (main thread, instance not processing) and
 // answers what it pushed.
-std::vector<EventData> flushParams(PluginInstance &instance);
+std::vector<EventData> flushParams(PluginInstance& instance);
 
 }  // namespace tavrin::host

@@ -9,20 +9,18 @@ namespace tavrin::host {
 
 namespace {
 
-std::vector<std::string> split(const std::string &text, char separator) {
+std::vector<std::string> split(const std::string& text, char separator) {
   std::vector<std::string> parts;
   std::stringstream stream(text);
   std::string part;
-  while (std::getline(stream, part, separator))
-    parts.push_back(part);
+  while (std::getline(stream, part, separator)) parts.push_back(part);
   return parts;
 }
 
 // A whole-string finite number, or false.
-bool parseNumber(const std::string &text, double &value) {
-  if (text.empty())
-    return false;
-  char *end = nullptr;
+bool parseNumber(const std::string& text, double& value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
   value = std::strtod(text.c_str(), &end);
   return end == text.c_str() + text.size() && std::isfinite(value);
 }
@@ -31,17 +29,16 @@ uint64_t secondsToFrame(double seconds, double sampleRate) {
   return static_cast<uint64_t>(std::llround(std::max(0.0, seconds) * sampleRate));
 }
 
-bool isNoteOff(const EventData &event) {
-  if (event.header.type == CLAP_EVENT_NOTE_OFF)
-    return true;
+bool isNoteOff(const EventData& event) {
+  if (event.header.type == CLAP_EVENT_NOTE_OFF) return true;
   return event.header.type == CLAP_EVENT_MIDI && (event.midi.data[0] & 0xF0) == 0x80;
 }
 
 }  // namespace
 
-bool parseNotes(const std::string &text, std::vector<NoteSpec> &notes, std::string &error) {
+bool parseNotes(const std::string& text, std::vector<NoteSpec>& notes, std::string& error) {
   notes.clear();
-  for (const std::string &entry : split(text, ',')) {
+  for (const std::string& entry : split(text, ',')) {
     const std::vector<std::string> fields = split(entry, ':');
     double start, key, velocity, duration;
     if (fields.size() != 4 || !parseNumber(fields[0], start) || !parseNumber(fields[1], key) ||
@@ -59,15 +56,17 @@ bool parseNotes(const std::string &text, std::vector<NoteSpec> &notes, std::stri
   return true;
 }
 
-bool parseParams(const std::string &text, std::vector<ParamSpec> &params, std::string &error) {
+bool parseParams(const std::string& text, std::vector<ParamSpec>& params, std::string& error) {
   params.clear();
-  for (const std::string &entry : split(text, ',')) {
+  for (const std::string& entry : split(text, ',')) {
     const size_t equals = entry.find('=');
     const size_t at = entry.find('@');
     double id, value, time;
     if (equals == std::string::npos || at == std::string::npos || at < equals ||
-        !parseNumber(entry.substr(0, equals), id) || !parseNumber(entry.substr(equals + 1, at - equals - 1), value) ||
-        !parseNumber(entry.substr(at + 1), time) || id < 0 || id >= 4294967295.0 || id != std::floor(id) || time < 0) {
+        !parseNumber(entry.substr(0, equals), id) ||
+        !parseNumber(entry.substr(equals + 1, at - equals - 1), value) ||
+        !parseNumber(entry.substr(at + 1), time) || id < 0 || id >= 4294967295.0 || id != std::floor(id) ||
+        time < 0) {
       error = "malformed parameter value \"" + entry + "\" (expected id=value@seconds)";
       return false;
     }
@@ -76,9 +75,9 @@ bool parseParams(const std::string &text, std::vector<ParamSpec> &params, std::s
   return true;
 }
 
-std::vector<TimedEvent> buildTimeline(const Score &score, double sampleRate, NoteDialect dialect) {
+std::vector<TimedEvent> buildTimeline(const Score& score, double sampleRate, NoteDialect dialect) {
   std::vector<TimedEvent> timeline = score.events;
-  for (const NoteSpec &note : score.notes) {
+  for (const NoteSpec& note : score.notes) {
     const auto channel = static_cast<int16_t>(note.channel);
     const auto key = static_cast<int16_t>(note.key);
     const uint64_t on = secondsToFrame(note.start, sampleRate);
@@ -93,11 +92,10 @@ std::vector<TimedEvent> buildTimeline(const Score &score, double sampleRate, Not
       timeline.push_back({off, makeMidiEvent(0x80 | status, static_cast<uint8_t>(note.key), 0)});
     }
   }
-  for (const ParamSpec &param : score.params)
+  for (const ParamSpec& param : score.params)
     timeline.push_back({secondsToFrame(param.time, sampleRate), makeParamValueEvent(param.id, param.value)});
-  std::stable_sort(timeline.begin(), timeline.end(), [](const TimedEvent &a, const TimedEvent &b) {
-    if (a.frame != b.frame)
-      return a.frame < b.frame;
+  std::stable_sort(timeline.begin(), timeline.end(), [](const TimedEvent& a, const TimedEvent& b) {
+    if (a.frame != b.frame) return a.frame < b.frame;
     return isNoteOff(a.event) && !isNoteOff(b.event);
   });
   return timeline;

@@ -36,12 +36,12 @@ struct Score {
 
 // Parses "start:key:velocity:duration,..." (seconds, MIDI key, 0..1, seconds); false with a message
 // on the first malformed or out-of-range entry.
-bool parseNotes(const std::string &text, std::vector<NoteSpec> &notes, std::string &error);
+bool parseNotes(const std::string& text, std::vector<NoteSpec>& notes, std::string& error);
 // Parses "id=value@seconds,..."; false with a message on the first malformed entry.
-bool parseParams(const std::string &text, std::vector<ParamSpec> &params, std::string &error);
+bool parseParams(const std::string& text, std::vector<ParamSpec>& params, std::string& error);
 
 // All events of the score at absolute frames, in time order; at equal frames note-offs come first,
 // otherwise the order of the score is kept.
-std::vector<TimedEvent> buildTimeline(const Score &score, double sampleRate, NoteDialect dialect);
+std::vector<TimedEvent> buildTimeline(const Score& score, double sampleRate, NoteDialect dialect);
 
 }  // namespace tavrin::host
