@@ -8,28 +8,13 @@
 #include <vector>
 
 #include "state/StateStream.h"
+#include "tests/state/MemoryStreams.h"
 
 namespace {
 
 void check(bool ok) {
   if (!ok) std::abort();
 }
-
-struct ByteReader {
-  const uint8_t* data;
-  size_t size;
-  size_t chunk;
-  size_t position = 0;
-  clap_istream stream{this, &ByteReader::read};
-
-  static int64_t read(const clap_istream* s, void* buffer, uint64_t size) {
-    auto& self = *static_cast<ByteReader*>(s->ctx);
-    const size_t n = std::min({static_cast<size_t>(size), self.chunk, self.size - self.position});
-    if (n > 0) std::memcpy(buffer, self.data + self.position, n);
-    self.position += n;
-    return static_cast<int64_t>(n);
-  }
-};
 
 void checkPlayable(const PluginProcessor& engine) {
   for (uint32_t id = 0; id < kNumParams; ++id) {
@@ -59,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static auto engine = std::make_unique<PluginProcessor>();
   static auto again = std::make_unique<PluginProcessor>();
   if (size < 1) return 0;
-  ByteReader in{data + 1, size - 1, data[0] == 0 ? SIZE_MAX : data[0]};
+  MemoryIStream in(std::vector<uint8_t>(data + 1, data + size));
+  in.chunk = data[0] == 0 ? SIZE_MAX : data[0];
   TavrinStateSidecar sidecar;
   std::mutex lock;
   if (!tavrin_state_load_stream(&in.stream, *engine, sidecar, lock)) return 0;
