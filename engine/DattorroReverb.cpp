@@ -4,11 +4,10 @@
 #include <cmath>
 #include <cstring>
 
+#include "engine/CycleSine.h"
 #include "foundation/MLSafeValue.h"
 
 namespace {
-
-constexpr float kTwoPi = 6.2831855f;
 
 int32_t scaledLength(int32_t refLength, float scale, int32_t maxLength) {
   return std::min(static_cast<int32_t>(static_cast<float>(refLength) * scale + 0.5f), maxLength);
@@ -110,12 +109,20 @@ void DattorroReverb::process(const ml::DSPVector& in, float preDelayMs, float de
       d = allpass(d, inputDiff[k], inputDiffLength[k], inputDiffIndex[k], kDiffuserSize, kInputDiffCoeffs[k]);
     }
 
+    // The lines' modulation, one sine per line (a separate loop, so that it vectorises).
+    float mod[kNumLines];
+    for (int i = 0; i < kNumLines; ++i) {
+      mod[i] = sineOfCycles(modPhase[i]);
+      modPhase[i] += modStep[i];
+      if (modPhase[i] >= 1.0f) modPhase[i] -= 1.0f;
+    }
+
     // Taps: even lines feed the left, odd lines the right; each line's extra tap feeds the other side.
     float tap[kNumLines];
     float sumL = 0.0f;
     float sumR = 0.0f;
     for (int i = 0; i < kNumLines; ++i) {
-      const float modulated = static_cast<float>(lineLength[i]) + std::sin(kTwoPi * modPhase[i]) * modDepth;
+      const float modulated = static_cast<float>(lineLength[i]) + mod[i] * modDepth;
       const float delay = std::clamp(modulated, 1.0f, kMaxModulatedDelay);
       tap[i] = readInterp(i, delay);
       const float extra = readInterp(i, delay * kExtraTapFrac[i]);
@@ -126,8 +133,6 @@ void DattorroReverb::process(const ml::DSPVector& in, float preDelayMs, float de
         sumR += tap[i];
         sumL += kExtraTapGain * extra;
       }
-      modPhase[i] += modStep[i];
-      if (modPhase[i] >= 1.0f) modPhase[i] -= 1.0f;
     }
     outL[n] = kWetGain * sumL;
     outR[n] = kWetGain * sumR;
