@@ -85,7 +85,7 @@ void DattorroReverb::process(const ml::DSPVector& in, float preDelayMs, float de
   // Per-block coefficients.
   const float decay = std::max(ml::finiteOr(decaySeconds, kMinDecaySeconds), kMinDecaySeconds);
   float feedback[kNumLines];
-  float modStep[kNumLines];
+  alignas(16) float modStep[kNumLines];
   for (int i = 0; i < kNumLines; ++i) {
     const float t = static_cast<float>(lineLength[i] + tankDiffLength[i]) / sampleRate;
     feedback[i] = std::min(std::pow(10.0f, -3.0f * t / decay) + 0.035f * t, 1.0f);
@@ -109,12 +109,14 @@ void DattorroReverb::process(const ml::DSPVector& in, float preDelayMs, float de
       d = allpass(d, inputDiff[k], inputDiffLength[k], inputDiffIndex[k], kDiffuserSize, kInputDiffCoeffs[k]);
     }
 
-    // The lines' modulation, one sine per line (a separate loop, so that it vectorises).
-    float mod[kNumLines];
-    for (int i = 0; i < kNumLines; ++i) {
-      mod[i] = sineOfCycles(modPhase[i]);
-      modPhase[i] += modStep[i];
-      if (modPhase[i] >= 1.0f) modPhase[i] -= 1.0f;
+    // The lines' modulation, four lines at a time.
+    alignas(16) float mod[kNumLines];
+    for (int i = 0; i < kNumLines; i += 4) {
+      using namespace ml::simd;
+      const F4 phase = loadF(modPhase + i);
+      storeF(mod + i, sineOfCycles4(phase));
+      const F4 next = add(phase, loadF(modStep + i));
+      storeF(modPhase + i, select(next, sub(next, splat(1.0f)), greaterThan(splat(1.0f), next)));
     }
 
     // Taps: even lines feed the left, odd lines the right; each line's extra tap feeds the other side.
