@@ -4,11 +4,10 @@
 #include <cmath>
 #include <cstring>
 
+#include "engine/CycleSine.h"
 #include "foundation/MLSafeValue.h"
 
 namespace {
-
-constexpr float kTwoPi = 6.2831855f;
 
 int32_t scaledLength(int32_t refLength, float scale, int32_t maxLength) {
   return std::min(static_cast<int32_t>(static_cast<float>(refLength) * scale + 0.5f), maxLength);
@@ -86,7 +85,7 @@ void DattorroReverb::process(const ml::DSPVector& in, float preDelayMs, float de
   // Per-block coefficients.
   const float decay = std::max(ml::finiteOr(decaySeconds, kMinDecaySeconds), kMinDecaySeconds);
   float feedback[kNumLines];
-  float modStep[kNumLines];
+  alignas(16) float modStep[kNumLines];
   for (int i = 0; i < kNumLines; ++i) {
     const float t = static_cast<float>(lineLength[i] + tankDiffLength[i]) / sampleRate;
     feedback[i] = std::min(std::pow(10.0f, -3.0f * t / decay) + 0.035f * t, 1.0f);
@@ -110,12 +109,22 @@ void DattorroReverb::process(const ml::DSPVector& in, float preDelayMs, float de
       d = allpass(d, inputDiff[k], inputDiffLength[k], inputDiffIndex[k], kDiffuserSize, kInputDiffCoeffs[k]);
     }
 
+    // The lines' modulation, four lines at a time.
+    alignas(16) float mod[kNumLines];
+    for (int i = 0; i < kNumLines; i += 4) {
+      using namespace ml::simd;
+      const F4 phase = loadF(modPhase + i);
+      storeF(mod + i, sineOfCycles4(phase));
+      const F4 next = add(phase, loadF(modStep + i));
+      storeF(modPhase + i, select(next, sub(next, splat(1.0f)), greaterThan(splat(1.0f), next)));
+    }
+
     // Taps: even lines feed the left, odd lines the right; each line's extra tap feeds the other side.
     float tap[kNumLines];
     float sumL = 0.0f;
     float sumR = 0.0f;
     for (int i = 0; i < kNumLines; ++i) {
-      const float modulated = static_cast<float>(lineLength[i]) + std::sin(kTwoPi * modPhase[i]) * modDepth;
+      const float modulated = static_cast<float>(lineLength[i]) + mod[i] * modDepth;
       const float delay = std::clamp(modulated, 1.0f, kMaxModulatedDelay);
       tap[i] = readInterp(i, delay);
       const float extra = readInterp(i, delay * kExtraTapFrac[i]);
@@ -126,8 +135,6 @@ void DattorroReverb::process(const ml::DSPVector& in, float preDelayMs, float de
         sumR += tap[i];
         sumL += kExtraTapGain * extra;
       }
-      modPhase[i] += modStep[i];
-      if (modPhase[i] >= 1.0f) modPhase[i] -= 1.0f;
     }
     outL[n] = kWetGain * sumL;
     outR[n] = kWetGain * sumR;

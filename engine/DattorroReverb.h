@@ -51,7 +51,7 @@ struct DattorroReverb {
   int32_t tankDiffIndex[kNumLines]{};
   float preDelay[kPreDelaySize]{};
   int32_t preDelayWrite{0};
-  float modPhase[kNumLines]{};  // cycles, 0..1
+  alignas(16) float modPhase[kNumLines]{};  // cycles, 0..1
   float sampleRate{kRefSampleRate};
   float modDepth{kRefModDepth};  // samples
 
