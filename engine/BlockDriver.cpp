@@ -185,14 +185,22 @@ void PluginProcessor::stageReverb() {
   master.processReverb(masterSettings, blockLeft, blockRight);
 }
 
-void PluginProcessor::stageEq() { master.processEq(masterSettings, blockLeft, blockRight); }
+void PluginProcessor::stageEq() {
+  master.processEq(masterSettings, blockLeft, blockRight);
+}
 
-void PluginProcessor::stageNoiseFloor() { master.processNoise(masterSettings, blockLeft, blockRight); }
+void PluginProcessor::stageNoiseFloor() {
+  master.processNoise(masterSettings, blockLeft, blockRight);
+}
 
-void PluginProcessor::stageOutputGain() { master.processOutputGain(masterSettings, blockLeft, blockRight); }
+void PluginProcessor::stageOutputGain() {
+  master.processOutputGain(masterSettings, blockLeft, blockRight);
+}
 
 // Soft knee and colour saturation.
-void PluginProcessor::stageSaturation() { master.processSaturation(blockLeft, blockRight); }
+void PluginProcessor::stageSaturation() {
+  master.processSaturation(blockLeft, blockRight);
+}
 
 void PluginProcessor::stageLimiterAndMeters() {
   limiter.processBlock(blockLeft, blockRight);
@@ -207,7 +215,9 @@ void PluginProcessor::stageResidueCopy() {
 }
 
 // MTS-ESP retune check.
-void PluginProcessor::stageMtsRetuneCheck() { tuning.watch(); }
+void PluginProcessor::stageMtsRetuneCheck() {
+  tuning.watch();
+}
 
 void PluginProcessor::stageBlockEnd() {
   followRetuneWithRatioSteps();

@@ -22,7 +22,7 @@ inline ml::simd::F4 sineOfCycles4(ml::simd::F4 phase) {
   using namespace ml::simd;
   using namespace cycle_sine;
   F4 r = select(sub(phase, splat(1.0f)), phase, greaterThan(phase, splat(0.5f)));  // [-1/2, 1/2]
-  r = select(sub(splat(0.5f), r), r, greaterThan(r, splat(0.25f)));                 // sin(pi - x) = sin(x)
+  r = select(sub(splat(0.5f), r), r, greaterThan(r, splat(0.25f)));                // sin(pi - x) = sin(x)
   r = select(sub(splat(-0.5f), r), r, greaterThan(splat(-0.25f), r));
   const F4 r2 = mul(r, r);
   F4 poly = add(splat(kC9), mul(r2, splat(kC11)));

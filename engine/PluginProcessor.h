@@ -486,7 +486,7 @@ public:
   std::atomic<int32_t> kitBaseKey{kDefaultKitBaseKey};
   KitSlotStage kitStaged;
   std::array<KitSlot, kNumKitSlots> kitSlots = emptyKitSlots();  // audio thread
-  std::atomic<uint32_t> soundingSlotMask{0};  // bit s: slot s sounded in the last block
+  std::atomic<uint32_t> soundingSlotMask{0};                     // bit s: slot s sounded in the last block
   KitAudition audition;
 
   // 10. Per-voice activity meters.

@@ -30,8 +30,8 @@ struct OutputChain {
 };
 
 OutputChain loadChain(const VoiceState& v) {
-  return {v.dcX, v.dcY, v.gainTarget, v.gainCurrent, v.releaseHoldLevel, v.releaseXfade, v.ampLevel,
-          v.clipX, v.clipY, v.toneLp};
+  return {v.dcX,          v.dcY,      v.gainTarget, v.gainCurrent, v.releaseHoldLevel,
+          v.releaseXfade, v.ampLevel, v.clipX,      v.clipY,       v.toneLp};
 }
 
 void storeChain(VoiceState& v, const OutputChain& s) {
