@@ -10,6 +10,7 @@
 #include <string>
 
 #include "state/KitFile.h"
+#include "tests/state/PlayableEngine.h"
 
 namespace {
 
@@ -62,16 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(sameKit(*engine, *before));
     return 0;
   }
-  for (int slot = 0; slot < kNumKitSlots; ++slot) {
-    ParamSnapshot s;
-    int note = 0;
-    bool present = false;
-    float gain = 0.0f;
-    float pan = 0.0f;
-    engine->getSlotCopy(slot, s, note, present);
-    engine->getSlotGainPan(slot, gain, pan);
-    check(note >= 0 && note <= 127 && gain >= 0.0f && gain <= 4.0f && pan >= -1.0f && pan <= 1.0f);
-  }
+  check(engineIsPlayable(*engine));
   check(saveKitFile(output.c_str(), *engine, lock) && loadKitFile(output.c_str(), *again, lock));
   check(sameKit(*engine, *again));
   return 0;

@@ -9,33 +9,12 @@
 
 #include "state/StateStream.h"
 #include "tests/state/MemoryStreams.h"
+#include "tests/state/PlayableEngine.h"
 
 namespace {
 
 void check(bool ok) {
   if (!ok) std::abort();
-}
-
-void checkPlayable(const PluginProcessor& engine) {
-  for (uint32_t id = 0; id < kNumParams; ++id) {
-    const double v = engine.getParam(id);
-    check(v >= kParams[id].min && v <= kParams[id].max);
-  }
-  for (int slot = 0; slot < kNumKitSlots; ++slot) {
-    ParamSnapshot s;
-    int note = 0;
-    bool present = false;
-    float gain = 0.0f;
-    float pan = 0.0f;
-    engine.getSlotCopy(slot, s, note, present);
-    engine.getSlotGainPan(slot, gain, pan);
-    check(note >= 0 && note <= 127 && gain >= 0.0f && gain <= 4.0f && pan >= -1.0f && pan <= 1.0f);
-  }
-  LocalTuning tuning{};
-  if (engine.getLocalTuningCopy(tuning)) {
-    check(tuning.count >= 1 && tuning.count <= kMaxTuningIntervals && tuning.periodRatio > 1.0);
-    for (int i = 0; i < tuning.count; ++i) check(tuning.ratios[i] > 0.0 && tuning.ratios[i] < 1e300);
-  }
 }
 
 }  // namespace
@@ -49,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TavrinStateSidecar sidecar;
   std::mutex lock;
   if (!tavrin_state_load_stream(&in.stream, *engine, sidecar, lock)) return 0;
-  checkPlayable(*engine);
+  check(engineIsPlayable(*engine));
 
   std::vector<uint8_t> saved;
   check(tavrin_state_save(*engine, saved, sidecar));

@@ -13,6 +13,7 @@
 #include "state/SnapshotBinary.h"
 #include "state/StateStream.h"
 #include "tests/state/MemoryStreams.h"
+#include "tests/state/PlayableEngine.h"
 #include "tests/state/SnapshotSamples.h"
 
 // Little-endian fields appended to a byte vector, for streams built by hand.
@@ -50,20 +51,14 @@ inline void fillOtherKit(PluginProcessor& engine) {
 
 // Everything of a slot as bytes: present, note, gain, pan and the snapshot's binary form.
 inline std::vector<uint8_t> slotBytes(const PluginProcessor& engine, int slot) {
-  ParamSnapshot s;
-  int note = 0;
-  bool present = false;
-  float gain = 0.0f;
-  float pan = 0.0f;
-  engine.getSlotCopy(slot, s, note, present);
-  engine.getSlotGainPan(slot, gain, pan);
+  const SlotReading r = readSlot(engine, slot);
   MemoryOStream out;
-  writeSnapshotBinary(&out.stream, s);
+  writeSnapshotBinary(&out.stream, r.snapshot);
   std::vector<uint8_t> bytes = out.bytes;
-  put<uint8_t>(bytes, present);
-  put<int32_t>(bytes, note);
-  put(bytes, gain);
-  put(bytes, pan);
+  put<uint8_t>(bytes, r.present);
+  put<int32_t>(bytes, r.note);
+  put(bytes, r.gain);
+  put(bytes, r.pan);
   return bytes;
 }
 
@@ -74,11 +69,7 @@ inline void expectSameKit(const PluginProcessor& a, const PluginProcessor& b) {
 }
 
 inline bool slotPresent(const PluginProcessor& engine, int slot) {
-  ParamSnapshot s;
-  int note = 0;
-  bool present = false;
-  engine.getSlotCopy(slot, s, note, present);
-  return present;
+  return readSlot(engine, slot).present;
 }
 
 inline std::vector<uint8_t> kitSectionBytes(PluginProcessor& engine) {
