@@ -47,11 +47,6 @@ protected:
   }
 };
 
-TEST_F(BridgeFiles, PercentEncodingKeepsUnreservedBytesAndEncodesTheRest) {
-  EXPECT_EQ(tavrinPercentEncode("aZ09-_.~ /\xC3\xA9'\""), "aZ09-_.~%20%2F%C3%A9%27%22");
-  EXPECT_EQ(tavrinPercentEncode(std::string("\0\xFF", 2)), "%00%FF");
-}
-
 TEST_F(BridgeFiles, TheEmptyLibraryListsNoPresets) {
   post("__listPresets", "null");
   ASSERT_TRUE(

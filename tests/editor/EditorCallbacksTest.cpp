@@ -15,10 +15,6 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-bool rebasePending(const PluginProcessor& engine, uint32_t key) {
-  return engine.morph.engineFold[key].load() && engine.morph.saveFold[key].load();
-}
-
 ParamSnapshot capturedSnapshot(uint32_t id, double plain) {
   ParamSnapshot s;
   s.value[id] = plain;

@@ -153,29 +153,6 @@ TEST(EditorPush, ChangedParametersAreSentOnceEngineFirstWithSixDecimals) {
   EXPECT_EQ(p.batch(), "");
 }
 
-TEST(EditorPush, ParameterNamesAreTheCanonicalNamesInIdOrder) {
-  const char* const expected =
-      "voiceMode voiceCount glide ratio fmIndex fold filterModeA cutoffA resonanceA attack decay sustain "
-      "release noise preDelay revSpace revTone revMix filterModeB cutoffB resonanceB driveA keyTrackA gain "
-      "eqLo eqMid eqHi lfo1Rate lfo1Pattern lfo1Slew lfo2Rate lfo2Pattern lfo2Slew modRatioStart modRatioEnd "
-      "modFoldStart modFoldEnd modCutoffAStart modCutoffAEnd modCutoffBStart modCutoffBEnd lfo1PhaseOff "
-      "lfo1Delay lfo1Mode lfo2PhaseOff lfo2Delay lfo2Mode octave pitchBendRange driveB keyTrackB crossfader "
-      "drift spread velTimbre modSourceRatio modSourceFold modSourceCutA modSourceCutB envModel foldBias "
-      "modFoldBiasStart modFoldBiasEnd modSourceFoldBias env1CurveA env1CurveD env1CurveR env1Curve "
-      "env1Delay "
-      "env1Hold env1KeyTrack env1TrigMode env2Attack env2Decay env2Sustain env2Release env2Delay env2Hold "
-      "env2CurveA env2CurveD env2CurveR env2KeyTrack env2TrigMode env1Sync env1DivDelay env1DivAttack "
-      "env1DivHold env1DivDecay env1DivRelease env2Sync env2DivDelay env2DivAttack env2DivHold env2DivDecay "
-      "env2DivRelease analog filterSat noiseMix clickAmt modPitchStart modPitchEnd modSourcePitch "
-      "modPitchRange feedback modFeedbackStart modFeedbackEnd modSourceFeedback shapeMode shape "
-      "modShapeStart "
-      "modShapeEnd modSourceShape modFmStart modFmEnd modSourceFM foldChar modFoldCharStart modFoldCharEnd "
-      "modSourceFoldChar";
-  std::string joined;
-  for (const char* name : kParamNames) joined += (joined.empty() ? "" : " ") + std::string(name);
-  EXPECT_EQ(joined, expected);
-}
-
 TEST(EditorPush, TuningIsSentOncePerVersionWithFilteredLabelsAndEncodedTexts) {
   Push p;
   EXPECT_EQ(p.tick().tuning, "");  // version 0 was never published as new

@@ -81,17 +81,6 @@ TEST(EditorSync, StoredStateReachesThePageEncodedWithTheKitAndPoleNumbers) {
             "{slot:3,note:50,gain:0.500000,pan:0.000000},{slot:7,note:55,gain:2.000000,pan:0.750000}]});");
 }
 
-TEST(EditorSync, ArmedSlotScriptCarriesTheParametersAsAnObjectLiteral) {
-  ParamSnapshot slot;
-  slot.value[kParamFilterACutoff] = 10010.0;
-  slot.has[kParamFilterACutoff] = true;
-  slot.valid = true;
-  EXPECT_EQ(loadSlotScript(4, slot, 62, 1.0f, 0.5f),
-            "if(window.mlibLoadSlot) window.mlibLoadSlot(4,{\"cutoffA\":0.500000},62,1.000000,0.750000);");
-  EXPECT_EQ(loadSlotScript(0, ParamSnapshot{}, 36, 1.0f, -3.0f),
-            "if(window.mlibLoadSlot) window.mlibLoadSlot(0,{},36,1.000000,0.000000);");
-}
-
 TEST(EditorSync, MasterTuningIsSentWithoutLabels) {
   TuningSnapshot tuning{};
   tuning.valid = true;

@@ -142,11 +142,8 @@ TEST_F(Gui, ParentingBuildsTheWebViewInTheHostsView) {
   EXPECT_EQ(web.loads()[0].html, resources::ui_html);
   EXPECT_EQ(web.loads()[0].size, resources::ui_html_size);
   EXPECT_EQ(web.loads()[0].baseUrl, "file:///usr/local/share/tavrin/");
-  const auto& timer = plugin().editor->impl->timer;
-  ASSERT_NE(timer, nullptr);
-  EXPECT_TRUE(timer->running());
-  EXPECT_EQ(timer->intervalNs(), 33'333'333u);
-  EXPECT_EQ(timer->leewayNs(), 16'666'666u);
+  ASSERT_NE(plugin().editor->impl->timer, nullptr);
+  EXPECT_TRUE(plugin().editor->impl->timer->running());
 
   // A second parent call keeps the view it has.
   ASSERT_TRUE(setParent(hostView.get()));

@@ -3,8 +3,8 @@
 
 #include <vector>
 
-#include "foundation/AllocCounter.h"
 #include "foundation/MLEventsToSignals.h"
+#include "tools/ProcessAllocations.h"
 
 namespace {
 
@@ -336,7 +336,8 @@ TEST(EventsToSignals, BlockCycleAllocatesNothing) {
   Rig r(8);
   r.ets.setPitchGlideInSeconds(0.05f);
   r.ets.setDriftAmount(0.5f);
-  alloc_counter::Scope scope;
+  const uint64_t before = process_allocations::counted().allocations;
+  process_allocations::arm(true);
   for (int b = 0; b < 200; ++b) {
     for (int i = 0; i < 256; ++i) {
       const int key = 36 + (b * 7 + i) % 60;
@@ -349,7 +350,8 @@ TEST(EventsToSignals, BlockCycleAllocatesNothing) {
     r.ets.addEvent(makeEvent(Event::kPitchWheel, 0, 9, 0.25f));
     r.block();
   }
-  EXPECT_EQ(scope.allocations(), 0u);
+  process_allocations::arm(false);
+  EXPECT_EQ(process_allocations::counted().allocations - before, 0u);
 }
 
 TEST(EventGlides, SampleGlideHoldsStepsAndLands) {

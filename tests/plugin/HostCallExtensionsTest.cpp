@@ -1,40 +1,19 @@
 // The host-call layer's extension lookup and the checks of its extension trampolines.
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "ProbePlugin.h"
-#include "tools/host/Host.h"
 
-using tavrin::host::Host;
 using tavrin::host::HostOptions;
 
 namespace {
 
-struct Probe {
-  explicit Probe(HostOptions options = {}) : host(options) {
-    host.setAudioThread(std::this_thread::get_id());
-    object = new ProbePlugin(host.clapHost());
-    plugin = object->clapPlugin();
+// An initialised probe with its params and gui tables.
+struct InitProbe : Probe {
+  explicit InitProbe(HostOptions options = {}) : Probe(options) {
     plugin->init(plugin);
     params = extension<clap_plugin_params>(CLAP_EXT_PARAMS);
     gui = extension<clap_plugin_gui>(CLAP_EXT_GUI);
   }
-  ~Probe() { plugin->destroy(plugin); }
-  template <class T>
-  const T* extension(const char* id) const {
-    return static_cast<const T*>(plugin->get_extension(plugin, id));
-  }
-  // The only message logged since the last call (empty when none or several).
-  std::string onlyMessage() {
-    const auto log = host.logEntries();
-    host.clearLog();
-    return log.size() == 1 ? log[0].message : std::string();
-  }
-
-  Host host;
-  ProbePlugin* object;
-  const clap_plugin* plugin;
   const clap_plugin_params* params;
   const clap_plugin_gui* gui;
 };
@@ -42,7 +21,7 @@ struct Probe {
 }  // namespace
 
 TEST(HostCallExtensions, LookupAnswersOnlyImplementedTables) {
-  Probe probe;
+  InitProbe probe;
   EXPECT_NE(probe.params, nullptr);
   EXPECT_NE(probe.gui, nullptr);
   EXPECT_NE(probe.extension<void>(CLAP_EXT_STATE), nullptr);
@@ -57,7 +36,7 @@ TEST(HostCallExtensions, LookupAnswersOnlyImplementedTables) {
 }
 
 TEST(HostCallExtensions, PortIndicesOutOfRangeAreRefused) {
-  Probe probe;
+  InitProbe probe;
   const auto* ports = probe.extension<clap_plugin_audio_ports>(CLAP_EXT_AUDIO_PORTS);
   clap_audio_port_info info{};
   EXPECT_TRUE(ports->get(probe.plugin, 0, false, &info));
@@ -71,7 +50,7 @@ TEST(HostCallExtensions, PortIndicesOutOfRangeAreRefused) {
 }
 
 TEST(HostCallExtensions, ParameterCallsCheckIdsAndBuffers) {
-  Probe probe;
+  InitProbe probe;
   clap_param_info info{};
   EXPECT_TRUE(probe.params->get_info(probe.plugin, 2, &info));
   EXPECT_EQ(info.id, 12u);
@@ -108,7 +87,7 @@ TEST(HostCallExtensions, ParameterCallsCheckIdsAndBuffers) {
 }
 
 TEST(HostCallExtensions, ParamFlushChecksTheThreadForTheActivationState) {
-  Probe probe;
+  InitProbe probe;
   probe.host.clearAudioThread();
   const clap_input_events in{};
   const clap_output_events out{};
@@ -126,7 +105,7 @@ TEST(HostCallExtensions, ParamFlushChecksTheThreadForTheActivationState) {
 }
 
 TEST(HostCallExtensions, LatencyBeforeActivationIsReportedButAnswered) {
-  Probe probe;
+  InitProbe probe;
   const auto* latency = probe.extension<clap_plugin_latency>(CLAP_EXT_LATENCY);
   EXPECT_EQ(latency->get(probe.plugin), 32u);
   EXPECT_EQ(
@@ -140,7 +119,7 @@ TEST(HostCallExtensions, LatencyBeforeActivationIsReportedButAnswered) {
 }
 
 TEST(HostCallExtensions, StateCallsNeverThrowToTheHost) {
-  Probe probe;
+  InitProbe probe;
   const auto* state = probe.extension<clap_plugin_state>(CLAP_EXT_STATE);
   const clap_ostream stream{};
   EXPECT_TRUE(state->save(probe.plugin, &stream));
@@ -150,7 +129,7 @@ TEST(HostCallExtensions, StateCallsNeverThrowToTheHost) {
 }
 
 TEST(HostCallExtensions, GuiCallsFollowTheCreationOrder) {
-  Probe probe;
+  InitProbe probe;
   uint32_t height = 0;
   const clap_window window{CLAP_WINDOW_API_X11, {}};
   EXPECT_FALSE(probe.gui->show(probe.plugin));
@@ -211,17 +190,17 @@ TEST(HostCallExtensions, GuiCallsFollowTheCreationOrder) {
 }
 
 TEST(HostProxy, PartialHostTablesCountAsAbsent) {
-  Probe full;
+  InitProbe full;
   EXPECT_TRUE(full.object->requestFlush());
   EXPECT_EQ(full.host.flushRequestCount(), 1);
 
-  Probe partial({.paramsWithoutClear = true});
+  InitProbe partial({.paramsWithoutClear = true});
   EXPECT_FALSE(partial.object->requestFlush());
   EXPECT_FALSE(partial.object->requestFlush());
   EXPECT_EQ(partial.host.countLogged("clap_host_params is partially implemented"), 2);
   EXPECT_EQ(partial.host.flushRequestCount(), 0);
 
-  Probe none({.params = false});
+  InitProbe none({.params = false});
   EXPECT_FALSE(none.object->requestFlush());
   EXPECT_TRUE(none.host.logEntries().empty());
   EXPECT_FALSE(none.object->canUseTrackInfo());

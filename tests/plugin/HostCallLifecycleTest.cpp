@@ -6,37 +6,11 @@
 #include <thread>
 
 #include "ProbePlugin.h"
-#include "tools/host/Host.h"
 
-using tavrin::host::Host;
 using tavrin::host::HostOptions;
 using tavrin::host::LogEntry;
 
 namespace {
-
-struct Probe {
-  explicit Probe(HostOptions options = {}) : host(options) {
-    host.setAudioThread(
-        std::this_thread::get_id());  // one thread plays both parts unless a test says otherwise
-    object = new ProbePlugin(host.clapHost());
-    plugin = object->clapPlugin();
-  }
-  ~Probe() {
-    if (plugin) plugin->destroy(plugin);
-  }
-  bool activate(double rate = 48000, uint32_t minFrames = 1, uint32_t maxFrames = 512) {
-    return plugin->activate(plugin, rate, minFrames, maxFrames);
-  }
-  clap_process_status process() {
-    clap_process block{};
-    return plugin->process(plugin, &block);
-  }
-  int logged(const std::string& text) const { return host.countLogged(text); }
-
-  Host host;
-  ProbePlugin* object;
-  const clap_plugin* plugin;
-};
 
 const char* kNotActive = "Host called clap_plugin.process() on a deactivated plugin";
 const char* kNotStarted = "Host called clap_plugin.process() without calling clap_plugin.start_processing()";

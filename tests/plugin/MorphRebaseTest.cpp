@@ -1,19 +1,11 @@
-// Edits from the host, from controllers and from the editor reaching the morph poles: host values
-// stay out of the poles during the post-load grace, which process calls and flushes count down.
+// Edits from the host and from controllers reaching the morph poles: host values stay out of the poles
+// during the post-load grace, which process calls and flushes count down. (Editor edits: the editor tests.)
 #include <gtest/gtest.h>
 
 #include "PluginFixture.h"
 #include "tools/host/Events.h"
 
 using namespace tavrin::host;
-
-namespace {
-
-bool rebasePending(const PluginProcessor& engine, uint32_t key) {
-  return engine.morph.engineFold[key].load() && engine.morph.saveFold[key].load();
-}
-
-}  // namespace
 
 TEST(PluginMorphRebase, HostValuesRebaseOutsideThePostLoadGrace) {
   PluginFixture p;
@@ -49,15 +41,4 @@ TEST(PluginMorphRebase, FlushesCountTheGraceDown) {
   for (int flush = 0; flush < 3; ++flush) flushParams(p.instance);
   EXPECT_FALSE(p.object->engine.postLoadRebaseGraceActive());
   p.instance.activate(p.rate, 1, 4096);
-}
-
-TEST(PluginMorphRebase, EditorEditsRebaseUnlessTheViewIsRestoring) {
-  PluginFixture p;
-  CLAPPlugin& plugin = *p.object;
-  plugin.engine.setUIRestoring(true);
-  ASSERT_TRUE(plugin.applyEditorEdit(kParamShape, 0.5));
-  EXPECT_FALSE(rebasePending(plugin.engine, kParamShape));
-  plugin.engine.setUIRestoring(false);
-  ASSERT_TRUE(plugin.applyEditorEdit(kParamShape, 0.75));
-  EXPECT_TRUE(rebasePending(plugin.engine, kParamShape));
 }

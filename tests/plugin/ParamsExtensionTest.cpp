@@ -1,5 +1,5 @@
 // The params extension over the CLAP handle: count, info, values that follow the engine, texts that follow
-// the LFO sync modes, and non-finite or huge values from the host at every id.
+// the LFO sync modes, and non-finite or huge values from the host and the editor at every id.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -44,15 +44,14 @@ TEST(ParamsExtension, CountInfoAndValuesFollowTheEngine) {
   for (uint32_t i = 0; i < kNumParams; ++i) {
     ASSERT_TRUE(params.ext->get_info(params.plugin, i, &info));
     EXPECT_EQ(info.id, i);
+    EXPECT_EQ(std::string(info.name), kParams[i].name);
+    EXPECT_EQ(info.min_value, 0.0);
+    EXPECT_EQ(info.max_value, 1.0);
     EXPECT_EQ(info.flags, paramClapFlags(i));
     double value = -1.0;
     ASSERT_TRUE(params.ext->get_value(params.plugin, i, &value));
     EXPECT_DOUBLE_EQ(value, info.default_value) << i;
   }
-  ASSERT_TRUE(params.ext->get_info(params.plugin, kParamAnalog, &info));
-  EXPECT_EQ(info.flags, CLAP_PARAM_IS_AUTOMATABLE | CLAP_PARAM_IS_HIDDEN);
-  ASSERT_TRUE(params.ext->get_info(params.plugin, kParamLfo1Slew, &info));
-  EXPECT_EQ(info.flags, CLAP_PARAM_IS_AUTOMATABLE | CLAP_PARAM_IS_STEPPED);
   EXPECT_FALSE(params.ext->get_info(params.plugin, kNumParams, &info));
   double value = 0.0;
   EXPECT_FALSE(params.ext->get_value(params.plugin, kNumParams, &value));
@@ -62,12 +61,7 @@ TEST(ParamsExtension, CountInfoAndValuesFollowTheEngine) {
   ASSERT_TRUE(params.ext->get_value(params.plugin, kParamFilterACutoff, &value));
   EXPECT_EQ(value, 0.25);
   EXPECT_EQ(params.text(kParamFilterACutoff, 1.0), "20.0 kHz");
-  EXPECT_EQ(params.text(kParamOutputGain, 0.0), "-60.0 dB");
-  EXPECT_EQ(params.text(kParamPitchModRange, 0.5),
-            "\xC2\xB1"
-            "24 st");
   EXPECT_EQ(params.value(kParamFilterACutoff, "1.2 kHz"), (1200.0 - 20.0) / 19980.0);
-  EXPECT_TRUE(std::isnan(params.value(kParamFilterACutoff, "abc")));
 }
 
 TEST(ParamsExtension, LfoRateTextsFollowTheEnginesSyncMode) {
@@ -88,26 +82,16 @@ TEST(ParamsExtension, LfoRateTextsFollowTheEnginesSyncMode) {
   EXPECT_EQ(params.text(kParamLfo1SyncMode, 1.0), "Free");
 }
 
+// Texts of such values are the text tests' concern; here the host's values and the editor's edits.
 TEST(ParamsExtension, NonFiniteAndHugeValuesAtEveryIdStayClean) {
   PluginFixture p;
   const Params params(p);
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
   const double bad[] = {nan, inf, -inf, 1e300, -1e300};
-  const char* badTexts[] = {"nan",   "inf",       "-inf",   "1e300",    "-1e300",
-                            "1e999", "1e300 kHz", "1e300%", "-1e300 ms"};
-
   std::vector<TimedEvent> timeline;
-  for (uint32_t id = 0; id < kNumParams; ++id) {
-    for (double v : bad) {
-      EXPECT_EQ(params.text(id, v), params.text(id, v > 0.0 ? 1.0 : 0.0)) << id;
-      timeline.push_back({timeline.size(), makeParamValueEvent(id, v)});
-    }
-    for (const char* text : badTexts) {
-      const double v = params.value(id, text);
-      EXPECT_TRUE(std::isnan(v) || std::isfinite(v)) << id << " '" << text << "'";  // refused or finite
-    }
-  }
+  for (uint32_t id = 0; id < kNumParams; ++id)
+    for (double v : bad) timeline.push_back({timeline.size(), makeParamValueEvent(id, v)});
   p.render(timeline, timeline.size() + 64, 64);
   for (uint32_t id = 0; id < kNumParams; ++id) {
     const double last = p.object->engine.getParam(id);  // -1e300 came last: the minimum
@@ -115,7 +99,7 @@ TEST(ParamsExtension, NonFiniteAndHugeValuesAtEveryIdStayClean) {
     for (double v : bad) {
       p.object->applyEditorEdit(id, v);
       double value = nan;
-      ASSERT_TRUE(params.ext->get_value(p.instance.plugin(), id, &value));
+      ASSERT_TRUE(params.ext->get_value(params.plugin, id, &value));
       EXPECT_NEAR(value, v > 0.0 ? 1.0 : 0.0, 1e-6) << id << " after " << v;
     }
   }

@@ -49,6 +49,11 @@ struct PluginFixture {
   tavrin::host::PluginInstance instance;
 };
 
+// Whether an edit of key waits to be folded into the morph poles.
+inline bool rebasePending(const PluginProcessor& engine, uint32_t key) {
+  return engine.morph.engineFold[key].load() && engine.morph.saveFold[key].load();
+}
+
 // One process call with the given events on a stereo buffer (or none), from the test's thread.
 struct DirectBlock {
   explicit DirectBlock(uint32_t frames, bool withOutput = true) : left(frames), right(frames), list(64) {

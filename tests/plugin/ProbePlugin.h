@@ -10,8 +10,11 @@
 #include <string>
 #include <vector>
 
+#include <thread>
+
 #include "clap/plugin.h"
 #include "plugin/plugin.h"
+#include "tools/host/Host.h"
 
 inline const char* s_probeFeatures[] = {"instrument", nullptr};
 inline const clap_plugin_descriptor s_probeDescriptor = {
@@ -131,4 +134,38 @@ public:
 private:
   std::ostringstream _err, _log;
   std::streambuf *_cerr, *_clog;
+};
+
+// A probe made for a host that names this thread its audio thread too, unless a test says otherwise.
+struct Probe {
+  explicit Probe(tavrin::host::HostOptions options = {}) : host(options) {
+    host.setAudioThread(std::this_thread::get_id());
+    object = new ProbePlugin(host.clapHost());
+    plugin = object->clapPlugin();
+  }
+  ~Probe() {
+    if (plugin) plugin->destroy(plugin);
+  }
+  template <class T>
+  const T* extension(const char* id) const {
+    return static_cast<const T*>(plugin->get_extension(plugin, id));
+  }
+  bool activate(double rate = 48000, uint32_t minFrames = 1, uint32_t maxFrames = 512) {
+    return plugin->activate(plugin, rate, minFrames, maxFrames);
+  }
+  clap_process_status process() {
+    clap_process block{};
+    return plugin->process(plugin, &block);
+  }
+  int logged(const std::string& text) const { return host.countLogged(text); }
+  // The only message logged since the last call (empty when none or several).
+  std::string onlyMessage() {
+    const auto log = host.logEntries();
+    host.clearLog();
+    return log.size() == 1 ? log[0].message : std::string();
+  }
+
+  tavrin::host::Host host;
+  ProbePlugin* object;
+  const clap_plugin* plugin;
 };

@@ -1,10 +1,8 @@
-// Kit files: round trips, their size, refused files that leave the kit as it was, failed saves, and the
-// scripts that tell an open page which kit the engine holds.
+// Kit files: round trips, their size, refused files that leave the kit as it was, and failed saves. (The
+// scripts that tell an open page which kit the engine holds: the editor tests.)
 #include <gtest/gtest.h>
 
 #include "state/KitFile.h"
-#include "state/KitScripts.h"
-#include "state/SnapshotJson.h"
 #include "tests/state/LibraryFixture.h"
 #include "tests/state/StateFixture.h"
 
@@ -100,22 +98,4 @@ TEST(KitFile, FailedSavesReportFalseAndKeepTheOldFile) {
   EXPECT_TRUE(fs::is_directory(taken / "inside"));
   // Nothing is left beside it.
   EXPECT_EQ(std::distance(fs::directory_iterator(folder.path), fs::directory_iterator()), 1);
-}
-
-TEST(KitScripts, RestoreListsEveryPresentSlotAndLoadsTheFirst) {
-  auto engine = newEngine();
-  EXPECT_EQ(kitRestoreSlotsScript(*engine),
-            "if(window.mlibRestoreSlots) window.mlibRestoreSlots({afxMode:false,baseKey:36,slots:[]});");
-  EXPECT_EQ(kitFirstSlotScript(*engine), "");
-
-  fillKit(*engine);
-  EXPECT_EQ(kitRestoreSlotsScript(*engine),
-            "if(window.mlibRestoreSlots) window.mlibRestoreSlots({afxMode:true,baseKey:48,slots:["
-            "{slot:3,note:50,gain:0.500000,pan:0.250000},{slot:7,note:61,gain:2.000000,pan:1.000000}]});");
-  ParamSnapshot slot3;
-  int note = 0;
-  bool present = false;
-  engine->getSlotCopy(3, slot3, note, present);
-  EXPECT_EQ(kitFirstSlotScript(*engine), "if(window.mlibLoadSlot) window.mlibLoadSlot(3," +
-                                             tavrin_slot_params_to_json(slot3) + ",50,0.500000,0.250000);");
 }

@@ -1,6 +1,6 @@
 #pragma once
-// Counts heap allocations and frees made on one thread while it is armed, for the test that requires
-// none inside process. The replacement operators new and delete live in ProcessAllocations.cpp.
+// Counts heap allocations and frees made on one thread while it is armed, for the tests that require
+// none on the audio path. The replacement operators new and delete live in ProcessAllocations.cpp.
 
 #include <cstdint>
 

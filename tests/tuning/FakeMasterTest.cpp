@@ -1,51 +1,13 @@
-#include <dlfcn.h>
-#include <gtest/gtest.h>
-
 #include <cmath>
-#include <memory>
 
+#include "tests/tuning/TuningFixtures.h"
 #include "tuning/MTSSysEx.h"
-#include "tuning/TuningState.h"
 
 namespace {
 
 double equalTempered(int n) {
   return 440.0 * std::pow(2.0, (n - 69) / 12.0);
 }
-
-// Opens a stand-in master library, resets it, and builds a tuning state whose client uses it.
-struct FakeMaster : ::testing::Test {
-  explicit FakeMaster(const char* path = FAKE_MASTER_FULL_PATH)
-      : handle(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {
-    fn<void (*)()>("fake_master_reset")();
-    const char* paths[] = {"/nonexistent/libMTS.so", path, nullptr};
-    library = std::make_unique<MasterLibrary>(paths);
-    state = std::make_unique<TuningState>(*library);
-  }
-  ~FakeMaster() override {
-    state.reset();
-    library.reset();
-    dlclose(handle);
-  }
-
-  template <class F>
-  F fn(const char* name) {
-    auto f = reinterpret_cast<F>(dlsym(handle, name));
-    EXPECT_NE(f, nullptr) << name;
-    return f;
-  }
-  void setFrequency(int note, double hz) { fn<void (*)(int, double)>("fake_master_set_frequency")(note, hz); }
-  void setOnline(bool on) { fn<void (*)(bool)>("fake_master_set_online")(on); }
-  void setFilter(int note, bool f) { fn<void (*)(int, bool)>("fake_master_set_filter")(note, f); }
-  void block() {
-    state->takeHandOver();
-    state->watch();
-  }
-
-  void* handle;
-  std::unique_ptr<MasterLibrary> library;
-  std::unique_ptr<TuningState> state;
-};
 
 struct PartialFakeMaster : FakeMaster {
   PartialFakeMaster() : FakeMaster(FAKE_MASTER_PARTIAL_PATH) {}
@@ -79,16 +41,16 @@ TEST_F(FakeMaster, NotesFollowTheMasterTable) {
   EXPECT_EQ(state->effectiveNoteFreq(69, 0), 450.0);
 
   // Keys above 127 fold by the master's map size and period.
-  fn<void (*)(int)>("fake_master_set_map_size")(7);
-  fn<void (*)(double)>("fake_master_set_period")(3.0);
+  setMapSize(7);
+  setPeriod(3.0);
   EXPECT_EQ(state->effectiveNoteFreq(130, 0), equalTempered(123) * 3.0);
   EXPECT_EQ(state->effectiveNoteFreq(186, 0), equalTempered(123) * std::pow(3.0, 9));
-  fn<void (*)(int)>("fake_master_set_map_size")(-1);
-  fn<void (*)(double)>("fake_master_set_period")(NAN);
+  setMapSize(-1);
+  setPeriod(NAN);
   EXPECT_EQ(state->effectiveNoteFreq(130, 0), equalTempered(118) * 2.0);
 
-  fn<void (*)(int)>("fake_master_set_map_size")(12);
-  fn<void (*)(double)>("fake_master_set_period")(2.0);
+  setMapSize(12);
+  setPeriod(2.0);
   TuningSnapshot snap;
   ASSERT_TRUE(state->getTuningSnapshotOnMain(snap));
   EXPECT_EQ(snap.source, TuningSnapshot::kMTS);
@@ -170,7 +132,7 @@ TEST_F(FakeMaster, ChannelTablesAndVersion) {
   EXPECT_EQ(mts::mapStartKey(c), 60);
   EXPECT_EQ(mts::refKey(c), 69);
   EXPECT_EQ(mts::periodSemitones(c), 12.0);
-  fn<void (*)(double)>("fake_master_set_period")(3.0);
+  setPeriod(3.0);
   EXPECT_NEAR(mts::periodSemitones(c), 12.0 * std::log2(3.0), 1e-12);
   mts::deregisterClient(c);
 

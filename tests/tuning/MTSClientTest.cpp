@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "tests/tuning/TuningFixtures.h"
 #include "tuning/libMTSClient.h"
 
 namespace {
@@ -41,8 +42,6 @@ Bytes bulkDump(const char* name16) {
   m.push_back(0xF7);
   return m;
 }
-
-const Bytes kNote69Up = {0xF0, 0x7F, 0x7F, 0x08, 0x02, 0x00, 0x01, 0x45, 0x45, 0x40, 0x00, 0xF7};
 
 }  // namespace
 

@@ -1,24 +1,11 @@
-#include <dlfcn.h>
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <cmath>
-#include <memory>
-#include <string>
 #include <thread>
-#include <vector>
 
+#include "tests/tuning/TuningFixtures.h"
 #include "tuning/RatioSteps.h"
-#include "tuning/ScalaParser.h"
-#include "tuning/TuningState.h"
 
 namespace {
-
-LocalTuning scalaTuning(const std::string& text) {
-  LocalTuning t{};
-  EXPECT_TRUE(parseScala(text.data(), text.size(), nullptr, t));
-  return t;
-}
 
 // Twelve equal steps per octave, written out in cents.
 LocalTuning twelveTone() {
@@ -29,11 +16,6 @@ LocalTuning twelveTone() {
 // A twelve-note just scale.
 LocalTuning justTwelve() {
   return scalaTuning("Just\n12\n16/15\n9/8\n6/5\n5/4\n4/3\n45/32\n3/2\n8/5\n5/3\n9/5\n15/8\n2/1\n");
-}
-
-// Five equal steps per octave.
-LocalTuning fiveTone() {
-  return scalaTuning("Five\n5\n240.0\n480.0\n720.0\n960.0\n2/1\n");
 }
 
 std::vector<double> table(const MtsRatioSteps& s) {
@@ -155,60 +137,35 @@ TEST_F(RatioStepsTest, SelectionInputIsBoundedAndNeverWraps) {
   EXPECT_EQ(table(steps), kTwelveToneTable);
 }
 
-namespace {
-
-// A tuning master stand-in (see fake_master), opened for one test.
-struct RatioStepsFromMaster : ::testing::Test {
-  RatioStepsFromMaster() : handle(dlopen(FAKE_MASTER_FULL_PATH, RTLD_NOW | RTLD_LOCAL)) {
-    fn<void (*)()>("fake_master_reset")();
-    const char* paths[] = {FAKE_MASTER_FULL_PATH, nullptr};
-    library = std::make_unique<MasterLibrary>(paths);
-    tuning = std::make_unique<TuningState>(*library);
-  }
-  ~RatioStepsFromMaster() override {
-    tuning.reset();
-    library.reset();
-    dlclose(handle);
-  }
-  template <class F>
-  F fn(const char* name) {
-    return reinterpret_cast<F>(dlsym(handle, name));
-  }
-
-  void* handle;
-  std::unique_ptr<MasterLibrary> library;
-  std::unique_ptr<TuningState> tuning;
+// The master's table in place of a local tuning.
+struct RatioStepsFromMaster : FakeMaster {
   RatioSelection selection;
   MtsRatioSteps steps;
 };
 
-}  // namespace
-
 TEST_F(RatioStepsFromMaster, MasterTableAndMapSize) {
-  tuning->takeHandOver();
-  tuning->watch();
-  ASSERT_TRUE(tuning->effectiveTuningActive());
+  block();
+  ASSERT_TRUE(state->effectiveTuningActive());
   // The master's default table is equal-tempered.
-  recomputeMtsRatioSteps(steps, selection, *tuning);
+  recomputeMtsRatioSteps(steps, selection, *state);
   EXPECT_EQ(table(steps), kTwelveToneTable);
 
   // A seven-key map: degree 2 of octave 1 is key 69, and key 67 closes the period.
-  fn<void (*)(int)>("fake_master_set_map_size")(7);
-  fn<void (*)(int, double)>("fake_master_set_frequency")(60, 200.0);
-  fn<void (*)(int, double)>("fake_master_set_frequency")(67, 500.0);
-  fn<void (*)(int, double)>("fake_master_set_frequency")(69, 700.0);
-  tuning->takeHandOver();
-  tuning->watch();
-  ASSERT_EQ(tuning->publishedScaleSize(), 7);
+  setMapSize(7);
+  setFrequency(60, 200.0);
+  setFrequency(67, 500.0);
+  setFrequency(69, 700.0);
+  block();
+  ASSERT_EQ(state->publishedScaleSize(), 7);
   const int degrees[] = {2, 0}, octaves[] = {1, 0};
   selection.set(degrees, octaves, 2);
-  recomputeMtsRatioSteps(steps, selection, *tuning);
+  recomputeMtsRatioSteps(steps, selection, *state);
   EXPECT_EQ(table(steps), (std::vector<double>{1.0, 3.5}));
   EXPECT_EQ(steps.ratioStepPeriod, 2.5);
 
   // A period key whose frequency is not above key 60's gives the octave.
-  fn<void (*)(int, double)>("fake_master_set_frequency")(67, 150.0);
-  recomputeMtsRatioSteps(steps, selection, *tuning);
+  setFrequency(67, 150.0);
+  recomputeMtsRatioSteps(steps, selection, *state);
   EXPECT_EQ(steps.ratioStepPeriod, 2.0);
 }
 

@@ -1,31 +1,12 @@
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "tuning/ScalaParser.h"
-#include "tuning/TuningState.h"
+#include "tests/tuning/TuningFixtures.h"
 
 namespace {
-
-LocalTuning scalaTuning(const std::string& text, const char* name = nullptr) {
-  LocalTuning t{};
-  EXPECT_TRUE(parseScala(text.data(), text.size(), name, t));
-  return t;
-}
-
-// Five equal steps per octave.
-LocalTuning fiveTone() {
-  return scalaTuning("Five\n5\n240.0\n480.0\n720.0\n960.0\n2/1\n");
-}
-
-const std::vector<uint8_t> kNote69Up = {0xF0, 0x7F, 0x7F, 0x08, 0x02, 0x00,
-                                        0x01, 0x45, 0x45, 0x40, 0x00, 0xF7};
 
 // One block's tuning stages, as the engine runs them.
 void block(TuningState& s) {

@@ -62,9 +62,6 @@ EXPORT void fake_master_set_period(double ratio) {
 EXPORT void fake_master_set_version(int version) {
   s_version = version;
 }
-EXPORT void fake_master_set_scale_name(const char* name) {
-  std::strncpy(s_name, name, sizeof s_name - 1);
-}
 EXPORT int fake_master_clients() {
   return s_clients;
 }
