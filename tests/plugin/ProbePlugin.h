@@ -8,9 +8,8 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <vector>
-
 #include <thread>
+#include <vector>
 
 #include "clap/plugin.h"
 #include "plugin/plugin.h"

@@ -3,10 +3,10 @@
 #include <unistd.h>
 
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <string>
+
+#include "RunCommand.h"
 
 namespace {
 
@@ -21,16 +21,6 @@ constexpr bool kSanitizedModule = __has_feature(address_sanitizer) || __has_feat
 constexpr bool kSanitizedModule = false;
 #endif
 
-std::string runCommand(const std::string& command) {
-  std::string output;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return output;
-  char line[4096];
-  while (std::fgets(line, sizeof line, pipe)) output += line;
-  pclose(pipe);
-  return output;
-}
-
 }  // namespace
 
 TEST(HostScan, QtractorScannerSeesTheInstrument) {
@@ -43,7 +33,8 @@ TEST(HostScan, QtractorScannerSeesTheInstrument) {
 
   const std::string output =
       runCommand("printf 'CLAP:%s\\n' '" + std::string(modulePath) + "' | HOME='" + home +
-                 "' QT_QPA_PLATFORM=offscreen timeout 60 " + kQtractorScanner + " 2>/dev/null");
+                 "' QT_QPA_PLATFORM=offscreen timeout 60 " + kQtractorScanner + " 2>/dev/null")
+          .output;
   std::filesystem::remove_all(home);
 
   // No audio inputs, two outputs; one note input; 119 parameters.

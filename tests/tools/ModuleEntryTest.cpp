@@ -1,11 +1,11 @@
 // The built module as a host meets it: its exported symbols, entry, factory and descriptor.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstring>
 #include <set>
+#include <sstream>
 #include <string>
 
+#include "RunCommand.h"
 #include "clap/ext/audio-ports.h"
 #include "clap/ext/latency.h"
 #include "clap/ext/note-ports.h"
@@ -19,16 +19,8 @@ namespace {
 
 std::set<std::string> exportedSymbols(const std::string& path) {
   std::set<std::string> names;
-  FILE* pipe = popen(("nm -D --defined-only '" + path + "'").c_str(), "r");
-  if (!pipe) return names;
-  char line[1024];
-  while (std::fgets(line, sizeof line, pipe)) {
-    std::string text(line);
-    text.erase(text.find_last_not_of("\r\n") + 1);
-    const size_t space = text.find_last_of(' ');
-    names.insert(text.substr(space + 1));
-  }
-  pclose(pipe);
+  std::istringstream lines(runCommand("nm -D --defined-only '" + path + "'").output);
+  for (std::string line; std::getline(lines, line);) names.insert(line.substr(line.find_last_of(' ') + 1));
   return names;
 }
 

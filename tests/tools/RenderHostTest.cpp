@@ -9,6 +9,7 @@
 #include <iterator>
 #include <numeric>
 
+#include "RunCommand.h"
 #include "tools/host/AudioFile.h"
 #include "tools/host/ClapModule.h"
 #include "tools/host/Host.h"
@@ -160,12 +161,9 @@ TEST(RenderCommand, WritesTheDemoPhrase) {
                               "' --rate 48000 --seconds 1 --notes 0:60:0.8:0.5,0.5:64:0.7:0.4 "
                               "--random-blocks 1:300 --tempo 100 --out '" +
                               wav + "' 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string output;
-  char line[512];
-  while (std::fgets(line, sizeof line, pipe)) output += line;
-  EXPECT_EQ(pclose(pipe), 0) << output;
+  const CommandResult run = runCommand(command);
+  const std::string& output = run.output;
+  EXPECT_EQ(run.status, 0) << output;
   EXPECT_NE(output.find("plug-in: Tavrin 1.0.6.2 by Nobrels (com.nobrel.tavrin)"), std::string::npos)
       << output;
   EXPECT_NE(output.find("NaN 0, Inf 0"), std::string::npos) << output;
@@ -174,11 +172,8 @@ TEST(RenderCommand, WritesTheDemoPhrase) {
   EXPECT_EQ(static_cast<size_t>(file.tellg()), 58u + 48000u * 8u);
   std::remove(wav.c_str());
 
-  FILE* bad = popen(
-      (std::string(TAVRIN_BINARY_DIR) + "/tools/tavrin-render --plugin /nonexistent.clap --out x.wav 2>&1")
-          .c_str(),
-      "r");
-  while (std::fgets(line, sizeof line, bad)) {
-  }
-  EXPECT_NE(pclose(bad), 0);
+  EXPECT_NE(runCommand(std::string(TAVRIN_BINARY_DIR) +
+                       "/tools/tavrin-render --plugin /nonexistent.clap --out x.wav 2>&1")
+                .status,
+            0);
 }

@@ -29,7 +29,8 @@ inline const std::vector<uint8_t> kNote69Up = {0xF0, 0x7F, 0x7F, 0x08, 0x02, 0x0
 // Opens a stand-in master library (see fake_master), resets it, and builds a tuning state whose client
 // uses it.
 struct FakeMaster : ::testing::Test {
-  explicit FakeMaster(const char* path = FAKE_MASTER_FULL_PATH) : handle(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {
+  explicit FakeMaster(const char* path = FAKE_MASTER_FULL_PATH)
+      : handle(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {
     fn<void (*)()>("fake_master_reset")();
     const char* paths[] = {"/nonexistent/libMTS.so", path, nullptr};
     library = std::make_unique<MasterLibrary>(paths);
