@@ -125,21 +125,4 @@ TEST(TextFragment, MalformedUtf8StaysInsideTheText) {
   }
 }
 
-TEST(Utf8Codec, LengthRules) {
-  using Traits = utf::internal::utf_traits<utf::utf8>;
-  EXPECT_EQ(Traits::read_length(0x7F), 1);
-  EXPECT_EQ(Traits::read_length(0xC3), 2);
-  EXPECT_EQ(Traits::read_length(0xE2), 3);
-  EXPECT_EQ(Traits::read_length(0xF0), 4);
-  EXPECT_EQ(Traits::read_length(0x80), 1);
-  EXPECT_EQ(Traits::read_length(0xF8), 1);
-  EXPECT_EQ(Traits::write_length(0x7F), 1);
-  EXPECT_EQ(Traits::write_length(0x7FF), 2);
-  EXPECT_EQ(Traits::write_length(0xD7FF), 3);
-  EXPECT_EQ(Traits::write_length(0xD800), 0);
-  EXPECT_EQ(Traits::write_length(0xE000), 3);
-  EXPECT_EQ(Traits::write_length(0x10FFFF), 4);
-  EXPECT_EQ(Traits::write_length(0x110000), 0);
-}
-
 }  // namespace

