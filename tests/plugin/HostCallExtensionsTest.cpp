@@ -41,11 +41,9 @@ TEST(HostCallExtensions, PortIndicesOutOfRangeAreRefused) {
   clap_audio_port_info info{};
   EXPECT_TRUE(ports->get(probe.plugin, 0, false, &info));
   EXPECT_FALSE(ports->get(probe.plugin, 1, false, &info));
-  EXPECT_EQ(probe.onlyMessage(),
-            "Host called clap_plugin_audio_ports.info() with an index out of bounds: 1 >= 1");
+  EXPECT_TRUE(probe.reported("audio_ports.info() with an index out of bounds: 1 >= 1"));
   EXPECT_FALSE(ports->get(probe.plugin, 0, true, &info));
-  EXPECT_EQ(probe.onlyMessage(),
-            "Host called clap_plugin_audio_ports.info() with an index out of bounds: 0 >= 0");
+  EXPECT_TRUE(probe.reported("audio_ports.info() with an index out of bounds: 0 >= 0"));
   EXPECT_FALSE(ports->get(probe.plugin, 0, false, nullptr));
 }
 
@@ -55,35 +53,34 @@ TEST(HostCallExtensions, ParameterCallsCheckIdsAndBuffers) {
   EXPECT_TRUE(probe.params->get_info(probe.plugin, 2, &info));
   EXPECT_EQ(info.id, 12u);
   EXPECT_FALSE(probe.params->get_info(probe.plugin, 3, &info));
-  EXPECT_EQ(probe.onlyMessage(), "called clap_plugin_params.info with an index out of bounds: 3 >= 3");
+  EXPECT_TRUE(probe.reported("params.info with an index out of bounds: 3 >= 3"));
   EXPECT_FALSE(probe.params->get_info(probe.plugin, 0, nullptr));
 
   double value = 0;
   EXPECT_TRUE(probe.params->get_value(probe.plugin, 11, &value));
   EXPECT_EQ(value, 0.5);
   EXPECT_FALSE(probe.params->get_value(probe.plugin, 3, &value));
-  EXPECT_EQ(probe.onlyMessage(), "clap_plugin_params.value called with invalid param_id: 3");
+  EXPECT_TRUE(probe.reported("params.value called with invalid param_id: 3"));
   EXPECT_FALSE(probe.params->get_value(probe.plugin, 10, nullptr));
 
   char text[16];
   EXPECT_TRUE(probe.params->value_to_text(probe.plugin, 10, 0.25, text, sizeof text));
   EXPECT_STREQ(text, "0.25");
   EXPECT_FALSE(probe.params->value_to_text(probe.plugin, 200, 0.25, text, sizeof text));
-  EXPECT_EQ(probe.onlyMessage(), "clap_plugin_params.value_to_text called with invalid param_id: 200");
+  EXPECT_TRUE(probe.reported("value_to_text called with invalid param_id: 200"));
   EXPECT_FALSE(probe.params->value_to_text(probe.plugin, 10, 0.25, text, 1));
-  EXPECT_EQ(probe.onlyMessage(),
-            "clap_plugin_params.value_to_text called with a empty buffer (less than one character)");
+  EXPECT_TRUE(probe.reported("value_to_text called with a empty buffer"));
   EXPECT_FALSE(probe.params->value_to_text(probe.plugin, 10, 0.25, nullptr, 16));
-  EXPECT_EQ(probe.onlyMessage(), "clap_plugin_params.value_to_text called with a null display pointer");
+  EXPECT_TRUE(probe.reported("value_to_text called with a null display"));
 
   EXPECT_TRUE(probe.params->text_to_value(probe.plugin, 12, "0.75", &value));
   EXPECT_EQ(value, 0.75);
   EXPECT_FALSE(probe.params->text_to_value(probe.plugin, 9, "0.75", &value));
-  EXPECT_EQ(probe.onlyMessage(), "clap_plugin_params.text_to_value called with invalid param_id: 9");
+  EXPECT_TRUE(probe.reported("text_to_value called with invalid param_id: 9"));
   EXPECT_FALSE(probe.params->text_to_value(probe.plugin, 12, nullptr, &value));
-  EXPECT_EQ(probe.onlyMessage(), "clap_plugin_params.text_to_value called with a null display pointer");
+  EXPECT_TRUE(probe.reported("text_to_value called with a null display"));
   EXPECT_FALSE(probe.params->text_to_value(probe.plugin, 12, "1", nullptr));
-  EXPECT_EQ(probe.onlyMessage(), "clap_plugin_params.text_to_value called with a null value pointer");
+  EXPECT_TRUE(probe.reported("text_to_value called with a null value"));
 }
 
 TEST(HostCallExtensions, ParamFlushChecksTheThreadForTheActivationState) {
@@ -97,9 +94,7 @@ TEST(HostCallExtensions, ParamFlushChecksTheThreadForTheActivationState) {
   EXPECT_EQ(probe.object->flushCalls, 1);
   ASSERT_TRUE(probe.plugin->activate(probe.plugin, 48000, 1, 64));
   probe.params->flush(probe.plugin, &in, &out);  // active: must be the audio thread
-  EXPECT_EQ(probe.onlyMessage(),
-            "Host called the method clap_plugin_params.flush() on wrong thread! It must be "
-            "called on audio thread!");
+  EXPECT_TRUE(probe.reported("params.flush() on wrong thread"));
   EXPECT_EQ(probe.object->flushCalls, 2);
   probe.plugin->deactivate(probe.plugin);
 }
@@ -108,10 +103,7 @@ TEST(HostCallExtensions, LatencyBeforeActivationIsReportedButAnswered) {
   InitProbe probe;
   const auto* latency = probe.extension<clap_plugin_latency>(CLAP_EXT_LATENCY);
   EXPECT_EQ(latency->get(probe.plugin), 32u);
-  EXPECT_EQ(
-      probe.onlyMessage(),
-      "It is wrong to query the latency before the plugin is activated, because if the plugin doesn't know "
-      "the sample rate, it can't know the number of samples of latency.");
+  EXPECT_TRUE(probe.reported("latency before the plugin is activated"));
   ASSERT_TRUE(probe.plugin->activate(probe.plugin, 48000, 1, 64));
   EXPECT_EQ(latency->get(probe.plugin), 32u);
   EXPECT_TRUE(probe.host.logEntries().empty());
@@ -133,44 +125,34 @@ TEST(HostCallExtensions, GuiCallsFollowTheCreationOrder) {
   uint32_t height = 0;
   const clap_window window{CLAP_WINDOW_API_X11, {}};
   EXPECT_FALSE(probe.gui->show(probe.plugin));
-  EXPECT_EQ(probe.onlyMessage(),
-            "clap_plugin_gui.show() was called without a prior call to clap_plugin_gui.create()");
+  EXPECT_TRUE(probe.reported("show() was called without a prior call to clap_plugin_gui.create()"));
   EXPECT_FALSE(probe.gui->set_size(probe.plugin, 800, 400));
-  EXPECT_EQ(probe.onlyMessage(),
-            "clap_plugin_gui.set_size() was called without a prior call to clap_plugin_gui.create()");
+  EXPECT_TRUE(probe.reported("set_size() was called without a prior call to clap_plugin_gui.create()"));
   EXPECT_FALSE(probe.gui->set_parent(probe.plugin, &window));
-  EXPECT_EQ(probe.onlyMessage(),
-            "clap_plugin_gui.set_parent() was called while the plugin gui was not created");
+  EXPECT_TRUE(probe.reported("set_parent() was called while the plugin gui was not created"));
   probe.gui->destroy(probe.plugin);
-  EXPECT_EQ(probe.onlyMessage(), "clap_plugin_gui.destroy() was called while the plugin gui not created");
+  EXPECT_TRUE(probe.reported("destroy() was called while the plugin gui not created"));
   EXPECT_EQ(probe.object->guiDestroyCalls, 0);
 
   EXPECT_FALSE(probe.gui->is_api_supported(probe.plugin, nullptr, false));
   EXPECT_FALSE(probe.gui->create(probe.plugin, nullptr, false));
-  EXPECT_EQ(probe.onlyMessage(),
-            "clap_plugin_gui.create() was called with a null api and a non floating window");
+  EXPECT_TRUE(probe.reported("create() was called with a null api"));
   EXPECT_FALSE(probe.gui->create(probe.plugin, nullptr, true));
 
   ASSERT_TRUE(probe.gui->create(probe.plugin, CLAP_WINDOW_API_X11, false));
   EXPECT_FALSE(probe.gui->create(probe.plugin, CLAP_WINDOW_API_X11, false));
-  EXPECT_EQ(probe.onlyMessage(),
-            "clap_plugin_gui.create() was called while the plugin gui was already created");
+  EXPECT_TRUE(probe.reported("create() was called while the plugin gui was already created"));
   EXPECT_FALSE(probe.gui->set_transient(probe.plugin, &window));
-  EXPECT_EQ(probe.onlyMessage(),
-            "clap_plugin_gui.set_transient() was called while the plugin gui isn't a floating "
-            "window, use set_parent() instead");
+  EXPECT_TRUE(probe.reported("set_transient() was called while the plugin gui isn't a floating window"));
   probe.gui->suggest_title(probe.plugin, "x");
-  EXPECT_EQ(probe.onlyMessage(),
-            "clap_plugin_gui.suggest_title() but the gui was not created as a floating window");
+  EXPECT_TRUE(probe.reported("suggest_title() but the gui was not created as a floating window"));
   EXPECT_FALSE(probe.gui->get_size(probe.plugin, nullptr, &height));
   EXPECT_FALSE(probe.gui->set_parent(probe.plugin, nullptr));
   EXPECT_TRUE(probe.gui->set_parent(probe.plugin, &window));
 
   // A size the plug-in would adjust is reported, and the host's size is applied all the same.
   EXPECT_TRUE(probe.gui->set_size(probe.plugin, 845, 483));
-  EXPECT_EQ(probe.onlyMessage(),
-            "clap_plugin_gui.set_size() was called with a size which was not adjusted by "
-            "clap_plugin_gui.adjust_size(): 845x483 vs 840x480");
+  EXPECT_TRUE(probe.reported("not adjusted by clap_plugin_gui.adjust_size(): 845x483 vs 840x480"));
   EXPECT_EQ(probe.object->lastSetWidth, 845u);
   EXPECT_EQ(probe.object->lastSetHeight, 483u);
   EXPECT_TRUE(probe.gui->set_size(probe.plugin, 840, 480));
@@ -180,12 +162,10 @@ TEST(HostCallExtensions, GuiCallsFollowTheCreationOrder) {
   EXPECT_EQ(probe.object->guiDestroyCalls, 1);
   ASSERT_TRUE(probe.gui->create(probe.plugin, CLAP_WINDOW_API_X11, true));
   EXPECT_FALSE(probe.gui->set_parent(probe.plugin, &window));
-  EXPECT_EQ(probe.onlyMessage(),
-            "clap_plugin_gui.set_parent() was called while the plugin gui is a floating window, "
-            "use set_transient() instead");
+  EXPECT_TRUE(probe.reported("set_parent() was called while the plugin gui is a floating window"));
   EXPECT_TRUE(probe.gui->set_transient(probe.plugin, &window));
   probe.gui->suggest_title(probe.plugin, nullptr);
-  EXPECT_EQ(probe.onlyMessage(), "clap_plugin_gui.suggest_title() was called with a null title");
+  EXPECT_TRUE(probe.reported("suggest_title() was called with a null title"));
   probe.gui->destroy(probe.plugin);
 }
 

@@ -157,11 +157,11 @@ struct Probe {
     return plugin->process(plugin, &block);
   }
   int logged(const std::string& text) const { return host.countLogged(text); }
-  // The only message logged since the last call (empty when none or several).
-  std::string onlyMessage() {
+  // Whether exactly one message was logged since the last call, and it holds fragment.
+  bool reported(const std::string& fragment) {
     const auto log = host.logEntries();
     host.clearLog();
-    return log.size() == 1 ? log[0].message : std::string();
+    return log.size() == 1 && log[0].message.find(fragment) != std::string::npos;
   }
 
   tavrin::host::Host host;
