@@ -17,18 +17,26 @@ float lambertW0pos(float x) {
   return w * (1.f - logf(1.f + w) / (2.f + w));
 }
 
-float lockhartFold(float x) {
-  // 2/pi asin(sin x) is a unit triangle wave of x.
-  const float v = 0.63661975f * asinf(sinf(x));
+namespace {
+
+// The Lockhart fold of x from the sine of x: 2/pi asin(sin x) is a unit triangle wave of x.
+float lockhartFoldOfSine(float sinX) {
+  const float v = 0.63661975f * asinf(sinX);
   const float r = 1.f - lambertW0pos(2.7182817f * (1.f - std::fabs(v))) - kLockRaw0;
   return v < 0.f ? -r : r;
+}
+
+}  // namespace
+
+float lockhartFold(float x) {
+  return lockhartFoldOfSine(sinf(x));
 }
 
 float foldCharMorph(float x, float s, float c) {
   if (c <= 0.f) return s;
   const float serge = 0.697744f * sergeFold(x);
   if (c < 0.5f) return s + (serge - s) * 2.f * c;
-  const float lockhart = 1.612524f * lockhartFold(x);
+  const float lockhart = 1.612524f * lockhartFoldOfSine(s);
   return serge + (lockhart - serge) * 2.f * (c - 0.5f);
 }
 
