@@ -3,7 +3,6 @@
 #include "engine/voice/CarrierOscillator.h"
 
 #include <cmath>
-#include <limits>
 #include <numbers>
 
 #include "foundation/MLDSPGens.h"
@@ -60,32 +59,36 @@ inline float shapedSample(float p, int i, const OscillatorInputs& in, const floa
   return y;
 }
 
-// Limits one increment row in place: the fade is 1 - overOf(|increment|) clamped to 0..1, magnitudes
-// above maxAbs are held at it, and non-finite values give 0 and a 0 fade. Written without branches, so
-// the loop runs four lanes at a time.
-template <typename OverOf>
-void limitIncrement(float* inc, float* fade, float maxAbs, OverOf overOf) {
-  for (int i = 0; i < kOscBlockSize; ++i) {
-    const float m = inc[i];
-    const float a = std::fabs(m);
-    const bool finite = a <= std::numeric_limits<float>::max();
-    const float over = overOf(a);
-    const float clamped = over < 0.f ? 0.f : (over > 1.f ? 1.f : over);
-    const float limited = a > maxAbs ? std::copysign(maxAbs, m) : m;
-    fade[i] = finite ? 1.f - clamped : 0.f;
-    inc[i] = finite ? limited : 0.f;
-  }
-}
-
 }  // namespace
 
 void limitModulatorIncrement(float* mod, float* modFade) {
-  limitIncrement(mod, modFade, kModMax, [](float a) { return (a - kModFadeStart) * 15.f; });
+  for (int i = 0; i < kOscBlockSize; ++i) {
+    const float m = mod[i];
+    if (!std::isfinite(m)) {
+      mod[i] = 0.f;
+      modFade[i] = 0.f;
+      continue;
+    }
+    const float a = std::fabs(m);
+    const float over = (a - kModFadeStart) * 15.f;
+    modFade[i] = 1.f - ml::safeClamp(over, 0.f, 1.f);
+    if (a > kModFadeStart) mod[i] = std::copysign(a < kModMax ? a : kModMax, m);
+  }
 }
 
 void limitCarrierIncrement(float* car, float* carFade) {
-  limitIncrement(car, carFade, kCarFadeEnd,
-                 [](float a) { return (a - kCarrierMaxIncrement) / (kCarFadeEnd - kCarrierMaxIncrement); });
+  for (int i = 0; i < kOscBlockSize; ++i) {
+    const float c = car[i];
+    if (!std::isfinite(c)) {
+      car[i] = 0.f;
+      carFade[i] = 0.f;
+      continue;
+    }
+    const float a = std::fabs(c);
+    const float over = (a - kCarrierMaxIncrement) / (kCarFadeEnd - kCarrierMaxIncrement);
+    carFade[i] = 1.f - ml::safeClamp(over, 0.f, 1.f);
+    if (a > kCarFadeEnd) car[i] = std::copysign(kCarFadeEnd, c);
+  }
 }
 
 bool choosePmPath(bool pmPath, const float* hz, int noteStart) {
