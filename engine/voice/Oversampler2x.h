@@ -68,13 +68,18 @@ inline float halfbandTerm(const float* window, int32_t j, float gain) {
   return gain * Oversampler2x::sTaps[j] * window[HalfbandRing::kLength - 1 - j];
 }
 
-// The half-band convolution over the ring's newest 15 samples (newest at tap 0): one decimated sample.
-inline float halfbandDot(const HalfbandRing& r) {
-  const float* w = r.window();
+// The half-band convolution over a window of 15 samples, oldest first (newest at tap 0): one
+// decimated sample.
+inline float halfbandDot(const float* w) {
   float acc = 0.f;
 #pragma GCC unroll 9
   for (int t = 0; t < Oversampler2x::kNumNz; ++t) acc += halfbandTerm(w, Oversampler2x::kNzIdx[t], 1.f);
   return acc;
+}
+
+// The same over the ring's newest 15 samples.
+inline float halfbandDot(const HalfbandRing& r) {
+  return halfbandDot(r.window());
 }
 
 // The two 2x-rate samples interpolated from one input sample.
