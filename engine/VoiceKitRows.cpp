@@ -109,7 +109,7 @@ bool PluginProcessor::afxOverridden(uint32_t id, const VoiceState& voice) const 
 }
 
 void voiceParamRows(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
-  b.rows = e.engineRows;
+  b.rows.share(e.engineRows);
   b.last = e.engineLast;
   b.noiseMixSmootherValue = e.rowSmoothers[PP::kRowNoiseMix].value;
   if (voiceKitSlot(e, v) == nullptr) return;
@@ -132,7 +132,7 @@ void voiceParamRows(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
     if (row.isLast) {
       b.last[row.index] = smoothed[63];
     } else {
-      b.rows[row.index] = smoothed;
+      b.rows.setOwn(row.index, smoothed);
     }
     if (row.param == kParamNoiseMix) b.noiseMixSmootherValue = s.value;
   }

@@ -3,10 +3,38 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 
 #include "engine/ModRoutes.h"
 #include "engine/PluginProcessor.h"
 #include "foundation/MLDSPVector.h"
+
+// The parameter rows one voice plays for a block: by reference the engine's shared rows, which stay
+// unchanged while the voices render, and the voice's own copy of each row its kit slot overrides. The
+// own rows are built only when set, so a voice without a kit slot copies nothing.
+class VoiceRows {
+public:
+  static constexpr size_t kNumRows = PluginProcessor::kNumEngineRows;
+
+  VoiceRows() = default;
+  // A copy would point into the original's own rows.
+  VoiceRows(const VoiceRows&) = delete;
+  VoiceRows& operator=(const VoiceRows&) = delete;
+
+  void share(const std::array<ml::DSPVector, kNumRows>& engineRows) {
+    for (size_t k = 0; k < kNumRows; ++k) row_[k] = &engineRows[k];
+  }
+  void setOwn(size_t k, const ml::DSPVector& value) { row_[k] = std::construct_at(&own_.row[k], value); }
+  const ml::DSPVector& operator[](size_t k) const { return *row_[k]; }
+
+private:
+  union OwnRows {
+    OwnRows() {}  // rows begin their life when set
+    ml::DSPVector row[kNumRows];
+  };
+  std::array<const ml::DSPVector*, kNumRows> row_{};
+  OwnRows own_;
+};
 
 // Everything one call of the voice render path computes for its later steps. Lives on the audio
 // thread's stack for one block; rows are 64 samples, pitches note numbers, frequencies Hz.
@@ -22,7 +50,7 @@ struct VoiceBlock {
   int8_t kitSlotBefore{-1};  // the voice's kit slot before this block's note start (a tail keeps it)
 
   // Parameter rows: the engine's shared rows, or the voice's own where its kit slot overrides them.
-  std::array<ml::DSPVector, PluginProcessor::kNumEngineRows> rows;
+  VoiceRows rows;
   std::array<float, PluginProcessor::kNumEngineLasts> last{};
   float noiseMixSmootherValue{0.f};  // current value of the smoother that feeds the Noise Mix row
 

@@ -44,28 +44,6 @@ void ADSR::beginStage(int32_t newStage) {
   overshootTarget = end + (end - start) * 0.1f;
 }
 
-float ADSR::processSample(float gate) {
-  if (stage == kOff && gate == 0.f) return 0.f;
-
-  const int32_t before = stage;
-  int32_t next = stage;
-  if (next < kOff && ((y > target) != (yPrev > target))) ++next;
-  if (gatePrev == 0.f && gate > 0.f) {
-    next = kAttack;
-    amplitude = gate;
-  } else if (gatePrev > 0.f && gate == 0.f) {
-    next = kRelease;
-  }
-  if (next != before) beginStage(next);
-
-  gatePrev = gate;
-  yPrev = y;
-  y = y + coefficient * (overshootTarget - y);
-
-  if (stage == kRelease && y <= kReleaseEndLevel) beginStage(kOff);
-  return y * amplitude;
-}
-
 bool ADSR::decaySettled() const {
   return stage == kDecay && (y == yPrev || std::fabs(y - coeffs.s) <= kSettledDistance);
 }

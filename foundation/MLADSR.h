@@ -40,7 +40,34 @@ struct ADSR {
   static Coeffs calcCoeffs(float attack, float decay, float sustain, float release, float sampleRate);
 
   // Returns one output sample for the given gate; a new coeffs record acts at the next stage change.
-  float processSample(float gate);
+  float processSample(float gate) {
+    if (stage == kOff && gate == 0.f) return 0.f;
+
+    const int32_t before = stage;
+    int32_t next = stage;
+    if (next < kOff && ((y > target) != (yPrev > target))) ++next;
+    if (gatePrev == 0.f && gate > 0.f) {
+      next = kAttack;
+      amplitude = gate;
+    } else if (gatePrev > 0.f && gate == 0.f) {
+      next = kRelease;
+    }
+    if (next != before) beginStage(next);
+
+    gatePrev = gate;
+    yPrev = y;
+    y = y + coefficient * (overshootTarget - y);
+
+    if (stage == kRelease && y <= kReleaseEndLevel) beginStage(kOff);
+    return y * amplitude;
+  }
+
+  // True when the generator holds its sustain level unchanged: every further sample with a held gate
+  // (after a held one) returns sustainOutput() and leaves the state as it is.
+  bool holdingSustain() const {
+    return stage == kSustain && gatePrev > 0.f && coefficient == 0.f && y == yPrev;
+  }
+  float sustainOutput() const { return y * amplitude; }
 
   // True in the decay stage once it no longer moves toward the sustain level: the last step made no
   // progress, or the output is within 1e-6 of the sustain. A sustain of 1 (or just below) never

@@ -26,17 +26,6 @@ uint32_t analogHash(uint32_t x) {
   return x;
 }
 
-float analogSignedUnit(uint32_t u) {
-  return static_cast<float>(u) * 4.656613e-10f - 1.f;
-}
-
-uint32_t analogXorshift(uint32_t& s) {
-  s ^= s << 13;
-  s ^= s >> 17;
-  s ^= s << 5;
-  return s;
-}
-
 float analogGaussian(uint32_t& s) {
   const float a = analogSignedUnit(analogXorshift(s));
   const float b = analogSignedUnit(analogXorshift(s));

@@ -16,9 +16,16 @@ inline constexpr float kAnalogDriftMaxCents = 2.0f;
 
 uint32_t analogHash(uint32_t x);
 // -1 .. about 1 from a 32-bit integer.
-float analogSignedUnit(uint32_t u);
+inline float analogSignedUnit(uint32_t u) {
+  return static_cast<float>(u) * 4.656613e-10f - 1.f;
+}
 // Advances a nonzero xorshift state and returns it.
-uint32_t analogXorshift(uint32_t& s);
+inline uint32_t analogXorshift(uint32_t& s) {
+  s ^= s << 13;
+  s ^= s >> 17;
+  s ^= s << 5;
+  return s;
+}
 // Triangular-distributed value in -1..1: the mean of two uniform draws.
 float analogGaussian(uint32_t& s);
 

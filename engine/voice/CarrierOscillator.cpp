@@ -165,23 +165,34 @@ void renderCarrierBankOscillator(const CarrierBank& bank, CarrierRotors& rot, co
 }
 
 void renderPmOscillator(PMOversampler& pm, const OscillatorInputs& in, FeedbackHistory& fb, float* out) {
+  constexpr int kHistory = HalfbandRing::kLength;
+  constexpr int kSubSamples = 4 * kOscBlockSize;
+  // The 4x signal after the first decimator's history, and the 2x signal after the second's.
+  float fourX[kHistory + kSubSamples];
+  float twoX[kHistory + kSubSamples / 2];
+  unrollHalfband(pm.firstStage, fourX);
+  unrollHalfband(pm.secondStage, twoX);
+
   float w[kOscBlockSize];
   sineWarpWeights(in.render, w);
   const bool shaped = shapedPath(in);
+  float* sub = fourX + kHistory;
   for (int i = 0; i < kOscBlockSize; ++i) {
     const uint32_t carStep = pmPhaseIncrement(in.car[i]);
     const uint32_t modStep = pmPhaseIncrement(in.mod[i]);
     const float index = in.index[i];
-    float y = 0.f;
     for (int j = 0; j < 4; ++j) {
       const float cp = PMOversampler::phaseStep(pm.carrierPhase, carStep);
       const float ms = phasorToSineScalar(PMOversampler::phaseStep(pm.modulatorPhase, modStep));
       const float p = cp + ms * index;
-      const float sub = shaped ? shapedSample(p, i, in, w, fb) : phasorToSineWrapped(p);
-      pm.pushDecimate(sub, j, y);
+      sub[4 * i + j] = shaped ? shapedSample(p, i, in, w, fb) : phasorToSineWrapped(p);
     }
-    out[i] = y * in.carFade[i];
   }
+  // Each decimator keeps every second output, the ones after the odd samples of its input.
+  for (int k = 0; k < kSubSamples / 2; ++k) twoX[kHistory + k] = halfbandDot(fourX + 2 * k + 2);
+  for (int i = 0; i < kOscBlockSize; ++i) out[i] = halfbandDot(twoX + 2 * i + 2) * in.carFade[i];
+  rollHalfband(pm.firstStage, fourX + kSubSamples);
+  rollHalfband(pm.secondStage, twoX + kSubSamples / 2);
 }
 
 void renderPlainOscillator(const float* phase, const float* modSine, const OscillatorInputs& in,

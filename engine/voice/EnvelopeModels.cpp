@@ -241,6 +241,21 @@ int32_t samplesOf(float seconds, float sampleRate) {
   return std::max<int32_t>(1, int32_t(lroundf(ml::safeClamp(seconds * sampleRate, 0.f, 1e9f))));
 }
 
+// True when the whole block holds the sustain level: no trigger, the gate high throughout, no delay,
+// hold, loop or one-shot latch left to act. Each sample would then return the same value and change
+// nothing but the gate and output memories.
+bool steadySustainBlock(const ADSR& adsr, const EnvWrap& env, const ml::DSPVector& gate, const EnvShapeParams& p,
+                        int triggerIndex) {
+  if (triggerIndex >= 0 || !adsr.holdingSustain() || env.inDelay || env.inHold || env.oneShotLatch ||
+      p.triggerMode == kTriggerLoop) {
+    return false;
+  }
+  for (int i = 0; i < kBlock; ++i) {
+    if (!(gate[i] > 0.f)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int firstGateRise(const ml::DSPVector& gate, float before) {
@@ -262,6 +277,15 @@ void glideStageTime(float& stored, float target, float c) {
 ml::DSPVector renderEnvelope(ADSR& adsr, EnvWrap& env, const ml::DSPVector& gate, const EnvShapeParams& p,
                              int triggerIndex, float sampleRate) {
   const float sustain = adsr.coeffs.s;
+  if (steadySustainBlock(adsr, env, gate, p, triggerIndex)) {
+    const ml::DSPVector out(adsr.sustainOutput());
+    adsr.gatePrev = 1.f;
+    env.gate = true;
+    env.lastOutput = out[kBlock - 1];
+    env.lastAdsrStage = ADSR::kSustain;
+    classicDisplay(env, adsr, p.triggerMode, out[kBlock - 1], sustain);
+    return out;
+  }
   ml::DSPVector out;
   for (int i = 0; i < kBlock; ++i) {
     if (i == triggerIndex) {

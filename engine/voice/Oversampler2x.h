@@ -52,6 +52,11 @@ struct Oversampler2x {
   static constexpr int kMaxBlock = 64;
   template <typename ShaperAt>
   void processBlock(const float* in, float* out, int n, ShaperAt&& shaperAt);
+
+  // The same with a shaper of whole rows: shapeRow(u) shapes the 2n interpolated samples u[0..2n-1]
+  // in place (u[2i] and u[2i + 1] come from input i).
+  template <typename ShapeRow>
+  void processBlockRows(const float* in, float* out, int n, ShapeRow&& shapeRow);
 };
 
 static_assert(std::is_trivially_copyable_v<Oversampler2x>);
@@ -68,13 +73,18 @@ inline float halfbandTerm(const float* window, int32_t j, float gain) {
   return gain * Oversampler2x::sTaps[j] * window[HalfbandRing::kLength - 1 - j];
 }
 
-// The half-band convolution over the ring's newest 15 samples (newest at tap 0): one decimated sample.
-inline float halfbandDot(const HalfbandRing& r) {
-  const float* w = r.window();
+// The half-band convolution over a window of 15 samples, oldest first (newest at tap 0): one
+// decimated sample.
+inline float halfbandDot(const float* w) {
   float acc = 0.f;
 #pragma GCC unroll 9
   for (int t = 0; t < Oversampler2x::kNumNz; ++t) acc += halfbandTerm(w, Oversampler2x::kNzIdx[t], 1.f);
   return acc;
+}
+
+// The same over the ring's newest 15 samples.
+inline float halfbandDot(const HalfbandRing& r) {
+  return halfbandDot(r.window());
 }
 
 // The two 2x-rate samples interpolated from one input sample.
@@ -118,8 +128,8 @@ inline void rollHalfband(HalfbandRing& r, const float* src) {
   r.index = 0;
 }
 
-template <typename ShaperAt>
-void Oversampler2x::processBlock(const float* in, float* out, int n, ShaperAt&& shaperAt) {
+template <typename ShapeRow>
+void Oversampler2x::processBlockRows(const float* in, float* out, int n, ShapeRow&& shapeRow) {
   constexpr int kHistory = HalfbandRing::kLength;
   // Zero-stuffed input after the up ring's history: x_i sits at kHistory + 2i.
   float stuffed[kHistory + 2 * kMaxBlock];
@@ -137,17 +147,21 @@ void Oversampler2x::processBlock(const float* in, float* out, int n, ShaperAt&& 
     float first = 0.f;
 #pragma GCC unroll 8
     for (int32_t j = 0; j < kTaps; j += 2) first += halfbandTerm(w, j, 2.f);
-    const float second = halfbandTerm(w + 1, kTaps / 2, 2.f);
-    shaped[kHistory + 2 * i] = shaperAt(i, first);
-    shaped[kHistory + 2 * i + 1] = shaperAt(i, second);
+    shaped[kHistory + 2 * i] = first;
+    shaped[kHistory + 2 * i + 1] = halfbandTerm(w + 1, kTaps / 2, 2.f);
   }
-  for (int i = 0; i < n; ++i) {
-    const float* w = shaped + 2 * i + 2;
-    float acc = 0.f;
-#pragma GCC unroll 9
-    for (int t = 0; t < kNumNz; ++t) acc += halfbandTerm(w, kNzIdx[t], 1.f);
-    out[i] = acc;
-  }
+  shapeRow(shaped + kHistory);
+  for (int i = 0; i < n; ++i) out[i] = halfbandDot(shaped + 2 * i + 2);
   rollHalfband(up, stuffed + 2 * n);
   rollHalfband(down, shaped + 2 * n);
+}
+
+template <typename ShaperAt>
+void Oversampler2x::processBlock(const float* in, float* out, int n, ShaperAt&& shaperAt) {
+  processBlockRows(in, out, n, [&](float* u) {
+    for (int i = 0; i < n; ++i) {
+      u[2 * i] = shaperAt(i, u[2 * i]);
+      u[2 * i + 1] = shaperAt(i, u[2 * i + 1]);
+    }
+  });
 }

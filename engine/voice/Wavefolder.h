@@ -4,7 +4,8 @@
 
 #include "engine/voice/Oversampler2x.h"
 
-// Serge-style fold: sin(1.6 tanh(x / 1.6)) with the rational tanh; bounded to about -1..1.
+// Serge-style fold: sin(1.6 tanh(x / 1.6)) with the rational tanh and ml::sinApprox; bounded to about
+// -1..1.
 float sergeFold(float x);
 
 // One-step approximation of the principal Lambert W for x >= 0.
@@ -13,7 +14,7 @@ float lambertW0pos(float x);
 // Offset that makes the Lockhart curve pass through 0: 1 - lambertW0pos(e).
 extern const float kLockRaw0;
 
-// Lockhart fold of a triangle of x; odd, peak 0.98085 at x = pi/2.
+// Lockhart fold of a triangle of x (2/pi ml::foldedAngle of x); odd, peak 0.98085 at x = pi/2.
 float lockhartFold(float x);
 
 // Morphs sine fold s (the sine of x) at c = 0 through the scaled Serge fold at 0.5 to the scaled
@@ -36,7 +37,7 @@ struct FoldInputs {
   bool characterVoiceSource{false};
 };
 
-// Folds the row in place at twice the sample rate. The fold fades in over fold amounts 1..1.2; a
+// Folds the row in place at twice the sample rate, the sines by ml::sinApprox. The fold fades in over fold amounts 1..1.2; a
 // block whose amount never exceeds 1.001 passes unchanged and leaves the oversampler untouched. The
 // wet path is 6.5 samples late against the dry one (the oversampler's latency).
 void foldStage(float* row, Oversampler2x& oversampler, const FoldInputs& in);

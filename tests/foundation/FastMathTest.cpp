@@ -1,0 +1,25 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "foundation/MLFastMath.h"
+
+namespace {
+
+// Over the inputs the fold reaches (|x| below 64), the sine and the folded angle stay within 1e-6
+// relative of the exact functions, including next to the zeros and the peaks of the sine.
+TEST(FastMath, SineAndFoldedAngleWithinOneMillionth) {
+  for (float x = -64.f; x < 64.f; x += 0.000731f) {
+    const double exactSin = std::sin(double(x));
+    ASSERT_LE(std::fabs(ml::sinApprox(x) - exactSin), 1e-6 * std::fabs(exactSin) + 1e-30) << x;
+    const double exactAngle = std::asin(exactSin);
+    ASSERT_LE(std::fabs(ml::foldedAngle(x) - exactAngle), 1e-6 * std::fabs(exactAngle) + 1e-30) << x;
+  }
+  float row[3] = {0.f, 1.f, -2.5f};
+  ml::sinApprox(row, 3);
+  EXPECT_EQ(row[0], 0.f);
+  EXPECT_EQ(row[1], ml::sinApprox(1.f));
+  EXPECT_NEAR(row[2], std::sin(-2.5), 1e-7);
+}
+
+}  // namespace
