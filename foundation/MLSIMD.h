@@ -202,4 +202,143 @@ inline F4 unsignedToFloat(I4 a) {
 
 #endif
 
+// Masks, truncation, sign bits and exact unsigned conversion for the voice kernels (a separate block of
+// lane operations; each has its one-lane reference in lane::).
+namespace lane {
+
+inline int32_t lessMask(float a, float b) {
+  return a < b ? -1 : 0;
+}
+
+// Truncation toward zero; outside int32 (and NaN) gives 0x80000000, as the x86 instruction does.
+inline int32_t truncateToInt(float x) {
+  if (!(x >= -2147483648.0f && x < 2147483648.0f)) return INT32_MIN;
+  return static_cast<int32_t>(x);
+}
+
+// The float nearest the unsigned 32-bit value of the bits (rounded under the current mode).
+inline float unsignedToFloatExact(int32_t bits) {
+  return static_cast<float>(static_cast<uint32_t>(bits));
+}
+
+}  // namespace lane
+
+#if ML_SIMD_SSE2
+
+inline F4 loadUnaligned(const float* p) {
+  return _mm_loadu_ps(p);
+}
+inline I4 splatI(int32_t v) {
+  return _mm_set1_epi32(v);
+}
+inline I4 addI(I4 a, I4 b) {
+  return _mm_add_epi32(a, b);
+}
+inline I4 lessThan(F4 a, F4 b) {
+  return _mm_castps_si128(_mm_cmplt_ps(a, b));
+}
+inline I4 maskAnd(I4 a, I4 b) {
+  return _mm_and_si128(a, b);
+}
+inline F4 absF(F4 v) {
+  return _mm_andnot_ps(_mm_set1_ps(-0.0f), v);
+}
+// The magnitude of mag with the sign of sign, as std::copysign.
+inline F4 copySign(F4 mag, F4 sign) {
+  const F4 bit = _mm_set1_ps(-0.0f);
+  return _mm_or_ps(_mm_andnot_ps(bit, mag), _mm_and_ps(bit, sign));
+}
+inline I4 truncateToInt(F4 v) {
+  return _mm_cvttps_epi32(v);
+}
+inline F4 intToFloat(I4 v) {
+  return _mm_cvtepi32_ps(v);
+}
+// The high and low halves convert exactly; their sum rounds once, as a scalar conversion does.
+inline F4 unsignedToFloatExact(I4 v) {
+  const F4 hi = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(v, 16)), _mm_set1_ps(65536.0f));
+  return _mm_add_ps(hi, _mm_cvtepi32_ps(_mm_and_si128(v, _mm_set1_epi32(0xFFFF))));
+}
+
+#elif ML_SIMD_NEON
+
+inline F4 loadUnaligned(const float* p) {
+  return vld1q_f32(p);
+}
+inline I4 splatI(int32_t v) {
+  return vdupq_n_s32(v);
+}
+inline I4 addI(I4 a, I4 b) {
+  return vaddq_s32(a, b);
+}
+inline I4 lessThan(F4 a, F4 b) {
+  return vreinterpretq_s32_u32(vcltq_f32(a, b));
+}
+inline I4 maskAnd(I4 a, I4 b) {
+  return vandq_s32(a, b);
+}
+inline F4 absF(F4 v) {
+  return vabsq_f32(v);
+}
+inline F4 copySign(F4 mag, F4 sign) {
+  return vbslq_f32(vdupq_n_u32(0x80000000u), sign, mag);
+}
+// The conversion saturates: out-of-range and NaN lanes are replaced by 0x80000000 as on x86.
+inline I4 truncateToInt(F4 v) {
+  const uint32x4_t inRange =
+      vandq_u32(vcgeq_f32(v, vdupq_n_f32(-2147483648.0f)), vcltq_f32(v, vdupq_n_f32(2147483648.0f)));
+  return vbslq_s32(inRange, vcvtq_s32_f32(v), vdupq_n_s32(INT32_MIN));
+}
+inline F4 intToFloat(I4 v) {
+  return vcvtq_f32_s32(v);
+}
+inline F4 unsignedToFloatExact(I4 v) {
+  return vcvtq_f32_u32(vreinterpretq_u32_s32(v));
+}
+
+#else
+
+inline F4 loadUnaligned(const float* p) {
+  return loadF(p);
+}
+inline I4 splatI(int32_t v) {
+  return {{v, v, v, v}};
+}
+inline I4 addI(I4 a, I4 b) {
+  I4 r;
+  for (int i = 0; i < 4; ++i) r.v[i] = static_cast<int32_t>(static_cast<uint32_t>(a.v[i]) + static_cast<uint32_t>(b.v[i]));
+  return r;
+}
+inline I4 lessThan(F4 a, F4 b) {
+  return eachLane<I4>(a, b, lane::lessMask);
+}
+inline I4 maskAnd(I4 a, I4 b) {
+  return eachLane<I4>(a, b, [](int32_t x, int32_t y) { return x & y; });
+}
+inline F4 absF(F4 a) {
+  F4 r;
+  for (int i = 0; i < 4; ++i) r.v[i] = std::fabs(a.v[i]);
+  return r;
+}
+inline F4 copySign(F4 mag, F4 sign) {
+  return eachLane<F4>(mag, sign, [](float x, float y) { return std::copysign(x, y); });
+}
+inline I4 truncateToInt(F4 a) {
+  I4 r;
+  for (int i = 0; i < 4; ++i) r.v[i] = lane::truncateToInt(a.v[i]);
+  return r;
+}
+inline F4 intToFloat(I4 a) {
+  F4 r;
+  for (int i = 0; i < 4; ++i) r.v[i] = static_cast<float>(a.v[i]);
+  return r;
+}
+inline F4 unsignedToFloatExact(I4 a) {
+  F4 r;
+  for (int i = 0; i < 4; ++i) r.v[i] = lane::unsignedToFloatExact(a.v[i]);
+  return r;
+}
+
+#endif
+
 }  // namespace ml::simd

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "foundation/MLSIMD.h"
 #include "foundation/MLSafeValue.h"
 
 // Fractional part of a phase, p - floor(p), without a library call. Phases of magnitude 2^23 or more
@@ -26,6 +27,27 @@ inline float phasorToSineScalar(float p) {
 // Polynomial sine of any phase: the phase is wrapped to 0..1 first.
 inline float phasorToSineWrapped(float p) {
   return phasorToSineScalar(wrapPhase(p));
+}
+
+// Four lanes of phasorToSineScalar and phasorToSineWrapped, in the same operation order.
+inline ml::simd::F4 phasorToSineLanes(ml::simd::F4 p) {
+  using namespace ml::simd;
+  const F4 s = splat(1.4142135f);
+  const F4 x = sub(mul(p, splat(5.656854f)), s);
+  const F4 t = select(sub(splat(2.828427f), x), x, greaterThan(x, s));
+  return mul(mul(splat(1.0606601f), t), sub(splat(1.f), mul(mul(t, t), splat(0.16666667f))));
+}
+
+inline ml::simd::F4 wrapPhaseLanes(ml::simd::F4 p) {
+  using namespace ml::simd;
+  const I4 inRange = lessThan(absF(p), splat(8388608.f));
+  const F4 truncated = intToFloat(truncateToInt(p));
+  const F4 whole = sub(truncated, select(splat(1.f), splat(0.f), greaterThan(truncated, p)));
+  return select(sub(p, whole), splat(0.f), inRange);
+}
+
+inline ml::simd::F4 phasorToSineWrappedLanes(ml::simd::F4 p) {
+  return phasorToSineLanes(wrapPhaseLanes(p));
 }
 
 // Shape Mode values of the carrier.

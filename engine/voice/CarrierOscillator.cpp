@@ -50,6 +50,29 @@ void sineWarpWeights(const ShapeRender& r, float* w) {
   }
 }
 
+// The plain sine with feedback, the common shaped case, in place over n phases that share each
+// feedback value kPer at a time: the same arithmetic as shapedSample without its per-sample choices.
+template <int kPer>
+void feedbackSineRow(float* p, int n, const float* feedback, FeedbackHistory& fb) {
+  float y1 = fb.y1;
+  float y2 = fb.y2;
+  for (int i = 0; i < n; i += kPer) {
+    const float gain = feedback[i / kPer] * kFeedbackGain;
+    for (int j = i; j < i + kPer; ++j) {
+      const float y = phasorToSineWrapped(p[j] + gain * (y1 + y2));
+      y2 = y1;
+      y1 = y;
+      p[j] = y;
+    }
+  }
+  fb = {y1, y2};
+}
+
+// True when the shaped path is the plain sine with feedback.
+inline bool feedbackSineOnly(const OscillatorInputs& in) {
+  return in.feedbackOn && !in.render.warp && !in.render.sineWarpFade;
+}
+
 // One shaped sample from the carrier phase p plus feedback, updating the history.
 inline float shapedSample(float p, int i, const OscillatorInputs& in, const float* w, FeedbackHistory& fb) {
   if (in.feedbackOn) p += feedbackTerm(in.feedback[i], fb);
@@ -164,33 +187,63 @@ void renderCarrierBankOscillator(const CarrierBank& bank, CarrierRotors& rot, co
   }
 }
 
-void renderPmOscillator(PMOversampler& pm, const OscillatorInputs& in, FeedbackHistory& fb, float* out) {
-  constexpr int kHistory = HalfbandRing::kLength;
-  constexpr int kSubSamples = 4 * kOscBlockSize;
-  // The 4x signal after the first decimator's history, and the 2x signal after the second's.
-  float fourX[kHistory + kSubSamples];
-  float twoX[kHistory + kSubSamples / 2];
-  unrollHalfband(pm.firstStage, fourX);
-  unrollHalfband(pm.secondStage, twoX);
+namespace {
 
-  float w[kOscBlockSize];
-  sineWarpWeights(in.render, w);
-  const bool shaped = shapedPath(in);
-  float* sub = fourX + kHistory;
+constexpr int kSubSamples = 4 * kOscBlockSize;
+
+// The 4x carrier phase plus the modulator's sine times the index, for every sub-sample of the block.
+// The accumulators step once per sub-sample as PMOversampler::phaseStep does; the conversions and the
+// sine run four sub-samples (one base-rate sample) at a time.
+void pmModulatedPhases(PMOversampler& pm, const OscillatorInputs& in, float* p) {
+  using namespace ml::simd;
+  alignas(16) int32_t carrier[kSubSamples];
+  alignas(16) int32_t modulator[kSubSamples];
   for (int i = 0; i < kOscBlockSize; ++i) {
     const uint32_t carStep = pmPhaseIncrement(in.car[i]);
     const uint32_t modStep = pmPhaseIncrement(in.mod[i]);
-    const float index = in.index[i];
     for (int j = 0; j < 4; ++j) {
-      const float cp = PMOversampler::phaseStep(pm.carrierPhase, carStep);
-      const float ms = phasorToSineScalar(PMOversampler::phaseStep(pm.modulatorPhase, modStep));
-      const float p = cp + ms * index;
-      sub[4 * i + j] = shaped ? shapedSample(p, i, in, w, fb) : phasorToSineWrapped(p);
+      carrier[4 * i + j] = static_cast<int32_t>(pm.carrierPhase += carStep);
+      modulator[4 * i + j] = static_cast<int32_t>(pm.modulatorPhase += modStep);
     }
   }
+  const F4 unit = splat(2.3283064e-10f);
+  for (int i = 0; i < kOscBlockSize; ++i) {
+    const F4 cp = mul(unsignedToFloatExact(loadI(carrier + 4 * i)), unit);
+    const F4 ms = phasorToSineLanes(mul(unsignedToFloatExact(loadI(modulator + 4 * i)), unit));
+    storeF(p + 4 * i, add(cp, mul(ms, splat(in.index[i]))));
+  }
+}
+
+}  // namespace
+
+void renderPmOscillator(PMOversampler& pm, const OscillatorInputs& in, FeedbackHistory& fb, float* out) {
+  constexpr int kHistory = HalfbandRing::kLength;
+  // The 4x signal after the first decimator's history, and the 2x signal after the second's; both
+  // start one float into their store so that the samples after the 15 of history are 16-byte aligned.
+  alignas(16) float fourXStore[1 + kHistory + kSubSamples];
+  alignas(16) float twoXStore[1 + kHistory + kSubSamples / 2];
+  float* fourX = fourXStore + 1;
+  float* twoX = twoXStore + 1;
+  unrollHalfband(pm.firstStage, fourX);
+  unrollHalfband(pm.secondStage, twoX);
+
+  float* sub = fourX + kHistory;
+  pmModulatedPhases(pm, in, sub);
+  if (feedbackSineOnly(in)) {
+    feedbackSineRow<4>(sub, kSubSamples, in.feedback, fb);
+  } else if (shapedPath(in)) {
+    float w[kOscBlockSize];
+    sineWarpWeights(in.render, w);
+    for (int k = 0; k < kSubSamples; ++k) sub[k] = shapedSample(sub[k], k / 4, in, w, fb);
+  } else {
+    using namespace ml::simd;
+    for (int k = 0; k < kSubSamples; k += 4) storeF(sub + k, phasorToSineWrappedLanes(loadF(sub + k)));
+  }
   // Each decimator keeps every second output, the ones after the odd samples of its input.
-  for (int k = 0; k < kSubSamples / 2; ++k) twoX[kHistory + k] = halfbandDot(fourX + 2 * k + 2);
-  for (int i = 0; i < kOscBlockSize; ++i) out[i] = halfbandDot(twoX + 2 * i + 2) * in.carFade[i];
+  halfbandDecimate(fourX, twoX + kHistory, kSubSamples / 2);
+  alignas(16) float base[kOscBlockSize];
+  halfbandDecimate(twoX, base, kOscBlockSize);
+  for (int i = 0; i < kOscBlockSize; ++i) out[i] = base[i] * in.carFade[i];
   rollHalfband(pm.firstStage, fourX + kSubSamples);
   rollHalfband(pm.secondStage, twoX + kSubSamples / 2);
 }
@@ -205,11 +258,16 @@ void renderPlainOscillator(const float* phase, const float* modSine, const Oscil
     for (int i = 0; i < kOscBlockSize; ++i) out[i] = y[i] * in.carFade[i];
     return;
   }
-  float w[kOscBlockSize];
-  sineWarpWeights(in.render, w);
-  for (int i = 0; i < kOscBlockSize; ++i) {
-    out[i] = shapedSample(phase[i] + modSine[i] * in.index[i], i, in, w, fb) * in.carFade[i];
+  float p[kOscBlockSize];
+  for (int i = 0; i < kOscBlockSize; ++i) p[i] = phase[i] + modSine[i] * in.index[i];
+  if (feedbackSineOnly(in)) {
+    feedbackSineRow<1>(p, kOscBlockSize, in.feedback, fb);
+  } else {
+    float w[kOscBlockSize];
+    sineWarpWeights(in.render, w);
+    for (int i = 0; i < kOscBlockSize; ++i) p[i] = shapedSample(p[i], i, in, w, fb);
   }
+  for (int i = 0; i < kOscBlockSize; ++i) out[i] = p[i] * in.carFade[i];
 }
 
 void finishShapeFade(ModeTracker& t, const ShapeRender& r, float* out) {
