@@ -5,7 +5,7 @@
 #include <numbers>
 
 #include "engine/VoiceRender.h"
-#include "engine/voice/FilterSaturation.h"
+#include "foundation/MLSIMD.h"
 #include "foundation/MLSafeValue.h"
 
 namespace {
@@ -75,13 +75,31 @@ float amplitudeStep(OutputChain& s, const VoiceBlock& b, int i, float c, float x
   return x * (env * s.gainCurrent);
 }
 
-// Soft clip of the voice, a second DC stage and a gentle shelf above about 10 kHz.
-float softClipAndToneStep(OutputChain& s, float gainMul, float hpR, float lpC, float in) {
-  const float x = in * gainMul;
-  float d = 1.3f * x;
-  d = d + 0.12f * d * d;
-  const float clipped = analogSoftClip(d) * 0.7692308f;
-  const float m = x + 0.5f * (clipped - x);
+// Four lanes of analogSoftClip, in its operation order (the clamp's NaN gives -3 as there).
+ml::simd::F4 analogSoftClipLanes(ml::simd::F4 x) {
+  using namespace ml::simd;
+  const F4 lo = splat(-3.f);
+  const F4 hi = splat(3.f);
+  const F4 low = select(x, lo, lessThan(lo, x));
+  const F4 c = select(hi, low, greaterThan(low, hi));
+  const F4 c2 = mul(c, c);
+  return div(mul(c, add(splat(27.f), c2)), add(splat(27.f), mul(splat(9.f), c2)));
+}
+
+// The voice's soft clip of each sample of the row, mixed half and half with the unclipped sample.
+void softClipRow(float* row, float gainMul) {
+  using namespace ml::simd;
+  for (int i = 0; i < kBlock; i += 4) {
+    const F4 x = mul(loadF(row + i), splat(gainMul));
+    F4 d = mul(splat(1.3f), x);
+    d = add(d, mul(mul(splat(0.12f), d), d));
+    const F4 clipped = mul(analogSoftClipLanes(d), splat(0.7692308f));
+    storeF(row + i, add(x, mul(splat(0.5f), sub(clipped, x))));
+  }
+}
+
+// A second DC stage and a gentle shelf above about 10 kHz after the soft clip.
+float toneStep(OutputChain& s, float hpR, float lpC, float m) {
   const float h = (m - s.clipX) + hpR * s.clipY;
   s.clipX = m;
   s.clipY = h;
@@ -89,8 +107,8 @@ float softClipAndToneStep(OutputChain& s, float gainMul, float hpR, float lpC, f
   return s.toneLp + (h - s.toneLp) * kToneShelf;
 }
 
-// DC blocker, amplitude, soft clip and tone in one pass: their recursions are independent, so one
-// loop lets them overlap.
+// DC blocker and amplitude in one pass, the soft clip four samples at a time, then the tone stage:
+// the recursions of each pass are independent, so they overlap.
 void dcAmplitudeClipAndTone(VoiceState& v, VoiceBlock& b) {
   const float dcR = 1.f - 31.4159f / b.sr;
   const float gainC = 1.f - std::exp(-1.f / (kGainSeconds * b.sr));
@@ -98,11 +116,19 @@ void dcAmplitudeClipAndTone(VoiceState& v, VoiceBlock& b) {
   const float lpC = 1.f - std::exp(-62831.855f * b.invSr);
   OutputChain s = loadChain(v);
   float* out = b.out.getBuffer();
-  for (int i = 0; i < kBlock; ++i) {
-    const float dc = dcBlockerStep(s, out[i], dcR);
-    const float amp = amplitudeStep(s, b, i, gainC, dc);
-    out[i] = softClipAndToneStep(s, b.gainMul, hpR, lpC, amp);
+  if (b.noteStart < 0 && b.noteEnd < 0 && s.releaseXfade >= 1.f) {
+    // No note event and no release crossfade: the amplitude is Env 1 times the gain.
+    for (int i = 0; i < kBlock; ++i) {
+      const float dc = dcBlockerStep(s, out[i], dcR);
+      s.gainCurrent += gainC * (s.gainTarget - s.gainCurrent);
+      out[i] = dc * (b.env1Raw[i] * s.gainCurrent);
+    }
+    s.ampLevel = b.env1Raw[kBlock - 1];
+  } else {
+    for (int i = 0; i < kBlock; ++i) out[i] = amplitudeStep(s, b, i, gainC, dcBlockerStep(s, out[i], dcR));
   }
+  softClipRow(out, b.gainMul);
+  for (int i = 0; i < kBlock; ++i) out[i] = toneStep(s, hpR, lpC, out[i]);
   storeChain(v, s);
 }
 

@@ -231,6 +231,9 @@ inline F4 loadUnaligned(const float* p) {
 inline I4 splatI(int32_t v) {
   return _mm_set1_epi32(v);
 }
+inline F4 div(F4 a, F4 b) {
+  return _mm_div_ps(a, b);
+}
 inline I4 addI(I4 a, I4 b) {
   return _mm_add_epi32(a, b);
 }
@@ -268,6 +271,9 @@ inline F4 loadUnaligned(const float* p) {
 inline I4 splatI(int32_t v) {
   return vdupq_n_s32(v);
 }
+inline F4 div(F4 a, F4 b) {
+  return vdivq_f32(a, b);
+}
 inline I4 addI(I4 a, I4 b) {
   return vaddq_s32(a, b);
 }
@@ -303,6 +309,9 @@ inline F4 loadUnaligned(const float* p) {
 }
 inline I4 splatI(int32_t v) {
   return {{v, v, v, v}};
+}
+inline F4 div(F4 a, F4 b) {
+  return eachLane<F4>(a, b, [](float x, float y) { return x / y; });
 }
 inline I4 addI(I4 a, I4 b) {
   I4 r;

@@ -84,34 +84,50 @@ inline float shapedSample(float p, int i, const OscillatorInputs& in, const floa
 
 }  // namespace
 
-void limitModulatorIncrement(float* mod, float* modFade) {
-  for (int i = 0; i < kOscBlockSize; ++i) {
-    const float m = mod[i];
-    if (!std::isfinite(m)) {
-      mod[i] = 0.f;
-      modFade[i] = 0.f;
-      continue;
-    }
-    const float a = std::fabs(m);
-    const float over = (a - kModFadeStart) * 15.f;
-    modFade[i] = 1.f - ml::safeClamp(over, 0.f, 1.f);
-    if (a > kModFadeStart) mod[i] = std::copysign(a < kModMax ? a : kModMax, m);
+namespace {
+
+// safeClamp(x, 0, 1) of finite lanes (NaN lanes stay NaN: the callers mask non-finite input).
+ml::simd::F4 clampUnitLanes(ml::simd::F4 x) {
+  using namespace ml::simd;
+  const F4 low = select(splat(0.f), x, lessThan(x, splat(0.f)));
+  return select(splat(1.f), low, greaterThan(low, splat(1.f)));
+}
+
+// The row limited by limitLanes(x, |x|) and its fade row by fadeLanes(|x|); non-finite lanes give 0.
+template <typename Limit, typename Fade>
+void limitIncrementRow(float* row, float* fade, Limit&& limitLanes, Fade&& fadeLanes) {
+  using namespace ml::simd;
+  for (int i = 0; i < kOscBlockSize; i += 4) {
+    const F4 x = loadF(row + i);
+    const F4 a = absF(x);
+    const I4 finite = lessThan(a, splat(INFINITY));
+    storeF(fade + i, select(fadeLanes(a), splat(0.f), finite));
+    storeF(row + i, select(limitLanes(x, a), splat(0.f), finite));
   }
 }
 
+}  // namespace
+
+void limitModulatorIncrement(float* mod, float* modFade) {
+  using namespace ml::simd;
+  limitIncrementRow(
+      mod, modFade,
+      [](F4 m, F4 a) {
+        const F4 held = copySign(select(a, splat(kModMax), lessThan(a, splat(kModMax))), m);
+        return select(held, m, greaterThan(a, splat(kModFadeStart)));
+      },
+      [](F4 a) { return sub(splat(1.f), clampUnitLanes(mul(sub(a, splat(kModFadeStart)), splat(15.f)))); });
+}
+
 void limitCarrierIncrement(float* car, float* carFade) {
-  for (int i = 0; i < kOscBlockSize; ++i) {
-    const float c = car[i];
-    if (!std::isfinite(c)) {
-      car[i] = 0.f;
-      carFade[i] = 0.f;
-      continue;
-    }
-    const float a = std::fabs(c);
-    const float over = (a - kCarrierMaxIncrement) / (kCarFadeEnd - kCarrierMaxIncrement);
-    carFade[i] = 1.f - ml::safeClamp(over, 0.f, 1.f);
-    if (a > kCarFadeEnd) car[i] = std::copysign(kCarFadeEnd, c);
-  }
+  using namespace ml::simd;
+  limitIncrementRow(
+      car, carFade,
+      [](F4 c, F4 a) { return select(copySign(splat(kCarFadeEnd), c), c, greaterThan(a, splat(kCarFadeEnd))); },
+      [](F4 a) {
+        const F4 over = div(sub(a, splat(kCarrierMaxIncrement)), splat(kCarFadeEnd - kCarrierMaxIncrement));
+        return sub(splat(1.f), clampUnitLanes(over));
+      });
 }
 
 bool choosePmPath(bool pmPath, const float* hz, int noteStart) {

@@ -79,7 +79,7 @@ double aliasPowerDb(const std::vector<float>& y, double f0) {
 }
 
 TEST_F(CarrierOscillator, IncrementLimitsFadeBeforeNyquist) {
-  float mod[kBlock], modFade[kBlock], car[kBlock], carFade[kBlock];
+  alignas(16) float mod[kBlock], modFade[kBlock], car[kBlock], carFade[kBlock];
   const float mods[] = {0.2f, 1.f / 3.f, 0.37f, 0.4f, 0.5f, -0.5f, std::nanf(""), INFINITY};
   const float cars[] = {0.2f, 0.45f, 0.47f, 0.49f, 0.6f, -0.6f, std::nanf(""), -INFINITY};
   for (int i = 0; i < kBlock; ++i) mod[i] = mods[i % 8], car[i] = cars[i % 8];
