@@ -78,10 +78,7 @@ float amplitudeStep(OutputChain& s, const VoiceBlock& b, int i, float c, float x
 // Four lanes of analogSoftClip, in its operation order (the clamp's NaN gives -3 as there).
 ml::simd::F4 analogSoftClipLanes(ml::simd::F4 x) {
   using namespace ml::simd;
-  const F4 lo = splat(-3.f);
-  const F4 hi = splat(3.f);
-  const F4 low = select(x, lo, lessThan(lo, x));
-  const F4 c = select(hi, low, greaterThan(low, hi));
+  const F4 c = clampLanes(x, splat(-3.f), splat(3.f));
   const F4 c2 = mul(c, c);
   return div(mul(c, add(splat(27.f), c2)), add(splat(27.f), mul(splat(9.f), c2)));
 }

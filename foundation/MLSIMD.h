@@ -228,6 +228,16 @@ inline float unsignedToFloatExact(int32_t bits) {
 inline F4 loadUnaligned(const float* p) {
   return _mm_loadu_ps(p);
 }
+inline void storeUnaligned(float* p, F4 v) {
+  _mm_storeu_ps(p, v);
+}
+// (a0, b0, a1, b1) and (a2, b2, a3, b3).
+inline F4 interleaveLow(F4 a, F4 b) {
+  return _mm_unpacklo_ps(a, b);
+}
+inline F4 interleaveHigh(F4 a, F4 b) {
+  return _mm_unpackhi_ps(a, b);
+}
 inline I4 splatI(int32_t v) {
   return _mm_set1_epi32(v);
 }
@@ -239,6 +249,9 @@ inline I4 addI(I4 a, I4 b) {
 }
 inline I4 lessThan(F4 a, F4 b) {
   return _mm_castps_si128(_mm_cmplt_ps(a, b));
+}
+inline I4 greaterEqual(F4 a, F4 b) {
+  return _mm_castps_si128(_mm_cmpge_ps(a, b));
 }
 inline I4 maskAnd(I4 a, I4 b) {
   return _mm_and_si128(a, b);
@@ -268,6 +281,15 @@ inline F4 unsignedToFloatExact(I4 v) {
 inline F4 loadUnaligned(const float* p) {
   return vld1q_f32(p);
 }
+inline void storeUnaligned(float* p, F4 v) {
+  vst1q_f32(p, v);
+}
+inline F4 interleaveLow(F4 a, F4 b) {
+  return vzip1q_f32(a, b);
+}
+inline F4 interleaveHigh(F4 a, F4 b) {
+  return vzip2q_f32(a, b);
+}
 inline I4 splatI(int32_t v) {
   return vdupq_n_s32(v);
 }
@@ -279,6 +301,9 @@ inline I4 addI(I4 a, I4 b) {
 }
 inline I4 lessThan(F4 a, F4 b) {
   return vreinterpretq_s32_u32(vcltq_f32(a, b));
+}
+inline I4 greaterEqual(F4 a, F4 b) {
+  return vreinterpretq_s32_u32(vcgeq_f32(a, b));
 }
 inline I4 maskAnd(I4 a, I4 b) {
   return vandq_s32(a, b);
@@ -307,6 +332,15 @@ inline F4 unsignedToFloatExact(I4 v) {
 inline F4 loadUnaligned(const float* p) {
   return loadF(p);
 }
+inline void storeUnaligned(float* p, F4 v) {
+  storeF(p, v);
+}
+inline F4 interleaveLow(F4 a, F4 b) {
+  return {{a.v[0], b.v[0], a.v[1], b.v[1]}};
+}
+inline F4 interleaveHigh(F4 a, F4 b) {
+  return {{a.v[2], b.v[2], a.v[3], b.v[3]}};
+}
 inline I4 splatI(int32_t v) {
   return {{v, v, v, v}};
 }
@@ -320,6 +354,9 @@ inline I4 addI(I4 a, I4 b) {
 }
 inline I4 lessThan(F4 a, F4 b) {
   return eachLane<I4>(a, b, lane::lessMask);
+}
+inline I4 greaterEqual(F4 a, F4 b) {
+  return eachLane<I4>(a, b, [](float x, float y) -> int32_t { return x >= y ? -1 : 0; });
 }
 inline I4 maskAnd(I4 a, I4 b) {
   return eachLane<I4>(a, b, [](int32_t x, int32_t y) { return x & y; });
@@ -349,5 +386,11 @@ inline F4 unsignedToFloatExact(I4 a) {
 }
 
 #endif
+
+// x clamped to lo..hi with NaN giving lo, as ml::safeClamp: (x >= lo ? x : lo), then (> hi ? hi : .).
+inline F4 clampLanes(F4 x, F4 lo, F4 hi) {
+  const F4 low = select(x, lo, greaterEqual(x, lo));
+  return select(hi, low, greaterThan(low, hi));
+}
 
 }  // namespace ml::simd

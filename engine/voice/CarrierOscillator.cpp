@@ -86,13 +86,6 @@ inline float shapedSample(float p, int i, const OscillatorInputs& in, const floa
 
 namespace {
 
-// safeClamp(x, 0, 1) of finite lanes (NaN lanes stay NaN: the callers mask non-finite input).
-ml::simd::F4 clampUnitLanes(ml::simd::F4 x) {
-  using namespace ml::simd;
-  const F4 low = select(splat(0.f), x, lessThan(x, splat(0.f)));
-  return select(splat(1.f), low, greaterThan(low, splat(1.f)));
-}
-
 // The row limited by limitLanes(x, |x|) and its fade row by fadeLanes(|x|); non-finite lanes give 0.
 template <typename Limit, typename Fade>
 void limitIncrementRow(float* row, float* fade, Limit&& limitLanes, Fade&& fadeLanes) {
@@ -116,7 +109,7 @@ void limitModulatorIncrement(float* mod, float* modFade) {
         const F4 held = copySign(select(a, splat(kModMax), lessThan(a, splat(kModMax))), m);
         return select(held, m, greaterThan(a, splat(kModFadeStart)));
       },
-      [](F4 a) { return sub(splat(1.f), clampUnitLanes(mul(sub(a, splat(kModFadeStart)), splat(15.f)))); });
+      [](F4 a) { return sub(splat(1.f), clampLanes(mul(sub(a, splat(kModFadeStart)), splat(15.f)), splat(0.f), splat(1.f))); });
 }
 
 void limitCarrierIncrement(float* car, float* carFade) {
@@ -126,7 +119,7 @@ void limitCarrierIncrement(float* car, float* carFade) {
       [](F4 c, F4 a) { return select(copySign(splat(kCarFadeEnd), c), c, greaterThan(a, splat(kCarFadeEnd))); },
       [](F4 a) {
         const F4 over = div(sub(a, splat(kCarrierMaxIncrement)), splat(kCarFadeEnd - kCarrierMaxIncrement));
-        return sub(splat(1.f), clampUnitLanes(over));
+        return sub(splat(1.f), clampLanes(over, splat(0.f), splat(1.f)));
       });
 }
 

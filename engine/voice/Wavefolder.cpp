@@ -5,6 +5,7 @@
 #include "engine/voice/FilterSaturation.h"
 #include "foundation/MLDSPVector.h"
 #include "foundation/MLFastMath.h"
+#include "foundation/MLSIMD.h"
 #include "foundation/MLSafeValue.h"
 
 const float kLockRaw0 = 1.f - lambertW0pos(2.7182817f);
@@ -64,6 +65,118 @@ namespace {
 
 constexpr int kBlock = static_cast<int>(ml::kFloatsPerDSPVector);
 
+using ml::simd::F4;
+
+// Four lanes of tanhApprox, in its operation order.
+F4 tanhApproxLanes(F4 x) {
+  using namespace ml::simd;
+  constexpr float kClamp = 7.90531110763549805f;
+  const F4 lo = select(x, splat(-kClamp), greaterThan(x, splat(-kClamp)));
+  const F4 c = select(lo, splat(kClamp), lessThan(lo, splat(kClamp)));
+  const F4 y = mul(c, c);
+  const F4 y2 = mul(y, y);
+  const F4 y4 = mul(y2, y2);
+  const F4 p01 = add(splat(4.89352455891786e-03f), mul(splat(6.37261928875436e-04f), y));
+  const F4 p23 = add(splat(1.48572235717979e-05f), mul(splat(5.12229709037114e-08f), y));
+  const F4 p45 = add(splat(-8.60467152213735e-11f), mul(splat(2.00018790482477e-13f), y));
+  const F4 p6 = splat(-2.76076847742355e-16f);
+  const F4 p = mul(c, add(add(p01, mul(p23, y2)), mul(add(p45, mul(p6, y2)), y4)));
+  const F4 q01 = add(splat(4.89352518554385e-03f), mul(splat(2.26843463243900e-03f), y));
+  const F4 q23 = add(splat(1.18534705686654e-04f), mul(splat(1.19825839466702e-06f), y));
+  return div(p, add(q01, mul(q23, y2)));
+}
+
+// Rows of the block at twice the rate: each base-rate value twice.
+void doubleRow(const float* in, float* out) {
+  using namespace ml::simd;
+  for (int i = 0; i < kBlock; i += 4) {
+    const F4 x = loadF(in + i);
+    storeF(out + 2 * i, interleaveLow(x, x));
+    storeF(out + 2 * i + 4, interleaveHigh(x, x));
+  }
+}
+
+// The fold's per-block rows: amount clamped to 1..8 (NaN as 1), half the clamped bias, the shaper's
+// gain, the wet share and the character, the last three at twice the rate.
+struct FoldRows {
+  alignas(16) float wet[kBlock];
+  alignas(16) float bias2x[2 * kBlock];
+  alignas(16) float gain2x[2 * kBlock];
+  alignas(16) float character2x[2 * kBlock];
+};
+
+// The largest amount of the block, at least 1 (NaN amounts never count); the amounts go to amount.
+float foldAmounts(const FoldInputs& in, float* amount) {
+  using namespace ml::simd;
+  F4 most = splat(1.f);
+  for (int i = 0; i < kBlock; i += 4) {
+    const F4 a = add(add(loadUnaligned(in.fold + i), loadUnaligned(in.foldRoute + i)), splat(in.foldOffset));
+    most = select(a, most, greaterThan(a, most));
+    storeF(amount + i, a);
+  }
+  alignas(16) float lanes[4];
+  storeF(lanes, most);
+  float m = lanes[0];
+  for (int k = 1; k < 4; ++k) m = lanes[k] > m ? lanes[k] : m;
+  return m;
+}
+
+void fillFoldRows(const FoldInputs& in, const float* amount, bool character, FoldRows& r) {
+  using namespace ml::simd;
+  alignas(16) float bias[kBlock], gain[kBlock], charRow[kBlock];
+  for (int i = 0; i < kBlock; i += 4) {
+    const F4 g = clampLanes(loadF(amount + i), splat(1.f), splat(8.f));
+    const F4 b = add(add(loadUnaligned(in.bias + i), loadUnaligned(in.biasRoute + i)), splat(in.biasOffset));
+    storeF(bias + i, mul(splat(0.5f), clampLanes(b, splat(-1.f), splat(1.f))));
+    storeF(gain + i, mul(splat(1.5707964f), g));
+    storeF(r.wet + i, clampLanes(mul(sub(g, splat(1.f)), splat(5.f)), splat(0.f), splat(1.f)));
+    if (character) {
+      const F4 c = add(add(loadUnaligned(in.character + i), loadUnaligned(in.characterRoute + i)),
+                       splat(in.characterOffset));
+      storeF(charRow + i, clampLanes(c, splat(0.f), splat(1.f)));
+    }
+  }
+  doubleRow(bias, r.bias2x);
+  doubleRow(gain, r.gain2x);
+  if (character) doubleRow(charRow, r.character2x);
+}
+
+// The shaper's input (u + bias) x gain of each 2x sample, into v (either may be unaligned).
+void shaperInput(const float* u, const FoldRows& r, float* v) {
+  using namespace ml::simd;
+  for (int k = 0; k < 2 * kBlock; k += 4)
+    storeUnaligned(v + k, mul(add(loadUnaligned(u + k), loadF(r.bias2x + k)), loadF(r.gain2x + k)));
+}
+
+// The sine fold of the 2x shaper inputs v morphed by the character into u. The Lockhart fold (two
+// logarithms a sample) is computed only where the character reaches it.
+void characterFoldRow(const float* v, const float* character, float* u) {
+  using namespace ml::simd;
+  alignas(16) float sine[2 * kBlock];
+  alignas(16) float serge[2 * kBlock];
+  alignas(16) float angle[2 * kBlock];
+  alignas(16) float lockhart[2 * kBlock];
+  for (int k = 0; k < 2 * kBlock; k += 4)
+    storeF(serge + k, mul(splat(1.6f), tanhApproxLanes(div(loadF(v + k), splat(1.6f)))));
+  for (int k = 0; k < 2 * kBlock; ++k) {
+    angle[k] = ml::foldedAngle(v[k]);
+    sine[k] = ml::sinOfFoldedAngle(angle[k]);
+  }
+  ml::sinApprox(serge, 2 * kBlock);
+  for (int k = 0; k < 2 * kBlock; ++k)
+    lockhart[k] = character[k] < 0.5f ? 0.f : 1.612524f * lockhartFoldOfAngle(angle[k]);
+  // foldCharMix four lanes at a time.
+  for (int k = 0; k < 2 * kBlock; k += 4) {
+    const F4 c = loadF(character + k);
+    const F4 s = loadF(sine + k);
+    const F4 sg = mul(splat(0.697744f), loadF(serge + k));
+    const F4 toSerge = add(s, mul(mul(sub(sg, s), splat(2.f)), c));
+    const F4 toLockhart = add(sg, mul(mul(sub(loadF(lockhart + k), sg), splat(2.f)), sub(c, splat(0.5f))));
+    const F4 morph = select(toSerge, toLockhart, lessThan(c, splat(0.5f)));
+    storeUnaligned(u + k, select(morph, s, greaterThan(c, splat(0.f))));
+  }
+}
+
 bool usesCharacterPath(const FoldInputs& in) {
   return in.character[kBlock - 1] > 0.0001f || in.character[0] > 0.0001f || in.characterVoiceSource ||
          std::fabs(in.characterOffset) > 1e-9f;
@@ -72,45 +185,21 @@ bool usesCharacterPath(const FoldInputs& in) {
 }  // namespace
 
 void foldStage(float* row, Oversampler2x& oversampler, const FoldInputs& in) {
-  float amount[kBlock];
-  float maxAmount = 1.f;
-  for (int i = 0; i < kBlock; ++i) {
-    amount[i] = in.fold[i] + in.foldRoute[i] + in.foldOffset;
-    maxAmount = amount[i] > maxAmount ? amount[i] : maxAmount;
-  }
-  if (maxAmount <= 1.001f) return;
-
-  float gain[kBlock], biasTerm[kBlock], shaperGain[kBlock], character[kBlock];
-  for (int i = 0; i < kBlock; ++i) {
-    gain[i] = ml::safeClamp(amount[i], 1.f, 8.f);
-    const float bias = ml::safeClamp(in.bias[i] + in.biasRoute[i] + in.biasOffset, -1.f, 1.f);
-    biasTerm[i] = 0.5f * bias;
-    shaperGain[i] = 1.5707964f * gain[i];
-  }
+  alignas(16) float amount[kBlock];
+  if (foldAmounts(in, amount) <= 1.001f) return;
+  const bool character = usesCharacterPath(in);
+  FoldRows r;
+  fillFoldRows(in, amount, character, r);
   float y[kBlock];
-  if (usesCharacterPath(in)) {
-    for (int i = 0; i < kBlock; ++i)
-      character[i] = ml::safeClamp(in.character[i] + in.characterRoute[i] + in.characterOffset, 0.f, 1.f);
-    oversampler.processBlockRows(row, y, kBlock, [&](float* u) {
-      float serge[2 * kBlock];
-      float angle[2 * kBlock];
-      for (int k = 0; k < 2 * kBlock; ++k) {
-        const float v = (u[k] + biasTerm[k / 2]) * shaperGain[k / 2];
-        serge[k] = sergeArgument(v);
-        angle[k] = ml::foldedAngle(v);
-        u[k] = ml::sinOfFoldedAngle(angle[k]);
-      }
-      ml::sinApprox(serge, 2 * kBlock);
-      for (int k = 0; k < 2 * kBlock; ++k) u[k] = foldCharMix(u[k], serge[k], angle[k], character[k / 2]);
-    });
-  } else {
-    oversampler.processBlockRows(row, y, kBlock, [&](float* u) {
-      for (int k = 0; k < 2 * kBlock; ++k) u[k] = (u[k] + biasTerm[k / 2]) * shaperGain[k / 2];
+  oversampler.processBlockRows(row, y, kBlock, [&](float* u) {
+    if (character) {
+      alignas(16) float v[2 * kBlock];
+      shaperInput(u, r, v);
+      characterFoldRow(v, r.character2x, u);
+    } else {
+      shaperInput(u, r, u);
       ml::sinApprox(u, 2 * kBlock);
-    });
-  }
-  for (int i = 0; i < kBlock; ++i) {
-    const float wet = ml::safeClamp((gain[i] - 1.f) * 5.f, 0.f, 1.f);
-    row[i] = row[i] + (y[i] - row[i]) * wet;
-  }
+    }
+  });
+  for (int i = 0; i < kBlock; ++i) row[i] = row[i] + (y[i] - row[i]) * r.wet[i];
 }
