@@ -5,6 +5,7 @@
 
 #include "engine/voice/AnalogDrift.h"
 #include "foundation/MLDSPVector.h"
+#include "foundation/MLSIMD.h"
 #include "foundation/MLSafeValue.h"
 
 namespace {
@@ -58,37 +59,49 @@ void declick(float* row, float& fade, int8_t& fadeState, int triggerIndex, bool 
 
 void dcBlock(float* row, float (&mem)[2], float sampleRate) {
   const float a = 1.f - 62.83f / sampleRate;
-  float xPrev = mem[0];
-  float yPrev = mem[1];
+  // The differences x[i] - x[i - 1] first (they vectorise), then the one-pole recursion over them.
+  float diff[kBlock];
+  diff[0] = row[0] - mem[0];
+  for (int i = 1; i < kBlock; ++i) diff[i] = row[i] - row[i - 1];
+  mem[0] = row[kBlock - 1];
+  float y = mem[1];
   for (int i = 0; i < kBlock; ++i) {
-    const float y = row[i] - xPrev + a * yPrev;
-    xPrev = row[i];
-    yPrev = y;
+    y = diff[i] + a * y;
     row[i] = y;
   }
-  mem[0] = xPrev;
-  mem[1] = yPrev;
+  mem[1] = y;
 }
 
 void addPinkNoiseFloor(float* row, uint32_t& seed, float (&pink)[3], int voice, float note, float velocity) {
+  using namespace ml::simd;
   seedOnce(seed, voice, 0x85EBCA77u, 0x9E37u);
   const float t = ml::safeClamp((note - 36.f) / 60.f, 0.f, 1.f);
   const float amp = 0.0025f * velocity * (1.f - 0.75f * t);
+  // The generator's steps, their signed unit values (analogSignedUnit) four at a time, then the
+  // filter's three one-poles.
+  alignas(16) int32_t bits[kBlock];
+  for (int i = 0; i < kBlock; ++i) bits[i] = static_cast<int32_t>(analogXorshift(seed));
+  alignas(16) float w[kBlock];
+  for (int i = 0; i < kBlock; i += 4)
+    storeF(w + i, sub(mul(unsignedToFloatExact(loadI(bits + i)), splat(4.656613e-10f)), splat(1.f)));
   float b0 = pink[0];
   float b1 = pink[1];
   float b2 = pink[2];
+  alignas(16) float poles[kBlock];
   for (int i = 0; i < kBlock; ++i) {
-    const float w = analogSignedUnit(analogXorshift(seed));
     // Kellet's economy pink filter: three one-poles plus a direct term.
-    b0 = 0.99765f * b0 + 0.099046f * w;
-    b1 = 0.963f * b1 + 0.2965164f * w;
-    b2 = 0.57f * b2 + 1.0526913f * w;
-    const float p = b0 + b1 + b2 + 0.1848f * w;
-    row[i] += 0.063f * p * amp;
+    b0 = 0.99765f * b0 + 0.099046f * w[i];
+    b1 = 0.963f * b1 + 0.2965164f * w[i];
+    b2 = 0.57f * b2 + 1.0526913f * w[i];
+    poles[i] = b0 + b1 + b2;
   }
   pink[0] = b0;
   pink[1] = b1;
   pink[2] = b2;
+  for (int i = 0; i < kBlock; i += 4) {
+    const F4 p = add(loadF(poles + i), mul(splat(0.1848f), loadF(w + i)));
+    storeUnaligned(row + i, add(loadUnaligned(row + i), mul(mul(splat(0.063f), p), splat(amp))));
+  }
 }
 
 bool clickFires(float clickAmount, int voice, int noteStart, float levelAtBlockStart) {
