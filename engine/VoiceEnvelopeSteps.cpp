@@ -1,6 +1,7 @@
 // The voice's envelopes and its note boundaries: stage times, the gate scan with retriggers, start
 // delays and release tails, drift and velocity timbre.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 #include "engine/VoiceRender.h"
@@ -155,18 +156,16 @@ void voiceEnvelope1Params(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
 void voiceGateScan(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
   const float oldPrevGate = v.prevGate;
   const float oldVelocity = v.velocity;
-  float before = v.prevGate;
-  for (int i = 0; i < static_cast<int>(ml::kFloatsPerDSPVector); ++i) {
-    const float g = b.gate[i];
-    if (g > 0.f && before <= 0.f) {
-      b.noteStart = i;
-      b.noteEnd = -1;
-      v.velocity = ml::safeClamp(g, 0.f, 1.f);
-    } else if (g <= 0.f && before > 0.f) {
-      b.noteEnd = i;
-    }
-    before = g;
+  // The last rise starts the note (and cancels any end before it); the last fall after it ends it.
+  const GateEdges edges = gateEdges(b.gate, v.prevGate);
+  uint64_t falls = edges.falls;
+  if (edges.rises) {
+    b.noteStart = 63 - std::countl_zero(edges.rises);  // the highest set bit
+    b.noteEnd = -1;
+    v.velocity = ml::safeClamp(b.gate[b.noteStart], 0.f, 1.f);
+    falls &= ~uint64_t{0} << b.noteStart;
   }
+  if (falls) b.noteEnd = 63 - std::countl_zero(falls);
   v.prevGate = b.gate[ml::kFloatsPerDSPVector - 1];
 
   b.level = v.ampLevel * v.gainCurrent * declickGain(v.voiceFade);

@@ -244,6 +244,10 @@ inline I4 splatI(int32_t v) {
 inline F4 div(F4 a, F4 b) {
   return _mm_div_ps(a, b);
 }
+// Bit k set where lane k of the mask is set.
+inline int laneBits(I4 mask) {
+  return _mm_movemask_ps(_mm_castsi128_ps(mask));
+}
 inline I4 addI(I4 a, I4 b) {
   return _mm_add_epi32(a, b);
 }
@@ -296,6 +300,10 @@ inline I4 splatI(int32_t v) {
 inline F4 div(F4 a, F4 b) {
   return vdivq_f32(a, b);
 }
+inline int laneBits(I4 mask) {
+  const uint32x4_t weights = {1u, 2u, 4u, 8u};
+  return static_cast<int>(vaddvq_u32(vandq_u32(vreinterpretq_u32_s32(mask), weights)));
+}
 inline I4 addI(I4 a, I4 b) {
   return vaddq_s32(a, b);
 }
@@ -346,6 +354,11 @@ inline I4 splatI(int32_t v) {
 }
 inline F4 div(F4 a, F4 b) {
   return eachLane<F4>(a, b, [](float x, float y) { return x / y; });
+}
+inline int laneBits(I4 mask) {
+  int bits = 0;
+  for (int i = 0; i < 4; ++i) bits |= (mask.v[i] < 0 ? 1 : 0) << i;
+  return bits;
 }
 inline I4 addI(I4 a, I4 b) {
   I4 r;

@@ -1,7 +1,10 @@
 #include "engine/voice/EnvelopeModels.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 
+#include "foundation/MLSIMD.h"
 #include "foundation/MLSafeValue.h"
 
 namespace {
@@ -250,20 +253,33 @@ bool steadySustainBlock(const ADSR& adsr, const EnvWrap& env, const ml::DSPVecto
       p.triggerMode == kTriggerLoop) {
     return false;
   }
-  for (int i = 0; i < kBlock; ++i) {
-    if (!(gate[i] > 0.f)) return false;
-  }
-  return true;
+  return gateEdges(gate, 0.f).high == ~uint64_t{0};
 }
 
 }  // namespace
 
-int firstGateRise(const ml::DSPVector& gate, float before) {
-  for (int i = 0; i < kBlock; ++i) {
-    if (gate[i] > 0.f && before <= 0.f) return i;
-    before = gate[i];
+GateEdges gateEdges(const ml::DSPVector& gate, float before) {
+  using namespace ml::simd;
+  alignas(16) float previous[kBlock];
+  previous[0] = before;
+  std::copy(gate.getConstBuffer(), gate.getConstBuffer() + kBlock - 1, previous + 1);
+  const F4 zero = splat(0.f);
+  GateEdges e;
+  for (int i = 0; i < kBlock; i += 4) {
+    const F4 g = loadF(gate.getConstBuffer() + i);
+    const F4 p = loadF(previous + i);
+    const I4 high = greaterThan(g, zero);
+    const I4 low = greaterEqual(zero, g);
+    e.rises |= uint64_t(laneBits(maskAnd(high, greaterEqual(zero, p)))) << i;
+    e.falls |= uint64_t(laneBits(maskAnd(low, greaterThan(p, zero)))) << i;
+    e.high |= uint64_t(laneBits(high)) << i;
   }
-  return -1;
+  return e;
+}
+
+int firstGateRise(const ml::DSPVector& gate, float before) {
+  const uint64_t rises = gateEdges(gate, before).rises;
+  return rises ? std::countr_zero(rises) : -1;
 }
 
 void glideStageTime(float& stored, float target, float c) {

@@ -55,6 +55,16 @@ struct EnvWrap {
   bool idle() const { return displayStage == kEnvIdle; }
 };
 
+// The gate's edges in one block (before = the last gate of the previous block): bit i of rises is set
+// where gate[i] > 0 follows a value <= 0, bit i of falls where gate[i] <= 0 follows a value > 0, and
+// bit i of high where gate[i] > 0.
+struct GateEdges {
+  uint64_t rises{0};
+  uint64_t falls{0};
+  uint64_t high{0};
+};
+GateEdges gateEdges(const ml::DSPVector& gate, float before);
+
 // First sample of the block at which the gate rises above 0 (before = the last gate of the previous
 // block), or -1.
 int firstGateRise(const ml::DSPVector& gate, float before);
