@@ -260,21 +260,20 @@ bool steadySustainBlock(const ADSR& adsr, const EnvWrap& env, const ml::DSPVecto
 
 GateEdges gateEdges(const ml::DSPVector& gate, float before) {
   using namespace ml::simd;
-  alignas(16) float previous[kBlock];
-  previous[0] = before;
-  std::copy(gate.getConstBuffer(), gate.getConstBuffer() + kBlock - 1, previous + 1);
+  // Masks of the samples above 0 and of those at or below 0 (NaN is neither); the previous sample's
+  // masks are the same shifted by one, with before at the bottom.
   const F4 zero = splat(0.f);
-  GateEdges e;
+  uint64_t high = 0;
+  uint64_t low = 0;
+#pragma GCC unroll 16
   for (int i = 0; i < kBlock; i += 4) {
     const F4 g = loadF(gate.getConstBuffer() + i);
-    const F4 p = loadF(previous + i);
-    const I4 high = greaterThan(g, zero);
-    const I4 low = greaterEqual(zero, g);
-    e.rises |= uint64_t(laneBits(maskAnd(high, greaterEqual(zero, p)))) << i;
-    e.falls |= uint64_t(laneBits(maskAnd(low, greaterThan(p, zero)))) << i;
-    e.high |= uint64_t(laneBits(high)) << i;
+    high |= uint64_t(laneBits(greaterThan(g, zero))) << i;
+    low |= uint64_t(laneBits(greaterEqual(zero, g))) << i;
   }
-  return e;
+  const uint64_t highBefore = (high << 1) | (before > 0.f ? 1u : 0u);
+  const uint64_t lowBefore = (low << 1) | (before <= 0.f ? 1u : 0u);
+  return {high & lowBefore, low & highBefore, high};
 }
 
 int firstGateRise(const ml::DSPVector& gate, float before) {
