@@ -4,10 +4,13 @@
 #include <cmath>
 
 #include "engine/VoiceRender.h"
+#include "foundation/MLFastMath.h"
+#include "foundation/MLSIMD.h"
 #include "foundation/MLSafeValue.h"
 
 namespace {
 
+constexpr int kBlock = static_cast<int>(ml::kFloatsPerDSPVector);
 constexpr double kActiveDepth = 0.001;
 constexpr float kRowSmoothSeconds = 0.003f;
 constexpr float kPitchSmoothSeconds = 0.0025f;
@@ -22,19 +25,29 @@ const float* voiceModSourceRow(const VoiceBlock& b, int32_t source) {
   return nullptr;
 }
 
-// Fills route r's row from value(source, i), crossfading from the previous source while the route's
-// source crossfade runs.
-template <typename Value>
-void fillRouteRow(const ModRoutes& routes, uint32_t r, int32_t source, ml::DSPVector& row, Value&& value) {
-  const bool fading = routes.fading(r);
-  for (int i = 0; i < static_cast<int>(ml::kFloatsPerDSPVector); ++i) {
-    float x = value(source, i);
-    if (fading) {
-      const float w = routes.fadeAtSample(r, i);
-      x = value(routes.routePrevSource[r], i) * (1.f - w) + x * w;
-    }
-    row[i] = x;
+// Fills route r's row with values(source, out), the whole row of one source, crossfading from the
+// previous source's row while the route's source crossfade runs.
+template <typename Values>
+void fillRouteRow(const ModRoutes& routes, uint32_t r, int32_t source, ml::DSPVector& row, Values&& values) {
+  values(source, row.getBuffer());
+  if (!routes.fading(r)) return;
+  float previous[kBlock];
+  values(routes.routePrevSource[r], previous);
+  for (int i = 0; i < kBlock; ++i) {
+    const float w = routes.fadeAtSample(r, i);
+    row[i] = previous[i] * (1.f - w) + row[i] * w;
   }
+}
+
+// map(x) of each sample x of the voice's row of a source, or none for a source without a row.
+template <typename Map>
+void mapSourceRow(const VoiceBlock& b, int32_t source, float none, float* out, Map&& map) {
+  const float* src = voiceModSourceRow(b, source);
+  if (!src) {
+    std::fill(out, out + kBlock, none);
+    return;
+  }
+  for (int i = 0; i < kBlock; ++i) out[i] = map(src[i]);
 }
 
 // Start and End of a route as the voice plays them.
@@ -67,14 +80,12 @@ void envelopeRouteRows(const PluginProcessor& e, const VoiceState& v, VoiceBlock
     if (!(span.end > kActiveDepth || span.start > kActiveDepth)) continue;
     const float depth = static_cast<float>((span.end - span.start) * routeRange(r));
     if (exponentialRoute(r)) {
-      fillRouteRow(e.routes, r, b.source[r], b.routeRow[r], [&](int32_t s, int i) {
-        const float* src = voiceModSourceRow(b, s);
-        return src ? std::exp(src[i] * depth) : 1.f;
+      fillRouteRow(e.routes, r, b.source[r], b.routeRow[r], [&](int32_t s, float* out) {
+        mapSourceRow(b, s, 1.f, out, [depth](float x) { return ml::expApprox(x * depth); });
       });
     } else {
-      fillRouteRow(e.routes, r, b.source[r], b.routeRow[r], [&](int32_t s, int i) {
-        const float* src = voiceModSourceRow(b, s);
-        return src ? src[i] * depth : 0.f;
+      fillRouteRow(e.routes, r, b.source[r], b.routeRow[r], [&](int32_t s, float* out) {
+        mapSourceRow(b, s, 0.f, out, [depth](float x) { return x * depth; });
       });
     }
   }
@@ -88,10 +99,9 @@ bool pitchRouteRow(const PluginProcessor& e, const VoiceState& v, VoiceBlock& b)
       ml::safeClamp(e.effParam(kParamPitchModRange, v), 0.0, kParams[kParamPitchModRange].max);
   const float depth = static_cast<float>((span.end - span.start) * 2.0 * range);
   const float offset = static_cast<float>((span.end - 0.5) * 2.0 * range);
-  fillRouteRow(e.routes, kRoutePitch, b.source[kRoutePitch], b.routeRow[kRoutePitch], [&](int32_t s, int i) {
-    const float* src = voiceModSourceRow(b, s);
-    const float x = src ? src[i] : e.routes.blockSourceValue(s);
-    return x * depth + offset;
+  const auto semitones = [depth, offset](float x) { return x * depth + offset; };
+  fillRouteRow(e.routes, kRoutePitch, b.source[kRoutePitch], b.routeRow[kRoutePitch], [&](int32_t s, float* out) {
+    mapSourceRow(b, s, semitones(e.routes.blockSourceValue(s)), out, semitones);
   });
   return true;
 }
@@ -109,22 +119,71 @@ void kitRouteCorrection(const PluginProcessor& e, const VoiceState& v, VoiceBloc
   }
 }
 
-void smoothRowInPlace(ml::DSPVector& row, float& state, bool& primed, bool active, float c, int noteStart) {
+// Rows whose whole block runs the plain one-pole state += c (x - state), smoothed four at a time,
+// one row in each lane.
+struct SmoothBatch {
+  static constexpr int kMaxRows = VoiceState::kNumModRows + 1;
+  float* rows[kMaxRows];
+  float* states[kMaxRows];
+  float coeffs[kMaxRows];
+  int count{0};
+
+  void push(ml::DSPVector& row, float& state, float c) {
+    rows[count] = row.getBuffer();
+    states[count] = &state;
+    coeffs[count] = c;
+    ++count;
+  }
+  void run() {
+    for (int first = 0; first < count; first += 4) runFour(first, std::min(count - first, 4));
+  }
+
+ private:
+  void runFour(int first, int n) {
+    using namespace ml::simd;
+    alignas(16) float spare[kBlock]{};
+    alignas(16) float state[4]{};
+    alignas(16) float coeff[4]{};
+    float* row[4] = {spare, spare, spare, spare};
+    for (int k = 0; k < n; ++k) {
+      row[k] = rows[first + k];
+      state[k] = *states[first + k];
+      coeff[k] = coeffs[first + k];
+    }
+    F4 s = loadF(state);
+    const F4 c = loadF(coeff);
+    for (int i = 0; i < kBlock; i += 4) {
+      F4 x[4] = {loadF(row[0] + i), loadF(row[1] + i), loadF(row[2] + i), loadF(row[3] + i)};
+      transpose4(x[0], x[1], x[2], x[3]);
+      for (F4& sample : x) sample = s = add(s, mul(c, sub(sample, s)));
+      transpose4(x[0], x[1], x[2], x[3]);
+      for (int k = 0; k < 4; ++k) storeF(row[k] + i, x[k]);
+    }
+    storeF(state, s);
+    for (int k = 0; k < n; ++k) *states[first + k] = state[k];
+  }
+};
+
+// Smooths the row in place, or leaves a row that runs the plain one-pole over the whole block to the
+// batch.
+void smoothRowInPlace(ml::DSPVector& row, float& state, bool& primed, bool active, float c, int noteStart,
+                      SmoothBatch& batch) {
   if (!active) {
     primed = false;
     return;
   }
-  int from = 0;
-  if (!primed || noteStart >= 0) {
-    from = std::max(noteStart, 0);
-    for (int i = 0; i < from; ++i) {
-      state += c * (row[i] - state);
-      row[i] = state;
-    }
-    state = row[from];
-    primed = true;
+  if (primed && noteStart < 0) {
+    batch.push(row, state, c);
+    return;
   }
-  for (int i = from; i < static_cast<int>(ml::kFloatsPerDSPVector); ++i) {
+  const int from = std::max(noteStart, 0);
+  for (int i = 0; i < from; ++i) {
+    state += c * (row[i] - state);
+    row[i] = state;
+  }
+  state = row[from];
+  primed = true;
+  for (int i = from; i < kBlock; ++i) {
     state += c * (row[i] - state);
     row[i] = state;
   }
@@ -138,7 +197,7 @@ float modSmoothCoeff(float resonance, float sr) {
 constexpr uint32_t kSmoothedRoutes[VoiceState::kNumModRows] = {
     kRouteCutoffA, kRouteCutoffB, kRouteFoldBias, kRouteFeedback, kRouteShape, kRouteFm, kRouteFoldChar};
 
-void smoothRouteRows(VoiceState& v, VoiceBlock& b) {
+void smoothRouteRows(VoiceState& v, VoiceBlock& b, SmoothBatch& batch) {
   if (b.epochChanged) {
     std::fill(std::begin(v.modRowPrimed), std::end(v.modRowPrimed), false);
     v.pitchModPrimed = false;
@@ -150,19 +209,19 @@ void smoothRouteRows(VoiceState& v, VoiceBlock& b) {
     if (k == VoiceState::kModRowCutoffA) c = modSmoothCoeff(b.rows[PluginProcessor::kRowResonanceA][0], b.sr);
     if (k == VoiceState::kModRowCutoffB) c = modSmoothCoeff(b.rows[PluginProcessor::kRowResonanceB][0], b.sr);
     smoothRowInPlace(b.routeRow[r], v.modRowState[k], v.modRowPrimed[k], perVoiceSource(b.source[r]), c,
-                     b.noteStart);
+                     b.noteStart, batch);
   }
 }
 
 // The pitch route's row smoothed like the envelope rows; a release tail holds the value it had.
-void smoothPitchRow(VoiceState& v, VoiceBlock& b, bool present) {
+void smoothPitchRow(VoiceState& v, VoiceBlock& b, bool present, SmoothBatch& batch) {
   if (b.voice < 0) {
     b.pitchRowActive = v.pitchModPrimed;
     b.routeRow[kRoutePitch] = v.pitchModState;
     return;
   }
   const float c = 1.f - std::exp(-1.f / (kPitchSmoothSeconds * b.sr));
-  smoothRowInPlace(b.routeRow[kRoutePitch], v.pitchModState, v.pitchModPrimed, present, c, b.noteStart);
+  smoothRowInPlace(b.routeRow[kRoutePitch], v.pitchModState, v.pitchModPrimed, present, c, b.noteStart, batch);
   b.pitchRowActive = present;
 }
 
@@ -194,6 +253,8 @@ void voiceRouteRows(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
   envelopeRouteRows(e, v, b);
   const bool pitchPresent = pitchRouteRow(e, v, b);
   kitRouteCorrection(e, v, b);
-  smoothRouteRows(v, b);
-  smoothPitchRow(v, b, pitchPresent);
+  SmoothBatch batch;
+  smoothRouteRows(v, b, batch);
+  smoothPitchRow(v, b, pitchPresent, batch);
+  batch.run();
 }

@@ -48,4 +48,27 @@ inline void sinApprox(float* x, size_t n) {
   for (size_t i = 0; i < n; ++i) x[i] = sinApprox(x[i]);
 }
 
+// e^x within 2e-7 relative of the exact value for |x| up to 87 (beyond, the power of two leaves the
+// float range and the result is wrong). x = n ln 2 + r with |r| <= ln 2 / 2, the degree-7 Taylor
+// polynomial of e^r (truncation below 5e-9), then the exponent n put in directly.
+inline float expApprox(float x) {
+  constexpr float kLog2e = 1.44269504089f;
+  constexpr float kRound = 12582912.f;  // 1.5 x 2^23: adding it rounds to an integer in the low bits
+  constexpr float kLn2Hi = 0.693145751953125f;  // few mantissa bits: n kLn2Hi is exact
+  constexpr float kLn2Lo = 1.428606765330187e-6f;
+  const float t = x * kLog2e + kRound;
+  const float n = t - kRound;
+  const int32_t whole = std::bit_cast<int32_t>(t) - std::bit_cast<int32_t>(kRound);
+  const float r = (x - n * kLn2Hi) - n * kLn2Lo;
+  float p = 1.9841269841269841e-4f;
+  p = p * r + 1.3888888888888889e-3f;
+  p = p * r + 8.3333333333333333e-3f;
+  p = p * r + 4.1666666666666667e-2f;
+  p = p * r + 1.6666666666666667e-1f;
+  p = p * r + 0.5f;
+  p = p * r + 1.f;
+  p = p * r + 1.f;
+  return p * std::bit_cast<float>(static_cast<uint32_t>(whole + 127) << 23);
+}
+
 }  // namespace ml

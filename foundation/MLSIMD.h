@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -248,6 +249,10 @@ inline F4 div(F4 a, F4 b) {
 inline int laneBits(I4 mask) {
   return _mm_movemask_ps(_mm_castsi128_ps(mask));
 }
+// Transposes the 4 x 4 matrix whose rows are a, b, c, d.
+inline void transpose4(F4& a, F4& b, F4& c, F4& d) {
+  _MM_TRANSPOSE4_PS(a, b, c, d);
+}
 inline I4 addI(I4 a, I4 b) {
   return _mm_add_epi32(a, b);
 }
@@ -304,6 +309,14 @@ inline int laneBits(I4 mask) {
   const uint32x4_t weights = {1u, 2u, 4u, 8u};
   return static_cast<int>(vaddvq_u32(vandq_u32(vreinterpretq_u32_s32(mask), weights)));
 }
+inline void transpose4(F4& a, F4& b, F4& c, F4& d) {
+  const float32x4x2_t ab = vtrnq_f32(a, b);
+  const float32x4x2_t cd = vtrnq_f32(c, d);
+  a = vcombine_f32(vget_low_f32(ab.val[0]), vget_low_f32(cd.val[0]));
+  b = vcombine_f32(vget_low_f32(ab.val[1]), vget_low_f32(cd.val[1]));
+  c = vcombine_f32(vget_high_f32(ab.val[0]), vget_high_f32(cd.val[0]));
+  d = vcombine_f32(vget_high_f32(ab.val[1]), vget_high_f32(cd.val[1]));
+}
 inline I4 addI(I4 a, I4 b) {
   return vaddq_s32(a, b);
 }
@@ -359,6 +372,11 @@ inline int laneBits(I4 mask) {
   int bits = 0;
   for (int i = 0; i < 4; ++i) bits |= (mask.v[i] < 0 ? 1 : 0) << i;
   return bits;
+}
+inline void transpose4(F4& a, F4& b, F4& c, F4& d) {
+  F4* rows[4] = {&a, &b, &c, &d};
+  for (int i = 0; i < 4; ++i)
+    for (int j = i + 1; j < 4; ++j) std::swap(rows[i]->v[j], rows[j]->v[i]);
 }
 inline I4 addI(I4 a, I4 b) {
   I4 r;
