@@ -60,6 +60,15 @@ void classicHold(ADSR& adsr, EnvWrap& env, const EnvShapeParams& p, bool held, f
   }
 }
 
+// At the first sample of a release, the level it starts from and whether it rescales.
+void noteReleaseStart(const ADSR& adsr, EnvWrap& env, int32_t st) {
+  if (st == ADSR::kRelease && env.lastAdsrStage != ADSR::kRelease) {
+    env.releaseStartLevel = env.lastOutput;
+    env.releaseStartRawLevel = adsr.yPrev;
+    env.releaseRescaled = env.lastOutput != adsr.yPrev && adsr.yPrev > kRescaleFloor;
+  }
+}
+
 float classicShape(const EnvWrap& env, const EnvShapeParams& p, float y, int32_t st, float sustain) {
   if (st == ADSR::kAttack && p.attackExponent != 1.f) return shapeEnvSample(y, 0.f, 1.f, p.attackExponent);
   if (st == ADSR::kDecay && p.decayExponent != 1.f && !env.inHold) {
@@ -256,6 +265,26 @@ bool steadySustainBlock(const ADSR& adsr, const EnvWrap& env, const ml::DSPVecto
   return gateEdges(gate, 0.f).high == ~uint64_t{0};
 }
 
+// True when the whole block runs with the gate held and nothing but the generator and the shaping
+// to do: no trigger, the gate high throughout and after a held one, no delay, no hold left to start,
+// no one-shot latch and no loop.
+bool plainHeldBlock(const ADSR& adsr, const EnvWrap& env, const ml::DSPVector& gate, const EnvShapeParams& p,
+                    int triggerIndex) {
+  return triggerIndex < 0 && adsr.gatePrev > 0.f && !env.inDelay && (p.holdSamples <= 0 || env.holdDone) &&
+         !env.oneShotLatch && p.triggerMode != kTriggerLoop && gateEdges(gate, 0.f).high == ~uint64_t{0};
+}
+
+// The generator's sample for a held gate, with the release's rescale bookkeeping and the shaping.
+float heldSample(ADSR& adsr, EnvWrap& env, const EnvShapeParams& p, float sustain) {
+  const float y = adsr.processSample(1.f);
+  const int32_t st = adsr.stage;
+  noteReleaseStart(adsr, env, st);
+  const float shaped = classicShape(env, p, y, st, sustain);
+  env.lastOutput = shaped;
+  env.lastAdsrStage = st;
+  return shaped;
+}
+
 }  // namespace
 
 GateEdges gateEdges(const ml::DSPVector& gate, float before) {
@@ -302,6 +331,12 @@ ml::DSPVector renderEnvelope(ADSR& adsr, EnvWrap& env, const ml::DSPVector& gate
     return out;
   }
   ml::DSPVector out;
+  if (plainHeldBlock(adsr, env, gate, p, triggerIndex)) {
+    env.gate = true;
+    for (int i = 0; i < kBlock; ++i) out[i] = heldSample(adsr, env, p, sustain);
+    classicDisplay(env, adsr, p.triggerMode, out[kBlock - 1], sustain);
+    return out;
+  }
   for (int i = 0; i < kBlock; ++i) {
     if (i == triggerIndex) {
       env.delayCounter = env.delayLength = p.delaySamples;
@@ -317,11 +352,7 @@ ml::DSPVector renderEnvelope(ADSR& adsr, EnvWrap& env, const ml::DSPVector& gate
     float y = adsr.processSample(classicDelayGate(env, held));
     int32_t st = adsr.stage;
     classicHold(adsr, env, p, held, y, st);
-    if (st == ADSR::kRelease && env.lastAdsrStage != ADSR::kRelease) {
-      env.releaseStartLevel = env.lastOutput;
-      env.releaseStartRawLevel = adsr.yPrev;
-      env.releaseRescaled = env.lastOutput != adsr.yPrev && adsr.yPrev > kRescaleFloor;
-    }
+    noteReleaseStart(adsr, env, st);
     const float shaped = classicShape(env, p, y, st, sustain);
     if (p.triggerMode == kTriggerOneShot && env.oneShotLatch &&
         (st == ADSR::kSustain || (!env.inHold && adsr.decaySettled()))) {
