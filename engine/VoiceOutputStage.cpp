@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "engine/VoiceRender.h"
+#include "foundation/MLFastMath.h"
 #include "foundation/MLSIMD.h"
 #include "foundation/MLSafeValue.h"
 
@@ -66,7 +67,7 @@ float amplitudeStep(OutputChain& s, const VoiceBlock& b, int i, float c, float x
   }
   float env = b.env1Raw[i];
   if (s.releaseXfade < 1.f) {
-    const float w = 0.5f * (1.f - std::cos(kPi * s.releaseXfade));
+    const float w = ml::raisedCosineFade(s.releaseXfade);
     env = (1.f - w) * s.releaseHoldLevel + w * env;
     s.releaseXfade = std::min(1.f, s.releaseXfade + kReleaseXfadeStep);
   }
@@ -129,10 +130,6 @@ void dcAmplitudeClipAndTone(VoiceState& v, VoiceBlock& b) {
   storeChain(v, s);
 }
 
-float fadeGain(float fade) {
-  return 0.5f * (1.f - std::cos(kPi * fade));
-}
-
 // A retriggered voice fades its new note in over 96 samples, from the level it had when no tail
 // took the old note over.
 void retriggerFade(VoiceState& v, VoiceBlock& b) {
@@ -144,7 +141,7 @@ void retriggerFade(VoiceState& v, VoiceBlock& b) {
         for (int j = std::max(0, i - kRetriggerPeakSamples); j < i; ++j)
           peak = std::max(peak, std::fabs(b.out[j]));
       } else {
-        peak = b.level * (v.retriggerFadeActive ? fadeGain(v.retriggerFade) : 1.f);
+        peak = b.level * (v.retriggerFadeActive ? ml::raisedCosineFade(v.retriggerFade) : 1.f);
       }
       v.retriggerFade = (peak >= kRetriggerPeakMin && !b.spawned)
                             ? std::acos(ml::safeClamp(1.f - 2.f * std::min(1.f, peak), -1.f, 1.f)) / kPi
@@ -152,7 +149,7 @@ void retriggerFade(VoiceState& v, VoiceBlock& b) {
       v.retriggerFadeActive = true;
     }
     if (!v.retriggerFadeActive) continue;
-    b.out[i] *= fadeGain(v.retriggerFade);
+    b.out[i] *= ml::raisedCosineFade(v.retriggerFade);
     v.retriggerFade += kRetriggerFadeStep;
     if (v.retriggerFade >= 1.f) {
       v.retriggerFade = 1.f;

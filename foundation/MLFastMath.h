@@ -48,6 +48,16 @@ inline void sinApprox(float* x, size_t n) {
   for (size_t i = 0; i < n; ++i) x[i] = sinApprox(x[i]);
 }
 
+// The raised-cosine fade 0.5 (1 - cos(pi x)) for x in 0..1: sin^2(pi x / 2) in the lower half and
+// 1 - sin^2(pi (1 - x) / 2) in the upper one, so that it is 0 at 0 and 1 at 1 exactly and within 1e-6
+// relative of the exact value everywhere between.
+inline float raisedCosineFade(float x) {
+  constexpr float kHalfPi = 1.57079632679f;
+  const bool upper = x > 0.5f;
+  const float s = sinOfFoldedAngle(kHalfPi * (upper ? 1.f - x : x));
+  return upper ? 1.f - s * s : s * s;
+}
+
 // e^x within 2e-7 relative of the exact value for |x| up to 87 (beyond, the power of two leaves the
 // float range and the result is wrong). x = n ln 2 + r with |r| <= ln 2 / 2, the degree-7 Taylor
 // polynomial of e^r (truncation below 5e-9), then the exponent n put in directly.

@@ -5,6 +5,7 @@
 
 #include "engine/voice/AnalogDrift.h"
 #include "foundation/MLDSPVector.h"
+#include "foundation/MLFastMath.h"
 #include "foundation/MLSIMD.h"
 #include "foundation/MLSafeValue.h"
 
@@ -25,11 +26,13 @@ void seedOnce(uint32_t& seed, int voice, uint32_t mul, uint32_t add) {
 }  // namespace
 
 float declickGain(float fade) {
-  return 0.5f * (1.f - cosf(3.1415927f * fade));
+  return ml::raisedCosineFade(fade);
 }
 
 void declick(float* row, float& fade, int8_t& fadeState, int triggerIndex, bool retrigger) {
   if (fadeState == 0 && fade >= 1.f && triggerIndex < 0) return;
+  // The fade position of each sample first (1 once the fade has ended), then the gains as a row.
+  alignas(16) float gain[kBlock];
   for (int i = 0; i < kBlock; ++i) {
     if (i == triggerIndex) {
       if (retrigger) {
@@ -39,8 +42,11 @@ void declick(float* row, float& fade, int8_t& fadeState, int triggerIndex, bool 
         fadeState = 1;
       }
     }
-    if (fadeState == 0 && fade >= 1.f) continue;
-    row[i] *= declickGain(fade);
+    if (fadeState == 0 && fade >= 1.f) {
+      gain[i] = 1.f;
+      continue;
+    }
+    gain[i] = fade;
     if (fadeState == -1) {
       fade -= kFadeOutStep;
       if (fade <= 0.f) {
@@ -55,6 +61,7 @@ void declick(float* row, float& fade, int8_t& fadeState, int triggerIndex, bool 
       }
     }
   }
+  for (int i = 0; i < kBlock; ++i) row[i] *= ml::raisedCosineFade(gain[i]);
 }
 
 void dcBlock(float* row, float (&mem)[2], float sampleRate) {

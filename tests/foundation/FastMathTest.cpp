@@ -35,4 +35,15 @@ TEST(FastMath, ExponentialWithinTwoTenMillionths) {
   EXPECT_EQ(ml::expApprox(0.f), 1.f);
 }
 
+// The fade is exact at its ends and within 1e-6 relative of sin^2(pi x / 2) = 0.5 (1 - cos(pi x))
+// between them, including the small gains at the start of a fade in.
+TEST(FastMath, RaisedCosineFadeWithinOneMillionth) {
+  EXPECT_EQ(ml::raisedCosineFade(0.f), 0.f);
+  EXPECT_EQ(ml::raisedCosineFade(1.f), 1.f);
+  for (float x = 1e-6f; x < 1.f; x += 0.0000731f) {
+    const double s = std::sin(1.5707963267948966 * double(x));
+    ASSERT_LE(std::fabs(ml::raisedCosineFade(x) - s * s), 1e-6 * s * s) << x;
+  }
+}
+
 }  // namespace
