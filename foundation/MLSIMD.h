@@ -256,6 +256,9 @@ inline void transpose4(F4& a, F4& b, F4& c, F4& d) {
 inline I4 addI(I4 a, I4 b) {
   return _mm_add_epi32(a, b);
 }
+inline I4 subI(I4 a, I4 b) {
+  return _mm_sub_epi32(a, b);
+}
 inline I4 lessThan(F4 a, F4 b) {
   return _mm_castps_si128(_mm_cmplt_ps(a, b));
 }
@@ -320,6 +323,9 @@ inline void transpose4(F4& a, F4& b, F4& c, F4& d) {
 inline I4 addI(I4 a, I4 b) {
   return vaddq_s32(a, b);
 }
+inline I4 subI(I4 a, I4 b) {
+  return vsubq_s32(a, b);
+}
 inline I4 lessThan(F4 a, F4 b) {
   return vreinterpretq_s32_u32(vcltq_f32(a, b));
 }
@@ -381,6 +387,11 @@ inline void transpose4(F4& a, F4& b, F4& c, F4& d) {
 inline I4 addI(I4 a, I4 b) {
   I4 r;
   for (int i = 0; i < 4; ++i) r.v[i] = static_cast<int32_t>(static_cast<uint32_t>(a.v[i]) + static_cast<uint32_t>(b.v[i]));
+  return r;
+}
+inline I4 subI(I4 a, I4 b) {
+  I4 r;
+  for (int i = 0; i < 4; ++i) r.v[i] = static_cast<int32_t>(static_cast<uint32_t>(a.v[i]) - static_cast<uint32_t>(b.v[i]));
   return r;
 }
 inline I4 lessThan(F4 a, F4 b) {

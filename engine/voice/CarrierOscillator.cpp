@@ -205,14 +205,18 @@ constexpr int kSubSamples = 4 * kOscBlockSize;
 // sine run four sub-samples (one base-rate sample) at a time.
 void pmModulatedPhases(PMOversampler& pm, const OscillatorInputs& in, float* p) {
   using namespace ml::simd;
+  alignas(16) int32_t carStep[kOscBlockSize];
+  alignas(16) int32_t modStep[kOscBlockSize];
+  for (int i = 0; i < kOscBlockSize; i += 4) {
+    storeI(carStep + i, pmPhaseIncrementLanes(loadUnaligned(in.car + i)));
+    storeI(modStep + i, pmPhaseIncrementLanes(loadUnaligned(in.mod + i)));
+  }
   alignas(16) int32_t carrier[kSubSamples];
   alignas(16) int32_t modulator[kSubSamples];
   for (int i = 0; i < kOscBlockSize; ++i) {
-    const uint32_t carStep = pmPhaseIncrement(in.car[i]);
-    const uint32_t modStep = pmPhaseIncrement(in.mod[i]);
     for (int j = 0; j < 4; ++j) {
-      carrier[4 * i + j] = static_cast<int32_t>(pm.carrierPhase += carStep);
-      modulator[4 * i + j] = static_cast<int32_t>(pm.modulatorPhase += modStep);
+      carrier[4 * i + j] = static_cast<int32_t>(pm.carrierPhase += static_cast<uint32_t>(carStep[i]));
+      modulator[4 * i + j] = static_cast<int32_t>(pm.modulatorPhase += static_cast<uint32_t>(modStep[i]));
     }
   }
   const F4 unit = splat(2.3283064e-10f);

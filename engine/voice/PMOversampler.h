@@ -80,3 +80,17 @@ inline uint32_t pmPhaseIncrement(float cyclesPerSample) {
   if (!(v > -2147483648.0 && v < 2147483648.0)) return 0;
   return uint32_t(int64_t(v + (v >= 0.0 ? 0.5 : -0.5)));
 }
+
+// pmPhaseIncrement of four increments. The scaling by 2^30 is exact in float as in double, and the
+// rounding half away from zero adds the sign where the truncation left a fraction of at least 0.5.
+inline ml::simd::I4 pmPhaseIncrementLanes(ml::simd::F4 cyclesPerSample) {
+  using namespace ml::simd;
+  const F4 v = mul(cyclesPerSample, splat(1073741824.f));
+  const I4 inRange = maskAnd(greaterThan(v, splat(-2147483648.f)), lessThan(v, splat(2147483648.f)));
+  const I4 whole = truncateToInt(v);
+  const F4 fraction = sub(v, intToFloat(whole));
+  // Masks are -1 where set: subtracting one steps up, adding one steps down.
+  const I4 up = greaterEqual(fraction, splat(0.5f));
+  const I4 down = greaterEqual(splat(-0.5f), fraction);
+  return maskAnd(addI(subI(whole, up), down), inRange);
+}
