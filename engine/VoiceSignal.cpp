@@ -5,6 +5,7 @@
 #include "engine/VoiceRender.h"
 #include "engine/voice/NoiseClick.h"
 #include "engine/voice/Wavefolder.h"
+#include "foundation/MLFastMath.h"
 #include "foundation/MLSafeValue.h"
 
 namespace {
@@ -45,11 +46,7 @@ void modulatedRow(const float* row, const float* route, float offset, float lo, 
 void voiceOscillator(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
   if (b.pitchRowActive) {
     const ml::DSPVector& semitones = b.routeRow[kRoutePitch];
-    float mul = std::exp2(semitones[0] / 12.f);
-    for (int i = 0; i < kBlock; ++i) {
-      if (i > 0 && semitones[i] != semitones[i - 1]) mul = std::exp2(semitones[i] / 12.f);
-      b.hz[i] *= mul;
-    }
+    for (int i = 0; i < kBlock; ++i) b.hz[i] *= ml::exp2Approx(semitones[i] / 12.f);
   }
   ml::DSPVector mod, modFade, car, carFade;
   const float ratioMul = b.driftMul * b.kitRouteAdjust[kRouteRatio];

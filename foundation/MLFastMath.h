@@ -58,18 +58,9 @@ inline float raisedCosineFade(float x) {
   return upper ? 1.f - s * s : s * s;
 }
 
-// e^x within 2e-7 relative of the exact value for |x| up to 87 (beyond, the power of two leaves the
-// float range and the result is wrong). x = n ln 2 + r with |r| <= ln 2 / 2, the degree-7 Taylor
-// polynomial of e^r (truncation below 5e-9), then the exponent n put in directly.
-inline float expApprox(float x) {
-  constexpr float kLog2e = 1.44269504089f;
-  constexpr float kRound = 12582912.f;  // 1.5 x 2^23: adding it rounds to an integer in the low bits
-  constexpr float kLn2Hi = 0.693145751953125f;  // few mantissa bits: n kLn2Hi is exact
-  constexpr float kLn2Lo = 1.428606765330187e-6f;
-  const float t = x * kLog2e + kRound;
-  const float n = t - kRound;
-  const int32_t whole = std::bit_cast<int32_t>(t) - std::bit_cast<int32_t>(kRound);
-  const float r = (x - n * kLn2Hi) - n * kLn2Lo;
+// 2^n e^r for |r| up to ln 2 / 2 and n in -126..127: the degree-7 Taylor polynomial of e^r (truncation
+// below 5e-9) with the exponent n put in directly.
+inline float scaledExpOfReduced(float r, int32_t n) {
   float p = 1.9841269841269841e-4f;
   p = p * r + 1.3888888888888889e-3f;
   p = p * r + 8.3333333333333333e-3f;
@@ -78,7 +69,30 @@ inline float expApprox(float x) {
   p = p * r + 0.5f;
   p = p * r + 1.f;
   p = p * r + 1.f;
-  return p * std::bit_cast<float>(static_cast<uint32_t>(whole + 127) << 23);
+  return p * std::bit_cast<float>(static_cast<uint32_t>(n + 127) << 23);
+}
+
+// Adding it rounds a float below 2^22 in magnitude to an integer held in the low mantissa bits.
+inline constexpr float kRoundToWhole = 12582912.f;  // 1.5 x 2^23
+
+// e^x within 2e-7 relative of the exact value for |x| up to 87 (beyond, the power of two leaves the
+// float range and the result is wrong): x = n ln 2 + r, reduced in two parts of ln 2.
+inline float expApprox(float x) {
+  constexpr float kLog2e = 1.44269504089f;
+  constexpr float kLn2Hi = 0.693145751953125f;  // few mantissa bits: n kLn2Hi is exact
+  constexpr float kLn2Lo = 1.428606765330187e-6f;
+  const float t = x * kLog2e + kRoundToWhole;
+  const float n = t - kRoundToWhole;
+  const float r = (x - n * kLn2Hi) - n * kLn2Lo;
+  return scaledExpOfReduced(r, std::bit_cast<int32_t>(t) - std::bit_cast<int32_t>(kRoundToWhole));
+}
+
+// 2^x within 2e-7 relative of the exact value for |x| up to 126: x = n + f with f exact, e^(f ln 2).
+inline float exp2Approx(float x) {
+  constexpr float kLn2 = 0.69314718056f;
+  const float t = x + kRoundToWhole;
+  const float n = t - kRoundToWhole;
+  return scaledExpOfReduced((x - n) * kLn2, std::bit_cast<int32_t>(t) - std::bit_cast<int32_t>(kRoundToWhole));
 }
 
 }  // namespace ml
