@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 #include "engine/PluginProcessor.h"
@@ -52,6 +53,22 @@ struct Driver {
     return -1;
   }
 };
+
+// Edges against the sample before (the previous block's last at 0); NaN is neither high nor low.
+TEST(GateEdges, RisesFallsAndHighSamples) {
+  ml::DSPVector gate(0.f);
+  gate[3] = gate[4] = 0.7f;
+  gate[10] = std::nanf("");
+  gate[11] = 1.f;
+  for (int i = 40; i < kBlock; ++i) gate[i] = 0.5f;
+  const GateEdges e = gateEdges(gate, 1.f);
+  EXPECT_EQ(e.rises, (uint64_t{1} << 3) | (uint64_t{1} << 40));
+  EXPECT_EQ(e.falls, (uint64_t{1} << 0) | (uint64_t{1} << 5) | (uint64_t{1} << 12));
+  EXPECT_EQ(e.high, (uint64_t{1} << 3) | (uint64_t{1} << 4) | (uint64_t{1} << 11) | (~uint64_t{0} << 40));
+  EXPECT_EQ(firstGateRise(gate, 1.f), 3);
+  EXPECT_EQ(firstGateRise(ml::DSPVector(1.f), 0.f), 0);
+  EXPECT_EQ(firstGateRise(ml::DSPVector(1.f), 1.f), -1);
+}
 
 TEST(ModernEnvelope, ShortAttacksReachFullLevelOnTime) {
   Driver oneSample(shape(1e-5f, 0.1f, 0.5f, 0.1f), true);
