@@ -100,9 +100,10 @@ bool pitchRouteRow(const PluginProcessor& e, const VoiceState& v, VoiceBlock& b)
   const float depth = static_cast<float>((span.end - span.start) * 2.0 * range);
   const float offset = static_cast<float>((span.end - 0.5) * 2.0 * range);
   const auto semitones = [depth, offset](float x) { return x * depth + offset; };
-  fillRouteRow(e.routes, kRoutePitch, b.source[kRoutePitch], b.routeRow[kRoutePitch], [&](int32_t s, float* out) {
-    mapSourceRow(b, s, semitones(e.routes.blockSourceValue(s)), out, semitones);
-  });
+  fillRouteRow(e.routes, kRoutePitch, b.source[kRoutePitch], b.routeRow[kRoutePitch],
+               [&](int32_t s, float* out) {
+                 mapSourceRow(b, s, semitones(e.routes.blockSourceValue(s)), out, semitones);
+               });
   return true;
 }
 
@@ -138,7 +139,7 @@ struct SmoothBatch {
     for (int first = 0; first < count; first += 4) runFour(first, std::min(count - first, 4));
   }
 
- private:
+private:
   void runFour(int first, int n) {
     using namespace ml::simd;
     alignas(16) float spare[kBlock]{};
@@ -221,7 +222,8 @@ void smoothPitchRow(VoiceState& v, VoiceBlock& b, bool present, SmoothBatch& bat
     return;
   }
   const float c = 1.f - std::exp(-1.f / (kPitchSmoothSeconds * b.sr));
-  smoothRowInPlace(b.routeRow[kRoutePitch], v.pitchModState, v.pitchModPrimed, present, c, b.noteStart, batch);
+  smoothRowInPlace(b.routeRow[kRoutePitch], v.pitchModState, v.pitchModPrimed, present, c, b.noteStart,
+                   batch);
   b.pitchRowActive = present;
 }
 

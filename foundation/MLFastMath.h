@@ -92,7 +92,8 @@ inline float exp2Approx(float x) {
   constexpr float kLn2 = 0.69314718056f;
   const float t = x + kRoundToWhole;
   const float n = t - kRoundToWhole;
-  return scaledExpOfReduced((x - n) * kLn2, std::bit_cast<int32_t>(t) - std::bit_cast<int32_t>(kRoundToWhole));
+  return scaledExpOfReduced((x - n) * kLn2,
+                            std::bit_cast<int32_t>(t) - std::bit_cast<int32_t>(kRoundToWhole));
 }
 
 }  // namespace ml

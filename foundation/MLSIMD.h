@@ -386,12 +386,14 @@ inline void transpose4(F4& a, F4& b, F4& c, F4& d) {
 }
 inline I4 addI(I4 a, I4 b) {
   I4 r;
-  for (int i = 0; i < 4; ++i) r.v[i] = static_cast<int32_t>(static_cast<uint32_t>(a.v[i]) + static_cast<uint32_t>(b.v[i]));
+  for (int i = 0; i < 4; ++i)
+    r.v[i] = static_cast<int32_t>(static_cast<uint32_t>(a.v[i]) + static_cast<uint32_t>(b.v[i]));
   return r;
 }
 inline I4 subI(I4 a, I4 b) {
   I4 r;
-  for (int i = 0; i < 4; ++i) r.v[i] = static_cast<int32_t>(static_cast<uint32_t>(a.v[i]) - static_cast<uint32_t>(b.v[i]));
+  for (int i = 0; i < 4; ++i)
+    r.v[i] = static_cast<int32_t>(static_cast<uint32_t>(a.v[i]) - static_cast<uint32_t>(b.v[i]));
   return r;
 }
 inline I4 lessThan(F4 a, F4 b) {

@@ -109,14 +109,19 @@ void limitModulatorIncrement(float* mod, float* modFade) {
         const F4 held = copySign(select(a, splat(kModMax), lessThan(a, splat(kModMax))), m);
         return select(held, m, greaterThan(a, splat(kModFadeStart)));
       },
-      [](F4 a) { return sub(splat(1.f), clampLanes(mul(sub(a, splat(kModFadeStart)), splat(15.f)), splat(0.f), splat(1.f))); });
+      [](F4 a) {
+        return sub(splat(1.f),
+                   clampLanes(mul(sub(a, splat(kModFadeStart)), splat(15.f)), splat(0.f), splat(1.f)));
+      });
 }
 
 void limitCarrierIncrement(float* car, float* carFade) {
   using namespace ml::simd;
   limitIncrementRow(
       car, carFade,
-      [](F4 c, F4 a) { return select(copySign(splat(kCarFadeEnd), c), c, greaterThan(a, splat(kCarFadeEnd))); },
+      [](F4 c, F4 a) {
+        return select(copySign(splat(kCarFadeEnd), c), c, greaterThan(a, splat(kCarFadeEnd)));
+      },
       [](F4 a) {
         const F4 over = div(sub(a, splat(kCarrierMaxIncrement)), splat(kCarFadeEnd - kCarrierMaxIncrement));
         return sub(splat(1.f), clampLanes(over, splat(0.f), splat(1.f)));

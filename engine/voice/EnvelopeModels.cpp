@@ -256,8 +256,8 @@ int32_t samplesOf(float seconds, float sampleRate) {
 // True when the whole block holds the sustain level: no trigger, the gate high throughout, no delay,
 // hold, loop or one-shot latch left to act. Each sample would then return the same value and change
 // nothing but the gate and output memories.
-bool steadySustainBlock(const ADSR& adsr, const EnvWrap& env, const ml::DSPVector& gate, const EnvShapeParams& p,
-                        int triggerIndex) {
+bool steadySustainBlock(const ADSR& adsr, const EnvWrap& env, const ml::DSPVector& gate,
+                        const EnvShapeParams& p, int triggerIndex) {
   if (triggerIndex >= 0 || !adsr.holdingSustain() || env.inDelay || env.inHold || env.oneShotLatch ||
       p.triggerMode == kTriggerLoop) {
     return false;

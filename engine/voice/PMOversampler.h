@@ -45,9 +45,9 @@ struct PMOversampler {
 
 static_assert(std::is_trivially_copyable_v<PMOversampler>);
 
-// out[k] = halfbandDot(in + 2k + 2) for k < n (n a multiple of 4, at most 128; out 16-byte aligned): one decimator over a
-// contiguous signal whose first 15 samples are its history. The even and odd input samples are split
-// first so that each tap reads four neighbouring outputs' samples at once; every output keeps
+// out[k] = halfbandDot(in + 2k + 2) for k < n (n a multiple of 4, at most 128; out 16-byte aligned): one
+// decimator over a contiguous signal whose first 15 samples are its history. The even and odd input samples
+// are split first so that each tap reads four neighbouring outputs' samples at once; every output keeps
 // halfbandDot's order of sums.
 inline void halfbandDecimate(const float* in, float* out, int n) {
   using namespace ml::simd;

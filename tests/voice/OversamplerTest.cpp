@@ -150,14 +150,16 @@ TEST_F(Halfband, PhaseIncrementRoundsAQuarterOfTheCycleFraction) {
   EXPECT_EQ(pmPhaseIncrement(INFINITY), 0u);
   EXPECT_EQ(pmPhaseIncrement(3.f), 0u);
   // Four at a time, the same increments over a grid with ties, range limits, tiny values and NaN.
-  const float grid[] = {0.25f, -0.25f, 0.5f, -0.5f, 1.f / 3.f, 0.49f, 0.4999999f, -0.4999999f, 1e-9f, -1e-9f,
-                        0.5f + 0x1p-24f, -(0.5f + 0x1p-24f), 2.f, -2.f, 1.99999988f, -1.99999988f,
-                        3.f, NAN, INFINITY, -INFINITY, 0x1p-31f, 3 * 0x1p-31f, -3 * 0x1p-31f, -0x1p-31f};
+  const float grid[] = {0.25f,      -0.25f,      0.5f,        -0.5f,        1.f / 3.f,     0.49f,
+                        0.4999999f, -0.4999999f, 1e-9f,       -1e-9f,       0.50000006f,   -0.50000006f,
+                        2.f,        -2.f,        1.99999988f, -1.99999988f, 3.f,           NAN,
+                        INFINITY,   -INFINITY,   0x1p-31f,    3 * 0x1p-31f, -3 * 0x1p-31f, -0x1p-31f};
   static_assert(std::size(grid) % 4 == 0);
   for (size_t i = 0; i < std::size(grid); i += 4) {
     alignas(16) int32_t lanes[4];
     ml::simd::storeI(lanes, pmPhaseIncrementLanes(ml::simd::loadUnaligned(grid + i)));
-    for (size_t k = 0; k < 4; ++k) EXPECT_EQ(uint32_t(lanes[k]), pmPhaseIncrement(grid[i + k])) << grid[i + k];
+    for (size_t k = 0; k < 4; ++k)
+      EXPECT_EQ(uint32_t(lanes[k]), pmPhaseIncrement(grid[i + k])) << grid[i + k];
   }
 }
 
