@@ -117,29 +117,19 @@ bool clickFires(float clickAmount, int voice, int noteStart, float levelAtBlockS
 
 void noiseMixAndClick(float* row, const float* noiseMix, uint32_t& seed, float& clickLevel, float clickAmount,
                       float velocity, int clickIndex, int voice, float sampleRate) {
-  using namespace ml::simd;
   seedOnce(seed, voice, 0xAC564B05u, 0xB5297Au);
   const float decay = expf(-1.f / (0.0015f * sampleRate));
   const float noiseGain = kSqrt3 * velocity;
   const float clickGain = clickAmount * kSqrt3 * velocity;
-  // The noise and the click's level (0 where it has ended) first, then the mix four samples at a time.
-  alignas(16) int32_t bits[kBlock];
-  alignas(16) float level[kBlock];
   for (int i = 0; i < kBlock; ++i) {
-    bits[i] = static_cast<int32_t>(analogXorshift(seed));
+    const float w = analogSignedUnit(analogXorshift(seed));
+    const float m = noiseMix[i];
+    float s = row[i] * (1.f - m) + w * noiseGain * m;
     if (i == clickIndex) clickLevel = 1.f;
-    level[i] = 0.f;
     if (clickLevel > kClickEnd) {
-      level[i] = clickLevel;
+      s += w * clickLevel * clickGain;
       clickLevel *= decay;
     }
-  }
-  for (int i = 0; i < kBlock; i += 4) {
-    const F4 w = sub(mul(unsignedToFloatExact(loadI(bits + i)), splat(4.656613e-10f)), splat(1.f));
-    const F4 m = loadUnaligned(noiseMix + i);
-    const F4 mixed = add(mul(loadUnaligned(row + i), sub(splat(1.f), m)), mul(mul(w, splat(noiseGain)), m));
-    const F4 l = loadF(level + i);
-    const F4 clicked = add(mixed, mul(mul(w, l), splat(clickGain)));
-    storeUnaligned(row + i, select(clicked, mixed, greaterThan(l, splat(0.f))));
+    row[i] = s;
   }
 }
