@@ -148,30 +148,6 @@ void shaperInput(const float* u, const FoldRows& r, float* v) {
     storeUnaligned(v + k, mul(add(loadUnaligned(u + k), loadF(r.bias2x + k)), loadF(r.gain2x + k)));
 }
 
-// 1.612524 lockhartFoldOfAngle of each 2x angle whose character is at least 0.5 (the others are left
-// meaningless): the arithmetic in lanes around the two logarithms of lambertW0pos, which run alone.
-void lockhartRow(const float* angle, const float* character, float* out) {
-  using namespace ml::simd;
-  alignas(16) float v[2 * kBlock];
-  alignas(16) float w[2 * kBlock];
-  alignas(16) float logOfW[2 * kBlock];
-  for (int k = 0; k < 2 * kBlock; k += 4) {
-    const F4 t = mul(splat(0.63661975f), loadF(angle + k));
-    storeF(v + k, t);
-    storeF(w + k, add(splat(1.f), mul(splat(2.7182817f), sub(splat(1.f), absF(t)))));
-  }
-  for (int k = 0; k < 2 * kBlock; ++k) w[k] = character[k] < 0.5f ? 0.f : logf(w[k]);
-  for (int k = 0; k < 2 * kBlock; k += 4) storeF(logOfW + k, add(splat(1.f), loadF(w + k)));
-  for (int k = 0; k < 2 * kBlock; ++k) logOfW[k] = character[k] < 0.5f ? 0.f : logf(logOfW[k]);
-  for (int k = 0; k < 2 * kBlock; k += 4) {
-    const F4 wk = loadF(w + k);
-    const F4 lambert = mul(wk, sub(splat(1.f), div(loadF(logOfW + k), add(splat(2.f), wk))));
-    const F4 r = sub(sub(splat(1.f), lambert), splat(kLockRaw0));
-    const F4 t = loadF(v + k);
-    storeF(out + k, mul(splat(1.612524f), select(mul(splat(-1.f), r), r, lessThan(t, splat(0.f)))));
-  }
-}
-
 // The sine fold of the 2x shaper inputs v morphed by the character into u. The Lockhart fold (two
 // logarithms a sample) is computed only where the character reaches it.
 void characterFoldRow(const float* v, const float* character, float* u) {
@@ -187,7 +163,8 @@ void characterFoldRow(const float* v, const float* character, float* u) {
     sine[k] = ml::sinOfFoldedAngle(angle[k]);
   }
   ml::sinApprox(serge, 2 * kBlock);
-  lockhartRow(angle, character, lockhart);
+  for (int k = 0; k < 2 * kBlock; ++k)
+    lockhart[k] = character[k] < 0.5f ? 0.f : 1.612524f * lockhartFoldOfAngle(angle[k]);
   // foldCharMix four lanes at a time.
   for (int k = 0; k < 2 * kBlock; k += 4) {
     const F4 c = loadF(character + k);
