@@ -75,7 +75,7 @@ void BM_NlSvf4x(benchmark::State& state) {
   for (auto _ : state) {
     for (int i = 0; i < kBlock; ++i) {
       x = (x > 1.f) ? -1.f : x + 0.01f;
-      acc += nlSvf4xStep(x, c, d, kFilterLowPass, kFilterLowPass, 0.f, s);
+      acc += nlSvf4xStep(x, c, d, SvfModeBlend{kFilterLowPass, kFilterLowPass, 0.f}, s);
     }
     benchmark::DoNotOptimize(acc);
   }

@@ -47,6 +47,11 @@ inline float unsignedToFloat(int32_t bits) {
   return static_cast<float>(static_cast<int32_t>(static_cast<uint32_t>(bits) >> 1)) * 2.0f;
 }
 
+inline int32_t equalMask(int32_t a, int32_t b) {
+  return a == b ? -1 : 0;
+}
+
+
 }  // namespace lane
 
 #if ML_SIMD_SSE2
@@ -91,6 +96,28 @@ inline I4 roundToInt(F4 v) {
 }
 inline F4 unsignedToFloat(I4 v) {
   return _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(v, 1)), _mm_set1_ps(2.0f));
+}
+inline F4 div(F4 a, F4 b) {
+  return _mm_div_ps(a, b);
+}
+// a > b ? a : b and a < b ? a : b per lane (b where either is NaN), as maxps and minps compute them.
+inline F4 pickGreater(F4 a, F4 b) {
+  return _mm_max_ps(a, b);
+}
+inline F4 pickLess(F4 a, F4 b) {
+  return _mm_min_ps(a, b);
+}
+inline F4 absolute(F4 a) {
+  return _mm_andnot_ps(_mm_set1_ps(-0.0f), a);
+}
+inline I4 splatI(int32_t v) {
+  return _mm_set1_epi32(v);
+}
+inline I4 equalI(I4 a, I4 b) {
+  return _mm_cmpeq_epi32(a, b);
+}
+inline I4 andMask(I4 a, I4 b) {
+  return _mm_and_si128(a, b);
 }
 
 #elif ML_SIMD_NEON
@@ -139,6 +166,28 @@ inline I4 roundToInt(F4 v) {
 inline F4 unsignedToFloat(I4 v) {
   const I4 half = vreinterpretq_s32_u32(vshrq_n_u32(vreinterpretq_u32_s32(v), 1));
   return vmulq_f32(vcvtq_f32_s32(half), vdupq_n_f32(2.0f));
+}
+inline F4 div(F4 a, F4 b) {
+  return vdivq_f32(a, b);
+}
+// vmaxq/vminq return NaN for NaN lanes: compare and select instead, as the scalar ternaries do.
+inline F4 pickGreater(F4 a, F4 b) {
+  return vbslq_f32(vcgtq_f32(a, b), a, b);
+}
+inline F4 pickLess(F4 a, F4 b) {
+  return vbslq_f32(vcltq_f32(a, b), a, b);
+}
+inline F4 absolute(F4 a) {
+  return vabsq_f32(a);
+}
+inline I4 splatI(int32_t v) {
+  return vdupq_n_s32(v);
+}
+inline I4 equalI(I4 a, I4 b) {
+  return vreinterpretq_s32_u32(vceqq_s32(a, b));
+}
+inline I4 andMask(I4 a, I4 b) {
+  return vandq_s32(a, b);
 }
 
 #else
@@ -199,7 +248,74 @@ inline F4 unsignedToFloat(I4 a) {
   for (int i = 0; i < 4; ++i) r.v[i] = lane::unsignedToFloat(a.v[i]);
   return r;
 }
+inline F4 div(F4 a, F4 b) {
+  return eachLane<F4>(a, b, [](float x, float y) { return x / y; });
+}
+inline F4 pickGreater(F4 a, F4 b) {
+  return eachLane<F4>(a, b, [](float x, float y) { return x > y ? x : y; });
+}
+inline F4 pickLess(F4 a, F4 b) {
+  return eachLane<F4>(a, b, [](float x, float y) { return x < y ? x : y; });
+}
+inline F4 absolute(F4 a) {
+  return eachLane<F4>(a, a, [](float x, float) { return std::fabs(x); });
+}
+inline I4 splatI(int32_t v) {
+  return {{v, v, v, v}};
+}
+inline I4 equalI(I4 a, I4 b) {
+  return eachLane<I4>(a, b, lane::equalMask);
+}
+inline I4 andMask(I4 a, I4 b) {
+  return eachLane<I4>(a, b, [](int32_t x, int32_t y) { return x & y; });
+}
 
 #endif
+
+// Scalar forms of the lane choices, so that one kernel template serves floats and lanes.
+inline float pickGreater(float a, float b) {
+  return a > b ? a : b;
+}
+inline float pickLess(float a, float b) {
+  return a < b ? a : b;
+}
+inline float absolute(float a) {
+  return std::fabs(a);
+}
+
+// Four floats with arithmetic operators: kernels written as templates run on float or on Lanes alike,
+// each lane doing exactly the float operations in the same order.
+struct Lanes {
+  F4 v;
+  Lanes() : v(splat(0.f)) {}
+  Lanes(float x) : v(splat(x)) {}  // NOLINT: implicit, so that constants mix with lanes
+  explicit Lanes(F4 x) : v(x) {}
+};
+
+inline Lanes operator+(Lanes a, Lanes b) {
+  return Lanes(add(a.v, b.v));
+}
+inline Lanes operator-(Lanes a, Lanes b) {
+  return Lanes(sub(a.v, b.v));
+}
+inline Lanes operator*(Lanes a, Lanes b) {
+  return Lanes(mul(a.v, b.v));
+}
+inline Lanes operator/(Lanes a, Lanes b) {
+  return Lanes(div(a.v, b.v));
+}
+inline Lanes pickGreater(Lanes a, Lanes b) {
+  return Lanes(pickGreater(a.v, b.v));
+}
+inline Lanes pickLess(Lanes a, Lanes b) {
+  return Lanes(pickLess(a.v, b.v));
+}
+inline Lanes absolute(Lanes a) {
+  return Lanes(absolute(a.v));
+}
+// a where mask is set, else b.
+inline Lanes select(Lanes a, Lanes b, I4 mask) {
+  return Lanes(select(a.v, b.v, mask));
+}
 
 }  // namespace ml::simd

@@ -1,11 +1,10 @@
-// Block rendering of one voice filter: every coefficient is planned for the block first, then one
-// call-free loop runs the signal.
-#include "engine/voice/FilterStage.h"
-
+// Block planning of the voice filters: every coefficient of a block is planned per sample before the
+// lanes run the signal (FilterLanes.cpp).
 #include <cmath>
 #include <numbers>
 
 #include "engine/voice/FilterCalibration.h"
+#include "engine/voice/FilterLanes.h"
 #include "foundation/MLSafeValue.h"
 
 namespace {
@@ -16,34 +15,18 @@ constexpr float kMaxF = 0.49f;
 constexpr float kMaxResonance = 0.95f;
 constexpr float kDriveOn = 0.001f;
 
-// Everything of a block that does not depend on the signal, per sample.
-struct FilterPlan {
-  SvfCoeffs core[kFilterBlockSize];
-  int32_t fromMode[kFilterBlockSize];
-  int32_t toMode[kFilterBlockSize];
-  float modeMix[kFilterBlockSize];
-  bool ladderRun[kFilterBlockSize];
-  bool ladderSeed[kFilterBlockSize];
-  float ladderG[kFilterBlockSize];
-  float ladderK[kFilterBlockSize];
-  float ladderMix[kFilterBlockSize];
-  bool driveRun[kFilterBlockSize];
-  float driveK[kFilterBlockSize];
-  float driveMix[kFilterBlockSize];
-  float lastCalibratedHz{0.f};
-};
-
 // Plans the mode crossfade of sample i and advances the tracker.
-void planModeFade(ModeTracker& t, int modeParam, FilterPlan& plan, int i) {
+void planModeFade(ModeTracker& t, int modeParam, FilterLanePlan& plan, int i, int lane) {
   if (!t.fading) {
-    plan.fromMode[i] = plan.toMode[i] = modeParam;
-    plan.modeMix[i] = 0.f;
+    plan.fromMode[i][lane] = plan.toMode[i][lane] = modeParam;
+    plan.modeMix[i][lane] = 0.f;
     return;
   }
+  plan.fading = true;
   const float pos = (t.fadePos < 1.f) ? t.fadePos : 1.f;
-  plan.fromMode[i] = t.fromMode;
-  plan.toMode[i] = (t.mode >= 0) ? t.mode : modeParam;
-  plan.modeMix[i] = 0.5f - 0.5f * std::cos(kPi * pos);
+  plan.fromMode[i][lane] = t.fromMode;
+  plan.toMode[i][lane] = (t.mode >= 0) ? t.mode : modeParam;
+  plan.modeMix[i][lane] = 0.5f - 0.5f * std::cos(kPi * pos);
   t.fadePos += 1.f / float(kFilterModeFadeSamples);
   if (t.fadePos >= 1.f) {
     t.fading = false;
@@ -78,40 +61,51 @@ SampleCoeffs sampleCoeffs(float hz, float resonance, const FilterBlockSetup& set
 }
 
 // Plans the ladder layer of sample i and advances its fade.
-void planLadder(LadderSelfOsc& l, const SampleCoeffs& c, const FilterBlockSetup& setup, FilterPlan& plan,
-                int i) {
-  plan.ladderRun[i] = c.ladderAmt > 0.f;
-  if (!plan.ladderRun[i]) {
+void planLadder(LadderSelfOsc& l, const SampleCoeffs& c, const FilterBlockSetup& setup, FilterLanePlan& plan,
+                int i, int lane) {
+  const bool run = c.ladderAmt > 0.f;
+  plan.ladderRun[i][lane] = run ? -1 : 0;
+  plan.ladderSeed[i][lane] = (run && l.fade <= 0.f) ? -1 : 0;
+  plan.ladder = plan.ladder || run;
+  if (!run) {
     l.fade = 0.f;
+    plan.ladderG[i][lane] = plan.ladderK[i][lane] = plan.ladderMix[i][lane] = 0.f;
     return;
   }
-  plan.ladderSeed[i] = l.fade <= 0.f;
   l.fade = (l.fade + setup.layerFadeStep < 1.f) ? l.fade + setup.layerFadeStep : 1.f;
-  plan.ladderG[i] = c.ladderG;
-  plan.ladderK[i] = c.ladderK;
-  plan.ladderMix[i] = l.fade * c.ladderAmt;
+  plan.ladderG[i][lane] = c.ladderG;
+  plan.ladderK[i][lane] = c.ladderK;
+  plan.ladderMix[i][lane] = l.fade * c.ladderAmt;
 }
 
 // Plans the drive layer of sample i and advances its fade.
-void planDrive(float& driveFade, float drive, const FilterBlockSetup& setup, FilterPlan& plan, int i) {
+void planDrive(float& driveFade, float drive, const FilterBlockSetup& setup, FilterLanePlan& plan, int i,
+               int lane) {
   const float d = ml::safeClamp(drive, 0.f, 1.f);
-  plan.driveRun[i] = d > kDriveOn;
-  if (!plan.driveRun[i]) {
+  const bool run = d > kDriveOn;
+  plan.driveRun[i][lane] = run ? -1 : 0;
+  if (!run) {
     driveFade = 0.f;
+    plan.driveK[i][lane] = plan.driveMix[i][lane] = 0.f;
     return;
   }
+  ++plan.driveSamples[lane];
   driveFade = (driveFade + setup.layerFadeStep < 1.f) ? driveFade + setup.layerFadeStep : 1.f;
-  plan.driveK[i] = 0.6f * d;
+  plan.driveK[i][lane] = 0.6f * d;
   const float depth = ((d - kDriveOn) * 20.f < 1.f) ? (d - kDriveOn) * 20.f : 1.f;
-  plan.driveMix[i] = (driveFade < depth) ? driveFade : depth;
+  plan.driveMix[i][lane] = (driveFade < depth) ? driveFade : depth;
 }
 
-void planBlock(FilterState& s, const FilterBlockSetup& setup, const FilterBlockInputs& p, FilterPlan& plan) {
+}  // namespace
+
+void planFilterLane(FilterState& s, const FilterBlockSetup& setup, const FilterBlockInputs& p,
+                    FilterLanePlan& plan, int lane) {
   // Smoothed rows are often constant over a block: coefficients are recomputed only when the cutoff
   // or the resonance moves (a NaN never compares equal, so it is always recomputed and clamped).
   SampleCoeffs c;
   float lastHz = std::nanf("");
   float lastResonance = 0.f;
+  plan.driveSamples[lane] = 0;
   for (int i = 0; i < kFilterBlockSize; ++i) {
     const float unsnapped =
         p.cutoff[i] * p.keyTrackMul * p.brightness * p.cutoffRoute[i] * p.analogMul * p.kitMul;
@@ -122,57 +116,34 @@ void planBlock(FilterState& s, const FilterBlockSetup& setup, const FilterBlockI
       lastHz = hz;
       lastResonance = resonance;
     }
-    plan.core[i] = c.core;
-    planModeFade(s.modeTracker, p.mode, plan, i);
-    planLadder(s.ladder, c, setup, plan, i);
-    planDrive(s.driveFade, p.drive[i], setup, plan, i);
+    plan.k[i][lane] = c.core.k;
+    plan.a1[i][lane] = c.core.a1;
+    plan.a2[i][lane] = c.core.a2;
+    plan.a3[i][lane] = c.core.a3;
+    planModeFade(s.modeTracker, p.mode, plan, i, lane);
+    planLadder(s.ladder, c, setup, plan, i, lane);
+    planDrive(s.driveFade, p.drive[i], setup, plan, i, lane);
     if (p.snapOn) s.snap.current += s.snap.coeff * (s.snap.target - s.snap.current);
   }
-  plan.lastCalibratedHz = c.calibratedHz;
+  plan.lastCalibratedHz[lane] = c.calibratedHz;
 }
 
-// One base-rate sample i of a planned filter.
-template <bool kNonlinear>
-inline float filterSample(FilterState& s, const FilterBlockSetup& setup, const FilterPlan& plan, int i,
-                          float x) {
-  float y =
-      kNonlinear
-          ? nlSvf4xStep(x, plan.core[i], setup.drive, plan.fromMode[i], plan.toMode[i], plan.modeMix[i], s.nl)
-          : svfStep(x, plan.core[i], plan.fromMode[i], plan.toMode[i], plan.modeMix[i], s.ic1eq, s.ic2eq);
-  if (plan.ladderRun[i]) {
-    if (plan.ladderSeed[i]) s.ladder.y = y;
-    const float l = ladderSample(x, plan.ladderG[i], plan.ladderK[i], s.ladder);
-    y = y + (l - y) * plan.ladderMix[i];
+void planIdleLane(FilterLanePlan& plan, int lane) {
+  const SvfCoeffs neutral;
+  for (int i = 0; i < kFilterBlockSize; ++i) {
+    plan.k[i][lane] = neutral.k;
+    plan.a1[i][lane] = neutral.a1;
+    plan.a2[i][lane] = neutral.a2;
+    plan.a3[i][lane] = neutral.a3;
+    plan.fromMode[i][lane] = plan.toMode[i][lane] = kFilterLowPass;
+    plan.modeMix[i][lane] = 0.f;
+    plan.ladderRun[i][lane] = plan.ladderSeed[i][lane] = plan.driveRun[i][lane] = 0;
+    plan.ladderG[i][lane] = plan.ladderK[i][lane] = plan.ladderMix[i][lane] = 0.f;
+    plan.driveK[i][lane] = plan.driveMix[i][lane] = 0.f;
   }
-  if (plan.driveRun[i]) {
-    const float driven = s.driveOversampler.process(y, DriveShaper{plan.driveK[i]});
-    y = y + (driven - y) * plan.driveMix[i];
-  }
-  return y;
+  plan.driveSamples[lane] = 0;
+  plan.lastCalibratedHz[lane] = 0.f;
 }
-
-template <bool kNonlinear>
-void runBlock(FilterState& s, const FilterBlockSetup& setup, const FilterPlan& plan, const float* in,
-              float* out) {
-  for (int i = 0; i < kFilterBlockSize; ++i) out[i] = filterSample<kNonlinear>(s, setup, plan, i, in[i]);
-}
-
-// The second filter runs one sample behind the first, so each pass of the loop holds two independent
-// recursions that the processor overlaps; every sample sees exactly the arithmetic of two separate runs.
-template <bool kNonlinear>
-void runSeriesBlock(FilterState& first, FilterState& second, const FilterBlockSetup& setup,
-                    const FilterPlan& firstPlan, const FilterPlan& secondPlan, const float* in, float* out) {
-  float between = filterSample<kNonlinear>(first, setup, firstPlan, 0, in[0]);
-  for (int i = 1; i < kFilterBlockSize; ++i) {
-    const float next = filterSample<kNonlinear>(first, setup, firstPlan, i, in[i]);
-    out[i - 1] = filterSample<kNonlinear>(second, setup, secondPlan, i - 1, between);
-    between = next;
-  }
-  out[kFilterBlockSize - 1] =
-      filterSample<kNonlinear>(second, setup, secondPlan, kFilterBlockSize - 1, between);
-}
-
-}  // namespace
 
 void trackModeChange(ModeTracker& t, int newMode, bool noteStart) {
   if (t.mode < 0 || noteStart) {
@@ -224,26 +195,13 @@ FilterBlockSetup filterBlockSetup(float saturation, float sr) {
 
 float renderFilterBlock(FilterState& s, const FilterBlockSetup& setup, const FilterBlockInputs& p,
                         const float* in, float* out) {
-  FilterPlan plan;
-  planBlock(s, setup, p, plan);
-  if (setup.nonlinear) {
-    runBlock<true>(s, setup, plan, in, out);
-  } else {
-    runBlock<false>(s, setup, plan, in, out);
-  }
-  return plan.lastCalibratedHz;
-}
-
-FilterPairCutoffs renderFilterSeries(FilterState& first, FilterState& second, const FilterBlockSetup& setup,
-                                     const FilterBlockInputs& firstInputs,
-                                     const FilterBlockInputs& secondInputs, const float* in, float* out) {
-  FilterPlan firstPlan, secondPlan;
-  planBlock(first, setup, firstInputs, firstPlan);
-  planBlock(second, setup, secondInputs, secondPlan);
-  if (setup.nonlinear) {
-    runSeriesBlock<true>(first, second, setup, firstPlan, secondPlan, in, out);
-  } else {
-    runSeriesBlock<false>(first, second, setup, firstPlan, secondPlan, in, out);
-  }
-  return {firstPlan.lastCalibratedHz, secondPlan.lastCalibratedHz};
+  FilterLaneScratch scratch;  // on the stack: this entry point serves tools and tests, not the engine
+  FilterSeriesJob job;
+  job.first = &s;
+  job.setup = setup;
+  job.inputs[0] = p;
+  job.in = in;
+  job.out = out;
+  renderFilterJobs(&job, 1, scratch);
+  return job.cutoffs.first;
 }
