@@ -81,20 +81,22 @@ auto& coreRing(Core& s, int r) {
 // The mode crossfade of one sample in lanes: per-lane selects of the four mode outputs, exactly as
 // svfBlendOutput computes them.
 struct LaneModeBlend {
-  I4 toHigh, toBand, toNotch, fromHigh, fromBand, fromNotch, same;
+  I4 toHigh{}, toBand{}, toNotch{}, fromHigh{}, fromBand{}, fromNotch{}, same{};
   FilterLane t;
   bool fading;
 
-  LaneModeBlend(const FilterLanePlan& p, int i) : t(loadRow(p.modeMix[i])), fading(p.fading) {
+  LaneModeBlend(const FilterLanePlan& p, int i) : fading(p.fading) {
     const I4 to = loadI(p.toMode[i]);
-    const I4 from = loadI(p.fromMode[i]);
     toHigh = ml::simd::equalI(to, splatI(kFilterHighPass));
     toBand = ml::simd::equalI(to, splatI(kFilterBandPass));
     toNotch = ml::simd::equalI(to, splatI(kFilterNotch));
+    if (!fading) return;
+    const I4 from = loadI(p.fromMode[i]);
     fromHigh = ml::simd::equalI(from, splatI(kFilterHighPass));
     fromBand = ml::simd::equalI(from, splatI(kFilterBandPass));
     fromNotch = ml::simd::equalI(from, splatI(kFilterNotch));
     same = ml::simd::equalI(to, from);
+    t = loadRow(p.modeMix[i]);
   }
 
   static FilterLane pick(I4 high, I4 band, I4 notchMask, FilterLane highOut, FilterLane bp, FilterLane notch,

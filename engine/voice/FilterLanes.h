@@ -24,6 +24,7 @@ struct alignas(16) FilterLanePlan {
   Row driveK, driveMix;
   float lastCalibratedHz[kFilterLanes];
   int32_t driveSamples[kFilterLanes];  // samples of the block where the lane's drive runs
+  bool idle[kFilterLanes]{};           // the lane holds planIdleLane's values
   bool fading{false};                  // a mode crossfade runs in some lane
   bool ladder{false};                  // the ladder layer runs in some lane
 };
@@ -31,7 +32,7 @@ struct alignas(16) FilterLanePlan {
 // Plans lane `lane` of a block of filter s (advancing its mode fade, layer fades and snap glide).
 void planFilterLane(FilterState& s, const FilterBlockSetup& setup, const FilterBlockInputs& p,
                     FilterLanePlan& plan, int lane);
-// An idle lane: a silent filter whose layers never run.
+// An idle lane: a silent filter whose layers never run (written only when the lane was in use).
 void planIdleLane(FilterLanePlan& plan, int lane);
 
 // One render's filters over a block: first, then second in series when there is one.

@@ -106,6 +106,7 @@ void planFilterLane(FilterState& s, const FilterBlockSetup& setup, const FilterB
   float lastHz = std::nanf("");
   float lastResonance = 0.f;
   plan.driveSamples[lane] = 0;
+  plan.idle[lane] = false;
   for (int i = 0; i < kFilterBlockSize; ++i) {
     const float unsnapped =
         p.cutoff[i] * p.keyTrackMul * p.brightness * p.cutoffRoute[i] * p.analogMul * p.kitMul;
@@ -129,6 +130,10 @@ void planFilterLane(FilterState& s, const FilterBlockSetup& setup, const FilterB
 }
 
 void planIdleLane(FilterLanePlan& plan, int lane) {
+  plan.driveSamples[lane] = 0;
+  plan.lastCalibratedHz[lane] = 0.f;
+  if (plan.idle[lane]) return;
+  plan.idle[lane] = true;
   const SvfCoeffs neutral;
   for (int i = 0; i < kFilterBlockSize; ++i) {
     plan.k[i][lane] = neutral.k;
@@ -141,8 +146,6 @@ void planIdleLane(FilterLanePlan& plan, int lane) {
     plan.ladderG[i][lane] = plan.ladderK[i][lane] = plan.ladderMix[i][lane] = 0.f;
     plan.driveK[i][lane] = plan.driveMix[i][lane] = 0.f;
   }
-  plan.driveSamples[lane] = 0;
-  plan.lastCalibratedHz[lane] = 0.f;
 }
 
 void trackModeChange(ModeTracker& t, int newMode, bool noteStart) {
