@@ -119,6 +119,25 @@ inline I4 equalI(I4 a, I4 b) {
 inline I4 andMask(I4 a, I4 b) {
   return _mm_and_si128(a, b);
 }
+inline I4 orMask(I4 a, I4 b) {
+  return _mm_or_si128(a, b);
+}
+inline I4 addI(I4 a, I4 b) {
+  return _mm_add_epi32(a, b);
+}
+template <int kBits>
+inline I4 shiftRightI(I4 a) {
+  return _mm_srli_epi32(a, kBits);
+}
+inline F4 toFloat(I4 a) {
+  return _mm_cvtepi32_ps(a);
+}
+inline I4 bitsOf(F4 a) {
+  return _mm_castps_si128(a);
+}
+inline F4 fromBits(I4 a) {
+  return _mm_castsi128_ps(a);
+}
 
 #elif ML_SIMD_NEON
 
@@ -188,6 +207,25 @@ inline I4 equalI(I4 a, I4 b) {
 }
 inline I4 andMask(I4 a, I4 b) {
   return vandq_s32(a, b);
+}
+inline I4 orMask(I4 a, I4 b) {
+  return vorrq_s32(a, b);
+}
+inline I4 addI(I4 a, I4 b) {
+  return vaddq_s32(a, b);
+}
+template <int kBits>
+inline I4 shiftRightI(I4 a) {
+  return vreinterpretq_s32_u32(vshrq_n_u32(vreinterpretq_u32_s32(a), kBits));
+}
+inline F4 toFloat(I4 a) {
+  return vcvtq_f32_s32(a);
+}
+inline I4 bitsOf(F4 a) {
+  return vreinterpretq_s32_f32(a);
+}
+inline F4 fromBits(I4 a) {
+  return vreinterpretq_f32_s32(a);
 }
 
 #else
@@ -268,6 +306,31 @@ inline I4 equalI(I4 a, I4 b) {
 }
 inline I4 andMask(I4 a, I4 b) {
   return eachLane<I4>(a, b, [](int32_t x, int32_t y) { return x & y; });
+}
+inline I4 orMask(I4 a, I4 b) {
+  return eachLane<I4>(a, b, [](int32_t x, int32_t y) { return x | y; });
+}
+inline I4 addI(I4 a, I4 b) {
+  return eachLane<I4>(a, b, [](int32_t x, int32_t y) { return static_cast<int32_t>(uint32_t(x) + uint32_t(y)); });
+}
+template <int kBits>
+inline I4 shiftRightI(I4 a) {
+  return eachLane<I4>(a, a, [](int32_t x, int32_t) { return static_cast<int32_t>(uint32_t(x) >> kBits); });
+}
+inline F4 toFloat(I4 a) {
+  F4 r;
+  for (int i = 0; i < 4; ++i) r.v[i] = static_cast<float>(a.v[i]);
+  return r;
+}
+inline I4 bitsOf(F4 a) {
+  I4 r;
+  std::memcpy(r.v, a.v, sizeof r.v);
+  return r;
+}
+inline F4 fromBits(I4 a) {
+  F4 r;
+  std::memcpy(r.v, a.v, sizeof r.v);
+  return r;
 }
 
 #endif

@@ -271,6 +271,7 @@ void runGroup(FilterSeriesJob* const* jobs, int lanes, FilterLaneScratch& scratc
         planIdleLane(plan, l);
       }
     }
+    planFilterCoefficients(plan, kNonlinear);
     filters[k].lanes = lanes;
     filters[k].plan = &plan;
     gatherFilter<kNonlinear>(filters[k]);

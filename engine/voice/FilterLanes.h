@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "engine/voice/FilterCalibration.h"
 #include "engine/voice/FilterStage.h"
 #include "foundation/MLSIMD.h"
 
@@ -15,11 +16,14 @@ inline constexpr int kFilterLanes = 4;
 struct alignas(16) FilterLanePlan {
   using Row = float[kFilterBlockSize][kFilterLanes];
   using MaskRow = int32_t[kFilterBlockSize][kFilterLanes];
+  Row hz, resonance;  // the planned cutoff (uncalibrated) and the clamped resonance
+  float calib[kCalibCurvePoints][kFilterLanes];  // each lane's calibration curve
+  float sr[kFilterLanes];
   Row k, a1, a2, a3;  // core coefficients
   MaskRow fromMode, toMode;
   Row modeMix;
   MaskRow ladderRun, ladderSeed;
-  Row ladderG, ladderK, ladderMix;
+  Row ladderG, ladderK, ladderMix;  // ladderMix holds the layer's fade until the coefficients scale it
   MaskRow driveRun;
   Row driveK, driveMix;
   float lastCalibratedHz[kFilterLanes];
@@ -29,11 +33,14 @@ struct alignas(16) FilterLanePlan {
   bool ladder{false};                  // the ladder layer runs in some lane
 };
 
-// Plans lane `lane` of a block of filter s (advancing its mode fade, layer fades and snap glide).
+// Plans lane `lane` of a block of filter s (advancing its mode fade, layer fades and snap glide), all
+// but the coefficients.
 void planFilterLane(FilterState& s, const FilterBlockSetup& setup, const FilterBlockInputs& p,
                     FilterLanePlan& plan, int lane);
 // An idle lane: a silent filter whose layers never run (written only when the lane was in use).
 void planIdleLane(FilterLanePlan& plan, int lane);
+// Then the coefficients of every sample and lane at once, from the planned cutoffs and resonances.
+void planFilterCoefficients(FilterLanePlan& plan, bool nonlinear);
 
 // One render's filters over a block: first, then second in series when there is one.
 struct FilterSeriesJob {

@@ -1,9 +1,9 @@
 // Block planning of the voice filters: every coefficient of a block is planned per sample before the
-// lanes run the signal (FilterLanes.cpp).
+// lanes run the signal (FilterLanes.cpp); the coefficients of four lanes are computed together.
 #include <cmath>
 #include <numbers>
 
-#include "engine/voice/FilterCalibration.h"
+#include "engine/voice/FilterApprox.h"
 #include "engine/voice/FilterLanes.h"
 #include "foundation/MLSafeValue.h"
 
@@ -34,48 +34,13 @@ void planModeFade(ModeTracker& t, int modeParam, FilterLanePlan& plan, int i, in
   }
 }
 
-// Coefficients that follow from a sample's cutoff and resonance.
-struct SampleCoeffs {
-  SvfCoeffs core;
-  float calibratedHz{0.f};
-  float ladderAmt{0.f};
-  float ladderG{0.f};
-  float ladderK{0.f};
-};
-
-SampleCoeffs sampleCoeffs(float hz, float resonance, const FilterBlockSetup& setup,
-                          const FilterBlockInputs& p) {
-  SampleCoeffs c;
-  c.calibratedHz =
-      applyFilterCalibration(hz, p.mode, p.calib.active, p.calib.fromMode, p.calib.toMode, p.calib.t);
-  const float f = ml::safeClamp(c.calibratedHz / setup.sr, kMinF, kMaxF);
-  const float k = 1.f - resonance;  // at least 0.05 with the resonance clamp
-  c.core = setup.nonlinear ? nlSvfCoeffs(f, k) : svfCoeffs(f, k);
-  c.ladderAmt = selfOscAmt(resonance);
-  if (c.ladderAmt > 0.f) {
-    // The ladder tunes to the uncalibrated cutoff.
-    c.ladderG = std::tan(kPi * ml::safeClamp(1.00014f * hz / setup.sr, kMinF, kMaxF));
-    c.ladderK = 4.6f * (0.3f * c.ladderAmt + 0.7f);
-  }
-  return c;
-}
-
-// Plans the ladder layer of sample i and advances its fade.
-void planLadder(LadderSelfOsc& l, const SampleCoeffs& c, const FilterBlockSetup& setup, FilterLanePlan& plan,
-                int i, int lane) {
-  const bool run = c.ladderAmt > 0.f;
+// Plans the ladder layer of sample i and advances its fade; the fade goes to ladderMix.
+void planLadder(LadderSelfOsc& l, bool run, const FilterBlockSetup& setup, FilterLanePlan& plan, int i, int lane) {
   plan.ladderRun[i][lane] = run ? -1 : 0;
   plan.ladderSeed[i][lane] = (run && l.fade <= 0.f) ? -1 : 0;
   plan.ladder = plan.ladder || run;
-  if (!run) {
-    l.fade = 0.f;
-    plan.ladderG[i][lane] = plan.ladderK[i][lane] = plan.ladderMix[i][lane] = 0.f;
-    return;
-  }
-  l.fade = (l.fade + setup.layerFadeStep < 1.f) ? l.fade + setup.layerFadeStep : 1.f;
-  plan.ladderG[i][lane] = c.ladderG;
-  plan.ladderK[i][lane] = c.ladderK;
-  plan.ladderMix[i][lane] = l.fade * c.ladderAmt;
+  l.fade = !run ? 0.f : (l.fade + setup.layerFadeStep < 1.f) ? l.fade + setup.layerFadeStep : 1.f;
+  plan.ladderMix[i][lane] = l.fade;
 }
 
 // Plans the drive layer of sample i and advances its fade.
@@ -100,52 +65,76 @@ void planDrive(float& driveFade, float drive, const FilterBlockSetup& setup, Fil
 
 void planFilterLane(FilterState& s, const FilterBlockSetup& setup, const FilterBlockInputs& p,
                     FilterLanePlan& plan, int lane) {
-  // Smoothed rows are often constant over a block: coefficients are recomputed only when the cutoff
-  // or the resonance moves (a NaN never compares equal, so it is always recomputed and clamped).
-  SampleCoeffs c;
-  float lastHz = std::nanf("");
-  float lastResonance = 0.f;
   plan.driveSamples[lane] = 0;
   plan.idle[lane] = false;
+  plan.sr[lane] = setup.sr;
+  float curve[kCalibCurvePoints];
+  filterCalibCurve(p.mode, p.calib.active, p.calib.fromMode, p.calib.toMode, p.calib.t, curve);
+  for (int k = 0; k < kCalibCurvePoints; ++k) plan.calib[k][lane] = curve[k];
   for (int i = 0; i < kFilterBlockSize; ++i) {
     const float unsnapped =
         p.cutoff[i] * p.keyTrackMul * p.brightness * p.cutoffRoute[i] * p.analogMul * p.kitMul;
-    const float hz = p.snapOn ? s.snap.current : unsnapped;
     const float resonance = ml::safeClamp(p.resonance[i], 0.f, kMaxResonance);
-    if (!(hz == lastHz && resonance == lastResonance)) {
-      c = sampleCoeffs(hz, resonance, setup, p);
-      lastHz = hz;
-      lastResonance = resonance;
-    }
-    plan.k[i][lane] = c.core.k;
-    plan.a1[i][lane] = c.core.a1;
-    plan.a2[i][lane] = c.core.a2;
-    plan.a3[i][lane] = c.core.a3;
+    plan.hz[i][lane] = p.snapOn ? s.snap.current : unsnapped;
+    plan.resonance[i][lane] = resonance;
     planModeFade(s.modeTracker, p.mode, plan, i, lane);
-    planLadder(s.ladder, c, setup, plan, i, lane);
+    planLadder(s.ladder, selfOscAmt(resonance) > 0.f, setup, plan, i, lane);
     planDrive(s.driveFade, p.drive[i], setup, plan, i, lane);
     if (p.snapOn) s.snap.current += s.snap.coeff * (s.snap.target - s.snap.current);
   }
-  plan.lastCalibratedHz[lane] = c.calibratedHz;
 }
 
 void planIdleLane(FilterLanePlan& plan, int lane) {
   plan.driveSamples[lane] = 0;
-  plan.lastCalibratedHz[lane] = 0.f;
   if (plan.idle[lane]) return;
   plan.idle[lane] = true;
-  const SvfCoeffs neutral;
+  plan.sr[lane] = 48000.f;
+  for (int k = 0; k < kCalibCurvePoints; ++k) plan.calib[k][lane] = k == 0 ? 1.f : 0.f;
   for (int i = 0; i < kFilterBlockSize; ++i) {
-    plan.k[i][lane] = neutral.k;
-    plan.a1[i][lane] = neutral.a1;
-    plan.a2[i][lane] = neutral.a2;
-    plan.a3[i][lane] = neutral.a3;
+    plan.hz[i][lane] = 1000.f;
+    plan.resonance[i][lane] = 0.f;
     plan.fromMode[i][lane] = plan.toMode[i][lane] = kFilterLowPass;
     plan.modeMix[i][lane] = 0.f;
     plan.ladderRun[i][lane] = plan.ladderSeed[i][lane] = plan.driveRun[i][lane] = 0;
-    plan.ladderG[i][lane] = plan.ladderK[i][lane] = plan.ladderMix[i][lane] = 0.f;
+    plan.ladderMix[i][lane] = 0.f;
     plan.driveK[i][lane] = plan.driveMix[i][lane] = 0.f;
   }
+}
+
+void planFilterCoefficients(FilterLanePlan& plan, bool nonlinear) {
+  using ml::simd::pickGreater;
+  using ml::simd::pickLess;
+  using Lane = ml::simd::Lanes;
+  const auto load = [](const float* row) { return Lane(ml::simd::loadF(row)); };
+  const auto store = [](float* row, Lane v) { ml::simd::storeF(row, v.v); };
+  const auto cycles = [](Lane f) { return pickLess(pickGreater(f, kMinF), kMaxF); };  // NaN to kMinF
+  Lane curve[kCalibCurvePoints];
+  for (int k = 0; k < kCalibCurvePoints; ++k) curve[k] = load(plan.calib[k]);
+  const Lane sr = load(plan.sr);
+  Lane calibrated;
+  for (int i = 0; i < kFilterBlockSize; ++i) {
+    const Lane hz = load(plan.hz[i]);
+    const Lane resonance = load(plan.resonance[i]);
+    calibrated = hz * filterCalibFactor(hz, curve);
+    Lane f = cycles(calibrated / sr);
+    if (nonlinear) f = f * 0.25f;  // the nonlinear core runs at four times the rate
+    const Lane g = tanApprox(kPi * f);
+    const Lane k = 1.f - resonance;  // at least 0.05 with the resonance clamp
+    const Lane a1 = 1.f / (1.f + g * (g + k));
+    const Lane a2 = g * a1;
+    store(plan.k[i], k);
+    store(plan.a1[i], a1);
+    store(plan.a2[i], a2);
+    store(plan.a3[i], g * a2);
+    // The ladder tunes to the uncalibrated cutoff; where it does not run, its values are 0.
+    const ml::simd::I4 run = ml::simd::loadI(plan.ladderRun[i]);
+    const Lane amount = (resonance - kLadderResonanceStart) / 0.3f;
+    const Lane ladderG = tanApprox(kPi * cycles(1.00014f * hz / sr));
+    store(plan.ladderG[i], select(ladderG, 0.f, run));
+    store(plan.ladderK[i], select(4.6f * (0.3f * amount + 0.7f), 0.f, run));
+    store(plan.ladderMix[i], select(load(plan.ladderMix[i]) * amount, 0.f, run));
+  }
+  store(plan.lastCalibratedHz, calibrated);
 }
 
 void trackModeChange(ModeTracker& t, int newMode, bool noteStart) {
