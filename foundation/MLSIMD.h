@@ -138,6 +138,12 @@ inline I4 bitsOf(F4 a) {
 inline F4 fromBits(I4 a) {
   return _mm_castsi128_ps(a);
 }
+inline I4 equal(F4 a, F4 b) {
+  return _mm_castps_si128(_mm_cmpeq_ps(a, b));
+}
+inline bool allSet(I4 mask) {
+  return _mm_movemask_ps(_mm_castsi128_ps(mask)) == 0xf;
+}
 
 #elif ML_SIMD_NEON
 
@@ -226,6 +232,12 @@ inline I4 bitsOf(F4 a) {
 }
 inline F4 fromBits(I4 a) {
   return vreinterpretq_f32_s32(a);
+}
+inline I4 equal(F4 a, F4 b) {
+  return vreinterpretq_s32_u32(vceqq_f32(a, b));
+}
+inline bool allSet(I4 mask) {
+  return vminvq_u32(vreinterpretq_u32_s32(mask)) == 0xffffffffu;
 }
 
 #else
@@ -331,6 +343,12 @@ inline F4 fromBits(I4 a) {
   F4 r;
   std::memcpy(r.v, a.v, sizeof r.v);
   return r;
+}
+inline I4 equal(F4 a, F4 b) {
+  return eachLane<I4>(a, b, [](float x, float y) { return x == y ? -1 : 0; });
+}
+inline bool allSet(I4 mask) {
+  return (mask.v[0] & mask.v[1] & mask.v[2] & mask.v[3]) == -1;
 }
 
 #endif

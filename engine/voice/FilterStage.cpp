@@ -111,25 +111,32 @@ void planFilterCoefficients(FilterLanePlan& plan, bool nonlinear) {
   Lane curve[kCalibCurvePoints];
   for (int k = 0; k < kCalibCurvePoints; ++k) curve[k] = load(plan.calib[k]);
   const Lane sr = load(plan.sr);
-  Lane calibrated;
+  Lane calibrated, a1, a2, a3, ladderG, amount;
   for (int i = 0; i < kFilterBlockSize; ++i) {
     const Lane hz = load(plan.hz[i]);
     const Lane resonance = load(plan.resonance[i]);
-    calibrated = hz * filterCalibFactor(hz, curve);
-    Lane f = cycles(calibrated / sr);
-    if (nonlinear) f = f * 0.25f;  // the nonlinear core runs at four times the rate
-    const Lane g = tanApprox(kPi * f);
     const Lane k = 1.f - resonance;  // at least 0.05 with the resonance clamp
-    const Lane a1 = 1.f / (1.f + g * (g + k));
-    const Lane a2 = g * a1;
+    // Smoothed rows are often constant over a block: the values are computed again only when a
+    // lane's cutoff or resonance moves (a NaN never compares equal, so it is always recomputed).
+    const bool moved = i == 0 || !ml::simd::allSet(ml::simd::andMask(ml::simd::equal(hz.v, load(plan.hz[i - 1]).v),
+                                                                      ml::simd::equal(resonance.v, load(plan.resonance[i - 1]).v)));
+    if (moved) {
+      calibrated = hz * filterCalibFactor(hz, curve);
+      Lane f = cycles(calibrated / sr);
+      if (nonlinear) f = f * 0.25f;  // the nonlinear core runs at four times the rate
+      const Lane g = tanApprox(kPi * f);
+      a1 = 1.f / (1.f + g * (g + k));
+      a2 = g * a1;
+      a3 = g * a2;
+      amount = (resonance - kLadderResonanceStart) / 0.3f;
+      ladderG = tanApprox(kPi * cycles(1.00014f * hz / sr));  // the ladder tunes to the uncalibrated cutoff
+    }
     store(plan.k[i], k);
     store(plan.a1[i], a1);
     store(plan.a2[i], a2);
-    store(plan.a3[i], g * a2);
-    // The ladder tunes to the uncalibrated cutoff; where it does not run, its values are 0.
+    store(plan.a3[i], a3);
+    // Where the ladder does not run, its values are 0.
     const ml::simd::I4 run = ml::simd::loadI(plan.ladderRun[i]);
-    const Lane amount = (resonance - kLadderResonanceStart) / 0.3f;
-    const Lane ladderG = tanApprox(kPi * cycles(1.00014f * hz / sr));
     store(plan.ladderG[i], select(ladderG, 0.f, run));
     store(plan.ladderK[i], select(4.6f * (0.3f * amount + 0.7f), 0.f, run));
     store(plan.ladderMix[i], select(load(plan.ladderMix[i]) * amount, 0.f, run));
