@@ -15,17 +15,13 @@ constexpr float kTopHz = 19000.f;
 // ln of each curve point and the inverse of each segment's width in ln(hz), with the same log as the
 // cutoffs so that a cutoff on a point lands on it exactly. Built before main.
 struct CurveLogs {
-  float point[kCalibCurvePoints];
-  float invWidth[kCalibCurvePoints - 1];
+  Lanes point[kCalibCurvePoints];
+  Lanes invWidth[kCalibCurvePoints - 1];
 };
 
 CurveLogs curveLogs() {
   CurveLogs c;
-  alignas(16) float v[4];
-  for (int k = 0; k < kCalibCurvePoints; ++k) {
-    ml::simd::storeF(v, logApprox(Lanes(k < 8 ? kCalibKnobHz[k] : kTopHz)).v);
-    c.point[k] = v[0];
-  }
+  for (int k = 0; k < kCalibCurvePoints; ++k) c.point[k] = logApprox(Lanes(k < 8 ? kCalibKnobHz[k] : kTopHz));
   for (int k = 0; k + 1 < kCalibCurvePoints; ++k) c.invWidth[k] = 1.f / (c.point[k + 1] - c.point[k]);
   return c;
 }

@@ -78,14 +78,16 @@ auto& coreRing(Core& s, int r) {
   }
 }
 
-// The mode crossfade of one sample in lanes: per-lane selects of the four mode outputs, exactly as
-// svfBlendOutput computes them.
+// The mode output of one sample in lanes: one mode for every lane when the block has one, else per-lane
+// selects of the four mode outputs and their crossfade, exactly as svfBlendOutput computes them.
 struct LaneModeBlend {
   I4 toHigh{}, toBand{}, toNotch{}, fromHigh{}, fromBand{}, fromNotch{}, same{};
   FilterLane t;
+  int blockMode;
   bool fading;
 
-  LaneModeBlend(const FilterLanePlan& p, int i) : fading(p.fading) {
+  LaneModeBlend(const FilterLanePlan& p, int i) : blockMode(p.blockMode), fading(p.fading) {
+    if (blockMode >= 0) return;
     const I4 to = loadI(p.toMode[i]);
     toHigh = ml::simd::equalI(to, splatI(kFilterHighPass));
     toBand = ml::simd::equalI(to, splatI(kFilterBandPass));
@@ -105,6 +107,18 @@ struct LaneModeBlend {
   }
 
   FilterLane operator()(FilterLane x, FilterLane bp, FilterLane lp, FilterLane k) const {
+    switch (blockMode) {
+      case -1:
+        break;
+      case kFilterHighPass:
+        return x - k * bp - lp;
+      case kFilterBandPass:
+        return bp;
+      case kFilterNotch:
+        return x - k * bp;
+      default:
+        return lp;
+    }
     const FilterLane notch = x - k * bp;
     const FilterLane high = notch - lp;
     const FilterLane to = pick(toHigh, toBand, toNotch, high, bp, notch, lp);
@@ -113,6 +127,17 @@ struct LaneModeBlend {
     return select(to, from + t * (to - from), same);
   }
 };
+
+// The block-wide choices of a planned group: one mode for all lanes in use, and a ladder that runs
+// everywhere (idle lanes follow along; their results are never read).
+void planBlockChoices(FilterLanePlan& plan, int lanes) {
+  plan.blockMode = plan.laneMode[0];
+  plan.ladderEverywhere = true;
+  for (int l = 0; l < lanes; ++l) {
+    if (plan.laneMode[l] != plan.blockMode) plan.blockMode = -1;
+    plan.ladderEverywhere = plan.ladderEverywhere && plan.ladderSamples[l] == kFilterBlockSize;
+  }
+}
 
 // One filter of every lane in a group: its lane state and its plan.
 struct LaneFilter {
@@ -193,8 +218,13 @@ void scatterFilter(const LaneFilter& f) {
 FilterLane ladderLayer(LaneFilter& f, int i, FilterLane x, FilterLane y) {
   const FilterLanePlan& p = *f.plan;
   const I4 run = loadI(p.ladderRun[i]);
-  FilterLane stage[4] = {f.ladderStage[0], f.ladderStage[1], f.ladderStage[2], f.ladderStage[3]};
   FilterLane ly = select(y, f.ladderY, loadI(p.ladderSeed[i]));
+  if (p.ladderEverywhere) {
+    const FilterLane l = ladderStep(x, loadRow(p.ladderG[i]), loadRow(p.ladderK[i]), f.ladderStage, ly);
+    f.ladderY = ly;
+    return y + (l - y) * loadRow(p.ladderMix[i]);
+  }
+  FilterLane stage[4] = {f.ladderStage[0], f.ladderStage[1], f.ladderStage[2], f.ladderStage[3]};
   const FilterLane l = ladderStep(x, loadRow(p.ladderG[i]), loadRow(p.ladderK[i]), stage, ly);
   for (int j = 0; j < 4; ++j) f.ladderStage[j] = select(stage[j], f.ladderStage[j], run);
   f.ladderY = select(ly, f.ladderY, run);
@@ -272,6 +302,7 @@ void runGroup(FilterSeriesJob* const* jobs, int lanes, FilterLaneScratch& scratc
       }
     }
     planFilterCoefficients(plan, kNonlinear);
+    planBlockChoices(plan, lanes);
     filters[k].lanes = lanes;
     filters[k].plan = &plan;
     gatherFilter<kNonlinear>(filters[k]);

@@ -27,7 +27,11 @@ struct alignas(16) FilterLanePlan {
   MaskRow driveRun;
   Row driveK, driveMix;
   float lastCalibratedHz[kFilterLanes];
-  int32_t driveSamples[kFilterLanes];  // samples of the block where the lane's drive runs
+  int32_t driveSamples[kFilterLanes];   // samples of the block where the lane's drive runs
+  int32_t ladderSamples[kFilterLanes];  // samples of the block where the lane's ladder runs
+  int32_t laneMode[kFilterLanes];       // the lane's mode for the whole block, -1 while it crossfades
+  int32_t blockMode{-1};                // the mode of every lane in use for the whole block, or -1
+  bool ladderEverywhere{false};         // the ladder runs at every sample of every lane in use
   bool idle[kFilterLanes]{};           // the lane holds planIdleLane's values
   bool fading{false};                  // a mode crossfade runs in some lane
   bool ladder{false};                  // the ladder layer runs in some lane

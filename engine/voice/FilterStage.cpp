@@ -15,77 +15,104 @@ constexpr float kMaxF = 0.49f;
 constexpr float kMaxResonance = 0.95f;
 constexpr float kDriveOn = 0.001f;
 
-// Plans the mode crossfade of sample i and advances the tracker.
-void planModeFade(ModeTracker& t, int modeParam, FilterLanePlan& plan, int i, int lane) {
-  if (!t.fading) {
-    plan.fromMode[i][lane] = plan.toMode[i][lane] = modeParam;
-    plan.modeMix[i][lane] = 0.f;
-    return;
+// The planned cutoff (snapped or not) and the clamped resonance of each sample; the snap glides once
+// per sample after it.
+void planCutoffAndResonance(CutoffSnap& snap, const FilterBlockInputs& p, FilterLanePlan& plan, int lane) {
+  float snapped = snap.current;
+  for (int i = 0; i < kFilterBlockSize; ++i) {
+    const float unsnapped =
+        p.cutoff[i] * p.keyTrackMul * p.brightness * p.cutoffRoute[i] * p.analogMul * p.kitMul;
+    plan.hz[i][lane] = p.snapOn ? snapped : unsnapped;
+    if (p.snapOn) snapped += snap.coeff * (snap.target - snapped);
+    plan.resonance[i][lane] = ml::safeClamp(p.resonance[i], 0.f, kMaxResonance);
   }
-  plan.fading = true;
-  const float pos = (t.fadePos < 1.f) ? t.fadePos : 1.f;
-  plan.fromMode[i][lane] = t.fromMode;
-  plan.toMode[i][lane] = (t.mode >= 0) ? t.mode : modeParam;
-  plan.modeMix[i][lane] = 0.5f - 0.5f * std::cos(kPi * pos);
-  t.fadePos += 1.f / float(kFilterModeFadeSamples);
-  if (t.fadePos >= 1.f) {
-    t.fading = false;
-    t.fadePos = 0.f;
+  snap.current = snapped;
+}
+
+// The mode crossfade of each sample; the tracker advances.
+void planModeFade(ModeTracker& t, int modeParam, FilterLanePlan& plan, int lane) {
+  plan.laneMode[lane] = t.fading ? -1 : modeParam;
+  for (int i = 0; i < kFilterBlockSize; ++i) {
+    if (!t.fading) {
+      // A crossfade only starts between blocks: the rest of the block keeps the mode.
+      for (; i < kFilterBlockSize; ++i) {
+        plan.fromMode[i][lane] = plan.toMode[i][lane] = modeParam;
+        plan.modeMix[i][lane] = 0.f;
+      }
+      return;
+    }
+    plan.fading = true;
+    const float pos = (t.fadePos < 1.f) ? t.fadePos : 1.f;
+    plan.fromMode[i][lane] = t.fromMode;
+    plan.toMode[i][lane] = (t.mode >= 0) ? t.mode : modeParam;
+    plan.modeMix[i][lane] = 0.5f - 0.5f * std::cos(kPi * pos);
+    t.fadePos += 1.f / float(kFilterModeFadeSamples);
+    if (t.fadePos >= 1.f) {
+      t.fading = false;
+      t.fadePos = 0.f;
+    }
   }
 }
 
-// Plans the ladder layer of sample i and advances its fade; the fade goes to ladderMix.
-void planLadder(LadderSelfOsc& l, bool run, const FilterBlockSetup& setup, FilterLanePlan& plan, int i, int lane) {
-  plan.ladderRun[i][lane] = run ? -1 : 0;
-  plan.ladderSeed[i][lane] = (run && l.fade <= 0.f) ? -1 : 0;
-  plan.ladder = plan.ladder || run;
-  l.fade = !run ? 0.f : (l.fade + setup.layerFadeStep < 1.f) ? l.fade + setup.layerFadeStep : 1.f;
-  plan.ladderMix[i][lane] = l.fade;
+// The ladder layer of each sample (where the resonance is above its start) and its fade, which goes to
+// ladderMix until the coefficients scale it by the layer amount.
+void planLadder(float& ladderFade, float fadeStep, FilterLanePlan& plan, int lane) {
+  float fade = ladderFade;
+  int32_t samples = 0;
+  for (int i = 0; i < kFilterBlockSize; ++i) {
+    const bool run = plan.resonance[i][lane] > kLadderResonanceStart;  // selfOscAmt above 0
+    plan.ladderRun[i][lane] = run ? -1 : 0;
+    plan.ladderSeed[i][lane] = (run && fade <= 0.f) ? -1 : 0;
+    fade = !run ? 0.f : (fade + fadeStep < 1.f) ? fade + fadeStep : 1.f;
+    plan.ladderMix[i][lane] = fade;
+    samples += run ? 1 : 0;
+  }
+  ladderFade = fade;
+  plan.ladderSamples[lane] = samples;
+  plan.ladder = plan.ladder || samples > 0;
 }
 
-// Plans the drive layer of sample i and advances its fade.
-void planDrive(float& driveFade, float drive, const FilterBlockSetup& setup, FilterLanePlan& plan, int i,
-               int lane) {
-  const float d = ml::safeClamp(drive, 0.f, 1.f);
-  const bool run = d > kDriveOn;
-  plan.driveRun[i][lane] = run ? -1 : 0;
-  if (!run) {
-    driveFade = 0.f;
-    plan.driveK[i][lane] = plan.driveMix[i][lane] = 0.f;
-    return;
+// The drive layer of each sample and its fade.
+void planDrive(float& driveFade, const float* drive, float fadeStep, FilterLanePlan& plan, int lane) {
+  float fade = driveFade;
+  int32_t samples = 0;
+  for (int i = 0; i < kFilterBlockSize; ++i) {
+    const float d = ml::safeClamp(drive[i], 0.f, 1.f);
+    const bool run = d > kDriveOn;
+    plan.driveRun[i][lane] = run ? -1 : 0;
+    if (!run) {
+      fade = 0.f;
+      plan.driveK[i][lane] = plan.driveMix[i][lane] = 0.f;
+      continue;
+    }
+    ++samples;
+    fade = (fade + fadeStep < 1.f) ? fade + fadeStep : 1.f;
+    plan.driveK[i][lane] = 0.6f * d;
+    const float depth = ((d - kDriveOn) * 20.f < 1.f) ? (d - kDriveOn) * 20.f : 1.f;
+    plan.driveMix[i][lane] = (fade < depth) ? fade : depth;
   }
-  ++plan.driveSamples[lane];
-  driveFade = (driveFade + setup.layerFadeStep < 1.f) ? driveFade + setup.layerFadeStep : 1.f;
-  plan.driveK[i][lane] = 0.6f * d;
-  const float depth = ((d - kDriveOn) * 20.f < 1.f) ? (d - kDriveOn) * 20.f : 1.f;
-  plan.driveMix[i][lane] = (driveFade < depth) ? driveFade : depth;
+  driveFade = fade;
+  plan.driveSamples[lane] = samples;
 }
 
 }  // namespace
 
 void planFilterLane(FilterState& s, const FilterBlockSetup& setup, const FilterBlockInputs& p,
                     FilterLanePlan& plan, int lane) {
-  plan.driveSamples[lane] = 0;
   plan.idle[lane] = false;
   plan.sr[lane] = setup.sr;
   float curve[kCalibCurvePoints];
   filterCalibCurve(p.mode, p.calib.active, p.calib.fromMode, p.calib.toMode, p.calib.t, curve);
   for (int k = 0; k < kCalibCurvePoints; ++k) plan.calib[k][lane] = curve[k];
-  for (int i = 0; i < kFilterBlockSize; ++i) {
-    const float unsnapped =
-        p.cutoff[i] * p.keyTrackMul * p.brightness * p.cutoffRoute[i] * p.analogMul * p.kitMul;
-    const float resonance = ml::safeClamp(p.resonance[i], 0.f, kMaxResonance);
-    plan.hz[i][lane] = p.snapOn ? s.snap.current : unsnapped;
-    plan.resonance[i][lane] = resonance;
-    planModeFade(s.modeTracker, p.mode, plan, i, lane);
-    planLadder(s.ladder, selfOscAmt(resonance) > 0.f, setup, plan, i, lane);
-    planDrive(s.driveFade, p.drive[i], setup, plan, i, lane);
-    if (p.snapOn) s.snap.current += s.snap.coeff * (s.snap.target - s.snap.current);
-  }
+  planCutoffAndResonance(s.snap, p, plan, lane);
+  planModeFade(s.modeTracker, p.mode, plan, lane);
+  planLadder(s.ladder.fade, setup.layerFadeStep, plan, lane);
+  planDrive(s.driveFade, p.drive, setup.layerFadeStep, plan, lane);
 }
 
 void planIdleLane(FilterLanePlan& plan, int lane) {
-  plan.driveSamples[lane] = 0;
+  plan.driveSamples[lane] = plan.ladderSamples[lane] = 0;
+  plan.laneMode[lane] = kFilterLowPass;
   if (plan.idle[lane]) return;
   plan.idle[lane] = true;
   plan.sr[lane] = 48000.f;
