@@ -68,6 +68,13 @@ inline F4 loadF(const float* p) {
 inline void storeF(float* p, F4 v) {
   _mm_store_ps(p, v);
 }
+// Loads and stores without the 16-byte alignment.
+inline F4 loadU(const float* p) {
+  return _mm_loadu_ps(p);
+}
+inline void storeU(float* p, F4 v) {
+  _mm_storeu_ps(p, v);
+}
 inline I4 loadI(const int32_t* p) {
   return _mm_load_si128(reinterpret_cast<const __m128i*>(p));
 }
@@ -144,6 +151,13 @@ inline I4 equal(F4 a, F4 b) {
 inline bool allSet(I4 mask) {
   return _mm_movemask_ps(_mm_castsi128_ps(mask)) == 0xf;
 }
+inline bool anySet(I4 mask) {
+  return _mm_movemask_ps(_mm_castsi128_ps(mask)) != 0;
+}
+// Rows a, b, c, d become the columns: a holds the first float of each, and so on.
+inline void transpose(F4& a, F4& b, F4& c, F4& d) {
+  _MM_TRANSPOSE4_PS(a, b, c, d);
+}
 
 #elif ML_SIMD_NEON
 
@@ -157,6 +171,12 @@ inline F4 loadF(const float* p) {
   return vld1q_f32(p);
 }
 inline void storeF(float* p, F4 v) {
+  vst1q_f32(p, v);
+}
+inline F4 loadU(const float* p) {
+  return vld1q_f32(p);
+}
+inline void storeU(float* p, F4 v) {
   vst1q_f32(p, v);
 }
 inline I4 loadI(const int32_t* p) {
@@ -239,6 +259,17 @@ inline I4 equal(F4 a, F4 b) {
 inline bool allSet(I4 mask) {
   return vminvq_u32(vreinterpretq_u32_s32(mask)) == 0xffffffffu;
 }
+inline bool anySet(I4 mask) {
+  return vmaxvq_u32(vreinterpretq_u32_s32(mask)) != 0;
+}
+inline void transpose(F4& a, F4& b, F4& c, F4& d) {
+  const float32x4x2_t ab = vtrnq_f32(a, b);
+  const float32x4x2_t cd = vtrnq_f32(c, d);
+  a = vcombine_f32(vget_low_f32(ab.val[0]), vget_low_f32(cd.val[0]));
+  b = vcombine_f32(vget_low_f32(ab.val[1]), vget_low_f32(cd.val[1]));
+  c = vcombine_f32(vget_high_f32(ab.val[0]), vget_high_f32(cd.val[0]));
+  d = vcombine_f32(vget_high_f32(ab.val[1]), vget_high_f32(cd.val[1]));
+}
 
 #else
 
@@ -257,6 +288,12 @@ inline F4 loadF(const float* p) {
 }
 inline void storeF(float* p, F4 a) {
   std::memcpy(p, a.v, sizeof a.v);
+}
+inline F4 loadU(const float* p) {
+  return loadF(p);
+}
+inline void storeU(float* p, F4 a) {
+  storeF(p, a);
 }
 inline I4 loadI(const int32_t* p) {
   return {{p[0], p[1], p[2], p[3]}};
@@ -349,6 +386,19 @@ inline I4 equal(F4 a, F4 b) {
 }
 inline bool allSet(I4 mask) {
   return (mask.v[0] & mask.v[1] & mask.v[2] & mask.v[3]) == -1;
+}
+inline bool anySet(I4 mask) {
+  return (mask.v[0] | mask.v[1] | mask.v[2] | mask.v[3]) != 0;
+}
+inline void transpose(F4& a, F4& b, F4& c, F4& d) {
+  F4* rows[4] = {&a, &b, &c, &d};
+  for (int i = 0; i < 4; ++i) {
+    for (int j = i + 1; j < 4; ++j) {
+      const float t = rows[i]->v[j];
+      rows[i]->v[j] = rows[j]->v[i];
+      rows[j]->v[i] = t;
+    }
+  }
 }
 
 #endif

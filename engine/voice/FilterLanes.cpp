@@ -2,6 +2,7 @@
 // block in one call-free loop and scatters the states back.
 #include "engine/voice/FilterLanes.h"
 
+#include <algorithm>
 #include <initializer_list>
 
 namespace {
@@ -218,7 +219,9 @@ void scatterFilter(const LaneFilter& f) {
 FilterLane ladderLayer(LaneFilter& f, int i, FilterLane x, FilterLane y) {
   const FilterLanePlan& p = *f.plan;
   const I4 run = loadI(p.ladderRun[i]);
-  FilterLane ly = select(y, f.ladderY, loadI(p.ladderSeed[i]));
+  // A seed is rare: testing for it keeps the ladder's recursion off the core's output otherwise.
+  const I4 seed = loadI(p.ladderSeed[i]);
+  FilterLane ly = ml::simd::anySet(seed) ? select(y, f.ladderY, seed) : f.ladderY;
   if (p.ladderEverywhere) {
     const FilterLane l = ladderStep(x, loadRow(p.ladderG[i]), loadRow(p.ladderK[i]), f.ladderStage, ly);
     f.ladderY = ly;
@@ -266,45 +269,112 @@ inline FilterLane filterSample(LaneFilter& f, const NlSvfDriveOf<FilterLane>& d,
   return y;
 }
 
+// A render alone in its group: its filter runs on floats from lane 0 of the plan, directly on its
+// state (lanes would only add their selects to the recursion).
+struct SoloFilter {
+  FilterState* s;
+  const FilterLanePlan* plan;
+};
+
+template <bool kNonlinear>
+inline float filterSample(SoloFilter& f, const NlSvfDrive& d, int i, float x) {
+  const FilterLanePlan& p = *f.plan;
+  FilterState& s = *f.s;
+  const SvfCoeffs c{p.k[i][0], p.a1[i][0], p.a2[i][0], p.a3[i][0]};
+  const SvfModeBlend blend{p.fromMode[i][0], p.toMode[i][0], p.modeMix[i][0]};
+  float y;
+  if constexpr (kNonlinear) {
+    y = nlSvf4xStep(x, c, d, blend, s.nl);
+  } else {
+    y = svfStepOf(x, c, blend, s.ic1eq, s.ic2eq);
+  }
+  if (p.ladderRun[i][0] != 0) {
+    if (p.ladderSeed[i][0] != 0) s.ladder.y = y;
+    const float l = ladderSample(x, p.ladderG[i][0], p.ladderK[i][0], s.ladder);
+    y = y + (l - y) * p.ladderMix[i][0];
+  }
+  if (p.driveRun[i][0] != 0) {
+    const float driven = s.driveOversampler.process(y, DriveShaper{p.driveK[i][0]});
+    y = y + (driven - y) * p.driveMix[i][0];
+  }
+  return y;
+}
+
 // The second filter runs one sample behind the first, so each pass of the loop holds two independent
 // recursions that the processor overlaps; every sample sees exactly the arithmetic of two separate runs.
-template <bool kNonlinear>
-void runSeries(LaneFilter& first, LaneFilter& second, const NlSvfDriveOf<FilterLane>& d, FilterLane* io) {
-  FilterLane between = filterSample<kNonlinear>(first, d, 0, io[0]);
+template <bool kNonlinear, typename Filter, typename Drive, typename T>
+void runSeries(Filter& first, Filter& second, const Drive& d, T* io) {
+  T between = filterSample<kNonlinear>(first, d, 0, io[0]);
   for (int i = 1; i < kFilterBlockSize; ++i) {
-    const FilterLane next = filterSample<kNonlinear>(first, d, i, io[i]);
+    const T next = filterSample<kNonlinear>(first, d, i, io[i]);
     io[i - 1] = filterSample<kNonlinear>(second, d, i - 1, between);
     between = next;
   }
   io[kFilterBlockSize - 1] = filterSample<kNonlinear>(second, d, kFilterBlockSize - 1, between);
 }
 
-template <bool kNonlinear>
-void runSingle(LaneFilter& f, const NlSvfDriveOf<FilterLane>& d, FilterLane* io) {
+template <bool kNonlinear, typename Filter, typename Drive, typename T>
+void runSingle(Filter& f, const Drive& d, T* io) {
   for (int i = 0; i < kFilterBlockSize; ++i) io[i] = filterSample<kNonlinear>(f, d, i, io[i]);
 }
 
-// One group of up to four jobs that share the core and the series choice.
+// The jobs' input rows as one lane register per sample (idle lanes 0), four samples at a time.
+void gatherRows(FilterSeriesJob* const* jobs, int lanes, FilterLane* io) {
+  using ml::simd::F4;
+  const float zeros[4] = {};
+  for (int i = 0; i < kFilterBlockSize; i += 4) {
+    F4 r[kFilterLanes];
+    for (int l = 0; l < kFilterLanes; ++l) r[l] = ml::simd::loadU(l < lanes ? jobs[l]->in + i : zeros);
+    ml::simd::transpose(r[0], r[1], r[2], r[3]);
+    for (int j = 0; j < 4; ++j) io[i + j] = FilterLane(r[j]);
+  }
+}
+
+void scatterRows(const FilterLane* io, FilterSeriesJob* const* jobs, int lanes) {
+  using ml::simd::F4;
+  for (int i = 0; i < kFilterBlockSize; i += 4) {
+    F4 r[kFilterLanes] = {io[i].v, io[i + 1].v, io[i + 2].v, io[i + 3].v};
+    ml::simd::transpose(r[0], r[1], r[2], r[3]);
+    for (int l = 0; l < lanes; ++l) ml::simd::storeU(jobs[l]->out + i, r[l]);
+  }
+}
+
+// Plans filter k (0 first, 1 second) of every job in a group into scratch.plans[k].
 template <bool kNonlinear>
-void runGroup(FilterSeriesJob* const* jobs, int lanes, FilterLaneScratch& scratch) {
+void planGroup(FilterSeriesJob* const* jobs, int lanes, int k, FilterLaneScratch& scratch) {
+  FilterLanePlan& plan = scratch.plans[k];
+  plan.fading = plan.ladder = false;
+  for (int l = 0; l < kFilterLanes; ++l) {
+    if (l < lanes) {
+      planFilterLane(k == 0 ? *jobs[l]->first : *jobs[l]->second, jobs[l]->setup, jobs[l]->inputs[k], plan, l);
+    } else {
+      planIdleLane(plan, l);
+    }
+  }
+  planFilterCoefficients(plan, kNonlinear);
+  planBlockChoices(plan, lanes);
+}
+
+template <bool kNonlinear>
+void runSolo(FilterSeriesJob& job, const FilterLaneScratch& scratch) {
+  SoloFilter first{job.first, &scratch.plans[0]};
+  SoloFilter second{job.second, &scratch.plans[1]};
+  if (job.in != job.out) std::copy_n(job.in, kFilterBlockSize, job.out);
+  if (job.second != nullptr) {
+    runSeries<kNonlinear>(first, second, job.setup.drive, job.out);
+  } else {
+    runSingle<kNonlinear>(first, job.setup.drive, job.out);
+  }
+}
+
+template <bool kNonlinear>
+void runLanes(FilterSeriesJob* const* jobs, int lanes, const FilterLaneScratch& scratch) {
   const bool series = jobs[0]->second != nullptr;
   LaneFilter filters[2];
   for (int k = 0; k < (series ? 2 : 1); ++k) {
-    FilterLanePlan& plan = scratch.plans[k];
-    plan.fading = plan.ladder = false;
-    for (int l = 0; l < kFilterLanes; ++l) {
-      if (l < lanes) {
-        FilterState& s = k == 0 ? *jobs[l]->first : *jobs[l]->second;
-        planFilterLane(s, jobs[l]->setup, jobs[l]->inputs[k], plan, l);
-        filters[k].states[l] = &s;
-      } else {
-        planIdleLane(plan, l);
-      }
-    }
-    planFilterCoefficients(plan, kNonlinear);
-    planBlockChoices(plan, lanes);
+    for (int l = 0; l < lanes; ++l) filters[k].states[l] = k == 0 ? jobs[l]->first : jobs[l]->second;
     filters[k].lanes = lanes;
-    filters[k].plan = &plan;
+    filters[k].plan = &scratch.plans[k];
     gatherFilter<kNonlinear>(filters[k]);
   }
   NlSvfDriveOf<FilterLane> d;
@@ -317,14 +387,26 @@ void runGroup(FilterSeriesJob* const* jobs, int lanes, FilterLaneScratch& scratc
     d.colour = drive([](const NlSvfDrive& v) { return v.colour; });
   }
   FilterLane io[kFilterBlockSize];
-  for (int i = 0; i < kFilterBlockSize; ++i) io[i] = gatherLanes(lanes, [&](int l) { return jobs[l]->in[i]; });
+  gatherRows(jobs, lanes, io);
   if (series) {
     runSeries<kNonlinear>(filters[0], filters[1], d, io);
   } else {
     runSingle<kNonlinear>(filters[0], d, io);
   }
-  for (int i = 0; i < kFilterBlockSize; ++i) scatterLanes(io[i], lanes, [&](int l, float v) { jobs[l]->out[i] = v; });
+  scatterRows(io, jobs, lanes);
   for (int k = 0; k < (series ? 2 : 1); ++k) scatterFilter<kNonlinear>(filters[k]);
+}
+
+// One group of up to four jobs that share the core and the series choice.
+template <bool kNonlinear>
+void runGroup(FilterSeriesJob* const* jobs, int lanes, FilterLaneScratch& scratch) {
+  const bool series = jobs[0]->second != nullptr;
+  for (int k = 0; k < (series ? 2 : 1); ++k) planGroup<kNonlinear>(jobs, lanes, k, scratch);
+  if (lanes == 1) {
+    runSolo<kNonlinear>(*jobs[0], scratch);
+  } else {
+    runLanes<kNonlinear>(jobs, lanes, scratch);
+  }
   for (int l = 0; l < lanes; ++l) {
     jobs[l]->cutoffs.first = scratch.plans[0].lastCalibratedHz[l];
     jobs[l]->cutoffs.second = series ? scratch.plans[1].lastCalibratedHz[l] : 0.f;

@@ -212,8 +212,8 @@ TEST_F(FilterStage, NonFiniteRowsNeverReachTheOutput) {
 }  // namespace
 
 // Five renders (two lane groups, one partly idle) of filter pairs in series, with moving cutoffs, a
-// mode crossfade, the ladder layer and a drive that switches on within a block in one lane: each
-// matches its two filters run alone, sample for sample.
+// mode crossfade, and in one lane a ladder and a drive that switch on within a block: each matches
+// its two filters run alone, sample for sample.
 TEST_F(FilterStage, LaneJobsMatchSingleFiltersExactly) {
   constexpr int kJobs = 5;
   for (float saturation : {0.f, 1.f}) {
@@ -226,6 +226,7 @@ TEST_F(FilterStage, LaneJobsMatchSingleFiltersExactly) {
       for (int i = 0; i < kBlock; ++i) {
         a.cutoff[i] = 900.f + 25.f * float(i + block);  // coefficients move every sample
         late.drive[i] = (block == 10 && i < 30) || block < 10 ? 0.f : 0.5f;
+        late.resonance[i] = (block == 5 && i < 20) || block < 5 ? 0.5f : 0.8f;  // the ladder starts late
       }
       FilterSeriesJob jobs[kJobs];
       for (int j = 0; j < kJobs; ++j) {
