@@ -416,7 +416,8 @@ public:
   // lanes: beginVoiceRender runs the steps up to the filter inputs and returns the render number,
   // renderVoiceFilters runs the filters of every render begun, finishVoiceRender runs the output stage
   // of render r and returns its signal (valid until the next block).
-  int beginVoiceRender(VoiceState& voice, const ml::DSPVector& pitch, const ml::DSPVector& gate, int voiceIndex);
+  int beginVoiceRender(VoiceState& voice, const ml::DSPVector& pitch, const ml::DSPVector& gate,
+                       int voiceIndex);
   void renderVoiceFilters();
   const ml::DSPVector& finishVoiceRender(int r);
   // A parameter as the voice plays it: its kit slot's captured value (sanitised) in kit mode, else

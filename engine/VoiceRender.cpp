@@ -97,8 +97,8 @@ ml::DSPVector PluginProcessor::renderVoiceSignal(VoiceState& voice, const ml::DS
   return finishVoiceRender(r);
 }
 
-int PluginProcessor::beginVoiceRender(VoiceState& voice, const ml::DSPVector& pitch, const ml::DSPVector& gate,
-                                      int voiceIndex) {
+int PluginProcessor::beginVoiceRender(VoiceState& voice, const ml::DSPVector& pitch,
+                                      const ml::DSPVector& gate, int voiceIndex) {
   VoiceRenders& renders = *voiceRenders;
   const int r = renders.count++;
   VoiceBlock& b = *std::construct_at(&renders.blocks[r]);
@@ -122,7 +122,8 @@ int PluginProcessor::beginVoiceRender(VoiceState& voice, const ml::DSPVector& pi
 
 void PluginProcessor::renderVoiceFilters() {
   VoiceRenders& renders = *voiceRenders;
-  renderFilterJobs(renders.filters.data() + renders.filtered, renders.count - renders.filtered, renders.lanes);
+  renderFilterJobs(renders.filters.data() + renders.filtered, renders.count - renders.filtered,
+                   renders.lanes);
   renders.filtered = renders.count;
 }
 

@@ -73,8 +73,8 @@ struct VoiceRenders {
   std::array<VoiceState*, kMaxRenders> voices{};
   std::array<FilterSeriesJob, kMaxRenders> filters;
   FilterLaneScratch lanes;
-  int count{0};      // renders begun this block
-  int filtered{0};   // renders whose filters have run
+  int count{0};     // renders begun this block
+  int filtered{0};  // renders whose filters have run
 };
 
 // Steps in the order the render path runs them (VoiceRender.cpp).

@@ -51,7 +51,6 @@ inline int32_t equalMask(int32_t a, int32_t b) {
   return a == b ? -1 : 0;
 }
 
-
 }  // namespace lane
 
 #if ML_SIMD_SSE2
@@ -360,7 +359,8 @@ inline I4 orMask(I4 a, I4 b) {
   return eachLane<I4>(a, b, [](int32_t x, int32_t y) { return x | y; });
 }
 inline I4 addI(I4 a, I4 b) {
-  return eachLane<I4>(a, b, [](int32_t x, int32_t y) { return static_cast<int32_t>(uint32_t(x) + uint32_t(y)); });
+  return eachLane<I4>(a, b,
+                      [](int32_t x, int32_t y) { return static_cast<int32_t>(uint32_t(x) + uint32_t(y)); });
 }
 template <int kBits>
 inline I4 shiftRightI(I4 a) {

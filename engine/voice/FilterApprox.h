@@ -9,7 +9,7 @@
 inline ml::simd::Lanes tanApprox(ml::simd::Lanes x) {
   using ml::simd::Lanes;
   constexpr float kQuarterPi = 0.785398163f;
-  constexpr float kHalfPiHigh = 1.57079637050628662f;  // pi/2 rounded to float
+  constexpr float kHalfPiHigh = 1.57079637050628662f;   // pi/2 rounded to float
   constexpr float kHalfPiLow = -4.37113900018624e-08f;  // pi/2 - kHalfPiHigh
   const ml::simd::I4 upper = ml::simd::greaterThan(x.v, ml::simd::splat(kQuarterPi));
   const Lanes r = select((Lanes(kHalfPiHigh) - x) + kHalfPiLow, x, upper);
@@ -36,17 +36,18 @@ inline ml::simd::Lanes logApprox(ml::simd::Lanes x) {
   const Lanes e = select(exponent + 1.f, exponent, high);
   const Lanes t = select(mantissa * 0.5f, mantissa, high) - 1.f;
   const Lanes z = t * t;
-  Lanes y = ((((((((7.0376836292e-2f * t - 1.1514610310e-1f) * t + 1.1676998740e-1f) * t - 1.2420140846e-1f) * t +
-                 1.4249322787e-1f) *
-                    t -
-                1.6668057665e-1f) *
-                   t +
-               2.0000714765e-1f) *
-                  t -
-              2.4999993993e-1f) *
-                 t +
-             3.3333331174e-1f) *
-            t * z;
+  Lanes y =
+      ((((((((7.0376836292e-2f * t - 1.1514610310e-1f) * t + 1.1676998740e-1f) * t - 1.2420140846e-1f) * t +
+           1.4249322787e-1f) *
+              t -
+          1.6668057665e-1f) *
+             t +
+         2.0000714765e-1f) *
+            t -
+        2.4999993993e-1f) *
+           t +
+       3.3333331174e-1f) *
+      t * z;
   y = y + -2.12194440e-4f * e;
   y = y - 0.5f * z;
   return (t + y) + 0.693359375f * e;

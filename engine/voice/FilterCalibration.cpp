@@ -30,7 +30,9 @@ const CurveLogs kCurveLogs = curveLogs();
 
 // The points of a mode's curve.
 void modePoints(int mode, float* points) {
-  const float* corr = mode == kFilterLowPass ? kCalibCorrLP : mode == kFilterHighPass ? kCalibCorrHP : nullptr;
+  const float* corr = mode == kFilterLowPass    ? kCalibCorrLP
+                      : mode == kFilterHighPass ? kCalibCorrHP
+                                                : nullptr;
   for (int k = 0; k < kCalibCurvePoints; ++k) points[k] = (corr != nullptr && k < 8) ? corr[k] : 1.f;
 }
 

@@ -32,9 +32,9 @@ struct alignas(16) FilterLanePlan {
   int32_t laneMode[kFilterLanes];       // the lane's mode for the whole block, -1 while it crossfades
   int32_t blockMode{-1};                // the mode of every lane in use for the whole block, or -1
   bool ladderEverywhere{false};         // the ladder runs at every sample of every lane in use
-  bool idle[kFilterLanes]{};           // the lane holds planIdleLane's values
-  bool fading{false};                  // a mode crossfade runs in some lane
-  bool ladder{false};                  // the ladder layer runs in some lane
+  bool idle[kFilterLanes]{};            // the lane holds planIdleLane's values
+  bool fading{false};                   // a mode crossfade runs in some lane
+  bool ladder{false};                   // the ladder layer runs in some lane
 };
 
 // Plans lane `lane` of a block of filter s (advancing its mode fade, layer fades and snap glide), all
@@ -53,7 +53,7 @@ struct FilterSeriesJob {
   FilterBlockSetup setup;
   FilterBlockInputs inputs[2];
   const float* in{nullptr};
-  float* out{nullptr};  // may alias in
+  float* out{nullptr};        // may alias in
   FilterPairCutoffs cutoffs;  // written by renderFilterJobs
 };
 

@@ -145,8 +145,9 @@ void planFilterCoefficients(FilterLanePlan& plan, bool nonlinear) {
     const Lane k = 1.f - resonance;  // at least 0.05 with the resonance clamp
     // Smoothed rows are often constant over a block: the values are computed again only when a
     // lane's cutoff or resonance moves (a NaN never compares equal, so it is always recomputed).
-    const bool moved = i == 0 || !ml::simd::allSet(ml::simd::andMask(ml::simd::equal(hz.v, load(plan.hz[i - 1]).v),
-                                                                      ml::simd::equal(resonance.v, load(plan.resonance[i - 1]).v)));
+    const bool moved = i == 0 || !ml::simd::allSet(ml::simd::andMask(
+                                     ml::simd::equal(hz.v, load(plan.hz[i - 1]).v),
+                                     ml::simd::equal(resonance.v, load(plan.resonance[i - 1]).v)));
     if (moved) {
       calibrated = hz * filterCalibFactor(hz, curve);
       Lane f = cycles(calibrated / sr);

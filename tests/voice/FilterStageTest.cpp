@@ -238,7 +238,8 @@ TEST_F(FilterStage, LaneJobsMatchSingleFiltersExactly) {
         trackModeChange(pairB[j].modeTracker, modeB, false);
         trackModeChange(singleB[j].modeTracker, modeB, false);
         const Rows& second = j == 3 ? late : b;
-        jobs[j] = {&pairA[j], &pairB[j], setup, {a.inputs(kFilterLowPass), second.inputs(modeB)}, pair[j], pair[j], {}};
+        jobs[j] = {&pairA[j], &pairB[j], setup, {a.inputs(kFilterLowPass), second.inputs(modeB)},
+                   pair[j],   pair[j],   {}};
         jobs[j].inputs[0].kitMul = 1.f + 0.1f * float(j);
       }
       renderFilterJobs(jobs, kJobs, scratch);
