@@ -33,8 +33,13 @@ struct alignas(16) FilterLanePlan {
   int32_t blockMode{-1};                // the mode of every lane in use for the whole block, or -1
   bool ladderEverywhere{false};         // the ladder runs at every sample of every lane in use
   bool idle[kFilterLanes]{};            // the lane holds planIdleLane's values
-  bool fading{false};                   // a mode crossfade runs in some lane
-  bool ladder{false};                   // the ladder layer runs in some lane
+  // Rows that stay valid from block to block while nothing changes: the mode a lane's mode rows hold
+  // for the whole block (-1: a crossfade), and ladder or drive rows of a layer that never runs.
+  int32_t restMode[kFilterLanes]{-1, -1, -1, -1};
+  bool ladderAtRest[kFilterLanes]{};
+  bool driveAtRest[kFilterLanes]{};
+  bool fading{false};  // a mode crossfade runs in some lane
+  bool ladder{false};  // the ladder layer runs in some lane
 };
 
 // Plans lane `lane` of a block of filter s (advancing its mode fade, layer fades and snap glide), all

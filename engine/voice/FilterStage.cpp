@@ -29,18 +29,14 @@ void planCutoffAndResonance(CutoffSnap& snap, const FilterBlockInputs& p, Filter
   snap.current = snapped;
 }
 
-// The mode crossfade of each sample; the tracker advances.
+// The mode crossfade of each sample; the tracker advances. Rows that hold the block's mode already
+// stay as they are.
 void planModeFade(ModeTracker& t, int modeParam, FilterLanePlan& plan, int lane) {
   plan.laneMode[lane] = t.fading ? -1 : modeParam;
-  for (int i = 0; i < kFilterBlockSize; ++i) {
-    if (!t.fading) {
-      // A crossfade only starts between blocks: the rest of the block keeps the mode.
-      for (; i < kFilterBlockSize; ++i) {
-        plan.fromMode[i][lane] = plan.toMode[i][lane] = modeParam;
-        plan.modeMix[i][lane] = 0.f;
-      }
-      return;
-    }
+  if (!t.fading && plan.restMode[lane] == modeParam) return;
+  plan.restMode[lane] = plan.laneMode[lane];
+  int i = 0;
+  for (; i < kFilterBlockSize && t.fading; ++i) {
     plan.fading = true;
     const float pos = (t.fadePos < 1.f) ? t.fadePos : 1.f;
     plan.fromMode[i][lane] = t.fromMode;
@@ -52,30 +48,70 @@ void planModeFade(ModeTracker& t, int modeParam, FilterLanePlan& plan, int lane)
       t.fadePos = 0.f;
     }
   }
+  // A crossfade only starts between blocks: the rest of the block keeps the mode.
+  for (; i < kFilterBlockSize; ++i) {
+    plan.fromMode[i][lane] = plan.toMode[i][lane] = modeParam;
+    plan.modeMix[i][lane] = 0.f;
+  }
+}
+
+// Clears a lane's ladder rows: a layer that never runs.
+void restLadder(FilterLanePlan& plan, int lane) {
+  if (plan.ladderAtRest[lane]) return;
+  plan.ladderAtRest[lane] = true;
+  for (int i = 0; i < kFilterBlockSize; ++i) {
+    plan.ladderRun[i][lane] = plan.ladderSeed[i][lane] = 0;
+    plan.ladderG[i][lane] = plan.ladderK[i][lane] = plan.ladderMix[i][lane] = 0.f;
+  }
 }
 
 // The ladder layer of each sample (where the resonance is above its start) and its fade, which goes to
 // ladderMix until the coefficients scale it by the layer amount.
 void planLadder(float& ladderFade, float fadeStep, FilterLanePlan& plan, int lane) {
+  bool any = false;
+  for (int i = 0; i < kFilterBlockSize; ++i) any = any || plan.resonance[i][lane] > kLadderResonanceStart;
+  plan.ladderSamples[lane] = 0;
+  if (!any) {
+    ladderFade = 0.f;
+    restLadder(plan, lane);
+    return;
+  }
+  plan.ladderAtRest[lane] = false;
+  plan.ladder = true;
   float fade = ladderFade;
-  int32_t samples = 0;
   for (int i = 0; i < kFilterBlockSize; ++i) {
     const bool run = plan.resonance[i][lane] > kLadderResonanceStart;  // selfOscAmt above 0
     plan.ladderRun[i][lane] = run ? -1 : 0;
     plan.ladderSeed[i][lane] = (run && fade <= 0.f) ? -1 : 0;
     fade = !run ? 0.f : (fade + fadeStep < 1.f) ? fade + fadeStep : 1.f;
     plan.ladderMix[i][lane] = fade;
-    samples += run ? 1 : 0;
+    plan.ladderSamples[lane] += run ? 1 : 0;
   }
   ladderFade = fade;
-  plan.ladderSamples[lane] = samples;
-  plan.ladder = plan.ladder || samples > 0;
+}
+
+// Clears a lane's drive rows: a layer that never runs.
+void restDrive(FilterLanePlan& plan, int lane) {
+  if (plan.driveAtRest[lane]) return;
+  plan.driveAtRest[lane] = true;
+  for (int i = 0; i < kFilterBlockSize; ++i) {
+    plan.driveRun[i][lane] = 0;
+    plan.driveK[i][lane] = plan.driveMix[i][lane] = 0.f;
+  }
 }
 
 // The drive layer of each sample and its fade.
 void planDrive(float& driveFade, const float* drive, float fadeStep, FilterLanePlan& plan, int lane) {
+  bool any = false;
+  for (int i = 0; i < kFilterBlockSize; ++i) any = any || drive[i] > kDriveOn;  // as clamped below
+  plan.driveSamples[lane] = 0;
+  if (!any) {
+    driveFade = 0.f;
+    restDrive(plan, lane);
+    return;
+  }
+  plan.driveAtRest[lane] = false;
   float fade = driveFade;
-  int32_t samples = 0;
   for (int i = 0; i < kFilterBlockSize; ++i) {
     const float d = ml::safeClamp(drive[i], 0.f, 1.f);
     const bool run = d > kDriveOn;
@@ -85,14 +121,13 @@ void planDrive(float& driveFade, const float* drive, float fadeStep, FilterLaneP
       plan.driveK[i][lane] = plan.driveMix[i][lane] = 0.f;
       continue;
     }
-    ++samples;
+    ++plan.driveSamples[lane];
     fade = (fade + fadeStep < 1.f) ? fade + fadeStep : 1.f;
     plan.driveK[i][lane] = 0.6f * d;
     const float depth = ((d - kDriveOn) * 20.f < 1.f) ? (d - kDriveOn) * 20.f : 1.f;
     plan.driveMix[i][lane] = (fade < depth) ? fade : depth;
   }
   driveFade = fade;
-  plan.driveSamples[lane] = samples;
 }
 
 }  // namespace
@@ -122,10 +157,10 @@ void planIdleLane(FilterLanePlan& plan, int lane) {
     plan.resonance[i][lane] = 0.f;
     plan.fromMode[i][lane] = plan.toMode[i][lane] = kFilterLowPass;
     plan.modeMix[i][lane] = 0.f;
-    plan.ladderRun[i][lane] = plan.ladderSeed[i][lane] = plan.driveRun[i][lane] = 0;
-    plan.ladderMix[i][lane] = 0.f;
-    plan.driveK[i][lane] = plan.driveMix[i][lane] = 0.f;
   }
+  plan.restMode[lane] = kFilterLowPass;
+  restLadder(plan, lane);
+  restDrive(plan, lane);
 }
 
 void planFilterCoefficients(FilterLanePlan& plan, bool nonlinear) {
@@ -163,7 +198,8 @@ void planFilterCoefficients(FilterLanePlan& plan, bool nonlinear) {
     store(plan.a1[i], a1);
     store(plan.a2[i], a2);
     store(plan.a3[i], a3);
-    // Where the ladder does not run, its values are 0.
+    // The ladder's rows are read only when it runs in some lane; where it does not run, they are 0.
+    if (!plan.ladder) continue;
     const ml::simd::I4 run = ml::simd::loadI(plan.ladderRun[i]);
     store(plan.ladderG[i], select(ladderG, 0.f, run));
     store(plan.ladderK[i], select(4.6f * (0.3f * amount + 0.7f), 0.f, run));
