@@ -68,10 +68,10 @@ void restLadder(FilterLanePlan& plan, int lane) {
 // The ladder layer of each sample (where the resonance is above its start) and its fade, which goes to
 // ladderMix until the coefficients scale it by the layer amount.
 void planLadder(float& ladderFade, float fadeStep, FilterLanePlan& plan, int lane) {
-  bool any = false;
-  for (int i = 0; i < kFilterBlockSize; ++i) any = any || plan.resonance[i][lane] > kLadderResonanceStart;
   plan.ladderSamples[lane] = 0;
-  if (!any) {
+  int first = 0;
+  while (first < kFilterBlockSize && !(plan.resonance[first][lane] > kLadderResonanceStart)) ++first;
+  if (first == kFilterBlockSize) {
     ladderFade = 0.f;
     restLadder(plan, lane);
     return;
@@ -102,10 +102,10 @@ void restDrive(FilterLanePlan& plan, int lane) {
 
 // The drive layer of each sample and its fade.
 void planDrive(float& driveFade, const float* drive, float fadeStep, FilterLanePlan& plan, int lane) {
-  bool any = false;
-  for (int i = 0; i < kFilterBlockSize; ++i) any = any || drive[i] > kDriveOn;  // as clamped below
   plan.driveSamples[lane] = 0;
-  if (!any) {
+  int first = 0;
+  while (first < kFilterBlockSize && !(drive[first] > kDriveOn)) ++first;  // as clamped below
+  if (first == kFilterBlockSize) {
     driveFade = 0.f;
     restDrive(plan, lane);
     return;
