@@ -47,6 +47,10 @@ inline float unsignedToFloat(int32_t bits) {
   return static_cast<float>(static_cast<int32_t>(static_cast<uint32_t>(bits) >> 1)) * 2.0f;
 }
 
+inline int32_t equalMask(int32_t a, int32_t b) {
+  return a == b ? -1 : 0;
+}
+
 }  // namespace lane
 
 #if ML_SIMD_SSE2
@@ -62,6 +66,13 @@ inline F4 loadF(const float* p) {
 }
 inline void storeF(float* p, F4 v) {
   _mm_store_ps(p, v);
+}
+// Loads and stores without the 16-byte alignment.
+inline F4 loadU(const float* p) {
+  return _mm_loadu_ps(p);
+}
+inline void storeU(float* p, F4 v) {
+  _mm_storeu_ps(p, v);
 }
 inline I4 loadI(const int32_t* p) {
   return _mm_load_si128(reinterpret_cast<const __m128i*>(p));
@@ -92,6 +103,60 @@ inline I4 roundToInt(F4 v) {
 inline F4 unsignedToFloat(I4 v) {
   return _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(v, 1)), _mm_set1_ps(2.0f));
 }
+inline F4 div(F4 a, F4 b) {
+  return _mm_div_ps(a, b);
+}
+// a > b ? a : b and a < b ? a : b per lane (b where either is NaN), as maxps and minps compute them.
+inline F4 pickGreater(F4 a, F4 b) {
+  return _mm_max_ps(a, b);
+}
+inline F4 pickLess(F4 a, F4 b) {
+  return _mm_min_ps(a, b);
+}
+inline F4 absolute(F4 a) {
+  return _mm_andnot_ps(_mm_set1_ps(-0.0f), a);
+}
+inline I4 splatI(int32_t v) {
+  return _mm_set1_epi32(v);
+}
+inline I4 equalI(I4 a, I4 b) {
+  return _mm_cmpeq_epi32(a, b);
+}
+inline I4 andMask(I4 a, I4 b) {
+  return _mm_and_si128(a, b);
+}
+inline I4 orMask(I4 a, I4 b) {
+  return _mm_or_si128(a, b);
+}
+inline I4 addI(I4 a, I4 b) {
+  return _mm_add_epi32(a, b);
+}
+template <int kBits>
+inline I4 shiftRightI(I4 a) {
+  return _mm_srli_epi32(a, kBits);
+}
+inline F4 toFloat(I4 a) {
+  return _mm_cvtepi32_ps(a);
+}
+inline I4 bitsOf(F4 a) {
+  return _mm_castps_si128(a);
+}
+inline F4 fromBits(I4 a) {
+  return _mm_castsi128_ps(a);
+}
+inline I4 equal(F4 a, F4 b) {
+  return _mm_castps_si128(_mm_cmpeq_ps(a, b));
+}
+inline bool allSet(I4 mask) {
+  return _mm_movemask_ps(_mm_castsi128_ps(mask)) == 0xf;
+}
+inline bool anySet(I4 mask) {
+  return _mm_movemask_ps(_mm_castsi128_ps(mask)) != 0;
+}
+// Rows a, b, c, d become the columns: a holds the first float of each, and so on.
+inline void transpose(F4& a, F4& b, F4& c, F4& d) {
+  _MM_TRANSPOSE4_PS(a, b, c, d);
+}
 
 #elif ML_SIMD_NEON
 
@@ -105,6 +170,12 @@ inline F4 loadF(const float* p) {
   return vld1q_f32(p);
 }
 inline void storeF(float* p, F4 v) {
+  vst1q_f32(p, v);
+}
+inline F4 loadU(const float* p) {
+  return vld1q_f32(p);
+}
+inline void storeU(float* p, F4 v) {
   vst1q_f32(p, v);
 }
 inline I4 loadI(const int32_t* p) {
@@ -140,6 +211,64 @@ inline F4 unsignedToFloat(I4 v) {
   const I4 half = vreinterpretq_s32_u32(vshrq_n_u32(vreinterpretq_u32_s32(v), 1));
   return vmulq_f32(vcvtq_f32_s32(half), vdupq_n_f32(2.0f));
 }
+inline F4 div(F4 a, F4 b) {
+  return vdivq_f32(a, b);
+}
+// vmaxq/vminq return NaN for NaN lanes: compare and select instead, as the scalar ternaries do.
+inline F4 pickGreater(F4 a, F4 b) {
+  return vbslq_f32(vcgtq_f32(a, b), a, b);
+}
+inline F4 pickLess(F4 a, F4 b) {
+  return vbslq_f32(vcltq_f32(a, b), a, b);
+}
+inline F4 absolute(F4 a) {
+  return vabsq_f32(a);
+}
+inline I4 splatI(int32_t v) {
+  return vdupq_n_s32(v);
+}
+inline I4 equalI(I4 a, I4 b) {
+  return vreinterpretq_s32_u32(vceqq_s32(a, b));
+}
+inline I4 andMask(I4 a, I4 b) {
+  return vandq_s32(a, b);
+}
+inline I4 orMask(I4 a, I4 b) {
+  return vorrq_s32(a, b);
+}
+inline I4 addI(I4 a, I4 b) {
+  return vaddq_s32(a, b);
+}
+template <int kBits>
+inline I4 shiftRightI(I4 a) {
+  return vreinterpretq_s32_u32(vshrq_n_u32(vreinterpretq_u32_s32(a), kBits));
+}
+inline F4 toFloat(I4 a) {
+  return vcvtq_f32_s32(a);
+}
+inline I4 bitsOf(F4 a) {
+  return vreinterpretq_s32_f32(a);
+}
+inline F4 fromBits(I4 a) {
+  return vreinterpretq_f32_s32(a);
+}
+inline I4 equal(F4 a, F4 b) {
+  return vreinterpretq_s32_u32(vceqq_f32(a, b));
+}
+inline bool allSet(I4 mask) {
+  return vminvq_u32(vreinterpretq_u32_s32(mask)) == 0xffffffffu;
+}
+inline bool anySet(I4 mask) {
+  return vmaxvq_u32(vreinterpretq_u32_s32(mask)) != 0;
+}
+inline void transpose(F4& a, F4& b, F4& c, F4& d) {
+  const float32x4x2_t ab = vtrnq_f32(a, b);
+  const float32x4x2_t cd = vtrnq_f32(c, d);
+  a = vcombine_f32(vget_low_f32(ab.val[0]), vget_low_f32(cd.val[0]));
+  b = vcombine_f32(vget_low_f32(ab.val[1]), vget_low_f32(cd.val[1]));
+  c = vcombine_f32(vget_high_f32(ab.val[0]), vget_high_f32(cd.val[0]));
+  d = vcombine_f32(vget_high_f32(ab.val[1]), vget_high_f32(cd.val[1]));
+}
 
 #else
 
@@ -158,6 +287,12 @@ inline F4 loadF(const float* p) {
 }
 inline void storeF(float* p, F4 a) {
   std::memcpy(p, a.v, sizeof a.v);
+}
+inline F4 loadU(const float* p) {
+  return loadF(p);
+}
+inline void storeU(float* p, F4 a) {
+  storeF(p, a);
 }
 inline I4 loadI(const int32_t* p) {
   return {{p[0], p[1], p[2], p[3]}};
@@ -199,7 +334,119 @@ inline F4 unsignedToFloat(I4 a) {
   for (int i = 0; i < 4; ++i) r.v[i] = lane::unsignedToFloat(a.v[i]);
   return r;
 }
+inline F4 div(F4 a, F4 b) {
+  return eachLane<F4>(a, b, [](float x, float y) { return x / y; });
+}
+inline F4 pickGreater(F4 a, F4 b) {
+  return eachLane<F4>(a, b, [](float x, float y) { return x > y ? x : y; });
+}
+inline F4 pickLess(F4 a, F4 b) {
+  return eachLane<F4>(a, b, [](float x, float y) { return x < y ? x : y; });
+}
+inline F4 absolute(F4 a) {
+  return eachLane<F4>(a, a, [](float x, float) { return std::fabs(x); });
+}
+inline I4 splatI(int32_t v) {
+  return {{v, v, v, v}};
+}
+inline I4 equalI(I4 a, I4 b) {
+  return eachLane<I4>(a, b, lane::equalMask);
+}
+inline I4 andMask(I4 a, I4 b) {
+  return eachLane<I4>(a, b, [](int32_t x, int32_t y) { return x & y; });
+}
+inline I4 orMask(I4 a, I4 b) {
+  return eachLane<I4>(a, b, [](int32_t x, int32_t y) { return x | y; });
+}
+inline I4 addI(I4 a, I4 b) {
+  return eachLane<I4>(a, b,
+                      [](int32_t x, int32_t y) { return static_cast<int32_t>(uint32_t(x) + uint32_t(y)); });
+}
+template <int kBits>
+inline I4 shiftRightI(I4 a) {
+  return eachLane<I4>(a, a, [](int32_t x, int32_t) { return static_cast<int32_t>(uint32_t(x) >> kBits); });
+}
+inline F4 toFloat(I4 a) {
+  F4 r;
+  for (int i = 0; i < 4; ++i) r.v[i] = static_cast<float>(a.v[i]);
+  return r;
+}
+inline I4 bitsOf(F4 a) {
+  I4 r;
+  std::memcpy(r.v, a.v, sizeof r.v);
+  return r;
+}
+inline F4 fromBits(I4 a) {
+  F4 r;
+  std::memcpy(r.v, a.v, sizeof r.v);
+  return r;
+}
+inline I4 equal(F4 a, F4 b) {
+  return eachLane<I4>(a, b, [](float x, float y) { return x == y ? -1 : 0; });
+}
+inline bool allSet(I4 mask) {
+  return (mask.v[0] & mask.v[1] & mask.v[2] & mask.v[3]) == -1;
+}
+inline bool anySet(I4 mask) {
+  return (mask.v[0] | mask.v[1] | mask.v[2] | mask.v[3]) != 0;
+}
+inline void transpose(F4& a, F4& b, F4& c, F4& d) {
+  F4* rows[4] = {&a, &b, &c, &d};
+  for (int i = 0; i < 4; ++i) {
+    for (int j = i + 1; j < 4; ++j) {
+      const float t = rows[i]->v[j];
+      rows[i]->v[j] = rows[j]->v[i];
+      rows[j]->v[i] = t;
+    }
+  }
+}
 
 #endif
+
+// Scalar forms of the lane choices, so that one kernel template serves floats and lanes.
+inline float pickGreater(float a, float b) {
+  return a > b ? a : b;
+}
+inline float pickLess(float a, float b) {
+  return a < b ? a : b;
+}
+inline float absolute(float a) {
+  return std::fabs(a);
+}
+
+// Four floats with arithmetic operators: kernels written as templates run on float or on Lanes alike,
+// each lane doing exactly the float operations in the same order.
+struct Lanes {
+  F4 v;
+  Lanes() : v(splat(0.f)) {}
+  Lanes(float x) : v(splat(x)) {}  // NOLINT: implicit, so that constants mix with lanes
+  explicit Lanes(F4 x) : v(x) {}
+};
+
+inline Lanes operator+(Lanes a, Lanes b) {
+  return Lanes(add(a.v, b.v));
+}
+inline Lanes operator-(Lanes a, Lanes b) {
+  return Lanes(sub(a.v, b.v));
+}
+inline Lanes operator*(Lanes a, Lanes b) {
+  return Lanes(mul(a.v, b.v));
+}
+inline Lanes operator/(Lanes a, Lanes b) {
+  return Lanes(div(a.v, b.v));
+}
+inline Lanes pickGreater(Lanes a, Lanes b) {
+  return Lanes(pickGreater(a.v, b.v));
+}
+inline Lanes pickLess(Lanes a, Lanes b) {
+  return Lanes(pickLess(a.v, b.v));
+}
+inline Lanes absolute(Lanes a) {
+  return Lanes(absolute(a.v));
+}
+// a where mask is set, else b.
+inline Lanes select(Lanes a, Lanes b, I4 mask) {
+  return Lanes(select(a.v, b.v, mask));
+}
 
 }  // namespace ml::simd
