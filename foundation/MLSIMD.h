@@ -27,6 +27,12 @@ inline int32_t roundToInt(float x) {
   return static_cast<int32_t>(r);
 }
 
+// Truncation toward zero; anything outside int32 (and NaN) gives 0x80000000, as on x86.
+inline int32_t truncToInt(float x) {
+  if (!(x >= -2147483648.0f && x < 2147483648.0f)) return INT32_MIN;
+  return static_cast<int32_t>(x);
+}
+
 inline int32_t greaterMask(float a, float b) {
   return a > b ? -1 : 0;
 }
@@ -92,6 +98,25 @@ inline I4 roundToInt(F4 v) {
 inline F4 unsignedToFloat(I4 v) {
   return _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(v, 1)), _mm_set1_ps(2.0f));
 }
+inline F4 loadUnalignedF(const float* p) {
+  return _mm_loadu_ps(p);
+}
+// max(a, b) is a > b ? a : b and min(a, b) is a < b ? a : b per lane: a NaN in either gives b.
+inline F4 max(F4 a, F4 b) {
+  return _mm_max_ps(a, b);
+}
+inline F4 min(F4 a, F4 b) {
+  return _mm_min_ps(a, b);
+}
+inline F4 abs(F4 v) {
+  return _mm_andnot_ps(_mm_set1_ps(-0.0f), v);
+}
+inline I4 truncToInt(F4 v) {
+  return _mm_cvttps_epi32(v);
+}
+inline F4 toFloat(I4 v) {
+  return _mm_cvtepi32_ps(v);
+}
 
 #elif ML_SIMD_NEON
 
@@ -139,6 +164,27 @@ inline I4 roundToInt(F4 v) {
 inline F4 unsignedToFloat(I4 v) {
   const I4 half = vreinterpretq_s32_u32(vshrq_n_u32(vreinterpretq_u32_s32(v), 1));
   return vmulq_f32(vcvtq_f32_s32(half), vdupq_n_f32(2.0f));
+}
+inline F4 loadUnalignedF(const float* p) {
+  return vld1q_f32(p);
+}
+inline F4 max(F4 a, F4 b) {
+  return vbslq_f32(vcgtq_f32(a, b), a, b);
+}
+inline F4 min(F4 a, F4 b) {
+  return vbslq_f32(vcltq_f32(a, b), a, b);
+}
+inline F4 abs(F4 v) {
+  return vabsq_f32(v);
+}
+// The conversion saturates; out-of-range and NaN lanes are replaced by 0x80000000 as on x86.
+inline I4 truncToInt(F4 v) {
+  const uint32x4_t inRange =
+      vandq_u32(vcgeq_f32(v, vdupq_n_f32(-2147483648.0f)), vcltq_f32(v, vdupq_n_f32(2147483648.0f)));
+  return vbslq_s32(inRange, vcvtq_s32_f32(v), vdupq_n_s32(INT32_MIN));
+}
+inline F4 toFloat(I4 v) {
+  return vcvtq_f32_s32(v);
 }
 
 #else
@@ -197,6 +243,30 @@ inline I4 roundToInt(F4 a) {
 inline F4 unsignedToFloat(I4 a) {
   F4 r;
   for (int i = 0; i < 4; ++i) r.v[i] = lane::unsignedToFloat(a.v[i]);
+  return r;
+}
+inline F4 loadUnalignedF(const float* p) {
+  return loadF(p);
+}
+inline F4 max(F4 a, F4 b) {
+  return eachLane<F4>(a, b, [](float x, float y) { return x > y ? x : y; });
+}
+inline F4 min(F4 a, F4 b) {
+  return eachLane<F4>(a, b, [](float x, float y) { return x < y ? x : y; });
+}
+inline F4 abs(F4 a) {
+  F4 r;
+  for (int i = 0; i < 4; ++i) r.v[i] = std::fabs(a.v[i]);
+  return r;
+}
+inline I4 truncToInt(F4 a) {
+  I4 r;
+  for (int i = 0; i < 4; ++i) r.v[i] = lane::truncToInt(a.v[i]);
+  return r;
+}
+inline F4 toFloat(I4 a) {
+  F4 r;
+  for (int i = 0; i < 4; ++i) r.v[i] = static_cast<float>(a.v[i]);
   return r;
 }
 

@@ -125,6 +125,34 @@ TEST(DSPVector, UnsignedIntToFloatDropsLowestBit) {
   for (size_t i = 0; i < 4; ++i) EXPECT_EQ(bitsOf(f[i]), bitsOf(ml::simd::lane::unsignedToFloat(u[i])));
 }
 
+// The lane operations the kernels rely on to match their scalar forms bit for bit.
+TEST(DSPVector, LaneMinMaxAbsAndConversionsMatchScalarCode) {
+  using namespace ml::simd;
+  alignas(16) const float a[] = {1.0f, -2.0f, NAN, -0.0f, 3.5f, 2147483648.0f, -2147483648.0f, -7.75f};
+  alignas(16) const float b[] = {0.5f, NAN, 4.0f, 0.25f, 3.5f, -1.0f, 1e20f, 0.0f};
+  alignas(16) float hi[4], lo[4], mag[4], asFloat[4];
+  alignas(16) int32_t truncated[4];
+  for (int half = 0; half < 8; half += 4) {
+    storeF(hi, max(loadF(a + half), loadF(b + half)));
+    storeF(lo, min(loadUnalignedF(a + half), loadF(b + half)));
+    storeF(mag, abs(loadF(a + half)));
+    storeI(truncated, truncToInt(loadF(a + half)));
+    storeF(asFloat, toFloat(truncToInt(loadF(b + half))));
+    for (int i = 0; i < 4; ++i) {
+      const float x = a[half + i], y = b[half + i];
+      EXPECT_EQ(bitsOf(hi[i]), bitsOf(x > y ? x : y)) << half + i;
+      EXPECT_EQ(bitsOf(lo[i]), bitsOf(x < y ? x : y)) << half + i;
+      EXPECT_EQ(bitsOf(mag[i]), bitsOf(std::fabs(x))) << half + i;
+      EXPECT_EQ(truncated[i], lane::truncToInt(x)) << half + i;
+      EXPECT_EQ(asFloat[i], static_cast<float>(lane::truncToInt(y))) << half + i;
+    }
+  }
+  EXPECT_EQ(lane::truncToInt(-7.75f), -7);
+  EXPECT_EQ(lane::truncToInt(-2147483648.0f), INT32_MIN);
+  EXPECT_EQ(lane::truncToInt(2147483648.0f), INT32_MIN);
+  EXPECT_EQ(lane::truncToInt(NAN), INT32_MIN);
+}
+
 TEST(ScalarMath, Helpers) {
   EXPECT_EQ(ml::max(1.0f, 2.0f), 2.0f);
   EXPECT_EQ(ml::clamp(5.0f, 0.0f, 1.0f), 1.0f);
