@@ -17,7 +17,8 @@ struct DattorroReverb {
   // The longest modulated read that stays inside the ring (interpolation reads one sample further).
   static constexpr float kMaxModulatedDelay = kLineSize - 1;
   static constexpr int kNumInputDiffusers = 4;
-  static constexpr int kDiffuserSize = 2048;
+  static constexpr int kDiffuserSize = 2048;  // power of two as well
+  static constexpr int kDiffuserMask = kDiffuserSize - 1;
   static constexpr int kMaxDiffuserLength = kDiffuserSize - 1;
   static constexpr int kPreDelaySize = 32768;
   static constexpr int kPreDelayMask = kPreDelaySize - 1;
@@ -37,18 +38,20 @@ struct DattorroReverb {
   static constexpr float kModRates[kNumLines] = {0.1f, 0.14f, 0.19f, 0.26f, 0.35f, 0.47f, 0.58f, 0.71f};
   static constexpr float kExtraTapFrac[kNumLines] = {0.37f, 0.43f, 0.31f, 0.47f, 0.33f, 0.41f, 0.39f, 0.29f};
 
+  // Every line, input diffuser and tank diffuser advances one position per sample: each family shares
+  // one write index.
   float lines[kNumLines][kLineSize]{};
-  int32_t lineLength[kNumLines]{};
-  int32_t lineWrite[kNumLines]{};
-  float lowpass[kNumLines]{};
-  float prevTap[kNumLines]{};
-  float dcState[kNumLines]{};
+  alignas(16) int32_t lineLength[kNumLines]{};
+  int32_t lineWrite{0};
+  alignas(16) float lowpass[kNumLines]{};
+  alignas(16) float prevTap[kNumLines]{};
+  alignas(16) float dcState[kNumLines]{};
   float inputDiff[kNumInputDiffusers][kDiffuserSize]{};
   int32_t inputDiffLength[kNumInputDiffusers]{};
-  int32_t inputDiffIndex[kNumInputDiffusers]{};
+  int32_t inputDiffIndex{0};
   float tankDiff[kNumLines][kDiffuserSize]{};
   int32_t tankDiffLength[kNumLines]{};
-  int32_t tankDiffIndex[kNumLines]{};
+  int32_t tankDiffIndex{0};
   float preDelay[kPreDelaySize]{};
   int32_t preDelayWrite{0};
   alignas(16) float modPhase[kNumLines]{};  // cycles, 0..1
@@ -64,10 +67,9 @@ struct DattorroReverb {
   void process(const ml::DSPVector& in, float preDelayMs, float decaySeconds, float tone, ml::DSPVector& outL,
                ml::DSPVector& outR);
 
-  // Schroeder allpass with feedback g on a ring of `size` samples; advances index.
-  static float allpass(float x, float* buffer, int delay, int32_t& index, int size, float g);
-  // Linearly interpolated read `delay` samples (1..kMaxModulatedDelay) behind the write index.
-  float readInterp(int line, float delay) const;
-  // In-place 8-point Walsh-Hadamard transform (Sylvester order), scaled to be orthonormal.
-  static void hadamard8(float* v);
+  // Schroeder allpass with feedback g on a ring of kDiffuserSize samples, written at index.
+  static float allpass(float x, float* buffer, int32_t delay, int32_t index, float g);
+  // In-place 8-point Walsh-Hadamard transform (Sylvester order) of lanes (low 0..3, high 4..7), scaled to
+  // be orthonormal.
+  static void hadamard8(ml::simd::F4& low, ml::simd::F4& high);
 };

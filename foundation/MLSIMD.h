@@ -101,6 +101,10 @@ inline F4 unsignedToFloat(I4 v) {
 inline F4 loadUnalignedF(const float* p) {
   return _mm_loadu_ps(p);
 }
+// Four scalars into lanes 0..3, without a round trip through memory.
+inline F4 fromLanes(float a, float b, float c, float d) {
+  return _mm_setr_ps(a, b, c, d);
+}
 // max(a, b) is a > b ? a : b and min(a, b) is a < b ? a : b per lane: a NaN in either gives b.
 inline F4 max(F4 a, F4 b) {
   return _mm_max_ps(a, b);
@@ -116,6 +120,11 @@ inline I4 truncToInt(F4 v) {
 }
 inline F4 toFloat(I4 v) {
   return _mm_cvtepi32_ps(v);
+}
+// Lane i of the result is lane Ii of v.
+template <int I0, int I1, int I2, int I3>
+inline F4 shuffle(F4 v) {
+  return _mm_shuffle_ps(v, v, _MM_SHUFFLE(I3, I2, I1, I0));
 }
 
 #elif ML_SIMD_NEON
@@ -168,6 +177,9 @@ inline F4 unsignedToFloat(I4 v) {
 inline F4 loadUnalignedF(const float* p) {
   return vld1q_f32(p);
 }
+inline F4 fromLanes(float a, float b, float c, float d) {
+  return F4{a, b, c, d};
+}
 inline F4 max(F4 a, F4 b) {
   return vbslq_f32(vcgtq_f32(a, b), a, b);
 }
@@ -185,6 +197,13 @@ inline I4 truncToInt(F4 v) {
 }
 inline F4 toFloat(I4 v) {
   return vcvtq_f32_s32(v);
+}
+template <int I0, int I1, int I2, int I3>
+inline F4 shuffle(F4 v) {
+  F4 r = vdupq_n_f32(vgetq_lane_f32(v, I0));
+  r = vsetq_lane_f32(vgetq_lane_f32(v, I1), r, 1);
+  r = vsetq_lane_f32(vgetq_lane_f32(v, I2), r, 2);
+  return vsetq_lane_f32(vgetq_lane_f32(v, I3), r, 3);
 }
 
 #else
@@ -248,6 +267,9 @@ inline F4 unsignedToFloat(I4 a) {
 inline F4 loadUnalignedF(const float* p) {
   return loadF(p);
 }
+inline F4 fromLanes(float a, float b, float c, float d) {
+  return {{a, b, c, d}};
+}
 inline F4 max(F4 a, F4 b) {
   return eachLane<F4>(a, b, [](float x, float y) { return x > y ? x : y; });
 }
@@ -268,6 +290,10 @@ inline F4 toFloat(I4 a) {
   F4 r;
   for (int i = 0; i < 4; ++i) r.v[i] = static_cast<float>(a.v[i]);
   return r;
+}
+template <int I0, int I1, int I2, int I3>
+inline F4 shuffle(F4 a) {
+  return {{a.v[I0], a.v[I1], a.v[I2], a.v[I3]}};
 }
 
 #endif

@@ -187,17 +187,29 @@ TEST_F(DattorroReverbTest, NonFiniteSettingsAreClamped) {
   EXPECT_EQ(reverb->sampleRate, 48000.0f);
 }
 
+// Transforms eight values held in two groups of four lanes.
+void hadamard8(float* v) {
+  ml::simd::F4 low = ml::simd::loadUnalignedF(v);
+  ml::simd::F4 high = ml::simd::loadUnalignedF(v + 4);
+  DattorroReverb::hadamard8(low, high);
+  alignas(16) float lanes[8];
+  ml::simd::storeF(lanes, low);
+  ml::simd::storeF(lanes + 4, high);
+  std::copy(lanes, lanes + 8, v);
+}
+
 TEST_F(DattorroReverbTest, HadamardIsOrthonormal) {
   // Transforming twice gives the input back; a unit vector spreads evenly over all eight outputs.
   float v[8] = {1, 0, 0, 0, 0, 0, 0, 0};
-  DattorroReverb::hadamard8(v);
+  hadamard8(v);
   for (float x : v) EXPECT_FLOAT_EQ(x, 0.35355338f);
   float w[8] = {0.3f, -1.0f, 2.0f, 0.5f, 0.0f, 4.0f, -2.5f, 1.0f};
   float copy[8];
   std::copy(w, w + 8, copy);
-  DattorroReverb::hadamard8(w);
+  hadamard8(w);
   EXPECT_NEAR(w[1], 0.35355338f * (0.3f + 1.0f + 2.0f - 0.5f + 0.0f - 4.0f - 2.5f - 1.0f), 1e-5f);
-  DattorroReverb::hadamard8(w);
+  EXPECT_NEAR(w[6], 0.35355338f * (0.3f - 1.0f - 2.0f - 0.5f - 0.0f - 4.0f - 2.5f + 1.0f), 1e-5f);
+  hadamard8(w);
   for (int i = 0; i < 8; ++i) EXPECT_NEAR(w[i], copy[i], 1e-5f);
 }
 
