@@ -38,10 +38,23 @@ struct DattorroReverb {
   static constexpr float kModRates[kNumLines] = {0.1f, 0.14f, 0.19f, 0.26f, 0.35f, 0.47f, 0.58f, 0.71f};
   static constexpr float kExtraTapFrac[kNumLines] = {0.37f, 0.43f, 0.31f, 0.47f, 0.33f, 0.41f, 0.39f, 0.29f};
 
+  static constexpr int kBlock = static_cast<int>(ml::kFloatsPerDSPVector);
+
+  // Working rows of one run of samples (see runLength), one row per line; kept here, off the stack.
+  struct Scratch {
+    alignas(16) float diffused[kBlock];  // the input after pre-delay and diffusers
+    alignas(16) float write[kBlock];     // the lines' write position of each sample
+    alignas(16) float mod[kNumLines][kBlock];
+    alignas(16) float tap[kNumLines][kBlock];
+    alignas(16) float feedback[kNumLines][kBlock];  // into the tank allpasses, out of them, into the lines
+    alignas(16) float sumL[kBlock];
+    alignas(16) float sumR[kBlock];
+  };
+
   // Every line, input diffuser and tank diffuser advances one position per sample: each family shares
   // one write index.
   float lines[kNumLines][kLineSize]{};
-  alignas(16) int32_t lineLength[kNumLines]{};
+  int32_t lineLength[kNumLines]{};
   int32_t lineWrite{0};
   alignas(16) float lowpass[kNumLines]{};
   alignas(16) float prevTap[kNumLines]{};
@@ -57,6 +70,10 @@ struct DattorroReverb {
   alignas(16) float modPhase[kNumLines]{};  // cycles, 0..1
   float sampleRate{kRefSampleRate};
   float modDepth{kRefModDepth};  // samples
+  // Samples processed stage by stage together: shorter than every delay read, so that no read within a
+  // run meets a write of the same run, and each run gives what sample-by-sample processing would.
+  int32_t runLength{1};
+  Scratch scratch{};
 
   // Scales the delay tables to sr (Hz, > 0; other values are ignored) and clears.
   void setSampleRate(float sr);
@@ -67,9 +84,15 @@ struct DattorroReverb {
   void process(const ml::DSPVector& in, float preDelayMs, float decaySeconds, float tone, ml::DSPVector& outL,
                ml::DSPVector& outR);
 
-  // Schroeder allpass with feedback g on a ring of kDiffuserSize samples, written at index.
-  static float allpass(float x, float* buffer, int32_t delay, int32_t index, float g);
-  // In-place 8-point Walsh-Hadamard transform (Sylvester order) of lanes (low 0..3, high 4..7), scaled to
+  // In-place 8-point Walsh-Hadamard transform (Sylvester order) of v[0..7], each lane on its own, scaled to
   // be orthonormal.
-  static void hadamard8(ml::simd::F4& low, ml::simd::F4& high);
+  static void hadamard8(ml::simd::F4* v);
+
+private:
+  struct BlockCoeffs;
+  void processRun(const float* in, int count, const BlockCoeffs& c, float* outL, float* outR);
+  void modulationRows(int count, int padded, const BlockCoeffs& c);
+  void readTaps(int padded);
+  void feedbackPaths(int count, int padded, const BlockCoeffs& c);
+  void mixIntoLines(int count, int padded);
 };

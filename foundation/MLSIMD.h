@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -121,10 +122,9 @@ inline I4 truncToInt(F4 v) {
 inline F4 toFloat(I4 v) {
   return _mm_cvtepi32_ps(v);
 }
-// Lane i of the result is lane Ii of v.
-template <int I0, int I1, int I2, int I3>
-inline F4 shuffle(F4 v) {
-  return _mm_shuffle_ps(v, v, _MM_SHUFFLE(I3, I2, I1, I0));
+// Rows a..d of a 4x4 matrix become its columns.
+inline void transpose4(F4& a, F4& b, F4& c, F4& d) {
+  _MM_TRANSPOSE4_PS(a, b, c, d);
 }
 
 #elif ML_SIMD_NEON
@@ -198,12 +198,13 @@ inline I4 truncToInt(F4 v) {
 inline F4 toFloat(I4 v) {
   return vcvtq_f32_s32(v);
 }
-template <int I0, int I1, int I2, int I3>
-inline F4 shuffle(F4 v) {
-  F4 r = vdupq_n_f32(vgetq_lane_f32(v, I0));
-  r = vsetq_lane_f32(vgetq_lane_f32(v, I1), r, 1);
-  r = vsetq_lane_f32(vgetq_lane_f32(v, I2), r, 2);
-  return vsetq_lane_f32(vgetq_lane_f32(v, I3), r, 3);
+inline void transpose4(F4& a, F4& b, F4& c, F4& d) {
+  const float32x4x2_t ab = vtrnq_f32(a, b);
+  const float32x4x2_t cd = vtrnq_f32(c, d);
+  a = vcombine_f32(vget_low_f32(ab.val[0]), vget_low_f32(cd.val[0]));
+  b = vcombine_f32(vget_low_f32(ab.val[1]), vget_low_f32(cd.val[1]));
+  c = vcombine_f32(vget_high_f32(ab.val[0]), vget_high_f32(cd.val[0]));
+  d = vcombine_f32(vget_high_f32(ab.val[1]), vget_high_f32(cd.val[1]));
 }
 
 #else
@@ -291,9 +292,11 @@ inline F4 toFloat(I4 a) {
   for (int i = 0; i < 4; ++i) r.v[i] = static_cast<float>(a.v[i]);
   return r;
 }
-template <int I0, int I1, int I2, int I3>
-inline F4 shuffle(F4 a) {
-  return {{a.v[I0], a.v[I1], a.v[I2], a.v[I3]}};
+inline void transpose4(F4& a, F4& b, F4& c, F4& d) {
+  F4* rows[4] = {&a, &b, &c, &d};
+  for (int i = 0; i < 4; ++i) {
+    for (int j = i + 1; j < 4; ++j) std::swap(rows[i]->v[j], rows[j]->v[i]);
+  }
 }
 
 #endif

@@ -147,6 +147,13 @@ TEST(DSPVector, LaneMinMaxAbsAndConversionsMatchScalarCode) {
       EXPECT_EQ(asFloat[i], static_cast<float>(lane::truncToInt(y))) << half + i;
     }
   }
+  F4 rows[4];
+  for (int r = 0; r < 4; ++r) rows[r] = fromLanes(a[r], b[r], a[r + 4], b[r + 4]);
+  transpose4(rows[0], rows[1], rows[2], rows[3]);
+  storeF(hi, rows[2]);  // lane 2 of each row
+  for (int r = 0; r < 4; ++r) EXPECT_EQ(bitsOf(hi[r]), bitsOf(a[r + 4])) << r;
+  storeF(hi, rows[1]);
+  for (int r = 0; r < 4; ++r) EXPECT_EQ(bitsOf(hi[r]), bitsOf(b[r])) << r;
   EXPECT_EQ(lane::truncToInt(-7.75f), -7);
   EXPECT_EQ(lane::truncToInt(-2147483648.0f), INT32_MIN);
   EXPECT_EQ(lane::truncToInt(2147483648.0f), INT32_MIN);
