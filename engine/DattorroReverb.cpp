@@ -81,8 +81,6 @@ inline F4 readInterp4(const float* ring, F4 write, F4 delay) {
 }  // namespace
 
 struct DattorroReverb::BlockCoeffs {
-  alignas(16) float feedback[kNumLines];
-  alignas(16) float modStep[kNumLines];
   float damp;
   int preInt;
   float preFrac;
@@ -109,6 +107,8 @@ void DattorroReverb::setSampleRate(float sr) {
     if (inputDiffLength[i] > 0) run = std::min(run, inputDiffLength[i]);
   }
   runLength = std::max(run, int32_t{1});
+  for (int i = 0; i < kNumLines; ++i) modStep[i] = kModRates[i] / sampleRate;
+  feedbackDecay = 0.0f;  // no decay time: the loss is computed afresh
   clear();
 }
 
@@ -144,10 +144,12 @@ void DattorroReverb::process(const ml::DSPVector& in, float preDelayMs, float de
                              ml::DSPVector& outL, ml::DSPVector& outR) {
   BlockCoeffs c;
   const float decay = std::max(ml::finiteOr(decaySeconds, kMinDecaySeconds), kMinDecaySeconds);
-  for (int i = 0; i < kNumLines; ++i) {
-    const float t = static_cast<float>(lineLength[i] + tankDiffLength[i]) / sampleRate;
-    c.feedback[i] = std::min(std::pow(10.0f, -3.0f * t / decay) + 0.035f * t, 1.0f);
-    c.modStep[i] = kModRates[i] / sampleRate;
+  if (decay != feedbackDecay) {
+    feedbackDecay = decay;
+    for (int i = 0; i < kNumLines; ++i) {
+      const float t = static_cast<float>(lineLength[i] + tankDiffLength[i]) / sampleRate;
+      feedback[i] = std::min(std::pow(10.0f, -3.0f * t / decay) + 0.035f * t, 1.0f);
+    }
   }
   c.damp = std::max(1.0f - 0.85f * ml::safeClamp(tone, 0.0f, 1.0f), 0.05f);
   const float pre = ml::safeClamp(0.001f * preDelayMs * sampleRate, 0.0f, static_cast<float>(kPreDelayMask));
@@ -178,7 +180,7 @@ void DattorroReverb::processRun(const float* in, int count, const BlockCoeffs& c
     allpassRun(s.diffused, inputDiff[k], inputDiffLength[k], inputDiffIndex, kInputDiffCoeffs[k], count,
                padded);
 
-  modulationRows(count, padded, c);
+  modulationRows(count, padded);
   readTaps(padded);
   for (int n = 0; n < count; ++n) {
     outL[n] = kWetGain * s.sumL[n];
@@ -193,12 +195,12 @@ void DattorroReverb::processRun(const float* in, int count, const BlockCoeffs& c
 }
 
 // The lines' modulation, sin(2 pi phase), each line's phase advancing once per sample.
-void DattorroReverb::modulationRows(int count, int padded, const BlockCoeffs& c) {
+void DattorroReverb::modulationRows(int count, int padded) {
   using namespace ml::simd;
   for (int q = 0; q < kQuads; ++q) {
     const int first = 4 * q;
     F4 phase = loadF(modPhase + first);
-    const F4 step = loadF(c.modStep + first);
+    const F4 step = loadF(modStep + first);
     for (int n = 0; n < padded; n += 4) {
       F4 m[4];
       for (int j = 0; j < 4; ++j) {
@@ -248,7 +250,7 @@ void DattorroReverb::feedbackPaths(int count, int padded, const BlockCoeffs& c) 
     F4 dc = loadF(dcState + first);
     F4 lp = loadF(lowpass + first);
     F4 prev = loadF(prevTap + first);
-    const F4 loss = loadF(c.feedback + first);
+    const F4 loss = loadF(feedback + first);
     for (int n = 0; n < padded; n += 4) {
       F4 t[4];
       for (int l = 0; l < 4; ++l) t[l] = loadF(s.tap[first + l] + n);

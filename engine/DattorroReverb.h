@@ -68,6 +68,9 @@ struct DattorroReverb {
   float preDelay[kPreDelaySize]{};
   int32_t preDelayWrite{0};
   alignas(16) float modPhase[kNumLines]{};  // cycles, 0..1
+  alignas(16) float modStep[kNumLines]{};   // cycles per sample
+  alignas(16) float feedback[kNumLines]{};  // each line's loss for the decay time feedbackDecay (s)
+  float feedbackDecay{0.0f};
   float sampleRate{kRefSampleRate};
   float modDepth{kRefModDepth};  // samples
   // Samples processed stage by stage together: shorter than every delay read, so that no read within a
@@ -91,7 +94,7 @@ struct DattorroReverb {
 private:
   struct BlockCoeffs;
   void processRun(const float* in, int count, const BlockCoeffs& c, float* outL, float* outR);
-  void modulationRows(int count, int padded, const BlockCoeffs& c);
+  void modulationRows(int count, int padded);
   void readTaps(int padded);
   void feedbackPaths(int count, int padded, const BlockCoeffs& c);
   void mixIntoLines(int count, int padded);
