@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <initializer_list>
 
 #include "foundation/MLSafeValue.h"
@@ -139,8 +140,18 @@ void EventsToSignalsVoice::fillUntil(size_t limit) {
   } else {
     for (size_t i = writePos; i < limit; ++i) pitch[i] = pitchGlide.nextSample(currentPitch);
   }
+  const auto count = static_cast<uint32_t>(limit - writePos);
   if (ageStep == 0) {
     std::fill(age + writePos, age + limit, samplesToSeconds(ageInSamples, sr));
+  } else if (ageStep == 1 && ageInSamples <= static_cast<uint32_t>(INT32_MAX) - count) {
+    // The same quotients from ages converted as int32, which the compiler vectorises.
+    const auto before = static_cast<int32_t>(ageInSamples);
+    const auto rate = static_cast<double>(sr);
+    for (uint32_t i = 0; i < count; ++i) {
+      age[writePos + i] =
+          static_cast<float>(static_cast<double>(before + static_cast<int32_t>(i) + 1) / rate);
+    }
+    ageInSamples += count;
   } else {
     for (size_t i = writePos; i < limit; ++i) {
       ageInSamples += ageStep;

@@ -90,6 +90,11 @@ TEST(EventsToSignals, RowsTwoAndSevenHoldVoiceNumberAndAge) {
   r.on(61, 0);
   r.block();
   EXPECT_EQ(r.row(1, EventsToSignals::Voice::kAgeRow)[0], ml::samplesToSeconds(1, 48000.f));
+  // Past 2^31 samples (12 hours at 48 kHz) the ages keep counting.
+  const uint32_t before = uint32_t{INT32_MAX} - 10u;
+  r.ets.voices[1].ageInSamples = before;
+  r.block();
+  for (uint32_t i = 0; i < 64; ++i) ASSERT_EQ(age[i], ml::samplesToSeconds(before + i + 1, 48000.f)) << i;
 }
 
 // Same-key off-then-on at one time, as hosts send repeated notes: the new note restarts the gate.
