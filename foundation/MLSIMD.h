@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -25,6 +26,12 @@ inline int32_t roundToInt(float x) {
   const float r = std::nearbyint(x);
   if (!(r >= -2147483648.0f && r < 2147483648.0f)) return INT32_MIN;
   return static_cast<int32_t>(r);
+}
+
+// Truncation toward zero; anything outside int32 (and NaN) gives 0x80000000, as on x86.
+inline int32_t truncToInt(float x) {
+  if (!(x >= -2147483648.0f && x < 2147483648.0f)) return INT32_MIN;
+  return static_cast<int32_t>(x);
 }
 
 inline int32_t greaterMask(float a, float b) {
@@ -106,16 +113,6 @@ inline F4 unsignedToFloat(I4 v) {
 inline F4 div(F4 a, F4 b) {
   return _mm_div_ps(a, b);
 }
-// a > b ? a : b and a < b ? a : b per lane (b where either is NaN), as maxps and minps compute them.
-inline F4 pickGreater(F4 a, F4 b) {
-  return _mm_max_ps(a, b);
-}
-inline F4 pickLess(F4 a, F4 b) {
-  return _mm_min_ps(a, b);
-}
-inline F4 absolute(F4 a) {
-  return _mm_andnot_ps(_mm_set1_ps(-0.0f), a);
-}
 inline I4 splatI(int32_t v) {
   return _mm_set1_epi32(v);
 }
@@ -135,9 +132,6 @@ template <int kBits>
 inline I4 shiftRightI(I4 a) {
   return _mm_srli_epi32(a, kBits);
 }
-inline F4 toFloat(I4 a) {
-  return _mm_cvtepi32_ps(a);
-}
 inline I4 bitsOf(F4 a) {
   return _mm_castps_si128(a);
 }
@@ -153,8 +147,31 @@ inline bool allSet(I4 mask) {
 inline bool anySet(I4 mask) {
   return _mm_movemask_ps(_mm_castsi128_ps(mask)) != 0;
 }
-// Rows a, b, c, d become the columns: a holds the first float of each, and so on.
-inline void transpose(F4& a, F4& b, F4& c, F4& d) {
+inline F4 loadUnalignedF(const float* p) {
+  return _mm_loadu_ps(p);
+}
+// Four scalars into lanes 0..3, without a round trip through memory.
+inline F4 fromLanes(float a, float b, float c, float d) {
+  return _mm_setr_ps(a, b, c, d);
+}
+// max(a, b) is a > b ? a : b and min(a, b) is a < b ? a : b per lane: a NaN in either gives b.
+inline F4 max(F4 a, F4 b) {
+  return _mm_max_ps(a, b);
+}
+inline F4 min(F4 a, F4 b) {
+  return _mm_min_ps(a, b);
+}
+inline F4 abs(F4 v) {
+  return _mm_andnot_ps(_mm_set1_ps(-0.0f), v);
+}
+inline I4 truncToInt(F4 v) {
+  return _mm_cvttps_epi32(v);
+}
+inline F4 toFloat(I4 v) {
+  return _mm_cvtepi32_ps(v);
+}
+// Rows a..d of a 4x4 matrix become its columns.
+inline void transpose4(F4& a, F4& b, F4& c, F4& d) {
   _MM_TRANSPOSE4_PS(a, b, c, d);
 }
 
@@ -214,16 +231,6 @@ inline F4 unsignedToFloat(I4 v) {
 inline F4 div(F4 a, F4 b) {
   return vdivq_f32(a, b);
 }
-// vmaxq/vminq return NaN for NaN lanes: compare and select instead, as the scalar ternaries do.
-inline F4 pickGreater(F4 a, F4 b) {
-  return vbslq_f32(vcgtq_f32(a, b), a, b);
-}
-inline F4 pickLess(F4 a, F4 b) {
-  return vbslq_f32(vcltq_f32(a, b), a, b);
-}
-inline F4 absolute(F4 a) {
-  return vabsq_f32(a);
-}
 inline I4 splatI(int32_t v) {
   return vdupq_n_s32(v);
 }
@@ -243,9 +250,6 @@ template <int kBits>
 inline I4 shiftRightI(I4 a) {
   return vreinterpretq_s32_u32(vshrq_n_u32(vreinterpretq_u32_s32(a), kBits));
 }
-inline F4 toFloat(I4 a) {
-  return vcvtq_f32_s32(a);
-}
 inline I4 bitsOf(F4 a) {
   return vreinterpretq_s32_f32(a);
 }
@@ -261,7 +265,31 @@ inline bool allSet(I4 mask) {
 inline bool anySet(I4 mask) {
   return vmaxvq_u32(vreinterpretq_u32_s32(mask)) != 0;
 }
-inline void transpose(F4& a, F4& b, F4& c, F4& d) {
+inline F4 loadUnalignedF(const float* p) {
+  return vld1q_f32(p);
+}
+inline F4 fromLanes(float a, float b, float c, float d) {
+  return F4{a, b, c, d};
+}
+inline F4 max(F4 a, F4 b) {
+  return vbslq_f32(vcgtq_f32(a, b), a, b);
+}
+inline F4 min(F4 a, F4 b) {
+  return vbslq_f32(vcltq_f32(a, b), a, b);
+}
+inline F4 abs(F4 v) {
+  return vabsq_f32(v);
+}
+// The conversion saturates; out-of-range and NaN lanes are replaced by 0x80000000 as on x86.
+inline I4 truncToInt(F4 v) {
+  const uint32x4_t inRange =
+      vandq_u32(vcgeq_f32(v, vdupq_n_f32(-2147483648.0f)), vcltq_f32(v, vdupq_n_f32(2147483648.0f)));
+  return vbslq_s32(inRange, vcvtq_s32_f32(v), vdupq_n_s32(INT32_MIN));
+}
+inline F4 toFloat(I4 v) {
+  return vcvtq_f32_s32(v);
+}
+inline void transpose4(F4& a, F4& b, F4& c, F4& d) {
   const float32x4x2_t ab = vtrnq_f32(a, b);
   const float32x4x2_t cd = vtrnq_f32(c, d);
   a = vcombine_f32(vget_low_f32(ab.val[0]), vget_low_f32(cd.val[0]));
@@ -337,15 +365,6 @@ inline F4 unsignedToFloat(I4 a) {
 inline F4 div(F4 a, F4 b) {
   return eachLane<F4>(a, b, [](float x, float y) { return x / y; });
 }
-inline F4 pickGreater(F4 a, F4 b) {
-  return eachLane<F4>(a, b, [](float x, float y) { return x > y ? x : y; });
-}
-inline F4 pickLess(F4 a, F4 b) {
-  return eachLane<F4>(a, b, [](float x, float y) { return x < y ? x : y; });
-}
-inline F4 absolute(F4 a) {
-  return eachLane<F4>(a, a, [](float x, float) { return std::fabs(x); });
-}
 inline I4 splatI(int32_t v) {
   return {{v, v, v, v}};
 }
@@ -365,6 +384,28 @@ inline I4 addI(I4 a, I4 b) {
 template <int kBits>
 inline I4 shiftRightI(I4 a) {
   return eachLane<I4>(a, a, [](int32_t x, int32_t) { return static_cast<int32_t>(uint32_t(x) >> kBits); });
+}
+inline F4 loadUnalignedF(const float* p) {
+  return loadF(p);
+}
+inline F4 fromLanes(float a, float b, float c, float d) {
+  return {{a, b, c, d}};
+}
+inline F4 max(F4 a, F4 b) {
+  return eachLane<F4>(a, b, [](float x, float y) { return x > y ? x : y; });
+}
+inline F4 min(F4 a, F4 b) {
+  return eachLane<F4>(a, b, [](float x, float y) { return x < y ? x : y; });
+}
+inline F4 abs(F4 a) {
+  F4 r;
+  for (int i = 0; i < 4; ++i) r.v[i] = std::fabs(a.v[i]);
+  return r;
+}
+inline I4 truncToInt(F4 a) {
+  I4 r;
+  for (int i = 0; i < 4; ++i) r.v[i] = lane::truncToInt(a.v[i]);
+  return r;
 }
 inline F4 toFloat(I4 a) {
   F4 r;
@@ -390,27 +431,23 @@ inline bool allSet(I4 mask) {
 inline bool anySet(I4 mask) {
   return (mask.v[0] | mask.v[1] | mask.v[2] | mask.v[3]) != 0;
 }
-inline void transpose(F4& a, F4& b, F4& c, F4& d) {
+inline void transpose4(F4& a, F4& b, F4& c, F4& d) {
   F4* rows[4] = {&a, &b, &c, &d};
   for (int i = 0; i < 4; ++i) {
-    for (int j = i + 1; j < 4; ++j) {
-      const float t = rows[i]->v[j];
-      rows[i]->v[j] = rows[j]->v[i];
-      rows[j]->v[i] = t;
-    }
+    for (int j = i + 1; j < 4; ++j) std::swap(rows[i]->v[j], rows[j]->v[i]);
   }
 }
 
 #endif
 
 // Scalar forms of the lane choices, so that one kernel template serves floats and lanes.
-inline float pickGreater(float a, float b) {
+inline float max(float a, float b) {
   return a > b ? a : b;
 }
-inline float pickLess(float a, float b) {
+inline float min(float a, float b) {
   return a < b ? a : b;
 }
-inline float absolute(float a) {
+inline float abs(float a) {
   return std::fabs(a);
 }
 
@@ -435,14 +472,14 @@ inline Lanes operator*(Lanes a, Lanes b) {
 inline Lanes operator/(Lanes a, Lanes b) {
   return Lanes(div(a.v, b.v));
 }
-inline Lanes pickGreater(Lanes a, Lanes b) {
-  return Lanes(pickGreater(a.v, b.v));
+inline Lanes max(Lanes a, Lanes b) {
+  return Lanes(max(a.v, b.v));
 }
-inline Lanes pickLess(Lanes a, Lanes b) {
-  return Lanes(pickLess(a.v, b.v));
+inline Lanes min(Lanes a, Lanes b) {
+  return Lanes(min(a.v, b.v));
 }
-inline Lanes absolute(Lanes a) {
-  return Lanes(absolute(a.v));
+inline Lanes abs(Lanes a) {
+  return Lanes(abs(a.v));
 }
 // a where mask is set, else b.
 inline Lanes select(Lanes a, Lanes b, I4 mask) {

@@ -66,12 +66,12 @@ void filterCalibCurve(int mode, bool blendActive, int fromMode, int toMode, floa
 }
 
 Lanes filterCalibFactor(Lanes hz, const Lanes* curve) {
-  using ml::simd::pickGreater;
-  using ml::simd::pickLess;
-  const Lanes l = logApprox(pickLess(pickGreater(hz, kCalibKnobHz[0]), kTopHz));
+  using ml::simd::max;
+  using ml::simd::min;
+  const Lanes l = logApprox(min(max(hz, kCalibKnobHz[0]), kTopHz));
   Lanes factor = curve[0];
   for (int k = 0; k + 1 < kCalibCurvePoints; ++k) {
-    const Lanes w = pickLess(pickGreater((l - kCurveLogs.point[k]) * kCurveLogs.invWidth[k], 0.f), 1.f);
+    const Lanes w = min(max((l - kCurveLogs.point[k]) * kCurveLogs.invWidth[k], 0.f), 1.f);
     factor = factor + curve[k + 1] * w;
   }
   const ml::simd::I4 inRange = ml::simd::andMask(ml::simd::greaterThan(ml::simd::splat(kTopHz), hz.v),

@@ -57,7 +57,7 @@ inline T ladderStep(T x, T g, T k, T (&stage)[4], T& y) {
     in = out;
   }
   y = in;
-  for (T& st : stage) st = ml::simd::pickLess(ml::simd::pickGreater(st, T(-6.f)), T(6.f));
+  for (T& st : stage) st = ml::simd::min(ml::simd::max(st, T(-6.f)), T(6.f));
   return in;
 }
 

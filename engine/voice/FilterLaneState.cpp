@@ -137,7 +137,7 @@ void gatherRows(FilterSeriesJob* const* jobs, int lanes, FilterLane* io) {
   for (int i = 0; i < kFilterBlockSize; i += 4) {
     F4 r[kFilterLanes];
     for (int l = 0; l < kFilterLanes; ++l) r[l] = ml::simd::loadU(l < lanes ? jobs[l]->in + i : zeros);
-    ml::simd::transpose(r[0], r[1], r[2], r[3]);
+    ml::simd::transpose4(r[0], r[1], r[2], r[3]);
     for (int j = 0; j < 4; ++j) io[i + j] = FilterLane(r[j]);
   }
 }
@@ -146,7 +146,7 @@ void scatterRows(const FilterLane* io, FilterSeriesJob* const* jobs, int lanes) 
   using ml::simd::F4;
   for (int i = 0; i < kFilterBlockSize; i += 4) {
     F4 r[kFilterLanes] = {io[i].v, io[i + 1].v, io[i + 2].v, io[i + 3].v};
-    ml::simd::transpose(r[0], r[1], r[2], r[3]);
+    ml::simd::transpose4(r[0], r[1], r[2], r[3]);
     for (int l = 0; l < lanes; ++l) ml::simd::storeU(jobs[l]->out + i, r[l]);
   }
 }

@@ -12,12 +12,12 @@
 // sample, so latency matters more than the operation count. T is float or ml::simd::Lanes.
 template <typename T>
 inline T tanhApproxOf(T x) {
-  using ml::simd::pickGreater;
-  using ml::simd::pickLess;
+  using ml::simd::max;
+  using ml::simd::min;
   constexpr float kClamp = 7.90531110763549805f;
   // The same limits as ml::safeClamp (NaN gives the low bound), written as max then min so that it
   // compiles to two branch-free instructions on this hot path.
-  const T c = pickLess(pickGreater(x, T(-kClamp)), T(kClamp));
+  const T c = min(max(x, T(-kClamp)), T(kClamp));
   const T y = c * c;
   const T y2 = y * y;
   const T y4 = y2 * y2;
@@ -53,6 +53,6 @@ inline float analogSoftClip(float x) {
 template <typename T>
 struct DriveShaperOf {
   T k{0.f};
-  T operator()(T x) const { return (k * x * ml::simd::absolute(x) + x) / (1.f + k); }
+  T operator()(T x) const { return (k * x * ml::simd::abs(x) + x) / (1.f + k); }
 };
 using DriveShaper = DriveShaperOf<float>;

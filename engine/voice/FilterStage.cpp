@@ -164,12 +164,12 @@ void planIdleLane(FilterLanePlan& plan, int lane) {
 }
 
 void planFilterCoefficients(FilterLanePlan& plan, bool nonlinear) {
-  using ml::simd::pickGreater;
-  using ml::simd::pickLess;
+  using ml::simd::max;
+  using ml::simd::min;
   using Lane = ml::simd::Lanes;
   const auto load = [](const float* row) { return Lane(ml::simd::loadF(row)); };
   const auto store = [](float* row, Lane v) { ml::simd::storeF(row, v.v); };
-  const auto cycles = [](Lane f) { return pickLess(pickGreater(f, kMinF), kMaxF); };  // NaN to kMinF
+  const auto cycles = [](Lane f) { return min(max(f, kMinF), kMaxF); };  // NaN to kMinF
   Lane curve[kCalibCurvePoints];
   for (int k = 0; k < kCalibCurvePoints; ++k) curve[k] = load(plan.calib[k]);
   const Lane sr = load(plan.sr);
