@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "engine/PluginProcessor.h"
+#include "engine/VoiceRender.h"
 #include "foundation/MLSafeValue.h"
 
 namespace {
@@ -120,33 +120,43 @@ void PluginProcessor::stageVoiceSumGainAndSpread() {
   stereoSpread = stereoSpreadSmoother.smooth(spread)[63];
 }
 
+// Every voice that sounds, then every release tail, runs up to its filters; the filters of all of
+// them run side by side; then the voices finish and mix in order (the tails in stage 14).
 void PluginProcessor::stageVoices() {
   blockLeft = 0.0f;
   blockRight = 0.0f;
   followedVoice = -1;
-  const uint64_t n = std::min<uint64_t>(effectiveVoiceCount, kNumVoices);
-  for (int v = 0; v < static_cast<int>(n); ++v) {
+  voiceRenders->count = voiceRenders->filtered = 0;
+  const int n = static_cast<int>(std::min<uint64_t>(effectiveVoiceCount, kNumVoices));
+  std::array<float, kNumVoices> gateEnd{};
+  for (int v = 0; v < n; ++v) {
     const ml::DSPVector gate = voiceGate(v);
     const bool gateOpen = anyAboveZero(gate);
     if (gateOpen && voicePrevGate[v] <= 0.0f) voiceNoteStamp[v] = ++noteStartCounter;
     const bool idle = !gateOpen && voiceEnvelopesIdle(v);
+    voiceRender[v] = -1;
     if (idle && voiceSilentBlocks[v] > kSilentBlocksBeforeSkip) {
       voiceActivity[v].store(0.0f, std::memory_order_relaxed);
     } else {
-      renderVoiceIntoMix(v);
+      voicePan[v] = kStereoSpreadPan[v] * stereoSpread;
+      voiceRender[v] = static_cast<int8_t>(beginVoice(v));
     }
     // Saturates just past the skip threshold: an idle instance left running for weeks never wraps.
     voiceSilentBlocks[v] = idle ? std::min(voiceSilentBlocks[v] + 1, kSilentBlocksBeforeSkip + 1) : 0;
-    voicePrevGate[v] = gate[63];
+    gateEnd[v] = gate[63];
   }
-  for (int v = static_cast<int>(n); v < kNumVoices; ++v)
-    voiceActivity[v].store(0.0f, std::memory_order_relaxed);
+  beginReleaseVoices();
+  renderVoiceFilters();
+  for (int v = 0; v < n; ++v) {
+    if (voiceRender[v] >= 0) renderVoiceIntoMix(v);
+    voicePrevGate[v] = gateEnd[v];
+  }
+  for (int v = n; v < kNumVoices; ++v) voiceActivity[v].store(0.0f, std::memory_order_relaxed);
   publishEnvelopeDisplay();
 }
 
 void PluginProcessor::renderVoiceIntoMix(int v) {
-  voicePan[v] = kStereoSpreadPan[v] * stereoSpread;
-  const ml::DSPVector out = processVoice(v);
+  const ml::DSPVector& out = finishVoiceRender(voiceRender[v]);
   const StereoGains gains = voiceMixGains(voices[v], voicePan[v]);
   blockLeft += out * gains.left;
   blockRight += out * gains.right;

@@ -9,24 +9,106 @@
 
 namespace {
 
+using ml::simd::F4;
+constexpr int kBlock = DattorroReverb::kBlock;
+constexpr int kQuads = DattorroReverb::kNumLines / 4;  // lines four to a lane group
+
 int32_t scaledLength(int32_t refLength, float scale, int32_t maxLength) {
   return std::min(static_cast<int32_t>(static_cast<float>(refLength) * scale + 0.5f), maxLength);
 }
 
+// count samples of a ring (mask + 1 long) from position from on, wrapping, into out; and back.
+void readRing(const float* ring, int32_t mask, int32_t from, float* out, int count) {
+  const int32_t start = from & mask;
+  const int first = std::min(count, mask + 1 - start);
+  std::copy_n(ring + start, first, out);
+  std::copy_n(ring, count - first, out + first);
+}
+
+void writeRing(float* ring, int32_t mask, int32_t at, const float* in, int count) {
+  const int32_t start = at & mask;
+  const int first = std::min(count, mask + 1 - start);
+  std::copy_n(in, first, ring + start);
+  std::copy_n(in + first, count - first, ring);
+}
+
+// A Schroeder allpass with feedback g over a run, in place on x (padded samples long, a multiple of 4):
+// the ring is read `delay` samples behind index and the first count results are written at index on.
+// delay is 0 or at least count, so no read meets a write of the run.
+void allpassRun(float* x, float* ring, int32_t delay, int32_t index, float g, int count, int padded) {
+  using namespace ml::simd;
+  alignas(16) float v[kBlock];
+  alignas(16) float w[kBlock];
+  readRing(ring, DattorroReverb::kDiffuserMask, index - delay, v, padded);
+  for (int n = 0; n < padded; n += 4) {
+    const F4 vn = loadF(v + n);
+    const F4 wn = add(loadF(x + n), mul(splat(g), vn));
+    storeF(w + n, wn);
+    storeF(x + n, sub(vn, mul(splat(g), wn)));
+  }
+  writeRing(ring, DattorroReverb::kDiffuserMask, index, w, count);
+}
+
+// Linearly interpolated reads of one line at four successive samples, each `delay` samples (at least 0)
+// behind that sample's write position.
+inline F4 readInterp4(const float* ring, F4 write, F4 delay) {
+  using namespace ml::simd;
+  constexpr int kMask = DattorroReverb::kLineMask;
+  F4 pos = sub(write, delay);
+  pos = select(add(pos, splat(static_cast<float>(DattorroReverb::kLineSize))), pos,
+               greaterThan(splat(0.0f), pos));
+  // pos is at least 0 here, where truncation is the floor.
+  const I4 whole = truncToInt(pos);
+  const F4 frac = sub(pos, toFloat(whole));
+  alignas(16) int32_t at[4];
+  storeI(at, whole);
+  F4 a;
+  F4 b;
+  // Usually the four positions follow each other inside the ring: two plain loads.
+  if (at[1] == at[0] + 1 && at[2] == at[0] + 2 && at[3] == at[0] + 3 && at[0] + 4 <= kMask) {
+    a = loadUnalignedF(ring + at[0]);
+    b = loadUnalignedF(ring + at[0] + 1);
+  } else {
+    int32_t i[4];
+    for (int l = 0; l < 4; ++l) i[l] = at[l] & kMask;
+    a = fromLanes(ring[i[0]], ring[i[1]], ring[i[2]], ring[i[3]]);
+    b = fromLanes(ring[(i[0] + 1) & kMask], ring[(i[1] + 1) & kMask], ring[(i[2] + 1) & kMask],
+                  ring[(i[3] + 1) & kMask]);
+  }
+  return add(a, mul(frac, sub(b, a)));
+}
+
 }  // namespace
+
+struct DattorroReverb::BlockCoeffs {
+  float damp;
+  int preInt;
+  float preFrac;
+};
 
 void DattorroReverb::setSampleRate(float sr) {
   if (!(sr > 0.0f) || !std::isfinite(sr)) return;
   sampleRate = sr;
   const float scale = sr / kRefSampleRate;
   modDepth = kRefModDepth * scale;
+  int32_t run = kBlock;
   for (int i = 0; i < kNumLines; ++i) {
     lineLength[i] = scaledLength(kRefDelays[i], scale, kMaxLineLength);
     tankDiffLength[i] = scaledLength(kRefTankDiffDelays[i], scale, kMaxDiffuserLength);
+    if (tankDiffLength[i] > 0) run = std::min(run, tankDiffLength[i]);
+    // The shortest read, the extra tap at the deepest modulation, with a margin for the rounding of the
+    // read position and the interpolation's second sample.
+    const float shortest =
+        std::max(1.0f, static_cast<float>(lineLength[i]) - 1.001f * modDepth) * kExtraTapFrac[i];
+    run = std::min(run, static_cast<int32_t>(shortest) - 2);
   }
   for (int i = 0; i < kNumInputDiffusers; ++i) {
     inputDiffLength[i] = scaledLength(kRefInputDiffDelays[i], scale, kMaxDiffuserLength);
+    if (inputDiffLength[i] > 0) run = std::min(run, inputDiffLength[i]);
   }
+  runLength = std::max(run, int32_t{1});
+  for (int i = 0; i < kNumLines; ++i) modStep[i] = kModRates[i] / sampleRate;
+  feedbackDecay = 0.0f;  // no decay time: the loss is computed afresh
   clear();
 }
 
@@ -36,122 +118,175 @@ void DattorroReverb::clear() {
   std::memset(tankDiff, 0, sizeof(tankDiff));
   std::memset(preDelay, 0, sizeof(preDelay));
   for (int i = 0; i < kNumLines; ++i) {
-    lineWrite[i] = 0;
     lowpass[i] = prevTap[i] = dcState[i] = 0.0f;
-    tankDiffIndex[i] = 0;
     modPhase[i] = static_cast<float>(i) / kNumLines;
   }
-  for (int i = 0; i < kNumInputDiffusers; ++i) inputDiffIndex[i] = 0;
-  preDelayWrite = 0;
+  lineWrite = inputDiffIndex = tankDiffIndex = preDelayWrite = 0;
 }
 
-float DattorroReverb::allpass(float x, float* buffer, int delay, int32_t& index, int size, float g) {
-  int r = index - delay;
-  if (r < 0) r += size;
-  const float v = buffer[r];
-  const float w = x + g * v;
-  buffer[index] = w;
-  index = (index + 1 == size) ? 0 : index + 1;
-  return v - g * w;
-}
-
-float DattorroReverb::readInterp(int line, float delay) const {
-  float pos = static_cast<float>(lineWrite[line]) - delay;
-  if (pos < 0.0f) pos += kLineSize;
-  // pos is at least 0 here, where truncation is the floor.
-  const int whole = static_cast<int>(pos);
-  const int i = whole & kLineMask;
-  const float frac = pos - static_cast<float>(whole);
-  const float* ring = lines[line];
-  return ring[i] + frac * (ring[(i + 1) & kLineMask] - ring[i]);
-}
-
-void DattorroReverb::hadamard8(float* v) {
-  for (int span = 1; span < kNumLines; span *= 2) {
-    for (int start = 0; start < kNumLines; start += 2 * span) {
-      for (int i = start; i < start + span; ++i) {
-        const float a = v[i];
-        const float b = v[i + span];
-        v[i] = a + b;
-        v[i + span] = a - b;
-      }
-    }
+void DattorroReverb::hadamard8(F4* v) {
+  using namespace ml::simd;
+  const auto butterfly = [](F4& a, F4& b) {
+    const F4 sum = add(a, b);
+    b = sub(a, b);
+    a = sum;
+  };
+  for (int i = 0; i < kNumLines; i += 2) butterfly(v[i], v[i + 1]);
+  for (int i = 0; i < kNumLines; i += 4) {
+    butterfly(v[i], v[i + 2]);
+    butterfly(v[i + 1], v[i + 3]);
   }
-  for (int i = 0; i < kNumLines; ++i) v[i] *= kHadamardScale;
+  for (int i = 0; i < 4; ++i) butterfly(v[i], v[i + 4]);
+  for (int i = 0; i < kNumLines; ++i) v[i] = mul(v[i], splat(kHadamardScale));
 }
 
 void DattorroReverb::process(const ml::DSPVector& in, float preDelayMs, float decaySeconds, float tone,
                              ml::DSPVector& outL, ml::DSPVector& outR) {
-  // Per-block coefficients.
+  BlockCoeffs c;
   const float decay = std::max(ml::finiteOr(decaySeconds, kMinDecaySeconds), kMinDecaySeconds);
-  float feedback[kNumLines];
-  alignas(16) float modStep[kNumLines];
-  for (int i = 0; i < kNumLines; ++i) {
-    const float t = static_cast<float>(lineLength[i] + tankDiffLength[i]) / sampleRate;
-    feedback[i] = std::min(std::pow(10.0f, -3.0f * t / decay) + 0.035f * t, 1.0f);
-    modStep[i] = kModRates[i] / sampleRate;
+  if (decay != feedbackDecay) {
+    feedbackDecay = decay;
+    for (int i = 0; i < kNumLines; ++i) {
+      const float t = static_cast<float>(lineLength[i] + tankDiffLength[i]) / sampleRate;
+      feedback[i] = std::min(std::pow(10.0f, -3.0f * t / decay) + 0.035f * t, 1.0f);
+    }
   }
-  const float damp = std::max(1.0f - 0.85f * ml::safeClamp(tone, 0.0f, 1.0f), 0.05f);
+  c.damp = std::max(1.0f - 0.85f * ml::safeClamp(tone, 0.0f, 1.0f), 0.05f);
   const float pre = ml::safeClamp(0.001f * preDelayMs * sampleRate, 0.0f, static_cast<float>(kPreDelayMask));
-  const int preInt = static_cast<int>(pre);
-  const float preFrac = pre - static_cast<float>(preInt);
+  c.preInt = static_cast<int>(pre);
+  c.preFrac = pre - static_cast<float>(c.preInt);
 
-  for (size_t n = 0; n < ml::kFloatsPerDSPVector; ++n) {
-    // Pre-delay with a fractional read.
+  for (int start = 0; start < kBlock; start += runLength) {
+    processRun(in.getConstBuffer() + start, std::min(runLength, kBlock - start), c, outL.getBuffer() + start,
+               outR.getBuffer() + start);
+  }
+}
+
+// Each stage over the whole run in turn. The rows are computed four samples at a time, up to padded; only
+// the first count samples reach the rings and the states.
+void DattorroReverb::processRun(const float* in, int count, const BlockCoeffs& c, float* outL, float* outR) {
+  const int padded = (count + 3) & ~3;
+  Scratch& s = scratch;
+  // Pre-delay with a fractional read, sample by sample: a short pre-delay reads this very run.
+  for (int n = 0; n < count; ++n) {
     preDelay[preDelayWrite] = in[n];
-    const int r = (preDelayWrite - preInt) & kPreDelayMask;
+    const int r = (preDelayWrite - c.preInt) & kPreDelayMask;
     const int r1 = (r - 1) & kPreDelayMask;
-    const float x = preDelay[r] + preFrac * (preDelay[r1] - preDelay[r]);
+    s.diffused[n] = preDelay[r] + c.preFrac * (preDelay[r1] - preDelay[r]);
     preDelayWrite = (preDelayWrite + 1) & kPreDelayMask;
+  }
+  std::fill(s.diffused + count, s.diffused + padded, 0.0f);
+  for (int k = 0; k < kNumInputDiffusers; ++k)
+    allpassRun(s.diffused, inputDiff[k], inputDiffLength[k], inputDiffIndex, kInputDiffCoeffs[k], count,
+               padded);
 
-    float d = x;
-    for (int k = 0; k < kNumInputDiffusers; ++k) {
-      d = allpass(d, inputDiff[k], inputDiffLength[k], inputDiffIndex[k], kDiffuserSize, kInputDiffCoeffs[k]);
-    }
+  modulationRows(count, padded);
+  readTaps(padded);
+  for (int n = 0; n < count; ++n) {
+    outL[n] = kWetGain * s.sumL[n];
+    outR[n] = kWetGain * s.sumR[n];
+  }
+  feedbackPaths(count, padded, c);
+  mixIntoLines(count, padded);
 
-    // The lines' modulation, four lines at a time.
-    alignas(16) float mod[kNumLines];
-    for (int i = 0; i < kNumLines; i += 4) {
-      using namespace ml::simd;
-      const F4 phase = loadF(modPhase + i);
-      storeF(mod + i, sineOfCycles4(phase));
-      const F4 next = add(phase, loadF(modStep + i));
-      storeF(modPhase + i, select(next, sub(next, splat(1.0f)), greaterThan(splat(1.0f), next)));
-    }
+  lineWrite = (lineWrite + count) & kLineMask;
+  inputDiffIndex = (inputDiffIndex + count) & kDiffuserMask;
+  tankDiffIndex = (tankDiffIndex + count) & kDiffuserMask;
+}
 
-    // Taps: even lines feed the left, odd lines the right; each line's extra tap feeds the other side.
-    float tap[kNumLines];
-    float sumL = 0.0f;
-    float sumR = 0.0f;
-    for (int i = 0; i < kNumLines; ++i) {
-      const float modulated = static_cast<float>(lineLength[i]) + mod[i] * modDepth;
-      const float delay = std::clamp(modulated, 1.0f, kMaxModulatedDelay);
-      tap[i] = readInterp(i, delay);
-      const float extra = readInterp(i, delay * kExtraTapFrac[i]);
-      if (i % 2 == 0) {
-        sumL += tap[i];
-        sumR += kExtraTapGain * extra;
-      } else {
-        sumR += tap[i];
-        sumL += kExtraTapGain * extra;
+// The lines' modulation, sin(2 pi phase), each line's phase advancing once per sample.
+void DattorroReverb::modulationRows(int count, int padded) {
+  using namespace ml::simd;
+  for (int q = 0; q < kQuads; ++q) {
+    const int first = 4 * q;
+    F4 phase = loadF(modPhase + first);
+    const F4 step = loadF(modStep + first);
+    for (int n = 0; n < padded; n += 4) {
+      F4 m[4];
+      for (int j = 0; j < 4; ++j) {
+        m[j] = sineOfCycles4(phase);
+        const F4 next = add(phase, step);
+        if (n + j < count) phase = select(next, sub(next, splat(1.0f)), greaterThan(splat(1.0f), next));
       }
+      transpose4(m[0], m[1], m[2], m[3]);
+      for (int l = 0; l < 4; ++l) storeF(scratch.mod[first + l] + n, m[l]);
     }
-    outL[n] = kWetGain * sumL;
-    outR[n] = kWetGain * sumR;
+    storeF(modPhase + first, phase);
+  }
+}
 
-    // Feedback paths: DC blocker, damping, loss, tank allpass, then the orthogonal mix.
-    float y[kNumLines];
-    for (int i = 0; i < kNumLines; ++i) {
-      dcState[i] = kDcPole * dcState[i] + (tap[i] - prevTap[i]);
-      prevTap[i] = tap[i];
-      lowpass[i] += damp * (dcState[i] - lowpass[i]);
-      y[i] = allpass(lowpass[i] * feedback[i], tankDiff[i], tankDiffLength[i], tankDiffIndex[i],
-                     kDiffuserSize, kTankDiffCoeff);
-    }
-    hadamard8(y);
-    for (int i = 0; i < kNumLines; ++i) {
-      lines[i][lineWrite[i]] = kHadamardScale * d + y[i];
-      lineWrite[i] = (lineWrite[i] + 1) & kLineMask;
+// Each line's tap and extra tap; even lines feed the left, odd lines the right, and each line's extra tap
+// the other side, summed line by line.
+void DattorroReverb::readTaps(int padded) {
+  using namespace ml::simd;
+  Scratch& s = scratch;
+  for (int n = 0; n < padded; ++n) s.write[n] = static_cast<float>((lineWrite + n) & kLineMask);
+  std::fill(s.sumL, s.sumL + padded, 0.0f);
+  std::fill(s.sumR, s.sumR + padded, 0.0f);
+  for (int i = 0; i < kNumLines; ++i) {
+    const F4 length = splat(static_cast<float>(lineLength[i]));
+    float* own = i % 2 == 0 ? s.sumL : s.sumR;
+    float* other = i % 2 == 0 ? s.sumR : s.sumL;
+    for (int n = 0; n < padded; n += 4) {
+      const F4 write = loadF(s.write + n);
+      const F4 modulated = add(length, mul(loadF(s.mod[i] + n), splat(modDepth)));
+      const F4 delay = min(max(modulated, splat(1.0f)), splat(kMaxModulatedDelay));
+      const F4 tap = readInterp4(lines[i], write, delay);
+      const F4 extra = readInterp4(lines[i], write, mul(delay, splat(kExtraTapFrac[i])));
+      storeF(s.tap[i] + n, tap);
+      storeF(own + n, add(loadF(own + n), tap));
+      storeF(other + n, add(loadF(other + n), mul(splat(kExtraTapGain), extra)));
     }
   }
+}
+
+// Feedback paths: DC blocker, damping and loss (sample by sample, four lines to a lane group), then the
+// tank allpass of each line over the run.
+void DattorroReverb::feedbackPaths(int count, int padded, const BlockCoeffs& c) {
+  using namespace ml::simd;
+  Scratch& s = scratch;
+  for (int q = 0; q < kQuads; ++q) {
+    const int first = 4 * q;
+    F4 dc = loadF(dcState + first);
+    F4 lp = loadF(lowpass + first);
+    F4 prev = loadF(prevTap + first);
+    const F4 loss = loadF(feedback + first);
+    for (int n = 0; n < padded; n += 4) {
+      F4 t[4];
+      for (int l = 0; l < 4; ++l) t[l] = loadF(s.tap[first + l] + n);
+      transpose4(t[0], t[1], t[2], t[3]);
+      for (int j = 0; j < 4; ++j) {
+        if (n + j >= count) {
+          t[j] = splat(0.0f);
+          continue;
+        }
+        dc = add(mul(splat(kDcPole), dc), sub(t[j], prev));
+        prev = t[j];
+        lp = add(lp, mul(splat(c.damp), sub(dc, lp)));
+        t[j] = mul(lp, loss);
+      }
+      transpose4(t[0], t[1], t[2], t[3]);
+      for (int l = 0; l < 4; ++l) storeF(s.feedback[first + l] + n, t[l]);
+    }
+    storeF(dcState + first, dc);
+    storeF(lowpass + first, lp);
+    storeF(prevTap + first, prev);
+  }
+  for (int i = 0; i < kNumLines; ++i) {
+    allpassRun(s.feedback[i], tankDiff[i], tankDiffLength[i], tankDiffIndex, kTankDiffCoeff, count, padded);
+  }
+}
+
+// The orthogonal mix of the feedback paths plus the diffused input, written into the lines.
+void DattorroReverb::mixIntoLines(int count, int padded) {
+  using namespace ml::simd;
+  Scratch& s = scratch;
+  for (int n = 0; n < padded; n += 4) {
+    F4 v[kNumLines];
+    for (int i = 0; i < kNumLines; ++i) v[i] = loadF(s.feedback[i] + n);
+    hadamard8(v);
+    const F4 input = mul(splat(kHadamardScale), loadF(s.diffused + n));
+    for (int i = 0; i < kNumLines; ++i) storeF(s.feedback[i] + n, add(input, v[i]));
+  }
+  for (int i = 0; i < kNumLines; ++i) writeRing(lines[i], kLineMask, lineWrite, s.feedback[i], count);
 }

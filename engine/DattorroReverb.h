@@ -17,7 +17,8 @@ struct DattorroReverb {
   // The longest modulated read that stays inside the ring (interpolation reads one sample further).
   static constexpr float kMaxModulatedDelay = kLineSize - 1;
   static constexpr int kNumInputDiffusers = 4;
-  static constexpr int kDiffuserSize = 2048;
+  static constexpr int kDiffuserSize = 2048;  // power of two as well
+  static constexpr int kDiffuserMask = kDiffuserSize - 1;
   static constexpr int kMaxDiffuserLength = kDiffuserSize - 1;
   static constexpr int kPreDelaySize = 32768;
   static constexpr int kPreDelayMask = kPreDelaySize - 1;
@@ -37,23 +38,45 @@ struct DattorroReverb {
   static constexpr float kModRates[kNumLines] = {0.1f, 0.14f, 0.19f, 0.26f, 0.35f, 0.47f, 0.58f, 0.71f};
   static constexpr float kExtraTapFrac[kNumLines] = {0.37f, 0.43f, 0.31f, 0.47f, 0.33f, 0.41f, 0.39f, 0.29f};
 
+  static constexpr int kBlock = static_cast<int>(ml::kFloatsPerDSPVector);
+
+  // Working rows of one run of samples (see runLength), one row per line; kept here, off the stack.
+  struct Scratch {
+    alignas(16) float diffused[kBlock];  // the input after pre-delay and diffusers
+    alignas(16) float write[kBlock];     // the lines' write position of each sample
+    alignas(16) float mod[kNumLines][kBlock];
+    alignas(16) float tap[kNumLines][kBlock];
+    alignas(16) float feedback[kNumLines][kBlock];  // into the tank allpasses, out of them, into the lines
+    alignas(16) float sumL[kBlock];
+    alignas(16) float sumR[kBlock];
+  };
+
+  // Every line, input diffuser and tank diffuser advances one position per sample: each family shares
+  // one write index.
   float lines[kNumLines][kLineSize]{};
   int32_t lineLength[kNumLines]{};
-  int32_t lineWrite[kNumLines]{};
-  float lowpass[kNumLines]{};
-  float prevTap[kNumLines]{};
-  float dcState[kNumLines]{};
+  int32_t lineWrite{0};
+  alignas(16) float lowpass[kNumLines]{};
+  alignas(16) float prevTap[kNumLines]{};
+  alignas(16) float dcState[kNumLines]{};
   float inputDiff[kNumInputDiffusers][kDiffuserSize]{};
   int32_t inputDiffLength[kNumInputDiffusers]{};
-  int32_t inputDiffIndex[kNumInputDiffusers]{};
+  int32_t inputDiffIndex{0};
   float tankDiff[kNumLines][kDiffuserSize]{};
   int32_t tankDiffLength[kNumLines]{};
-  int32_t tankDiffIndex[kNumLines]{};
+  int32_t tankDiffIndex{0};
   float preDelay[kPreDelaySize]{};
   int32_t preDelayWrite{0};
   alignas(16) float modPhase[kNumLines]{};  // cycles, 0..1
+  alignas(16) float modStep[kNumLines]{};   // cycles per sample
+  alignas(16) float feedback[kNumLines]{};  // each line's loss for the decay time feedbackDecay (s)
+  float feedbackDecay{0.0f};
   float sampleRate{kRefSampleRate};
   float modDepth{kRefModDepth};  // samples
+  // Samples processed stage by stage together: shorter than every delay read, so that no read within a
+  // run meets a write of the same run, and each run gives what sample-by-sample processing would.
+  int32_t runLength{1};
+  Scratch scratch{};
 
   // Scales the delay tables to sr (Hz, > 0; other values are ignored) and clears.
   void setSampleRate(float sr);
@@ -64,10 +87,15 @@ struct DattorroReverb {
   void process(const ml::DSPVector& in, float preDelayMs, float decaySeconds, float tone, ml::DSPVector& outL,
                ml::DSPVector& outR);
 
-  // Schroeder allpass with feedback g on a ring of `size` samples; advances index.
-  static float allpass(float x, float* buffer, int delay, int32_t& index, int size, float g);
-  // Linearly interpolated read `delay` samples (1..kMaxModulatedDelay) behind the write index.
-  float readInterp(int line, float delay) const;
-  // In-place 8-point Walsh-Hadamard transform (Sylvester order), scaled to be orthonormal.
-  static void hadamard8(float* v);
+  // In-place 8-point Walsh-Hadamard transform (Sylvester order) of v[0..7], each lane on its own, scaled to
+  // be orthonormal.
+  static void hadamard8(ml::simd::F4* v);
+
+private:
+  struct BlockCoeffs;
+  void processRun(const float* in, int count, const BlockCoeffs& c, float* outL, float* outR);
+  void modulationRows(int count, int padded);
+  void readTaps(int padded);
+  void feedbackPaths(int count, int padded, const BlockCoeffs& c);
+  void mixIntoLines(int count, int padded);
 };

@@ -124,7 +124,7 @@ float PluginProcessor::effectiveEtsGlideSeconds() const {
       0.001 * ml::safeClamp(cache[kParamGlide], kParams[kParamGlide].min, kParams[kParamGlide].max));
 }
 
-ml::DSPVector PluginProcessor::processVoice(int v) {
+int PluginProcessor::beginVoice(int v) {
   const ml::EventsToSignals::Voice& av = allocator.getVoice(v);
   ml::DSPVector pitch;
   ml::DSPVector gate;
@@ -132,5 +132,5 @@ ml::DSPVector PluginProcessor::processVoice(int v) {
               pitch.getBuffer());
   std::copy_n(av.outputs.constRow(ml::EventsToSignals::Voice::kGateRow), ml::kFloatsPerDSPVector,
               gate.getBuffer());
-  return renderVoiceSignal(voices[v], pitch, gate, v);
+  return beginVoiceRender(voices[v], pitch, gate, v);
 }

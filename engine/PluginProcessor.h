@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 
 #include "engine/KitAudition.h"
 #include "engine/KitSlot.h"
@@ -31,6 +32,13 @@
 // One engine instance renders stereo audio in fixed 64-sample blocks for any host block size. Plain
 // object with public state: the audio thread owns the DSP state; other threads reach it only through the
 // atomics (parameters, flags, transport, published values). Large: keep it on the heap, never on a stack.
+// The voice renders of one block between their steps (VoiceRender.h); built off the audio thread.
+struct VoiceRenders;
+struct VoiceRendersDeleter {
+  void operator()(VoiceRenders* r) const;
+};
+std::unique_ptr<VoiceRenders, VoiceRendersDeleter> makeVoiceRenders();
+
 class PluginProcessor {
 public:
   // One parameter's plain value. Loads and stores are relaxed: each value is independent and read once
@@ -235,7 +243,10 @@ public:
   bool anyKeyHeld() const;
   // Hands a sounding voice to the release tail that is free (or furthest into its fade).
   void spawnReleaseVoice(const VoiceState& voice, float pitch, float pan, int offset);
-  // Stage 14: adds every active release tail into the rows.
+  // Stage 13's part for the release tails: begins the render of every active tail, so that their
+  // filters run with the voices'.
+  void beginReleaseVoices();
+  // Stage 14: finishes the tails' renders and adds them into the rows.
   void renderReleaseVoices(ml::DSPVector& left, ml::DSPVector& right);
   // After every block: sends a note-off to a voice whose gate stays open with its key up, then clears it.
   void recoverStuckVoices();
@@ -396,11 +407,19 @@ public:
   void applyVoiceMode();
   // Glide time handed to the allocator, in seconds.
   float effectiveEtsGlideSeconds() const;
-  // One rendered synthesis voice (0..7).
-  ml::DSPVector processVoice(int v);
+  // Begins the render of synthesis voice v (0..7) with the allocator's rows; returns the render number.
+  int beginVoice(int v);
   // The whole per-voice signal path over one voice state; voice -1 is a release tail.
   ml::DSPVector renderVoiceSignal(VoiceState& voice, const ml::DSPVector& pitch, const ml::DSPVector& gate,
                                   int voiceIndex);
+  // The same path in three parts, so that the filters of every render of a block run side by side in
+  // lanes: beginVoiceRender runs the steps up to the filter inputs and returns the render number,
+  // renderVoiceFilters runs the filters of every render begun, finishVoiceRender runs the output stage
+  // of render r and returns its signal (valid until the next block).
+  int beginVoiceRender(VoiceState& voice, const ml::DSPVector& pitch, const ml::DSPVector& gate,
+                       int voiceIndex);
+  void renderVoiceFilters();
+  const ml::DSPVector& finishVoiceRender(int r);
   // A parameter as the voice plays it: its kit slot's captured value (sanitised) in kit mode, else
   // the block cache value.
   double effParam(uint32_t id, const VoiceState& voice) const;
@@ -454,6 +473,10 @@ public:
   // 4. Voices and release tails.
   std::array<VoiceState, kNumVoices> voices{};
   std::array<ReleaseVoice, kNumVoices> releaseVoices{};
+  // The renders of the current block (VoiceRender.h), and per voice and per tail its render (-1: none).
+  std::unique_ptr<VoiceRenders, VoiceRendersDeleter> voiceRenders{makeVoiceRenders()};
+  std::array<int8_t, kNumVoices> voiceRender{};
+  std::array<int8_t, kNumVoices> tailRender{};
 
   // 5. Voice bookkeeping.
   std::array<float, kNumVoices> voicePan{};

@@ -37,12 +37,23 @@ void PluginProcessor::spawnReleaseVoice(const VoiceState& voice, float pitch, fl
   slot->active = true;
 }
 
-void PluginProcessor::renderReleaseVoices(ml::DSPVector& left, ml::DSPVector& right) {
-  for (ReleaseVoice& tail : releaseVoices) {
+void PluginProcessor::beginReleaseVoices() {
+  for (size_t t = 0; t < releaseVoices.size(); ++t) {
+    ReleaseVoice& tail = releaseVoices[t];
+    tailRender[t] = -1;
     if (!tail.active) continue;
     const ml::DSPVector pitch(tail.pitch);
     const float gateLevel = tail.voice.prevGate > 0.0f ? std::max(tail.voice.velocity, kMinTailGate) : 0.0f;
-    const ml::DSPVector out = renderVoiceSignal(tail.voice, pitch, ml::DSPVector(gateLevel), kTailVoiceIndex);
+    tailRender[t] =
+        static_cast<int8_t>(beginVoiceRender(tail.voice, pitch, ml::DSPVector(gateLevel), kTailVoiceIndex));
+  }
+}
+
+void PluginProcessor::renderReleaseVoices(ml::DSPVector& left, ml::DSPVector& right) {
+  for (size_t t = 0; t < releaseVoices.size(); ++t) {
+    ReleaseVoice& tail = releaseVoices[t];
+    if (tailRender[t] < 0) continue;
+    const ml::DSPVector& out = finishVoiceRender(tailRender[t]);
     const StereoGains gains = voiceMixGains(tail.voice, tail.pan);
     for (size_t i = static_cast<size_t>(std::max(tail.startOffset, 0)); i < ml::kFloatsPerDSPVector; ++i) {
       if (!tail.active) break;

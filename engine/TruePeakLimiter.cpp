@@ -4,6 +4,8 @@
 #include <cmath>
 #include <iterator>
 
+#include "foundation/MLSIMD.h"
+
 namespace {
 
 using Kernel = float[TruePeakLimiter::kPhases][TruePeakLimiter::kTaps];
@@ -27,6 +29,7 @@ double besselI0(double x) {
 // to unity gain at DC.
 struct KernelTable {
   Kernel taps{};
+  alignas(16) float lanes[TruePeakLimiter::kPhases][TruePeakLimiter::kTaps][4]{};  // each tap in 4 lanes
   KernelTable() {
     constexpr int kLength = TruePeakLimiter::kPhases * TruePeakLimiter::kTaps;
     for (int p = 0; p < TruePeakLimiter::kPhases; ++p) {
@@ -43,17 +46,68 @@ struct KernelTable {
         sum += phase[k];
       }
       const double norm = std::fabs(sum) > 1e-9 ? sum : 1.0;
-      for (int k = 0; k < TruePeakLimiter::kTaps; ++k) taps[p][k] = static_cast<float>(phase[k] / norm);
+      for (int k = 0; k < TruePeakLimiter::kTaps; ++k) {
+        taps[p][k] = static_cast<float>(phase[k] / norm);
+        std::fill(std::begin(lanes[p][k]), std::end(lanes[p][k]), taps[p][k]);
+      }
     }
   }
 };
 
+const KernelTable& kernelTable() {
+  // A function-local static is built exactly once, even when two engines are constructed at once.
+  static const KernelTable table;
+  return table;
+}
+
+constexpr int kBlock = ml::kFloatsPerDSPVector;
+constexpr int kTaps = TruePeakLimiter::kTaps;
+constexpr int kLookahead = TruePeakLimiter::kLookahead;
+
+// The largest magnitude among the samples x[n - 7..n] and the four points interpolated between them, for
+// each n of the block; x[-8..-1] are the inputs before it. Four samples at a time, each lane summing its
+// taps in the same order as a single-sample estimate would.
+void truePeaks(const float* x, float* peaks) {
+  using namespace ml::simd;
+  const KernelTable& k = kernelTable();
+  for (int n = 0; n < kBlock; n += 4) {
+    F4 recent[kTaps];
+    // The interpolated points fall between samples: the samples themselves count as well.
+    F4 peak = splat(0.0f);
+    for (int t = 0; t < kTaps; ++t) {
+      recent[t] = loadUnalignedF(x + n - t);
+      peak = max(abs(recent[t]), peak);
+    }
+    for (int p = 0; p < TruePeakLimiter::kPhases; ++p) {
+      F4 y = splat(0.0f);
+      for (int t = 0; t < kTaps; ++t) y = add(y, mul(loadF(k.lanes[p][t]), recent[t]));
+      peak = max(abs(y), peak);
+    }
+    storeF(peaks + n, peak);
+  }
+}
+
+// windowMin[n] = min(1, g[n + 1..n + kLookahead]) for each n of the block, over prefix and suffix minima of
+// the three kLookahead-long runs of g.
+void slidingMinima(const float* g, float* windowMin) {
+  float suffix[kBlock + 1];
+  float prefix[kLookahead + kBlock];
+  suffix[kBlock] = 1.0f;
+  for (int run = 0; run < kBlock; run += kLookahead) {
+    float m = 1.0f;
+    for (int i = run + kLookahead - 1; i >= run; --i) suffix[i] = m = std::min(m, g[i]);
+  }
+  for (int run = kLookahead; run < kLookahead + kBlock; run += kLookahead) {
+    float m = 1.0f;
+    for (int i = run; i < run + kLookahead; ++i) prefix[i] = m = std::min(m, g[i]);
+  }
+  for (int n = 0; n < kBlock; ++n) windowMin[n] = std::min(suffix[n + 1], prefix[n + kLookahead]);
+}
+
 }  // namespace
 
 const float (&TruePeakLimiter::kernel())[kPhases][kTaps] {
-  // A function-local static is built exactly once, even when two engines are constructed at once.
-  static const KernelTable table;
-  return table.taps;
+  return kernelTable().taps;
 }
 
 void TruePeakLimiter::initKernel() {
@@ -67,57 +121,48 @@ void TruePeakLimiter::setSampleRate(float sampleRate, float releaseMs) {
 
 void TruePeakLimiter::clear() {
   for (int c = 0; c < 2; ++c) {
-    std::fill(std::begin(history[c]), std::end(history[c]), 0.0f);
+    std::fill(std::begin(pastInputs[c]), std::end(pastInputs[c]), 0.0f);
     std::fill(std::begin(delay[c]), std::end(delay[c]), 0.0f);
   }
   std::fill(std::begin(gains), std::end(gains), 1.0f);
-  historyIndex = 0;
-  delayIndex = 0;
   gain = 1.0f;
 }
 
-float TruePeakLimiter::truePeakEst(const float* history16, int writeIndex) const {
-  const Kernel& taps = kernel();
-  float recent[kTaps];
-  float peak = 0.0f;
-  for (int k = 0; k < kTaps; ++k) {
-    recent[k] = history16[(writeIndex - 1 - k) & kHistoryMask];
-    // The interpolated points fall between samples: the samples themselves count as well.
-    peak = std::max(peak, std::fabs(recent[k]));
-  }
-  for (int p = 0; p < kPhases; ++p) {
-    float y = 0.0f;
-    for (int k = 0; k < kTaps; ++k) y += taps[p][k] * recent[k];
-    peak = std::max(peak, std::fabs(y));
-  }
-  return peak;
-}
-
-void TruePeakLimiter::process(float& left, float& right) {
-  history[0][historyIndex] = left;
-  history[1][historyIndex] = right;
-  historyIndex = (historyIndex + 1) & kHistoryMask;
-  const float peak = std::max(truePeakEst(history[0], historyIndex), truePeakEst(history[1], historyIndex));
-  const float target = peak > ceiling ? ceiling / peak : 1.0f;
-
-  const float outL = delay[0][delayIndex];
-  const float outR = delay[1][delayIndex];
-  delay[0][delayIndex] = left;
-  delay[1][delayIndex] = right;
-  gains[delayIndex] = target;
-  delayIndex = (delayIndex + 1) % kLookahead;
-
-  float m = 1.0f;
-  for (int i = 0; i < kLookahead; ++i) m = std::min(m, gains[i]);
-  if (gain > m) {
-    gain = m;
-  } else {
-    gain += release * (m - gain);
-  }
-  left = outL * gain;
-  right = outR * gain;
-}
-
 void TruePeakLimiter::processBlock(ml::DSPVector& left, ml::DSPVector& right) {
-  for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) process(left[i], right[i]);
+  ml::DSPVector* rows[2] = {&left, &right};
+  // Per channel: the past inputs, then the block.
+  alignas(16) float input[2][kTaps + kBlock];
+  alignas(16) float peaks[2][kBlock];
+  for (int c = 0; c < 2; ++c) {
+    std::copy_n(pastInputs[c], kTaps, input[c]);
+    std::copy_n(rows[c]->getConstBuffer(), kBlock, input[c] + kTaps);
+    truePeaks(input[c] + kTaps, peaks[c]);
+  }
+  // Target gains, oldest first: those of the delayed samples, then the block's (the channels linked).
+  alignas(16) float targets[kLookahead + kBlock];
+  std::copy_n(gains, kLookahead, targets);
+  for (int n = 0; n < kBlock; ++n) {
+    const float peak = std::max(peaks[0][n], peaks[1][n]);
+    targets[kLookahead + n] = peak > ceiling ? ceiling / peak : 1.0f;
+  }
+  float windowMin[kBlock];
+  slidingMinima(targets, windowMin);
+
+  for (int n = 0; n < kBlock; ++n) {
+    const float m = windowMin[n];
+    if (gain > m) {
+      gain = m;
+    } else {
+      gain += release * (m - gain);
+    }
+    for (int c = 0; c < 2; ++c) {
+      const float delayed = n < kLookahead ? delay[c][n] : input[c][kTaps + n - kLookahead];
+      (*rows[c])[n] = delayed * gain;
+    }
+  }
+  for (int c = 0; c < 2; ++c) {
+    std::copy_n(input[c] + kBlock, kTaps, pastInputs[c]);
+    std::copy_n(input[c] + kTaps + kBlock - kLookahead, kLookahead, delay[c]);
+  }
+  std::copy_n(targets + kBlock, kLookahead, gains);
 }

@@ -10,19 +10,16 @@
 // that window: instant attack, one-pole release. Besides the interpolated points, each sample's own
 // magnitude counts, so clicks and near-Nyquist sines are caught too. Audio thread only.
 struct TruePeakLimiter {
-  static constexpr int kHistorySize = 16;
-  static constexpr int kHistoryMask = kHistorySize - 1;
   static constexpr int kLookahead = 32;
   static constexpr int kPhases = 4;
   static constexpr int kTaps = 8;
   static constexpr float kCeiling = 0.87096357f;  // 10^(-1.2 / 20)
   static constexpr float kDefaultReleaseMs = 50.0f;
 
-  float history[2][kHistorySize]{};
-  int32_t historyIndex{0};
-  float delay[2][kLookahead]{};
-  float gains[kLookahead]{};  // target gain of each delayed sample; all 1 after clear()
-  int32_t delayIndex{0};
+  // Oldest first: each channel's last kTaps inputs, the samples waiting in the delay and their target gains.
+  alignas(16) float pastInputs[2][kTaps]{};
+  alignas(16) float delay[2][kLookahead]{};
+  alignas(16) float gains[kLookahead]{};  // all 1 after clear()
   float gain{1.0f};
   float ceiling{kCeiling};
   float release{1.0f};  // per-sample release coefficient
@@ -36,12 +33,7 @@ struct TruePeakLimiter {
   void setSampleRate(float sampleRate, float releaseMs);
   // Empties the history and delay, every target gain 1, output gain 1.
   void clear();
-  // Largest interpolated magnitude between the last 8 samples of one channel's history ring, whose
-  // next write position is writeIndex.
-  float truePeakEst(const float* history16, int writeIndex) const;
-  // One stereo sample in place; the output is the input of 32 samples earlier, limited.
-  void process(float& left, float& right);
-  // One 64-sample block in place.
+  // One 64-sample block in place; each output is the input of 32 samples earlier, limited.
   void processBlock(ml::DSPVector& left, ml::DSPVector& right);
 
   static constexpr int latencySamples() { return kLookahead; }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "foundation/MLDSPGens.h"
 #include "foundation/MLSafeValue.h"
@@ -80,9 +81,29 @@ void analogOffsets(VoiceState& v, VoiceBlock& b) {
 
 }  // namespace
 
+void VoiceRendersDeleter::operator()(VoiceRenders* r) const {
+  delete r;
+}
+
+std::unique_ptr<VoiceRenders, VoiceRendersDeleter> makeVoiceRenders() {
+  return std::unique_ptr<VoiceRenders, VoiceRendersDeleter>(new VoiceRenders());
+}
+
 ml::DSPVector PluginProcessor::renderVoiceSignal(VoiceState& voice, const ml::DSPVector& pitch,
                                                  const ml::DSPVector& gate, int voiceIndex) {
-  VoiceBlock b;
+  voiceRenders->count = voiceRenders->filtered = 0;
+  const int r = beginVoiceRender(voice, pitch, gate, voiceIndex);
+  renderVoiceFilters();
+  return finishVoiceRender(r);
+}
+
+int PluginProcessor::beginVoiceRender(VoiceState& voice, const ml::DSPVector& pitch,
+                                      const ml::DSPVector& gate, int voiceIndex) {
+  VoiceRenders& renders = *voiceRenders;
+  const int r = renders.count++;
+  // Default-initialised: the member initialisers run, the kit slot's own rows stay unwritten.
+  VoiceBlock& b = *::new (static_cast<void*>(&renders.blocks[r])) VoiceBlock;
+  renders.voices[r] = &voice;
   b.voice = voiceIndex;
   b.sr = static_cast<float>(sampleRate);
   b.invSr = 1.f / b.sr;
@@ -96,8 +117,23 @@ ml::DSPVector PluginProcessor::renderVoiceSignal(VoiceState& voice, const ml::DS
   voiceDriftTimbreAndEnv1(*this, voice, b);
   voiceRouteRows(*this, voice, b);
   voiceOscillator(*this, voice, b);
-  voiceFoldNoiseAndFilters(*this, voice, b);
-  voiceOutputStage(*this, voice, b);
+  voiceFoldNoiseAndFilters(*this, voice, b, renders.filters[r]);
+  return r;
+}
+
+void PluginProcessor::renderVoiceFilters() {
+  VoiceRenders& renders = *voiceRenders;
+  renderFilterJobs(renders.filters.data() + renders.filtered, renders.count - renders.filtered,
+                   renders.lanes);
+  renders.filtered = renders.count;
+}
+
+const ml::DSPVector& PluginProcessor::finishVoiceRender(int r) {
+  VoiceRenders& renders = *voiceRenders;
+  VoiceBlock& b = renders.blocks[r];
+  // Synthesis voices only, in render order: the last voice of the block remains.
+  if (b.voice >= 0) calibratedCutoffA.store(renders.filters[r].cutoffs.first, std::memory_order_relaxed);
+  voiceOutputStage(*this, *renders.voices[r], b);
   return b.out;
 }
 

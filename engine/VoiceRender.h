@@ -7,6 +7,7 @@
 
 #include "engine/ModRoutes.h"
 #include "engine/PluginProcessor.h"
+#include "engine/voice/FilterLanes.h"
 #include "foundation/MLDSPVector.h"
 
 // The parameter rows one voice plays for a block: by reference the engine's shared rows, which stay
@@ -36,8 +37,8 @@ private:
   OwnRows own_;
 };
 
-// Everything one call of the voice render path computes for its later steps. Lives on the audio
-// thread's stack for one block; rows are 64 samples, pitches note numbers, frequencies Hz.
+// Everything one call of the voice render path computes for its later steps. Lives in the engine's
+// VoiceRenders for one block; rows are 64 samples, pitches note numbers, frequencies Hz.
 struct VoiceBlock {
   int voice{-1};  // 0..7, or -1 for a release tail
   float sr{48000.f};
@@ -92,6 +93,18 @@ struct VoiceBlock {
   ml::DSPVector out;
 };
 
+// The renders of one block between their steps: up to eight voices and eight release tails, each with
+// its working record and its filter job, and the scratch of the filter lanes.
+struct VoiceRenders {
+  static constexpr int kMaxRenders = 2 * PluginProcessor::kNumVoices;
+  std::array<VoiceBlock, kMaxRenders> blocks;
+  std::array<VoiceState*, kMaxRenders> voices{};
+  std::array<FilterSeriesJob, kMaxRenders> filters;
+  FilterLaneScratch lanes;
+  int count{0};     // renders begun this block
+  int filtered{0};  // renders whose filters have run
+};
+
 // Steps in the order the render path runs them (VoiceRender.cpp).
 // Epoch and kit slot of the block.
 void voiceBlockPrologue(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
@@ -109,9 +122,10 @@ void voiceDriftTimbreAndEnv1(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
 void voiceEnvelope2(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
 // Route sources, mode trackers, Env 2, route rows and their smoothing (VoiceRouteRows.cpp).
 void voiceRouteRows(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
-// Oscillator, fold, pre-filter conditioning and filters into b.out (VoiceSignal.cpp).
+// Oscillator, fold and pre-filter conditioning into b.out, and the job of filters A and B in series
+// on b.out (VoiceSignal.cpp); the job runs with the other renders' in renderVoiceFilters.
 void voiceOscillator(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
-void voiceFoldNoiseAndFilters(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
+void voiceFoldNoiseAndFilters(PluginProcessor& e, VoiceState& v, VoiceBlock& b, FilterSeriesJob& filters);
 // DC blocker, amplitude, soft clip and tone, retrigger fade and meters (VoiceOutputStage.cpp).
 void voiceOutputStage(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
 

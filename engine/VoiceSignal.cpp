@@ -164,7 +164,7 @@ FilterTracking filterTracking(PluginProcessor& e, const VoiceBlock& b) {
 
 }  // namespace
 
-void voiceFoldNoiseAndFilters(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
+void voiceFoldNoiseAndFilters(PluginProcessor& e, VoiceState& v, VoiceBlock& b, FilterSeriesJob& filters) {
   foldNoiseAndClick(e, v, b);
 
   const FilterTracking tracking = filterTracking(e, b);
@@ -176,13 +176,17 @@ void voiceFoldNoiseAndFilters(PluginProcessor& e, VoiceState& v, VoiceBlock& b) 
     uint32_t cutoff, resonance, drive, route;
     int mode;
   };
-  FilterRows filters[2] = {
+  FilterRows rows[2] = {
       {v.filterA, PP::kRowCutoffA, PP::kRowResonanceA, PP::kRowDriveA, kRouteCutoffA, b.filterModeA},
       {v.filterB, PP::kRowCutoffB, PP::kRowResonanceB, PP::kRowDriveB, kRouteCutoffB, b.filterModeB},
   };
-  FilterBlockInputs inputs[2];
+  filters.first = &v.filterA;
+  filters.second = &v.filterB;
+  filters.setup = setup;
+  filters.in = b.out.getConstBuffer();
+  filters.out = b.out.getBuffer();
   for (int k = 0; k < 2; ++k) {
-    FilterRows& f = filters[k];
+    FilterRows& f = rows[k];
     const ml::DSPVector& cutoff = b.rows[f.cutoff];
     const ml::DSPVector& route = b.routeRow[f.route];
     float snapped = 0.f;
@@ -194,7 +198,7 @@ void voiceFoldNoiseAndFilters(PluginProcessor& e, VoiceState& v, VoiceBlock& b) 
     const float snapTarget = cutoffSnapUpdate(f.state.snap, tracking.snapOn[k], snapped, restart, b.sr);
     if (k == 0) e.cutoffSnapTargetA.store(snapTarget, std::memory_order_relaxed);
 
-    FilterBlockInputs& in = inputs[k];
+    FilterBlockInputs& in = filters.inputs[k];
     in.cutoff = cutoff.getConstBuffer();
     in.cutoffRoute = route.getConstBuffer();
     in.resonance = b.rows[f.resonance].getConstBuffer();
@@ -207,7 +211,4 @@ void voiceFoldNoiseAndFilters(PluginProcessor& e, VoiceState& v, VoiceBlock& b) 
     in.snapOn = tracking.snapOn[k];
     in.calib = e.filterCalibBlend(k, f.mode);
   }
-  const FilterPairCutoffs calibrated = renderFilterSeries(v.filterA, v.filterB, setup, inputs[0], inputs[1],
-                                                          b.out.getConstBuffer(), b.out.getBuffer());
-  if (b.voice >= 0) e.calibratedCutoffA.store(calibrated.first, std::memory_order_relaxed);
 }

@@ -41,7 +41,7 @@ void LinearGlide::setValue(float v) {
   vectorsRemaining = 0;
 }
 
-DSPVector LinearGlide::operator()(float newTarget) {
+const DSPVector& LinearGlide::operator()(float newTarget) {
   if (newTarget != target) {
     target = newTarget;
     vectorsRemaining = vectorsPerGlide;

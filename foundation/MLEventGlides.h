@@ -20,6 +20,8 @@ struct SampleAccurateLinearGlide {
   // n is truncated and at least 1.
   void setGlideTimeInSamples(float n);
   float nextSample(float newTarget);
+  // True when nextSample(newTarget) would return currentValue and change nothing.
+  bool settledAt(float newTarget) const { return samplesRemaining < 0 && newTarget == target; }
 };
 
 // Vector-rate linear glide: each 64-sample vector is a ramp, over trunc(n / 64) vectors (at least 1).
@@ -34,7 +36,10 @@ struct LinearGlide {
   void setGlideTimeInSamples(float n);
   // Jumps to v at the next call.
   void setValue(float v);
-  DSPVector operator()(float newTarget);
+  // The next vector (currentVector) towards newTarget.
+  const DSPVector& operator()(float newTarget);
+  // True when a call with newTarget would change nothing and return the vector the last call returned.
+  bool settledAt(float newTarget) const { return vectorsRemaining < 0 && newTarget == target; }
 };
 
 }  // namespace ml

@@ -26,6 +26,8 @@ bool isKeyedEvent(uint8_t type) {
 }  // namespace
 
 void EventsToSignals::SmoothedController::process() {
+  // At rest the output already holds the glide's row.
+  if (!recalcNeeded && glide.settledAt(inputValue)) return;
   if (recalcNeeded) {
     glide.setGlideTimeInSamples(std::trunc(static_cast<float>(Voice::kControllerGlideSeconds * sampleRate)));
     recalcNeeded = false;

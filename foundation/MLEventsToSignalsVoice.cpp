@@ -1,7 +1,9 @@
 // One voice of the events-to-signals allocator.
 #include "foundation/MLEventsToSignalsVoice.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <initializer_list>
 
 #include "foundation/MLSafeValue.h"
@@ -60,26 +62,35 @@ void EventsToSignalsVoice::beginProcess() {
   }
 }
 
+namespace {
+
+// Writes the glide's next row towards target into row. A glide at rest returns the row of its last call,
+// which row still holds.
+void glideInto(LinearGlide& glide, float target, float* row) {
+  if (glide.settledAt(target)) return;
+  std::copy_n(glide(target).getConstBuffer(), kFloatsPerDSPVector, row);
+}
+
+}  // namespace
+
 void EventsToSignalsVoice::endProcess(float bendRange) {
+  using namespace simd;
   if (writePos < kFloatsPerDSPVector) fillUntil(kFloatsPerDSPVector);
 
-  const DSPVector bend = pitchBendGlide(currentPitchBend);
-  const DSPVector drift = driftGlide(driftValue);
-  const DSPVector mod = modGlide(currentMod);
-  const DSPVector x = xGlide(currentX);
-  const DSPVector y = yGlide(currentY);
-  if (currentVelocity == 0.f) currentZ = 0.f;
-  const DSPVector z = zGlide(currentZ);
-
+  const float* bend = pitchBendGlide(currentPitchBend).getConstBuffer();
+  const float* drift = driftGlide(driftValue).getConstBuffer();
   float* pitch = outputs.row(kPitchRow);
-  for (size_t i = 0; i < kFloatsPerDSPVector; ++i) {
-    pitch[i] += bend[i] * bendRange * kSemitonesPerOctaveInv;
-    pitch[i] += drift[i] * driftAmount * kDriftScale;
-    outputs.row(kModRow)[i] = mod[i];
-    outputs.row(kXRow)[i] = x[i];
-    outputs.row(kYRow)[i] = y[i];
-    outputs.row(kZRow)[i] = z[i];
+  for (size_t i = 0; i < kFloatsPerDSPVector; i += 4) {
+    F4 p = add(loadF(pitch + i), mul(mul(loadF(bend + i), splat(bendRange)), splat(kSemitonesPerOctaveInv)));
+    p = add(p, mul(mul(loadF(drift + i), splat(driftAmount)), splat(kDriftScale)));
+    storeF(pitch + i, p);
   }
+  glideInto(modGlide, currentMod, outputs.row(kModRow));
+  glideInto(xGlide, currentX, outputs.row(kXRow));
+  glideInto(yGlide, currentY, outputs.row(kYRow));
+  // The allocator adds channel pressure to the z row after each block: it is always rewritten.
+  if (currentVelocity == 0.f) currentZ = 0.f;
+  std::copy_n(zGlide(currentZ).getConstBuffer(), kFloatsPerDSPVector, outputs.row(kZRow));
 }
 
 void EventsToSignalsVoice::writeNoteEvent(const Event& e, size_t keyIdx, bool glide, bool resetAge) {
@@ -118,17 +129,36 @@ void EventsToSignalsVoice::writeNoteEvent(const Event& e, size_t keyIdx, bool gl
 }
 
 void EventsToSignalsVoice::fillUntil(size_t limit) {
+  if (limit <= writePos) return;
   float* pitch = outputs.row(kPitchRow);
   float* gate = outputs.row(kGateRow);
   float* age = outputs.row(kAgeRow);
   const auto sr = static_cast<float>(sampleRate);
-  for (size_t i = writePos; i < limit; ++i) {
-    gate[i] = currentVelocity;
-    pitch[i] = pitchGlide.nextSample(currentPitch);
-    ageInSamples += ageStep;
-    age[i] = samplesToSeconds(ageInSamples, sr);
+  std::fill(gate + writePos, gate + limit, currentVelocity);
+  if (pitchGlide.settledAt(currentPitch)) {
+    std::fill(pitch + writePos, pitch + limit, pitchGlide.currentValue);
+  } else {
+    for (size_t i = writePos; i < limit; ++i) pitch[i] = pitchGlide.nextSample(currentPitch);
   }
-  writePos = ml::max(writePos, limit);
+  const auto count = static_cast<uint32_t>(limit - writePos);
+  if (ageStep == 0) {
+    std::fill(age + writePos, age + limit, samplesToSeconds(ageInSamples, sr));
+  } else if (ageStep == 1 && ageInSamples <= static_cast<uint32_t>(INT32_MAX) - count) {
+    // The same quotients from ages converted as int32, which the compiler vectorises.
+    const auto before = static_cast<int32_t>(ageInSamples);
+    const auto rate = static_cast<double>(sr);
+    for (uint32_t i = 0; i < count; ++i) {
+      age[writePos + i] =
+          static_cast<float>(static_cast<double>(before + static_cast<int32_t>(i) + 1) / rate);
+    }
+    ageInSamples += count;
+  } else {
+    for (size_t i = writePos; i < limit; ++i) {
+      ageInSamples += ageStep;
+      age[i] = samplesToSeconds(ageInSamples, sr);
+    }
+  }
+  writePos = limit;
 }
 
 float EventsToSignalsVoice::lastWrittenGate() const {

@@ -28,6 +28,12 @@ inline int32_t roundToInt(float x) {
   return static_cast<int32_t>(r);
 }
 
+// Truncation toward zero; anything outside int32 (and NaN) gives 0x80000000, as on x86.
+inline int32_t truncToInt(float x) {
+  if (!(x >= -2147483648.0f && x < 2147483648.0f)) return INT32_MIN;
+  return static_cast<int32_t>(x);
+}
+
 inline int32_t greaterMask(float a, float b) {
   return a > b ? -1 : 0;
 }
@@ -48,6 +54,10 @@ inline float unsignedToFloat(int32_t bits) {
   return static_cast<float>(static_cast<int32_t>(static_cast<uint32_t>(bits) >> 1)) * 2.0f;
 }
 
+inline int32_t equalMask(int32_t a, int32_t b) {
+  return a == b ? -1 : 0;
+}
+
 }  // namespace lane
 
 #if ML_SIMD_SSE2
@@ -63,6 +73,13 @@ inline F4 loadF(const float* p) {
 }
 inline void storeF(float* p, F4 v) {
   _mm_store_ps(p, v);
+}
+// Loads and stores without the 16-byte alignment.
+inline F4 loadU(const float* p) {
+  return _mm_loadu_ps(p);
+}
+inline void storeU(float* p, F4 v) {
+  _mm_storeu_ps(p, v);
 }
 inline I4 loadI(const int32_t* p) {
   return _mm_load_si128(reinterpret_cast<const __m128i*>(p));
@@ -93,6 +110,70 @@ inline I4 roundToInt(F4 v) {
 inline F4 unsignedToFloat(I4 v) {
   return _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(v, 1)), _mm_set1_ps(2.0f));
 }
+inline F4 div(F4 a, F4 b) {
+  return _mm_div_ps(a, b);
+}
+inline I4 splatI(int32_t v) {
+  return _mm_set1_epi32(v);
+}
+inline I4 equalI(I4 a, I4 b) {
+  return _mm_cmpeq_epi32(a, b);
+}
+inline I4 andMask(I4 a, I4 b) {
+  return _mm_and_si128(a, b);
+}
+inline I4 orMask(I4 a, I4 b) {
+  return _mm_or_si128(a, b);
+}
+inline I4 addI(I4 a, I4 b) {
+  return _mm_add_epi32(a, b);
+}
+template <int kBits>
+inline I4 shiftRightI(I4 a) {
+  return _mm_srli_epi32(a, kBits);
+}
+inline I4 bitsOf(F4 a) {
+  return _mm_castps_si128(a);
+}
+inline F4 fromBits(I4 a) {
+  return _mm_castsi128_ps(a);
+}
+inline I4 equal(F4 a, F4 b) {
+  return _mm_castps_si128(_mm_cmpeq_ps(a, b));
+}
+inline bool allSet(I4 mask) {
+  return _mm_movemask_ps(_mm_castsi128_ps(mask)) == 0xf;
+}
+inline bool anySet(I4 mask) {
+  return _mm_movemask_ps(_mm_castsi128_ps(mask)) != 0;
+}
+inline F4 loadUnalignedF(const float* p) {
+  return _mm_loadu_ps(p);
+}
+// Four scalars into lanes 0..3, without a round trip through memory.
+inline F4 fromLanes(float a, float b, float c, float d) {
+  return _mm_setr_ps(a, b, c, d);
+}
+// max(a, b) is a > b ? a : b and min(a, b) is a < b ? a : b per lane: a NaN in either gives b.
+inline F4 max(F4 a, F4 b) {
+  return _mm_max_ps(a, b);
+}
+inline F4 min(F4 a, F4 b) {
+  return _mm_min_ps(a, b);
+}
+inline F4 abs(F4 v) {
+  return _mm_andnot_ps(_mm_set1_ps(-0.0f), v);
+}
+inline I4 truncToInt(F4 v) {
+  return _mm_cvttps_epi32(v);
+}
+inline F4 toFloat(I4 v) {
+  return _mm_cvtepi32_ps(v);
+}
+// Rows a..d of a 4x4 matrix become its columns.
+inline void transpose4(F4& a, F4& b, F4& c, F4& d) {
+  _MM_TRANSPOSE4_PS(a, b, c, d);
+}
 
 #elif ML_SIMD_NEON
 
@@ -106,6 +187,12 @@ inline F4 loadF(const float* p) {
   return vld1q_f32(p);
 }
 inline void storeF(float* p, F4 v) {
+  vst1q_f32(p, v);
+}
+inline F4 loadU(const float* p) {
+  return vld1q_f32(p);
+}
+inline void storeU(float* p, F4 v) {
   vst1q_f32(p, v);
 }
 inline I4 loadI(const int32_t* p) {
@@ -141,6 +228,75 @@ inline F4 unsignedToFloat(I4 v) {
   const I4 half = vreinterpretq_s32_u32(vshrq_n_u32(vreinterpretq_u32_s32(v), 1));
   return vmulq_f32(vcvtq_f32_s32(half), vdupq_n_f32(2.0f));
 }
+inline F4 div(F4 a, F4 b) {
+  return vdivq_f32(a, b);
+}
+inline I4 splatI(int32_t v) {
+  return vdupq_n_s32(v);
+}
+inline I4 equalI(I4 a, I4 b) {
+  return vreinterpretq_s32_u32(vceqq_s32(a, b));
+}
+inline I4 andMask(I4 a, I4 b) {
+  return vandq_s32(a, b);
+}
+inline I4 orMask(I4 a, I4 b) {
+  return vorrq_s32(a, b);
+}
+inline I4 addI(I4 a, I4 b) {
+  return vaddq_s32(a, b);
+}
+template <int kBits>
+inline I4 shiftRightI(I4 a) {
+  return vreinterpretq_s32_u32(vshrq_n_u32(vreinterpretq_u32_s32(a), kBits));
+}
+inline I4 bitsOf(F4 a) {
+  return vreinterpretq_s32_f32(a);
+}
+inline F4 fromBits(I4 a) {
+  return vreinterpretq_f32_s32(a);
+}
+inline I4 equal(F4 a, F4 b) {
+  return vreinterpretq_s32_u32(vceqq_f32(a, b));
+}
+inline bool allSet(I4 mask) {
+  return vminvq_u32(vreinterpretq_u32_s32(mask)) == 0xffffffffu;
+}
+inline bool anySet(I4 mask) {
+  return vmaxvq_u32(vreinterpretq_u32_s32(mask)) != 0;
+}
+inline F4 loadUnalignedF(const float* p) {
+  return vld1q_f32(p);
+}
+inline F4 fromLanes(float a, float b, float c, float d) {
+  return F4{a, b, c, d};
+}
+inline F4 max(F4 a, F4 b) {
+  return vbslq_f32(vcgtq_f32(a, b), a, b);
+}
+inline F4 min(F4 a, F4 b) {
+  return vbslq_f32(vcltq_f32(a, b), a, b);
+}
+inline F4 abs(F4 v) {
+  return vabsq_f32(v);
+}
+// The conversion saturates; out-of-range and NaN lanes are replaced by 0x80000000 as on x86.
+inline I4 truncToInt(F4 v) {
+  const uint32x4_t inRange =
+      vandq_u32(vcgeq_f32(v, vdupq_n_f32(-2147483648.0f)), vcltq_f32(v, vdupq_n_f32(2147483648.0f)));
+  return vbslq_s32(inRange, vcvtq_s32_f32(v), vdupq_n_s32(INT32_MIN));
+}
+inline F4 toFloat(I4 v) {
+  return vcvtq_f32_s32(v);
+}
+inline void transpose4(F4& a, F4& b, F4& c, F4& d) {
+  const float32x4x2_t ab = vtrnq_f32(a, b);
+  const float32x4x2_t cd = vtrnq_f32(c, d);
+  a = vcombine_f32(vget_low_f32(ab.val[0]), vget_low_f32(cd.val[0]));
+  b = vcombine_f32(vget_low_f32(ab.val[1]), vget_low_f32(cd.val[1]));
+  c = vcombine_f32(vget_high_f32(ab.val[0]), vget_high_f32(cd.val[0]));
+  d = vcombine_f32(vget_high_f32(ab.val[1]), vget_high_f32(cd.val[1]));
+}
 
 #else
 
@@ -159,6 +315,12 @@ inline F4 loadF(const float* p) {
 }
 inline void storeF(float* p, F4 a) {
   std::memcpy(p, a.v, sizeof a.v);
+}
+inline F4 loadU(const float* p) {
+  return loadF(p);
+}
+inline void storeU(float* p, F4 a) {
+  storeF(p, a);
 }
 inline I4 loadI(const int32_t* p) {
   return {{p[0], p[1], p[2], p[3]}};
@@ -200,21 +362,140 @@ inline F4 unsignedToFloat(I4 a) {
   for (int i = 0; i < 4; ++i) r.v[i] = lane::unsignedToFloat(a.v[i]);
   return r;
 }
+inline F4 div(F4 a, F4 b) {
+  return eachLane<F4>(a, b, [](float x, float y) { return x / y; });
+}
+inline I4 splatI(int32_t v) {
+  return {{v, v, v, v}};
+}
+inline I4 equalI(I4 a, I4 b) {
+  return eachLane<I4>(a, b, lane::equalMask);
+}
+inline I4 andMask(I4 a, I4 b) {
+  return eachLane<I4>(a, b, [](int32_t x, int32_t y) { return x & y; });
+}
+inline I4 orMask(I4 a, I4 b) {
+  return eachLane<I4>(a, b, [](int32_t x, int32_t y) { return x | y; });
+}
+inline I4 addI(I4 a, I4 b) {
+  return eachLane<I4>(a, b,
+                      [](int32_t x, int32_t y) { return static_cast<int32_t>(uint32_t(x) + uint32_t(y)); });
+}
+template <int kBits>
+inline I4 shiftRightI(I4 a) {
+  return eachLane<I4>(a, a, [](int32_t x, int32_t) { return static_cast<int32_t>(uint32_t(x) >> kBits); });
+}
+inline F4 loadUnalignedF(const float* p) {
+  return loadF(p);
+}
+inline F4 fromLanes(float a, float b, float c, float d) {
+  return {{a, b, c, d}};
+}
+inline F4 max(F4 a, F4 b) {
+  return eachLane<F4>(a, b, [](float x, float y) { return x > y ? x : y; });
+}
+inline F4 min(F4 a, F4 b) {
+  return eachLane<F4>(a, b, [](float x, float y) { return x < y ? x : y; });
+}
+inline F4 abs(F4 a) {
+  F4 r;
+  for (int i = 0; i < 4; ++i) r.v[i] = std::fabs(a.v[i]);
+  return r;
+}
+inline I4 truncToInt(F4 a) {
+  I4 r;
+  for (int i = 0; i < 4; ++i) r.v[i] = lane::truncToInt(a.v[i]);
+  return r;
+}
+inline F4 toFloat(I4 a) {
+  F4 r;
+  for (int i = 0; i < 4; ++i) r.v[i] = static_cast<float>(a.v[i]);
+  return r;
+}
+inline I4 bitsOf(F4 a) {
+  I4 r;
+  std::memcpy(r.v, a.v, sizeof r.v);
+  return r;
+}
+inline F4 fromBits(I4 a) {
+  F4 r;
+  std::memcpy(r.v, a.v, sizeof r.v);
+  return r;
+}
+inline I4 equal(F4 a, F4 b) {
+  return eachLane<I4>(a, b, [](float x, float y) { return x == y ? -1 : 0; });
+}
+inline bool allSet(I4 mask) {
+  return (mask.v[0] & mask.v[1] & mask.v[2] & mask.v[3]) == -1;
+}
+inline bool anySet(I4 mask) {
+  return (mask.v[0] | mask.v[1] | mask.v[2] | mask.v[3]) != 0;
+}
+inline void transpose4(F4& a, F4& b, F4& c, F4& d) {
+  F4* rows[4] = {&a, &b, &c, &d};
+  for (int i = 0; i < 4; ++i) {
+    for (int j = i + 1; j < 4; ++j) std::swap(rows[i]->v[j], rows[j]->v[i]);
+  }
+}
 
 #endif
 
-// Masks, truncation, sign bits and exact unsigned conversion for the voice kernels (a separate block of
-// lane operations; each has its one-lane reference in lane::).
+// Scalar forms of the lane choices, so that one kernel template serves floats and lanes.
+inline float max(float a, float b) {
+  return a > b ? a : b;
+}
+inline float min(float a, float b) {
+  return a < b ? a : b;
+}
+inline float abs(float a) {
+  return std::fabs(a);
+}
+
+// Four floats with arithmetic operators: kernels written as templates run on float or on Lanes alike,
+// each lane doing exactly the float operations in the same order.
+struct Lanes {
+  F4 v;
+  Lanes() : v(splat(0.f)) {}
+  Lanes(float x) : v(splat(x)) {}  // NOLINT: implicit, so that constants mix with lanes
+  explicit Lanes(F4 x) : v(x) {}
+};
+
+inline Lanes operator+(Lanes a, Lanes b) {
+  return Lanes(add(a.v, b.v));
+}
+inline Lanes operator-(Lanes a, Lanes b) {
+  return Lanes(sub(a.v, b.v));
+}
+inline Lanes operator*(Lanes a, Lanes b) {
+  return Lanes(mul(a.v, b.v));
+}
+inline Lanes operator/(Lanes a, Lanes b) {
+  return Lanes(div(a.v, b.v));
+}
+inline Lanes max(Lanes a, Lanes b) {
+  return Lanes(max(a.v, b.v));
+}
+inline Lanes min(Lanes a, Lanes b) {
+  return Lanes(min(a.v, b.v));
+}
+inline Lanes abs(Lanes a) {
+  return Lanes(abs(a.v));
+}
+// a where mask is set, else b.
+inline Lanes select(Lanes a, Lanes b, I4 mask) {
+  return Lanes(select(a.v, b.v, mask));
+}
+
+// Comparisons, sign bits, lane bits, interleaving and exact unsigned conversion for the voice kernels
+// (a separate block of lane operations; the one-lane references are in lane::).
 namespace lane {
 
 inline int32_t lessMask(float a, float b) {
   return a < b ? -1 : 0;
 }
 
-// Truncation toward zero; outside int32 (and NaN) gives 0x80000000, as the x86 instruction does.
-inline int32_t truncateToInt(float x) {
-  if (!(x >= -2147483648.0f && x < 2147483648.0f)) return INT32_MIN;
-  return static_cast<int32_t>(x);
+inline int32_t greaterEqualMask(float a, float b) {
+  return a >= b ? -1 : 0;
 }
 
 // The float nearest the unsigned 32-bit value of the bits (rounded under the current mode).
@@ -226,11 +507,28 @@ inline float unsignedToFloatExact(int32_t bits) {
 
 #if ML_SIMD_SSE2
 
-inline F4 loadUnaligned(const float* p) {
-  return _mm_loadu_ps(p);
+inline I4 lessThan(F4 a, F4 b) {
+  return _mm_castps_si128(_mm_cmplt_ps(a, b));
 }
-inline void storeUnaligned(float* p, F4 v) {
-  _mm_storeu_ps(p, v);
+inline I4 greaterEqual(F4 a, F4 b) {
+  return _mm_castps_si128(_mm_cmpge_ps(a, b));
+}
+inline I4 subI(I4 a, I4 b) {
+  return _mm_sub_epi32(a, b);
+}
+// The magnitude of mag with the sign of sign, as std::copysign.
+inline F4 copySign(F4 mag, F4 sign) {
+  const F4 bit = _mm_set1_ps(-0.0f);
+  return _mm_or_ps(_mm_andnot_ps(bit, mag), _mm_and_ps(bit, sign));
+}
+// The high and low halves convert exactly; their sum rounds once, as a scalar conversion does.
+inline F4 unsignedToFloatExact(I4 v) {
+  const F4 hi = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(v, 16)), _mm_set1_ps(65536.0f));
+  return _mm_add_ps(hi, _mm_cvtepi32_ps(_mm_and_si128(v, _mm_set1_epi32(0xFFFF))));
+}
+// Bit k set where lane k of the mask is set.
+inline int laneBits(I4 mask) {
+  return _mm_movemask_ps(_mm_castsi128_ps(mask));
 }
 // (a0, b0, a1, b1) and (a2, b2, a3, b3).
 inline F4 interleaveLow(F4 a, F4 b) {
@@ -239,62 +537,27 @@ inline F4 interleaveLow(F4 a, F4 b) {
 inline F4 interleaveHigh(F4 a, F4 b) {
   return _mm_unpackhi_ps(a, b);
 }
-inline I4 splatI(int32_t v) {
-  return _mm_set1_epi32(v);
-}
-inline F4 div(F4 a, F4 b) {
-  return _mm_div_ps(a, b);
-}
-// Bit k set where lane k of the mask is set.
-inline int laneBits(I4 mask) {
-  return _mm_movemask_ps(_mm_castsi128_ps(mask));
-}
-// Transposes the 4 x 4 matrix whose rows are a, b, c, d.
-inline void transpose4(F4& a, F4& b, F4& c, F4& d) {
-  _MM_TRANSPOSE4_PS(a, b, c, d);
-}
-inline I4 addI(I4 a, I4 b) {
-  return _mm_add_epi32(a, b);
-}
-inline I4 subI(I4 a, I4 b) {
-  return _mm_sub_epi32(a, b);
-}
-inline I4 lessThan(F4 a, F4 b) {
-  return _mm_castps_si128(_mm_cmplt_ps(a, b));
-}
-inline I4 greaterEqual(F4 a, F4 b) {
-  return _mm_castps_si128(_mm_cmpge_ps(a, b));
-}
-inline I4 maskAnd(I4 a, I4 b) {
-  return _mm_and_si128(a, b);
-}
-inline F4 absF(F4 v) {
-  return _mm_andnot_ps(_mm_set1_ps(-0.0f), v);
-}
-// The magnitude of mag with the sign of sign, as std::copysign.
-inline F4 copySign(F4 mag, F4 sign) {
-  const F4 bit = _mm_set1_ps(-0.0f);
-  return _mm_or_ps(_mm_andnot_ps(bit, mag), _mm_and_ps(bit, sign));
-}
-inline I4 truncateToInt(F4 v) {
-  return _mm_cvttps_epi32(v);
-}
-inline F4 intToFloat(I4 v) {
-  return _mm_cvtepi32_ps(v);
-}
-// The high and low halves convert exactly; their sum rounds once, as a scalar conversion does.
-inline F4 unsignedToFloatExact(I4 v) {
-  const F4 hi = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(v, 16)), _mm_set1_ps(65536.0f));
-  return _mm_add_ps(hi, _mm_cvtepi32_ps(_mm_and_si128(v, _mm_set1_epi32(0xFFFF))));
-}
 
 #elif ML_SIMD_NEON
 
-inline F4 loadUnaligned(const float* p) {
-  return vld1q_f32(p);
+inline I4 lessThan(F4 a, F4 b) {
+  return vreinterpretq_s32_u32(vcltq_f32(a, b));
 }
-inline void storeUnaligned(float* p, F4 v) {
-  vst1q_f32(p, v);
+inline I4 greaterEqual(F4 a, F4 b) {
+  return vreinterpretq_s32_u32(vcgeq_f32(a, b));
+}
+inline I4 subI(I4 a, I4 b) {
+  return vsubq_s32(a, b);
+}
+inline F4 copySign(F4 mag, F4 sign) {
+  return vbslq_f32(vdupq_n_u32(0x80000000u), sign, mag);
+}
+inline F4 unsignedToFloatExact(I4 v) {
+  return vcvtq_f32_u32(vreinterpretq_u32_s32(v));
+}
+inline int laneBits(I4 mask) {
+  const uint32x4_t weights = {1u, 2u, 4u, 8u};
+  return static_cast<int>(vaddvq_u32(vandq_u32(vreinterpretq_u32_s32(mask), weights)));
 }
 inline F4 interleaveLow(F4 a, F4 b) {
   return vzip1q_f32(a, b);
@@ -302,131 +565,37 @@ inline F4 interleaveLow(F4 a, F4 b) {
 inline F4 interleaveHigh(F4 a, F4 b) {
   return vzip2q_f32(a, b);
 }
-inline I4 splatI(int32_t v) {
-  return vdupq_n_s32(v);
-}
-inline F4 div(F4 a, F4 b) {
-  return vdivq_f32(a, b);
-}
-inline int laneBits(I4 mask) {
-  const uint32x4_t weights = {1u, 2u, 4u, 8u};
-  return static_cast<int>(vaddvq_u32(vandq_u32(vreinterpretq_u32_s32(mask), weights)));
-}
-inline void transpose4(F4& a, F4& b, F4& c, F4& d) {
-  const float32x4x2_t ab = vtrnq_f32(a, b);
-  const float32x4x2_t cd = vtrnq_f32(c, d);
-  a = vcombine_f32(vget_low_f32(ab.val[0]), vget_low_f32(cd.val[0]));
-  b = vcombine_f32(vget_low_f32(ab.val[1]), vget_low_f32(cd.val[1]));
-  c = vcombine_f32(vget_high_f32(ab.val[0]), vget_high_f32(cd.val[0]));
-  d = vcombine_f32(vget_high_f32(ab.val[1]), vget_high_f32(cd.val[1]));
-}
-inline I4 addI(I4 a, I4 b) {
-  return vaddq_s32(a, b);
-}
-inline I4 subI(I4 a, I4 b) {
-  return vsubq_s32(a, b);
-}
-inline I4 lessThan(F4 a, F4 b) {
-  return vreinterpretq_s32_u32(vcltq_f32(a, b));
-}
-inline I4 greaterEqual(F4 a, F4 b) {
-  return vreinterpretq_s32_u32(vcgeq_f32(a, b));
-}
-inline I4 maskAnd(I4 a, I4 b) {
-  return vandq_s32(a, b);
-}
-inline F4 absF(F4 v) {
-  return vabsq_f32(v);
-}
-inline F4 copySign(F4 mag, F4 sign) {
-  return vbslq_f32(vdupq_n_u32(0x80000000u), sign, mag);
-}
-// The conversion saturates: out-of-range and NaN lanes are replaced by 0x80000000 as on x86.
-inline I4 truncateToInt(F4 v) {
-  const uint32x4_t inRange =
-      vandq_u32(vcgeq_f32(v, vdupq_n_f32(-2147483648.0f)), vcltq_f32(v, vdupq_n_f32(2147483648.0f)));
-  return vbslq_s32(inRange, vcvtq_s32_f32(v), vdupq_n_s32(INT32_MIN));
-}
-inline F4 intToFloat(I4 v) {
-  return vcvtq_f32_s32(v);
-}
-inline F4 unsignedToFloatExact(I4 v) {
-  return vcvtq_f32_u32(vreinterpretq_u32_s32(v));
-}
 
 #else
 
-inline F4 loadUnaligned(const float* p) {
-  return loadF(p);
+inline I4 lessThan(F4 a, F4 b) {
+  return eachLane<I4>(a, b, lane::lessMask);
 }
-inline void storeUnaligned(float* p, F4 v) {
-  storeF(p, v);
+inline I4 greaterEqual(F4 a, F4 b) {
+  return eachLane<I4>(a, b, lane::greaterEqualMask);
 }
-inline F4 interleaveLow(F4 a, F4 b) {
-  return {{a.v[0], b.v[0], a.v[1], b.v[1]}};
+inline I4 subI(I4 a, I4 b) {
+  return eachLane<I4>(a, b,
+                      [](int32_t x, int32_t y) { return static_cast<int32_t>(uint32_t(x) - uint32_t(y)); });
 }
-inline F4 interleaveHigh(F4 a, F4 b) {
-  return {{a.v[2], b.v[2], a.v[3], b.v[3]}};
+inline F4 copySign(F4 mag, F4 sign) {
+  return eachLane<F4>(mag, sign, [](float x, float y) { return std::copysign(x, y); });
 }
-inline I4 splatI(int32_t v) {
-  return {{v, v, v, v}};
-}
-inline F4 div(F4 a, F4 b) {
-  return eachLane<F4>(a, b, [](float x, float y) { return x / y; });
+inline F4 unsignedToFloatExact(I4 a) {
+  F4 r;
+  for (int i = 0; i < 4; ++i) r.v[i] = lane::unsignedToFloatExact(a.v[i]);
+  return r;
 }
 inline int laneBits(I4 mask) {
   int bits = 0;
   for (int i = 0; i < 4; ++i) bits |= (mask.v[i] < 0 ? 1 : 0) << i;
   return bits;
 }
-inline void transpose4(F4& a, F4& b, F4& c, F4& d) {
-  F4* rows[4] = {&a, &b, &c, &d};
-  for (int i = 0; i < 4; ++i)
-    for (int j = i + 1; j < 4; ++j) std::swap(rows[i]->v[j], rows[j]->v[i]);
+inline F4 interleaveLow(F4 a, F4 b) {
+  return {{a.v[0], b.v[0], a.v[1], b.v[1]}};
 }
-inline I4 addI(I4 a, I4 b) {
-  I4 r;
-  for (int i = 0; i < 4; ++i)
-    r.v[i] = static_cast<int32_t>(static_cast<uint32_t>(a.v[i]) + static_cast<uint32_t>(b.v[i]));
-  return r;
-}
-inline I4 subI(I4 a, I4 b) {
-  I4 r;
-  for (int i = 0; i < 4; ++i)
-    r.v[i] = static_cast<int32_t>(static_cast<uint32_t>(a.v[i]) - static_cast<uint32_t>(b.v[i]));
-  return r;
-}
-inline I4 lessThan(F4 a, F4 b) {
-  return eachLane<I4>(a, b, lane::lessMask);
-}
-inline I4 greaterEqual(F4 a, F4 b) {
-  return eachLane<I4>(a, b, [](float x, float y) -> int32_t { return x >= y ? -1 : 0; });
-}
-inline I4 maskAnd(I4 a, I4 b) {
-  return eachLane<I4>(a, b, [](int32_t x, int32_t y) { return x & y; });
-}
-inline F4 absF(F4 a) {
-  F4 r;
-  for (int i = 0; i < 4; ++i) r.v[i] = std::fabs(a.v[i]);
-  return r;
-}
-inline F4 copySign(F4 mag, F4 sign) {
-  return eachLane<F4>(mag, sign, [](float x, float y) { return std::copysign(x, y); });
-}
-inline I4 truncateToInt(F4 a) {
-  I4 r;
-  for (int i = 0; i < 4; ++i) r.v[i] = lane::truncateToInt(a.v[i]);
-  return r;
-}
-inline F4 intToFloat(I4 a) {
-  F4 r;
-  for (int i = 0; i < 4; ++i) r.v[i] = static_cast<float>(a.v[i]);
-  return r;
-}
-inline F4 unsignedToFloatExact(I4 a) {
-  F4 r;
-  for (int i = 0; i < 4; ++i) r.v[i] = lane::unsignedToFloatExact(a.v[i]);
-  return r;
+inline F4 interleaveHigh(F4 a, F4 b) {
+  return {{a.v[2], b.v[2], a.v[3], b.v[3]}};
 }
 
 #endif

@@ -40,8 +40,8 @@ inline ml::simd::F4 phasorToSineLanes(ml::simd::F4 p) {
 
 inline ml::simd::F4 wrapPhaseLanes(ml::simd::F4 p) {
   using namespace ml::simd;
-  const I4 inRange = lessThan(absF(p), splat(8388608.f));
-  const F4 truncated = intToFloat(truncateToInt(p));
+  const I4 inRange = lessThan(abs(p), splat(8388608.f));
+  const F4 truncated = toFloat(truncToInt(p));
   const F4 whole = sub(truncated, select(splat(1.f), splat(0.f), greaterThan(truncated, p)));
   return select(sub(p, whole), splat(0.f), inRange);
 }

@@ -92,7 +92,7 @@ void limitIncrementRow(float* row, float* fade, Limit&& limitLanes, Fade&& fadeL
   using namespace ml::simd;
   for (int i = 0; i < kOscBlockSize; i += 4) {
     const F4 x = loadF(row + i);
-    const F4 a = absF(x);
+    const F4 a = abs(x);
     const I4 finite = lessThan(a, splat(INFINITY));
     storeF(fade + i, select(fadeLanes(a), splat(0.f), finite));
     storeF(row + i, select(limitLanes(x, a), splat(0.f), finite));
@@ -213,8 +213,8 @@ void pmModulatedPhases(PMOversampler& pm, const OscillatorInputs& in, float* p) 
   alignas(16) int32_t carStep[kOscBlockSize];
   alignas(16) int32_t modStep[kOscBlockSize];
   for (int i = 0; i < kOscBlockSize; i += 4) {
-    storeI(carStep + i, pmPhaseIncrementLanes(loadUnaligned(in.car + i)));
-    storeI(modStep + i, pmPhaseIncrementLanes(loadUnaligned(in.mod + i)));
+    storeI(carStep + i, pmPhaseIncrementLanes(loadU(in.car + i)));
+    storeI(modStep + i, pmPhaseIncrementLanes(loadU(in.mod + i)));
   }
   alignas(16) int32_t carrier[kSubSamples];
   alignas(16) int32_t modulator[kSubSamples];

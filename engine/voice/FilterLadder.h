@@ -26,34 +26,41 @@ inline float selfOscAmt(float resonance) {
 }
 
 // Feedback of the ladder: tanh(u) - 0.05 tanh^2(u), a tanh with a little even order that is 0 at rest.
-inline float ladderFeedback(float t) {
+template <typename T>
+inline T ladderFeedback(T t) {
   return t - 0.05f * t * t;
 }
 // Its derivative from t = tanh(u): (1 - t^2)(1 - 0.1 t).
-inline float ladderFeedbackSlope(float t) {
+template <typename T>
+inline T ladderFeedbackSlope(T t) {
   return (1.f - t * t) * (1.f - 0.1f * t);
 }
 
 // One sample of the zero-delay-feedback ladder with g = tan(pi fc / sr) and feedback k (4 is the edge
-// of self-oscillation). The nonlinear loop is solved by one Newton step from the last output; the
-// stage states are clamped to -6..6 so the loop stays bounded.
-inline float ladderSample(float x, float g, float k, LadderSelfOsc& s) {
-  const float b = 1.f / (1.f + g);
-  const float G = g * b;
-  const float G2 = G * G;
-  const float G4 = G2 * G2;
-  const float S = ((s.stage[0] * b * G + s.stage[1] * b) * G + s.stage[2] * b) * G + s.stage[3] * b;
-  const float ty = tanhApprox(s.y);
-  const float u =
-      s.y - (s.y - G4 * (x - k * ladderFeedback(ty)) - S) / (1.f + G4 * k * ladderFeedbackSlope(ty));
-  float in = x - k * ladderFeedback(tanhApprox(u));
+// of self-oscillation), on the four stage states and the last output y. The nonlinear loop is solved
+// by one Newton step from the last output; the stage states are clamped to -6..6 (NaN to -6) so the
+// loop stays bounded. T is float or ml::simd::Lanes.
+template <typename T>
+inline T ladderStep(T x, T g, T k, T (&stage)[4], T& y) {
+  const T b = 1.f / (1.f + g);
+  const T G = g * b;
+  const T G2 = G * G;
+  const T G4 = G2 * G2;
+  const T S = ((stage[0] * b * G + stage[1] * b) * G + stage[2] * b) * G + stage[3] * b;
+  const T ty = tanhApproxOf(y);
+  const T u = y - (y - G4 * (x - k * ladderFeedback(ty)) - S) / (1.f + G4 * k * ladderFeedbackSlope(ty));
+  T in = x - k * ladderFeedback(tanhApproxOf(u));
   for (int i = 0; i < 4; ++i) {
-    const float v = (in - s.stage[i]) * G;
-    const float out = v + s.stage[i];
-    s.stage[i] = out + v;
+    const T v = (in - stage[i]) * G;
+    const T out = v + stage[i];
+    stage[i] = out + v;
     in = out;
   }
-  s.y = in;
-  for (float& st : s.stage) st = ml::safeClamp(st, -6.f, 6.f);
+  y = in;
+  for (T& st : stage) st = ml::simd::min(ml::simd::max(st, T(-6.f)), T(6.f));
   return in;
+}
+
+inline float ladderSample(float x, float g, float k, LadderSelfOsc& s) {
+  return ladderStep(x, g, k, s.stage, s.y);
 }

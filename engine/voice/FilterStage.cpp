@@ -1,11 +1,10 @@
-// Block rendering of one voice filter: every coefficient is planned for the block first, then one
-// call-free loop runs the signal.
-#include "engine/voice/FilterStage.h"
-
+// Block planning of the voice filters: every coefficient of a block is planned per sample before the
+// lanes run the signal (FilterLanes.cpp); the coefficients of four lanes are computed together.
 #include <cmath>
 #include <numbers>
 
-#include "engine/voice/FilterCalibration.h"
+#include "engine/voice/FilterApprox.h"
+#include "engine/voice/FilterLanes.h"
 #include "foundation/MLSafeValue.h"
 
 namespace {
@@ -16,163 +15,198 @@ constexpr float kMaxF = 0.49f;
 constexpr float kMaxResonance = 0.95f;
 constexpr float kDriveOn = 0.001f;
 
-// Everything of a block that does not depend on the signal, per sample.
-struct FilterPlan {
-  SvfCoeffs core[kFilterBlockSize];
-  int32_t fromMode[kFilterBlockSize];
-  int32_t toMode[kFilterBlockSize];
-  float modeMix[kFilterBlockSize];
-  bool ladderRun[kFilterBlockSize];
-  bool ladderSeed[kFilterBlockSize];
-  float ladderG[kFilterBlockSize];
-  float ladderK[kFilterBlockSize];
-  float ladderMix[kFilterBlockSize];
-  bool driveRun[kFilterBlockSize];
-  float driveK[kFilterBlockSize];
-  float driveMix[kFilterBlockSize];
-  float lastCalibratedHz{0.f};
-};
-
-// Plans the mode crossfade of sample i and advances the tracker.
-void planModeFade(ModeTracker& t, int modeParam, FilterPlan& plan, int i) {
-  if (!t.fading) {
-    plan.fromMode[i] = plan.toMode[i] = modeParam;
-    plan.modeMix[i] = 0.f;
-    return;
-  }
-  const float pos = (t.fadePos < 1.f) ? t.fadePos : 1.f;
-  plan.fromMode[i] = t.fromMode;
-  plan.toMode[i] = (t.mode >= 0) ? t.mode : modeParam;
-  plan.modeMix[i] = 0.5f - 0.5f * std::cos(kPi * pos);
-  t.fadePos += 1.f / float(kFilterModeFadeSamples);
-  if (t.fadePos >= 1.f) {
-    t.fading = false;
-    t.fadePos = 0.f;
-  }
-}
-
-// Coefficients that follow from a sample's cutoff and resonance.
-struct SampleCoeffs {
-  SvfCoeffs core;
-  float calibratedHz{0.f};
-  float ladderAmt{0.f};
-  float ladderG{0.f};
-  float ladderK{0.f};
-};
-
-SampleCoeffs sampleCoeffs(float hz, float resonance, const FilterBlockSetup& setup,
-                          const FilterBlockInputs& p) {
-  SampleCoeffs c;
-  c.calibratedHz =
-      applyFilterCalibration(hz, p.mode, p.calib.active, p.calib.fromMode, p.calib.toMode, p.calib.t);
-  const float f = ml::safeClamp(c.calibratedHz / setup.sr, kMinF, kMaxF);
-  const float k = 1.f - resonance;  // at least 0.05 with the resonance clamp
-  c.core = setup.nonlinear ? nlSvfCoeffs(f, k) : svfCoeffs(f, k);
-  c.ladderAmt = selfOscAmt(resonance);
-  if (c.ladderAmt > 0.f) {
-    // The ladder tunes to the uncalibrated cutoff.
-    c.ladderG = std::tan(kPi * ml::safeClamp(1.00014f * hz / setup.sr, kMinF, kMaxF));
-    c.ladderK = 4.6f * (0.3f * c.ladderAmt + 0.7f);
-  }
-  return c;
-}
-
-// Plans the ladder layer of sample i and advances its fade.
-void planLadder(LadderSelfOsc& l, const SampleCoeffs& c, const FilterBlockSetup& setup, FilterPlan& plan,
-                int i) {
-  plan.ladderRun[i] = c.ladderAmt > 0.f;
-  if (!plan.ladderRun[i]) {
-    l.fade = 0.f;
-    return;
-  }
-  plan.ladderSeed[i] = l.fade <= 0.f;
-  l.fade = (l.fade + setup.layerFadeStep < 1.f) ? l.fade + setup.layerFadeStep : 1.f;
-  plan.ladderG[i] = c.ladderG;
-  plan.ladderK[i] = c.ladderK;
-  plan.ladderMix[i] = l.fade * c.ladderAmt;
-}
-
-// Plans the drive layer of sample i and advances its fade.
-void planDrive(float& driveFade, float drive, const FilterBlockSetup& setup, FilterPlan& plan, int i) {
-  const float d = ml::safeClamp(drive, 0.f, 1.f);
-  plan.driveRun[i] = d > kDriveOn;
-  if (!plan.driveRun[i]) {
-    driveFade = 0.f;
-    return;
-  }
-  driveFade = (driveFade + setup.layerFadeStep < 1.f) ? driveFade + setup.layerFadeStep : 1.f;
-  plan.driveK[i] = 0.6f * d;
-  const float depth = ((d - kDriveOn) * 20.f < 1.f) ? (d - kDriveOn) * 20.f : 1.f;
-  plan.driveMix[i] = (driveFade < depth) ? driveFade : depth;
-}
-
-void planBlock(FilterState& s, const FilterBlockSetup& setup, const FilterBlockInputs& p, FilterPlan& plan) {
-  // Smoothed rows are often constant over a block: coefficients are recomputed only when the cutoff
-  // or the resonance moves (a NaN never compares equal, so it is always recomputed and clamped).
-  SampleCoeffs c;
-  float lastHz = std::nanf("");
-  float lastResonance = 0.f;
+// The planned cutoff (snapped or not) and the clamped resonance of each sample; the snap glides once
+// per sample after it.
+void planCutoffAndResonance(CutoffSnap& snap, const FilterBlockInputs& p, FilterLanePlan& plan, int lane) {
+  float snapped = snap.current;
   for (int i = 0; i < kFilterBlockSize; ++i) {
     const float unsnapped =
         p.cutoff[i] * p.keyTrackMul * p.brightness * p.cutoffRoute[i] * p.analogMul * p.kitMul;
-    const float hz = p.snapOn ? s.snap.current : unsnapped;
-    const float resonance = ml::safeClamp(p.resonance[i], 0.f, kMaxResonance);
-    if (!(hz == lastHz && resonance == lastResonance)) {
-      c = sampleCoeffs(hz, resonance, setup, p);
-      lastHz = hz;
-      lastResonance = resonance;
+    plan.hz[i][lane] = p.snapOn ? snapped : unsnapped;
+    if (p.snapOn) snapped += snap.coeff * (snap.target - snapped);
+    plan.resonance[i][lane] = ml::safeClamp(p.resonance[i], 0.f, kMaxResonance);
+  }
+  snap.current = snapped;
+}
+
+// The mode crossfade of each sample; the tracker advances. Rows that hold the block's mode already
+// stay as they are.
+void planModeFade(ModeTracker& t, int modeParam, FilterLanePlan& plan, int lane) {
+  plan.laneMode[lane] = t.fading ? -1 : modeParam;
+  if (!t.fading && plan.restMode[lane] == modeParam) return;
+  plan.restMode[lane] = plan.laneMode[lane];
+  int i = 0;
+  for (; i < kFilterBlockSize && t.fading; ++i) {
+    plan.fading = true;
+    const float pos = (t.fadePos < 1.f) ? t.fadePos : 1.f;
+    plan.fromMode[i][lane] = t.fromMode;
+    plan.toMode[i][lane] = (t.mode >= 0) ? t.mode : modeParam;
+    plan.modeMix[i][lane] = 0.5f - 0.5f * std::cos(kPi * pos);
+    t.fadePos += 1.f / float(kFilterModeFadeSamples);
+    if (t.fadePos >= 1.f) {
+      t.fading = false;
+      t.fadePos = 0.f;
     }
-    plan.core[i] = c.core;
-    planModeFade(s.modeTracker, p.mode, plan, i);
-    planLadder(s.ladder, c, setup, plan, i);
-    planDrive(s.driveFade, p.drive[i], setup, plan, i);
-    if (p.snapOn) s.snap.current += s.snap.coeff * (s.snap.target - s.snap.current);
   }
-  plan.lastCalibratedHz = c.calibratedHz;
+  // A crossfade only starts between blocks: the rest of the block keeps the mode.
+  for (; i < kFilterBlockSize; ++i) {
+    plan.fromMode[i][lane] = plan.toMode[i][lane] = modeParam;
+    plan.modeMix[i][lane] = 0.f;
+  }
 }
 
-// One base-rate sample i of a planned filter.
-template <bool kNonlinear>
-inline float filterSample(FilterState& s, const FilterBlockSetup& setup, const FilterPlan& plan, int i,
-                          float x) {
-  float y =
-      kNonlinear
-          ? nlSvf4xStep(x, plan.core[i], setup.drive, plan.fromMode[i], plan.toMode[i], plan.modeMix[i], s.nl)
-          : svfStep(x, plan.core[i], plan.fromMode[i], plan.toMode[i], plan.modeMix[i], s.ic1eq, s.ic2eq);
-  if (plan.ladderRun[i]) {
-    if (plan.ladderSeed[i]) s.ladder.y = y;
-    const float l = ladderSample(x, plan.ladderG[i], plan.ladderK[i], s.ladder);
-    y = y + (l - y) * plan.ladderMix[i];
+// Clears a lane's ladder rows: a layer that never runs.
+void restLadder(FilterLanePlan& plan, int lane) {
+  if (plan.ladderAtRest[lane]) return;
+  plan.ladderAtRest[lane] = true;
+  for (int i = 0; i < kFilterBlockSize; ++i) {
+    plan.ladderRun[i][lane] = plan.ladderSeed[i][lane] = 0;
+    plan.ladderG[i][lane] = plan.ladderK[i][lane] = plan.ladderMix[i][lane] = 0.f;
   }
-  if (plan.driveRun[i]) {
-    const float driven = s.driveOversampler.process(y, DriveShaper{plan.driveK[i]});
-    y = y + (driven - y) * plan.driveMix[i];
-  }
-  return y;
 }
 
-template <bool kNonlinear>
-void runBlock(FilterState& s, const FilterBlockSetup& setup, const FilterPlan& plan, const float* in,
-              float* out) {
-  for (int i = 0; i < kFilterBlockSize; ++i) out[i] = filterSample<kNonlinear>(s, setup, plan, i, in[i]);
+// The ladder layer of each sample (where the resonance is above its start) and its fade, which goes to
+// ladderMix until the coefficients scale it by the layer amount.
+void planLadder(float& ladderFade, float fadeStep, FilterLanePlan& plan, int lane) {
+  plan.ladderSamples[lane] = 0;
+  int first = 0;
+  while (first < kFilterBlockSize && !(plan.resonance[first][lane] > kLadderResonanceStart)) ++first;
+  if (first == kFilterBlockSize) {
+    ladderFade = 0.f;
+    restLadder(plan, lane);
+    return;
+  }
+  plan.ladderAtRest[lane] = false;
+  plan.ladder = true;
+  float fade = ladderFade;
+  for (int i = 0; i < kFilterBlockSize; ++i) {
+    const bool run = plan.resonance[i][lane] > kLadderResonanceStart;  // selfOscAmt above 0
+    plan.ladderRun[i][lane] = run ? -1 : 0;
+    plan.ladderSeed[i][lane] = (run && fade <= 0.f) ? -1 : 0;
+    fade = !run ? 0.f : (fade + fadeStep < 1.f) ? fade + fadeStep : 1.f;
+    plan.ladderMix[i][lane] = fade;
+    plan.ladderSamples[lane] += run ? 1 : 0;
+  }
+  ladderFade = fade;
 }
 
-// The second filter runs one sample behind the first, so each pass of the loop holds two independent
-// recursions that the processor overlaps; every sample sees exactly the arithmetic of two separate runs.
-template <bool kNonlinear>
-void runSeriesBlock(FilterState& first, FilterState& second, const FilterBlockSetup& setup,
-                    const FilterPlan& firstPlan, const FilterPlan& secondPlan, const float* in, float* out) {
-  float between = filterSample<kNonlinear>(first, setup, firstPlan, 0, in[0]);
-  for (int i = 1; i < kFilterBlockSize; ++i) {
-    const float next = filterSample<kNonlinear>(first, setup, firstPlan, i, in[i]);
-    out[i - 1] = filterSample<kNonlinear>(second, setup, secondPlan, i - 1, between);
-    between = next;
+// Clears a lane's drive rows: a layer that never runs.
+void restDrive(FilterLanePlan& plan, int lane) {
+  if (plan.driveAtRest[lane]) return;
+  plan.driveAtRest[lane] = true;
+  for (int i = 0; i < kFilterBlockSize; ++i) {
+    plan.driveRun[i][lane] = 0;
+    plan.driveK[i][lane] = plan.driveMix[i][lane] = 0.f;
   }
-  out[kFilterBlockSize - 1] =
-      filterSample<kNonlinear>(second, setup, secondPlan, kFilterBlockSize - 1, between);
+}
+
+// The drive layer of each sample and its fade.
+void planDrive(float& driveFade, const float* drive, float fadeStep, FilterLanePlan& plan, int lane) {
+  plan.driveSamples[lane] = 0;
+  int first = 0;
+  while (first < kFilterBlockSize && !(drive[first] > kDriveOn)) ++first;  // as clamped below
+  if (first == kFilterBlockSize) {
+    driveFade = 0.f;
+    restDrive(plan, lane);
+    return;
+  }
+  plan.driveAtRest[lane] = false;
+  float fade = driveFade;
+  for (int i = 0; i < kFilterBlockSize; ++i) {
+    const float d = ml::safeClamp(drive[i], 0.f, 1.f);
+    const bool run = d > kDriveOn;
+    plan.driveRun[i][lane] = run ? -1 : 0;
+    if (!run) {
+      fade = 0.f;
+      plan.driveK[i][lane] = plan.driveMix[i][lane] = 0.f;
+      continue;
+    }
+    ++plan.driveSamples[lane];
+    fade = (fade + fadeStep < 1.f) ? fade + fadeStep : 1.f;
+    plan.driveK[i][lane] = 0.6f * d;
+    const float depth = ((d - kDriveOn) * 20.f < 1.f) ? (d - kDriveOn) * 20.f : 1.f;
+    plan.driveMix[i][lane] = (fade < depth) ? fade : depth;
+  }
+  driveFade = fade;
 }
 
 }  // namespace
+
+void planFilterLane(FilterState& s, const FilterBlockSetup& setup, const FilterBlockInputs& p,
+                    FilterLanePlan& plan, int lane) {
+  plan.idle[lane] = false;
+  plan.sr[lane] = setup.sr;
+  float curve[kCalibCurvePoints];
+  filterCalibCurve(p.mode, p.calib.active, p.calib.fromMode, p.calib.toMode, p.calib.t, curve);
+  for (int k = 0; k < kCalibCurvePoints; ++k) plan.calib[k][lane] = curve[k];
+  planCutoffAndResonance(s.snap, p, plan, lane);
+  planModeFade(s.modeTracker, p.mode, plan, lane);
+  planLadder(s.ladder.fade, setup.layerFadeStep, plan, lane);
+  planDrive(s.driveFade, p.drive, setup.layerFadeStep, plan, lane);
+}
+
+void planIdleLane(FilterLanePlan& plan, int lane) {
+  plan.driveSamples[lane] = plan.ladderSamples[lane] = 0;
+  plan.laneMode[lane] = kFilterLowPass;
+  if (plan.idle[lane]) return;
+  plan.idle[lane] = true;
+  plan.sr[lane] = 48000.f;
+  for (int k = 0; k < kCalibCurvePoints; ++k) plan.calib[k][lane] = k == 0 ? 1.f : 0.f;
+  for (int i = 0; i < kFilterBlockSize; ++i) {
+    plan.hz[i][lane] = 1000.f;
+    plan.resonance[i][lane] = 0.f;
+    plan.fromMode[i][lane] = plan.toMode[i][lane] = kFilterLowPass;
+    plan.modeMix[i][lane] = 0.f;
+  }
+  plan.restMode[lane] = kFilterLowPass;
+  restLadder(plan, lane);
+  restDrive(plan, lane);
+}
+
+void planFilterCoefficients(FilterLanePlan& plan, bool nonlinear) {
+  using ml::simd::max;
+  using ml::simd::min;
+  using Lane = ml::simd::Lanes;
+  const auto load = [](const float* row) { return Lane(ml::simd::loadF(row)); };
+  const auto store = [](float* row, Lane v) { ml::simd::storeF(row, v.v); };
+  const auto cycles = [](Lane f) { return min(max(f, kMinF), kMaxF); };  // NaN to kMinF
+  Lane curve[kCalibCurvePoints];
+  for (int k = 0; k < kCalibCurvePoints; ++k) curve[k] = load(plan.calib[k]);
+  const Lane sr = load(plan.sr);
+  Lane calibrated, a1, a2, a3, ladderG, amount;
+  for (int i = 0; i < kFilterBlockSize; ++i) {
+    const Lane hz = load(plan.hz[i]);
+    const Lane resonance = load(plan.resonance[i]);
+    const Lane k = 1.f - resonance;  // at least 0.05 with the resonance clamp
+    // Smoothed rows are often constant over a block: the values are computed again only when a
+    // lane's cutoff or resonance moves (a NaN never compares equal, so it is always recomputed).
+    const bool moved = i == 0 || !ml::simd::allSet(ml::simd::andMask(
+                                     ml::simd::equal(hz.v, load(plan.hz[i - 1]).v),
+                                     ml::simd::equal(resonance.v, load(plan.resonance[i - 1]).v)));
+    if (moved) {
+      calibrated = hz * filterCalibFactor(hz, curve);
+      Lane f = cycles(calibrated / sr);
+      if (nonlinear) f = f * 0.25f;  // the nonlinear core runs at four times the rate
+      const Lane g = tanApprox(kPi * f);
+      a1 = 1.f / (1.f + g * (g + k));
+      a2 = g * a1;
+      a3 = g * a2;
+      amount = (resonance - kLadderResonanceStart) / 0.3f;
+      ladderG = tanApprox(kPi * cycles(1.00014f * hz / sr));  // the ladder tunes to the uncalibrated cutoff
+    }
+    store(plan.k[i], k);
+    store(plan.a1[i], a1);
+    store(plan.a2[i], a2);
+    store(plan.a3[i], a3);
+    // The ladder's rows are read only when it runs in some lane; where it does not run, they are 0.
+    if (!plan.ladder) continue;
+    const ml::simd::I4 run = ml::simd::loadI(plan.ladderRun[i]);
+    store(plan.ladderG[i], select(ladderG, 0.f, run));
+    store(plan.ladderK[i], select(4.6f * (0.3f * amount + 0.7f), 0.f, run));
+    store(plan.ladderMix[i], select(load(plan.ladderMix[i]) * amount, 0.f, run));
+  }
+  store(plan.lastCalibratedHz, calibrated);
+}
 
 void trackModeChange(ModeTracker& t, int newMode, bool noteStart) {
   if (t.mode < 0 || noteStart) {
@@ -224,26 +258,13 @@ FilterBlockSetup filterBlockSetup(float saturation, float sr) {
 
 float renderFilterBlock(FilterState& s, const FilterBlockSetup& setup, const FilterBlockInputs& p,
                         const float* in, float* out) {
-  FilterPlan plan;
-  planBlock(s, setup, p, plan);
-  if (setup.nonlinear) {
-    runBlock<true>(s, setup, plan, in, out);
-  } else {
-    runBlock<false>(s, setup, plan, in, out);
-  }
-  return plan.lastCalibratedHz;
-}
-
-FilterPairCutoffs renderFilterSeries(FilterState& first, FilterState& second, const FilterBlockSetup& setup,
-                                     const FilterBlockInputs& firstInputs,
-                                     const FilterBlockInputs& secondInputs, const float* in, float* out) {
-  FilterPlan firstPlan, secondPlan;
-  planBlock(first, setup, firstInputs, firstPlan);
-  planBlock(second, setup, secondInputs, secondPlan);
-  if (setup.nonlinear) {
-    runSeriesBlock<true>(first, second, setup, firstPlan, secondPlan, in, out);
-  } else {
-    runSeriesBlock<false>(first, second, setup, firstPlan, secondPlan, in, out);
-  }
-  return {firstPlan.lastCalibratedHz, secondPlan.lastCalibratedHz};
+  FilterLaneScratch scratch;  // on the stack: this entry point serves tools and tests, not the engine
+  FilterSeriesJob job;
+  job.first = &s;
+  job.setup = setup;
+  job.inputs[0] = p;
+  job.in = in;
+  job.out = out;
+  renderFilterJobs(&job, 1, scratch);
+  return job.cutoffs.first;
 }

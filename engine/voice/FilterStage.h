@@ -104,9 +104,3 @@ struct FilterPairCutoffs {
   float first{0.f};
   float second{0.f};
 };
-
-// Two filters in series from in to out (may alias): the same result as renderFilterBlock through
-// first and then through second, interleaved so that the two recursions overlap.
-FilterPairCutoffs renderFilterSeries(FilterState& first, FilterState& second, const FilterBlockSetup& setup,
-                                     const FilterBlockInputs& firstInputs,
-                                     const FilterBlockInputs& secondInputs, const float* in, float* out);

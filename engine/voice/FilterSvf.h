@@ -10,13 +10,16 @@ inline constexpr int kFilterHighPass = 1;
 inline constexpr int kFilterBandPass = 2;
 inline constexpr int kFilterNotch = 3;
 
-// Coefficients of one filter step: g = tan(pi f), damping k, and the solved gains a1..a3.
-struct SvfCoeffs {
-  float k{1.f};
-  float a1{1.f};
-  float a2{0.f};
-  float a3{0.f};
+// Coefficients of one filter step: g = tan(pi f), damping k, and the solved gains a1..a3. T is float,
+// or ml::simd::Lanes for filters running side by side.
+template <typename T>
+struct SvfCoeffsOf {
+  T k{1.f};
+  T a1{1.f};
+  T a2{0.f};
+  T a3{0.f};
 };
+using SvfCoeffs = SvfCoeffsOf<float>;
 
 // f is the cutoff in cycles per sample of the rate the step runs at (0 < f < 0.5); k is the damping,
 // 1 at resonance 0 and 0.05 at the highest resonance (near self-oscillation).
@@ -52,15 +55,31 @@ inline float svfBlendOutput(int fromMode, int toMode, float t, float x, float bp
   return from + t * (to - from);
 }
 
-// One step of the clean filter with precomputed coefficients; both integrators advance once.
-inline float svfStep(float x, const SvfCoeffs& c, int fromMode, int toMode, float t, float& ic1eq,
-                     float& ic2eq) {
-  const float e = x - ic2eq;
-  const float bp = c.a1 * ic1eq + c.a2 * e;
-  const float lp = ic2eq + c.a2 * ic1eq + c.a3 * e;
+// The mode crossfade of one step as a callable on (x, bp, lp, k).
+struct SvfModeBlend {
+  int fromMode;
+  int toMode;
+  float t;
+  float operator()(float x, float bp, float lp, float k) const {
+    return svfBlendOutput(fromMode, toMode, t, x, bp, lp, k);
+  }
+};
+
+// One step of the clean filter with precomputed coefficients; both integrators advance once. blend
+// maps the step's x, band-pass, low-pass and damping to the output.
+template <typename T, typename Blend>
+inline T svfStepOf(T x, const SvfCoeffsOf<T>& c, const Blend& blend, T& ic1eq, T& ic2eq) {
+  const T e = x - ic2eq;
+  const T bp = c.a1 * ic1eq + c.a2 * e;
+  const T lp = ic2eq + c.a2 * ic1eq + c.a3 * e;
   ic1eq = 2.f * bp - ic1eq;
   ic2eq = 2.f * lp - ic2eq;
-  return svfBlendOutput(fromMode, toMode, t, x, bp, lp, c.k);
+  return blend(x, bp, lp, c.k);
+}
+
+inline float svfStep(float x, const SvfCoeffs& c, int fromMode, int toMode, float t, float& ic1eq,
+                     float& ic2eq) {
+  return svfStepOf(x, c, SvfModeBlend{fromMode, toMode, t}, ic1eq, ic2eq);
 }
 
 // One sample of the clean filter in one mode.

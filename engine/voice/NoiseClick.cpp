@@ -107,7 +107,7 @@ void addPinkNoiseFloor(float* row, uint32_t& seed, float (&pink)[3], int voice, 
   pink[2] = b2;
   for (int i = 0; i < kBlock; i += 4) {
     const F4 p = add(loadF(poles + i), mul(splat(0.1848f), loadF(w + i)));
-    storeUnaligned(row + i, add(loadUnaligned(row + i), mul(mul(splat(0.063f), p), splat(amp))));
+    storeU(row + i, add(loadU(row + i), mul(mul(splat(0.063f), p), splat(amp))));
   }
 }
 

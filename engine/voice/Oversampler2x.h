@@ -6,16 +6,20 @@
 
 // Half-band history: the newest 15 samples with the index of the next write. Each sample is stored
 // twice, at index and index + 15, so that the 15 newest always lie contiguous at ring + index (oldest
-// first) and a convolution reads them without wrapping.
-struct HalfbandRing {
+// first) and a convolution reads them without wrapping. T is float, or SIMD lanes of several
+// histories advancing together.
+template <typename T>
+struct HalfbandRingOf {
   static constexpr int32_t kLength = 15;
-  float ring[2 * kLength]{};
+  T ring[2 * kLength]{};
   int32_t index{0};
 
-  void clear() { *this = HalfbandRing{}; }
+  void clear() { *this = HalfbandRingOf{}; }
   // The window of the newest 15 samples: window()[14] is the newest, window()[14 - j] j steps before.
-  const float* window() const { return ring + index; }
+  const T* window() const { return ring + index; }
 };
+
+using HalfbandRing = HalfbandRingOf<float>;
 
 // 2x oversampler of a memoryless shaper: zero-stuffs the input, interpolates and decimates with the
 // shared half-band filter. State is two rings (no pointers), so it copies with the voice.
@@ -62,58 +66,71 @@ struct Oversampler2x {
 static_assert(std::is_trivially_copyable_v<Oversampler2x>);
 
 // Writes x into the ring and advances its index.
-inline void halfbandPush(HalfbandRing& r, float x) {
+template <typename T>
+inline void halfbandPush(HalfbandRingOf<T>& r, T x) {
   r.ring[r.index] = x;
   r.ring[r.index + HalfbandRing::kLength] = x;
   r.index = (r.index == HalfbandRing::kLength - 1) ? 0 : r.index + 1;
 }
 
 // gain x tap j x the window sample j steps before the newest.
-inline float halfbandTerm(const float* window, int32_t j, float gain) {
+template <typename T>
+inline T halfbandTerm(const T* window, int32_t j, float gain) {
   return gain * Oversampler2x::sTaps[j] * window[HalfbandRing::kLength - 1 - j];
 }
 
 // The half-band convolution over a window of 15 samples, oldest first (newest at tap 0): one
 // decimated sample.
-inline float halfbandDot(const float* w) {
-  float acc = 0.f;
+template <typename T>
+inline T halfbandDot(const T* w) {
+  T acc = 0.f;
 #pragma GCC unroll 9
-  for (int t = 0; t < Oversampler2x::kNumNz; ++t) acc += halfbandTerm(w, Oversampler2x::kNzIdx[t], 1.f);
+  for (int t = 0; t < Oversampler2x::kNumNz; ++t) acc = acc + halfbandTerm(w, Oversampler2x::kNzIdx[t], 1.f);
   return acc;
 }
 
 // The same over the ring's newest 15 samples.
-inline float halfbandDot(const HalfbandRing& r) {
+template <typename T>
+inline T halfbandDot(const HalfbandRingOf<T>& r) {
   return halfbandDot(r.window());
 }
 
 // The two 2x-rate samples interpolated from one input sample.
-struct HalfbandPair {
-  float first;
-  float second;
+template <typename T>
+struct HalfbandPairOf {
+  T first;
+  T second;
 };
+using HalfbandPair = HalfbandPairOf<float>;
 
 // Both interpolation passes of one input: pushes x, convolves, pushes 0, convolves, with the gain 2
 // that restores the level lost by zero stuffing. The ring holds the zero-stuffed input, so after x
 // only the even taps meet input samples and after the 0 only the centre tap does; the zero terms of
 // the full convolution are skipped, which leaves every sum exactly as it was.
-inline HalfbandPair halfbandInterpolate(HalfbandRing& r, float x) {
-  HalfbandPair out{0.f, 0.f};
+template <typename T>
+inline HalfbandPairOf<T> halfbandInterpolate(HalfbandRingOf<T>& r, T x) {
+  HalfbandPairOf<T> out{0.f, 0.f};
   halfbandPush(r, x);
-  const float* w = r.window();
+  const T* w = r.window();
 #pragma GCC unroll 8
-  for (int32_t j = 0; j < Oversampler2x::kTaps; j += 2) out.first += halfbandTerm(w, j, 2.f);
-  halfbandPush(r, 0.f);
+  for (int32_t j = 0; j < Oversampler2x::kTaps; j += 2) out.first = out.first + halfbandTerm(w, j, 2.f);
+  halfbandPush(r, T(0.f));
   out.second = halfbandTerm(r.window(), Oversampler2x::kTaps / 2, 2.f);
   return out;
 }
 
-template <typename Shaper>
-float Oversampler2x::process(float x, Shaper&& shaper) {
-  const HalfbandPair u = halfbandInterpolate(up, x);
+// One base-rate sample of shaper(x) run at twice the rate through an up and a down ring.
+template <typename T, typename Shaper>
+inline T oversample2x(HalfbandRingOf<T>& up, HalfbandRingOf<T>& down, T x, const Shaper& shaper) {
+  const HalfbandPairOf<T> u = halfbandInterpolate(up, x);
   halfbandPush(down, shaper(u.first));
   halfbandPush(down, shaper(u.second));
   return halfbandDot(down);
+}
+
+template <typename Shaper>
+float Oversampler2x::process(float x, Shaper&& shaper) {
+  return oversample2x(up, down, x, shaper);
 }
 
 // A ring's history laid out oldest first into dst[0..14].

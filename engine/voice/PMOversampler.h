@@ -68,7 +68,7 @@ inline void halfbandDecimate(const float* in, float* out, int n) {
   for (int k = 0; k < n; k += 4) {
     F4 acc = splat(0.f);
 #pragma GCC unroll 9
-    for (int t = 0; t < Oversampler2x::kNumNz; ++t) acc = add(acc, mul(taps[t], loadUnaligned(src[t] + k)));
+    for (int t = 0; t < Oversampler2x::kNumNz; ++t) acc = add(acc, mul(taps[t], loadU(src[t] + k)));
     storeF(out + k, acc);
   }
 }
@@ -86,11 +86,11 @@ inline uint32_t pmPhaseIncrement(float cyclesPerSample) {
 inline ml::simd::I4 pmPhaseIncrementLanes(ml::simd::F4 cyclesPerSample) {
   using namespace ml::simd;
   const F4 v = mul(cyclesPerSample, splat(1073741824.f));
-  const I4 inRange = maskAnd(greaterThan(v, splat(-2147483648.f)), lessThan(v, splat(2147483648.f)));
-  const I4 whole = truncateToInt(v);
-  const F4 fraction = sub(v, intToFloat(whole));
+  const I4 inRange = andMask(greaterThan(v, splat(-2147483648.f)), lessThan(v, splat(2147483648.f)));
+  const I4 whole = truncToInt(v);
+  const F4 fraction = sub(v, toFloat(whole));
   // Masks are -1 where set: subtracting one steps up, adding one steps down.
   const I4 up = greaterEqual(fraction, splat(0.5f));
   const I4 down = greaterEqual(splat(-0.5f), fraction);
-  return maskAnd(addI(subI(whole, up), down), inRange);
+  return andMask(addI(subI(whole, up), down), inRange);
 }

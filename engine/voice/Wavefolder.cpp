@@ -110,7 +110,7 @@ float foldAmounts(const FoldInputs& in, float* amount) {
   using namespace ml::simd;
   F4 most = splat(1.f);
   for (int i = 0; i < kBlock; i += 4) {
-    const F4 a = add(add(loadUnaligned(in.fold + i), loadUnaligned(in.foldRoute + i)), splat(in.foldOffset));
+    const F4 a = add(add(loadU(in.fold + i), loadU(in.foldRoute + i)), splat(in.foldOffset));
     most = select(a, most, greaterThan(a, most));
     storeF(amount + i, a);
   }
@@ -126,12 +126,12 @@ void fillFoldRows(const FoldInputs& in, const float* amount, bool character, Fol
   alignas(16) float bias[kBlock], gain[kBlock], charRow[kBlock];
   for (int i = 0; i < kBlock; i += 4) {
     const F4 g = clampLanes(loadF(amount + i), splat(1.f), splat(8.f));
-    const F4 b = add(add(loadUnaligned(in.bias + i), loadUnaligned(in.biasRoute + i)), splat(in.biasOffset));
+    const F4 b = add(add(loadU(in.bias + i), loadU(in.biasRoute + i)), splat(in.biasOffset));
     storeF(bias + i, mul(splat(0.5f), clampLanes(b, splat(-1.f), splat(1.f))));
     storeF(gain + i, mul(splat(1.5707964f), g));
     storeF(r.wet + i, clampLanes(mul(sub(g, splat(1.f)), splat(5.f)), splat(0.f), splat(1.f)));
     if (character) {
-      const F4 c = add(add(loadUnaligned(in.character + i), loadUnaligned(in.characterRoute + i)),
+      const F4 c = add(add(loadU(in.character + i), loadU(in.characterRoute + i)),
                        splat(in.characterOffset));
       storeF(charRow + i, clampLanes(c, splat(0.f), splat(1.f)));
     }
@@ -145,7 +145,7 @@ void fillFoldRows(const FoldInputs& in, const float* amount, bool character, Fol
 void shaperInput(const float* u, const FoldRows& r, float* v) {
   using namespace ml::simd;
   for (int k = 0; k < 2 * kBlock; k += 4)
-    storeUnaligned(v + k, mul(add(loadUnaligned(u + k), loadF(r.bias2x + k)), loadF(r.gain2x + k)));
+    storeU(v + k, mul(add(loadU(u + k), loadF(r.bias2x + k)), loadF(r.gain2x + k)));
 }
 
 // The sine fold of the 2x shaper inputs v morphed by the character into u. The Lockhart fold (two
@@ -173,7 +173,7 @@ void characterFoldRow(const float* v, const float* character, float* u) {
     const F4 toSerge = add(s, mul(mul(sub(sg, s), splat(2.f)), c));
     const F4 toLockhart = add(sg, mul(mul(sub(loadF(lockhart + k), sg), splat(2.f)), sub(c, splat(0.5f))));
     const F4 morph = select(toSerge, toLockhart, lessThan(c, splat(0.5f)));
-    storeUnaligned(u + k, select(morph, s, greaterThan(c, splat(0.f))));
+    storeU(u + k, select(morph, s, greaterThan(c, splat(0.f))));
   }
 }
 

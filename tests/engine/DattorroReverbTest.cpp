@@ -159,6 +159,28 @@ TEST_F(DattorroReverbTest, CappedLinesNeverReadAShortDelayAtVeryHighRates) {
   EXPECT_GT(firstAbove(afterR, 1e-6f), 2000);
 }
 
+TEST_F(DattorroReverbTest, RunsGiveWhatSampleBySampleProcessingGives) {
+  // Runs of 64 at 48 kHz, 34 (padded lanes) at 22.05 kHz and 12 at 8 kHz, against runs of one sample.
+  for (float sr : {48000.0f, 22050.0f, 8000.0f}) {
+    reverb->setSampleRate(sr);
+    auto single = std::make_unique<DattorroReverb>();
+    single->setSampleRate(sr);
+    single->runLength = 1;
+    ml::NoiseGen noise;
+    for (int b = 0; b < 400; ++b) {
+      const ml::DSPVector in = noise();
+      const float preDelayMs = b < 200 ? 0.0f : 7.3f;
+      ml::DSPVector l1, r1, l2, r2;
+      reverb->process(in, preDelayMs, 3.0f, 0.3f, l1, r1);
+      single->process(in, preDelayMs, 3.0f, 0.3f, l2, r2);
+      for (int i = 0; i < kBlock; ++i) {
+        ASSERT_EQ(l1[i], l2[i]) << sr << " block " << b << " sample " << i;
+        ASSERT_EQ(r1[i], r2[i]) << sr << " block " << b << " sample " << i;
+      }
+    }
+  }
+}
+
 TEST_F(DattorroReverbTest, ClearSilencesANaN) {
   reverb->setSampleRate(48000.0f);
   std::vector<float> left, right;
@@ -187,17 +209,30 @@ TEST_F(DattorroReverbTest, NonFiniteSettingsAreClamped) {
   EXPECT_EQ(reverb->sampleRate, 48000.0f);
 }
 
+// Transforms eight values, each in lane 0 of its own group of four lanes.
+void hadamard8(float* v) {
+  ml::simd::F4 lanes[8];
+  for (int i = 0; i < 8; ++i) lanes[i] = ml::simd::splat(v[i]);
+  DattorroReverb::hadamard8(lanes);
+  alignas(16) float out[4];
+  for (int i = 0; i < 8; ++i) {
+    ml::simd::storeF(out, lanes[i]);
+    v[i] = out[0];
+  }
+}
+
 TEST_F(DattorroReverbTest, HadamardIsOrthonormal) {
   // Transforming twice gives the input back; a unit vector spreads evenly over all eight outputs.
   float v[8] = {1, 0, 0, 0, 0, 0, 0, 0};
-  DattorroReverb::hadamard8(v);
+  hadamard8(v);
   for (float x : v) EXPECT_FLOAT_EQ(x, 0.35355338f);
   float w[8] = {0.3f, -1.0f, 2.0f, 0.5f, 0.0f, 4.0f, -2.5f, 1.0f};
   float copy[8];
   std::copy(w, w + 8, copy);
-  DattorroReverb::hadamard8(w);
+  hadamard8(w);
   EXPECT_NEAR(w[1], 0.35355338f * (0.3f + 1.0f + 2.0f - 0.5f + 0.0f - 4.0f - 2.5f - 1.0f), 1e-5f);
-  DattorroReverb::hadamard8(w);
+  EXPECT_NEAR(w[6], 0.35355338f * (0.3f - 1.0f - 2.0f - 0.5f - 0.0f - 4.0f - 2.5f + 1.0f), 1e-5f);
+  hadamard8(w);
   for (int i = 0; i < 8; ++i) EXPECT_NEAR(w[i], copy[i], 1e-5f);
 }
 

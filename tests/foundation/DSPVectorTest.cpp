@@ -109,4 +109,39 @@ TEST(DSPVector, UnsignedIntToFloatDropsLowestBit) {
   for (size_t i = 0; i < 4; ++i) EXPECT_EQ(bitsOf(f[i]), bitsOf(ml::simd::lane::unsignedToFloat(u[i])));
 }
 
+// The lane operations the kernels rely on to match their scalar forms bit for bit.
+TEST(DSPVector, LaneMinMaxAbsAndConversionsMatchScalarCode) {
+  using namespace ml::simd;
+  alignas(16) const float a[] = {1.0f, -2.0f, NAN, -0.0f, 3.5f, 2147483648.0f, -2147483648.0f, -7.75f};
+  alignas(16) const float b[] = {0.5f, NAN, 4.0f, 0.25f, 3.5f, -1.0f, 1e20f, 0.0f};
+  alignas(16) float hi[4], lo[4], mag[4], asFloat[4];
+  alignas(16) int32_t truncated[4];
+  for (int half = 0; half < 8; half += 4) {
+    storeF(hi, max(loadF(a + half), loadF(b + half)));
+    storeF(lo, min(loadUnalignedF(a + half), loadF(b + half)));
+    storeF(mag, abs(loadF(a + half)));
+    storeI(truncated, truncToInt(loadF(a + half)));
+    storeF(asFloat, toFloat(truncToInt(loadF(b + half))));
+    for (int i = 0; i < 4; ++i) {
+      const float x = a[half + i], y = b[half + i];
+      EXPECT_EQ(bitsOf(hi[i]), bitsOf(x > y ? x : y)) << half + i;
+      EXPECT_EQ(bitsOf(lo[i]), bitsOf(x < y ? x : y)) << half + i;
+      EXPECT_EQ(bitsOf(mag[i]), bitsOf(std::fabs(x))) << half + i;
+      EXPECT_EQ(truncated[i], lane::truncToInt(x)) << half + i;
+      EXPECT_EQ(asFloat[i], static_cast<float>(lane::truncToInt(y))) << half + i;
+    }
+  }
+  F4 rows[4];
+  for (int r = 0; r < 4; ++r) rows[r] = fromLanes(a[r], b[r], a[r + 4], b[r + 4]);
+  transpose4(rows[0], rows[1], rows[2], rows[3]);
+  storeF(hi, rows[2]);  // lane 2 of each row
+  for (int r = 0; r < 4; ++r) EXPECT_EQ(bitsOf(hi[r]), bitsOf(a[r + 4])) << r;
+  storeF(hi, rows[1]);
+  for (int r = 0; r < 4; ++r) EXPECT_EQ(bitsOf(hi[r]), bitsOf(b[r])) << r;
+  EXPECT_EQ(lane::truncToInt(-7.75f), -7);
+  EXPECT_EQ(lane::truncToInt(-2147483648.0f), INT32_MIN);
+  EXPECT_EQ(lane::truncToInt(2147483648.0f), INT32_MIN);
+  EXPECT_EQ(lane::truncToInt(NAN), INT32_MIN);
+}
+
 }  // namespace

@@ -90,6 +90,11 @@ TEST(EventsToSignals, RowsTwoAndSevenHoldVoiceNumberAndAge) {
   r.on(61, 0);
   r.block();
   EXPECT_EQ(r.row(1, EventsToSignals::Voice::kAgeRow)[0], ml::samplesToSeconds(1, 48000.f));
+  // Past 2^31 samples (12 hours at 48 kHz) the ages keep counting.
+  const uint32_t before = uint32_t{INT32_MAX} - 10u;
+  r.ets.voices[1].ageInSamples = before;
+  r.block();
+  for (uint32_t i = 0; i < 64; ++i) ASSERT_EQ(age[i], ml::samplesToSeconds(before + i + 1, 48000.f)) << i;
 }
 
 // Same-key off-then-on at one time, as hosts send repeated notes: the new note restarts the gate.
@@ -352,6 +357,32 @@ TEST(EventsToSignals, BlockCycleAllocatesNothing) {
   }
   process_allocations::arm(false);
   EXPECT_EQ(process_allocations::counted().allocations - before, 0u);
+}
+
+TEST(EventsToSignals, ControllerRowsGlideRestAndMoveAgain) {
+  using Voice = EventsToSignals::Voice;
+  Rig r(2);
+  r.on(60, 0);
+  r.ets.addEvent(makeEvent(Event::kController, 73, 0, 0.5f));
+  r.ets.addEvent(makeEvent(Event::kChannelPressure, 0, 0, 0.25f));
+  r.ets.addEvent(makeEvent(Event::kNotePressure, 60, 0, 0.125f));
+  const float* x = r.row(0, Voice::kXRow);
+  const float* z = r.row(0, Voice::kZRow);
+  // Twice over: landed on the values, then at rest, where z takes the channel pressure only once.
+  for (int blocks : {40, 1}) {
+    for (int b = 0; b < blocks; ++b) r.block();
+    for (size_t i = 0; i < 64; ++i) {
+      ASSERT_EQ(x[i], 0.5f) << i;
+      ASSERT_EQ(z[i], 0.375f) << i;
+    }
+  }
+  r.ets.addEvent(makeEvent(Event::kController, 73, 0, 0.0f));
+  r.block();
+  EXPECT_LT(x[63], x[0]);
+  EXPECT_GT(x[63], 0.0f);
+  for (int b = 0; b < 40; ++b) r.block();
+  EXPECT_EQ(x[0], 0.0f);
+  EXPECT_EQ(x[63], 0.0f);
 }
 
 TEST(EventGlides, SampleGlideHoldsStepsAndLands) {

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "KernelMeasure.h"
-#include "engine/voice/FilterStage.h"
+#include "engine/voice/FilterLanes.h"
 #include "platform/FloatingPointControl.h"
 
 namespace {
@@ -211,27 +211,46 @@ TEST_F(FilterStage, NonFiniteRowsNeverReachTheOutput) {
 
 }  // namespace
 
-TEST_F(FilterStage, SeriesPairMatchesTwoSingleFiltersExactly) {
+// Five renders (two lane groups, one partly idle) of filter pairs in series, with moving cutoffs, a
+// mode crossfade, and in one lane a ladder and a drive that switch on within a block: each matches
+// its two filters run alone, sample for sample.
+TEST_F(FilterStage, LaneJobsMatchSingleFiltersExactly) {
+  constexpr int kJobs = 5;
   for (float saturation : {0.f, 1.f}) {
     const FilterBlockSetup setup = filterBlockSetup(saturation, kSr);
-    Rows a(900.f, 0.95f, 1.f), b(3000.f, 0.8f, 0.4f);
-    FilterState pairA, pairB, singleA, singleB;
-    float pair[kBlock], single[kBlock];
+    FilterLaneScratch scratch;
+    Rows a(900.f, 0.95f, 1.f), b(3000.f, 0.8f, 0.4f), late(3000.f, 0.8f, 0.f);
+    FilterState pairA[kJobs], pairB[kJobs], singleA[kJobs], singleB[kJobs];
+    float pair[kJobs][kBlock], single[kJobs][kBlock];
     for (int block = 0; block < 40; ++block) {
       for (int i = 0; i < kBlock; ++i) {
         a.cutoff[i] = 900.f + 25.f * float(i + block);  // coefficients move every sample
-        pair[i] = single[i] = 0.7f * std::sin(0.05f * float(block * kBlock + i)) + (block == 0 && i == 0);
+        late.drive[i] = (block == 10 && i < 30) || block < 10 ? 0.f : 0.5f;
+        late.resonance[i] = (block == 5 && i < 20) || block < 5 ? 0.5f : 0.8f;  // the ladder starts late
       }
-      const int modeB = block < 20 ? kFilterLowPass : kFilterBandPass;  // a mode crossfade on the way
-      trackModeChange(pairB.modeTracker, modeB, false);
-      trackModeChange(singleB.modeTracker, modeB, false);
-      const FilterPairCutoffs cut =
-          renderFilterSeries(pairA, pairB, setup, a.inputs(kFilterLowPass), b.inputs(modeB), pair, pair);
-      const float cutA = renderFilterBlock(singleA, setup, a.inputs(kFilterLowPass), single, single);
-      const float cutB = renderFilterBlock(singleB, setup, b.inputs(modeB), single, single);
-      EXPECT_EQ(cut.first, cutA);
-      EXPECT_EQ(cut.second, cutB);
-      for (int i = 0; i < kBlock; ++i) ASSERT_EQ(pair[i], single[i]) << "block " << block << " sample " << i;
+      FilterSeriesJob jobs[kJobs];
+      for (int j = 0; j < kJobs; ++j) {
+        for (int i = 0; i < kBlock; ++i) {
+          pair[j][i] = single[j][i] =
+              0.7f * std::sin(0.05f * float(j + 1) * float(block * kBlock + i)) + (block == 0 && i == 0);
+        }
+        const int modeB = block < 20 + j ? kFilterLowPass : kFilterBandPass;  // a mode crossfade on the way
+        trackModeChange(pairB[j].modeTracker, modeB, false);
+        trackModeChange(singleB[j].modeTracker, modeB, false);
+        const Rows& second = j == 3 ? late : b;
+        jobs[j] = {&pairA[j], &pairB[j], setup, {a.inputs(kFilterLowPass), second.inputs(modeB)},
+                   pair[j],   pair[j],   {}};
+        jobs[j].inputs[0].kitMul = 1.f + 0.1f * float(j);
+      }
+      renderFilterJobs(jobs, kJobs, scratch);
+      for (int j = 0; j < kJobs; ++j) {
+        const float cutA = renderFilterBlock(singleA[j], setup, jobs[j].inputs[0], single[j], single[j]);
+        const float cutB = renderFilterBlock(singleB[j], setup, jobs[j].inputs[1], single[j], single[j]);
+        EXPECT_EQ(jobs[j].cutoffs.first, cutA);
+        EXPECT_EQ(jobs[j].cutoffs.second, cutB);
+        for (int i = 0; i < kBlock; ++i)
+          ASSERT_EQ(pair[j][i], single[j][i]) << "job " << j << " block " << block << " sample " << i;
+      }
     }
   }
 }

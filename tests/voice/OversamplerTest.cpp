@@ -157,7 +157,7 @@ TEST_F(Halfband, PhaseIncrementRoundsAQuarterOfTheCycleFraction) {
   static_assert(std::size(grid) % 4 == 0);
   for (size_t i = 0; i < std::size(grid); i += 4) {
     alignas(16) int32_t lanes[4];
-    ml::simd::storeI(lanes, pmPhaseIncrementLanes(ml::simd::loadUnaligned(grid + i)));
+    ml::simd::storeI(lanes, pmPhaseIncrementLanes(ml::simd::loadU(grid + i)));
     for (size_t k = 0; k < 4; ++k)
       EXPECT_EQ(uint32_t(lanes[k]), pmPhaseIncrement(grid[i + k])) << grid[i + k];
   }

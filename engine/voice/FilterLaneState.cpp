@@ -1,0 +1,165 @@
+// Lane state of the voice filters: gathering into lanes and scattering back.
+#include "engine/voice/FilterLaneState.h"
+
+namespace {
+
+FilterLane loadLanes(const float* v) {
+  return FilterLane(ml::simd::loadF(v));
+}
+
+// A lane register from get(lane) for the first `lanes` lanes, 0 in the idle ones.
+template <typename Get>
+FilterLane gatherLanes(int lanes, Get get) {
+  alignas(16) float v[kFilterLanes] = {};
+  for (int l = 0; l < lanes; ++l) v[l] = get(l);
+  return loadLanes(v);
+}
+
+// put(lane, value) for the first `lanes` lanes of x.
+template <typename Put>
+void scatterLanes(FilterLane x, int lanes, Put put) {
+  alignas(16) float v[kFilterLanes];
+  ml::simd::storeF(v, x.v);
+  for (int l = 0; l < lanes; ++l) put(l, v[l]);
+}
+
+// A lane ring holding each lane's ring history, rotated to index 0.
+template <typename RingOf>
+void gatherRing(HalfbandRingOf<FilterLane>& r, int lanes, RingOf ringOf) {
+  for (int32_t k = 0; k < HalfbandRing::kLength; ++k) {
+    r.ring[k] = r.ring[k + HalfbandRing::kLength] =
+        gatherLanes(lanes, [&](int l) { return ringOf(l).window()[k]; });
+  }
+  r.index = 0;
+}
+
+// Each lane's history back into its own ring; keep(lane) false leaves that ring as it was.
+template <typename RingOf, typename Keep>
+void scatterRing(const HalfbandRingOf<FilterLane>& r, int lanes, RingOf ringOf, Keep keep) {
+  float windows[kFilterLanes][HalfbandRing::kLength];
+  for (int32_t k = 0; k < HalfbandRing::kLength; ++k)
+    scatterLanes(r.window()[k], lanes, [&](int l, float v) { windows[l][k] = v; });
+  for (int l = 0; l < lanes; ++l) {
+    if (keep(l)) rollHalfband(ringOf(l), windows[l]);
+  }
+}
+
+// The four half-band rings of a nonlinear core by number.
+constexpr int kCoreRings = 4;
+template <typename Core>
+auto& coreRing(Core& s, int r) {
+  switch (r) {
+    case 0:
+      return s.outerUp;
+    case 1:
+      return s.outerDown;
+    case 2:
+      return s.innerUp;
+    default:
+      return s.innerDown;
+  }
+}
+
+DriveLanes driveLanes(const FilterLanePlan& plan, int lanes) {
+  bool any = false;
+  for (int l = 0; l < lanes; ++l) {
+    if (plan.driveSamples[l] != 0 && plan.driveSamples[l] != kFilterBlockSize) return DriveLanes::kEach;
+    any = any || plan.driveSamples[l] != 0;
+  }
+  return any ? DriveLanes::kTogether : DriveLanes::kNone;
+}
+
+}  // namespace
+
+void gatherFilter(LaneFilter& f, bool nonlinear) {
+  const auto value = [&](auto field) {
+    return gatherLanes(f.lanes, [&](int l) { return field(*f.states[l]); });
+  };
+  if (nonlinear) {
+    for (int r = 0; r < kCoreRings; ++r)
+      gatherRing(coreRing(f.nl, r), f.lanes,
+                 [&](int l) -> const HalfbandRing& { return coreRing(f.states[l]->nl, r); });
+    f.nl.ic1eq = value([](const FilterState& s) { return s.nl.ic1eq; });
+    f.nl.ic2eq = value([](const FilterState& s) { return s.nl.ic2eq; });
+  } else {
+    f.ic1eq = value([](const FilterState& s) { return s.ic1eq; });
+    f.ic2eq = value([](const FilterState& s) { return s.ic2eq; });
+  }
+  if (f.plan->ladder) {
+    for (int j = 0; j < 4; ++j)
+      f.ladderStage[j] = value([j](const FilterState& s) { return s.ladder.stage[j]; });
+    f.ladderY = value([](const FilterState& s) { return s.ladder.y; });
+  }
+  f.drive = driveLanes(*f.plan, f.lanes);
+  if (f.drive == DriveLanes::kTogether) {
+    gatherRing(f.driveUp, f.lanes,
+               [&](int l) -> const HalfbandRing& { return f.states[l]->driveOversampler.up; });
+    gatherRing(f.driveDown, f.lanes,
+               [&](int l) -> const HalfbandRing& { return f.states[l]->driveOversampler.down; });
+  }
+}
+
+void scatterFilter(const LaneFilter& f, bool nonlinear) {
+  const auto put = [&](FilterLane x, auto field) {
+    scatterLanes(x, f.lanes, [&](int l, float v) { field(*f.states[l]) = v; });
+  };
+  const auto always = [](int) { return true; };
+  if (nonlinear) {
+    for (int r = 0; r < kCoreRings; ++r)
+      scatterRing(
+          coreRing(f.nl, r), f.lanes, [&](int l) -> HalfbandRing& { return coreRing(f.states[l]->nl, r); },
+          always);
+    put(f.nl.ic1eq, [](FilterState& s) -> float& { return s.nl.ic1eq; });
+    put(f.nl.ic2eq, [](FilterState& s) -> float& { return s.nl.ic2eq; });
+  } else {
+    put(f.ic1eq, [](FilterState& s) -> float& { return s.ic1eq; });
+    put(f.ic2eq, [](FilterState& s) -> float& { return s.ic2eq; });
+  }
+  if (f.plan->ladder) {
+    for (int j = 0; j < 4; ++j)
+      put(f.ladderStage[j], [j](FilterState& s) -> float& { return s.ladder.stage[j]; });
+    put(f.ladderY, [](FilterState& s) -> float& { return s.ladder.y; });
+  }
+  if (f.drive == DriveLanes::kTogether) {
+    // A lane whose drive did not run keeps its rings.
+    const auto ran = [&](int l) { return f.plan->driveSamples[l] == kFilterBlockSize; };
+    scatterRing(
+        f.driveUp, f.lanes, [&](int l) -> HalfbandRing& { return f.states[l]->driveOversampler.up; }, ran);
+    scatterRing(
+        f.driveDown, f.lanes, [&](int l) -> HalfbandRing& { return f.states[l]->driveOversampler.down; },
+        ran);
+  }
+}
+
+void gatherRows(FilterSeriesJob* const* jobs, int lanes, FilterLane* io) {
+  using ml::simd::F4;
+  const float zeros[4] = {};
+  for (int i = 0; i < kFilterBlockSize; i += 4) {
+    F4 r[kFilterLanes];
+    for (int l = 0; l < kFilterLanes; ++l) r[l] = ml::simd::loadU(l < lanes ? jobs[l]->in + i : zeros);
+    ml::simd::transpose4(r[0], r[1], r[2], r[3]);
+    for (int j = 0; j < 4; ++j) io[i + j] = FilterLane(r[j]);
+  }
+}
+
+void scatterRows(const FilterLane* io, FilterSeriesJob* const* jobs, int lanes) {
+  using ml::simd::F4;
+  for (int i = 0; i < kFilterBlockSize; i += 4) {
+    F4 r[kFilterLanes] = {io[i].v, io[i + 1].v, io[i + 2].v, io[i + 3].v};
+    ml::simd::transpose4(r[0], r[1], r[2], r[3]);
+    for (int l = 0; l < lanes; ++l) ml::simd::storeU(jobs[l]->out + i, r[l]);
+  }
+}
+
+NlSvfDriveOf<FilterLane> gatherDrive(FilterSeriesJob* const* jobs, int lanes) {
+  const auto drive = [&](auto field) {
+    return gatherLanes(lanes, [&](int l) { return field(jobs[l]->setup.drive); });
+  };
+  NlSvfDriveOf<FilterLane> d;
+  d.bpGain = drive([](const NlSvfDrive& v) { return v.bpGain; });
+  d.invBpGain = drive([](const NlSvfDrive& v) { return v.invBpGain; });
+  d.stateGain = drive([](const NlSvfDrive& v) { return v.stateGain; });
+  d.invStateGain = drive([](const NlSvfDrive& v) { return v.invStateGain; });
+  d.colour = drive([](const NlSvfDrive& v) { return v.colour; });
+  return d;
+}

@@ -1,0 +1,73 @@
+// Voice filters side by side: the filter pairs of up to four voice renders run in the lanes of one
+// SIMD register, each lane doing exactly the arithmetic of a filter run on its own.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/voice/FilterCalibration.h"
+#include "engine/voice/FilterStage.h"
+#include "foundation/MLSIMD.h"
+
+using FilterLane = ml::simd::Lanes;
+inline constexpr int kFilterLanes = 4;
+
+// Everything of one filter's block that does not depend on the signal, per sample and lane. Lane-major,
+// so that one sample's values of all lanes load as one register. Masks are -1 (on) or 0.
+struct alignas(16) FilterLanePlan {
+  using Row = float[kFilterBlockSize][kFilterLanes];
+  using MaskRow = int32_t[kFilterBlockSize][kFilterLanes];
+  Row hz, resonance;  // the planned cutoff (uncalibrated) and the clamped resonance
+  float calib[kCalibCurvePoints][kFilterLanes];  // each lane's calibration curve
+  float sr[kFilterLanes];
+  Row k, a1, a2, a3;  // core coefficients
+  MaskRow fromMode, toMode;
+  Row modeMix;
+  MaskRow ladderRun, ladderSeed;
+  Row ladderG, ladderK, ladderMix;  // ladderMix holds the layer's fade until the coefficients scale it
+  MaskRow driveRun;
+  Row driveK, driveMix;
+  float lastCalibratedHz[kFilterLanes];
+  int32_t driveSamples[kFilterLanes];   // samples of the block where the lane's drive runs
+  int32_t ladderSamples[kFilterLanes];  // samples of the block where the lane's ladder runs
+  int32_t laneMode[kFilterLanes];       // the lane's mode for the whole block, -1 while it crossfades
+  int32_t blockMode{-1};                // the mode of every lane in use for the whole block, or -1
+  bool ladderEverywhere{false};         // the ladder runs at every sample of every lane in use
+  bool idle[kFilterLanes]{};            // the lane holds planIdleLane's values
+  // Rows that stay valid from block to block while nothing changes: the mode a lane's mode rows hold
+  // for the whole block (-1: a crossfade), and ladder or drive rows of a layer that never runs.
+  int32_t restMode[kFilterLanes]{-1, -1, -1, -1};
+  bool ladderAtRest[kFilterLanes]{};
+  bool driveAtRest[kFilterLanes]{};
+  bool fading{false};  // a mode crossfade runs in some lane
+  bool ladder{false};  // the ladder layer runs in some lane
+};
+
+// Plans lane `lane` of a block of filter s (advancing its mode fade, layer fades and snap glide), all
+// but the coefficients.
+void planFilterLane(FilterState& s, const FilterBlockSetup& setup, const FilterBlockInputs& p,
+                    FilterLanePlan& plan, int lane);
+// An idle lane: a silent filter whose layers never run (written only when the lane was in use).
+void planIdleLane(FilterLanePlan& plan, int lane);
+// Then the coefficients of every sample and lane at once, from the planned cutoffs and resonances.
+void planFilterCoefficients(FilterLanePlan& plan, bool nonlinear);
+
+// One render's filters over a block: first, then second in series when there is one.
+struct FilterSeriesJob {
+  FilterState* first{nullptr};
+  FilterState* second{nullptr};
+  FilterBlockSetup setup;
+  FilterBlockInputs inputs[2];
+  const float* in{nullptr};
+  float* out{nullptr};        // may alias in
+  FilterPairCutoffs cutoffs;  // written by renderFilterJobs
+};
+
+// Working memory of renderFilterJobs: the plans of one lane group's two filters (about 32 KB).
+struct FilterLaneScratch {
+  FilterLanePlan plans[2];
+};
+
+// Runs every job, four at a time in lanes (jobs of the clean and the nonlinear core, and single and
+// series jobs, in separate groups). Each job's output and cutoffs are exactly those of its filters
+// run alone.
+void renderFilterJobs(FilterSeriesJob* jobs, int count, FilterLaneScratch& scratch);
