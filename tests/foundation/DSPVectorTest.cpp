@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "foundation/MLDSPVector.h"
+#include "foundation/MLSafeValue.h"
 
 namespace {
 
@@ -142,6 +143,47 @@ TEST(DSPVector, LaneMinMaxAbsAndConversionsMatchScalarCode) {
   EXPECT_EQ(lane::truncToInt(-2147483648.0f), INT32_MIN);
   EXPECT_EQ(lane::truncToInt(2147483648.0f), INT32_MIN);
   EXPECT_EQ(lane::truncToInt(NAN), INT32_MIN);
+}
+
+// Compares, sign bits, lane bits, interleaving, the clamp and the exact unsigned conversion against
+// their scalar forms, over values with NaN, signed zeros and conversion ties.
+TEST(DSPVector, VoiceLaneOperationsMatchScalarCode) {
+  using namespace ml::simd;
+  alignas(16) const float a[] = {1.0f, -2.0f, NAN, -0.0f, 3.5f, 0.0f, -7.75f, 9.0f};
+  alignas(16) const float b[] = {0.5f, NAN, 4.0f, 0.0f, 3.5f, -0.0f, 1e20f, -1.0f};
+  alignas(16) float sign[4], clamped[4], low[4], high[4];
+  alignas(16) int32_t less[4], atLeast[4];
+  for (int half = 0; half < 8; half += 4) {
+    const F4 x = loadF(a + half), y = loadF(b + half);
+    storeI(less, lessThan(x, y));
+    storeI(atLeast, greaterEqual(x, y));
+    storeF(sign, copySign(x, y));
+    storeF(clamped, clampLanes(x, splat(-1.f), splat(2.f)));
+    int bits = 0;
+    for (int i = 0; i < 4; ++i) {
+      const float u = a[half + i], v = b[half + i];
+      EXPECT_EQ(less[i], u < v ? -1 : 0) << half + i;
+      EXPECT_EQ(atLeast[i], u >= v ? -1 : 0) << half + i;
+      EXPECT_EQ(bitsOf(sign[i]), bitsOf(std::copysign(u, v))) << half + i;
+      EXPECT_EQ(bitsOf(clamped[i]), bitsOf(ml::safeClamp(u, -1.f, 2.f))) << half + i;
+      bits |= (u < v ? 1 : 0) << i;
+    }
+    EXPECT_EQ(laneBits(lessThan(x, y)), bits);
+    storeF(low, interleaveLow(x, y));
+    storeF(high, interleaveHigh(x, y));
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_EQ(bitsOf(low[i]), bitsOf(i % 2 ? b[half + i / 2] : a[half + i / 2]));
+      EXPECT_EQ(bitsOf(high[i]), bitsOf(i % 2 ? b[half + 2 + i / 2] : a[half + 2 + i / 2]));
+    }
+  }
+  alignas(16) const int32_t u[] = {0, 1, -1, INT32_MIN, 0x01000001, 0x01000003, 0x7FFFFFC0, -129};
+  alignas(16) float f[4];
+  for (int half = 0; half < 8; half += 4) {
+    storeF(f, unsignedToFloatExact(loadI(u + half)));
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(f[i], static_cast<float>(static_cast<uint32_t>(u[half + i])));
+  }
+  storeI(less, subI(splatI(3), splatI(5)));
+  EXPECT_EQ(less[0], -2);
 }
 
 }  // namespace
