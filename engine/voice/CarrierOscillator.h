@@ -30,7 +30,7 @@ static_assert(std::is_trivially_copyable_v<CarrierRotors> && std::is_trivially_c
 
 // Limits a modulator increment row in place (cycles per sample): the modulator fades out between
 // 1/3 and 0.4 and its magnitude is held at 0.4 above that. Writes the fade row; non-finite gives 0.
-// Both rows are 64 samples, 16-byte aligned (as the increment limits below).
+// Both rows are 64 samples, 16-byte aligned (the same for limitCarrierIncrement).
 void limitModulatorIncrement(float* mod, float* modFade);
 
 // Limits a carrier increment row in place: the carrier fades out between 0.45 and 0.49 cycles per
