@@ -138,11 +138,13 @@ inline FilterLane filterSample(LaneFilter& f, const NlSvfDriveOf<FilterLane>& d,
   return y;
 }
 
-// A render alone in its group: its filter runs on floats from lane 0 of the plan, directly on its
-// state (lanes would only add their selects to the recursion).
+// A render alone in its group: its filter runs on floats from lane 0 of the plan, on its state with
+// the nonlinear core's and the drive layer's histories as lines (lanes would only add their selects
+// to the recursion).
 struct SoloFilter {
   FilterState* s;
   const FilterLanePlan* plan;
+  SoloFilterLines* lines;
 };
 
 template <bool kNonlinear>
@@ -153,7 +155,7 @@ inline float filterSample(SoloFilter& f, const NlSvfDrive& d, int i, float x) {
   const SvfModeBlend blend{p.fromMode[i][0], p.toMode[i][0], p.modeMix[i][0]};
   float y;
   if constexpr (kNonlinear) {
-    y = nlSvf4xStep(x, c, d, blend, s.nl);
+    y = nlSvf4xStep(x, c, d, blend, f.lines->core);
   } else {
     y = svfStepOf(x, c, blend, s.ic1eq, s.ic2eq);
   }
@@ -163,7 +165,7 @@ inline float filterSample(SoloFilter& f, const NlSvfDrive& d, int i, float x) {
     y = y + (l - y) * p.ladderMix[i][0];
   }
   if (p.driveRun[i][0] != 0) {
-    const float driven = s.driveOversampler.process(y, DriveShaper{p.driveK[i][0]});
+    const float driven = oversample2x(f.lines->driveUp, f.lines->driveDown, y, DriveShaper{p.driveK[i][0]});
     y = y + (driven - y) * p.driveMix[i][0];
   }
   return y;
@@ -204,22 +206,41 @@ void planGroup(FilterSeriesJob* const* jobs, int lanes, int k, FilterLaneScratch
   planBlockChoices(plan, lanes);
 }
 
-template <bool kNonlinear>
-void runSolo(FilterSeriesJob& job, const FilterLaneScratch& scratch) {
-  SoloFilter first{job.first, &scratch.plans[0]};
-  SoloFilter second{job.second, &scratch.plans[1]};
-  if (job.in != job.out) std::copy_n(job.in, kFilterBlockSize, job.out);
-  if (job.second != nullptr) {
-    runSeries<kNonlinear>(first, second, job.setup.drive, job.out);
-  } else {
-    runSingle<kNonlinear>(first, job.setup.drive, job.out);
-  }
+// Loads a solo filter's histories into its lines before the block (the drive's only when it runs)...
+void loadSoloLines(const SoloFilter& f, bool nonlinear) {
+  if (nonlinear) loadCoreLines(f.lines->core, f.s->nl);
+  if (f.plan->driveSamples[0] == 0) return;
+  startHalfbandLine(f.lines->driveUp, f.s->driveOversampler.up);
+  startHalfbandLine(f.lines->driveDown, f.s->driveOversampler.down);
+}
+
+// ... and stores them back after it.
+void storeSoloLines(const SoloFilter& f, bool nonlinear) {
+  if (nonlinear) storeCoreLines(f.lines->core, f.s->nl);
+  if (f.plan->driveSamples[0] == 0) return;
+  rollHalfband(f.s->driveOversampler.up, f.lines->driveUp.window());
+  rollHalfband(f.s->driveOversampler.down, f.lines->driveDown.window());
 }
 
 template <bool kNonlinear>
-void runLanes(FilterSeriesJob* const* jobs, int lanes, const FilterLaneScratch& scratch) {
+void runSolo(FilterSeriesJob& job, FilterLaneScratch& scratch) {
+  const bool series = job.second != nullptr;
+  SoloFilter filters[2] = {{job.first, &scratch.plans[0], &scratch.solo[0]},
+                           {job.second, &scratch.plans[1], &scratch.solo[1]}};
+  for (int k = 0; k < (series ? 2 : 1); ++k) loadSoloLines(filters[k], kNonlinear);
+  if (job.in != job.out) std::copy_n(job.in, kFilterBlockSize, job.out);
+  if (series) {
+    runSeries<kNonlinear>(filters[0], filters[1], job.setup.drive, job.out);
+  } else {
+    runSingle<kNonlinear>(filters[0], job.setup.drive, job.out);
+  }
+  for (int k = 0; k < (series ? 2 : 1); ++k) storeSoloLines(filters[k], kNonlinear);
+}
+
+template <bool kNonlinear>
+void runLanes(FilterSeriesJob* const* jobs, int lanes, FilterLaneScratch& scratch) {
   const bool series = jobs[0]->second != nullptr;
-  LaneFilter filters[2];
+  LaneFilter* filters = scratch.filters;
   for (int k = 0; k < (series ? 2 : 1); ++k) {
     for (int l = 0; l < lanes; ++l) filters[k].states[l] = k == 0 ? jobs[l]->first : jobs[l]->second;
     filters[k].lanes = lanes;

@@ -182,6 +182,13 @@ inline void rollHalfband(HalfbandRing& r, const float* src) {
   r.index = 0;
 }
 
+// A line starting a block from a ring's history.
+template <int kPushes>
+inline void startHalfbandLine(HalfbandLineOf<float, kPushes>& line, const HalfbandRing& r) {
+  unrollHalfband(r, line.line);
+  line.count = 0;
+}
+
 template <typename ShapeRow>
 void Oversampler2x::processBlockRows(const float* in, float* out, int n, ShapeRow&& shapeRow) {
   constexpr int kHistory = HalfbandRing::kLength;
