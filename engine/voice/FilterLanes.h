@@ -23,7 +23,8 @@ struct alignas(16) FilterLanePlan {
   MaskRow fromMode, toMode;
   Row modeMix;
   MaskRow ladderRun, ladderSeed;
-  Row ladderG, ladderK, ladderMix;  // ladderMix holds the layer's fade until the coefficients scale it
+  Row ladderG, ladderK, ladderMix;
+  Row ladderFade;  // the layer's fade, which the coefficients scale into ladderMix
   MaskRow driveRun;
   Row driveK, driveMix;
   float lastCalibratedHz[kFilterLanes];
@@ -38,6 +39,10 @@ struct alignas(16) FilterLanePlan {
   int32_t restMode[kFilterLanes]{-1, -1, -1, -1};
   bool ladderAtRest[kFilterLanes]{};
   bool driveAtRest[kFilterLanes]{};
+  // Rows of a layer that runs at full fade over the whole block (the drive's with one input value).
+  bool ladderSteady[kFilterLanes]{};
+  bool driveSteady[kFilterLanes]{};
+  float driveSteadyInput[kFilterLanes]{};
   bool fading{false};  // a mode crossfade runs in some lane
   bool ladder{false};  // the ladder layer runs in some lane
 };
