@@ -237,6 +237,86 @@ void runSolo(FilterSeriesJob& job, FilterLaneScratch& scratch) {
   for (int k = 0; k < (series ? 2 : 1); ++k) storeSoloLines(filters[k], kNonlinear);
 }
 
+// The plan of a lone render's two nonlinear filters run as lanes 0 and 1 with filter B one sample
+// behind filter A: row i holds A's row i and B's row i - 1 (from i = 1); the idle lanes repeat A's.
+void planPair(const FilterLanePlan& a, const FilterLanePlan& b, FilterLanePlan& pair) {
+  const auto rows = [&](auto member) {
+    auto& row = pair.*member;
+    for (int i = 1; i < kFilterBlockSize; ++i) {
+      row[i][0] = row[i][2] = row[i][3] = (a.*member)[i][0];
+      row[i][1] = (b.*member)[i - 1][0];
+    }
+  };
+  rows(&FilterLanePlan::k);
+  rows(&FilterLanePlan::a1);
+  rows(&FilterLanePlan::a2);
+  rows(&FilterLanePlan::a3);
+  pair.blockMode = a.blockMode == b.blockMode ? a.blockMode : -1;
+  pair.fading = a.fading || b.fading;
+  if (pair.blockMode < 0) {
+    rows(&FilterLanePlan::fromMode);
+    rows(&FilterLanePlan::toMode);
+    rows(&FilterLanePlan::modeMix);
+  }
+  pair.ladder = a.ladder || b.ladder;
+  pair.ladderEverywhere = a.ladderSamples[0] == kFilterBlockSize && b.ladderSamples[0] == kFilterBlockSize;
+  if (pair.ladder) {
+    rows(&FilterLanePlan::ladderRun);
+    rows(&FilterLanePlan::ladderSeed);
+    rows(&FilterLanePlan::ladderG);
+    rows(&FilterLanePlan::ladderK);
+    rows(&FilterLanePlan::ladderMix);
+  }
+  pair.driveSamples[0] = a.driveSamples[0];
+  pair.driveSamples[1] = b.driveSamples[0];
+  pair.driveSamples[2] = pair.driveSamples[3] = 0;
+  if (pair.driveSamples[0] != 0 || pair.driveSamples[1] != 0) {
+    rows(&FilterLanePlan::driveRun);
+    rows(&FilterLanePlan::driveK);
+    rows(&FilterLanePlan::driveMix);
+  }
+}
+
+NlSvfDriveOf<FilterLane> splatDrive(const NlSvfDrive& d) {
+  NlSvfDriveOf<FilterLane> lanes;
+  lanes.bpGain = d.bpGain;
+  lanes.invBpGain = d.invBpGain;
+  lanes.stateGain = d.stateGain;
+  lanes.invStateGain = d.invStateGain;
+  lanes.colour = d.colour;
+  return lanes;
+}
+
+// A lone render with two nonlinear filters: A's first sample alone, then A's sample i beside B's
+// sample i - 1 in one register, then B's last sample alone. Each sample is exactly that of runSeries.
+void runSoloPair(FilterSeriesJob& job, FilterLaneScratch& scratch) {
+  planPair(scratch.plans[0], scratch.plans[1], scratch.pair);
+  if (job.in != job.out) std::copy_n(job.in, kFilterBlockSize, job.out);
+  float* io = job.out;
+  SoloFilter first{job.first, &scratch.plans[0], &scratch.solo[0]};
+  loadSoloLines(first, true);
+  float between = filterSample<true>(first, job.setup.drive, 0, io[0]);
+  storeSoloLines(first, true);
+  LaneFilter& f = scratch.filters[0];
+  f.states[0] = job.first;
+  f.states[1] = job.second;
+  f.lanes = 2;
+  f.plan = &scratch.pair;
+  gatherFilter(f, true);
+  const NlSvfDriveOf<FilterLane> d = splatDrive(job.setup.drive);
+  for (int i = 1; i < kFilterBlockSize; ++i) {
+    alignas(16) float v[kFilterLanes] = {io[i], between, 0.f, 0.f};
+    ml::simd::storeF(v, filterSample<true>(f, d, i, loadLanes(v)).v);
+    between = v[0];
+    io[i - 1] = v[1];
+  }
+  scatterFilter(f, true);
+  SoloFilter second{job.second, &scratch.plans[1], &scratch.solo[1]};
+  loadSoloLines(second, true);
+  io[kFilterBlockSize - 1] = filterSample<true>(second, job.setup.drive, kFilterBlockSize - 1, between);
+  storeSoloLines(second, true);
+}
+
 template <bool kNonlinear>
 void runLanes(FilterSeriesJob* const* jobs, int lanes, FilterLaneScratch& scratch) {
   const bool series = jobs[0]->second != nullptr;
@@ -264,7 +344,9 @@ template <bool kNonlinear>
 void runGroup(FilterSeriesJob* const* jobs, int lanes, FilterLaneScratch& scratch) {
   const bool series = jobs[0]->second != nullptr;
   for (int k = 0; k < (series ? 2 : 1); ++k) planGroup<kNonlinear>(jobs, lanes, k, scratch);
-  if (lanes == 1) {
+  if (lanes == 1 && kNonlinear && series) {
+    runSoloPair(*jobs[0], scratch);
+  } else if (lanes == 1) {
     runSolo<kNonlinear>(*jobs[0], scratch);
   } else {
     runLanes<kNonlinear>(jobs, lanes, scratch);

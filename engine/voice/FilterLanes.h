@@ -92,9 +92,10 @@ struct SoloFilterLines {
 };
 
 // Working memory of renderFilterJobs for one lane group's two filters: their plans and their lane
-// states over a block, or their lines when the group holds one render (about 80 KB).
+// states over a block, or their lines when the group holds one render (about 100 KB).
 struct FilterLaneScratch {
   FilterLanePlan plans[2];
+  FilterLanePlan pair;  // a lone render's two nonlinear filters as lanes 0 and 1, one sample apart
   LaneFilter filters[2];
   SoloFilterLines solo[2];
 };
