@@ -23,11 +23,21 @@ void scatterLanes(FilterLane x, int lanes, Put put) {
   for (int l = 0; l < lanes; ++l) put(l, v[l]);
 }
 
-// A lane line starting the block from each lane's ring history.
+// The starts of the four-sample pieces that cover a history of 15 (the last piece overlaps).
+constexpr int32_t kHistoryPieces[4] = {0, 4, 8, HalfbandRing::kLength - 4};
+
+// A lane line starting the block from each lane's ring history (idle lanes 0), four samples of four
+// lanes at a time.
 template <typename Line, typename RingOf>
 void gatherLine(Line& line, int lanes, RingOf ringOf) {
-  for (int32_t k = 0; k < HalfbandRing::kLength; ++k)
-    line.line[k] = gatherLanes(lanes, [&](int l) { return ringOf(l).window()[k]; });
+  using ml::simd::F4;
+  const float zeros[4] = {};
+  for (const int32_t k : kHistoryPieces) {
+    F4 r[kFilterLanes];
+    for (int l = 0; l < kFilterLanes; ++l) r[l] = ml::simd::loadU(l < lanes ? ringOf(l).window() + k : zeros);
+    ml::simd::transpose4(r[0], r[1], r[2], r[3]);
+    for (int j = 0; j < 4; ++j) line.line[k + j] = FilterLane(r[j]);
+  }
   line.count = 0;
 }
 
@@ -35,9 +45,14 @@ void gatherLine(Line& line, int lanes, RingOf ringOf) {
 // ring as it was.
 template <typename Line, typename RingOf, typename Keep>
 void scatterLine(const Line& line, int lanes, RingOf ringOf, Keep keep) {
+  using ml::simd::F4;
   float windows[kFilterLanes][HalfbandRing::kLength];
-  for (int32_t k = 0; k < HalfbandRing::kLength; ++k)
-    scatterLanes(line.window()[k], lanes, [&](int l, float v) { windows[l][k] = v; });
+  for (const int32_t k : kHistoryPieces) {
+    F4 r[kFilterLanes];
+    for (int j = 0; j < 4; ++j) r[j] = line.window()[k + j].v;
+    ml::simd::transpose4(r[0], r[1], r[2], r[3]);
+    for (int l = 0; l < lanes; ++l) ml::simd::storeU(windows[l] + k, r[l]);
+  }
   for (int l = 0; l < lanes; ++l) {
     if (keep(l)) rollHalfband(ringOf(l), windows[l]);
   }
