@@ -23,42 +23,42 @@ void scatterLanes(FilterLane x, int lanes, Put put) {
   for (int l = 0; l < lanes; ++l) put(l, v[l]);
 }
 
-// A lane ring holding each lane's ring history, rotated to index 0.
-template <typename RingOf>
-void gatherRing(HalfbandRingOf<FilterLane>& r, int lanes, RingOf ringOf) {
-  for (int32_t k = 0; k < HalfbandRing::kLength; ++k) {
-    r.ring[k] = r.ring[k + HalfbandRing::kLength] =
-        gatherLanes(lanes, [&](int l) { return ringOf(l).window()[k]; });
+// The starts of the four-sample pieces that cover a history of 15 (the last piece overlaps).
+constexpr int32_t kHistoryPieces[4] = {0, 4, 8, HalfbandRing::kLength - 4};
+
+// A lane line starting the block from each lane's ring history (idle lanes 0), four samples of four
+// lanes at a time.
+template <typename Line, typename RingOf>
+void gatherLine(Line& line, int lanes, RingOf ringOf) {
+  using ml::simd::F4;
+  const float zeros[4] = {};
+  for (const int32_t k : kHistoryPieces) {
+    F4 r[kFilterLanes];
+    for (int l = 0; l < kFilterLanes; ++l) r[l] = ml::simd::loadU(l < lanes ? ringOf(l).window() + k : zeros);
+    ml::simd::transpose4(r[0], r[1], r[2], r[3]);
+    for (int j = 0; j < 4; ++j) line.line[k + j] = FilterLane(r[j]);
   }
-  r.index = 0;
+  line.count = 0;
 }
 
-// Each lane's history back into its own ring; keep(lane) false leaves that ring as it was.
-template <typename RingOf, typename Keep>
-void scatterRing(const HalfbandRingOf<FilterLane>& r, int lanes, RingOf ringOf, Keep keep) {
+// Each lane's history at the end of the block back into its own ring; keep(lane) false leaves that
+// ring as it was.
+template <typename Line, typename RingOf, typename Keep>
+void scatterLine(const Line& line, int lanes, RingOf ringOf, Keep keep) {
+  using ml::simd::F4;
   float windows[kFilterLanes][HalfbandRing::kLength];
-  for (int32_t k = 0; k < HalfbandRing::kLength; ++k)
-    scatterLanes(r.window()[k], lanes, [&](int l, float v) { windows[l][k] = v; });
+  for (const int32_t k : kHistoryPieces) {
+    F4 r[kFilterLanes];
+    for (int j = 0; j < 4; ++j) r[j] = line.window()[k + j].v;
+    ml::simd::transpose4(r[0], r[1], r[2], r[3]);
+    for (int l = 0; l < lanes; ++l) ml::simd::storeU(windows[l] + k, r[l]);
+  }
   for (int l = 0; l < lanes; ++l) {
     if (keep(l)) rollHalfband(ringOf(l), windows[l]);
   }
 }
 
-// The four half-band rings of a nonlinear core by number.
-constexpr int kCoreRings = 4;
-template <typename Core>
-auto& coreRing(Core& s, int r) {
-  switch (r) {
-    case 0:
-      return s.outerUp;
-    case 1:
-      return s.outerDown;
-    case 2:
-      return s.innerUp;
-    default:
-      return s.innerDown;
-  }
-}
+using CoreLanes = decltype(LaneFilter::nl);
 
 DriveLanes driveLanes(const FilterLanePlan& plan, int lanes) {
   bool any = false;
@@ -76,9 +76,9 @@ void gatherFilter(LaneFilter& f, bool nonlinear) {
     return gatherLanes(f.lanes, [&](int l) { return field(*f.states[l]); });
   };
   if (nonlinear) {
-    for (int r = 0; r < kCoreRings; ++r)
-      gatherRing(coreRing(f.nl, r), f.lanes,
-                 [&](int l) -> const HalfbandRing& { return coreRing(f.states[l]->nl, r); });
+    forEachCoreHistory<CoreLanes>([&](auto line, auto ring) {
+      gatherLine(f.nl.*line, f.lanes, [&](int l) -> const HalfbandRing& { return f.states[l]->nl.*ring; });
+    });
     f.nl.ic1eq = value([](const FilterState& s) { return s.nl.ic1eq; });
     f.nl.ic2eq = value([](const FilterState& s) { return s.nl.ic2eq; });
   } else {
@@ -92,9 +92,9 @@ void gatherFilter(LaneFilter& f, bool nonlinear) {
   }
   f.drive = driveLanes(*f.plan, f.lanes);
   if (f.drive == DriveLanes::kTogether) {
-    gatherRing(f.driveUp, f.lanes,
+    gatherLine(f.driveUp, f.lanes,
                [&](int l) -> const HalfbandRing& { return f.states[l]->driveOversampler.up; });
-    gatherRing(f.driveDown, f.lanes,
+    gatherLine(f.driveDown, f.lanes,
                [&](int l) -> const HalfbandRing& { return f.states[l]->driveOversampler.down; });
   }
 }
@@ -105,10 +105,10 @@ void scatterFilter(const LaneFilter& f, bool nonlinear) {
   };
   const auto always = [](int) { return true; };
   if (nonlinear) {
-    for (int r = 0; r < kCoreRings; ++r)
-      scatterRing(
-          coreRing(f.nl, r), f.lanes, [&](int l) -> HalfbandRing& { return coreRing(f.states[l]->nl, r); },
-          always);
+    forEachCoreHistory<CoreLanes>([&](auto line, auto ring) {
+      scatterLine(
+          f.nl.*line, f.lanes, [&](int l) -> HalfbandRing& { return f.states[l]->nl.*ring; }, always);
+    });
     put(f.nl.ic1eq, [](FilterState& s) -> float& { return s.nl.ic1eq; });
     put(f.nl.ic2eq, [](FilterState& s) -> float& { return s.nl.ic2eq; });
   } else {
@@ -123,9 +123,9 @@ void scatterFilter(const LaneFilter& f, bool nonlinear) {
   if (f.drive == DriveLanes::kTogether) {
     // A lane whose drive did not run keeps its rings.
     const auto ran = [&](int l) { return f.plan->driveSamples[l] == kFilterBlockSize; };
-    scatterRing(
+    scatterLine(
         f.driveUp, f.lanes, [&](int l) -> HalfbandRing& { return f.states[l]->driveOversampler.up; }, ran);
-    scatterRing(
+    scatterLine(
         f.driveDown, f.lanes, [&](int l) -> HalfbandRing& { return f.states[l]->driveOversampler.down; },
         ran);
   }

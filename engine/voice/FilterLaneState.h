@@ -4,24 +4,6 @@
 
 #include "engine/voice/FilterLanes.h"
 
-// How a filter's drive layer runs in a group: not at all; in one lane ring when each lane's drive
-// runs for the whole block or not at all; or through each lane's own oversampler, sample by sample,
-// when some lane switches within the block.
-enum class DriveLanes { kNone, kTogether, kEach };
-
-// One filter of every lane in a group: its lane state and its plan.
-struct LaneFilter {
-  FilterState* states[kFilterLanes]{};
-  int lanes{0};
-  const FilterLanePlan* plan{nullptr};
-  FilterLane ic1eq, ic2eq;
-  NLFilterCoreOf<FilterLane> nl;
-  FilterLane ladderStage[4];
-  FilterLane ladderY;
-  HalfbandRingOf<FilterLane> driveUp, driveDown;
-  DriveLanes drive{DriveLanes::kNone};
-};
-
 // Loads each lane's state of f's filters into f (the drive rings only where they run together).
 void gatherFilter(LaneFilter& f, bool nonlinear);
 // Stores f's lanes back into the states of its filters.

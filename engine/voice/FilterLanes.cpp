@@ -138,11 +138,13 @@ inline FilterLane filterSample(LaneFilter& f, const NlSvfDriveOf<FilterLane>& d,
   return y;
 }
 
-// A render alone in its group: its filter runs on floats from lane 0 of the plan, directly on its
-// state (lanes would only add their selects to the recursion).
+// A render alone in its group: its filter runs on floats from lane 0 of the plan, on its state with
+// the nonlinear core's and the drive layer's histories as lines (lanes would only add their selects
+// to the recursion).
 struct SoloFilter {
   FilterState* s;
   const FilterLanePlan* plan;
+  SoloFilterLines* lines;
 };
 
 template <bool kNonlinear>
@@ -153,7 +155,7 @@ inline float filterSample(SoloFilter& f, const NlSvfDrive& d, int i, float x) {
   const SvfModeBlend blend{p.fromMode[i][0], p.toMode[i][0], p.modeMix[i][0]};
   float y;
   if constexpr (kNonlinear) {
-    y = nlSvf4xStep(x, c, d, blend, s.nl);
+    y = nlSvf4xStep(x, c, d, blend, f.lines->core);
   } else {
     y = svfStepOf(x, c, blend, s.ic1eq, s.ic2eq);
   }
@@ -163,7 +165,7 @@ inline float filterSample(SoloFilter& f, const NlSvfDrive& d, int i, float x) {
     y = y + (l - y) * p.ladderMix[i][0];
   }
   if (p.driveRun[i][0] != 0) {
-    const float driven = s.driveOversampler.process(y, DriveShaper{p.driveK[i][0]});
+    const float driven = oversample2x(f.lines->driveUp, f.lines->driveDown, y, DriveShaper{p.driveK[i][0]});
     y = y + (driven - y) * p.driveMix[i][0];
   }
   return y;
@@ -204,22 +206,121 @@ void planGroup(FilterSeriesJob* const* jobs, int lanes, int k, FilterLaneScratch
   planBlockChoices(plan, lanes);
 }
 
-template <bool kNonlinear>
-void runSolo(FilterSeriesJob& job, const FilterLaneScratch& scratch) {
-  SoloFilter first{job.first, &scratch.plans[0]};
-  SoloFilter second{job.second, &scratch.plans[1]};
-  if (job.in != job.out) std::copy_n(job.in, kFilterBlockSize, job.out);
-  if (job.second != nullptr) {
-    runSeries<kNonlinear>(first, second, job.setup.drive, job.out);
-  } else {
-    runSingle<kNonlinear>(first, job.setup.drive, job.out);
-  }
+// Loads a solo filter's histories into its lines before the block (the drive's only when it runs)...
+void loadSoloLines(const SoloFilter& f, bool nonlinear) {
+  if (nonlinear) loadCoreLines(f.lines->core, f.s->nl);
+  if (f.plan->driveSamples[0] == 0) return;
+  startHalfbandLine(f.lines->driveUp, f.s->driveOversampler.up);
+  startHalfbandLine(f.lines->driveDown, f.s->driveOversampler.down);
+}
+
+// ... and stores them back after it.
+void storeSoloLines(const SoloFilter& f, bool nonlinear) {
+  if (nonlinear) storeCoreLines(f.lines->core, f.s->nl);
+  if (f.plan->driveSamples[0] == 0) return;
+  rollHalfband(f.s->driveOversampler.up, f.lines->driveUp.window());
+  rollHalfband(f.s->driveOversampler.down, f.lines->driveDown.window());
 }
 
 template <bool kNonlinear>
-void runLanes(FilterSeriesJob* const* jobs, int lanes, const FilterLaneScratch& scratch) {
+void runSolo(FilterSeriesJob& job, FilterLaneScratch& scratch) {
+  const bool series = job.second != nullptr;
+  SoloFilter filters[2] = {{job.first, &scratch.plans[0], &scratch.solo[0]},
+                           {job.second, &scratch.plans[1], &scratch.solo[1]}};
+  for (int k = 0; k < (series ? 2 : 1); ++k) loadSoloLines(filters[k], kNonlinear);
+  if (job.in != job.out) std::copy_n(job.in, kFilterBlockSize, job.out);
+  if (series) {
+    runSeries<kNonlinear>(filters[0], filters[1], job.setup.drive, job.out);
+  } else {
+    runSingle<kNonlinear>(filters[0], job.setup.drive, job.out);
+  }
+  for (int k = 0; k < (series ? 2 : 1); ++k) storeSoloLines(filters[k], kNonlinear);
+}
+
+// The plan of a lone render's two nonlinear filters run as lanes 0 and 1 with filter B one sample
+// behind filter A: row i holds A's row i and B's row i - 1 (from i = 1); the idle lanes repeat A's.
+void planPair(const FilterLanePlan& a, const FilterLanePlan& b, FilterLanePlan& pair) {
+  const auto rows = [&](auto member) {
+    auto& row = pair.*member;
+    for (int i = 1; i < kFilterBlockSize; ++i) {
+      row[i][0] = row[i][2] = row[i][3] = (a.*member)[i][0];
+      row[i][1] = (b.*member)[i - 1][0];
+    }
+  };
+  rows(&FilterLanePlan::k);
+  rows(&FilterLanePlan::a1);
+  rows(&FilterLanePlan::a2);
+  rows(&FilterLanePlan::a3);
+  pair.blockMode = a.blockMode == b.blockMode ? a.blockMode : -1;
+  pair.fading = a.fading || b.fading;
+  if (pair.blockMode < 0) {
+    rows(&FilterLanePlan::fromMode);
+    rows(&FilterLanePlan::toMode);
+    rows(&FilterLanePlan::modeMix);
+  }
+  pair.ladder = a.ladder || b.ladder;
+  pair.ladderEverywhere = a.ladderSamples[0] == kFilterBlockSize && b.ladderSamples[0] == kFilterBlockSize;
+  if (pair.ladder) {
+    rows(&FilterLanePlan::ladderRun);
+    rows(&FilterLanePlan::ladderSeed);
+    rows(&FilterLanePlan::ladderG);
+    rows(&FilterLanePlan::ladderK);
+    rows(&FilterLanePlan::ladderMix);
+  }
+  pair.driveSamples[0] = a.driveSamples[0];
+  pair.driveSamples[1] = b.driveSamples[0];
+  pair.driveSamples[2] = pair.driveSamples[3] = 0;
+  if (pair.driveSamples[0] != 0 || pair.driveSamples[1] != 0) {
+    rows(&FilterLanePlan::driveRun);
+    rows(&FilterLanePlan::driveK);
+    rows(&FilterLanePlan::driveMix);
+  }
+}
+
+NlSvfDriveOf<FilterLane> splatDrive(const NlSvfDrive& d) {
+  NlSvfDriveOf<FilterLane> lanes;
+  lanes.bpGain = d.bpGain;
+  lanes.invBpGain = d.invBpGain;
+  lanes.stateGain = d.stateGain;
+  lanes.invStateGain = d.invStateGain;
+  lanes.colour = d.colour;
+  return lanes;
+}
+
+// A lone render with two nonlinear filters: A's first sample alone, then A's sample i beside B's
+// sample i - 1 in one register, then B's last sample alone. Each sample is exactly that of runSeries.
+void runSoloPair(FilterSeriesJob& job, FilterLaneScratch& scratch) {
+  planPair(scratch.plans[0], scratch.plans[1], scratch.pair);
+  if (job.in != job.out) std::copy_n(job.in, kFilterBlockSize, job.out);
+  float* io = job.out;
+  SoloFilter first{job.first, &scratch.plans[0], &scratch.solo[0]};
+  loadSoloLines(first, true);
+  float between = filterSample<true>(first, job.setup.drive, 0, io[0]);
+  storeSoloLines(first, true);
+  LaneFilter& f = scratch.filters[0];
+  f.states[0] = job.first;
+  f.states[1] = job.second;
+  f.lanes = 2;
+  f.plan = &scratch.pair;
+  gatherFilter(f, true);
+  const NlSvfDriveOf<FilterLane> d = splatDrive(job.setup.drive);
+  for (int i = 1; i < kFilterBlockSize; ++i) {
+    alignas(16) float v[kFilterLanes] = {io[i], between, 0.f, 0.f};
+    ml::simd::storeF(v, filterSample<true>(f, d, i, loadLanes(v)).v);
+    between = v[0];
+    io[i - 1] = v[1];
+  }
+  scatterFilter(f, true);
+  SoloFilter second{job.second, &scratch.plans[1], &scratch.solo[1]};
+  loadSoloLines(second, true);
+  io[kFilterBlockSize - 1] = filterSample<true>(second, job.setup.drive, kFilterBlockSize - 1, between);
+  storeSoloLines(second, true);
+}
+
+template <bool kNonlinear>
+void runLanes(FilterSeriesJob* const* jobs, int lanes, FilterLaneScratch& scratch) {
   const bool series = jobs[0]->second != nullptr;
-  LaneFilter filters[2];
+  LaneFilter* filters = scratch.filters;
   for (int k = 0; k < (series ? 2 : 1); ++k) {
     for (int l = 0; l < lanes; ++l) filters[k].states[l] = k == 0 ? jobs[l]->first : jobs[l]->second;
     filters[k].lanes = lanes;
@@ -243,7 +344,9 @@ template <bool kNonlinear>
 void runGroup(FilterSeriesJob* const* jobs, int lanes, FilterLaneScratch& scratch) {
   const bool series = jobs[0]->second != nullptr;
   for (int k = 0; k < (series ? 2 : 1); ++k) planGroup<kNonlinear>(jobs, lanes, k, scratch);
-  if (lanes == 1) {
+  if (lanes == 1 && kNonlinear && series) {
+    runSoloPair(*jobs[0], scratch);
+  } else if (lanes == 1) {
     runSolo<kNonlinear>(*jobs[0], scratch);
   } else {
     runLanes<kNonlinear>(jobs, lanes, scratch);

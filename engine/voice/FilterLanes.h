@@ -23,7 +23,8 @@ struct alignas(16) FilterLanePlan {
   MaskRow fromMode, toMode;
   Row modeMix;
   MaskRow ladderRun, ladderSeed;
-  Row ladderG, ladderK, ladderMix;  // ladderMix holds the layer's fade until the coefficients scale it
+  Row ladderG, ladderK, ladderMix;
+  Row ladderFade;  // the layer's fade, which the coefficients scale into ladderMix
   MaskRow driveRun;
   Row driveK, driveMix;
   float lastCalibratedHz[kFilterLanes];
@@ -38,6 +39,10 @@ struct alignas(16) FilterLanePlan {
   int32_t restMode[kFilterLanes]{-1, -1, -1, -1};
   bool ladderAtRest[kFilterLanes]{};
   bool driveAtRest[kFilterLanes]{};
+  // Rows of a layer that runs at full fade over the whole block (the drive's with one input value).
+  bool ladderSteady[kFilterLanes]{};
+  bool driveSteady[kFilterLanes]{};
+  float driveSteadyInput[kFilterLanes]{};
   bool fading{false};  // a mode crossfade runs in some lane
   bool ladder{false};  // the ladder layer runs in some lane
 };
@@ -62,9 +67,37 @@ struct FilterSeriesJob {
   FilterPairCutoffs cutoffs;  // written by renderFilterJobs
 };
 
-// Working memory of renderFilterJobs: the plans of one lane group's two filters (about 32 KB).
+// How a filter's drive layer runs in a group: not at all; in one lane history when each lane's drive
+// runs for the whole block or not at all; or through each lane's own oversampler, sample by sample,
+// when some lane switches within the block.
+enum class DriveLanes { kNone, kTogether, kEach };
+
+// One filter of every lane in a group: its lane state and its plan.
+struct LaneFilter {
+  FilterState* states[kFilterLanes]{};
+  int lanes{0};
+  const FilterLanePlan* plan{nullptr};
+  FilterLane ic1eq, ic2eq;
+  NlCoreLinesOf<FilterLane, kFilterBlockSize> nl;
+  FilterLane ladderStage[4];
+  FilterLane ladderY;
+  HalfbandLineOf<FilterLane, 2 * kFilterBlockSize> driveUp, driveDown;
+  DriveLanes drive{DriveLanes::kNone};
+};
+
+// The block histories of one filter of a render alone in its group: its core and its drive layer.
+struct SoloFilterLines {
+  NlCoreLinesOf<float, kFilterBlockSize> core;
+  HalfbandLineOf<float, 2 * kFilterBlockSize> driveUp, driveDown;
+};
+
+// Working memory of renderFilterJobs for one lane group's two filters: their plans and their lane
+// states over a block, or their lines when the group holds one render (about 100 KB).
 struct FilterLaneScratch {
   FilterLanePlan plans[2];
+  FilterLanePlan pair;  // a lone render's two nonlinear filters as lanes 0 and 1, one sample apart
+  LaneFilter filters[2];
+  SoloFilterLines solo[2];
 };
 
 // Runs every job, four at a time in lanes (jobs of the clean and the nonlinear core, and single and

@@ -25,6 +25,44 @@ using NLFilterOSState = NLFilterCoreOf<float>;
 
 static_assert(std::is_trivially_copyable_v<NLFilterOSState>);
 
+// A core's working form over a block of kSamples base-rate samples: its four half-band histories as
+// lines (HalfbandLineOf) and its integrators. Loaded from the state before the block, stored back
+// after it; working memory, not state.
+template <typename T, int kSamples>
+struct NlCoreLinesOf {
+  HalfbandLineOf<T, 2 * kSamples> outerUp;
+  HalfbandLineOf<T, 2 * kSamples> outerDown;
+  HalfbandLineOf<T, 4 * kSamples> innerUp;
+  HalfbandLineOf<T, 4 * kSamples> innerDown;
+  T ic1eq{0.f};
+  T ic2eq{0.f};
+};
+
+// f(line member, ring member) for each of the four histories of a core.
+template <typename Lines, typename F>
+void forEachCoreHistory(F f) {
+  f(&Lines::outerUp, &NLFilterOSState::outerUp);
+  f(&Lines::outerDown, &NLFilterOSState::outerDown);
+  f(&Lines::innerUp, &NLFilterOSState::innerUp);
+  f(&Lines::innerDown, &NLFilterOSState::innerDown);
+}
+
+template <int kSamples>
+void loadCoreLines(NlCoreLinesOf<float, kSamples>& lines, const NLFilterOSState& s) {
+  using Lines = NlCoreLinesOf<float, kSamples>;
+  forEachCoreHistory<Lines>([&](auto line, auto ring) { startHalfbandLine(lines.*line, s.*ring); });
+  lines.ic1eq = s.ic1eq;
+  lines.ic2eq = s.ic2eq;
+}
+
+template <int kSamples>
+void storeCoreLines(const NlCoreLinesOf<float, kSamples>& lines, NLFilterOSState& s) {
+  using Lines = NlCoreLinesOf<float, kSamples>;
+  forEachCoreHistory<Lines>([&](auto line, auto ring) { rollHalfband(s.*ring, (lines.*line).window()); });
+  s.ic1eq = lines.ic1eq;
+  s.ic2eq = lines.ic2eq;
+}
+
 // Saturation set by Filter Saturation d (0..1), constant over a block.
 template <typename T>
 struct NlSvfDriveOf {
@@ -45,9 +83,9 @@ inline SvfCoeffs nlSvfCoeffs(float f, float k) {
 
 // One filter step at 4x on v. The integrators take only the odd saturator tanh(q u)/q, so the
 // filter is silent at rest; the output gets its even-order colour y - c tanh^2(y) outside the loop.
-template <typename T, typename Blend>
-inline T nlSvfStep(T v, const SvfCoeffsOf<T>& c, const NlSvfDriveOf<T>& d, const Blend& blend,
-                   NLFilterCoreOf<T>& s) {
+// Core is NLFilterCoreOf<T> or NlCoreLinesOf<T, n>.
+template <typename T, typename Blend, typename Core>
+inline T nlSvfStep(T v, const SvfCoeffsOf<T>& c, const NlSvfDriveOf<T>& d, const Blend& blend, Core& s) {
   const T e = v - s.ic2eq;
   const T bp = c.a1 * s.ic1eq + c.a2 * e;
   const T lp = s.ic2eq + c.a2 * s.ic1eq + c.a3 * e;
@@ -61,9 +99,8 @@ inline T nlSvfStep(T v, const SvfCoeffsOf<T>& c, const NlSvfDriveOf<T>& d, const
 
 // One base-rate sample: two nested 2x interpolations, four filter steps, two 2x decimations. The
 // half-bands add 10.5 base-rate samples of delay (3.5 for each outer stage, 1.75 for each inner).
-template <typename T, typename Blend>
-inline T nlSvf4xStep(T x, const SvfCoeffsOf<T>& c, const NlSvfDriveOf<T>& d, const Blend& blend,
-                     NLFilterCoreOf<T>& s) {
+template <typename T, typename Blend, typename Core>
+inline T nlSvf4xStep(T x, const SvfCoeffsOf<T>& c, const NlSvfDriveOf<T>& d, const Blend& blend, Core& s) {
   const HalfbandPairOf<T> u = halfbandInterpolate(s.outerUp, x);
   const T outer[2] = {u.first, u.second};
   for (const T u2x : outer) {

@@ -55,36 +55,66 @@ void planModeFade(ModeTracker& t, int modeParam, FilterLanePlan& plan, int lane)
   }
 }
 
+// What a row of the block holds against a threshold: no value above it, every value, or some.
+enum class RowAbove { kNone, kAll, kSome };
+
+RowAbove rowAbove(const float* row, float threshold) {
+  using namespace ml::simd;
+  I4 all = equalI(splatI(0), splatI(0));
+  I4 any = splatI(0);
+  for (int i = 0; i < kFilterBlockSize; i += 4) {
+    const I4 above = greaterThan(loadU(row + i), splat(threshold));
+    all = andMask(all, above);
+    any = orMask(any, above);
+  }
+  return allSet(all) ? RowAbove::kAll : anySet(any) ? RowAbove::kSome : RowAbove::kNone;
+}
+
+bool rowConstant(const float* row) {
+  using namespace ml::simd;
+  I4 same = equal(loadU(row), splat(row[0]));
+  for (int i = 4; i < kFilterBlockSize; i += 4) same = andMask(same, equal(loadU(row + i), splat(row[0])));
+  return allSet(same);
+}
+
 // Clears a lane's ladder rows: a layer that never runs.
 void restLadder(FilterLanePlan& plan, int lane) {
+  plan.ladderSteady[lane] = false;
   if (plan.ladderAtRest[lane]) return;
   plan.ladderAtRest[lane] = true;
   for (int i = 0; i < kFilterBlockSize; ++i) {
     plan.ladderRun[i][lane] = plan.ladderSeed[i][lane] = 0;
-    plan.ladderG[i][lane] = plan.ladderK[i][lane] = plan.ladderMix[i][lane] = 0.f;
+    plan.ladderG[i][lane] = plan.ladderK[i][lane] = plan.ladderMix[i][lane] = plan.ladderFade[i][lane] = 0.f;
   }
 }
 
-// The ladder layer of each sample (where the resonance is above its start) and its fade, which goes to
-// ladderMix until the coefficients scale it by the layer amount.
-void planLadder(float& ladderFade, float fadeStep, FilterLanePlan& plan, int lane) {
-  plan.ladderSamples[lane] = 0;
-  int first = 0;
-  while (first < kFilterBlockSize && !(plan.resonance[first][lane] > kLadderResonanceStart)) ++first;
-  if (first == kFilterBlockSize) {
+// The ladder layer of each sample (where the resonance is above its start) and its fade. A layer at
+// full fade that runs all block long keeps its rows from the block before.
+void planLadder(float& ladderFade, float fadeStep, const float* resonance, FilterLanePlan& plan, int lane) {
+  const RowAbove above = rowAbove(resonance, kLadderResonanceStart);  // as clamped: NaN is 0
+  if (above == RowAbove::kNone) {
+    plan.ladderSamples[lane] = 0;
     ladderFade = 0.f;
     restLadder(plan, lane);
     return;
   }
   plan.ladderAtRest[lane] = false;
   plan.ladder = true;
+  plan.ladderSamples[lane] = 0;
+  const bool steady = above == RowAbove::kAll && ladderFade >= 1.f;
+  if (steady && plan.ladderSteady[lane]) {
+    plan.ladderSamples[lane] = kFilterBlockSize;
+    ladderFade = 1.f;
+    return;
+  }
+  plan.ladderSteady[lane] = steady;
   float fade = ladderFade;
   for (int i = 0; i < kFilterBlockSize; ++i) {
     const bool run = plan.resonance[i][lane] > kLadderResonanceStart;  // selfOscAmt above 0
     plan.ladderRun[i][lane] = run ? -1 : 0;
     plan.ladderSeed[i][lane] = (run && fade <= 0.f) ? -1 : 0;
     fade = !run ? 0.f : (fade + fadeStep < 1.f) ? fade + fadeStep : 1.f;
-    plan.ladderMix[i][lane] = fade;
+    plan.ladderFade[i][lane] = fade;
     plan.ladderSamples[lane] += run ? 1 : 0;
   }
   ladderFade = fade;
@@ -92,6 +122,7 @@ void planLadder(float& ladderFade, float fadeStep, FilterLanePlan& plan, int lan
 
 // Clears a lane's drive rows: a layer that never runs.
 void restDrive(FilterLanePlan& plan, int lane) {
+  plan.driveSteady[lane] = false;
   if (plan.driveAtRest[lane]) return;
   plan.driveAtRest[lane] = true;
   for (int i = 0; i < kFilterBlockSize; ++i) {
@@ -100,17 +131,26 @@ void restDrive(FilterLanePlan& plan, int lane) {
   }
 }
 
-// The drive layer of each sample and its fade.
+// The drive layer of each sample and its fade. A layer at full fade that runs all block long on one
+// drive value keeps its rows from the block before when the value is the same.
 void planDrive(float& driveFade, const float* drive, float fadeStep, FilterLanePlan& plan, int lane) {
-  plan.driveSamples[lane] = 0;
-  int first = 0;
-  while (first < kFilterBlockSize && !(drive[first] > kDriveOn)) ++first;  // as clamped below
-  if (first == kFilterBlockSize) {
+  const RowAbove above = rowAbove(drive, kDriveOn);  // as clamped: NaN is 0
+  if (above == RowAbove::kNone) {
+    plan.driveSamples[lane] = 0;
     driveFade = 0.f;
     restDrive(plan, lane);
     return;
   }
   plan.driveAtRest[lane] = false;
+  const bool steady = above == RowAbove::kAll && driveFade >= 1.f && rowConstant(drive);
+  if (steady && plan.driveSteady[lane] && plan.driveSteadyInput[lane] == drive[0]) {
+    plan.driveSamples[lane] = kFilterBlockSize;
+    driveFade = 1.f;
+    return;
+  }
+  plan.driveSteady[lane] = steady;
+  plan.driveSteadyInput[lane] = drive[0];
+  plan.driveSamples[lane] = 0;
   float fade = driveFade;
   for (int i = 0; i < kFilterBlockSize; ++i) {
     const float d = ml::safeClamp(drive[i], 0.f, 1.f);
@@ -141,7 +181,7 @@ void planFilterLane(FilterState& s, const FilterBlockSetup& setup, const FilterB
   for (int k = 0; k < kCalibCurvePoints; ++k) plan.calib[k][lane] = curve[k];
   planCutoffAndResonance(s.snap, p, plan, lane);
   planModeFade(s.modeTracker, p.mode, plan, lane);
-  planLadder(s.ladder.fade, setup.layerFadeStep, plan, lane);
+  planLadder(s.ladder.fade, setup.layerFadeStep, p.resonance, plan, lane);
   planDrive(s.driveFade, p.drive, setup.layerFadeStep, plan, lane);
 }
 
@@ -203,7 +243,7 @@ void planFilterCoefficients(FilterLanePlan& plan, bool nonlinear) {
     const ml::simd::I4 run = ml::simd::loadI(plan.ladderRun[i]);
     store(plan.ladderG[i], select(ladderG, 0.f, run));
     store(plan.ladderK[i], select(4.6f * (0.3f * amount + 0.7f), 0.f, run));
-    store(plan.ladderMix[i], select(load(plan.ladderMix[i]) * amount, 0.f, run));
+    store(plan.ladderMix[i], select(load(plan.ladderFade[i]) * amount, 0.f, run));
   }
   store(plan.lastCalibratedHz, calibrated);
 }

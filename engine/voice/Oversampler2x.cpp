@@ -43,6 +43,13 @@ void buildHalfband() {
     sum += tap;
   }
   for (float& tap : Oversampler2x::sTaps) tap = float(double(tap) / sum);
+  for (int n = 0; n < Oversampler2x::kTaps; ++n) {
+    const float tap = Oversampler2x::sTaps[n];
+    HalfbandTapsOf<float>::plain[n] = tap;
+    HalfbandTapsOf<float>::doubled[n] = 2.f * tap;
+    HalfbandTapsOf<ml::simd::Lanes>::plain[n] = tap;
+    HalfbandTapsOf<ml::simd::Lanes>::doubled[n] = 2.f * tap;
+  }
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "foundation/MLSIMD.h"
+
 // Half-band history: the newest 15 samples with the index of the next write. Each sample is stored
 // twice, at index and index + 15, so that the 15 newest always lie contiguous at ring + index (oldest
 // first) and a convolution reads them without wrapping. T is float, or SIMD lanes of several
@@ -73,10 +75,19 @@ inline void halfbandPush(HalfbandRingOf<T>& r, T x) {
   r.index = (r.index == HalfbandRing::kLength - 1) ? 0 : r.index + 1;
 }
 
-// gain x tap j x the window sample j steps before the newest.
+// The shared taps as values of T (float or lanes), plain and doubled (the interpolation gain), so that
+// a convolution term is one multiply by a stored value. The gains 1 and 2 scale a tap exactly, so
+// each term is the same as gain x tap x sample. Filled with the taps by initHalfband.
 template <typename T>
-inline T halfbandTerm(const T* window, int32_t j, float gain) {
-  return gain * Oversampler2x::sTaps[j] * window[HalfbandRing::kLength - 1 - j];
+struct HalfbandTapsOf {
+  static inline T plain[Oversampler2x::kTaps]{};
+  static inline T doubled[Oversampler2x::kTaps]{};
+};
+
+// taps[j] x the window sample j steps before the newest.
+template <typename T>
+inline T halfbandTerm(const T* window, int32_t j, const T* taps) {
+  return taps[j] * window[HalfbandRing::kLength - 1 - j];
 }
 
 // The half-band convolution over a window of 15 samples, oldest first (newest at tap 0): one
@@ -85,7 +96,8 @@ template <typename T>
 inline T halfbandDot(const T* w) {
   T acc = 0.f;
 #pragma GCC unroll 9
-  for (int t = 0; t < Oversampler2x::kNumNz; ++t) acc = acc + halfbandTerm(w, Oversampler2x::kNzIdx[t], 1.f);
+  for (int t = 0; t < Oversampler2x::kNumNz; ++t)
+    acc = acc + halfbandTerm(w, Oversampler2x::kNzIdx[t], HalfbandTapsOf<T>::plain);
   return acc;
 }
 
@@ -107,21 +119,46 @@ using HalfbandPair = HalfbandPairOf<float>;
 // that restores the level lost by zero stuffing. The ring holds the zero-stuffed input, so after x
 // only the even taps meet input samples and after the 0 only the centre tap does; the zero terms of
 // the full convolution are skipped, which leaves every sum exactly as it was.
-template <typename T>
-inline HalfbandPairOf<T> halfbandInterpolate(HalfbandRingOf<T>& r, T x) {
+// History is a ring or a line of T.
+template <typename History, typename T>
+inline HalfbandPairOf<T> halfbandInterpolate(History& r, T x) {
+  const T* taps = HalfbandTapsOf<T>::doubled;
   HalfbandPairOf<T> out{0.f, 0.f};
   halfbandPush(r, x);
   const T* w = r.window();
 #pragma GCC unroll 8
-  for (int32_t j = 0; j < Oversampler2x::kTaps; j += 2) out.first = out.first + halfbandTerm(w, j, 2.f);
+  for (int32_t j = 0; j < Oversampler2x::kTaps; j += 2) out.first = out.first + halfbandTerm(w, j, taps);
   halfbandPush(r, T(0.f));
-  out.second = halfbandTerm(r.window(), Oversampler2x::kTaps / 2, 2.f);
+  out.second = halfbandTerm(r.window(), Oversampler2x::kTaps / 2, taps);
   return out;
 }
 
-// One base-rate sample of shaper(x) run at twice the rate through an up and a down ring.
-template <typename T, typename Shaper>
-inline T oversample2x(HalfbandRingOf<T>& up, HalfbandRingOf<T>& down, T x, const Shaper& shaper) {
+// A half-band history laid out as one line over a block: the 15 samples before it, then every sample
+// pushed during it (at most kPushes). A push is one store, and the window of the newest 15 lies at
+// line + count, so a loop over the block reads and writes it without wrapping.
+template <typename T, int kPushes>
+struct HalfbandLineOf {
+  T line[HalfbandRing::kLength + kPushes];
+  int32_t count{0};  // samples pushed since the block began
+
+  const T* window() const { return line + count; }
+};
+
+template <typename T, int kPushes>
+inline void halfbandPush(HalfbandLineOf<T, kPushes>& r, T x) {
+  r.line[HalfbandRing::kLength + r.count] = x;
+  ++r.count;
+}
+
+template <typename T, int kPushes>
+inline T halfbandDot(const HalfbandLineOf<T, kPushes>& r) {
+  return halfbandDot(r.window());
+}
+
+// One base-rate sample of shaper(x) run at twice the rate through an up and a down history (rings or
+// lines).
+template <typename T, typename Up, typename Down, typename Shaper>
+inline T oversample2x(Up& up, Down& down, T x, const Shaper& shaper) {
   const HalfbandPairOf<T> u = halfbandInterpolate(up, x);
   halfbandPush(down, shaper(u.first));
   halfbandPush(down, shaper(u.second));
@@ -145,6 +182,13 @@ inline void rollHalfband(HalfbandRing& r, const float* src) {
   r.index = 0;
 }
 
+// A line starting a block from a ring's history.
+template <int kPushes>
+inline void startHalfbandLine(HalfbandLineOf<float, kPushes>& line, const HalfbandRing& r) {
+  unrollHalfband(r, line.line);
+  line.count = 0;
+}
+
 template <typename ShapeRow>
 void Oversampler2x::processBlockRows(const float* in, float* out, int n, ShapeRow&& shapeRow) {
   constexpr int kHistory = HalfbandRing::kLength;
@@ -163,9 +207,9 @@ void Oversampler2x::processBlockRows(const float* in, float* out, int n, ShapeRo
     const float* w = stuffed + 2 * i + 1;
     float first = 0.f;
 #pragma GCC unroll 8
-    for (int32_t j = 0; j < kTaps; j += 2) first += halfbandTerm(w, j, 2.f);
+    for (int32_t j = 0; j < kTaps; j += 2) first += halfbandTerm(w, j, HalfbandTapsOf<float>::doubled);
     shaped[kHistory + 2 * i] = first;
-    shaped[kHistory + 2 * i + 1] = halfbandTerm(w + 1, kTaps / 2, 2.f);
+    shaped[kHistory + 2 * i + 1] = halfbandTerm(w + 1, kTaps / 2, HalfbandTapsOf<float>::doubled);
   }
   shapeRow(shaped + kHistory);
   for (int i = 0; i < n; ++i) out[i] = halfbandDot(shaped + 2 * i + 2);

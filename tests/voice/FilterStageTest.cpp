@@ -212,14 +212,14 @@ TEST_F(FilterStage, NonFiniteRowsNeverReachTheOutput) {
 }  // namespace
 
 // Five renders (two lane groups, one partly idle) of filter pairs in series, with moving cutoffs, a
-// mode crossfade, and in one lane a ladder and a drive that switch on within a block: each matches
-// its two filters run alone, sample for sample.
+// mode crossfade, in one lane a ladder and a drive that switch on within a block, and lane 0 taking
+// turns between two steady drives: each matches its two filters run alone, sample for sample.
 TEST_F(FilterStage, LaneJobsMatchSingleFiltersExactly) {
   constexpr int kJobs = 5;
   for (float saturation : {0.f, 1.f}) {
     const FilterBlockSetup setup = filterBlockSetup(saturation, kSr);
     FilterLaneScratch scratch;
-    Rows a(900.f, 0.95f, 1.f), b(3000.f, 0.8f, 0.4f), late(3000.f, 0.8f, 0.f);
+    Rows a(900.f, 0.95f, 1.f), b(3000.f, 0.8f, 0.4f), c(3000.f, 0.8f, 0.7f), late(3000.f, 0.8f, 0.f);
     FilterState pairA[kJobs], pairB[kJobs], singleA[kJobs], singleB[kJobs];
     float pair[kJobs][kBlock], single[kJobs][kBlock];
     for (int block = 0; block < 40; ++block) {
@@ -237,7 +237,7 @@ TEST_F(FilterStage, LaneJobsMatchSingleFiltersExactly) {
         const int modeB = block < 20 + j ? kFilterLowPass : kFilterBandPass;  // a mode crossfade on the way
         trackModeChange(pairB[j].modeTracker, modeB, false);
         trackModeChange(singleB[j].modeTracker, modeB, false);
-        const Rows& second = j == 3 ? late : b;
+        const Rows& second = j == 3 ? late : j == 4 ? c : b;
         jobs[j] = {&pairA[j], &pairB[j], setup, {a.inputs(kFilterLowPass), second.inputs(modeB)},
                    pair[j],   pair[j],   {}};
         jobs[j].inputs[0].kitMul = 1.f + 0.1f * float(j);
