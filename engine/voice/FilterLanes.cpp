@@ -52,18 +52,7 @@ struct LaneModeBlend {
   }
 
   FilterLane operator()(FilterLane x, FilterLane bp, FilterLane lp, FilterLane k) const {
-    switch (blockMode) {
-      case -1:
-        break;
-      case kFilterHighPass:
-        return x - k * bp - lp;
-      case kFilterBandPass:
-        return bp;
-      case kFilterNotch:
-        return x - k * bp;
-      default:
-        return lp;
-    }
+    if (blockMode >= 0) return svfModeOutput(blockMode, x, bp, lp, k);
     const FilterLane notch = x - k * bp;
     const FilterLane high = notch - lp;
     const FilterLane to = pick(toHigh, toBand, toNotch, high, bp, notch, lp);

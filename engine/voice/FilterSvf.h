@@ -33,8 +33,9 @@ inline SvfCoeffs svfCoeffs(float f, float k) {
   return c;
 }
 
-// Output of a mode from one step's input x, band-pass bp and low-pass lp.
-inline float svfModeOutput(int mode, float x, float bp, float lp, float k) {
+// Output of a mode from one step's input x, band-pass bp and low-pass lp (floats or lanes).
+template <typename T>
+inline T svfModeOutput(int mode, T x, T bp, T lp, T k) {
   switch (mode) {
     case kFilterHighPass:
       return x - k * bp - lp;
