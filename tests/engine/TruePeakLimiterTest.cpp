@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/EngineFixture.h"
 #include "engine/TruePeakLimiter.h"
 #include "foundation/MLDSPGens.h"
 
@@ -36,12 +37,6 @@ std::vector<float> limit(TruePeakLimiter& limiter, const std::vector<float>& in)
     for (size_t i = 0; i < n; ++i) out[start + i] = left[i];
   }
   return out;
-}
-
-float peakOf(const std::vector<float>& v, size_t from = 0, size_t to = SIZE_MAX) {
-  float peak = 0.0f;
-  for (size_t i = from; i < std::min(to, v.size()); ++i) peak = std::max(peak, std::fabs(v[i]));
-  return peak;
 }
 
 std::vector<float> sine(float hz, float amplitude, float sampleRate, int length, int fadeIn) {
