@@ -1,5 +1,5 @@
 // A heap-allocated engine for tests, with the thread's floating-point control restored afterwards
-// (process() sets flush-to-zero and nothing else puts it back).
+// (process() sets flush-to-zero and nothing else puts it back), and the helpers engine tests share.
 #pragma once
 
 #include <gtest/gtest.h>
