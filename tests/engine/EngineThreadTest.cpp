@@ -4,11 +4,10 @@
 
 #include <atomic>
 #include <cmath>
-#include <cstring>
 #include <memory>
 #include <thread>
 
-#include "engine/PluginProcessor.h"
+#include "engine/EngineFixture.h"
 
 namespace {
 
@@ -33,9 +32,7 @@ void renderUntilStopped(PluginProcessor& engine, const std::atomic<bool>& stop, 
 TEST(EngineThreads, MainThreadSettersRaceARenderingAudioThread) {
   auto engine = std::make_unique<PluginProcessor>();
   engine->setSampleRate(48000.0);
-  const char scl[] = "! quarter tones\nQuarter\n1\n50.0\n";
-  PluginProcessor::LocalTuning tuning{};
-  ASSERT_TRUE(PluginProcessor::parseScala(scl, std::strlen(scl), "", tuning));
+  const PluginProcessor::LocalTuning tuning = scalaTuning("! quarter tones\nQuarter\n1\n50.0\n");
 
   std::atomic<bool> stop{false};
   std::atomic<bool> finite{true};

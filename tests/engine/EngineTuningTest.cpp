@@ -1,6 +1,5 @@
-// The engine's tuning: a local tuning comes into force at the next block, tuning messages retune.
+// The engine's tuning: a local tuning comes into force at the next block and goes at the next after.
 #include <cmath>
-#include <cstring>
 
 #include "engine/EngineFixture.h"
 
@@ -9,15 +8,12 @@ namespace {
 using EngineTuning = EngineTest;
 
 TEST_F(EngineTuning, LocalTuningTakesEffectAtTheNextBlock) {
-  const char scl[] = "! quarter tones\nQuarter\n1\n50.0\n";
-  PluginProcessor::LocalTuning t{};
-  ASSERT_TRUE(PluginProcessor::parseScala(scl, std::strlen(scl), "", t));
   engine->setSampleRate(48000.0);
   run(64);
   const uint32_t version = engine->getTuningVersion();
   EXPECT_NEAR(engine->effectiveNoteFreq(61, 0), 277.1826309768721, 1e-3);
 
-  engine->setLocalTuning(t);
+  engine->setLocalTuning(scalaTuning("! quarter tones\nQuarter\n1\n50.0\n"));
   EXPECT_FALSE(engine->effectiveTuningActive());
   run(64);
   EXPECT_TRUE(engine->effectiveTuningActive());
@@ -29,14 +25,6 @@ TEST_F(EngineTuning, LocalTuningTakesEffectAtTheNextBlock) {
   run(64);
   EXPECT_FALSE(engine->effectiveTuningActive());
   EXPECT_NEAR(engine->effectiveNoteFreq(69, 0), 440.0, 1e-3);
-}
-
-TEST_F(EngineTuning, TuningMessageRetunesWithoutAMaster) {
-  const uint8_t msg[] = {0xF0, 0x7F, 0x7F, 0x08, 0x02, 0x00, 0x01, 0x45, 0x45, 0x40, 0x00, 0xF7};
-  engine->setSampleRate(48000.0);
-  engine->parseMTSSysEx(msg, sizeof msg);
-  run(64);
-  EXPECT_NEAR(engine->effectiveNoteFreq(69, 0), 452.89378251621605, 1e-9);
 }
 
 }  // namespace

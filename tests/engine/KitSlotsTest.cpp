@@ -1,4 +1,4 @@
-// Kit slots as the main thread edits them: construction, clamps and bad input, edits that keep the
+// Kit slots as the main thread edits them: clamps and bad input, edits that keep the
 // other fields, the hand-over to the render copies at the next block, and the hand-over under two threads.
 #include <atomic>
 #include <cmath>
@@ -32,21 +32,6 @@ StagedSlot staged(const PluginProcessor& e, int slot) {
   EXPECT_TRUE(e.getSlotCopy(slot, k.snapshot, k.note, k.used));
   EXPECT_TRUE(e.getSlotGainPan(slot, k.gain, k.pan));
   return k;
-}
-
-TEST_F(KitSlots, StartEmptyOnTheirKeysFromBaseKey36) {
-  EXPECT_FALSE(engine->afxModeOn());
-  EXPECT_EQ(engine->afxBaseKeyValue(), 36);
-  for (int s = 0; s < kNumKitSlots; ++s) {
-    const StagedSlot k = staged(*engine, s);
-    EXPECT_EQ(k.note, 36 + s);
-    EXPECT_FALSE(k.used);
-    EXPECT_EQ(k.gain, 1.0f);
-    EXPECT_EQ(k.pan, 0.0f);
-    EXPECT_EQ(engine->kitSlots[s].note, 36 + s);
-    EXPECT_FALSE(engine->kitStaged.slots[s].pending());
-  }
-  for (const KitAudition::Entry& e : engine->audition.entries) EXPECT_EQ(e.note, -1);
 }
 
 TEST_F(KitSlots, SettersClampAndKeepTheOtherFields) {

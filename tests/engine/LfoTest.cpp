@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <limits>
-#include <vector>
 
 #include "engine/Lfo.h"
 
@@ -162,37 +161,6 @@ TEST(Lfo, StoppedLockedLfoRunsFreeAtTheDivisionRate) {
   for (int i = 0; i < 50; ++i) {
     EXPECT_EQ(locked.processSync(5, 120.f, 4, false, kBlock, kRate, 0.1f, 0.0, false),
               free.process(2.f, 4, false, kBlock, kRate, 0.1f));
-  }
-}
-
-// Renders a locked LFO for blocks of 64 frames while the host reports its position once per host block.
-std::vector<float> renderLocked(int hostBlock, int numBlocks) {
-  const double tempo = 133.0;
-  LFO lfo;
-  LfoSettings settings;
-  settings.rate = 0.45f;
-  settings.tempoLocked = true;
-  std::vector<float> out;
-  uint64_t frames = 0;
-  double hostPos = 0.0;
-  for (int b = 0; b < numBlocks; ++b) {
-    const uint64_t sinceUpdate = frames % static_cast<uint64_t>(hostBlock);
-    if (sinceUpdate == 0) hostPos = static_cast<double>(frames) / kRate * tempo / 60.0;
-    LfoTransport transport{tempo, songPosAtFrames(hostPos, sinceUpdate, tempo, kRate), true, b == 0};
-    out.push_back(lfo.runBlock(settings, transport, kBlock, kRate));
-    frames += kBlock;
-  }
-  return out;
-}
-
-TEST(Lfo, LockedLfoMovesEveryEngineBlockOfALongHostBlock) {
-  const std::vector<float> small = renderLocked(64, 256);
-  const std::vector<float> large = renderLocked(512, 256);
-  for (size_t i = 0; i < small.size(); ++i) {
-    EXPECT_NEAR(large[i], small[i], 1e-6f) << i;
-    if (i > 0) {
-      EXPECT_NE(large[i], large[i - 1]) << i;
-    }
   }
 }
 

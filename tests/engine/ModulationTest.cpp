@@ -2,24 +2,18 @@
 
 #include <cmath>
 #include <map>
-#include <memory>
 #include <vector>
 
+#include "engine/EngineFixture.h"
 #include "engine/ModRoutes.h"
-#include "engine/PluginProcessor.h"
-#include "platform/FloatingPointControl.h"
 
 namespace {
 
-class Modulation : public ::testing::Test {
+class Modulation : public EngineTest {
 protected:
-  ScopedFloatingPointControl fpControl;
-  std::unique_ptr<PluginProcessor> engine = std::make_unique<PluginProcessor>();
-  std::vector<float> left = std::vector<float>(4096), right = std::vector<float>(4096);
-
   void start(double rate) { engine->setSampleRate(rate); }
   // Renders one engine block (the residue buffer is empty between calls of whole blocks).
-  void block() { engine->process(left.data(), right.data(), 64); }
+  void block() { run(64); }
   const ModRoutes& routes() const { return engine->routes; }
   double effective(PluginProcessor::ModTarget t) const { return engine->modulated[t].effective; }
   int crossfadeBlocks(double rate);

@@ -103,16 +103,11 @@ TEST_F(Morph, FilterModeBlendsWhileThePolesModesDiffer) {
   EXPECT_EQ(blendA.fromMode, 0);
   EXPECT_EQ(blendA.toMode, 2);
   EXPECT_FLOAT_EQ(blendA.t, 0.3f);
-  const FilterCalibBlend forA = engine->filterCalibBlend(0, 0);
-  EXPECT_TRUE(forA.active);
-  EXPECT_EQ(forA.fromMode, 0);
-  EXPECT_EQ(forA.toMode, 2);
+  EXPECT_TRUE(engine->filterCalibBlend(0, 0).active);   // a voice playing the block's mode
   EXPECT_FALSE(engine->filterCalibBlend(0, 3).active);  // a voice playing another mode (a kit slot)
   const CalibModeBlend& blendB = engine->morph.calib[1];
   EXPECT_FALSE(blendB.active);
   EXPECT_EQ(blendB.mode, 1);
-  EXPECT_EQ(blendB.fromMode, 1);
-  EXPECT_EQ(blendB.toMode, 1);
 
   engine->clearSnapshot(1);
   run(64);

@@ -69,7 +69,6 @@ TEST_F(Engine, HostBlockSizesNeverReachTheBlockDriver) {
 TEST_F(Engine, SampleRateChangeAndResetStartAFreshBlock) {
   run(1);
   engine->setSampleRate(48000.0);
-  EXPECT_EQ(engine->getSampleRate(), 48000.0);
   run(1);
   EXPECT_EQ(blocksRendered(), 2u);
   engine->resetAll();
@@ -98,22 +97,12 @@ TEST_F(Engine, ProcessSetsFlushToZero) {
 TEST_F(Engine, VoiceSumGainFollowsVoiceCount) {
   engine->setSampleRate(48000.0);
   run(64);
-  EXPECT_NEAR(engine->voiceSumGain.current, 1.0f / std::pow(8.0f, 0.35f), 1e-6f);
-  EXPECT_NEAR(engine->voiceSumGain.current, 0.483f, 5e-4f);
-  engine->setParam(kParamVoiceMode, 1.0);  // mono
-  run(64 * 8);                             // 8 ms at 48 kHz is 384 samples: done within six blocks
+  EXPECT_NEAR(engine->voiceSumGain.current, 0.483f, 5e-4f);  // 8 voices: 8^-0.35
+  engine->setParam(kParamVoiceMode, 1.0);                    // mono
+  run(64 * 8);  // 8 ms at 48 kHz is 384 samples: done within six blocks
   EXPECT_EQ(engine->effectiveVoiceCount, 1u);
   EXPECT_EQ(engine->voiceSumGain.current, 1.0f);
   EXPECT_EQ(engine->voiceSumGain.step, 0.0f);
-}
-
-TEST_F(Engine, StereoSpreadZeroCentresEveryVoice) {
-  engine->setSampleRate(48000.0);
-  run(64);
-  EXPECT_EQ(engine->stereoSpread, 0.0f);
-  engine->setParam(kParamStereoSpread, 1.0);
-  run(64 * 300);
-  EXPECT_NEAR(engine->stereoSpread, 1.0f, 1e-4f);
 }
 
 TEST_F(Engine, EngineRowsClampAndSmooth) {

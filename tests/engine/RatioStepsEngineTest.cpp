@@ -2,23 +2,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <cstring>
 #include <thread>
 #include <vector>
 
 #include "engine/EngineFixture.h"
 
 namespace {
-
-PluginProcessor::LocalTuning scala(const char* text) {
-  PluginProcessor::LocalTuning t{};
-  EXPECT_TRUE(PluginProcessor::parseScala(text, std::strlen(text), "", t));
-  return t;
-}
-
-const char kTwelveTone[] =
-    "Twelve\n12\n100.0\n200.0\n300.0\n400.0\n500.0\n600.0\n700.0\n800.0\n900.0\n1000.0\n1100.0\n2/1\n";
-const char kJustTwelve[] = "Just\n12\n16/15\n9/8\n6/5\n5/4\n4/3\n45/32\n3/2\n8/5\n5/3\n9/5\n15/8\n2/1\n";
 
 const std::vector<double> kTwelveToneTable = {1.0, 9.0 / 8, 4.0 / 3, 1.5, 17.0 / 9, 2.0, 3.0, 4.0};
 const std::vector<double> kJustTable = {1.0, 1.25, 4.0 / 3, 1.5, 5.0 / 3, 2.0, 3.0, 4.0};
@@ -34,7 +23,7 @@ struct EngineRatioSteps : EngineTest {
 }  // namespace
 
 TEST_F(EngineRatioSteps, SelectionTakesEffectAtTheNextBlockWithATuning) {
-  engine->setLocalTuning(scala(kTwelveTone));
+  engine->setLocalTuning(scalaTuning(kTwelveToneScl));
   const int degrees[] = {0, 0}, octaves[] = {0, 1};
   engine->setRatioSelection(degrees, octaves, 2);
   EXPECT_EQ(engine->ratioSelectionCount(), 2);
@@ -58,14 +47,14 @@ TEST_F(EngineRatioSteps, NothingIsBuiltWithoutATuning) {
 }
 
 TEST_F(EngineRatioSteps, LockFollowsARetune) {
-  engine->setLocalTuning(scala(kTwelveTone));
+  engine->setLocalTuning(scalaTuning(kTwelveToneScl));
   engine->setRatioLocked(true);
   block();
   EXPECT_EQ(steps(), kTwelveToneTable);
   engine->ratioStepsRebuilt = false;
 
   // A new tuning rebuilds the steps in the block that takes it, and the ratio lock is told.
-  engine->setLocalTuning(scala(kJustTwelve));
+  engine->setLocalTuning(scalaTuning(kJustTwelveScl));
   block();
   EXPECT_EQ(steps(), kJustTable);
   EXPECT_TRUE(engine->ratioStepsRebuilt);
@@ -81,22 +70,22 @@ TEST_F(EngineRatioSteps, LockFollowsARetune) {
 }
 
 TEST_F(EngineRatioSteps, CutoffLockFollowsARetuneWithoutMovingTheRatio) {
-  engine->setLocalTuning(scala(kTwelveTone));
+  engine->setLocalTuning(scalaTuning(kTwelveToneScl));
   engine->setFilterLocked(1, true);
   block();
   EXPECT_EQ(steps(), kTwelveToneTable);
-  engine->setLocalTuning(scala(kJustTwelve));
+  engine->setLocalTuning(scalaTuning(kJustTwelveScl));
   block();
   EXPECT_EQ(steps(), kJustTable);
   EXPECT_FALSE(engine->ratioStepsRebuilt);
 }
 
 TEST_F(EngineRatioSteps, WithoutALockARetuneLeavesTheSteps) {
-  engine->setLocalTuning(scala(kTwelveTone));
+  engine->setLocalTuning(scalaTuning(kTwelveToneScl));
   engine->setRatioSelection(nullptr, nullptr, 0);
   block();
   EXPECT_EQ(steps(), kTwelveToneTable);
-  engine->setLocalTuning(scala(kJustTwelve));
+  engine->setLocalTuning(scalaTuning(kJustTwelveScl));
   block();
   EXPECT_EQ(steps(), kTwelveToneTable);
   // Switching a lock on asks for a rebuild from the tuning now in force.
@@ -108,7 +97,7 @@ TEST_F(EngineRatioSteps, WithoutALockARetuneLeavesTheSteps) {
 // The editor picks degrees while the audio thread renders; once it stops, the next block builds the
 // steps from its last selection.
 TEST_F(EngineRatioSteps, ThreadedSelectionLastOneWins) {
-  engine->setLocalTuning(scala(kTwelveTone));
+  engine->setLocalTuning(scalaTuning(kTwelveToneScl));
   constexpr int kSelections = 20000;
   std::atomic<bool> done{false};
   std::thread editor([&] {

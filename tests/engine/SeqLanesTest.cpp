@@ -78,11 +78,8 @@ TEST_F(SeqLaneTest, StepValuesAndCountsAreGuarded) {
   engine->setSeqSteps(0, wild, 10);
   float out[8];
   ASSERT_EQ(engine->getSeqStepsCopy(0, out, 8), 8);
-  EXPECT_EQ(out[0], 0.0f);
-  EXPECT_EQ(out[1], 0.0f);
-  EXPECT_EQ(out[2], 1.0f);
-  EXPECT_EQ(out[3], 1.0f);
-  EXPECT_EQ(out[4], 0.5f);
+  const float held[5] = {0.0f, 0.0f, 1.0f, 1.0f, 0.5f};
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(out[i], held[i]) << i;
   EXPECT_EQ(engine->getSeqStepsCopy(0, out, 3), 3);
   EXPECT_EQ(engine->getSeqStepsCopy(0, nullptr, 8), 0);
 

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/EngineFixture.h"
 #include "engine/TruePeakLimiter.h"
 #include "foundation/MLDSPGens.h"
 
@@ -36,12 +37,6 @@ std::vector<float> limit(TruePeakLimiter& limiter, const std::vector<float>& in)
     for (size_t i = 0; i < n; ++i) out[start + i] = left[i];
   }
   return out;
-}
-
-float peakOf(const std::vector<float>& v, size_t from = 0, size_t to = SIZE_MAX) {
-  float peak = 0.0f;
-  for (size_t i = from; i < std::min(to, v.size()); ++i) peak = std::max(peak, std::fabs(v[i]));
-  return peak;
 }
 
 std::vector<float> sine(float hz, float amplitude, float sampleRate, int length, int fadeIn) {
@@ -84,7 +79,6 @@ float truePeak16x(const std::vector<float>& v, size_t from, size_t to) {
 TEST(TruePeakLimiterTest, DelaysByThirtyTwoSamplesAtEveryRate) {
   for (float sr : {44100.0f, 48000.0f, 96000.0f, 192000.0f}) {
     TruePeakLimiter limiter = makeLimiter(sr);
-    EXPECT_EQ(TruePeakLimiter::latencySamples(), 32);
     const std::vector<float> out = limit(limiter, std::vector<float>(256, 0.5f));
     for (size_t i = 0; i < out.size(); ++i) ASSERT_EQ(out[i], i < 32 ? 0.0f : 0.5f) << sr << " at " << i;
     EXPECT_EQ(limiter.gain, 1.0f);

@@ -7,17 +7,20 @@
 #include <vector>
 
 #include "engine/EngineFixture.h"
+#include "voice/KernelMeasure.h"
 
 class VoiceRenderTest : public EngineTest {
 protected:
   static constexpr double kRate = 48000.0;
 
-  void SetUp() override {
-    engine->setParam(kParamNoiseLevel, 0.0);
-    engine->setParam(kParamReverbMix, 0.0);
-    engine->setParam(kParamFmAmount, 0.0);
-    engine->setParam(kParamFold, 1.0);
-    engine->setSampleRate(kRate);
+  void SetUp() override { quiet(*engine); }
+
+  static void quiet(PluginProcessor& e) {
+    e.setParam(kParamNoiseLevel, 0.0);
+    e.setParam(kParamReverbMix, 0.0);
+    e.setParam(kParamFmAmount, 0.0);
+    e.setParam(kParamFold, 1.0);
+    e.setSampleRate(kRate);
   }
 
   // One voice: poly mode with a single voice, so every note lands on voice 0.
@@ -34,21 +37,6 @@ protected:
   }
 };
 
-// Mean frequency in Hz of x[from, to) from its rising zero crossings, interpolated between samples.
-inline double measuredHz(const std::vector<float>& x, size_t from, size_t to, double rate) {
-  double first = -1.0, last = -1.0;
-  int crossings = 0;
-  for (size_t i = std::max<size_t>(from, 1); i < to; ++i) {
-    if (x[i - 1] < 0.0f && x[i] >= 0.0f) {
-      const double t = double(i - 1) + double(-x[i - 1]) / double(x[i] - x[i - 1]);
-      if (first < 0.0) first = t;
-      last = t;
-      ++crossings;
-    }
-  }
-  return crossings > 1 ? (crossings - 1) * rate / (last - first) : 0.0;
-}
-
 inline double centsBetween(double hz, double reference) {
   return 1200.0 * std::log2(hz / reference);
 }
@@ -57,11 +45,5 @@ inline double centsBetween(double hz, double reference) {
 inline float maxStep(const std::vector<float>& x, size_t from, size_t to) {
   float m = 0.0f;
   for (size_t i = std::max<size_t>(from, 1); i < to; ++i) m = std::max(m, std::fabs(x[i] - x[i - 1]));
-  return m;
-}
-
-inline float peakOf(const std::vector<float>& x, size_t from, size_t to) {
-  float m = 0.0f;
-  for (size_t i = from; i < to; ++i) m = std::max(m, std::fabs(x[i]));
   return m;
 }

@@ -53,7 +53,7 @@ TEST_F(VoiceRender, HeldNoteSoundsAtItsFrequencyWithinTheAnalogOffsets) {
   const std::vector<float> out = renderLeft(72000);
   ASSERT_EQ(engine->allocator.getVoice(0).creatorKeyIdx, 69u);
   // Voice 0 draws -0.985 cents and walks within +-2 cents.
-  const double cents = centsBetween(measuredHz(out, 24000, 72000, kRate), 440.0);
+  const double cents = centsBetween(kernel_test::zeroCrossingFrequency(out, 24000, kRate, 72000), 440.0);
   EXPECT_GT(cents, -2.99);
   EXPECT_LT(cents, 1.02);
 
@@ -61,7 +61,8 @@ TEST_F(VoiceRender, HeldNoteSoundsAtItsFrequencyWithinTheAnalogOffsets) {
   for (int v = 0; v < PluginProcessor::kNumVoices; ++v) {
     VoiceState s;
     const std::vector<float> y = renderHeldVoice(*engine, v, 57.0f, 750, s);
-    EXPECT_NEAR(centsBetween(measuredHz(y, 12000, y.size(), kRate), 220.0), 0.0, 3.4) << "voice " << v;
+    EXPECT_NEAR(centsBetween(kernel_test::zeroCrossingFrequency(y, 12000, kRate), 220.0), 0.0, 3.4)
+        << "voice " << v;
   }
 }
 
@@ -113,13 +114,10 @@ TEST_F(VoiceRender, OctaveGlideLandsAndFollowsTheTuningsPeriod) {
 
   // Bohlen-Pierce: 13 keys to the tritave (3/1). The glide starts from the old pitch, a whole period
   // below the new one, and lands on it.
-  const char scl[] =
-      "! bp.scl\nBohlen-Pierce\n13\n!\n27/25\n25/21\n9/7\n7/5\n75/49\n5/3\n9/5\n49/25\n15/7\n7/3\n63/25\n"
-      "25/9\n3/1\n";
-  PluginProcessor::LocalTuning t{};
-  ASSERT_TRUE(PluginProcessor::parseScala(scl, std::strlen(scl), "bp", t));
   engine->setParam(kParamOctave, 0.0);
-  engine->setLocalTuning(t);
+  engine->setLocalTuning(scalaTuning(
+      "! bp.scl\nBohlen-Pierce\n13\n!\n27/25\n25/21\n9/7\n7/5\n75/49\n5/3\n9/5\n49/25\n15/7\n7/3\n63/25\n"
+      "25/9\n3/1\n"));
   run(48000);
   const VoiceState& v = engine->voices[0];
   ASSERT_EQ(v.octaveOffset, 0.0f);
@@ -298,11 +296,7 @@ TEST_F(VoiceRender, RenderingIsBitIdenticalForEveryHostBlockSize) {
   EXPECT_GT(peakOf(reference.left, 0, kFrames), 0.01f);
   for (uint32_t block : {1u, 7u, 200u, 4096u}) {
     auto other = std::make_unique<PluginProcessor>();
-    other->setParam(kParamNoiseLevel, 0.0);
-    other->setParam(kParamReverbMix, 0.0);
-    other->setParam(kParamFmAmount, 0.0);
-    other->setParam(kParamFold, 1.0);
-    other->setSampleRate(kRate);
+    quiet(*other);
     const ScriptOutput out = renderScript(*other, block, kFrames);
     EXPECT_EQ(std::memcmp(out.left.data(), reference.left.data(), kFrames * sizeof(float)), 0) << block;
     EXPECT_EQ(std::memcmp(out.right.data(), reference.right.data(), kFrames * sizeof(float)), 0) << block;

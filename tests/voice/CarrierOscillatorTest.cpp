@@ -12,10 +12,7 @@ namespace {
 constexpr int kBlock = kOscBlockSize;
 constexpr double kSr = 48000.0;
 
-class CarrierOscillator : public ::testing::Test {
-protected:
-  static void SetUpTestSuite() { Oversampler2x::initHalfband(); }
-};
+using CarrierOscillator = kernel_test::HalfbandTest;
 
 // One voice's oscillator driven with constant rows, for every path.
 struct OscRig {

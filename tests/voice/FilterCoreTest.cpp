@@ -8,7 +8,6 @@
 #include "engine/voice/FilterNonlinear.h"
 #include "engine/voice/FilterSaturation.h"
 #include "engine/voice/FilterSvf.h"
-#include "platform/FloatingPointControl.h"
 
 namespace {
 
@@ -17,12 +16,7 @@ using kernel_test::toDb;
 
 constexpr double kSr = 48000.0;
 
-class FilterCore : public ::testing::Test {
-protected:
-  static void SetUpTestSuite() { Oversampler2x::initHalfband(); }
-  void SetUp() override { enableDenormalFlush(); }
-  ScopedFloatingPointControl fpu;
-};
+using FilterCore = kernel_test::FlushedHalfbandTest;
 
 // Gain of the clean core at hz for a set cutoff (calibrated to the value the voice would use).
 double cleanGain(float cutoffHz, float resonance, int mode, double hz) {

@@ -5,19 +5,13 @@
 
 #include "KernelMeasure.h"
 #include "engine/voice/FilterLanes.h"
-#include "platform/FloatingPointControl.h"
 
 namespace {
 
 constexpr int kBlock = kFilterBlockSize;
 constexpr float kSr = 48000.f;
 
-class FilterStage : public ::testing::Test {
-protected:
-  static void SetUpTestSuite() { Oversampler2x::initHalfband(); }
-  void SetUp() override { enableDenormalFlush(); }
-  ScopedFloatingPointControl fpu;
-};
+using FilterStage = kernel_test::FlushedHalfbandTest;
 
 // Constant rows for one filter, changed by the tests between blocks.
 struct Rows {

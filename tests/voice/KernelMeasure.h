@@ -1,12 +1,32 @@
-// Measurements shared by the voice kernel tests: tone amplitude, pitch and power spectra.
+// Fixtures and measurements shared by the voice kernel tests: tone amplitude, pitch and power spectra.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cmath>
 #include <complex>
+#include <cstdint>
 #include <functional>
 #include <vector>
 
+#include "engine/voice/Oversampler2x.h"
+#include "platform/FloatingPointControl.h"
+
 namespace kernel_test {
+
+// Kernels that oversample: the shared half-band taps are built once per suite.
+class HalfbandTest : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() { Oversampler2x::initHalfband(); }
+};
+
+// ... run with denormals flushed, as the engine runs them.
+class FlushedHalfbandTest : public HalfbandTest {
+protected:
+  void SetUp() override { enableDenormalFlush(); }
+  ScopedFloatingPointControl fpu;
+};
 
 inline constexpr double kTwoPi = 6.283185307179586;
 
@@ -35,11 +55,12 @@ inline double toDb(double gain) {
   return 20.0 * std::log10(gain);
 }
 
-// Frequency from the rising zero crossings of x[start..] (linear interpolation between samples).
-inline double zeroCrossingFrequency(const std::vector<float>& x, size_t start, double sr) {
+// Frequency from the rising zero crossings of x[start, end) (linear interpolation between samples).
+inline double zeroCrossingFrequency(const std::vector<float>& x, size_t start, double sr,
+                                    size_t end = SIZE_MAX) {
   double first = -1.0, last = -1.0;
   int count = 0;
-  for (size_t i = start + 1; i < x.size(); ++i) {
+  for (size_t i = start + 1; i < std::min(end, x.size()); ++i) {
     if (x[i - 1] < 0.f && x[i] >= 0.f) {
       const double t = double(i - 1) + double(x[i - 1]) / double(x[i - 1] - x[i]);
       if (first < 0.0) first = t;

@@ -5,16 +5,14 @@
 #include <thread>
 #include <vector>
 
+#include "KernelMeasure.h"
 #include "engine/voice/FilterSaturation.h"
 #include "engine/voice/Oversampler2x.h"
 #include "engine/voice/PMOversampler.h"
 
 namespace {
 
-class Halfband : public ::testing::Test {
-protected:
-  static void SetUpTestSuite() { Oversampler2x::initHalfband(); }
-};
+using Halfband = kernel_test::HalfbandTest;
 
 // Magnitude of the shared half-band filter at f cycles per sample of its own rate.
 double halfbandMagnitude(double f) {
@@ -162,10 +160,6 @@ TEST_F(Halfband, PhaseIncrementRoundsAQuarterOfTheCycleFraction) {
       EXPECT_EQ(uint32_t(lanes[k]), pmPhaseIncrement(grid[i + k])) << grid[i + k];
   }
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(Halfband, BlockFormMatchesPerSampleCallsExactly) {
   Oversampler2x block, single;

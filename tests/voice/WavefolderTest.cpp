@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "KernelMeasure.h"
 #include "engine/voice/Wavefolder.h"
 
 namespace {
@@ -76,10 +77,7 @@ void testSignal(float* row, int block) {
   for (int i = 0; i < kBlock; ++i) row[i] = 0.8f * sinf(0.05f * static_cast<float>(block * kBlock + i));
 }
 
-class FoldStage : public ::testing::Test {
-protected:
-  void SetUp() override { Oversampler2x::initHalfband(); }
-};
+using FoldStage = kernel_test::HalfbandTest;
 
 TEST_F(FoldStage, UnityFoldPassesUntouched) {
   FoldRows rows(1.f, 0.3f, 0.7f);
