@@ -220,7 +220,8 @@ template <bool kNonlinear>
 void runSolo(FilterSeriesJob& job, FilterLaneScratch& scratch) {
   const bool series = job.second != nullptr;
   const FilterLanePlan* plans = scratch.groups[0].plans;
-  SoloFilter filters[2] = {{job.first, &plans[0], &scratch.solo[0]}, {job.second, &plans[1], &scratch.solo[1]}};
+  SoloFilter filters[2] = {{job.first, &plans[0], &scratch.solo[0]},
+                           {job.second, &plans[1], &scratch.solo[1]}};
   for (int k = 0; k < (series ? 2 : 1); ++k) loadSoloLines(filters[k], kNonlinear);
   if (job.in != job.out) std::copy_n(job.in, kFilterBlockSize, job.out);
   if (series) {
@@ -330,7 +331,8 @@ NlSvfDriveOf<FilterLane> gatherGroup(FilterSeriesJob* const* jobs, int lanes, Fi
 
 // ... and scatters them back after it.
 template <bool kNonlinear>
-void scatterGroup(const FilterLane* io, FilterSeriesJob* const* jobs, int lanes, const FilterLaneGroup& group) {
+void scatterGroup(const FilterLane* io, FilterSeriesJob* const* jobs, int lanes,
+                  const FilterLaneGroup& group) {
   scatterRows(io, jobs, lanes);
   for (int k = 0; k < (jobs[0]->second != nullptr ? 2 : 1); ++k) scatterFilter(group.filters[k], kNonlinear);
 }
@@ -441,7 +443,7 @@ NlSvfDriveOf<LanePair> pairDrive(const NlSvfDriveOf<FilterLane>& a, const NlSvfD
 
 // Up to eight nonlinear jobs as two groups (four, then the rest) in one loop.
 void runLanePair(FilterSeriesJob* const* jobs, int count, FilterLaneScratch& scratch) {
-  constexpr int kNonlinear = true;
+  constexpr bool kNonlinear = true;
   FilterLaneGroup* groups = scratch.groups;
   const int lanes[2] = {kFilterLanes, count - kFilterLanes};
   FilterLane rows[2][kFilterBlockSize];
