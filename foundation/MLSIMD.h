@@ -486,6 +486,34 @@ inline Lanes select(Lanes a, Lanes b, I4 mask) {
   return Lanes(select(a.v, b.v, mask));
 }
 
+// Two lane registers as eight lanes: each operation runs on both halves, so that two independent
+// chains of work interleave instruction by instruction.
+struct Lanes2 {
+  Lanes a, b;
+  Lanes2() = default;
+  Lanes2(float x) : a(x), b(x) {}  // NOLINT: implicit, as Lanes
+  Lanes2(Lanes first, Lanes second) : a(first), b(second) {}
+};
+
+inline Lanes2 operator+(Lanes2 x, Lanes2 y) {
+  return {x.a + y.a, x.b + y.b};
+}
+inline Lanes2 operator-(Lanes2 x, Lanes2 y) {
+  return {x.a - y.a, x.b - y.b};
+}
+inline Lanes2 operator*(Lanes2 x, Lanes2 y) {
+  return {x.a * y.a, x.b * y.b};
+}
+inline Lanes2 operator/(Lanes2 x, Lanes2 y) {
+  return {x.a / y.a, x.b / y.b};
+}
+inline Lanes2 max(Lanes2 x, Lanes2 y) {
+  return {max(x.a, y.a), max(x.b, y.b)};
+}
+inline Lanes2 min(Lanes2 x, Lanes2 y) {
+  return {min(x.a, y.a), min(x.b, y.b)};
+}
+
 // Comparisons, sign bits, lane bits, interleaving and exact unsigned conversion for the voice kernels
 // (a separate block of lane operations; the one-lane references are in lane::).
 namespace lane {

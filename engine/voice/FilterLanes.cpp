@@ -110,6 +110,13 @@ FilterLane driveLayer(LaneFilter& f, int i, FilterLane y) {
   return loadLanes(v);
 }
 
+// The ladder and drive layers of sample i after the core's output y.
+inline FilterLane layers(LaneFilter& f, int i, FilterLane x, FilterLane y) {
+  if (f.plan->ladder) y = ladderLayer(f, i, x, y);
+  if (f.drive != DriveLanes::kNone) y = driveLayer(f, i, y);
+  return y;
+}
+
 // One base-rate sample i of every lane's filter.
 template <bool kNonlinear>
 inline FilterLane filterSample(LaneFilter& f, const NlSvfDriveOf<FilterLane>& d, int i, FilterLane x) {
@@ -122,9 +129,7 @@ inline FilterLane filterSample(LaneFilter& f, const NlSvfDriveOf<FilterLane>& d,
   } else {
     y = svfStepOf(x, c, blend, f.ic1eq, f.ic2eq);
   }
-  if (f.plan->ladder) y = ladderLayer(f, i, x, y);
-  if (f.drive != DriveLanes::kNone) y = driveLayer(f, i, y);
-  return y;
+  return layers(f, i, x, y);
 }
 
 // A render alone in its group: its filter runs on floats from lane 0 of the plan, on its state with
@@ -178,10 +183,10 @@ void runSingle(Filter& f, const Drive& d, T* io) {
   for (int i = 0; i < kFilterBlockSize; ++i) io[i] = filterSample<kNonlinear>(f, d, i, io[i]);
 }
 
-// Plans filter k (0 first, 1 second) of every job in a group into scratch.plans[k].
+// Plans filter k (0 first, 1 second) of every job in a group into group.plans[k].
 template <bool kNonlinear>
-void planGroup(FilterSeriesJob* const* jobs, int lanes, int k, FilterLaneScratch& scratch) {
-  FilterLanePlan& plan = scratch.plans[k];
+void planGroup(FilterSeriesJob* const* jobs, int lanes, int k, FilterLaneGroup& group) {
+  FilterLanePlan& plan = group.plans[k];
   plan.fading = plan.ladder = false;
   for (int l = 0; l < kFilterLanes; ++l) {
     if (l < lanes) {
@@ -214,8 +219,9 @@ void storeSoloLines(const SoloFilter& f, bool nonlinear) {
 template <bool kNonlinear>
 void runSolo(FilterSeriesJob& job, FilterLaneScratch& scratch) {
   const bool series = job.second != nullptr;
-  SoloFilter filters[2] = {{job.first, &scratch.plans[0], &scratch.solo[0]},
-                           {job.second, &scratch.plans[1], &scratch.solo[1]}};
+  const FilterLanePlan* plans = scratch.groups[0].plans;
+  SoloFilter filters[2] = {{job.first, &plans[0], &scratch.solo[0]},
+                           {job.second, &plans[1], &scratch.solo[1]}};
   for (int k = 0; k < (series ? 2 : 1); ++k) loadSoloLines(filters[k], kNonlinear);
   if (job.in != job.out) std::copy_n(job.in, kFilterBlockSize, job.out);
   if (series) {
@@ -279,14 +285,15 @@ NlSvfDriveOf<FilterLane> splatDrive(const NlSvfDrive& d) {
 // A lone render with two nonlinear filters: A's first sample alone, then A's sample i beside B's
 // sample i - 1 in one register, then B's last sample alone. Each sample is exactly that of runSeries.
 void runSoloPair(FilterSeriesJob& job, FilterLaneScratch& scratch) {
-  planPair(scratch.plans[0], scratch.plans[1], scratch.pair);
+  const FilterLanePlan* plans = scratch.groups[0].plans;
+  planPair(plans[0], plans[1], scratch.pair);
   if (job.in != job.out) std::copy_n(job.in, kFilterBlockSize, job.out);
   float* io = job.out;
-  SoloFilter first{job.first, &scratch.plans[0], &scratch.solo[0]};
+  SoloFilter first{job.first, &plans[0], &scratch.solo[0]};
   loadSoloLines(first, true);
   float between = filterSample<true>(first, job.setup.drive, 0, io[0]);
   storeSoloLines(first, true);
-  LaneFilter& f = scratch.filters[0];
+  LaneFilter& f = scratch.groups[0].filters[0];
   f.states[0] = job.first;
   f.states[1] = job.second;
   f.lanes = 2;
@@ -300,49 +307,201 @@ void runSoloPair(FilterSeriesJob& job, FilterLaneScratch& scratch) {
     io[i - 1] = v[1];
   }
   scatterFilter(f, true);
-  SoloFilter second{job.second, &scratch.plans[1], &scratch.solo[1]};
+  SoloFilter second{job.second, &plans[1], &scratch.solo[1]};
   loadSoloLines(second, true);
   io[kFilterBlockSize - 1] = filterSample<true>(second, job.setup.drive, kFilterBlockSize - 1, between);
   storeSoloLines(second, true);
 }
 
+// Gathers a group's filters and input rows into lanes before the block...
 template <bool kNonlinear>
-void runLanes(FilterSeriesJob* const* jobs, int lanes, FilterLaneScratch& scratch) {
+NlSvfDriveOf<FilterLane> gatherGroup(FilterSeriesJob* const* jobs, int lanes, FilterLaneGroup& group,
+                                     FilterLane* io) {
   const bool series = jobs[0]->second != nullptr;
-  LaneFilter* filters = scratch.filters;
   for (int k = 0; k < (series ? 2 : 1); ++k) {
-    for (int l = 0; l < lanes; ++l) filters[k].states[l] = k == 0 ? jobs[l]->first : jobs[l]->second;
-    filters[k].lanes = lanes;
-    filters[k].plan = &scratch.plans[k];
-    gatherFilter(filters[k], kNonlinear);
+    LaneFilter& f = group.filters[k];
+    for (int l = 0; l < lanes; ++l) f.states[l] = k == 0 ? jobs[l]->first : jobs[l]->second;
+    f.lanes = lanes;
+    f.plan = &group.plans[k];
+    gatherFilter(f, kNonlinear);
   }
-  const NlSvfDriveOf<FilterLane> d = kNonlinear ? gatherDrive(jobs, lanes) : NlSvfDriveOf<FilterLane>{};
-  FilterLane io[kFilterBlockSize];
   gatherRows(jobs, lanes, io);
-  if (series) {
-    runSeries<kNonlinear>(filters[0], filters[1], d, io);
-  } else {
-    runSingle<kNonlinear>(filters[0], d, io);
-  }
-  scatterRows(io, jobs, lanes);
-  for (int k = 0; k < (series ? 2 : 1); ++k) scatterFilter(filters[k], kNonlinear);
+  return kNonlinear ? gatherDrive(jobs, lanes) : NlSvfDriveOf<FilterLane>{};
 }
 
-// One group of up to four jobs that share the core and the series choice.
+// ... and scatters them back after it.
 template <bool kNonlinear>
-void runGroup(FilterSeriesJob* const* jobs, int lanes, FilterLaneScratch& scratch) {
+void scatterGroup(const FilterLane* io, FilterSeriesJob* const* jobs, int lanes,
+                  const FilterLaneGroup& group) {
+  scatterRows(io, jobs, lanes);
+  for (int k = 0; k < (jobs[0]->second != nullptr ? 2 : 1); ++k) scatterFilter(group.filters[k], kNonlinear);
+}
+
+template <bool kNonlinear>
+void runLanes(FilterSeriesJob* const* jobs, int lanes, FilterLaneGroup& group) {
+  FilterLane io[kFilterBlockSize];
+  const NlSvfDriveOf<FilterLane> d = gatherGroup<kNonlinear>(jobs, lanes, group, io);
+  if (jobs[0]->second != nullptr) {
+    runSeries<kNonlinear>(group.filters[0], group.filters[1], d, io);
+  } else {
+    runSingle<kNonlinear>(group.filters[0], d, io);
+  }
+  scatterGroup<kNonlinear>(io, jobs, lanes, group);
+}
+
+// Two groups' nonlinear filters in one loop: their cores run as eight lanes (two registers per
+// operation, so the two recursions interleave), their ladder and drive layers per group.
+using LanePair = ml::simd::Lanes2;
+
+// A history of the core of both groups: each half-band operation runs on both lines.
+template <typename Line>
+struct LinePair {
+  Line* first;
+  Line* second;
+};
+
+template <typename Line>
+HalfbandPairOf<LanePair> halfbandInterpolate(LinePair<Line>& r, LanePair x) {
+  const HalfbandPairOf<FilterLane> a = halfbandInterpolate(*r.first, x.a);
+  const HalfbandPairOf<FilterLane> b = halfbandInterpolate(*r.second, x.b);
+  return {{a.first, b.first}, {a.second, b.second}};
+}
+
+template <typename Line>
+void halfbandPush(LinePair<Line>& r, LanePair x) {
+  halfbandPush(*r.first, x.a);
+  halfbandPush(*r.second, x.b);
+}
+
+template <typename Line>
+LanePair halfbandDot(const LinePair<Line>& r) {
+  return {halfbandDot(*r.first), halfbandDot(*r.second)};
+}
+
+// The cores of two groups' filters as one core of eight lanes: their lines in place, their
+// integrators loaded here and stored back by storeIntegrators.
+struct CorePair {
+  using Lines = decltype(LaneFilter::nl);
+  LinePair<decltype(Lines::outerUp)> outerUp, outerDown;
+  LinePair<decltype(Lines::innerUp)> innerUp, innerDown;
+  LanePair ic1eq, ic2eq;
+
+  CorePair(Lines& a, Lines& b)
+      : outerUp{&a.outerUp, &b.outerUp},
+        outerDown{&a.outerDown, &b.outerDown},
+        innerUp{&a.innerUp, &b.innerUp},
+        innerDown{&a.innerDown, &b.innerDown},
+        ic1eq{a.ic1eq, b.ic1eq},
+        ic2eq{a.ic2eq, b.ic2eq} {}
+};
+
+struct LaneModeBlendPair {
+  LaneModeBlend first, second;
+
+  LanePair operator()(LanePair x, LanePair bp, LanePair lp, LanePair k) const {
+    return {first(x.a, bp.a, lp.a, k.a), second(x.b, bp.b, lp.b, k.b)};
+  }
+};
+
+struct LaneFilterPair {
+  LaneFilter& first;
+  LaneFilter& second;
+  CorePair core;
+
+  LaneFilterPair(LaneFilter& a, LaneFilter& b) : first(a), second(b), core(a.nl, b.nl) {}
+  void storeIntegrators() {
+    first.nl.ic1eq = core.ic1eq.a;
+    first.nl.ic2eq = core.ic2eq.a;
+    second.nl.ic1eq = core.ic1eq.b;
+    second.nl.ic2eq = core.ic2eq.b;
+  }
+};
+
+template <bool kNonlinear>
+inline LanePair filterSample(LaneFilterPair& f, const NlSvfDriveOf<LanePair>& d, int i, LanePair x) {
+  static_assert(kNonlinear);
+  const FilterLanePlan& p = *f.first.plan;
+  const FilterLanePlan& q = *f.second.plan;
+  const SvfCoeffsOf<LanePair> c{{loadRow(p.k[i]), loadRow(q.k[i])},
+                                {loadRow(p.a1[i]), loadRow(q.a1[i])},
+                                {loadRow(p.a2[i]), loadRow(q.a2[i])},
+                                {loadRow(p.a3[i]), loadRow(q.a3[i])}};
+  const LaneModeBlendPair blend{LaneModeBlend(p, i), LaneModeBlend(q, i)};
+  const LanePair y = nlSvf4xStep(x, c, d, blend, f.core);
+  return {layers(f.first, i, x.a, y.a), layers(f.second, i, x.b, y.b)};
+}
+
+NlSvfDriveOf<LanePair> pairDrive(const NlSvfDriveOf<FilterLane>& a, const NlSvfDriveOf<FilterLane>& b) {
+  NlSvfDriveOf<LanePair> d;
+  d.bpGain = {a.bpGain, b.bpGain};
+  d.invBpGain = {a.invBpGain, b.invBpGain};
+  d.stateGain = {a.stateGain, b.stateGain};
+  d.invStateGain = {a.invStateGain, b.invStateGain};
+  d.colour = {a.colour, b.colour};
+  return d;
+}
+
+// Up to eight nonlinear jobs as two groups (four, then the rest) in one loop.
+void runLanePair(FilterSeriesJob* const* jobs, int count, FilterLaneScratch& scratch) {
+  constexpr bool kNonlinear = true;
+  FilterLaneGroup* groups = scratch.groups;
+  const int lanes[2] = {kFilterLanes, count - kFilterLanes};
+  FilterLane rows[2][kFilterBlockSize];
+  const NlSvfDriveOf<LanePair> d =
+      pairDrive(gatherGroup<kNonlinear>(jobs, lanes[0], groups[0], rows[0]),
+                gatherGroup<kNonlinear>(jobs + kFilterLanes, lanes[1], groups[1], rows[1]));
+  LanePair io[kFilterBlockSize];
+  for (int i = 0; i < kFilterBlockSize; ++i) io[i] = {rows[0][i], rows[1][i]};
   const bool series = jobs[0]->second != nullptr;
-  for (int k = 0; k < (series ? 2 : 1); ++k) planGroup<kNonlinear>(jobs, lanes, k, scratch);
-  if (lanes == 1 && kNonlinear && series) {
+  LaneFilterPair first(groups[0].filters[0], groups[1].filters[0]);
+  if (series) {
+    LaneFilterPair second(groups[0].filters[1], groups[1].filters[1]);
+    runSeries<kNonlinear>(first, second, d, io);
+    second.storeIntegrators();
+  } else {
+    runSingle<kNonlinear>(first, d, io);
+  }
+  first.storeIntegrators();
+  for (int i = 0; i < kFilterBlockSize; ++i) {
+    rows[0][i] = io[i].a;
+    rows[1][i] = io[i].b;
+  }
+  scatterGroup<kNonlinear>(rows[0], jobs, lanes[0], groups[0]);
+  scatterGroup<kNonlinear>(rows[1], jobs + kFilterLanes, lanes[1], groups[1]);
+}
+
+// Each job's planned cutoffs of a group.
+void takeCutoffs(FilterSeriesJob* const* jobs, int lanes, const FilterLaneGroup& group) {
+  const bool series = jobs[0]->second != nullptr;
+  for (int l = 0; l < lanes; ++l) {
+    jobs[l]->cutoffs.first = group.plans[0].lastCalibratedHz[l];
+    jobs[l]->cutoffs.second = series ? group.plans[1].lastCalibratedHz[l] : 0.f;
+  }
+}
+
+// One group of up to four jobs that share the core and the series choice, or two groups of nonlinear
+// jobs when there are more than four.
+template <bool kNonlinear>
+void runGroup(FilterSeriesJob* const* jobs, int count, FilterLaneScratch& scratch) {
+  const bool series = jobs[0]->second != nullptr;
+  const int groups = count > kFilterLanes ? 2 : 1;
+  for (int g = 0; g < groups; ++g) {
+    const int lanes = std::min(count - g * kFilterLanes, kFilterLanes);
+    for (int k = 0; k < (series ? 2 : 1); ++k)
+      planGroup<kNonlinear>(jobs + g * kFilterLanes, lanes, k, scratch.groups[g]);
+  }
+  if (groups == 2) {
+    runLanePair(jobs, count, scratch);
+  } else if (count == 1 && kNonlinear && series) {
     runSoloPair(*jobs[0], scratch);
-  } else if (lanes == 1) {
+  } else if (count == 1) {
     runSolo<kNonlinear>(*jobs[0], scratch);
   } else {
-    runLanes<kNonlinear>(jobs, lanes, scratch);
+    runLanes<kNonlinear>(jobs, count, scratch.groups[0]);
   }
-  for (int l = 0; l < lanes; ++l) {
-    jobs[l]->cutoffs.first = scratch.plans[0].lastCalibratedHz[l];
-    jobs[l]->cutoffs.second = series ? scratch.plans[1].lastCalibratedHz[l] : 0.f;
+  for (int g = 0; g < groups; ++g) {
+    const int lanes = std::min(count - g * kFilterLanes, kFilterLanes);
+    takeCutoffs(jobs + g * kFilterLanes, lanes, scratch.groups[g]);
   }
 }
 
@@ -350,8 +509,10 @@ void runGroup(FilterSeriesJob* const* jobs, int lanes, FilterLaneScratch& scratc
 
 void renderFilterJobs(FilterSeriesJob* jobs, int count, FilterLaneScratch& scratch) {
   for (const bool nonlinear : {false, true}) {
+    // Nonlinear jobs gather up to two groups' worth, clean ones one.
+    const int most = nonlinear ? 2 * kFilterLanes : kFilterLanes;
     for (const bool series : {false, true}) {
-      FilterSeriesJob* group[kFilterLanes];
+      FilterSeriesJob* group[2 * kFilterLanes];
       int lanes = 0;
       const auto flush = [&] {
         if (lanes == 0) return;
@@ -365,7 +526,7 @@ void renderFilterJobs(FilterSeriesJob* jobs, int count, FilterLaneScratch& scrat
       for (int j = 0; j < count; ++j) {
         if (jobs[j].setup.nonlinear != nonlinear || (jobs[j].second != nullptr) != series) continue;
         group[lanes++] = &jobs[j];
-        if (lanes == kFilterLanes) flush();
+        if (lanes == most) flush();
       }
       flush();
     }

@@ -91,16 +91,22 @@ struct SoloFilterLines {
   HalfbandLineOf<float, 2 * kFilterBlockSize> driveUp, driveDown;
 };
 
-// Working memory of renderFilterJobs for one lane group's two filters: their plans and their lane
-// states over a block, or their lines when the group holds one render (about 100 KB).
-struct FilterLaneScratch {
+// One lane group's two filters: their plans and their lane states over a block.
+struct FilterLaneGroup {
   FilterLanePlan plans[2];
-  FilterLanePlan pair;  // a lone render's two nonlinear filters as lanes 0 and 1, one sample apart
   LaneFilter filters[2];
+};
+
+// Working memory of renderFilterJobs: two lane groups (the second runs beside the first when a block
+// has more than four nonlinear jobs of a kind), or the lines of a group that holds one render (about
+// 170 KB).
+struct FilterLaneScratch {
+  FilterLaneGroup groups[2];
+  FilterLanePlan pair;  // a lone render's two nonlinear filters as lanes 0 and 1, one sample apart
   SoloFilterLines solo[2];
 };
 
 // Runs every job, four at a time in lanes (jobs of the clean and the nonlinear core, and single and
-// series jobs, in separate groups). Each job's output and cutoffs are exactly those of its filters
-// run alone.
+// series jobs, in separate groups); eight nonlinear jobs run as two groups in one loop, so that their
+// recursions overlap. Each job's output and cutoffs are exactly those of its filters run alone.
 void renderFilterJobs(FilterSeriesJob* jobs, int count, FilterLaneScratch& scratch);

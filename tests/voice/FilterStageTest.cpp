@@ -205,11 +205,12 @@ TEST_F(FilterStage, NonFiniteRowsNeverReachTheOutput) {
 
 }  // namespace
 
-// Five renders (two lane groups, one partly idle) of filter pairs in series, with moving cutoffs, a
-// mode crossfade, in one lane a ladder and a drive that switch on within a block, and lane 0 taking
-// turns between two steady drives: each matches its two filters run alone, sample for sample.
+// Fifteen renders of filter pairs in series (clean: four lane groups, the last partly idle; nonlinear:
+// two pairs of groups run together, the second partly idle), with moving cutoffs, a mode crossfade, in
+// some lanes a ladder and a drive that switch on within a block, and lane 0 taking turns between two
+// steady drives: each matches its two filters run alone, sample for sample.
 TEST_F(FilterStage, LaneJobsMatchSingleFiltersExactly) {
-  constexpr int kJobs = 5;
+  constexpr int kJobs = 15;
   for (float saturation : {0.f, 1.f}) {
     const FilterBlockSetup setup = filterBlockSetup(saturation, kSr);
     FilterLaneScratch scratch;
@@ -231,7 +232,7 @@ TEST_F(FilterStage, LaneJobsMatchSingleFiltersExactly) {
         const int modeB = block < 20 + j ? kFilterLowPass : kFilterBandPass;  // a mode crossfade on the way
         trackModeChange(pairB[j].modeTracker, modeB, false);
         trackModeChange(singleB[j].modeTracker, modeB, false);
-        const Rows& second = j == 3 ? late : j == 4 ? c : b;
+        const Rows& second = j % 8 == 3 ? late : j % 8 == 4 ? c : b;
         jobs[j] = {&pairA[j], &pairB[j], setup, {a.inputs(kFilterLowPass), second.inputs(modeB)},
                    pair[j],   pair[j],   {}};
         jobs[j].inputs[0].kitMul = 1.f + 0.1f * float(j);
