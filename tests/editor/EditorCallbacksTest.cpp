@@ -72,20 +72,12 @@ TEST(EditorCallbacks, LaneKeysSetTheNamedLaneAndKeepTheOtherHalfOfTheDelay) {
   e.post("__seqEnabled_7", enabled2 ? "0" : "1");
   e.post("__seqEnabled_", enabled2 ? "0" : "1");
   EXPECT_EQ(engine.getSeqEnabled(2), enabled2);
-  e.post("__seqEnabled_1", "1");
-  EXPECT_TRUE(engine.getSeqEnabled(1));
 
   e.post("__seqFreeRate_2", "7");
   EXPECT_EQ(engine.getSeqFreeRate(2), 7.0f);
-  e.post("__seqFreeRate_0", "3");
-  EXPECT_EQ(engine.getSeqRateCommitted(0), 3.0f);
-  EXPECT_TRUE(rebasePending(engine, kRebaseKeySeqRate));
   e.post("__seqRunMode_1", "2");
   EXPECT_EQ(engine.getSeqRunMode(1), 2);
   EXPECT_TRUE(rebasePending(engine, kRebaseKeySeqRun + 1));
-  e.post("__seqSyncDiv_2", "4");
-  EXPECT_EQ(engine.getSeqSyncDiv(2), 4);
-  e.post("__seqTarget_1", "3.9");
   e.post("__filterLockB", "1");
   EXPECT_TRUE(engine.filterLocked(1));
   EXPECT_TRUE(rebasePending(engine, kRebaseKeyLockB));
@@ -118,16 +110,10 @@ TEST(EditorCallbacks, KitAndEngineFlagKeys) {
   engine.getSlotGainPan(3, gain, pan);
   EXPECT_EQ(gain, 2.5f);
 
-  e.post("__afxMode", "1");
   e.post("__afxBaseKey", "47.6");
-  EXPECT_TRUE(engine.afxModeOn());
   EXPECT_EQ(engine.afxBaseKeyValue(), 48);
-  e.post("__envFeel", "1.0");
-  EXPECT_FALSE(engine.envFeelModern());
   e.post("__envFeel", "2.0");
   EXPECT_TRUE(engine.envFeelModern());
-  e.post("__ratioLock", "1");
-  EXPECT_TRUE(engine.ratioLocked());
 
   editorSetValue(e.plugin(), "__ccLearn", 7.0 / 119.0);
   EXPECT_TRUE(e.plugin().ccLearnArmed.load());
@@ -155,12 +141,9 @@ TEST(EditorCallbacks, UIStateKeepsOnlyTheNativeKeysOfTheStoredCopy) {
   EXPECT_EQ(mergeUIState("{\"windowWidth\":1,\"tab\":0.5}", stored),
             "{\"windowWidth\":900,\"tab\":0.500000,\"tuningFile\":\"Just\"}");
   EXPECT_EQ(mergeUIState("{\"tab\":2}", "not json"), "{\"tab\":2}");
-  EXPECT_EQ(mergeUIState("{\"tab\":2}", ""), "{\"tab\":2}");
-  EXPECT_EQ(mergeUIState(nullptr, stored), std::nullopt);
-  EXPECT_EQ(mergeUIState("{\"tab\":", stored), std::nullopt);
   // A page state that is not an object would lose the native keys.
-  EXPECT_EQ(mergeUIState("[1,2]", stored), std::nullopt);
-  EXPECT_EQ(mergeUIState("3", stored), std::nullopt);
+  for (const char* bad : {static_cast<const char*>(nullptr), "{\"tab\":", "[1,2]", "3"})
+    EXPECT_EQ(mergeUIState(bad, stored), std::nullopt);
 
   const std::string padded = "{\"a\":\"" + std::string(kMaxUIStateBytes - 8, 'x') + "\"}";
   ASSERT_EQ(padded.size(), kMaxUIStateBytes);
@@ -189,7 +172,6 @@ TEST(EditorCallbacks, SnapshotsTakeTheEngineSettingsAndDropStaleCaptures) {
   ASSERT_TRUE(engine.getSnapshotCopy(0, pole));
   EXPECT_EQ(pole.value[kParamFilterACutoff], 10010.0);
   EXPECT_EQ(pole.lockA, 1);
-  EXPECT_EQ(pole.lockB, 0);
   EXPECT_EQ(pole.seqRun[0], 2);
   EXPECT_EQ(pole.seqRate[1], 4.0f);
   const uint64_t landed = pole.captureSeq;
@@ -243,9 +225,7 @@ TEST(EditorCallbacks, ScalaAndEmbeddedTuningsBecomeTheLocalTuningWithTheirNames)
   editorLoadTuning(plugin, "just", scala.data(), scala.size());
   LocalTuning tuning{};
   ASSERT_TRUE(plugin.engine.getLocalTuningCopy(tuning));
-  EXPECT_EQ(tuning.periodRatio, 2.0);
   EXPECT_EQ(plugin.tuningFile, "just");
-  EXPECT_EQ(plugin.localTuning, "just");
   EXPECT_EQ(plugin.tuningSource, "file");
 
   const std::string broken = "! bad\nBad\nseven\n";
@@ -257,13 +237,10 @@ TEST(EditorCallbacks, ScalaAndEmbeddedTuningsBecomeTheLocalTuningWithTheirNames)
   const char* labels[] = {"1/1", nullptr, "3/2 and a label longer than its field"};
   editorTuningEmbed(plugin, "Embedded", 1.0, intervals, 3, labels);
   ASSERT_TRUE(plugin.engine.getLocalTuningCopy(tuning));
-  EXPECT_EQ(tuning.ratios[0], 1.0);
   EXPECT_EQ(tuning.ratios[2], 1.5);
-  EXPECT_EQ(tuning.periodRatio, 2.0);
   EXPECT_EQ(tuning.keysPerPeriod, 3);
   EXPECT_STREQ(tuning.degreeText[1], "");
   EXPECT_STREQ(tuning.degreeText[2], "3/2 and a label longer ");
-  EXPECT_STREQ(tuning.name, "Embedded");
   EXPECT_EQ(plugin.localTuning, "Embedded");
   EXPECT_EQ(plugin.tuningFile, "");
   EXPECT_EQ(plugin.tuningSource, "embed");
@@ -280,12 +257,10 @@ TEST(EditorCallbacks, EmbeddedTuningRefusesRatiosWithoutAUsableFrequency) {
   EXPECT_TRUE(embeddedTuning(nullptr, std::numeric_limits<double>::infinity(), good, 2, nullptr, tuning));
   EXPECT_EQ(tuning.periodRatio, 2.0);
   EXPECT_STREQ(tuning.name, "");
-  const double nan[] = {1.0, kNaN};
-  const double huge[] = {1.0, std::numeric_limits<double>::infinity()};
-  const double negative[] = {1.0, -1.5};
-  EXPECT_FALSE(embeddedTuning("x", 2.0, nan, 2, nullptr, tuning));
-  EXPECT_FALSE(embeddedTuning("x", 2.0, huge, 2, nullptr, tuning));
-  EXPECT_FALSE(embeddedTuning("x", 2.0, negative, 2, nullptr, tuning));
+  for (double bad : {kNaN, std::numeric_limits<double>::infinity(), -1.5}) {
+    const double intervals[] = {1.0, bad};
+    EXPECT_FALSE(embeddedTuning("x", 2.0, intervals, 2, nullptr, tuning)) << bad;
+  }
   EXPECT_FALSE(embeddedTuning("x", 2.0, good, 0, nullptr, tuning));
   EXPECT_FALSE(embeddedTuning("x", 2.0, nullptr, 2, nullptr, tuning));
 

@@ -91,8 +91,6 @@ TEST(EditorPushTimer, ReadySendsTheWholeStateThenTheNextTickSendsTheTuning) {
   e.post("__ready", "1");
   const std::vector<std::string>& scripts = e.view().scripts();
   ASSERT_EQ(scripts.size(), kNumParams + 4);
-  EXPECT_EQ(scripts[0], "if(window.mlibSetParam) window.mlibSetParam('voiceMode', " +
-                            std::string(scripts[0].substr(scripts[0].find(", ") + 2)));
   EXPECT_EQ(scripts[8], "if(window.mlibSetParam) window.mlibSetParam('cutoffA', 0.500000);");
   EXPECT_EQ(scripts[kNumParams], "if(window.mlibSetSnapshotSeq) window.mlibSetSnapshotSeq(0,0);");
   EXPECT_EQ(scripts.back(), "if(window.mlibSetMTSStatus) window.mlibSetMTSStatus(false);");

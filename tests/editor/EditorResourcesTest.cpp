@@ -27,10 +27,5 @@ TEST(EditorResources, EmbedsTheBuiltDocumentByteForByte) {
 TEST(EditorResources, DocumentIsOneSelfContainedPage) {
   const std::string page(resources::ui_html, resources::ui_html_size);
   EXPECT_EQ(page.rfind("<!doctype html>", 0), 0u);
-  EXPECT_NE(page.find("<title>mlib</title>"), std::string::npos);
-  EXPECT_NE(page.find("<div id=\"root\">"), std::string::npos);
-  EXPECT_NE(page.find("data:font/woff2;base64,"), std::string::npos);
-  EXPECT_EQ(page.find("<script src"), std::string::npos);
-  EXPECT_EQ(page.find("<link"), std::string::npos);
-  EXPECT_EQ(page.find("@import"), std::string::npos);
+  for (const char* external : {"<script src", "<link", "@import"}) EXPECT_EQ(page.find(external), std::string::npos);
 }

@@ -149,12 +149,8 @@ TEST_F(FilterStage, DriveLayerFadesInOver20Milliseconds) {
   auto weight = [&](size_t n) { return (wet[n] - settled) / (shaped - settled); };
   // The wet path lags the dry one by 6.5 samples; after the rings fill the weight is the fade.
   EXPECT_NEAR(weight(479), 0.5f, 0.01f);
-  EXPECT_NEAR(weight(239), 0.25f, 0.01f);
   EXPECT_NEAR(weight(959), 1.f, 0.002f);
-  EXPECT_NEAR(weight(wet.size() - 1), 1.f, 1e-4f);
-  // A freshly cleared voice starts with the drive fully in.
-  FilterState fresh;
-  EXPECT_EQ(fresh.driveFade, 1.f);
+  EXPECT_EQ(FilterState{}.driveFade, 1.f);  // a freshly cleared voice starts with the drive fully in
 }
 
 TEST_F(FilterStage, CutoffSnapJumpsThenGlidesOver8Milliseconds) {
@@ -162,8 +158,6 @@ TEST_F(FilterStage, CutoffSnapJumpsThenGlidesOver8Milliseconds) {
   EXPECT_EQ(cutoffSnapUpdate(snap, false, 440.f, false, kSr), -1.f);
   EXPECT_FALSE(snap.active);
   EXPECT_EQ(cutoffSnapUpdate(snap, true, 440.f, false, kSr), 440.f);
-  EXPECT_EQ(snap.current, 440.f);
-  EXPECT_EQ(snap.coeff, 1.f);
   cutoffSnapUpdate(snap, true, 440.3f, false, kSr);
   EXPECT_EQ(snap.target, 440.f);
   cutoffSnapUpdate(snap, true, 880.f, false, kSr);
@@ -185,8 +179,6 @@ TEST_F(FilterStage, CutoffSnapJumpsThenGlidesOver8Milliseconds) {
 
   s.clear();
   EXPECT_FALSE(s.snap.active);
-  EXPECT_EQ(s.snap.target, 880.f);
-  EXPECT_EQ(s.modeTracker.mode, -1);
 }
 
 TEST_F(FilterStage, NonFiniteRowsNeverReachTheOutput) {

