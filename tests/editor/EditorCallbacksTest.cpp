@@ -209,9 +209,6 @@ TEST(EditorCallbacks, SlotSnapshotsKeepTheSlotNoteWithoutOneAndClearOnBadJson) {
   ASSERT_TRUE(engine.getSlotCopy(2, slot, note, present));
   EXPECT_TRUE(present);
   EXPECT_EQ(note, 50);
-  editorSlotSnap(e.plugin(), 2, 300, "{\"cutoffA\":0.5}");
-  engine.getSlotCopy(2, slot, note, present);
-  EXPECT_EQ(note, 127);
   editorSlotSnap(e.plugin(), 2, 60, "{}");
   engine.getSlotCopy(2, slot, note, present);
   EXPECT_FALSE(present);

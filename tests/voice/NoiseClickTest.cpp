@@ -64,20 +64,12 @@ TEST(NoiseClick, DcBlockerRemovesOffsetAndPassesAudio) {
     dcBlock(row.v, mem, kRate);
   }
   EXPECT_LT(std::fabs(row.v[63]), 1e-4f);
-  float mem2[2] = {0.f, 0.f};
-  double inRms = 0.0;
-  double outRms = 0.0;
+  // A 750 Hz sine (one cycle per block) keeps its level.
   for (int b = 0; b < 200; ++b) {
-    Row in;
-    for (int i = 0; i < kBlock; ++i) in.v[i] = std::sin(2.0 * M_PI * 1000.0 * (b * kBlock + i) / kRate);
-    Row out = in;
-    dcBlock(out.v, mem2, kRate);
-    if (b >= 100) {
-      inRms += rms(in.v, kBlock);
-      outRms += rms(out.v, kBlock);
-    }
+    for (int i = 0; i < kBlock; ++i) row.v[i] = std::sin(2.0 * M_PI * 750.0 * (b * kBlock + i) / kRate);
+    dcBlock(row.v, mem, kRate);
   }
-  EXPECT_NEAR(outRms / inRms, 1.0, 0.001);
+  EXPECT_NEAR(rms(row.v, kBlock), std::sqrt(0.5), 0.001);
 }
 
 TEST(NoiseClick, PinkFloorFallsWithPitchAndRepeatsPerVoice) {
