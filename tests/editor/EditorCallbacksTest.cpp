@@ -23,6 +23,14 @@ ParamSnapshot capturedSnapshot(uint32_t id, double plain) {
   return s;
 }
 
+// A kit slot's note, or -1 while it holds no sound.
+int slotNote(PluginProcessor& engine, int slot) {
+  ParamSnapshot sound;
+  int note = 0;
+  bool present = false;
+  return engine.getSlotCopy(slot, sound, note, present) && present ? note : -1;
+}
+
 }  // namespace
 
 TEST(EditorCallbacks, ParameterMessageEditsInsideAGestureAndFoldsUnlessTheViewRestores) {
@@ -203,15 +211,9 @@ TEST(EditorCallbacks, SlotSnapshotsKeepTheSlotNoteWithoutOneAndClearOnBadJson) {
   PluginProcessor& engine = e.plugin().engine;
   engine.setSlotNote(2, 50);
   editorSlotSnap(e.plugin(), 2, -1, "{\"cutoffA\":0.5}");
-  ParamSnapshot slot;
-  int note = 0;
-  bool present = false;
-  ASSERT_TRUE(engine.getSlotCopy(2, slot, note, present));
-  EXPECT_TRUE(present);
-  EXPECT_EQ(note, 50);
+  EXPECT_EQ(slotNote(engine, 2), 50);
   editorSlotSnap(e.plugin(), 2, 60, "{}");
-  engine.getSlotCopy(2, slot, note, present);
-  EXPECT_FALSE(present);
+  EXPECT_EQ(slotNote(engine, 2), -1);
   editorSlotSnap(e.plugin(), 40, 60, "{\"cutoffA\":0.5}");  // no such slot: nothing
 }
 
@@ -279,12 +281,7 @@ TEST(EditorCallbacks, KitFileLoadTellsThePageEverySlotAndShowsTheFirst) {
   EXPECT_TRUE(e.view().scripts().empty());
   engine.clearSlot(3);
   editorKitFile(e.plugin(), 2, path.c_str());
-  ParamSnapshot slot;
-  int note = 0;
-  bool present = false;
-  engine.getSlotCopy(3, slot, note, present);
-  EXPECT_TRUE(present);
-  EXPECT_EQ(note, 52);
+  EXPECT_EQ(slotNote(engine, 3), 52);
   EXPECT_EQ(
       e.view().scripts(),
       (std::vector<std::string>{

@@ -104,19 +104,16 @@ TEST_F(CarrierOscillator, CarrierPastNyquistFallsSilentOnEveryPath) {
 
 TEST_F(CarrierOscillator, PathChoiceHasHysteresisAndReadsTheNewNote) {
   float hz[kBlock];
-  auto fill = [&](float v) {
-    for (float& h : hz) h = v;
+  struct Case {
+    bool onPm;
+    float hz;
+    bool pm;
   };
-  fill(1000.01f);
-  EXPECT_TRUE(choosePmPath(false, hz, 0));
-  fill(1000.f);
-  EXPECT_FALSE(choosePmPath(false, hz, 0));
-  fill(940.01f);
-  EXPECT_TRUE(choosePmPath(true, hz, 0));
-  fill(940.f);
-  EXPECT_FALSE(choosePmPath(true, hz, 5));
-  fill(std::nanf(""));
-  EXPECT_FALSE(choosePmPath(true, hz, 0));
+  for (const Case c : {Case{false, 1000.01f, true}, Case{false, 1000.f, false}, Case{true, 940.01f, true},
+                       Case{true, 940.f, false}, Case{true, std::nanf(""), false}}) {
+    for (float& h : hz) h = c.hz;
+    EXPECT_EQ(choosePmPath(c.onPm, hz, 0), c.pm) << c.onPm << " " << c.hz;
+  }
   // A note starting at sample 40: samples before it still hold the previous note's frequency.
   for (int i = 0; i < kBlock; ++i) hz[i] = (i < 40) ? 2000.f : 500.f;
   EXPECT_FALSE(choosePmPath(false, hz, 40));

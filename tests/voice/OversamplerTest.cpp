@@ -101,9 +101,7 @@ TEST_F(Halfband, PMOversamplerPhaseStepWrapsAndDecimatesOnceInFour) {
 
   PMOversampler pm;
   float out = -1.f;
-  EXPECT_FALSE(pm.pushDecimate(1.f, 0, out));
-  EXPECT_FALSE(pm.pushDecimate(1.f, 1, out));
-  EXPECT_FALSE(pm.pushDecimate(1.f, 2, out));
+  for (int k = 0; k < 3; ++k) EXPECT_FALSE(pm.pushDecimate(1.f, k, out));
   EXPECT_EQ(out, -1.f);
   EXPECT_TRUE(pm.pushDecimate(1.f, 3, out));
 
