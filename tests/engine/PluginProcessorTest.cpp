@@ -103,25 +103,6 @@ TEST_F(Engine, EngineRowsClampAndSmooth) {
   EXPECT_LT(engine->rowSmoothers[PluginProcessor::kRowFold].value, 1.8f);
 }
 
-TEST_F(Engine, RatioJumpRunsItsOwnTimeOnlyWhileLocked) {
-  engine->setSampleRate(48000.0);
-  run(64);
-  engine->modulated[PluginProcessor::kModRatio].effective = 2.0;
-  engine->ratioJumpPending = true;
-  engine->ratioJumpMs = 0.05f;  // lands within a block
-  engine->ratioLockActive = true;
-  engine->stageEngineRows();
-  EXPECT_FALSE(engine->ratioJumpPending);
-  EXPECT_EQ(engine->rowSmoothers[PluginProcessor::kRowRatio].value, 2.0f);
-
-  const float normalCoeff = engine->rowSmoothers[PluginProcessor::kRowRatio].coeff;
-  engine->ratioJumpPending = true;
-  engine->ratioLockActive = false;
-  engine->stageEngineRows();
-  EXPECT_FALSE(engine->ratioJumpPending);
-  EXPECT_EQ(engine->rowSmoothers[PluginProcessor::kRowRatio].coeff, normalCoeff);
-}
-
 TEST_F(Engine, NoteStartsAreStampedOncePerNote) {
   engine->setSampleRate(48000.0);
   auto post = [&](uint8_t type, int key, float velocity, int time) {
