@@ -167,8 +167,10 @@ TEST_F(KitPlay, AuditionsBeyondTheEntriesAndTheRing) {
 TEST_F(KitPlay, AuditionOfASlotPastTheTopKeyPlaysNothing) {
   engine->setAfxBaseKey(110);
   engine->auditionSlot(23);  // key 133: its clamped key 127 belongs to slot 17
+  engine->auditionSlot(17);
   engine->generateBlock();
-  EXPECT_FALSE(engine->anyKeyHeld());
+  EXPECT_EQ(engine->audition.entries[0].note, 127);
+  EXPECT_EQ(engine->audition.entries[1].note, -1);
 }
 
 }  // namespace
