@@ -23,11 +23,6 @@ std::set<uint32_t> idsWhere(bool (*rule)(uint32_t)) {
 
 TEST(MorphRules, TablesHoldExactlyTheirIds) {
   EXPECT_EQ(idsWhere(isMorphExcludedParam), (std::set<uint32_t>{0, 1, 51, 68, 69, 76, 77, 84, 86, 90, 92}));
-  EXPECT_EQ(
-      idsWhere(isDiscreteMorphParam),
-      (std::set<uint32_t>{0,  1,  6,  18, 28, 29, 31, 32, 43, 46, 47, 48, 55, 56,  57,  58,  59,  63,  71,
-                          82, 83, 84, 85, 86, 87, 88, 89, 90, 91, 92, 93, 94, 101, 106, 107, 111, 114, 118}));
-  EXPECT_EQ(idsWhere(isLogMorphParam), (std::set<uint32_t>{7, 9, 10, 12, 15, 19, 72, 73, 75}));
   EXPECT_EQ(idsWhere(isMorphInputExempt), (std::set<uint32_t>{0, 1, 51}));
 }
 
