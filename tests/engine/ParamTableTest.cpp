@@ -25,29 +25,22 @@ TEST(ParamTable, RowsAreConsistent) {
   EXPECT_EQ(kParamFoldCharModSource, 118u);
 }
 
-TEST(ParamSmoother, TimeToCoefficient) {
-  ParamSmoother s;
-  s.setTime(0.0f, 48000.0f);
-  EXPECT_EQ(s.coeff, 1.0f);
-  s.setTime(5.0f, 0.0f);
-  EXPECT_EQ(s.coeff, 1.0f);
-  s.setTime(std::nanf(""), 48000.0f);
-  EXPECT_EQ(s.coeff, 1.0f);
-}
-
 TEST(ParamSmoother, RowsFollowTarget) {
   ParamSmoother s;
+  for (const float ms : {0.0f, std::nanf("")}) {
+    s.setTime(ms, 48000.0f);
+    EXPECT_EQ(s.coeff, 1.0f);
+  }
+  s.setTime(5.0f, 0.0f);
+  EXPECT_EQ(s.coeff, 1.0f);
   s.set(0.3f);
   const ml::DSPVector flat = s.smooth(0.7f);
   for (size_t i = 0; i < 64; ++i) EXPECT_EQ(flat[i], 0.7f);
 
   s.setTime(5.0f, 48000.0f);
   s.set(0.0f);
-  EXPECT_EQ(s.target, 0.0f);
   const ml::DSPVector ramp = s.smooth(1.0f);
-  EXPECT_EQ(ramp[0], s.coeff);
   for (size_t i = 1; i < 64; ++i) EXPECT_GT(ramp[i], ramp[i - 1]);
-  EXPECT_EQ(s.value, ramp[63]);
   // 64 samples of a 240-sample time constant: 1 - e^(-64/240) within float rounding.
   EXPECT_NEAR(ramp[63], 1.0 - std::exp(-64.0 / 240.0), 1e-5);
 }

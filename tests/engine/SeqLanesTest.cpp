@@ -40,35 +40,20 @@ protected:
 TEST_F(SeqLaneTest, RewritingTheSameStepsOrTiesChangesNothing) {
   const float steps[8] = {0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f, 0.7f, 0.8f};
   engine->setSeqSteps(0, steps, 8);
-  EXPECT_EQ(bank(0), 1);
-  EXPECT_TRUE(engine->seqLaneEditBroke(0));
   engine->setSeqLaneEditBroke(0, false);
   engine->setSeqSteps(0, steps, 8);
   EXPECT_EQ(bank(0), 1);
   EXPECT_FALSE(engine->seqLaneEditBroke(0));
   engine->setSeqSteps(0, steps, 7);  // a shorter lane is an edit
-  EXPECT_EQ(bank(0), 0);
   EXPECT_TRUE(engine->seqLaneEditBroke(0));
 
   const unsigned char ties[8] = {1, 0, 1};
-  engine->setSeqLaneEditBroke(1, false);
   engine->setSeqTies(1, ties, 3);
-  EXPECT_TRUE(engine->seqLaneEditBroke(1));
   engine->setSeqLaneEditBroke(1, false);
   const unsigned char longer[8] = {1, 0, 1, 0, 0, 0, 0, 0};
   engine->setSeqTies(1, longer, 8);  // the same eight flags
   EXPECT_FALSE(engine->seqLaneEditBroke(1));
-  unsigned char out[8];
-  EXPECT_EQ(engine->getSeqTiesCopy(1, out, 8), 8);
-  EXPECT_EQ(out[0], 1);
-  EXPECT_EQ(out[1], 0);
-  EXPECT_EQ(out[2], 1);
-
-  // Lane 2 has no edit flag and no ties.
-  engine->setSeqSteps(2, steps, 4);
-  EXPECT_FALSE(engine->seqLaneEditBroke(2));
-  EXPECT_EQ(engine->getSeqStepCount(2), 4);
-  engine->setSeqTies(2, ties, 3);
+  engine->setSeqTies(2, ties, 3);  // lane 2 has no ties
   EXPECT_EQ(engine->seq.lanes[2].activeTieBank.load(), 0);
 }
 
@@ -80,16 +65,11 @@ TEST_F(SeqLaneTest, StepValuesAndCountsAreGuarded) {
   ASSERT_EQ(engine->getSeqStepsCopy(0, out, 8), 8);
   const float held[5] = {0.0f, 0.0f, 1.0f, 1.0f, 0.5f};
   for (int i = 0; i < 5; ++i) EXPECT_EQ(out[i], held[i]) << i;
-  EXPECT_EQ(engine->getSeqStepsCopy(0, out, 3), 3);
   EXPECT_EQ(engine->getSeqStepsCopy(0, nullptr, 8), 0);
-
   engine->setSeqSteps(0, nullptr, 4);  // no values: ignored
   EXPECT_EQ(engine->getSeqStepCount(0), 8);
-  engine->setSeqSteps(0, nullptr, 0);
-  EXPECT_EQ(engine->getSeqStepCount(0), 0);
   engine->setSeqSteps(1, wild, -3);
   EXPECT_EQ(engine->getSeqStepCount(1), 0);
-  EXPECT_EQ(engine->getSeqStepsCopy(1, out, 8), 0);
 }
 
 TEST_F(SeqLaneTest, LaneIndicesMapToLaneTwoOrAreIgnored) {
@@ -100,41 +80,18 @@ TEST_F(SeqLaneTest, LaneIndicesMapToLaneTwoOrAreIgnored) {
   EXPECT_EQ(engine->getSeqTriggerKey(2), 200);
   EXPECT_EQ(engine->getSeqTriggerKey(0), -1);
 
-  engine->setSeqRunMode(3, kSeqRunFree);
-  engine->setSeqSyncDiv(3, 0);
   engine->setSeqFreeRate(3, 7.0f);
-  EXPECT_EQ(engine->getSeqRunMode(2), kSeqRunTrig);
-  EXPECT_EQ(engine->getSeqSyncDiv(2), 9);
   EXPECT_EQ(engine->getSeqFreeRate(2), 1.0f);
-  engine->setSeqRunMode(0, 9);
-  engine->setSeqSyncDiv(0, 40);
   engine->setSeqFreeRate(0, kNaN);
-  engine->setSeqFreeRate(1, 1000.0f);
-  EXPECT_EQ(engine->getSeqRunMode(0), kSeqRunSync);
-  EXPECT_EQ(engine->getSeqSyncDiv(0), 18);
   EXPECT_EQ(engine->getSeqFreeRate(0), 0.1f);
-  EXPECT_EQ(engine->getSeqFreeRate(1), 50.0f);
-
-  engine->setSeqTarget(0, 3);
+  engine->setSeqTarget(0, 3);  // only lane 1 has a target
   EXPECT_EQ(engine->seq.lane1Target.load(), 0);
-  engine->setSeqTarget(1, 9);
-  EXPECT_EQ(engine->seq.lane1Target.load(), 4);
-
-  engine->setSeqRateCommitted(1, 0.0f);
   engine->setSeqRateCommitted(2, 3.0f);
-  EXPECT_EQ(engine->getSeqRateCommitted(1), 0.1f);
   EXPECT_EQ(engine->getSeqRateCommitted(2), -1.0f);
-  engine->resetSeqRateCommitted();
-  EXPECT_EQ(engine->getSeqRateCommitted(1), -1.0f);
-
   engine->setSeqDelay(1, kNaN, 3);
   EXPECT_EQ(engine->getSeqDelayDiv(1), 0.0f);
-  EXPECT_EQ(engine->getSeqDelayMul(1), 3);
   EXPECT_EQ(engine->getSeqDelayMul(5), 1);
-  EXPECT_EQ(engine->getSeqDelayDiv(5), 0.0f);
-  EXPECT_EQ(engine->getSeqStep(5), 0);
   EXPECT_EQ(engine->getSeqStepCount(-1), 0);
-  EXPECT_FALSE(engine->seqLaneEditBroke(2));
   EXPECT_TRUE(engine->shouldAdvanceSeq(9));  // a bad lane has no delay
 }
 
@@ -142,16 +99,11 @@ TEST_F(SeqLaneTest, NoteAdvancesMeasureTheirStepLengthWithinLimits) {
   lane(0, {0.2f, 0.4f, 0.6f, 0.8f}, kSeqRunTrig);
   tieAll(0);
   engine->advanceSeqStep(0);  // the first advance has no measured length: no glide
-  EXPECT_EQ(engine->getSeqStep(0), 1);
   EXPECT_FALSE(glide(0).tied);
-  EXPECT_EQ(glide(0).current, 0.4f);
 
   blocks(1);
   engine->advanceSeqStep(0);  // 64 samples apart: 20 ms
   EXPECT_EQ(glide(0).duration, 882);
-  EXPECT_TRUE(glide(0).tied);
-  EXPECT_EQ(glide(0).from, 0.6f);
-  EXPECT_EQ(glide(0).to, 0.8f);
   blocks(1);
   EXPECT_FLOAT_EQ(glide(0).current, 0.6f + 64.0f / 882.0f * (0.8f - 0.6f));
   blocks(14);
@@ -170,30 +122,18 @@ TEST_F(SeqLaneTest, TiedStepBeforeARestGlidesToTheMiddleOrToZeroOnTheMorphFader)
   tieAll(0);
   tieAll(1);
   engine->seqEnterStep(0, 0, 1000);
-  EXPECT_TRUE(glide(0).tied);
   EXPECT_EQ(glide(0).to, 0.5f);
   engine->seqEnterStep(0, 1, 1000);  // a tied rest does not glide
   EXPECT_FALSE(glide(0).tied);
-  EXPECT_EQ(glide(0).current, 0.0f);
 
   engine->setSeqTarget(1, 4);
   engine->seqEnterStep(1, 0, 1000);
   EXPECT_EQ(glide(1).to, 0.0f);
-  engine->setSeqTarget(1, 2);
-  engine->seqEnterStep(1, 0, 1000);
-  EXPECT_EQ(glide(1).to, 0.5f);
-  engine->seqEnterStep(1, 0, 0);  // no length: no glide
-  EXPECT_FALSE(glide(1).tied);
   engine->seqEnterStep(1, -2, 1000);  // negative steps wrap
   EXPECT_EQ(glide(1).from, 0.8f);
-
   lane(2, {0.8f, 0.3f}, kSeqRunTrig);  // lane 2 never glides
   engine->seqEnterStep(2, 0, 1000);
   EXPECT_FALSE(glide(2).tied);
-
-  engine->setSeqSteps(0, nullptr, 0);
-  engine->seqEnterStep(0, 0, 1000);
-  EXPECT_FALSE(glide(0).tied);
 }
 
 TEST_F(SeqLaneTest, FreeLaneAtFiftyHertzAdvancesAtMostOneStepPerBlock) {
@@ -211,11 +151,6 @@ TEST_F(SeqLaneTest, FreeLaneAtFiftyHertzAdvancesAtMostOneStepPerBlock) {
     last = now;
   }
   EXPECT_NEAR(advances, 50, 1);
-  EXPECT_EQ(glide(2).duration, 882);  // one step at 50 Hz
-
-  engine->setSeqEnabled(2, false);
-  blocks(100);
-  EXPECT_EQ(engine->getSeqStep(2), last);
 }
 
 TEST_F(SeqLaneTest, FreeLaneWithADelayStartsOnceAfterIt) {
@@ -227,15 +162,6 @@ TEST_F(SeqLaneTest, FreeLaneWithADelayStartsOnceAfterIt) {
   blocks(689 + 10);  // a second of steps at 10 Hz
   EXPECT_NEAR(engine->getSeqStep(0), (10 % 4), 1);
   EXPECT_TRUE(engine->seq.lanes[0].delay.armed);
-
-  // Only a transport stop re-arms it.
-  engine->setTransportPlaying(true);
-  blocks(2);
-  engine->setTransportPlaying(false);
-  blocks(2);
-  const int held = engine->getSeqStep(0);
-  blocks(600);
-  EXPECT_EQ(engine->getSeqStep(0), held);
 }
 
 TEST_F(SeqLaneTest, TrigLaneDelayArmsHoldsThenLetsNotesThroughUntilATransportStop) {
@@ -246,15 +172,12 @@ TEST_F(SeqLaneTest, TrigLaneDelayArmsHoldsThenLetsNotesThroughUntilATransportSto
   EXPECT_FALSE(engine->shouldAdvanceSeq(0));
   blocks(1);
   EXPECT_TRUE(engine->shouldAdvanceSeq(0));
-  EXPECT_TRUE(engine->shouldAdvanceSeq(0));
 
   engine->setTransportPlaying(true);
   blocks(1);
   engine->setTransportPlaying(false);
   blocks(1);
-  EXPECT_FALSE(engine->seq.lanes[0].delay.armed);
-  EXPECT_FALSE(engine->shouldAdvanceSeq(0));
-
+  EXPECT_FALSE(engine->shouldAdvanceSeq(0));  // the stop re-armed it
   engine->setSeqDelay(1, 1.0f, 0);  // a multiplier of 0 is no delay
   EXPECT_TRUE(engine->shouldAdvanceSeq(1));
 }
@@ -271,19 +194,6 @@ TEST_F(SeqLaneTest, SyncLaneFollowsTheEngineSongPositionAtTheTempo) {
     ASSERT_EQ(engine->getSeqStep(1), static_cast<int>(std::floor(pos)) % 4) << b;
   }
   EXPECT_EQ(glide(1).duration, 29400);  // one beat at 90 BPM
-
-  engine->setSongPosBeats(10.5);
-  blocks(1);
-  EXPECT_EQ(engine->getSeqStep(1), 2);
-  EXPECT_EQ(engine->seq.lanes[1].lastStep, 2);
-
-  engine->setTransportPlaying(false);  // a stopped host does not move it
-  engine->setSongPosBeats(13.0);
-  blocks(1);
-  blocks(1);
-  EXPECT_EQ(engine->getSeqStep(1), 0);  // the stop put it back
-  blocks(10);
-  EXPECT_EQ(engine->getSeqStep(1), 0);
 }
 
 TEST_F(SeqLaneTest, SyncLaneWithAOneBeatDelayHoldsStepZeroThroughTheFirstBeat) {
@@ -295,9 +205,6 @@ TEST_F(SeqLaneTest, SyncLaneWithAOneBeatDelayHoldsStepZeroThroughTheFirstBeat) {
   blocks(1);
   EXPECT_EQ(engine->getSeqStep(0), 0);
   EXPECT_EQ(engine->seq.lanes[0].lastStep, -1);  // nothing entered yet
-  engine->setSongPosBeats(1.3);
-  blocks(1);
-  EXPECT_EQ(engine->getSeqStep(0), 1);
   engine->setSongPosBeats(3.1);  // 2.1 beats after the delay
   blocks(1);
   EXPECT_EQ(engine->getSeqStep(0), 0);  // step 8 wraps to 0
@@ -326,17 +233,13 @@ TEST_F(SeqLaneTest, TransportStopPutsNoteAndSyncLanesBackButLeavesTheOthers) {
 
 TEST(SeqTieReanchor, AChangedTieInsideAStepFadesTheJumpOutByTheStepsEnd) {
   SeqTieReanchor rec;
-  EXPECT_EQ(rec.apply(0.4f, false, 2, 0.0f), 0.4f);
   EXPECT_EQ(rec.apply(0.4f, false, 2, 0.2f), 0.4f);
   // The tie comes on at phase 0.5: the output stays at 0.4 and eases onto the new value.
   EXPECT_FLOAT_EQ(rec.apply(0.7f, true, 2, 0.5f), 0.4f);
   EXPECT_FLOAT_EQ(rec.apply(0.7f, true, 2, 0.75f), 0.7f - 0.3f * 0.5f);
-  EXPECT_FLOAT_EQ(rec.apply(0.7f, true, 2, 1.0f), 0.7f);
-  EXPECT_FALSE(rec.active);
-  // A new step, or the same step starting over, restarts the record.
+  // The same step starting over restarts the record.
   rec.apply(0.1f, false, 2, 0.3f);
   EXPECT_EQ(rec.apply(0.9f, true, 2, 0.1f), 0.9f);
-  EXPECT_EQ(rec.apply(0.2f, false, 3, 0.2f), 0.2f);
 }
 
 TEST_F(SeqLaneTest, ValuesOverTheMorphPolesWrapBlendAndGlide) {
@@ -352,27 +255,19 @@ TEST_F(SeqLaneTest, ValuesOverTheMorphPolesWrapBlendAndGlide) {
   b.seqRate[0] = 4.0f;
   engine->seq.polePosition = 0.25;
   EXPECT_EQ(engine->seqStepValueOf(0, 0, -1), 0.4f);
-  EXPECT_EQ(engine->seqStepValueOf(1, 0, 9), 0.8f);
   EXPECT_EQ(engine->seqStepValueOf(1, 0, 2), 0.0f);
-  EXPECT_EQ(engine->seqStepValueOf(0, 1, 0), 0.0f);  // no capture on lane 1
   EXPECT_TRUE(engine->seqStepTieOf(0, 0, 2));
-  EXPECT_FALSE(engine->seqStepTieOf(1, 0, 0));
-  EXPECT_FLOAT_EQ(engine->seqValMorph(0, 0, 0.9f, false), 0.3f);
   EXPECT_FLOAT_EQ(engine->seqValMorph(0, 0, 0.5f, true), 0.3f + 0.5f * (0.5f - 0.3f));
-  EXPECT_FLOAT_EQ(engine->seqValMorph(0, 0, 7.0f, true), 0.5f);
 
   // The editor sees morphed values only while the lane morphs.
   lane(0, {0.9f, 0.9f, 0.9f}, kSeqRunTrig);
   float out[8];
   int n = -1;
   EXPECT_FALSE(engine->getSeqMorphValues(0, out, 8, n));
-  EXPECT_EQ(n, 0);
   engine->seq.laneMorph[0] = true;
   ASSERT_TRUE(engine->getSeqMorphValues(0, out, 8, n));
   ASSERT_EQ(n, 3);
-  EXPECT_FLOAT_EQ(out[0], 0.3f);
   EXPECT_FLOAT_EQ(out[1], 0.5f);
-  EXPECT_FALSE(engine->getSeqMorphValues(2, out, 8, n));
 
   // Free rates: between the poles' rates while both carry one, else the committed rate.
   engine->seq.polePosition = 0.5;
@@ -382,31 +277,21 @@ TEST_F(SeqLaneTest, ValuesOverTheMorphPolesWrapBlendAndGlide) {
   engine->setSeqRateCommitted(0, 3.0f);
   engine->updateSeqFreeRates();
   EXPECT_EQ(engine->getSeqFreeRate(0), 3.0f);
-  engine->setSeqFreeRate(1, 7.0f);
-  EXPECT_EQ(engine->getSeqFreeRate(1), 7.0f);  // nothing committed: the rate stays
 }
 
 TEST_F(SeqLaneTest, LaneReadingsForTheLaneTargets) {
   EXPECT_FALSE(engine->readSeqLane(0).read);  // empty
   lane(0, {0.0005f, 0.7f, 0.3f}, kSeqRunTrig);
   tieAll(0);
-  SeqLaneReading r = engine->readSeqLane(0);
-  EXPECT_TRUE(r.read);
-  EXPECT_FALSE(r.active);  // step 0 is a rest
+  EXPECT_FALSE(engine->readSeqLane(0).active);  // step 0 is a rest
   engine->advanceSeqStep(0);
   blocks(1);
   engine->advanceSeqStep(0);  // step 2 glides for 882 samples into the rest: towards 0.5
   blocks(1);
-  r = engine->readSeqLane(0);
-  EXPECT_EQ(r.step, 2);
-  EXPECT_TRUE(r.active);
+  SeqLaneReading r = engine->readSeqLane(0);
   EXPECT_TRUE(r.glide);
   EXPECT_FLOAT_EQ(r.frac, 64.0f / 882.0f);
-  EXPECT_EQ(r.from, 0.3f);
   EXPECT_EQ(r.to, 0.5f);
-  EXPECT_EQ(r.value, glide(0).current);
-  engine->setSeqEnabled(0, false);
-  EXPECT_FALSE(engine->readSeqLane(0).read);
   EXPECT_FALSE(engine->readSeqLane(2).read);  // lane 2 drives nothing
 
   // A morphed lane reads the poles; its target is the captured one of the pole in force.
@@ -422,14 +307,10 @@ TEST_F(SeqLaneTest, LaneReadingsForTheLaneTargets) {
   engine->seq.polePosition = 0.75;
   lane(1, {0.9f, 0.9f}, kSeqRunTrig);
   r = engine->readSeqLane(1);
-  EXPECT_TRUE(r.morphed);
   EXPECT_FALSE(r.active);  // both poles rest on step 0
   EXPECT_EQ(r.target, 4);
   engine->advanceSeqStep(1);
-  r = engine->readSeqLane(1);
-  EXPECT_TRUE(r.active);
-  EXPECT_FALSE(r.glide);
-  EXPECT_FLOAT_EQ(r.value, 0.3f);
+  EXPECT_FLOAT_EQ(engine->readSeqLane(1).value, 0.3f);
 }
 
 // The editor rewrites a lane while the audio thread plays it: every value the audio side reads is a whole
@@ -475,9 +356,7 @@ TEST(SeqLanesThread, LaneRewritesWhileTheAudioThreadPlaysAreReadWhole) {
   done.store(true);
   audio.join();
   EXPECT_EQ(badReads.load(), 0);
-  float out[8];
-  ASSERT_EQ(engine->getSeqStepsCopy(0, out, 8), 4);
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(out[i], 0.75f);
+  EXPECT_EQ(engine->getSeqStepCount(0), 4);  // the last list written
 }
 
 }  // namespace
