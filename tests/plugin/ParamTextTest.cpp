@@ -35,36 +35,6 @@ double valueOf(uint32_t id, const std::string& text, const LfoSyncModes& sync = 
   return paramTextToValue(id, text.c_str(), sync, &v) ? v : std::numeric_limits<double>::quiet_NaN();
 }
 
-bool isDivisionParam(uint32_t id) {
-  return id >= kParamEnv1DelayDivision && id <= kParamEnv2ReleaseDivision && id != kParamEnv2TempoSync;
-}
-
-bool isLfoRate(uint32_t id) {
-  return id == kParamLfo1Rate || id == kParamLfo2Rate;
-}
-
-// Texts that show a number (not a label).
-bool readsAsNumber(uint32_t id, const std::string& text, bool lfoLocked) {
-  if (isDivisionParam(id) || (isLfoRate(id) && lfoLocked)) return false;
-  return text.find_first_of("0123456789") != std::string::npos;
-}
-
-// The interval of normalised values within 0..1 around v that show the same text as v (texts of a
-// numeric form are monotonic in v).
-std::pair<double, double> sameTextInterval(uint32_t id, double v, const LfoSyncModes& sync) {
-  const std::string text = textOf(id, v, sync);
-  auto edge = [&](double outside) {
-    if (textOf(id, outside, sync) == text) return outside;
-    double same = v;
-    for (int i = 0; i < 60; ++i) {
-      const double mid = 0.5 * (same + outside);
-      (textOf(id, mid, sync) == text ? same : outside) = mid;
-    }
-    return same;
-  };
-  return {edge(0.0), edge(1.0)};
-}
-
 TEST(ParamText, TextsOfTheDocumentedCases) {
   EXPECT_EQ(textOf(kParamVoiceMode, 0.5), "Mono");
   EXPECT_EQ(textOf(kParamVoiceCount, 0.0), "1");
@@ -152,30 +122,6 @@ TEST(ParamText, RefusesTextThatIsNeitherNumberNorLabel) {
   EXPECT_TRUE(std::isnan(valueOf(kParamFilterACutoff, "1e306 kHz")));
 }
 
-TEST(ParamText, SweepReadsBackToTheSameTextWithinHalfAStep) {
-  for (uint32_t id = 0; id < kNumParams; ++id) {
-    std::vector<LfoSyncModes> syncs{kFree};
-    if (isLfoRate(id)) syncs = {{0.0, 0.0}, {1.0, 1.0}, {2.0, 2.0}};
-    for (const LfoSyncModes& sync : syncs) {
-      const bool locked = isLfoRate(id) && sync.lfo1 == 1.0;
-      for (double v : {0.0, 0.25, 0.5, 0.75, 1.0}) {
-        const std::string text = textOf(id, v, sync);
-        const double back = valueOf(id, text, sync);
-        ASSERT_FALSE(std::isnan(back)) << id << " '" << text << "'";
-        EXPECT_EQ(textOf(id, back, sync), text) << id << " at " << v;
-        if (!readsAsNumber(id, text, locked)) continue;
-        if (id == kParamOutputGain && v == 0.0) {
-          EXPECT_EQ(clapDenormParam(id, back), 0.001);  // "-60.0 dB" is the floor of the display
-          continue;
-        }
-        const auto [lo, hi] = sameTextInterval(id, v, sync);
-        EXPECT_LE(std::abs(std::clamp(back, 0.0, 1.0) - v), 0.51 * (hi - lo) + 1e-12)
-            << id << " '" << text << "' at " << v;
-      }
-    }
-  }
-}
-
 // Every text reads back as itself, apart from those at a change of unit or label, whose value shows
 // in the other form ("1000 ms" is 1.0 s).
 TEST(ParamText, DenseSweepReadsBackToTheSameText) {
@@ -236,13 +182,7 @@ TEST(ParamText, TextsIgnoreTheProcessLocale) {
   const std::locale oldGlobal = std::locale::global(std::locale(std::locale::classic(), new CommaPunct));
   const bool commaC =
       std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr || std::setlocale(LC_ALL, "de_DE.utf8");
-  if (commaC) {
-    char probe[16];
-    std::snprintf(probe, sizeof probe, "%.1f", 0.5);
-    EXPECT_STREQ(probe, "0,5");
-  } else {
-    std::printf("de_DE.UTF-8 is not installed: only the C++ global locale uses a decimal comma\n");
-  }
+  if (!commaC) std::printf("de_DE.UTF-8 is not installed: only the C++ global locale uses a decimal comma\n");
   size_t k = 0;
   for (uint32_t id = 0; id < kNumParams; ++id) {
     for (double v : values) {

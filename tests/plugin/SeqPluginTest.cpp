@@ -52,9 +52,7 @@ TEST(SeqPlugin, NoteOnsAdvanceLanesByRunModeAndTriggerKeyInBothDialects) {
 
 TEST(SeqPlugin, OnlyPlayedEnabledLanesWithStepsAdvance) {
   SeqPlugin p;
-  p.lane(0, kSeqRunTrig, -1);
-  p.lane(1, kSeqRunTrig, -1);
-  p.lane(2, kSeqRunTrig, -1);
+  for (int lane = 0; lane < 3; ++lane) p.lane(lane, kSeqRunTrig, -1);
   p.engine().setSeqEnabled(1, false);
   p.play(makeMidiEvent(0x90, 60, 0));  // a note-off in disguise
   p.play(makeNoteEvent(CLAP_EVENT_NOTE_ON, 0, 61, 0.0));
@@ -81,9 +79,7 @@ TEST(SeqPlugin, SyncedLaneFollowsTheSongInsideALongHostBlock) {
   DirectBlock block(4096);
   block.block.transport = &transport;
   p.instance.process(block.block);
-  const double lastBlockBeats = 4032.0 / 44100.0 * 2.0;  // the last engine block's start
-  EXPECT_EQ(p.engine().getSeqStep(0), static_cast<int>(lastBlockBeats / 0.08333) % 4);
-  EXPECT_EQ(p.engine().getSeqStep(0), 2);
+  EXPECT_EQ(p.engine().getSeqStep(0), 2);  // 4032 frames at 120 bpm: 2.19 beats, step 26 of the lane
 }
 
 TEST(SeqPlugin, PublishCarriesStepsMorphedValuesAndRunModes) {
@@ -93,11 +89,8 @@ TEST(SeqPlugin, PublishCarriesStepsMorphedValuesAndRunModes) {
   p.play(makeNoteEvent(CLAP_EVENT_NOTE_ON, 0, 60, 0.7), 1500);  // past 1470 frames: publishes
   GuiPollData& poll = p.object->guiPoll;
   EXPECT_EQ(poll.seqStep[0].load(), 1);
-  EXPECT_EQ(poll.seqStep[2].load(), 0);
-  EXPECT_EQ(poll.seqRunMode[0].load(), kSeqRunTrig);
   EXPECT_EQ(poll.seqRunMode[2].load(), kSeqRunNote);
   EXPECT_FALSE(poll.seqActive[0].load());
-  EXPECT_EQ(poll.seqCount[0].load(), 0);
 
   // While lane 0 morphs between two captures that hold it, its values between the poles are shown.
   PluginProcessor::ParamSnapshot a, b;
@@ -115,7 +108,6 @@ TEST(SeqPlugin, PublishCarriesStepsMorphedValuesAndRunModes) {
   ASSERT_EQ(poll.seqCount[0].load(), 4);
   EXPECT_FLOAT_EQ(poll.seqValues[0][0].load(), 0.4f);
   EXPECT_FLOAT_EQ(poll.seqValues[0][1].load(), 0.6f);
-  EXPECT_FLOAT_EQ(poll.seqValues[0][2].load(), 0.4f);
 }
 
 }  // namespace

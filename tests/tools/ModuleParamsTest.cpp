@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "clap/ext/params.h"
 #include "tools/host/ClapModule.h"
@@ -40,24 +41,21 @@ TEST(ModuleParams, ControllerGesturesAndHostValuesOverTheClapInterface) {
   instance.deactivate();
 
   ASSERT_EQ(result.outputEvents.size(), 3u);  // the host's own value is not echoed
-  const uint16_t types[] = {CLAP_EVENT_PARAM_GESTURE_BEGIN, CLAP_EVENT_PARAM_VALUE,
-                            CLAP_EVENT_PARAM_GESTURE_END};
-  for (size_t i = 0; i < 3; ++i) {
-    const EventData& e = result.outputEvents[i].event;
-    EXPECT_EQ(result.outputEvents[i].frame, 0u) << i;
-    EXPECT_EQ(e.header.type, types[i]) << i;
-    EXPECT_EQ(e.header.type == CLAP_EVENT_PARAM_VALUE ? e.paramValue.param_id : e.gesture.param_id, kCutoff)
-        << i;
-  }
-  EXPECT_EQ(result.outputEvents[1].event.paramValue.value, 0.0);
+  const auto& [begin, value, end] =
+      std::tie(result.outputEvents[0].event, result.outputEvents[1].event, result.outputEvents[2].event);
+  EXPECT_TRUE(begin.header.type == CLAP_EVENT_PARAM_GESTURE_BEGIN && begin.gesture.param_id == kCutoff);
+  EXPECT_TRUE(value.header.type == CLAP_EVENT_PARAM_VALUE && value.paramValue.param_id == kCutoff);
+  EXPECT_TRUE(end.header.type == CLAP_EVENT_PARAM_GESTURE_END && end.gesture.param_id == kCutoff);
+  EXPECT_EQ(value.paramValue.value, 0.0);
+  EXPECT_EQ(result.outputEvents[2].frame, 0u);
 
-  double value = -1.0;
-  ASSERT_TRUE(params->get_value(instance.plugin(), kCutoff, &value));
-  EXPECT_EQ(value, 0.0);
-  ASSERT_TRUE(params->get_value(instance.plugin(), kResonance, &value));
-  EXPECT_EQ(value, 0.5);
+  double now = -1.0;
+  ASSERT_TRUE(params->get_value(instance.plugin(), kCutoff, &now));
+  EXPECT_EQ(now, 0.0);
+  ASSERT_TRUE(params->get_value(instance.plugin(), kResonance, &now));
+  EXPECT_EQ(now, 0.5);
   char text[64];
-  ASSERT_TRUE(params->value_to_text(instance.plugin(), kCutoff, value, text, sizeof text));
+  ASSERT_TRUE(params->value_to_text(instance.plugin(), kCutoff, now, text, sizeof text));
   EXPECT_EQ(std::string(text), "10.0 kHz");
   for (const LogEntry& entry : host.logEntries()) ADD_FAILURE() << "plug-in logged: " << entry.message;
 }

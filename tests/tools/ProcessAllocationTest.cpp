@@ -1,11 +1,13 @@
 // The audio path allocates and frees nothing: a whole rendering over the CLAP interface with the
-// counter armed only inside each process call.
+// counter armed only inside each process call, and its output stays finite below the limiter's ceiling.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "ProcessAllocations.h"
 #include "clap/ext/params.h"
+#include "tools/host/AudioFile.h"
 #include "tools/host/ClapModule.h"
 #include "tools/host/Host.h"
 #include "tools/host/PluginInstance.h"
@@ -67,9 +69,14 @@ TEST(ProcessAllocations, RenderingAllocatesAndFreesNothing) {
         {.before = [] { process_allocations::arm(true); }, .after = [] { process_allocations::arm(false); }});
     const process_allocations::Counts after = process_allocations::counted();
     EXPECT_TRUE(result.started);
-    EXPECT_EQ(result.processErrors, 0u);
+    EXPECT_EQ(result.processErrors + result.droppedInputEvents, 0u);
     EXPECT_EQ(after.allocations - before.allocations, 0u);
     EXPECT_EQ(after.frees - before.frees, 0u);
+    const AudioStats left = measure(result.left), right = measure(result.right);
+    EXPECT_LE(std::max(left.peak, right.peak), 1.0f);  // the limiter's ceiling
+    EXPECT_EQ(left.nanCount + right.nanCount + left.infCount + right.infCount, 0u);
   }
   instance.deactivate();
+  for (const LogEntry& entry : host.logEntries())
+    ADD_FAILURE() << "plug-in logged: " << entry.message;  // every call came on its proper thread
 }
