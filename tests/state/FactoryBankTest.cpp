@@ -188,7 +188,7 @@ TEST(FactoryBankFiles, FindsExtensionsAtAnyDepthWithoutRegardToCase) {
   EXPECT_FALSE(tavrin_dirContainsFileWithExtension(temp.path / "missing", {"scl"}));
 }
 
-TEST(FactoryBankFiles, TheMarkerReadsItsLeadingNumber) {
+TEST(FactoryBankFiles, TheMarkerReadsItsLeadingNumberAndIsReplacedWhole) {
   TempFolder temp;
   const struct {
     std::string text;
@@ -212,10 +212,9 @@ TEST(FactoryBankFiles, TheMarkerReadsItsLeadingNumber) {
   EXPECT_EQ(tavrin_readBankMarker(temp.path), 0);
   fs::create_directory(temp.path / ".factory-bank");
   EXPECT_EQ(tavrin_readBankMarker(temp.path), 0);
-}
+  fs::remove(temp.path / ".factory-bank");
 
-TEST(FactoryBankFiles, TheMarkerIsReplacedWhole) {
-  TempFolder temp;
+  // Writing replaces a longer marker whole.
   writeFile(temp.path / ".factory-bank", "1234567890");
   tavrin_writeBankMarker(temp.path, -5);
   EXPECT_EQ(readFile(temp.path / ".factory-bank"), "-5");

@@ -65,16 +65,14 @@ TEST(KitFile, RefusedFilesLeaveTheKitAsItWas) {
 
   auto reference = newEngine();
   fillOtherKit(*reference);
+  auto engine = newEngine();
+  fillOtherKit(*engine);
   for (size_t i = 0; i < bad.size(); ++i) {
     const fs::path path = folder.path / ("bad" + std::to_string(i) + ".tkit");
     writeBytes(path, bad[i]);
-    auto engine = newEngine();
-    fillOtherKit(*engine);
     EXPECT_FALSE(loadKitFile(path.c_str(), *engine, lock)) << i;
     expectSameKit(*engine, *reference);
   }
-  auto engine = newEngine();
-  fillOtherKit(*engine);
   EXPECT_FALSE(loadKitFile((folder.path / "missing.tkit").c_str(), *engine, lock));
   EXPECT_FALSE(loadKitFile(nullptr, *engine, lock));
   EXPECT_FALSE(loadKitFile(folder.path.c_str(), *engine, lock));  // a folder
