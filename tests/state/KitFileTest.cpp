@@ -29,13 +29,11 @@ TEST(KitFile, RoundTripAndSize) {
   const std::vector<uint8_t> bytes = fileBytes(emptyFile);
   EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 5), std::string("TKIT\x01"));
 
-  auto source = newEngine();
-  fillKit(*source);
+  auto source = newEngine(fillKit);
   const fs::path file = folder.path / "kit.tkit";
   ASSERT_TRUE(saveKitFile(file.c_str(), *source, lock));
   EXPECT_EQ(fs::file_size(file), 41u + 2 * 1180u);
-  auto target = newEngine();
-  fillOtherKit(*target);
+  auto target = newEngine(fillOtherKit);
   ASSERT_TRUE(loadKitFile(file.c_str(), *target, lock));
   expectSameKit(*source, *target);
 
@@ -46,8 +44,7 @@ TEST(KitFile, RoundTripAndSize) {
 TEST(KitFile, RefusedFilesLeaveTheKitAsItWas) {
   TempFolder folder;
   std::mutex lock;
-  auto source = newEngine();
-  fillKit(*source);
+  auto source = newEngine(fillKit);
   const fs::path good = folder.path / "good.tkit";
   ASSERT_TRUE(saveKitFile(good.c_str(), *source, lock));
   const std::vector<uint8_t> bytes = fileBytes(good);
@@ -63,10 +60,8 @@ TEST(KitFile, RefusedFilesLeaveTheKitAsItWas) {
   bad.back()[13] = 0x01;  // slot count 1025 (0x0401)
   bad.back()[14] = 0x04;
 
-  auto reference = newEngine();
-  fillOtherKit(*reference);
-  auto engine = newEngine();
-  fillOtherKit(*engine);
+  auto reference = newEngine(fillOtherKit);
+  auto engine = newEngine(fillOtherKit);
   for (size_t i = 0; i < bad.size(); ++i) {
     const fs::path path = folder.path / ("bad" + std::to_string(i) + ".tkit");
     writeBytes(path, bad[i]);
@@ -82,8 +77,7 @@ TEST(KitFile, RefusedFilesLeaveTheKitAsItWas) {
 TEST(KitFile, FailedSavesReportFalseAndKeepTheOldFile) {
   TempFolder folder;
   std::mutex lock;
-  auto engine = newEngine();
-  fillKit(*engine);
+  auto engine = newEngine(fillKit);
   EXPECT_FALSE(saveKitFile(nullptr, *engine, lock));
   EXPECT_FALSE(saveKitFile("", *engine, lock));
   EXPECT_FALSE(saveKitFile((folder.path / "no" / "such.tkit").c_str(), *engine, lock));

@@ -41,8 +41,7 @@ std::vector<uint8_t> handSection(uint32_t count, std::initializer_list<uint32_t>
 }  // namespace
 
 TEST(KitSection, LayoutAndRoundTrip) {
-  auto source = newEngine();
-  fillKit(*source);
+  auto source = newEngine(fillKit);
   const std::vector<uint8_t> bytes = kitSectionBytes(*source);
   ASSERT_EQ(bytes.size(), kHeaderBytes + 22 + 2 * kPresentSlotBytes);
   EXPECT_EQ(bytes[0], 1);
@@ -54,8 +53,7 @@ TEST(KitSection, LayoutAndRoundTrip) {
   EXPECT_EQ(fieldAt<float>(bytes, slot3 + 3 + kSnapshotBinarySize), 0.5f);
   EXPECT_EQ(fieldAt<float>(bytes, slot3 + 7 + kSnapshotBinarySize), -0.5f);
 
-  auto target = newEngine();
-  fillOtherKit(*target);
+  auto target = newEngine(fillOtherKit);
   ASSERT_TRUE(readSection(*target, bytes, 5, 7));
   expectSameKit(*source, *target);
   EXPECT_FALSE(slotPresent(*target, 0));  // the kit was replaced, not merged
@@ -86,10 +84,8 @@ TEST(KitSection, SlotCountsUpTo1024LoadTheFirst24AndLargerAreRefused) {
   EXPECT_TRUE(slotPresent(*engine, 23));
   EXPECT_FALSE(slotPresent(*engine, 1));
 
-  auto kept = newEngine();
-  fillOtherKit(*kept);
-  auto reference = newEngine();
-  fillOtherKit(*reference);
+  auto kept = newEngine(fillOtherKit);
+  auto reference = newEngine(fillOtherKit);
   std::vector<uint8_t> refused = handSection(0, {}, 5);
   refused[5] = 0x01;  // count 1025
   refused[6] = 0x04;
@@ -101,16 +97,13 @@ TEST(KitSection, SlotCountsUpTo1024LoadTheFirst24AndLargerAreRefused) {
 }
 
 TEST(KitSection, ACutSectionKeepsTheKitBeforeItsHeaderAndTheSlotsBeforeTheCut) {
-  auto source = newEngine();
-  fillKit(*source);
+  auto source = newEngine(fillKit);
   const std::vector<uint8_t> bytes = kitSectionBytes(*source);
   const size_t slot3Ends = kHeaderBytes + 3 + kPresentSlotBytes;
   const size_t slot7Ends = slot3Ends + 3 + kPresentSlotBytes;
-  auto reference = newEngine();
-  fillOtherKit(*reference);
+  auto reference = newEngine(fillOtherKit);
   for (size_t cut = 0; cut < bytes.size(); ++cut) {
-    auto engine = newEngine();
-    fillOtherKit(*engine);
+    auto engine = newEngine(fillOtherKit);
     const std::vector<uint8_t> part(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(cut));
     const bool read = readSection(*engine, part, 5, 1 + cut % 5);
     ASSERT_EQ(read, cut >= kHeaderBytes) << cut;
@@ -126,8 +119,7 @@ TEST(KitSection, ACutSectionKeepsTheKitBeforeItsHeaderAndTheSlotsBeforeTheCut) {
 }
 
 TEST(KitSection, WriterStopsAtTheFirstFailedWrite) {
-  auto engine = newEngine();
-  fillKit(*engine);
+  auto engine = newEngine(fillKit);
   const size_t whole = kitSectionBytes(*engine).size();
   for (size_t capacity : {size_t{0}, size_t{4}, kHeaderBytes + 3, whole - 1}) {
     MemoryOStream out;

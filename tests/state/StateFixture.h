@@ -27,9 +27,6 @@ inline void putText(std::vector<uint8_t>& bytes, const std::string& text) {
   bytes.insert(bytes.end(), text.begin(), text.end());
 }
 
-inline std::unique_ptr<PluginProcessor> newEngine() {
-  return std::make_unique<PluginProcessor>();
-}
 
 // A kit in mode on at base key 48 with two sounds: slot 3 (note 50, gain 0.5, pan -0.5) and slot 7
 // (note 61, gain 2, pan 1).
@@ -47,6 +44,13 @@ inline void fillOtherKit(PluginProcessor& engine) {
   engine.setAfxBaseKey(60);
   engine.setAfxMode(true);
   engine.setSlotSnapshotGainPan(0, sampleSnapshot(), 72, 3.0f, 0.25f);
+}
+
+// A new engine, filled by fill when given (with fillKit or fillOtherKit).
+inline std::unique_ptr<PluginProcessor> newEngine(void (*fill)(PluginProcessor&) = nullptr) {
+  auto engine = std::make_unique<PluginProcessor>();
+  if (fill) fill(*engine);
+  return engine;
 }
 
 // Everything of a slot as bytes: present, note, gain, pan and the snapshot's binary form.

@@ -233,8 +233,7 @@ TEST(StateVersions, WindowSizeNeedsBothPositive) {
 }
 
 TEST(StateVersions, SideDataOverTheLimitIsSkippedAndTheKitStillLoads) {
-  auto source = newEngine();
-  fillKit(*source);
+  auto source = newEngine(fillKit);
   std::vector<uint8_t> bytes = header(5, kNumParams);
   putMap(bytes, 0xFFFFFFFF);
   put(bytes, kMaxSideDataBytes);

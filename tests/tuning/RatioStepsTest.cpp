@@ -30,8 +30,7 @@ struct RatioStepsTest : ::testing::Test {
 
   void use(const LocalTuning& t) {
     tuning.setLocalTuning(t);
-    tuning.takeHandOver();
-    tuning.watch();
+    block(tuning);
   }
   void select(std::vector<int> degrees, std::vector<int> octaves) {
     selection.set(degrees.data(), octaves.data(), int(degrees.size()));

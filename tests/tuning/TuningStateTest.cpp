@@ -6,16 +6,6 @@
 
 #include "tests/tuning/TuningFixtures.h"
 
-namespace {
-
-// One block's tuning stages, as the engine runs them.
-void block(TuningState& s) {
-  s.takeHandOver();
-  s.watch();
-}
-
-}  // namespace
-
 TEST(TuningState, TwelveToneWithoutATuning) {
   TuningState s;
   block(s);
