@@ -16,28 +16,6 @@ bool readSection(PluginProcessor& engine, const std::vector<uint8_t>& bytes, uin
   return tavrin_read_kit_section(&in.stream, engine, version);
 }
 
-// A section of count slots where only the listed slots hold a sound, written as a stream of version.
-std::vector<uint8_t> handSection(uint32_t count, std::initializer_list<uint32_t> present, uint32_t version) {
-  std::vector<uint8_t> bytes;
-  put<uint8_t>(bytes, 1);
-  put<int32_t>(bytes, 40);
-  put<uint32_t>(bytes, count);
-  MemoryOStream snapshot;
-  writeSnapshotBinary(&snapshot.stream, sampleSnapshot());
-  for (uint32_t slot = 0; slot < count; ++slot) {
-    const bool has = std::find(present.begin(), present.end(), slot) != present.end();
-    put<uint8_t>(bytes, has ? 1 : 0);
-    if (!has) continue;
-    put<int16_t>(bytes, static_cast<int16_t>(slot + 40));
-    bytes.insert(bytes.end(), snapshot.bytes.begin(), snapshot.bytes.end());
-    if (version >= 5) {
-      put(bytes, 0.75f);
-      put(bytes, -0.25f);
-    }
-  }
-  return bytes;
-}
-
 }  // namespace
 
 TEST(KitSection, LayoutAndRoundTrip) {
