@@ -16,11 +16,14 @@ namespace {
 
 const char* kLibraryBase = "Library/Audio/Presets/Nobrels/Tavrin";
 
-TEST(LibraryPaths, TheLibraryLivesInTheHomeFolder) {
+TEST(LibraryPaths, TheLibraryLivesInTheHomeFolderAndATuningsFolderThatIsNotUtf8IsEmpty) {
   ScopedHome home("/home/someone");
   EXPECT_EQ(userLibraryFolder(), "/home/someone/Library");
   EXPECT_EQ(presetsBasePath(), "/home/someone/Library/Audio/Presets/Nobrels/Tavrin");
   EXPECT_EQ(tuningsDir(), "/home/someone/Library/Audio/Presets/Nobrels/Tavrin/Tunings");
+  ScopedHome bad("/home/bad\xff");
+  EXPECT_FALSE(presetsBasePath().empty());
+  EXPECT_EQ(tuningsDir(), "");
 }
 
 TEST(LibraryPaths, AHomeThatIsNotAnAbsolutePathGivesWayToTheUserDatabase) {
@@ -31,12 +34,6 @@ TEST(LibraryPaths, AHomeThatIsNotAnAbsolutePathGivesWayToTheUserDatabase) {
     ScopedHome scoped(home);
     EXPECT_EQ(userLibraryFolder(), expected) << home;
   }
-}
-
-TEST(LibraryPaths, ATuningsFolderThatIsNotUtf8IsEmpty) {
-  ScopedHome home("/home/bad\xff");
-  EXPECT_FALSE(presetsBasePath().empty());
-  EXPECT_EQ(tuningsDir(), "");
 }
 
 TEST(LibraryPaths, ResourcesSitBesideTheFileThatHoldsTheCode) {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -27,10 +29,6 @@ inline void putText(std::vector<uint8_t>& bytes, const std::string& text) {
   bytes.insert(bytes.end(), text.begin(), text.end());
 }
 
-inline std::unique_ptr<PluginProcessor> newEngine() {
-  return std::make_unique<PluginProcessor>();
-}
-
 // A kit in mode on at base key 48 with two sounds: slot 3 (note 50, gain 0.5, pan -0.5) and slot 7
 // (note 61, gain 2, pan 1).
 inline void fillKit(PluginProcessor& engine) {
@@ -47,6 +45,13 @@ inline void fillOtherKit(PluginProcessor& engine) {
   engine.setAfxBaseKey(60);
   engine.setAfxMode(true);
   engine.setSlotSnapshotGainPan(0, sampleSnapshot(), 72, 3.0f, 0.25f);
+}
+
+// A new engine, filled by fill when given (with fillKit or fillOtherKit).
+inline std::unique_ptr<PluginProcessor> newEngine(void (*fill)(PluginProcessor&) = nullptr) {
+  auto engine = std::make_unique<PluginProcessor>();
+  if (fill) fill(*engine);
+  return engine;
 }
 
 // Everything of a slot as bytes: present, note, gain, pan and the snapshot's binary form.
@@ -66,6 +71,29 @@ inline void expectSameKit(const PluginProcessor& a, const PluginProcessor& b) {
   EXPECT_EQ(a.afxModeOn(), b.afxModeOn());
   EXPECT_EQ(a.afxBaseKeyValue(), b.afxBaseKeyValue());
   for (int slot = 0; slot < kNumKitSlots; ++slot) EXPECT_EQ(slotBytes(a, slot), slotBytes(b, slot)) << slot;
+}
+
+// A section of count slots where only the listed slots hold a sound, written as a stream of version.
+inline std::vector<uint8_t> handSection(uint32_t count, std::initializer_list<uint32_t> present,
+                                        uint32_t version) {
+  std::vector<uint8_t> bytes;
+  put<uint8_t>(bytes, 1);
+  put<int32_t>(bytes, 40);
+  put<uint32_t>(bytes, count);
+  MemoryOStream snapshot;
+  writeSnapshotBinary(&snapshot.stream, sampleSnapshot());
+  for (uint32_t slot = 0; slot < count; ++slot) {
+    const bool has = std::find(present.begin(), present.end(), slot) != present.end();
+    put<uint8_t>(bytes, has ? 1 : 0);
+    if (!has) continue;
+    put<int16_t>(bytes, static_cast<int16_t>(slot + 40));
+    bytes.insert(bytes.end(), snapshot.bytes.begin(), snapshot.bytes.end());
+    if (version >= 5) {
+      put(bytes, 0.75f);
+      put(bytes, -0.25f);
+    }
+  }
+  return bytes;
 }
 
 inline bool slotPresent(const PluginProcessor& engine, int slot) {

@@ -82,8 +82,4 @@ TEST(StateDamage, WriterFailsAtEveryShortMedium) {
     out.capacity = capacity;
     EXPECT_FALSE(tavrin_state_save_stream(&out.stream, *state.engine, state.sidecar, lock)) << capacity;
   }
-  MemoryOStream out;
-  out.chunk = 5;  // a host that takes a few bytes a call still gets everything
-  ASSERT_TRUE(tavrin_state_save_stream(&out.stream, *state.engine, state.sidecar, lock));
-  EXPECT_EQ(out.bytes.size(), whole);
 }

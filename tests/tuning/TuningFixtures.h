@@ -17,6 +17,12 @@ inline LocalTuning scalaTuning(const std::string& text, const char* name = nullp
   return t;
 }
 
+// One block's tuning stages, as the engine runs them.
+inline void block(TuningState& s) {
+  s.takeHandOver();
+  s.watch();
+}
+
 // Five equal steps per octave.
 inline LocalTuning fiveTone() {
   return scalaTuning("Five\n5\n240.0\n480.0\n720.0\n960.0\n2/1\n");
@@ -53,11 +59,7 @@ struct FakeMaster : ::testing::Test {
   void setFilter(int note, bool f) { fn<void (*)(int, bool)>("fake_master_set_filter")(note, f); }
   void setMapSize(int size) { fn<void (*)(int)>("fake_master_set_map_size")(size); }
   void setPeriod(double ratio) { fn<void (*)(double)>("fake_master_set_period")(ratio); }
-  // One block's tuning stages, as the engine runs them.
-  void block() {
-    state->takeHandOver();
-    state->watch();
-  }
+  void block() { ::block(*state); }
 
   void* handle;
   std::unique_ptr<MasterLibrary> library;
