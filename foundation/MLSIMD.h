@@ -58,6 +58,19 @@ inline int32_t equalMask(int32_t a, int32_t b) {
   return a == b ? -1 : 0;
 }
 
+inline int32_t lessMask(float a, float b) {
+  return a < b ? -1 : 0;
+}
+
+inline int32_t greaterEqualMask(float a, float b) {
+  return a >= b ? -1 : 0;
+}
+
+// The float nearest the unsigned 32-bit value of the bits (rounded under the current mode).
+inline float unsignedToFloatExact(int32_t bits) {
+  return static_cast<float>(static_cast<uint32_t>(bits));
+}
+
 }  // namespace lane
 
 #if ML_SIMD_SSE2
@@ -173,6 +186,37 @@ inline F4 toFloat(I4 v) {
 // Rows a..d of a 4x4 matrix become its columns.
 inline void transpose4(F4& a, F4& b, F4& c, F4& d) {
   _MM_TRANSPOSE4_PS(a, b, c, d);
+}
+
+inline I4 lessThan(F4 a, F4 b) {
+  return _mm_castps_si128(_mm_cmplt_ps(a, b));
+}
+inline I4 greaterEqual(F4 a, F4 b) {
+  return _mm_castps_si128(_mm_cmpge_ps(a, b));
+}
+inline I4 subI(I4 a, I4 b) {
+  return _mm_sub_epi32(a, b);
+}
+// The magnitude of mag with the sign of sign, as std::copysign.
+inline F4 copySign(F4 mag, F4 sign) {
+  const F4 bit = _mm_set1_ps(-0.0f);
+  return _mm_or_ps(_mm_andnot_ps(bit, mag), _mm_and_ps(bit, sign));
+}
+// The high and low halves convert exactly; their sum rounds once, as a scalar conversion does.
+inline F4 unsignedToFloatExact(I4 v) {
+  const F4 hi = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(v, 16)), _mm_set1_ps(65536.0f));
+  return _mm_add_ps(hi, _mm_cvtepi32_ps(_mm_and_si128(v, _mm_set1_epi32(0xFFFF))));
+}
+// Bit k set where lane k of the mask is set.
+inline int laneBits(I4 mask) {
+  return _mm_movemask_ps(_mm_castsi128_ps(mask));
+}
+// (a0, b0, a1, b1) and (a2, b2, a3, b3).
+inline F4 interleaveLow(F4 a, F4 b) {
+  return _mm_unpacklo_ps(a, b);
+}
+inline F4 interleaveHigh(F4 a, F4 b) {
+  return _mm_unpackhi_ps(a, b);
 }
 
 #elif ML_SIMD_NEON
@@ -296,6 +340,32 @@ inline void transpose4(F4& a, F4& b, F4& c, F4& d) {
   b = vcombine_f32(vget_low_f32(ab.val[1]), vget_low_f32(cd.val[1]));
   c = vcombine_f32(vget_high_f32(ab.val[0]), vget_high_f32(cd.val[0]));
   d = vcombine_f32(vget_high_f32(ab.val[1]), vget_high_f32(cd.val[1]));
+}
+
+inline I4 lessThan(F4 a, F4 b) {
+  return vreinterpretq_s32_u32(vcltq_f32(a, b));
+}
+inline I4 greaterEqual(F4 a, F4 b) {
+  return vreinterpretq_s32_u32(vcgeq_f32(a, b));
+}
+inline I4 subI(I4 a, I4 b) {
+  return vsubq_s32(a, b);
+}
+inline F4 copySign(F4 mag, F4 sign) {
+  return vbslq_f32(vdupq_n_u32(0x80000000u), sign, mag);
+}
+inline F4 unsignedToFloatExact(I4 v) {
+  return vcvtq_f32_u32(vreinterpretq_u32_s32(v));
+}
+inline int laneBits(I4 mask) {
+  const uint32x4_t weights = {1u, 2u, 4u, 8u};
+  return static_cast<int>(vaddvq_u32(vandq_u32(vreinterpretq_u32_s32(mask), weights)));
+}
+inline F4 interleaveLow(F4 a, F4 b) {
+  return vzip1q_f32(a, b);
+}
+inline F4 interleaveHigh(F4 a, F4 b) {
+  return vzip2q_f32(a, b);
 }
 
 #else
@@ -438,7 +508,43 @@ inline void transpose4(F4& a, F4& b, F4& c, F4& d) {
   }
 }
 
+inline I4 lessThan(F4 a, F4 b) {
+  return eachLane<I4>(a, b, lane::lessMask);
+}
+inline I4 greaterEqual(F4 a, F4 b) {
+  return eachLane<I4>(a, b, lane::greaterEqualMask);
+}
+inline I4 subI(I4 a, I4 b) {
+  return eachLane<I4>(a, b,
+                      [](int32_t x, int32_t y) { return static_cast<int32_t>(uint32_t(x) - uint32_t(y)); });
+}
+inline F4 copySign(F4 mag, F4 sign) {
+  return eachLane<F4>(mag, sign, [](float x, float y) { return std::copysign(x, y); });
+}
+inline F4 unsignedToFloatExact(I4 a) {
+  F4 r;
+  for (int i = 0; i < 4; ++i) r.v[i] = lane::unsignedToFloatExact(a.v[i]);
+  return r;
+}
+inline int laneBits(I4 mask) {
+  int bits = 0;
+  for (int i = 0; i < 4; ++i) bits |= (mask.v[i] < 0 ? 1 : 0) << i;
+  return bits;
+}
+inline F4 interleaveLow(F4 a, F4 b) {
+  return {{a.v[0], b.v[0], a.v[1], b.v[1]}};
+}
+inline F4 interleaveHigh(F4 a, F4 b) {
+  return {{a.v[2], b.v[2], a.v[3], b.v[3]}};
+}
+
 #endif
+
+// x clamped to lo..hi with NaN giving lo, as ml::safeClamp: (x >= lo ? x : lo), then (> hi ? hi : .).
+inline F4 clampLanes(F4 x, F4 lo, F4 hi) {
+  const F4 low = select(x, lo, greaterEqual(x, lo));
+  return select(hi, low, greaterThan(low, hi));
+}
 
 // Scalar forms of the lane choices, so that one kernel template serves floats and lanes.
 inline float max(float a, float b) {
@@ -512,126 +618,6 @@ inline Lanes2 max(Lanes2 x, Lanes2 y) {
 }
 inline Lanes2 min(Lanes2 x, Lanes2 y) {
   return {min(x.a, y.a), min(x.b, y.b)};
-}
-
-// Comparisons, sign bits, lane bits, interleaving and exact unsigned conversion for the voice kernels
-// (a separate block of lane operations; the one-lane references are in lane::).
-namespace lane {
-
-inline int32_t lessMask(float a, float b) {
-  return a < b ? -1 : 0;
-}
-
-inline int32_t greaterEqualMask(float a, float b) {
-  return a >= b ? -1 : 0;
-}
-
-// The float nearest the unsigned 32-bit value of the bits (rounded under the current mode).
-inline float unsignedToFloatExact(int32_t bits) {
-  return static_cast<float>(static_cast<uint32_t>(bits));
-}
-
-}  // namespace lane
-
-#if ML_SIMD_SSE2
-
-inline I4 lessThan(F4 a, F4 b) {
-  return _mm_castps_si128(_mm_cmplt_ps(a, b));
-}
-inline I4 greaterEqual(F4 a, F4 b) {
-  return _mm_castps_si128(_mm_cmpge_ps(a, b));
-}
-inline I4 subI(I4 a, I4 b) {
-  return _mm_sub_epi32(a, b);
-}
-// The magnitude of mag with the sign of sign, as std::copysign.
-inline F4 copySign(F4 mag, F4 sign) {
-  const F4 bit = _mm_set1_ps(-0.0f);
-  return _mm_or_ps(_mm_andnot_ps(bit, mag), _mm_and_ps(bit, sign));
-}
-// The high and low halves convert exactly; their sum rounds once, as a scalar conversion does.
-inline F4 unsignedToFloatExact(I4 v) {
-  const F4 hi = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(v, 16)), _mm_set1_ps(65536.0f));
-  return _mm_add_ps(hi, _mm_cvtepi32_ps(_mm_and_si128(v, _mm_set1_epi32(0xFFFF))));
-}
-// Bit k set where lane k of the mask is set.
-inline int laneBits(I4 mask) {
-  return _mm_movemask_ps(_mm_castsi128_ps(mask));
-}
-// (a0, b0, a1, b1) and (a2, b2, a3, b3).
-inline F4 interleaveLow(F4 a, F4 b) {
-  return _mm_unpacklo_ps(a, b);
-}
-inline F4 interleaveHigh(F4 a, F4 b) {
-  return _mm_unpackhi_ps(a, b);
-}
-
-#elif ML_SIMD_NEON
-
-inline I4 lessThan(F4 a, F4 b) {
-  return vreinterpretq_s32_u32(vcltq_f32(a, b));
-}
-inline I4 greaterEqual(F4 a, F4 b) {
-  return vreinterpretq_s32_u32(vcgeq_f32(a, b));
-}
-inline I4 subI(I4 a, I4 b) {
-  return vsubq_s32(a, b);
-}
-inline F4 copySign(F4 mag, F4 sign) {
-  return vbslq_f32(vdupq_n_u32(0x80000000u), sign, mag);
-}
-inline F4 unsignedToFloatExact(I4 v) {
-  return vcvtq_f32_u32(vreinterpretq_u32_s32(v));
-}
-inline int laneBits(I4 mask) {
-  const uint32x4_t weights = {1u, 2u, 4u, 8u};
-  return static_cast<int>(vaddvq_u32(vandq_u32(vreinterpretq_u32_s32(mask), weights)));
-}
-inline F4 interleaveLow(F4 a, F4 b) {
-  return vzip1q_f32(a, b);
-}
-inline F4 interleaveHigh(F4 a, F4 b) {
-  return vzip2q_f32(a, b);
-}
-
-#else
-
-inline I4 lessThan(F4 a, F4 b) {
-  return eachLane<I4>(a, b, lane::lessMask);
-}
-inline I4 greaterEqual(F4 a, F4 b) {
-  return eachLane<I4>(a, b, lane::greaterEqualMask);
-}
-inline I4 subI(I4 a, I4 b) {
-  return eachLane<I4>(a, b,
-                      [](int32_t x, int32_t y) { return static_cast<int32_t>(uint32_t(x) - uint32_t(y)); });
-}
-inline F4 copySign(F4 mag, F4 sign) {
-  return eachLane<F4>(mag, sign, [](float x, float y) { return std::copysign(x, y); });
-}
-inline F4 unsignedToFloatExact(I4 a) {
-  F4 r;
-  for (int i = 0; i < 4; ++i) r.v[i] = lane::unsignedToFloatExact(a.v[i]);
-  return r;
-}
-inline int laneBits(I4 mask) {
-  int bits = 0;
-  for (int i = 0; i < 4; ++i) bits |= (mask.v[i] < 0 ? 1 : 0) << i;
-  return bits;
-}
-inline F4 interleaveLow(F4 a, F4 b) {
-  return {{a.v[0], b.v[0], a.v[1], b.v[1]}};
-}
-inline F4 interleaveHigh(F4 a, F4 b) {
-  return {{a.v[2], b.v[2], a.v[3], b.v[3]}};
-}
-
-#endif
-
-// x clamped to lo..hi with NaN giving lo, as ml::safeClamp: (x >= lo ? x : lo), then (> hi ? hi : .).
-inline F4 clampLanes(F4 x, F4 lo, F4 hi) {
-  const F4 low = select(x, lo, greaterEqual(x, lo));
-  return select(hi, low, greaterThan(low, hi));
 }
 
 }  // namespace ml::simd
