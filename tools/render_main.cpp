@@ -4,8 +4,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "tools/host/AudioFile.h"
 #include "tools/host/ClapModule.h"
@@ -24,6 +27,7 @@ const char* kUsage =
     "  --seconds S               length of the rendering (2)\n"
     "  --notes T:KEY:VEL:DUR,... notes: start and duration in seconds, velocity 0..1\n"
     "  --params ID=VALUE@T,...   parameter values at times in seconds\n"
+    "  --state FILE              a host state stream loaded into the plug-in before the first block\n"
     "  --midi                    send notes as MIDI instead of CLAP note events\n"
     "  --block N                 fixed block size (256)\n"
     "  --random-blocks MIN:MAX   random block sizes\n"
@@ -55,7 +59,7 @@ bool parsePositive(const std::string& text, double& value) {
 }
 
 struct Options {
-  std::string plugin, out, id, notes, params;
+  std::string plugin, out, id, notes, params, state;
   double rate = 48000.0, seconds = 2.0;
   NoteDialect dialect = NoteDialect::Clap;
   BlockPlan blocks;
@@ -90,6 +94,8 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
       options.notes = value;
     else if (name == "--params")
       options.params = value;
+    else if (name == "--state")
+      options.state = value;
     else if (name == "--rate")
       ok = parsePositive(value, options.rate);
     else if (name == "--seconds")
@@ -121,6 +127,13 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
   return true;
 }
 
+bool readFile(const std::string& path, std::vector<uint8_t>& bytes) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return false;
+  bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  return !file.bad();
+}
+
 void printChannel(const char* name, const AudioStats& stats) {
   std::printf("%s: peak %.6f (%.2f dBFS), rms %.6f, NaN %llu, Inf %llu\n", name, stats.peak,
               stats.peak > 0 ? 20.0 * std::log10(stats.peak) : -INFINITY, stats.rms,
@@ -141,6 +154,9 @@ int main(int argc, char** argv) {
   if ((!options.notes.empty() && !parseNotes(options.notes, score.notes, error)) ||
       (!options.params.empty() && !parseParams(options.params, score.params, error)))
     return failWith(error);
+  std::vector<uint8_t> state;
+  if (!options.state.empty() && !readFile(options.state, state))
+    return failWith("cannot read the state file " + options.state);
 
   Host host;
   ClapModule module;
@@ -160,6 +176,8 @@ int main(int argc, char** argv) {
     job.blocks = options.blocks;
     job.transport = options.transport;
     if (!instance.init()) return failWith("clap_plugin.init failed");
+    if (!options.state.empty() && !instance.loadState(state))
+      return failWith("the plug-in refused the state in " + options.state);
     if (!instance.activate(options.rate, 1, maxBlockFrames(options.blocks)))
       return failWith("clap_plugin.activate failed");
     const RenderResult result =

@@ -9,11 +9,48 @@
 #include <numeric>
 
 #include "RunCommand.h"
+#include "clap/ext/params.h"
+#include "clap/ext/state.h"
+#include "state/MemoryStreams.h"
 #include "tools/host/AudioFile.h"
+#include "tools/host/ClapModule.h"
+#include "tools/host/Host.h"
+#include "tools/host/PluginInstance.h"
 #include "tools/host/Renderer.h"
 #include "tools/host/Score.h"
 
 using namespace tavrin::host;
+
+namespace {
+
+// Runs the built render host on the built module with further arguments; output and errors together.
+CommandResult renderHost(const std::string& arguments) {
+  return runCommand(std::string(TAVRIN_BINARY_DIR) + "/tools/tavrin-render --plugin '" + TAVRIN_MODULE_PATH +
+                    "' " + arguments + " 2>&1");
+}
+
+void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+// The module's state after the host set one parameter.
+std::vector<uint8_t> stateWith(clap_id id, double value) {
+  ClapModule module;
+  EXPECT_TRUE(module.load(TAVRIN_MODULE_PATH)) << module.error();
+  Host host;
+  PluginInstance instance(module.factory(), host, "com.nobrel.tavrin");
+  EXPECT_TRUE(instance.init());
+  InputEventList in;
+  in.push(makeParamValueEvent(id, value));
+  OutputEventList out;
+  instance.extension<clap_plugin_params>(CLAP_EXT_PARAMS)
+      ->flush(instance.plugin(), in.clapEvents(), out.clapEvents());
+  MemoryOStream saved;
+  EXPECT_TRUE(instance.extension<clap_plugin_state>(CLAP_EXT_STATE)->save(instance.plugin(), &saved.stream));
+  return saved.bytes;
+}
+
+}  // namespace
 
 TEST(RenderScore, NotesAndParamsParseOrFailClearly) {
   std::vector<NoteSpec> notes;
@@ -108,12 +145,10 @@ TEST(RenderAudio, StatsAndFloatWav) {
 
 TEST(RenderCommand, WritesTheDemoPhrase) {
   const std::string wav = std::string(TAVRIN_BINARY_DIR) + "/render-command-test.wav";
-  const std::string command = std::string(TAVRIN_BINARY_DIR) + "/tools/tavrin-render --plugin '" +
-                              TAVRIN_MODULE_PATH +
-                              "' --rate 48000 --seconds 1 --notes 0:60:0.8:0.5,0.5:64:0.7:0.4 "
-                              "--random-blocks 1:300 --tempo 100 --out '" +
-                              wav + "' 2>&1";
-  const CommandResult run = runCommand(command);
+  const CommandResult run = renderHost(
+      "--rate 48000 --seconds 1 --notes 0:60:0.8:0.5,0.5:64:0.7:0.4 --random-blocks 1:300 --tempo 100 --out "
+      "'" +
+      wav + "'");
   const std::string& output = run.output;
   EXPECT_EQ(run.status, 0) << output;
   EXPECT_NE(output.find("plug-in: Tavrin 1.0.6.2 by Nobrels (com.nobrel.tavrin)"), std::string::npos)
@@ -128,4 +163,23 @@ TEST(RenderCommand, WritesTheDemoPhrase) {
                        "/tools/tavrin-render --plugin /nonexistent.clap --out x.wav 2>&1")
                 .status,
             0);
+}
+
+TEST(RenderCommand, LoadsAStateFileBeforeTheFirstBlock) {
+  const std::string dir = TAVRIN_BINARY_DIR;
+  const std::string silent = dir + "/render-silent.state", refused = dir + "/render-refused.state";
+  writeFile(silent, stateWith(23, 0.0));  // Output Gain at 0
+  writeFile(refused, {'T', 'V', 'R'});
+  const std::string play = " --seconds 0.5 --notes 0:60:0.8:0.4 --out " + dir + "/render-state.wav";
+
+  const CommandResult loaded = renderHost("--state " + silent + play);
+  EXPECT_EQ(loaded.status, 0) << loaded.output;
+  EXPECT_NE(loaded.output.find("left: peak 0.000000"), std::string::npos) << loaded.output;
+  for (const auto& [path, message] : {std::pair{refused, "the plug-in refused the state in "},
+                                      std::pair{dir + "/no-such.state", "cannot read the state file "}}) {
+    const CommandResult run = renderHost("--state " + path + play);
+    EXPECT_NE(run.status, 0);
+    EXPECT_NE(run.output.find(message + path), std::string::npos) << run.output;
+  }
+  for (const std::string& path : {silent, refused, dir + "/render-state.wav"}) std::remove(path.c_str());
 }

@@ -1,11 +1,41 @@
 #include "tools/host/PluginInstance.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "clap/ext/state.h"
 #include "tools/host/Host.h"
 
 namespace tavrin::host {
 
 PluginInstance::PluginInstance(const clap_plugin_factory* factory, const Host& host, const char* pluginId)
     : _plugin(factory->create_plugin(factory, host.clapHost(), pluginId)) {}
+
+namespace {
+
+// A clap_istream over bytes in memory, answering 0 at the end.
+struct ByteReader {
+  const std::vector<uint8_t>& bytes;
+  size_t position = 0;
+
+  static int64_t read(const clap_istream* stream, void* buffer, uint64_t size) {
+    auto& self = *static_cast<ByteReader*>(stream->ctx);
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(size, self.bytes.size() - self.position));
+    if (n > 0) std::memcpy(buffer, self.bytes.data() + self.position, n);
+    self.position += n;
+    return static_cast<int64_t>(n);
+  }
+};
+
+}  // namespace
+
+bool PluginInstance::loadState(const std::vector<uint8_t>& bytes) {
+  const auto* state = extension<clap_plugin_state>(CLAP_EXT_STATE);
+  if (!state || !state->load) return false;
+  ByteReader reader{bytes};
+  const clap_istream stream{&reader, &ByteReader::read};
+  return state->load(_plugin, &stream);
+}
 
 void PluginInstance::destroy() {
   if (_plugin) _plugin->destroy(_plugin);

@@ -3,6 +3,7 @@
 // only through the CLAP interface, destroyed with the wrapper.
 
 #include <cstdint>
+#include <vector>
 
 #include "clap/plugin-factory.h"
 #include "clap/plugin.h"
@@ -34,6 +35,9 @@ public:
   void reset() { _plugin->reset(_plugin); }
   clap_process_status process(const clap_process& block) { return _plugin->process(_plugin, &block); }
   void onMainThread() { _plugin->on_main_thread(_plugin); }
+  // Hands a host state stream to the plug-in's clap.state load (main thread); false when the plug-in
+  // offers no state extension or refuses the bytes.
+  bool loadState(const std::vector<uint8_t>& bytes);
 
   template <class Table>
   const Table* extension(const char* id) const {
