@@ -168,8 +168,12 @@ std::optional<TuningFile> readTuning(const fs::path& base, std::string_view name
   return TuningFile{std::move(stem), std::move(*bytes)};
 }
 
+fs::path kitFolder(const fs::path& base) {
+  return base / kUserFolder;
+}
+
 std::optional<fs::path> kitFilePath(const fs::path& base, std::string_view pagePath) {
-  return containedTarget(base, pagePath, base / kUserFolder);
+  return containedTarget(base, pagePath, kitFolder(base));
 }
 
 }  // namespace bridge_files

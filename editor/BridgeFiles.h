@@ -44,8 +44,9 @@ struct TuningFile {
 // that is empty, holds a path separator or a NUL byte, or is "." or "..", is refused.
 std::optional<TuningFile> readTuning(const std::filesystem::path& base, std::string_view name);
 
-// Where a kit file named by the document is saved or loaded: inside base/User, the one folder the
-// bridge writes in.
+// The folder kit files are saved in and loaded from: base/User, the one folder the bridge writes in.
+std::filesystem::path kitFolder(const std::filesystem::path& base);
+// Where a kit file named by the document is saved or loaded: inside kitFolder(base).
 std::optional<std::filesystem::path> kitFilePath(const std::filesystem::path& base,
                                                  std::string_view pagePath);
 

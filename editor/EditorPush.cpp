@@ -280,9 +280,28 @@ std::string takeTuningScript(const GuiPollData& poll, uint32_t& lastTuningVersio
   return tuningDataScript(tuning, true);
 }
 
-PushScripts buildPushScripts(GuiPollData& poll, PushState& state) {
+std::string controllerMapScript(const ControllerMapView& controllers) {
+  std::string out = "if(window.mlibSetControllerMap) window.mlibSetControllerMap({map:[";
+  const char* separator = "";
+  for (int cc = 0; cc < ControllerMapView::kControllers; ++cc) {
+    const uint32_t param = controllers.params[static_cast<size_t>(cc)];
+    if (param >= kNumParams) continue;
+    appendFormat(out, "%s[%d,%u]", separator, cc, param);
+    separator = ",";
+  }
+  appendFormat(out, "],learn:%d});", controllers.learning);
+  return out;
+}
+
+PushScripts buildPushScripts(GuiPollData& poll, PushState& state, const ControllerMapView* controllers) {
   PushScripts scripts;
-  appendValueGroups(poll, state.mirror, !state.primed, scripts.batch);
+  const bool force = !state.primed;
+  appendValueGroups(poll, state.mirror, force, scripts.batch);
+  if (controllers != nullptr && (force || *controllers != state.controllers)) {
+    state.controllers = *controllers;
+    scripts.batch += ' ';
+    scripts.batch += controllerMapScript(*controllers);
+  }
   state.primed = true;
   scripts.tuning = takeTuningScript(poll, state.lastTuningVersion);
   appendChangedParams(poll.engineChanged, poll.engineValue, "mlibSetParamFromDsp", scripts.batch);

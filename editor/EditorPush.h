@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "editor/ControllerMapView.h"
 #include "engine/ParamTable.h"
 #include "plugin/GuiPollData.h"
 #include "tuning/LocalTuning.h"
@@ -42,6 +43,7 @@ struct PushState {
   static constexpr uint32_t kResendTuning = 0xFFFFFFFF;
 
   PollSnapshot mirror;
+  ControllerMapView controllers;
   bool primed{false};
   uint32_t lastTuningVersion{0};
 
@@ -60,9 +62,15 @@ extern const std::array<const char*, kNumParams> kParamNames;
 // A float value moved when its difference from the one last sent is above 0.0001.
 bool pollMoved(float a, float b);
 
-// One tick: the value groups that moved (all of them while not primed), then the parameters the engine
-// and the host changed, whose flags are taken. Marks the state primed. Non-finite values are sent as 0.
-PushScripts buildPushScripts(GuiPollData& poll, PushState& state);
+// One tick: the value groups that moved (all of them while not primed), the controller map when one is
+// given and it differs from the one sent last, then the parameters the engine and the host changed,
+// whose flags are taken. Marks the state primed. Non-finite values are sent as 0.
+PushScripts buildPushScripts(GuiPollData& poll, PushState& state,
+                             const ControllerMapView* controllers = nullptr);
+
+// "mlibSetControllerMap" with {map: [[controller, parameter], ...] for every mapped controller in
+// controller order, learn: the parameter learn waits for or -1}.
+std::string controllerMapScript(const ControllerMapView& controllers);
 
 // The tuning statement when the published version differs from lastTuningVersion, which then takes it;
 // empty when nothing changed, or when the audio thread published again while the fields were copied

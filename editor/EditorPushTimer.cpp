@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "editor/EditorPush.h"
 #include "editor/PluginEditor.h"
@@ -10,6 +11,10 @@
 
 void PluginEditor::setGuiPollData(GuiPollData* data) {
   impl->pollData = data;
+}
+
+void PluginEditor::setControllerMapSource(std::function<ControllerMapView()> source) {
+  impl->controllerMap = std::move(source);
 }
 
 // Script errors of the page are swallowed: its receivers are guarded, and nothing is retried.
@@ -41,7 +46,10 @@ void PluginEditor::resetTuningVersionTracking() {
 
 void PluginEditor::pollTick() {
   if (!impl->webView || impl->pollData == nullptr || *impl->busy) return;
-  const PushScripts scripts = buildPushScripts(*impl->pollData, impl->push);
+  std::optional<ControllerMapView> controllers;
+  if (impl->controllerMap) controllers = impl->controllerMap();
+  const PushScripts scripts =
+      buildPushScripts(*impl->pollData, impl->push, controllers ? &*controllers : nullptr);
   if (!scripts.tuning.empty()) impl->webView->evaluateJavaScript(scripts.tuning);
   if (scripts.batch.empty()) return;
   *impl->busy = true;

@@ -72,6 +72,7 @@ std::vector<std::string> syncStateScripts(CLAPPlugin& plugin) {
     std::lock_guard<std::mutex> lock(plugin.stateMutex);
     scripts.push_back(kitRestoreSlotsScript(engine));
   }
+  scripts.push_back(controllerMapScript(plugin.controllerMapView()));
   if (engine.tuning.getMTSNeedsUpdate())
     scripts.emplace_back("if(window.mlibSetMTSNeedsUpdate) window.mlibSetMTSNeedsUpdate(true);");
   const bool connected = engine.getMTSConnected();

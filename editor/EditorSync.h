@@ -23,7 +23,8 @@ struct SyncParam {
 std::array<SyncParam, kNumParams> syncParamValues(const PluginProcessor& engine);
 
 // The scripts of the full resync after the parameters, in the order they are sent: the morph snapshot
-// sequence numbers, the UI state, the kit, the MTS-ESP lamps and, with a master connected, its tuning.
+// sequence numbers, the UI state, the kit, the controller map, the MTS-ESP lamps and, with a master
+// connected, its tuning.
 // Takes the plug-in's stateMutex for the parts it guards.
 std::vector<std::string> syncStateScripts(CLAPPlugin& plugin);
 

@@ -22,6 +22,8 @@ namespace {
 
 constexpr const char* kPresetFileExtension = "nobrel";
 constexpr const char* kDefaultExportName = "preset.nobrel";
+constexpr const char* kKitFileExtension = "tkit";
+constexpr const char* kDefaultKitName = "Kit.tkit";
 constexpr int kMaxTies = 8;
 constexpr int kMaxSteps = 64;
 constexpr int kMaxRatioPairs = 8;
@@ -99,7 +101,8 @@ void exportPreset(const Message& m) {
     platform::runPanel({platform::PanelRequest::Kind::save, filename, kPresetFileExtension,
                         [content](bool confirmed, const std::string& path) {
                           if (confirmed && !path.empty()) writeFileAtomically(path, content);
-                        }});
+                        },
+                        ""});
   });
 }
 
@@ -110,7 +113,8 @@ void importPreset(const Message& m) {
                           if (!confirmed || path.empty()) return;
                           if (const auto text = bridge_files::readUtf8File(path))
                             view->evaluateJavaScript(withText("mlibImportNobrel", *text));
-                        }});
+                        },
+                        ""});
   });
 }
 
@@ -282,12 +286,34 @@ void slotClear(const Message& m) {
     (*callback)(leadingInteger(m.name.substr(kSlotClearPrefixLength)));
 }
 
-void kitFile(const Message& m) {
-  const char* path = stringValue(m.value);
-  const auto callback = slot(m, &PluginEditor::onKitFile);
-  if (path == nullptr || callback == nullptr) return;
+// Saves (op 0) or loads (op 1) the kit file at a path inside the User folder; other paths are dropped.
+void kitFileAt(PluginEditor* editor, int op, std::string_view path) {
+  if (editor == nullptr || !editor->onKitFile) return;
   if (const auto target = bridge_files::kitFilePath(libraryBase(), path))
-    (*callback)(m.name == "__loadKit" ? 1 : 0, target->c_str());
+    editor->onKitFile(op, target->c_str());
+}
+
+void kitFile(const Message& m) {
+  if (const char* path = stringValue(m.value)) kitFileAt(m.editor, m.name == "__loadKit" ? 1 : 0, path);
+}
+
+// A save or open panel for kit files in the User folder; the chosen file is then saved or loaded as
+// "__saveKit" and "__loadKit" do. The answer may come after the editor closed: the editor is reached
+// through the web view's handler, which closing removes.
+void kitFilePanel(const Message& m) {
+  const bool load = m.name == "__loadKitPanel";
+  platform::mainQueue().async([view = retained(m.webView), load] {
+    platform::runPanel(
+        {load ? platform::PanelRequest::Kind::open : platform::PanelRequest::Kind::save,
+         load ? "" : kDefaultKitName, kKitFileExtension,
+         [view, load](bool confirmed, const std::string& path) {
+           if (!confirmed || path.empty()) return;
+           const auto handler = std::dynamic_pointer_cast<MlibMessageHandler>(
+               view->configuration().userContentController->handler(MlibMessageHandler::kHandlerName));
+           if (handler) kitFileAt(handler->editor, load ? 1 : 0, path);
+         },
+         bridge_files::kitFolder(libraryBase()).string()});
+  });
 }
 
 // Rows 16 and 23: a number for the set-value slot. "__ready" first makes the next push resend everything.
@@ -334,6 +360,8 @@ constexpr Route kRoutes[] = {
     {"__slotClear_", true, slotClear},
     {"__saveKit", false, kitFile},
     {"__loadKit", false, kitFile},
+    {"__saveKitPanel", false, kitFilePanel},
+    {"__loadKitPanel", false, kitFilePanel},
 };
 
 bool matches(const Route& route, std::string_view name) {

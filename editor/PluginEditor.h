@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+struct ControllerMapView;
 struct GuiPollData;
 class MlibWebView;
 
@@ -51,6 +52,8 @@ public:
 
   // Engine-value push, callbacks and sync
   void setGuiPollData(GuiPollData* data);
+  // Where the timer reads the controller map it shows the page; without one the map is not pushed.
+  void setControllerMapSource(std::function<ControllerMapView()> source);
   void evaluateJS(const char* script);
   void setParamNormalized(const char* id, double value);
   void resetPollDeltaTracking();

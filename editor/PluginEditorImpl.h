@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "editor/EditorPush.h"
@@ -16,6 +17,7 @@ struct PluginEditor::Impl {
   std::shared_ptr<MlibMessageHandler> handler;
   std::shared_ptr<platform::DispatchTimer> timer;  // the push timer while the view exists
   GuiPollData* pollData = nullptr;                 // not owned
+  std::function<ControllerMapView()> controllerMap;
 
   // Engine-value push, callbacks and sync
   PushState push;  // what the page was sent last

@@ -26,6 +26,7 @@ struct PanelRequest {
   std::string suggestedName;     // save panels only
   std::string allowedExtension;  // the file type offered, as an extension without the dot
   std::function<void(bool confirmed, const std::string& path)> completion;
+  std::string folder;  // the folder the panel opens in; empty leaves it to the platform
 };
 
 // Main thread: shows a panel; the completion runs when the panel is answered.

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 
+#include "editor/ControllerMapView.h"
 #include "editor/PluginEditor.h"
 #include "engine/PluginProcessor.h"
 #include "plugin/GuiPollData.h"
@@ -19,7 +20,7 @@
 
 class CLAPPlugin : public clap::helpers::TavrinPluginBase {
 public:
-  static constexpr uint32_t kNumControllers = 128;
+  static constexpr uint32_t kNumControllers = ControllerMapView::kControllers;
   static constexpr uint32_t kCcUnmapped = 0xFFFFFFFF;  // any map entry of kNumParams or more is unmapped
 
   explicit CLAPPlugin(const clap_host* host);
@@ -44,8 +45,10 @@ public:
   bool loadKitFromFile(const char* path);
 
   // Main thread: sends the page of an open editor the whole engine state (parameters, snapshot numbers,
-  // UI state, kit, MTS-ESP lamps and tuning) (editor/EditorSync.cpp).
+  // UI state, kit, controller map, MTS-ESP lamps and tuning) (editor/EditorSync.cpp).
   void syncEditorToEngineState();
+  // The controller map and the parameter learn waits for, as the editor page shows them (any thread).
+  ControllerMapView controllerMapView() const;
 
   std::atomic<bool> editorNeedsSync{false};  // a state load waits to be shown in the editor
   PluginProcessor engine;

@@ -45,9 +45,20 @@ bool CLAPPlugin::guiCreate(const char*, bool isFloating) {
   }
 
   editor->setGuiPollData(&guiPoll);
+  editor->setControllerMapSource([this] { return controllerMapView(); });
   fillEditorCallbacks(*editor);
   engine.setEditorAttached(true);
   return true;
+}
+
+ControllerMapView CLAPPlugin::controllerMapView() const {
+  ControllerMapView view;
+  for (size_t cc = 0; cc < kNumControllers; ++cc) view.params[cc] = ccMap[cc].load(std::memory_order_relaxed);
+  const int32_t param = ccLearnParam.load(std::memory_order_relaxed);
+  const bool waiting =
+      ccLearnArmed.load(std::memory_order_relaxed) && param >= 0 && static_cast<uint32_t>(param) < kNumParams;
+  view.learning = waiting ? param : -1;
+  return view;
 }
 
 void CLAPPlugin::guiDestroy() {

@@ -187,6 +187,28 @@ TEST_F(BridgeFiles, KitPathsStayInsideTheUserFolder) {
                                        "kitFile 1 " + (base / "User/Kits/a.tkit").string()));
 }
 
+TEST_F(BridgeFiles, KitPanelsOpenInTheUserFolderAndActOnAChosenFileInside) {
+  post("__saveKitPanel", "1");
+  post("__loadKitPanel", "1");
+  post("__loadKitPanel", "1");
+  platform::mainQueue().runPending();
+  ASSERT_EQ(platform::pendingPanels().size(), 3u);
+  const platform::PanelRequest& save = platform::pendingPanels()[0];
+  EXPECT_EQ(save.kind, platform::PanelRequest::Kind::save);
+  EXPECT_EQ(save.suggestedName, "Kit.tkit");
+  EXPECT_EQ(save.allowedExtension, "tkit");
+  EXPECT_EQ(save.folder, (base / "User").string());
+  EXPECT_EQ(platform::pendingPanels()[1].kind, platform::PanelRequest::Kind::open);
+  platform::answerPanel(true, (base / "User/drums.tkit").string());
+  platform::answerPanel(true, (base / "Factory/drums.tkit").string());
+  EXPECT_THAT(slots.calls, ElementsAre("kitFile 0 " + (base / "User/drums.tkit").string()));
+
+  // An answer that comes after the editor closed reaches nothing.
+  editor.destroyPlatformView();
+  platform::answerPanel(true, (base / "User/drums.tkit").string());
+  EXPECT_EQ(slots.calls.size(), 1u);
+}
+
 TEST_F(BridgeFiles, ExportWritesThePresetWhereTheUserConfirms) {
   post("__exportNobrel", quoted("{\"filename\":\"deep-bass.nobrel\",\"content\":\"text\"}"));
   post("__exportNobrel", quoted("{}"));

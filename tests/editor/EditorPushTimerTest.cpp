@@ -90,7 +90,7 @@ TEST(EditorPushTimer, ReadySendsTheWholeStateThenTheNextTickSendsTheTuning) {
 
   e.post("__ready", "1");
   const std::vector<std::string>& scripts = e.view().scripts();
-  ASSERT_EQ(scripts.size(), kNumParams + 4);
+  ASSERT_EQ(scripts.size(), kNumParams + 5);
   EXPECT_EQ(scripts[8], "if(window.mlibSetParam) window.mlibSetParam('cutoffA', 0.500000);");
   EXPECT_EQ(scripts[kNumParams], "if(window.mlibSetSnapshotSeq) window.mlibSetSnapshotSeq(0,0);");
   EXPECT_EQ(scripts.back(), "if(window.mlibSetMTSStatus) window.mlibSetMTSStatus(false);");
@@ -100,6 +100,37 @@ TEST(EditorPushTimer, ReadySendsTheWholeStateThenTheNextTickSendsTheTuning) {
   ASSERT_EQ(scripts.size(), 2u);
   EXPECT_EQ(scripts[0], kNullTuning);
   EXPECT_TRUE(startsWith(scripts[1], "if(window.mlibSetVoiceActivity)"));
+  EXPECT_NE(scripts[1].find(" if(window.mlibSetControllerMap) window.mlibSetControllerMap("),
+            std::string::npos);
+}
+
+TEST(EditorPushTimer, ControllerMapIsSentWhenLearnArmsOrBinds) {
+  EditorSession e;
+  e.tick();
+  e.view().completeScripts();
+  e.view().clearScripts();
+  const auto tickScript = [&e] {
+    e.tick();
+    e.view().completeScripts();
+    std::string batch = e.view().scripts().empty() ? "" : e.view().scripts().back();
+    e.view().clearScripts();
+    return batch;
+  };
+  const std::string defaults = "[71,8],[72,12],[73,9],[74,7]";
+  e.post("__ccLearn", "0.1638655462184874");
+  EXPECT_EQ(tickScript(), " if(window.mlibSetControllerMap) window.mlibSetControllerMap({map:[" + defaults +
+                              "],learn:19});");
+  EXPECT_EQ(tickScript(), "");
+
+  // Controller 20 moves on the audio thread: learn binds it, and the page hears of it on the next tick.
+  clap_event_midi cc{};
+  cc.header = {sizeof cc, 0, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_MIDI, 0};
+  cc.data[0] = 0xB0;
+  cc.data[1] = 20;
+  cc.data[2] = 64;
+  e.plugin().processEvent(cc.header);
+  EXPECT_NE(tickScript().find("window.mlibSetControllerMap({map:[[20,19]," + defaults + "],learn:-1});"),
+            std::string::npos);
 }
 
 TEST(EditorPushTimer, StateLoadSyncsTheOpenEditorOnceOnTheMainThread) {
@@ -118,12 +149,12 @@ TEST(EditorPushTimer, StateLoadSyncsTheOpenEditorOnceOnTheMainThread) {
   e.view().clearScripts();
   e.p.instance.plugin()->on_main_thread(e.p.instance.plugin());
   EXPECT_FALSE(e.plugin().editorNeedsSync.load());
-  ASSERT_EQ(e.view().scripts().size(), kNumParams + 4);
+  ASSERT_EQ(e.view().scripts().size(), kNumParams + 5);
   // The loaded UI state, with what the state writer added to it, reaches the page encoded.
   EXPECT_TRUE(startsWith(e.view().scripts()[kNumParams + 1],
                          "(function(){var u=null;try{u=decodeURIComponent('%7B%22tab%22%3A1%2C"));
   e.p.instance.plugin()->on_main_thread(e.p.instance.plugin());
-  EXPECT_EQ(e.view().scripts().size(), kNumParams + 4);
+  EXPECT_EQ(e.view().scripts().size(), kNumParams + 5);
 }
 
 TEST(EditorPushTimer, SyncRequestWithoutAnEditorIsConsumedSilently) {

@@ -45,12 +45,15 @@ TEST(EditorSync, ParametersAreSentOnceEachByCanonicalNameInNameMapOrder) {
 
 TEST(EditorSync, DefaultStateGivesEmptyPolesNoUIStateAnEmptyKitAndNoMaster) {
   PluginFixture p;
-  EXPECT_EQ(syncStateScripts(*p.object),
-            (std::vector<std::string>{
-                "if(window.mlibSetSnapshotSeq) window.mlibSetSnapshotSeq(0,0);",
-                "if(window.mlibSetUIState) window.mlibSetUIState(null);",
-                "if(window.mlibRestoreSlots) window.mlibRestoreSlots({afxMode:false,baseKey:36,slots:[]});",
-                "if(window.mlibSetMTSStatus) window.mlibSetMTSStatus(false);"}));
+  EXPECT_EQ(
+      syncStateScripts(*p.object),
+      (std::vector<std::string>{
+          "if(window.mlibSetSnapshotSeq) window.mlibSetSnapshotSeq(0,0);",
+          "if(window.mlibSetUIState) window.mlibSetUIState(null);",
+          "if(window.mlibRestoreSlots) window.mlibRestoreSlots({afxMode:false,baseKey:36,slots:[]});",
+          "if(window.mlibSetControllerMap) window.mlibSetControllerMap({map:[[71,8],[72,12],[73,9],[74,7]],"
+          "learn:-1});",
+          "if(window.mlibSetMTSStatus) window.mlibSetMTSStatus(false);"}));
 }
 
 TEST(EditorSync, StoredStateReachesThePageEncodedWithTheKitAndPoleNumbers) {
@@ -67,9 +70,13 @@ TEST(EditorSync, StoredStateReachesThePageEncodedWithTheKitAndPoleNumbers) {
   plugin.engine.setAfxBaseKey(48);
   plugin.engine.setSlotSnapshotGainPan(3, pole, 50, 0.5f, -1.0f);
   plugin.engine.setSlotSnapshotGainPan(7, pole, 55, 2.0f, 0.5f);
+  for (auto& param : plugin.ccMap) param = 500;  // out of range: unmapped
+  plugin.ccMap[127] = 118;
+  plugin.ccLearnArmed = true;
+  plugin.ccLearnParam = 0;
 
   const std::vector<std::string> scripts = syncStateScripts(plugin);
-  ASSERT_EQ(scripts.size(), 4u);
+  ASSERT_EQ(scripts.size(), 5u);
   EXPECT_EQ(scripts[0], "if(window.mlibSetSnapshotSeq) window.mlibSetSnapshotSeq(0,41);");
   EXPECT_EQ(scripts[1],
             "(function(){var u=null;try{u=decodeURIComponent('%7B%22tab%22%3A%22%C3%A9%20x%22%7D')}catch(e){}"
@@ -77,6 +84,8 @@ TEST(EditorSync, StoredStateReachesThePageEncodedWithTheKitAndPoleNumbers) {
   EXPECT_EQ(scripts[2],
             "if(window.mlibRestoreSlots) window.mlibRestoreSlots({afxMode:true,baseKey:48,slots:["
             "{slot:3,note:50,gain:0.500000,pan:0.000000},{slot:7,note:55,gain:2.000000,pan:0.750000}]});");
+  EXPECT_EQ(scripts[3],
+            "if(window.mlibSetControllerMap) window.mlibSetControllerMap({map:[[127,118]],learn:0});");
 }
 
 TEST(EditorSync, MasterTuningIsSentWithoutLabels) {
