@@ -2,33 +2,11 @@
 // receivers do with values from the native side.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { createEditor } from '../src/core/editor.js';
-import { startEditor } from '../src/core/receivers.js';
+import { page } from './page.mjs';
 import { plainToPos, toNormalised } from '../src/core/params.js';
 import { defaultSound } from '../src/core/sound.js';
 import { captureSnapshotRecord, snapshotWireJson } from '../src/core/snapshot.js';
 import { writePreset } from '../src/core/presetWrite.js';
-
-// A page with a recording poster and hand-driven frames and timers.
-function page({ restore = true, storage = null } = {}) {
-  const sent = [];
-  const frames = [];
-  const timers = new Map();
-  let nextTimer = 1;
-  const editor = createEditor({
-    post: (m) => sent.push(m), frame: (fn) => frames.push(fn), storage,
-    timeout: (fn) => { timers.set(nextTimer, fn); return nextTimer++; }, cancelTimeout: (id) => timers.delete(id),
-  });
-  const win = {};
-  startEditor(win, editor, (fn) => fn());
-  if (restore) win.mlibSetUIState(null);
-  const flushFrames = () => { while (frames.length) frames.shift()(); };
-  const flushTimers = () => { for (const [id, fn] of [...timers]) { timers.delete(id); fn(); } };
-  flushFrames();
-  const names = () => sent.map((m) => m.name);
-  const take = () => sent.splice(0, sent.length);
-  return { editor, win, sent, names, take, flushFrames, flushTimers };
-}
 
 test('start-up sends ready, the tuning list request and a stored degree selection, then waits for the view state', () => {
   const storage = new Map([['mlib_ratioSel', '[[2,0],[5,1]]']]);

@@ -38,7 +38,8 @@ export function createEditor({ post = null, frame = (fn) => setTimeout(fn, 16), 
     return {
       sound, theme: mapTheme(readStored(storage, kStorage.theme)) ?? 'nightshade', presetName: 'Untitled',
       presetPath: null, presetCategory: 'User', tuningFile: null, tuningShown: null, tuningList: [], presetList: [],
-      kit: { afxMode: false, baseKey: 36, slots: [] }, mtsNeedsUpdate: false, morphView: false,
+      kit: { afxMode: false, baseKey: 36, slots: [] }, kitArmed: 0, controllers: {}, learning: null,
+      mtsNeedsUpdate: false, morphView: false,
       browserCollapsed: readStored(storage, kStorage.browserCollapsed) !== '0', restored: false,
       scaleDegrees: Number(readStored(storage, kStorage.ratioDegrees)) || 12,
     };

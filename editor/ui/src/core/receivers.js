@@ -5,6 +5,7 @@ import { readPresetList } from './presetFiles.js';
 import { applyPreset } from './apply.js';
 import { restoreUiState } from './uiState.js';
 import { numbers } from './live.js';
+import { readControllerMap } from './controllers.js';
 
 const kLfoKeys = new Map();
 for (const index of [0, 1]) for (const [member, suffix] of kLfoMembers) kLfoKeys.set(`lfo${index + 1}${suffix}`, [index, member]);
@@ -54,6 +55,15 @@ function readTuningShown(t) {
     scaleSize: isNum(t.scaleSize) ? Math.trunc(t.scaleSize) : intervals.length,
     labels: Array.isArray(t.labels) ? t.labels.map(String) : [], source: typeof t.source === 'string' ? t.source : null,
   };
+}
+
+// A slot the native side reports as holding a sound, with the note, gain and pan it gave.
+function reportedSlot(slot, { note, gain, pan }) {
+  const out = { slot: Math.trunc(slot), present: true };
+  if (isNum(note)) out.note = note;
+  if (isNum(gain)) out.gain = gain;
+  if (isNum(pan)) out.pan = pan;
+  return out;
 }
 
 function parseMaybe(value) {
@@ -123,16 +133,20 @@ export function installReceivers(win, editor) {
     mlibRestoreSlots: (kit) => {
       if (!kit || typeof kit !== 'object' || !Array.isArray(kit.slots)) return;
       const slots = kit.slots.filter((s) => s && isNum(s.slot) && s.slot >= 0 && s.slot < 24)
-        .map((s) => ({ slot: Math.trunc(s.slot), note: s.note, gain: s.gain, pan: s.pan }));
+        .map((s) => reportedSlot(s.slot, s));
       editor.set({ kit: { afxMode: kit.afxMode === true, baseKey: isNum(kit.baseKey) ? kit.baseKey : 36, slots } });
+    },
+    mlibSetControllerMap: (map) => {
+      const read = readControllerMap(map);
+      if (read) editor.set(read);
     },
     mlibLoadSlot: (slot, params, note, gain, pan) => {
       if (!isNum(slot) || slot < 0 || slot >= 24) return;
       const kit = editor.getState().kit;
-      const slots = kit.slots.filter((s) => s.slot !== slot);
-      slots.push({ slot: Math.trunc(slot), note, gain, pan, params: params && typeof params === 'object' ? params : {} });
+      const slots = kit.slots.filter((s) => s.slot !== Math.trunc(slot));
+      slots.push({ ...reportedSlot(slot, { note, gain, pan }), params: params && typeof params === 'object' ? params : {} });
       slots.sort((a, b) => a.slot - b.slot);
-      editor.set({ kit: { ...kit, slots } });
+      editor.set({ kit: { ...kit, slots }, kitArmed: Math.trunc(slot) });
     },
   };
   for (const [name, f] of Object.entries(fn)) {

@@ -13,9 +13,10 @@ export function createSender(post) {
   const sentValues = new Map();
   let open = false;
 
-  function send(name, value) {
+  // `extra` adds keys to the message (a slot snapshot's note).
+  function send(name, value, extra = null) {
     if (!post || (!open && !kEarly.has(name))) return false;
-    post({ name, value });
+    post(extra ? { name, value, ...extra } : { name, value });
     return true;
   }
 

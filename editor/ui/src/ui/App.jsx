@@ -7,12 +7,13 @@ import { EnvPage } from './EnvPage.jsx';
 import { ModPage } from './ModPage.jsx';
 import { SeqPage } from './SeqPage.jsx';
 import { FxPage } from './FxPage.jsx';
+import { cancelLearn } from '../core/controllers.js';
 
 const kPages = { VOICE: VoicePage, ENV: EnvPage, MOD: ModPage, SEQ: SeqPage, FX: FxPage };
 
 function MorphBar() {
   const editor = useEditorModel();
-  const { sound } = useEditorState();
+  const { sound, learning } = useEditorState();
   const track = useRef(null);
   const drag = useRef(false);
   const moveTo = (e) => {
@@ -39,6 +40,10 @@ function MorphBar() {
       </div>
       {pole('B')}
       <span className="readout">{sound.fader <= 0.01 ? 'A' : sound.fader >= 0.99 ? 'B' : `${Math.round(sound.fader * 100)}%`}</span>
+      {learning && (
+        <button type="button" className="learn-cancel" title="Stop waiting for a MIDI controller"
+          onClick={() => cancelLearn(editor)}>LEARN {learning} ×</button>
+      )}
     </footer>
   );
 }

@@ -1,5 +1,5 @@
 // The two LFOs and the modulation routes.
-import { K, useEditorModel, useEditorState, useLive } from './bind.jsx';
+import { K, useEditorModel, useEditorState, useLearn, useLive } from './bind.jsx';
 import { Choice, Knob, Menu, Section, Toggle } from './controls.jsx';
 import { kLabels, kRoutes } from '../core/params.js';
 import { formatLfoRate } from '../core/format.js';
@@ -19,9 +19,11 @@ function Lfo({ index }) {
     <Section title={`LFO ${index + 1}`} className={lfo.enabled ? 'lfo' : 'lfo off'}
       extra={<Toggle label={lfo.enabled ? 'ON' : 'OFF'} on={lfo.enabled} onChange={(enabled) => edit({ enabled })} />}>
       <Knob label="Rate" value={lfo.rate} text={formatLfoRate(lfo.rate, lfo.mode)} def={0.5}
-        onChange={(rate) => edit({ rate })} />
-      <Knob label="Phase" value={lfo.phase} text={pct(lfo.phase)} onChange={(phase) => edit({ phase })} />
-      <Knob label="Delay" value={lfo.delay} text={pct(lfo.delay)} onChange={(delay) => edit({ delay })} />
+        onChange={(rate) => edit({ rate })} learn={useLearn(`lfo${index + 1}Rate`)} />
+      <Knob label="Phase" value={lfo.phase} text={pct(lfo.phase)} onChange={(phase) => edit({ phase })}
+        learn={useLearn(`lfo${index + 1}PhaseOff`)} />
+      <Knob label="Delay" value={lfo.delay} text={pct(lfo.delay)} onChange={(delay) => edit({ delay })}
+        learn={useLearn(`lfo${index + 1}Delay`)} />
       <div className="lfo-side">
         <Menu label="Pattern" options={kLabels.lfoPatterns} value={lfo.pattern} onChange={(pattern) => edit({ pattern })} />
         <Choice options={kLabels.lfoModes} value={lfo.mode} onChange={(mode) => edit({ mode })} />
@@ -45,8 +47,10 @@ function Route({ route }) {
     <div className={live ? 'route' : 'route dead'}>
       <span className="route-name">{kRouteTitles[route.route]}</span>
       <K k={route.source} menu />
-      <Knob small label="Start" value={start} text={pct(start)} onChange={(v) => editor.editRoute(route.route, 'start', v)} />
-      <Knob small label="Depth" value={depth} text={pct(depth)} onChange={(v) => editor.editRoute(route.route, 'depth', v)} />
+      <Knob small label="Start" value={start} text={pct(start)} onChange={(v) => editor.editRoute(route.route, 'start', v)}
+        learn={useLearn(route.start)} />
+      <Knob small label="Depth" value={depth} text={pct(depth)} onChange={(v) => editor.editRoute(route.route, 'depth', v)}
+        learn={useLearn(route.end)} />
     </div>
   );
 }

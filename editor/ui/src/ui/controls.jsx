@@ -14,9 +14,23 @@ function arcPath(r, from, to) {
   return `M${x0.toFixed(2)} ${y0.toFixed(2)}A${r} ${r} 0 ${to - from > 180 ? 1 : 0} 1 ${x1.toFixed(2)} ${y1.toFixed(2)}`;
 }
 
+// Controller learn on a control (`learn` from useLearn): a right click arms learn for it or cancels it,
+// and a tag names the controllers that move it, or shows that learn waits for one.
+function learnHandlers(learn) {
+  if (!learn) return {};
+  return { onContextMenu: (e) => { e.preventDefault(); learn.onLearn(); } };
+}
+
+function LearnTag({ learn }) {
+  if (!learn?.tag) return null;
+  return <span className={learn.waiting ? 'cc waiting' : 'cc'}>{learn.tag}</span>;
+}
+
+const learnClass = (base, learn) => (learn?.waiting ? `${base} learning` : base);
+
 // A rotary knob over a position 0..1: drag up or down (shift for fine steps), wheel, double click for the
 // default. `mod` draws a second marker for a modulated position.
-export function Knob({ label, value, text, onChange, def = 0, mod, title, small, bipolar }) {
+export function Knob({ label, value, text, onChange, def = 0, mod, title, small, bipolar, learn }) {
   const drag = useRef(null);
   const v = Math.min(1, Math.max(0, value));
   const start = -kArc / 2;
@@ -38,7 +52,8 @@ export function Knob({ label, value, text, onChange, def = 0, mod, title, small,
   };
   const [x0, y0, x1, y1] = tip(angle);
   return (
-    <div className={small ? 'knob small' : 'knob'} title={title ?? label}>
+    <div className={learnClass(small ? 'knob small' : 'knob', learn)} title={title ?? label} {...learnHandlers(learn)}>
+      <LearnTag learn={learn} />
       <svg viewBox="0 0 36 36" onPointerDown={onPointerDown} onPointerMove={onPointerMove} onPointerUp={onPointerUp}
         onPointerCancel={onPointerUp} onWheel={onWheel} onDoubleClick={() => onChange(def)}>
         <path className="track" d={arcPath(14, start, start + kArc)} />
@@ -57,9 +72,10 @@ export function Knob({ label, value, text, onChange, def = 0, mod, title, small,
 }
 
 // One of a few labelled states, shown side by side.
-export function Choice({ label, options, value, onChange, title }) {
+export function Choice({ label, options, value, onChange, title, learn }) {
   return (
-    <div className="choice" title={title ?? label}>
+    <div className={learnClass('choice', learn)} title={title ?? label} {...learnHandlers(learn)}>
+      <LearnTag learn={learn} />
       {label && <div className="label">{label}</div>}
       <div className="seg">
         {options.map((o, i) => (
@@ -79,9 +95,10 @@ export function Toggle({ label, on, onChange, title }) {
 }
 
 // A drop-down menu over a list of labels (long lists: divisions, patterns, tunings).
-export function Menu({ label, options, value, onChange, title }) {
+export function Menu({ label, options, value, onChange, title, learn }) {
   return (
-    <label className="menu" title={title ?? label}>
+    <label className={learnClass('menu', learn)} title={title ?? label} {...learnHandlers(learn)}>
+      <LearnTag learn={learn} />
       {label && <span className="label">{label}</span>}
       <select value={value} onChange={(e) => onChange(Number(e.target.value))}>
         {options.map((o, i) => <option key={`${o}-${i}`} value={i}>{o}</option>)}

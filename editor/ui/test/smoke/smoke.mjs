@@ -23,17 +23,47 @@ const probe = `<script>window.addEventListener('load', () => setTimeout(() => {
     smooth && smooth.click();
     const reso = [...document.querySelectorAll('.knob')].find((k) => k.querySelector('.label').textContent === 'Reso');
     reso && reso.querySelector('svg').dispatchEvent(new WheelEvent('wheel', { deltaY: -100, bubbles: true }));
-    setTimeout(() => {
+    const knobs = document.querySelectorAll('.knob').length;
+    [...document.querySelectorAll('.tabs button')].find((b) => b.textContent === 'FX')?.click();
+    // The kit panel: every control once, slot 4 armed first.
+    const $ = (selector) => document.querySelector(selector);
+    const wheel = (el) => el?.querySelector('svg').dispatchEvent(new WheelEvent('wheel', { deltaY: -100, bubbles: true }));
+    const choose = (select, value) => {
+      if (!select) return;
+      select.value = String(value);
+      select.dispatchEvent(new Event('change', { bubbles: true }));
+    };
+    const steps = [
+      () => $('.kit-head .toggle')?.click(),
+      () => choose($('.kit-head select'), 48),
+      () => document.querySelectorAll('.kit .slot')[3]?.click(),
+      () => choose($('.armed select'), 60),
+      () => wheel(document.querySelectorAll('.armed .knob')[0]),
+      () => wheel(document.querySelectorAll('.armed .knob')[1]),
+      () => $('.armed .audition')?.click(),
+      () => $('.armed .snap')?.click(),
+      () => $('.armed .clear')?.click(),
+      () => $('.kit-save')?.click(),
+      () => $('.kit-load')?.click(),
+      // Controller learn: a right click on the Mix knob, then the cancel button it brings up.
+      () => [...document.querySelectorAll('.knob')].find((k) => k.querySelector('.label').textContent === 'Mix')
+        ?.dispatchEvent(new MouseEvent('contextmenu', { bubbles: true, cancelable: true })),
+      () => $('.learn-cancel')?.click(),
+      () => window.mlibSetControllerMap({ map: [[20, 17]], learn: -1 }),
+    ];
+    const next = () => {
+      if (steps.length) { steps.shift()(); setTimeout(next, 20); return; }
       const face = document.querySelector('.faceplate');
       const report = { title: document.title, width: face ? face.offsetWidth : 0, height: face ? face.offsetHeight : 0,
-        knobs: document.querySelectorAll('.knob').length, posted: window.__posted,
+        knobs, posted: window.__posted, ccTags: [...document.querySelectorAll('.cc')].map((t) => t.textContent),
         receivers: Object.keys(window).filter((k) => k.startsWith('mlib')).sort(),
         font: [...document.fonts].some((f) => f.family.includes('Faceplate Mono') && f.status === 'loaded') };
       const pre = document.createElement('pre');
       pre.id = 'smoke-report';
       pre.textContent = JSON.stringify(report);
       document.body.appendChild(pre);
-    }, 50);
+    };
+    setTimeout(next, 50);
   }, 50);
 }, 50));</script>`;
 
@@ -61,7 +91,18 @@ try {
   check(report.posted.some((m) => m.name === '__glideMode' && m.value === 1), 'a click on smooth posts __glideMode 1');
   check(!names.includes('cutoffA'), 'a value set by the engine is not posted back');
   check(report.posted.some((m) => m.name === 'resonanceA' && m.value > 0.1), 'turning a knob posts its parameter');
-  for (const f of ['mlibSetParam', 'mlibSetParamFromDsp', 'mlibSetUIState', 'mlibPresetContent', 'mlibSetTuningData']) {
+  const posted = (name, test = () => true) => report.posted.some((m) => m.name === name && test(m));
+  check(posted('__afxMode', (m) => m.value === 1) && posted('__afxBaseKey', (m) => m.value === 48), 'kit mode and base key post');
+  check(posted('__armSlot_3') && posted('__slotNote_3', (m) => m.value === 60), 'a slot click arms it; its note posts');
+  check(posted('__slotGain_3', (m) => m.value > 1) && posted('__slotPan_3', (m) => m.value > 0.5), 'slot gain and pan post');
+  check(posted('__auditionSlot_3') && posted('__slotSnap_3', (m) => m.note === 60 && typeof m.value === 'string')
+    && posted('__slotClear_3'), 'audition, snap with its note, and clear post');
+  check(posted('__saveKitPanel') && posted('__loadKitPanel'), 'kit save and load ask for native panels');
+  check(posted('__ccLearn', (m) => m.value === 17.5 / 119) && posted('__ccLearnCancel'),
+    'a right click arms learn for the knob; the cancel button stops it');
+  check(report.ccTags.includes('CC20'), `a mapped controller is shown on its knob (${report.ccTags})`);
+  for (const f of ['mlibSetParam', 'mlibSetParamFromDsp', 'mlibSetUIState', 'mlibPresetContent', 'mlibSetTuningData',
+    'mlibSetControllerMap']) {
     check(report.receivers.includes(f), `window.${f} exists`);
   }
   if (screenshot) execFileSync(chromium, [...flags, `--screenshot=${screenshot}`, `file://${file}`], { stdio: 'ignore', timeout: 60000 });
