@@ -10,15 +10,29 @@
 
 namespace {
 
-constexpr const char* kLibraryFolderName = "Library";
+constexpr const char* kDataFolderInHome = ".local/share";
 constexpr const char* kResourcesFolderName = "Tavrin.resources";
+constexpr const char* kInstalledResourcesInPrefix = "share/tavrin";
 constexpr long kFallbackPasswdBufferBytes = 16384;
 
 bool isAbsolute(const char* path) {
   return path != nullptr && path[0] == '/';
 }
 
-std::string homeFolder() {
+// The resources of a system-wide install, which keeps the module in <prefix>/lib/clap and its resources
+// in <prefix>/share/tavrin; none for a module elsewhere or without them.
+std::optional<std::filesystem::path> prefixResources(const std::filesystem::path& moduleFolder) {
+  if (moduleFolder.filename() != "clap" || moduleFolder.parent_path().filename() != "lib")
+    return std::nullopt;
+  std::filesystem::path installed = moduleFolder.parent_path().parent_path() / kInstalledResourcesInPrefix;
+  std::error_code error;
+  if (!std::filesystem::is_directory(installed, error)) return std::nullopt;
+  return installed;
+}
+
+}  // namespace
+
+std::string userHomeFolder() {
   if (const char* home = std::getenv("HOME"); isAbsolute(home)) return home;
   long size = sysconf(_SC_GETPW_R_SIZE_MAX);
   if (size <= 0) size = kFallbackPasswdBufferBytes;
@@ -31,12 +45,11 @@ std::string homeFolder() {
   return {};
 }
 
-}  // namespace
-
-std::string userLibraryFolder() {
-  const std::string home = homeFolder();
+std::string userDataFolder() {
+  if (const char* data = std::getenv("XDG_DATA_HOME"); isAbsolute(data)) return data;
+  const std::string home = userHomeFolder();
   if (home.empty()) return {};
-  return (std::filesystem::path(home) / kLibraryFolderName).string();
+  return (std::filesystem::path(home) / kDataFolderInHome).string();
 }
 
 std::optional<std::string> moduleResourcesFolder() {
@@ -48,5 +61,8 @@ std::optional<std::string> moduleResourcesFolder() {
   std::error_code error;
   const std::filesystem::path module = std::filesystem::canonical(info.dli_fname, error);
   if (error) return std::nullopt;
-  return (module.parent_path() / kResourcesFolderName).string();
+  const std::filesystem::path beside = module.parent_path() / kResourcesFolderName;
+  if (!std::filesystem::exists(beside, error))
+    if (auto installed = prefixResources(module.parent_path())) return installed->string();
+  return beside.string();
 }

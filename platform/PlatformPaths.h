@@ -4,11 +4,16 @@
 #include <optional>
 #include <string>
 
-// The user's Library folder: "Library" in the home folder, which is HOME when that is an absolute path
-// and else the user database's entry for this user. Empty when no absolute home folder is known.
-std::string userLibraryFolder();
+// The user's home folder: HOME when that is an absolute path, else the user database's entry for this
+// user. Empty when no absolute home folder is known.
+std::string userHomeFolder();
 
-// The resource folder shipped beside the module that holds this code: the folder "Tavrin.resources" next
-// to Tavrin.clap, with symbolic links to the module resolved first. None when the module's file cannot be
-// located.
+// The user's data folder: XDG_DATA_HOME when that is an absolute path, else ".local/share" in the home
+// folder. Empty when neither is known.
+std::string userDataFolder();
+
+// The resource folder shipped with the module that holds this code, with symbolic links to the module
+// resolved first: the folder "Tavrin.resources" next to Tavrin.clap; when that is missing and the module
+// sits in <prefix>/lib/clap, "<prefix>/share/tavrin" when that exists. None when the module's file
+// cannot be located.
 std::optional<std::string> moduleResourcesFolder();

@@ -12,7 +12,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kLibrarySubPath = "Audio/Presets/Nobrels/Tavrin";
+constexpr const char* kLibrarySubPath = "Nobrels/Tavrin";
+constexpr const char* kEarlierLibrarySubPath = "Library/Audio/Presets/Nobrels/Tavrin";
+constexpr const char* kCarryOverSuffix = ".carry-over";
 constexpr const char* kFactoryFolder = "Factory";
 constexpr const char* kUserFolder = "User";
 constexpr const char* kTuningsFolder = "Tunings";
@@ -30,20 +32,28 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
                     [](char x, char y) { return lowerAscii(x) == lowerAscii(y); });
 }
 
-// Calls visit with every regular file below folder, linked folders not followed, while visit answers
-// true. False when the walk could not be completed, so that a caller can tell it may have missed files.
+// Calls visit with every entry below folder, linked folders not followed, while visit answers true.
+// False when the walk could not be completed, so that a caller can tell it may have missed entries.
 template <typename Visit>
-bool walkFiles(const fs::path& folder, Visit visit) {
+bool walkEntries(const fs::path& folder, Visit visit) {
   std::error_code error;
   fs::recursive_directory_iterator entry(folder, fs::directory_options::none, error);
   if (error) return false;
   for (const fs::recursive_directory_iterator end; entry != end;) {
-    std::error_code typeError;
-    if (entry->is_regular_file(typeError) && !visit(entry->path())) return true;
+    if (!visit(*entry)) return true;
     entry.increment(error);
     if (error) return false;
   }
   return true;
+}
+
+// walkEntries over the regular files only, visited by path.
+template <typename Visit>
+bool walkFiles(const fs::path& folder, Visit visit) {
+  return walkEntries(folder, [&](const fs::directory_entry& entry) {
+    std::error_code error;
+    return !entry.is_regular_file(error) || visit(entry.path());
+  });
 }
 
 bool isBundledPreset(const fs::path& file) {
@@ -89,12 +99,41 @@ void installFactoryTunings(const fs::path& base, const fs::path& resources) {
   });
 }
 
+// The hidden folder beside base in which a carried-over library is put together.
+fs::path carryOverStaging(const fs::path& base) {
+  std::string name = ".";
+  name += base.filename().string();
+  name += kCarryOverSuffix;
+  return base.parent_path() / name;
+}
+
+// Copies one entry of an earlier library into the staging folder. A file that an interrupted start left
+// shorter than its source is copied again: the staging folder holds nothing but these copies.
+void carryOverEntry(const fs::directory_entry& entry, const fs::path& destination) {
+  std::error_code error;
+  // A linked folder is not followed, so it is not made either.
+  if (fs::is_directory(entry.symlink_status(error))) {
+    fs::create_directories(destination, error);
+    return;
+  }
+  if (!entry.is_regular_file(error)) return;
+  const auto copiedBytes = fs::file_size(destination, error);
+  if (!error && copiedBytes != fs::file_size(entry.path(), error)) fs::remove(destination, error);
+  tavrin_copyIfMissing(entry.path(), destination);
+}
+
 }  // namespace
 
 std::string presetsBasePath() {
-  const std::string library = userLibraryFolder();
-  if (library.empty()) return {};
-  return (fs::path(library) / kLibrarySubPath).string();
+  const std::string data = userDataFolder();
+  if (data.empty()) return {};
+  return (fs::path(data) / kLibrarySubPath).string();
+}
+
+std::string earlierPresetsBasePath() {
+  const std::string home = userHomeFolder();
+  if (home.empty()) return {};
+  return (fs::path(home) / kEarlierLibrarySubPath).string();
 }
 
 std::string tuningsDir() {
@@ -109,8 +148,10 @@ std::optional<std::string> bundleResourcesPath() {
 }
 
 void ensurePresetFolders() {
+  const std::string base = presetsBasePath();
+  tavrin_carryOverLibrary(earlierPresetsBasePath(), base);
   const std::optional<std::string> resources = bundleResourcesPath();
-  tavrin_ensureFactoryBank(presetsBasePath(), resources ? std::optional<fs::path>(*resources) : std::nullopt);
+  tavrin_ensureFactoryBank(base, resources ? std::optional<fs::path>(*resources) : std::nullopt);
 }
 
 void bootstrapPresetFolders() {
@@ -129,6 +170,23 @@ void tavrin_ensureFactoryBank(const fs::path& base, const std::optional<fs::path
       tavrin_dirContainsFileWithExtension(presets, {"nobrel"}) && installFactoryPresets(base, presets))
     tavrin_writeBankMarker(base, kFactoryBankVersion);
   installFactoryTunings(base, *resources);
+}
+
+void tavrin_carryOverLibrary(const fs::path& earlier, const fs::path& base) {
+  std::error_code error;
+  if (!earlier.is_absolute() || !base.is_absolute() || !base.has_filename() ||
+      fs::exists(fs::symlink_status(base, error)) || !fs::is_directory(earlier, error))
+    return;
+  const fs::path staging = carryOverStaging(base);
+  fs::create_directories(staging, error);
+  if (error) return;
+  walkEntries(earlier, [&](const fs::directory_entry& entry) {
+    carryOverEntry(entry, staging / entry.path().lexically_relative(earlier));
+    return true;
+  });
+  fs::rename(staging, base, error);
+  // Another instance finished first: this copy is not needed.
+  if (error && fs::exists(fs::symlink_status(base, error))) fs::remove_all(staging, error);
 }
 
 bool tavrin_dirContainsFileWithExtension(const fs::path& folder,

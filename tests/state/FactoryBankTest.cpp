@@ -22,7 +22,7 @@ struct FactoryBank : ::testing::Test {
   std::string marker() const { return readFile(base / ".factory-bank"); }
 
   TempFolder temp;
-  fs::path base = temp.path / "Library/Audio/Presets/Nobrels/Tavrin";
+  fs::path base = temp.path / ".local/share/Nobrels/Tavrin";
   fs::path resources = temp.path / "Tavrin.resources";
   fs::path presets = resources / "Presets/Factory";
   fs::path factory = base / "Factory";
@@ -126,7 +126,7 @@ TEST_F(FactoryBank, TheWipeTouchesOnlyTheBasesOwnFactory) {
   writeFile(factory / "Old.nobrel", "old");
   tavrin_wipeFactoryScoped(base, base / "User");
   tavrin_wipeFactoryScoped(base, base / "User/../User");
-  tavrin_wipeFactoryScoped(temp.path / "Library", factory);
+  tavrin_wipeFactoryScoped(temp.path / ".local/share", factory);
   EXPECT_EQ(readFile(base / "User/Mine.nobrel"), "mine");
   EXPECT_EQ(readFile(factory / "Old.nobrel"), "old");
 

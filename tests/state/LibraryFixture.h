@@ -1,5 +1,5 @@
 #pragma once
-// A throw-away folder for library tests, a scoped HOME, and small file helpers.
+// A throw-away folder for library tests, a scoped environment, and small file helpers.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -25,19 +25,29 @@ struct TempFolder {
   fs::path path;
 };
 
-// Points HOME somewhere else for the life of the object.
-struct ScopedHome {
-  explicit ScopedHome(const std::string& home) {
-    if (const char* old = getenv("HOME")) saved = old;
-    setenv("HOME", home.c_str(), 1);
+// Sets an environment variable, or removes it when given none, for the life of the object.
+struct ScopedEnv {
+  ScopedEnv(const char* name, const std::optional<std::string>& value) : name(name) {
+    if (const char* old = getenv(name)) saved = old;
+    set(value);
   }
-  ~ScopedHome() {
-    if (saved)
-      setenv("HOME", saved->c_str(), 1);
+  ~ScopedEnv() { set(saved); }
+  void set(const std::optional<std::string>& value) {
+    if (value)
+      setenv(name, value->c_str(), 1);
     else
-      unsetenv("HOME");
+      unsetenv(name);
   }
+  const char* name;
   std::optional<std::string> saved;
+};
+
+// Points HOME somewhere else for the life of the object, with XDG_DATA_HOME removed so that the library
+// lives in that home's data folder.
+struct ScopedHome {
+  explicit ScopedHome(const std::string& home) : home("HOME", home), data("XDG_DATA_HOME", std::nullopt) {}
+  ScopedEnv home;
+  ScopedEnv data;
 };
 
 inline void writeFile(const fs::path& path, const std::string& text) {

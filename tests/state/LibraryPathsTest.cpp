@@ -14,25 +14,26 @@ using namespace tavrin::host;
 
 namespace {
 
-const char* kLibraryBase = "Library/Audio/Presets/Nobrels/Tavrin";
-
-TEST(LibraryPaths, TheLibraryLivesInTheHomeFolderAndATuningsFolderThatIsNotUtf8IsEmpty) {
+TEST(LibraryPaths, TheLibraryLivesInTheDataFolderAndATuningsFolderThatIsNotUtf8IsEmpty) {
   ScopedHome home("/home/someone");
-  EXPECT_EQ(userLibraryFolder(), "/home/someone/Library");
-  EXPECT_EQ(presetsBasePath(), "/home/someone/Library/Audio/Presets/Nobrels/Tavrin");
-  EXPECT_EQ(tuningsDir(), "/home/someone/Library/Audio/Presets/Nobrels/Tavrin/Tunings");
-  ScopedHome bad("/home/bad\xff");
-  EXPECT_FALSE(presetsBasePath().empty());
+  EXPECT_EQ(presetsBasePath(), "/home/someone/.local/share/Nobrels/Tavrin");
+  EXPECT_EQ(tuningsDir(), "/home/someone/.local/share/Nobrels/Tavrin/Tunings");
+  EXPECT_EQ(earlierPresetsBasePath(), "/home/someone/Library/Audio/Presets/Nobrels/Tavrin");
+  for (const char* ignored : {"", "relative/data"}) {
+    ScopedEnv data("XDG_DATA_HOME", ignored);
+    EXPECT_EQ(presetsBasePath(), "/home/someone/.local/share/Nobrels/Tavrin") << ignored;
+  }
+  ScopedEnv data("XDG_DATA_HOME", "/data/\xff");
+  EXPECT_EQ(presetsBasePath(), "/data/\xff/Nobrels/Tavrin");
   EXPECT_EQ(tuningsDir(), "");
 }
 
 TEST(LibraryPaths, AHomeThatIsNotAnAbsolutePathGivesWayToTheUserDatabase) {
   const passwd* user = getpwuid(getuid());
-  const std::string expected =
-      user != nullptr && user->pw_dir[0] == '/' ? std::string(user->pw_dir) + "/Library" : "";
+  const std::string expected = user != nullptr && user->pw_dir[0] == '/' ? std::string(user->pw_dir) : "";
   for (const char* home : {"", "relative/home", "~"}) {
     ScopedHome scoped(home);
-    EXPECT_EQ(userLibraryFolder(), expected) << home;
+    EXPECT_EQ(userHomeFolder(), expected) << home;
   }
 }
 
@@ -42,9 +43,10 @@ TEST(LibraryPaths, ResourcesSitBesideTheFileThatHoldsTheCode) {
   EXPECT_EQ(bundleResourcesPath(), (program.parent_path() / "Tavrin.resources").string());
 }
 
-TEST(LibraryPaths, TheModuleInstallsTheBankShippedBesideItsRealFile) {
+TEST(LibraryPaths, TheModuleInstallsTheBankShippedBesideItsRealFileIntoTheDataFolder) {
   TempFolder temp;
   ScopedHome home(temp.path.string());
+  ScopedEnv data("XDG_DATA_HOME", (temp.path / "data").string());
   const fs::path shipped = temp.path / "opt/tavrin";
   fs::create_directories(shipped);
   fs::copy_file(TAVRIN_MODULE_PATH, shipped / "Tavrin.clap");
@@ -60,11 +62,12 @@ TEST(LibraryPaths, TheModuleInstallsTheBankShippedBesideItsRealFile) {
   PluginInstance instance(module.factory(), host, "com.nobrel.tavrin");
   ASSERT_TRUE(instance.valid());
   ASSERT_TRUE(instance.init());
-  const fs::path base = temp.path / kLibraryBase;
+  const fs::path base = temp.path / "data/Nobrels/Tavrin";
   EXPECT_EQ(readFile(base / "Factory/Init/Init.nobrel"), "init");
   EXPECT_EQ(readFile(base / "Tunings/Just.scl"), "just");
   EXPECT_EQ(readFile(base / ".factory-bank"), "1");
   EXPECT_TRUE(fs::is_directory(base / "User"));
+  EXPECT_FALSE(fs::exists(temp.path / "Library"));
 }
 
 }  // namespace
