@@ -153,6 +153,40 @@ void writeText(TextBuilder& out, const ParamTextFormat& f, double p, double v, b
   }
 }
 
+// The text of parameter id at the normalised value, clamped to 0..1 (NaN gives 0).
+TextBuilder shownText(uint32_t id, double normalised, const LfoSyncModes& sync) {
+  const ParamInfo& row = kParams[id];
+  const double v = ml::safeClamp(normalised, 0.0, 1.0);
+  TextBuilder out;
+  writeText(out, paramTextFormat(id), row.min + v * (row.max - row.min), v,
+            isLfoLocked(lfoSyncModeOf(id, sync)));
+  return out;
+}
+
+// The value nearest to read (the value of text's number) that shows text. At a switch of unit, decimals
+// or label a shown text's number lies on the switch itself, where the other form shows ("1000 Hz" reads
+// as 1000, which shows "1.0 kHz"); the value that shows the text lies just beside it. Looked for at
+// growing distances on both sides, then closed in on by halving; read itself when no value near it shows
+// text (a typed text in a form no value shows).
+double valueShowing(uint32_t id, std::string_view text, double read, const LfoSyncModes& sync) {
+  const auto shows = [&](double v) { return shownText(id, v, sync).view() == text; };
+  if (shows(read)) return read;
+  for (double distance = 1e-12; distance <= 1e-2; distance *= 10.0) {
+    for (double side : {-1.0, 1.0}) {
+      double inside = read + side * distance;  // shows text
+      if (!shows(inside)) continue;
+      double outside = read;  // does not
+      for (int i = 0; i < 64; ++i) {
+        const double middle = 0.5 * (inside + outside);
+        if (middle == inside || middle == outside) break;
+        (shows(middle) ? inside : outside) = middle;
+      }
+      return inside;
+    }
+  }
+  return read;
+}
+
 // Copies text into a host buffer of capacity bytes (at least 1), cut at a UTF-8 character boundary.
 void copyTruncated(std::string_view text, char* buffer, uint32_t capacity) {
   size_t n = std::min<size_t>(text.size(), capacity - 1);
@@ -279,22 +313,18 @@ std::optional<double> readPlain(const ParamTextFormat& f, std::string_view text,
 bool paramValueToText(uint32_t id, double normalised, const LfoSyncModes& sync, char* buffer,
                       uint32_t capacity) {
   if (id >= kNumParams || buffer == nullptr || capacity == 0) return false;
-  const ParamInfo& row = kParams[id];
-  const double v = ml::safeClamp(normalised, 0.0, 1.0);
-  TextBuilder out;
-  writeText(out, paramTextFormat(id), row.min + v * (row.max - row.min), v,
-            isLfoLocked(lfoSyncModeOf(id, sync)));
-  copyTruncated(out.view(), buffer, capacity);
+  copyTruncated(shownText(id, normalised, sync).view(), buffer, capacity);
   return true;
 }
 
 bool paramTextToValue(uint32_t id, const char* text, const LfoSyncModes& sync, double* normalised) {
   if (id >= kNumParams || text == nullptr || normalised == nullptr) return false;
-  const auto plain = readPlain(paramTextFormat(id), trimmed(text), isLfoLocked(lfoSyncModeOf(id, sync)));
+  const std::string_view typed = trimmed(text);
+  const auto plain = readPlain(paramTextFormat(id), typed, isLfoLocked(lfoSyncModeOf(id, sync)));
   if (!plain) return false;
   const ParamInfo& row = kParams[id];
   const double value = (*plain - row.min) / (row.max - row.min);
   if (!std::isfinite(value)) return false;
-  *normalised = value;
+  *normalised = valueShowing(id, typed, value, sync);
   return true;
 }

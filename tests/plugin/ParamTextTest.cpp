@@ -13,6 +13,7 @@
 #include "engine/ParamTable.h"
 #include "plugin/ParamInfo.h"
 #include "plugin/ParamText.h"
+#include "plugin/ParamTextFormat.h"
 
 namespace {
 
@@ -122,22 +123,58 @@ TEST(ParamText, RefusesTextThatIsNeitherNumberNorLabel) {
   EXPECT_TRUE(std::isnan(valueOf(kParamFilterACutoff, "1e306 kHz")));
 }
 
-// Every text reads back as itself, apart from those at a change of unit or label, whose value shows
-// in the other form ("1000 ms" is 1.0 s).
+// Plain values where a parameter's text changes its unit, decimals, sign or label.
+std::vector<double> switchPoints(uint32_t id) {
+  const ParamTextFormat f = paramTextFormat(id);
+  const auto lfoRateOf = [](double hz) { return std::log(hz / 0.05) / std::log(400.0); };
+  std::vector<double> points;
+  switch (f.form) {
+    case ParamTextForm::kFrequency:
+      return {1000.0};
+    case ParamTextForm::kSeconds:
+      return {1.0 / f.scale};
+    case ParamTextForm::kGainDb:
+      return {0.001, 1.0};
+    case ParamTextForm::kLfoRate:
+      return {lfoRateOf(1.0), lfoRateOf(10.0)};
+    case ParamTextForm::kMorph:
+      return {0.01, 0.99};
+    case ParamTextForm::kFoldCharacter:
+      return {0.25, 0.75};
+    case ParamTextForm::kSwitch:
+    case ParamTextForm::kLfoSyncMode:
+      return {0.5, 1.5};
+    case ParamTextForm::kLabel:
+      for (size_t k = 0; k + 1 < f.labels.size(); ++k) points.push_back(k + 0.5);
+      return points;
+    default:
+      return {};
+  }
+}
+
+// What a host checks: every shown text reads back as a value that shows the same text, and reading that
+// text again gives the same value. Over a fine grid and just beside every switch of unit or label.
 TEST(ParamText, DenseSweepReadsBackToTheSameText) {
-  const std::vector<std::string> unitChanges = {"1000 Hz", "1000 ms", "1.00 Hz",    "10.0 Hz",
-                                                "1%",      "99%",     "Buchla 25%", "Serge 75%"};
   for (uint32_t id = 0; id < kNumParams; ++id) {
+    std::vector<double> values;
+    for (int i = 0; i <= 4000; ++i) values.push_back(i / 4000.0);
+    for (double plain : switchPoints(id))
+      for (double offset : {-1e-9, 0.0, 1e-9}) values.push_back(normaliseParam(id, plain) + offset);
     for (const LfoSyncModes& sync : {kFree, kLocked}) {
-      for (int i = 0; i <= 4000; ++i) {
-        const std::string text = textOf(id, i / 4000.0, sync);
+      for (double v : values) {
+        const std::string text = textOf(id, v, sync);
         const double back = valueOf(id, text, sync);
         ASSERT_FALSE(std::isnan(back)) << id << " '" << text << "'";
-        if (std::find(unitChanges.begin(), unitChanges.end(), text) != unitChanges.end()) continue;
-        EXPECT_EQ(textOf(id, back, sync), text) << id;
+        ASSERT_EQ(textOf(id, back, sync), text) << id << " at " << v;
+        ASSERT_EQ(valueOf(id, textOf(id, back, sync), sync), back) << id << " '" << text << "'";
       }
     }
   }
+  // The values a switch text reads as lie just beside the switch.
+  EXPECT_LT(valueOf(kParamFilterACutoff, "1000 Hz"), normaliseParam(kParamFilterACutoff, 1000.0));
+  EXPECT_GT(valueOf(kParamMorphFader, "1%"), 0.01);
+  EXPECT_LT(valueOf(kParamMorphFader, "99%"), 0.99);
+  EXPECT_NEAR(valueOf(kParamFoldCharacter, "Serge 75%"), 0.75, 1e-9);
 }
 
 TEST(ParamText, NonFiniteAndHugeValuesShowTheRangeEnds) {
