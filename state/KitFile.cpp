@@ -9,6 +9,7 @@
 #include "platform/PlatformFiles.h"
 #include "state/CFile.h"
 #include "state/KitSection.h"
+#include "state/StateStream.h"
 #include "state/StreamIo.h"
 
 namespace {
@@ -23,6 +24,18 @@ int64_t fileRead(const clap_istream* stream, void* buffer, uint64_t size) {
 
 bool validPath(const char* path) {
   return path != nullptr && path[0] != 0;
+}
+
+// The stream version of the section a kit file of this version holds; 0 for a version no writer wrote.
+uint32_t sectionVersionOf(uint32_t kitFileVersion) {
+  switch (kitFileVersion) {
+    case 1:
+      return kKitSectionGainPanVersion;
+    case kKitFileVersion:
+      return kStateVersion;
+    default:
+      return 0;
+  }
 }
 
 }  // namespace
@@ -51,10 +64,10 @@ bool loadKitFile(const char* path, PluginProcessor& engine, std::mutex& kitLock)
   uint32_t version = 0;
   if (!tavrin_stream_read_all(&stream, magic, sizeof magic) ||
       std::memcmp(magic, kKitFileMagic, sizeof magic) != 0 || !readField(&stream, version) ||
-      version != kKitFileVersion)
+      sectionVersionOf(version) == 0)
     return false;
   auto data = std::make_unique<KitSectionData>();
-  if (!readKitSection(&stream, kKitSectionCurrentVersion, *data) || !data->complete) return false;
+  if (!readKitSection(&stream, sectionVersionOf(version), *data) || !data->complete) return false;
   file.reset();
   std::lock_guard lock(kitLock);
   applyKitSection(engine, *data);

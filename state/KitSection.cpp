@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "state/SnapshotBinary.h"
+#include "state/SnapshotMigration.h"
 #include "state/StreamIo.h"
 
 namespace {
@@ -21,11 +22,13 @@ bool writeSlot(const clap_ostream* stream, const PluginProcessor& engine, int sl
          writeField(stream, gain) && writeField(stream, pan);
 }
 
-// One slot's fields; false at a short read. Sections before the gain-and-pan version keep 1.0 and 0.0.
+// One slot's fields; false at a short read. Sections before the gain-and-pan version keep 1.0 and 0.0;
+// snapshots of old streams have their old values repaired.
 bool readSlot(const clap_istream* stream, uint32_t version, KitSectionSlot& slot) {
   if (!readFlag(stream, slot.present)) return false;
   if (!slot.present) return true;
   if (!readField(stream, slot.note) || !readSnapshotBinary(stream, slot.snapshot)) return false;
+  if (streamNeedsMigration(version)) migratePluckSnapshot(slot.snapshot);
   if (version < kKitSectionGainPanVersion) return true;
   return readField(stream, slot.gain) && readField(stream, slot.pan);
 }

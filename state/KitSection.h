@@ -18,7 +18,6 @@
 
 inline constexpr uint32_t kKitSectionMaxSlots = 1024;     // a larger count is refused
 inline constexpr uint32_t kKitSectionGainPanVersion = 5;  // stream version that added gain and pan
-inline constexpr uint32_t kKitSectionCurrentVersion = 5;
 
 // One slot as read: present, and for a present slot its note (as stored), snapshot, gain and pan.
 struct KitSectionSlot {
@@ -43,7 +42,8 @@ struct KitSectionData {
 // kit slots.
 TAVRIN_EXPORT bool tavrin_write_kit_section(const clap_ostream* stream, PluginProcessor& engine);
 
-// Reads a section written by a stream of streamVersion and replaces the engine's kit with it. False, with
+// Reads a section written by a stream of streamVersion (whose snapshots are repaired when that version
+// is old, see streamNeedsMigration) and replaces the engine's kit with it. False, with
 // the kit untouched, when the mode, base key or count cannot be read or the count is above 1024.
 // Otherwise the kit is emptied, the base key and mode are set and the slots read before any short read
 // are handed over (slots past 23 are read and dropped); the result is true even when the section is cut.

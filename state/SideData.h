@@ -18,9 +18,11 @@
 // the tuning.
 std::string mergeSideData(PluginProcessor& engine, TavrinStateSidecar& sidecar, std::mutex& lock);
 
-// Applies the sidecar's JSON to the engine (window size, tuning, locks, glide, ratio selection, lanes,
-// morph poles, live lanes); text that does not parse as a JSON object is ignored.
-void applySideData(PluginProcessor& engine, TavrinStateSidecar& sidecar, std::mutex& lock);
+// Applies the sidecar's JSON, carried by a stream of streamVersion, to the engine (window size, tuning,
+// locks, glide, ratio selection, lanes, morph poles, live lanes); the poles of an old stream get the
+// repairs of old values. Text that does not parse as a JSON object is ignored.
+void applySideData(PluginProcessor& engine, TavrinStateSidecar& sidecar, std::mutex& lock,
+                   uint32_t streamVersion);
 
 // Tuning keys. The "localTuning" object of a tuning; applying "localTuning" answers whether the key
 // was usable, and "tuningFile" is read only when it was not.
@@ -41,7 +43,8 @@ inline const cJSON* jsonMember(const cJSON* object, const char* key) {
   return cJSON_GetObjectItemCaseSensitive(object, key);
 }
 int32_t jsonInt(const cJSON* number);
-// Puts item under key, replacing a member of that key or adding one; a null item is ignored.
+// Puts item under key, replacing the first member of that key or adding one, and removes any later
+// member of that key (a reader takes the first); a null item is ignored.
 void jsonPut(cJSON* object, const char* key, cJSON* item);
 // Parses the whole text as one JSON object; null when it is not one.
 cJSON* parseJsonObject(const std::string& text);

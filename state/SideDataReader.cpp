@@ -8,6 +8,7 @@
 #include "state/ClassicJson.h"
 #include "state/SideData.h"
 #include "state/SnapshotJson.h"
+#include "state/SnapshotMigration.h"
 
 namespace {
 
@@ -103,17 +104,19 @@ void applyLaneSettings(const cJSON* object, PluginProcessor& engine, int lane) {
   applyTies(jsonMember(object, "ties"), engine, lane);
 }
 
-// One pole's snapshot object read back through its text.
-bool readPole(const cJSON* item, ParamSnapshot& out) {
+// One pole's snapshot object read back through its text, repaired when the stream is old.
+bool readPole(const cJSON* item, uint32_t streamVersion, ParamSnapshot& out) {
   if (!cJSON_IsObject(item)) return false;
   const std::optional<std::string> text = classicJsonPrintUnformatted(item);
-  return text && tavrin_parse_snapshot_json(text->c_str(), out, nullptr);
+  if (!text || !tavrin_parse_snapshot_json(text->c_str(), out, nullptr)) return false;
+  if (streamNeedsMigration(streamVersion)) migratePluckSnapshot(out);
+  return true;
 }
 
-void applyPoles(const cJSON* root, PluginProcessor& engine, std::mutex& lock) {
+void applyPoles(const cJSON* root, PluginProcessor& engine, std::mutex& lock, uint32_t streamVersion) {
   auto poles = std::make_unique<std::array<ParamSnapshot, 2>>();
-  const bool readA = readPole(jsonMember(root, "snapshotADsp"), (*poles)[0]);
-  const bool readB = readPole(jsonMember(root, "snapshotBDsp"), (*poles)[1]);
+  const bool readA = readPole(jsonMember(root, "snapshotADsp"), streamVersion, (*poles)[0]);
+  const bool readB = readPole(jsonMember(root, "snapshotBDsp"), streamVersion, (*poles)[1]);
   const cJSON* authority = jsonMember(root, "morphAuthority");
   if (readA && readB && !(cJSON_IsNumber(authority) && authority->valuedouble >= 1.0))
     healSnapshotPair((*poles)[0], (*poles)[1], engine);
@@ -145,7 +148,8 @@ void applyLiveLanes(const cJSON* root, PluginProcessor& engine) {
 
 }  // namespace
 
-void applySideData(PluginProcessor& engine, TavrinStateSidecar& sidecar, std::mutex& lock) {
+void applySideData(PluginProcessor& engine, TavrinStateSidecar& sidecar, std::mutex& lock,
+                   uint32_t streamVersion) {
   std::string text;
   {
     std::lock_guard guard(lock);
@@ -160,7 +164,7 @@ void applySideData(PluginProcessor& engine, TavrinStateSidecar& sidecar, std::mu
   applySelectedDegrees(root, engine);
   applyLaneSettings(jsonMember(root, "ratioSeq"), engine, 0);
   applyLaneSettings(jsonMember(root, "seqLane1"), engine, 1);
-  applyPoles(root, engine, lock);
+  applyPoles(root, engine, lock, streamVersion);
   applyLiveLanes(root, engine);
   cJSON_Delete(root);
 }

@@ -1,3 +1,4 @@
+#include <cstring>
 #include <memory>
 #include <optional>
 
@@ -50,6 +51,13 @@ cJSON* liveLaneObject(const PluginProcessor& engine, int lane) {
   return object;
 }
 
+// Removes every member of key: a text may hold a key twice, and a copy left behind would be read on the
+// next load.
+void jsonDeleteAll(cJSON* object, const char* key) {
+  while (cJSON_GetObjectItemCaseSensitive(object, key) != nullptr)
+    cJSON_DeleteItemFromObjectCaseSensitive(object, key);
+}
+
 void mergeNativeKeys(cJSON* root, const PluginProcessor& engine, const TavrinStateSidecar& sidecar,
                      const SideDataInputs& in) {
   jsonPut(root, "windowWidth", cJSON_CreateNumber(sidecar.windowWidth));
@@ -58,18 +66,18 @@ void mergeNativeKeys(cJSON* root, const PluginProcessor& engine, const TavrinSta
   if (in.hasTuning)
     jsonPut(root, "localTuning", localTuningObject(in.tuning, in.filename, in.source));
   else
-    cJSON_DeleteItemFromObjectCaseSensitive(root, "localTuning");
+    jsonDeleteAll(root, "localTuning");
   for (int i = 0; i < 2; ++i) {
     if (in.hasPole[i])
       jsonPut(root, kSnapshotKeys[i], snapshotToJsonObject(in.pole[i]));
     else
-      cJSON_DeleteItemFromObjectCaseSensitive(root, kSnapshotKeys[i]);
+      jsonDeleteAll(root, kSnapshotKeys[i]);
   }
   if (in.hasPole[0] || in.hasPole[1]) jsonPut(root, "morphAuthority", cJSON_CreateNumber(1));
   if (engine.envFeelModern())
     jsonPut(root, "envFeel", cJSON_CreateNumber(2));
   else
-    cJSON_DeleteItemFromObjectCaseSensitive(root, "envFeel");
+    jsonDeleteAll(root, "envFeel");
   jsonPut(root, "filterLockA", cJSON_CreateBool(engine.filterLocked(0)));
   jsonPut(root, "filterLockB", cJSON_CreateBool(engine.filterLocked(1)));
   cJSON* live = cJSON_CreateObject();
@@ -86,10 +94,17 @@ int32_t jsonInt(const cJSON* number) {
 
 void jsonPut(cJSON* object, const char* key, cJSON* item) {
   if (item == nullptr) return;
-  if (cJSON_GetObjectItemCaseSensitive(object, key) != nullptr)
-    cJSON_ReplaceItemInObjectCaseSensitive(object, key, item);
-  else
+  if (cJSON_GetObjectItemCaseSensitive(object, key) == nullptr) {
     cJSON_AddItemToObject(object, key, item);
+    return;
+  }
+  cJSON_ReplaceItemInObjectCaseSensitive(object, key, item);
+  for (cJSON* member = item->next; member != nullptr;) {
+    cJSON* next = member->next;
+    if (member->string != nullptr && std::strcmp(member->string, key) == 0)
+      cJSON_Delete(cJSON_DetachItemViaPointer(object, member));
+    member = next;
+  }
 }
 
 cJSON* parseJsonObject(const std::string& text) {

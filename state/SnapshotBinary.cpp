@@ -1,6 +1,5 @@
 #include "state/SnapshotBinary.h"
 
-#include "state/SnapshotMigration.h"
 #include "state/StreamIo.h"
 
 namespace {
@@ -57,7 +56,5 @@ bool readSnapshotBinary(const clap_istream* stream, ParamSnapshot& out) {
   if (!readParams(stream, out) || !readFlag(stream, out.valid)) return false;
   for (int lane = 0; lane < ParamSnapshot::kSeqLanes; ++lane)
     if (!readLane(stream, out, lane)) return false;
-  if (!readField(stream, out.seq1Target)) return false;
-  migratePluckSnapshot(out);
-  return true;
+  return readField(stream, out.seq1Target);
 }

@@ -20,6 +20,6 @@ bool writeSnapshotBinary(const clap_ostream* stream, const ParamSnapshot& s);
 
 // Empties out, then reads one snapshot: of count values and flags the first 119 are kept; flags, valid
 // and lane captured read any non-zero byte as set; steps, ties, step counts and the target are stored as
-// read (a step count may exceed 8). Ends with migratePluckSnapshot. False at a short read, with the
-// fields read before it kept in out.
+// read (a step count may exceed 8). Old values are not repaired here: that depends on the stream that
+// carries the snapshot. False at a short read, with the fields read before it kept in out.
 bool readSnapshotBinary(const clap_istream* stream, ParamSnapshot& out);

@@ -53,8 +53,9 @@ TAVRIN_EXPORT std::string tavrin_slot_params_to_json(const ParamSnapshot& s);
 // empty text, one longer than kMaxSnapshotJsonBytes, one that is not exactly one JSON value (white space
 // aside), and a root that is not an object. Members naming a parameter with a number value are mapped back
 // into the parameter's range (a later member for the same id wins); when there is at least one, every other
-// parameter takes its default, and migratePluckSnapshot runs. Lane, lock and setting keys are read with their
-// values clamped, truncated and saturated; unknown keys and values of the wrong type are ignored. When
+// parameter takes its default. Old values are not repaired: the page sends current ones, and a state
+// stream repairs by its own version. Lane, lock and setting keys are read with their values clamped,
+// truncated and saturated; unknown keys and values of the wrong type are ignored. When
 // "__seq" is a number, *seqPresent := true (when given; it is never cleared). The result, and out.valid, is
 // whether any parameter was read.
 TAVRIN_EXPORT bool tavrin_parse_snapshot_json(const char* text, ParamSnapshot& out, bool* seqPresent);

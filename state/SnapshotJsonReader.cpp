@@ -7,7 +7,6 @@
 #include "plugin/ParamInfo.h"
 #include "state/ParamNameMap.h"
 #include "state/SnapshotJson.h"
-#include "state/SnapshotMigration.h"
 
 namespace {
 
@@ -98,10 +97,7 @@ bool tavrin_parse_snapshot_json(const char* text, ParamSnapshot& out, bool* seqP
     return false;
   }
   const int found = readParams(root, out);
-  if (found > 0) {
-    completeSnapshotDefaults(out);
-    migratePluckSnapshot(out);
-  }
+  if (found > 0) completeSnapshotDefaults(out);
   for (int lane = 0; lane < ParamSnapshot::kSeqLanes; ++lane) readLane(root, out, lane);
   readSettings(root, out, seqPresent);
   cJSON_Delete(root);

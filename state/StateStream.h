@@ -1,10 +1,11 @@
 // The host state stream: everything one plug-in instance keeps in the host's project. Little-endian
 // fields, no padding, no checksum:
 //
-//   "TVRN", version (uint32, written as 5), parameter count (uint32, written as 119), count plain values
+//   "TVRN", version (uint32, written as 6), parameter count (uint32, written as 119), count plain values
 //   (float64) by id; from version 2 the controller map (128 x uint32); from version 3 the side-data
 //   length (uint32) and that many bytes of JSON text; from version 4 the kit section (gain and pan per
-//   slot from version 5).
+//   slot from version 5). Version 6 has the layout of version 5; it marks streams whose values restore
+//   exactly, while those of version 5 and older get the repairs of old values.
 //
 // A stream that does not start with "TVRN" is the legacy form: 47 plain values (float64) for ids 0..46.
 // Main thread only.
@@ -21,7 +22,7 @@
 #include "state/StateSidecar.h"
 
 inline constexpr char kStateMagic[4] = {'T', 'V', 'R', 'N'};
-inline constexpr uint32_t kStateVersion = 5;
+inline constexpr uint32_t kStateVersion = 6;
 inline constexpr uint32_t kLegacyParamCount = 47;
 // The side-data text the reader takes, in bytes; a longer block is skipped whole.
 inline constexpr uint32_t kMaxSideDataBytes = 16u << 20;
@@ -32,11 +33,14 @@ inline constexpr uint32_t kMaxSideDataBytes = 16u << 20;
 TAVRIN_EXPORT bool tavrin_state_save_stream(const clap_ostream* stream, PluginProcessor& engine,
                                             TavrinStateSidecar& sidecar, std::mutex& lock);
 
-// Resets the engine and the sidecar's texts, then reads a stream of any version or the legacy form,
-// repairs old values and applies the side data (re-reading Scala files from sidecar.tuningsDir). False
-// only when the header (magic, version, count, or the legacy form's first value) cannot be read; every
-// later short read ends its field group and the load still succeeds. The controller map, the window
-// sizes and the envelope model are not reset.
+// Reads a stream of any version or the legacy form whole, and only then resets the engine and the
+// sidecar's texts, hands over what was read, repairs the old values of streams up to version 5 and the
+// legacy form, and applies the side data (re-reading Scala files from sidecar.tuningsDir). False, with
+// the engine and the sidecar untouched, when the header (magic, version, count, or the legacy form's
+// first value) cannot be read, or a legacy stream is longer than 47 values or holds a value that is not
+// finite or lies more than a range width outside its parameter's range. Every later short read ends its
+// field group and the load still succeeds. The controller map, the window sizes and the envelope model
+// are not reset.
 TAVRIN_EXPORT bool tavrin_state_load_stream(const clap_istream* stream, PluginProcessor& engine,
                                             TavrinStateSidecar& sidecar, std::mutex& lock);
 

@@ -27,7 +27,7 @@ TEST(KitFile, RoundTripAndSize) {
   ASSERT_TRUE(saveKitFile(emptyFile.c_str(), *empty, lock));
   EXPECT_EQ(fs::file_size(emptyFile), 41u);
   const std::vector<uint8_t> bytes = fileBytes(emptyFile);
-  EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 5), std::string("TKIT\x01"));
+  EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 5), std::string("TKIT\x02"));
 
   auto source = newEngine(fillKit);
   const fs::path file = folder.path / "kit.tkit";
@@ -39,6 +39,32 @@ TEST(KitFile, RoundTripAndSize) {
 
   ASSERT_TRUE(saveKitFile(file.c_str(), *empty, lock));  // an existing file is replaced
   EXPECT_EQ(fs::file_size(file), 41u);
+}
+
+// A file of version 2 restores the old envelope model as saved; one of version 1 was written when that
+// model was gone and gets it repaired.
+TEST(KitFile, OnlyVersion1FilesHaveOldValuesRepaired) {
+  TempFolder folder;
+  std::mutex lock;
+  auto source = newEngine();
+  ParamSnapshot s = sampleSnapshot();
+  s.value[kParamEnvModel] = 1.0;
+  s.value[kParamAmpEnvSustain] = 0.5;
+  s.has[kParamEnvModel] = s.has[kParamAmpEnvSustain] = true;
+  source->setSlotSnapshotGainPan(2, s, 60, 1.0f, 0.0f);
+  const fs::path file = folder.path / "kit.tkit";
+  ASSERT_TRUE(saveKitFile(file.c_str(), *source, lock));
+  auto target = newEngine();
+  ASSERT_TRUE(loadKitFile(file.c_str(), *target, lock));
+  expectSameKit(*source, *target);
+
+  std::vector<uint8_t> bytes = fileBytes(file);
+  bytes[4] = 1;
+  writeBytes(file, bytes);
+  ASSERT_TRUE(loadKitFile(file.c_str(), *target, lock));
+  const SlotReading slot = readSlot(*target, 2);
+  EXPECT_EQ(slot.snapshot.value[kParamEnvModel], 0.0);
+  EXPECT_EQ(slot.snapshot.value[kParamAmpEnvSustain], 0.0);
 }
 
 TEST(KitFile, RefusedFilesLeaveTheKitAsItWas) {
@@ -53,7 +79,7 @@ TEST(KitFile, RefusedFilesLeaveTheKitAsItWas) {
   bad.push_back(bytes);
   bad.back()[0] = 'X';  // magic
   bad.push_back(bytes);
-  bad.back()[4] = 2;  // version 2
+  bad.back()[4] = 3;  // version 3
   for (size_t cut : {size_t{0}, size_t{7}, size_t{20}, bytes.size() - 1})
     bad.emplace_back(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(cut));
   bad.push_back(bytes);

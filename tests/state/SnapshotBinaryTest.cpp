@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "state/SnapshotBinary.h"
+#include "state/SnapshotMigration.h"
 #include "tests/state/MemoryStreams.h"
 #include "tests/state/SnapshotSamples.h"
 
@@ -128,7 +129,8 @@ TEST(SnapshotBinary, WriterFailsAtAnyFailedWrite) {
   EXPECT_TRUE(writeSnapshotBinary(&exact.stream, s));
 }
 
-TEST(SnapshotBinary, RepairsTheOldPluckedEnvelopeModel) {
+// The reader keeps old values as stored; the stream that carries the snapshot repairs them by its version.
+TEST(SnapshotBinary, ReadsOldValuesAsStoredForTheirStreamToRepair) {
   ParamSnapshot s;
   s.value[kParamEnvModel] = 1.0;
   s.value[kParamAmpEnvSustain] = 0.8;
@@ -136,6 +138,8 @@ TEST(SnapshotBinary, RepairsTheOldPluckedEnvelopeModel) {
   s.has[kParamEnvModel] = s.has[kParamAmpEnvSustain] = s.has[kParamAmpEnvDecay] = true;
   ParamSnapshot back;
   ASSERT_TRUE(readBytes(written(s), back));
+  EXPECT_EQ(back.value[kParamEnvModel], 1.0);
+  migratePluckSnapshot(back);
   EXPECT_EQ(back.value[kParamEnvModel], 0.0);
   EXPECT_EQ(back.value[kParamAmpEnvSustain], 0.0);
   EXPECT_EQ(back.value[kParamAmpEnvRelease], 1.25);
@@ -143,5 +147,6 @@ TEST(SnapshotBinary, RepairsTheOldPluckedEnvelopeModel) {
 
   s.value[kParamEnvModel] = 0.5;  // not above 0.5: nothing changes
   ASSERT_TRUE(readBytes(written(s), back));
+  migratePluckSnapshot(back);
   EXPECT_EQ(back.value[kParamAmpEnvSustain], 0.8);
 }

@@ -7,6 +7,7 @@
 
 #include "state/ClassicJson.h"
 #include "state/SnapshotJson.h"
+#include "state/SnapshotMigration.h"
 #include "tests/state/SnapshotSamples.h"
 
 namespace {
@@ -39,7 +40,6 @@ TEST(SnapshotJsonReader, RoundTripMovesValuesByAtMostHalfAMillionthOfTheirRange)
     s.value[id] = plainAt(id, std::fmod(id * 0.3819660113, 1.0));
     s.has[id] = true;
   }
-  s.value[kParamEnvModel] = 0.0;  // the modern model: no repair
   ParamSnapshot back = junkSnapshot();
   bool seqPresent = false;
   ASSERT_TRUE(tavrin_parse_snapshot_json(printed(s).c_str(), back, &seqPresent));
@@ -78,17 +78,17 @@ TEST(SnapshotJsonReader, LaterMembersWinAndOthersTakeTheirDefaults) {
   expectDefaultsExcept(s, {kParamFilterACutoff, kParamFilterBCutoff, kParamGlide});
 }
 
-TEST(SnapshotJsonReader, RepairsTheOldPluckedEnvelopeModel) {
+// The page sends current values, so the reader keeps them; an old stream repairs its poles by its version.
+TEST(SnapshotJsonReader, KeepsOldValuesForTheirStreamToRepair) {
   ParamSnapshot s;
   ASSERT_TRUE(tavrin_parse_snapshot_json(R"({"envModel": 1})", s, nullptr));
+  EXPECT_EQ(s.value[kParamEnvModel], 1.0);
+  expectDefaultsExcept(s, {kParamEnvModel});
+  migratePluckSnapshot(s);
   EXPECT_EQ(s.value[kParamEnvModel], 0.0);
   EXPECT_EQ(s.value[kParamAmpEnvSustain], 0.0);
   EXPECT_EQ(s.value[kParamAmpEnvRelease], 0.35);
   expectDefaultsExcept(s, {kParamAmpEnvSustain, kParamAmpEnvRelease});
-
-  ASSERT_TRUE(tavrin_parse_snapshot_json(R"({"decay": 0.5, "envModel": 0.75})", s, nullptr));
-  EXPECT_EQ(s.value[kParamAmpEnvRelease], plainAt(kParamAmpEnvDecay, 0.5));
-  EXPECT_EQ(s.value[kParamEnvModel], 0.0);
 }
 
 TEST(SnapshotJsonReader, LanesKeepEightStepsAndTiesAsFarAsGiven) {

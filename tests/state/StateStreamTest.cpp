@@ -37,11 +37,12 @@ void expectPolesClose(const ParamSnapshot& saved, const ParamSnapshot& loaded) {
 
 }  // namespace
 
-TEST(StateStream, LayoutOfAVersion5Stream) {
+// Version 6 has the layout of version 5.
+TEST(StateStream, LayoutOfAVersion6Stream) {
   RichState state;
   const std::vector<uint8_t> bytes = savedState(*state.engine, state.sidecar);
   EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "TVRN");
-  EXPECT_EQ(fieldAt<uint32_t>(bytes, 4), 5u);
+  EXPECT_EQ(fieldAt<uint32_t>(bytes, 4), 6u);
   EXPECT_EQ(fieldAt<uint32_t>(bytes, 8), 119u);
   EXPECT_EQ(fieldAt<double>(bytes, kValuesAt + 8 * kParamFilterACutoff), 1234.5);
   EXPECT_EQ(fieldAt<uint32_t>(bytes, kMapAt + 4 * 74), kParamFilterACutoff);

@@ -2,10 +2,15 @@
 // that only the editor writes or that older writers left behind.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <limits>
+
 #include "tests/state/LibraryFixture.h"
 #include "tests/state/StateFixture.h"
 
 namespace {
+
+constexpr double kNotANumber = std::numeric_limits<double>::quiet_NaN();
 
 // "TVRN", version and count, then count values: the defaults with the given changes.
 std::vector<uint8_t> header(uint32_t version, uint32_t count,
@@ -104,7 +109,7 @@ TEST(StateVersions, OtherCountsSkipExtraValuesOrLeaveDefaults) {
   EXPECT_EQ(fewer.engine->getParam(kParamMorphFader), kParams[kParamMorphFader].def);
 }
 
-TEST(StateVersions, LegacyFormAndTooShortStreams) {
+TEST(StateVersions, LegacyFormAndRefusedStreams) {
   std::vector<uint8_t> legacy;
   put(legacy, 2.0);
   const Loaded eight = load(legacy);
@@ -117,22 +122,70 @@ TEST(StateVersions, LegacyFormAndTooShortStreams) {
   const Loaded whole = load(legacy);
   EXPECT_EQ(whole.engine->getParam(kParamLfo2SyncMode), 1.0);  // repaired
 
-  const Loaded three = load({'T', 'V', 'R'});
-  EXPECT_FALSE(three.ok);
-  EXPECT_EQ(three.engine->getParam(kParamReverbMix), kParams[kParamReverbMix].def);  // reset all the same
+  // Refused before anything changes: too short a header, bytes past the 47 values, values that are not
+  // finite or lie more than a range width outside their range.
+  std::vector<std::vector<uint8_t>> refused = {
+      {'T', 'V', 'R'}, {'T', 'V', 'R', 'N', 5}, legacy, legacy, legacy};
+  refused[2].push_back(0);
+  std::memcpy(refused[3].data() + 8 * kParamReverbMix, &kNotANumber, 8);
+  const double far = kParams[kParamGlide].max * 2.0 + 1.0;
+  std::memcpy(refused[4].data() + 8 * kParamGlide, &far, 8);
+  for (const std::vector<uint8_t>& bytes : refused) {
+    const Loaded loaded = load(bytes);
+    EXPECT_FALSE(loaded.ok) << bytes.size();
+    EXPECT_EQ(loaded.engine->getParam(kParamReverbMix), 0.99);
+    EXPECT_EQ(loaded.sidecar.ccMap[0], 7u);
+    EXPECT_TRUE(slotPresent(*loaded.engine, 0));
+  }
+  // A value a little outside its range loads, clamped as any value.
+  const double near = kParams[kParamGlide].max * 1.5;
+  std::memcpy(legacy.data() + 8 * kParamGlide, &near, 8);
+  EXPECT_EQ(load(legacy).engine->getParam(kParamGlide), kParams[kParamGlide].max);
 }
 
-TEST(StateVersions, OldValuesAreRepaired) {
-  const Loaded loaded = load(header(1, kNumParams,
-                                    {{kParamLfo1SyncMode, 2.0},
-                                     {kParamEnvModel, 1.0},
-                                     {kParamAmpEnvDecay, 0.8},
-                                     {kParamAmpEnvSustain, 0.5},
-                                     {kParamAmpEnvRelease, 1.5}}));
-  EXPECT_EQ(loaded.engine->getParam(kParamLfo1SyncMode), 1.0);
-  EXPECT_EQ(loaded.engine->getParam(kParamEnvModel), 0.0);
-  EXPECT_EQ(loaded.engine->getParam(kParamAmpEnvSustain), 0.0);
-  EXPECT_EQ(loaded.engine->getParam(kParamAmpEnvRelease), 0.8);
+// Streams up to version 5 were written while the third LFO sync mode and the plucked envelope model
+// existed, in the values and in the poles: they are repaired. Version 6 restores them as saved.
+TEST(StateVersions, OnlyOldStreamsHaveOldValuesRepaired) {
+  const auto stream = [](uint32_t version) {
+    std::vector<uint8_t> bytes = header(version, kNumParams,
+                                        {{kParamLfo1SyncMode, 2.0},
+                                         {kParamEnvModel, 1.0},
+                                         {kParamAmpEnvDecay, 0.8},
+                                         {kParamAmpEnvSustain, 0.5},
+                                         {kParamAmpEnvRelease, 1.5}});
+    putMap(bytes, 0xFFFFFFFF);
+    putSideData(bytes, R"({"snapshotADsp":{"envModel":1,"sustain":0.5}})");
+    return bytes;
+  };
+  ParamSnapshot pole;
+  const Loaded old = load(stream(5));
+  EXPECT_EQ(old.engine->getParam(kParamLfo1SyncMode), 1.0);
+  EXPECT_EQ(old.engine->getParam(kParamEnvModel), 0.0);
+  EXPECT_EQ(old.engine->getParam(kParamAmpEnvSustain), 0.0);
+  EXPECT_EQ(old.engine->getParam(kParamAmpEnvRelease), 0.8);
+  ASSERT_TRUE(old.engine->getSnapshotCopy(0, pole));
+  EXPECT_EQ(pole.value[kParamEnvModel], 0.0);
+
+  const Loaded current = load(stream(6));
+  EXPECT_EQ(current.engine->getParam(kParamLfo1SyncMode), 2.0);
+  EXPECT_EQ(current.engine->getParam(kParamEnvModel), 1.0);
+  EXPECT_EQ(current.engine->getParam(kParamAmpEnvSustain), 0.5);
+  EXPECT_EQ(current.engine->getParam(kParamAmpEnvRelease), 1.5);
+  ASSERT_TRUE(current.engine->getSnapshotCopy(0, pole));
+  EXPECT_EQ(pole.value[kParamEnvModel], 1.0);
+}
+
+// A key held twice is read from its first copy; the writer keeps no second copy of a key it writes, so a
+// reload saves the same stream.
+TEST(StateVersions, RepeatedKeysSaveTheSameFromTheFirstSaveOn) {
+  for (const char* text : {R"({"snapshotBDsp":{"x":1},"snapshotBDsp":{"attack":0.1}})",
+                           R"({"localTuning":{"period":"x"},"localTuning":{"intervals":[1,1.5],"period":2}})",
+                           R"({"envFeel":1,"envFeel":2,"windowWidth":1,"windowWidth":2})"}) {
+    Loaded first = load(withSideData(text));
+    const std::vector<uint8_t> saved = savedState(*first.engine, first.sidecar);
+    Loaded second = load(saved);
+    EXPECT_EQ(savedState(*second.engine, second.sidecar), saved) << text;
+  }
 }
 
 TEST(StateVersions, TuningKeysOfOlderWritersAndBadInput) {
