@@ -5,6 +5,7 @@
 
 #include "engine/ParamTable.h"
 #include "engine/voice/FilterSaturation.h"
+#include "foundation/MLDSPGens.h"
 #include "foundation/MLSafeValue.h"
 
 namespace {
@@ -89,7 +90,7 @@ float softKnee(float x) {
 ColourCoeffs colourCoeffs(float sampleRate) {
   ColourCoeffs c;
   c.lpCoef = std::clamp(18849.556f / sampleRate, 0.0001f, 0.49f);  // 2 pi x 3000 Hz
-  c.dcCoef = 1.0f - 31.4159f / sampleRate;                         // 2 pi x 5 Hz
+  c.dcCoef = ml::dcBlockerPole(31.4159f, sampleRate);              // 2 pi x 5 Hz
   return c;
 }
 

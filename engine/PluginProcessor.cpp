@@ -67,7 +67,7 @@ void PluginProcessor::setFilterLocked(int which, bool on) {
 }
 
 void PluginProcessor::setSampleRate(double rate) {
-  if (!std::isfinite(rate) || !(rate > 0.0)) return;
+  if (!supportsSampleRate(rate)) return;
   sampleRate = rate;
   residueReadIndex = 0;
   residueRemaining = 0;

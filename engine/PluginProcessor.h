@@ -126,7 +126,14 @@ public:
   void setGlideSmooth(bool on);
 
   // Life cycle (main thread).
-  // Ignores a rate that is not finite or not above 0.
+  // The sample rates the engine runs at, ends included: every rate-dependent recursion stays stable
+  // between them.
+  static constexpr double kMinSampleRate = 1000.0;
+  static constexpr double kMaxSampleRate = 768000.0;
+  static constexpr bool supportsSampleRate(double rate) {
+    return rate >= kMinSampleRate && rate <= kMaxSampleRate;  // false for NaN
+  }
+  // Ignores a rate the engine does not support.
   void setSampleRate(double rate);
   double getSampleRate() const { return sampleRate; }
   uint32_t latencySamples() const { return TruePeakLimiter::latencySamples(); }

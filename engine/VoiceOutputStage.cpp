@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "engine/VoiceRender.h"
+#include "foundation/MLDSPGens.h"
 #include "foundation/MLFastMath.h"
 #include "foundation/MLSIMD.h"
 #include "foundation/MLSafeValue.h"
@@ -108,9 +109,9 @@ float toneStep(OutputChain& s, float hpR, float lpC, float m) {
 // DC blocker and amplitude in one pass, the soft clip four samples at a time, then the tone stage:
 // the recursions of each pass are independent, so they overlap.
 void dcAmplitudeClipAndTone(VoiceState& v, VoiceBlock& b) {
-  const float dcR = 1.f - 31.4159f / b.sr;
+  const float dcR = ml::dcBlockerPole(31.4159f, b.sr);
   const float gainC = 1.f - std::exp(-1.f / (kGainSeconds * b.sr));
-  const float hpR = 1.f - 31.4f * b.invSr;
+  const float hpR = ml::dcBlockerPole(31.4f, b.sr);
   const float lpC = 1.f - std::exp(-62831.855f * b.invSr);
   OutputChain s = loadChain(v);
   float* out = b.out.getBuffer();

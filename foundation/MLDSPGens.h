@@ -2,6 +2,7 @@
 // and the equal-tempered note-to-frequency conversion.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -113,6 +114,12 @@ struct OnePole {
     return out;
   }
 };
+
+// Pole of a one-pole DC blocker (y = x - x1 + r y1) with its corner at w radians per second:
+// r = 1 - w / sampleRate, held at 0 or above so that no rate makes the recursion unstable.
+inline float dcBlockerPole(float w, float sampleRate) {
+  return std::max(0.0f, 1.0f - w / sampleRate);
+}
 
 // Frequency in Hz of a (fractional) MIDI note number, twelve-tone equal temperament at A4 = 440 Hz.
 inline float pitchToFrequency(float p) {

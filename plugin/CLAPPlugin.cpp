@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "plugin/CLAPEntry.h"
@@ -60,6 +61,14 @@ bool CLAPPlugin::init() {
 }
 
 bool CLAPPlugin::activate(double rate, uint32_t, uint32_t) {
+  if (!PluginProcessor::supportsSampleRate(rate)) {
+    char message[128];
+    std::snprintf(message, sizeof message,
+                  "Tavrin cannot run at a sample rate of %.10g Hz (it runs at %.0f to %.0f Hz)", rate,
+                  PluginProcessor::kMinSampleRate, PluginProcessor::kMaxSampleRate);
+    log(CLAP_LOG_ERROR, message);
+    return false;
+  }
   sampleRate = rate;
   engine.setSampleRate(rate);
   return true;

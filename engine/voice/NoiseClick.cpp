@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "engine/voice/AnalogDrift.h"
+#include "foundation/MLDSPGens.h"
 #include "foundation/MLDSPVector.h"
 #include "foundation/MLFastMath.h"
 #include "foundation/MLSIMD.h"
@@ -65,7 +66,7 @@ void declick(float* row, float& fade, int8_t& fadeState, int triggerIndex, bool 
 }
 
 void dcBlock(float* row, float (&mem)[2], float sampleRate) {
-  const float a = 1.f - 62.83f / sampleRate;
+  const float a = ml::dcBlockerPole(62.83f, sampleRate);
   // The differences x[i] - x[i - 1] first (they vectorise), then the one-pole recursion over them.
   float diff[kBlock];
   diff[0] = row[0] - mem[0];

@@ -61,7 +61,7 @@ TEST_F(Engine, HostBlockSizesNeverReachTheBlockDriver) {
 TEST_F(Engine, UnusableSampleRatesAreIgnored) {
   engine->setSampleRate(96000.0);
   run(10);
-  for (double bad : {0.0, -48000.0, std::nan(""), double(INFINITY)}) {
+  for (double bad : {0.0, -48000.0, 999.0, 768001.0, std::nan(""), double(INFINITY)}) {
     engine->setSampleRate(bad);
     EXPECT_EQ(engine->getSampleRate(), 96000.0);
     EXPECT_EQ(engine->residueRemaining, 54u) << "a rejected rate must leave the engine as it was";
