@@ -45,6 +45,8 @@ bool CLAPPlugin::stateLoad(const clap_istream* stream) {
     editorWidth.store(static_cast<uint32_t>(sidecar.windowWidth), kRelaxed);
     editorHeight.store(static_cast<uint32_t>(sidecar.windowHeight), kRelaxed);
   }
+  // The values changed without output events, and the rate texts follow the loaded sync modes.
+  if (_hostProxy.canUseParams()) _hostProxy.paramsRescan(CLAP_PARAM_RESCAN_VALUES | CLAP_PARAM_RESCAN_TEXT);
   editorNeedsSync.store(true, std::memory_order_release);
   _hostProxy.requestCallback();
   return true;

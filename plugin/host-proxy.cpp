@@ -84,6 +84,11 @@ void HostProxy<h, l>::paramsRequestFlush() const {
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
+void HostProxy<h, l>::paramsRescan(clap_param_rescan_flags flags) const {
+  _hostParams->rescan(_host, flags);
+}
+
+template <MisbehaviourHandler h, CheckingLevel l>
 void HostProxy<h, l>::requestCallback() const {
   if (_host && _host->request_callback) _host->request_callback(_host);
 }

@@ -39,8 +39,10 @@ public:
   bool isMainThread() const;
   bool isAudioThread() const;
 
+  // The params calls below are made only after canUseParams() answered true; rescan on the main thread.
   bool canUseParams() const;
   void paramsRequestFlush() const;
+  void paramsRescan(clap_param_rescan_flags flags) const;
 
   void requestCallback() const;
 

@@ -1,5 +1,6 @@
 // Fuzzes the host state stream reader: any bytes after a first byte that sets how many bytes the stream
-// hands out per read. Whatever loads must be playable and must save and load again to the same values.
+// hands out per read. A refused stream must change nothing (the engine saves the same stream as before);
+// whatever loads must be playable and must save and load again to the same values.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -26,11 +27,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MemoryIStream in(std::vector<uint8_t>(data + 1, data + size));
   in.chunk = data[0] == 0 ? SIZE_MAX : data[0];
   TavrinStateSidecar sidecar;
+  TavrinStateSidecar before = sidecar;
+  std::vector<uint8_t> saved;
+  check(tavrin_state_save(*engine, saved, before));
   std::mutex lock;
-  if (!tavrin_state_load_stream(&in.stream, *engine, sidecar, lock)) return 0;
+  if (!tavrin_state_load_stream(&in.stream, *engine, sidecar, lock)) {
+    std::vector<uint8_t> after;
+    check(tavrin_state_save(*engine, after, sidecar) && after == saved);
+    return 0;
+  }
   check(engineIsPlayable(*engine));
 
-  std::vector<uint8_t> saved;
   check(tavrin_state_save(*engine, saved, sidecar));
   TavrinStateSidecar reloaded;
   check(tavrin_state_load(*again, saved.data(), saved.size(), reloaded));

@@ -121,6 +121,25 @@ inline bool loadState(PluginProcessor& engine, const std::vector<uint8_t>& bytes
   return tavrin_state_load_stream(&in.stream, engine, sidecar, lock);
 }
 
+// A pole read back from the JSON form: every parameter captured (the form gives the others their
+// defaults) and within six decimals of its range, lanes and settings as saved.
+inline void expectPolesClose(const ParamSnapshot& saved, const ParamSnapshot& loaded) {
+  for (uint32_t id = 0; id < kNumParams; ++id) {
+    ASSERT_TRUE(loaded.has[id]) << id;  // the JSON form gives every other parameter its default
+    const double range = kParams[id].max - kParams[id].min;
+    EXPECT_NEAR(loaded.value[id], saved.has[id] ? saved.value[id] : kParams[id].def, 0.0000006 * range) << id;
+  }
+  EXPECT_EQ(loaded.seqStepCount, saved.seqStepCount);
+  for (int lane = 0; lane < 2; ++lane)
+    for (uint32_t i = 0; i < saved.seqStepCount[lane]; ++i) {
+      EXPECT_EQ(loaded.seqTies[lane][i], saved.seqTies[lane][i]) << lane << i;
+      EXPECT_EQ(loaded.seqSteps[lane][i], saved.seqSteps[lane][i]) << lane << i;
+    }
+  EXPECT_EQ(loaded.seq1Target, saved.seq1Target);
+  EXPECT_EQ(loaded.lockA, saved.lockA);
+  EXPECT_EQ(loaded.captureSeq, saved.captureSeq);
+}
+
 inline constexpr char kJustScale[] = "! just.scl\nJust\n 3\n9/8\n5/4\n2/1\n";
 
 // An engine and sidecar with something in every part of the state: parameters, controller map, UI

@@ -18,23 +18,6 @@ std::string sideDataOf(const std::vector<uint8_t>& bytes) {
   return std::string(bytes.begin() + kSideDataAt + 4, bytes.begin() + kSideDataAt + 4 + length);
 }
 
-void expectPolesClose(const ParamSnapshot& saved, const ParamSnapshot& loaded) {
-  for (uint32_t id = 0; id < kNumParams; ++id) {
-    ASSERT_TRUE(loaded.has[id]) << id;  // the JSON form gives every other parameter its default
-    const double range = kParams[id].max - kParams[id].min;
-    EXPECT_NEAR(loaded.value[id], saved.has[id] ? saved.value[id] : kParams[id].def, 0.0000006 * range) << id;
-  }
-  EXPECT_EQ(loaded.seqStepCount, saved.seqStepCount);
-  for (int lane = 0; lane < 2; ++lane)
-    for (uint32_t i = 0; i < saved.seqStepCount[lane]; ++i) {
-      EXPECT_EQ(loaded.seqTies[lane][i], saved.seqTies[lane][i]) << lane << i;
-      EXPECT_EQ(loaded.seqSteps[lane][i], saved.seqSteps[lane][i]) << lane << i;
-    }
-  EXPECT_EQ(loaded.seq1Target, saved.seq1Target);
-  EXPECT_EQ(loaded.lockA, saved.lockA);
-  EXPECT_EQ(loaded.captureSeq, saved.captureSeq);
-}
-
 }  // namespace
 
 // Version 6 has the layout of version 5.

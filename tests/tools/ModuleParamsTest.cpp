@@ -2,6 +2,7 @@
 // gesture, host values show in the parameter's value and text, and nothing is echoed back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <tuple>
 
@@ -58,4 +59,33 @@ TEST(ModuleParams, ControllerGesturesAndHostValuesOverTheClapInterface) {
   ASSERT_TRUE(params->value_to_text(instance.plugin(), kCutoff, now, text, sizeof text));
   EXPECT_EQ(std::string(text), "10.0 kHz");
   for (const LogEntry& entry : host.logEntries()) ADD_FAILURE() << "plug-in logged: " << entry.message;
+}
+
+// What a host's conformance check does for every parameter: values spread over the range shown as text,
+// read back, shown again and read again; the texts and the values agree.
+TEST(ModuleParams, TextsAndValuesConvertBackAndForthConsistently) {
+  ClapModule module;
+  ASSERT_TRUE(module.load(TAVRIN_MODULE_PATH)) << module.error();
+  Host host;
+  PluginInstance instance(module.factory(), host, "com.nobrel.tavrin");
+  ASSERT_TRUE(instance.init());
+  const auto* params = instance.extension<clap_plugin_params>(CLAP_EXT_PARAMS);
+  const clap_plugin* plugin = instance.plugin();
+  const uint32_t count = params->count(plugin);
+  const uint32_t perParam = std::clamp((4000 + count - 1) / count, 5u, 100u);
+  for (clap_id id = 0; id < count; ++id) {
+    for (uint32_t i = 0; i < perParam; ++i) {
+      const double start = double(i) / (perParam - 1);
+      char text[256];
+      char again[256];
+      double value = -1.0;
+      double last = -2.0;
+      ASSERT_TRUE(params->value_to_text(plugin, id, start, text, sizeof text));
+      ASSERT_TRUE(params->text_to_value(plugin, id, text, &value)) << id << " '" << text << "'";
+      ASSERT_TRUE(params->value_to_text(plugin, id, value, again, sizeof again));
+      EXPECT_STREQ(again, text) << id << " at " << start;
+      ASSERT_TRUE(params->text_to_value(plugin, id, again, &last));
+      EXPECT_EQ(last, value) << id << " '" << text << "'";
+    }
+  }
 }

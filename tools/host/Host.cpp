@@ -80,8 +80,10 @@ bool Host::isAudioThread(const clap_host* host) {
   return std::this_thread::get_id() == self(host)._audioThread.load();
 }
 
-void Host::paramsRescan(const clap_host* host, clap_param_rescan_flags) {
-  ++self(host)._rescans;
+void Host::paramsRescan(const clap_host* host, clap_param_rescan_flags flags) {
+  Host& h = self(host);
+  ++h._rescans;
+  h._rescanFlags |= flags;
 }
 
 void Host::paramsClear(const clap_host* host, clap_id, clap_param_clear_flags) {

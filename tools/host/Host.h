@@ -52,6 +52,8 @@ public:
 
   int extensionQueryCount() const { return _extensionQueries.load(); }
   int rescanCount() const { return _rescans.load(); }
+  // Every flag of every rescan asked for so far.
+  clap_param_rescan_flags rescanFlags() const { return _rescanFlags.load(); }
   int clearCount() const { return _clears.load(); }
   int flushRequestCount() const { return _flushRequests.load(); }
   int callbackRequestCount() const { return _callbackRequests.load(); }
@@ -86,6 +88,7 @@ private:
 
   std::atomic<int> _extensionQueries{0};
   std::atomic<int> _rescans{0}, _clears{0}, _flushRequests{0}, _callbackRequests{0};
+  std::atomic<clap_param_rescan_flags> _rescanFlags{0};
   std::atomic<bool> _flushPending{false}, _callbackPending{false};
 };
 
