@@ -42,11 +42,11 @@ struct KitSectionData {
 // kit slots.
 TAVRIN_EXPORT bool tavrin_write_kit_section(const clap_ostream* stream, PluginProcessor& engine);
 
-// Reads a section written by a stream of streamVersion (whose snapshots are repaired when that version
-// is old, see streamNeedsMigration) and replaces the engine's kit with it. False, with
-// the kit untouched, when the mode, base key or count cannot be read or the count is above 1024.
-// Otherwise the kit is emptied, the base key and mode are set and the slots read before any short read
-// are handed over (slots past 23 are read and dropped); the result is true even when the section is cut.
+// Reads a section written by a stream of streamVersion (whose snapshots are repaired when that version is
+// old, see streamNeedsMigration) and replaces the engine's kit with it. False, with the kit untouched,
+// when the mode, base key or count cannot be read or the count is above 1024. Otherwise the kit is
+// emptied, the base key and mode are set and the slots read before any short read are handed over
+// (slots past 23 are read and dropped); the result is true even when the section is cut.
 TAVRIN_EXPORT bool tavrin_read_kit_section(const clap_istream* stream, PluginProcessor& engine,
                                            uint32_t streamVersion);
 

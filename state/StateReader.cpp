@@ -141,8 +141,9 @@ bool readLegacyStream(const clap_istream* stream, const uint8_t (&first)[4], Str
   return true;
 }
 
-// Values that streams up to version 5 stored differently: the third LFO sync mode is gone, and the
-// plucked envelope model became the classic one with sustain 0 and the decay as release.
+// The repairs for streams up to version 5 and the legacy form, written when these values meant something
+// else: an LFO sync mode above 1.5 reads as synced, and the plucked envelope model as the classic one
+// with sustain 0 and the decay as release.
 void repairLoadedParams(PluginProcessor& engine) {
   for (uint32_t id : {kParamLfo1SyncMode, kParamLfo2SyncMode})
     if (engine.getParam(id) > 1.5) engine.setParam(id, 1.0);

@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!paramTextToValue(id, text.c_str(), sync, &value)) return 0;
   check(std::isfinite(value));
 
-  // Whatever was read shows as a text that reads again and shows the same.
+  // Whatever was read shows as a text that reads again as a value showing the same text.
   char shown[256];
   check(paramValueToText(id, value, sync, shown, sizeof shown));
   check(std::strlen(shown) < sizeof shown);
@@ -37,5 +37,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(std::isfinite(again));
   char shownAgain[256];
   check(paramValueToText(id, again, sync, shownAgain, sizeof shownAgain));
+  check(std::strcmp(shown, shownAgain) == 0);
   return 0;
 }
