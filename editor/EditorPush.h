@@ -8,8 +8,8 @@
 #include <string>
 
 #include "editor/ControllerMapView.h"
+#include "editor/GuiPollData.h"
 #include "engine/ParamTable.h"
-#include "plugin/GuiPollData.h"
 #include "tuning/LocalTuning.h"
 
 // The values of the last batch sent to the page. Main thread only.

@@ -1,12 +1,10 @@
 #include "editor/EditorSync.h"
 
 #include <algorithm>
-#include <mutex>
 
 #include "editor/EditorPush.h"
 #include "editor/PercentEncode.h"
-#include "plugin/CLAPPlugin.h"
-#include "state/KitScripts.h"
+#include "engine/PluginProcessor.h"
 #include "state/ParamNameMap.h"
 #include "state/SnapshotJson.h"
 
@@ -15,16 +13,6 @@ namespace {
 // Pan -1..1 as the page keeps it, 0..1.
 double panToPage(float pan) {
   return std::clamp((static_cast<double>(pan) + 1.0) * 0.5, 0.0, 1.0);
-}
-
-std::string snapshotSeqScript(const PluginProcessor& engine) {
-  return "if(window.mlibSetSnapshotSeq) window.mlibSetSnapshotSeq(" +
-         std::to_string(engine.engineSnapSeq(0)) + "," + std::to_string(engine.engineSnapSeq(1)) + ");";
-}
-
-std::string mtsStatusScript(bool connected) {
-  return std::string("if(window.mlibSetMTSStatus) window.mlibSetMTSStatus(") +
-         (connected ? "true" : "false") + ");";
 }
 
 }  // namespace
@@ -56,43 +44,4 @@ std::string loadSlotScript(int slot, const ParamSnapshot& snapshot, int note, fl
   out += tavrin_slot_params_to_json(snapshot);
   appendFormat(out, ",%d,%f,%f);", note, double{gain}, panToPage(pan));
   return out;
-}
-
-std::vector<std::string> syncStateScripts(CLAPPlugin& plugin) {
-  PluginProcessor& engine = plugin.engine;
-  std::vector<std::string> scripts;
-  std::string uiState;
-  {
-    std::lock_guard<std::mutex> lock(plugin.stateMutex);
-    scripts.push_back(snapshotSeqScript(engine));
-    uiState = plugin.uiStateJson;
-  }
-  scripts.push_back(uiStateScript(uiState));
-  {
-    std::lock_guard<std::mutex> lock(plugin.stateMutex);
-    scripts.push_back(kitRestoreSlotsScript(engine));
-  }
-  scripts.push_back(controllerMapScript(plugin.controllerMapView()));
-  if (engine.tuning.getMTSNeedsUpdate())
-    scripts.emplace_back("if(window.mlibSetMTSNeedsUpdate) window.mlibSetMTSNeedsUpdate(true);");
-  const bool connected = engine.getMTSConnected();
-  scripts.push_back(mtsStatusScript(connected));
-  TuningSnapshot tuning{};
-  if (connected && engine.tuning.getTuningSnapshotOnMain(tuning))
-    scripts.push_back(tuningDataScript(tuning, false));
-  return scripts;
-}
-
-void CLAPPlugin::syncEditorToEngineState() {
-  if (!editor) return;
-  for (const SyncParam& param : syncParamValues(engine)) editor->setParamNormalized(param.name, param.value);
-  for (const std::string& script : syncStateScripts(*this)) editor->evaluateJS(script.c_str());
-  // The next tick sends the tuning in force, whatever version the page saw last.
-  editor->resetTuningVersionTracking();
-}
-
-void CLAPPlugin::onMainThread() {
-  // Several state loads before one callback give one sync; without an editor the request is dropped, and
-  // the next page syncs itself when it reports ready.
-  if (editorNeedsSync.exchange(false, std::memory_order_acq_rel) && editor) syncEditorToEngineState();
 }

@@ -1,16 +1,14 @@
-// Bringing the editor page up to date with the whole engine state, after the page loads or the host
-// loads a state.
+// The scripts that bring the editor page up to date with the engine: every parameter, the UI state and
+// one kit slot.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "engine/ParamSnapshot.h"
 #include "engine/ParamTable.h"
 
-class CLAPPlugin;
 class PluginProcessor;
 
 // A parameter as the full resync sends it: canonical name and value normalised over its range (not
@@ -21,12 +19,6 @@ struct SyncParam {
   double value;
 };
 std::array<SyncParam, kNumParams> syncParamValues(const PluginProcessor& engine);
-
-// The scripts of the full resync after the parameters, in the order they are sent: the morph snapshot
-// sequence numbers, the UI state, the kit, the controller map, the MTS-ESP lamps and, with a master
-// connected, its tuning.
-// Takes the plug-in's stateMutex for the parts it guards.
-std::vector<std::string> syncStateScripts(CLAPPlugin& plugin);
 
 // "mlibSetUIState" with the stored UI-state JSON as a string, or null when there is none.
 std::string uiStateScript(const std::string& uiStateJson);

@@ -4,7 +4,7 @@
 #include <atomic>
 
 #include "engine/DattorroReverb.h"
-#include "engine/ParamSmoother.h"
+#include "engine/voice/ParamSmoother.h"
 #include "foundation/MLDSPGens.h"
 #include "foundation/MLDSPVector.h"
 

@@ -266,3 +266,11 @@ static_assert([] {
   }
   return true;
 }());
+
+// The normalised 0..1 value, as the host and the editor see it, of a plain value of parameter id: clamped to
+// 0..1 (NaN gives 0). 0 for an id out of range.
+double normaliseParam(uint32_t id, double plain);
+
+// The plain value of a normalised value: v clamped to 0..1 (NaN gives 0), then min + v x (max - min) of
+// the parameter's row. Every writer of parameters from outside uses this. 0 for an id out of range.
+double clapDenormParam(uint32_t id, double normalised);

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "engine/VoiceRender.h"
+#include "engine/voice/AnalogDrift.h"
 #include "engine/voice/NoiseClick.h"
 #include "foundation/MLSafeValue.h"
 
@@ -189,6 +190,9 @@ void voiceGateScan(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
   }
   v.lastPitch = b.pitch[0];
 }
+
+static_assert(kParams[kParamRatio].min == kDriftRatioMin && kParams[kParamRatio].max == kDriftRatioMax,
+              "the drift works over the Ratio parameter's range");
 
 void voiceDriftTimbreAndEnv1(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
   const double drift = ml::safeClamp(e.effParam(kParamDrift, v), 0.0, 1.0);

@@ -12,9 +12,9 @@
 #include <string>
 
 #include "editor/ControllerMapView.h"
+#include "editor/GuiPollData.h"
 #include "editor/PluginEditor.h"
 #include "engine/PluginProcessor.h"
-#include "plugin/GuiPollData.h"
 #include "plugin/ParamText.h"
 #include "plugin/plugin.h"
 
@@ -45,7 +45,7 @@ public:
   bool loadKitFromFile(const char* path);
 
   // Main thread: sends the page of an open editor the whole engine state (parameters, snapshot numbers,
-  // UI state, kit, controller map, MTS-ESP lamps and tuning) (editor/EditorSync.cpp).
+  // UI state, kit, controller map, MTS-ESP lamps and tuning) (CLAPPluginEditorSync.cpp).
   void syncEditorToEngineState();
   // The controller map and the parameter learn waits for, as the editor page shows them (any thread).
   ControllerMapView controllerMapView() const;
@@ -84,7 +84,7 @@ protected:
   bool activate(double rate, uint32_t minFrameCount, uint32_t maxFrameCount) override;
   clap_process_status process(const clap_process* process) override;
   void reset() override { engine.resetAll(); }
-  // Takes a state load's request to bring the open editor up to date (editor/EditorSync.cpp).
+  // Takes a state load's request to bring the open editor up to date (CLAPPluginEditorSync.cpp).
   void onMainThread() override;
 
   bool implementsLatency() const override { return true; }

@@ -5,7 +5,6 @@
 
 #include "foundation/MLSafeValue.h"
 #include "plugin/CLAPPlugin.h"
-#include "plugin/ParamInfo.h"
 
 namespace {
 

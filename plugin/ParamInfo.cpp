@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "engine/ParamTable.h"
-#include "foundation/MLSafeValue.h"
 
 namespace {
 
@@ -54,16 +53,4 @@ bool fillClapParamInfo(uint32_t index, clap_param_info_t* info) {
   info->max_value = 1.0;
   info->default_value = normaliseParam(row.id, row.def);
   return true;
-}
-
-double normaliseParam(uint32_t id, double plain) {
-  if (id >= kNumParams) return 0.0;
-  const ParamInfo& row = kParams[id];
-  return ml::safeClamp((plain - row.min) / (row.max - row.min), 0.0, 1.0);
-}
-
-double clapDenormParam(uint32_t id, double normalised) {
-  if (id >= kNumParams) return 0.0;
-  const ParamInfo& row = kParams[id];
-  return row.min + ml::safeClamp(normalised, 0.0, 1.0) * (row.max - row.min);
 }

@@ -1,4 +1,4 @@
-// What the host sees of each parameter: CLAP flags and info, and the normalised 0..1 host range.
+// What the host sees of each parameter: its CLAP flags and info.
 #pragma once
 
 #include <cstdint>
@@ -13,12 +13,3 @@ uint32_t paramClapFlags(uint32_t id);
 // Fills info for parameter index (index == id) with its id, flags, name, empty module, the range 0..1
 // and the normalised default. False, and info untouched, for an index out of range or a null info.
 bool fillClapParamInfo(uint32_t index, clap_param_info_t* info);
-
-// The host's 0..1 value of a plain value of parameter id, clamped to 0..1 (NaN gives 0). 0 for an id
-// out of range.
-double normaliseParam(uint32_t id, double plain);
-
-// The plain value of a normalised host value: v clamped to 0..1 (NaN gives 0), then min + v x (max -
-// min) of the parameter's row. Every writer of parameters from outside uses this. 0 for an id out of
-// range.
-double clapDenormParam(uint32_t id, double normalised);

@@ -8,7 +8,7 @@
 
 #include "engine/Lfo.h"
 #include "engine/ParamTable.h"
-#include "engine/SeqSyncDivisions.h"
+#include "engine/voice/SeqSyncDivisions.h"
 #include "plugin/ParamText.h"
 
 using ParamTextLabels = std::span<const char* const>;

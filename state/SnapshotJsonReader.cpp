@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "engine/ParamTable.h"
 #include "foundation/MLSafeValue.h"
-#include "plugin/ParamInfo.h"
 #include "state/ParamNameMap.h"
 #include "state/SnapshotJson.h"
 

@@ -2,7 +2,7 @@
 #include <array>
 #include <optional>
 
-#include "plugin/ParamInfo.h"
+#include "engine/ParamTable.h"
 #include "state/ClassicJson.h"
 #include "state/ParamNameMap.h"
 #include "state/SnapshotJson.h"

@@ -1,6 +1,5 @@
 #include "engine/voice/AnalogDrift.h"
 
-#include "engine/ParamTable.h"
 #include "foundation/MLDSPVector.h"
 #include "foundation/MLSafeValue.h"
 
@@ -61,8 +60,7 @@ void DriftClock::clear() {
 }
 
 double sanitizeDriftRatio(double ratio) {
-  const ParamInfo& info = kParams[kParamRatio];
-  return ml::safeClamp(ml::finiteOr(ratio, 1.0), info.min, info.max);
+  return ml::safeClamp(ml::finiteOr(ratio, 1.0), kDriftRatioMin, kDriftRatioMax);
 }
 
 double pickDriftTarget(const DriftTargets& targets, int voice, double ratio, double range) {

@@ -11,6 +11,10 @@
 // Harmonic ratios the FM ratio drifts between when no tuning gives its own.
 inline constexpr std::array<double, 14> kHarmonicTargets = {0.5, 0.667, 0.75, 1.0, 1.333, 1.5, 2.0,
                                                             2.5, 3.0,   4.0,  5.0, 6.0,   7.0, 8.0};
+// The FM ratios the drift works between: the range of the Ratio parameter, which the engine checks
+// against its table.
+inline constexpr double kDriftRatioMin = 0.5;
+inline constexpr double kDriftRatioMax = 16.0;
 // Bound of the pitch walk in cents, both ways.
 inline constexpr float kAnalogDriftMaxCents = 2.0f;
 

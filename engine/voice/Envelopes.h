@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-#include "engine/SeqSyncDivisions.h"
+#include "engine/voice/SeqSyncDivisions.h"
 
 // Inputs of one envelope render, built by the caller for each block.
 struct EnvShapeParams {

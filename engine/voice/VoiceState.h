@@ -6,13 +6,13 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "engine/ParamSmoother.h"
 #include "engine/voice/AnalogDrift.h"
 #include "engine/voice/CarrierOscillator.h"
 #include "engine/voice/EnvelopeModels.h"
 #include "engine/voice/FilterStage.h"
 #include "engine/voice/Oversampler2x.h"
 #include "engine/voice/PMOversampler.h"
+#include "engine/voice/ParamSmoother.h"
 #include "foundation/MLADSR.h"
 #include "foundation/MLDSPGens.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "EditorSessionFixture.h"
-#include "editor/EditorCallbacks.h"
+#include "plugin/EditorCallbacks.h"
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include "editor/EditorPush.h"
 #include "editor/EditorSync.h"
 #include "editor/PercentEncode.h"
+#include "plugin/EditorCallbacks.h"
 #include "plugin/PluginFixture.h"
 #include "state/ParamNameMap.h"
 

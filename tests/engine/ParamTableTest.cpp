@@ -4,8 +4,8 @@
 #include <set>
 #include <string>
 
-#include "engine/ParamSmoother.h"
 #include "engine/ParamTable.h"
+#include "engine/voice/ParamSmoother.h"
 
 namespace {
 

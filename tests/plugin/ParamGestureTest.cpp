@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "PluginFixture.h"
-#include "plugin/ParamInfo.h"
+#include "engine/ParamTable.h"
 #include "tools/host/Events.h"
 
 using namespace tavrin::host;

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "engine/ParamTable.h"
-#include "plugin/ParamInfo.h"
 #include "plugin/ParamText.h"
 #include "plugin/ParamTextFormat.h"
 

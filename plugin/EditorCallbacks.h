@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "tuning/LocalTuning.h"
 
@@ -56,3 +57,8 @@ void editorTuningEmbed(CLAPPlugin& plugin, const char* name, double period, cons
 // Slot 12: op 0 saves the kit to path, any other op loads it and, when that succeeds, tells the page
 // which slots the kit holds and shows the first present one; a null path does nothing.
 void editorKitFile(CLAPPlugin& plugin, int op, const char* path);
+
+// The scripts of the full resync after the parameters, in the order they are sent: the morph snapshot
+// sequence numbers, the UI state, the kit, the controller map, the MTS-ESP lamps and, with a master
+// connected, its tuning. Takes the plug-in's stateMutex for the parts it guards.
+std::vector<std::string> syncStateScripts(CLAPPlugin& plugin);

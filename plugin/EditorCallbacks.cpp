@@ -1,4 +1,4 @@
-#include "editor/EditorCallbacks.h"
+#include "plugin/EditorCallbacks.h"
 
 #include <cjson/cJSON.h>
 

@@ -1,4 +1,4 @@
-#include "engine/ParamSmoother.h"
+#include "engine/voice/ParamSmoother.h"
 
 #include <cmath>
 

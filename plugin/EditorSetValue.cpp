@@ -6,10 +6,10 @@
 #include <cstring>
 #include <mutex>
 
-#include "editor/EditorCallbacks.h"
 #include "editor/EditorSync.h"
 #include "foundation/MLSafeValue.h"
 #include "plugin/CLAPPlugin.h"
+#include "plugin/EditorCallbacks.h"
 #include "state/ParamNameMap.h"
 
 namespace {
