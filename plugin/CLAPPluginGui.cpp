@@ -22,8 +22,9 @@ bool CLAPPlugin::guiIsApiSupported(const char* api, bool isFloating) {
   return !isFloating && api != nullptr && std::strcmp(api, kGuiApi) == 0;
 }
 
-bool CLAPPlugin::guiCreate(const char*, bool isFloating) {
-  if (isFloating) return false;
+bool CLAPPlugin::guiCreate(const char* api, bool isFloating) {
+  // Only the API the build supports: a window record of another API would be read as the wrong kind.
+  if (!guiIsApiSupported(api, isFloating)) return false;
   editor = std::make_unique<PluginEditor>();
 
   // A size restored from the state or set by the host stays; the first opening follows the screen.
@@ -67,7 +68,7 @@ void CLAPPlugin::guiDestroy() {
 }
 
 bool CLAPPlugin::guiSetParent(const clap_window* window) {
-  if (!editor || window == nullptr) return false;
+  if (!editor || window == nullptr || !guiIsApiSupported(window->api, false)) return false;
   editor->createPlatformView(window->cocoa);
   return true;
 }

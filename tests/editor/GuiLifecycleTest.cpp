@@ -59,8 +59,20 @@ TEST_F(Gui, OffersEmbeddedCocoaViewsOnly) {
   EXPECT_FALSE(gui->is_api_supported(handle, CLAP_WINDOW_API_COCOA, true));
   EXPECT_FALSE(gui->is_api_supported(handle, CLAP_WINDOW_API_X11, false));
   EXPECT_FALSE(gui->create(handle, CLAP_WINDOW_API_COCOA, true));
+  for (const char* api : {CLAP_WINDOW_API_X11, CLAP_WINDOW_API_WIN32, "unknown"})
+    EXPECT_FALSE(gui->create(handle, api, false)) << api;
   EXPECT_EQ(plugin().editor, nullptr);
   EXPECT_FALSE(plugin().engine.editorAttached.load());
+
+  // A window record of another API is refused, not read as a view.
+  ASSERT_TRUE(create());
+  clap_window foreign{};
+  foreign.api = CLAP_WINDOW_API_X11;
+  foreign.x11 = 0x1234567;
+  EXPECT_FALSE(gui->set_parent(handle, &foreign));
+  foreign.api = nullptr;
+  EXPECT_FALSE(gui->set_parent(handle, &foreign));
+  EXPECT_EQ(plugin().editor->webView(), nullptr);
 }
 
 TEST_F(Gui, TheFirstOpeningTakesAStepOfSizeThatFitsThreeQuartersOfTheScreen) {
