@@ -87,6 +87,7 @@ void keyboard(const Message& m) {
   auto* view = dynamic_cast<MlibWebView*>(&m.webView);
   if (view == nullptr) return;
   view->wantsKeyboard = !isNullValue(m.value) && numericValue(m.value) != 0.0;
+  view->setKeyboardFocus(view->wantsKeyboard);
   if (view->wantsKeyboard) return;
   if (platform::Window* window = view->window(); window != nullptr && view->superview() != nullptr)
     window->makeFirstResponder(view->superview());

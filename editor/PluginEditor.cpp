@@ -37,6 +37,8 @@ void PluginEditor::createPlatformView(void* parentView) {
   const double scale = window != nullptr ? window->backingScaleFactor() : 0.0;
   view.layerContentsScale = scale < 1.0 ? kFallbackContentsScale : scale;
   view.setDrawsBackground(false);
+  view.setHidden(impl->hidden);
+  view.setPageZoom(impl->pageZoom);
   loadEditorDocument(view);
   if (parent != nullptr) parent->addSubview(impl->webView);
 
@@ -67,6 +69,16 @@ void PluginEditor::destroyPlatformView() {
 void PluginEditor::resizePlatformView(int width, int height) {
   if (impl->webView)
     impl->webView->setFrame({0.0, 0.0, static_cast<double>(width), static_cast<double>(height)});
+}
+
+void PluginEditor::setPlatformViewHidden(bool hidden) {
+  impl->hidden = hidden;
+  if (impl->webView) impl->webView->setHidden(hidden);
+}
+
+void PluginEditor::setPageZoom(double zoom) {
+  impl->pageZoom = zoom;
+  if (impl->webView) impl->webView->setPageZoom(zoom);
 }
 
 MlibWebView* PluginEditor::webView() const {

@@ -47,6 +47,9 @@ public:
   void destroyPlatformView();
   // Sets the web view's frame to (0, 0, width, height) while it exists.
   void resizePlatformView(int width, int height);
+  // Hides or shows the web view and sets its page zoom, now and for a view built later.
+  void setPlatformViewHidden(bool hidden);
+  void setPageZoom(double zoom);
   // The web view while it exists, else null.
   MlibWebView* webView() const;
 

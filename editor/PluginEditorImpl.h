@@ -18,6 +18,8 @@ struct PluginEditor::Impl {
   std::shared_ptr<platform::DispatchTimer> timer;  // the push timer while the view exists
   GuiPollData* pollData = nullptr;                 // not owned
   std::function<ControllerMapView()> controllerMap;
+  bool hidden = false;
+  double pageZoom = 1.0;
 
   // Engine-value push, callbacks and sync
   PushState push;  // what the page was sent last

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/WindowSystem.h"
+
 namespace platform {
 
 namespace {
@@ -10,10 +12,43 @@ std::optional<ScreenArea> s_screenArea;
 std::vector<PanelRequest> s_panels;
 std::vector<std::string> s_openedFolders;
 
+// The stand-in: a screen of the size the tests set, panels that wait for answerPanel, folders recorded.
+class HeadlessWindowSystem : public WindowSystem {
+public:
+  const char* windowApi() const override { return "cocoa"; }
+  bool needsPump() const override { return false; }
+  bool start() override { return true; }
+  void pump() override {}
+  bool windowExists(uint64_t) override { return false; }
+  std::unique_ptr<WebViewPeer> makeWebView(WebView&) override { return nullptr; }
+  std::optional<ScreenArea> workArea() override { return s_screenArea; }
+  void runPanel(PanelRequest request) override { s_panels.push_back(std::move(request)); }
+  void openFolder(const std::string& path) override { s_openedFolders.push_back(path); }
+};
+
+// Constant-initialised, so that a module may install its system from a static initialiser.
+WindowSystem* s_system = nullptr;
+bool s_installed = false;
+
 }  // namespace
 
+WindowSystem& headlessWindowSystem() {
+  static HeadlessWindowSystem s_headless;
+  return s_headless;
+}
+
+WindowSystem* windowSystem() {
+  return s_installed ? s_system : &headlessWindowSystem();
+}
+
+void setWindowSystem(WindowSystem* system) {
+  s_system = system;
+  s_installed = true;
+}
+
 std::optional<ScreenArea> mainScreenVisibleArea() {
-  return s_screenArea;
+  WindowSystem* system = windowSystem();
+  return system != nullptr ? system->workArea() : std::nullopt;
 }
 
 void setMainScreenVisibleArea(std::optional<ScreenArea> area) {
@@ -21,7 +56,7 @@ void setMainScreenVisibleArea(std::optional<ScreenArea> area) {
 }
 
 void runPanel(PanelRequest request) {
-  s_panels.push_back(std::move(request));
+  if (WindowSystem* system = windowSystem()) system->runPanel(std::move(request));
 }
 
 const std::vector<PanelRequest>& pendingPanels() {
@@ -37,7 +72,7 @@ bool answerPanel(bool confirmed, const std::string& path) {
 }
 
 void openFolderInFileBrowser(const std::string& path) {
-  s_openedFolders.push_back(path);
+  if (WindowSystem* system = windowSystem()) system->openFolder(path);
 }
 
 const std::vector<std::string>& openedFolders() {

@@ -10,7 +10,8 @@
 
 namespace platform {
 
-// The main screen's area without menu bar and dock, in points; none when there is no main screen.
+// The main screen's area without menu bar and dock (points of the stand-in, pixels of X11); none when
+// there is no main screen.
 struct ScreenArea {
   double width = 0.0;
   double height = 0.0;

@@ -32,7 +32,8 @@ void View::addSubview(std::shared_ptr<View> child) {
   if (!child || child.get() == this) return;
   child->removeFromSuperview();
   child->mSuperview = this;
-  mSubviews.push_back(std::move(child));
+  mSubviews.push_back(child);
+  child->viewDidMoveToSuperview();
 }
 
 void View::removeFromSuperview() {
@@ -41,13 +42,16 @@ void View::removeFromSuperview() {
   if (Window* owner = window(); owner != nullptr && owner->firstResponder() == this)
     owner->makeFirstResponder(nullptr);
   mSuperview = nullptr;
-  // Erasing may release the last reference to this view: nothing touches it afterwards.
+  // Erasing may release the last reference to this view: it is kept for the notification.
   auto& siblings = parent->mSubviews;
   const auto found = std::find_if(siblings.begin(), siblings.end(),
                                   [this](const std::shared_ptr<View>& child) { return child.get() == this; });
-  if (found == siblings.end()) return;
-  const std::shared_ptr<View> keep = *found;
-  siblings.erase(found);
+  std::shared_ptr<View> keep;
+  if (found != siblings.end()) {
+    keep = *found;
+    siblings.erase(found);
+  }
+  viewDidMoveToSuperview();
 }
 
 Window* View::window() const {

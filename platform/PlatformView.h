@@ -2,6 +2,7 @@
 // holds the keyboard focus (the first responder) and a backing scale factor (device pixels per point).
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -52,11 +53,16 @@ public:
   View& operator=(const View&) = delete;
 
   Rect frame() const { return mFrame; }
-  void setFrame(Rect frame) { mFrame = frame; }
+  void setFrame(Rect frame) {
+    mFrame = frame;
+    frameDidChange();
+  }
   // The frame at origin (0, 0).
   Rect bounds() const { return {0.0, 0.0, mFrame.width, mFrame.height}; }
 
   unsigned autoresizingMask = 0;
+  // The native window this view stands for (an X11 window id of the host), 0 for a view of its own.
+  uint64_t nativeWindow = 0;
   bool wantsLayer = false;
   double layerContentsScale = 1.0;  // meaningful while wantsLayer is set
 
@@ -71,6 +77,9 @@ public:
   virtual bool acceptsFirstResponder() const { return false; }
   // Called when the window's backing scale factor changed.
   virtual void viewDidChangeBackingProperties() {}
+  // Called after the view was added to a superview or removed from it.
+  virtual void viewDidMoveToSuperview() {}
+  virtual void frameDidChange() {}
 
 private:
   friend class Window;

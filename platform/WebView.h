@@ -1,7 +1,8 @@
-// A web view that shows one HTML document. There is no script engine behind it: every script handed to
-// it is recorded and its completion waits until completeScripts is called, and the document's side of
-// the conversation (script messages, finished loads, a crashed content process) is played by the caller
-// through the post and finish functions, as a test or a host's page would.
+// A web view that shows one HTML document. Under a native window system a peer (the platform's web view)
+// shows the document and runs the scripts, and calls the post and finish functions for the document's
+// side. Without one there is no script engine behind it: every script handed to it is recorded and its
+// completion waits until completeScripts is called, and the document's side of the conversation (script
+// messages, finished loads, a crashed content process) is played by the caller, as a test would.
 #pragma once
 
 #include <cstddef>
@@ -46,6 +47,7 @@ public:
   void addScriptMessageHandler(std::shared_ptr<ScriptMessageHandler> handler, const std::string& name);
   void removeScriptMessageHandler(const std::string& name);
   std::shared_ptr<ScriptMessageHandler> handler(const std::string& name) const;
+  std::vector<std::string> handlerNames() const;
 
 private:
   std::map<std::string, std::shared_ptr<ScriptMessageHandler>> mHandlers;
@@ -58,9 +60,26 @@ struct WebViewConfiguration {
 // Called once a script has run: with the error text when it failed.
 using ScriptCompletion = std::function<void(const std::optional<std::string>& error)>;
 
+// The platform's web view behind a WebView. It reports the document's side through the WebView's post
+// and finish functions; the handler names are those of the configuration at construction.
+class WebViewPeer {
+public:
+  virtual ~WebViewPeer() = default;
+  virtual void loadHTML(const char* html, size_t size, const std::string& baseUrl) = 0;
+  virtual void evaluate(const std::string& script, ScriptCompletion completion) = 0;
+  // Puts the view into the native window parentWindow (0: out of every window) at frame.
+  virtual void place(uint64_t parentWindow, Rect frame) = 0;
+  virtual void setHidden(bool hidden) = 0;
+  virtual void setZoom(double zoom) = 0;
+  // Takes the keyboard focus from the host's window, or gives it back.
+  virtual void setKeyboardFocus(bool focused) = 0;
+};
+
 class WebView : public View {
 public:
+  // The installed window system supplies the peer, if it has one.
   WebView(Rect frame, WebViewConfiguration configuration);
+  ~WebView() override;
 
   const WebViewConfiguration& configuration() const { return mConfiguration; }
 
@@ -69,10 +88,19 @@ public:
   NavigationDelegate* navigationDelegate() const { return mNavigationDelegate; }
   void setDrawsBackground(bool draws) { mDrawsBackground = draws; }
   bool drawsBackground() const { return mDrawsBackground; }
+  void setHidden(bool hidden);
+  bool hidden() const { return mHidden; }
+  // Scales the page (1 shows it at its own size).
+  void setPageZoom(double zoom);
+  double pageZoom() const { return mPageZoom; }
+  // Takes the keyboard focus while the page asks for keys, and gives it back to the host's window.
+  void setKeyboardFocus(bool focused);
+  bool hasNativePeer() const { return mPeer != nullptr; }
 
   // Starts loading a document: size bytes of UTF-8 HTML, relative links resolved against baseUrl.
   void loadHTMLString(const char* html, size_t size, const std::string& baseUrl);
-  // Runs script in the document; completion, when given, is called by completeScripts.
+  // Runs script in the document; completion, when given, is called once it ran (by completeScripts
+  // without a peer).
   void evaluateJavaScript(const std::string& script, ScriptCompletion completion = nullptr);
 
   // What the view was given: the documents loaded (each load counts) and every script in order.
@@ -95,10 +123,18 @@ public:
   // Ends every script waiting for its completion, in order, with error (none for success).
   void completeScripts(const std::optional<std::string>& error = std::nullopt);
 
+  void viewDidMoveToSuperview() override;
+  void frameDidChange() override;
+
 private:
+  void placePeer();
+
   WebViewConfiguration mConfiguration;
   NavigationDelegate* mNavigationDelegate = nullptr;
   bool mDrawsBackground = true;
+  bool mHidden = false;
+  double mPageZoom = 1.0;
+  std::unique_ptr<WebViewPeer> mPeer;
   std::vector<LoadedDocument> mLoads;
   std::vector<std::string> mScripts;
   std::vector<ScriptCompletion> mCompletions;

@@ -15,6 +15,7 @@
 #include "editor/GuiPollData.h"
 #include "editor/PluginEditor.h"
 #include "engine/PluginProcessor.h"
+#include "platform/PlatformView.h"
 #include "plugin/ParamText.h"
 #include "plugin/plugin.h"
 
@@ -53,8 +54,13 @@ public:
   std::atomic<bool> editorNeedsSync{false};  // a state load waits to be shown in the editor
   PluginProcessor engine;
   GuiPollData guiPoll;
-  std::atomic<uint32_t> editorWidth{840};  // editor size in points, kept in the state stream
+  std::atomic<uint32_t> editorWidth{840};  // editor size (points, or pixels on X11), kept in the state stream
   std::atomic<uint32_t> editorHeight{480};
+  double editorScale = 1.0;        // the host's screen scale (set_scale), also the page zoom
+  bool sizeFollowsScreen = false;  // the size is the default from the screen, not the host's or the state's
+  clap_id pumpTimer = CLAP_INVALID_ID;  // the host timer that drives the window system while an editor exists
+  // The host's window as a view (X11), kept while the editor lives in it; declared before the editor.
+  std::shared_ptr<platform::View> hostWindow;
   // The open editor, empty while closed. Declared after guiPoll, which it reads, so that it goes first.
   std::unique_ptr<PluginEditor> editor;
   double sampleRate = 44100.0;  // the rate given by the last activate, in Hz
@@ -115,21 +121,27 @@ protected:
   // countdown ends and every open gesture is closed.
   void paramsFlush(const clap_input_events* in, const clap_output_events* out) override;
 
-  // The editor (CLAPPluginGui.cpp): an embedded Cocoa view only, resizable at a fixed 840:480 aspect.
+  // The editor (CLAPPluginGui.cpp): embedded in a window of the window system's API only, resizable at a
+  // fixed 840:480 aspect.
   bool implementsGui() const override { return true; }
   bool guiIsApiSupported(const char* api, bool isFloating) override;
   bool guiCreate(const char* api, bool isFloating) override;
   void guiDestroy() override;
-  bool guiShow() override { return true; }
-  bool guiHide() override { return true; }
+  bool guiSetScale(double scale) override;
+  bool guiShow() override;
+  bool guiHide() override;
   bool guiGetSize(uint32_t* width, uint32_t* height) override;
   bool guiCanResize() const override { return true; }
   bool guiGetResizeHints(clap_gui_resize_hints* hints) override;
   bool guiAdjustSize(uint32_t* width, uint32_t* height) override;
   bool guiSetSize(uint32_t width, uint32_t height) override;
   bool guiSetParent(const clap_window* window) override;
+  bool implementsTimerSupport() const override { return true; }
+  void onTimer(clap_id timerId) override;
 
 private:
+  // The default size: the largest step of the base size times the scale that fits the screen's share.
+  void applyDefaultEditorSize();
   // Fills the editor's callback slots with the calls into this plug-in, in the order 1, 8-12, 2-7, 0.
   void fillEditorCallbacks(PluginEditor& target);
   // Reports plug-in-side edits inside gestures and engine-side changes as bare values, and runs every

@@ -1,49 +1,58 @@
-// The CLAP gui extension of CLAPPlugin: creation with a default size from the screen, parenting, the
-// size protocol at a fixed 840:480 aspect, and destruction.
+// The CLAP gui extension of CLAPPlugin: creation with a default size from the screen, parenting in the
+// host's window of the installed window system's API, the size protocol at a fixed 840:480 aspect, the
+// scale of the host's screen, and destruction. A window system that needs pumping is driven by a host
+// timer while an editor exists.
 #include <cmath>
 #include <cstring>
 
-#include "platform/Desktop.h"
+#include "platform/DispatchQueue.h"
+#include "platform/WindowSystem.h"
 #include "plugin/CLAPPlugin.h"
 
 namespace {
 
-constexpr const char* kGuiApi = CLAP_WINDOW_API_COCOA;
 constexpr uint32_t kBaseWidth = 840;
 constexpr uint32_t kBaseHeight = 480;
 constexpr double kAspect = 1.75;       // 840 / 480
 constexpr double kScreenShare = 0.75;  // the default editor takes at most this part of the screen
 constexpr int kSizeSteps = 6;          // scales 1.0, 1.2, ... 2.0
 constexpr double kStepTolerance = 1e-9;
+constexpr double kMinScale = 1.0;
+constexpr double kMaxScale = 4.0;
+constexpr uint32_t kPumpPeriodMs = 16;
 
 }  // namespace
 
 bool CLAPPlugin::guiIsApiSupported(const char* api, bool isFloating) {
-  return !isFloating && api != nullptr && std::strcmp(api, kGuiApi) == 0;
+  platform::WindowSystem* system = platform::windowSystem();
+  if (isFloating || api == nullptr || system == nullptr || std::strcmp(api, system->windowApi()) != 0)
+    return false;
+  if (system->needsPump() && !_hostProxy.canUseTimerSupport()) {
+    log(CLAP_LOG_WARNING, "tavrin: the host offers no timer support, which the editor needs: no editor");
+    return false;
+  }
+  return true;
 }
 
 bool CLAPPlugin::guiCreate(const char* api, bool isFloating) {
   // Only the API the build supports: a window record of another API would be read as the wrong kind.
   if (!guiIsApiSupported(api, isFloating)) return false;
+  platform::WindowSystem& system = *platform::windowSystem();
+  if (!system.start()) {
+    log(CLAP_LOG_ERROR, "tavrin: the window system could not be started: no editor");
+    return false;
+  }
+  if (system.needsPump() && !_hostProxy.timerSupportRegister(kPumpPeriodMs, &pumpTimer)) {
+    log(CLAP_LOG_ERROR, "tavrin: the host refused the editor's timer: no editor");
+    return false;
+  }
   editor = std::make_unique<PluginEditor>();
 
   // A size restored from the state or set by the host stays; the first opening follows the screen.
-  double areaWidth = 0.0;
-  double areaHeight = 0.0;
-  if (editorWidth.load(std::memory_order_relaxed) == kBaseWidth &&
-      editorHeight.load(std::memory_order_relaxed) == kBaseHeight &&
-      tavrin::mainScreenWorkArea(areaWidth, areaHeight)) {
-    const double fit =
-        std::min(areaWidth * kScreenShare / kBaseWidth, areaHeight * kScreenShare / kBaseHeight);
-    double scale = 1.0;
-    for (int k = 0; k < kSizeSteps; ++k) {
-      const double step = (k + 5) / 5.0;
-      if (fit + kStepTolerance < step) break;
-      scale = step;
-    }
-    editorWidth.store(static_cast<uint32_t>(scale * kBaseWidth + 0.5), std::memory_order_relaxed);
-    editorHeight.store(static_cast<uint32_t>(scale * kBaseHeight + 0.5), std::memory_order_relaxed);
-  }
+  editorScale = 1.0;
+  sizeFollowsScreen = editorWidth.load(std::memory_order_relaxed) == kBaseWidth &&
+                      editorHeight.load(std::memory_order_relaxed) == kBaseHeight;
+  if (sizeFollowsScreen) applyDefaultEditorSize();
 
   editor->setGuiPollData(&guiPoll);
   editor->setControllerMapSource([this] { return controllerMapView(); });
@@ -62,14 +71,73 @@ ControllerMapView CLAPPlugin::controllerMapView() const {
   return view;
 }
 
+void CLAPPlugin::applyDefaultEditorSize() {
+  const double base = editorScale;
+  double scale = 1.0;
+  double areaWidth = 0.0;
+  double areaHeight = 0.0;
+  if (tavrin::mainScreenWorkArea(areaWidth, areaHeight)) {
+    const double fit = std::min(areaWidth * kScreenShare / (kBaseWidth * base),
+                                areaHeight * kScreenShare / (kBaseHeight * base));
+    for (int k = 0; k < kSizeSteps; ++k) {
+      const double step = (k + 5) / 5.0;
+      if (fit + kStepTolerance < step) break;
+      scale = step;
+    }
+  }
+  editorWidth.store(static_cast<uint32_t>(scale * base * kBaseWidth + 0.5), std::memory_order_relaxed);
+  editorHeight.store(static_cast<uint32_t>(scale * base * kBaseHeight + 0.5), std::memory_order_relaxed);
+}
+
 void CLAPPlugin::guiDestroy() {
   engine.setEditorAttached(false);
   editor.reset();
+  hostWindow.reset();
+  if (pumpTimer != CLAP_INVALID_ID) {
+    _hostProxy.timerSupportUnregister(pumpTimer);
+    pumpTimer = CLAP_INVALID_ID;
+  }
+}
+
+void CLAPPlugin::onTimer(clap_id timerId) {
+  if (timerId != pumpTimer || pumpTimer == CLAP_INVALID_ID) return;
+  // The window system's own work first, then what it handed to the editor's queue, then its timers.
+  if (platform::WindowSystem* system = platform::windowSystem()) system->pump();
+  platform::mainQueue().runPending();
+  platform::mainQueue().fireTimers(platform::monotonicNanoseconds());
 }
 
 bool CLAPPlugin::guiSetParent(const clap_window* window) {
   if (!editor || window == nullptr || !guiIsApiSupported(window->api, false)) return false;
-  editor->createPlatformView(window->cocoa);
+  if (editor->webView() != nullptr) return true;  // the view stays in the window it has
+  void* parent = window->cocoa;
+  if (std::strcmp(window->api, CLAP_WINDOW_API_X11) == 0) {
+    if (!platform::windowSystem()->windowExists(window->x11)) return false;
+    hostWindow = std::make_shared<platform::View>(
+        platform::Rect{0.0, 0.0, static_cast<double>(editorWidth.load(std::memory_order_relaxed)),
+                       static_cast<double>(editorHeight.load(std::memory_order_relaxed))});
+    hostWindow->nativeWindow = window->x11;
+    parent = hostWindow.get();
+  }
+  editor->createPlatformView(parent);
+  return true;
+}
+
+bool CLAPPlugin::guiSetScale(double scale) {
+  if (!std::isfinite(scale) || scale < kMinScale || scale > kMaxScale) return false;
+  editorScale = scale;
+  if (sizeFollowsScreen) applyDefaultEditorSize();
+  if (editor) editor->setPageZoom(scale);
+  return true;
+}
+
+bool CLAPPlugin::guiShow() {
+  if (editor) editor->setPlatformViewHidden(false);
+  return true;
+}
+
+bool CLAPPlugin::guiHide() {
+  if (editor) editor->setPlatformViewHidden(true);
   return true;
 }
 
@@ -80,6 +148,7 @@ bool CLAPPlugin::guiGetSize(uint32_t* width, uint32_t* height) {
 }
 
 bool CLAPPlugin::guiSetSize(uint32_t width, uint32_t height) {
+  sizeFollowsScreen = false;
   editorWidth.store(width, std::memory_order_relaxed);
   editorHeight.store(height, std::memory_order_relaxed);
   if (editor) editor->resizePlatformView(static_cast<int>(width), static_cast<int>(height));

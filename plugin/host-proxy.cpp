@@ -94,6 +94,21 @@ void HostProxy<h, l>::requestCallback() const {
 }
 
 template <MisbehaviourHandler h, CheckingLevel l>
+bool HostProxy<h, l>::canUseTimerSupport() const {
+  return _hostTimerSupport && _hostTimerSupport->register_timer && _hostTimerSupport->unregister_timer;
+}
+
+template <MisbehaviourHandler h, CheckingLevel l>
+bool HostProxy<h, l>::timerSupportRegister(uint32_t periodMs, clap_id* id) const {
+  return canUseTimerSupport() && _hostTimerSupport->register_timer(_host, periodMs, id);
+}
+
+template <MisbehaviourHandler h, CheckingLevel l>
+bool HostProxy<h, l>::timerSupportUnregister(clap_id id) const {
+  return canUseTimerSupport() && _hostTimerSupport->unregister_timer(_host, id);
+}
+
+template <MisbehaviourHandler h, CheckingLevel l>
 bool HostProxy<h, l>::canUseTrackInfo() const {
   if (!_hostTrackInfo) return false;
   if (_hostTrackInfo->get) return true;

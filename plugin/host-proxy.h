@@ -5,6 +5,7 @@
 
 #include "clap/ext/params.h"
 #include "clap/ext/thread-check.h"
+#include "clap/ext/timer-support.h"
 #include "clap/host.h"
 #include "plugin/clap-extras.h"
 
@@ -46,6 +47,11 @@ public:
 
   void requestCallback() const;
 
+  // The host's timers: register answers false and leaves id alone when the host has none.
+  bool canUseTimerSupport() const;
+  bool timerSupportRegister(uint32_t periodMs, clap_id* id) const;
+  bool timerSupportUnregister(clap_id id) const;
+
   bool canUseTrackInfo() const;
 
 private:
@@ -63,7 +69,7 @@ private:
   const void* _hostResourceDirectory = nullptr;
   const void* _hostLatency = nullptr;
   const void* _hostGui = nullptr;
-  const void* _hostTimerSupport = nullptr;
+  const clap_host_timer_support* _hostTimerSupport = nullptr;
   const void* _hostPosixFdSupport = nullptr;
   const clap_host_params* _hostParams = nullptr;
   const clap_host_track_info* _hostTrackInfo = nullptr;

@@ -1,0 +1,212 @@
+#include "platform/gtk/GtkWebViewPeer.h"
+
+#include <X11/Xlib.h>
+#include <gdk/gdkx.h>
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+
+namespace platform {
+
+namespace {
+
+constexpr guint kFirstReloadWaitMs = 250;
+constexpr guint kLongestReloadWaitMs = 5000;
+// A content process that lived this long since the last death is reloaded at once again.
+constexpr gint64 kCalmLifeUs = 30'000'000;
+
+// The host owns the X11 window this one lives in and may destroy it at any time: every X11 request on
+// our window runs under a trap, since GDK ends the process on an untrapped X11 error.
+template <class F>
+void trapped(GtkWidget* widget, F&& requests) {
+  GdkDisplay* display = gtk_widget_get_display(widget);
+  gdk_x11_display_error_trap_push(display);
+  requests(GDK_DISPLAY_XDISPLAY(display));
+  gdk_x11_display_error_trap_pop_ignored(display);
+}
+
+void onEvaluated(GObject* source, GAsyncResult* result, gpointer data) {
+  const std::unique_ptr<ScriptCompletion> completion(static_cast<ScriptCompletion*>(data));
+  GError* error = nullptr;
+  if (JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error))
+    g_object_unref(value);
+  std::optional<std::string> failure;
+  if (error != nullptr) {
+    failure = error->message != nullptr ? error->message : "(unknown)";
+    g_error_free(error);
+  }
+  (*completion)(failure);
+}
+
+gboolean refuse(GtkWidget*, gpointer) {
+  return TRUE;
+}
+
+gboolean noContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer) {
+  return TRUE;
+}
+
+}  // namespace
+
+GtkWebViewPeer::GtkWebViewPeer(WebView& owner) : owner(owner) {
+  content = webkit_user_content_manager_new();
+  for (const std::string& name : owner.configuration().userContentController->handlerNames()) {
+    channels.push_back(std::make_unique<Channel>(Channel{this, name}));
+    g_signal_connect(content, ("script-message-received::" + name).c_str(), G_CALLBACK(onScriptMessage),
+                     channels.back().get());
+    webkit_user_content_manager_register_script_message_handler(content, name.c_str());
+  }
+  view = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(content));
+  const GdkRGBA transparent{0.0, 0.0, 0.0, 0.0};
+  webkit_web_view_set_background_color(view, &transparent);
+  g_signal_connect(view, "load-changed", G_CALLBACK(onLoadChanged), this);
+  g_signal_connect(view, "load-failed", G_CALLBACK(onLoadFailed), this);
+  g_signal_connect(view, "web-process-terminated", G_CALLBACK(onProcessTerminated), this);
+  g_signal_connect(view, "context-menu", G_CALLBACK(noContextMenu), nullptr);
+
+  window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  g_object_ref(window);
+  gtk_window_set_decorated(GTK_WINDOW(window), FALSE);
+  gtk_widget_set_app_paintable(window, TRUE);
+  // When the host destroys its window, ours goes with it; GTK must not destroy the widget under us.
+  g_signal_connect(window, "destroy-event", G_CALLBACK(refuse), nullptr);
+  g_signal_connect(window, "delete-event", G_CALLBACK(refuse), nullptr);
+  gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view));
+  const Rect frame = owner.frame();
+  gtk_window_set_default_size(GTK_WINDOW(window), std::max(1, static_cast<int>(std::lround(frame.width))),
+                              std::max(1, static_cast<int>(std::lround(frame.height))));
+}
+
+GtkWebViewPeer::~GtkWebViewPeer() {
+  if (reloadSource != 0) g_source_remove(reloadSource);
+  g_signal_handlers_disconnect_by_data(view, this);
+  for (const auto& channel : channels) {
+    g_signal_handlers_disconnect_by_data(content, channel.get());
+    webkit_user_content_manager_unregister_script_message_handler(content, channel->name.c_str());
+  }
+  if (focusBefore != 0) setKeyboardFocus(false);
+  trapped(window, [this](Display*) { gtk_widget_destroy(window); });
+  g_object_unref(window);
+  g_object_unref(content);
+}
+
+unsigned long GtkWebViewPeer::xWindow() const {
+  GdkWindow* gdkWindow = gtk_widget_get_window(window);
+  return gdkWindow != nullptr ? GDK_WINDOW_XID(gdkWindow) : 0;
+}
+
+void GtkWebViewPeer::loadHTML(const char* html, size_t size, const std::string& baseUrl) {
+  // The document is not NUL-terminated within size: WebKit takes a terminated copy.
+  const std::string document(html, size);
+  webkit_web_view_load_html(view, document.c_str(), baseUrl.c_str());
+}
+
+void GtkWebViewPeer::evaluate(const std::string& script, ScriptCompletion completion) {
+  auto* pending = completion ? new ScriptCompletion(std::move(completion)) : nullptr;
+  webkit_web_view_evaluate_javascript(view, script.data(), static_cast<gssize>(script.size()), nullptr,
+                                      nullptr, nullptr, pending != nullptr ? onEvaluated : nullptr, pending);
+}
+
+void GtkWebViewPeer::place(uint64_t parentWindow, Rect frame) {
+  const int x = static_cast<int>(std::lround(frame.x));
+  const int y = static_cast<int>(std::lround(frame.y));
+  const int width = std::max(1, static_cast<int>(std::lround(frame.width)));
+  const int height = std::max(1, static_cast<int>(std::lround(frame.height)));
+  gtk_window_resize(GTK_WINDOW(window), width, height);
+  if (parentWindow == parent) {
+    if (parent != 0)
+      trapped(window, [&](Display* display) { XMoveResizeWindow(display, xWindow(), x, y, width, height); });
+    return;
+  }
+  if (parentWindow == 0) {
+    gtk_widget_hide(window);
+    parent = 0;
+    return;
+  }
+  parent = parentWindow;
+  gtk_widget_realize(window);
+  trapped(window, [&](Display* display) {
+    XReparentWindow(display, xWindow(), static_cast<::Window>(parent), x, y);
+    XMoveResizeWindow(display, xWindow(), x, y, width, height);
+  });
+  if (!hidden) show();
+}
+
+void GtkWebViewPeer::show() {
+  trapped(window, [this](Display*) { gtk_widget_show_all(window); });
+}
+
+void GtkWebViewPeer::setHidden(bool hide) {
+  hidden = hide;
+  if (hidden)
+    trapped(window, [this](Display*) { gtk_widget_hide(window); });
+  else if (parent != 0)
+    show();
+}
+
+void GtkWebViewPeer::setZoom(double zoom) {
+  webkit_web_view_set_zoom_level(view, zoom);
+}
+
+void GtkWebViewPeer::setKeyboardFocus(bool focused) {
+  if (focused && parent != 0 && !hidden) {
+    // Under a window manager the host's top-level holds the X11 focus: the page takes it while it asks
+    // for keys, and gives it back afterwards.
+    trapped(window, [this](Display* display) {
+      ::Window current = 0;
+      int revert = 0;
+      XGetInputFocus(display, &current, &revert);
+      if (current != xWindow()) focusBefore = current;
+      XSetInputFocus(display, xWindow(), RevertToParent, CurrentTime);
+    });
+    gtk_widget_grab_focus(GTK_WIDGET(view));
+  } else if (!focused && focusBefore != 0) {
+    trapped(window, [this](Display* display) {
+      XSetInputFocus(display, static_cast<::Window>(focusBefore), RevertToParent, CurrentTime);
+    });
+    focusBefore = 0;
+  }
+}
+
+void GtkWebViewPeer::onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
+                                     gpointer data) {
+  const auto* channel = static_cast<Channel*>(data);
+  char* json = jsc_value_to_json(webkit_javascript_result_get_js_value(result), 0);
+  const std::string body = json != nullptr ? json : "null";
+  g_free(json);
+  channel->peer->owner.postMessage(channel->name, body);
+}
+
+void GtkWebViewPeer::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
+  if (event == WEBKIT_LOAD_FINISHED) static_cast<GtkWebViewPeer*>(data)->owner.finishNavigation();
+}
+
+gboolean GtkWebViewPeer::onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError*, gpointer data) {
+  static_cast<GtkWebViewPeer*>(data)->owner.failNavigation();
+  return FALSE;
+}
+
+void GtkWebViewPeer::onProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data) {
+  auto& self = *static_cast<GtkWebViewPeer*>(data);
+  const gint64 now = g_get_monotonic_time();
+  if (now - self.lastTerminationUs > kCalmLifeUs) self.reloadDelayMs = 0;
+  self.lastTerminationUs = now;
+  if (self.reloadSource != 0) return;
+  if (self.reloadDelayMs == 0) {
+    self.reloadDelayMs = kFirstReloadWaitMs;
+    self.owner.terminateContentProcess();
+    return;
+  }
+  self.reloadSource = g_timeout_add(self.reloadDelayMs, onReloadDue, &self);
+  self.reloadDelayMs = std::min(self.reloadDelayMs * 2, kLongestReloadWaitMs);
+}
+
+gboolean GtkWebViewPeer::onReloadDue(gpointer data) {
+  auto& self = *static_cast<GtkWebViewPeer*>(data);
+  self.reloadSource = 0;
+  self.owner.terminateContentProcess();
+  return G_SOURCE_REMOVE;
+}
+
+}  // namespace platform

@@ -1,0 +1,59 @@
+// A WebKitGTK web view in an undecorated GTK window whose X11 window is reparented into the host's window
+// (a GtkPlug would take the host down when the host destroys its window first).
+#pragma once
+
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/WebView.h"
+
+namespace platform {
+
+class GtkWebViewPeer : public WebViewPeer {
+public:
+  explicit GtkWebViewPeer(WebView& owner);
+  ~GtkWebViewPeer() override;
+  GtkWebViewPeer(const GtkWebViewPeer&) = delete;
+  GtkWebViewPeer& operator=(const GtkWebViewPeer&) = delete;
+
+  void loadHTML(const char* html, size_t size, const std::string& baseUrl) override;
+  void evaluate(const std::string& script, ScriptCompletion completion) override;
+  void place(uint64_t parentWindow, Rect frame) override;
+  void setHidden(bool hidden) override;
+  void setZoom(double zoom) override;
+  void setKeyboardFocus(bool focused) override;
+
+private:
+  // One script-message handler name registered with WebKit.
+  struct Channel {
+    GtkWebViewPeer* peer;
+    std::string name;
+  };
+
+  static void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer data);
+  static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data);
+  static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError*, gpointer data);
+  static void onProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data);
+  static gboolean onReloadDue(gpointer data);
+  unsigned long xWindow() const;
+  void show();
+
+  WebView& owner;
+  GtkWidget* window = nullptr;  // our reference; GTK's own goes with gtk_widget_destroy
+  WebKitWebView* view = nullptr;
+  WebKitUserContentManager* content = nullptr;
+  std::vector<std::unique_ptr<Channel>> channels;
+  uint64_t parent = 0;  // the host's X11 window while embedded
+  bool hidden = false;
+  // Reloads after the content process died: at once, then after waits that double while it keeps dying.
+  guint reloadSource = 0;
+  guint reloadDelayMs = 0;
+  gint64 lastTerminationUs = 0;
+  unsigned long focusBefore = 0;  // the X11 focus window the page took the keyboard from
+};
+
+}  // namespace platform
