@@ -2,7 +2,8 @@
 # Installs everything Tavrin needs to build and test on Debian 12. Idempotent; run as root.
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-  libgtest-dev libgmock-dev libbenchmark-dev libcjson-dev dpf-source qtractor chromium)
+  libgtest-dev libgmock-dev libbenchmark-dev libcjson-dev dpf-source qtractor chromium
+  libwebkit2gtk-4.1-dev xvfb xauth xdotool x11-utils imagemagick)
 # The editor document is built with Node and npm; any npm already on the path will do.
 command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
 missing=()

@@ -10,6 +10,9 @@ echo "== plain build"
 "$root/scripts/build.sh" "$out/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ctest --test-dir "$out/release" -j"$jobs" --output-on-failure
 
+echo "== the editor in a host's X11 window (Xvfb)"
+xvfb-run -a -s "-screen 0 1920x1080x24" ctest --test-dir "$out/release" -L '^gui$' --output-on-failure
+
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 "$root/scripts/build.sh" "$out/asan" -DCMAKE_BUILD_TYPE=Debug -DTAVRIN_SANITIZE=ON -DTAVRIN_BENCH=OFF
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \

@@ -86,7 +86,12 @@ GtkWebViewPeer::~GtkWebViewPeer() {
     webkit_user_content_manager_unregister_script_message_handler(content, channel->name.c_str());
   }
   if (focusBefore != 0) setKeyboardFocus(false);
-  trapped(window, [this](Display*) { gtk_widget_destroy(window); });
+  // The view's content process ends with it (WebKit would keep it for a while).
+  webkit_web_view_terminate_web_process(view);
+  trapped(window, [this](Display* display) {
+    gtk_widget_destroy(window);
+    XSync(display, False);  // the host sees its window empty as soon as the editor is gone
+  });
   g_object_unref(window);
   g_object_unref(content);
 }

@@ -47,6 +47,8 @@ public:
       log("tavrin: GTK 3 on an X11 display is not available");
       return false;
     }
+    // No cache of content processes: the process of a closed editor ends with it.
+    webkit_web_context_set_cache_model(webkit_web_context_get_default(), WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
     state = State::ready;
     return true;
   }

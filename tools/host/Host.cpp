@@ -19,6 +19,7 @@ Host::Host(HostOptions options) : _options(options), _mainThread(std::this_threa
   _logTable.log = log;
   _threadCheckTable = {isMainThread, isAudioThread};
   _paramsTable = {paramsRescan, options.paramsWithoutClear ? nullptr : paramsClear, paramsRequestFlush};
+  _timerTable = {registerTimer, unregisterTimer};
 }
 
 void Host::setMainThread(std::thread::id id) {
@@ -57,6 +58,7 @@ const void* Host::getExtension(const clap_host* host, const char* id) {
   if (h._options.log && std::strcmp(id, "clap.log") == 0) return &h._logTable;
   if (h._options.threadCheck && std::strcmp(id, CLAP_EXT_THREAD_CHECK) == 0) return &h._threadCheckTable;
   if (h._options.params && std::strcmp(id, CLAP_EXT_PARAMS) == 0) return &h._paramsTable;
+  if (h._options.timerSupport && std::strcmp(id, CLAP_EXT_TIMER_SUPPORT) == 0) return &h._timerTable;
   return nullptr;
 }
 
@@ -94,6 +96,26 @@ void Host::paramsRequestFlush(const clap_host* host) {
   Host& h = self(host);
   ++h._flushRequests;
   h._flushPending = true;
+}
+
+std::vector<clap_id> Host::timers() const {
+  std::lock_guard<std::mutex> guard(_lock);
+  return _timers;
+}
+
+bool Host::registerTimer(const clap_host* host, uint32_t, clap_id* timerId) {
+  if (timerId == nullptr) return false;
+  Host& h = self(host);
+  std::lock_guard<std::mutex> guard(h._lock);
+  *timerId = h._nextTimer++;
+  h._timers.push_back(*timerId);
+  return true;
+}
+
+bool Host::unregisterTimer(const clap_host* host, clap_id timerId) {
+  Host& h = self(host);
+  std::lock_guard<std::mutex> guard(h._lock);
+  return std::erase(h._timers, timerId) > 0;
 }
 
 }  // namespace tavrin::host

@@ -1,7 +1,7 @@
 #pragma once
-// A CLAP host record for tests and the render host: offers the log, thread-check and params host
-// extensions (each can be left out) and request_callback, records what the plug-in logs and asks for,
-// and knows which thread is the main thread and which one is the audio thread.
+// A CLAP host record for tests and the render host: offers the log, thread-check, params and
+// timer-support host extensions (each can be left out) and request_callback, records what the plug-in logs
+// and asks for, and knows which thread is the main thread and which one is the audio thread.
 
 #include <atomic>
 #include <cstdint>
@@ -12,6 +12,7 @@
 
 #include "clap/ext/params.h"
 #include "clap/ext/thread-check.h"
+#include "clap/ext/timer-support.h"
 #include "clap/host.h"
 #include "plugin/clap-extras.h"
 
@@ -22,6 +23,7 @@ struct HostOptions {
   bool log = true;
   bool threadCheck = true;
   bool params = true;
+  bool timerSupport = true;
   bool paramsWithoutClear = false;  // offers a params table whose clear entry is missing
 };
 
@@ -50,6 +52,10 @@ public:
   // Number of logged messages that contain `text`.
   int countLogged(const std::string& text) const;
 
+  // The timers the plug-in registered and not unregistered, oldest first. Nothing fires them by itself:
+  // the caller's main loop calls the plug-in's on_timer for each.
+  std::vector<clap_id> timers() const;
+
   int extensionQueryCount() const { return _extensionQueries.load(); }
   int rescanCount() const { return _rescans.load(); }
   // Every flag of every rescan asked for so far.
@@ -73,15 +79,20 @@ private:
   static void paramsRescan(const clap_host* host, clap_param_rescan_flags flags);
   static void paramsClear(const clap_host* host, clap_id paramId, clap_param_clear_flags flags);
   static void paramsRequestFlush(const clap_host* host);
+  static bool registerTimer(const clap_host* host, uint32_t periodMs, clap_id* timerId);
+  static bool unregisterTimer(const clap_host* host, clap_id timerId);
 
   HostOptions _options;
   clap_host _host;
   clap_host_log _logTable;
   clap_host_thread_check _threadCheckTable;
   clap_host_params _paramsTable;
+  clap_host_timer_support _timerTable;
 
-  mutable std::mutex _lock;  // guards the log
+  mutable std::mutex _lock;  // guards the log and the timers
   std::vector<LogEntry> _log;
+  std::vector<clap_id> _timers;
+  clap_id _nextTimer = 0;
   // Atomic so the thread checks on the audio thread take no lock.
   std::atomic<std::thread::id> _mainThread;
   std::atomic<std::thread::id> _audioThread;

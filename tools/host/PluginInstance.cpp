@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "clap/ext/state.h"
+#include "clap/ext/timer-support.h"
 #include "tools/host/Host.h"
 
 namespace tavrin::host {
@@ -35,6 +36,12 @@ bool PluginInstance::loadState(const std::vector<uint8_t>& bytes) {
   ByteReader reader{bytes};
   const clap_istream stream{&reader, &ByteReader::read};
   return state->load(_plugin, &stream);
+}
+
+void PluginInstance::fireTimers(const Host& host) {
+  const auto* timers = extension<clap_plugin_timer_support>(CLAP_EXT_TIMER_SUPPORT);
+  if (timers == nullptr || timers->on_timer == nullptr) return;
+  for (const clap_id id : host.timers()) timers->on_timer(_plugin, id);
 }
 
 void PluginInstance::destroy() {

@@ -38,6 +38,8 @@ public:
   // Hands a host state stream to the plug-in's clap.state load (main thread); false when the plug-in
   // offers no state extension or refuses the bytes.
   bool loadState(const std::vector<uint8_t>& bytes);
+  // Fires each of the host's timers once through the plug-in's timer-support extension.
+  void fireTimers(const Host& host);
 
   template <class Table>
   const Table* extension(const char* id) const {

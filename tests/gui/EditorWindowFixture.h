@@ -1,0 +1,75 @@
+#pragma once
+// The built module's editor in a host's X11 window, as a Linux host opens it: the host pumps the
+// plug-in's timer, and the test reaches the real page through the WebKit view the module made in this
+// process (GTK's top-level windows are shared by the whole process). Needs an X11 display (xvfb-run).
+
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "clap/ext/gui.h"
+#include "clap/ext/params.h"
+#include "tools/host/ClapModule.h"
+#include "tools/host/Host.h"
+#include "tools/host/PluginInstance.h"
+#include "tools/host/x11/HostWindow.h"
+
+namespace gui_test {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr int kWindowWidth = 840;
+constexpr int kWindowHeight = 480;
+
+// Counts of what a process holds: threads, open file descriptors, and web content processes below it.
+struct ProcessCounts {
+  int threads = 0;
+  int fds = 0;
+  int webProcesses = 0;
+};
+ProcessCounts processCounts();
+// The web content processes started below this process.
+std::vector<int> webProcessIds();
+
+// The module's web views in this process.
+std::vector<WebKitWebView*> pageViews();
+
+class EditorWindow : public ::testing::Test {
+protected:
+  static void SetUpTestSuite();
+  void SetUp() override;
+  void TearDown() override;
+
+  const clap_plugin* plugin() const { return instance->plugin(); }
+  // create, set_parent with the host's window, show.
+  bool open();
+  void close() { gui->destroy(plugin()); }
+
+  // One host timer tick; answers how long the plug-in took.
+  std::chrono::nanoseconds tick();
+  // Ticks every 16 ms until done() answers true or the timeout passes; answers done().
+  bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s);
+  void pumpFor(std::chrono::milliseconds time);
+  // Runs script in the page (the only web view) and answers its result as text; none when it failed.
+  std::optional<std::string> evaluate(const std::string& script);
+  // The page's bridge is up and its sync after "__ready" has shown the engine's voice count.
+  bool pageShows(const std::string& condition);
+
+  double paramValue(clap_id id);
+
+  static std::unique_ptr<tavrin::host::ClapModule> module;
+  std::unique_ptr<tavrin::host::Host> host;
+  std::unique_ptr<tavrin::host::PluginInstance> instance;
+  std::unique_ptr<tavrin::host::HostWindow> window;
+  const clap_plugin_gui* gui = nullptr;
+  const clap_plugin_params* params = nullptr;
+};
+
+}  // namespace gui_test

@@ -1,0 +1,179 @@
+// The editor of the built module in a host's X11 window: the real page talks to the engine both ways,
+// opening and closing leaves nothing behind, a killed page comes back, keys reach the page only while
+// it asks for them, the host's scale is followed, and faults of the host neither crash nor leak.
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+
+#include "EditorWindowFixture.h"
+#include "engine/ParamTable.h"
+#include "tools/host/Renderer.h"
+
+namespace gui_test {
+
+namespace {
+
+using tavrin::host::makeNoteEvent;
+using tavrin::host::makeParamValueEvent;
+using tavrin::host::RenderJob;
+
+double ms(std::chrono::nanoseconds time) {
+  return std::chrono::duration<double, std::milli>(time).count();
+}
+
+// The page's Voices menu (an option index 0..7 for one to eight voices).
+constexpr const char* kVoicesMenu =
+    "[...document.querySelectorAll('label.menu')].find(l => l.textContent.startsWith('Voices'))"
+    ".querySelector('select')";
+
+RenderJob shortJob() {
+  RenderJob job;
+  job.sampleRate = 48000;
+  job.frames = 256 * 40;
+  job.blocks.fixedFrames = 256;
+  return job;
+}
+
+}  // namespace
+
+TEST_F(EditorWindow, TheRealPageTalksToTheEngineBothWays) {
+  // The host sets four voices and holds a note before the editor opens.
+  ASSERT_TRUE(instance->activate(48000, 1, 256));
+  tavrin::host::render(*instance, *host,
+                       {{0, makeParamValueEvent(kParamVoiceCount, 3.0 / 7.0)},
+                        {0, makeNoteEvent(CLAP_EVENT_NOTE_ON, 0, 60, 1.0)}},
+                       shortJob());
+
+  const auto start = Clock::now();
+  ASSERT_TRUE(open());
+  const auto opened = Clock::now();
+  ASSERT_EQ(host->timers().size(), 1u);
+  // "__ready" reached the native side when the page shows the engine's voice count from the sync.
+  ASSERT_TRUE(pumpUntil([&] { return pageShows(std::string(kVoicesMenu) + ".value === '3'"); }));
+  const auto ready = Clock::now();
+
+  // The push shows the held note's voice lamp.
+  EXPECT_TRUE(
+      pumpUntil([&] { return pageShows("+document.querySelector('.voices i').style.opacity > 0.25"); }));
+
+  // A choice made through the page's own menu reaches the engine and the host.
+  const int flushRequests = host->flushRequestCount();
+  ASSERT_TRUE(
+      evaluate(std::string("(() => { const s = ") + kVoicesMenu +
+               "; Object.getOwnPropertyDescriptor(HTMLSelectElement.prototype, 'value').set.call(s, '5');"
+               " s.dispatchEvent(new Event('change', {bubbles: true})); return 1; })()"));
+  EXPECT_TRUE(pumpUntil([&] { return paramValue(kParamVoiceCount) == 5.0 / 7.0; }, 3s));
+  EXPECT_GT(host->flushRequestCount(), flushRequests);
+  const auto result = tavrin::host::render(*instance, *host, {}, shortJob());
+  bool reported = false;
+  for (const auto& out : result.outputEvents)
+    reported |= out.event.header.type == CLAP_EVENT_PARAM_VALUE &&
+                out.event.paramValue.param_id == kParamVoiceCount && out.event.paramValue.value == 5.0 / 7.0;
+  EXPECT_TRUE(reported);
+
+  // What a tick costs with the page live and the push running.
+  std::chrono::nanoseconds longest{0};
+  std::chrono::nanoseconds total{0};
+  constexpr int kTicks = 60;
+  for (int i = 0; i < kTicks; ++i) {
+    const auto cost = tick();
+    longest = std::max(longest, cost);
+    total += cost;
+    std::this_thread::sleep_for(16ms);
+  }
+  std::cout << "open " << ms(opened - start) << " ms, \"__ready\" shown after " << ms(ready - start)
+            << " ms, tick mean " << ms(total / kTicks) << " ms, longest " << ms(longest) << " ms\n";
+  close();
+  instance->deactivate();
+}
+
+TEST_F(EditorWindow, OpeningAndClosingLeavesNothingBehind) {
+  // WebKit starts process-wide helpers with the first views; from then on nothing may grow.
+  ProcessCounts warm;
+  for (int cycle = 0; cycle < 20; ++cycle) {
+    const auto start = Clock::now();
+    ASSERT_TRUE(open());
+    if (cycle == 1) std::cout << "a later open takes " << ms(Clock::now() - start) << " ms\n";
+    ASSERT_TRUE(pumpUntil([&] { return pageShows("window.mlibSetParam"); }));
+    close();
+    EXPECT_TRUE(host->timers().empty());
+    EXPECT_TRUE(pageViews().empty());
+    EXPECT_TRUE(window->children().empty());
+    // Without a parent the editor builds no view at all.
+    ASSERT_TRUE(gui->create(plugin(), CLAP_WINDOW_API_X11, false));
+    close();
+    pumpFor(200ms);
+    if (cycle == 4) warm = processCounts();
+  }
+  const ProcessCounts after = processCounts();
+  EXPECT_LE(after.threads, warm.threads);
+  EXPECT_LE(after.fds, warm.fds);
+  EXPECT_LE(after.webProcesses, warm.webProcesses);
+  std::cout << "cycles 5 to 20: threads " << warm.threads << " -> " << after.threads << ", fds " << warm.fds
+            << " -> " << after.fds << ", web processes " << warm.webProcesses << " -> " << after.webProcesses
+            << "\n";
+}
+
+TEST_F(EditorWindow, AKilledPageComesBack) {
+  ASSERT_TRUE(open());
+  ASSERT_TRUE(pumpUntil([&] { return pageShows("window.mlibSetParam"); }));
+  ASSERT_TRUE(evaluate("window.probe = 1"));
+  for (int round = 0; round < 2; ++round) {
+    const std::vector<int> pages = webProcessIds();
+    ASSERT_EQ(pages.size(), 1u);
+    kill(pages[0], SIGKILL);
+    const auto killed = Clock::now();
+    EXPECT_TRUE(pumpUntil([&] { return pageShows("window.mlibSetParam && !window.probe"); }));
+    std::cout << "page back " << ms(Clock::now() - killed) << " ms after the kill\n";
+    ASSERT_TRUE(evaluate("window.probe = 1"));
+  }
+  close();
+}
+
+TEST_F(EditorWindow, KeysReachThePageOnlyWhileItAsksForThem) {
+  ASSERT_TRUE(open());
+  ASSERT_TRUE(pumpUntil([&] { return pageShows("window.mlibSetParam"); }));
+  window->takeFocus();
+  ASSERT_TRUE(evaluate("document.querySelector('.preset-name').focus(), 1"));
+  ASSERT_TRUE(pumpUntil([&] { return window->focusedWindow() != window->id(); }, 3s));
+  ASSERT_EQ(std::system("xdotool type --delay 30 Zeta"), 0);
+  EXPECT_TRUE(pumpUntil(
+      [&] { return pageShows("document.querySelector('.preset-name').value.endsWith('Zeta')"); }, 3s));
+  ASSERT_TRUE(evaluate("document.querySelector('.preset-name').blur(), 1"));
+  EXPECT_TRUE(pumpUntil([&] { return window->focusedWindow() == window->id(); }, 3s));
+  close();
+}
+
+TEST_F(EditorWindow, AtScaleTwoThePageFillsTheDoubledSize) {
+  ASSERT_TRUE(gui->create(plugin(), CLAP_WINDOW_API_X11, false));
+  for (const double refused : {0.5, 4.5, std::nan(""), HUGE_VAL})
+    EXPECT_FALSE(gui->set_scale(plugin(), refused));
+  ASSERT_TRUE(gui->set_scale(plugin(), 2.0));
+  uint32_t width = 0;
+  uint32_t height = 0;
+  ASSERT_TRUE(gui->get_size(plugin(), &width, &height));
+  EXPECT_EQ(width * 480, height * 840);
+  EXPECT_GE(width, 1680u);
+  window->resize(static_cast<int>(width), static_cast<int>(height));
+  clap_window record{};
+  record.api = CLAP_WINDOW_API_X11;
+  record.x11 = window->id();
+  ASSERT_TRUE(gui->set_parent(plugin(), &record));
+  ASSERT_TRUE(gui->show(plugin()));
+  ASSERT_TRUE(pumpUntil([&] { return pageShows("window.mlibSetParam"); }));
+  ASSERT_EQ(window->children().size(), 1u);
+  int shownWidth = 0;
+  int shownHeight = 0;
+  EXPECT_TRUE(pumpUntil(
+      [&] {
+        return window->windowSize(window->children()[0], shownWidth, shownHeight) &&
+               shownWidth == static_cast<int>(width) && shownHeight == static_cast<int>(height);
+      },
+      3s));
+  EXPECT_TRUE(pageShows("window.innerWidth * 2 === " + std::to_string(width)));
+  EXPECT_TRUE(pageShows("document.body.getBoundingClientRect().width * 2 >= " + std::to_string(width - 1)));
+  close();
+}
+
+}  // namespace gui_test
