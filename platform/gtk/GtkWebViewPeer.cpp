@@ -39,7 +39,7 @@ void onEvaluated(GObject* source, GAsyncResult* result, gpointer data) {
   (*completion)(failure);
 }
 
-gboolean refuse(GtkWidget*, gpointer) {
+gboolean refuse(GtkWidget*, GdkEvent*, gpointer) {
   return TRUE;
 }
 
@@ -69,8 +69,7 @@ GtkWebViewPeer::GtkWebViewPeer(WebView& owner) : owner(owner) {
   g_object_ref(window);
   gtk_window_set_decorated(GTK_WINDOW(window), FALSE);
   gtk_widget_set_app_paintable(window, TRUE);
-  // When the host destroys its window, ours goes with it; GTK must not destroy the widget under us.
-  g_signal_connect(window, "destroy-event", G_CALLBACK(refuse), nullptr);
+  g_signal_connect(window, "destroy-event", G_CALLBACK(onWindowDestroyed), this);
   g_signal_connect(window, "delete-event", G_CALLBACK(refuse), nullptr);
   gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view));
   const Rect frame = owner.frame();
@@ -80,6 +79,11 @@ GtkWebViewPeer::GtkWebViewPeer(WebView& owner) : owner(owner) {
 
 GtkWebViewPeer::~GtkWebViewPeer() {
   if (reloadSource != 0) g_source_remove(reloadSource);
+  if (gone) {
+    g_object_unref(window);
+    g_object_unref(content);
+    return;
+  }
   g_signal_handlers_disconnect_by_data(view, this);
   for (const auto& channel : channels) {
     g_signal_handlers_disconnect_by_data(content, channel.get());
@@ -101,19 +105,40 @@ unsigned long GtkWebViewPeer::xWindow() const {
   return gdkWindow != nullptr ? GDK_WINDOW_XID(gdkWindow) : 0;
 }
 
+gboolean GtkWebViewPeer::onWindowDestroyed(GtkWidget*, GdkEvent*, gpointer data) {
+  // The host destroyed its window and ours with it: the view goes now, and with it its content process.
+  auto& self = *static_cast<GtkWebViewPeer*>(data);
+  self.gone = true;
+  if (self.reloadSource != 0) g_source_remove(self.reloadSource);
+  self.reloadSource = 0;
+  g_signal_handlers_disconnect_by_data(self.view, &self);
+  for (const auto& channel : self.channels) g_signal_handlers_disconnect_by_data(self.content, channel.get());
+  g_signal_handlers_disconnect_by_data(self.window, &self);
+  self.focusBefore = 0;
+  gtk_widget_destroy(self.window);
+  self.view = nullptr;
+  return TRUE;
+}
+
 void GtkWebViewPeer::loadHTML(const char* html, size_t size, const std::string& baseUrl) {
+  if (gone) return;
   // The document is not NUL-terminated within size: WebKit takes a terminated copy.
   const std::string document(html, size);
   webkit_web_view_load_html(view, document.c_str(), baseUrl.c_str());
 }
 
 void GtkWebViewPeer::evaluate(const std::string& script, ScriptCompletion completion) {
+  if (gone) {
+    if (completion) completion("the web view is gone");
+    return;
+  }
   auto* pending = completion ? new ScriptCompletion(std::move(completion)) : nullptr;
   webkit_web_view_evaluate_javascript(view, script.data(), static_cast<gssize>(script.size()), nullptr,
                                       nullptr, nullptr, pending != nullptr ? onEvaluated : nullptr, pending);
 }
 
 void GtkWebViewPeer::place(uint64_t parentWindow, Rect frame) {
+  if (gone) return;
   const int x = static_cast<int>(std::lround(frame.x));
   const int y = static_cast<int>(std::lround(frame.y));
   const int width = std::max(1, static_cast<int>(std::lround(frame.width)));
@@ -144,6 +169,7 @@ void GtkWebViewPeer::show() {
 
 void GtkWebViewPeer::setHidden(bool hide) {
   hidden = hide;
+  if (gone) return;
   if (hidden)
     trapped(window, [this](Display*) { gtk_widget_hide(window); });
   else if (parent != 0)
@@ -151,10 +177,12 @@ void GtkWebViewPeer::setHidden(bool hide) {
 }
 
 void GtkWebViewPeer::setZoom(double zoom) {
+  if (gone) return;
   webkit_web_view_set_zoom_level(view, zoom);
 }
 
 void GtkWebViewPeer::setKeyboardFocus(bool focused) {
+  if (gone) return;
   if (focused && parent != 0 && !hidden) {
     // Under a window manager the host's top-level holds the X11 focus: the page takes it while it asks
     // for keys, and gives it back afterwards.

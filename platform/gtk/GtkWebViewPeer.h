@@ -39,6 +39,7 @@ private:
   static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError*, gpointer data);
   static void onProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data);
   static gboolean onReloadDue(gpointer data);
+  static gboolean onWindowDestroyed(GtkWidget*, GdkEvent*, gpointer data);
   unsigned long xWindow() const;
   void show();
 
@@ -49,6 +50,7 @@ private:
   std::vector<std::unique_ptr<Channel>> channels;
   uint64_t parent = 0;  // the host's X11 window while embedded
   bool hidden = false;
+  bool gone = false;  // the host destroyed the window our window lived in
   // Reloads after the content process died: at once, then after waits that double while it keeps dying.
   guint reloadSource = 0;
   guint reloadDelayMs = 0;

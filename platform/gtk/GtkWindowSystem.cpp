@@ -55,11 +55,16 @@ public:
 
   void pump() override {
     if (state != State::ready) return;
+    // The host may destroy the window our views live in at any time, and GDK's requests on windows below
+    // it then fail; GDK ends the process on an X11 error that nobody traps.
+    GdkDisplay* display = gdk_display_get_default();
+    gdk_x11_display_error_trap_push(display);
     const gint64 deadline = g_get_monotonic_time() + kPumpBudgetUs;
     for (int i = 0; i < kMaxDispatches && g_main_context_pending(nullptr); ++i) {
       g_main_context_iteration(nullptr, FALSE);
       if (g_get_monotonic_time() >= deadline) break;
     }
+    gdk_x11_display_error_trap_pop_ignored(display);
   }
 
   bool windowExists(uint64_t window) override {

@@ -177,3 +177,73 @@ TEST_F(EditorWindow, AtScaleTwoThePageFillsTheDoubledSize) {
 }
 
 }  // namespace gui_test
+
+namespace gui_test {
+
+TEST_F(EditorWindow, HostFaultsNeitherCrashNorLeak) {
+  for (const char* api : {CLAP_WINDOW_API_COCOA, CLAP_WINDOW_API_WIN32, "unknown"}) {
+    EXPECT_FALSE(gui->is_api_supported(plugin(), api, false)) << api;
+    EXPECT_FALSE(gui->create(plugin(), api, false)) << api;
+  }
+  EXPECT_FALSE(gui->create(plugin(), CLAP_WINDOW_API_X11, true));
+
+  // Windows of another API or that do not exist are refused; an editor closed before it was shown.
+  ASSERT_TRUE(gui->create(plugin(), CLAP_WINDOW_API_X11, false));
+  clap_window record{};
+  record.api = CLAP_WINDOW_API_COCOA;
+  record.cocoa = window.get();
+  EXPECT_FALSE(gui->set_parent(plugin(), &record));
+  record.api = CLAP_WINDOW_API_X11;
+  record.x11 = 0x7ffffff;
+  EXPECT_FALSE(gui->set_parent(plugin(), &record));
+  record.x11 = window->id();
+  ASSERT_TRUE(gui->set_parent(plugin(), &record));
+  close();
+  EXPECT_TRUE(window->children().empty());
+
+  // A second parent call keeps the view; a size set while hidden shows when the editor comes back.
+  ASSERT_TRUE(open());
+  ASSERT_TRUE(gui->set_parent(plugin(), &record));
+  ASSERT_TRUE(pumpUntil([&] { return pageShows("window.mlibSetParam"); }));
+  EXPECT_EQ(window->children().size(), 1u);
+  ASSERT_TRUE(gui->hide(plugin()));
+  window->resize(1008, 576);
+  ASSERT_TRUE(gui->set_size(plugin(), 1008, 576));
+  ASSERT_TRUE(gui->show(plugin()));
+  int width = 0;
+  int height = 0;
+  EXPECT_TRUE(pumpUntil(
+      [&] {
+        return window->windowSize(window->children().at(0), width, height) && width == 1008 && height == 576;
+      },
+      3s));
+
+  // The host destroys its window first, then the editor; a new window gets a working editor.
+  window->destroyWindow();
+  pumpFor(200ms);
+  close();
+  pumpFor(200ms);
+  window = std::make_unique<tavrin::host::HostWindow>(kWindowWidth, kWindowHeight);
+  ASSERT_TRUE(open());
+  ASSERT_TRUE(pumpUntil([&] { return pageShows("window.mlibSetParam"); }));
+
+  // The plug-in destroyed with its editor open takes the editor and its timer with it.
+  instance->destroy();
+  EXPECT_TRUE(host->timers().empty());
+  EXPECT_TRUE(pageViews().empty());
+  EXPECT_TRUE(window->children().empty());
+}
+
+TEST_F(EditorWindow, AHostWithoutTimersGetsNoEditor) {
+  tavrin::host::HostOptions options;
+  options.timerSupport = false;
+  tavrin::host::Host timerless(options);
+  tavrin::host::PluginInstance other(module->factory(), timerless, "com.nobrel.tavrin");
+  ASSERT_TRUE(other.init());
+  const auto* otherGui = other.extension<clap_plugin_gui>(CLAP_EXT_GUI);
+  EXPECT_FALSE(otherGui->is_api_supported(other.plugin(), CLAP_WINDOW_API_X11, false));
+  EXPECT_FALSE(otherGui->create(other.plugin(), CLAP_WINDOW_API_X11, false));
+  EXPECT_GE(timerless.countLogged("no timer support"), 1);
+}
+
+}  // namespace gui_test
