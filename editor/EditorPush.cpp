@@ -9,6 +9,7 @@
 
 #include "editor/PercentEncode.h"
 #include "foundation/MLSafeValue.h"
+#include "platform/CLocale.h"
 #include "state/ParamNameMap.h"
 
 namespace {
@@ -218,6 +219,7 @@ void appendTuningSource(std::string& out, const TuningSnapshot& tuning) {
 const std::array<const char*, kNumParams> kParamNames = canonicalNames();
 
 void appendFormat(std::string& out, const char* format, ...) {
+  const platform::ScopedCLocale cLocale;
   char small[256];
   va_list args;
   va_start(args, format);

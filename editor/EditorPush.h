@@ -82,5 +82,5 @@ std::string takeTuningScript(const GuiPollData& poll, uint32_t& lastTuningVersio
 // source ('mts', the encoded "file:" + name for a local tuning, or null).
 std::string tuningDataScript(const TuningSnapshot& tuning, bool withLabels);
 
-// Appends printf-formatted text.
+// Appends printf-formatted text; numbers take a full stop whatever the process locale.
 void appendFormat(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/CLocale.h"
+
 namespace {
 
 // A copy of item in which every number is a raw item holding its classic text; null when out of memory.
@@ -31,6 +33,7 @@ cJSON* classicCopy(const cJSON* item) {
 
 std::string classicJsonNumberText(double value) {
   if (value == 0.0) return "0";
+  const platform::ScopedCLocale cLocale;
   char text[80];
   const double magnitude = std::fabs(value);
   if (std::fabs(std::trunc(value) - value) <= DBL_EPSILON && value <= INT_MAX && value >= INT_MIN)

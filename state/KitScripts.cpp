@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/CLocale.h"
 #include "state/SnapshotJson.h"
 
 namespace {
@@ -26,6 +27,7 @@ bool presentSlot(const PluginProcessor& engine, int slot, PageSlot& out) {
 }
 
 std::string fixed(double value) {
+  const platform::ScopedCLocale cLocale;
   char text[64];
   std::snprintf(text, sizeof text, "%f", value);
   return text;

@@ -2,6 +2,7 @@
 // parameters, and the tuning statement.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -9,6 +10,8 @@
 #include <string>
 
 #include "editor/EditorPush.h"
+#include "engine/ParamTable.h"
+#include "state/ClassicJson.h"
 
 namespace {
 
@@ -215,4 +218,28 @@ TEST(EditorPush, TuningNameWithoutTerminatorStaysInsideItsField) {
   const std::string script = p.tick().tuning;
   EXPECT_NE(script.find("name:decodeURIComponent('" + std::string(64, 'a') + "')"), std::string::npos);
   EXPECT_NE(script.find("labels:[\"" + std::string(24, '7') + "\"]"), std::string::npos);
+}
+
+TEST(EditorPush, NumbersTakeAFullStopUnderADecimalCommaLocale) {
+  // A host may run under a locale with a decimal comma, which the C library's printf follows.
+  const std::string before = std::setlocale(LC_ALL, nullptr);
+  ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr)
+      << "the de_DE.UTF-8 locale is missing (scripts/setup.sh)";
+  Push p;
+  p.poll->lfo[0] = -0.5f;
+  p.poll->tuningCount = 1;
+  p.poll->tuningIntervals[0] = 1.5;
+  p.poll->hasTuning = true;
+  publishTuning(*p.poll, 1);
+  p.poll->hostValue[kParamFilterACutoff] = 0.5f;
+  p.poll->hostChanged[kParamFilterACutoff] = true;
+  const PushScripts scripts = p.tick();
+  const std::string json = classicJsonNumberText(0.25);
+  std::setlocale(LC_ALL, before.c_str());
+
+  EXPECT_NE(scripts.batch.find("window.mlibSetLFOOutput(-0.5000, 0.0000, 0.0000, 0.0000);"),
+            std::string::npos);
+  EXPECT_NE(scripts.batch.find("window.mlibSetParam('cutoffA', 0.500000);"), std::string::npos);
+  EXPECT_NE(scripts.tuning.find("intervals:[1.500000000000]"), std::string::npos);
+  EXPECT_EQ(json, "0.250000");
 }
