@@ -1,6 +1,7 @@
 // The desktop services the editor uses: the main screen's work area, open and save panels, and the file
-// browser. Nothing here shows anything on this platform: the screen is what setMainScreenWorkArea said,
-// panels wait for an answer (answerPanel) and opened folders are only recorded.
+// browser, all served by the installed window system (WindowSystem.h). The stand-in system shows nothing:
+// its screen is what setMainScreenVisibleArea said, its panels wait for an answer (answerPanel) and the
+// folders it opens are only recorded.
 #pragma once
 
 #include <functional>

@@ -110,6 +110,7 @@ public:
       gtk_file_filter_add_pattern(filter, ("*." + request.allowedExtension).c_str());
       gtk_file_chooser_add_filter(files, filter);
     }
+    if (!request.folder.empty()) gtk_file_chooser_set_current_folder(files, request.folder.c_str());
     if (save) {
       gtk_file_chooser_set_do_overwrite_confirmation(files, TRUE);
       gtk_file_chooser_set_current_name(files, request.suggestedName.c_str());
