@@ -80,12 +80,10 @@ TEST_F(Gui, TheFirstOpeningTakesAStepOfSizeThatFitsThreeQuartersOfTheScreen) {
     std::optional<platform::ScreenArea> area;
     uint32_t width, height;
   };
-  const Case cases[] = {{platform::ScreenArea{1440, 900}, 1008, 576},
-                        {platform::ScreenArea{1000, 600}, 840, 480},
-                        {platform::ScreenArea{5120, 2880}, 1680, 960},
-                        {platform::ScreenArea{1568, 896}, 1176, 672},
-                        {platform::ScreenArea{0, 900}, 840, 480},
-                        {std::nullopt, 840, 480}};
+  const Case cases[] = {
+      {platform::ScreenArea{1440, 900}, 1008, 576},  {platform::ScreenArea{1000, 600}, 840, 480},
+      {platform::ScreenArea{5120, 2880}, 1680, 960}, {platform::ScreenArea{1568, 896}, 1176, 672},
+      {platform::ScreenArea{0, 900}, 840, 480},      {std::nullopt, 840, 480}};
   for (const Case& c : cases) {
     platform::setMainScreenVisibleArea(c.area);
     plugin().editorWidth = 840;
@@ -222,6 +220,32 @@ TEST_F(Gui, BuildingTheViewRestoresTheLibraryFolders) {
   EXPECT_FALSE(fs::exists(user));
   ASSERT_TRUE(setParent(hostView.get()));
   EXPECT_TRUE(fs::is_directory(user));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Gui, TheHostsScaleMultipliesTheDefaultSizeAndZoomsThePage) {
+  platform::setMainScreenVisibleArea(platform::ScreenArea{2880, 1800});
+  ASSERT_TRUE(create());
+  EXPECT_EQ(size(), std::make_pair(1680u, 960u));
+  for (const double refused : {0.5, 4.01, std::nan("")})
+    EXPECT_FALSE(gui->set_scale(fixture->instance.plugin(), refused));
+  ASSERT_TRUE(gui->set_scale(fixture->instance.plugin(), 2.0));
+  EXPECT_EQ(size(), std::make_pair(2016u, 1152u));  // step 1.2 of the doubled base fits three quarters
+  ASSERT_TRUE(setParent(hostView.get()));
+  EXPECT_EQ(view().pageZoom(), 2.0);
+  ASSERT_TRUE(gui->hide(fixture->instance.plugin()));
+  EXPECT_TRUE(view().hidden());
+  ASSERT_TRUE(gui->show(fixture->instance.plugin()));
+  EXPECT_FALSE(view().hidden());
+
+  // A size the host set stays through a change of scale.
+  ASSERT_TRUE(gui->set_size(fixture->instance.plugin(), 1000, 572));
+  ASSERT_TRUE(gui->set_scale(fixture->instance.plugin(), 1.0));
+  EXPECT_EQ(size(), std::make_pair(1000u, 572u));
+  EXPECT_EQ(view().pageZoom(), 1.0);
 }
 
 }  // namespace

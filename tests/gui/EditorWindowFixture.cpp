@@ -113,6 +113,11 @@ void EditorWindow::TearDown() {
 
 bool EditorWindow::open() {
   if (!gui->create(plugin(), CLAP_WINDOW_API_X11, false)) return false;
+  // The host sizes its window as the editor asks.
+  uint32_t width = 0;
+  uint32_t height = 0;
+  if (!gui->get_size(plugin(), &width, &height)) return false;
+  window->resize(static_cast<int>(width), static_cast<int>(height));
   clap_window record{};
   record.api = CLAP_WINDOW_API_X11;
   record.x11 = window->id();

@@ -48,7 +48,7 @@ protected:
   void TearDown() override;
 
   const clap_plugin* plugin() const { return instance->plugin(); }
-  // create, set_parent with the host's window, show.
+  // create, the host's window sized as the editor asks, set_parent, show.
   bool open();
   void close() { gui->destroy(plugin()); }
 
