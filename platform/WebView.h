@@ -95,7 +95,6 @@ public:
   double pageZoom() const { return mPageZoom; }
   // Takes the keyboard focus while the page asks for keys, and gives it back to the host's window.
   void setKeyboardFocus(bool focused);
-  bool hasNativePeer() const { return mPeer != nullptr; }
 
   // Starts loading a document: size bytes of UTF-8 HTML, relative links resolved against baseUrl.
   void loadHTMLString(const char* html, size_t size, const std::string& baseUrl);

@@ -39,10 +39,6 @@ void onEvaluated(GObject* source, GAsyncResult* result, gpointer data) {
   (*completion)(failure);
 }
 
-gboolean refuse(GtkWidget*, GdkEvent*, gpointer) {
-  return TRUE;
-}
-
 gboolean noContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer) {
   return TRUE;
 }
@@ -70,7 +66,6 @@ GtkWebViewPeer::GtkWebViewPeer(WebView& owner) : owner(owner) {
   gtk_window_set_decorated(GTK_WINDOW(window), FALSE);
   gtk_widget_set_app_paintable(window, TRUE);
   g_signal_connect(window, "destroy-event", G_CALLBACK(onWindowDestroyed), this);
-  g_signal_connect(window, "delete-event", G_CALLBACK(refuse), nullptr);
   gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view));
   const Rect frame = owner.frame();
   gtk_window_set_default_size(GTK_WINDOW(window), std::max(1, static_cast<int>(std::lround(frame.width))),
