@@ -83,8 +83,9 @@ TEST_F(EditorWindow, TheRealPageTalksToTheEngineBothWays) {
     std::this_thread::sleep_for(16ms);
   }
   // The picture of the editor in the README is taken here.
-  if (const char* picture = std::getenv("TAVRIN_EDITOR_SCREENSHOT"))
+  if (const char* picture = std::getenv("TAVRIN_EDITOR_SCREENSHOT")) {
     EXPECT_EQ(std::system(("import -window " + std::to_string(window->id()) + " " + picture).c_str()), 0);
+  }
   std::cout << "open " << ms(opened - start) << " ms, \"__ready\" shown after " << ms(ready - start)
             << " ms, tick mean " << ms(total / kTicks) << " ms, longest " << ms(longest) << " ms\n";
   close();
