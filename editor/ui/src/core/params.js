@@ -3,50 +3,46 @@
 // continuous keys; discrete keys hold an integer index 0..largest. Values on the bridge are normalised
 // 0..1 (plain = min + value x (max - min)).
 
-// [key, min, max, default, scale] for continuous keys; scale 'lin', 'log' or 'logBreak'.
+import { kParamTable } from './paramTable.js';
+
+// The range and default of every parameter, generated from the engine's table.
+const kRows = new Map(kParamTable.map(([key, min, max, def]) => [key, { min, max, def }]));
+
+// [key, scale] of the continuous keys; scale 'lin', 'log' or 'logBreak'.
 const kContinuous = [
-  ['glide', 0, 500, 0, 'lin'], ['octave', -3, 3, 0, 'lin'], ['pitchBendRange', 0, 24, 2, 'lin'],
-  ['ratio', 0.5, 16, 1, 'logBreak'], ['fmIndex', 0, 0.2, 0.04, 'lin'], ['fold', 1, 8, 1.8, 'lin'],
-  ['foldBias', -1, 1, 0, 'lin'], ['feedback', 0, 1, 0, 'lin'], ['shape', 0, 1, 0, 'lin'],
-  ['foldChar', 0, 1, 0, 'lin'],
-  ['cutoffA', 20, 20000, 4500, 'log'], ['resonanceA', 0, 0.95, 0.1, 'lin'],
-  ['cutoffB', 20, 20000, 20000, 'log'], ['resonanceB', 0, 0.95, 0, 'lin'],
-  ['driveA', 0, 1, 0, 'lin'], ['keyTrackA', 0, 1, 0, 'lin'], ['driveB', 0, 1, 0, 'lin'],
-  ['keyTrackB', 0, 1, 0, 'lin'], ['filterSat', 0, 1, 0, 'lin'],
-  ['attack', 0.001, 2, 0.008, 'log'], ['decay', 0.001, 2, 0.35, 'log'], ['sustain', 0, 1, 0.55, 'lin'],
-  ['release', 0.001, 5, 0.4, 'log'], ['velTimbre', 0, 1, 0, 'lin'],
-  ['env1CurveA', -1, 1, 0, 'lin'], ['env1CurveD', -1, 1, 0, 'lin'], ['env1CurveR', -1, 1, 0, 'lin'],
-  ['env1Curve', -1, 1, 0, 'lin'], ['env1Delay', 0, 2, 0, 'lin'], ['env1Hold', 0, 2, 0, 'lin'],
-  ['env1KeyTrack', -1, 1, 0, 'lin'],
-  ['env2Attack', 0.001, 2, 0.008, 'log'], ['env2Decay', 0.001, 2, 0.35, 'log'],
-  ['env2Sustain', 0, 1, 0.55, 'lin'], ['env2Release', 0.001, 5, 0.4, 'log'],
-  ['env2Delay', 0, 2, 0, 'lin'], ['env2Hold', 0, 2, 0, 'lin'], ['env2CurveA', -1, 1, 0, 'lin'],
-  ['env2CurveD', -1, 1, 0, 'lin'], ['env2CurveR', -1, 1, 0, 'lin'], ['env2KeyTrack', -1, 1, 0, 'lin'],
-  ['noise', 0, 1, 0.03, 'lin'], ['noiseMix', 0, 1, 0, 'lin'], ['clickAmt', 0, 1, 0, 'lin'],
-  ['preDelay', 0, 100, 20, 'lin'], ['revSpace', 0.1, 30, 2, 'log'], ['revTone', 0, 1, 0.45, 'lin'],
-  ['revMix', 0, 1, 0.15, 'lin'], ['eqLo', -1, 1, 0, 'lin'], ['eqMid', -1, 1, 0, 'lin'],
-  ['eqHi', -1, 1, 0, 'lin'], ['gain', 0, 2, 0.1, 'lin'], ['drift', 0, 1, 0, 'lin'],
-  ['spread', 0, 1, 0, 'lin'], ['analog', 0, 1, 0, 'lin'],
-  ['modPitchStart', 0, 1, 0.5, 'lin'], ['modPitchEnd', 0, 1, 0.5, 'lin'],
-  ['modPitchRange', 0, 48, 24, 'lin'],
+  ['glide', 'lin'], ['octave', 'lin'], ['pitchBendRange', 'lin'], ['ratio', 'logBreak'], ['fmIndex', 'lin'],
+  ['fold', 'lin'], ['foldBias', 'lin'], ['feedback', 'lin'], ['shape', 'lin'], ['foldChar', 'lin'],
+  ['cutoffA', 'log'], ['resonanceA', 'lin'], ['cutoffB', 'log'], ['resonanceB', 'lin'], ['driveA', 'lin'],
+  ['keyTrackA', 'lin'], ['driveB', 'lin'], ['keyTrackB', 'lin'], ['filterSat', 'lin'], ['attack', 'log'],
+  ['decay', 'log'], ['sustain', 'lin'], ['release', 'log'], ['velTimbre', 'lin'], ['env1CurveA', 'lin'],
+  ['env1CurveD', 'lin'], ['env1CurveR', 'lin'], ['env1Curve', 'lin'], ['env1Delay', 'lin'],
+  ['env1Hold', 'lin'], ['env1KeyTrack', 'lin'], ['env2Attack', 'log'], ['env2Decay', 'log'],
+  ['env2Sustain', 'lin'], ['env2Release', 'log'], ['env2Delay', 'lin'], ['env2Hold', 'lin'],
+  ['env2CurveA', 'lin'], ['env2CurveD', 'lin'], ['env2CurveR', 'lin'], ['env2KeyTrack', 'lin'],
+  ['noise', 'lin'], ['noiseMix', 'lin'], ['clickAmt', 'lin'], ['preDelay', 'lin'], ['revSpace', 'log'],
+  ['revTone', 'lin'], ['revMix', 'lin'], ['eqLo', 'lin'], ['eqMid', 'lin'], ['eqHi', 'lin'],
+  ['gain', 'lin'], ['drift', 'lin'], ['spread', 'lin'], ['analog', 'lin'], ['modPitchStart', 'lin'],
+  ['modPitchEnd', 'lin'], ['modPitchRange', 'lin'],
 ];
 
-// [key, largest index, default index] for discrete keys.
+// The discrete keys: each holds the index of its whole plain value above the parameter's minimum.
 const kDiscrete = [
-  ['voiceMode', 2, 0], ['voiceCount', 7, 7], ['shapeMode', 2, 0], ['filterModeA', 3, 0],
-  ['filterModeB', 3, 0], ['envModel', 1, 0], ['env1TrigMode', 2, 0], ['env2TrigMode', 2, 0],
-  ['env1Sync', 1, 0], ['env2Sync', 1, 0],
-  ['env1DivDelay', 18, 9], ['env1DivAttack', 18, 9], ['env1DivHold', 18, 9], ['env1DivDecay', 18, 9],
-  ['env1DivRelease', 18, 9], ['env2DivDelay', 18, 9], ['env2DivAttack', 18, 9], ['env2DivHold', 18, 9],
-  ['env2DivDecay', 18, 9], ['env2DivRelease', 18, 9],
-  ['modSourceRatio', 3, 0], ['modSourceFold', 3, 1], ['modSourceFoldBias', 3, 1],
-  ['modSourceFeedback', 3, 0], ['modSourceShape', 3, 0], ['modSourceFM', 3, 0],
-  ['modSourceFoldChar', 3, 1], ['modSourceCutA', 3, 0], ['modSourceCutB', 3, 1], ['modSourcePitch', 3, 3],
+  'voiceMode', 'voiceCount', 'shapeMode', 'filterModeA', 'filterModeB', 'envModel', 'env1TrigMode',
+  'env2TrigMode', 'env1Sync', 'env2Sync', 'env1DivDelay', 'env1DivAttack', 'env1DivHold', 'env1DivDecay',
+  'env1DivRelease', 'env2DivDelay', 'env2DivAttack', 'env2DivHold', 'env2DivDecay', 'env2DivRelease',
+  'modSourceRatio', 'modSourceFold', 'modSourceFoldBias', 'modSourceFeedback', 'modSourceShape',
+  'modSourceFM', 'modSourceFoldChar', 'modSourceCutA', 'modSourceCutB', 'modSourcePitch',
 ];
 
 export const kKnobs = new Map();
-for (const [key, min, max, def, scale] of kContinuous) kKnobs.set(key, { key, min, max, def, scale });
-for (const [key, largest, def] of kDiscrete) kKnobs.set(key, { key, largest, def, discrete: true });
+for (const [key, scale] of kContinuous) {
+  const { min, max, def } = kRows.get(key);
+  kKnobs.set(key, { key, min, max, def, scale });
+}
+for (const key of kDiscrete) {
+  const { min, max, def } = kRows.get(key);
+  kKnobs.set(key, { key, largest: max - min, def: def - min, discrete: true });
+}
 export const kKnobKeys = [...kKnobs.keys()];
 
 // The bridge names that older builds used for three knobs.
