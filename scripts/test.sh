@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds and runs every test: plain (with the editor document's Node tests), under AddressSanitizer +
-# UndefinedBehaviorSanitizer, the cross-thread tests under ThreadSanitizer, and each fuzz target briefly.
+# Builds and runs every test: plain (with the editor document's Node tests), the editor window's tests
+# under Xvfb (one at a time), under AddressSanitizer + UndefinedBehaviorSanitizer, the cross-thread tests
+# under ThreadSanitizer, and each fuzz target briefly.
 # Each stage has its own build folder under build/ (or $TAVRIN_BUILD_ROOT) and sets every option it
 # relies on; a stage that runs no test fails the script. JOBS limits the parallel build jobs and tests.
 set -euo pipefail
@@ -11,12 +12,13 @@ export JOBS=$jobs
 plain=(-DTAVRIN_SANITIZE=OFF -DTAVRIN_TSAN=OFF -DTAVRIN_FUZZ=OFF -DTAVRIN_EDITOR=ON -DTAVRIN_TESTS=ON)
 summary=()
 
-# Runs ctest in a build folder (further arguments go to ctest) and records how many tests ran.
+# Runs a ctest command line (further ctest options are added) and records how many tests it ran; a run
+# of no test fails the script.
 run_tests() {
-  local stage=$1 dir=$2
-  shift 2
-  local log=$dir/ctest-summary.log
-  ctest --test-dir "$dir" -j"$jobs" --output-on-failure --no-tests=error "$@" | tee "$log"
+  local stage=$1
+  shift
+  local log=$out/ctest-$stage.log
+  "$@" --output-on-failure --no-tests=error | tee "$log"
   local count
   count=$(sed -n 's/.* tests failed out of \([0-9]*\)$/\1/p' "$log" | tail -1)
   if [ "${count:-0}" -eq 0 ]; then
@@ -55,18 +57,18 @@ run_fuzzer() {
 
 echo "== plain build"
 "$root/scripts/build.sh" "$out/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${plain[@]}" -DTAVRIN_BENCH=ON
-run_tests plain "$out/release"
+run_tests plain ctest --test-dir "$out/release" -j"$jobs"
 
 echo "== the editor in a host's X11 window (Xvfb)"
-xvfb-run -a -s "-screen 0 1920x1080x24" ctest --test-dir "$out/release" -L '^gui$' --output-on-failure
+run_tests gui xvfb-run -a -s "-screen 0 1920x1080x24" ctest --test-dir "$out/release" -L '^gui$'
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 "$root/scripts/build.sh" "$out/asan" -DCMAKE_BUILD_TYPE=Debug "${plain[@]}" -DTAVRIN_SANITIZE=ON -DTAVRIN_BENCH=OFF
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests "ASan+UBSan" "$out/asan"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests ASan+UBSan ctest --test-dir "$out/asan" -j"$jobs"
 
 echo "== ThreadSanitizer (hand-over tests)"
 "$root/scripts/build.sh" "$out/tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${plain[@]}" -DTAVRIN_TSAN=ON -DTAVRIN_BENCH=OFF
-TSAN_OPTIONS=halt_on_error=1 run_tests TSan "$out/tsan" -R 'Thread|HandOver|Concurrent'
+TSAN_OPTIONS=halt_on_error=1 run_tests TSan ctest --test-dir "$out/tsan" -j"$jobs" -R 'Thread|HandOver|Concurrent'
 
 echo "== fuzz targets"
 CC=clang CXX=clang++ "$root/scripts/build.sh" "$out/fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${plain[@]}" \
