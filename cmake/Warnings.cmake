@@ -67,6 +67,7 @@ function(tavrin_link target)
 endfunction()
 
 if(TAVRIN_FUZZ)
-  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
-  add_link_options(-fsanitize=address,undefined)
+  # Undefined behaviour aborts the target, so that libFuzzer reports it as a crash with its input.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined -fno-sanitize-recover=all)
 endif()

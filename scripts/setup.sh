@@ -1,11 +1,26 @@
 #!/usr/bin/env bash
-# Installs everything Tavrin needs to build and test on Debian 12. Idempotent; run as root.
+# Installs what Tavrin needs on Debian 12; idempotent; run as root.
+#   setup.sh          what the demo needs: compiler, CMake, Ninja, pkg-config, cJSON, the CLAP headers,
+#                     Node and npm (the editor document is built even without the editor)
+#   setup.sh --tests  that, plus what the test command needs: GoogleTest and Google Benchmark, clang with
+#                     its sanitizer runtimes (fuzz targets), Chromium (the page's smoke test), qtractor
+#                     (its plug-in scanner), WebKitGTK, Xvfb, xdotool and ImageMagick (the Linux editor
+#                     window), and a de_DE locale
 set -euo pipefail
-packages=(build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-  libgtest-dev libgmock-dev libbenchmark-dev libcjson-dev dpf-source qtractor chromium
-  libwebkit2gtk-4.1-dev xvfb xauth xdotool x11-utils imagemagick locales)
-# The editor document is built with Node and npm; any npm already on the path will do.
+packages=(build-essential cmake ninja-build pkg-config libcjson-dev dpf-source)
+# Any npm already on the path will do.
 command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
+case "${1:-}" in
+  "") ;;
+  --tests)
+    packages+=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev chromium qtractor
+      libwebkit2gtk-4.1-dev xvfb xauth xdotool x11-utils imagemagick locales)
+    ;;
+  *)
+    echo "usage: setup.sh [--tests]" >&2
+    exit 2
+    ;;
+esac
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -16,5 +31,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 # Tests format numbers under a locale with a decimal comma.
-locale -a | grep -qi '^de_DE\.utf-\?8$' || localedef -i de_DE -f UTF-8 de_DE.UTF-8
+if [ "${1:-}" = --tests ]; then
+  locale -a | grep -qi '^de_DE\.utf-\?8$' || localedef -i de_DE -f UTF-8 de_DE.UTF-8
+fi
 echo "setup: all packages present"

@@ -13,6 +13,7 @@
 #include "tools/host/AudioFile.h"
 #include "tools/host/ClapModule.h"
 #include "tools/host/Host.h"
+#include "tools/host/ParamCatalog.h"
 #include "tools/host/PluginInstance.h"
 #include "tools/host/Renderer.h"
 #include "tools/host/Score.h"
@@ -23,10 +24,17 @@ namespace {
 
 const char* kUsage =
     "usage: tavrin-render --plugin FILE.clap --out FILE.wav [options]\n"
+    "       tavrin-render --plugin FILE.clap --list-params\n"
+    "  --plugin FILE.clap        the module, a file path (Tavrin.clap is ./Tavrin.clap)\n"
+    "  --list-params             print every parameter: id, name, flags, and its texts at the\n"
+    "                            value 0, at 1 and at the default\n"
     "  --rate HZ                 sample rate (48000)\n"
     "  --seconds S               length of the rendering (2)\n"
     "  --notes T:KEY:VEL:DUR,... notes: start and duration in seconds, velocity 0..1\n"
-    "  --params ID=VALUE@T,...   parameter values at times in seconds\n"
+    "  --params P=VALUE[@T],...  parameter values at times in seconds (0 when left out); P is an id or\n"
+    "                            a name (any case), VALUE a text the plug-in reads (\"7=4500 Hz\",\n"
+    "                            \"Filter A Cutoff=4.5 kHz\") or norm:V for the plug-in's own value V,\n"
+    "                            0..1 for Tavrin (\"7=norm:0.22\")\n"
     "  --state FILE              a host state stream loaded into the plug-in before the first block\n"
     "  --midi                    send notes as MIDI instead of CLAP note events\n"
     "  --block N                 fixed block size (256)\n"
@@ -60,6 +68,7 @@ bool parsePositive(const std::string& text, double& value) {
 
 struct Options {
   std::string plugin, out, id, notes, params, state;
+  bool listParams = false;
   double rate = 48000.0, seconds = 2.0;
   NoteDialect dialect = NoteDialect::Clap;
   BlockPlan blocks;
@@ -71,7 +80,9 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
   std::map<std::string, std::string> values;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--midi") {
+    if (arg == "--list-params") {
+      options.listParams = true;
+    } else if (arg == "--midi") {
       options.dialect = NoteDialect::Midi;
     } else if (arg == "--stopped") {
       options.transport.playing = false;
@@ -120,8 +131,8 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
       return false;
     }
   }
-  if (options.plugin.empty() || options.out.empty()) {
-    error = "--plugin and --out are required";
+  if (options.plugin.empty() || (options.out.empty() && !options.listParams)) {
+    error = "--plugin and --out (or --list-params) are required";
     return false;
   }
   return true;
@@ -141,6 +152,52 @@ void printChannel(const char* name, const AudioStats& stats) {
               static_cast<unsigned long long>(stats.infCount));
 }
 
+// The text followed by spaces up to `width` characters (UTF-8 aware) and one more space.
+std::string padded(const std::string& text, size_t width) {
+  const size_t characters =
+      std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; });
+  return text + std::string(std::max(width, characters) - characters + 1, ' ');
+}
+
+void printParams(const ParamCatalog& catalog) {
+  std::printf("%4s  %s%s%s%s%s\n", "id", padded("name", 28).c_str(), padded("flags", 20).c_str(),
+              padded("at 0", 14).c_str(), padded("at 1", 14).c_str(), "default");
+  for (const clap_param_info& param : catalog.params())
+    std::printf("%4u  %s%s%s%s%s\n", param.id, padded(param.name, 28).c_str(),
+                padded(paramFlagNames(param.flags), 20).c_str(), padded(catalog.text(param, 0.0), 14).c_str(),
+                padded(catalog.text(param, 1.0), 14).c_str(),
+                catalog.text(param, param.default_value).c_str());
+}
+
+// Renders the score through an initialised instance and writes the WAV file; the exit status.
+int renderScore(PluginInstance& instance, Host& host, const Options& options, const Score& score) {
+  RenderJob job;
+  job.sampleRate = options.rate;
+  job.frames = static_cast<uint64_t>(options.seconds * options.rate + 0.5);
+  job.blocks = options.blocks;
+  job.transport = options.transport;
+  if (!instance.activate(options.rate, 1, maxBlockFrames(options.blocks)))
+    return failWith("clap_plugin.activate failed");
+  const RenderResult result =
+      render(instance, host, buildTimeline(score, options.rate, options.dialect), job);
+  instance.deactivate();
+  instance.destroy();
+
+  int status = 0;
+  if (!result.started) status = failWith("clap_plugin.start_processing failed");
+  if (result.processErrors > 0)
+    status = failWith(std::to_string(result.processErrors) + " process calls answered an error");
+  std::printf("rendered %llu frames at %.0f Hz in %zu blocks, %zu notes, %zu output events\n",
+              static_cast<unsigned long long>(job.frames), options.rate, result.blockSizes.size(),
+              score.notes.size(), result.outputEvents.size());
+  printChannel("left", measure(result.left));
+  printChannel("right", measure(result.right));
+  if (!writeWavFloat32(options.out, result.left, result.right, static_cast<uint32_t>(options.rate)))
+    return failWith("cannot write " + options.out);
+  std::printf("wrote %s (32-bit float stereo WAV)\n", options.out.c_str());
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -151,8 +208,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   Score score;
+  std::vector<ParamEntry> paramEntries;
   if ((!options.notes.empty() && !parseNotes(options.notes, score.notes, error)) ||
-      (!options.params.empty() && !parseParams(options.params, score.params, error)))
+      (!options.params.empty() && !parseParamEntries(options.params, paramEntries, error)))
     return failWith(error);
   std::vector<uint8_t> state;
   if (!options.state.empty() && !readFile(options.state, state))
@@ -170,33 +228,16 @@ int main(int argc, char** argv) {
   {
     PluginInstance instance(module.factory(), host, id.c_str());
     if (!instance.valid()) return failWith("the factory created no plug-in with id " + id);
-    RenderJob job;
-    job.sampleRate = options.rate;
-    job.frames = static_cast<uint64_t>(options.seconds * options.rate + 0.5);
-    job.blocks = options.blocks;
-    job.transport = options.transport;
     if (!instance.init()) return failWith("clap_plugin.init failed");
     if (!options.state.empty() && !instance.loadState(state))
       return failWith("the plug-in refused the state in " + options.state);
-    if (!instance.activate(options.rate, 1, maxBlockFrames(options.blocks)))
-      return failWith("clap_plugin.activate failed");
-    const RenderResult result =
-        render(instance, host, buildTimeline(score, options.rate, options.dialect), job);
-    instance.deactivate();
-    instance.destroy();
-
-    if (!result.started) status = failWith("clap_plugin.start_processing failed");
-    if (result.processErrors > 0)
-      status = failWith(std::to_string(result.processErrors) + " process calls answered an error");
-    std::printf("rendered %llu frames at %.0f Hz in %zu blocks, %zu notes, %zu output events\n",
-                static_cast<unsigned long long>(job.frames), options.rate, result.blockSizes.size(),
-                score.notes.size(), result.outputEvents.size());
-    printChannel("left", measure(result.left));
-    printChannel("right", measure(result.right));
-    if (!writeWavFloat32(options.out, result.left, result.right, static_cast<uint32_t>(options.rate)))
-      status = failWith("cannot write " + options.out);
-    else
-      std::printf("wrote %s (32-bit float stereo WAV)\n", options.out.c_str());
+    const ParamCatalog catalog(instance);
+    if (options.listParams) {
+      printParams(catalog);
+      return 0;
+    }
+    if (!catalog.resolve(paramEntries, score.params, error)) return failWith(error);
+    status = renderScore(instance, host, options, score);
   }
   for (const LogEntry& entry : host.logEntries()) {
     const bool known = entry.severity >= 0 && entry.severity <= 6;

@@ -29,6 +29,12 @@ CommandResult renderHost(const std::string& arguments) {
                     "' " + arguments + " 2>&1");
 }
 
+// The left channel's peak the render host printed; -1 when it printed none.
+double leftPeak(const std::string& output) {
+  const size_t at = output.find("left: peak ");
+  return at == std::string::npos ? -1.0 : std::stod(output.substr(at + 11));
+}
+
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
@@ -63,12 +69,13 @@ TEST(RenderScore, NotesAndParamsParseOrFailClearly) {
        {"0:60:0.8", "0:128:0.8:1", "0:60:1.5:1", "x:60:0.8:1", "0:60.5:0.8:1", "-1:60:0.8:1", "0:60:0.8:nan"})
     EXPECT_FALSE(parseNotes(bad, notes, error)) << bad;
 
-  std::vector<ParamSpec> params;
-  ASSERT_TRUE(parseParams("7=0.25@1.5,12=1@0", params, error)) << error;
+  std::vector<ParamEntry> params;
+  ASSERT_TRUE(parseParamEntries("7=0.25@1.5, Filter A Cutoff = 4.5 kHz", params, error)) << error;
   ASSERT_EQ(params.size(), 2u);
-  EXPECT_TRUE(params[0].id == 7u && params[0].value == 0.25 && params[0].time == 1.5);
-  for (const char* bad : {"7=0.25", "7@1=0.2", "x=1@0", "-1=1@0"})
-    EXPECT_FALSE(parseParams(bad, params, error)) << bad;
+  EXPECT_TRUE(params[0].param == "7" && params[0].value == "0.25" && params[0].time == 1.5);
+  EXPECT_TRUE(params[1].param == "Filter A Cutoff" && params[1].value == "4.5 kHz" && params[1].time == 0.0);
+  for (const char* bad : {"7", "=1", "7=", "7=1@x", "7=1@-1"})
+    EXPECT_FALSE(parseParamEntries(bad, params, error)) << bad;
 }
 
 TEST(RenderScore, TimelineIsOrderedWithNoteOffsFirst) {
@@ -182,4 +189,37 @@ TEST(RenderCommand, LoadsAStateFileBeforeTheFirstBlock) {
     EXPECT_NE(run.output.find(message + path), std::string::npos) << run.output;
   }
   for (const std::string& path : {silent, refused, dir + "/render-state.wav"}) std::remove(path.c_str());
+}
+
+TEST(RenderCommand, ListsParametersAndTakesThemByNameAndText) {
+  const std::string module = TAVRIN_MODULE_PATH;
+  const size_t slash = module.rfind('/');
+  const CommandResult list =
+      runCommand("cd '" + module.substr(0, slash) + "' && " + TAVRIN_BINARY_DIR +
+                 "/tools/tavrin-render --list-params --plugin " + module.substr(slash + 1));
+  ASSERT_EQ(list.status, 0) << list.output;
+  for (const char* row :
+       {"   7  Filter A Cutoff              automatable          20 Hz          20.0 kHz       4.5 kHz\n",
+        "  29  LFO 1 Slew                   stepped,automatable  Off",
+        " 118  Fold Char Mod Source         hidden,automatable   LFO1"})
+    EXPECT_NE(list.output.find(row), std::string::npos) << row << list.output;
+
+  const std::string wav = std::string(TAVRIN_BINARY_DIR) + "/render-params.wav";
+  const std::string play = " --seconds 0.5 --notes 0:60:0.8:0.4 --out " + wav;
+  // The default gain of -20 dB peaks near 0.05.
+  for (const char* louder : {"'OUTPUT GAIN=-1 dB,7=4500 Hz@0.2'", "23=norm:0.5"}) {
+    const CommandResult run = renderHost(std::string("--params ") + louder + play);
+    EXPECT_GT(leftPeak(run.output), 0.2) << run.output;
+  }
+  for (const auto& [params, message] :
+       {std::pair{"200=0.5", "unknown parameter \"200\""},
+        std::pair{"'Filter Z=1'", "unknown parameter \"Filter Z\""},
+        std::pair{"'7=50 kHz'",
+                  "\"50 kHz\" lies outside the range of parameter 7 (Filter A Cutoff: 20 Hz to 20.0 kHz)"},
+        std::pair{"7=norm:1.5", "\"norm:1.5\" lies outside the range of parameter 7"}}) {
+    const CommandResult run = renderHost(std::string("--params ") + params + play);
+    EXPECT_NE(run.status, 0);
+    EXPECT_NE(run.output.find(message), std::string::npos) << run.output;
+  }
+  std::remove(wav.c_str());
 }

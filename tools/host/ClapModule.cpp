@@ -17,7 +17,9 @@ bool ClapModule::fail(const std::string& message) {
 bool ClapModule::load(const std::string& path) {
   unload();
   _error.clear();
-  _handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // dlopen searches the library path for a name without a slash; the module is always a file.
+  const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+  _handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!_handle) {
     const char* why = dlerror();
     return fail("cannot load " + path + ": " + (why ? why : "unknown error"));

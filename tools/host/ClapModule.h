@@ -16,7 +16,8 @@ public:
   ClapModule(const ClapModule&) = delete;
   ClapModule& operator=(const ClapModule&) = delete;
 
-  // Loads and checks the module; on failure answers false and error() tells why.
+  // Loads and checks the module at a file path (a bare name is a file in the current folder); on
+  // failure answers false and error() tells why.
   bool load(const std::string& path);
   void unload();
 

@@ -17,6 +17,11 @@ std::vector<std::string> split(const std::string& text, char separator) {
   return parts;
 }
 
+std::string trim(const std::string& text) {
+  const size_t first = text.find_first_not_of(' ');
+  return first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
 // A whole-string finite number, or false.
 bool parseNumber(const std::string& text, double& value) {
   if (text.empty()) return false;
@@ -56,21 +61,23 @@ bool parseNotes(const std::string& text, std::vector<NoteSpec>& notes, std::stri
   return true;
 }
 
-bool parseParams(const std::string& text, std::vector<ParamSpec>& params, std::string& error) {
-  params.clear();
+bool parseParamEntries(const std::string& text, std::vector<ParamEntry>& entries, std::string& error) {
+  entries.clear();
   for (const std::string& entry : split(text, ',')) {
     const size_t equals = entry.find('=');
-    const size_t at = entry.find('@');
-    double id, value, time;
-    if (equals == std::string::npos || at == std::string::npos || at < equals ||
-        !parseNumber(entry.substr(0, equals), id) ||
-        !parseNumber(entry.substr(equals + 1, at - equals - 1), value) ||
-        !parseNumber(entry.substr(at + 1), time) || id < 0 || id >= 4294967295.0 || id != std::floor(id) ||
-        time < 0) {
-      error = "malformed parameter value \"" + entry + "\" (expected id=value@seconds)";
+    const size_t at = entry.rfind('@');
+    ParamEntry parsed;
+    const bool timed = at != std::string::npos && at > equals;
+    if (equals != std::string::npos) {
+      parsed.param = trim(entry.substr(0, equals));
+      parsed.value = trim(entry.substr(equals + 1, timed ? at - equals - 1 : std::string::npos));
+    }
+    if (parsed.param.empty() || parsed.value.empty() ||
+        (timed && (!parseNumber(trim(entry.substr(at + 1)), parsed.time) || parsed.time < 0))) {
+      error = "malformed parameter value \"" + entry + "\" (expected parameter=value[@seconds])";
       return false;
     }
-    params.push_back({time, static_cast<clap_id>(id), value});
+    entries.push_back(parsed);
   }
   return true;
 }

@@ -28,6 +28,13 @@ struct ParamSpec {
   double value = 0.0;
 };
 
+// One parameter value as typed: the parameter (its id or name), the value's text and the time in seconds.
+struct ParamEntry {
+  std::string param;
+  std::string value;
+  double time = 0.0;
+};
+
 struct Score {
   std::vector<NoteSpec> notes;
   std::vector<ParamSpec> params;
@@ -37,8 +44,9 @@ struct Score {
 // Parses "start:key:velocity:duration,..." (seconds, MIDI key, 0..1, seconds); false with a message
 // on the first malformed or out-of-range entry.
 bool parseNotes(const std::string& text, std::vector<NoteSpec>& notes, std::string& error);
-// Parses "id=value@seconds,..."; false with a message on the first malformed entry.
-bool parseParams(const std::string& text, std::vector<ParamSpec>& params, std::string& error);
+// Parses "parameter=value[@seconds],..." (time 0 when left out; spaces around the parameter and the
+// value are dropped); false with a message on the first malformed entry.
+bool parseParamEntries(const std::string& text, std::vector<ParamEntry>& entries, std::string& error);
 
 // All events of the score at absolute frames, in time order; at equal frames note-offs come first,
 // otherwise the order of the score is kept.
