@@ -157,7 +157,8 @@ void TruePeakLimiter::processBlock(ml::DSPVector& left, ml::DSPVector& right) {
     }
     for (int c = 0; c < 2; ++c) {
       const float delayed = n < kLookahead ? delay[c][n] : input[c][kTaps + n - kLookahead];
-      (*rows[c])[n] = delayed * gain;
+      // The gain and the product are rounded apart, which can leave a float step over the ceiling.
+      (*rows[c])[n] = std::clamp(delayed * gain, -ceiling, ceiling);
     }
   }
   for (int c = 0; c < 2; ++c) {
