@@ -61,6 +61,19 @@ inline T ladderStep(T x, T g, T k, T (&stage)[4], T& y) {
   return in;
 }
 
+// The ladder runs at kLadderOversampling times the rate, its input held over the steps of a sample and
+// its last step's output taken: its feedback curve makes harmonics of a self-oscillation near the top of
+// the band, and the faster steps keep them above the base rate's Nyquist, where the four poles damp them
+// before the output is sampled. g is tan(pi fc / (kLadderOversampling sr)).
+inline constexpr int kLadderOversampling = 2;
+
+template <typename T>
+inline T ladderOversampledStep(T x, T g, T k, T (&stage)[4], T& y) {
+  T out = ladderStep(x, g, k, stage, y);
+  for (int i = 1; i < kLadderOversampling; ++i) out = ladderStep(x, g, k, stage, y);
+  return out;
+}
+
 inline float ladderSample(float x, float g, float k, LadderSelfOsc& s) {
-  return ladderStep(x, g, k, s.stage, s.y);
+  return ladderOversampledStep(x, g, k, s.stage, s.y);
 }

@@ -81,12 +81,13 @@ FilterLane ladderLayer(LaneFilter& f, int i, FilterLane x, FilterLane y) {
   const I4 seed = loadI(p.ladderSeed[i]);
   FilterLane ly = ml::simd::anySet(seed) ? select(y, f.ladderY, seed) : f.ladderY;
   if (p.ladderEverywhere) {
-    const FilterLane l = ladderStep(x, loadRow(p.ladderG[i]), loadRow(p.ladderK[i]), f.ladderStage, ly);
+    const FilterLane l =
+        ladderOversampledStep(x, loadRow(p.ladderG[i]), loadRow(p.ladderK[i]), f.ladderStage, ly);
     f.ladderY = ly;
     return y + (l - y) * loadRow(p.ladderMix[i]);
   }
   FilterLane stage[4] = {f.ladderStage[0], f.ladderStage[1], f.ladderStage[2], f.ladderStage[3]};
-  const FilterLane l = ladderStep(x, loadRow(p.ladderG[i]), loadRow(p.ladderK[i]), stage, ly);
+  const FilterLane l = ladderOversampledStep(x, loadRow(p.ladderG[i]), loadRow(p.ladderK[i]), stage, ly);
   for (int j = 0; j < 4; ++j) f.ladderStage[j] = select(stage[j], f.ladderStage[j], run);
   f.ladderY = select(ly, f.ladderY, run);
   return select(y + (l - y) * loadRow(p.ladderMix[i]), y, run);
