@@ -4,6 +4,7 @@
 
 #include "engine/ParamTable.h"
 #include "engine/TruePeakLimiter.h"
+#include "engine/voice/FilterLanes.h"
 #include "tools/EdgeMeasure.h"
 
 namespace {
@@ -22,6 +23,41 @@ TEST(Edges, SelfOscillatingFilterNearTheTopOfTheBandFoldsNoLoudHarmonics) {
       edge_measure::worstAlias(edge_measure::renderEngine(kRate, patch, c3, seconds),
                                edge_measure::renderEngine(8 * kRate, patch, c3, seconds), kRate);
   EXPECT_LT(alias.db, -35.0) << alias.hz << " Hz";
+}
+
+// A band-limited saw at 130.8 Hz through one driven, saturated, self-oscillating filter at 20 kHz.
+std::vector<float> driveFilter(double rate) {
+  ScopedFloatingPointControl fpControl;
+  FilterState s;
+  float cutoff[kFilterBlockSize], route[kFilterBlockSize], resonance[kFilterBlockSize],
+      drive[kFilterBlockSize];
+  std::fill_n(cutoff, kFilterBlockSize, 20000.f);
+  std::fill_n(route, kFilterBlockSize, 1.f);
+  std::fill_n(resonance, kFilterBlockSize, 0.95f);
+  std::fill_n(drive, kFilterBlockSize, 1.f);
+  FilterBlockInputs p;
+  p.cutoff = cutoff, p.cutoffRoute = route, p.resonance = resonance, p.drive = drive;
+  const FilterBlockSetup setup = filterBlockSetup(1.f, float(rate));
+  const auto frames = size_t(rate * (edge_measure::kAnalysisStart + 1.5));
+  std::vector<float> y(frames / kFilterBlockSize * kFilterBlockSize);
+  float in[kFilterBlockSize];
+  for (size_t b = 0; b < y.size(); b += kFilterBlockSize) {
+    for (int i = 0; i < kFilterBlockSize; ++i) {
+      double v = 0.0;
+      for (int h = 1; h * 130.81 < 20000.0; ++h)
+        v += std::sin(2.0 * edge_measure::kPi * h * 130.81 * double(b + size_t(i)) / rate) / h;
+      in[i] = float(0.3 * v);
+    }
+    renderFilterBlock(s, setup, p, in, y.data() + b);
+  }
+  return y;
+}
+
+TEST(Edges, DrivenSaturatedFilterFoldsNoHarmonicsOfItsSelfOscillation) {
+  constexpr double kRate = 44100.0;
+  const edge_measure::Alias alias =
+      edge_measure::worstAlias(driveFilter(kRate), driveFilter(8 * kRate), kRate);
+  EXPECT_LT(alias.db, -50.0) << alias.hz << " Hz";
 }
 
 TEST(Edges, LoudHighChordStaysUnderTheCeilingAndMinusOneDbTruePeak) {
