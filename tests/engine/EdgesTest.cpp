@@ -2,10 +2,10 @@
 // harmonics back, and loud material near Nyquist stays under the ceiling and under -1 dB true peak.
 #include <gtest/gtest.h>
 
+#include "bench/EdgeMeasure.h"
 #include "engine/ParamTable.h"
 #include "engine/TruePeakLimiter.h"
 #include "engine/voice/FilterLanes.h"
-#include "tools/EdgeMeasure.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <thread>
 #include <vector>
 
+#include "bench/EdgeMeasure.h"
 #include "engine/EngineFixture.h"
 #include "engine/TruePeakLimiter.h"
 #include "foundation/MLDSPGens.h"
-#include "tools/EdgeMeasure.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "EdgeMeasure.h"
 #include "engine/ParamTable.h"
-#include "tools/EdgeMeasure.h"
 
 namespace {
 
