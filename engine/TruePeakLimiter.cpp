@@ -8,11 +8,13 @@
 
 namespace {
 
-using Kernel = float[TruePeakLimiter::kPhases][TruePeakLimiter::kTaps];
-
 constexpr double kPi = 3.14159265358979323846;
-constexpr double kKaiserBeta = 8.0;
-constexpr double kI0OfBeta = 427.56411572180474;  // I0(8)
+constexpr int kBlock = ml::kFloatsPerDSPVector;
+constexpr int kLookahead = TruePeakLimiter::kLookahead;
+constexpr int kMidpointTaps = TruePeakLimiter::kMidpointTaps;
+constexpr int kQuarterTaps = TruePeakLimiter::kQuarterTaps;
+constexpr int kHistory = TruePeakLimiter::kHistory;
+constexpr int kDelay = TruePeakLimiter::kEstimateDelay;
 
 // Modified Bessel function of the first kind, order 0, by its power series (25 terms).
 double besselI0(double x) {
@@ -25,30 +27,36 @@ double besselI0(double x) {
   return sum;
 }
 
-// Phase p interpolates at a fraction (4 - p) / 4 of a sample between the taps; each phase is normalised
-// to unity gain at DC.
+// sin(pi t) / (pi t) under a Kaiser window reaching zero at |t| = halfWidth.
+double windowedSinc(double t, double halfWidth, double beta) {
+  const double x = kPi * t;
+  const double sinc = std::fabs(x) < 1e-9 ? 1.0 : std::sin(x) / x;
+  const double r = t / halfWidth;
+  return sinc * besselI0(beta * std::sqrt(std::max(0.0, 1.0 - r * r))) / besselI0(beta);
+}
+
+// Both interpolators, each normalised to unity gain at DC; every tap also in 4 lanes.
 struct KernelTable {
-  Kernel taps{};
-  alignas(16) float lanes[TruePeakLimiter::kPhases][TruePeakLimiter::kTaps][4]{};  // each tap in 4 lanes
+  TruePeakLimiter::Kernel taps{};
+  alignas(16) float midpointLanes[kMidpointTaps][4]{};
+  alignas(16) float quarterLanes[TruePeakLimiter::kQuarterPoints][kQuarterTaps][4]{};
   KernelTable() {
-    constexpr int kLength = TruePeakLimiter::kPhases * TruePeakLimiter::kTaps;
-    for (int p = 0; p < TruePeakLimiter::kPhases; ++p) {
-      double sum = 0.0;
-      double phase[TruePeakLimiter::kTaps];
-      for (int k = 0; k < TruePeakLimiter::kTaps; ++k) {
-        const int n = TruePeakLimiter::kPhases * k + p;
-        const double t = n - kLength / 2 + (TruePeakLimiter::kPhases - p) / 4.0;
-        const double x = kPi * t / TruePeakLimiter::kPhases;
-        const double sinc = std::fabs(x) < 1e-9 ? 1.0 : std::sin(x) / x;
-        const double r = 2.0 * n / (kLength - 1) - 1.0;
-        const double window = besselI0(kKaiserBeta * std::sqrt(std::max(0.0, 1.0 - r * r))) / kI0OfBeta;
-        phase[k] = sinc * window / TruePeakLimiter::kPhases;
-        sum += phase[k];
-      }
-      const double norm = std::fabs(sum) > 1e-9 ? sum : 1.0;
-      for (int k = 0; k < TruePeakLimiter::kTaps; ++k) {
-        taps[p][k] = static_cast<float>(phase[k] / norm);
-        std::fill(std::begin(lanes[p][k]), std::end(lanes[p][k]), taps[p][k]);
+    double sum = 0.0;
+    double mid[kMidpointTaps];
+    for (int j = 0; j < kMidpointTaps; ++j)
+      sum += 2.0 * (mid[j] = windowedSinc(j + 0.5, kMidpointTaps + 0.5, 5.0));
+    for (int j = 0; j < kMidpointTaps; ++j) {
+      taps.midpoint[j] = static_cast<float>(mid[j] / sum);
+      std::fill(std::begin(midpointLanes[j]), std::end(midpointLanes[j]), taps.midpoint[j]);
+    }
+    for (int p = 0; p < TruePeakLimiter::kQuarterPoints; ++p) {
+      double quarter[kQuarterTaps];
+      sum = 0.0;
+      for (int k = 0; k < kQuarterTaps; ++k)
+        sum += quarter[k] = windowedSinc(k - 3 - (p + 1) / 4.0, 4.5, 4.0);
+      for (int k = 0; k < kQuarterTaps; ++k) {
+        taps.quarter[p][k] = static_cast<float>(quarter[k] / sum);
+        std::fill(std::begin(quarterLanes[p][k]), std::end(quarterLanes[p][k]), taps.quarter[p][k]);
       }
     }
   }
@@ -60,29 +68,45 @@ const KernelTable& kernelTable() {
   return table;
 }
 
-constexpr int kBlock = ml::kFloatsPerDSPVector;
-constexpr int kTaps = TruePeakLimiter::kTaps;
-constexpr int kLookahead = TruePeakLimiter::kLookahead;
+using ml::simd::F4;
 
-// The largest magnitude among the samples x[n - 7..n] and the four points interpolated between them, for
-// each n of the block; x[-8..-1] are the inputs before it. Four samples at a time, each lane summing its
-// taps in the same order as a single-sample estimate would.
-void truePeaks(const float* x, float* peaks) {
+// The largest magnitude among the quarter points of one half interval of the 2x signal, from its 8 taps.
+F4 quarterPeak(const KernelTable& k, const F4 (&s)[kQuarterTaps], F4 peak) {
+  using namespace ml::simd;
+  for (int p = 0; p < TruePeakLimiter::kQuarterPoints; ++p) {
+    F4 y = splat(0.0f);
+    for (int t = 0; t < kQuarterTaps; ++t) y = add(y, mul(loadF(k.quarterLanes[p][t]), s[t]));
+    peak = max(abs(y), peak);
+  }
+  return peak;
+}
+
+// peaks[n] = the largest magnitude on the 8x grid of the interval from x[q] to x[q + 1], q = n - kDelay,
+// for each n of the block; x holds kHistory inputs before the block, then the block. Four intervals at a
+// time, each lane summing its taps in the same order as a single interval would.
+void intervalPeaks(const float* x, float* peaks) {
   using namespace ml::simd;
   const KernelTable& k = kernelTable();
+  // mid[i]: the midpoint after x[i - kDelay - 2], for the block's intervals and two on either side.
+  alignas(16) float mid[kBlock + 4];
+  for (int i = 0; i < kBlock + 4; i += 4) {
+    F4 y = splat(0.0f);
+    for (int j = 0; j < kMidpointTaps; ++j) {
+      const F4 pair =
+          add(loadUnalignedF(x + kMidpointTaps - 1 + i - j), loadUnalignedF(x + kMidpointTaps + i + j));
+      y = add(y, mul(loadF(k.midpointLanes[j]), pair));
+    }
+    storeF(mid + i, y);
+  }
   for (int n = 0; n < kBlock; n += 4) {
-    F4 recent[kTaps];
-    // The interpolated points fall between samples: the samples themselves count as well.
-    F4 peak = splat(0.0f);
-    for (int t = 0; t < kTaps; ++t) {
-      recent[t] = loadUnalignedF(x + n - t);
-      peak = max(abs(recent[t]), peak);
-    }
-    for (int p = 0; p < TruePeakLimiter::kPhases; ++p) {
-      F4 y = splat(0.0f);
-      for (int t = 0; t < kTaps; ++t) y = add(y, mul(loadF(k.lanes[p][t]), recent[t]));
-      peak = max(abs(y), peak);
-    }
+    F4 xs[4], ms[5];  // x[q - 1 .. q + 2] and the midpoints after x[q - 2 .. q + 2]
+    for (int a = 0; a < 4; ++a) xs[a] = loadUnalignedF(x + kMidpointTaps + n + a);
+    for (int a = 0; a < 5; ++a) ms[a] = loadUnalignedF(mid + n + a);
+    F4 peak = max(max(abs(xs[1]), abs(xs[2])), abs(ms[2]));
+    const F4 before[kQuarterTaps] = {ms[0], xs[0], ms[1], xs[1], ms[2], xs[2], ms[3], xs[3]};
+    const F4 after[kQuarterTaps] = {xs[0], ms[1], xs[1], ms[2], xs[2], ms[3], xs[3], ms[4]};
+    peak = quarterPeak(k, before, peak);
+    peak = quarterPeak(k, after, peak);
     storeF(peaks + n, peak);
   }
 }
@@ -106,7 +130,7 @@ void slidingMinima(const float* g, float* windowMin) {
 
 }  // namespace
 
-const float (&TruePeakLimiter::kernel())[kPhases][kTaps] {
+const TruePeakLimiter::Kernel& TruePeakLimiter::kernel() {
   return kernelTable().taps;
 }
 
@@ -131,19 +155,27 @@ void TruePeakLimiter::clear() {
 void TruePeakLimiter::processBlock(ml::DSPVector& left, ml::DSPVector& right) {
   ml::DSPVector* rows[2] = {&left, &right};
   // Per channel: the past inputs, then the block.
-  alignas(16) float input[2][kTaps + kBlock];
+  alignas(16) float input[2][kHistory + kBlock];
   alignas(16) float peaks[2][kBlock];
   for (int c = 0; c < 2; ++c) {
-    std::copy_n(pastInputs[c], kTaps, input[c]);
-    std::copy_n(rows[c]->getConstBuffer(), kBlock, input[c] + kTaps);
-    truePeaks(input[c] + kTaps, peaks[c]);
+    std::copy_n(pastInputs[c], kHistory, input[c]);
+    std::copy_n(rows[c]->getConstBuffer(), kBlock, input[c] + kHistory);
+    intervalPeaks(input[c], peaks[c]);
   }
+  const auto target = [this](float peak) { return peak > ceiling ? ceiling / peak : 1.0f; };
   // Target gains, oldest first: those of the delayed samples, then the block's (the channels linked).
+  // Each sample's own magnitude counts at once, an interval's peak at both its ends.
   alignas(16) float targets[kLookahead + kBlock];
   std::copy_n(gains, kLookahead, targets);
   for (int n = 0; n < kBlock; ++n) {
-    const float peak = std::max(peaks[0][n], peaks[1][n]);
-    targets[kLookahead + n] = peak > ceiling ? ceiling / peak : 1.0f;
+    targets[kLookahead + n] =
+        target(std::max(std::fabs(input[0][kHistory + n]), std::fabs(input[1][kHistory + n])));
+  }
+  for (int n = 0; n < kBlock; ++n) {
+    const float g = target(std::max(peaks[0][n], peaks[1][n]));
+    float* ends = targets + kLookahead + n - kDelay + 1;
+    ends[0] = std::min(ends[0], g);
+    ends[1] = std::min(ends[1], g);
   }
   float windowMin[kBlock];
   slidingMinima(targets, windowMin);
@@ -156,13 +188,14 @@ void TruePeakLimiter::processBlock(ml::DSPVector& left, ml::DSPVector& right) {
       gain += release * (m - gain);
     }
     for (int c = 0; c < 2; ++c) {
-      const float delayed = n < kLookahead ? delay[c][n] : input[c][kTaps + n - kLookahead];
-      (*rows[c])[n] = delayed * gain;
+      const float delayed = n < kLookahead ? delay[c][n] : input[c][kHistory + n - kLookahead];
+      // The gain and the product are rounded apart, which can leave a float step over the ceiling.
+      (*rows[c])[n] = std::clamp(delayed * gain, -ceiling, ceiling);
     }
   }
   for (int c = 0; c < 2; ++c) {
-    std::copy_n(input[c] + kBlock, kTaps, pastInputs[c]);
-    std::copy_n(input[c] + kTaps + kBlock - kLookahead, kLookahead, delay[c]);
+    std::copy_n(input[c] + kBlock, kHistory, pastInputs[c]);
+    std::copy_n(input[c] + kHistory + kBlock - kLookahead, kLookahead, delay[c]);
   }
   std::copy_n(targets + kBlock, kLookahead, gains);
 }

@@ -5,29 +5,43 @@
 
 #include "foundation/MLDSPVector.h"
 
-// Estimates inter-sample peaks with a 4-phase, 8-tap Kaiser-windowed sinc interpolator (shared by every
-// instance, built once), delays the audio by 32 samples and applies the smallest gain needed anywhere in
-// that window: instant attack, one-pole release. Besides the interpolated points, each sample's own
-// magnitude counts, so clicks and near-Nyquist sines are caught too. Audio thread only.
+// Estimates inter-sample peaks on an 8x grid (shared kernels, built once), delays the audio by 32 samples
+// and applies the smallest gain needed anywhere in that window: instant attack, one-pole release. The
+// estimate runs in two steps: a 48-tap windowed-sinc interpolator finds the midpoint between each two
+// samples (flat within 0.15 dB to 0.47 of the rate), and an 8-tap interpolator finds the quarter points of
+// that 2x signal. Each sample's own magnitude counts at once; an interval's interpolated peak is known
+// kEstimateDelay samples later and lowers the target gains of the samples at its two ends, which are
+// still in the delay. Audio thread only.
 struct TruePeakLimiter {
   static constexpr int kLookahead = 32;
-  static constexpr int kPhases = 4;
-  static constexpr int kTaps = 8;
-  static constexpr float kCeiling = 0.87096357f;  // 10^(-1.2 / 20)
+  static constexpr int kMidpointTaps = 24;  // each side of the midpoint
+  static constexpr int kQuarterPoints = 3;  // between two 2x samples
+  static constexpr int kQuarterTaps = 8;
+  static constexpr int kEstimateDelay = kMidpointTaps + 2;
+  static constexpr int kHistory = 2 * kMidpointTaps + 3;  // past inputs the estimate reads
+  static constexpr float kCeiling = 0.87096357f;          // 10^(-1.2 / 20)
   static constexpr float kDefaultReleaseMs = 50.0f;
 
-  // Oldest first: each channel's last kTaps inputs, the samples waiting in the delay and their target gains.
-  alignas(16) float pastInputs[2][kTaps]{};
+  // Interpolator taps: midpoint[j] weighs the samples j before and j after the midpoint's two
+  // neighbours; quarter[p][k] the 2x samples k - 3 away from the point (p + 1) / 4 of the way on.
+  struct Kernel {
+    float midpoint[kMidpointTaps];
+    float quarter[kQuarterPoints][kQuarterTaps];
+  };
+
+  // Oldest first: each channel's last kHistory inputs, the samples waiting in the delay and their target
+  // gains.
+  alignas(16) float pastInputs[2][kHistory]{};
   alignas(16) float delay[2][kLookahead]{};
   alignas(16) float gains[kLookahead]{};  // all 1 after clear()
   float gain{1.0f};
   float ceiling{kCeiling};
   float release{1.0f};  // per-sample release coefficient
 
-  // Builds the shared interpolation kernel; safe to call from several threads at once.
+  // Builds the shared interpolation kernels; safe to call from several threads at once.
   static void initKernel();
-  // The shared kernel, taps per phase (built on first use).
-  static const float (&kernel())[kPhases][kTaps];
+  // The shared kernels (built on first use).
+  static const Kernel& kernel();
 
   // release = 1 - exp(-1 / (releaseMs in samples)); 1 (no release smoothing) unless both are > 0.
   void setSampleRate(float sampleRate, float releaseMs);

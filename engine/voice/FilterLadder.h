@@ -36,16 +36,20 @@ inline T ladderFeedbackSlope(T t) {
   return (1.f - t * t) * (1.f - 0.1f * t);
 }
 
-// One sample of the zero-delay-feedback ladder with g = tan(pi fc / sr) and feedback k (4 is the edge
-// of self-oscillation), on the four stage states and the last output y. The nonlinear loop is solved
-// by one Newton step from the last output; the stage states are clamped to -6..6 (NaN to -6) so the
-// loop stays bounded. T is float or ml::simd::Lanes.
+// The ladder's coefficients for g = tan(pi fc / sr) and feedback k (4 is the edge of self-oscillation).
 template <typename T>
-inline T ladderStep(T x, T g, T k, T (&stage)[4], T& y) {
-  const T b = 1.f / (1.f + g);
-  const T G = g * b;
-  const T G2 = G * G;
-  const T G4 = G2 * G2;
+struct LadderCoeffsOf {
+  T b, G, G4, k;
+
+  LadderCoeffsOf(T g, T feedback) : b(1.f / (1.f + g)), G(g * b), G4(G * G * (G * G)), k(feedback) {}
+};
+
+// One sample of the zero-delay-feedback ladder on the four stage states and the last output y. The
+// nonlinear loop is solved by one Newton step from the last output; the stage states are clamped to
+// -6..6 (NaN to -6) so the loop stays bounded. T is float or ml::simd::Lanes.
+template <typename T>
+inline T ladderStep(T x, const LadderCoeffsOf<T>& c, T (&stage)[4], T& y) {
+  const T b = c.b, G = c.G, G4 = c.G4, k = c.k;
   const T S = ((stage[0] * b * G + stage[1] * b) * G + stage[2] * b) * G + stage[3] * b;
   const T ty = tanhApproxOf(y);
   const T u = y - (y - G4 * (x - k * ladderFeedback(ty)) - S) / (1.f + G4 * k * ladderFeedbackSlope(ty));
@@ -61,6 +65,20 @@ inline T ladderStep(T x, T g, T k, T (&stage)[4], T& y) {
   return in;
 }
 
+// The ladder runs at kLadderOversampling times the rate: behind the clean core with its input held over
+// the steps of a sample and its last step's output taken; inside the nonlinear core's 4x steps on every
+// other step's input, its output held over the step after. Its feedback curve makes harmonics of a
+// self-oscillation near the top of the band; the faster steps keep them above the base rate's Nyquist, where
+// the four poles damp them before the output is sampled. g is tan(pi fc / (steps x sr)).
+inline constexpr int kLadderOversampling = 2;
+
+template <int kSteps = kLadderOversampling, typename T>
+inline T ladderSteps(T x, const LadderCoeffsOf<T>& c, T (&stage)[4], T& y) {
+  T out = ladderStep(x, c, stage, y);
+  for (int i = 1; i < kSteps; ++i) out = ladderStep(x, c, stage, y);
+  return out;
+}
+
 inline float ladderSample(float x, float g, float k, LadderSelfOsc& s) {
-  return ladderStep(x, g, k, s.stage, s.y);
+  return ladderSteps(x, LadderCoeffsOf<float>(g, k), s.stage, s.y);
 }

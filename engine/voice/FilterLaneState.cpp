@@ -90,7 +90,8 @@ void gatherFilter(LaneFilter& f, bool nonlinear) {
       f.ladderStage[j] = value([j](const FilterState& s) { return s.ladder.stage[j]; });
     f.ladderY = value([](const FilterState& s) { return s.ladder.y; });
   }
-  f.drive = driveLanes(*f.plan, f.lanes);
+  // The nonlinear core runs the drive inside its own steps, without the drive oversampler.
+  f.drive = nonlinear ? DriveLanes::kNone : driveLanes(*f.plan, f.lanes);
   if (f.drive == DriveLanes::kTogether) {
     gatherLine(f.driveUp, f.lanes,
                [&](int l) -> const HalfbandRing& { return f.states[l]->driveOversampler.up; });

@@ -73,26 +73,39 @@ void planBlockChoices(FilterLanePlan& plan, int lanes) {
   }
 }
 
-// The ladder layer of sample i: lanes where it does not run keep their state and their output.
-FilterLane ladderLayer(LaneFilter& f, int i, FilterLane x, FilterLane y) {
+// The ladder of sample i, kSteps steps on input x (a seed takes the core's output y where seedable):
+// lanes where it does not run keep their state.
+template <int kSteps>
+FilterLane ladderOutput(LaneFilter& f, int i, const LadderCoeffsOf<FilterLane>& c, FilterLane x, FilterLane y,
+                        bool seedable) {
   const FilterLanePlan& p = *f.plan;
-  const I4 run = loadI(p.ladderRun[i]);
   // A seed is rare: testing for it keeps the ladder's recursion off the core's output otherwise.
   const I4 seed = loadI(p.ladderSeed[i]);
-  FilterLane ly = ml::simd::anySet(seed) ? select(y, f.ladderY, seed) : f.ladderY;
+  FilterLane ly = seedable && ml::simd::anySet(seed) ? select(y, f.ladderY, seed) : f.ladderY;
   if (p.ladderEverywhere) {
-    const FilterLane l = ladderStep(x, loadRow(p.ladderG[i]), loadRow(p.ladderK[i]), f.ladderStage, ly);
+    const FilterLane l = ladderSteps<kSteps>(x, c, f.ladderStage, ly);
     f.ladderY = ly;
-    return y + (l - y) * loadRow(p.ladderMix[i]);
+    return l;
   }
+  const I4 run = loadI(p.ladderRun[i]);
   FilterLane stage[4] = {f.ladderStage[0], f.ladderStage[1], f.ladderStage[2], f.ladderStage[3]};
-  const FilterLane l = ladderStep(x, loadRow(p.ladderG[i]), loadRow(p.ladderK[i]), stage, ly);
+  const FilterLane l = ladderSteps<kSteps>(x, c, stage, ly);
   for (int j = 0; j < 4; ++j) f.ladderStage[j] = select(stage[j], f.ladderStage[j], run);
   f.ladderY = select(ly, f.ladderY, run);
-  return select(y + (l - y) * loadRow(p.ladderMix[i]), y, run);
+  return l;
 }
 
-// The drive layer of sample i.
+// y with the ladder's output l mixed in where the ladder runs.
+FilterLane ladderMixed(const FilterLanePlan& p, int i, FilterLane y, FilterLane l) {
+  const FilterLane mixed = y + (l - y) * loadRow(p.ladderMix[i]);
+  return p.ladderEverywhere ? mixed : select(mixed, y, loadI(p.ladderRun[i]));
+}
+
+LadderCoeffsOf<FilterLane> ladderCoeffs(const FilterLanePlan& p, int i) {
+  return {loadRow(p.ladderG[i]), loadRow(p.ladderK[i])};
+}
+
+// The drive layer of sample i behind the clean core, at twice the rate.
 FilterLane driveLayer(LaneFilter& f, int i, FilterLane y) {
   const FilterLanePlan& p = *f.plan;
   if (f.drive == DriveLanes::kTogether) {
@@ -110,12 +123,54 @@ FilterLane driveLayer(LaneFilter& f, int i, FilterLane y) {
   return loadLanes(v);
 }
 
-// The ladder and drive layers of sample i after the core's output y.
+// The ladder and drive layers of sample i after the clean core's output y.
 inline FilterLane layers(LaneFilter& f, int i, FilterLane x, FilterLane y) {
-  if (f.plan->ladder) y = ladderLayer(f, i, x, y);
+  if (f.plan->ladder) {
+    y = ladderMixed(*f.plan, i, y,
+                    ladderOutput<kLadderOversampling>(f, i, ladderCoeffs(*f.plan, i), x, y, true));
+  }
   if (f.drive != DriveLanes::kNone) y = driveLayer(f, i, y);
   return y;
 }
+
+bool anyDrive(const FilterLanePlan& p, int lanes) {
+  for (int l = 0; l < lanes; ++l) {
+    if (p.driveSamples[l] != 0) return true;
+  }
+  return false;
+}
+
+// The ladder and drive layers inside the nonlinear core's four steps of sample i, on each step's input
+// and output (the ladder on every other step): their harmonics then fall where the core's half-bands
+// remove them, and the layers stay in time with the core.
+struct LaneCoreLayers {
+  LaneFilter& f;
+  int i;
+  LadderCoeffsOf<FilterLane> ladder;
+  bool drive;
+  ScaledDriveShaperOf<FilterLane> shaper;
+  FilterLane driveMix;
+  I4 driveRun;
+  FilterLane held;  // the ladder's output, taken on every other step
+  int step{0};
+
+  LaneCoreLayers(LaneFilter& filter, int sample)
+      : f(filter),
+        i(sample),
+        ladder(ladderCoeffs(*filter.plan, sample)),
+        drive(anyDrive(*filter.plan, kFilterLanes)),
+        shaper(loadRow(filter.plan->driveK[sample])),
+        driveMix(loadRow(filter.plan->driveMix[sample])),
+        driveRun(loadI(filter.plan->driveRun[sample])) {}
+  FilterLane operator()(FilterLane v, FilterLane y) {
+    if (f.plan->ladder) {
+      if (step % 2 == 0) held = ladderOutput<1>(f, i, ladder, v, y, step == 0);
+      y = ladderMixed(*f.plan, i, y, held);
+    }
+    ++step;
+    return drive ? select(y + (shaper(y) - y) * driveMix, y, driveRun) : y;
+  }
+};
 
 // One base-rate sample i of every lane's filter.
 template <bool kNonlinear>
@@ -123,13 +178,11 @@ inline FilterLane filterSample(LaneFilter& f, const NlSvfDriveOf<FilterLane>& d,
   const FilterLanePlan& p = *f.plan;
   const SvfCoeffsOf<FilterLane> c{loadRow(p.k[i]), loadRow(p.a1[i]), loadRow(p.a2[i]), loadRow(p.a3[i])};
   const LaneModeBlend blend(p, i);
-  FilterLane y;
   if constexpr (kNonlinear) {
-    y = nlSvf4xStep(x, c, d, blend, f.nl);
+    return nlSvf4xStep(x, c, d, blend, f.nl, LaneCoreLayers(f, i));
   } else {
-    y = svfStepOf(x, c, blend, f.ic1eq, f.ic2eq);
+    return layers(f, i, x, svfStepOf(x, c, blend, f.ic1eq, f.ic2eq));
   }
-  return layers(f, i, x, y);
 }
 
 // A render alone in its group: its filter runs on floats from lane 0 of the plan, on its state with
@@ -141,18 +194,36 @@ struct SoloFilter {
   SoloFilterLines* lines;
 };
 
+// The layers of a solo filter inside its nonlinear core (as LaneCoreLayers, on floats from lane 0).
+struct SoloCoreLayers {
+  FilterState& s;
+  const FilterLanePlan& p;
+  int i;
+  LadderCoeffsOf<float> ladder{p.ladderG[i][0], p.ladderK[i][0]};
+  ScaledDriveShaperOf<float> shaper{p.driveK[i][0]};
+  float held{0.f};
+  int step{0};
+
+  float operator()(float v, float y) {
+    if (p.ladderRun[i][0] != 0) {
+      if (step == 0 && p.ladderSeed[i][0] != 0) s.ladder.y = y;
+      if (step % 2 == 0) held = ladderSteps<1>(v, ladder, s.ladder.stage, s.ladder.y);
+      y = y + (held - y) * p.ladderMix[i][0];
+    }
+    ++step;
+    if (p.driveRun[i][0] != 0) y = y + (shaper(y) - y) * p.driveMix[i][0];
+    return y;
+  }
+};
+
 template <bool kNonlinear>
 inline float filterSample(SoloFilter& f, const NlSvfDrive& d, int i, float x) {
   const FilterLanePlan& p = *f.plan;
   FilterState& s = *f.s;
   const SvfCoeffs c{p.k[i][0], p.a1[i][0], p.a2[i][0], p.a3[i][0]};
   const SvfModeBlend blend{p.fromMode[i][0], p.toMode[i][0], p.modeMix[i][0]};
-  float y;
-  if constexpr (kNonlinear) {
-    y = nlSvf4xStep(x, c, d, blend, f.lines->core);
-  } else {
-    y = svfStepOf(x, c, blend, s.ic1eq, s.ic2eq);
-  }
+  if constexpr (kNonlinear) return nlSvf4xStep(x, c, d, blend, f.lines->core, SoloCoreLayers{s, p, i});
+  float y = svfStepOf(x, c, blend, s.ic1eq, s.ic2eq);
   if (p.ladderRun[i][0] != 0) {
     if (p.ladderSeed[i][0] != 0) s.ladder.y = y;
     const float l = ladderSample(x, p.ladderG[i][0], p.ladderK[i][0], s.ladder);
@@ -203,7 +274,7 @@ void planGroup(FilterSeriesJob* const* jobs, int lanes, int k, FilterLaneGroup& 
 // Loads a solo filter's histories into its lines before the block (the drive's only when it runs)...
 void loadSoloLines(const SoloFilter& f, bool nonlinear) {
   if (nonlinear) loadCoreLines(f.lines->core, f.s->nl);
-  if (f.plan->driveSamples[0] == 0) return;
+  if (nonlinear || f.plan->driveSamples[0] == 0) return;
   startHalfbandLine(f.lines->driveUp, f.s->driveOversampler.up);
   startHalfbandLine(f.lines->driveDown, f.s->driveOversampler.down);
 }
@@ -211,7 +282,7 @@ void loadSoloLines(const SoloFilter& f, bool nonlinear) {
 // ... and stores them back after it.
 void storeSoloLines(const SoloFilter& f, bool nonlinear) {
   if (nonlinear) storeCoreLines(f.lines->core, f.s->nl);
-  if (f.plan->driveSamples[0] == 0) return;
+  if (nonlinear || f.plan->driveSamples[0] == 0) return;
   rollHalfband(f.s->driveOversampler.up, f.lines->driveUp.window());
   rollHalfband(f.s->driveOversampler.down, f.lines->driveDown.window());
 }
@@ -403,6 +474,12 @@ struct LaneModeBlendPair {
   }
 };
 
+struct LanePairCoreLayers {
+  LaneCoreLayers first, second;
+
+  LanePair operator()(LanePair v, LanePair y) { return {first(v.a, y.a), second(v.b, y.b)}; }
+};
+
 struct LaneFilterPair {
   LaneFilter& first;
   LaneFilter& second;
@@ -427,8 +504,7 @@ inline LanePair filterSample(LaneFilterPair& f, const NlSvfDriveOf<LanePair>& d,
                                 {loadRow(p.a2[i]), loadRow(q.a2[i])},
                                 {loadRow(p.a3[i]), loadRow(q.a3[i])}};
   const LaneModeBlendPair blend{LaneModeBlend(p, i), LaneModeBlend(q, i)};
-  const LanePair y = nlSvf4xStep(x, c, d, blend, f.core);
-  return {layers(f.first, i, x.a, y.a), layers(f.second, i, x.b, y.b)};
+  return nlSvf4xStep(x, c, d, blend, f.core, LanePairCoreLayers{{f.first, i}, {f.second, i}});
 }
 
 NlSvfDriveOf<LanePair> pairDrive(const NlSvfDriveOf<FilterLane>& a, const NlSvfDriveOf<FilterLane>& b) {

@@ -81,11 +81,20 @@ inline SvfCoeffs nlSvfCoeffs(float f, float k) {
   return svfCoeffs(f * 0.25f, k);
 }
 
+// What runs after the core inside each 4x step, on the step's input v and output y: nothing by default.
+struct NoCoreLayers {
+  template <typename T>
+  T operator()(T, T y) const {
+    return y;
+  }
+};
+
 // One filter step at 4x on v. The integrators take only the odd saturator tanh(q u)/q, so the
 // filter is silent at rest; the output gets its even-order colour y - c tanh^2(y) outside the loop.
-// Core is NLFilterCoreOf<T> or NlCoreLinesOf<T, n>.
-template <typename T, typename Blend, typename Core>
-inline T nlSvfStep(T v, const SvfCoeffsOf<T>& c, const NlSvfDriveOf<T>& d, const Blend& blend, Core& s) {
+// Core is NLFilterCoreOf<T> or NlCoreLinesOf<T, n>; layers(v, out) runs after it.
+template <typename T, typename Blend, typename Core, typename Layers>
+inline T nlSvfStep(T v, const SvfCoeffsOf<T>& c, const NlSvfDriveOf<T>& d, const Blend& blend, Core& s,
+                   Layers& layers) {
   const T e = v - s.ic2eq;
   const T bp = c.a1 * s.ic1eq + c.a2 * e;
   const T lp = s.ic2eq + c.a2 * s.ic1eq + c.a3 * e;
@@ -94,19 +103,20 @@ inline T nlSvfStep(T v, const SvfCoeffsOf<T>& c, const NlSvfDriveOf<T>& d, const
   s.ic2eq = tanhApproxOf(d.stateGain * (2.f * lp - s.ic2eq)) * d.invStateGain;
   const T y = blend(v, bp, lp, c.k);
   const T ty = tanhApproxOf(y);
-  return y - d.colour * ty * ty;
+  return layers(v, y - d.colour * ty * ty);
 }
 
 // One base-rate sample: two nested 2x interpolations, four filter steps, two 2x decimations. The
 // half-bands add 10.5 base-rate samples of delay (3.5 for each outer stage, 1.75 for each inner).
-template <typename T, typename Blend, typename Core>
-inline T nlSvf4xStep(T x, const SvfCoeffsOf<T>& c, const NlSvfDriveOf<T>& d, const Blend& blend, Core& s) {
+template <typename T, typename Blend, typename Core, typename Layers = NoCoreLayers>
+inline T nlSvf4xStep(T x, const SvfCoeffsOf<T>& c, const NlSvfDriveOf<T>& d, const Blend& blend, Core& s,
+                     Layers&& layers = Layers{}) {
   const HalfbandPairOf<T> u = halfbandInterpolate(s.outerUp, x);
   const T outer[2] = {u.first, u.second};
   for (const T u2x : outer) {
     const HalfbandPairOf<T> v = halfbandInterpolate(s.innerUp, u2x);
-    halfbandPush(s.innerDown, nlSvfStep(v.first, c, d, blend, s));
-    halfbandPush(s.innerDown, nlSvfStep(v.second, c, d, blend, s));
+    halfbandPush(s.innerDown, nlSvfStep(v.first, c, d, blend, s, layers));
+    halfbandPush(s.innerDown, nlSvfStep(v.second, c, d, blend, s, layers));
     halfbandPush(s.outerDown, halfbandDot(s.innerDown));
   }
   return halfbandDot(s.outerDown);

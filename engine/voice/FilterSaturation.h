@@ -56,3 +56,13 @@ struct DriveShaperOf {
   T operator()(T x) const { return (k * x * ml::simd::abs(x) + x) / (1.f + k); }
 };
 using DriveShaper = DriveShaperOf<float>;
+
+// The same curve with its divisor taken once, for shaping several samples at one drive.
+template <typename T>
+struct ScaledDriveShaperOf {
+  T k;
+  T scale;  // 1 / (1 + k)
+
+  explicit ScaledDriveShaperOf(T drive) : k(drive), scale(1.f / (1.f + drive)) {}
+  T operator()(T x) const { return (k * x * ml::simd::abs(x) + x) * scale; }
+};

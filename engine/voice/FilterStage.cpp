@@ -232,7 +232,8 @@ void planFilterCoefficients(FilterLanePlan& plan, bool nonlinear) {
       a2 = g * a1;
       a3 = g * a2;
       amount = (resonance - kLadderResonanceStart) / 0.3f;
-      ladderG = tanApprox(kPi * cycles(1.00014f * hz / sr));  // the ladder tunes to the uncalibrated cutoff
+      // The ladder tunes to the uncalibrated cutoff and runs faster than the rate.
+      ladderG = tanApprox(kPi * cycles(1.00014f * hz / sr) * (1.f / float(kLadderOversampling)));
     }
     store(plan.k[i], k);
     store(plan.a1[i], a1);

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/EdgeMeasure.h"
 #include "engine/EngineFixture.h"
 #include "engine/TruePeakLimiter.h"
 #include "foundation/MLDSPGens.h"
@@ -14,7 +15,6 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr float kPlus12dB = 3.9810717f;
-const float kCeilingBound = TruePeakLimiter::kCeiling * (1.0f + 1.0f / 8388608.0f);
 
 TruePeakLimiter makeLimiter(float sampleRate) {
   TruePeakLimiter limiter;
@@ -90,33 +90,22 @@ TEST(TruePeakLimiterTest, DelaysByThirtyTwoSamplesAtEveryRate) {
   EXPECT_EQ(limiter.gain, 1.0f);
 }
 
-TEST(TruePeakLimiterTest, KernelTaps) {
-  TruePeakLimiter::initKernel();
-  const auto& taps = TruePeakLimiter::kernel();
-  const double phase0[] = {-0.000141, 0.007255,  -0.050962, 0.248367,
-                           0.900261,  -0.131027, 0.029731,  -0.003484};
-  for (int k = 0; k < 8; ++k) EXPECT_NEAR(taps[0][k], phase0[k], 5e-7) << k;
-  for (int p = 0; p < 4; ++p) {
-    double sum = 0.0;
-    for (int k = 0; k < 8; ++k) sum += taps[p][k];
-    EXPECT_NEAR(sum, 1.0, 1e-6) << p;
-  }
-}
-
-TEST(TruePeakLimiterTest, KernelIsBuiltOnceAcrossThreads) {
-  const float* seen[2] = {nullptr, nullptr};
-  std::thread a([&] {
-    TruePeakLimiter::initKernel();
-    seen[0] = &TruePeakLimiter::kernel()[0][0];
-  });
-  std::thread b([&] {
-    TruePeakLimiter::initKernel();
-    seen[1] = &TruePeakLimiter::kernel()[0][0];
-  });
+TEST(TruePeakLimiterTest, KernelsHaveUnityGainAtDcAndAreBuiltOnceAcrossThreads) {
+  const TruePeakLimiter::Kernel* seen[2] = {nullptr, nullptr};
+  std::thread a([&] { seen[0] = &TruePeakLimiter::kernel(); });
+  std::thread b([&] { seen[1] = &TruePeakLimiter::kernel(); });
   a.join();
   b.join();
   EXPECT_EQ(seen[0], seen[1]);
-  EXPECT_NEAR(seen[0][4], 0.900261f, 5e-7f);
+  const TruePeakLimiter::Kernel& k = *seen[0];
+  double sum = 0.0;
+  for (float tap : k.midpoint) sum += 2.0 * tap;
+  EXPECT_NEAR(sum, 1.0, 1e-6);
+  for (const auto& phase : k.quarter) {
+    sum = 0.0;
+    for (float tap : phase) sum += tap;
+    EXPECT_NEAR(sum, 1.0, 1e-6);
+  }
 }
 
 TEST(TruePeakLimiterTest, GainStepsDownBeforeALoudSampleAndRecoversWithTheRelease) {
@@ -127,7 +116,7 @@ TEST(TruePeakLimiterTest, GainStepsDownBeforeALoudSampleAndRecoversWithTheReleas
   // Reduction starts as the loud sample enters, 32 samples before it leaves.
   EXPECT_EQ(out[99], 0.25f);
   for (size_t i = 100; i < 132; ++i) ASSERT_LE(out[i], 0.25f * TruePeakLimiter::kCeiling / 2.0f) << i;
-  EXPECT_LE(out[132], kCeilingBound);
+  EXPECT_LE(out[132], TruePeakLimiter::kCeiling);
   // Release: 1 - exp(-1 / 2205) per sample at 44.1 kHz.
   EXPECT_FLOAT_EQ(limiter.release, static_cast<float>(1.0 - std::exp(-1.0 / 2205.0)));
   const float gainAfter = out[400] / 0.25f;
@@ -150,9 +139,13 @@ TEST(TruePeakLimiterTest, CeilingHoldsOnImpulsesHighSinesAndNoise) {
       for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) loudNoise.push_back(kPlus12dB * block[i]);
     }
     signals.push_back(loudNoise);
+    // A lone sample whose gain and product round up by a float step each.
+    std::vector<float> lone(256, 0.0f);
+    lone[70] = 1.00041664f;
+    signals.push_back(lone);
     for (size_t s = 0; s < signals.size(); ++s) {
       TruePeakLimiter limiter = makeLimiter(sr);
-      EXPECT_LE(peakOf(limit(limiter, signals[s])), kCeilingBound) << sr << " signal " << s;
+      EXPECT_LE(peakOf(limit(limiter, signals[s])), TruePeakLimiter::kCeiling) << sr << " signal " << s;
     }
   }
 }
@@ -173,62 +166,106 @@ TEST(TruePeakLimiterTest, TruePeakOfLoudSinesStaysUnderTheCeiling) {
   }
 }
 
-// The limiter one sample at a time, written plainly: the block kernel must match it bit for bit.
-struct ReferenceLimiter {
-  float history[2][8]{};
-  float delay[2][32]{};
-  float gains[32];
-  float gain = 1.0f;
-  float release;
-  explicit ReferenceLimiter(float r) : release(r) { std::fill(std::begin(gains), std::end(gains), 1.0f); }
+TEST(TruePeakLimiterTest, FullScaleNoiseBurstsAndImpulsesStayUnderMinusOneDbTruePeak) {
+  for (double sr : {44100.0, 48000.0}) {
+    const std::vector<float> noise = edge_measure::limiterNoiseBursts(sr);
+    for (const std::vector<float>& in :
+         {noise, edge_measure::scaled(noise, kPlus12dB), edge_measure::limiterImpulses(sr)}) {
+      const std::vector<float> out = edge_measure::limitMono(sr, in);
+      EXPECT_LE(peakOf(out), TruePeakLimiter::kCeiling);
+      EXPECT_LE(edge_measure::decibels(edge_measure::truePeak(out)), -1.0) << sr;
+    }
+  }
+}
 
-  float estimate(const float* h) const {
-    float peak = 0.0f;
-    for (int k = 0; k < 8; ++k) peak = std::max(peak, std::fabs(h[7 - k]));
-    for (int p = 0; p < 4; ++p) {
-      float y = 0.0f;
-      for (int k = 0; k < 8; ++k) y += TruePeakLimiter::kernel()[p][k] * h[7 - k];
-      peak = std::max(peak, std::fabs(y));
+// The limiter written plainly over a whole signal: each output's gain follows the targets known by the
+// end of the 64-sample block in which it is output. The block kernel must match it bit for bit.
+struct ReferenceLimiter {
+  static constexpr int kHistory = TruePeakLimiter::kHistory;
+  std::vector<float> x[2];  // kHistory zeros, then the input
+  std::vector<float> instant, interval;
+
+  ReferenceLimiter(const std::vector<float>& left, const std::vector<float>& right) {
+    for (int c = 0; c < 2; ++c) {
+      x[c].assign(kHistory, 0.0f);
+      x[c].insert(x[c].end(), (c == 0 ? left : right).begin(), (c == 0 ? left : right).end());
+    }
+    const auto target = [](float peak) {
+      return peak > TruePeakLimiter::kCeiling ? TruePeakLimiter::kCeiling / peak : 1.0f;
+    };
+    for (size_t i = 0; i < left.size(); ++i) {
+      instant.push_back(target(std::max(std::fabs(left[i]), std::fabs(right[i]))));
+      interval.push_back(target(std::max(intervalPeak(0, int(i)), intervalPeak(1, int(i)))));
+    }
+  }
+  float at(int c, int i) const { return x[c][size_t(i + kHistory)]; }  // i >= -kHistory
+  float midpoint(int c, int r) const {
+    float y = 0.0f;
+    for (int j = 0; j < TruePeakLimiter::kMidpointTaps; ++j) {
+      y += TruePeakLimiter::kernel().midpoint[j] * (at(c, r - j) + at(c, r + 1 + j));
+    }
+    return y;
+  }
+  // The peak of the interval from x[q] to x[q + 1], q = n - kEstimateDelay.
+  float intervalPeak(int c, int n) const {
+    const int q = n - TruePeakLimiter::kEstimateDelay;
+    float twoX[10];  // the 2x signal from x[q - 2] on: samples and midpoints
+    for (int k = 0; k < 5; ++k) {
+      twoX[2 * k] = at(c, q - 2 + k);
+      twoX[2 * k + 1] = midpoint(c, q - 2 + k);
+    }
+    float peak = std::max({std::fabs(twoX[4]), std::fabs(twoX[5]), std::fabs(twoX[6])});
+    for (int half = 0; half < 2; ++half) {
+      for (const auto& phase : TruePeakLimiter::kernel().quarter) {
+        float y = 0.0f;
+        for (int k = 0; k < TruePeakLimiter::kQuarterTaps; ++k) y += phase[k] * twoX[1 + half + k];
+        peak = std::max(peak, std::fabs(y));
+      }
     }
     return peak;
   }
-  void process(float& left, float& right) {
-    const float in[2] = {left, right};
-    for (int c = 0; c < 2; ++c) {
-      std::copy(history[c] + 1, history[c] + 8, history[c]);
-      history[c][7] = in[c];
+  // Target of sample j as known after input `known`: its own, and those of the intervals ending at it.
+  float target(int j, int known) const {
+    float g = instant[size_t(j)];
+    for (int q = j - 2; q < j; ++q) {
+      const int n = q + TruePeakLimiter::kEstimateDelay;
+      if (n >= 0 && n <= known) g = std::min(g, interval[size_t(n)]);
     }
-    const float peak = std::max(estimate(history[0]), estimate(history[1]));
-    std::copy(gains + 1, gains + 32, gains);
-    gains[31] = peak > TruePeakLimiter::kCeiling ? TruePeakLimiter::kCeiling / peak : 1.0f;
-    float m = 1.0f;
-    for (float g : gains) m = std::min(m, g);
-    gain = gain > m ? m : gain + release * (m - gain);
-    left = delay[0][0] * gain;
-    right = delay[1][0] * gain;
-    for (int c = 0; c < 2; ++c) {
-      std::copy(delay[c] + 1, delay[c] + 32, delay[c]);
-      delay[c][31] = in[c];
+    return g;
+  }
+  std::vector<float> run(int c, float release) const {
+    std::vector<float> out;
+    float gain = 1.0f;
+    for (int t = 0; t < int(instant.size()); ++t) {
+      const int known = t / 64 * 64 + 63;
+      float m = 1.0f;
+      for (int j = std::max(0, t - 31); j <= t; ++j) m = std::min(m, target(j, known));
+      gain = gain > m ? m : gain + release * (m - gain);
+      out.push_back(std::clamp(at(c, t - 32) * gain, -TruePeakLimiter::kCeiling, TruePeakLimiter::kCeiling));
     }
+    return out;
   }
 };
 
-TEST(TruePeakLimiterTest, BlockKernelMatchesASampleBySampleReference) {
+TEST(TruePeakLimiterTest, BlockKernelMatchesAPlainReference) {
   TruePeakLimiter limiter = makeLimiter(48000.0f);
-  ReferenceLimiter reference(limiter.release);
   ml::NoiseGen noise;
-  for (int block = 0; block < 200; ++block) {
+  std::vector<float> in[2], out[2];
+  for (int block = 0; block < 60; ++block) {
     // Loud bursts between quiet stretches, with clicks, the channels differing.
     const float level = (block / 10) % 2 ? 3.0f : 0.2f;
     ml::DSPVector left = noise() * level, right = noise() * (0.5f * level);
     if (block % 7 == 3) right[block % 64] = -6.0f;
-    ml::DSPVector expectL = left, expectR = right;
-    for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) reference.process(expectL[i], expectR[i]);
+    in[0].insert(in[0].end(), left.getConstBuffer(), left.getConstBuffer() + 64);
+    in[1].insert(in[1].end(), right.getConstBuffer(), right.getConstBuffer() + 64);
     limiter.processBlock(left, right);
-    for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) {
-      ASSERT_EQ(left[i], expectL[i]) << block << " " << i;
-      ASSERT_EQ(right[i], expectR[i]) << block << " " << i;
-    }
+    out[0].insert(out[0].end(), left.getConstBuffer(), left.getConstBuffer() + 64);
+    out[1].insert(out[1].end(), right.getConstBuffer(), right.getConstBuffer() + 64);
+  }
+  const ReferenceLimiter reference(in[0], in[1]);
+  for (int c = 0; c < 2; ++c) {
+    const std::vector<float> expected = reference.run(c, limiter.release);
+    for (size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(out[c][i], expected[i]) << c << " " << i;
   }
 }
 
