@@ -41,7 +41,7 @@ function nativeTables() {
 let tables = null;
 
 // What the stream cannot carry: the page sends these to the native side itself.
-export function unsupportedFeatures(sound) {
+function unsupportedFeatures(sound) {
   const problems = [];
   sound.lanes.forEach((lane, i) => {
     if ((lane.delayDiv ?? 0) !== 0) problems.push(`lane ${i} has a start delay`);
@@ -123,15 +123,22 @@ function streamBytes(values, json) {
   return Buffer.concat([head, text, kit]);
 }
 
-// The stream of a preset text; throws when the text is not a preset or uses what a stream cannot carry.
-export function presetToState(text) {
+// The plain parameter values and the side data of a preset text; throws when the text is not a preset
+// or uses what a stream cannot carry.
+export function presetStateParts(text) {
   tables ??= nativeTables();
   const sound = readPreset(text);
   if (!sound) throw new Error('not a preset');
   const problems = unsupportedFeatures(sound);
   if (problems.length > 0) throw new Error(`cannot be carried by a state stream: ${problems.join('; ')}`);
   const messages = pageMessages(sound);
-  return streamBytes(parameterValues(messages), sideData(sound, messages));
+  return { values: parameterValues(messages), side: sideData(sound, messages) };
+}
+
+// The stream of a preset text.
+export function presetToState(text) {
+  const { values, side } = presetStateParts(text);
+  return streamBytes(values, side);
 }
 
 if (process.argv[1] === fileURLToPath(import.meta.url)) {
