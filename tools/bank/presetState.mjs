@@ -17,6 +17,7 @@ const kControllers = 128;
 const kUnmapped = 0xffffffff;
 const kKitSlots = 24;
 const kKitBaseKey = 36;
+const kMaxSideData = 65535;  // the longest side data the stream reader takes
 
 const source = (path) => readFileSync(join(kRoot, path), 'utf8');
 
@@ -51,35 +52,26 @@ function unsupportedFeatures(sound) {
   return problems;
 }
 
-// The messages the page sends when it applies the preset, in order.
-function pageMessages(sound) {
+// The page after it applied the preset: the messages it sent to the native side, in order, and the view
+// state it would store.
+function appliedPage(sound) {
   const messages = [];
   const editor = createEditor({ post: (m) => messages.push(m), frame: () => {}, timeout: () => 0, cancelTimeout: () => {} });
   editor.sender.openGate();
   applyPreset(editor, sound, null);
-  return messages;
+  return { messages, uiState: editor.uiStateObject() };
 }
 
 const lastOf = (messages, name) => messages.findLast((m) => m.name === name)?.value;
-const tieNumbers = (lane) => lane.ties.map((t) => (t ? 1 : 0));
 
-function laneSideData(lane, index) {
-  const out = { enabled: lane.enabled, runMode: lane.runMode, freeRate: lane.freeRate, syncDiv: lane.syncDiv,
-    steps: lane.steps.slice(0, lane.stepCount), stepCount: lane.stepCount, ties: tieNumbers(lane) };
-  if (index === 0) Object.assign(out, { mode: lane.mode, rankEncoded: lane.rankEncoded });
-  else out.target = lane.target;
-  return out;
-}
+// A lane with its ties as 1 or 0: the form both the page and the native reader take.
+const laneWithTieNumbers = (lane) => ({ ...lane, ties: lane.ties.map((t) => (t ? 1 : 0)) });
 
-// The side-data JSON object of the sound, from the page's messages and the read sound.
-function sideData(sound, messages) {
-  const side = {
-    presetName: sound.name, envFeel: lastOf(messages, '__envFeel'), ratioLocked: lastOf(messages, '__ratioLock') === 1,
-    selectedDegrees: JSON.parse(lastOf(messages, '__ratioSelection') ?? '[]'),
-    glideMode: lastOf(messages, '__glideMode') === 1 ? 'smooth' : 'step',
-    filterLockA: lastOf(messages, '__filterLockA') === 1, filterLockB: lastOf(messages, '__filterLockB') === 1,
-    ratioSeq: laneSideData(sound.lanes[0], 0), seqLane1: laneSideData(sound.lanes[1], 1),
-  };
+// The side-data JSON object: the view state the page keeps (but its theme, which belongs to the user),
+// with the keys that the native side writes for the engine's own state.
+function sideData({ messages, uiState }) {
+  const { theme, ...view } = uiState;
+  const side = { ...view, ratioSeq: laneWithTieNumbers(view.ratioSeq), seqLane1: laneWithTieNumbers(view.seqLane1) };
   for (const which of ['A', 'B']) {
     const wire = lastOf(messages, `__snapshot${which}`);
     if (wire) side[`snapshot${which}Dsp`] = JSON.parse(wire);
@@ -108,6 +100,7 @@ function parameterValues(messages) {
 
 function streamBytes(values, json) {
   const text = Buffer.from(JSON.stringify(json), 'utf8');
+  if (text.length > kMaxSideData) throw new Error(`side data of ${text.length} bytes is too long for a stream`);
   const head = Buffer.alloc(12 + 8 * values.length + 4 * kControllers + 4);
   let at = head.write('TVRN', 0, 'latin1');
   at = head.writeUInt32LE(kStreamVersion, at);
@@ -131,8 +124,8 @@ export function presetStateParts(text) {
   if (!sound) throw new Error('not a preset');
   const problems = unsupportedFeatures(sound);
   if (problems.length > 0) throw new Error(`cannot be carried by a state stream: ${problems.join('; ')}`);
-  const messages = pageMessages(sound);
-  return { values: parameterValues(messages), side: sideData(sound, messages) };
+  const page = appliedPage(sound);
+  return { values: parameterValues(page.messages), side: sideData(page) };
 }
 
 // The stream of a preset text.
