@@ -91,13 +91,12 @@ export function designSound(design) {
 // Tunings as their definitions give them: ratios of the degrees from the tonic (the first is 1) and the
 // period. The names are those of the factory tuning files.
 const edo = (n, period = 2) => Array.from({ length: n }, (_, i) => period ** (i / n));
-const cents = (list) => [1, ...list.map((c) => 2 ** (c / 1200))];
 export const kTunings = {
   edo19: { name: '19-EDO', period: 2, intervals: edo(19) },
-  ji7: { name: '7-limit JI', period: 2,
+  ji7: { name: 'Just 7-limit', period: 2,
     intervals: [1, 15 / 14, 8 / 7, 6 / 5, 5 / 4, 4 / 3, 7 / 5, 3 / 2, 8 / 5, 5 / 3, 7 / 4, 15 / 8] },
   bp: { name: 'Bohlen-Pierce', period: 3, intervals: edo(13, 3) },
   harmonics: { name: 'Harmonics 8-16', period: 2, intervals: [8, 9, 10, 11, 12, 13, 14, 15].map((h) => h / 8) },
-  slendro: { name: 'Slendro', period: 2, intervals: cents([240, 480, 720, 960]) },
-  pelog: { name: 'Pelog', period: 2, intervals: cents([120, 270, 540, 670, 785, 950]) },
+  slendro: { name: 'Slendro', period: 2, intervals: edo(5) },
+  pelog: { name: 'Pelog', period: 2, intervals: [0, 1, 2, 4, 5, 6, 7].map((step) => 2 ** (step / 9)) },
 };
