@@ -162,7 +162,7 @@ export const kDesigns = [
   // Percussion
   { category: 'Percussion', name: 'Fold Kick',
     p: { fmIndex: 0, fold: 1.6, foldChar: 0.5, cutoffA: 2000, attack: 0.001, decay: 0.35, sustain: 0, release: 0.2,
-      env2Decay: 0.05, env2Sustain: 0, modPitchStart: 0.5, modPitchEnd: 0.75, modSourcePitch: 'env2',
+      env2Decay: 0.045, env2Sustain: 0, modPitchStart: 0, modPitchEnd: 0.5, modSourcePitch: 'env2',
       clickAmt: 0.4, revMix: 0.04, gain: 1.5 },
     routes: { fold: [0, 0.2, 'env2'] },
     phrase: { seconds: 2.4, notes: line(0, 0.3, [36, null, 36, null, 36, 36, null, 36], 0.5, 0.95) } },
