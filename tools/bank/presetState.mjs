@@ -36,6 +36,9 @@ function nativeTables() {
   const plugin = source('plugin/CLAPPlugin.cpp');
   const bindings = plugin.slice(plugin.indexOf('kDefaultCcBindings[]'), plugin.indexOf('};', plugin.indexOf('kDefaultCcBindings[]')));
   const cc = [...bindings.matchAll(/\{(\d+), (kParam\w+)\}/g)].map((m) => [Number(m[1]), ids.get(m[2])]);
+  const complete = rows.length > 0 && rows.every((row, i) => row.id === i) && cc.length > 0 &&
+    [...names.values(), ...cc.map(([, id]) => id)].every((id) => id < rows.length);
+  if (!complete) throw new Error('the native parameter tables have changed their form; update nativeTables()');
   return { rows, names, cc };
 }
 
