@@ -77,7 +77,7 @@ export const kDesigns = [
   // Lead
   { category: 'Lead', name: 'Hollow Sync',
     p: { voiceMode: 'legato', glide: 70, ratio: 2, fmIndex: 0.12, feedback: 0.3, fold: 1, cutoffA: 3200,
-      resonanceA: 0.3, driveA: 0.5, attack: 0.01, decay: 0.6, sustain: 0.75, release: 0.3, revMix: 0.16, gain: 0.56 },
+      resonanceA: 0.3, driveA: 0.5, attack: 0.01, decay: 0.6, sustain: 0.75, release: 0.3, revMix: 0.16, gain: 0.42 },
     lfo1: { rate: 0.72, pattern: 'breathe', delay: 0.5 },
     routes: { fmIndex: [0, 0.25, 'lfo1'] },
     glide: 'smooth',
@@ -91,7 +91,7 @@ export const kDesigns = [
     phrase: { seconds: 2.8, notes: [[0, 62, 0.9, 0.6], [0.6, 65, 0.9, 0.5], [1.1, 69, 1, 1.5]] } },
   { category: 'Lead', name: 'Three Fold Morph',
     p: { fmIndex: 0.03, fold: 3, foldChar: 0, cutoffA: 4200, resonanceA: 0.2, attack: 0.01, decay: 0.6, sustain: 0.8,
-      release: 0.35, revMix: 0.18, gain: 1.42 },
+      release: 0.35, revMix: 0.18, gain: 1.15 },
     lfo2: { rate: 0.4, pattern: 'tide', slew: true },
     routes: { foldChar: [0, 1, 'lfo2'] },
     phrase: { seconds: 2.8, notes: [[0, 57, 0.8, 2.6]] } },
@@ -132,7 +132,7 @@ export const kDesigns = [
   { category: 'Pad', name: 'Nonlinear Dusk',
     p: { fmIndex: 0.06, feedback: 0.25, fold: 1.4, cutoffA: 500, resonanceA: 0.62, driveA: 0.6, filterSat: 0.85,
       filterModeB: 'hp', cutoffB: 140, resonanceB: 0.35, driveB: 0.35, attack: 0.6, decay: 1.5, sustain: 0.8,
-      release: 1.5, env2Attack: 1.6, env2Decay: 2, env2Sustain: 0.7, spread: 0.6, revMix: 0.28, revSpace: 5, gain: 1.8 },
+      release: 1.5, env2Attack: 1.6, env2Decay: 2, env2Sustain: 0.7, spread: 0.6, revMix: 0.28, revSpace: 5, gain: 2 },
     routes: { cutoffA: [0, 0.32, 'env2'] },
     phrase: { seconds: 3, notes: chord(0, [41, 48, 56, 60], 2.4, 0.75) } },
 
