@@ -75,7 +75,7 @@ export const kDesigns = [
     phrase: { seconds: 2.4, notes: line(0, 0.2, [60, 63, 67, 60, 70, 67, 63, 65, 67, 72], 0.5, 0.75, [0, 4, 8]) } },
 
   // Lead
-  { category: 'Lead', name: 'Hollow Sync',
+  { category: 'Lead', name: 'Hollow Glide',
     p: { voiceMode: 'legato', glide: 70, ratio: 2, fmIndex: 0.12, feedback: 0.3, fold: 1, cutoffA: 3200,
       resonanceA: 0.3, driveA: 0.5, attack: 0.01, decay: 0.6, sustain: 0.75, release: 0.3, revMix: 0.16, gain: 0.42 },
     lfo1: { rate: 0.72, pattern: 'breathe', delay: 0.5 },
@@ -207,7 +207,7 @@ export const kDesigns = [
     lanes: [{ runMode: 0, freeRate: 6, mode: 'bipolar', steps: [0.5, 0.62, 0.5, 0.75, 0.5, 0.62, 0.58, 0.7],
       ties: [0, 0, 0, 1, 0, 0, 0, 0] }],
     phrase: { seconds: 2.6, notes: chord(0, [55, 62], 2.3, 0.8) } },
-  { category: 'Sequenced', name: 'Lane Filter Pulse',
+  { category: 'Sequenced', name: 'Stepped Filter Pulse',
     p: { fmIndex: 0.05, feedback: 0.35, fold: 1, cutoffA: 600, resonanceA: 0.6, filterSat: 0.3, attack: 0.01,
       decay: 1, sustain: 0.9, release: 0.5, spread: 0.5, revMix: 0.2, gain: 0.77 },
     lanes: [null, { runMode: 0, freeRate: 8, target: 2, steps: [0.85, 0.55, 0.7, 0.5, 0.9, 0.6, 0.75, 0.52],
