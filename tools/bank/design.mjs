@@ -11,17 +11,19 @@ const kLabelLists = {
   filterModeB: kLabels.filterModes, env1TrigMode: kLabels.trigModes, env2TrigMode: kLabels.trigModes,
 };
 
+// Index of a label in its list; a label that is not there is a fault of the description.
+function labelIndex(list, label, what) {
+  const index = list?.indexOf(label) ?? -1;
+  if (index < 0) throw new Error(`unknown ${what} ${label}`);
+  return index;
+}
+
 function knobValue(key, value) {
   const knob = kKnobs.get(key);
   if (!knob) throw new Error(`unknown knob ${key}`);
   if (!knob.discrete) return plainToPos(key, value);
-  if (typeof value === 'string') {
-    const list = kLabelLists[key] ?? (key.startsWith('modSource') ? kLabels.modSources : null);
-    const index = list?.indexOf(value) ?? -1;
-    if (index < 0) throw new Error(`unknown label ${value} for ${key}`);
-    return index;
-  }
-  return value;
+  if (typeof value !== 'string') return value;
+  return labelIndex(kLabelLists[key] ?? (key.startsWith('modSource') ? kLabels.modSources : null), value, key);
 }
 
 function setKnobs(knobs, plain) {
@@ -31,7 +33,7 @@ function setKnobs(knobs, plain) {
 function lfoRecord(spec) {
   const { pattern = 'bloom', mode = 'free', ...rest } = spec;
   return { rate: 0.5, phase: 0, delay: 0, slew: false, enabled: true, ...rest,
-    pattern: kLabels.lfoPatterns.indexOf(pattern), mode: kLabels.lfoModes.indexOf(mode) };
+    pattern: labelIndex(kLabels.lfoPatterns, pattern, 'LFO pattern'), mode: labelIndex(kLabels.lfoModes, mode, 'LFO mode') };
 }
 
 // routes: { name: [start, end, source label] } with the route names of the document.
@@ -41,7 +43,7 @@ function setRoutes(sound, routes) {
     if (!route) throw new Error(`unknown route ${name}`);
     sound.modStarts[name] = start;
     sound.modDepths[name] = end;
-    sound.knobs[route.source] = kLabels.modSources.indexOf(source);
+    sound.knobs[route.source] = labelIndex(kLabels.modSources, source, 'source');
   }
 }
 
@@ -55,8 +57,8 @@ function lane(index, spec) {
   return out;
 }
 
-// The sound of a design: { p, lfo1, lfo2, routes, lanes: [lane0, lane1], morph: { a, b, fader },
-// lock: { degrees }, tuning, glide, filterLockA, filterLockB }.
+// The sound of a design: { p, lfo1, lfo2, routes, lanes: [lane0, lane1], morph: { a, b, fader } with the
+// plain values of each pole, lock: [selected degrees], tuning, glide, filterLockA, filterLockB }.
 export function designSound(design) {
   const sound = defaultSound();
   setKnobs(sound.knobs, design.p);
@@ -72,18 +74,13 @@ export function designSound(design) {
     sound.selectedDegrees = design.lock.map((d) => [d, 0]);
   }
   if (design.morph) {
+    // Each pole is the sound with its own changes; the sound itself is pole A, where the fader starts.
     for (const [which, changes] of [['snapshotA', design.morph.a], ['snapshotB', design.morph.b]]) {
-      const record = captureSnapshotRecord(sound);
-      setKnobs(record, changes.p);
-      if (changes.routes) {
-        const copy = { ...sound, knobs: record, modStarts: { ...sound.modStarts }, modDepths: { ...sound.modDepths } };
-        setRoutes(copy, changes.routes);
-        Object.assign(record, { _modStarts: copy.modStarts, _modDepths: copy.modDepths });
-      }
-      sound[which] = record;
+      sound[which] = captureSnapshotRecord(sound);
+      setKnobs(sound[which], changes);
     }
     sound.fader = design.morph.fader ?? 0;
-    setKnobs(sound.knobs, design.morph.a.p);
+    setKnobs(sound.knobs, design.morph.a);
   }
   return sound;
 }
