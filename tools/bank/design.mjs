@@ -1,9 +1,14 @@
 // Building a sound for the factory bank from a short description, on top of the editor document's
 // default sound: plain values for knobs, LFO records, routes, lanes, morph snapshots, ratio lock and an
 // embedded tuning.
+import { readFileSync } from 'node:fs';
+import { dirname, join } from 'node:path';
+import { fileURLToPath } from 'node:url';
 import { kKnobs, kLabels, kRoutes, plainToPos } from '../../editor/ui/src/core/params.js';
 import { captureSnapshotRecord } from '../../editor/ui/src/core/snapshot.js';
 import { defaultLane, defaultSound } from '../../editor/ui/src/core/sound.js';
+
+const kRoot = join(dirname(fileURLToPath(import.meta.url)), '..', '..');
 
 // Discrete keys that may be given by label.
 const kLabelLists = {
@@ -58,7 +63,8 @@ function lane(index, spec) {
 }
 
 // The sound of a design: { p, lfo1, lfo2, routes, lanes: [lane0, lane1], morph: { a, b, fader } with the
-// plain values of each pole, lock: [selected degrees], tuning, glide, filterLockA, filterLockB }.
+// plain values of each pole, lock: [selected degrees], tuning (a factory tuning's stem), glide, filterLockA,
+// filterLockB }.
 export function designSound(design) {
   const sound = defaultSound();
   setKnobs(sound.knobs, design.p);
@@ -68,7 +74,7 @@ export function designSound(design) {
   sound.glideMode = design.glide ?? 'step';
   sound.filterLockA = design.filterLockA === true;
   sound.filterLockB = design.filterLockB === true;
-  if (design.tuning) sound.tuning = design.tuning;
+  if (design.tuning) sound.tuning = factoryTuning(design.tuning);
   if (design.lock) {
     sound.ratioLocked = true;
     sound.selectedDegrees = design.lock.map((d) => [d, 0]);
@@ -85,15 +91,20 @@ export function designSound(design) {
   return sound;
 }
 
-// Tunings as their definitions give them: ratios of the degrees from the tonic (the first is 1) and the
-// period. The names are those of the factory tuning files.
-const edo = (n, period = 2) => Array.from({ length: n }, (_, i) => period ** (i / n));
-export const kTunings = {
-  edo19: { name: '19-EDO', period: 2, intervals: edo(19) },
-  ji7: { name: 'Just 7-limit', period: 2,
-    intervals: [1, 15 / 14, 8 / 7, 6 / 5, 5 / 4, 4 / 3, 7 / 5, 3 / 2, 8 / 5, 5 / 3, 7 / 4, 15 / 8] },
-  bp: { name: 'Bohlen-Pierce', period: 3, intervals: edo(13, 3) },
-  harmonics: { name: 'Harmonics 8-16', period: 2, intervals: [8, 9, 10, 11, 12, 13, 14, 15].map((h) => h / 8) },
-  slendro: { name: 'Slendro', period: 2, intervals: edo(5) },
-  pelog: { name: 'Pelog', period: 2, intervals: [0, 1, 2, 4, 5, 6, 7].map((step) => 2 ** (step / 9)) },
-};
+// A factory tuning file as a preset embeds it: the file's stem as the name, the ratio of every degree
+// from the tonic (the first is 1) and the period.
+export function factoryTuning(stem) {
+  const text = readFileSync(join(kRoot, 'resources', 'Tunings', `${stem}.scl`), 'utf8');
+  const lines = text.split(/\r\n|\n|\r/).filter((line) => !line.startsWith('!')).map((line) => line.trim());
+  const [count, ...pitches] = lines.slice(1).filter((line) => line !== '');
+  const ratios = pitches.slice(0, Number.parseInt(count, 10)).map(pitchRatio);
+  return { name: stem, period: ratios.at(-1), intervals: [1, ...ratios.slice(0, -1)] };
+}
+
+// A Scala pitch: cents when it holds a point, else a ratio n/d or a whole number.
+function pitchRatio(line) {
+  const token = line.split(/[ \t]/)[0];
+  if (token.includes('.')) return 2 ** (Number.parseFloat(token) / 1200);
+  const [n, d = '1'] = token.split('/');
+  return Number.parseInt(n, 10) / Number.parseInt(d, 10);
+}

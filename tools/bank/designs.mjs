@@ -1,7 +1,7 @@
 // The factory bank: each sound with its category, name and the short phrase that shows it. Plain values
-// throughout (seconds, hertz, ratios); routes as [start, end, source]; phrases as notes
-// [start s, key, velocity, duration s] with optional parameter moves [id, normalised value, time s].
-import { kTunings } from './design.mjs';
+// throughout (seconds, hertz, ratios); routes as [start, end, source]; tunings by the stem of a factory
+// tuning file; phrases as notes [start s, key, velocity, duration s] with optional parameter moves
+// [id, normalised value, time s].
 
 const kMorphFader = 51;
 
@@ -236,18 +236,18 @@ export const kDesigns = [
     p: { ratio: 2.3, fmIndex: 0.09, fold: 1, cutoffA: 8000, attack: 0.001, decay: 1.5, sustain: 0, release: 1.5,
       env2Decay: 0.6, env2Sustain: 0, revMix: 0.3, revSpace: 5, gain: 0.53 },
     routes: { fmIndex: [0, 0.4, 'env2'] },
-    tuning: kTunings.bp, lock: [0, 6, 9],
+    tuning: 'Bohlen-Pierce', lock: [0, 6, 9],
     phrase: { seconds: 2.8, notes: line(0, 0.3, [60, 63, 66, 69, 73, 69, 66], 1.8, 0.75) } },
   { category: 'Microtonal', name: 'Slendro Gongs',
     p: { ratio: 1.4, fmIndex: 0.11, feedback: 0.15, fold: 1.3, cutoffA: 5000, attack: 0.001, decay: 1.8, sustain: 0,
       release: 1.8, env2Decay: 0.9, env2Sustain: 0, drift: 0.3, revMix: 0.28, revSpace: 4, gain: 0.47 },
     routes: { fmIndex: [0, 0.3, 'env2'] },
-    tuning: kTunings.slendro, lock: [0, 2, 4],
+    tuning: 'Slendro', lock: [0, 2, 4],
     phrase: { seconds: 2.8, notes: line(0, 0.35, [60, 62, 63, 65, 67, 65, 62], 1.6, 0.8, [0, 4]) } },
   { category: 'Microtonal', name: 'Harmonic Drone',
     p: { shapeMode: 'carrier', shape: 0.4, fmIndex: 0.12, fold: 1, cutoffA: 4000, attack: 0.3, decay: 1, sustain: 1,
       release: 1.2, drift: 0.4, spread: 0.7, revMix: 0.3, revSpace: 6, gain: 1.29 },
-    tuning: kTunings.harmonics, lock: [0, 2, 4, 6],
+    tuning: 'Harmonics 8-16', lock: [0, 2, 4, 6],
     lanes: [{ runMode: 0, freeRate: 2.5, rankEncoded: true, mode: 'absolute',
       steps: [0.125, 0.375, 0.625, 0.875, 0.625, 0.375], ties: [0, 1, 0, 0, 1, 0] }],
     phrase: { seconds: 3, notes: chord(0, [48, 60], 2.6, 0.75) } },
@@ -255,19 +255,19 @@ export const kDesigns = [
     p: { ratio: 1.5, fmIndex: 0.05, feedback: 0.1, fold: 1.3, cutoffA: 1500, resonanceA: 0.5, attack: 0.002, decay: 1, sustain: 0.3,
       release: 0.5, env2Decay: 0.4, env2Sustain: 0.2, velTimbre: 0.4, revMix: 0.18, gain: 0.29 },
     routes: { fmIndex: [0, 0.3, 'env2'] },
-    tuning: kTunings.edo19, lock: [0, 6, 11], filterLockA: true,
+    tuning: '19-EDO', lock: [0, 6, 11], filterLockA: true,
     phrase: { seconds: 2.8, notes: [...chord(0, [60, 66, 71], 1.2), ...chord(1.3, [60, 65, 71, 79], 1.3)] } },
   { category: 'Microtonal', name: 'Septimal Pad',
     p: { ratio: 1.8, fmIndex: 0.04, feedback: 0.45, fold: 1, cutoffA: 2600, resonanceA: 0.2, attack: 0.5, decay: 1, sustain: 0.9,
       release: 1.5, drift: 0.5, spread: 0.9, revMix: 0.35, revSpace: 7, gain: 0.68 },
     lfo1: { rate: 0.25, pattern: 'breathe', slew: true },
     routes: { cutoffA: [0, 0.15, 'lfo1'] },
-    tuning: kTunings.ji7, lock: [0, 7, 10],
+    tuning: 'Just 7-limit', lock: [0, 7, 10],
     phrase: { seconds: 3, notes: chord(0, [48, 55, 58, 64], 2.5, 0.7) } },
   { category: 'Microtonal', name: 'Pelog Pluck',
     p: { ratio: 1.6, fmIndex: 0.06, fold: 2, foldChar: 0.7, cutoffA: 4000, attack: 0.001, decay: 0.6, sustain: 0,
       release: 0.6, env2Decay: 0.1, env2Sustain: 0, revMix: 0.2, gain: 0.77 },
     routes: { fold: [0, 0.2, 'env2'] },
-    tuning: kTunings.pelog, lock: [0, 3],
+    tuning: 'Pelog', lock: [0, 3],
     phrase: { seconds: 2.6, notes: line(0, 0.2, [60, 61, 62, 64, 65, 66, 67, 66, 64, 62], 1.2, 0.8) } },
 ];

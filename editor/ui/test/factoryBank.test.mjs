@@ -6,12 +6,13 @@ import { existsSync, readFileSync } from 'node:fs';
 import { kRoutes, posToPlain } from '../src/core/params.js';
 import { readPreset } from '../src/core/presetRead.js';
 import { kPresetMarker, writePreset } from '../src/core/presetWrite.js';
+import { factoryTuning } from '../../../tools/bank/design.mjs';
 import { factoryPresets } from '../../../tools/bank/renderBank.mjs';
 import { presetStateParts, presetToState } from '../../../tools/bank/presetState.mjs';
 
 const bank = factoryPresets().map((p) => ({ ...p, text: readFileSync(p.preset, 'utf8') }));
 
-test('every factory preset reads back and writes the same text, and has a phrase', () => {
+test('every factory preset reads back and writes the same text, has a phrase and a factory tuning', () => {
   assert.ok(bank.length >= 32, `${bank.length} presets`);
   for (const p of bank) {
     const sound = readPreset(p.text);
@@ -19,6 +20,7 @@ test('every factory preset reads back and writes the same text, and has a phrase
     assert.equal(sound.name, p.name);
     assert.equal(writePreset(sound, p.name), p.text, `${p.category}/${p.name} is not as the page writes it`);
     assert.ok(existsSync(p.phrase), `${p.name} has no phrase`);
+    if (sound.tuning) assert.deepEqual(sound.tuning, factoryTuning(sound.tuning.name), `${p.name}'s tuning`);
   }
 });
 
