@@ -3,8 +3,8 @@
 #   setup.sh          what the demo needs: compiler, CMake, Ninja, pkg-config, cJSON, the CLAP headers
 #   setup.sh --tests  that, plus what the test command needs: Node and npm (the editor document), GoogleTest
 #                     and Google Benchmark, clang with its sanitizer runtimes (fuzz targets), Chromium (the
-#                     page's smoke test), qtractor (its plug-in scanner), WebKitGTK, Xvfb, xdotool and ImageMagick (the Linux editor
-#                     window), and a de_DE locale
+#                     page's smoke test), qtractor (its plug-in scanner), WebKitGTK, Xvfb, xdotool and
+#                     ImageMagick (the Linux editor window), and a de_DE locale
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libcjson-dev dpf-source)
 case "${1:-}" in
