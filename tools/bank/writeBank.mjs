@@ -35,7 +35,7 @@ function phraseText(design) {
   if (tempo) lines.push(`tempo ${tempo}`);
   const fixed = (x) => Number(x.toFixed(4));
   lines.push(`notes ${notes.map(([t, k, v, d]) => `${fixed(t)}:${k}:${v}:${fixed(d)}`).join(',')}`);
-  if (params.length > 0) lines.push(`params ${params.map(([id, v, t]) => `${id}=${fixed(v)}@${fixed(t)}`).join(',')}`);
+  if (params.length > 0) lines.push(`params ${params.map(([id, v, t]) => `${id}=norm:${fixed(v)}@${fixed(t)}`).join(',')}`);
   return `${lines.join('\n')}\n`;
 }
 
