@@ -35,8 +35,8 @@ function setKnobs(knobs, plain) {
   for (const [key, value] of Object.entries(plain ?? {})) knobs[key] = knobValue(key, value);
 }
 
-function lfoRecord(spec) {
-  const { pattern = 'bloom', mode = 'free', ...rest } = spec;
+function lfoRecord(settings) {
+  const { pattern = 'bloom', mode = 'free', ...rest } = settings;
   return { rate: 0.5, phase: 0, delay: 0, slew: false, enabled: true, ...rest,
     pattern: labelIndex(kLabels.lfoPatterns, pattern, 'LFO pattern'), mode: labelIndex(kLabels.lfoModes, mode, 'LFO mode') };
 }
@@ -52,13 +52,13 @@ function setRoutes(sound, routes) {
   }
 }
 
-function lane(index, spec) {
-  if (!spec) return defaultLane(index);
-  const out = { ...defaultLane(index), enabled: true, ...spec };
-  const steps = spec.steps ?? [];
-  out.stepCount = spec.stepCount ?? steps.length;
+function lane(index, settings) {
+  if (!settings) return defaultLane(index);
+  const out = { ...defaultLane(index), enabled: true, ...settings };
+  const steps = settings.steps ?? [];
+  out.stepCount = settings.stepCount ?? steps.length;
   out.steps = [...steps, ...new Array(8 - steps.length).fill(0)];
-  out.ties = Array.from({ length: out.stepCount }, (_, i) => (spec.ties ?? [])[i] === 1);
+  out.ties = Array.from({ length: out.stepCount }, (_, i) => (settings.ties ?? [])[i] === 1);
   return out;
 }
 
