@@ -18,6 +18,7 @@
 #include <memory>
 #include <vector>
 
+#include "Fft.h"
 #include "engine/PluginProcessor.h"
 #include "engine/TruePeakLimiter.h"
 #include "platform/FloatingPointControl.h"
@@ -92,33 +93,12 @@ inline std::vector<float> decimate(const std::vector<float>& x, int factor) {
   return y;
 }
 
-inline void fft(std::vector<std::complex<double>>& a) {
-  const size_t n = a.size();
-  for (size_t i = 1, j = 0; i < n; ++i) {
-    size_t bit = n >> 1;
-    for (; j & bit; bit >>= 1) j ^= bit;
-    j ^= bit;
-    if (i < j) std::swap(a[i], a[j]);
-  }
-  for (size_t len = 2; len <= n; len <<= 1) {
-    const std::complex<double> step = std::polar(1.0, -2.0 * kPi / double(len));
-    for (size_t i = 0; i < n; i += len) {
-      std::complex<double> w = 1.0;
-      for (size_t k = 0; k < len / 2; ++k, w *= step) {
-        const std::complex<double> u = a[i + k], v = a[i + k + len / 2] * w;
-        a[i + k] = u + v;
-        a[i + k + len / 2] = u - v;
-      }
-    }
-  }
-}
-
 // Magnitude spectrum in dB of the kFftSize samples of x from 0.5 s on.
 inline std::vector<double> spectrumDb(const std::vector<float>& x, double rate) {
   const auto from = static_cast<size_t>(kAnalysisStart * rate);
   std::vector<std::complex<double>> a(kFftSize);
   for (size_t i = 0; i < kFftSize; ++i) a[i] = double(x[from + i]) * blackmanHarris(i, kFftSize);
-  fft(a);
+  measure::fft(a);
   std::vector<double> db(kFftSize / 2 + 1);
   for (size_t k = 0; k < db.size(); ++k) db[k] = 20.0 * std::log10(std::abs(a[k]) + 1e-30);
   return db;

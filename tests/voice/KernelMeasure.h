@@ -10,6 +10,7 @@
 #include <functional>
 #include <vector>
 
+#include "bench/Fft.h"
 #include "engine/voice/Oversampler2x.h"
 #include "platform/FloatingPointControl.h"
 
@@ -82,25 +83,7 @@ inline std::vector<double> powerSpectrum(const std::vector<float>& x) {
   const size_t n = x.size();
   std::vector<std::complex<double>> a(n);
   for (size_t i = 0; i < n; ++i) a[i] = double(x[i]) * (0.5 - 0.5 * std::cos(kTwoPi * double(i) / double(n)));
-  for (size_t i = 1, j = 0; i < n; ++i) {
-    size_t bit = n >> 1;
-    for (; j & bit; bit >>= 1) j ^= bit;
-    j ^= bit;
-    if (i < j) std::swap(a[i], a[j]);
-  }
-  for (size_t len = 2; len <= n; len <<= 1) {
-    const std::complex<double> w(std::cos(-kTwoPi / double(len)), std::sin(-kTwoPi / double(len)));
-    for (size_t i = 0; i < n; i += len) {
-      std::complex<double> wn(1.0, 0.0);
-      for (size_t k = 0; k < len / 2; ++k) {
-        const auto u = a[i + k];
-        const auto v = a[i + k + len / 2] * wn;
-        a[i + k] = u + v;
-        a[i + k + len / 2] = u - v;
-        wn *= w;
-      }
-    }
-  }
+  measure::fft(a);
   std::vector<double> p(n / 2 + 1);
   for (size_t k = 0; k <= n / 2; ++k) p[k] = std::norm(a[k]);
   return p;
