@@ -31,11 +31,10 @@ struct EngineCase {
   double seconds;  // length of the render
 };
 
-// The heaviest voice: saturated resonant filters with full drive, deep fold with character, feedback,
-// every route on Env 2 over its whole range (Pitch from its centre up), the modern envelope model, Noise
-// Mix and click. shapeMode picks the carrier renderer.
-inline std::vector<CaseParam> heavyPatch(double shapeMode) {
-  std::vector<CaseParam> p = {
+// The heaviest voice's steady tone: saturated resonant filters with full drive, deep fold with character,
+// feedback, Noise Mix and click.
+inline std::vector<CaseParam> heavyTone() {
+  return {
       {kParamFilterSaturation, 1.0},
       {kParamFilterAResonance, 0.95},
       {kParamFilterBResonance, 0.95},
@@ -44,13 +43,17 @@ inline std::vector<CaseParam> heavyPatch(double shapeMode) {
       {kParamFold, 8.0},
       {kParamFoldCharacter, 0.75},
       {kParamFeedback, 0.5},
-      {kParamEnvModel, 1.0},
       {kParamNoiseMix, 0.5},
       {kParamClickAmount, 1.0},
-      {kParamShapeMode, shapeMode},
       {kParamShape, 0.5},
-      {kParamAmpEnvAttack, 0.001},
   };
+}
+
+// The heaviest voice: its steady tone with every route on Env 2 over its whole range (Pitch from its centre
+// up) and the modern envelope model. shapeMode picks the carrier renderer.
+inline std::vector<CaseParam> heavyPatch(double shapeMode) {
+  std::vector<CaseParam> p = heavyTone();
+  p.insert(p.end(), {{kParamEnvModel, 1.0}, {kParamShapeMode, shapeMode}, {kParamAmpEnvAttack, 0.001}});
   // Source, start and end of every route.
   const uint32_t routes[][3] = {
       {kParamRatioModSource, kParamRatioModStart, kParamRatioModEnd},

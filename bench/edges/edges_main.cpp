@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "EdgeMeasure.h"
+#include "EngineCases.h"
 #include "engine/ParamTable.h"
 
 namespace {
@@ -59,21 +60,11 @@ std::vector<Case> aliasCases() {
   return cases;
 }
 
-// The heavy benchmark patch (one note above 1 kHz) with the reverb and noise floor off.
+// The heavy benchmark patch's steady tone (its envelope routes would keep the spectrum moving) with the
+// reverb and noise floor off.
 std::vector<Param> heavyPatch() {
   std::vector<Param> p = quiet();
-  const Param heavy[] = {{kParamFilterSaturation, 1.0},
-                         {kParamFilterAResonance, 0.95},
-                         {kParamFilterBResonance, 0.95},
-                         {kParamFilterADrive, 1.0},
-                         {kParamFilterBDrive, 1.0},
-                         {kParamFold, 8.0},
-                         {kParamFoldCharacter, 0.75},
-                         {kParamFeedback, 0.5},
-                         {kParamNoiseMix, 0.5},
-                         {kParamClickAmount, 1.0},
-                         {kParamShape, 0.5}};
-  p.insert(p.end(), std::begin(heavy), std::end(heavy));
+  for (const engine_cases::CaseParam& c : engine_cases::heavyTone()) p.push_back({c.id, c.plain});
   return p;
 }
 
