@@ -2,6 +2,7 @@
 // the plug-in. Each case is a patch (plain parameter values over the defaults) and a note script.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -115,6 +116,45 @@ inline std::vector<EngineCase> engineCases(double sampleRate) {
        heldNotes(chord, kDecaySeconds),
        kDecaySeconds},
   };
+}
+
+// A note-on or note-off at an absolute frame.
+struct NoteEvent {
+  uint64_t frame;
+  bool on;
+  int key;
+  double velocity;
+};
+
+// The case's notes as events in frame order; at one frame the note-offs come first, so that a retaken key
+// starts again.
+inline std::vector<NoteEvent> noteEvents(const EngineCase& c, double sampleRate) {
+  std::vector<NoteEvent> events;
+  for (const CaseNote& n : c.notes) {
+    events.push_back({static_cast<uint64_t>(std::llround(n.start * sampleRate)), true, n.key, n.velocity});
+    events.push_back(
+        {static_cast<uint64_t>(std::llround((n.start + n.duration) * sampleRate)), false, n.key, 0.0});
+  }
+  std::stable_sort(events.begin(), events.end(), [](const NoteEvent& a, const NoteEvent& b) {
+    return a.frame != b.frame ? a.frame < b.frame : (!a.on && b.on);
+  });
+  return events;
+}
+
+// Hands the engine each event due in the block starting at frame `start`, at its offset in the block;
+// `next` walks the events across calls.
+template <typename Engine>
+void playEventsInBlock(Engine& engine, const std::vector<NoteEvent>& events, size_t& next, uint64_t start,
+                       uint64_t blockFrames) {
+  for (; next < events.size() && events[next].frame < start + blockFrames; ++next) {
+    const NoteEvent& e = events[next];
+    const int offset = static_cast<int>(e.frame - start);
+    if (e.on) {
+      engine.handleNoteOn(0, e.key, e.velocity, offset);
+    } else {
+      engine.handleNoteOff(0, e.key, offset);
+    }
+  }
 }
 
 }  // namespace engine_cases

@@ -17,29 +17,8 @@
 namespace {
 
 using engine_cases::EngineCase;
+using engine_cases::NoteEvent;
 constexpr uint32_t kBlock = 64;
-
-// A note-on or note-off at an absolute frame.
-struct NoteEvent {
-  uint64_t frame;
-  bool on;
-  int key;
-  double velocity;
-};
-
-std::vector<NoteEvent> noteEvents(const EngineCase& c, double sampleRate) {
-  std::vector<NoteEvent> events;
-  for (const engine_cases::CaseNote& n : c.notes) {
-    events.push_back({static_cast<uint64_t>(std::llround(n.start * sampleRate)), true, n.key, n.velocity});
-    events.push_back(
-        {static_cast<uint64_t>(std::llround((n.start + n.duration) * sampleRate)), false, n.key, 0.0});
-  }
-  // At one frame the note-offs come first, so that a retaken key starts again.
-  std::stable_sort(events.begin(), events.end(), [](const NoteEvent& a, const NoteEvent& b) {
-    return a.frame != b.frame ? a.frame < b.frame : (!a.on && b.on);
-  });
-  return events;
-}
 
 int activeTails(const PluginProcessor& engine) {
   int n = 0;
@@ -59,7 +38,7 @@ double mean(const std::vector<double>& v, size_t from, size_t to) {
 }
 
 void BM_EngineCase(benchmark::State& state, const EngineCase& c, double sampleRate) {
-  const std::vector<NoteEvent> events = noteEvents(c, sampleRate);
+  const std::vector<NoteEvent> events = engine_cases::noteEvents(c, sampleRate);
   const auto blocks = static_cast<size_t>(c.seconds * sampleRate / kBlock);
   const size_t secondBlocks = static_cast<size_t>(sampleRate / kBlock);
   std::vector<double> all;                    // every block's seconds, all iterations
@@ -76,15 +55,7 @@ void BM_EngineCase(benchmark::State& state, const EngineCase& c, double sampleRa
     for (size_t b = 0; b < blocks; ++b) {
       const uint64_t start = b * kBlock;
       const double t0 = threadSeconds();
-      for (; next < events.size() && events[next].frame < start + kBlock; ++next) {
-        const NoteEvent& e = events[next];
-        const int offset = static_cast<int>(e.frame - start);
-        if (e.on) {
-          engine->handleNoteOn(0, e.key, e.velocity, offset);
-        } else {
-          engine->handleNoteOff(0, e.key, offset);
-        }
-      }
+      engine_cases::playEventsInBlock(*engine, events, next, start, kBlock);
       engine->process(left, right, kBlock);
       const double seconds = threadSeconds() - t0;
       benchmark::DoNotOptimize(left);
