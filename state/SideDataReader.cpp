@@ -66,12 +66,13 @@ int readSteps(const cJSON* array, int limit, float (&steps)[PluginProcessor::kSe
   return n;
 }
 
+// Ties as the page writes them (true/false) or as numbers (non-zero ties).
 void applyTies(const cJSON* array, PluginProcessor& engine, int lane) {
   if (!cJSON_IsArray(array)) return;
   unsigned char ties[PluginProcessor::kSeqSteps] = {};
   int n = 0;
   for (const cJSON* item = array->child; item != nullptr && n < PluginProcessor::kSeqSteps; item = item->next)
-    ties[n++] = jsonInt(item) != 0 ? 1 : 0;
+    ties[n++] = cJSON_IsTrue(item) || (cJSON_IsNumber(item) && jsonInt(item) != 0) ? 1 : 0;
   engine.setSeqTies(lane, ties, n);
 }
 

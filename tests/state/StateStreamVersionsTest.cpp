@@ -250,7 +250,7 @@ TEST(StateVersions, EditorKeysAndLiveLanes) {
       R"({"glideMode":"smooth","ratioLocked":true,"selectedDegrees":[[3],[5,1],[3],"x",[],[1e300]],)"
       R"("ratioSeq":{"enabled":true,"mode":"absolute","rankEncoded":true,"runMode":1e300,"syncDiv":-1e300,)"
       R"("freeRate":1e999,"steps":[0.5,2,-1,0.25],"stepCount":3,"ties":[1,0,5]},)"
-      R"("seqLane1":{"enabled":1,"target":3,"steps":[0.75],"stepCount":99},)"
+      R"("seqLane1":{"enabled":1,"target":3,"steps":[0.75,0.5,0.25],"stepCount":3,"ties":[true,false,true]},)"
       R"("seqLive":{"lane0":{"editBroke":true,"steps":[0.1,0.2]},"lane1":{"editBroke":1,"steps":[0.3]}}})"));
   PluginProcessor& e = *loaded.engine;
   EXPECT_TRUE(e.smoothGlide.load());
@@ -261,6 +261,9 @@ TEST(StateVersions, EditorKeysAndLiveLanes) {
   EXPECT_TRUE(e.seqRatioRankEncoded.load());
   EXPECT_EQ(e.getSeqFreeRate(0), 50.0f);  // clamped, as are run mode and division
   EXPECT_FALSE(e.getSeqEnabled(1));       // only the literal true counts
+  unsigned char ties[8] = {};
+  ASSERT_GE(e.getSeqTiesCopy(1, ties, 8), 3);  // the page writes its ties as true/false
+  EXPECT_EQ(ties[0] + 2 * ties[1] + 4 * ties[2], 1 + 4);
   // The live lanes are written last: their steps and their edit-broke flags stand.
   float steps[8] = {};
   ASSERT_EQ(e.getSeqStepsCopy(0, steps, 8), 2);
