@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -83,22 +84,34 @@ inline std::vector<CaseNote> heldNotes(const std::vector<int>& keys, double seco
   return notes;
 }
 
-// Eight voices retaken every period by eight new notes (two alternating chords above 1 kHz): each
-// retaken voice still sounds, so eight release tails fade beside the eight voices. The period is the
-// whole blocks that fit in a tail's 5 ms fade.
+// The default sound's eight keys, C3 to E5.
+inline std::vector<int> defaultChord() {
+  return {48, 52, 55, 60, 64, 67, 72, 76};
+}
+
+// Two chords of eight keys above 1 kHz, for the heavy sound.
+inline constexpr int kHighChords[2][8] = {{84, 86, 88, 89, 91, 93, 95, 96}, {85, 87, 90, 92, 94, 97, 98, 99}};
+
+// The first of them as keys, held in the comparison with other synthesizers.
+inline std::vector<int> highChord() {
+  return {std::begin(kHighChords[0]), std::end(kHighChords[0])};
+}
+
+// Eight voices retaken every period by eight new notes (the two high chords in turn): each retaken voice
+// still sounds, so eight release tails fade beside the eight voices. The period is the whole blocks that
+// fit in a tail's 5 ms fade.
 inline std::vector<CaseNote> retakenChords(double sampleRate, double seconds) {
-  static const int kChords[2][8] = {{84, 86, 88, 89, 91, 93, 95, 96}, {85, 87, 90, 92, 94, 97, 98, 99}};
   const double period = std::floor(0.005 * sampleRate / 64.0) * 64.0 / sampleRate;
   std::vector<CaseNote> notes;
   for (int k = 0; k * period < seconds; ++k) {
-    for (const int key : kChords[k % 2]) notes.push_back({k * period, key, 0.8, period});
+    for (const int key : kHighChords[k % 2]) notes.push_back({k * period, key, 0.8, period});
   }
   return notes;
 }
 
 // The six cases at one sample rate.
 inline std::vector<EngineCase> engineCases(double sampleRate) {
-  const std::vector<int> chord = {48, 52, 55, 60, 64, 67, 72, 76};
+  const std::vector<int> chord = defaultChord();
   constexpr double kSeconds = 2.0;
   constexpr double kDecaySeconds = 20.0;
   return {
