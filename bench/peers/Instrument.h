@@ -1,0 +1,20 @@
+#pragma once
+// One instrument the comparison plays: notes queued for the next block, one fixed-size stereo block at a
+// time.
+
+namespace peers {
+
+constexpr unsigned kBlockFrames = 64;
+
+class Instrument {
+public:
+  virtual ~Instrument() = default;
+
+  // A note starting or ending at the first frame of the next block; velocity 0..1.
+  virtual void noteOn(int key, double velocity) = 0;
+  virtual void noteOff(int key) = 0;
+  // Renders one block of kBlockFrames frames and answers its largest absolute sample.
+  virtual float processBlock() = 0;
+};
+
+}  // namespace peers

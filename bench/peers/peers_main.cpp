@@ -1,0 +1,238 @@
+// tavrin-peers: Tavrin beside the LV2 synthesizers a musician would pick instead, measured side by side in
+// one run. Each sound holds eight notes; every instrument renders 64-frame blocks at 48 kHz on one thread,
+// whose CPU time is counted, with flush-to-zero set as audio hosts set it. The runs go round the
+// instruments in turn; each figure is a median, and a peer's ratio to Tavrin is the median of the ratios
+// within each round, so that a machine whose load drifts compares neighbouring runs.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "EngineCases.h"
+#include "peers/EngineInstrument.h"
+#include "peers/Lv2Instrument.h"
+#include "platform/FloatingPointControl.h"
+
+namespace {
+
+using namespace peers;
+
+const char* kUsage =
+    "usage: tavrin-peers [--runs N] [--seconds S]\n"
+    "  --runs N     timed runs of each instrument, interleaved (21)\n"
+    "  --seconds S  length of each timed run: the held chord from its first block (2)\n";
+
+constexpr double kSampleRate = 48000.0;
+// Silent blocks rendered in real time before the first note: some peers build their tables on their own
+// threads and take them over in their audio callback.
+constexpr double kIdleWarmUpSeconds = 2.0;
+// After a run the notes are released and rendered, untimed, until this quiet for kQuietSeconds.
+constexpr float kQuietPeak = 1e-5f;
+constexpr double kQuietSeconds = 0.5;
+constexpr double kMaxDrainSeconds = 30.0;
+// A run quieter than this means the instrument did not play.
+constexpr float kAudiblePeak = 1e-3f;
+
+const char* kZynUri = "http://zynaddsubfx.sourceforge.net";
+
+struct Options {
+  int runs = 21;
+  double seconds = 2.0;
+};
+
+// One sound: Tavrin's patch and chord, and the peers that play the same chord.
+struct PeerSpec {
+  std::string name, pluginUri, presetUri;
+};
+struct Sound {
+  std::string name;
+  std::vector<engine_cases::CaseParam> patch;
+  std::vector<int> chord;
+  std::vector<PeerSpec> peers;
+};
+
+// One row of the table: an instrument (null when it could not be loaded) and its runs' block times.
+struct Row {
+  Row(size_t s, std::string n) : sound(s), name(std::move(n)) {}
+  size_t sound;
+  std::string name;
+  std::unique_ptr<Instrument> instrument;
+  std::string problem;
+  std::vector<double> blockSeconds;
+  float quietestRunPeak = INFINITY;
+};
+
+std::vector<Sound> sounds() {
+  return {
+      {"default, 8 held voices",
+       {},
+       engine_cases::defaultChord(),
+       {{"synthv1", "http://synthv1.sourceforge.net/lv2", ""},
+        {"padthv1", "http://padthv1.sourceforge.net/lv2", ""},
+        {"ZynAddSubFX (default)", kZynUri, ""}}},
+      {"heavy, 8 held voices above 1 kHz",
+       engine_cases::heavyPatch(0.0),
+       engine_cases::highChord(),
+       {{"ZynAddSubFX Master Synth High", kZynUri,
+         "http://zynaddsubfx.sourceforge.net#preset_Collection_0041-Master%20Synth%20High"}}},
+  };
+}
+
+bool parseOptions(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (i + 1 >= argc) return false;
+    const char* value = argv[++i];
+    char* end = nullptr;
+    if (arg == "--runs") {
+      const long runs = std::strtol(value, &end, 10);
+      if (*end != 0 || runs < 1 || runs > 1000) return false;
+      options.runs = static_cast<int>(runs);
+    } else if (arg == "--seconds") {
+      options.seconds = std::strtod(value, &end);
+      if (*end != 0 || !(options.seconds >= 0.1 && options.seconds <= 600.0)) return false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// CPU seconds of the calling thread.
+double threadSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
+}
+
+size_t blocksIn(double seconds) {
+  return static_cast<size_t>(std::ceil(seconds * kSampleRate / kBlockFrames));
+}
+
+// Releases the notes and renders until the instrument has been quiet for a while (or long enough).
+void drain(Instrument& instrument, const std::vector<int>& chord) {
+  for (const int key : chord) instrument.noteOff(key);
+  const size_t quietBlocks = blocksIn(kQuietSeconds);
+  size_t quiet = 0;
+  for (size_t b = 0; b < blocksIn(kMaxDrainSeconds) && quiet < quietBlocks; ++b)
+    quiet = instrument.processBlock() < kQuietPeak ? quiet + 1 : 0;
+}
+
+// Plays the chord for `seconds` and answers the mean CPU seconds per block; the loudest sample goes to
+// `peak`. The release is rendered afterwards, untimed.
+double timedRun(Instrument& instrument, const std::vector<int>& chord, double seconds, float& peak) {
+  for (const engine_cases::CaseNote& note : engine_cases::heldNotes(chord, seconds))
+    instrument.noteOn(note.key, note.velocity);
+  const size_t blocks = blocksIn(seconds);
+  peak = 0.0f;
+  const double start = threadSeconds();
+  for (size_t b = 0; b < blocks; ++b) peak = std::max(peak, instrument.processBlock());
+  const double elapsed = threadSeconds() - start;
+  drain(instrument, chord);
+  return elapsed / double(blocks);
+}
+
+// Everything that renders, on the calling thread: the idle warm-up in real time, one untimed run each, then
+// the timed runs, going round the instruments and starting one further along each round.
+void measure(std::vector<Row>& rows, const std::vector<Sound>& table, const Options& options) {
+  enableDenormalFlush();
+  std::vector<Row*> live;
+  for (Row& row : rows)
+    if (row.instrument) live.push_back(&row);
+  const auto blockPeriod = std::chrono::duration<double>(kBlockFrames / kSampleRate);
+  for (size_t b = 0; b < blocksIn(kIdleWarmUpSeconds); ++b) {
+    for (Row* row : live) row->instrument->processBlock();
+    std::this_thread::sleep_for(blockPeriod);
+  }
+  float peak = 0.0f;
+  for (Row* row : live) timedRun(*row->instrument, table[row->sound].chord, options.seconds, peak);
+  for (int run = 0; run < options.runs; ++run) {
+    for (size_t i = 0; i < live.size(); ++i) {
+      Row& row = *live[(i + static_cast<size_t>(run)) % live.size()];
+      row.blockSeconds.push_back(timedRun(*row.instrument, table[row.sound].chord, options.seconds, peak));
+      row.quietestRunPeak = std::min(row.quietestRunPeak, peak);
+    }
+  }
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const size_t n = v.size();
+  return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+// The median over the rounds of a row's block time over the reference row's in the same round.
+double pairedRatio(const Row& row, const Row& reference) {
+  std::vector<double> ratios;
+  for (size_t r = 0; r < row.blockSeconds.size(); ++r)
+    ratios.push_back(row.blockSeconds[r] / reference.blockSeconds[r]);
+  return median(ratios);
+}
+
+void printTable(const std::vector<Row>& rows, const std::vector<Sound>& table, const Options& options) {
+  std::printf(
+      "%d interleaved runs of %.3g s each, 48 kHz, 64-frame blocks, CPU time of the rendering thread;\n"
+      "medians, with the fastest and slowest run; the ratio is the median of the ratios within a round.\n\n",
+      options.runs, options.seconds);
+  std::printf(
+      "| Sound | Instrument | µs per block | Real-time factor | Runs (µs per block) | "
+      "Tavrin's speed / its speed |\n");
+  std::printf("| --- | --- | --- | --- | --- | --- |\n");
+  for (size_t s = 0; s < table.size(); ++s) {
+    const Row* tavrin = nullptr;  // Tavrin's row comes first
+    for (const Row& row : rows) {
+      if (row.sound != s) continue;
+      if (!row.instrument) {
+        std::printf("| %s | %s | - | - | - | %s |\n", table[s].name.c_str(), row.name.c_str(),
+                    row.problem.c_str());
+        continue;
+      }
+      const double mid = median(row.blockSeconds);
+      if (!tavrin) tavrin = &row;
+      const auto [fastest, slowest] = std::minmax_element(row.blockSeconds.begin(), row.blockSeconds.end());
+      std::printf("| %s | %s | %.1f | %.1f | %.1f to %.1f | %.2f |\n", table[s].name.c_str(),
+                  row.name.c_str(), mid * 1e6, (kBlockFrames / kSampleRate) / mid, *fastest * 1e6,
+                  *slowest * 1e6, pairedRatio(row, *tavrin));
+    }
+  }
+  for (const Row& row : rows) {
+    if (row.instrument && row.quietestRunPeak < kAudiblePeak)
+      std::printf("\nwarning: %s was silent in a run (peak %.2g)\n", row.name.c_str(), row.quietestRunPeak);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!parseOptions(argc, argv, options)) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  // The rncbc synthesizers start a Qt application; they need no display to render.
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+
+  Lv2World world;
+  const std::vector<Sound> table = sounds();
+  std::vector<Row> rows;
+  for (size_t s = 0; s < table.size(); ++s) {
+    Row tavrin(s, "Tavrin");
+    tavrin.instrument = std::make_unique<EngineInstrument>(table[s].patch, kSampleRate);
+    rows.push_back(std::move(tavrin));
+    for (const PeerSpec& peer : table[s].peers) {
+      Row row(s, peer.name);
+      row.instrument = Lv2Instrument::create(world, peer.pluginUri, peer.presetUri, kSampleRate, row.problem);
+      if (!row.instrument) std::fprintf(stderr, "tavrin-peers: %s\n", row.problem.c_str());
+      rows.push_back(std::move(row));
+    }
+  }
+  measure(rows, table, options);
+  printTable(rows, table, options);
+  return 0;
+}
