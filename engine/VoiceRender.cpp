@@ -117,12 +117,12 @@ int PluginProcessor::beginVoiceRender(VoiceState& voice, const ml::DSPVector& pi
   voiceDriftTimbreAndEnv1(*this, voice, b);
   voiceRouteRows(*this, voice, b);
   voiceOscillator(*this, voice, b);
-  voiceFoldNoiseAndFilters(*this, voice, b, renders.filters[r]);
   return r;
 }
 
 void PluginProcessor::renderVoiceFilters() {
   VoiceRenders& renders = *voiceRenders;
+  voiceSignalsToFilters(*this, renders, renders.filtered);
   renderFilterJobs(renders.filters.data() + renders.filtered, renders.count - renders.filtered,
                    renders.lanes);
   renders.filtered = renders.count;

@@ -7,6 +7,7 @@
 
 #include "engine/ModRoutes.h"
 #include "engine/PluginProcessor.h"
+#include "engine/voice/CarrierOscillator.h"
 #include "engine/voice/FilterLanes.h"
 #include "foundation/MLDSPVector.h"
 
@@ -90,6 +91,15 @@ struct VoiceBlock {
   // Kit second pass: block multipliers of Ratio and the cutoffs, block offsets of the others.
   std::array<float, kNumRoutes> kitRouteAdjust{};
 
+  // The oscillator between its steps: how it renders the shape, and on the 4x path its 4x rows, the
+  // carrier fade and Feedback rows, and whether the feedback recursion is still to run.
+  ShapeRender shapeRender;
+  bool pmPending{false};
+  bool pmChainPending{false};
+  PmBlockRows pm;
+  ml::DSPVector carFade;
+  ml::DSPVector feedback;
+
   ml::DSPVector out;
 };
 
@@ -123,9 +133,11 @@ void voiceEnvelope2(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
 // Route sources, mode trackers, Env 2, route rows and their smoothing (VoiceRouteRows.cpp).
 void voiceRouteRows(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
 // Oscillator, fold and pre-filter conditioning into b.out, and the job of filters A and B in series
-// on b.out (VoiceSignal.cpp); the job runs with the other renders' in renderVoiceFilters.
+// on b.out (VoiceSignal.cpp). The oscillator of the 4x path stops before its feedback recursion, which
+// voiceSignalsToFilters runs for all renders begun, side by side, before their fold, conditioning and
+// filter jobs; the jobs run with the other renders' in renderVoiceFilters.
 void voiceOscillator(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
-void voiceFoldNoiseAndFilters(PluginProcessor& e, VoiceState& v, VoiceBlock& b, FilterSeriesJob& filters);
+void voiceSignalsToFilters(PluginProcessor& e, VoiceRenders& renders, int first);
 // DC blocker, amplitude, soft clip and tone, retrigger fade and meters (VoiceOutputStage.cpp).
 void voiceOutputStage(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
 

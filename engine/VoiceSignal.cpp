@@ -1,5 +1,6 @@
 // The voice's signal from oscillator to filters: oscillator rows and renderer, fold, pre-filter
 // conditioning (declick, DC blocker, noise floor, Noise Mix and click), and filters A and B in series.
+#include <array>
 #include <cmath>
 
 #include "engine/VoiceRender.h"
@@ -92,19 +93,22 @@ void voiceOscillator(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
   in.shape = shape.getConstBuffer();
   in.feedbackOn = feedbackOn;
   in.render = render;
+  b.shapeRender = render;
   float* out = b.out.getBuffer();
   if (render.renderMode == kShapeModeCarrier) {
     const ml::DSPVector modSine = v.modulatorSine(mod);
     v.carrierPhasor(car);  // keeps running under the bank, unused
     renderCarrierBankOscillator(e.carrierBank, v.bank, modSine.getConstBuffer(), in, v.feedbackHistory, out);
   } else if (v.pmPath) {
-    renderPmOscillator(v.pmOversampler, in, v.feedbackHistory, out);
+    b.pmPending = true;
+    b.pmChainPending = beginPmOscillator(v.pmOversampler, in, v.feedbackHistory, b.pm);
+    b.carFade = carFade;
+    if (b.pmChainPending) b.feedback = feedback;
   } else {
     const ml::DSPVector modSine = v.modulatorSine(mod);
     const ml::DSPVector phase = v.carrierPhasor(car);
     renderPlainOscillator(phase.getConstBuffer(), modSine.getConstBuffer(), in, v.feedbackHistory, out);
   }
-  finishShapeFade(v.shapeMode, render, out);
 }
 
 namespace {
@@ -162,9 +166,7 @@ FilterTracking filterTracking(PluginProcessor& e, const VoiceBlock& b) {
   return t;
 }
 
-}  // namespace
-
-void voiceFoldNoiseAndFilters(PluginProcessor& e, VoiceState& v, VoiceBlock& b, FilterSeriesJob& filters) {
+void foldNoiseAndFilterJob(PluginProcessor& e, VoiceState& v, VoiceBlock& b, FilterSeriesJob& filters) {
   foldNoiseAndClick(e, v, b);
 
   const FilterTracking tracking = filterTracking(e, b);
@@ -210,5 +212,25 @@ void voiceFoldNoiseAndFilters(PluginProcessor& e, VoiceState& v, VoiceBlock& b, 
     in.mode = f.mode;
     in.snapOn = tracking.snapOn[k];
     in.calib = e.filterCalibBlend(k, f.mode);
+  }
+}
+
+}  // namespace
+
+void voiceSignalsToFilters(PluginProcessor& e, VoiceRenders& renders, int first) {
+  std::array<PmFeedbackChain, VoiceRenders::kMaxRenders> chains;
+  int n = 0;
+  for (int r = first; r < renders.count; ++r) {
+    VoiceBlock& b = renders.blocks[r];
+    if (b.pmChainPending)
+      chains[n++] = {b.pm.subSamples(), b.feedback.getConstBuffer(), &renders.voices[r]->feedbackHistory};
+  }
+  runPmFeedbackChains(chains.data(), n);
+  for (int r = first; r < renders.count; ++r) {
+    VoiceState& v = *renders.voices[r];
+    VoiceBlock& b = renders.blocks[r];
+    if (b.pmPending) finishPmOscillator(v.pmOversampler, b.pm, b.carFade.getConstBuffer(), b.out.getBuffer());
+    finishShapeFade(v.shapeMode, b.shapeRender, b.out.getBuffer());
+    foldNoiseAndFilterJob(e, v, b, renders.filters[r]);
   }
 }

@@ -2,6 +2,7 @@
 // sample loops; the loops call only inline kernels.
 #include "engine/voice/CarrierOscillator.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -50,20 +51,16 @@ void sineWarpWeights(const ShapeRender& r, float* w) {
   }
 }
 
-// The plain sine with feedback, the common shaped case, in place over n phases that share each
-// feedback value kPer at a time: the same arithmetic as shapedSample without its per-sample choices.
-template <int kPer>
-void feedbackSineRow(float* p, int n, const float* feedback, FeedbackHistory& fb) {
+// The plain sine with feedback, the common shaped case, in place over the block's phases: the same
+// arithmetic as shapedSample without its per-sample choices.
+void feedbackSineRow(float* p, const float* feedback, FeedbackHistory& fb) {
   float y1 = fb.y1;
   float y2 = fb.y2;
-  for (int i = 0; i < n; i += kPer) {
-    const float gain = feedback[i / kPer] * kFeedbackGain;
-    for (int j = i; j < i + kPer; ++j) {
-      const float y = phasorToSineWrapped(p[j] + gain * (y1 + y2));
-      y2 = y1;
-      y1 = y;
-      p[j] = y;
-    }
+  for (int i = 0; i < kOscBlockSize; ++i) {
+    const float y = phasorToSineWrapped(p[i] + feedback[i] * kFeedbackGain * (y1 + y2));
+    y2 = y1;
+    y1 = y;
+    p[i] = y;
   }
   fb = {y1, y2};
 }
@@ -203,8 +200,6 @@ void renderCarrierBankOscillator(const CarrierBank& bank, CarrierRotors& rot, co
 
 namespace {
 
-constexpr int kSubSamples = 4 * kOscBlockSize;
-
 // The 4x carrier phase plus the modulator's sine times the index, for every sub-sample of the block.
 // The accumulators step once per sub-sample as PMOversampler::phaseStep does; the conversions and the
 // sine run four sub-samples (one base-rate sample) at a time.
@@ -216,8 +211,8 @@ void pmModulatedPhases(PMOversampler& pm, const OscillatorInputs& in, float* p) 
     storeI(carStep + i, pmPhaseIncrementLanes(loadU(in.car + i)));
     storeI(modStep + i, pmPhaseIncrementLanes(loadU(in.mod + i)));
   }
-  alignas(16) int32_t carrier[kSubSamples];
-  alignas(16) int32_t modulator[kSubSamples];
+  alignas(16) int32_t carrier[kPmSubSamples];
+  alignas(16) int32_t modulator[kPmSubSamples];
   for (int i = 0; i < kOscBlockSize; ++i) {
     for (int j = 0; j < 4; ++j) {
       carrier[4 * i + j] = static_cast<int32_t>(pm.carrierPhase += static_cast<uint32_t>(carStep[i]));
@@ -232,38 +227,146 @@ void pmModulatedPhases(PMOversampler& pm, const OscillatorInputs& in, float* p) 
   }
 }
 
+constexpr int kChainLanes = 4;
+constexpr int kMaxChainGroups = 4;  // lane groups run in one loop, so that their recursions overlap
+
+// Chains' rows side by side, lane-major: one sub-sample (or base-rate sample) of every lane per line.
+struct ChainLanes {
+  alignas(16) float phase[kPmSubSamples][kChainLanes * kMaxChainGroups];
+  alignas(16) float gain[kOscBlockSize][kChainLanes * kMaxChainGroups];
+};
+
+// Lane c of the lines holds chain c's phases and feedback gains; lanes without a chain hold zeros.
+void gatherChains(const PmFeedbackChain* chains, int n, int lanes, ChainLanes& l) {
+  using namespace ml::simd;
+  for (int c = 0; c < lanes; ++c) {
+    for (int i = 0; i < kOscBlockSize; ++i)
+      l.gain[i][c] = c < n ? chains[c].feedback[i] * kFeedbackGain : 0.f;
+  }
+  for (int g = 0; g < lanes; g += kChainLanes) {
+    for (int k = 0; k < kPmSubSamples; k += 4) {
+      F4 rows[kChainLanes];
+      for (int c = 0; c < kChainLanes; ++c)
+        rows[c] = g + c < n ? loadF(chains[g + c].subSamples + k) : splat(0.f);
+      transpose4(rows[0], rows[1], rows[2], rows[3]);
+      for (int j = 0; j < 4; ++j) storeF(&l.phase[k + j][g], rows[j]);
+    }
+  }
+}
+
+void scatterChains(const PmFeedbackChain* chains, int n, const ChainLanes& l) {
+  using namespace ml::simd;
+  for (int g = 0; g < n; g += kChainLanes) {
+    for (int k = 0; k < kPmSubSamples; k += 4) {
+      F4 rows[kChainLanes];
+      for (int j = 0; j < 4; ++j) rows[j] = loadF(&l.phase[k + j][g]);
+      transpose4(rows[0], rows[1], rows[2], rows[3]);
+      for (int c = 0; c < kChainLanes && g + c < n; ++c) storeF(chains[g + c].subSamples + k, rows[c]);
+    }
+  }
+}
+
+// The plain sine with feedback in kGroups x 4 lanes, in place: y = sine(phase + gain x (y1 + y2)), where
+// the gain of each base-rate sample serves its four sub-samples.
+template <int kGroups>
+void feedbackSineLanes(const PmFeedbackChain* chains, int n, ChainLanes& l) {
+  using namespace ml::simd;
+  F4 y1[kGroups];
+  F4 y2[kGroups];
+  for (int g = 0; g < kGroups; ++g) {
+    alignas(16) float h1[kChainLanes]{};
+    alignas(16) float h2[kChainLanes]{};
+    for (int c = 0; c < kChainLanes && kChainLanes * g + c < n; ++c) {
+      h1[c] = chains[kChainLanes * g + c].history->y1;
+      h2[c] = chains[kChainLanes * g + c].history->y2;
+    }
+    y1[g] = loadF(h1);
+    y2[g] = loadF(h2);
+  }
+  for (int k = 0; k < kPmSubSamples; ++k) {
+#pragma GCC unroll 4
+    for (int g = 0; g < kGroups; ++g) {
+      const F4 gain = loadF(&l.gain[k / 4][kChainLanes * g]);
+      const F4 y =
+          phasorToSineWrappedLanes(add(loadF(&l.phase[k][kChainLanes * g]), mul(gain, add(y1[g], y2[g]))));
+      y2[g] = y1[g];
+      y1[g] = y;
+      storeF(&l.phase[k][kChainLanes * g], y);
+    }
+  }
+  for (int g = 0; g < kGroups; ++g) {
+    alignas(16) float h1[kChainLanes];
+    alignas(16) float h2[kChainLanes];
+    storeF(h1, y1[g]);
+    storeF(h2, y2[g]);
+    for (int c = 0; c < kChainLanes && kChainLanes * g + c < n; ++c)
+      *chains[kChainLanes * g + c].history = {h1[c], h2[c]};
+  }
+}
+
 }  // namespace
 
-void renderPmOscillator(PMOversampler& pm, const OscillatorInputs& in, FeedbackHistory& fb, float* out) {
-  constexpr int kHistory = HalfbandRing::kLength;
-  // The 4x signal after the first decimator's history, and the 2x signal after the second's; both
-  // start one float into their store so that the samples after the 15 of history are 16-byte aligned.
-  alignas(16) float fourXStore[1 + kHistory + kSubSamples];
-  alignas(16) float twoXStore[1 + kHistory + kSubSamples / 2];
-  float* fourX = fourXStore + 1;
-  float* twoX = twoXStore + 1;
-  unrollHalfband(pm.firstStage, fourX);
-  unrollHalfband(pm.secondStage, twoX);
-
-  float* sub = fourX + kHistory;
+bool beginPmOscillator(PMOversampler& pm, const OscillatorInputs& in, FeedbackHistory& fb,
+                       PmBlockRows& rows) {
+  float* sub = rows.subSamples();
   pmModulatedPhases(pm, in, sub);
-  if (feedbackSineOnly(in)) {
-    feedbackSineRow<4>(sub, kSubSamples, in.feedback, fb);
-  } else if (shapedPath(in)) {
+  if (feedbackSineOnly(in)) return true;
+  if (shapedPath(in)) {
     float w[kOscBlockSize];
     sineWarpWeights(in.render, w);
-    for (int k = 0; k < kSubSamples; ++k) sub[k] = shapedSample(sub[k], k / 4, in, w, fb);
+    for (int k = 0; k < kPmSubSamples; ++k) sub[k] = shapedSample(sub[k], k / 4, in, w, fb);
   } else {
     using namespace ml::simd;
-    for (int k = 0; k < kSubSamples; k += 4) storeF(sub + k, phasorToSineWrappedLanes(loadF(sub + k)));
+    for (int k = 0; k < kPmSubSamples; k += 4) storeF(sub + k, phasorToSineWrappedLanes(loadF(sub + k)));
   }
+  return false;
+}
+
+void runPmFeedbackChains(const PmFeedbackChain* chains, int n) {
+  ChainLanes lanes;
+  for (; n > 0; chains += kChainLanes * kMaxChainGroups, n -= kChainLanes * kMaxChainGroups) {
+    const int groups = std::min((n + kChainLanes - 1) / kChainLanes, kMaxChainGroups);
+    gatherChains(chains, n, groups * kChainLanes, lanes);
+    switch (groups) {
+      case 1:
+        feedbackSineLanes<1>(chains, n, lanes);
+        break;
+      case 2:
+        feedbackSineLanes<2>(chains, n, lanes);
+        break;
+      case 3:
+        feedbackSineLanes<3>(chains, n, lanes);
+        break;
+      default:
+        feedbackSineLanes<4>(chains, n, lanes);
+        break;
+    }
+    scatterChains(chains, std::min(n, groups * kChainLanes), lanes);
+  }
+}
+
+void finishPmOscillator(PMOversampler& pm, PmBlockRows& rows, const float* carFade, float* out) {
+  constexpr int kHistory = PmBlockRows::kHistory;
+  float* fourX = rows.fourX();
+  float* twoX = rows.twoX();
+  unrollHalfband(pm.firstStage, fourX);
+  unrollHalfband(pm.secondStage, twoX);
   // Each decimator keeps every second output, the ones after the odd samples of its input.
-  halfbandDecimate(fourX, twoX + kHistory, kSubSamples / 2);
+  halfbandDecimate(fourX, twoX + kHistory, kPmSubSamples / 2);
   alignas(16) float base[kOscBlockSize];
   halfbandDecimate(twoX, base, kOscBlockSize);
-  for (int i = 0; i < kOscBlockSize; ++i) out[i] = base[i] * in.carFade[i];
-  rollHalfband(pm.firstStage, fourX + kSubSamples);
-  rollHalfband(pm.secondStage, twoX + kSubSamples / 2);
+  for (int i = 0; i < kOscBlockSize; ++i) out[i] = base[i] * carFade[i];
+  rollHalfband(pm.firstStage, fourX + kPmSubSamples);
+  rollHalfband(pm.secondStage, twoX + kPmSubSamples / 2);
+}
+
+void renderPmOscillator(PMOversampler& pm, const OscillatorInputs& in, FeedbackHistory& fb, float* out) {
+  PmBlockRows rows;
+  if (beginPmOscillator(pm, in, fb, rows)) {
+    const PmFeedbackChain chain{rows.subSamples(), in.feedback, &fb};
+    runPmFeedbackChains(&chain, 1);
+  }
+  finishPmOscillator(pm, rows, in.carFade, out);
 }
 
 void renderPlainOscillator(const float* phase, const float* modSine, const OscillatorInputs& in,
@@ -279,7 +382,7 @@ void renderPlainOscillator(const float* phase, const float* modSine, const Oscil
   float p[kOscBlockSize];
   for (int i = 0; i < kOscBlockSize; ++i) p[i] = phase[i] + modSine[i] * in.index[i];
   if (feedbackSineOnly(in)) {
-    feedbackSineRow<1>(p, kOscBlockSize, in.feedback, fb);
+    feedbackSineRow(p, in.feedback, fb);
   } else {
     float w[kOscBlockSize];
     sineWarpWeights(in.render, w);

@@ -81,6 +81,37 @@ void renderCarrierBankOscillator(const CarrierBank& bank, CarrierRotors& rotors,
 // 4x phase-modulation path on the voice's PMOversampler (phases seeded by startOscillatorNote).
 void renderPmOscillator(PMOversampler& pm, const OscillatorInputs& in, FeedbackHistory& fb, float* out);
 
+inline constexpr int kPmSubSamples = 4 * kOscBlockSize;
+
+// The 4x signal of one block of the phase-modulation path between its steps. Each store starts one
+// float in, so that the samples after the decimator's 15 of history are 16-byte aligned.
+struct PmBlockRows {
+  static constexpr int kHistory = HalfbandRing::kLength;
+  alignas(16) float fourXStore[1 + kHistory + kPmSubSamples];
+  alignas(16) float twoXStore[1 + kHistory + kPmSubSamples / 2];
+  float* fourX() { return fourXStore + 1; }
+  float* twoX() { return twoXStore + 1; }
+  float* subSamples() { return fourX() + kHistory; }  // the block's 4x samples
+};
+
+// renderPmOscillator in steps, so that the feedback recursions of several voices run side by side:
+// beginPmOscillator writes the block's 4x signal into rows, except when the carrier is the plain sine
+// with feedback: then it leaves the modulated phases there and returns true, and the recursion is left
+// to runPmFeedbackChains. finishPmOscillator decimates the 4x signal into out.
+bool beginPmOscillator(PMOversampler& pm, const OscillatorInputs& in, FeedbackHistory& fb, PmBlockRows& rows);
+void finishPmOscillator(PMOversampler& pm, PmBlockRows& rows, const float* carFade, float* out);
+
+// One voice's pending feedback recursion: the modulated phases turned into the 4x signal in place, the
+// block's Feedback row (one value per base-rate sample) and the voice's output history.
+struct PmFeedbackChain {
+  float* subSamples{nullptr};
+  const float* feedback{nullptr};
+  FeedbackHistory* history{nullptr};
+};
+
+// Runs n chains, up to 16 at a time in SIMD lanes; each gives exactly what it gives run alone.
+void runPmFeedbackChains(const PmFeedbackChain* chains, int n);
+
 // Plain path: phase is the carrier phasor row over in.car, modSine the modulator sine row.
 void renderPlainOscillator(const float* phase, const float* modSine, const OscillatorInputs& in,
                            FeedbackHistory& fb, float* out);

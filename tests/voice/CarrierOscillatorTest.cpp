@@ -180,6 +180,51 @@ TEST_F(CarrierOscillator, OutputStaysBoundedAtTheHighestModulation) {
   }
 }
 
+// Seventeen voices with feedback, each its own pitch and Feedback row, run their recursions side by side
+// (five lane groups, the last with one voice) and give exactly what each gives alone.
+TEST_F(CarrierOscillator, FeedbackChainsSideBySideMatchEachAlone) {
+  constexpr int kVoices = 17;
+  std::vector<OscRig> alone, together;
+  for (int k = 0; k < kVoices; ++k) {
+    for (auto* rigs : {&alone, &together}) {
+      OscRig& r = rigs->emplace_back(1100.0 + 97.0 * k, 1.5 + 0.25 * k, 0.05f + 0.01f * k);
+      for (int i = 0; i < kBlock; ++i) r.feedback[i] = float(k + 1) / kVoices * float(i + 1) / kBlock;
+      r.in.feedbackOn = true;
+    }
+  }
+  // The rigs' rows moved with them.
+  for (auto* rigs : {&alone, &together}) {
+    for (OscRig& r : *rigs) {
+      r.in = {r.car.getConstBuffer(),
+              r.carFade.getConstBuffer(),
+              r.mod.getConstBuffer(),
+              r.index.getConstBuffer(),
+              r.feedback.getConstBuffer(),
+              r.shape.getConstBuffer(),
+              true,
+              r.in.render};
+    }
+  }
+  std::vector<PmBlockRows> rows(kVoices);
+  for (int block = 0; block < 3; ++block) {
+    std::vector<PmFeedbackChain> chains;
+    for (int k = 0; k < kVoices; ++k) {
+      OscRig& r = together[size_t(k)];
+      ASSERT_TRUE(beginPmOscillator(r.pm, r.in, r.history, rows[size_t(k)]));
+      chains.push_back({rows[size_t(k)].subSamples(), r.in.feedback, &r.history});
+    }
+    runPmFeedbackChains(chains.data(), kVoices);
+    for (int k = 0; k < kVoices; ++k) {
+      alignas(16) float a[kBlock], t[kBlock];
+      alone[size_t(k)].pmBlock(a);
+      OscRig& r = together[size_t(k)];
+      finishPmOscillator(r.pm, rows[size_t(k)], r.in.carFade, t);
+      for (int i = 0; i < kBlock; ++i)
+        ASSERT_EQ(a[i], t[i]) << "voice " << k << " block " << block << " sample " << i;
+    }
+  }
+}
+
 TEST_F(CarrierOscillator, BankRendersOnlyPartialsBelowTheLimit) {
   CarrierBank bank;
   rebuildCarrierBank(bank, 1.f, 0, nullptr);
