@@ -145,6 +145,10 @@ template <int kBits>
 inline I4 shiftRightI(I4 a) {
   return _mm_srli_epi32(a, kBits);
 }
+template <int kBits>
+inline I4 shiftLeftI(I4 a) {
+  return _mm_slli_epi32(a, kBits);
+}
 inline I4 bitsOf(F4 a) {
   return _mm_castps_si128(a);
 }
@@ -293,6 +297,10 @@ inline I4 addI(I4 a, I4 b) {
 template <int kBits>
 inline I4 shiftRightI(I4 a) {
   return vreinterpretq_s32_u32(vshrq_n_u32(vreinterpretq_u32_s32(a), kBits));
+}
+template <int kBits>
+inline I4 shiftLeftI(I4 a) {
+  return vshlq_n_s32(a, kBits);
 }
 inline I4 bitsOf(F4 a) {
   return vreinterpretq_s32_f32(a);
@@ -454,6 +462,10 @@ inline I4 addI(I4 a, I4 b) {
 template <int kBits>
 inline I4 shiftRightI(I4 a) {
   return eachLane<I4>(a, a, [](int32_t x, int32_t) { return static_cast<int32_t>(uint32_t(x) >> kBits); });
+}
+template <int kBits>
+inline I4 shiftLeftI(I4 a) {
+  return eachLane<I4>(a, a, [](int32_t x, int32_t) { return static_cast<int32_t>(uint32_t(x) << kBits); });
 }
 inline F4 loadUnalignedF(const float* p) {
   return loadF(p);

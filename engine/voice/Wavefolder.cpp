@@ -24,8 +24,8 @@ float sergeFold(float x) {
 }
 
 float lambertW0pos(float x) {
-  const float w = logf(1.f + x);
-  return w * (1.f - logf(1.f + w) / (2.f + w));
+  const float w = ml::logApprox(1.f + x);
+  return w * (1.f - ml::logApprox(1.f + w) / (2.f + w));
 }
 
 namespace {
@@ -86,6 +86,36 @@ F4 tanhApproxLanes(F4 x) {
   return div(p, add(q01, mul(q23, y2)));
 }
 
+// Four lanes of ml::logApprox, in its operation order.
+F4 logApproxLanes(F4 x) {
+  using namespace ml::simd;
+  using L = ml::LogApprox;
+  const I4 bits = bitsOf(x);
+  const I4 e = subI(shiftRightI<23>(addI(bits, splatI(L::kExponentShift))), splatI(127));
+  const F4 m = fromBits(subI(bits, shiftLeftI<23>(e)));
+  const F4 s = div(sub(m, splat(1.f)), add(m, splat(1.f)));
+  const F4 z = mul(s, s);
+  F4 p = splat(L::kC9);
+  p = add(mul(p, z), splat(L::kC7));
+  p = add(mul(p, z), splat(L::kC5));
+  p = add(mul(p, z), splat(L::kC3));
+  const F4 twoS = mul(splat(2.f), s);
+  const F4 lnM = add(twoS, mul(mul(twoS, z), p));
+  const F4 fe = toFloat(e);
+  return add(mul(fe, splat(L::kLn2Hi)), add(lnM, mul(fe, splat(L::kLn2Lo))));
+}
+
+// Four lanes of lockhartFoldOfAngle, in its operation order.
+F4 lockhartFoldOfAngleLanes(F4 angle) {
+  using namespace ml::simd;
+  const F4 v = mul(splat(0.63661975f), angle);
+  const F4 x = mul(splat(2.7182817f), sub(splat(1.f), abs(v)));
+  const F4 w = logApproxLanes(add(splat(1.f), x));
+  const F4 lambert = mul(w, sub(splat(1.f), div(logApproxLanes(add(splat(1.f), w)), add(splat(2.f), w))));
+  const F4 r = sub(sub(splat(1.f), lambert), splat(kLockRaw0));
+  return select(mul(r, splat(-1.f)), r, lessThan(v, splat(0.f)));
+}
+
 // Rows of the block at twice the rate: each base-rate value twice.
 void doubleRow(const float* in, float* out) {
   using namespace ml::simd;
@@ -131,8 +161,7 @@ void fillFoldRows(const FoldInputs& in, const float* amount, bool character, Fol
     storeF(gain + i, mul(splat(1.5707964f), g));
     storeF(r.wet + i, clampLanes(mul(sub(g, splat(1.f)), splat(5.f)), splat(0.f), splat(1.f)));
     if (character) {
-      const F4 c = add(add(loadU(in.character + i), loadU(in.characterRoute + i)),
-                       splat(in.characterOffset));
+      const F4 c = add(add(loadU(in.character + i), loadU(in.characterRoute + i)), splat(in.characterOffset));
       storeF(charRow + i, clampLanes(c, splat(0.f), splat(1.f)));
     }
   }
@@ -163,8 +192,12 @@ void characterFoldRow(const float* v, const float* character, float* u) {
     sine[k] = ml::sinOfFoldedAngle(angle[k]);
   }
   ml::sinApprox(serge, 2 * kBlock);
-  for (int k = 0; k < 2 * kBlock; ++k)
-    lockhart[k] = character[k] < 0.5f ? 0.f : 1.612524f * lockhartFoldOfAngle(angle[k]);
+  for (int k = 0; k < 2 * kBlock; k += 4) {
+    const I4 below = lessThan(loadF(character + k), splat(0.5f));
+    const F4 lanes =
+        allSet(below) ? splat(0.f) : mul(splat(1.612524f), lockhartFoldOfAngleLanes(loadF(angle + k)));
+    storeF(lockhart + k, select(splat(0.f), lanes, below));
+  }
   // foldCharMix four lanes at a time.
   for (int k = 0; k < 2 * kBlock; k += 4) {
     const F4 c = loadF(character + k);

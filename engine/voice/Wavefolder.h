@@ -8,7 +8,7 @@
 // -1..1.
 float sergeFold(float x);
 
-// One-step approximation of the principal Lambert W for x >= 0.
+// One-step approximation of the principal Lambert W for x >= 0, its logarithms by ml::logApprox.
 float lambertW0pos(float x);
 
 // Offset that makes the Lockhart curve pass through 0: 1 - lambertW0pos(e).

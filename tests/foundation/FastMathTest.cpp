@@ -43,6 +43,22 @@ TEST(FastMath, ExponentialsWithinTwoTenMillionths) {
   for (int n = -126; n <= 126; ++n) EXPECT_EQ(ml::exp2Approx(float(n)), std::ldexp(1.f, n)) << n;
 }
 
+// Over the Lockhart fold's arguments (1..e + 1) and well beyond, the logarithm stays within 5e-7
+// relative of the exact one, also next to 1 where it nears 0, and across the powers of two.
+TEST(FastMath, LogarithmWithinFiveTenMillionths) {
+  double worst = 0.0;
+  for (float x = 1e-30f; x < 1e30f; x *= 1.0001731f) {
+    const double exact = std::log(double(x));
+    if (exact != 0.0) worst = std::max(worst, std::fabs(ml::logApprox(x) - exact) / std::fabs(exact));
+  }
+  for (float x = 1.f; x < 4.f; x = std::nextafter(x + 0.0000173f, 5.f)) {
+    const double exact = std::log(double(x));
+    if (exact != 0.0) worst = std::max(worst, std::fabs(ml::logApprox(x) - exact) / exact);
+  }
+  EXPECT_LE(worst, 5e-7);
+  EXPECT_EQ(ml::logApprox(1.f), 0.f);
+}
+
 // The fade is exact at its ends and within 1e-6 relative of sin^2(pi x / 2) = 0.5 (1 - cos(pi x))
 // between them, including the small gains at the start of a fade in.
 TEST(FastMath, RaisedCosineFadeWithinOneMillionth) {
