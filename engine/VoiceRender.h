@@ -91,14 +91,16 @@ struct VoiceBlock {
   // Kit second pass: block multipliers of Ratio and the cutoffs, block offsets of the others.
   std::array<float, kNumRoutes> kitRouteAdjust{};
 
-  // The oscillator between its steps: how it renders the shape, and on the 4x path its 4x rows, the
-  // carrier fade and Feedback rows, and whether the feedback recursion is still to run.
+  // The oscillator's carrier fade and Feedback rows (the latter written only while feedback is on), and
+  // between its steps how it renders the shape, and on the 4x path its 4x rows and whether the feedback
+  // recursion is still to run.
+  alignas(16) float carFade[ml::kFloatsPerDSPVector];
+  alignas(16) float feedback[ml::kFloatsPerDSPVector];
   ShapeRender shapeRender;
   bool pmPending{false};
   bool pmChainPending{false};
   PmBlockRows pm;
-  ml::DSPVector carFade;
-  ml::DSPVector feedback;
+  alignas(16) float pinkFloor[ml::kFloatsPerDSPVector];  // the voice's noise floor of the block
 
   ml::DSPVector out;
 };
@@ -134,8 +136,8 @@ void voiceEnvelope2(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
 void voiceRouteRows(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
 // Oscillator, fold and pre-filter conditioning into b.out, and the job of filters A and B in series
 // on b.out (VoiceSignal.cpp). The oscillator of the 4x path stops before its feedback recursion, which
-// voiceSignalsToFilters runs for all renders begun, side by side, before their fold, conditioning and
-// filter jobs; the jobs run with the other renders' in renderVoiceFilters.
+// voiceSignalsToFilters runs for all renders begun, side by side, as it does their noise floors, before
+// their fold, conditioning and filter jobs; the jobs run with the other renders' in renderVoiceFilters.
 void voiceOscillator(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
 void voiceSignalsToFilters(PluginProcessor& e, VoiceRenders& renders, int first);
 // DC blocker, amplitude, soft clip and tone, retrigger fade and meters (VoiceOutputStage.cpp).

@@ -49,14 +49,17 @@ void voiceOscillator(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
     const ml::DSPVector& semitones = b.routeRow[kRoutePitch];
     for (int i = 0; i < kBlock; ++i) b.hz[i] *= ml::exp2Approx(semitones[i] / 12.f);
   }
-  ml::DSPVector mod, modFade, car, carFade;
+  // Rows that are written in full before they are read are left uninitialised.
+  ml::DSPVector mod, car;
+  alignas(16) float modFade[kBlock];
+  float* carFade = b.carFade;
   const float ratioMul = b.driftMul * b.kitRouteAdjust[kRouteRatio];
   for (int i = 0; i < kBlock; ++i) {
     mod[i] = b.hz[i] * b.rows[PP::kRowRatio][i] * ratioMul * b.routeRow[kRouteRatio][i] * b.invSr;
     car[i] = b.hz[i] * b.invSr;
   }
-  limitModulatorIncrement(mod.getBuffer(), modFade.getBuffer());
-  limitCarrierIncrement(car.getBuffer(), carFade.getBuffer());
+  limitModulatorIncrement(mod.getBuffer(), modFade);
+  limitCarrierIncrement(car.getBuffer(), carFade);
   startNote(v, b);
 
   const auto voiceRoute = [&](uint32_t r) { return routeUsesVoiceSource(e.routes, r, b.source[r]); };
@@ -65,32 +68,32 @@ void voiceOscillator(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
     modulatedRow(b.rows[PP::kRowFmAmount].getConstBuffer(), b.routeRow[kRouteFm].getConstBuffer(),
                  b.kitRouteAdjust[kRouteFm], 0.f, kMaxFm, fm.getBuffer());
   }
-  ml::DSPVector index;
+  alignas(16) float index[kBlock];
   for (int i = 0; i < kBlock; ++i) index[i] = fm[i] * b.fmGain * modFade[i];
 
   const ml::DSPVector& feedbackRow = b.rows[PP::kRowFeedback];
   const bool feedbackOn = feedbackRow[kBlock - 1] > kFeedbackOn || feedbackRow[0] > kFeedbackOn ||
                           voiceRoute(kRouteFeedback) ||
                           std::fabs(b.kitRouteAdjust[kRouteFeedback]) > kFeedbackOffsetOn;
-  ml::DSPVector feedback(0.f);
   if (feedbackOn) {
     modulatedRow(feedbackRow.getConstBuffer(), b.routeRow[kRouteFeedback].getConstBuffer(),
-                 b.kitRouteAdjust[kRouteFeedback], 0.f, 1.f, feedback.getBuffer());
+                 b.kitRouteAdjust[kRouteFeedback], 0.f, 1.f, b.feedback);
   }
   const ShapeRender render = shapeRender(v.shapeMode, b.shapeMode);
-  ml::DSPVector shape(0.f);
-  if (render.effectiveShape == kShapeModeWarp || v.shapeMode.fading) {
+  alignas(16) float shape[kBlock];
+  const bool shapeOn = render.effectiveShape == kShapeModeWarp || v.shapeMode.fading;
+  if (shapeOn) {
     modulatedRow(b.rows[PP::kRowShape].getConstBuffer(), b.routeRow[kRouteShape].getConstBuffer(),
-                 b.kitRouteAdjust[kRouteShape], 0.f, 1.f, shape.getBuffer());
+                 b.kitRouteAdjust[kRouteShape], 0.f, 1.f, shape);
   }
 
   OscillatorInputs in;
   in.car = car.getConstBuffer();
-  in.carFade = carFade.getConstBuffer();
+  in.carFade = carFade;
   in.mod = mod.getConstBuffer();
-  in.index = index.getConstBuffer();
-  in.feedback = feedback.getConstBuffer();
-  in.shape = shape.getConstBuffer();
+  in.index = index;
+  in.feedback = feedbackOn ? b.feedback : nullptr;
+  in.shape = shapeOn ? shape : nullptr;
   in.feedbackOn = feedbackOn;
   in.render = render;
   b.shapeRender = render;
@@ -102,8 +105,6 @@ void voiceOscillator(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
   } else if (v.pmPath) {
     b.pmPending = true;
     b.pmChainPending = beginPmOscillator(v.pmOversampler, in, v.feedbackHistory, b.pm);
-    b.carFade = carFade;
-    if (b.pmChainPending) b.feedback = feedback;
   } else {
     const ml::DSPVector modSine = v.modulatorSine(mod);
     const ml::DSPVector phase = v.carrierPhasor(car);
@@ -130,7 +131,7 @@ void foldNoiseAndClick(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
 
   declick(row, v.voiceFade, v.voiceFadeState, b.noteStart, b.retrigger);
   dcBlock(row, v.noiseSmooth, b.sr);
-  addPinkNoiseFloor(row, v.noiseSeed, v.pinkState, b.voice, b.envNote, v.velocity);
+  for (int i = 0; i < kBlock; ++i) row[i] += b.pinkFloor[i];
   const float click = static_cast<float>(ml::safeClamp(e.effParam(kParamClickAmount, v), 0.0, 1.0));
   const ml::DSPVector& noiseMix = b.rows[PP::kRowNoiseMix];
   if (noiseMix[kBlock - 1] > kNoiseOn || b.noiseMixSmootherValue > kNoiseOn || click > kNoiseOn) {
@@ -222,14 +223,21 @@ void voiceSignalsToFilters(PluginProcessor& e, VoiceRenders& renders, int first)
   int n = 0;
   for (int r = first; r < renders.count; ++r) {
     VoiceBlock& b = renders.blocks[r];
-    if (b.pmChainPending)
-      chains[n++] = {b.pm.subSamples(), b.feedback.getConstBuffer(), &renders.voices[r]->feedbackHistory};
+    if (b.pmChainPending) chains[n++] = {b.pm.subSamples(), b.feedback, &renders.voices[r]->feedbackHistory};
   }
   runPmFeedbackChains(chains.data(), n);
+  std::array<PinkFloorJob, VoiceRenders::kMaxRenders> floors;
+  n = 0;
   for (int r = first; r < renders.count; ++r) {
     VoiceState& v = *renders.voices[r];
     VoiceBlock& b = renders.blocks[r];
-    if (b.pmPending) finishPmOscillator(v.pmOversampler, b.pm, b.carFade.getConstBuffer(), b.out.getBuffer());
+    floors[n++] = {&v.noiseSeed, v.pinkState, b.voice, b.envNote, v.velocity, b.pinkFloor};
+  }
+  pinkNoiseFloors(floors.data(), n);
+  for (int r = first; r < renders.count; ++r) {
+    VoiceState& v = *renders.voices[r];
+    VoiceBlock& b = renders.blocks[r];
+    if (b.pmPending) finishPmOscillator(v.pmOversampler, b.pm, b.carFade, b.out.getBuffer());
     finishShapeFade(v.shapeMode, b.shapeRender, b.out.getBuffer());
     foldNoiseAndFilterJob(e, v, b, renders.filters[r]);
   }

@@ -138,6 +138,9 @@ inline I4 andMask(I4 a, I4 b) {
 inline I4 orMask(I4 a, I4 b) {
   return _mm_or_si128(a, b);
 }
+inline I4 xorI(I4 a, I4 b) {
+  return _mm_xor_si128(a, b);
+}
 inline I4 addI(I4 a, I4 b) {
   return _mm_add_epi32(a, b);
 }
@@ -290,6 +293,9 @@ inline I4 andMask(I4 a, I4 b) {
 }
 inline I4 orMask(I4 a, I4 b) {
   return vorrq_s32(a, b);
+}
+inline I4 xorI(I4 a, I4 b) {
+  return veorq_s32(a, b);
 }
 inline I4 addI(I4 a, I4 b) {
   return vaddq_s32(a, b);
@@ -454,6 +460,9 @@ inline I4 andMask(I4 a, I4 b) {
 }
 inline I4 orMask(I4 a, I4 b) {
   return eachLane<I4>(a, b, [](int32_t x, int32_t y) { return x | y; });
+}
+inline I4 xorI(I4 a, I4 b) {
+  return eachLane<I4>(a, b, [](int32_t x, int32_t y) { return x ^ y; });
 }
 inline I4 addI(I4 a, I4 b) {
   return eachLane<I4>(a, b,

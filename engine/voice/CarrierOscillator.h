@@ -68,7 +68,7 @@ struct OscillatorInputs {
   const float* mod{nullptr};       // modulator increment, limited
   const float* index{nullptr};     // modulation index: FM amount x fmGain x modulator fade
   const float* feedback{nullptr};  // Feedback 0..1; read only when feedbackOn
-  const float* shape{nullptr};     // Shape 0..1; read only for Warp and shape fades
+  const float* shape{nullptr};     // Shape 0..1 (none: 0); read only for Warp and shape fades
   bool feedbackOn{false};
   ShapeRender render;
 };

@@ -82,34 +82,69 @@ void dcBlock(float* row, float (&mem)[2], float sampleRate) {
 
 void addPinkNoiseFloor(float* row, uint32_t& seed, float (&pink)[3], int voice, float note, float velocity) {
   using namespace ml::simd;
-  seedOnce(seed, voice, 0x85EBCA77u, 0x9E37u);
-  const float t = ml::safeClamp((note - 36.f) / 60.f, 0.f, 1.f);
-  const float amp = 0.0025f * velocity * (1.f - 0.75f * t);
-  // The generator's steps, their signed unit values (analogSignedUnit) four at a time, then the
-  // filter's three one-poles.
-  alignas(16) int32_t bits[kBlock];
-  for (int i = 0; i < kBlock; ++i) bits[i] = static_cast<int32_t>(analogXorshift(seed));
-  alignas(16) float w[kBlock];
-  for (int i = 0; i < kBlock; i += 4)
-    storeF(w + i, sub(mul(unsignedToFloatExact(loadI(bits + i)), splat(4.656613e-10f)), splat(1.f)));
-  float b0 = pink[0];
-  float b1 = pink[1];
-  float b2 = pink[2];
-  alignas(16) float poles[kBlock];
+  alignas(16) float floor[kBlock];
+  const PinkFloorJob job{&seed, pink, voice, note, velocity, floor};
+  pinkNoiseFloors(&job, 1);
+  for (int i = 0; i < kBlock; i += 4) storeU(row + i, add(loadU(row + i), loadF(floor + i)));
+}
+
+namespace {
+
+constexpr int kPinkLanes = 4;
+
+// Up to four floors, job c in lane c.
+void pinkNoiseFloorLanes(const PinkFloorJob* jobs, int n) {
+  using namespace ml::simd;
+  alignas(16) uint32_t seeds[kPinkLanes]{1u, 1u, 1u, 1u};
+  alignas(16) float state[3][kPinkLanes]{};
+  alignas(16) float amp[kPinkLanes]{};
+  for (int c = 0; c < n; ++c) {
+    const PinkFloorJob& j = jobs[c];
+    seedOnce(*j.seed, j.voice, 0x85EBCA77u, 0x9E37u);
+    seeds[c] = *j.seed;
+    for (int k = 0; k < 3; ++k) state[k][c] = j.pink[k];
+    const float t = ml::safeClamp((j.note - 36.f) / 60.f, 0.f, 1.f);
+    amp[c] = 0.0025f * j.velocity * (1.f - 0.75f * t);
+  }
+  I4 s = loadI(reinterpret_cast<const int32_t*>(seeds));
+  F4 b0 = loadF(state[0]);
+  F4 b1 = loadF(state[1]);
+  F4 b2 = loadF(state[2]);
+  const F4 gain = loadF(amp);
+  alignas(16) float lanes[kBlock][kPinkLanes];
   for (int i = 0; i < kBlock; ++i) {
+    // analogXorshift, then analogSignedUnit.
+    s = xorI(s, shiftLeftI<13>(s));
+    s = xorI(s, shiftRightI<17>(s));
+    s = xorI(s, shiftLeftI<5>(s));
+    const F4 w = sub(mul(unsignedToFloatExact(s), splat(4.656613e-10f)), splat(1.f));
     // Kellet's economy pink filter: three one-poles plus a direct term.
-    b0 = 0.99765f * b0 + 0.099046f * w[i];
-    b1 = 0.963f * b1 + 0.2965164f * w[i];
-    b2 = 0.57f * b2 + 1.0526913f * w[i];
-    poles[i] = b0 + b1 + b2;
+    b0 = add(mul(splat(0.99765f), b0), mul(splat(0.099046f), w));
+    b1 = add(mul(splat(0.963f), b1), mul(splat(0.2965164f), w));
+    b2 = add(mul(splat(0.57f), b2), mul(splat(1.0526913f), w));
+    const F4 p = add(add(add(b0, b1), b2), mul(splat(0.1848f), w));
+    storeF(lanes[i], mul(mul(splat(0.063f), p), gain));
   }
-  pink[0] = b0;
-  pink[1] = b1;
-  pink[2] = b2;
+  storeI(reinterpret_cast<int32_t*>(seeds), s);
+  storeF(state[0], b0);
+  storeF(state[1], b1);
+  storeF(state[2], b2);
+  for (int c = 0; c < n; ++c) {
+    *jobs[c].seed = seeds[c];
+    for (int k = 0; k < 3; ++k) jobs[c].pink[k] = state[k][c];
+  }
   for (int i = 0; i < kBlock; i += 4) {
-    const F4 p = add(loadF(poles + i), mul(splat(0.1848f), loadF(w + i)));
-    storeU(row + i, add(loadU(row + i), mul(mul(splat(0.063f), p), splat(amp))));
+    F4 rows[kPinkLanes] = {loadF(lanes[i]), loadF(lanes[i + 1]), loadF(lanes[i + 2]), loadF(lanes[i + 3])};
+    transpose4(rows[0], rows[1], rows[2], rows[3]);
+    for (int c = 0; c < n; ++c) storeF(jobs[c].floor + i, rows[c]);
   }
+}
+
+}  // namespace
+
+void pinkNoiseFloors(const PinkFloorJob* jobs, int n) {
+  for (int first = 0; first < n; first += kPinkLanes)
+    pinkNoiseFloorLanes(jobs + first, std::min(kPinkLanes, n - first));
 }
 
 bool clickFires(float clickAmount, int voice, int noteStart, float levelAtBlockStart) {

@@ -19,6 +19,20 @@ void dcBlock(float* row, float (&mem)[2], float sampleRate);
 // The generator seeds itself from the voice index (a release tail, -1, uses voice 0's seed).
 void addPinkNoiseFloor(float* row, uint32_t& seed, float (&pink)[3], int voice, float note, float velocity);
 
+// One voice's pink noise floor for a block, for pinkNoiseFloors: the arguments of addPinkNoiseFloor,
+// and the row that receives the floor (64 samples, 16-byte aligned) instead of having it added.
+struct PinkFloorJob {
+  uint32_t* seed{nullptr};
+  float* pink{nullptr};  // the three filter states
+  int voice{0};
+  float note{60.f};
+  float velocity{1.f};
+  float* floor{nullptr};
+};
+
+// The floors of n voices, four at a time in SIMD lanes; each exactly what addPinkNoiseFloor adds.
+void pinkNoiseFloors(const PinkFloorJob* jobs, int n);
+
 // True when a note start at noteStart (-1 = none this block) fires the click: a click amount above
 // 0.0001, a synthesis voice (never a release tail) and a voice level below 0.01 at the block start.
 bool clickFires(float clickAmount, int voice, int noteStart, float levelAtBlockStart);
