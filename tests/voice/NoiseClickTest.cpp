@@ -96,6 +96,25 @@ TEST(NoiseClick, PinkFloorFallsWithPitchAndRepeatsPerVoice) {
   EXPECT_NE(floorRms(50.f, 1), floorRms(50.f, 0));
 }
 
+// Six voices' floors side by side (a full lane group and a part one) equal each voice's floor alone.
+TEST(NoiseClick, PinkFloorsSideBySideMatchEachAlone) {
+  constexpr int kVoices = 6;
+  uint32_t seedAlone[kVoices]{}, seedTogether[kVoices]{};
+  float pinkAlone[kVoices][3]{}, pinkTogether[kVoices][3]{};
+  alignas(16) float floors[kVoices][kBlock];
+  for (int b = 0; b < 3; ++b) {
+    PinkFloorJob jobs[kVoices];
+    for (int k = 0; k < kVoices; ++k)
+      jobs[k] = {&seedTogether[k], pinkTogether[k], k - 1, 40.f + 9.f * k, 0.2f + 0.1f * k, floors[k]};
+    pinkNoiseFloors(jobs, kVoices);
+    for (int k = 0; k < kVoices; ++k) {
+      Row row;
+      addPinkNoiseFloor(row.v, seedAlone[k], pinkAlone[k], k - 1, 40.f + 9.f * k, 0.2f + 0.1f * k);
+      for (int i = 0; i < kBlock; ++i) ASSERT_EQ(row.v[i], floors[k][i]) << k << " " << b << " " << i;
+    }
+  }
+}
+
 TEST(NoiseClick, NoiseMixOneIsWhiteNoiseAtTheVelocity) {
   uint32_t seed = 0;
   float click = 0.f;
