@@ -136,8 +136,9 @@ void voiceEnvelope2(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
 void voiceRouteRows(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
 // Oscillator, fold and pre-filter conditioning into b.out, and the job of filters A and B in series
 // on b.out (VoiceSignal.cpp). The oscillator of the 4x path stops before its feedback recursion, which
-// voiceSignalsToFilters runs for all renders begun, side by side, as it does their noise floors, before
-// their fold, conditioning and filter jobs; the jobs run with the other renders' in renderVoiceFilters.
+// voiceSignalsToFilters runs for all renders begun, side by side, as it does their DC blockers and noise
+// floors, around their fold, conditioning and filter jobs; the jobs run with the other renders' in
+// renderVoiceFilters.
 void voiceOscillator(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
 void voiceSignalsToFilters(PluginProcessor& e, VoiceRenders& renders, int first);
 // DC blocker, amplitude, soft clip and tone, retrigger fade and meters (VoiceOutputStage.cpp).

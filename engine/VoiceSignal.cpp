@@ -114,7 +114,7 @@ void voiceOscillator(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
 
 namespace {
 
-void foldNoiseAndClick(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
+void foldAndDeclick(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
   float* row = b.out.getBuffer();
   FoldInputs fold;
   fold.fold = b.rows[PP::kRowFold].getConstBuffer();
@@ -130,7 +130,11 @@ void foldNoiseAndClick(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
   foldStage(row, v.foldOversampler, fold);
 
   declick(row, v.voiceFade, v.voiceFadeState, b.noteStart, b.retrigger);
-  dcBlock(row, v.noiseSmooth, b.sr);
+}
+
+// After the DC blocker: the noise floor, Noise Mix and click.
+void noiseAndClick(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
+  float* row = b.out.getBuffer();
   for (int i = 0; i < kBlock; ++i) row[i] += b.pinkFloor[i];
   const float click = static_cast<float>(ml::safeClamp(e.effParam(kParamClickAmount, v), 0.0, 1.0));
   const ml::DSPVector& noiseMix = b.rows[PP::kRowNoiseMix];
@@ -167,9 +171,7 @@ FilterTracking filterTracking(PluginProcessor& e, const VoiceBlock& b) {
   return t;
 }
 
-void foldNoiseAndFilterJob(PluginProcessor& e, VoiceState& v, VoiceBlock& b, FilterSeriesJob& filters) {
-  foldNoiseAndClick(e, v, b);
-
+void filterJob(PluginProcessor& e, VoiceState& v, VoiceBlock& b, FilterSeriesJob& filters) {
   const FilterTracking tracking = filterTracking(e, b);
   const FilterBlockSetup setup =
       filterBlockSetup(static_cast<float>(ml::finiteOr(e.effParam(kParamFilterSaturation, v), 0.0)), b.sr);
@@ -227,18 +229,24 @@ void voiceSignalsToFilters(PluginProcessor& e, VoiceRenders& renders, int first)
   }
   runPmFeedbackChains(chains.data(), n);
   std::array<PinkFloorJob, VoiceRenders::kMaxRenders> floors;
+  std::array<DcBlockJob, VoiceRenders::kMaxRenders> dcBlockers;
   n = 0;
-  for (int r = first; r < renders.count; ++r) {
-    VoiceState& v = *renders.voices[r];
-    VoiceBlock& b = renders.blocks[r];
-    floors[n++] = {&v.noiseSeed, v.pinkState, b.voice, b.envNote, v.velocity, b.pinkFloor};
-  }
-  pinkNoiseFloors(floors.data(), n);
-  for (int r = first; r < renders.count; ++r) {
+  for (int r = first; r < renders.count; ++r, ++n) {
     VoiceState& v = *renders.voices[r];
     VoiceBlock& b = renders.blocks[r];
     if (b.pmPending) finishPmOscillator(v.pmOversampler, b.pm, b.carFade, b.out.getBuffer());
     finishShapeFade(v.shapeMode, b.shapeRender, b.out.getBuffer());
-    foldNoiseAndFilterJob(e, v, b, renders.filters[r]);
+    foldAndDeclick(e, v, b);
+    floors[n] = {&v.noiseSeed, v.pinkState, b.voice, b.envNote, v.velocity, b.pinkFloor};
+    dcBlockers[n] = {b.out.getBuffer(), v.noiseSmooth};
+  }
+  pinkNoiseFloors(floors.data(), n);
+  // Every render begun in a block has the engine's sample rate.
+  if (n > 0) dcBlocks(dcBlockers.data(), n, renders.blocks[first].sr);
+  for (int r = first; r < renders.count; ++r) {
+    VoiceState& v = *renders.voices[r];
+    VoiceBlock& b = renders.blocks[r];
+    noiseAndClick(e, v, b);
+    filterJob(e, v, b, renders.filters[r]);
   }
 }

@@ -66,18 +66,58 @@ void declick(float* row, float& fade, int8_t& fadeState, int triggerIndex, bool 
 }
 
 void dcBlock(float* row, float (&mem)[2], float sampleRate) {
-  const float a = ml::dcBlockerPole(62.83f, sampleRate);
-  // The differences x[i] - x[i - 1] first (they vectorise), then the one-pole recursion over them.
-  float diff[kBlock];
-  diff[0] = row[0] - mem[0];
-  for (int i = 1; i < kBlock; ++i) diff[i] = row[i] - row[i - 1];
-  mem[0] = row[kBlock - 1];
-  float y = mem[1];
-  for (int i = 0; i < kBlock; ++i) {
-    y = diff[i] + a * y;
-    row[i] = y;
+  alignas(16) float aligned[kBlock];
+  std::copy_n(row, kBlock, aligned);
+  const DcBlockJob job{aligned, mem};
+  dcBlocks(&job, 1, sampleRate);
+  std::copy_n(aligned, kBlock, row);
+}
+
+namespace {
+
+constexpr int kDcLanes = 4;
+
+// Up to four rows, job c in lane c: the differences x[i] - x[i - 1] first, then the one-pole recursion
+// over them.
+void dcBlockLanes(const DcBlockJob* jobs, int n, float a) {
+  using namespace ml::simd;
+  alignas(16) float spare[kBlock]{};
+  alignas(16) float prevIn[kDcLanes]{};
+  alignas(16) float prevOut[kDcLanes]{};
+  float* row[kDcLanes] = {spare, spare, spare, spare};
+  for (int c = 0; c < n; ++c) {
+    row[c] = jobs[c].row;
+    prevIn[c] = jobs[c].mem[0];
+    prevOut[c] = jobs[c].mem[1];
   }
-  mem[1] = y;
+  F4 before = loadF(prevIn);
+  F4 y = loadF(prevOut);
+  const F4 pole = splat(a);
+  for (int i = 0; i < kBlock; i += 4) {
+    F4 x[kDcLanes] = {loadF(row[0] + i), loadF(row[1] + i), loadF(row[2] + i), loadF(row[3] + i)};
+    transpose4(x[0], x[1], x[2], x[3]);
+    for (F4& sample : x) {
+      const F4 diff = sub(sample, before);
+      before = sample;
+      sample = y = add(diff, mul(pole, y));
+    }
+    transpose4(x[0], x[1], x[2], x[3]);
+    for (int c = 0; c < kDcLanes; ++c) storeF(row[c] + i, x[c]);
+  }
+  storeF(prevIn, before);
+  storeF(prevOut, y);
+  for (int c = 0; c < n; ++c) {
+    jobs[c].mem[0] = prevIn[c];
+    jobs[c].mem[1] = prevOut[c];
+  }
+}
+
+}  // namespace
+
+void dcBlocks(const DcBlockJob* jobs, int n, float sampleRate) {
+  const float a = ml::dcBlockerPole(62.83f, sampleRate);
+  for (int first = 0; first < n; first += kDcLanes)
+    dcBlockLanes(jobs + first, std::min(kDcLanes, n - first), a);
 }
 
 void addPinkNoiseFloor(float* row, uint32_t& seed, float (&pink)[3], int voice, float note, float velocity) {

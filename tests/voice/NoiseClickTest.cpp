@@ -115,6 +115,27 @@ TEST(NoiseClick, PinkFloorsSideBySideMatchEachAlone) {
   }
 }
 
+// Five rows through the DC blocker side by side equal each row blocked alone, block after block.
+TEST(NoiseClick, DcBlockersSideBySideMatchEachAlone) {
+  constexpr int kRows = 5;
+  float memAlone[kRows][2]{}, memTogether[kRows][2]{};
+  for (int b = 0; b < 3; ++b) {
+    alignas(16) float together[kRows][kBlock];
+    Row alone[kRows];
+    DcBlockJob jobs[kRows];
+    for (int k = 0; k < kRows; ++k) {
+      for (int i = 0; i < kBlock; ++i)
+        alone[k].v[i] = together[k][i] = std::sin(0.01f * (k + 1) * (i + 64 * b)) + k;
+      jobs[k] = {together[k], memTogether[k]};
+      dcBlock(alone[k].v, memAlone[k], kRate);
+    }
+    dcBlocks(jobs, kRows, kRate);
+    for (int k = 0; k < kRows; ++k) {
+      for (int i = 0; i < kBlock; ++i) ASSERT_EQ(alone[k].v[i], together[k][i]) << k << " " << b << " " << i;
+    }
+  }
+}
+
 TEST(NoiseClick, NoiseMixOneIsWhiteNoiseAtTheVelocity) {
   uint32_t seed = 0;
   float click = 0.f;
