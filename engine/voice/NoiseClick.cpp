@@ -33,35 +33,39 @@ float declickGain(float fade) {
 void declick(float* row, float& fade, int8_t& fadeState, int triggerIndex, bool retrigger) {
   if (fadeState == 0 && fade >= 1.f && triggerIndex < 0) return;
   // The fade position of each sample first (1 once the fade has ended), then the gains as a row.
+  float position = fade;  // in locals, so that the loop keeps them in registers
+  int8_t state = fadeState;
   alignas(16) float gain[kBlock];
   for (int i = 0; i < kBlock; ++i) {
     if (i == triggerIndex) {
       if (retrigger) {
-        fadeState = -1;
+        state = -1;
       } else {
-        fade = 0.f;
-        fadeState = 1;
+        position = 0.f;
+        state = 1;
       }
     }
-    if (fadeState == 0 && fade >= 1.f) {
+    if (state == 0 && position >= 1.f) {
       gain[i] = 1.f;
       continue;
     }
-    gain[i] = fade;
-    if (fadeState == -1) {
-      fade -= kFadeOutStep;
-      if (fade <= 0.f) {
-        fade = 0.f;
-        fadeState = 1;
+    gain[i] = position;
+    if (state == -1) {
+      position -= kFadeOutStep;
+      if (position <= 0.f) {
+        position = 0.f;
+        state = 1;
       }
     } else {
-      fade += kFadeInStep;
-      if (fade >= 1.f) {
-        fade = 1.f;
-        fadeState = 0;
+      position += kFadeInStep;
+      if (position >= 1.f) {
+        position = 1.f;
+        state = 0;
       }
     }
   }
+  fade = position;
+  fadeState = state;
   for (int i = 0; i < kBlock; ++i) row[i] *= ml::raisedCosineFade(gain[i]);
 }
 
