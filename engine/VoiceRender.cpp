@@ -101,8 +101,8 @@ int PluginProcessor::beginVoiceRender(VoiceState& voice, const ml::DSPVector& pi
                                       const ml::DSPVector& gate, int voiceIndex) {
   VoiceRenders& renders = *voiceRenders;
   const int r = renders.count++;
-  // Default-initialised: the member initialisers run, the kit slot's own rows stay unwritten.
-  VoiceBlock& b = *::new (static_cast<void*>(&renders.blocks[r])) VoiceBlock;
+  VoiceBlock& b = renders.blocks[r];
+  static_cast<VoiceBlockValues&>(b) = VoiceBlockValues{};
   renders.voices[r] = &voice;
   b.voice = voiceIndex;
   b.sr = static_cast<float>(sampleRate);

@@ -38,21 +38,16 @@ private:
   OwnRows own_;
 };
 
-// Everything one call of the voice render path computes for its later steps. Lives in the engine's
-// VoiceRenders for one block; rows are 64 samples, pitches note numbers, frequencies Hz.
-struct VoiceBlock {
+// The values one call of the voice render path computes for its later steps, set afresh for each block.
+struct VoiceBlockValues {
   int voice{-1};  // 0..7, or -1 for a release tail
   float sr{48000.f};
   float invSr{1.f / 48000.f};
-  ml::DSPVector pitch;  // the allocator's pitch row after the voice's own smooth glide
-  ml::DSPVector gate;   // the gate row in use (with the start delay applied)
   bool epochChanged{false};
   bool kitSilent{false};  // a kit-mode note on a key without a used slot: this block is silent
   float pitchOffset{0.f};
   int8_t kitSlotBefore{-1};  // the voice's kit slot before this block's note start (a tail keeps it)
 
-  // Parameter rows: the engine's shared rows, or the voice's own where its kit slot overrides them.
-  VoiceRows rows;
   std::array<float, PluginProcessor::kNumEngineLasts> last{};
   float noiseMixSmootherValue{0.f};  // current value of the smoother that feeds the Noise Mix row
 
@@ -62,7 +57,6 @@ struct VoiceBlock {
   float cutoffMul{1.f};
   float timeMul{1.f};
   float gainMul{1.f};
-  ml::DSPVector hz;
 
   // Gate scan.
   int noteStart{-1};
@@ -74,9 +68,6 @@ struct VoiceBlock {
   // Envelopes and timbre.
   float envNote{60.f};
   EnvShapeParams env1Shape;
-  ml::DSPVector env1Raw;  // Env 1 as rendered
-  ml::DSPVector env1Row;  // Env 1 x gain, 0..1: the route source
-  ml::DSPVector env2Row;
   float driftMul{1.f};
   float fmGain{1.f};
   float brightness{1.f};
@@ -86,19 +77,35 @@ struct VoiceBlock {
   int filterModeB{0};
   int shapeMode{0};
   std::array<int32_t, kNumRoutes> source{};
-  std::array<ml::DSPVector, kNumRoutes> routeRow;  // neutral: 1 for Ratio and the cutoffs, else 0
   bool pitchRowActive{false};
   // Kit second pass: block multipliers of Ratio and the cutoffs, block offsets of the others.
   std::array<float, kNumRoutes> kitRouteAdjust{};
 
-  // The oscillator's carrier fade and Feedback rows (the latter written only while feedback is on), and
-  // between its steps how it renders the shape, and on the 4x path its 4x rows and whether the feedback
+  // Between the oscillator's steps: how it renders the shape, and on the 4x path whether the feedback
   // recursion is still to run.
-  alignas(16) float carFade[ml::kFloatsPerDSPVector];
-  alignas(16) float feedback[ml::kFloatsPerDSPVector];
   ShapeRender shapeRender;
   bool pmPending{false};
   bool pmChainPending{false};
+};
+
+// Everything one call of the voice render path computes for its later steps. Lives in the engine's
+// VoiceRenders for one block; rows are 64 samples, pitches note numbers, frequencies Hz. The rows are
+// not cleared between blocks: each step writes a row whole before any later step reads it.
+struct VoiceBlock : VoiceBlockValues {
+  ml::DSPVector pitch;  // the allocator's pitch row after the voice's own smooth glide
+  ml::DSPVector gate;   // the gate row in use (with the start delay applied)
+  // Parameter rows: the engine's shared rows, or the voice's own where its kit slot overrides them.
+  VoiceRows rows;
+  ml::DSPVector hz;
+  ml::DSPVector env1Raw;  // Env 1 as rendered
+  ml::DSPVector env1Row;  // Env 1 x gain, 0..1: the route source
+  ml::DSPVector env2Row;
+  std::array<ml::DSPVector, kNumRoutes> routeRow;  // neutral: 1 for Ratio and the cutoffs, else 0
+
+  // The oscillator's carrier fade and Feedback rows (the latter written only while feedback is on), and
+  // on the 4x path its 4x rows.
+  alignas(16) float carFade[ml::kFloatsPerDSPVector];
+  alignas(16) float feedback[ml::kFloatsPerDSPVector];
   PmBlockRows pm;
   alignas(16) float pinkFloor[ml::kFloatsPerDSPVector];  // the voice's noise floor of the block
 
