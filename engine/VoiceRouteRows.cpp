@@ -203,13 +203,20 @@ void smoothRouteRows(VoiceState& v, VoiceBlock& b, SmoothBatch& batch) {
     std::fill(std::begin(v.modRowPrimed), std::end(v.modRowPrimed), false);
     v.pitchModPrimed = false;
   }
-  const float rowCoeff = 1.f - std::exp(-1.f / (kRowSmoothSeconds * b.sr));
+  // The coefficients are formed only for the rows that smooth.
+  float rowCoeff = 0.f;
+  const auto coeff = [&](int k) {
+    if (k == VoiceState::kModRowCutoffA)
+      return modSmoothCoeff(b.rows[PluginProcessor::kRowResonanceA][0], b.sr);
+    if (k == VoiceState::kModRowCutoffB)
+      return modSmoothCoeff(b.rows[PluginProcessor::kRowResonanceB][0], b.sr);
+    if (rowCoeff == 0.f) rowCoeff = 1.f - std::exp(-1.f / (kRowSmoothSeconds * b.sr));
+    return rowCoeff;
+  };
   for (int k = 0; k < VoiceState::kNumModRows; ++k) {
     const uint32_t r = kSmoothedRoutes[k];
-    float c = rowCoeff;
-    if (k == VoiceState::kModRowCutoffA) c = modSmoothCoeff(b.rows[PluginProcessor::kRowResonanceA][0], b.sr);
-    if (k == VoiceState::kModRowCutoffB) c = modSmoothCoeff(b.rows[PluginProcessor::kRowResonanceB][0], b.sr);
-    smoothRowInPlace(b.routeRow[r], v.modRowState[k], v.modRowPrimed[k], perVoiceSource(b.source[r]), c,
+    const bool active = perVoiceSource(b.source[r]);
+    smoothRowInPlace(b.routeRow[r], v.modRowState[k], v.modRowPrimed[k], active, active ? coeff(k) : 0.f,
                      b.noteStart, batch);
   }
 }
@@ -221,7 +228,7 @@ void smoothPitchRow(VoiceState& v, VoiceBlock& b, bool present, SmoothBatch& bat
     b.routeRow[kRoutePitch] = v.pitchModState;
     return;
   }
-  const float c = 1.f - std::exp(-1.f / (kPitchSmoothSeconds * b.sr));
+  const float c = present ? 1.f - std::exp(-1.f / (kPitchSmoothSeconds * b.sr)) : 0.f;
   smoothRowInPlace(b.routeRow[kRoutePitch], v.pitchModState, v.pitchModPrimed, present, c, b.noteStart,
                    batch);
   b.pitchRowActive = present;

@@ -21,6 +21,8 @@ float syncedStageTime(float time, bool synced, int division, double bpm, float l
 }
 
 float resolveEnvGamma(float curve) {
+  // The plain segment is the common case, and exp(0) is exactly 1.
+  if (curve == 0.f) return 1.f;
   return expf(2.4f * ml::safeClamp(curve, -1.f, 1.f));
 }
 
