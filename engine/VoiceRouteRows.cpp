@@ -120,19 +120,22 @@ void kitRouteCorrection(const PluginProcessor& e, const VoiceState& v, VoiceBloc
   }
 }
 
-// Rows whose whole block runs the plain one-pole state += c (x - state), smoothed four at a time,
-// one row in each lane.
+// Rows that run the one-pole state += c (x - state), smoothed four at a time, one row in each lane. A
+// row's state may take the row's own value at one sample (its note start) before that sample's step.
 struct SmoothBatch {
   static constexpr int kMaxRows = VoiceState::kNumModRows + 1;
+  static constexpr int kNoRestart = -1;
   float* rows[kMaxRows];
   float* states[kMaxRows];
   float coeffs[kMaxRows];
+  int32_t restarts[kMaxRows];
   int count{0};
 
-  void push(ml::DSPVector& row, float& state, float c) {
+  void push(ml::DSPVector& row, float& state, float c, int restart) {
     rows[count] = row.getBuffer();
     states[count] = &state;
     coeffs[count] = c;
+    restarts[count] = restart;
     ++count;
   }
   void run() {
@@ -145,18 +148,26 @@ private:
     alignas(16) float spare[kBlock]{};
     alignas(16) float state[4]{};
     alignas(16) float coeff[4]{};
+    alignas(16) int32_t restart[4] = {kNoRestart, kNoRestart, kNoRestart, kNoRestart};
     float* row[4] = {spare, spare, spare, spare};
+    uint64_t restartSamples = 0;
     for (int k = 0; k < n; ++k) {
       row[k] = rows[first + k];
       state[k] = *states[first + k];
       coeff[k] = coeffs[first + k];
+      restart[k] = restarts[first + k];
+      if (restart[k] >= 0) restartSamples |= uint64_t{1} << restart[k];
     }
     F4 s = loadF(state);
     const F4 c = loadF(coeff);
+    const I4 restartAt = loadI(restart);
     for (int i = 0; i < kBlock; i += 4) {
       F4 x[4] = {loadF(row[0] + i), loadF(row[1] + i), loadF(row[2] + i), loadF(row[3] + i)};
       transpose4(x[0], x[1], x[2], x[3]);
-      for (F4& sample : x) sample = s = add(s, mul(c, sub(sample, s)));
+      for (int j = 0; j < 4; ++j) {
+        if ((restartSamples >> (i + j)) & 1u) s = select(x[j], s, equalI(restartAt, splatI(i + j)));
+        x[j] = s = add(s, mul(c, sub(x[j], s)));
+      }
       transpose4(x[0], x[1], x[2], x[3]);
       for (int k = 0; k < 4; ++k) storeF(row[k] + i, x[k]);
     }
@@ -165,29 +176,16 @@ private:
   }
 };
 
-// Smooths the row in place, or leaves a row that runs the plain one-pole over the whole block to the
-// batch.
+// Smooths an active row in the batch: a primed row without a note start runs on from its state, any
+// other starts from its value at the note start (sample 0 without one) and is primed from then on.
 void smoothRowInPlace(ml::DSPVector& row, float& state, bool& primed, bool active, float c, int noteStart,
                       SmoothBatch& batch) {
   if (!active) {
     primed = false;
     return;
   }
-  if (primed && noteStart < 0) {
-    batch.push(row, state, c);
-    return;
-  }
-  const int from = std::max(noteStart, 0);
-  for (int i = 0; i < from; ++i) {
-    state += c * (row[i] - state);
-    row[i] = state;
-  }
-  state = row[from];
+  batch.push(row, state, c, primed && noteStart < 0 ? SmoothBatch::kNoRestart : std::max(noteStart, 0));
   primed = true;
-  for (int i = from; i < kBlock; ++i) {
-    state += c * (row[i] - state);
-    row[i] = state;
-  }
 }
 
 float modSmoothCoeff(float resonance, float sr) {
