@@ -1,6 +1,7 @@
 // Exponential attack-decay-sustain-release envelope generator, one sample at a time.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 namespace ml {
@@ -72,14 +73,48 @@ struct ADSR {
   // True in the decay stage once it no longer moves toward the sustain level: the last step made no
   // progress, or the output is within 1e-6 of the sustain. A sustain of 1 (or just below) never
   // crosses into the sustain stage, so latches that wait for sustain also accept this.
-  bool decaySettled() const;
+  bool decaySettled() const {
+    return stage == kDecay && (y == yPrev || std::fabs(y - coeffs.s) <= kSettledDistance);
+  }
 
   // Turns the generator off and forgets the previous gate and output, so the next positive gate is
   // always a note start. Keeps the coefficients.
   void clear();
 
 private:
-  void beginStage(int32_t newStage);
+  // Inline with processSample, so that a generator copied into a local keeps its state in registers.
+  void beginStage(int32_t newStage) {
+    stage = newStage;
+    // A segment always starts from its nominal level, not from the current output.
+    float start = 0.f;
+    float end = 0.f;
+    switch (stage) {
+      case kAttack:
+        end = 1.f;
+        coefficient = coeffs.a;
+        break;
+      case kDecay:
+        start = 1.f;
+        end = coeffs.s;
+        coefficient = coeffs.d;
+        break;
+      case kSustain:
+        start = end = coeffs.s;
+        coefficient = 0.f;
+        y = yPrev = coeffs.s;
+        break;
+      case kRelease:
+        start = coeffs.s;
+        coefficient = coeffs.r;
+        break;
+      default:
+        coefficient = 0.f;
+        y = yPrev = 0.f;
+        break;
+    }
+    target = end;
+    overshootTarget = end + (end - start) * 0.1f;
+  }
 };
 
 }  // namespace ml

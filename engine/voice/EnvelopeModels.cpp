@@ -69,12 +69,8 @@ void noteReleaseStart(const ADSR& adsr, EnvWrap& env, int32_t st) {
   }
 }
 
-float classicShape(const EnvWrap& env, const EnvShapeParams& p, float y, int32_t st, float sustain) {
-  if (st == ADSR::kAttack && p.attackExponent != 1.f) return shapeEnvSample(y, 0.f, 1.f, p.attackExponent);
-  if (st == ADSR::kDecay && p.decayExponent != 1.f && !env.inHold) {
-    return shapeEnvSample(y, 1.f, sustain, p.decayExponent);
-  }
-  if (st != ADSR::kRelease) return y;
+// The release's shaping of the generator's output y.
+float classicReleaseShape(const EnvWrap& env, const EnvShapeParams& p, float y, float sustain) {
   if (env.releaseRescaled) {
     // Starts the release exactly from the shaped level the envelope had.
     const float raw = env.releaseStartRawLevel;
@@ -86,6 +82,15 @@ float classicShape(const EnvWrap& env, const EnvShapeParams& p, float y, int32_t
     return shapeEnvSample(y, envSegmentStart(ADSR::kRelease, sustain), 0.f, p.releaseExponent);
   }
   return y;
+}
+
+// Small enough to inline into the sample loops, which then keep their state in registers.
+inline float classicShape(const EnvWrap& env, const EnvShapeParams& p, float y, int32_t st, float sustain) {
+  if (st == ADSR::kAttack) return p.attackExponent != 1.f ? shapeEnvSample(y, 0.f, 1.f, p.attackExponent) : y;
+  if (st == ADSR::kDecay) {
+    return p.decayExponent != 1.f && !env.inHold ? shapeEnvSample(y, 1.f, sustain, p.decayExponent) : y;
+  }
+  return st == ADSR::kRelease ? classicReleaseShape(env, p, y, sustain) : y;
 }
 
 void classicDisplay(EnvWrap& env, const ADSR& adsr, int triggerMode, float last, float sustain) {
@@ -333,10 +338,14 @@ ml::DSPVector renderEnvelope(ADSR& adsr, EnvWrap& env, const ml::DSPVector& gate
   ml::DSPVector out;
   if (plainHeldBlock(adsr, env, gate, p, triggerIndex)) {
     env.gate = true;
-    for (int i = 0; i < kBlock; ++i) out[i] = heldSample(adsr, env, p, sustain);
+    // The loops run on a local copy of the generator, whose state the compiler keeps in registers.
+    ADSR generator = adsr;
+    for (int i = 0; i < kBlock; ++i) out[i] = heldSample(generator, env, p, sustain);
+    adsr = generator;
     classicDisplay(env, adsr, p.triggerMode, out[kBlock - 1], sustain);
     return out;
   }
+  ADSR generator = adsr;
   for (int i = 0; i < kBlock; ++i) {
     if (i == triggerIndex) {
       env.delayCounter = env.delayLength = p.delaySamples;
@@ -349,22 +358,23 @@ ml::DSPVector renderEnvelope(ADSR& adsr, EnvWrap& env, const ml::DSPVector& gate
     }
     env.gate = gate[i] > 0.f;
     const bool held = env.gate || env.oneShotLatch;
-    float y = adsr.processSample(classicDelayGate(env, held));
-    int32_t st = adsr.stage;
-    classicHold(adsr, env, p, held, y, st);
-    noteReleaseStart(adsr, env, st);
+    float y = generator.processSample(classicDelayGate(env, held));
+    int32_t st = generator.stage;
+    classicHold(generator, env, p, held, y, st);
+    noteReleaseStart(generator, env, st);
     const float shaped = classicShape(env, p, y, st, sustain);
     if (p.triggerMode == kTriggerOneShot && env.oneShotLatch &&
-        (st == ADSR::kSustain || (!env.inHold && adsr.decaySettled()))) {
+        (st == ADSR::kSustain || (!env.inHold && generator.decaySettled()))) {
       // A decay toward a sustain of 1 stalls short of the sustain stage: settled counts as arrived.
       env.oneShotLatch = false;
     } else if (p.triggerMode == kTriggerLoop && env.gate && st == ADSR::kSustain) {
-      adsr.gatePrev = 0.f;  // the next sample restarts the attack from the current level
+      generator.gatePrev = 0.f;  // the next sample restarts the attack from the current level
     }
     out[i] = shaped;
     env.lastOutput = shaped;
     env.lastAdsrStage = st;
   }
+  adsr = generator;
   classicDisplay(env, adsr, p.triggerMode, out[kBlock - 1], sustain);
   return out;
 }
