@@ -120,11 +120,14 @@ void kitRouteCorrection(const PluginProcessor& e, const VoiceState& v, VoiceBloc
   }
 }
 
-// Rows that run the one-pole state += c (x - state), smoothed four at a time, one row in each lane. A
-// row's state may take the row's own value at one sample (its note start) before that sample's step.
+// Rows that run the one-pole state += c (x - state), one row in each lane of two groups of four whose
+// recursions run side by side. A row's state may take the row's own value at one sample (its note start)
+// before that sample's step.
 struct SmoothBatch {
   static constexpr int kMaxRows = VoiceState::kNumModRows + 1;
+  static constexpr int kLanes = 8;
   static constexpr int kNoRestart = -1;
+  static_assert(kMaxRows <= kLanes, "every smoothed row has a lane");
   float* rows[kMaxRows];
   float* states[kMaxRows];
   float coeffs[kMaxRows];
@@ -138,41 +141,48 @@ struct SmoothBatch {
     restarts[count] = restart;
     ++count;
   }
-  void run() {
-    for (int first = 0; first < count; first += 4) runFour(first, std::min(count - first, 4));
-  }
 
-private:
-  void runFour(int first, int n) {
+  void run() {
+    if (count == 0) return;
     using namespace ml::simd;
     alignas(16) float spare[kBlock]{};
-    alignas(16) float state[4]{};
-    alignas(16) float coeff[4]{};
-    alignas(16) int32_t restart[4] = {kNoRestart, kNoRestart, kNoRestart, kNoRestart};
-    float* row[4] = {spare, spare, spare, spare};
+    alignas(16) float state[kLanes]{};
+    alignas(16) float coeff[kLanes]{};
+    alignas(16) int32_t restart[kLanes];
+    float* row[kLanes];
     uint64_t restartSamples = 0;
-    for (int k = 0; k < n; ++k) {
-      row[k] = rows[first + k];
-      state[k] = *states[first + k];
-      coeff[k] = coeffs[first + k];
-      restart[k] = restarts[first + k];
+    for (int k = 0; k < kLanes; ++k) {
+      const bool used = k < count;
+      row[k] = used ? rows[k] : spare;
+      state[k] = used ? *states[k] : 0.f;
+      coeff[k] = used ? coeffs[k] : 0.f;
+      restart[k] = used ? restarts[k] : kNoRestart;
       if (restart[k] >= 0) restartSamples |= uint64_t{1} << restart[k];
     }
-    F4 s = loadF(state);
-    const F4 c = loadF(coeff);
-    const I4 restartAt = loadI(restart);
+    F4 s[2] = {loadF(state), loadF(state + 4)};
+    const F4 c[2] = {loadF(coeff), loadF(coeff + 4)};
+    const I4 restartAt[2] = {loadI(restart), loadI(restart + 4)};
     for (int i = 0; i < kBlock; i += 4) {
-      F4 x[4] = {loadF(row[0] + i), loadF(row[1] + i), loadF(row[2] + i), loadF(row[3] + i)};
-      transpose4(x[0], x[1], x[2], x[3]);
-      for (int j = 0; j < 4; ++j) {
-        if ((restartSamples >> (i + j)) & 1u) s = select(x[j], s, equalI(restartAt, splatI(i + j)));
-        x[j] = s = add(s, mul(c, sub(x[j], s)));
+      F4 x[2][4];
+      for (int g = 0; g < 2; ++g) {
+        for (int k = 0; k < 4; ++k) x[g][k] = loadF(row[4 * g + k] + i);
+        transpose4(x[g][0], x[g][1], x[g][2], x[g][3]);
       }
-      transpose4(x[0], x[1], x[2], x[3]);
-      for (int k = 0; k < 4; ++k) storeF(row[k] + i, x[k]);
+      for (int j = 0; j < 4; ++j) {
+        for (int g = 0; g < 2; ++g) {
+          if ((restartSamples >> (i + j)) & 1u)
+            s[g] = select(x[g][j], s[g], equalI(restartAt[g], splatI(i + j)));
+          x[g][j] = s[g] = add(s[g], mul(c[g], sub(x[g][j], s[g])));
+        }
+      }
+      for (int g = 0; g < 2; ++g) {
+        transpose4(x[g][0], x[g][1], x[g][2], x[g][3]);
+        for (int k = 0; k < 4; ++k) storeF(row[4 * g + k] + i, x[g][k]);
+      }
     }
-    storeF(state, s);
-    for (int k = 0; k < n; ++k) *states[first + k] = state[k];
+    storeF(state, s[0]);
+    storeF(state + 4, s[1]);
+    for (int k = 0; k < count; ++k) *states[k] = state[k];
   }
 };
 
