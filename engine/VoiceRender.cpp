@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "foundation/MLDSPGens.h"
+#include "foundation/MLSIMD.h"
 #include "foundation/MLSafeValue.h"
 
 namespace {
@@ -62,6 +63,15 @@ void smoothGlide(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
     }
     b.pitch[i] = v.glidePitch;
   }
+}
+
+// True when every sample of the row equals the first (a NaN sample never does).
+bool constantRow(const ml::DSPVector& row) {
+  using namespace ml::simd;
+  const F4 first = splat(row[0]);
+  I4 same = equal(first, first);
+  for (size_t i = 0; i < ml::kFloatsPerDSPVector; i += 4) same = andMask(same, equal(loadF(&row[i]), first));
+  return allSet(same);
 }
 
 // The fixed analog offsets of a synthesis voice and its pitch walk, as multipliers.
@@ -172,6 +182,13 @@ void voicePitchAndFrequency(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
   analogOffsets(v, b);
 
   const bool tuned = e.effectiveTuningActive();
+  ml::DSPVector notes;
+  for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) notes[i] = b.pitch[i] + octave.target + b.pitchOffset;
+  if (!tuned && !octave.gliding && constantRow(notes)) {
+    // A held note: one frequency for the block.
+    b.hz = ml::pitchToFrequency(notes[0] + b.bend) * b.pitchMul;
+    return;
+  }
   const float tunedMul = std::exp2(b.bend / 12.f) * b.pitchMul;
   // Note frequencies are looked up again only when the note moves.
   int lastKey = -1;
@@ -184,7 +201,7 @@ void voicePitchAndFrequency(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
       v.octaveOffset = glideToward(v.octaveOffset, octave.target, octave.coeff);
       octaveMul = std::exp2(octave.log2Period * (v.octaveOffset - octave.target) / octave.steps);
     }
-    const float note = b.pitch[i] + octave.target + b.pitchOffset;
+    const float note = notes[i];
     if (tuned) {
       // A fractional note keeps only its integer key under a tuning.
       const int key = static_cast<int>(ml::safeClamp(std::trunc(note), 0.f, static_cast<float>(kMaxKey)));
