@@ -23,10 +23,6 @@ void ModRoutes::clear() {
   routeBlockSource.fill(-1);
 }
 
-int32_t ModRoutes::sourceFromParam(double value) {
-  return static_cast<int32_t>(ml::safeClamp(value, 0.0, 3.0) + 0.5);
-}
-
 float ModRoutes::fadeStep(double sampleRate) {
   return static_cast<float>(1.0 / std::max(1.0, kFadeSeconds * sampleRate / kBlockFrames));
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "engine/ParamTable.h"
+#include "foundation/MLSafeValue.h"
 
 // Route sources: the two engine-wide LFOs (one value per block) and the two per-voice envelopes (rows
 // that only the voice render path has).
@@ -83,7 +84,9 @@ struct ModRoutes {
   void clear();
 
   // A Source parameter's value as a source index 0..3 (NaN gives 0).
-  static int32_t sourceFromParam(double value);
+  static int32_t sourceFromParam(double value) {
+    return static_cast<int32_t>(ml::safeClamp(value, 0.0, 3.0) + 0.5);
+  }
   // Fade step per block for a 10 ms crossfade at this rate.
   static float fadeStep(double sampleRate);
 
