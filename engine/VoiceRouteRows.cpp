@@ -62,10 +62,14 @@ RouteSpan routeSpan(const PluginProcessor& e, const VoiceState& v, uint32_t r) {
 }
 
 // The target's range as the route scales it: ln(max / min) for Ratio and the cutoffs, else max - min.
-double routeRange(uint32_t r) {
-  const ParamInfo& t = kParams[kRoutes[r].targetParam];
-  return kRoutes[r].scale == RouteScale::kExponential ? std::log(t.max / t.min) : t.max - t.min;
-}
+const std::array<double, kNumRoutes> kRouteRanges = [] {
+  std::array<double, kNumRoutes> ranges{};
+  for (uint32_t r = 0; r < kNumRoutes; ++r) {
+    const ParamInfo& t = kParams[kRoutes[r].targetParam];
+    ranges[r] = kRoutes[r].scale == RouteScale::kExponential ? std::log(t.max / t.min) : t.max - t.min;
+  }
+  return ranges;
+}();
 
 bool exponentialRoute(uint32_t r) {
   return kRoutes[r].scale == RouteScale::kExponential;
@@ -78,7 +82,7 @@ void envelopeRouteRows(const PluginProcessor& e, const VoiceState& v, VoiceBlock
     if (r == kRouteRatio && e.ratioLockActive) continue;
     const RouteSpan span = routeSpan(e, v, r);
     if (!(span.end > kActiveDepth || span.start > kActiveDepth)) continue;
-    const float depth = static_cast<float>((span.end - span.start) * routeRange(r));
+    const float depth = static_cast<float>((span.end - span.start) * kRouteRanges[r]);
     if (exponentialRoute(r)) {
       fillRouteRow(e.routes, r, b.source[r], b.routeRow[r], [&](int32_t s, float* out) {
         mapSourceRow(b, s, 1.f, out, [depth](float x) { return ml::expApprox(x * depth); });
@@ -116,7 +120,7 @@ void kitRouteCorrection(const PluginProcessor& e, const VoiceState& v, VoiceBloc
     const double x =
         (e.routes.blockSourceValue(b.source[r]) - e.routes.routeBlockValue[r]) * (span.end - span.start);
     b.kitRouteAdjust[r] =
-        static_cast<float>(exponentialRoute(r) ? std::exp(x * routeRange(r)) : x * routeRange(r));
+        static_cast<float>(exponentialRoute(r) ? std::exp(x * kRouteRanges[r]) : x * kRouteRanges[r]);
   }
 }
 
