@@ -91,7 +91,8 @@ EnvShapeParams PluginProcessor::envelopeShape(VoiceState& voice, int env, bool n
   const bool synced = param(ids.sync) > 0.5f;
   float* stored = voice.envStageTime[env == 0 ? 0 : 1];
   if (noteStarts) std::fill(stored, stored + 3, -1.0f);
-  const float glide = 1.0f - std::exp(-1.0f / (kStageTimeGlideSeconds * sr / ml::kFloatsPerDSPVector));
+  // Formed only for a stored time that moves: a settled one stays as it is whatever the coefficient.
+  float glide = -1.0f;
   const float kt = ml::safeClamp(param(ids.keyTrack), -1.0f, 1.0f);
   const float factor = (kt != 0.0f ? std::exp2(-kt * (note - 60.0f) / 12.0f) : 1.0f) * timeMul;
   float times[3];
@@ -100,6 +101,9 @@ EnvShapeParams PluginProcessor::envelopeShape(VoiceState& voice, int env, bool n
     if (synced) {
       time = syncedStageTime(time, true, roundedIndex(effParam(ids.division[t], voice)), getTempo(),
                              kMinStageSeconds, kMaxStageSeconds[t]);
+    }
+    if (glide < 0.0f && stored[t] >= 0.0f && stored[t] != time) {
+      glide = 1.0f - std::exp(-1.0f / (kStageTimeGlideSeconds * sr / ml::kFloatsPerDSPVector));
     }
     glideStageTime(stored[t], time, glide);
     times[t] = ml::safeClamp(stored[t] * factor, kMinStageSeconds, kMaxStageSeconds[t]);
