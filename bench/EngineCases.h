@@ -30,7 +30,8 @@ struct EngineCase {
   std::string name;
   std::vector<CaseParam> params;
   std::vector<CaseNote> notes;
-  double seconds;  // length of the render
+  double seconds;         // length of the render
+  double timedFrom{0.0};  // seconds rendered before the timing starts
 };
 
 // The heaviest voice's steady tone: saturated resonant filters with full drive, deep fold with character,
@@ -128,6 +129,19 @@ inline std::vector<EngineCase> engineCases(double sampleRate) {
         {kParamReverbMix, 0.5}},
        heldNotes(chord, kDecaySeconds),
        kDecaySeconds},
+  };
+}
+
+// An instance with no notes, fresh, and kIdleAfterNoteSeconds after the one held note of the default
+// patch let go (its release and the reverb's tail have died away). Each is timed over kIdleSeconds.
+inline std::vector<EngineCase> idleCases() {
+  constexpr double kIdleSeconds = 5.0;
+  constexpr double kNoteSeconds = 1.0;
+  constexpr double kIdleAfterNoteSeconds = 30.0;
+  constexpr double kSettled = kNoteSeconds + kIdleAfterNoteSeconds;
+  return {
+      {"fresh", {}, {}, kIdleSeconds},
+      {"after_note", {}, heldNotes({60}, kNoteSeconds), kSettled + kIdleSeconds, kSettled},
   };
 }
 

@@ -2,6 +2,8 @@
 // call per block, each timed in the thread's CPU time. Per case: microseconds per block, the real-time factor
 // (audio seconds per CPU second on one core) and the 99th-percentile block time; also the mean block
 // time of the last second over the first (the long decay's denormal check) and the release tails sounding.
+// The idle cases give CPU milliseconds per audio second over their timed run, read as a whole: an idle
+// block costs about as much as the clock reads that would time it alone.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -37,6 +39,13 @@ double mean(const std::vector<double>& v, size_t from, size_t to) {
   return to > from ? std::accumulate(v.begin() + from, v.begin() + to, 0.0) / double(to - from) : 0.0;
 }
 
+std::unique_ptr<PluginProcessor> startCase(const EngineCase& c, double sampleRate) {
+  auto engine = std::make_unique<PluginProcessor>();
+  engine->setSampleRate(sampleRate);
+  for (const engine_cases::CaseParam& p : c.params) engine->setParam(p.id, p.plain);
+  return engine;
+}
+
 void BM_EngineCase(benchmark::State& state, const EngineCase& c, double sampleRate) {
   const std::vector<NoteEvent> events = engine_cases::noteEvents(c, sampleRate);
   const auto blocks = static_cast<size_t>(c.seconds * sampleRate / kBlock);
@@ -47,9 +56,7 @@ void BM_EngineCase(benchmark::State& state, const EngineCase& c, double sampleRa
   float left[kBlock], right[kBlock];
   uint64_t tailBlocks = 0;
   for (auto _ : state) {
-    auto engine = std::make_unique<PluginProcessor>();
-    engine->setSampleRate(sampleRate);
-    for (const engine_cases::CaseParam& p : c.params) engine->setParam(p.id, p.plain);
+    const auto engine = startCase(c, sampleRate);
     size_t next = 0;
     double total = 0.0;
     for (size_t b = 0; b < blocks; ++b) {
@@ -80,14 +87,46 @@ void BM_EngineCase(benchmark::State& state, const EngineCase& c, double sampleRa
   }
 }
 
+void BM_IdleCase(benchmark::State& state, const EngineCase& c, double sampleRate) {
+  const std::vector<NoteEvent> events = engine_cases::noteEvents(c, sampleRate);
+  const auto blocks = static_cast<size_t>(c.seconds * sampleRate / kBlock);
+  const auto untimed = std::min(blocks, static_cast<size_t>(c.timedFrom * sampleRate / kBlock));
+  float left[kBlock], right[kBlock];
+  double total = 0.0;
+  for (auto _ : state) {
+    const auto engine = startCase(c, sampleRate);
+    size_t next = 0;
+    const auto render = [&](size_t from, size_t to) {
+      for (size_t b = from; b < to; ++b) {
+        engine_cases::playEventsInBlock(*engine, events, next, b * kBlock, kBlock);
+        engine->process(left, right, kBlock);
+        benchmark::DoNotOptimize(left);
+      }
+    };
+    render(0, untimed);
+    const double t0 = threadSeconds();
+    render(untimed, blocks);
+    const double seconds = threadSeconds() - t0;
+    state.SetIterationTime(seconds);
+    total += seconds;
+  }
+  const double timedAudioSeconds = double((blocks - untimed) * kBlock) / sampleRate;
+  const double perAudioSecond = total / (double(state.iterations()) * timedAudioSeconds);
+  state.counters["cpu_ms_per_s"] = 1e3 * perAudioSecond;
+  state.counters["us_per_block"] = 1e6 * perAudioSecond * kBlock / sampleRate;
+}
+
+void registerCase(const char* kind, void (*run)(benchmark::State&, const EngineCase&, double),
+                  const EngineCase& c, double rate) {
+  const std::string name = std::string(kind) + "/" + c.name + "/" + std::to_string(int(rate / 1000)) + "k";
+  benchmark::RegisterBenchmark(name.c_str(), run, c, rate)->UseManualTime()->Unit(benchmark::kMillisecond);
+}
+
 const bool s_registered = [] {
   for (const double rate : {48000.0, 96000.0}) {
-    for (const EngineCase& c : engine_cases::engineCases(rate)) {
-      const std::string name = "Engine/" + c.name + "/" + std::to_string(int(rate / 1000)) + "k";
-      benchmark::RegisterBenchmark(name.c_str(), BM_EngineCase, c, rate)
-          ->UseManualTime()
-          ->Unit(benchmark::kMillisecond);
-    }
+    for (const EngineCase& c : engine_cases::engineCases(rate))
+      registerCase("Engine", BM_EngineCase, c, rate);
+    for (const EngineCase& c : engine_cases::idleCases()) registerCase("Idle", BM_IdleCase, c, rate);
   }
   return true;
 }();
