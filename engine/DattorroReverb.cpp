@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/CycleSine.h"
+#include "engine/Silence.h"
 #include "foundation/MLSafeValue.h"
 
 namespace {
@@ -113,15 +114,19 @@ void DattorroReverb::setSampleRate(float sr) {
 }
 
 void DattorroReverb::clear() {
+  zeroState();
+  for (int i = 0; i < kNumLines; ++i) modPhase[i] = static_cast<float>(i) / kNumLines;
+  lineWrite = inputDiffIndex = tankDiffIndex = preDelayWrite = 0;
+}
+
+void DattorroReverb::zeroState() {
   std::memset(lines, 0, sizeof(lines));
   std::memset(inputDiff, 0, sizeof(inputDiff));
   std::memset(tankDiff, 0, sizeof(tankDiff));
   std::memset(preDelay, 0, sizeof(preDelay));
-  for (int i = 0; i < kNumLines; ++i) {
-    lowpass[i] = prevTap[i] = dcState[i] = 0.0f;
-    modPhase[i] = static_cast<float>(i) / kNumLines;
-  }
-  lineWrite = inputDiffIndex = tankDiffIndex = preDelayWrite = 0;
+  for (int i = 0; i < kNumLines; ++i) lowpass[i] = prevTap[i] = dcState[i] = 0.0f;
+  asleep = true;
+  quietSamples = 0;
 }
 
 void DattorroReverb::hadamard8(F4* v) {
@@ -142,6 +147,14 @@ void DattorroReverb::hadamard8(F4* v) {
 
 void DattorroReverb::process(const ml::DSPVector& in, float preDelayMs, float decaySeconds, float tone,
                              ml::DSPVector& outL, ml::DSPVector& outR) {
+  const bool inputQuiet = allQuieterThan(in.getConstBuffer(), kBlock, kSilenceLevel);
+  if (asleep && inputQuiet) {
+    outL = 0.0f;
+    outR = 0.0f;
+    advanceAsleep();
+    return;
+  }
+  asleep = false;
   BlockCoeffs c;
   const float decay = std::max(ml::finiteOr(decaySeconds, kMinDecaySeconds), kMinDecaySeconds);
   if (decay != feedbackDecay) {
@@ -160,6 +173,66 @@ void DattorroReverb::process(const ml::DSPVector& in, float preDelayMs, float de
     processRun(in.getConstBuffer() + start, std::min(runLength, kBlock - start), c, outL.getBuffer() + start,
                outR.getBuffer() + start);
   }
+  fallAsleepWhenQuiet(inputQuiet);
+}
+
+// A silent block of the sleeping network: what running it would change besides its zeroed state.
+void DattorroReverb::advanceAsleep() {
+  using namespace ml::simd;
+  static_assert(kQuads == 2);
+  F4 low = loadF(modPhase);
+  F4 high = loadF(modPhase + 4);
+  const F4 lowStep = loadF(modStep);
+  const F4 highStep = loadF(modStep + 4);
+  // A phase wraps about once a second at most: the wrap stays off the chain of additions.
+  const auto advance = [](F4 phase, F4 step) {
+    const F4 next = add(phase, step);
+    const I4 below = greaterThan(splat(1.0f), next);
+    return allSet(below) ? next : select(next, sub(next, splat(1.0f)), below);
+  };
+  for (int n = 0; n < kBlock; ++n) {
+    low = advance(low, lowStep);
+    high = advance(high, highStep);
+  }
+  storeF(modPhase, low);
+  storeF(modPhase + 4, high);
+  lineWrite = (lineWrite + kBlock) & kLineMask;
+  inputDiffIndex = (inputDiffIndex + kBlock) & kDiffuserMask;
+  tankDiffIndex = (tankDiffIndex + kBlock) & kDiffuserMask;
+  preDelayWrite = (preDelayWrite + kBlock) & kPreDelayMask;
+}
+
+// Counts the samples through which the input and every write stayed silent; once every ring (the
+// pre-delay's the longest) holds only such writes and the filters are silent too, zeroes the state.
+void DattorroReverb::fallAsleepWhenQuiet(bool inputQuiet) {
+  if (!inputQuiet || !lastWritesQuiet()) {
+    quietSamples = 0;
+    return;
+  }
+  quietSamples = std::min(quietSamples + kBlock, int32_t{kPreDelaySize});
+  if (quietSamples < kPreDelaySize) return;
+  if (allQuieterThan(lowpass, kNumLines, kSilenceLevel) &&
+      allQuieterThan(prevTap, kNumLines, kSilenceLevel) &&
+      allQuieterThan(dcState, kNumLines, kSilenceLevel)) {
+    zeroState();
+  }
+}
+
+// Whether each value the last block wrote into the lines and the diffusers is silent.
+bool DattorroReverb::lastWritesQuiet() const {
+  alignas(16) float written[kBlock];
+  const auto quiet = [&](const float* ring, int32_t mask, int32_t next) {
+    readRing(ring, mask, next - kBlock, written, kBlock);
+    return allQuieterThan(written, kBlock, kSilenceLevel);
+  };
+  for (int i = 0; i < kNumLines; ++i) {
+    if (!quiet(lines[i], kLineMask, lineWrite) || !quiet(tankDiff[i], kDiffuserMask, tankDiffIndex))
+      return false;
+  }
+  for (int k = 0; k < kNumInputDiffusers; ++k) {
+    if (!quiet(inputDiff[k], kDiffuserMask, inputDiffIndex)) return false;
+  }
+  return true;
 }
 
 // Each stage over the whole run in turn. The rows are computed four samples at a time, up to padded; only

@@ -9,6 +9,9 @@
 // allpass diffusers; each feedback path has a DC blocker, a one-pole damping filter and a tank allpass.
 // Delay tables are given for 44.1 kHz and scaled by setSampleRate. About 750 KB: keep it inside a
 // heap-allocated owner, never on a thread's stack. Audio thread only.
+// Once its input and everything it holds have stayed below kSilenceLevel for a whole pre-delay ring, the
+// network zeroes its state and falls asleep: blocks of silent input then give silence without running
+// it, advancing only the modulation and the ring positions, until a louder input wakes it.
 struct DattorroReverb {
   static constexpr int kNumLines = 8;
   static constexpr int kLineSize = 16384;  // power of two: ring positions are masked
@@ -73,6 +76,8 @@ struct DattorroReverb {
   float feedbackDecay{0.0f};
   float sampleRate{kRefSampleRate};
   float modDepth{kRefModDepth};  // samples
+  bool asleep{true};             // every buffer and filter state is zero
+  int32_t quietSamples{0};       // since the input or a write into the network last reached kSilenceLevel
   // Samples processed stage by stage together: shorter than every delay read, so that no read within a
   // run meets a write of the same run, and each run gives what sample-by-sample processing would.
   int32_t runLength{1};
@@ -80,7 +85,7 @@ struct DattorroReverb {
 
   // Scales the delay tables to sr (Hz, > 0; other values are ignored) and clears.
   void setSampleRate(float sr);
-  // Silences every buffer and filter; keeps the lengths.
+  // Silences every buffer and filter and restarts the modulation; keeps the lengths.
   void clear();
   // One 64-sample block. preDelayMs 0..100, decaySeconds (RT60-like, at least 0.05), tone 0..1
   // (more damping, darker, towards 1). Out-of-range and non-finite settings are clamped.
@@ -93,6 +98,10 @@ struct DattorroReverb {
 
 private:
   struct BlockCoeffs;
+  void zeroState();
+  void advanceAsleep();
+  void fallAsleepWhenQuiet(bool inputQuiet);
+  bool lastWritesQuiet() const;
   void processRun(const float* in, int count, const BlockCoeffs& c, float* outL, float* outR);
   void modulationRows(int count, int padded);
   void readTaps(int padded);

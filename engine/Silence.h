@@ -1,0 +1,18 @@
+// What the master stages count as silence, and the test they judge a run of samples by.
+#pragma once
+
+#include "foundation/MLSIMD.h"
+
+// -140 dBFS: a stage whose input and state stay below it may stop working and zero its state.
+inline constexpr float kSilenceLevel = 1e-7f;
+
+// True when each of the count samples is smaller than bound in magnitude. A NaN counts as loud.
+inline bool allQuieterThan(const float* x, int count, float bound) {
+  using namespace ml::simd;
+  I4 quiet = equalI(splatI(0), splatI(0));
+  int i = 0;
+  for (; i + 4 <= count; i += 4) quiet = andMask(quiet, lessThan(abs(loadUnalignedF(x + i)), splat(bound)));
+  bool tailQuiet = true;
+  for (; i < count; ++i) tailQuiet = tailQuiet && x[i] < bound && -x[i] < bound;
+  return allSet(quiet) && tailQuiet;
+}
