@@ -4,6 +4,7 @@
 #include <cmath>
 #include <iterator>
 
+#include "engine/Silence.h"
 #include "foundation/MLSIMD.h"
 
 namespace {
@@ -40,25 +41,36 @@ struct KernelTable {
   TruePeakLimiter::Kernel taps{};
   alignas(16) float midpointLanes[kMidpointTaps][4]{};
   alignas(16) float quarterLanes[TruePeakLimiter::kQuarterPoints][kQuarterTaps][4]{};
+  // No estimate exceeds the largest input magnitude times this (the interpolators' largest gains, one
+  // after the other), nor, with a margin for the rounding of the sums, what the limiter computes.
+  float estimateGainBound{1.0f};
   KernelTable() {
     double sum = 0.0;
     double mid[kMidpointTaps];
     for (int j = 0; j < kMidpointTaps; ++j)
       sum += 2.0 * (mid[j] = windowedSinc(j + 0.5, kMidpointTaps + 0.5, 5.0));
+    double midpointGain = 0.0;
     for (int j = 0; j < kMidpointTaps; ++j) {
       taps.midpoint[j] = static_cast<float>(mid[j] / sum);
+      midpointGain += 2.0 * std::fabs(taps.midpoint[j]);
       std::fill(std::begin(midpointLanes[j]), std::end(midpointLanes[j]), taps.midpoint[j]);
     }
+    double quarterGain = 0.0;
     for (int p = 0; p < TruePeakLimiter::kQuarterPoints; ++p) {
       double quarter[kQuarterTaps];
       sum = 0.0;
       for (int k = 0; k < kQuarterTaps; ++k)
         sum += quarter[k] = windowedSinc(k - 3 - (p + 1) / 4.0, 4.5, 4.0);
+      double gain = 0.0;
       for (int k = 0; k < kQuarterTaps; ++k) {
         taps.quarter[p][k] = static_cast<float>(quarter[k] / sum);
+        gain += std::fabs(taps.quarter[p][k]);
         std::fill(std::begin(quarterLanes[p][k]), std::end(quarterLanes[p][k]), taps.quarter[p][k]);
       }
+      quarterGain = std::max(quarterGain, gain);
     }
+    constexpr double kRoundingMargin = 1.01;
+    estimateGainBound = static_cast<float>(midpointGain * quarterGain * kRoundingMargin);
   }
 };
 
@@ -130,6 +142,23 @@ void slidingMinima(const float* g, float* windowMin) {
 
 }  // namespace
 
+// Each sample's own magnitude counts at once, an interval's peak at both its ends.
+void TruePeakLimiter::blockTargets(const float (&input)[2][kHistory + kBlock], float* targets) const {
+  alignas(16) float peaks[2][kBlock];
+  for (int c = 0; c < 2; ++c) intervalPeaks(input[c], peaks[c]);
+  const auto target = [this](float peak) { return peak > ceiling ? ceiling / peak : 1.0f; };
+  for (int n = 0; n < kBlock; ++n) {
+    targets[kLookahead + n] =
+        target(std::max(std::fabs(input[0][kHistory + n]), std::fabs(input[1][kHistory + n])));
+  }
+  for (int n = 0; n < kBlock; ++n) {
+    const float g = target(std::max(peaks[0][n], peaks[1][n]));
+    float* ends = targets + kLookahead + n - kDelay + 1;
+    ends[0] = std::min(ends[0], g);
+    ends[1] = std::min(ends[1], g);
+  }
+}
+
 const TruePeakLimiter::Kernel& TruePeakLimiter::kernel() {
   return kernelTable().taps;
 }
@@ -156,41 +185,47 @@ void TruePeakLimiter::processBlock(ml::DSPVector& left, ml::DSPVector& right) {
   ml::DSPVector* rows[2] = {&left, &right};
   // Per channel: the past inputs, then the block.
   alignas(16) float input[2][kHistory + kBlock];
-  alignas(16) float peaks[2][kBlock];
   for (int c = 0; c < 2; ++c) {
     std::copy_n(pastInputs[c], kHistory, input[c]);
     std::copy_n(rows[c]->getConstBuffer(), kBlock, input[c] + kHistory);
-    intervalPeaks(input[c], peaks[c]);
   }
-  const auto target = [this](float peak) { return peak > ceiling ? ceiling / peak : 1.0f; };
   // Target gains, oldest first: those of the delayed samples, then the block's (the channels linked).
-  // Each sample's own magnitude counts at once, an interval's peak at both its ends.
   alignas(16) float targets[kLookahead + kBlock];
   std::copy_n(gains, kLookahead, targets);
-  for (int n = 0; n < kBlock; ++n) {
-    targets[kLookahead + n] =
-        target(std::max(std::fabs(input[0][kHistory + n]), std::fabs(input[1][kHistory + n])));
+  // Input too quiet for any estimate to reach the ceiling asks for no reduction: the estimates are spared.
+  const float quietBound = ceiling / kernelTable().estimateGainBound;
+  const bool quiet = allQuieterThan(input[0], kHistory + kBlock, quietBound) &&
+                     allQuieterThan(input[1], kHistory + kBlock, quietBound);
+  if (quiet) {
+    std::fill_n(targets + kLookahead, kBlock, 1.0f);
+  } else {
+    blockTargets(input, targets);
   }
-  for (int n = 0; n < kBlock; ++n) {
-    const float g = target(std::max(peaks[0][n], peaks[1][n]));
-    float* ends = targets + kLookahead + n - kDelay + 1;
-    ends[0] = std::min(ends[0], g);
-    ends[1] = std::min(ends[1], g);
-  }
-  float windowMin[kBlock];
-  slidingMinima(targets, windowMin);
-
-  for (int n = 0; n < kBlock; ++n) {
-    const float m = windowMin[n];
-    if (gain > m) {
-      gain = m;
-    } else {
-      gain += release * (m - gain);
-    }
+  // No reduction asked for anywhere in the window and the release come to rest: one gain for the block.
+  const bool steady = quiet && std::all_of(gains, gains + kLookahead, [](float g) { return g == 1.0f; }) &&
+                      gain + release * (1.0f - gain) == gain;
+  // Each output is the input of kLookahead samples before; the gain and the product are rounded apart,
+  // which can leave a float step over the ceiling.
+  const auto delayed = [&](int c, int n) {
+    return n < kLookahead ? delay[c][n] : input[c][kHistory + n - kLookahead];
+  };
+  const auto limited = [this](float x, float g) { return std::clamp(x * g, -ceiling, ceiling); };
+  if (steady) {
+    const float g = gain;
     for (int c = 0; c < 2; ++c) {
-      const float delayed = n < kLookahead ? delay[c][n] : input[c][kHistory + n - kLookahead];
-      // The gain and the product are rounded apart, which can leave a float step over the ceiling.
-      (*rows[c])[n] = std::clamp(delayed * gain, -ceiling, ceiling);
+      for (int n = 0; n < kBlock; ++n) (*rows[c])[n] = limited(delayed(c, n), g);
+    }
+  } else {
+    float windowMin[kBlock];
+    slidingMinima(targets, windowMin);
+    for (int n = 0; n < kBlock; ++n) {
+      const float m = windowMin[n];
+      if (gain > m) {
+        gain = m;
+      } else {
+        gain += release * (m - gain);
+      }
+      for (int c = 0; c < 2; ++c) (*rows[c])[n] = limited(delayed(c, n), gain);
     }
   }
   for (int c = 0; c < 2; ++c) {

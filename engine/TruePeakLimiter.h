@@ -51,4 +51,11 @@ struct TruePeakLimiter {
   void processBlock(ml::DSPVector& left, ml::DSPVector& right);
 
   static constexpr int latencySamples() { return kLookahead; }
+
+private:
+  static constexpr int kBlock = static_cast<int>(ml::kFloatsPerDSPVector);
+  // The target gains of the block's samples, after the delayed samples' kLookahead in targets, lowered
+  // for the delayed samples too where an interval's peak asks. input: per channel the past inputs, then
+  // the block.
+  void blockTargets(const float (&input)[2][kHistory + kBlock], float* targets) const;
 };
