@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "engine/ParamTable.h"
+#include "engine/Silence.h"
 #include "engine/voice/FilterSaturation.h"
 #include "foundation/MLDSPGens.h"
 #include "foundation/MLSafeValue.h"
@@ -54,6 +55,18 @@ float blockPeak(const ml::DSPVector& v) {
   float peak = 0.0f;
   for (int i = 0; i < kBlock; ++i) peak = std::max(peak, std::fabs(v[i]));
   return peak;
+}
+
+// Every sample at or below the knee (a NaN is not).
+bool withinKnee(const ml::DSPVector& v) {
+  bool within = true;
+  for (int i = 0; i < kBlock; ++i) within &= std::fabs(v[i]) <= kKneeStart;
+  return within;
+}
+
+// A low-pass whose state and input are silent would only follow them to silence.
+bool quietLowpass(const ml::DSPVector& in, float state) {
+  return std::fabs(state) < kSilenceLevel && allQuieterThan(in.getConstBuffer(), kBlock, kSilenceLevel);
 }
 
 }  // namespace
@@ -223,6 +236,20 @@ void MasterChain::processOutputGain(const MasterSettings& unclamped, ml::DSPVect
 
 void MasterChain::processSaturation(ml::DSPVector& left, ml::DSPVector& right) {
   const ColourCoeffs c = colourCoeffs(sampleRate);
+  if (withinKnee(left) && withinKnee(right)) {
+    // Both stages pass every sample unchanged; only the colour low-pass follows them.
+    float& lowL = colourState[0].lowpass;
+    float& lowR = colourState[1].lowpass;
+    if (quietLowpass(left, lowL) && quietLowpass(right, lowR)) {
+      lowL = lowR = 0.0f;
+      return;
+    }
+    for (int i = 0; i < kBlock; ++i) {
+      lowL += c.lpCoef * (left[i] - lowL);
+      lowR += c.lpCoef * (right[i] - lowR);
+    }
+    return;
+  }
   ml::DSPVector* rows[2] = {&left, &right};
   for (int ch = 0; ch < 2; ++ch) {
     ml::DSPVector& row = *rows[ch];

@@ -27,18 +27,19 @@ void OutputMeters::clear() {
 }
 
 void OutputMeters::process(const ml::DSPVector& left, const ml::DSPVector& right) {
-  const ml::DSPVector* rows[2] = {&left, &right};
+  // Both channels in one pass: their sums are two chains of additions side by side.
+  float blockPeak[2] = {0.0f, 0.0f};
+  float sumSquares[2] = {0.0f, 0.0f};
+  for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) {
+    blockPeak[0] = std::max(blockPeak[0], std::fabs(left[i]));
+    blockPeak[1] = std::max(blockPeak[1], std::fabs(right[i]));
+    sumSquares[0] += left[i] * left[i];
+    sumSquares[1] += right[i] * right[i];
+  }
   for (int c = 0; c < 2; ++c) {
-    const ml::DSPVector& row = *rows[c];
-    float blockPeak = 0.0f;
-    float sumSquares = 0.0f;
-    for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) {
-      blockPeak = std::max(blockPeak, std::fabs(row[i]));
-      sumSquares += row[i] * row[i];
-    }
-    const float r = std::sqrt(sumSquares / ml::kFloatsPerDSPVector);
+    const float r = std::sqrt(sumSquares[c] / ml::kFloatsPerDSPVector);
     rmsState[c] += (r > rmsState[c] ? attack : release) * (r - rmsState[c]);
-    peak[c].store(blockPeak, std::memory_order_relaxed);
+    peak[c].store(blockPeak[c], std::memory_order_relaxed);
     rms[c].store(rmsState[c], std::memory_order_relaxed);
   }
 }
