@@ -10,10 +10,9 @@ namespace {
 constexpr int kSilentBlocksBeforeSkip = 4;
 
 bool anyAboveZero(const ml::DSPVector& row) {
-  for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) {
-    if (row[i] > 0.0f) return true;
-  }
-  return false;
+  bool any = false;
+  for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) any |= row[i] > 0.0f;
+  return any;
 }
 
 }  // namespace

@@ -45,7 +45,9 @@ void PluginProcessor::keyUp(int key) {
 }
 
 bool PluginProcessor::anyKeyHeld() const {
-  return std::any_of(keyChannel.begin(), keyChannel.end(), [](int8_t c) { return c >= 0; });
+  bool held = false;
+  for (const int8_t c : keyChannel) held |= c >= 0;  // the whole table, in a few vector steps
+  return held;
 }
 
 bool PluginProcessor::handleNoteOn(int channel, int key, double velocity, int offset) {

@@ -17,6 +17,16 @@ float lastGate(const AllocatorVoice& v) {
   return v.outputs.constRow(AllocatorVoice::kGateRow)[ml::kFloatsPerDSPVector - 1];
 }
 
+// Whether the voice's gate opens in this block, from before (its level at the end of the last block).
+bool noteStarts(const AllocatorVoice& v, float before) {
+  const float* gate = v.outputs.constRow(AllocatorVoice::kGateRow);
+  for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) {
+    if (gate[i] > 0.0f && before <= 0.0f) return true;
+    before = gate[i];
+  }
+  return false;
+}
+
 bool playsKey(size_t note) {
   return note >= 1 && note < static_cast<size_t>(PluginProcessor::kNumKeys);
 }
@@ -60,6 +70,8 @@ void PluginProcessor::returnStolenNotes() {
     if (playsKey(note)) sounding[note] = true;
     if (note == 0) ++freeVoices;
   }
+  // Only a held key can be given back.
+  if (!anyKeyHeld()) freeVoices = 0;
   for (; freeVoices > 0; --freeVoices) {
     int best = -1;
     for (int k = 1; k < kNumKeys; ++k) {
@@ -97,17 +109,10 @@ void PluginProcessor::trackVoiceChannels() {
   for (int v = 0; v < kNumVoices; ++v) {
     const AllocatorVoice& av = allocator.getVoice(v);
     const int key = static_cast<int>(av.creatorKeyIdx);
-    const float* gate = av.outputs.constRow(AllocatorVoice::kGateRow);
-    bool starts = false;
-    float before = voicePrevGate[v];
-    for (size_t i = 0; i < ml::kFloatsPerDSPVector && !starts; ++i) {
-      starts = gate[i] > 0.0f && before <= 0.0f;
-      before = gate[i];
-    }
     // A note-on and its note-off in one block leave the key up: the voice keeps its last channel.
-    if ((starts || key != voiceKeySeen[v]) && key < kNumKeys && keyChannel[key] >= 0) {
+    if (key < kNumKeys && keyChannel[key] >= 0 &&
+        (key != voiceKeySeen[v] || noteStarts(av, voicePrevGate[v])))
       voices[v].noteChannel = keyChannel[key];
-    }
     voiceKeySeen[v] = key;
   }
 }

@@ -50,9 +50,29 @@ void EventsToSignals::setSampleRate(double sr) {
   if (!(sr >= 0.0) || !std::isfinite(sr)) return;
   sampleRate = sr;
   for (Voice& v : voices) v.setSampleRate(sr);
-  for (SmoothedController& c : controllers) {
-    c.sampleRate = sr;
-    c.recalcNeeded = true;
+  for (size_t c = 0; c < controllers.size(); ++c) {
+    controllers[c].sampleRate = sr;
+    controllers[c].recalcNeeded = true;
+    setControllerInput(c, controllers[c].inputValue);
+  }
+}
+
+void EventsToSignals::setControllerInput(size_t c, float value) {
+  controllers[c].inputValue = value;
+  if (!controllerMoving[c]) ++movingControllers;
+  controllerMoving[c] = true;
+}
+
+void EventsToSignals::processControllers() {
+  if (movingControllers == 0) return;
+  for (size_t c = 0; c < controllers.size(); ++c) {
+    if (!controllerMoving[c]) continue;
+    SmoothedController& controller = controllers[c];
+    controller.process();
+    if (controller.glide.settledAt(controller.inputValue)) {
+      controllerMoving[c] = false;
+      --movingControllers;
+    }
   }
 }
 
@@ -122,7 +142,7 @@ void EventsToSignals::processVector(int startTime) {
 
   voices[0].endProcess(pitchBendRangeInSemitones);
   for (size_t v = 1; v <= polyphony; ++v) voices[v].endProcess(pitchBendRangeInSemitones);
-  for (SmoothedController& c : controllers) c.process();
+  processControllers();
   const DSPVector& channelPressure = controllers[kChannelPressureController].output;
   for (size_t v = 1; v <= polyphony; ++v) {
     float* z = voices[v].outputs.row(Voice::kZRow);
@@ -176,7 +196,7 @@ void EventsToSignals::processEvent(const Event& e) {
       }
       break;
     case Event::kChannelPressure:
-      controllers[kChannelPressureController].inputValue = e.value1;
+      setControllerInput(kChannelPressureController, e.value1);
       break;
     case Event::kKeyFree:
       processKeyFreeEvent(e);
@@ -252,7 +272,7 @@ void EventsToSignals::processSustainEvent(const Event& e) {
 
 void EventsToSignals::processControllerEvent(const Event& e) {
   const size_t c = std::min<size_t>(e.sourceIdx, kChannelPressureController);
-  controllers[c].inputValue = e.value1;
+  setControllerInput(c, e.value1);
   if (c == kAllSoundOffController && e.value1 == 0.f) {
     clear();
   } else if (c == kAllNotesOffController && e.value1 == 0.f) {

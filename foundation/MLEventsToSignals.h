@@ -110,6 +110,15 @@ private:
   size_t findNearestVoice(size_t key) const;
   // Number of keys in state 1.
   size_t heldKeyCount() const;
+  // Sets a controller's input and marks it for smoothing.
+  void setControllerInput(size_t c, float value);
+  // Smooths every controller that is not at rest.
+  void processControllers();
+
+  // Per controller: it may not be at rest (a settled controller's process() changes nothing). Kept
+  // apart from the controllers so that a block with none moving reads only this.
+  std::array<bool, kNumControllers> controllerMoving{};
+  size_t movingControllers{0};
   // Writes a note-off at the event's time to every playing voice whose key is key.
   void releaseVoicesOfKey(const Event& e, size_t key);
 };

@@ -51,6 +51,8 @@ public:
   // Reader thread: when a record is ready, call take(record) with it and return true; else false.
   template <class Take>
   bool take(Take&& takeFn) {
+    // A plain load first: most blocks find nothing published, and need no locked instruction.
+    if (state_.load(std::memory_order_relaxed) != kReady) return false;
     uint32_t expected = kReady;
     if (!state_.compare_exchange_strong(expected, kTaking, std::memory_order_acquire,
                                         std::memory_order_relaxed))
