@@ -3,16 +3,20 @@
 #include <cmath>
 
 #include "engine/VoiceRender.h"
+#include "foundation/MLSIMD.h"
 #include "foundation/MLSafeValue.h"
 
 namespace {
 
 constexpr int kSilentBlocksBeforeSkip = 4;
 
-bool anyAboveZero(const ml::DSPVector& row) {
-  bool any = false;
-  for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) any |= row[i] > 0.0f;
-  return any;
+// row: one aligned 64-sample row.
+bool anyAboveZero(const float* row) {
+  using namespace ml::simd;
+  I4 above = greaterThan(loadF(row), splat(0.0f));
+  for (size_t i = 4; i < ml::kFloatsPerDSPVector; i += 4)
+    above = orMask(above, greaterThan(loadF(row + i), splat(0.0f)));
+  return anySet(above);
 }
 
 }  // namespace
@@ -129,7 +133,7 @@ void PluginProcessor::stageVoices() {
   const int n = static_cast<int>(std::min<uint64_t>(effectiveVoiceCount, kNumVoices));
   std::array<float, kNumVoices> gateEnd{};
   for (int v = 0; v < n; ++v) {
-    const ml::DSPVector gate = voiceGate(v);
+    const float* gate = allocator.getVoice(v).outputs.constRow(ml::EventsToSignals::Voice::kGateRow);
     const bool gateOpen = anyAboveZero(gate);
     if (gateOpen && voicePrevGate[v] <= 0.0f) voiceNoteStamp[v] = ++noteStartCounter;
     const bool idle = !gateOpen && voiceEnvelopesIdle(v);

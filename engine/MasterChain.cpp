@@ -59,9 +59,8 @@ float blockPeak(const ml::DSPVector& v) {
 
 // Every sample at or below the knee (a NaN is not).
 bool withinKnee(const ml::DSPVector& v) {
-  bool within = true;
-  for (int i = 0; i < kBlock; ++i) within &= std::fabs(v[i]) <= kKneeStart;
-  return within;
+  static const float kAboveKnee = std::nextafter(kKneeStart, 1.0f);
+  return allQuieterThan(v.getConstBuffer(), kBlock, kAboveKnee);
 }
 
 // A low-pass whose state and input are silent would only follow them to silence.

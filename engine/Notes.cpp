@@ -1,6 +1,7 @@
 // The host's notes into allocator events, and the engine's key book beside the allocator.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "engine/PluginProcessor.h"
 #include "foundation/MLSafeValue.h"
@@ -45,9 +46,16 @@ void PluginProcessor::keyUp(int key) {
 }
 
 bool PluginProcessor::anyKeyHeld() const {
-  bool held = false;
-  for (const int8_t c : keyChannel) held |= c >= 0;  // the whole table, in a few vector steps
-  return held;
+  // A key is up when its channel is negative: unless every byte has its sign bit set, one is held. Eight
+  // keys a word.
+  constexpr uint64_t kSignBits = 0x8080808080808080u;
+  uint64_t all = ~uint64_t{0};
+  for (size_t k = 0; k < keyChannel.size(); k += sizeof all) {
+    uint64_t word;
+    std::memcpy(&word, keyChannel.data() + k, sizeof word);
+    all &= word;
+  }
+  return (all & kSignBits) != kSignBits;
 }
 
 bool PluginProcessor::handleNoteOn(int channel, int key, double velocity, int offset) {

@@ -15,6 +15,8 @@ StereoGains panLaw(float p, float g) {
 
 void VoiceSumGain::setVoiceCount(uint64_t n, double sampleRate) {
   const uint64_t voices = std::clamp<uint64_t>(n, 1, 8);
+  if (initialised && voices == lastVoices) return;
+  lastVoices = voices;
   const float newTarget = 1.0f / std::pow(static_cast<float>(voices), 0.35f);
   if (!initialised) {
     current = target = newTarget;
@@ -27,6 +29,12 @@ void VoiceSumGain::setVoiceCount(uint64_t n, double sampleRate) {
 }
 
 void VoiceSumGain::apply(ml::DSPVector& left, ml::DSPVector& right) {
+  if (step == 0.0f) {
+    const float g = current;
+    for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) left[i] *= g;
+    for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) right[i] *= g;
+    return;
+  }
   for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) {
     if (step != 0.0f) {
       current += step;

@@ -22,6 +22,7 @@ struct VoiceSumGain {
   float target{0.0f};
   float step{0.0f};
   bool initialised{false};
+  uint64_t lastVoices{0};  // the count the target was last computed for
 
   void clear() { *this = VoiceSumGain{}; }
   // n voices (0 counts as 1, more than 8 as 8) at sampleRate Hz.
