@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/Silence.h"
+
 namespace {
 
 float blockCoefficient(float seconds, float blockRate) {
@@ -39,6 +41,8 @@ void OutputMeters::process(const ml::DSPVector& left, const ml::DSPVector& right
   for (int c = 0; c < 2; ++c) {
     const float r = std::sqrt(sumSquares[c] / ml::kFloatsPerDSPVector);
     rmsState[c] += (r > rmsState[c] ? attack : release) * (r - rmsState[c]);
+    // Silence reads as 0 at once, not after the release has crept through every float down to zero.
+    if (blockPeak[c] < kSilenceLevel && rmsState[c] < kSilenceLevel) rmsState[c] = 0.0f;
     peak[c].store(blockPeak[c], std::memory_order_relaxed);
     rms[c].store(rmsState[c], std::memory_order_relaxed);
   }

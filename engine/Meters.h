@@ -7,6 +7,7 @@
 
 // Measures the final output once per 64-sample block. The peak is the block's largest magnitude; the RMS
 // reading follows the block RMS with a 5 ms attack and a 100 ms release (one-pole at the block rate).
+// A silent block (below -140 dBFS) brings a reading that low to 0 at once.
 // The audio thread writes the four readings with relaxed stores; any thread may read them.
 struct OutputMeters {
   static constexpr float kAttackSeconds = 0.005f;

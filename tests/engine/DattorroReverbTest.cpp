@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/DattorroReverb.h"
+#include "engine/Silence.h"
 #include "foundation/MLDSPGens.h"
 
 namespace {
@@ -173,10 +174,12 @@ TEST_F(DattorroReverbTest, ClearSilencesANaNAndNonFiniteSettingsAreClamped) {
   reverb->setSampleRate(48000.0f);
   std::vector<float> left, right;
   const float nan = std::numeric_limits<float>::quiet_NaN();
-  render(20, 0.0f, 2.0f, 0.45f, [nan](int n) { return n == 3 ? nan : 0.0f; }, left, right);
+  render(
+      20, 0.0f, 2.0f, 0.45f, [nan](int n) { return n == 3 ? nan : 0.0f; }, left, right);
   ASSERT_TRUE(std::isnan(left.back()));
   reverb->clear();
-  render(200, 20.0f, 2.0f, 0.45f, [](int) { return 0.0f; }, left, right);
+  render(
+      200, 20.0f, 2.0f, 0.45f, [](int) { return 0.0f; }, left, right);
   EXPECT_EQ(firstAbove(left, 0.0f), -1);
   EXPECT_EQ(firstAbove(right, 0.0f), -1);
 
@@ -185,6 +188,55 @@ TEST_F(DattorroReverbTest, ClearSilencesANaNAndNonFiniteSettingsAreClamped) {
     ASSERT_TRUE(std::isfinite(left[i]) && std::isfinite(right[i])) << i;
   reverb->setSampleRate(nan);
   EXPECT_EQ(reverb->sampleRate, 48000.0f);
+}
+
+bool allZero(const float* v, size_t n) {
+  return std::all_of(v, v + n, [](float x) { return x == 0.0f; });
+}
+
+TEST_F(DattorroReverbTest, FallsAsleepOnlyOnceItsTailIsSilentAndWakesForInput) {
+  reverb->setSampleRate(48000.0f);
+  // A quiet impulse: its tail stays above -140 dBFS for most of a second.
+  constexpr float kImpulse = 1e-3f;
+  int lastAudible = -1;
+  int asleepAt = -1;
+  for (int b = 0; b < 48000 * 20 / kBlock && asleepAt < 0; ++b) {
+    ml::DSPVector in, outL, outR;
+    if (b == 0) in[0] = kImpulse;
+    reverb->process(in, 0.0f, 2.0f, 0.45f, outL, outR);
+    if (!allQuieterThan(outL.getConstBuffer(), kBlock, kSilenceLevel) ||
+        !allQuieterThan(outR.getConstBuffer(), kBlock, kSilenceLevel))
+      lastAudible = b;
+    if (reverb->asleep) asleepAt = b;
+  }
+  ASSERT_GT(asleepAt, 0);
+  EXPECT_GT(lastAudible, 48000 / 2 / kBlock);
+  // Asleep only after the tail stayed silent for a whole pre-delay ring.
+  EXPECT_GE(asleepAt - lastAudible, DattorroReverb::kPreDelaySize / kBlock);
+  EXPECT_TRUE(allZero(&reverb->lines[0][0], sizeof reverb->lines / sizeof(float)));
+  EXPECT_TRUE(allZero(&reverb->tankDiff[0][0], sizeof reverb->tankDiff / sizeof(float)));
+  EXPECT_TRUE(allZero(reverb->lowpass, 8) && allZero(reverb->dcState, 8) && allZero(reverb->prevTap, 8));
+
+  // Asleep, silence gives silence and the modulation runs on as if the network ran.
+  auto awake = std::make_unique<DattorroReverb>(*reverb);
+  awake->asleep = false;
+  std::vector<float> left, right;
+  render(
+      100, 0.0f, 2.0f, 0.45f, [](int) { return 0.0f; }, left, right);
+  EXPECT_EQ(firstAbove(left, 0.0f), -1);
+  EXPECT_EQ(firstAbove(right, 0.0f), -1);
+  for (int b = 0; b < 100; ++b) {
+    ml::DSPVector silent, l, r;
+    awake->process(silent, 0.0f, 2.0f, 0.45f, l, r);
+  }
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(reverb->modPhase[i], awake->modPhase[i]) << i;
+  EXPECT_EQ(reverb->lineWrite, awake->lineWrite);
+
+  // An input at -140 dBFS wakes it.
+  render(
+      40, 0.0f, 2.0f, 0.45f, [](int n) { return n == 0 ? 2.0f * kSilenceLevel : 0.0f; }, left, right);
+  EXPECT_FALSE(reverb->asleep);
+  EXPECT_GT(firstAbove(right, 0.0f), 0);
 }
 
 // Transforms eight values, each in lane 0 of its own group of four lanes.

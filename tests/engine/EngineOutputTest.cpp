@@ -65,6 +65,31 @@ TEST_F(EngineOutput, ResetLeavesNothingOfTheOldSignalAndNoiseLevelZeroIsSilence)
   EXPECT_EQ(peakOf(out.right), 0.0f);
 }
 
+TEST_F(EngineOutput, AfterANoteTheReverbSleepsWhileTheNoiseFloorSoundsAndTheMetersFollow) {
+  for (const double noise : {0.03, 0.0}) {
+    engine = std::make_unique<PluginProcessor>();
+    engine->setParam(kParamNoiseLevel, noise);
+    engine->setSampleRate(48000.0);
+    engine->handleNoteOn(0, 60, 1.0, 0);
+    run(24000);
+    engine->handleNoteOff(0, 60, 0);
+    run(48000 * 15);
+    EXPECT_TRUE(engine->master.reverb.asleep) << noise;
+    const Stereo out = render(48000);
+    if (noise > 0.0) {
+      EXPECT_GT(peakOf(out.left), 2e-7f);
+      EXPECT_LT(peakOf(out.left), 3e-6f);
+      EXPECT_GT(engine->getRmsL(), 0.0f);
+    } else {
+      EXPECT_EQ(peakOf(out.left), 0.0f);
+      EXPECT_EQ(peakOf(out.right), 0.0f);
+      EXPECT_EQ(engine->getPeakL(), 0.0f);
+      EXPECT_EQ(engine->getRmsL(), 0.0f);
+      EXPECT_EQ(engine->getRmsR(), 0.0f);
+    }
+  }
+}
+
 TEST_F(EngineOutput, IdleVoiceCountersStayBounded) {
   engine->setSampleRate(48000.0);
   run(64 * 200);
