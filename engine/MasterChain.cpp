@@ -7,6 +7,7 @@
 #include "engine/Silence.h"
 #include "engine/voice/FilterSaturation.h"
 #include "foundation/MLDSPGens.h"
+#include "foundation/MLSIMD.h"
 #include "foundation/MLSafeValue.h"
 
 namespace {
@@ -51,10 +52,14 @@ float normalisedFrequency(float hz, float sampleRate, float lo) {
   return std::clamp(hz / sampleRate, lo, 0.49f);
 }
 
+// The largest magnitude of the block; NaNs are passed over.
 float blockPeak(const ml::DSPVector& v) {
-  float peak = 0.0f;
-  for (int i = 0; i < kBlock; ++i) peak = std::max(peak, std::fabs(v[i]));
-  return peak;
+  using namespace ml::simd;
+  F4 peak = splat(0.0f);
+  for (int i = 0; i < kBlock; i += 4) peak = max(abs(loadF(v.getConstBuffer() + i)), peak);
+  alignas(16) float lanes[4];
+  storeF(lanes, peak);
+  return std::max(std::max(lanes[0], lanes[1]), std::max(lanes[2], lanes[3]));
 }
 
 // Every sample at or below the knee (a NaN is not).
@@ -212,7 +217,10 @@ void MasterChain::processNoise(const MasterSettings& unclamped, ml::DSPVector& l
   const MasterSettings settings = clamped(unclamped);
   const ml::DSPVector level = noiseLevelSmoother.smooth(settings.noiseLevel);
   if (blockPeak(level) <= kNoiseBypass) return;
-  noiseFilter.setCoeffs(ml::OnePole::makeCoeffs(normalisedFrequency(kNoiseCutoffHz, sampleRate, 0.001f)));
+  if (noiseFilterRate != sampleRate) {
+    noiseFilter.setCoeffs(ml::OnePole::makeCoeffs(normalisedFrequency(kNoiseCutoffHz, sampleRate, 0.001f)));
+    noiseFilterRate = sampleRate;
+  }
   const ml::DSPVector filtered = noiseFilter(noiseGen());
   for (int i = 0; i < kBlock; ++i) {
     const float n = filtered[i] * level[i] * kNoiseScale;

@@ -92,6 +92,7 @@ struct MasterChain {
   float eqIc2[kNumEqStates]{};
   ml::NoiseGen noiseGen;
   ml::OnePole noiseFilter;
+  float noiseFilterRate{0.0f};  // the rate noiseFilter's coefficients were made for
   ColourState colourState[2];
   float sampleRate{44100.0f};
   // True when the last block's peak after the output gain exceeded 0.9 (relaxed; read by the editor).

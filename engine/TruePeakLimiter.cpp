@@ -209,11 +209,15 @@ void TruePeakLimiter::processBlock(ml::DSPVector& left, ml::DSPVector& right) {
   const auto delayed = [&](int c, int n) {
     return n < kLookahead ? delay[c][n] : input[c][kHistory + n - kLookahead];
   };
-  const auto limited = [this](float x, float g) { return std::clamp(x * g, -ceiling, ceiling); };
+  const float ceil = ceiling;
+  const auto limited = [ceil](float x, float g) { return std::clamp(x * g, -ceil, ceil); };
   if (steady) {
     const float g = gain;
     for (int c = 0; c < 2; ++c) {
-      for (int n = 0; n < kBlock; ++n) (*rows[c])[n] = limited(delayed(c, n), g);
+      alignas(16) float out[kBlock];  // apart from the rows, so that the loops run in vector steps
+      for (int n = 0; n < kLookahead; ++n) out[n] = limited(delay[c][n], g);
+      for (int n = kLookahead; n < kBlock; ++n) out[n] = limited(input[c][kHistory + n - kLookahead], g);
+      std::copy_n(out, kBlock, rows[c]->getBuffer());
     }
   } else {
     float windowMin[kBlock];
