@@ -150,10 +150,6 @@ void EventsToSignals::processVector(int startTime) {
   }
 }
 
-const EventsToSignals::Voice& EventsToSignals::getVoice(int i) const {
-  return voices[static_cast<size_t>(clamp(i + 1, 0, static_cast<int>(kMaxVoices)))];
-}
-
 void EventsToSignals::resetTimes() {
   events.clear();
   for (Voice& v : voices) v.ageInSamples = 0;

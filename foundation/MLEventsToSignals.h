@@ -1,6 +1,7 @@
 // The events-to-signals voice allocator: timed note events in, per-voice pitch and gate rows out.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -77,7 +78,9 @@ public:
   // Renders one block from the queued events whose time lies in startTime..startTime + 63.
   void processVector(int startTime);
   // Synthesis voice i (0-based); i is clamped to the voices that exist.
-  const Voice& getVoice(int i) const;
+  const Voice& getVoice(int i) const {
+    return voices[static_cast<size_t>(std::clamp(i + 1, 0, static_cast<int>(kMaxVoices)))];
+  }
   void resetTimes();
   void dumpVoices() const;
   uint64_t getDroppedEventCount() const { return droppedEvents; }
