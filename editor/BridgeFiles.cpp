@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <vector>
 
 #include "editor/MessageValues.h"
@@ -98,7 +97,7 @@ std::optional<fs::path> containedTarget(const fs::path& base, std::string_view p
 }
 
 std::string presetListJson(const fs::path& base) {
-  const std::unique_ptr<cJSON, JsonDelete> list(cJSON_CreateArray());
+  const JsonTree list(cJSON_CreateArray());
   appendPresets(list.get(), base, kFactoryFolder, true);
   appendPresets(list.get(), base, kUserFolder, false);
   return printJson(list.get());
@@ -120,7 +119,7 @@ std::string tuningListJson(const fs::path& base) {
     const std::string lb = lowerAscii(b);
     return la != lb ? la < lb : a < b;
   });
-  const std::unique_ptr<cJSON, JsonDelete> list(cJSON_CreateArray());
+  const JsonTree list(cJSON_CreateArray());
   for (const std::string& stem : stems) cJSON_AddItemToArray(list.get(), cJSON_CreateString(stem.c_str()));
   return printJson(list.get());
 }

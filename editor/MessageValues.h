@@ -3,13 +3,12 @@
 // message cannot use at all raise MessageError, which the bridge logs; the message is then dropped.
 #pragma once
 
-#include <cjson/cJSON.h>
-
 #include <cstdint>
-#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "state/JsonTree.h"
 
 // A message value of the wrong kind: name says what went wrong, what() the details.
 struct MessageError : std::runtime_error {
@@ -17,11 +16,6 @@ struct MessageError : std::runtime_error {
       : std::runtime_error(reason), name(std::move(errorName)) {}
   std::string name;
 };
-
-struct JsonDelete {
-  void operator()(cJSON* item) const { cJSON_Delete(item); }
-};
-using JsonTree = std::unique_ptr<cJSON, JsonDelete>;
 
 // True for a missing value and for JSON null.
 bool isNullValue(const cJSON* value);

@@ -3,7 +3,6 @@
 #include <cjson/cJSON.h>
 
 #include <exception>
-#include <memory>
 #include <string>
 
 #include "editor/EditorResources.h"
@@ -28,8 +27,7 @@ void loadEditorDocument(platform::WebView& webView) {
 void MlibMessageHandler::didReceiveScriptMessage(const platform::ScriptMessage& message) {
   if (message.webView == nullptr) return;
   try {
-    const std::unique_ptr<cJSON, decltype(&cJSON_Delete)> body(
-        cJSON_ParseWithLength(message.bodyJson.data(), message.bodyJson.size()), cJSON_Delete);
+    const JsonTree body(cJSON_ParseWithLength(message.bodyJson.data(), message.bodyJson.size()));
     handleScriptMessage(*message.webView, body.get());
   } catch (const MessageError& error) {
     logFailure(error.name, error.what());

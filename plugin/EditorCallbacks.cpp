@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <memory>
 #include <mutex>
 
 #include "plugin/CLAPPlugin.h"
@@ -14,11 +13,6 @@
 #include "state/SnapshotJson.h"
 
 namespace {
-
-struct JsonDeleter {
-  void operator()(cJSON* item) const { cJSON_Delete(item); }
-};
-using JsonTree = std::unique_ptr<cJSON, JsonDeleter>;
 
 std::string textOrEmpty(const char* text) {
   return text != nullptr ? text : "";

@@ -10,21 +10,20 @@
 namespace {
 
 // A copy of item in which every number is a raw item holding its classic text; null when out of memory.
-cJSON* classicCopy(const cJSON* item) {
-  if (cJSON_IsNumber(item)) return cJSON_CreateRaw(classicJsonNumberText(item->valuedouble).c_str());
-  if (!cJSON_IsArray(item) && !cJSON_IsObject(item)) return cJSON_Duplicate(item, false);
-  cJSON* copy = cJSON_IsArray(item) ? cJSON_CreateArray() : cJSON_CreateObject();
+JsonTree classicCopy(const cJSON* item) {
+  if (cJSON_IsNumber(item))
+    return JsonTree(cJSON_CreateRaw(classicJsonNumberText(item->valuedouble).c_str()));
+  if (!cJSON_IsArray(item) && !cJSON_IsObject(item)) return JsonTree(cJSON_Duplicate(item, false));
+  JsonTree copy(cJSON_IsArray(item) ? cJSON_CreateArray() : cJSON_CreateObject());
   if (copy == nullptr) return nullptr;
   for (const cJSON* child = item->child; child != nullptr; child = child->next) {
-    cJSON* childCopy = classicCopy(child);
+    JsonTree childCopy = classicCopy(child);
     const bool added =
-        childCopy != nullptr && (cJSON_IsArray(item) ? cJSON_AddItemToArray(copy, childCopy)
-                                                     : cJSON_AddItemToObject(copy, child->string, childCopy));
-    if (!added) {
-      cJSON_Delete(childCopy);
-      cJSON_Delete(copy);
-      return nullptr;
-    }
+        childCopy != nullptr &&
+        (cJSON_IsArray(item) ? cJSON_AddItemToArray(copy.get(), childCopy.get())
+                             : cJSON_AddItemToObject(copy.get(), child->string, childCopy.get()));
+    if (!added) return nullptr;
+    childCopy.release();
   }
   return copy;
 }
@@ -51,10 +50,9 @@ std::string classicJsonNumberText(double value) {
 
 std::optional<std::string> classicJsonPrintUnformatted(const cJSON* item) {
   if (item == nullptr) return std::nullopt;
-  cJSON* copy = classicCopy(item);
+  const JsonTree copy = classicCopy(item);
   if (copy == nullptr) return std::nullopt;
-  char* printed = cJSON_PrintUnformatted(copy);
-  cJSON_Delete(copy);
+  char* printed = cJSON_PrintUnformatted(copy.get());
   if (printed == nullptr) return std::nullopt;
   std::string text(printed);
   cJSON_free(printed);

@@ -3,10 +3,10 @@
 // ("0.500000"), so every number is printed here and handed to cJSON as raw text.
 #pragma once
 
-#include <cjson/cJSON.h>
-
 #include <optional>
 #include <string>
+
+#include "state/JsonTree.h"
 
 // The classic text of a JSON number: "0" for zero; "%d" for a value within DBL_EPSILON of an integer
 // in the 32-bit range; "null" for NaN and infinities; "%.0f" for another value within DBL_EPSILON of an

@@ -2,13 +2,12 @@
 // merges into it and the reader applies to the engine. Main thread only.
 #pragma once
 
-#include <cjson/cJSON.h>
-
 #include <cstdint>
 #include <mutex>
 #include <string>
 
 #include "engine/PluginProcessor.h"
+#include "state/JsonTree.h"
 #include "state/StateSidecar.h"
 
 // The sidecar's JSON with the native keys replaced, added or deleted from the engine and the sidecar.
@@ -47,4 +46,4 @@ int32_t jsonInt(const cJSON* number);
 // member of that key (a reader takes the first); a null item is ignored.
 void jsonPut(cJSON* object, const char* key, cJSON* item);
 // Parses the whole text as one JSON object; null when it is not one.
-cJSON* parseJsonObject(const std::string& text);
+JsonTree parseJsonObject(const std::string& text);

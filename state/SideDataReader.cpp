@@ -157,7 +157,8 @@ void applySideData(PluginProcessor& engine, TavrinStateSidecar& sidecar, std::mu
     text = sidecar.json;
   }
   if (text.empty()) return;
-  cJSON* root = parseJsonObject(text);
+  const JsonTree tree = parseJsonObject(text);
+  const cJSON* root = tree.get();
   if (root == nullptr) return;
   applyWindowSize(root, sidecar);
   if (!applyLocalTuningKey(root, engine, sidecar, lock)) applyTuningFileKey(root, engine, sidecar, lock);
@@ -167,5 +168,4 @@ void applySideData(PluginProcessor& engine, TavrinStateSidecar& sidecar, std::mu
   applyLaneSettings(jsonMember(root, "seqLane1"), engine, 1);
   applyPoles(root, engine, lock, streamVersion);
   applyLiveLanes(root, engine);
-  cJSON_Delete(root);
 }

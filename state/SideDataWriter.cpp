@@ -69,7 +69,7 @@ void mergeNativeKeys(cJSON* root, const PluginProcessor& engine, const TavrinSta
     jsonDeleteAll(root, "localTuning");
   for (int i = 0; i < 2; ++i) {
     if (in.hasPole[i])
-      jsonPut(root, kSnapshotKeys[i], snapshotToJsonObject(in.pole[i]));
+      jsonPut(root, kSnapshotKeys[i], snapshotToJsonObject(in.pole[i]).release());
     else
       jsonDeleteAll(root, kSnapshotKeys[i]);
   }
@@ -102,18 +102,15 @@ void jsonPut(cJSON* object, const char* key, cJSON* item) {
   for (cJSON* member = item->next; member != nullptr;) {
     cJSON* next = member->next;
     if (member->string != nullptr && std::strcmp(member->string, key) == 0)
-      cJSON_Delete(cJSON_DetachItemViaPointer(object, member));
+      JsonTree(cJSON_DetachItemViaPointer(object, member));
     member = next;
   }
 }
 
-cJSON* parseJsonObject(const std::string& text) {
+JsonTree parseJsonObject(const std::string& text) {
   // The length counts the terminating NUL, which the parser then requires after the value.
-  cJSON* root = cJSON_ParseWithLengthOpts(text.c_str(), text.size() + 1, nullptr, true);
-  if (root != nullptr && !cJSON_IsObject(root)) {
-    cJSON_Delete(root);
-    return nullptr;
-  }
+  JsonTree root(cJSON_ParseWithLengthOpts(text.c_str(), text.size() + 1, nullptr, true));
+  if (!cJSON_IsObject(root.get())) return nullptr;
   return root;
 }
 
@@ -122,12 +119,12 @@ std::string mergeSideData(PluginProcessor& engine, TavrinStateSidecar& sidecar, 
   takeInputs(engine, sidecar, lock, *in);
   const std::string starting = in->json;
   std::string text = in->json;
-  cJSON* root = parseJsonObject(in->json);
-  if (root == nullptr) root = cJSON_CreateObject();
+  JsonTree root = parseJsonObject(in->json);
+  if (root == nullptr) root.reset(cJSON_CreateObject());
   if (root != nullptr) {
-    mergeNativeKeys(root, engine, sidecar, *in);
-    if (std::optional<std::string> printed = classicJsonPrintUnformatted(root)) text = std::move(*printed);
-    cJSON_Delete(root);
+    mergeNativeKeys(root.get(), engine, sidecar, *in);
+    if (std::optional<std::string> printed = classicJsonPrintUnformatted(root.get()))
+      text = std::move(*printed);
   }
   std::lock_guard guard(lock);
   if (sidecar.json == starting) sidecar.json = text;

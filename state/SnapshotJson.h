@@ -5,12 +5,11 @@
 // form for the morph poles and kit slots, and the state stream's side data keeps the poles in it.
 #pragma once
 
-#include <cjson/cJSON.h>
-
 #include <cstddef>
 #include <string>
 
 #include "engine/ParamSnapshot.h"
+#include "state/JsonTree.h"
 #include "state/StateExport.h"
 
 // The longest text the reader accepts, in bytes.
@@ -34,9 +33,9 @@ inline constexpr const char* kSnapshotKeyCaptureSeq = "__seq";
 
 // The full form of s, in this order: the captured parameters in kParamNameMap order, each captured
 // lane's steps and ties (at most 8, ties as 1 or 0), "__seq1_target", the locks, each lane's rate, run
-// mode and division when not absent (>= 0), and "__seq". Null when out of memory; the caller deletes
-// it. Print it with classicJsonPrintUnformatted.
-cJSON* snapshotToJsonObject(const ParamSnapshot& s);
+// mode and division when not absent (>= 0), and "__seq". Null when out of memory. Print it with
+// classicJsonPrintUnformatted.
+JsonTree snapshotToJsonObject(const ParamSnapshot& s);
 
 // The captured parameters alone, printed unformatted; "{}" when nothing is captured or the text cannot
 // be made. Exported with C linkage for callers inside the module; it returns a C++ string.

@@ -91,16 +91,12 @@ bool tavrin_parse_snapshot_json(const char* text, ParamSnapshot& out, bool* seqP
   const size_t length = strnlen(text, kMaxSnapshotJsonBytes + 1);
   if (length == 0 || length > kMaxSnapshotJsonBytes) return false;
   // The whole text must be the one JSON value: trailing bytes other than white space refuse it.
-  cJSON* root = cJSON_ParseWithOpts(text, nullptr, true);
-  if (!cJSON_IsObject(root)) {
-    cJSON_Delete(root);
-    return false;
-  }
-  const int found = readParams(root, out);
+  const JsonTree root(cJSON_ParseWithOpts(text, nullptr, true));
+  if (!cJSON_IsObject(root.get())) return false;
+  const int found = readParams(root.get(), out);
   if (found > 0) completeSnapshotDefaults(out);
-  for (int lane = 0; lane < ParamSnapshot::kSeqLanes; ++lane) readLane(root, out, lane);
-  readSettings(root, out, seqPresent);
-  cJSON_Delete(root);
+  for (int lane = 0; lane < ParamSnapshot::kSeqLanes; ++lane) readLane(root.get(), out, lane);
+  readSettings(root.get(), out, seqPresent);
   out.valid = found > 0;
   return out.valid;
 }

@@ -33,10 +33,10 @@ bool addParams(cJSON* object, const ParamSnapshot& s) {
 }
 
 bool addToArray(cJSON* array, double value) {
-  cJSON* item = cJSON_CreateNumber(value);
-  if (item != nullptr && cJSON_AddItemToArray(array, item)) return true;
-  cJSON_Delete(item);
-  return false;
+  JsonTree item(cJSON_CreateNumber(value));
+  if (item == nullptr || !cJSON_AddItemToArray(array, item.get())) return false;
+  item.release();
+  return true;
 }
 
 bool addLane(cJSON* object, const ParamSnapshot& s, int lane) {
@@ -74,20 +74,18 @@ bool addSettings(cJSON* object, const ParamSnapshot& s) {
 
 }  // namespace
 
-cJSON* snapshotToJsonObject(const ParamSnapshot& s) {
-  cJSON* object = cJSON_CreateObject();
+JsonTree snapshotToJsonObject(const ParamSnapshot& s) {
+  JsonTree object(cJSON_CreateObject());
   if (object == nullptr) return nullptr;
-  bool made = addParams(object, s);
-  for (int lane = 0; made && lane < ParamSnapshot::kSeqLanes; ++lane) made = addLane(object, s, lane);
-  if (made && addSettings(object, s)) return object;
-  cJSON_Delete(object);
+  bool made = addParams(object.get(), s);
+  for (int lane = 0; made && lane < ParamSnapshot::kSeqLanes; ++lane) made = addLane(object.get(), s, lane);
+  if (made && addSettings(object.get(), s)) return object;
   return nullptr;
 }
 
 std::string tavrin_slot_params_to_json(const ParamSnapshot& s) {
-  cJSON* object = cJSON_CreateObject();
+  const JsonTree object(cJSON_CreateObject());
   std::optional<std::string> text;
-  if (object != nullptr && addParams(object, s)) text = classicJsonPrintUnformatted(object);
-  cJSON_Delete(object);
+  if (object != nullptr && addParams(object.get(), s)) text = classicJsonPrintUnformatted(object.get());
   return text.value_or("{}");
 }

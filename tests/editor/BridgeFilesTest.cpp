@@ -7,6 +7,7 @@
 
 #include "EditorFixture.h"
 #include "editor/PercentEncode.h"
+#include "state/JsonTree.h"
 
 namespace {
 
@@ -29,15 +30,14 @@ protected:
     EXPECT_EQ(script.rfind(head, 0), 0u);
     EXPECT_EQ(script.substr(script.size() - 2), ");");
     const std::string json = script.substr(head.size(), script.size() - head.size() - 2);
-    cJSON* list = cJSON_Parse(json.c_str());
+    const JsonTree list(cJSON_Parse(json.c_str()));
     std::vector<std::string> entries;
     const cJSON* item = nullptr;
-    cJSON_ArrayForEach(item, list) {
+    cJSON_ArrayForEach(item, list.get()) {
       char* text = cJSON_PrintUnformatted(item);
       entries.push_back(text);
       cJSON_free(text);
     }
-    cJSON_Delete(list);
     return entries;
   }
 

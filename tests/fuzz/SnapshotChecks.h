@@ -30,10 +30,9 @@ inline void checkJsonSnapshot(const ParamSnapshot& s) {
 
 // The full JSON text of s reads back into a snapshot that prints the same text again.
 inline void checkJsonRoundTrip(const ParamSnapshot& s) {
-  cJSON* object = snapshotToJsonObject(s);
+  const JsonTree object = snapshotToJsonObject(s);
   check(object != nullptr);
-  const std::optional<std::string> text = classicJsonPrintUnformatted(object);
-  cJSON_Delete(object);
+  const std::optional<std::string> text = classicJsonPrintUnformatted(object.get());
   check(text.has_value() && text->size() <= kMaxSnapshotJsonBytes);
   ParamSnapshot back;
   bool seqPresent = false;

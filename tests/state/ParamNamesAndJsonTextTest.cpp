@@ -78,19 +78,17 @@ TEST(ClassicJsonNumber, PrintsTheClassicTexts) {
 }
 
 TEST(ClassicJsonNumber, PrintsWholeTreesAndLeavesThemAsTheyWere) {
-  cJSON* tree = cJSON_Parse(R"({"a":0.5,"b":[1,0.25,null,true,"x",[]],"c":{"d":1e-7,"e":{}},"f":-3})");
+  const JsonTree tree(cJSON_Parse(R"({"a":0.5,"b":[1,0.25,null,true,"x",[]],"c":{"d":1e-7,"e":{}},"f":-3})"));
   ASSERT_NE(tree, nullptr);
-  char* before = cJSON_PrintUnformatted(tree);
-  EXPECT_EQ(classicJsonPrintUnformatted(tree),
+  char* before = cJSON_PrintUnformatted(tree.get());
+  EXPECT_EQ(classicJsonPrintUnformatted(tree.get()),
             R"({"a":0.500000,"b":[1,0.250000,null,true,"x",[]],"c":{"d":1.000000e-07,"e":{}},"f":-3})");
-  char* after = cJSON_PrintUnformatted(tree);
+  char* after = cJSON_PrintUnformatted(tree.get());
   EXPECT_STREQ(before, after);
   cJSON_free(before);
   cJSON_free(after);
-  cJSON_Delete(tree);
 
-  cJSON* number = cJSON_CreateNumber(0.75);
-  EXPECT_EQ(classicJsonPrintUnformatted(number), "0.750000");
-  cJSON_Delete(number);
+  const JsonTree number(cJSON_CreateNumber(0.75));
+  EXPECT_EQ(classicJsonPrintUnformatted(number.get()), "0.750000");
   EXPECT_EQ(classicJsonPrintUnformatted(nullptr), std::nullopt);
 }

@@ -17,10 +17,7 @@ double plainAt(uint32_t id, double normalised) {
 }
 
 std::string printed(const ParamSnapshot& s) {
-  cJSON* object = snapshotToJsonObject(s);
-  const std::string text = classicJsonPrintUnformatted(object).value_or("");
-  cJSON_Delete(object);
-  return text;
+  return classicJsonPrintUnformatted(snapshotToJsonObject(s).get()).value_or("");
 }
 
 void expectDefaultsExcept(const ParamSnapshot& s, std::initializer_list<uint32_t> ids) {

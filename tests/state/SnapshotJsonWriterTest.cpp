@@ -11,11 +11,9 @@
 namespace {
 
 std::string fullText(const ParamSnapshot& s) {
-  cJSON* object = snapshotToJsonObject(s);
+  const JsonTree object = snapshotToJsonObject(s);
   EXPECT_NE(object, nullptr);
-  const std::string text = classicJsonPrintUnformatted(object).value_or("<none>");
-  cJSON_Delete(object);
-  return text;
+  return classicJsonPrintUnformatted(object.get()).value_or("<none>");
 }
 
 }  // namespace

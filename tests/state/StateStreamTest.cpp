@@ -3,6 +3,7 @@
 #include <cjson/cJSON.h>
 #include <gtest/gtest.h>
 
+#include "state/JsonTree.h"
 #include "state/ParamNameMap.h"
 #include "tests/state/LibraryFixture.h"
 #include "tests/state/StateFixture.h"
@@ -120,10 +121,9 @@ TEST(StateStream, UnreadableUiStateStillCarriesTheNativeKeys) {
     RichState state;
     state.sidecar.json = stored;
     const std::vector<uint8_t> bytes = savedState(*state.engine, state.sidecar);
-    cJSON* root = cJSON_Parse(sideDataOf(bytes).c_str());
-    ASSERT_TRUE(cJSON_IsObject(root)) << stored;
-    EXPECT_TRUE(cJSON_IsObject(cJSON_GetObjectItem(root, "snapshotBDsp"))) << stored;
-    cJSON_Delete(root);
+    const JsonTree root(cJSON_Parse(sideDataOf(bytes).c_str()));
+    ASSERT_TRUE(cJSON_IsObject(root.get())) << stored;
+    EXPECT_TRUE(cJSON_IsObject(cJSON_GetObjectItem(root.get(), "snapshotBDsp"))) << stored;
     auto engine = newEngine();
     TavrinStateSidecar sidecar;
     ASSERT_TRUE(loadState(*engine, bytes, sidecar));
