@@ -9,7 +9,7 @@ export function defaultLive() {
     seqState: [{ active: false, vals: [] }, { active: false, vals: [] }], keyTrack: [0, 0], modPos: [0, 0],
     oscModPos: new Array(7).fill(0), env: { envValue: 0, envStage: 6, envPos: 0, env2Value: 0, env2Stage: 6, env2Pos: 0,
       note: -1, vel: 0 },
-    mts: false, limiter: false, afxPlayhead: 0,
+    mts: false, limiter: false, kitPlayhead: 0,
   };
 }
 

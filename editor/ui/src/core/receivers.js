@@ -98,7 +98,7 @@ export function installReceivers(win, editor) {
     },
     mlibSetMTSStatus: (on) => { if (typeof on === 'boolean') live({ mts: on }); },
     mlibSetLimiterState: (on) => { if (typeof on === 'boolean') live({ limiter: on }); },
-    mlibSetAfxPlayhead: (mask) => { if (isNum(mask)) live({ afxPlayhead: mask >>> 0 }); },
+    mlibSetAfxPlayhead: (mask) => { if (isNum(mask)) live({ kitPlayhead: mask >>> 0 }); },
     mlibSetMTSNeedsUpdate: (on) => editor.set({ mtsNeedsUpdate: on === true }),
     mlibSetTuningData: (t) => {
       const tuningShown = readTuningShown(t);

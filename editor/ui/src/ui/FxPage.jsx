@@ -36,7 +36,7 @@ function ArmedSlot({ index }) {
 function Kit() {
   const editor = useEditorModel();
   const { kit, kitArmed } = useEditorState();
-  const { afxPlayhead } = useLive();
+  const { kitPlayhead } = useLive();
   const head = (
     <span className="kit-head">
       <Menu title="Base key: the key that plays slot 1" options={kNotes} value={kit.baseKey} onChange={(k) => setBaseKey(editor, k)} />
@@ -50,7 +50,7 @@ function Kit() {
       <div className="slots">
         {Array.from({ length: kKitSlots }, (_, i) => {
           const slot = kitSlot(kit, i);
-          const cls = `slot${slot.present ? ' present' : ''}${afxPlayhead & (1 << i) ? ' hit' : ''}${i === kitArmed ? ' armed' : ''}`;
+          const cls = `slot${slot.present ? ' present' : ''}${kitPlayhead & (1 << i) ? ' hit' : ''}${i === kitArmed ? ' armed' : ''}`;
           return (
             <button type="button" key={i} className={cls} onClick={() => armSlot(editor, i)}
               title={slot.present ? `slot ${i + 1}: note ${slot.note}` : `slot ${i + 1}: empty`}>
