@@ -16,7 +16,6 @@ namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr float kMoveThreshold = 0.0001f;
-constexpr int kSeqShownSteps = 8;
 
 constexpr std::array<const char*, kNumParams> canonicalNames() {
   std::array<const char*, kNumParams> names{};
@@ -87,27 +86,28 @@ void appendFloatCall(const std::array<std::atomic<float>, N>& source, float (&la
 }
 
 void appendSeqSteps(const GuiPollData& poll, PollSnapshot& m, bool force, std::string& out) {
-  int32_t fresh[3];
+  int32_t fresh[kSeqLanes];
   bool changed = false;
-  for (int lane = 0; lane < 3; ++lane) {
+  for (int lane = 0; lane < kSeqLanes; ++lane) {
     fresh[lane] = poll.seqStep[lane].load(kRelaxed);
     changed = changed || fresh[lane] != m.seqStep[lane];
   }
   if (!changed && !force) return;
-  std::copy(fresh, fresh + 3, m.seqStep);
+  std::copy(fresh, fresh + kSeqLanes, m.seqStep);
+  static_assert(kSeqLanes == 3, "the page's call takes three steps");
   appendFormat(out, " if(window.mlibSetSeqStep) window.mlibSetSeqStep(%d, %d, %d);", fresh[0], fresh[1],
                fresh[2]);
 }
 
 // Lanes 0 and 1: whether they show morphed values, and the first count of those values.
 void appendSeqState(const GuiPollData& poll, PollSnapshot& m, bool force, std::string& out) {
-  bool active[2];
-  int32_t count[2];
-  float values[2][kSeqShownSteps];
+  bool active[kSeqTiedLanes];
+  int32_t count[kSeqTiedLanes];
+  float values[kSeqTiedLanes][kSeqSteps];
   bool changed = false;
-  for (int lane = 0; lane < 2; ++lane) {
+  for (int lane = 0; lane < kSeqTiedLanes; ++lane) {
     active[lane] = poll.seqActive[lane].load(std::memory_order_acquire);
-    count[lane] = std::clamp(poll.seqCount[lane].load(kRelaxed), 0, kSeqShownSteps);
+    count[lane] = std::clamp(poll.seqCount[lane].load(kRelaxed), 0, kSeqSteps);
     changed = changed || active[lane] != m.seqActive[lane] || count[lane] != m.seqCount[lane];
     for (int i = 0; i < count[lane]; ++i) {
       values[lane][i] = shown(poll.seqValues[lane][i]);
@@ -116,7 +116,7 @@ void appendSeqState(const GuiPollData& poll, PollSnapshot& m, bool force, std::s
   }
   if (!changed && !force) return;
   out += " if(window.mlibSetSeqState) window.mlibSetSeqState([";
-  for (int lane = 0; lane < 2; ++lane) {
+  for (int lane = 0; lane < kSeqTiedLanes; ++lane) {
     m.seqActive[lane] = active[lane];
     m.seqCount[lane] = count[lane];
     std::copy(values[lane], values[lane] + count[lane], m.seqValues[lane]);

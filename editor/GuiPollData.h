@@ -10,10 +10,15 @@
 #include <cstdint>
 
 #include "engine/ParamTable.h"
+#include "engine/PluginProcessor.h"
+#include "engine/SeqLane.h"
+#include "engine/voice/EnvelopeModels.h"
 #include "tuning/LocalTuning.h"
 
 struct GuiPollData {
-  static constexpr int kNumVoices = 8;
+  static constexpr int kNumVoices = PluginProcessor::kNumVoices;
+  // Ratio, fold, FM, fold bias, feedback, shape and fold character.
+  static constexpr int kNumOscModPositions = 7;
 
   std::array<std::atomic<float>, kNumVoices> voiceActivity{};  // activity meter per voice, 0..1
   std::atomic<bool> mtsConnected{false};                       // an MTS-ESP tuning source is connected
@@ -23,24 +28,24 @@ struct GuiPollData {
   // Envelope playheads of the voice whose envelopes are displayed: level, display stage (0 delay ...
   // 5 release, 6 idle) and position within the stage; its note (-1 for none) and velocity.
   std::atomic<float> env1Value{0.0f};
-  std::atomic<int32_t> env1Stage{6};
+  std::atomic<int32_t> env1Stage{kEnvIdle};
   std::atomic<float> env1Pos{0.0f};
   std::atomic<float> env2Value{0.0f};
-  std::atomic<int32_t> env2Stage{6};
+  std::atomic<int32_t> env2Stage{kEnvIdle};
   std::atomic<float> env2Pos{0.0f};
   std::atomic<float> envNote{-1.0f};
   std::atomic<float> envVelocity{0.0f};
   // Sequencer lanes: current steps (lanes 0..2); for lanes 0 and 1 whether morphed step values are
   // shown, how many and which; the run mode of each lane.
-  std::array<std::atomic<int32_t>, 3> seqStep{};
-  std::array<std::atomic<bool>, 2> seqActive{};
-  std::array<std::atomic<int32_t>, 2> seqCount{};
-  std::array<std::array<std::atomic<float>, 8>, 2> seqValues{};
-  std::array<std::atomic<int32_t>, 3> seqRunMode{1, 1, 1};
+  std::array<std::atomic<int32_t>, kSeqLanes> seqStep{};
+  std::array<std::atomic<bool>, kSeqTiedLanes> seqActive{};
+  std::array<std::atomic<int32_t>, kSeqTiedLanes> seqCount{};
+  std::array<std::array<std::atomic<float>, kSeqSteps>, kSeqTiedLanes> seqValues{};
+  std::array<std::atomic<int32_t>, kSeqLanes> seqRunMode{1, 1, 1};
   std::array<std::atomic<float>, 2> keyTrackOffset{};  // filter A, filter B
   std::array<std::atomic<float>, 2> modPos{};          // modulated cutoff A and B positions, 0..1
   // Modulated positions of ratio, fold, FM, fold bias, feedback, shape and fold character, 0..1.
-  std::array<std::atomic<float>, 7> oscModPos{};
+  std::array<std::atomic<float>, kNumOscModPositions> oscModPos{};
   std::atomic<uint32_t> kitPlayhead{0};  // bit i: kit slot i sounded in the last block
   // The published tuning (plain fields covered by tuningVersion).
   double tuningIntervals[kMaxTuningIntervals]{};

@@ -10,11 +10,14 @@
 #include "editor/MlibWebView.h"
 #include "editor/PercentEncode.h"
 #include "editor/PluginEditor.h"
+#include "engine/SeqLane.h"
 #include "platform/Desktop.h"
 #include "platform/DispatchQueue.h"
 #include "platform/PlatformFiles.h"
 #include "state/PresetLibrary.h"
 #include "state/TextScan.h"
+#include "tuning/LocalTuning.h"
+#include "tuning/RatioSelection.h"
 
 namespace fs = std::filesystem;
 
@@ -24,10 +27,11 @@ constexpr const char* kPresetFileExtension = "nobrel";
 constexpr const char* kDefaultExportName = "preset.nobrel";
 constexpr const char* kKitFileExtension = "tkit";
 constexpr const char* kDefaultKitName = "Kit.tkit";
-constexpr int kMaxTies = 8;
+constexpr int kMaxTies = kSeqSteps;
+// The steps a message may carry; the engine keeps the first kSeqSteps of them.
 constexpr int kMaxSteps = 64;
-constexpr int kMaxRatioPairs = 8;
-constexpr int kMaxTuningIntervals = 64;
+static_assert(kMaxSteps >= kSeqSteps);
+constexpr int kMaxRatioPairs = RatioSelection::kMaxPairs;
 constexpr double kDefaultTuningPeriod = 2.0;
 constexpr size_t kSlotSnapPrefixLength = 11;   // "__slotSnap_"
 constexpr size_t kSlotClearPrefixLength = 12;  // "__slotClear_"

@@ -155,7 +155,9 @@ void CLAPPlugin::publish(uint32_t frames) {
   const float oscModPos[] = {engine.getModRatioPos(),    engine.getModFoldPos(),     engine.getModFmPos(),
                              engine.getModFoldBiasPos(), engine.getModFeedbackPos(), engine.getModShapePos(),
                              engine.getModFoldCharPos()};
-  for (int i = 0; i < 7; ++i) guiPoll.oscModPos[i].store(oscModPos[i], relaxed);
+  static_assert(std::size(oscModPos) == GuiPollData::kNumOscModPositions);
+  for (int i = 0; i < GuiPollData::kNumOscModPositions; ++i)
+    guiPoll.oscModPos[i].store(oscModPos[i], relaxed);
   guiPoll.kitPlayhead.store(engine.afxSlotActive(), relaxed);
 
   for (uint32_t id = 0; id < kNumParams; ++id) {

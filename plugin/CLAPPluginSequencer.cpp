@@ -6,8 +6,8 @@
 
 namespace {
 
-constexpr int kNoteAdvancedLanes = 2;
-constexpr int kPublishedLanes = 3;
+constexpr int kNoteAdvancedLanes = kSeqTiedLanes;
+constexpr int kPublishedLanes = kSeqLanes;
 
 // Whether a note-on of key advances a lane in its run mode with its trigger key (-1 = none): in "Note"
 // mode only the trigger key does; in "Trig" mode any key does when no trigger key is set, else the
