@@ -1,5 +1,5 @@
 # Settings every target of the project shares.
-add_compile_options(-ffp-contract=off -Wall -Wextra -Wno-unused-parameter)
+add_compile_options(-ffp-contract=off -Wall -Wextra -Wshadow -Wno-unused-parameter)
 # The optimised builds (the shipped module among them) run at -O3, where the block loops vectorise. No -march:
 # the module must run on any x86_64.
 foreach(_lang C CXX)

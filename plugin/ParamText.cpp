@@ -56,7 +56,7 @@ struct TextBuilder {
     append(s);
   }
   void appendInteger(int64_t n, ParamTextSign sign) {
-    if (sign == ParamTextSign::kPlusMinus) append(kPlusMinus);
+    if (sign == ParamTextSign::kPlusMinus) append(kPlusMinusSign);
     if (sign == ParamTextSign::kPlusAbove0 && n >= 1) append("+");
     char digits[24];
     const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, n);
@@ -276,8 +276,8 @@ std::optional<double> readPlain(const ParamTextFormat& f, std::string_view text,
       if (text == "Step") return 1.0;  // also read as the locked mode
       return readLabelOrBare(kLfoSyncModeLabels, text);
     case ParamTextForm::kInteger:
-      if (f.sign == ParamTextSign::kPlusMinus && text.starts_with(kPlusMinus))
-        text.remove_prefix(kPlusMinus.size());
+      if (f.sign == ParamTextSign::kPlusMinus && text.starts_with(kPlusMinusSign))
+        text.remove_prefix(kPlusMinusSign.size());
       [[fallthrough]];
     case ParamTextForm::kFixed: {
       const auto x = readNumber(text, {{trimmed(f.unit), 1.0}, {"", 1.0}});

@@ -35,7 +35,7 @@ static_assert(kSeqSyncDivLabels.size() == kSeqSyncDivBeats.size());
 // Displayed seconds of an envelope stage per unit of its plain value.
 inline constexpr double kEnvTimeDisplayFactor = 0.3664677994397139;
 // "±", the prefix of a symmetric range.
-inline constexpr std::string_view kPlusMinus = "\xC2\xB1";
+inline constexpr std::string_view kPlusMinusSign = "\xC2\xB1";
 
 // The shapes a parameter's text takes; p is the plain value.
 enum class ParamTextForm : uint8_t {

@@ -45,7 +45,7 @@ gboolean noContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitT
 
 }  // namespace
 
-GtkWebViewPeer::GtkWebViewPeer(WebView& owner) : owner(owner) {
+GtkWebViewPeer::GtkWebViewPeer(WebView& webView) : owner(webView) {
   content = webkit_user_content_manager_new();
   for (const std::string& name : owner.configuration().userContentController->handlerNames()) {
     channels.push_back(std::make_unique<Channel>(Channel{this, name}));

@@ -15,7 +15,7 @@ namespace platform {
 
 class GtkWebViewPeer : public WebViewPeer {
 public:
-  explicit GtkWebViewPeer(WebView& owner);
+  explicit GtkWebViewPeer(WebView& webView);
   ~GtkWebViewPeer() override;
   GtkWebViewPeer(const GtkWebViewPeer&) = delete;
   GtkWebViewPeer& operator=(const GtkWebViewPeer&) = delete;

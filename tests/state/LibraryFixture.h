@@ -27,8 +27,8 @@ struct TempFolder {
 
 // Sets an environment variable, or removes it when given none, for the life of the object.
 struct ScopedEnv {
-  ScopedEnv(const char* name, const std::optional<std::string>& value) : name(name) {
-    if (const char* old = getenv(name)) saved = old;
+  ScopedEnv(const char* variable, const std::optional<std::string>& value) : name(variable) {
+    if (const char* old = getenv(variable)) saved = old;
     set(value);
   }
   ~ScopedEnv() { set(saved); }
@@ -45,7 +45,8 @@ struct ScopedEnv {
 // Points HOME somewhere else for the life of the object, with XDG_DATA_HOME removed so that the library
 // lives in that home's data folder.
 struct ScopedHome {
-  explicit ScopedHome(const std::string& home) : home("HOME", home), data("XDG_DATA_HOME", std::nullopt) {}
+  explicit ScopedHome(const std::string& folder)
+      : home("HOME", folder), data("XDG_DATA_HOME", std::nullopt) {}
   ScopedEnv home;
   ScopedEnv data;
 };

@@ -79,16 +79,16 @@ TEST(StateStream, RoundTripRestoresEveryPart) {
     expectPolesClose(a, b);
   }
   for (int lane = 0; lane < 2; ++lane) {
-    float saved[8] = {};
-    float loaded[8] = {};
+    float savedSteps[8] = {};
+    float loadedSteps[8] = {};
     unsigned char savedTies[8] = {};
     unsigned char loadedTies[8] = {};
-    const int n = state.engine->getSeqStepsCopy(lane, saved, 8);
-    ASSERT_EQ(engine->getSeqStepsCopy(lane, loaded, 8), n);
+    const int n = state.engine->getSeqStepsCopy(lane, savedSteps, 8);
+    ASSERT_EQ(engine->getSeqStepsCopy(lane, loadedSteps, 8), n);
     state.engine->getSeqTiesCopy(lane, savedTies, 8);
     engine->getSeqTiesCopy(lane, loadedTies, 8);
     for (int i = 0; i < n; ++i) {
-      EXPECT_NEAR(loaded[i], saved[i], 0.0000005f) << lane;
+      EXPECT_NEAR(loadedSteps[i], savedSteps[i], 0.0000005f) << lane;
       EXPECT_EQ(loadedTies[i], savedTies[i]) << lane;
     }
     EXPECT_EQ(engine->seqLaneEditBroke(lane), state.engine->seqLaneEditBroke(lane)) << lane;
