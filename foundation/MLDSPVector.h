@@ -17,26 +17,26 @@ inline constexpr size_t kFloatsPerDSPVector = 64;
 template <size_t ROWS>
 struct alignas(16) DSPVectorArray {
   static constexpr size_t kSize = kFloatsPerDSPVector * ROWS;
-  float mData[kSize]{};
+  float data[kSize]{};
 
   constexpr DSPVectorArray() = default;
   // Fills every element with v. Implicit, so a float can stand for a constant vector in expressions.
   constexpr DSPVectorArray(float v) {
-    for (size_t i = 0; i < kSize; ++i) mData[i] = v;
+    for (size_t i = 0; i < kSize; ++i) data[i] = v;
   }
 
   constexpr DSPVectorArray& operator=(float v) {
-    for (size_t i = 0; i < kSize; ++i) mData[i] = v;
+    for (size_t i = 0; i < kSize; ++i) data[i] = v;
     return *this;
   }
 
-  constexpr float& operator[](size_t i) { return mData[i]; }
-  constexpr const float& operator[](size_t i) const { return mData[i]; }
+  constexpr float& operator[](size_t i) { return data[i]; }
+  constexpr const float& operator[](size_t i) const { return data[i]; }
 
-  float* getBuffer() { return mData; }
-  const float* getConstBuffer() const { return mData; }
-  float* row(size_t r) { return mData + kFloatsPerDSPVector * r; }
-  const float* constRow(size_t r) const { return mData + kFloatsPerDSPVector * r; }
+  float* getBuffer() { return data; }
+  const float* getConstBuffer() const { return data; }
+  float* row(size_t r) { return data + kFloatsPerDSPVector * r; }
+  const float* constRow(size_t r) const { return data + kFloatsPerDSPVector * r; }
 
   DSPVectorArray& operator+=(const DSPVectorArray& b) {
     *this = *this + b;
@@ -58,7 +58,7 @@ struct alignas(16) DSPVectorArray {
   static DSPVectorArray map2(const DSPVectorArray& a, const DSPVectorArray& b, Op op) {
     DSPVectorArray r;
     for (size_t i = 0; i < kSize; i += 4) {
-      simd::storeF(r.mData + i, op(simd::loadF(a.mData + i), simd::loadF(b.mData + i)));
+      simd::storeF(r.data + i, op(simd::loadF(a.data + i), simd::loadF(b.data + i)));
     }
     return r;
   }
@@ -70,17 +70,17 @@ using DSPVector = DSPVectorArray<1>;
 template <size_t ROWS>
 struct alignas(16) DSPVectorArrayInt {
   static constexpr size_t kSize = kFloatsPerDSPVector * ROWS;
-  int32_t mData[kSize]{};
+  int32_t data[kSize]{};
 
   constexpr DSPVectorArrayInt() = default;
   constexpr DSPVectorArrayInt& operator=(int32_t v) {
-    for (size_t i = 0; i < kSize; ++i) mData[i] = v;
+    for (size_t i = 0; i < kSize; ++i) data[i] = v;
     return *this;
   }
-  constexpr int32_t& operator[](size_t i) { return mData[i]; }
-  constexpr const int32_t& operator[](size_t i) const { return mData[i]; }
-  int32_t* getBuffer() { return mData; }
-  const int32_t* getConstBuffer() const { return mData; }
+  constexpr int32_t& operator[](size_t i) { return data[i]; }
+  constexpr const int32_t& operator[](size_t i) const { return data[i]; }
+  int32_t* getBuffer() { return data; }
+  const int32_t* getConstBuffer() const { return data; }
 };
 
 template <size_t N>
@@ -101,7 +101,7 @@ template <size_t N>
 DSPVectorArrayInt<N> greaterThan(const DSPVectorArray<N>& a, const DSPVectorArray<N>& b) {
   DSPVectorArrayInt<N> r;
   for (size_t i = 0; i < DSPVectorArray<N>::kSize; i += 4) {
-    simd::storeI(r.mData + i, simd::greaterThan(simd::loadF(a.mData + i), simd::loadF(b.mData + i)));
+    simd::storeI(r.data + i, simd::greaterThan(simd::loadF(a.data + i), simd::loadF(b.data + i)));
   }
   return r;
 }
@@ -112,8 +112,8 @@ DSPVectorArray<N> select(const DSPVectorArray<N>& a, const DSPVectorArray<N>& b,
                          const DSPVectorArrayInt<N>& mask) {
   DSPVectorArray<N> r;
   for (size_t i = 0; i < DSPVectorArray<N>::kSize; i += 4) {
-    simd::storeF(r.mData + i, simd::select(simd::loadF(a.mData + i), simd::loadF(b.mData + i),
-                                           simd::loadI(mask.mData + i)));
+    simd::storeF(r.data + i,
+                 simd::select(simd::loadF(a.data + i), simd::loadF(b.data + i), simd::loadI(mask.data + i)));
   }
   return r;
 }
@@ -124,7 +124,7 @@ template <size_t N>
 DSPVectorArrayInt<N> roundFloatToInt(const DSPVectorArray<N>& v) {
   DSPVectorArrayInt<N> r;
   for (size_t i = 0; i < DSPVectorArray<N>::kSize; i += 4) {
-    simd::storeI(r.mData + i, simd::roundToInt(simd::loadF(v.mData + i)));
+    simd::storeI(r.data + i, simd::roundToInt(simd::loadF(v.data + i)));
   }
   return r;
 }
@@ -134,7 +134,7 @@ template <size_t N>
 DSPVectorArray<N> unsignedIntToFloat(const DSPVectorArrayInt<N>& v) {
   DSPVectorArray<N> r;
   for (size_t i = 0; i < DSPVectorArray<N>::kSize; i += 4) {
-    simd::storeF(r.mData + i, simd::unsignedToFloat(simd::loadI(v.mData + i)));
+    simd::storeF(r.data + i, simd::unsignedToFloat(simd::loadI(v.data + i)));
   }
   return r;
 }

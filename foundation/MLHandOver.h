@@ -21,8 +21,8 @@ public:
   template <class Fill>
   void write(Fill&& fill) {
     holdTakes();
-    fill(staging_);
-    state_.store(kReady, std::memory_order_release);
+    fill(staging);
+    state.store(kReady, std::memory_order_release);
   }
 
   void write(const T& value) {
@@ -35,18 +35,18 @@ public:
   void whileTakesHeld(F&& f) {
     const bool wasReady = holdTakes();
     f();
-    if (wasReady) state_.store(kReady, std::memory_order_release);
+    if (wasReady) state.store(kReady, std::memory_order_release);
   }
 
   // Writer thread: change the record written last in place without publishing it. A record still
   // waiting to be taken stays published and is taken with the change; one already taken stays taken.
   template <class Edit>
   void edit(Edit&& editFn) {
-    whileTakesHeld([&] { editFn(staging_); });
+    whileTakesHeld([&] { editFn(staging); });
   }
 
   // Writer thread only: the record written last (published or already taken).
-  const T& lastWritten() const { return staging_; }
+  const T& lastWritten() const { return staging; }
 
   // Reader thread: when a record is ready, call take(record) with it and return true; else false.
   template <class Take>
@@ -54,16 +54,16 @@ public:
     // A plain load first: most blocks find nothing published, and need no locked instruction.
     if (state_.load(std::memory_order_relaxed) != kReady) return false;
     uint32_t expected = kReady;
-    if (!state_.compare_exchange_strong(expected, kTaking, std::memory_order_acquire,
-                                        std::memory_order_relaxed))
+    if (!state.compare_exchange_strong(expected, kTaking, std::memory_order_acquire,
+                                       std::memory_order_relaxed))
       return false;
-    takeFn(static_cast<const T&>(staging_));
-    state_.store(kIdle, std::memory_order_release);
+    takeFn(static_cast<const T&>(staging));
+    state.store(kIdle, std::memory_order_release);
     return true;
   }
 
   // Any thread: a record is published and not yet taken.
-  bool pending() const { return state_.load(std::memory_order_acquire) == kReady; }
+  bool pending() const { return state.load(std::memory_order_acquire) == kReady; }
 
 private:
   static constexpr uint32_t kIdle = 0, kReady = 1, kTaking = 2;
@@ -72,19 +72,19 @@ private:
   // record). Returns whether a published record was taken back.
   bool holdTakes() {
     for (;;) {
-      uint32_t s = state_.load(std::memory_order_acquire);
+      uint32_t s = state.load(std::memory_order_acquire);
       if (s == kIdle) return false;
       if (s == kTaking) {
         std::this_thread::yield();
         continue;
       }
-      if (state_.compare_exchange_weak(s, kIdle, std::memory_order_acquire, std::memory_order_relaxed))
+      if (state.compare_exchange_weak(s, kIdle, std::memory_order_acquire, std::memory_order_relaxed))
         return true;
     }
   }
 
-  T staging_{};
-  std::atomic<uint32_t> state_{kIdle};
+  T staging{};
+  std::atomic<uint32_t> state{kIdle};
 };
 
 }  // namespace ml

@@ -11,10 +11,10 @@ const TextFragment SymbolTable::kNullText{"?"};
 
 uint64_t SymbolTable::registerSymbol(const char* text, size_t lengthInBytes) {
   const uint64_t h = fnv1aRuntime(text, lengthInBytes);
-  std::lock_guard<std::mutex> lock(mutex_);
-  const auto found = map_.find(h);
-  if (found == map_.end()) {
-    map_.emplace(h, TextFragment(text, lengthInBytes));
+  std::lock_guard<std::mutex> lock(tableMutex);
+  const auto found = textsByHash.find(h);
+  if (found == textsByHash.end()) {
+    textsByHash.emplace(h, TextFragment(text, lengthInBytes));
   } else if (!compareSizedCharArrays(found->second.getText(), found->second.lengthInBytes(), text,
                                      lengthInBytes)) {
     throw std::runtime_error("Symbol hash collision detected!");
@@ -23,20 +23,20 @@ uint64_t SymbolTable::registerSymbol(const char* text, size_t lengthInBytes) {
 }
 
 TextFragment SymbolTable::getTextForHash(uint64_t h) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  const auto found = map_.find(h);
-  return found == map_.end() ? kNullText : found->second;
+  std::lock_guard<std::mutex> lock(tableMutex);
+  const auto found = textsByHash.find(h);
+  return found == textsByHash.end() ? kNullText : found->second;
 }
 
 void SymbolTable::clear() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  map_.clear();
+  std::lock_guard<std::mutex> lock(tableMutex);
+  textsByHash.clear();
 }
 
 void SymbolTable::dump() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  std::printf("%zu symbols:\n", map_.size());
-  for (const auto& [hash, text] : map_) {
+  std::lock_guard<std::mutex> lock(tableMutex);
+  std::printf("%zu symbols:\n", textsByHash.size());
+  for (const auto& [hash, text] : textsByHash) {
     std::printf("0x%llx = \"%s\"\n", static_cast<unsigned long long>(hash), text.getText());
   }
 }
@@ -47,7 +47,7 @@ SymbolTable& theSymbolTable() {
 }
 
 Symbol::Symbol(const char* text)
-    : hash_(theSymbolTable().registerSymbol(text, text ? std::strlen(text) : 0)) {}
+    : hash(theSymbolTable().registerSymbol(text, text ? std::strlen(text) : 0)) {}
 
 std::ostream& operator<<(std::ostream& out, const Symbol& symbol) {
   return out << symbol.getTextFragment();

@@ -37,8 +37,8 @@ public:
   void dump() const;
 
 private:
-  std::unordered_map<uint64_t, TextFragment> map_;
-  mutable std::mutex mutex_;
+  std::unordered_map<uint64_t, TextFragment> textsByHash;
+  mutable std::mutex tableMutex;
 };
 
 // The process-wide table, created on first use.
@@ -50,12 +50,12 @@ public:
   Symbol() = default;
   Symbol(const char* text);  // NOLINT: symbols convert implicitly from literals
 
-  uint64_t getHash() const { return hash_; }
-  TextFragment getTextFragment() const { return theSymbolTable().getTextForHash(hash_); }
-  bool operator==(const Symbol& b) const { return hash_ == b.hash_; }
+  uint64_t getHash() const { return hash; }
+  TextFragment getTextFragment() const { return theSymbolTable().getTextForHash(hash); }
+  bool operator==(const Symbol& b) const { return hash == b.hash; }
 
 private:
-  uint64_t hash_{0};
+  uint64_t hash{0};
 };
 
 std::ostream& operator<<(std::ostream& out, const Symbol& symbol);

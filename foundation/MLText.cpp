@@ -14,38 +14,38 @@ struct TextFragment::Iterator::Impl {
 };
 
 TextFragment::Iterator::Iterator(const char* pos, const char* end)
-    : impl_(std::make_unique<Impl>(Impl{utf::codepoint_iterator(pos, end)})) {}
+    : impl(std::make_unique<Impl>(Impl{utf::codepoint_iterator(pos, end)})) {}
 
-TextFragment::Iterator::Iterator(const Iterator& b) : impl_(std::make_unique<Impl>(*b.impl_)) {}
+TextFragment::Iterator::Iterator(const Iterator& b) : impl(std::make_unique<Impl>(*b.impl)) {}
 
 TextFragment::Iterator& TextFragment::Iterator::operator=(const Iterator& b) {
-  *impl_ = *b.impl_;
+  *impl = *b.impl;
   return *this;
 }
 
 TextFragment::Iterator::~Iterator() = default;
 
 char32_t TextFragment::Iterator::operator*() const {
-  return *impl_->it;
+  return *impl->it;
 }
 
 TextFragment::Iterator& TextFragment::Iterator::operator++() {
-  ++impl_->it;
+  ++impl->it;
   return *this;
 }
 
 char32_t TextFragment::Iterator::operator++(int) {
-  const char32_t current = *impl_->it;
-  ++impl_->it;
+  const char32_t current = *impl->it;
+  ++impl->it;
   return current;
 }
 
 bool TextFragment::Iterator::operator==(const Iterator& b) const {
-  return impl_->it == b.impl_->it;
+  return impl->it == b.impl->it;
 }
 
 TextFragment::TextFragment() noexcept {
-  localText_[0] = 0;
+  localText[0] = 0;
 }
 
 TextFragment::TextFragment(const char* text) {
@@ -102,15 +102,15 @@ size_t TextFragment::lengthInCodePoints() const {
 
 void TextFragment::allocate(size_t size) {
   size_ = size;
-  pText_ = size < kLocalBytes ? localText_ : new char[size + 1];
+  pText_ = size < kLocalBytes ? localText : new char[size + 1];
   pText_[size] = 0;
 }
 
 void TextFragment::dispose() {
-  if (pText_ != localText_) delete[] pText_;
-  pText_ = localText_;
+  if (pText_ != localText) delete[] pText_;
+  pText_ = localText;
   size_ = 0;
-  localText_[0] = 0;
+  localText[0] = 0;
 }
 
 void TextFragment::assign(const char* text, size_t size) {
@@ -119,16 +119,16 @@ void TextFragment::assign(const char* text, size_t size) {
 }
 
 void TextFragment::moveFrom(TextFragment& b) noexcept {
-  if (b.pText_ == b.localText_) {
-    std::memcpy(localText_, b.localText_, b.size_ + 1);
-    pText_ = localText_;
+  if (b.pText_ == b.localText) {
+    std::memcpy(localText, b.localText, b.size_ + 1);
+    pText_ = localText;
   } else {
     pText_ = b.pText_;
-    b.pText_ = b.localText_;
+    b.pText_ = b.localText;
   }
   size_ = b.size_;
   b.size_ = 0;
-  b.localText_[0] = 0;
+  b.localText[0] = 0;
 }
 
 void TextFragment::concatenate(const TextFragment* const* parts, size_t count) {

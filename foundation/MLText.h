@@ -33,7 +33,7 @@ public:
 
   private:
     struct Impl;
-    std::unique_ptr<Impl> impl_;
+    std::unique_ptr<Impl> impl;
   };
 
   TextFragment() noexcept;
@@ -68,8 +68,8 @@ private:
   void moveFrom(TextFragment& b) noexcept;
   void concatenate(const TextFragment* const* parts, size_t count);
 
-  char localText_[kLocalBytes];
-  char* pText_{localText_};
+  char localText[kLocalBytes];
+  char* pText_{localText};
   size_t size_{0};
 };
 

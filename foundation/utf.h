@@ -103,22 +103,22 @@ constexpr char32_t sanitized(char32_t cp) {
 class codepoint_iterator {
 public:
   codepoint_iterator() = default;
-  codepoint_iterator(const char* pos, const char* end) : pos_(pos), end_(end) {}
+  codepoint_iterator(const char* pos, const char* end) : cursor(pos), limit(end) {}
 
-  char32_t operator*() const { return internal::utf_traits<utf8>::decode(pos_, end_); }
+  char32_t operator*() const { return internal::utf_traits<utf8>::decode(cursor, limit); }
 
   codepoint_iterator& operator++() {
-    const std::ptrdiff_t step = internal::utf_traits<utf8>::read_length(static_cast<uint8_t>(*pos_));
-    pos_ = (end_ - pos_ < step) ? end_ : pos_ + step;
+    const std::ptrdiff_t step = internal::utf_traits<utf8>::read_length(static_cast<uint8_t>(*cursor));
+    cursor = (limit - cursor < step) ? limit : cursor + step;
     return *this;
   }
 
-  const char* position() const { return pos_; }
-  bool operator==(const codepoint_iterator& b) const { return pos_ == b.pos_; }
+  const char* position() const { return cursor; }
+  bool operator==(const codepoint_iterator& b) const { return cursor == b.cursor; }
 
 private:
-  const char* pos_{nullptr};
-  const char* end_{nullptr};
+  const char* cursor{nullptr};
+  const char* limit{nullptr};
 };
 
 }  // namespace utf

@@ -24,10 +24,10 @@ class HostProxy {
                 "only the log-and-tolerate handler with minimal checking is implemented");
 
 public:
-  explicit HostProxy(const clap_host* host) : _host(host) {}
+  explicit HostProxy(const clap_host* host) : hostPointer(host) {}
 
   void init();
-  const clap_host* host() const { return _host; }
+  const clap_host* host() const { return hostPointer; }
 
   bool canUseHostLog() const;
   void log(clap_log_severity severity, const char* message) const;
@@ -58,32 +58,32 @@ private:
   template <class T>
   void query(const T*& slot, const char* id, const char* fallbackId = nullptr);
 
-  const clap_host* const _host;
+  const clap_host* const hostPointer;
 
-  const clap_host_log* _hostLog = nullptr;
-  const clap_host_thread_check* _hostThreadCheck = nullptr;
-  const void* _hostThreadPool = nullptr;
-  const void* _hostAudioPorts = nullptr;
-  const void* _hostAudioPortsConfig = nullptr;
-  const void* _hostNotePorts = nullptr;
-  const void* _hostResourceDirectory = nullptr;
-  const void* _hostLatency = nullptr;
-  const void* _hostGui = nullptr;
-  const clap_host_timer_support* _hostTimerSupport = nullptr;
-  const void* _hostPosixFdSupport = nullptr;
-  const clap_host_params* _hostParams = nullptr;
-  const clap_host_track_info* _hostTrackInfo = nullptr;
-  const void* _hostState = nullptr;
-  const void* _hostNoteName = nullptr;
-  const void* _hostRemoteControls = nullptr;
-  const void* _hostVoiceInfo = nullptr;
-  const void* _hostUnused = nullptr;  // a slot init never fills
-  const void* _hostContextMenu = nullptr;
-  const void* _hostPresetLoad = nullptr;
-  const void* _hostUndo = nullptr;
-  const void* _hostScratchMemory = nullptr;
-  const void* _hostMiniCurveDisplay = nullptr;
-  const void* _hostWebview = nullptr;
+  const clap_host_log* hostLog = nullptr;
+  const clap_host_thread_check* hostThreadCheck = nullptr;
+  const void* hostThreadPool = nullptr;
+  const void* hostAudioPorts = nullptr;
+  const void* hostAudioPortsConfig = nullptr;
+  const void* hostNotePorts = nullptr;
+  const void* hostResourceDirectory = nullptr;
+  const void* hostLatency = nullptr;
+  const void* hostGui = nullptr;
+  const clap_host_timer_support* hostTimerSupport = nullptr;
+  const void* hostPosixFdSupport = nullptr;
+  const clap_host_params* hostParams = nullptr;
+  const clap_host_track_info* hostTrackInfo = nullptr;
+  const void* hostState = nullptr;
+  const void* hostNoteName = nullptr;
+  const void* hostRemoteControls = nullptr;
+  const void* hostVoiceInfo = nullptr;
+  const void* hostUnused = nullptr;  // a slot init never fills
+  const void* hostContextMenu = nullptr;
+  const void* hostPresetLoad = nullptr;
+  const void* hostUndo = nullptr;
+  const void* hostScratchMemory = nullptr;
+  const void* hostMiniCurveDisplay = nullptr;
+  const void* hostWebview = nullptr;
 };
 
 using TavrinHostProxy = HostProxy<MisbehaviourHandler::Ignore, CheckingLevel::Minimal>;

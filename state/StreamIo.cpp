@@ -36,6 +36,6 @@ bool tavrin_stream_read_all(const clap_istream* stream, void* data, size_t size)
 int64_t AppendingOStream::write(const clap_ostream* stream, const void* buffer, uint64_t size) {
   auto& self = *static_cast<AppendingOStream*>(stream->ctx);
   const auto* from = static_cast<const uint8_t*>(buffer);
-  self.bytes_.insert(self.bytes_.end(), from, from + size);
+  self.sink.insert(self.sink.end(), from, from + size);
   return static_cast<int64_t>(size);
 }

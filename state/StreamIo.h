@@ -23,17 +23,17 @@ TAVRIN_EXPORT bool tavrin_stream_read_all(const clap_istream* stream, void* data
 // A stream that appends every byte written to a vector (a write always takes everything).
 class AppendingOStream {
 public:
-  explicit AppendingOStream(std::vector<uint8_t>& bytes) : bytes_(bytes) {}
+  explicit AppendingOStream(std::vector<uint8_t>& bytes) : sink(bytes) {}
   AppendingOStream(const AppendingOStream&) = delete;
   AppendingOStream& operator=(const AppendingOStream&) = delete;
 
-  const clap_ostream* stream() const { return &stream_; }
+  const clap_ostream* stream() const { return &ostream; }
 
 private:
   static int64_t write(const clap_ostream* stream, const void* buffer, uint64_t size);
 
-  std::vector<uint8_t>& bytes_;
-  clap_ostream stream_{this, &AppendingOStream::write};
+  std::vector<uint8_t>& sink;
+  clap_ostream ostream{this, &AppendingOStream::write};
 };
 
 // A field of a binary form: an integer (not bool) or a float type of 1, 2, 4 or 8 bytes.

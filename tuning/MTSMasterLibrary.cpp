@@ -28,29 +28,29 @@ double inverse12TET(int note) {
 }
 
 MasterLibrary::MasterLibrary(const char* const* paths) {
-  for (; paths && *paths && !handle_; ++paths) handle_ = dlopen(*paths, RTLD_NOW | RTLD_LOCAL);
-  if (!handle_) return;
-  lookUp(handle_, "MTS_RegisterClient", registerClient);
-  lookUp(handle_, "MTS_DeregisterClient", deregisterClient);
-  lookUp(handle_, "MTS_HasMaster", hasMaster);
-  lookUp(handle_, "MTS_GetVersionNumber", getVersionNumber);
-  lookUp(handle_, "MTS_ShouldFilterNote", shouldFilterNote);
-  lookUp(handle_, "MTS_ShouldFilterNoteMultiChannel", shouldFilterNoteMultiChannel);
-  lookUp(handle_, "MTS_GetTuningTable", getTuningTable);
-  lookUp(handle_, "MTS_GetMultiChannelTuningTable", getMultiChannelTuningTable);
-  lookUp(handle_, "MTS_UseMultiChannelTuning", useMultiChannelTuning);
-  lookUp(handle_, "MTS_GetScaleName", getScaleName);
-  lookUp(handle_, "MTS_GetPeriodRatio", getPeriodRatio);
-  lookUp(handle_, "MTS_GetMapSize", getMapSize);
-  lookUp(handle_, "MTS_GetMapStartKey", getMapStartKey);
-  lookUp(handle_, "MTS_GetRefKey", getRefKey);
+  for (; paths && *paths && !handle; ++paths) handle = dlopen(*paths, RTLD_NOW | RTLD_LOCAL);
+  if (!handle) return;
+  lookUp(handle, "MTS_RegisterClient", registerClient);
+  lookUp(handle, "MTS_DeregisterClient", deregisterClient);
+  lookUp(handle, "MTS_HasMaster", hasMaster);
+  lookUp(handle, "MTS_GetVersionNumber", getVersionNumber);
+  lookUp(handle, "MTS_ShouldFilterNote", shouldFilterNote);
+  lookUp(handle, "MTS_ShouldFilterNoteMultiChannel", shouldFilterNoteMultiChannel);
+  lookUp(handle, "MTS_GetTuningTable", getTuningTable);
+  lookUp(handle, "MTS_GetMultiChannelTuningTable", getMultiChannelTuningTable);
+  lookUp(handle, "MTS_UseMultiChannelTuning", useMultiChannelTuning);
+  lookUp(handle, "MTS_GetScaleName", getScaleName);
+  lookUp(handle, "MTS_GetPeriodRatio", getPeriodRatio);
+  lookUp(handle, "MTS_GetMapSize", getMapSize);
+  lookUp(handle, "MTS_GetMapStartKey", getMapStartKey);
+  lookUp(handle, "MTS_GetRefKey", getRefKey);
   if (getTuningTable) tuningTable = getTuningTable();
   if (getMultiChannelTuningTable)
     for (int ch = 0; ch < kMTSChannels; ++ch) channelTables[ch] = getMultiChannelTuningTable(char(ch));
 }
 
 MasterLibrary::~MasterLibrary() {
-  if (handle_) dlclose(handle_);
+  if (handle) dlclose(handle);
 }
 
 const MasterLibrary& masterLibrary() {

@@ -35,7 +35,7 @@ public:
 
   // A master is present: the tuning table exists and the library says a master is active.
   bool online() const { return tuningTable && hasMaster && hasMaster(); }
-  bool loaded() const { return handle_ != nullptr; }
+  bool loaded() const { return handle != nullptr; }
 
   mtsmaster::RegisterClientFn registerClient = nullptr;
   mtsmaster::DeregisterClientFn deregisterClient = nullptr;
@@ -56,7 +56,7 @@ public:
   const double* channelTables[kMTSChannels] = {};  // per-channel tables, null when absent
 
 private:
-  void* handle_ = nullptr;
+  void* handle = nullptr;
 };
 
 // The process-wide library, opened from the installed locations on first use.

@@ -16,8 +16,8 @@ int16_t saturateToInt16(int v) {
 void RatioSelection::set(const int* degrees, const int* octaves, int n) {
   if (!degrees || !octaves) n = 0;
   n = std::clamp(n, 0, kMaxPairs);
-  const int32_t target = 1 - bank_.load(std::memory_order_relaxed);
-  Bank& bank = banks_[target];
+  const int32_t target = 1 - readBank.load(std::memory_order_relaxed);
+  Bank& bank = banks[target];
   const uint32_t sequence = bank.writeSequence.load(std::memory_order_relaxed);
   bank.writeSequence.store(sequence + 1, std::memory_order_relaxed);
   std::atomic_thread_fence(std::memory_order_release);
@@ -27,16 +27,16 @@ void RatioSelection::set(const int* degrees, const int* octaves, int n) {
   }
   bank.count.store(n, std::memory_order_relaxed);
   bank.writeSequence.store(sequence + 2, std::memory_order_release);
-  bank_.store(target, std::memory_order_release);
+  readBank.store(target, std::memory_order_release);
 }
 
 int32_t RatioSelection::count() const {
-  return banks_[bank_.load(std::memory_order_acquire)].count.load(std::memory_order_relaxed);
+  return banks[readBank.load(std::memory_order_acquire)].count.load(std::memory_order_relaxed);
 }
 
 int32_t RatioSelection::read(RatioSelectionPair (&out)[kMaxPairs]) const {
   for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
-    const Bank& bank = banks_[bank_.load(std::memory_order_acquire)];
+    const Bank& bank = banks[readBank.load(std::memory_order_acquire)];
     const uint32_t before = bank.writeSequence.load(std::memory_order_acquire);
     if (before & 1u) continue;
     const int32_t n = bank.count.load(std::memory_order_relaxed);

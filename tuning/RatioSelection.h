@@ -41,6 +41,6 @@ private:
     std::atomic<uint32_t> writeSequence{0};  // odd while the main thread writes this bank
   };
 
-  std::array<Bank, 2> banks_{};
-  std::atomic<int32_t> bank_{0};  // the bank the audio thread reads
+  std::array<Bank, 2> banks{};
+  std::atomic<int32_t> readBank{0};  // the bank the audio thread reads
 };

@@ -40,7 +40,7 @@ public:
   // and the tuning sources for changes (after the output chain).
   void takeHandOver();
   void watch();
-  bool tuningActiveThisBlock() const { return activeThisBlock_; }
+  bool tuningActiveThisBlock() const { return activeThisBlock; }
 
   // Audio thread.
   void parseMTSSysEx(const uint8_t* data, unsigned len);
@@ -52,11 +52,11 @@ public:
 
   // Either thread.
   bool effectiveTuningActive() const;
-  bool localTuningPending() const { return handOver_.pending(); }  // a change waits for the next block
-  bool getMTSConnected() const { return mts::hasMaster(client_); }
-  bool getMTSNeedsUpdate() const { return mts::shouldUpdateLibrary(client_); }
-  uint32_t getTuningVersion() const { return version_.load(std::memory_order_relaxed); }
-  int publishedScaleSize() const { return publishedScaleSize_.load(std::memory_order_relaxed); }
+  bool localTuningPending() const { return handOver.pending(); }  // a change waits for the next block
+  bool getMTSConnected() const { return mts::hasMaster(client); }
+  bool getMTSNeedsUpdate() const { return mts::shouldUpdateLibrary(client); }
+  uint32_t getTuningVersion() const { return version.load(std::memory_order_relaxed); }
+  int publishedScaleSize() const { return publishedSize.load(std::memory_order_relaxed); }
 
 private:
   // What the main thread hands over: a tuning to switch on, or (active false) the order to switch off.
@@ -71,15 +71,15 @@ private:
   bool fillSnapshot(TuningSnapshot& out);
   void bumpVersion();
 
-  MTSClient* client_;
-  ml::HandOver<LocalTuningChange> handOver_;
-  LocalTuning live_{};  // audio thread
-  std::atomic<bool> localActive_{false};
-  std::atomic<uint32_t> version_{0};
-  std::atomic<int> publishedScaleSize_{12};
-  bool activeThisBlock_ = false;
-  bool mtsWasConnected_ = false;
-  bool localWasActive_ = false;
-  bool receivedWasActive_ = false;
-  double mtsCheckFrequencies_[3] = {};
+  MTSClient* client;
+  ml::HandOver<LocalTuningChange> handOver;
+  LocalTuning live{};  // audio thread
+  std::atomic<bool> localActive{false};
+  std::atomic<uint32_t> version{0};
+  std::atomic<int> publishedSize{12};
+  bool activeThisBlock = false;
+  bool mtsWasConnected = false;
+  bool localWasActive = false;
+  bool receivedWasActive = false;
+  double mtsCheckFrequencies[3] = {};
 };
