@@ -3,9 +3,9 @@
 #   setup.sh          what the demo needs: compiler, CMake, Ninja, pkg-config, cJSON, the CLAP headers
 #   setup.sh --tests  that, plus what the test command needs: Node and npm (the editor document), GoogleTest
 #                     and Google Benchmark, lilv (the LV2 host of the peer comparison), clang with its
-#                     sanitizer runtimes (fuzz targets), Chromium (the page's smoke test), qtractor (its plug-in
-#                     scanner), WebKitGTK, Xvfb, xdotool and ImageMagick (the Linux editor window), and a
-#                     de_DE locale
+#                     sanitizer runtimes (fuzz targets), clang-format 14 (the format check), Chromium (the page's
+#                     smoke test), qtractor (its plug-in scanner), WebKitGTK, Xvfb, xdotool and ImageMagick (the
+#                     Linux editor window), and a de_DE locale
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libcjson-dev dpf-source)
 case "${1:-}" in
@@ -13,8 +13,8 @@ case "${1:-}" in
   --tests)
     # Any npm already on the path will do.
     command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
-    packages+=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev liblilv-dev chromium
-      qtractor libwebkit2gtk-4.1-dev xvfb xauth xdotool x11-utils imagemagick locales)
+    packages+=(clang clang-format-14 libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev liblilv-dev
+      chromium qtractor libwebkit2gtk-4.1-dev xvfb xauth xdotool x11-utils imagemagick locales)
     ;;
   *)
     echo "usage: setup.sh [--tests]" >&2

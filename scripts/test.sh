@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds and runs every test: plain (with the editor document's Node tests), the editor window's tests
-# under Xvfb (one at a time), under AddressSanitizer + UndefinedBehaviorSanitizer, the cross-thread tests
-# under ThreadSanitizer, and each fuzz target briefly.
+# Checks the sources' format, then builds and runs every test: plain (with the editor document's Node
+# tests), the editor window's tests under Xvfb (one at a time), under AddressSanitizer +
+# UndefinedBehaviorSanitizer, the cross-thread tests under ThreadSanitizer, and each fuzz target briefly.
 # Each stage has its own build folder under build/ (or $TAVRIN_BUILD_ROOT) and sets every option it
 # relies on; a stage that runs no test fails the script. JOBS limits the parallel build jobs and tests.
 set -euo pipefail
@@ -54,6 +54,11 @@ run_fuzzer() {
   echo "-- $name: ${runs:-0} inputs"
   [ "${runs:-0}" -gt 0 ]
 }
+
+echo "== format"
+formatted=$("$root/scripts/check-format.sh")
+echo "$formatted"
+summary+=("$formatted")
 
 echo "== plain build"
 "$root/scripts/build.sh" "$out/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${plain[@]}" -DTAVRIN_BENCH=ON
