@@ -27,5 +27,6 @@ TEST(EditorResources, EmbedsTheBuiltDocumentByteForByte) {
 TEST(EditorResources, DocumentIsOneSelfContainedPage) {
   const std::string page(resources::ui_html, resources::ui_html_size);
   EXPECT_EQ(page.rfind("<!doctype html>", 0), 0u);
-  for (const char* external : {"<script src", "<link", "@import"}) EXPECT_EQ(page.find(external), std::string::npos);
+  for (const char* external : {"<script src", "<link", "@import"})
+    EXPECT_EQ(page.find(external), std::string::npos);
 }
