@@ -88,8 +88,8 @@ TEST_F(LaneTargets, RelativeLaneScalesTheRouteModulatedRatioUpToThirtyTwoTimes) 
     double ratio;
   };
   // 0.001 is a rest; just above it, 2 / 32 is held at the bottom of the range.
-  for (const Case c : {Case{0.75f, 2.0 * std::sqrt(32.0)}, Case{1.0f, 16.0}, Case{0.4f, 1.0}, Case{0.001f, 2.0},
-                       Case{0.0011f, 0.5}}) {
+  for (const Case c : {Case{0.75f, 2.0 * std::sqrt(32.0)}, Case{1.0f, 16.0}, Case{0.4f, 1.0},
+                       Case{0.001f, 2.0}, Case{0.0011f, 0.5}}) {
     holdLane(0, {c.lane});
     blocks(1);
     EXPECT_NEAR(ratio(), c.ratio, 1e-6) << c.lane;

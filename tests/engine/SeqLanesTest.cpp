@@ -178,7 +178,7 @@ TEST_F(SeqLaneTest, TrigLaneDelayArmsHoldsThenLetsNotesThroughUntilATransportSto
   engine->setTransportPlaying(false);
   blocks(1);
   EXPECT_FALSE(engine->shouldAdvanceSeq(0));  // the stop re-armed it
-  engine->setSeqDelay(1, 1.0f, 0);  // a multiplier of 0 is no delay
+  engine->setSeqDelay(1, 1.0f, 0);            // a multiplier of 0 is no delay
   EXPECT_TRUE(engine->shouldAdvanceSeq(1));
 }
 
@@ -205,7 +205,7 @@ TEST_F(SeqLaneTest, SyncLaneWithAOneBeatDelayHoldsStepZeroThroughTheFirstBeat) {
   blocks(1);
   EXPECT_EQ(engine->getSeqStep(0), 0);
   EXPECT_EQ(engine->seq.lanes[0].lastStep, -1);  // nothing entered yet
-  engine->setSongPosBeats(3.1);  // 2.1 beats after the delay
+  engine->setSongPosBeats(3.1);                  // 2.1 beats after the delay
   blocks(1);
   EXPECT_EQ(engine->getSeqStep(0), 0);  // step 8 wraps to 0
 }

@@ -7,7 +7,8 @@
 namespace {
 
 TEST(CarrierKernels, PolynomialSineHitsItsQuarterPoints) {
-  for (int q = 0; q < 4; ++q) EXPECT_NEAR(phasorToSineScalar(0.25f * q), (q == 0) ? -1.f : (q == 2), 1e-6f) << q;
+  for (int q = 0; q < 4; ++q)
+    EXPECT_NEAR(phasorToSineScalar(0.25f * q), (q == 0) ? -1.f : (q == 2), 1e-6f) << q;
   EXPECT_EQ(phasorToSineWrapped(1.25f), phasorToSineScalar(0.25f));
   for (float p = 0.f; p < 1.f; p += 0.001f) {
     EXPECT_NEAR(phasorToSineScalar(p), -std::cos(6.2831853f * p), 0.03f) << p;

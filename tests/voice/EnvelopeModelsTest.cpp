@@ -139,10 +139,11 @@ TEST(ClassicEnvelope, KeyUpInHoldDecayOrAOneShotAttackReleasesToIdle) {
     int stageAtKeyUp;
     int maxSamples;
   };
-  const Case cases[] = {{shape(0.001f, 0.05f, 0.4f, 0.01f), int32_t(kSr), 10, kEnvHold, 128000},
-                        {shape(0.002f, 0.5f, 0.f, 0.1f), 0, 20, kEnvDecay, int(3 * 0.1f * kSr)},  // to sustain 0
-                        {shape(0.005f, 0.05f, 1.f, 0.05f, 1), 0, 1, kEnvAttack, 128000},
-                        {shape(0.005f, 0.05f, 0.9999999f, 0.05f, 1), 0, 1, kEnvAttack, 128000}};
+  const Case cases[] = {
+      {shape(0.001f, 0.05f, 0.4f, 0.01f), int32_t(kSr), 10, kEnvHold, 128000},
+      {shape(0.002f, 0.5f, 0.f, 0.1f), 0, 20, kEnvDecay, int(3 * 0.1f * kSr)},  // to sustain 0
+      {shape(0.005f, 0.05f, 1.f, 0.05f, 1), 0, 1, kEnvAttack, 128000},
+      {shape(0.005f, 0.05f, 0.9999999f, 0.05f, 1), 0, 1, kEnvAttack, 128000}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.params.sustain);
     Driver d(c.params);

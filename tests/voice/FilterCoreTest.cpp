@@ -92,8 +92,8 @@ TEST_F(FilterCore, BlendMatchesTheModesAtItsEnds) {
 double nonlinearGainDb(float cutoff, float drive, float amp) {
   NLFilterOSState s;
   const float f = cutoff / float(kSr);
-  return toDb(sineGain([&](float x) { return nlSvf4x(x, f, 1.f, kFilterLowPass, drive, s); }, cutoff / 4.0, kSr,
-                       amp, 0.5));
+  return toDb(sineGain([&](float x) { return nlSvf4x(x, f, 1.f, kFilterLowPass, drive, s); }, cutoff / 4.0,
+                       kSr, amp, 0.5));
 }
 
 TEST_F(FilterCore, NonlinearCorePassesSmallSignalsAndCompressesFullScale) {
