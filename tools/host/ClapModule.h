@@ -21,20 +21,20 @@ public:
   bool load(const std::string& path);
   void unload();
 
-  const std::string& error() const { return _error; }
-  const clap_plugin_entry* entry() const { return _entry; }
-  const clap_plugin_factory* factory() const { return _factory; }
+  const std::string& error() const { return failure; }
+  const clap_plugin_entry* entry() const { return entryTable; }
+  const clap_plugin_factory* factory() const { return factoryTable; }
   // The descriptor at index 0 (the factory's first plug-in).
   const clap_plugin_descriptor* firstDescriptor() const;
 
 private:
   bool fail(const std::string& message);
 
-  void* _handle = nullptr;
-  const clap_plugin_entry* _entry = nullptr;
-  const clap_plugin_factory* _factory = nullptr;
-  bool _entryInitialised = false;
-  std::string _error;
+  void* library = nullptr;
+  const clap_plugin_entry* entryTable = nullptr;
+  const clap_plugin_factory* factoryTable = nullptr;
+  bool entryInitialised = false;
+  std::string failure;
 };
 
 }  // namespace tavrin::host

@@ -54,31 +54,31 @@ EventData makeSysexEvent(const uint8_t* bytes, uint32_t size) {
   return data;
 }
 
-InputEventList::InputEventList(size_t capacity) : _list{this, count, get} {
-  _events.reserve(capacity);
+InputEventList::InputEventList(size_t capacity) : clapList{this, count, get} {
+  items.reserve(capacity);
 }
 
 bool InputEventList::push(const EventData& event) {
-  if (_events.size() == _events.capacity()) return false;
-  _events.push_back(event);
+  if (items.size() == items.capacity()) return false;
+  items.push_back(event);
   return true;
 }
 
 uint32_t InputEventList::count(const clap_input_events* list) {
-  return static_cast<uint32_t>(static_cast<const InputEventList*>(list->ctx)->_events.size());
+  return static_cast<uint32_t>(static_cast<const InputEventList*>(list->ctx)->items.size());
 }
 
 const clap_event_header* InputEventList::get(const clap_input_events* list, uint32_t index) {
-  const auto& events = static_cast<const InputEventList*>(list->ctx)->_events;
+  const auto& events = static_cast<const InputEventList*>(list->ctx)->items;
   return index < events.size() ? &events[index].header : nullptr;
 }
 
-OutputEventList::OutputEventList(size_t capacity) : _list{this, tryPush} {
-  _events.reserve(capacity);
+OutputEventList::OutputEventList(size_t capacity) : clapList{this, tryPush} {
+  items.reserve(capacity);
 }
 
 bool OutputEventList::tryPush(const clap_output_events* list, const clap_event_header* event) {
-  auto& events = static_cast<OutputEventList*>(list->ctx)->_events;
+  auto& events = static_cast<OutputEventList*>(list->ctx)->items;
   if (!event || event->size < sizeof(clap_event_header) || event->size > sizeof(EventData) ||
       events.size() == events.capacity())
     return false;

@@ -40,18 +40,18 @@ class InputEventList {
 public:
   explicit InputEventList(size_t capacity = 1024);
 
-  void clear() { _events.clear(); }
+  void clear() { items.clear(); }
   // Answers false when the reserved capacity is used up.
   bool push(const EventData& event);
-  size_t size() const { return _events.size(); }
-  const clap_input_events* clapEvents() const { return &_list; }
+  size_t size() const { return items.size(); }
+  const clap_input_events* clapEvents() const { return &clapList; }
 
 private:
   static uint32_t count(const clap_input_events* list);
   static const clap_event_header* get(const clap_input_events* list, uint32_t index);
 
-  std::vector<EventData> _events;
-  clap_input_events _list;
+  std::vector<EventData> items;
+  clap_input_events clapList;
 };
 
 // The list a process or flush call pushes into; events larger than EventData or beyond the capacity
@@ -60,15 +60,15 @@ class OutputEventList {
 public:
   explicit OutputEventList(size_t capacity = 4096);
 
-  void clear() { _events.clear(); }
-  const std::vector<EventData>& events() const { return _events; }
-  const clap_output_events* clapEvents() const { return &_list; }
+  void clear() { items.clear(); }
+  const std::vector<EventData>& events() const { return items; }
+  const clap_output_events* clapEvents() const { return &clapList; }
 
 private:
   static bool tryPush(const clap_output_events* list, const clap_event_header* event);
 
-  std::vector<EventData> _events;
-  clap_output_events _list;
+  std::vector<EventData> items;
+  clap_output_events clapList;
 };
 
 }  // namespace tavrin::host

@@ -39,7 +39,7 @@ public:
   Host(const Host&) = delete;
   Host& operator=(const Host&) = delete;
 
-  const clap_host* clapHost() const { return &_host; }
+  const clap_host* clapHost() const { return &hostRecord; }
 
   // The main thread is the one that built the host unless set otherwise; there is no audio thread
   // until one is set.
@@ -56,16 +56,16 @@ public:
   // the caller's main loop calls the plug-in's on_timer for each.
   std::vector<clap_id> timers() const;
 
-  int extensionQueryCount() const { return _extensionQueries.load(); }
-  int rescanCount() const { return _rescans.load(); }
+  int extensionQueryCount() const { return extensionQueries.load(); }
+  int rescanCount() const { return rescans.load(); }
   // Every flag of every rescan asked for so far.
-  clap_param_rescan_flags rescanFlags() const { return _rescanFlags.load(); }
-  int clearCount() const { return _clears.load(); }
-  int flushRequestCount() const { return _flushRequests.load(); }
-  int callbackRequestCount() const { return _callbackRequests.load(); }
+  clap_param_rescan_flags rescanFlags() const { return pendingRescanFlags.load(); }
+  int clearCount() const { return clears.load(); }
+  int flushRequestCount() const { return flushRequests.load(); }
+  int callbackRequestCount() const { return callbackRequests.load(); }
   // Takes a pending request (true once per request burst).
-  bool takeFlushRequest() { return _flushPending.exchange(false); }
-  bool takeCallbackRequest() { return _callbackPending.exchange(false); }
+  bool takeFlushRequest() { return flushPending.exchange(false); }
+  bool takeCallbackRequest() { return callbackPending.exchange(false); }
 
 private:
   static Host& self(const clap_host* host) { return *static_cast<Host*>(host->host_data); }
@@ -82,25 +82,25 @@ private:
   static bool registerTimer(const clap_host* host, uint32_t periodMs, clap_id* timerId);
   static bool unregisterTimer(const clap_host* host, clap_id timerId);
 
-  HostOptions _options;
-  clap_host _host;
-  clap_host_log _logTable;
-  clap_host_thread_check _threadCheckTable;
-  clap_host_params _paramsTable;
-  clap_host_timer_support _timerTable;
+  HostOptions options;
+  clap_host hostRecord;
+  clap_host_log logTable;
+  clap_host_thread_check threadCheckTable;
+  clap_host_params paramsTable;
+  clap_host_timer_support timerTable;
 
-  mutable std::mutex _lock;  // guards the log and the timers
-  std::vector<LogEntry> _log;
-  std::vector<clap_id> _timers;
-  clap_id _nextTimer = 0;
+  mutable std::mutex logAndTimersMutex;  // guards the log and the timers
+  std::vector<LogEntry> logged;
+  std::vector<clap_id> timerIds;
+  clap_id nextTimer = 0;
   // Atomic so the thread checks on the audio thread take no lock.
-  std::atomic<std::thread::id> _mainThread;
-  std::atomic<std::thread::id> _audioThread;
+  std::atomic<std::thread::id> mainThread;
+  std::atomic<std::thread::id> audioThread;
 
-  std::atomic<int> _extensionQueries{0};
-  std::atomic<int> _rescans{0}, _clears{0}, _flushRequests{0}, _callbackRequests{0};
-  std::atomic<clap_param_rescan_flags> _rescanFlags{0};
-  std::atomic<bool> _flushPending{false}, _callbackPending{false};
+  std::atomic<int> extensionQueries{0};
+  std::atomic<int> rescans{0}, clears{0}, flushRequests{0}, callbackRequests{0};
+  std::atomic<clap_param_rescan_flags> pendingRescanFlags{0};
+  std::atomic<bool> flushPending{false}, callbackPending{false};
 };
 
 }  // namespace tavrin::host

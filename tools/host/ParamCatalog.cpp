@@ -30,30 +30,29 @@ bool parseId(const std::string& text, clap_id& id) {
 
 }  // namespace
 
-ParamCatalog::ParamCatalog(const PluginInstance& instance)
-    : _instance(instance), _ext(instance.extension<clap_plugin_params>(CLAP_EXT_PARAMS)) {
-  if (!_ext || !_ext->count || !_ext->get_info) return;
-  const uint32_t count = _ext->count(instance.plugin());
+ParamCatalog::ParamCatalog(const PluginInstance& plugin)
+    : instance(plugin), ext(plugin.extension<clap_plugin_params>(CLAP_EXT_PARAMS)) {
+  if (!ext || !ext->count || !ext->get_info) return;
+  const uint32_t count = ext->count(instance.plugin());
   for (uint32_t index = 0; index < count; ++index) {
     clap_param_info info{};
-    if (!_ext->get_info(instance.plugin(), index, &info)) continue;
+    if (!ext->get_info(instance.plugin(), index, &info)) continue;
     info.name[CLAP_NAME_SIZE - 1] = 0;
-    _infos.push_back(info);
+    infos.push_back(info);
   }
 }
 
 const clap_param_info* ParamCatalog::find(const std::string& idOrName) const {
   clap_id id;
   const bool byId = parseId(idOrName, id);
-  for (const clap_param_info& info : _infos)
+  for (const clap_param_info& info : infos)
     if (byId ? info.id == id : strcasecmp(info.name, idOrName.c_str()) == 0) return &info;
   return nullptr;
 }
 
 std::string ParamCatalog::text(const clap_param_info& param, double value) const {
   char buffer[256] = {};
-  if (!_ext->value_to_text ||
-      !_ext->value_to_text(_instance.plugin(), param.id, value, buffer, sizeof buffer))
+  if (!ext->value_to_text || !ext->value_to_text(instance.plugin(), param.id, value, buffer, sizeof buffer))
     return "?";
   buffer[sizeof buffer - 1] = 0;
   return buffer;
@@ -69,8 +68,7 @@ bool ParamCatalog::read(const clap_param_info& param, const std::string& text, d
       error = "\"" + text + "\" is no number for " + describe(param);
       return false;
     }
-  } else if (!_ext->text_to_value ||
-             !_ext->text_to_value(_instance.plugin(), param.id, text.c_str(), &value)) {
+  } else if (!ext->text_to_value || !ext->text_to_value(instance.plugin(), param.id, text.c_str(), &value)) {
     error = "the plug-in cannot read \"" + text + "\" for " + describe(param);
     return false;
   }

@@ -16,9 +16,9 @@ class PluginInstance;
 class ParamCatalog {
 public:
   // Reads every parameter's information (main thread); empty when the plug-in offers no parameters.
-  explicit ParamCatalog(const PluginInstance& instance);
+  explicit ParamCatalog(const PluginInstance& plugin);
 
-  const std::vector<clap_param_info>& params() const { return _infos; }
+  const std::vector<clap_param_info>& params() const { return infos; }
   // The parameter named by its decimal id or, ignoring case, by its name; null when there is none.
   const clap_param_info* find(const std::string& idOrName) const;
   // The plug-in's text for a value of the parameter; "?" when it gives none.
@@ -34,9 +34,9 @@ public:
                std::string& error) const;
 
 private:
-  const PluginInstance& _instance;
-  const clap_plugin_params* _ext = nullptr;
-  std::vector<clap_param_info> _infos;
+  const PluginInstance& instance;
+  const clap_plugin_params* ext = nullptr;
+  std::vector<clap_param_info> infos;
 };
 
 // The names of the set flags, e.g. "automatable,hidden"; "-" when none is set.

@@ -10,7 +10,7 @@
 namespace tavrin::host {
 
 PluginInstance::PluginInstance(const clap_plugin_factory* factory, const Host& host, const char* pluginId)
-    : _plugin(factory->create_plugin(factory, host.clapHost(), pluginId)) {}
+    : clapPlugin(factory->create_plugin(factory, host.clapHost(), pluginId)) {}
 
 namespace {
 
@@ -35,18 +35,18 @@ bool PluginInstance::loadState(const std::vector<uint8_t>& bytes) {
   if (!state || !state->load) return false;
   ByteReader reader{bytes};
   const clap_istream stream{&reader, &ByteReader::read};
-  return state->load(_plugin, &stream);
+  return state->load(clapPlugin, &stream);
 }
 
 void PluginInstance::fireTimers(const Host& host) {
   const auto* timers = extension<clap_plugin_timer_support>(CLAP_EXT_TIMER_SUPPORT);
   if (timers == nullptr || timers->on_timer == nullptr) return;
-  for (const clap_id id : host.timers()) timers->on_timer(_plugin, id);
+  for (const clap_id id : host.timers()) timers->on_timer(clapPlugin, id);
 }
 
 void PluginInstance::destroy() {
-  if (_plugin) _plugin->destroy(_plugin);
-  _plugin = nullptr;
+  if (clapPlugin) clapPlugin->destroy(clapPlugin);
+  clapPlugin = nullptr;
 }
 
 }  // namespace tavrin::host

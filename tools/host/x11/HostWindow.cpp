@@ -2,45 +2,45 @@
 
 namespace tavrin::host {
 
-HostWindow::HostWindow(int width, int height) : _display(XOpenDisplay(nullptr)) {
-  if (_display == nullptr) return;
-  const int screen = DefaultScreen(_display);
-  _window = XCreateSimpleWindow(_display, RootWindow(_display, screen), 0, 0, static_cast<unsigned>(width),
-                                static_cast<unsigned>(height), 0, BlackPixel(_display, screen),
-                                BlackPixel(_display, screen));
-  XStoreName(_display, _window, "Tavrin test host");
-  XMapWindow(_display, _window);
-  XSync(_display, False);
+HostWindow::HostWindow(int width, int height) : connection(XOpenDisplay(nullptr)) {
+  if (connection == nullptr) return;
+  const int screen = DefaultScreen(connection);
+  topLevel = XCreateSimpleWindow(connection, RootWindow(connection, screen), 0, 0,
+                                 static_cast<unsigned>(width), static_cast<unsigned>(height), 0,
+                                 BlackPixel(connection, screen), BlackPixel(connection, screen));
+  XStoreName(connection, topLevel, "Tavrin test host");
+  XMapWindow(connection, topLevel);
+  XSync(connection, False);
 }
 
 HostWindow::~HostWindow() {
   destroyWindow();
-  if (_display != nullptr) XCloseDisplay(_display);
+  if (connection != nullptr) XCloseDisplay(connection);
 }
 
 void HostWindow::resize(int width, int height) {
-  if (_window == 0) return;
-  XResizeWindow(_display, _window, static_cast<unsigned>(width), static_cast<unsigned>(height));
-  XSync(_display, False);
+  if (topLevel == 0) return;
+  XResizeWindow(connection, topLevel, static_cast<unsigned>(width), static_cast<unsigned>(height));
+  XSync(connection, False);
 }
 
 void HostWindow::destroyWindow() {
-  if (_window == 0) return;
-  XDestroyWindow(_display, _window);
-  XSync(_display, False);
-  _window = 0;
+  if (topLevel == 0) return;
+  XDestroyWindow(connection, topLevel);
+  XSync(connection, False);
+  topLevel = 0;
 }
 
 void HostWindow::takeFocus() {
-  if (_window == 0) return;
-  XSetInputFocus(_display, _window, RevertToParent, CurrentTime);
-  XSync(_display, False);
+  if (topLevel == 0) return;
+  XSetInputFocus(connection, topLevel, RevertToParent, CurrentTime);
+  XSync(connection, False);
 }
 
 uint64_t HostWindow::focusedWindow() const {
   Window focus = 0;
   int revert = 0;
-  XGetInputFocus(_display, &focus, &revert);
+  XGetInputFocus(connection, &focus, &revert);
   return focus;
 }
 
@@ -50,7 +50,7 @@ std::vector<uint64_t> HostWindow::children() const {
   Window parent = 0;
   Window* list = nullptr;
   unsigned count = 0;
-  if (_window != 0 && XQueryTree(_display, _window, &root, &parent, &list, &count) != 0) {
+  if (topLevel != 0 && XQueryTree(connection, topLevel, &root, &parent, &list, &count) != 0) {
     found.assign(list, list + count);
     XFree(list);
   }
@@ -65,7 +65,7 @@ bool HostWindow::windowSize(uint64_t window, int& width, int& height) const {
   unsigned h = 0;
   unsigned border = 0;
   unsigned depth = 0;
-  if (XGetGeometry(_display, window, &root, &x, &y, &w, &h, &border, &depth) == 0) return false;
+  if (XGetGeometry(connection, window, &root, &x, &y, &w, &h, &border, &depth) == 0) return false;
   width = static_cast<int>(w);
   height = static_cast<int>(h);
   return true;

@@ -18,9 +18,9 @@ public:
   HostWindow(const HostWindow&) = delete;
   HostWindow& operator=(const HostWindow&) = delete;
 
-  bool valid() const { return _window != 0; }
-  uint64_t id() const { return _window; }
-  Display* display() const { return _display; }
+  bool valid() const { return topLevel != 0; }
+  uint64_t id() const { return topLevel; }
+  Display* display() const { return connection; }
 
   void resize(int width, int height);
   // Destroys the window as a host does when it closes it, whatever lives inside.
@@ -34,8 +34,8 @@ public:
   bool windowSize(uint64_t window, int& width, int& height) const;
 
 private:
-  Display* _display = nullptr;
-  Window _window = 0;
+  Display* connection = nullptr;
+  Window topLevel = 0;
 };
 
 }  // namespace tavrin::host
