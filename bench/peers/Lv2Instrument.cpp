@@ -146,8 +146,8 @@ void Lv2Worker::deliverResponses() {
 
 // ---- Lv2Instrument
 
-Lv2Instrument::Lv2Instrument(Lv2World& world, const LilvPlugin* plugin, double sampleRate)
-    : world(world), plugin(plugin), sampleRate(sampleRate), rateValue(static_cast<float>(sampleRate)) {
+Lv2Instrument::Lv2Instrument(Lv2World& host, const LilvPlugin* found, double rate)
+    : world(host), plugin(found), sampleRate(rate), rateValue(static_cast<float>(rate)) {
   UridMap& urids = world.urids();
   midiEventType = urids.map(LV2_MIDI__MidiEvent);
   sequenceType = urids.map(LV2_ATOM__Sequence);

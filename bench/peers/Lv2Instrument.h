@@ -118,7 +118,7 @@ private:
     float* floats() { return reinterpret_cast<float*>(data.data()); }
   };
 
-  Lv2Instrument(Lv2World& world, const LilvPlugin* plugin, double sampleRate);
+  Lv2Instrument(Lv2World& host, const LilvPlugin* found, double rate);
   bool instantiate(std::string& error);
   void connectPorts();
   bool restorePreset(const std::string& presetUri, std::string& error);
