@@ -299,8 +299,8 @@ public:
   bool getSnapshotCopy(int i, ParamSnapshot& out) const { return morph.getSnapshotCopy(i, out); }
   bool hasSnapshot(int i) const { return morph.hasSnapshot(i); }
   uint64_t engineSnapSeq(int i) const { return morph.engineSnapSeq(i); }
-  // An incoming capture numbered seq is older than the pole the engine holds.
-  bool snapshotSeqOlder(int i, uint64_t seq) const { return morph.snapshotSeqOlder(i, seq); }
+  // An incoming capture numbered captureSeq is older than the pole the engine holds.
+  bool snapshotSeqOlder(int i, uint64_t captureSeq) const { return morph.snapshotSeqOlder(i, captureSeq); }
   uint64_t nextCaptureSeq() { return morph.nextCaptureSeq(); }  // any thread
   // Main or audio thread: the next block moves the morph position without glide.
   void bumpSnapEpoch() { snapshotEpoch.fetch_add(1, std::memory_order_release); }

@@ -52,7 +52,7 @@ public:
   template <class Take>
   bool take(Take&& takeFn) {
     // A plain load first: most blocks find nothing published, and need no locked instruction.
-    if (state_.load(std::memory_order_relaxed) != kReady) return false;
+    if (state.load(std::memory_order_relaxed) != kReady) return false;
     uint32_t expected = kReady;
     if (!state.compare_exchange_strong(expected, kTaking, std::memory_order_acquire,
                                        std::memory_order_relaxed))

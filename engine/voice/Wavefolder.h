@@ -37,7 +37,7 @@ struct FoldInputs {
   bool characterVoiceSource{false};
 };
 
-// Folds the row in place at twice the sample rate, the sines by ml::sinApprox. The fold fades in over fold amounts 1..1.2; a
-// block whose amount never exceeds 1.001 passes unchanged and leaves the oversampler untouched. The
-// wet path is 6.5 samples late against the dry one (the oversampler's latency).
+// Folds the row in place at twice the sample rate, the sines by ml::sinApprox. The fold fades in over fold
+// amounts 1..1.2; a block whose amount never exceeds 1.001 passes unchanged and leaves the oversampler
+// untouched. The wet path is 6.5 samples late against the dry one (the oversampler's latency).
 void foldStage(float* row, Oversampler2x& oversampler, const FoldInputs& in);
