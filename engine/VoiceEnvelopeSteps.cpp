@@ -205,7 +205,11 @@ void voiceDriftTimbreAndEnv1(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
   const float vt =
       static_cast<float>(ml::safeClamp(e.effParam(kParamVelocityTimbre, v), 0.0, 1.0)) * v.velocity;
   b.fmGain = 1.f + 0.6f * vt;
-  b.brightness = std::exp2(1.5f * vt);
+  if (!(vt == v.brightnessTimbre)) {
+    v.brightnessTimbre = vt;
+    v.brightness = std::exp2(1.5f * vt);
+  }
+  b.brightness = v.brightness;
 
   b.env1Raw = renderVoiceEnvelope(e, v.adsr1, v.env1, b.gate, b.env1Shape, b.noteStart, b.sr);
   for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) {

@@ -81,12 +81,16 @@ void analogOffsets(VoiceState& v, VoiceBlock& b) {
       v.analog = drawAnalogOffsets(b.voice, b.sr);
       v.analogDrawn = true;
     }
-    v.analogWalkCents = analogWalkStep(v.analogSeed, v.analogWalkCents, b.voice, b.sr);
+    if (v.analogWalkRate != b.sr) {
+      v.analogWalkRate = b.sr;
+      v.analogWalkDecay = analogWalkDecay(b.sr);
+    }
+    v.analogWalkCents = analogWalkStep(v.analogSeed, v.analogWalkCents, b.voice, v.analogWalkDecay);
   }
   b.pitchMul = std::exp2((v.analog.pitchCents + v.analogWalkCents) / 1200.f);
-  b.cutoffMul = std::exp2(v.analog.cutoffCents / 1200.f);
+  b.cutoffMul = v.analog.cutoffMul;
   b.timeMul = 1.f + v.analog.timeOffset;
-  b.gainMul = std::pow(10.f, v.analog.gainDb / 20.f);
+  b.gainMul = v.analog.gainMul;
 }
 
 }  // namespace
@@ -186,7 +190,12 @@ void voicePitchAndFrequency(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
   for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) notes[i] = b.pitch[i] + octave.target + b.pitchOffset;
   if (!tuned && !octave.gliding && constantRow(notes)) {
     // A held note: one frequency for the block.
-    b.hz = ml::pitchToFrequency(notes[0] + b.bend) * b.pitchMul;
+    const float note = notes[0] + b.bend;
+    if (!(note == v.heldNote)) {
+      v.heldNote = note;
+      v.heldNoteHz = ml::pitchToFrequency(note);
+    }
+    b.hz = v.heldNoteHz * b.pitchMul;
     return;
   }
   const float tunedMul = std::exp2(b.bend / 12.f) * b.pitchMul;

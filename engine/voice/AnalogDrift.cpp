@@ -38,6 +38,8 @@ AnalogOffsets drawAnalogOffsets(int voice, float sampleRate) {
   o.timeOffset = voiceDraw(voice, 13107) * 0.04f;
   o.gainDb = voiceDraw(voice, 17476) * 0.35f;
   o.startDelay = 0.5f * (voiceDraw(voice, 21845) + 1.f) * 0.3f * 0.001f * sampleRate;
+  o.cutoffMul = std::exp2(o.cutoffCents / 1200.f);
+  o.gainMul = std::pow(10.f, o.gainDb / 20.f);
   return o;
 }
 
@@ -45,10 +47,13 @@ uint32_t analogSeedForVoice(int voice) {
   return analogHash(static_cast<uint32_t>(voice) * kGolden + 42405u) | 1u;
 }
 
-float analogWalkStep(uint32_t& seed, float walkCents, int voice, float sampleRate) {
+float analogWalkDecay(float sampleRate) {
+  return expf(-0.7f * kBlock / sampleRate);
+}
+
+float analogWalkStep(uint32_t& seed, float walkCents, int voice, float decay) {
   if (seed == 0) seed = analogSeedForVoice(voice);
-  const float a = expf(-0.7f * kBlock / sampleRate);
-  return ml::safeClamp(a * walkCents + analogGaussian(seed), -2.f, kAnalogDriftMaxCents);
+  return ml::safeClamp(decay * walkCents + analogGaussian(seed), -2.f, kAnalogDriftMaxCents);
 }
 
 void DriftClock::clear() {

@@ -40,6 +40,8 @@ struct AnalogOffsets {
   float timeOffset{0.f};   // -0.04 .. 0.04, added to 1 as the Env 1 time factor
   float gainDb{0.f};       // -0.35 .. 0.35
   float startDelay{0.f};   // samples, 0 .. 0.3 ms
+  float cutoffMul{1.f};    // the cutoff and gain offsets as multipliers
+  float gainMul{1.f};
 };
 
 // The offsets of synthesis voice `voice` (0..7) at the given sample rate.
@@ -48,9 +50,12 @@ AnalogOffsets drawAnalogOffsets(int voice, float sampleRate);
 // Seed of the voice's walk and start-phase stream; odd, so never 0.
 uint32_t analogSeedForVoice(int voice);
 
-// One block of the pitch walk in cents: seeds `seed` when it is 0, then a leaky step of the walk,
-// bounded to -2 .. kAnalogDriftMaxCents.
-float analogWalkStep(uint32_t& seed, float walkCents, int voice, float sampleRate);
+// The walk's leak per block at the given sample rate.
+float analogWalkDecay(float sampleRate);
+
+// One block of the pitch walk in cents: seeds `seed` when it is 0, then a leaky step of the walk with
+// `decay` (analogWalkDecay), bounded to -2 .. kAnalogDriftMaxCents.
+float analogWalkStep(uint32_t& seed, float walkCents, int voice, float decay);
 
 // Ratios the drift may pick, built from the active tuning; count 0 means kHarmonicTargets.
 struct DriftTargets {

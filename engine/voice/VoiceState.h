@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <type_traits>
 
 #include "engine/voice/AnalogDrift.h"
@@ -86,6 +87,14 @@ struct VoiceState {
   AnalogOffsets analog;
   uint32_t analogSeed{0};
   float analogWalkCents{0.f};
+  float analogWalkRate{0.f};  // sample rate analogWalkDecay was formed for
+  float analogWalkDecay{1.f};
+  // A held note's frequency formed for one note (NaN until the first), and the velocity timbre's
+  // brightness for one timbre amount: looked up again only when their inputs move.
+  float heldNote{std::numeric_limits<float>::quiet_NaN()};
+  float heldNoteHz{0.f};
+  float brightnessTimbre{0.f};
+  float brightness{1.f};
   uint32_t noiseSeed{0};
   float pinkState[3]{};
   float clipX{0.f};

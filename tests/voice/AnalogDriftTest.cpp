@@ -39,7 +39,7 @@ TEST(AnalogDrift, PitchWalkIsBoundedAndRepeatsAfterAReset) {
   float hi = 0.f;
   float first[16];
   for (int b = 0; b < 200000; ++b) {
-    walk = analogWalkStep(seed, walk, 3, 44100.f);
+    walk = analogWalkStep(seed, walk, 3, analogWalkDecay(44100.f));
     if (b < 16) first[b] = walk;
     lo = std::min(lo, walk);
     hi = std::max(hi, walk);
@@ -53,7 +53,7 @@ TEST(AnalogDrift, PitchWalkIsBoundedAndRepeatsAfterAReset) {
   seed = 0;
   walk = 0.f;
   for (int b = 0; b < 16; ++b) {
-    walk = analogWalkStep(seed, walk, 3, 44100.f);
+    walk = analogWalkStep(seed, walk, 3, analogWalkDecay(44100.f));
     ASSERT_EQ(walk, first[b]);
   }
 }
