@@ -429,7 +429,13 @@ public:
   const ml::DSPVector& finishVoiceRender(int r);
   // A parameter as the voice plays it: its kit slot's captured value (sanitised) in kit mode, else
   // the block cache value.
-  double effParam(uint32_t id, const VoiceState& voice) const;
+  double effParam(uint32_t id, const VoiceState& voice) const {
+    if (id >= kNumParams) return 0.0;
+    if (!kitMode.load(std::memory_order_relaxed)) return cache[id];
+    return kitEffParam(id, voice);
+  }
+  // effParam in kit mode, id below kNumParams.
+  double kitEffParam(uint32_t id, const VoiceState& voice) const;
   // The voice's kit slot captured id with a value other than the block's (NaN counts as other).
   bool afxOverridden(uint32_t id, const VoiceState& voice) const;
   // Envelope env (0 or 1) of a voice for this block: stage times (glided, reset at a note start),

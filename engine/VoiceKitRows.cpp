@@ -95,8 +95,7 @@ double sanitizedKitValue(uint32_t id, double raw, double blockValue) {
   return ml::safeClamp(raw, kParams[id].min, kParams[id].max);
 }
 
-double PluginProcessor::effParam(uint32_t id, const VoiceState& voice) const {
-  if (id >= kNumParams) return 0.0;
+double PluginProcessor::kitEffParam(uint32_t id, const VoiceState& voice) const {
   const KitSlot* slot = voiceKitSlot(*this, voice);
   if (slot == nullptr || !slot->snapshot.has[id]) return cache[id];
   return sanitizedKitValue(id, slot->snapshot.value[id], cache[id]);

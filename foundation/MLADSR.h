@@ -1,6 +1,7 @@
 // Exponential attack-decay-sustain-release envelope generator, one sample at a time.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -38,7 +39,11 @@ struct ADSR {
   float amplitude{0.f};
   int32_t stage{kOff};
 
-  static Coeffs calcCoeffs(float attack, float decay, float sustain, float release, float sampleRate);
+  static Coeffs calcCoeffs(float attack, float decay, float sustain, float release, float sampleRate) {
+    const float k = (1.0f / sampleRate) * 6.2831855f;
+    return Coeffs{k / std::max(attack, minSegmentTime), k / std::max(decay, minSegmentTime), sustain,
+                  k / std::max(release, minSegmentTime)};
+  }
 
   // Returns one output sample for the given gate; a new coeffs record acts at the next stage change.
   float processSample(float gate) {
