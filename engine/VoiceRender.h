@@ -48,7 +48,6 @@ struct VoiceBlockValues {
   float pitchOffset{0.f};
   int8_t kitSlotBefore{-1};  // the voice's kit slot before this block's note start (a tail keeps it)
 
-  std::array<float, PluginProcessor::kNumEngineLasts> last{};
   float noiseMixSmootherValue{0.f};  // current value of the smoother that feeds the Noise Mix row
 
   // Pitch.
@@ -76,10 +75,7 @@ struct VoiceBlockValues {
   int filterModeA{0};
   int filterModeB{0};
   int shapeMode{0};
-  std::array<int32_t, kNumRoutes> source{};
   bool pitchRowActive{false};
-  // Kit second pass: block multipliers of Ratio and the cutoffs, block offsets of the others.
-  std::array<float, kNumRoutes> kitRouteAdjust{};
 
   // Between the oscillator's steps: how it renders the shape, and on the 4x path whether the feedback
   // recursion is still to run.
@@ -92,6 +88,11 @@ struct VoiceBlockValues {
 // VoiceRenders for one block; rows are 64 samples, pitches note numbers, frequencies Hz. The rows are
 // not cleared between blocks: each step writes a row whole before any later step reads it.
 struct VoiceBlock : VoiceBlockValues {
+  // The engine's last values with the kit slot's own, each route's source, and the kit second pass's
+  // block multipliers of Ratio and the cutoffs and block offsets of the others.
+  std::array<float, PluginProcessor::kNumEngineLasts> last;
+  std::array<int32_t, kNumRoutes> source;
+  std::array<float, kNumRoutes> kitRouteAdjust;
   ml::DSPVector pitch;  // the allocator's pitch row after the voice's own smooth glide
   ml::DSPVector gate;   // the gate row in use (with the start delay applied)
   // Parameter rows: the engine's shared rows, or the voice's own where its kit slot overrides them.
