@@ -60,6 +60,11 @@ int roundedIndex(double value) {
   return ml::saturateToInt32(value + 0.5);
 }
 
+// A delay or hold of 0 .. kMaxDelayHoldSeconds in samples (the common 0 without the rounding call).
+int32_t samplesOf(float seconds, float sr) {
+  return seconds > 0.f ? static_cast<int32_t>(std::lround(seconds * sr)) : 0;
+}
+
 // Sum of the integrator magnitudes of both filters in the build that runs (the other build's
 // integrators hold whatever they had when it last ran).
 float filterEnergy(const VoiceState& v, bool nonlinear) {
@@ -123,8 +128,8 @@ EnvShapeParams PluginProcessor::envelopeShape(VoiceState& voice, int env, bool n
   // Delay and hold are not tempo-synced.
   const float delay = ml::safeClamp(param(ids.delay), 0.0f, kMaxDelayHoldSeconds);
   const float hold = ml::safeClamp(param(ids.hold), 0.0f, kMaxDelayHoldSeconds);
-  p.delaySamples = static_cast<int32_t>(std::lround(delay * sr));
-  p.holdSamples = static_cast<int32_t>(std::lround(hold * sr));
+  p.delaySamples = samplesOf(delay, sr);
+  p.holdSamples = samplesOf(hold, sr);
   p.triggerMode = roundedIndex(ml::safeClamp(effParam(ids.trigger, voice), 0.0, 2.0));
   if (p.triggerMode == kLoopTrigger) p.decay = std::max(p.decay, kMinLoopDecaySeconds);
   return p;

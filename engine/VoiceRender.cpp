@@ -198,7 +198,7 @@ void voicePitchAndFrequency(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
     b.hz = v.heldNoteHz * b.pitchMul;
     return;
   }
-  const float tunedMul = std::exp2(b.bend / 12.f) * b.pitchMul;
+  const float tunedMul = tuned ? std::exp2(b.bend / 12.f) * b.pitchMul : 0.f;
   // Note frequencies are looked up again only when the note moves.
   int lastKey = -1;
   float keyHz = 0.f;
