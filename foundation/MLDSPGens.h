@@ -70,17 +70,31 @@ struct SineGen {
 
 // White noise in [-1, 1) from a 32-bit linear congruential generator; every instance starts at seed 0.
 struct NoiseGen {
+  static constexpr uint32_t kMul = 1664525u, kAdd = 1013904223u;
+  // Four steps at once: seed * kMul^4 + kAdd * (kMul^3 + kMul^2 + kMul + 1), modulo 2^32 as one step is.
+  static constexpr uint32_t kMul4 = kMul * kMul * kMul * kMul;
+  static constexpr uint32_t kAdd4 = kAdd * (kMul * kMul * kMul + kMul * kMul + kMul + 1u);
+
   uint32_t seed{0};
 
   void reset() { seed = 0; }
-  void step() { seed = seed * 1664525u + 1013904223u; }
+  void step() { seed = seed * kMul + kAdd; }
+  // The same sequence as stepping once per sample, run as four interleaved chains of four-step jumps, so
+  // that the multiplications overlap.
   DSPVector operator()() {
+    static_assert(kFloatsPerDSPVector % 4 == 0);
+    uint32_t s[4];
+    s[0] = seed * kMul + kAdd;
+    for (int k = 1; k < 4; ++k) s[k] = s[k - 1] * kMul + kAdd;
     DSPVector out;
-    for (size_t i = 0; i < kFloatsPerDSPVector; ++i) {
-      step();
-      const float b = std::bit_cast<float>(0x3F800000u | (seed >> 9));  // in [1, 2)
-      out[i] = b + b - 3.0f;
+    for (size_t i = 0; i < kFloatsPerDSPVector; i += 4) {
+      for (size_t k = 0; k < 4; ++k) {
+        const float b = std::bit_cast<float>(0x3F800000u | (s[k] >> 9));  // in [1, 2)
+        out[i + k] = b + b - 3.0f;
+        if (i + 4 < kFloatsPerDSPVector) s[k] = s[k] * kMul4 + kAdd4;
+      }
     }
+    seed = s[3];
     return out;
   }
 };
