@@ -18,6 +18,7 @@
 #include "tools/host/ClapModule.h"
 #include "tools/host/Host.h"
 #include "tools/host/PluginInstance.h"
+#include "tools/host/Renderer.h"
 #include "tools/host/x11/HostWindow.h"
 
 namespace gui_test {
@@ -27,6 +28,15 @@ using namespace std::chrono_literals;
 
 constexpr int kWindowWidth = 840;
 constexpr int kWindowHeight = 480;
+
+// A render at 48 kHz in blocks of 256 frames.
+inline tavrin::host::RenderJob blocksOf256(int blocks) {
+  tavrin::host::RenderJob job;
+  job.sampleRate = 48000;
+  job.frames = 256 * blocks;
+  job.blocks.fixedFrames = 256;
+  return job;
+}
 
 // Counts of what a process holds: threads, open file descriptors, and web content processes below it.
 struct ProcessCounts {

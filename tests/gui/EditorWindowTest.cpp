@@ -28,11 +28,7 @@ constexpr const char* kVoicesMenu =
     ".querySelector('select')";
 
 RenderJob shortJob() {
-  RenderJob job;
-  job.sampleRate = 48000;
-  job.frames = 256 * 40;
-  job.blocks.fixedFrames = 256;
-  return job;
+  return gui_test::blocksOf256(40);
 }
 
 }  // namespace

@@ -26,11 +26,7 @@ constexpr const char* kShowFxPage =
 
 // About 100 ms: shorter than an audition's note, so the slot still sounds in the last block.
 RenderJob auditionJob() {
-  RenderJob job;
-  job.sampleRate = 48000;
-  job.frames = 256 * 20;
-  job.blocks.fixedFrames = 256;
-  return job;
+  return gui_test::blocksOf256(20);
 }
 
 float peak(const tavrin::host::RenderResult& result) {
