@@ -1,6 +1,7 @@
 // tavrin-edges: prints the filters' worst aliasing over the grid of resonant high-cutoff patches, and the
 // sample and true peaks of loud patches at full output gain, at 44.1 and 48 kHz (see EdgeMeasure.h).
-// Usage: tavrin-edges [alias|peaks] (both when no argument).
+// Usage: tavrin-edges [alias|peaks] [FILTER] (both when no argument; FILTER keeps the alias cases whose name
+// holds it).
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +18,7 @@ namespace {
 using edge_measure::Note;
 using edge_measure::Param;
 
+constexpr int kWorkers = 4;
 constexpr double kSeconds = 0.5 + double(edge_measure::kFftSize) / 44100.0 + 0.05;
 
 struct Case {
@@ -68,15 +70,16 @@ std::vector<Param> heavyPatch() {
   return p;
 }
 
-void runAlias() {
+void runAlias(const char* filter) {
   std::vector<Case> cases = aliasCases();
   cases.push_back({"heavy bench patch, E6", heavyPatch(), {{0.0, 88, 10.0}}});
   cases.push_back({"heavy bench patch, C2", heavyPatch(), {{0.0, 36, 10.0}}});
+  std::erase_if(cases, [&](const Case& c) { return c.name.find(filter) == std::string::npos; });
   for (const double rate : {44100.0, 48000.0}) {
     std::vector<edge_measure::Alias> results(cases.size());
     std::atomic<size_t> next{0};
     std::vector<std::thread> workers;
-    for (int w = 0; w < 4; ++w) {
+    for (int w = 0; w < kWorkers; ++w) {
       workers.emplace_back([&] {
         for (size_t i; (i = next++) < cases.size();) {
           const Case& c = cases[i];
@@ -150,6 +153,6 @@ int main(int argc, char** argv) {
   const bool alias = argc < 2 || std::strcmp(argv[1], "alias") == 0;
   const bool peaks = argc < 2 || std::strcmp(argv[1], "peaks") == 0;
   if (peaks) runPeaks();
-  if (alias) runAlias();
+  if (alias) runAlias(argc > 2 ? argv[2] : "");
   return 0;
 }

@@ -4,14 +4,19 @@
 #include <type_traits>
 
 #include "engine/voice/FilterSaturation.h"
+#include "engine/voice/Oversampler2xAllpass.h"
 #include "foundation/MLSafeValue.h"
 
-// Ladder state: four one-pole integrator states, the last output (the Newton start point) and the
-// 0..1 fade of the layer. Plain data; copies with the voice.
+// Ladder state: four one-pole integrator states, the last solution of the feedback loop (the Newton
+// start point) and its tanh, the 0..1 fade of the layer, and the half-bands that take the ladder to
+// twice the rate and back behind the clean core. Plain data; copies with the voice.
 struct LadderSelfOsc {
   float stage[4]{};
   float y{0.f};
+  float ty{0.f};
   float fade{0.f};
+  AllpassHalfband up;
+  AllpassHalfband down;
 
   void clear() { *this = LadderSelfOsc{}; }
 };
@@ -44,41 +49,50 @@ struct LadderCoeffsOf {
   LadderCoeffsOf(T g, T feedback) : b(1.f / (1.f + g)), G(g * b), G4(G * G * (G * G)), k(feedback) {}
 };
 
-// One sample of the zero-delay-feedback ladder on the four stage states and the last output y. The
-// nonlinear loop is solved by one Newton step from the last output; the stage states are clamped to
-// -6..6 (NaN to -6) so the loop stays bounded. T is float or ml::simd::Lanes.
+// One sample of the zero-delay-feedback ladder on the four stage states. The nonlinear loop is solved
+// by one Newton step from the last step's solution y (with ty = tanh(y), kept so that a step takes one
+// tanh); the stage states are clamped to -6..6 (NaN to -6) so the loop stays bounded. T is float or
+// ml::simd::Lanes.
 template <typename T>
-inline T ladderStep(T x, const LadderCoeffsOf<T>& c, T (&stage)[4], T& y) {
+inline T ladderStep(T x, const LadderCoeffsOf<T>& c, T (&stage)[4], T& y, T& ty) {
   const T b = c.b, G = c.G, G4 = c.G4, k = c.k;
   const T S = ((stage[0] * b * G + stage[1] * b) * G + stage[2] * b) * G + stage[3] * b;
-  const T ty = tanhApproxOf(y);
-  const T u = y - (y - G4 * (x - k * ladderFeedback(ty)) - S) / (1.f + G4 * k * ladderFeedbackSlope(ty));
-  T in = x - k * ladderFeedback(tanhApproxOf(u));
+  y = y - (y - G4 * (x - k * ladderFeedback(ty)) - S) / (1.f + G4 * k * ladderFeedbackSlope(ty));
+  ty = tanhApproxOf(y);
+  T in = x - k * ladderFeedback(ty);
   for (int i = 0; i < 4; ++i) {
     const T v = (in - stage[i]) * G;
     const T out = v + stage[i];
     stage[i] = out + v;
     in = out;
   }
-  y = in;
   for (T& st : stage) st = ml::simd::min(ml::simd::max(st, T(-6.f)), T(6.f));
   return in;
 }
 
-// The ladder runs at kLadderOversampling times the rate: behind the clean core with its input held over
-// the steps of a sample and its last step's output taken; inside the nonlinear core's 4x steps on every
-// other step's input, its output held over the step after. Its feedback curve makes harmonics of a
-// self-oscillation near the top of the band; the faster steps keep them above the base rate's Nyquist, where
-// the four poles damp them before the output is sampled. g is tan(pi fc / (steps x sr)).
-inline constexpr int kLadderOversampling = 2;
+// The ladder runs above the rate, so that the harmonics its feedback curve gives a self-oscillation near
+// the top of the band meet a half-band before the base rate: behind the clean core at twice the rate
+// between the allpass half-bands, inside the nonlinear core at each of its 4x steps. g is
+// tan(pi fc / (oversampling x sr)).
+inline constexpr int kLadderOversamplingClean = 2;
+inline constexpr int kLadderOversamplingNonlinear = 4;
 
-template <int kSteps = kLadderOversampling, typename T>
-inline T ladderSteps(T x, const LadderCoeffsOf<T>& c, T (&stage)[4], T& y) {
-  T out = ladderStep(x, c, stage, y);
-  for (int i = 1; i < kSteps; ++i) out = ladderStep(x, c, stage, y);
-  return out;
+// One base-rate sample of the ladder at twice the rate through the half-bands up and down.
+template <typename T>
+inline T ladderStep2x(T x, const LadderCoeffsOf<T>& c, T (&stage)[4], T& y, T& ty, AllpassHalfbandOf<T>& up,
+                      AllpassHalfbandOf<T>& down) {
+  const HalfbandPairOf<T> u = allpassInterpolate(up, x);
+  const T first = ladderStep(u.first, c, stage, y, ty);
+  const T second = ladderStep(u.second, c, stage, y, ty);
+  return allpassDecimate(down, first, second);
 }
 
 inline float ladderSample(float x, float g, float k, LadderSelfOsc& s) {
-  return ladderSteps(x, LadderCoeffsOf<float>(g, k), s.stage, s.y);
+  return ladderStep2x(x, LadderCoeffsOf<float>(g, k), s.stage, s.y, s.ty, s.up, s.down);
+}
+
+// Starts the Newton iteration at v (where the layer fades in).
+inline void seedLadder(LadderSelfOsc& s, float v) {
+  s.y = v;
+  s.ty = tanhApprox(v);
 }

@@ -58,7 +58,37 @@ void scatterLine(const Line& line, int lanes, RingOf ringOf, Keep keep) {
   }
 }
 
-using CoreLanes = decltype(LaneFilter::nl);
+// A lane allpass half-band from each lane's state (idle lanes 0)...
+template <typename Design, typename StateOf>
+void gatherAllpass(AllpassHalfbandOf<FilterLane, Design>& st, int lanes, StateOf stateOf) {
+  for (int c = 0; c < Design::kSections; ++c) {
+    st.x[c] = gatherLanes(lanes, [&](int l) { return stateOf(l).x[c]; });
+    st.y[c] = gatherLanes(lanes, [&](int l) { return stateOf(l).y[c]; });
+  }
+}
+
+// ... and back into the states of the lanes where keep(lane).
+template <typename Design, typename StateOf, typename Keep>
+void scatterAllpass(const AllpassHalfbandOf<FilterLane, Design>& st, int lanes, StateOf stateOf, Keep keep) {
+  for (int c = 0; c < Design::kSections; ++c) {
+    scatterLanes(st.x[c], lanes, [&](int l, float v) {
+      if (keep(l)) stateOf(l).x[c] = v;
+    });
+    scatterLanes(st.y[c], lanes, [&](int l, float v) {
+      if (keep(l)) stateOf(l).y[c] = v;
+    });
+  }
+}
+
+// f(half-band of) for each half-band of a core, where half-band of(core) is that half-band of a core's
+// state or of its lanes.
+template <typename F>
+void forEachCoreHalfband(F f) {
+  f([](auto& core) -> auto& { return core.outerUp; });
+  f([](auto& core) -> auto& { return core.outerDown; });
+  f([](auto& core) -> auto& { return core.innerUp; });
+  f([](auto& core) -> auto& { return core.innerDown; });
+}
 
 DriveLanes driveLanes(const FilterLanePlan& plan, int lanes) {
   bool any = false;
@@ -76,8 +106,9 @@ void gatherFilter(LaneFilter& f, bool nonlinear) {
     return gatherLanes(f.lanes, [&](int l) { return field(*f.states[l]); });
   };
   if (nonlinear) {
-    forEachCoreHistory<CoreLanes>([&](auto line, auto ring) {
-      gatherLine(f.nl.*line, f.lanes, [&](int l) -> const HalfbandRing& { return f.states[l]->nl.*ring; });
+    forEachCoreHalfband([&](auto halfbandOf) {
+      gatherAllpass(
+          halfbandOf(f.nl), f.lanes, [&](int l) -> auto& { return halfbandOf(f.states[l]->nl); });
     });
     f.nl.ic1eq = value([](const FilterState& s) { return s.nl.ic1eq; });
     f.nl.ic2eq = value([](const FilterState& s) { return s.nl.ic2eq; });
@@ -87,8 +118,15 @@ void gatherFilter(LaneFilter& f, bool nonlinear) {
   }
   if (f.plan->ladder) {
     for (int j = 0; j < 4; ++j)
-      f.ladderStage[j] = value([j](const FilterState& s) { return s.ladder.stage[j]; });
-    f.ladderY = value([](const FilterState& s) { return s.ladder.y; });
+      f.ladder.stage[j] = value([j](const FilterState& s) { return s.ladder.stage[j]; });
+    f.ladder.y = value([](const FilterState& s) { return s.ladder.y; });
+    f.ladder.ty = value([](const FilterState& s) { return s.ladder.ty; });
+    if (!nonlinear) {
+      gatherAllpass(f.ladderUp, f.lanes,
+                    [&](int l) -> const AllpassHalfband& { return f.states[l]->ladder.up; });
+      gatherAllpass(f.ladderDown, f.lanes,
+                    [&](int l) -> const AllpassHalfband& { return f.states[l]->ladder.down; });
+    }
   }
   // The nonlinear core runs the drive inside its own steps, without the drive oversampler.
   f.drive = nonlinear ? DriveLanes::kNone : driveLanes(*f.plan, f.lanes);
@@ -106,9 +144,9 @@ void scatterFilter(const LaneFilter& f, bool nonlinear) {
   };
   const auto always = [](int) { return true; };
   if (nonlinear) {
-    forEachCoreHistory<CoreLanes>([&](auto line, auto ring) {
-      scatterLine(
-          f.nl.*line, f.lanes, [&](int l) -> HalfbandRing& { return f.states[l]->nl.*ring; }, always);
+    forEachCoreHalfband([&](auto halfbandOf) {
+      scatterAllpass(
+          halfbandOf(f.nl), f.lanes, [&](int l) -> auto& { return halfbandOf(f.states[l]->nl); }, always);
     });
     put(f.nl.ic1eq, [](FilterState& s) -> float& { return s.nl.ic1eq; });
     put(f.nl.ic2eq, [](FilterState& s) -> float& { return s.nl.ic2eq; });
@@ -118,8 +156,15 @@ void scatterFilter(const LaneFilter& f, bool nonlinear) {
   }
   if (f.plan->ladder) {
     for (int j = 0; j < 4; ++j)
-      put(f.ladderStage[j], [j](FilterState& s) -> float& { return s.ladder.stage[j]; });
-    put(f.ladderY, [](FilterState& s) -> float& { return s.ladder.y; });
+      put(f.ladder.stage[j], [j](FilterState& s) -> float& { return s.ladder.stage[j]; });
+    put(f.ladder.y, [](FilterState& s) -> float& { return s.ladder.y; });
+    put(f.ladder.ty, [](FilterState& s) -> float& { return s.ladder.ty; });
+    if (!nonlinear) {
+      scatterAllpass(
+          f.ladderUp, f.lanes, [&](int l) -> AllpassHalfband& { return f.states[l]->ladder.up; }, always);
+      scatterAllpass(
+          f.ladderDown, f.lanes, [&](int l) -> AllpassHalfband& { return f.states[l]->ladder.down; }, always);
+    }
   }
   if (f.drive == DriveLanes::kTogether) {
     // A lane whose drive did not run keeps its rings.

@@ -73,25 +73,36 @@ void planBlockChoices(FilterLanePlan& plan, int lanes) {
   }
 }
 
-// The ladder of sample i, kSteps steps on input x (a seed takes the core's output y where seedable):
-// lanes where it does not run keep their state.
-template <int kSteps>
-FilterLane ladderOutput(LaneFilter& f, int i, const LadderCoeffsOf<FilterLane>& c, FilterLane x, FilterLane y,
-                        bool seedable) {
+// The ladder of sample i, step(ladder) on its lane state (a seed takes the core's output y where
+// seedable): lanes where it does not run keep their state, and so do the half-bands of the clean
+// core's ladder.
+template <typename Step>
+FilterLane ladderOutput(LaneFilter& f, int i, FilterLane y, bool seedable, Step step) {
   const FilterLanePlan& p = *f.plan;
   // A seed is rare: testing for it keeps the ladder's recursion off the core's output otherwise.
   const I4 seed = loadI(p.ladderSeed[i]);
-  FilterLane ly = seedable && ml::simd::anySet(seed) ? select(y, f.ladderY, seed) : f.ladderY;
+  LaneLadder ladder = f.ladder;
+  if (seedable && ml::simd::anySet(seed)) {
+    ladder.y = select(y, f.ladder.y, seed);
+    ladder.ty = select(tanhApproxOf(y), f.ladder.ty, seed);
+  }
   if (p.ladderEverywhere) {
-    const FilterLane l = ladderSteps<kSteps>(x, c, f.ladderStage, ly);
-    f.ladderY = ly;
+    const FilterLane l = step(ladder, f.ladderUp, f.ladderDown);
+    f.ladder = ladder;
     return l;
   }
   const I4 run = loadI(p.ladderRun[i]);
-  FilterLane stage[4] = {f.ladderStage[0], f.ladderStage[1], f.ladderStage[2], f.ladderStage[3]};
-  const FilterLane l = ladderSteps<kSteps>(x, c, stage, ly);
-  for (int j = 0; j < 4; ++j) f.ladderStage[j] = select(stage[j], f.ladderStage[j], run);
-  f.ladderY = select(ly, f.ladderY, run);
+  AllpassHalfbandOf<FilterLane> up = f.ladderUp, down = f.ladderDown;
+  const FilterLane l = step(ladder, up, down);
+  for (int j = 0; j < 4; ++j) f.ladder.stage[j] = select(ladder.stage[j], f.ladder.stage[j], run);
+  f.ladder.y = select(ladder.y, f.ladder.y, run);
+  f.ladder.ty = select(ladder.ty, f.ladder.ty, run);
+  for (int j = 0; j < AllpassHalfband::kSections; ++j) {
+    f.ladderUp.x[j] = select(up.x[j], f.ladderUp.x[j], run);
+    f.ladderUp.y[j] = select(up.y[j], f.ladderUp.y[j], run);
+    f.ladderDown.x[j] = select(down.x[j], f.ladderDown.x[j], run);
+    f.ladderDown.y[j] = select(down.y[j], f.ladderDown.y[j], run);
+  }
   return l;
 }
 
@@ -126,8 +137,11 @@ FilterLane driveLayer(LaneFilter& f, int i, FilterLane y) {
 // The ladder and drive layers of sample i after the clean core's output y.
 inline FilterLane layers(LaneFilter& f, int i, FilterLane x, FilterLane y) {
   if (f.plan->ladder) {
-    y = ladderMixed(*f.plan, i, y,
-                    ladderOutput<kLadderOversampling>(f, i, ladderCoeffs(*f.plan, i), x, y, true));
+    const LadderCoeffsOf<FilterLane> c = ladderCoeffs(*f.plan, i);
+    const FilterLane l = ladderOutput(f, i, y, true, [&](LaneLadder& s, auto& up, auto& down) {
+      return ladderStep2x(x, c, s.stage, s.y, s.ty, up, down);
+    });
+    y = ladderMixed(*f.plan, i, y, l);
   }
   if (f.drive != DriveLanes::kNone) y = driveLayer(f, i, y);
   return y;
@@ -141,8 +155,8 @@ bool anyDrive(const FilterLanePlan& p, int lanes) {
 }
 
 // The ladder and drive layers inside the nonlinear core's four steps of sample i, on each step's input
-// and output (the ladder on every other step): their harmonics then fall where the core's half-bands
-// remove them, and the layers stay in time with the core.
+// and output: their harmonics then fall where the core's half-bands remove them, and the layers stay in
+// time with the core.
 struct LaneCoreLayers {
   LaneFilter& f;
   int i;
@@ -151,7 +165,6 @@ struct LaneCoreLayers {
   ScaledDriveShaperOf<FilterLane> shaper;
   FilterLane driveMix;
   I4 driveRun;
-  FilterLane held;  // the ladder's output, taken on every other step
   int step{0};
 
   LaneCoreLayers(LaneFilter& filter, int sample)
@@ -164,8 +177,10 @@ struct LaneCoreLayers {
         driveRun(loadI(filter.plan->driveRun[sample])) {}
   FilterLane operator()(FilterLane v, FilterLane y) {
     if (f.plan->ladder) {
-      if (step % 2 == 0) held = ladderOutput<1>(f, i, ladder, v, y, step == 0);
-      y = ladderMixed(*f.plan, i, y, held);
+      const FilterLane l = ladderOutput(f, i, y, step == 0, [&](LaneLadder& s, auto&, auto&) {
+        return ladderStep(v, ladder, s.stage, s.y, s.ty);
+      });
+      y = ladderMixed(*f.plan, i, y, l);
     }
     ++step;
     return drive ? select(y + (shaper(y) - y) * driveMix, y, driveRun) : y;
@@ -201,14 +216,13 @@ struct SoloCoreLayers {
   int i;
   LadderCoeffsOf<float> ladder{p.ladderG[i][0], p.ladderK[i][0]};
   ScaledDriveShaperOf<float> shaper{p.driveK[i][0]};
-  float held{0.f};
   int step{0};
 
   float operator()(float v, float y) {
     if (p.ladderRun[i][0] != 0) {
-      if (step == 0 && p.ladderSeed[i][0] != 0) s.ladder.y = y;
-      if (step % 2 == 0) held = ladderSteps<1>(v, ladder, s.ladder.stage, s.ladder.y);
-      y = y + (held - y) * p.ladderMix[i][0];
+      if (step == 0 && p.ladderSeed[i][0] != 0) seedLadder(s.ladder, y);
+      const float l = ladderStep(v, ladder, s.ladder.stage, s.ladder.y, s.ladder.ty);
+      y = y + (l - y) * p.ladderMix[i][0];
     }
     ++step;
     if (p.driveRun[i][0] != 0) y = y + (shaper(y) - y) * p.driveMix[i][0];
@@ -222,10 +236,10 @@ inline float filterSample(SoloFilter& f, const NlSvfDrive& d, int i, float x) {
   FilterState& s = *f.s;
   const SvfCoeffs c{p.k[i][0], p.a1[i][0], p.a2[i][0], p.a3[i][0]};
   const SvfModeBlend blend{p.fromMode[i][0], p.toMode[i][0], p.modeMix[i][0]};
-  if constexpr (kNonlinear) return nlSvf4xStep(x, c, d, blend, f.lines->core, SoloCoreLayers{s, p, i});
+  if constexpr (kNonlinear) return nlSvf4xStep(x, c, d, blend, s.nl, SoloCoreLayers{s, p, i});
   float y = svfStepOf(x, c, blend, s.ic1eq, s.ic2eq);
   if (p.ladderRun[i][0] != 0) {
-    if (p.ladderSeed[i][0] != 0) s.ladder.y = y;
+    if (p.ladderSeed[i][0] != 0) seedLadder(s.ladder, y);
     const float l = ladderSample(x, p.ladderG[i][0], p.ladderK[i][0], s.ladder);
     y = y + (l - y) * p.ladderMix[i][0];
   }
@@ -271,9 +285,9 @@ void planGroup(FilterSeriesJob* const* jobs, int lanes, int k, FilterLaneGroup& 
   planBlockChoices(plan, lanes);
 }
 
-// Loads a solo filter's histories into its lines before the block (the drive's only when it runs)...
+// Loads a solo filter's drive histories into its lines before the block (when the drive runs behind the
+// clean core)...
 void loadSoloLines(const SoloFilter& f, bool nonlinear) {
-  if (nonlinear) loadCoreLines(f.lines->core, f.s->nl);
   if (nonlinear || f.plan->driveSamples[0] == 0) return;
   startHalfbandLine(f.lines->driveUp, f.s->driveOversampler.up);
   startHalfbandLine(f.lines->driveDown, f.s->driveOversampler.down);
@@ -281,7 +295,6 @@ void loadSoloLines(const SoloFilter& f, bool nonlinear) {
 
 // ... and stores them back after it.
 void storeSoloLines(const SoloFilter& f, bool nonlinear) {
-  if (nonlinear) storeCoreLines(f.lines->core, f.s->nl);
   if (nonlinear || f.plan->driveSamples[0] == 0) return;
   rollHalfband(f.s->driveOversampler.up, f.lines->driveUp.window());
   rollHalfband(f.s->driveOversampler.down, f.lines->driveDown.window());
@@ -424,37 +437,31 @@ void runLanes(FilterSeriesJob* const* jobs, int lanes, FilterLaneGroup& group) {
 // operation, so the two recursions interleave), their ladder and drive layers per group.
 using LanePair = ml::simd::Lanes2;
 
-// A history of the core of both groups: each half-band operation runs on both lines.
-template <typename Line>
-struct LinePair {
-  Line* first;
-  Line* second;
+// A half-band of the core of both groups: each operation runs on both states.
+template <typename Design>
+struct AllpassPair {
+  AllpassHalfbandOf<FilterLane, Design>* first;
+  AllpassHalfbandOf<FilterLane, Design>* second;
 };
 
-template <typename Line>
-HalfbandPairOf<LanePair> halfbandInterpolate(LinePair<Line>& r, LanePair x) {
-  const HalfbandPairOf<FilterLane> a = halfbandInterpolate(*r.first, x.a);
-  const HalfbandPairOf<FilterLane> b = halfbandInterpolate(*r.second, x.b);
+template <typename Design>
+HalfbandPairOf<LanePair> allpassInterpolate(AllpassPair<Design>& s, LanePair x) {
+  const HalfbandPairOf<FilterLane> a = allpassInterpolate(*s.first, x.a);
+  const HalfbandPairOf<FilterLane> b = allpassInterpolate(*s.second, x.b);
   return {{a.first, b.first}, {a.second, b.second}};
 }
 
-template <typename Line>
-void halfbandPush(LinePair<Line>& r, LanePair x) {
-  halfbandPush(*r.first, x.a);
-  halfbandPush(*r.second, x.b);
+template <typename Design>
+LanePair allpassDecimate(AllpassPair<Design>& s, LanePair first, LanePair second) {
+  return {allpassDecimate(*s.first, first.a, second.a), allpassDecimate(*s.second, first.b, second.b)};
 }
 
-template <typename Line>
-LanePair halfbandDot(const LinePair<Line>& r) {
-  return {halfbandDot(*r.first), halfbandDot(*r.second)};
-}
-
-// The cores of two groups' filters as one core of eight lanes: their lines in place, their
+// The cores of two groups' filters as one core of eight lanes: their half-bands in place, their
 // integrators loaded here and stored back by storeIntegrators.
 struct CorePair {
   using Lines = decltype(LaneFilter::nl);
-  LinePair<decltype(Lines::outerUp)> outerUp, outerDown;
-  LinePair<decltype(Lines::innerUp)> innerUp, innerDown;
+  AllpassPair<SteepAllpassDesign> outerUp, outerDown;
+  AllpassPair<WideAllpassDesign> innerUp, innerDown;
   LanePair ic1eq, ic2eq;
 
   CorePair(Lines& a, Lines& b)

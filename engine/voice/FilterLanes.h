@@ -72,22 +72,27 @@ struct FilterSeriesJob {
 // when some lane switches within the block.
 enum class DriveLanes { kNone, kTogether, kEach };
 
+// The ladder's lane state that a step advances.
+struct LaneLadder {
+  FilterLane stage[4];
+  FilterLane y, ty;
+};
+
 // One filter of every lane in a group: its lane state and its plan.
 struct LaneFilter {
   FilterState* states[kFilterLanes]{};
   int lanes{0};
   const FilterLanePlan* plan{nullptr};
   FilterLane ic1eq, ic2eq;
-  NlCoreLinesOf<FilterLane, kFilterBlockSize> nl;
-  FilterLane ladderStage[4];
-  FilterLane ladderY;
+  NLFilterCoreOf<FilterLane> nl;
+  LaneLadder ladder;
+  AllpassHalfbandOf<FilterLane> ladderUp, ladderDown;  // the clean core's ladder only
   HalfbandLineOf<FilterLane, 2 * kFilterBlockSize> driveUp, driveDown;
   DriveLanes drive{DriveLanes::kNone};
 };
 
-// The block histories of one filter of a render alone in its group: its core and its drive layer.
+// The block histories of the drive layer of one filter of a render alone in its group.
 struct SoloFilterLines {
-  NlCoreLinesOf<float, kFilterBlockSize> core;
   HalfbandLineOf<float, 2 * kFilterBlockSize> driveUp, driveDown;
 };
 

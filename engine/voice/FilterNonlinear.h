@@ -6,16 +6,20 @@
 #include "engine/voice/FilterSaturation.h"
 #include "engine/voice/FilterSvf.h"
 #include "engine/voice/Oversampler2x.h"
+#include "engine/voice/Oversampler2xAllpass.h"
 
-// State of one nonlinear filter: two nested 2x half-band stages (outer and inner, each an up and a
-// down ring) and the two integrators. Plain data without pointers; copies with the voice. T is float,
-// or ml::simd::Lanes for filters running side by side.
+// State of one nonlinear filter: two nested 2x half-band stages, each an up and a down half-band of
+// allpass chains, and the two integrators. The outer stage (base rate to 2x) is steep, so that a loud
+// tone near the top of the band leaves no image for the saturating core to mix with and the core's
+// harmonics do not fold back; the inner one (2x to 4x) only has to keep a quarter of its rate. Plain
+// data without pointers; copies with the voice. T is float, or SIMD lanes for filters running side by
+// side.
 template <typename T>
 struct NLFilterCoreOf {
-  HalfbandRingOf<T> outerUp;
-  HalfbandRingOf<T> outerDown;
-  HalfbandRingOf<T> innerUp;
-  HalfbandRingOf<T> innerDown;
+  AllpassHalfbandOf<T, SteepAllpassDesign> outerUp;
+  AllpassHalfbandOf<T, SteepAllpassDesign> outerDown;
+  AllpassHalfbandOf<T, WideAllpassDesign> innerUp;
+  AllpassHalfbandOf<T, WideAllpassDesign> innerDown;
   T ic1eq{0.f};
   T ic2eq{0.f};
 
@@ -24,44 +28,6 @@ struct NLFilterCoreOf {
 using NLFilterOSState = NLFilterCoreOf<float>;
 
 static_assert(std::is_trivially_copyable_v<NLFilterOSState>);
-
-// A core's working form over a block of kSamples base-rate samples: its four half-band histories as
-// lines (HalfbandLineOf) and its integrators. Loaded from the state before the block, stored back
-// after it; working memory, not state.
-template <typename T, int kSamples>
-struct NlCoreLinesOf {
-  HalfbandLineOf<T, 2 * kSamples> outerUp;
-  HalfbandLineOf<T, 2 * kSamples> outerDown;
-  HalfbandLineOf<T, 4 * kSamples> innerUp;
-  HalfbandLineOf<T, 4 * kSamples> innerDown;
-  T ic1eq{0.f};
-  T ic2eq{0.f};
-};
-
-// f(line member, ring member) for each of the four histories of a core.
-template <typename Lines, typename F>
-void forEachCoreHistory(F f) {
-  f(&Lines::outerUp, &NLFilterOSState::outerUp);
-  f(&Lines::outerDown, &NLFilterOSState::outerDown);
-  f(&Lines::innerUp, &NLFilterOSState::innerUp);
-  f(&Lines::innerDown, &NLFilterOSState::innerDown);
-}
-
-template <int kSamples>
-void loadCoreLines(NlCoreLinesOf<float, kSamples>& lines, const NLFilterOSState& s) {
-  using Lines = NlCoreLinesOf<float, kSamples>;
-  forEachCoreHistory<Lines>([&](auto line, auto ring) { startHalfbandLine(lines.*line, s.*ring); });
-  lines.ic1eq = s.ic1eq;
-  lines.ic2eq = s.ic2eq;
-}
-
-template <int kSamples>
-void storeCoreLines(const NlCoreLinesOf<float, kSamples>& lines, NLFilterOSState& s) {
-  using Lines = NlCoreLinesOf<float, kSamples>;
-  forEachCoreHistory<Lines>([&](auto line, auto ring) { rollHalfband(s.*ring, (lines.*line).window()); });
-  s.ic1eq = lines.ic1eq;
-  s.ic2eq = lines.ic2eq;
-}
 
 // Saturation set by Filter Saturation d (0..1), constant over a block.
 template <typename T>
@@ -91,7 +57,7 @@ struct NoCoreLayers {
 
 // One filter step at 4x on v. The integrators take only the odd saturator tanh(q u)/q, so the
 // filter is silent at rest; the output gets its even-order colour y - c tanh^2(y) outside the loop.
-// Core is NLFilterCoreOf<T> or NlCoreLinesOf<T, n>; layers(v, out) runs after it.
+// Core holds the integrators (NLFilterCoreOf<T>); layers(v, out) runs after it.
 template <typename T, typename Blend, typename Core, typename Layers>
 inline T nlSvfStep(T v, const SvfCoeffsOf<T>& c, const NlSvfDriveOf<T>& d, const Blend& blend, Core& s,
                    Layers& layers) {
@@ -106,20 +72,20 @@ inline T nlSvfStep(T v, const SvfCoeffsOf<T>& c, const NlSvfDriveOf<T>& d, const
   return layers(v, y - d.colour * ty * ty);
 }
 
-// One base-rate sample: two nested 2x interpolations, four filter steps, two 2x decimations. The
-// half-bands add 10.5 base-rate samples of delay (3.5 for each outer stage, 1.75 for each inner).
+// One base-rate sample: two nested 2x interpolations, four filter steps, two 2x decimations.
 template <typename T, typename Blend, typename Core, typename Layers = NoCoreLayers>
 inline T nlSvf4xStep(T x, const SvfCoeffsOf<T>& c, const NlSvfDriveOf<T>& d, const Blend& blend, Core& s,
                      Layers&& layers = Layers{}) {
-  const HalfbandPairOf<T> u = halfbandInterpolate(s.outerUp, x);
-  const T outer[2] = {u.first, u.second};
-  for (const T u2x : outer) {
-    const HalfbandPairOf<T> v = halfbandInterpolate(s.innerUp, u2x);
-    halfbandPush(s.innerDown, nlSvfStep(v.first, c, d, blend, s, layers));
-    halfbandPush(s.innerDown, nlSvfStep(v.second, c, d, blend, s, layers));
-    halfbandPush(s.outerDown, halfbandDot(s.innerDown));
+  const HalfbandPairOf<T> u = allpassInterpolate(s.outerUp, x);
+  const T in2x[2] = {u.first, u.second};
+  T out2x[2];
+  for (int k = 0; k < 2; ++k) {
+    const HalfbandPairOf<T> v = allpassInterpolate(s.innerUp, in2x[k]);
+    const T first = nlSvfStep(v.first, c, d, blend, s, layers);
+    const T second = nlSvfStep(v.second, c, d, blend, s, layers);
+    out2x[k] = allpassDecimate(s.innerDown, first, second);
   }
-  return halfbandDot(s.outerDown);
+  return allpassDecimate(s.outerDown, out2x[0], out2x[1]);
 }
 
 // One sample of the nonlinear filter in one mode; drive is Filter Saturation 0..1.

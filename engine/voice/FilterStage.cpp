@@ -213,6 +213,7 @@ void planFilterCoefficients(FilterLanePlan& plan, bool nonlinear) {
   Lane curve[kCalibCurvePoints];
   for (int k = 0; k < kCalibCurvePoints; ++k) curve[k] = load(plan.calib[k]);
   const Lane sr = load(plan.sr);
+  const float ladderRate = 1.f / float(nonlinear ? kLadderOversamplingNonlinear : kLadderOversamplingClean);
   Lane calibrated, a1, a2, a3, ladderG, amount;
   for (int i = 0; i < kFilterBlockSize; ++i) {
     const Lane hz = load(plan.hz[i]);
@@ -233,7 +234,7 @@ void planFilterCoefficients(FilterLanePlan& plan, bool nonlinear) {
       a3 = g * a2;
       amount = (resonance - kLadderResonanceStart) / 0.3f;
       // The ladder tunes to the uncalibrated cutoff and runs faster than the rate.
-      ladderG = tanApprox(kPi * cycles(1.00014f * hz / sr) * (1.f / float(kLadderOversampling)));
+      ladderG = tanApprox(kPi * cycles(1.00014f * hz / sr) * ladderRate);
     }
     store(plan.k[i], k);
     store(plan.a1[i], a1);
