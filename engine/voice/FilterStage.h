@@ -1,6 +1,6 @@
 // One voice filter (A or B) over a 64-sample block: clean or nonlinear core, mode crossfade,
-// cutoff calibration and harmonic snap, ladder self-oscillation layer (2x) and drive layer (2x behind
-// the clean core, inside the nonlinear core's 4x steps).
+// cutoff calibration and harmonic snap, ladder self-oscillation layer and drive layer (both at 2x
+// behind the clean core, inside the nonlinear core's 4x steps).
 #pragma once
 
 #include <cstdint>
