@@ -4,19 +4,15 @@
 #include <type_traits>
 
 #include "engine/voice/FilterSaturation.h"
-#include "engine/voice/Oversampler2xAllpass.h"
 #include "foundation/MLSafeValue.h"
 
 // Ladder state: four one-pole integrator states, the last solution of the feedback loop (the Newton
-// start point) and its tanh, the 0..1 fade of the layer, and the half-bands that take the ladder to
-// twice the rate and back behind the clean core. Plain data; copies with the voice.
+// start point) and its tanh, and the 0..1 fade of the layer. Plain data; copies with the voice.
 struct LadderSelfOsc {
   float stage[4]{};
   float y{0.f};
   float ty{0.f};
   float fade{0.f};
-  AllpassHalfband up;
-  AllpassHalfband down;
 
   void clear() { *this = LadderSelfOsc{}; }
 };
@@ -70,25 +66,15 @@ inline T ladderStep(T x, const LadderCoeffsOf<T>& c, T (&stage)[4], T& y, T& ty)
   return in;
 }
 
-// The ladder runs above the rate, so that the harmonics its feedback curve gives a self-oscillation near
-// the top of the band meet a half-band before the base rate: behind the clean core at twice the rate
-// between the allpass half-bands, inside the nonlinear core at each of its 4x steps. g is
-// tan(pi fc / (oversampling x sr)).
-inline constexpr int kLadderOversamplingClean = 2;
-inline constexpr int kLadderOversamplingNonlinear = 4;
+// The ladder runs at four times the rate, beside the core's output at that rate (inside the nonlinear
+// core's steps, or in the clean core's layer stage), so that the harmonics its feedback curve gives a
+// self-oscillation near the top of the band meet the half-bands before the base rate. g is
+// tan(pi fc / (kLadderOversampling x sr)).
+inline constexpr int kLadderOversampling = 4;
 
-// One base-rate sample of the ladder at twice the rate through the half-bands up and down.
-template <typename T>
-inline T ladderStep2x(T x, const LadderCoeffsOf<T>& c, T (&stage)[4], T& y, T& ty, AllpassHalfbandOf<T>& up,
-                      AllpassHalfbandOf<T>& down) {
-  const HalfbandPairOf<T> u = allpassInterpolate(up, x);
-  const T first = ladderStep(u.first, c, stage, y, ty);
-  const T second = ladderStep(u.second, c, stage, y, ty);
-  return allpassDecimate(down, first, second);
-}
-
+// One step of the ladder on its own state (where g is for the rate it runs at).
 inline float ladderSample(float x, float g, float k, LadderSelfOsc& s) {
-  return ladderStep2x(x, LadderCoeffsOf<float>(g, k), s.stage, s.y, s.ty, s.up, s.down);
+  return ladderStep(x, LadderCoeffsOf<float>(g, k), s.stage, s.y, s.ty);
 }
 
 // Starts the Newton iteration at v (where the layer fades in).

@@ -23,41 +23,6 @@ void scatterLanes(FilterLane x, int lanes, Put put) {
   for (int l = 0; l < lanes; ++l) put(l, v[l]);
 }
 
-// The starts of the four-sample pieces that cover a history of 15 (the last piece overlaps).
-constexpr int32_t kHistoryPieces[4] = {0, 4, 8, HalfbandRing::kLength - 4};
-
-// A lane line starting the block from each lane's ring history (idle lanes 0), four samples of four
-// lanes at a time.
-template <typename Line, typename RingOf>
-void gatherLine(Line& line, int lanes, RingOf ringOf) {
-  using ml::simd::F4;
-  const float zeros[4] = {};
-  for (const int32_t k : kHistoryPieces) {
-    F4 r[kFilterLanes];
-    for (int l = 0; l < kFilterLanes; ++l) r[l] = ml::simd::loadU(l < lanes ? ringOf(l).window() + k : zeros);
-    ml::simd::transpose4(r[0], r[1], r[2], r[3]);
-    for (int j = 0; j < 4; ++j) line.line[k + j] = FilterLane(r[j]);
-  }
-  line.count = 0;
-}
-
-// Each lane's history at the end of the block back into its own ring; keep(lane) false leaves that
-// ring as it was.
-template <typename Line, typename RingOf, typename Keep>
-void scatterLine(const Line& line, int lanes, RingOf ringOf, Keep keep) {
-  using ml::simd::F4;
-  float windows[kFilterLanes][HalfbandRing::kLength];
-  for (const int32_t k : kHistoryPieces) {
-    F4 r[kFilterLanes];
-    for (int j = 0; j < 4; ++j) r[j] = line.window()[k + j].v;
-    ml::simd::transpose4(r[0], r[1], r[2], r[3]);
-    for (int l = 0; l < lanes; ++l) ml::simd::storeU(windows[l] + k, r[l]);
-  }
-  for (int l = 0; l < lanes; ++l) {
-    if (keep(l)) rollHalfband(ringOf(l), windows[l]);
-  }
-}
-
 // A lane allpass half-band from each lane's state (idle lanes 0)...
 template <typename Design, typename StateOf>
 void gatherAllpass(AllpassHalfbandOf<FilterLane, Design>& st, int lanes, StateOf stateOf) {
@@ -90,13 +55,15 @@ void forEachCoreHalfband(F f) {
   f([](auto& core) -> auto& { return core.innerDown; });
 }
 
-DriveLanes driveLanes(const FilterLanePlan& plan, int lanes) {
-  bool any = false;
-  for (int l = 0; l < lanes; ++l) {
-    if (plan.driveSamples[l] != 0 && plan.driveSamples[l] != kFilterBlockSize) return DriveLanes::kEach;
-    any = any || plan.driveSamples[l] != 0;
-  }
-  return any ? DriveLanes::kTogether : DriveLanes::kNone;
+// f(half-band of) for each half-band of the clean core's layer stage, as forEachCoreHalfband.
+template <typename F>
+void forEachLayerHalfband(F f) {
+  f([](auto& stage) -> auto& { return stage.inputUp; });
+  f([](auto& stage) -> auto& { return stage.coreUp; });
+  f([](auto& stage) -> auto& { return stage.down; });
+  f([](auto& stage) -> auto& { return stage.inputUp2x; });
+  f([](auto& stage) -> auto& { return stage.coreUp2x; });
+  f([](auto& stage) -> auto& { return stage.down2x; });
 }
 
 }  // namespace
@@ -121,20 +88,13 @@ void gatherFilter(LaneFilter& f, bool nonlinear) {
       f.ladder.stage[j] = value([j](const FilterState& s) { return s.ladder.stage[j]; });
     f.ladder.y = value([](const FilterState& s) { return s.ladder.y; });
     f.ladder.ty = value([](const FilterState& s) { return s.ladder.ty; });
-    if (!nonlinear) {
-      gatherAllpass(f.ladderUp, f.lanes,
-                    [&](int l) -> const AllpassHalfband& { return f.states[l]->ladder.up; });
-      gatherAllpass(f.ladderDown, f.lanes,
-                    [&](int l) -> const AllpassHalfband& { return f.states[l]->ladder.down; });
-    }
   }
-  // The nonlinear core runs the drive inside its own steps, without the drive oversampler.
-  f.drive = nonlinear ? DriveLanes::kNone : driveLanes(*f.plan, f.lanes);
-  if (f.drive == DriveLanes::kTogether) {
-    gatherLine(f.driveUp, f.lanes,
-               [&](int l) -> const HalfbandRing& { return f.states[l]->driveOversampler.up; });
-    gatherLine(f.driveDown, f.lanes,
-               [&](int l) -> const HalfbandRing& { return f.states[l]->driveOversampler.down; });
+  if (!nonlinear && f.plan->layers) {
+    forEachLayerHalfband([&](auto halfbandOf) {
+      gatherAllpass(
+          halfbandOf(f.cleanLayers),
+          f.lanes, [&](int l) -> auto& { return halfbandOf(f.states[l]->cleanLayers); });
+    });
   }
 }
 
@@ -159,21 +119,18 @@ void scatterFilter(const LaneFilter& f, bool nonlinear) {
       put(f.ladder.stage[j], [j](FilterState& s) -> float& { return s.ladder.stage[j]; });
     put(f.ladder.y, [](FilterState& s) -> float& { return s.ladder.y; });
     put(f.ladder.ty, [](FilterState& s) -> float& { return s.ladder.ty; });
-    if (!nonlinear) {
-      scatterAllpass(
-          f.ladderUp, f.lanes, [&](int l) -> AllpassHalfband& { return f.states[l]->ladder.up; }, always);
-      scatterAllpass(
-          f.ladderDown, f.lanes, [&](int l) -> AllpassHalfband& { return f.states[l]->ladder.down; }, always);
-    }
   }
-  if (f.drive == DriveLanes::kTogether) {
-    // A lane whose drive did not run keeps its rings.
-    const auto ran = [&](int l) { return f.plan->driveSamples[l] == kFilterBlockSize; };
-    scatterLine(
-        f.driveUp, f.lanes, [&](int l) -> HalfbandRing& { return f.states[l]->driveOversampler.up; }, ran);
-    scatterLine(
-        f.driveDown, f.lanes, [&](int l) -> HalfbandRing& { return f.states[l]->driveOversampler.down; },
-        ran);
+  if (!nonlinear && f.plan->layers) {
+    // A stage that has come to rest starts again from silence.
+    const auto running = [&](int l) { return f.states[l]->layersFade > 0.f; };
+    forEachLayerHalfband([&](auto halfbandOf) {
+      scatterAllpass(
+          halfbandOf(f.cleanLayers),
+          f.lanes, [&](int l) -> auto& { return halfbandOf(f.states[l]->cleanLayers); }, running);
+    });
+    for (int l = 0; l < f.lanes; ++l) {
+      if (!running(l)) f.states[l]->cleanLayers.clear();
+    }
   }
 }
 

@@ -74,8 +74,7 @@ void planBlockChoices(FilterLanePlan& plan, int lanes) {
 }
 
 // The ladder of sample i, step(ladder) on its lane state (a seed takes the core's output y where
-// seedable): lanes where it does not run keep their state, and so do the half-bands of the clean
-// core's ladder.
+// seedable): lanes where it does not run keep their state.
 template <typename Step>
 FilterLane ladderOutput(LaneFilter& f, int i, FilterLane y, bool seedable, Step step) {
   const FilterLanePlan& p = *f.plan;
@@ -86,23 +85,15 @@ FilterLane ladderOutput(LaneFilter& f, int i, FilterLane y, bool seedable, Step 
     ladder.y = select(y, f.ladder.y, seed);
     ladder.ty = select(tanhApproxOf(y), f.ladder.ty, seed);
   }
+  const FilterLane l = step(ladder);
   if (p.ladderEverywhere) {
-    const FilterLane l = step(ladder, f.ladderUp, f.ladderDown);
     f.ladder = ladder;
     return l;
   }
   const I4 run = loadI(p.ladderRun[i]);
-  AllpassHalfbandOf<FilterLane> up = f.ladderUp, down = f.ladderDown;
-  const FilterLane l = step(ladder, up, down);
   for (int j = 0; j < 4; ++j) f.ladder.stage[j] = select(ladder.stage[j], f.ladder.stage[j], run);
   f.ladder.y = select(ladder.y, f.ladder.y, run);
   f.ladder.ty = select(ladder.ty, f.ladder.ty, run);
-  for (int j = 0; j < AllpassHalfband::kSections; ++j) {
-    f.ladderUp.x[j] = select(up.x[j], f.ladderUp.x[j], run);
-    f.ladderUp.y[j] = select(up.y[j], f.ladderUp.y[j], run);
-    f.ladderDown.x[j] = select(down.x[j], f.ladderDown.x[j], run);
-    f.ladderDown.y[j] = select(down.y[j], f.ladderDown.y[j], run);
-  }
   return l;
 }
 
@@ -116,37 +107,6 @@ LadderCoeffsOf<FilterLane> ladderCoeffs(const FilterLanePlan& p, int i) {
   return {loadRow(p.ladderG[i]), loadRow(p.ladderK[i])};
 }
 
-// The drive layer of sample i behind the clean core, at twice the rate.
-FilterLane driveLayer(LaneFilter& f, int i, FilterLane y) {
-  const FilterLanePlan& p = *f.plan;
-  if (f.drive == DriveLanes::kTogether) {
-    const DriveShaperOf<FilterLane> shaper{loadRow(p.driveK[i])};
-    const FilterLane driven = oversample2x(f.driveUp, f.driveDown, y, shaper);
-    return select(y + (driven - y) * loadRow(p.driveMix[i]), y, loadI(p.driveRun[i]));
-  }
-  alignas(16) float v[kFilterLanes];
-  ml::simd::storeF(v, y.v);
-  for (int l = 0; l < f.lanes; ++l) {
-    if (p.driveRun[i][l] == 0) continue;
-    const float driven = f.states[l]->driveOversampler.process(v[l], DriveShaper{p.driveK[i][l]});
-    v[l] = v[l] + (driven - v[l]) * p.driveMix[i][l];
-  }
-  return loadLanes(v);
-}
-
-// The ladder and drive layers of sample i after the clean core's output y.
-inline FilterLane layers(LaneFilter& f, int i, FilterLane x, FilterLane y) {
-  if (f.plan->ladder) {
-    const LadderCoeffsOf<FilterLane> c = ladderCoeffs(*f.plan, i);
-    const FilterLane l = ladderOutput(f, i, y, true, [&](LaneLadder& s, auto& up, auto& down) {
-      return ladderStep2x(x, c, s.stage, s.y, s.ty, up, down);
-    });
-    y = ladderMixed(*f.plan, i, y, l);
-  }
-  if (f.drive != DriveLanes::kNone) y = driveLayer(f, i, y);
-  return y;
-}
-
 bool anyDrive(const FilterLanePlan& p, int lanes) {
   for (int l = 0; l < lanes; ++l) {
     if (p.driveSamples[l] != 0) return true;
@@ -154,9 +114,8 @@ bool anyDrive(const FilterLanePlan& p, int lanes) {
   return false;
 }
 
-// The ladder and drive layers inside the nonlinear core's four steps of sample i, on each step's input
-// and output: their harmonics then fall where the core's half-bands remove them, and the layers stay in
-// time with the core.
+// The ladder and drive layers of sample i at each of its four steps at 4x, on the step's input and core
+// output (inside the nonlinear core, or in the clean core's layer stage).
 struct LaneCoreLayers {
   LaneFilter& f;
   int i;
@@ -177,9 +136,8 @@ struct LaneCoreLayers {
         driveRun(loadI(filter.plan->driveRun[sample])) {}
   FilterLane operator()(FilterLane v, FilterLane y) {
     if (f.plan->ladder) {
-      const FilterLane l = ladderOutput(f, i, y, step == 0, [&](LaneLadder& s, auto&, auto&) {
-        return ladderStep(v, ladder, s.stage, s.y, s.ty);
-      });
+      const FilterLane l = ladderOutput(
+          f, i, y, step == 0, [&](LaneLadder& s) { return ladderStep(v, ladder, s.stage, s.y, s.ty); });
       y = ladderMixed(*f.plan, i, y, l);
     }
     ++step;
@@ -196,17 +154,22 @@ inline FilterLane filterSample(LaneFilter& f, const NlSvfDriveOf<FilterLane>& d,
   if constexpr (kNonlinear) {
     return nlSvf4xStep(x, c, d, blend, f.nl, LaneCoreLayers(f, i));
   } else {
-    return layers(f, i, x, svfStepOf(x, c, blend, f.ic1eq, f.ic2eq));
+    const FilterLane y = svfStepOf(x, c, blend, f.ic1eq, f.ic2eq);
+    if (!p.layers) return y;
+    // Lanes whose stage is off feed it silence, so that it stays as they left it.
+    const I4 on = loadI(p.layersOn[i]);
+    const FilterLane zero(0.f);
+    const FilterLane o =
+        cleanLayersStep(f.cleanLayers, select(x, zero, on), select(y, zero, on), LaneCoreLayers(f, i));
+    return y + (o - y) * loadRow(p.layersMix[i]);
   }
 }
 
-// A render alone in its group: its filter runs on floats from lane 0 of the plan, on its state with
-// the nonlinear core's and the drive layer's histories as lines (lanes would only add their selects
-// to the recursion).
+// A render alone in its group: its filter runs on floats from lane 0 of the plan, on its own state (lanes
+// would only add their selects to the recursion).
 struct SoloFilter {
   FilterState* s;
   const FilterLanePlan* plan;
-  SoloFilterLines* lines;
 };
 
 // The layers of a solo filter inside its nonlinear core (as LaneCoreLayers, on floats from lane 0).
@@ -237,17 +200,11 @@ inline float filterSample(SoloFilter& f, const NlSvfDrive& d, int i, float x) {
   const SvfCoeffs c{p.k[i][0], p.a1[i][0], p.a2[i][0], p.a3[i][0]};
   const SvfModeBlend blend{p.fromMode[i][0], p.toMode[i][0], p.modeMix[i][0]};
   if constexpr (kNonlinear) return nlSvf4xStep(x, c, d, blend, s.nl, SoloCoreLayers{s, p, i});
-  float y = svfStepOf(x, c, blend, s.ic1eq, s.ic2eq);
-  if (p.ladderRun[i][0] != 0) {
-    if (p.ladderSeed[i][0] != 0) seedLadder(s.ladder, y);
-    const float l = ladderSample(x, p.ladderG[i][0], p.ladderK[i][0], s.ladder);
-    y = y + (l - y) * p.ladderMix[i][0];
-  }
-  if (p.driveRun[i][0] != 0) {
-    const float driven = oversample2x(f.lines->driveUp, f.lines->driveDown, y, DriveShaper{p.driveK[i][0]});
-    y = y + (driven - y) * p.driveMix[i][0];
-  }
-  return y;
+  const float y = svfStepOf(x, c, blend, s.ic1eq, s.ic2eq);
+  if (!p.layers) return y;
+  const bool on = p.layersOn[i][0] != 0;
+  const float o = cleanLayersStep(s.cleanLayers, on ? x : 0.f, on ? y : 0.f, SoloCoreLayers{s, p, i});
+  return y + (o - y) * p.layersMix[i][0];
 }
 
 // The second filter runs one sample behind the first, so each pass of the loop holds two independent
@@ -272,7 +229,7 @@ void runSingle(Filter& f, const Drive& d, T* io) {
 template <bool kNonlinear>
 void planGroup(FilterSeriesJob* const* jobs, int lanes, int k, FilterLaneGroup& group) {
   FilterLanePlan& plan = group.plans[k];
-  plan.fading = plan.ladder = false;
+  plan.fading = plan.ladder = plan.layers = false;
   for (int l = 0; l < kFilterLanes; ++l) {
     if (l < lanes) {
       planFilterLane(k == 0 ? *jobs[l]->first : *jobs[l]->second, jobs[l]->setup, jobs[l]->inputs[k], plan,
@@ -285,35 +242,24 @@ void planGroup(FilterSeriesJob* const* jobs, int lanes, int k, FilterLaneGroup& 
   planBlockChoices(plan, lanes);
 }
 
-// Loads a solo filter's drive histories into its lines before the block (when the drive runs behind the
-// clean core)...
-void loadSoloLines(const SoloFilter& f, bool nonlinear) {
-  if (nonlinear || f.plan->driveSamples[0] == 0) return;
-  startHalfbandLine(f.lines->driveUp, f.s->driveOversampler.up);
-  startHalfbandLine(f.lines->driveDown, f.s->driveOversampler.down);
-}
-
-// ... and stores them back after it.
-void storeSoloLines(const SoloFilter& f, bool nonlinear) {
-  if (nonlinear || f.plan->driveSamples[0] == 0) return;
-  rollHalfband(f.s->driveOversampler.up, f.lines->driveUp.window());
-  rollHalfband(f.s->driveOversampler.down, f.lines->driveDown.window());
+// A clean filter whose layer stage has come to rest clears it, so that it starts again from silence.
+void restCleanLayers(FilterState& s) {
+  if (s.layersFade <= 0.f) s.cleanLayers.clear();
 }
 
 template <bool kNonlinear>
 void runSolo(FilterSeriesJob& job, FilterLaneScratch& scratch) {
   const bool series = job.second != nullptr;
   const FilterLanePlan* plans = scratch.groups[0].plans;
-  SoloFilter filters[2] = {{job.first, &plans[0], &scratch.solo[0]},
-                           {job.second, &plans[1], &scratch.solo[1]}};
-  for (int k = 0; k < (series ? 2 : 1); ++k) loadSoloLines(filters[k], kNonlinear);
+  SoloFilter filters[2] = {{job.first, &plans[0]}, {job.second, &plans[1]}};
   if (job.in != job.out) std::copy_n(job.in, kFilterBlockSize, job.out);
   if (series) {
     runSeries<kNonlinear>(filters[0], filters[1], job.setup.drive, job.out);
   } else {
     runSingle<kNonlinear>(filters[0], job.setup.drive, job.out);
   }
-  for (int k = 0; k < (series ? 2 : 1); ++k) storeSoloLines(filters[k], kNonlinear);
+  if (kNonlinear) return;
+  for (int k = 0; k < (series ? 2 : 1); ++k) restCleanLayers(*filters[k].s);
 }
 
 // The plan of a lone render's two nonlinear filters run as lanes 0 and 1 with filter B one sample
@@ -373,10 +319,8 @@ void runSoloPair(FilterSeriesJob& job, FilterLaneScratch& scratch) {
   planPair(plans[0], plans[1], scratch.pair);
   if (job.in != job.out) std::copy_n(job.in, kFilterBlockSize, job.out);
   float* io = job.out;
-  SoloFilter first{job.first, &plans[0], &scratch.solo[0]};
-  loadSoloLines(first, true);
+  SoloFilter first{job.first, &plans[0]};
   float between = filterSample<true>(first, job.setup.drive, 0, io[0]);
-  storeSoloLines(first, true);
   LaneFilter& f = scratch.groups[0].filters[0];
   f.states[0] = job.first;
   f.states[1] = job.second;
@@ -391,10 +335,8 @@ void runSoloPair(FilterSeriesJob& job, FilterLaneScratch& scratch) {
     io[i - 1] = v[1];
   }
   scatterFilter(f, true);
-  SoloFilter second{job.second, &plans[1], &scratch.solo[1]};
-  loadSoloLines(second, true);
+  SoloFilter second{job.second, &plans[1]};
   io[kFilterBlockSize - 1] = filterSample<true>(second, job.setup.drive, kFilterBlockSize - 1, between);
-  storeSoloLines(second, true);
 }
 
 // Gathers a group's filters and input rows into lanes before the block...

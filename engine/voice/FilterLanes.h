@@ -27,6 +27,8 @@ struct alignas(16) FilterLanePlan {
   Row ladderFade;  // the layer's fade, which the coefficients scale into ladderMix
   MaskRow driveRun;
   Row driveK, driveMix;
+  MaskRow layersOn;  // the clean core's layer stage runs (its weight is above 0)
+  Row layersMix;
   float lastCalibratedHz[kFilterLanes];
   int32_t driveSamples[kFilterLanes];   // samples of the block where the lane's drive runs
   int32_t ladderSamples[kFilterLanes];  // samples of the block where the lane's ladder runs
@@ -39,12 +41,15 @@ struct alignas(16) FilterLanePlan {
   int32_t restMode[kFilterLanes]{-1, -1, -1, -1};
   bool ladderAtRest[kFilterLanes]{};
   bool driveAtRest[kFilterLanes]{};
+  bool layersAtRest[kFilterLanes]{};
   // Rows of a layer that runs at full fade over the whole block (the drive's with one input value).
   bool ladderSteady[kFilterLanes]{};
   bool driveSteady[kFilterLanes]{};
+  bool layersSteady[kFilterLanes]{};
   float driveSteadyInput[kFilterLanes]{};
   bool fading{false};  // a mode crossfade runs in some lane
   bool ladder{false};  // the ladder layer runs in some lane
+  bool layers{false};  // the clean core's layer stage runs in some lane
 };
 
 // Plans lane `lane` of a block of filter s (advancing its mode fade, layer fades and snap glide), all
@@ -67,11 +72,6 @@ struct FilterSeriesJob {
   FilterPairCutoffs cutoffs;  // written by renderFilterJobs
 };
 
-// How a filter's drive layer runs in a group: not at all; in one lane history when each lane's drive
-// runs for the whole block or not at all; or through each lane's own oversampler, sample by sample,
-// when some lane switches within the block.
-enum class DriveLanes { kNone, kTogether, kEach };
-
 // The ladder's lane state that a step advances.
 struct LaneLadder {
   FilterLane stage[4];
@@ -86,14 +86,7 @@ struct LaneFilter {
   FilterLane ic1eq, ic2eq;
   NLFilterCoreOf<FilterLane> nl;
   LaneLadder ladder;
-  AllpassHalfbandOf<FilterLane> ladderUp, ladderDown;  // the clean core's ladder only
-  HalfbandLineOf<FilterLane, 2 * kFilterBlockSize> driveUp, driveDown;
-  DriveLanes drive{DriveLanes::kNone};
-};
-
-// The block histories of the drive layer of one filter of a render alone in its group.
-struct SoloFilterLines {
-  HalfbandLineOf<float, 2 * kFilterBlockSize> driveUp, driveDown;
+  CleanLayersOf<FilterLane> cleanLayers;
 };
 
 // One lane group's two filters: their plans and their lane states over a block.
@@ -103,12 +96,10 @@ struct FilterLaneGroup {
 };
 
 // Working memory of renderFilterJobs: two lane groups (the second runs beside the first when a block
-// has more than four nonlinear jobs of a kind), or the lines of a group that holds one render (about
-// 170 KB).
+// has more than four nonlinear jobs of a kind).
 struct FilterLaneScratch {
   FilterLaneGroup groups[2];
   FilterLanePlan pair;  // a lone render's two nonlinear filters as lanes 0 and 1, one sample apart
-  SoloFilterLines solo[2];
 };
 
 // Runs every job, four at a time in lanes (jobs of the clean and the nonlinear core, and single and

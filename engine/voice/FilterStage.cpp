@@ -1,5 +1,6 @@
 // Block planning of the voice filters: every coefficient of a block is planned per sample before the
 // lanes run the signal (FilterLanes.cpp); the coefficients of four lanes are computed together.
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -170,6 +171,45 @@ void planDrive(float& driveFade, const float* drive, float fadeStep, FilterLaneP
   driveFade = fade;
 }
 
+// The clean core's layer stage of each sample: its weight rises over the layers' fade time while a layer
+// runs and falls back over the same time after, so the stage's phase never switches in or out at once. A
+// fresh voice (weight below 0) whose layers run from its first sample takes the stage at once, as its
+// drive does. While the weight is below 1 the layers' own weights inside the stage are divided by it, so
+// that each layer still comes in at its own fade. A stage at full weight all block long keeps its rows,
+// and so does one at rest.
+void planLayers(float& layersFade, float fadeStep, FilterLanePlan& plan, int lane) {
+  const bool fresh = layersFade < 0.f;
+  float fade = std::max(layersFade, 0.f);
+  const bool allRun =
+      plan.ladderSamples[lane] == kFilterBlockSize || plan.driveSamples[lane] == kFilterBlockSize;
+  const bool noneRun = plan.ladderSamples[lane] == 0 && plan.driveSamples[lane] == 0;
+  const bool steady = allRun && fade >= 1.f;
+  const bool atRest = noneRun && fade <= 0.f;
+  if ((steady && plan.layersSteady[lane]) || (atRest && plan.layersAtRest[lane])) {
+    plan.layers = plan.layers || steady;
+    layersFade = fade;
+    return;
+  }
+  plan.layersSteady[lane] = steady;
+  plan.layersAtRest[lane] = atRest;
+  for (int i = 0; i < kFilterBlockSize; ++i) {
+    const bool run = plan.ladderRun[i][lane] != 0 || plan.driveRun[i][lane] != 0;
+    if (run) {
+      fade = (fresh && i == 0) ? 1.f : std::min(1.f, fade + fadeStep);
+    } else {
+      fade = std::max(0.f, fade - fadeStep);
+    }
+    plan.layersMix[i][lane] = fade;
+    plan.layersOn[i][lane] = fade > 0.f ? -1 : 0;
+    if (fade > 0.f && fade < 1.f) {
+      plan.ladderFade[i][lane] = std::min(1.f, plan.ladderFade[i][lane] / fade);
+      plan.driveMix[i][lane] = std::min(1.f, plan.driveMix[i][lane] / fade);
+    }
+    plan.layers = plan.layers || fade > 0.f;
+  }
+  layersFade = fade;
+}
+
 }  // namespace
 
 void planFilterLane(FilterState& s, const FilterBlockSetup& setup, const FilterBlockInputs& p,
@@ -183,6 +223,8 @@ void planFilterLane(FilterState& s, const FilterBlockSetup& setup, const FilterB
   planModeFade(s.modeTracker, p.mode, plan, lane);
   planLadder(s.ladder.fade, setup.layerFadeStep, p.resonance, plan, lane);
   planDrive(s.driveFade, p.drive, setup.layerFadeStep, plan, lane);
+  // The nonlinear core runs its layers inside its own steps; the clean one's stage keeps its state.
+  if (!setup.nonlinear) planLayers(s.layersFade, setup.layerFadeStep, plan, lane);
 }
 
 void planIdleLane(FilterLanePlan& plan, int lane) {
@@ -201,6 +243,14 @@ void planIdleLane(FilterLanePlan& plan, int lane) {
   plan.restMode[lane] = kFilterLowPass;
   restLadder(plan, lane);
   restDrive(plan, lane);
+  plan.layersSteady[lane] = false;
+  if (!plan.layersAtRest[lane]) {
+    plan.layersAtRest[lane] = true;
+    for (int i = 0; i < kFilterBlockSize; ++i) {
+      plan.layersMix[i][lane] = 0.f;
+      plan.layersOn[i][lane] = 0;
+    }
+  }
 }
 
 void planFilterCoefficients(FilterLanePlan& plan, bool nonlinear) {
@@ -213,7 +263,6 @@ void planFilterCoefficients(FilterLanePlan& plan, bool nonlinear) {
   Lane curve[kCalibCurvePoints];
   for (int k = 0; k < kCalibCurvePoints; ++k) curve[k] = load(plan.calib[k]);
   const Lane sr = load(plan.sr);
-  const float ladderRate = 1.f / float(nonlinear ? kLadderOversamplingNonlinear : kLadderOversamplingClean);
   Lane calibrated, a1, a2, a3, ladderG, amount;
   for (int i = 0; i < kFilterBlockSize; ++i) {
     const Lane hz = load(plan.hz[i]);
@@ -234,7 +283,7 @@ void planFilterCoefficients(FilterLanePlan& plan, bool nonlinear) {
       a3 = g * a2;
       amount = (resonance - kLadderResonanceStart) / 0.3f;
       // The ladder tunes to the uncalibrated cutoff and runs faster than the rate.
-      ladderG = tanApprox(kPi * cycles(1.00014f * hz / sr) * ladderRate);
+      ladderG = tanApprox(kPi * cycles(1.00014f * hz / sr) * (1.f / float(kLadderOversampling)));
     }
     store(plan.k[i], k);
     store(plan.a1[i], a1);

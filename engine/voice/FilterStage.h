@@ -1,14 +1,14 @@
 // One voice filter (A or B) over a 64-sample block: clean or nonlinear core, mode crossfade,
-// cutoff calibration and harmonic snap, ladder self-oscillation layer and drive layer (both at 2x
-// behind the clean core, inside the nonlinear core's 4x steps).
+// cutoff calibration and harmonic snap, ladder self-oscillation layer and drive layer (both at 4x:
+// inside the nonlinear core's steps, or in a layer stage behind the clean core).
 #pragma once
 
 #include <cstdint>
 #include <type_traits>
 
 #include "engine/voice/FilterLadder.h"
+#include "engine/voice/FilterLayers.h"
 #include "engine/voice/FilterNonlinear.h"
-#include "engine/voice/Oversampler2x.h"
 #include "foundation/MLDSPVector.h"
 
 inline constexpr int kFilterBlockSize = int(ml::kFloatsPerDSPVector);
@@ -50,7 +50,10 @@ struct FilterState {
   NLFilterOSState nl;
   LadderSelfOsc ladder;
   float driveFade{1.f};
-  Oversampler2x driveOversampler;
+  CleanLayers cleanLayers;  // the clean core's layer stage
+  // 0..1 weight of that stage against the core's own output; -1 in a fresh voice, which takes the stage at
+  // once when a layer runs from its first sample.
+  float layersFade{-1.f};
   ModeTracker modeTracker;
   CutoffSnap snap;
 

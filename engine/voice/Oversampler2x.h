@@ -119,9 +119,8 @@ using HalfbandPair = HalfbandPairOf<float>;
 // that restores the level lost by zero stuffing. The ring holds the zero-stuffed input, so after x
 // only the even taps meet input samples and after the 0 only the centre tap does; the zero terms of
 // the full convolution are skipped, which leaves every sum exactly as it was.
-// History is a ring or a line of T.
-template <typename History, typename T>
-inline HalfbandPairOf<T> halfbandInterpolate(History& r, T x) {
+template <typename T>
+inline HalfbandPairOf<T> halfbandInterpolate(HalfbandRingOf<T>& r, T x) {
   const T* taps = HalfbandTapsOf<T>::doubled;
   HalfbandPairOf<T> out{0.f, 0.f};
   halfbandPush(r, x);
@@ -133,30 +132,7 @@ inline HalfbandPairOf<T> halfbandInterpolate(History& r, T x) {
   return out;
 }
 
-// A half-band history laid out as one line over a block: the 15 samples before it, then every sample
-// pushed during it (at most kPushes). A push is one store, and the window of the newest 15 lies at
-// line + count, so a loop over the block reads and writes it without wrapping.
-template <typename T, int kPushes>
-struct HalfbandLineOf {
-  T line[HalfbandRing::kLength + kPushes];
-  int32_t count{0};  // samples pushed since the block began
-
-  const T* window() const { return line + count; }
-};
-
-template <typename T, int kPushes>
-inline void halfbandPush(HalfbandLineOf<T, kPushes>& r, T x) {
-  r.line[HalfbandRing::kLength + r.count] = x;
-  ++r.count;
-}
-
-template <typename T, int kPushes>
-inline T halfbandDot(const HalfbandLineOf<T, kPushes>& r) {
-  return halfbandDot(r.window());
-}
-
-// One base-rate sample of shaper(x) run at twice the rate through an up and a down history (rings or
-// lines).
+// One base-rate sample of shaper(x) run at twice the rate through an up and a down ring.
 template <typename T, typename Up, typename Down, typename Shaper>
 inline T oversample2x(Up& up, Down& down, T x, const Shaper& shaper) {
   const HalfbandPairOf<T> u = halfbandInterpolate(up, x);
@@ -180,13 +156,6 @@ inline void unrollHalfband(const HalfbandRing& r, float* dst) {
 inline void rollHalfband(HalfbandRing& r, const float* src) {
   for (int32_t k = 0; k < HalfbandRing::kLength; ++k) r.ring[k] = r.ring[k + HalfbandRing::kLength] = src[k];
   r.index = 0;
-}
-
-// A line starting a block from a ring's history.
-template <int kPushes>
-inline void startHalfbandLine(HalfbandLineOf<float, kPushes>& line, const HalfbandRing& r) {
-  unrollHalfband(r, line.line);
-  line.count = 0;
 }
 
 template <typename ShapeRow>

@@ -199,8 +199,9 @@ TEST_F(FilterStage, NonFiniteRowsNeverReachTheOutput) {
 
 // Fifteen renders of filter pairs in series (clean: four lane groups, the last partly idle; nonlinear:
 // two pairs of groups run together, the second partly idle), with moving cutoffs, a mode crossfade, in
-// some lanes a ladder and a drive that switch on within a block, and lane 0 taking turns between two
-// steady drives: each matches its two filters run alone, sample for sample.
+// some lanes a ladder and a drive that switch on within a block and off again (the clean core's layer stage
+// fading in, out and coming to rest), and lane 0 taking turns between two steady drives: each matches its
+// two filters run alone, sample for sample.
 TEST_F(FilterStage, LaneJobsMatchSingleFiltersExactly) {
   constexpr int kJobs = 15;
   for (float saturation : {0.f, 1.f}) {
@@ -212,8 +213,10 @@ TEST_F(FilterStage, LaneJobsMatchSingleFiltersExactly) {
     for (int block = 0; block < 40; ++block) {
       for (int i = 0; i < kBlock; ++i) {
         a.cutoff[i] = 900.f + 25.f * float(i + block);  // coefficients move every sample
-        late.drive[i] = (block == 10 && i < 30) || block < 10 ? 0.f : 0.5f;
-        late.resonance[i] = (block == 5 && i < 20) || block < 5 ? 0.5f : 0.8f;  // the ladder starts late
+        const bool over = (block == 22 && i >= 40) || block > 22;
+        late.drive[i] = (block == 10 && i < 30) || block < 10 || over ? 0.f : 0.5f;
+        // The ladder starts late and stops with the drive.
+        late.resonance[i] = (block == 5 && i < 20) || block < 5 || over ? 0.5f : 0.8f;
       }
       FilterSeriesJob jobs[kJobs];
       for (int j = 0; j < kJobs; ++j) {
