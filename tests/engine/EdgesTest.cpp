@@ -25,47 +25,83 @@ TEST(Edges, SelfOscillatingFilterNearTheTopOfTheBandFoldsNoLoudHarmonics) {
   EXPECT_LT(alias.db, -35.0) << alias.hz << " Hz";
 }
 
-// A band-limited saw at 130.8 Hz through a driven, saturated filter self-oscillating at 18 kHz, then a
-// second saturated filter at its defaults (low-pass at 20 kHz), which must not mix the tone with an
-// image of itself.
-std::vector<float> driveFilter(double rate) {
+// A band-limited saw at 130.8 Hz through filter A, resonant at cutoffHz (with drive and saturation when
+// driven), then filter B at its defaults (low-pass at 20 kHz), which must not mix the tone with an image of
+// itself. With a silent saw (level 0) a kick at the start sets the filter ringing on its own.
+struct FilterRun {
+  float cutoffHz{18000.f};
+  float resonance{0.95f};
+  bool driven{false};
+  float level{0.3f};
+};
+
+std::vector<float> runFilters(const FilterRun& run, double rate) {
   ScopedFloatingPointControl fpControl;
-  Oversampler2x::initHalfband();
-  FilterState s, second;
+  FilterState a, b;
   float cutoff[kFilterBlockSize], route[kFilterBlockSize], resonance[kFilterBlockSize],
-      drive[kFilterBlockSize];
-  std::fill_n(cutoff, kFilterBlockSize, 18000.f);
+      drive[kFilterBlockSize], defaultCutoff[kFilterBlockSize], zero[kFilterBlockSize]{};
+  std::fill_n(cutoff, kFilterBlockSize, run.cutoffHz);
   std::fill_n(route, kFilterBlockSize, 1.f);
-  std::fill_n(resonance, kFilterBlockSize, 0.95f);
-  std::fill_n(drive, kFilterBlockSize, 1.f);
+  std::fill_n(resonance, kFilterBlockSize, run.resonance);
+  std::fill_n(drive, kFilterBlockSize, run.driven ? 1.f : 0.f);
+  std::fill_n(defaultCutoff, kFilterBlockSize, 20000.f);
   FilterBlockInputs p;
   p.cutoff = cutoff, p.cutoffRoute = route, p.resonance = resonance, p.drive = drive;
-  float defaultCutoff[kFilterBlockSize], zero[kFilterBlockSize]{};
-  std::fill_n(defaultCutoff, kFilterBlockSize, 20000.f);
   FilterBlockInputs q = p;
   q.cutoff = defaultCutoff, q.resonance = zero, q.drive = zero;
-  const FilterBlockSetup setup = filterBlockSetup(1.f, float(rate));
+  const FilterBlockSetup setup = filterBlockSetup(run.driven ? 1.f : 0.f, float(rate));
   const auto frames = size_t(rate * (edge_measure::kAnalysisStart + 1.5));
   std::vector<float> y(frames / kFilterBlockSize * kFilterBlockSize);
   float in[kFilterBlockSize];
-  for (size_t b = 0; b < y.size(); b += kFilterBlockSize) {
+  for (size_t start = 0; start < y.size(); start += kFilterBlockSize) {
     for (int i = 0; i < kFilterBlockSize; ++i) {
       double v = 0.0;
       for (int h = 1; h * 130.81 < 20000.0; ++h)
-        v += std::sin(2.0 * edge_measure::kPi * h * 130.81 * double(b + size_t(i)) / rate) / h;
-      in[i] = float(0.3 * v);
+        v += std::sin(2.0 * edge_measure::kPi * h * 130.81 * double(start + size_t(i)) / rate) / h;
+      in[i] = float(run.level * v) + (start == 0 && i == 0 ? 0.5f : 0.f);
     }
-    renderFilterBlock(s, setup, p, in, y.data() + b);
-    renderFilterBlock(second, setup, q, y.data() + b, y.data() + b);
+    renderFilterBlock(a, setup, p, in, y.data() + start);
+    renderFilterBlock(b, setup, q, y.data() + start, y.data() + start);
   }
   return y;
 }
 
-TEST(Edges, DrivenSaturatedFiltersFoldNoHarmonicsOfASelfOscillation) {
-  for (const double rate : {44100.0, 48000.0}) {
-    const edge_measure::Alias alias =
-        edge_measure::worstAlias(driveFilter(rate), driveFilter(8 * rate), rate);
-    EXPECT_LT(alias.db, -55.0) << rate << ": " << alias.hz << " Hz";
+TEST(Edges, ResonantFiltersFoldNoHarmonicsOfASelfOscillation) {
+  for (const bool driven : {false, true}) {
+    for (const double rate : {44100.0, 48000.0}) {
+      const FilterRun run{.driven = driven};
+      const edge_measure::Alias alias =
+          edge_measure::worstAlias(runFilters(run, rate), runFilters(run, 8 * rate), rate);
+      EXPECT_LT(alias.db, -55.0) << (driven ? "driven " : "clean ") << rate << ": " << alias.hz << " Hz";
+    }
+  }
+}
+
+// The frequency and level of the strongest partial of a render.
+struct Partial {
+  double hz;
+  double db;
+};
+
+Partial strongestPartial(const std::vector<float>& y, double rate) {
+  const std::vector<double> db = edge_measure::spectrumDb(y, rate);
+  const auto peak = std::max_element(db.begin(), db.end());
+  return {double(peak - db.begin()) * rate / edge_measure::kFftSize, *peak};
+}
+
+// Rung on its own, a filter self-oscillates at its cutoff up to the top of the band, with and without
+// drive and saturation; the clean one stays about as loud there as low down.
+TEST(Edges, SelfOscillationKeepsItsPitchAndLevelToTheTopOfTheBand) {
+  for (const bool driven : {false, true}) {
+    for (const double rate : {44100.0, 48000.0}) {
+      const Partial low = strongestPartial(runFilters({1000.f, 0.95f, driven, 0.f}, rate), rate);
+      EXPECT_NEAR(low.hz, 1000.0, 5.0);
+      for (const float hz : {15000.f, 20000.f}) {
+        const Partial high = strongestPartial(runFilters({hz, 0.95f, driven, 0.f}, rate), rate);
+        EXPECT_NEAR(high.hz, hz, 0.005 * hz) << rate << (driven ? ", driven" : "");
+        if (!driven) EXPECT_NEAR(high.db, low.db, 1.0) << hz << " Hz at " << rate;
+      }
+    }
   }
 }
 
