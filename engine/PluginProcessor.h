@@ -421,8 +421,9 @@ public:
                                   int voiceIndex);
   // The same path in three parts, so that the filters of every render of a block run side by side in
   // lanes: beginVoiceRender runs the steps up to the filter inputs and returns the render number,
-  // renderVoiceFilters runs the filters of every render begun, finishVoiceRender runs the output stage
-  // of render r and returns its signal (valid until the next block).
+  // renderVoiceFilters runs the filters of every render begun and their output chains up to the tone
+  // stage (the soft clips side by side too), finishVoiceRender runs the rest of the output stage of
+  // render r and returns its signal (valid until the next block).
   int beginVoiceRender(VoiceState& voice, const ml::DSPVector& pitch, const ml::DSPVector& gate,
                        int voiceIndex);
   void renderVoiceFilters();

@@ -1,6 +1,7 @@
 // The voice's output stage: DC blocker, amplitude with the release crossfade, soft clip with the tone
 // shelf, the retrigger fade and the per-voice meters.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 
@@ -28,12 +29,10 @@ struct OutputChain {
   float dcX, dcY;
   float gainTarget, gainCurrent;
   float releaseHoldLevel, releaseXfade, ampLevel;
-  float clipX, clipY, toneLp;
 };
 
 OutputChain loadChain(const VoiceState& v) {
-  return {v.dcX,          v.dcY,      v.gainTarget, v.gainCurrent, v.releaseHoldLevel,
-          v.releaseXfade, v.ampLevel, v.clipX,      v.clipY,       v.toneLp};
+  return {v.dcX, v.dcY, v.gainTarget, v.gainCurrent, v.releaseHoldLevel, v.releaseXfade, v.ampLevel};
 }
 
 void storeChain(VoiceState& v, const OutputChain& s) {
@@ -44,9 +43,6 @@ void storeChain(VoiceState& v, const OutputChain& s) {
   v.releaseHoldLevel = s.releaseHoldLevel;
   v.releaseXfade = s.releaseXfade;
   v.ampLevel = s.ampLevel;
-  v.clipX = s.clipX;
-  v.clipY = s.clipY;
-  v.toneLp = s.toneLp;
 }
 
 float dcBlockerStep(OutputChain& s, float x, float r) {
@@ -77,42 +73,121 @@ float amplitudeStep(OutputChain& s, const VoiceBlock& b, int i, float c, float x
   return x * (env * s.gainCurrent);
 }
 
-// Four lanes of analogSoftClip, in its operation order (the clamp's NaN gives -3 as there).
-ml::simd::F4 analogSoftClipLanes(ml::simd::F4 x) {
+// The soft clip's nonlinear part: the clipped sample mixed half and half with the sample, less the
+// sample, that is 0.5 (0.7692308 analogSoftClip(d) - x) with d = 1.3x + 0.12 (1.3x)^2 = x (1.3 + 0.2028x).
+// analogSoftClip(c) = c (27 + c^2) / (27 + 9c^2) on c clamped to -3..3 (a NaN sample stays NaN).
+ml::simd::Lanes softClipResidual(ml::simd::Lanes x) {
   using namespace ml::simd;
-  const F4 c = clampLanes(x, splat(-3.f), splat(3.f));
+  const F4 d = mul(x.v, add(splat(1.3f), mul(splat(0.2028f), x.v)));
+  const F4 c = max(min(d, splat(3.f)), splat(-3.f));
   const F4 c2 = mul(c, c);
-  return div(mul(c, add(splat(27.f), c2)), add(splat(27.f), mul(splat(9.f), c2)));
+  const F4 clipped = div(mul(c, add(splat(27.f), c2)), add(splat(27.f), mul(splat(9.f), c2)));
+  return Lanes(sub(mul(splat(0.3846154f), clipped), mul(splat(0.5f), x.v)));
 }
 
-// The voice's soft clip of each sample of the row, mixed half and half with the unclipped sample.
-void softClipRow(float* row, float gainMul) {
-  using namespace ml::simd;
-  for (int i = 0; i < kBlock; i += 4) {
-    const F4 x = mul(loadF(row + i), splat(gainMul));
-    F4 d = mul(splat(1.3f), x);
-    d = add(d, mul(mul(splat(0.12f), d), d));
-    const F4 clipped = mul(analogSoftClipLanes(d), splat(0.7692308f));
-    storeF(row + i, add(x, mul(splat(0.5f), sub(clipped, x))));
+using ClipLanes = SoftClipHalfbandsOf<ml::simd::Lanes>;
+
+// One twice-rate sample of the nonlinear part, run at four times the rate.
+ml::simd::Lanes softClipResidual2x(ClipLanes& s, ml::simd::Lanes u) {
+  const HalfbandPairOf<ml::simd::Lanes> w = allpassInterpolate(s.innerUp, u);
+  return allpassDecimate(s.innerDown, softClipResidual(w.first), softClipResidual(w.second));
+}
+
+// One half-band of four voices as one of lanes, and back.
+template <typename Design>
+void gatherHalfband(AllpassHalfbandOf<ml::simd::Lanes, Design>& lanes,
+                    const std::array<AllpassHalfbandOf<float, Design>*, 4>& s) {
+  using ml::simd::fromLanes;
+  for (int c = 0; c < Design::kSections; ++c) {
+    lanes.x[c] = ml::simd::Lanes(fromLanes(s[0]->x[c], s[1]->x[c], s[2]->x[c], s[3]->x[c]));
+    lanes.y[c] = ml::simd::Lanes(fromLanes(s[0]->y[c], s[1]->y[c], s[2]->y[c], s[3]->y[c]));
   }
 }
 
-// A second DC stage and a gentle shelf above about 10 kHz after the soft clip.
-float toneStep(OutputChain& s, float hpR, float lpC, float m) {
-  const float h = (m - s.clipX) + hpR * s.clipY;
-  s.clipX = m;
-  s.clipY = h;
-  s.toneLp += lpC * (h - s.toneLp);
-  return s.toneLp + (h - s.toneLp) * kToneShelf;
+template <typename Design>
+void scatterHalfband(const AllpassHalfbandOf<ml::simd::Lanes, Design>& lanes,
+                     const std::array<AllpassHalfbandOf<float, Design>*, 4>& s) {
+  alignas(16) float x[4];
+  alignas(16) float y[4];
+  for (int c = 0; c < Design::kSections; ++c) {
+    ml::simd::storeF(x, lanes.x[c].v);
+    ml::simd::storeF(y, lanes.y[c].v);
+    for (int k = 0; k < 4; ++k) {
+      s[k]->x[c] = x[k];
+      s[k]->y[c] = y[k];
+    }
+  }
 }
 
-// DC blocker and amplitude in one pass, the soft clip four samples at a time, then the tone stage:
-// the recursions of each pass are independent, so they overlap.
-void dcAmplitudeClipAndTone(VoiceState& v, VoiceBlock& b) {
+// The rows, gains and soft clip states of four voices, one to a lane.
+struct ClipLaneSources {
+  std::array<float*, 4> rows;
+  std::array<float, 4> gains;
+  std::array<SoftClipHalfbands*, 4> states;
+};
+
+// The member of each lane's state.
+template <typename Member>
+auto eachLane(const ClipLaneSources& src, Member member) {
+  return std::array{&(src.states[0]->*member), &(src.states[1]->*member), &(src.states[2]->*member),
+                    &(src.states[3]->*member)};
+}
+
+ClipLanes gatherClipLanes(const ClipLaneSources& src) {
+  ClipLanes s;
+  gatherHalfband(s.up, eachLane(src, &SoftClipHalfbands::up));
+  gatherHalfband(s.down, eachLane(src, &SoftClipHalfbands::down));
+  gatherHalfband(s.innerUp, eachLane(src, &SoftClipHalfbands::innerUp));
+  gatherHalfband(s.innerDown, eachLane(src, &SoftClipHalfbands::innerDown));
+  return s;
+}
+
+void scatterClipLanes(const ClipLanes& s, const ClipLaneSources& src) {
+  scatterHalfband(s.up, eachLane(src, &SoftClipHalfbands::up));
+  scatterHalfband(s.down, eachLane(src, &SoftClipHalfbands::down));
+  scatterHalfband(s.innerUp, eachLane(src, &SoftClipHalfbands::innerUp));
+  scatterHalfband(s.innerDown, eachLane(src, &SoftClipHalfbands::innerDown));
+}
+
+// The soft clips of four voices side by side: each row scaled by its voice's gain, clipped and mixed
+// half and half with the unclipped sample. The sample itself passes as it is, while the nonlinear part,
+// which has no linear term, runs at four times the rate between minimum-phase half-bands, so that the
+// harmonics of a tone near the top of the band do not fold back and the sound is not delayed. Each
+// pass runs one rate change over the block, so that few states are live at once.
+void softClipRows(const ClipLaneSources& src) {
+  using namespace ml::simd;
+  ClipLanes s = gatherClipLanes(src);
+  const F4 gain = fromLanes(src.gains[0], src.gains[1], src.gains[2], src.gains[3]);
+  const std::array<float*, 4>& rows = src.rows;
+  F4 x[kBlock];      // sample i of each row
+  F4 u[2 * kBlock];  // at twice the rate: the samples, then the nonlinear part
+  for (int i = 0; i < kBlock; i += 4) {
+    F4 x0 = loadF(rows[0] + i), x1 = loadF(rows[1] + i), x2 = loadF(rows[2] + i), x3 = loadF(rows[3] + i);
+    transpose4(x0, x1, x2, x3);
+    x[i] = mul(x0, gain);
+    x[i + 1] = mul(x1, gain);
+    x[i + 2] = mul(x2, gain);
+    x[i + 3] = mul(x3, gain);
+  }
+  for (int i = 0; i < kBlock; ++i) {
+    const HalfbandPairOf<Lanes> pair = allpassInterpolate(s.up, Lanes(x[i]));
+    u[2 * i] = pair.first.v;
+    u[2 * i + 1] = pair.second.v;
+  }
+  for (F4& v : u) v = softClipResidual2x(s, Lanes(v)).v;
+  for (int i = 0; i < kBlock; ++i)
+    x[i] = add(x[i], allpassDecimate(s.down, Lanes(u[2 * i]), Lanes(u[2 * i + 1])).v);
+  for (int i = 0; i < kBlock; i += 4) {
+    transpose4(x[i], x[i + 1], x[i + 2], x[i + 3]);
+    for (int k = 0; k < 4; ++k) storeF(rows[k] + i, x[i + k]);
+  }
+  scatterClipLanes(s, src);
+}
+
+// DC blocker and amplitude in one pass.
+void dcAndAmplitude(VoiceState& v, VoiceBlock& b) {
   const float dcR = ml::dcBlockerPole(31.4159f, b.sr);
   const float gainC = 1.f - std::exp(-1.f / (kGainSeconds * b.sr));
-  const float hpR = ml::dcBlockerPole(31.4f, b.sr);
-  const float lpC = 1.f - std::exp(-62831.855f * b.invSr);
   OutputChain s = loadChain(v);
   float* out = b.out.getBuffer();
   if (b.noteStart < 0 && b.noteEnd < 0 && s.releaseXfade >= 1.f) {
@@ -126,9 +201,40 @@ void dcAmplitudeClipAndTone(VoiceState& v, VoiceBlock& b) {
   } else {
     for (int i = 0; i < kBlock; ++i) out[i] = amplitudeStep(s, b, i, gainC, dcBlockerStep(s, out[i], dcR));
   }
-  softClipRow(out, b.gainMul);
-  for (int i = 0; i < kBlock; ++i) out[i] = toneStep(s, hpR, lpC, out[i]);
   storeChain(v, s);
+}
+
+// The soft clip of renders first..first + n - 1 (n at most 4); the lanes past n run on silence.
+void softClipRenders(VoiceRenders& renders, int first, int n) {
+  alignas(16) float spareRow[kBlock]{};
+  SoftClipHalfbands spare;
+  ClipLaneSources src{{spareRow, spareRow, spareRow, spareRow}, {}, {&spare, &spare, &spare, &spare}};
+  for (int k = 0; k < n; ++k) {
+    src.states[k] = &renders.voices[first + k]->clipHalfbands;
+    src.rows[k] = renders.blocks[first + k].out.getBuffer();
+    src.gains[k] = renders.blocks[first + k].gainMul;
+  }
+  softClipRows(src);
+}
+
+// A second DC stage and a gentle shelf above about 10 kHz after the soft clip.
+void toneRow(VoiceState& v, VoiceBlock& b) {
+  const float hpR = ml::dcBlockerPole(31.4f, b.sr);
+  const float lpC = 1.f - std::exp(-62831.855f * b.invSr);
+  float x = v.clipX;
+  float y = v.clipY;
+  float lp = v.toneLp;
+  float* out = b.out.getBuffer();
+  for (int i = 0; i < kBlock; ++i) {
+    const float h = (out[i] - x) + hpR * y;
+    x = out[i];
+    y = h;
+    lp += lpC * (h - lp);
+    out[i] = lp + (h - lp) * kToneShelf;
+  }
+  v.clipX = x;
+  v.clipY = y;
+  v.toneLp = lp;
 }
 
 // A retriggered voice fades its new note in over 96 samples, from the level it had when no tail
@@ -179,8 +285,13 @@ void meters(PluginProcessor& e, VoiceState& v, const VoiceBlock& b) {
 
 }  // namespace
 
+void voiceOutputChains(VoiceRenders& renders, int first) {
+  for (int r = first; r < renders.count; ++r) dcAndAmplitude(*renders.voices[r], renders.blocks[r]);
+  for (int r = first; r < renders.count; r += 4) softClipRenders(renders, r, std::min(4, renders.count - r));
+  for (int r = first; r < renders.count; ++r) toneRow(*renders.voices[r], renders.blocks[r]);
+}
+
 void voiceOutputStage(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
-  dcAmplitudeClipAndTone(v, b);
   retriggerFade(v, b);
   // The release tail carries the old note up to the new note's start.
   if (b.spawned && b.noteStart > 0) std::fill(b.out.getBuffer(), b.out.getBuffer() + b.noteStart, 0.f);

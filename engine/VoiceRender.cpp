@@ -139,6 +139,7 @@ void PluginProcessor::renderVoiceFilters() {
   voiceSignalsToFilters(*this, renders, renders.filtered);
   renderFilterJobs(renders.filters.data() + renders.filtered, renders.count - renders.filtered,
                    renders.lanes);
+  voiceOutputChains(renders, renders.filtered);
   renders.filtered = renders.count;
 }
 

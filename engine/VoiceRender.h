@@ -149,7 +149,10 @@ void voiceRouteRows(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
 // renderVoiceFilters.
 void voiceOscillator(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
 void voiceSignalsToFilters(PluginProcessor& e, VoiceRenders& renders, int first);
-// DC blocker, amplitude, soft clip and tone, retrigger fade and meters (VoiceOutputStage.cpp).
+// DC blocker, amplitude, soft clip and tone of the renders from first on, the soft clips of four
+// renders side by side (VoiceOutputStage.cpp); renderVoiceFilters runs them after the filters.
+void voiceOutputChains(VoiceRenders& renders, int first);
+// The rest of the output stage: retrigger fade, the samples a release tail carries, and meters.
 void voiceOutputStage(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
 
 // One block of an envelope in the engine's envelope model; triggerIndex is the note start or -1.

@@ -12,10 +12,22 @@
 #include "engine/voice/EnvelopeModels.h"
 #include "engine/voice/FilterStage.h"
 #include "engine/voice/Oversampler2x.h"
+#include "engine/voice/Oversampler2xAllpass.h"
 #include "engine/voice/PMOversampler.h"
 #include "engine/voice/ParamSmoother.h"
 #include "foundation/MLADSR.h"
 #include "foundation/MLDSPGens.h"
+
+// The half-bands of the voice's soft clip: the steep pair between the base rate and twice it, the wide
+// pair between twice and four times the rate. T is float, or lanes of several voices.
+template <typename T>
+struct SoftClipHalfbandsOf {
+  AllpassHalfbandOf<T, SteepAllpassDesign> up;
+  AllpassHalfbandOf<T, SteepAllpassDesign> down;
+  AllpassHalfbandOf<T, WideAllpassDesign> innerUp;
+  AllpassHalfbandOf<T, WideAllpassDesign> innerDown;
+};
+using SoftClipHalfbands = SoftClipHalfbandsOf<float>;
 
 // One voice's state between blocks: oscillator phases, filter and oversampler states, envelopes,
 // smoothers, per-voice randomness and the sentinels that mark states not reached yet (negative
@@ -97,6 +109,7 @@ struct VoiceState {
   float brightness{1.f};
   uint32_t noiseSeed{0};
   float pinkState[3]{};
+  SoftClipHalfbands clipHalfbands;  // the soft clip's nonlinear part runs between them
   float clipX{0.f};
   float clipY{0.f};
   float toneLp{0.f};

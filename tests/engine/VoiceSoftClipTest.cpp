@@ -1,0 +1,93 @@
+// The voice's soft clip: a loud tone near the top of the band folds no harmonics back, and a loud low
+// tone keeps the clip's harmonics as a clip sample by sample makes them.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <vector>
+
+#include "bench/EdgeMeasure.h"
+#include "engine/VoiceRender.h"
+
+namespace {
+
+constexpr double kPi = edge_measure::kPi;
+
+// A sine of the amplitude at hz through a held voice's output chain (gain 1, Env 1 at 1) at rate,
+// as the second of two renders run side by side (the first is silent).
+std::vector<float> clippedTone(double rate, double hz, float amplitude, size_t frames) {
+  VoiceState silent;
+  VoiceState v;
+  v.gainCurrent = v.gainTarget = 1.f;
+  auto renders = makeVoiceRenders();
+  renders->count = 2;
+  renders->voices = {&silent, &v};
+  for (int r = 0; r < 2; ++r) {
+    renders->blocks[r].sr = float(rate);
+    renders->blocks[r].invSr = float(1.0 / rate);
+    renders->blocks[r].env1Raw = 1.f;
+  }
+  VoiceBlock& b = renders->blocks[1];
+  std::vector<float> out(frames / 64 * 64);
+  for (size_t start = 0; start < out.size(); start += 64) {
+    renders->blocks[0].out = 0.f;
+    for (size_t i = 0; i < 64; ++i)
+      b.out[i] = amplitude * float(std::sin(2.0 * kPi * hz * double(start + i) / rate));
+    voiceOutputChains(*renders, 0);
+    std::copy_n(b.out.getConstBuffer(), 64, out.begin() + long(start));
+  }
+  return out;
+}
+
+std::vector<float> clippedTone(double rate, double hz, float amplitude) {
+  return clippedTone(rate, hz, amplitude, size_t(rate * (edge_measure::kAnalysisStart + 1.5)));
+}
+
+// The clip of one sample at the base rate: the clipped sample mixed half and half with the sample.
+float sampleClip(float x) {
+  float d = 1.3f * x;
+  d += 0.12f * d * d;
+  const float c = std::clamp(d, -3.f, 3.f);
+  return x + 0.5f * (0.7692308f * c * (27.f + c * c) / (27.f + 9.f * c * c) - x);
+}
+
+// The level of harmonic h of the tone with the given period in samples, over whole periods from `from`.
+double harmonicLevel(const std::vector<float>& x, size_t from, size_t period, int h) {
+  std::complex<double> sum = 0.0;
+  const size_t n = (x.size() - from) / period * period;
+  for (size_t i = 0; i < n; ++i)
+    sum += double(x[from + i]) * std::polar(1.0, -2.0 * kPi * h * double(i) / period);
+  return 2.0 * std::abs(sum) / double(n);
+}
+
+TEST(VoiceSoftClip, LoudToneNearTheTopOfTheBandFoldsNoHarmonicsBack) {
+  for (const double rate : {44100.0, 48000.0}) {
+    for (const float amplitude : {0.5f, 1.f}) {
+      const edge_measure::Alias alias = edge_measure::worstAlias(
+          clippedTone(rate, 20000.0, amplitude), clippedTone(8 * rate, 20000.0, amplitude), rate);
+      EXPECT_LT(alias.db, -60.0) << rate << " Hz, amplitude " << amplitude << ": " << alias.hz << " Hz";
+    }
+  }
+}
+
+TEST(VoiceSoftClip, LoudLowToneKeepsTheHarmonicsOfTheClip) {
+  constexpr double kRate = 44100.0;
+  constexpr size_t kPeriod = 400;  // 110.25 Hz
+  const size_t from = 22050;
+  for (const float amplitude : {0.3f, 0.7f, 1.f, 1.5f}) {
+    const std::vector<float> out = clippedTone(kRate, kRate / kPeriod, amplitude, from + 100 * kPeriod);
+    std::vector<float> expected(out.size());
+    for (size_t i = 0; i < out.size(); ++i)
+      expected[i] = sampleClip(amplitude * float(std::sin(2.0 * kPi * double(i) / kPeriod)));
+    const double fundamental = harmonicLevel(expected, from, kPeriod, 1);
+    for (int h = 1; h <= 5; ++h) {
+      const double want = harmonicLevel(expected, from, kPeriod, h);
+      if (want < 1e-4 * fundamental) continue;
+      const double got = harmonicLevel(out, from, kPeriod, h);
+      EXPECT_NEAR(edge_measure::decibels(got / want), 0.0, 0.1)
+          << "amplitude " << amplitude << ", harmonic " << h;
+    }
+  }
+}
+
+}  // namespace
