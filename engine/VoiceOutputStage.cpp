@@ -75,14 +75,15 @@ float amplitudeStep(OutputChain& s, const VoiceBlock& b, int i, float c, float x
 
 // The soft clip's nonlinear part: the clipped sample mixed half and half with the sample, less the
 // sample, that is 0.5 (0.7692308 analogSoftClip(d) - x) with d = 1.3x + 0.12 (1.3x)^2 = x (1.3 + 0.2028x).
-// analogSoftClip(c) = c (27 + c^2) / (27 + 9c^2) on c clamped to -3..3 (a NaN sample stays NaN).
+// analogSoftClip(c) = c (27 + c^2) / (27 + 9c^2) on c clamped to -3..3, so that the first term is
+// c (1.1538462 + 0.042735043c^2) / (3 + c^2). A NaN sample stays NaN.
 ml::simd::Lanes softClipResidual(ml::simd::Lanes x) {
   using namespace ml::simd;
   const F4 d = mul(x.v, add(splat(1.3f), mul(splat(0.2028f), x.v)));
   const F4 c = max(min(d, splat(3.f)), splat(-3.f));
   const F4 c2 = mul(c, c);
-  const F4 clipped = div(mul(c, add(splat(27.f), c2)), add(splat(27.f), mul(splat(9.f), c2)));
-  return Lanes(sub(mul(splat(0.3846154f), clipped), mul(splat(0.5f), x.v)));
+  const F4 scaled = div(mul(c, add(splat(1.1538462f), mul(splat(0.042735043f), c2))), add(splat(3.f), c2));
+  return Lanes(sub(scaled, mul(splat(0.5f), x.v)));
 }
 
 using ClipLanes = SoftClipHalfbandsOf<ml::simd::Lanes>;
