@@ -88,10 +88,11 @@ ml::simd::Lanes softClipResidual(ml::simd::Lanes x) {
 
 using ClipLanes = SoftClipHalfbandsOf<ml::simd::Lanes>;
 
-// One twice-rate sample of the nonlinear part, run at four times the rate.
-ml::simd::Lanes softClipResidual2x(ClipLanes& s, ml::simd::Lanes u) {
+// One twice-rate sample of the soft clip, run at four times the rate.
+ml::simd::Lanes softClip2x(ClipLanes& s, ml::simd::Lanes u) {
   const HalfbandPairOf<ml::simd::Lanes> w = allpassInterpolate(s.innerUp, u);
-  return allpassDecimate(s.innerDown, softClipResidual(w.first), softClipResidual(w.second));
+  return allpassDecimate(s.innerDown, w.first + softClipResidual(w.first),
+                         w.second + softClipResidual(w.second));
 }
 
 // One half-band of four voices as one of lanes, and back.
@@ -151,9 +152,9 @@ void scatterClipLanes(const ClipLanes& s, const ClipLaneSources& src) {
 }
 
 // The soft clips of four voices side by side: each row scaled by its voice's gain, clipped and mixed
-// half and half with the unclipped sample. The sample itself passes as it is, while the nonlinear part,
-// which has no linear term, runs at four times the rate between minimum-phase half-bands, so that the
-// harmonics of a tone near the top of the band do not fold back and the sound is not delayed. Each
+// half and half with the unclipped sample, at four times the rate between minimum-phase half-bands, so
+// that the harmonics of a tone near the top of the band do not fold back. The half-bands pass the band
+// flat, with the phase of an allpass (about 3.5 samples of delay at low frequencies) and no latency. Each
 // pass runs one rate change over the block, so that few states are live at once.
 void softClipRows(const ClipLaneSources& src) {
   using namespace ml::simd;
@@ -161,7 +162,7 @@ void softClipRows(const ClipLaneSources& src) {
   const F4 gain = fromLanes(src.gains[0], src.gains[1], src.gains[2], src.gains[3]);
   const std::array<float*, 4>& rows = src.rows;
   F4 x[kBlock];      // sample i of each row
-  F4 u[2 * kBlock];  // at twice the rate: the samples, then the nonlinear part
+  F4 u[2 * kBlock];  // at twice the rate: the samples, then the clipped samples
   for (int i = 0; i < kBlock; i += 4) {
     F4 x0 = loadF(rows[0] + i), x1 = loadF(rows[1] + i), x2 = loadF(rows[2] + i), x3 = loadF(rows[3] + i);
     transpose4(x0, x1, x2, x3);
@@ -175,9 +176,8 @@ void softClipRows(const ClipLaneSources& src) {
     u[2 * i] = pair.first.v;
     u[2 * i + 1] = pair.second.v;
   }
-  for (F4& v : u) v = softClipResidual2x(s, Lanes(v)).v;
-  for (int i = 0; i < kBlock; ++i)
-    x[i] = add(x[i], allpassDecimate(s.down, Lanes(u[2 * i]), Lanes(u[2 * i + 1])).v);
+  for (F4& v : u) v = softClip2x(s, Lanes(v)).v;
+  for (int i = 0; i < kBlock; ++i) x[i] = allpassDecimate(s.down, Lanes(u[2 * i]), Lanes(u[2 * i + 1])).v;
   for (int i = 0; i < kBlock; i += 4) {
     transpose4(x[i], x[i + 1], x[i + 2], x[i + 3]);
     for (int k = 0; k < 4; ++k) storeF(rows[k] + i, x[i + k]);

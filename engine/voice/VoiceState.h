@@ -109,7 +109,7 @@ struct VoiceState {
   float brightness{1.f};
   uint32_t noiseSeed{0};
   float pinkState[3]{};
-  SoftClipHalfbands clipHalfbands;  // the soft clip's nonlinear part runs between them
+  SoftClipHalfbands clipHalfbands;  // the soft clip runs between them
   float clipX{0.f};
   float clipY{0.f};
   float toneLp{0.f};
