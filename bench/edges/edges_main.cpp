@@ -31,6 +31,8 @@ std::vector<Param> quiet() {
   return {{kParamReverbMix, 0.0}, {kParamNoiseLevel, 0.0}};
 }
 
+constexpr const char* kLayerNames[] = {"clean    ", "drive    ", "sat      ", "drive+sat"};
+
 std::vector<Case> aliasCases() {
   std::vector<Case> cases;
   const char* modes[] = {"LP", "HP", "BP", "NT"};
@@ -38,20 +40,18 @@ std::vector<Case> aliasCases() {
     for (const int mode : {0, 1, 2, 3}) {
       for (const double hz : {20000.0, 18000.0, 15000.0}) {
         for (const double resonance : {0.9, 0.95}) {
-          for (const bool driven : {false, true}) {
+          for (const int layers : {0, 1, 2, 3}) {  // bit 0: Drive 1, bit 1: Filter Saturation 1
             for (const int key : {36, 48, 72}) {
               std::vector<Param> p = quiet();
               const bool a = filter == 0;
               p.push_back({a ? kParamFilterAMode : kParamFilterBMode, double(mode)});
               p.push_back({a ? kParamFilterACutoff : kParamFilterBCutoff, hz});
               p.push_back({a ? kParamFilterAResonance : kParamFilterBResonance, resonance});
-              if (driven) {
-                p.push_back({a ? kParamFilterADrive : kParamFilterBDrive, 1.0});
-                p.push_back({kParamFilterSaturation, 1.0});
-              }
+              if (layers & 1) p.push_back({a ? kParamFilterADrive : kParamFilterBDrive, 1.0});
+              if (layers & 2) p.push_back({kParamFilterSaturation, 1.0});
               char name[96];
               std::snprintf(name, sizeof name, "%c %s %5.0f Hz res %.2f %s key %d", a ? 'A' : 'B',
-                            modes[mode], hz, resonance, driven ? "drive+sat" : "clean    ", key);
+                            modes[mode], hz, resonance, kLayerNames[layers], key);
               cases.push_back({name, p, {{0.0, key, 10.0}}});
             }
           }
