@@ -99,7 +99,9 @@ TEST(Edges, SelfOscillationKeepsItsPitchAndLevelToTheTopOfTheBand) {
       for (const float hz : {15000.f, 20000.f}) {
         const Partial high = strongestPartial(runFilters({hz, 0.95f, driven, 0.f}, rate), rate);
         EXPECT_NEAR(high.hz, hz, 0.005 * hz) << rate << (driven ? ", driven" : "");
-        if (!driven) EXPECT_NEAR(high.db, low.db, 1.0) << hz << " Hz at " << rate;
+        if (!driven) {
+          EXPECT_NEAR(high.db, low.db, 1.0) << hz << " Hz at " << rate;
+        }
       }
     }
   }
