@@ -172,7 +172,7 @@ struct SoloFilter {
   const FilterLanePlan* plan;
 };
 
-// The layers of a solo filter inside its nonlinear core (as LaneCoreLayers, on floats from lane 0).
+// The layers of a solo filter at each of its 4x steps (as LaneCoreLayers, on floats from lane 0).
 struct SoloCoreLayers {
   FilterState& s;
   const FilterLanePlan& p;
