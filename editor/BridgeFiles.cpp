@@ -9,6 +9,7 @@
 
 #include "editor/MessageValues.h"
 #include "platform/PlatformFiles.h"
+#include "state/PresetLibrary.h"
 #include "state/TextScan.h"
 
 namespace fs = std::filesystem;
@@ -17,19 +18,11 @@ namespace bridge_files {
 
 namespace {
 
-constexpr const char* kFactoryFolder = "Factory";
-constexpr const char* kUserFolder = "User";
-constexpr const char* kTuningsFolder = "Tunings";
-constexpr const char* kPresetExtension = ".nobrel";
 constexpr std::string_view kTuningExtension = ".scl";
-
-char lowerAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 std::string lowerAscii(std::string_view text) {
   std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) { return lowerAscii(c); });
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) { return ::lowerAscii(c); });
   return lower;
 }
 

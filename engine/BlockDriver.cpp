@@ -120,7 +120,7 @@ void PluginProcessor::stageEvents() {
 void PluginProcessor::stageVoiceSumGainAndSpread() {
   voiceSumGain.setVoiceCount(effectiveVoiceCount, sampleRate);
   const float spread = ml::safeClamp(static_cast<float>(cache[kParamStereoSpread]), 0.0f, 1.0f);
-  stereoSpread = stereoSpreadSmoother.smooth(spread)[63];
+  stereoSpread = stereoSpreadSmoother.smooth(spread)[ml::kLastSampleInVector];
 }
 
 // Every voice that sounds, then every release tail, runs up to its filters; the filters of all of
@@ -146,7 +146,7 @@ void PluginProcessor::stageVoices() {
     }
     // Saturates just past the skip threshold: an idle instance left running for weeks never wraps.
     voiceSilentBlocks[v] = idle ? std::min(voiceSilentBlocks[v] + 1, kSilentBlocksBeforeSkip + 1) : 0;
-    gateEnd[v] = gate[63];
+    gateEnd[v] = gate[ml::kLastSampleInVector];
   }
   beginReleaseVoices();
   renderVoiceFilters();

@@ -92,7 +92,8 @@ void PluginProcessor::stageEngineRows() {
   }
   for (uint32_t k = 0; k < kNumEngineLasts; ++k) {
     const RowSource& src = kLastSources[k];
-    engineLast[k] = lastSmoothers[k].smooth(clampedParamValue(src.param, cache[src.param]))[63];
+    engineLast[k] =
+        lastSmoothers[k].smooth(clampedParamValue(src.param, cache[src.param]))[ml::kLastSampleInVector];
   }
 
   if (jumping) {
@@ -100,7 +101,7 @@ void PluginProcessor::stageEngineRows() {
     // With a long time the smoother's steps round to nothing short of the target (a few thousandths
     // at the longest ease): a block that no longer moves lands too.
     const ml::DSPVector& row = engineRows[kRowRatio];
-    const bool stalled = row[0] == row[63];
+    const bool stalled = row[0] == row[ml::kLastSampleInVector];
     if (std::fabs(ratio.value - target) < 0.0001f || stalled) {
       ratio.set(target);
       ratioJumpPending = false;
@@ -108,6 +109,8 @@ void PluginProcessor::stageEngineRows() {
     }
   }
 
-  cutoffPositionA.store(cutoffPosition(engineRows[kRowCutoffA][63]), std::memory_order_relaxed);
-  cutoffPositionB.store(cutoffPosition(engineRows[kRowCutoffB][63]), std::memory_order_relaxed);
+  cutoffPositionA.store(cutoffPosition(engineRows[kRowCutoffA][ml::kLastSampleInVector]),
+                        std::memory_order_relaxed);
+  cutoffPositionB.store(cutoffPosition(engineRows[kRowCutoffB][ml::kLastSampleInVector]),
+                        std::memory_order_relaxed);
 }

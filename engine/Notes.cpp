@@ -105,8 +105,10 @@ void PluginProcessor::chokeKey(int channel, int key) {
   for (int v = 0; v < kNumVoices; ++v) {
     const ml::EventsToSignals::Voice& av = allocator.getVoice(v);
     // Key 0 is also the allocator's mark of a free voice: only an open gate says it plays key 0.
-    const bool playsKey = static_cast<int>(av.creatorKeyIdx) == key &&
-                          (key > 0 || av.outputs.constRow(ml::EventsToSignals::Voice::kGateRow)[63] > 0.0f);
+    const bool playsKey =
+        static_cast<int>(av.creatorKeyIdx) == key &&
+        (key > 0 ||
+         av.outputs.constRow(ml::EventsToSignals::Voice::kGateRow)[ml::kLastSampleInVector] > 0.0f);
     if (playsKey) clearVoice(v);
   }
   keyUp(key);
@@ -136,7 +138,7 @@ int PluginProcessor::debugVoiceLedger(int notes[kNumVoices], float gates[kNumVoi
   for (int v = 0; v < kNumVoices; ++v) {
     const ml::EventsToSignals::Voice& av = allocator.getVoice(v);
     notes[v] = static_cast<int>(av.creatorKeyIdx);
-    gates[v] = av.outputs.constRow(ml::EventsToSignals::Voice::kGateRow)[63];
+    gates[v] = av.outputs.constRow(ml::EventsToSignals::Voice::kGateRow)[ml::kLastSampleInVector];
     if (gates[v] > 0.5f && validKey(notes[v]) && notes[v] > 0 && keyChannel[notes[v]] < 0) ++stuck;
   }
   for (int k = 0; k < kNumKeys; ++k) held[k] = keyChannel[k] >= 0;

@@ -14,7 +14,7 @@ constexpr float kStuckGate = 0.001f;
 constexpr int kRecoveryChannel = 1;
 
 float lastGate(const AllocatorVoice& v) {
-  return v.outputs.constRow(AllocatorVoice::kGateRow)[ml::kFloatsPerDSPVector - 1];
+  return v.outputs.constRow(AllocatorVoice::kGateRow)[ml::kLastSampleInVector];
 }
 
 // Whether the voice's gate opens in this block, from before (its level at the end of the last block).
@@ -97,7 +97,7 @@ void PluginProcessor::sweepLostNoteOffs() {
   while (sweepCursor < kNumKeys && sent < kMaxSweepNoteOffs) {
     if (keyPressed[sweepCursor]) {
       // At the block's last sample: a host note-off queued for this block is never pre-empted.
-      postNoteEvent(ml::Event::kNoteOff, kRecoveryChannel, sweepCursor, 0.0f, ml::kFloatsPerDSPVector - 1);
+      postNoteEvent(ml::Event::kNoteOff, kRecoveryChannel, sweepCursor, 0.0f, ml::kLastSampleInVector);
       ++sent;
     }
     ++sweepCursor;

@@ -176,7 +176,7 @@ void voiceGateScan(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
     falls &= ~uint64_t{0} << b.noteStart;
   }
   if (falls) b.noteEnd = 63 - std::countl_zero(falls);
-  v.prevGate = b.gate[ml::kFloatsPerDSPVector - 1];
+  v.prevGate = b.gate[ml::kLastSampleInVector];
 
   b.level = v.ampLevel * v.gainCurrent * declickGain(v.voiceFade);
   const bool nonlinear = ml::safeClamp(e.effParam(kParamFilterSaturation, v), 0.0, 1.0) > kSaturationOn;

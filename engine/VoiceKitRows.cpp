@@ -129,7 +129,7 @@ void voiceParamRows(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
     if (jump) s.set(target);
     const ml::DSPVector smoothed = s.smooth(target);
     if (row.isLast) {
-      b.last[row.index] = smoothed[63];
+      b.last[row.index] = smoothed[ml::kLastSampleInVector];
     } else {
       b.rows.setOwn(row.index, smoothed);
     }

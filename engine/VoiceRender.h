@@ -24,18 +24,18 @@ public:
   VoiceRows& operator=(const VoiceRows&) = delete;
 
   void share(const std::array<ml::DSPVector, kNumRows>& engineRows) {
-    for (size_t k = 0; k < kNumRows; ++k) row_[k] = &engineRows[k];
+    for (size_t k = 0; k < kNumRows; ++k) rows[k] = &engineRows[k];
   }
-  void setOwn(size_t k, const ml::DSPVector& value) { row_[k] = std::construct_at(&own_.row[k], value); }
-  const ml::DSPVector& operator[](size_t k) const { return *row_[k]; }
+  void setOwn(size_t k, const ml::DSPVector& value) { rows[k] = std::construct_at(&ownRows.row[k], value); }
+  const ml::DSPVector& operator[](size_t k) const { return *rows[k]; }
 
 private:
   union OwnRows {
     OwnRows() {}  // rows begin their life when set
     ml::DSPVector row[kNumRows];
   };
-  std::array<const ml::DSPVector*, kNumRows> row_{};
-  OwnRows own_;
+  std::array<const ml::DSPVector*, kNumRows> rows{};
+  OwnRows ownRows;
 };
 
 // The values one call of the voice render path computes for its later steps, set afresh for each block.

@@ -11,6 +11,8 @@ namespace ml {
 
 // Length of every signal block in the engine, in samples.
 inline constexpr size_t kFloatsPerDSPVector = 64;
+// Index of the last sample of a block.
+inline constexpr size_t kLastSampleInVector = kFloatsPerDSPVector - 1;
 
 // ROWS rows of 64 contiguous floats, 16-byte aligned, with value semantics. Row r begins at float
 // 64 x r. Element and row accessors do not check their index.

@@ -48,7 +48,7 @@ const DSPVector& LinearGlide::operator()(float newTarget) {
   }
   if (vectorsRemaining > 0) {
     if (vectorsRemaining == vectorsPerGlide) {
-      const float last = currentVector[kFloatsPerDSPVector - 1];
+      const float last = currentVector[kLastSampleInVector];
       stepVector = DSPVector((target - last) * stepScale);
       currentVector = DSPVector(last) + kUnityRampVec * stepVector;
     } else {

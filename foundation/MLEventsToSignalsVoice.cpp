@@ -163,7 +163,7 @@ void EventsToSignalsVoice::fillUntil(size_t limit) {
 
 float EventsToSignalsVoice::lastWrittenGate() const {
   const float* gate = outputs.constRow(kGateRow);
-  return writePos > 0 ? gate[writePos - 1] : gate[kFloatsPerDSPVector - 1];
+  return writePos > 0 ? gate[writePos - 1] : gate[kLastSampleInVector];
 }
 
 }  // namespace ml

@@ -63,13 +63,13 @@ TextFragment::TextFragment(char32_t codePoint) {
 }
 
 TextFragment::TextFragment(const TextFragment& b) {
-  assign(b.pText_, b.size_);
+  assign(b.pText, b.size);
 }
 
 TextFragment& TextFragment::operator=(const TextFragment& b) {
   if (this != &b) {
     dispose();
-    assign(b.pText_, b.size_);
+    assign(b.pText, b.size);
   }
   return *this;
 }
@@ -87,58 +87,57 @@ TextFragment& TextFragment::operator=(TextFragment&& b) noexcept {
 }
 
 TextFragment::~TextFragment() {
-  assert(pText_[size_] == 0 && "pText_[size_] == 0");
+  assert(pText[size] == 0 && "pText_[size_] == 0");
   dispose();
 }
 
 size_t TextFragment::lengthInCodePoints() const {
   size_t count = 0;
-  for (utf::codepoint_iterator it(pText_, pText_ + size_), end(pText_ + size_, pText_ + size_); it != end;
-       ++it) {
+  for (utf::codepoint_iterator it(pText, pText + size), end(pText + size, pText + size); it != end; ++it) {
     ++count;
   }
   return count;
 }
 
-void TextFragment::allocate(size_t size) {
-  size_ = size;
-  pText_ = size < kLocalBytes ? localText : new char[size + 1];
-  pText_[size] = 0;
+void TextFragment::allocate(size_t length) {
+  size = length;
+  pText = length < kLocalBytes ? localText : new char[length + 1];
+  pText[length] = 0;
 }
 
 void TextFragment::dispose() {
-  if (pText_ != localText) delete[] pText_;
-  pText_ = localText;
-  size_ = 0;
+  if (pText != localText) delete[] pText;
+  pText = localText;
+  size = 0;
   localText[0] = 0;
 }
 
-void TextFragment::assign(const char* text, size_t size) {
-  allocate(size);
-  if (size > 0) std::memcpy(pText_, text, size);
+void TextFragment::assign(const char* text, size_t length) {
+  allocate(length);
+  if (length > 0) std::memcpy(pText, text, length);
 }
 
 void TextFragment::moveFrom(TextFragment& b) noexcept {
-  if (b.pText_ == b.localText) {
-    std::memcpy(localText, b.localText, b.size_ + 1);
-    pText_ = localText;
+  if (b.pText == b.localText) {
+    std::memcpy(localText, b.localText, b.size + 1);
+    pText = localText;
   } else {
-    pText_ = b.pText_;
-    b.pText_ = b.localText;
+    pText = b.pText;
+    b.pText = b.localText;
   }
-  size_ = b.size_;
-  b.size_ = 0;
+  size = b.size;
+  b.size = 0;
   b.localText[0] = 0;
 }
 
 void TextFragment::concatenate(const TextFragment* const* parts, size_t count) {
   size_t total = 0;
-  for (size_t i = 0; i < count; ++i) total += parts[i]->size_;
+  for (size_t i = 0; i < count; ++i) total += parts[i]->size;
   allocate(total);
-  char* out = pText_;
+  char* out = pText;
   for (size_t i = 0; i < count; ++i) {
-    if (parts[i]->size_ > 0) std::memcpy(out, parts[i]->pText_, parts[i]->size_);
-    out += parts[i]->size_;
+    if (parts[i]->size > 0) std::memcpy(out, parts[i]->pText, parts[i]->size);
+    out += parts[i]->size;
   }
 }
 

@@ -54,23 +54,23 @@ public:
     concatenate(list, sizeof...(Parts));
   }
 
-  const char* getText() const { return pText_; }
-  size_t lengthInBytes() const { return size_; }
+  const char* getText() const { return pText; }
+  size_t lengthInBytes() const { return size; }
   size_t lengthInCodePoints() const;
 
-  Iterator begin() const { return Iterator(pText_, pText_ + size_); }
-  Iterator end() const { return Iterator(pText_ + size_, pText_ + size_); }
+  Iterator begin() const { return Iterator(pText, pText + size); }
+  Iterator end() const { return Iterator(pText + size, pText + size); }
 
 private:
-  void allocate(size_t size);
+  void allocate(size_t length);
   void dispose();
-  void assign(const char* text, size_t size);
+  void assign(const char* text, size_t length);
   void moveFrom(TextFragment& b) noexcept;
   void concatenate(const TextFragment* const* parts, size_t count);
 
   char localText[kLocalBytes];
-  char* pText_{localText};
-  size_t size_{0};
+  char* pText{localText};
+  size_t size{0};
 };
 
 // True when both byte arrays have the same length and bytes.

@@ -11,22 +11,22 @@ namespace {
 // One worker thread that runs its queue in order; joined when the process ends.
 class BackgroundQueue {
 public:
-  BackgroundQueue() : mWorker([this] { run(); }) {}
+  BackgroundQueue() : worker([this] { run(); }) {}
   ~BackgroundQueue() {
     {
-      std::lock_guard<std::mutex> lock(mMutex);
-      mStopping = true;
+      std::lock_guard<std::mutex> lock(queueMutex);
+      stopping = true;
     }
-    mWake.notify_one();
-    mWorker.join();
+    wake.notify_one();
+    worker.join();
   }
 
   void async(std::function<void()> work) {
     {
-      std::lock_guard<std::mutex> lock(mMutex);
-      mWork.push_back(std::move(work));
+      std::lock_guard<std::mutex> lock(queueMutex);
+      pendingWork.push_back(std::move(work));
     }
-    mWake.notify_one();
+    wake.notify_one();
   }
 
 private:
@@ -34,21 +34,21 @@ private:
     for (;;) {
       std::function<void()> work;
       {
-        std::unique_lock<std::mutex> lock(mMutex);
-        mWake.wait(lock, [this] { return mStopping || !mWork.empty(); });
-        if (mWork.empty()) return;
-        work = std::move(mWork.front());
-        mWork.pop_front();
+        std::unique_lock<std::mutex> lock(queueMutex);
+        wake.wait(lock, [this] { return stopping || !pendingWork.empty(); });
+        if (pendingWork.empty()) return;
+        work = std::move(pendingWork.front());
+        pendingWork.pop_front();
       }
       work();
     }
   }
 
-  std::mutex mMutex;
-  std::condition_variable mWake;
-  std::deque<std::function<void()>> mWork;
-  bool mStopping = false;
-  std::thread mWorker;
+  std::mutex queueMutex;
+  std::condition_variable wake;
+  std::deque<std::function<void()>> pendingWork;
+  bool stopping = false;
+  std::thread worker;
 };
 
 }  // namespace
@@ -60,46 +60,46 @@ uint64_t monotonicNanoseconds() {
 }
 
 void DispatchTimer::resume() {
-  if (mResumed || mCancelled) return;
-  mResumed = true;
-  mNextFireNs = monotonicNanoseconds();
+  if (resumed || isCancelled) return;
+  resumed = true;
+  nextFireNs = monotonicNanoseconds();
 }
 
 void DispatchTimer::cancel() {
-  mCancelled = true;
-  mHandler = nullptr;
+  isCancelled = true;
+  onFire = nullptr;
 }
 
 bool DispatchTimer::fireIfDue(uint64_t nowNs) {
-  if (!running() || nowNs < mNextFireNs) return false;
-  mNextFireNs = nowNs + mIntervalNs;
+  if (!running() || nowNs < nextFireNs) return false;
+  nextFireNs = nowNs + periodNs;
   // The handler may cancel its own timer: it runs from a copy.
-  const std::function<void()> handler = mHandler;
+  const std::function<void()> handler = onFire;
   handler();
   return true;
 }
 
 void MainQueue::async(std::function<void()> block) {
   {
-    std::lock_guard<std::mutex> lock(mMutex);
-    mBlocks.push_back(std::move(block));
+    std::lock_guard<std::mutex> lock(queueMutex);
+    pendingBlocks.push_back(std::move(block));
   }
-  mQueued.notify_all();
+  blockQueued.notify_all();
 }
 
 size_t MainQueue::runPending() {
   std::deque<std::function<void()>> blocks;
   {
-    std::lock_guard<std::mutex> lock(mMutex);
-    blocks.swap(mBlocks);
+    std::lock_guard<std::mutex> lock(queueMutex);
+    blocks.swap(pendingBlocks);
   }
   for (auto& block : blocks) block();
   return blocks.size();
 }
 
 bool MainQueue::waitForBlock(std::chrono::milliseconds timeout) {
-  std::unique_lock<std::mutex> lock(mMutex);
-  return mQueued.wait_for(lock, timeout, [this] { return !mBlocks.empty(); });
+  std::unique_lock<std::mutex> lock(queueMutex);
+  return blockQueued.wait_for(lock, timeout, [this] { return !pendingBlocks.empty(); });
 }
 
 bool MainQueue::runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
@@ -116,14 +116,14 @@ bool MainQueue::runUntil(const std::function<bool()>& done, std::chrono::millise
 std::shared_ptr<DispatchTimer> MainQueue::makeTimer(uint64_t intervalNs, uint64_t leewayNs,
                                                     std::function<void()> handler) {
   auto timer = std::make_shared<DispatchTimer>(intervalNs, leewayNs, std::move(handler));
-  std::erase_if(mTimers, [](const std::weak_ptr<DispatchTimer>& entry) { return entry.expired(); });
-  mTimers.push_back(timer);
+  std::erase_if(liveTimers, [](const std::weak_ptr<DispatchTimer>& entry) { return entry.expired(); });
+  liveTimers.push_back(timer);
   return timer;
 }
 
 size_t MainQueue::fireTimers(uint64_t nowNs) {
   // Timers made or released by a handler take effect at the next call.
-  const std::vector<std::weak_ptr<DispatchTimer>> timers = mTimers;
+  const std::vector<std::weak_ptr<DispatchTimer>> timers = liveTimers;
   size_t fired = 0;
   for (const auto& entry : timers)
     if (const auto timer = entry.lock()) fired += timer->fireIfDue(nowNs);
@@ -133,10 +133,10 @@ size_t MainQueue::fireTimers(uint64_t nowNs) {
 void MainQueue::clear() {
   std::deque<std::function<void()>> dropped;
   {
-    std::lock_guard<std::mutex> lock(mMutex);
-    dropped.swap(mBlocks);
+    std::lock_guard<std::mutex> lock(queueMutex);
+    dropped.swap(pendingBlocks);
   }
-  mTimers.clear();
+  liveTimers.clear();
 }
 
 MainQueue& mainQueue() {

@@ -24,26 +24,26 @@ uint64_t monotonicNanoseconds();
 class DispatchTimer {
 public:
   DispatchTimer(uint64_t intervalNs, uint64_t leewayNs, std::function<void()> handler)
-      : mIntervalNs(intervalNs), mLeewayNs(leewayNs), mHandler(std::move(handler)) {}
+      : periodNs(intervalNs), slackNs(leewayNs), onFire(std::move(handler)) {}
 
   void resume();
   void cancel();
 
-  uint64_t intervalNs() const { return mIntervalNs; }
-  uint64_t leewayNs() const { return mLeewayNs; }
-  bool running() const { return mResumed && !mCancelled; }
-  bool cancelled() const { return mCancelled; }
+  uint64_t intervalNs() const { return periodNs; }
+  uint64_t leewayNs() const { return slackNs; }
+  bool running() const { return resumed && !isCancelled; }
+  bool cancelled() const { return isCancelled; }
 
   // Fires the handler when the timer runs and its time has come at nowNs. True when it fired.
   bool fireIfDue(uint64_t nowNs);
 
 private:
-  uint64_t mIntervalNs;
-  uint64_t mLeewayNs;
-  std::function<void()> mHandler;
-  uint64_t mNextFireNs = 0;
-  bool mResumed = false;
-  bool mCancelled = false;
+  uint64_t periodNs;
+  uint64_t slackNs;
+  std::function<void()> onFire;
+  uint64_t nextFireNs = 0;
+  bool resumed = false;
+  bool isCancelled = false;
 };
 
 class MainQueue {
@@ -69,10 +69,10 @@ public:
   void clear();
 
 private:
-  std::mutex mMutex;
-  std::condition_variable mQueued;
-  std::deque<std::function<void()>> mBlocks;
-  std::vector<std::weak_ptr<DispatchTimer>> mTimers;  // main thread only
+  std::mutex queueMutex;
+  std::condition_variable blockQueued;
+  std::deque<std::function<void()>> pendingBlocks;
+  std::vector<std::weak_ptr<DispatchTimer>> liveTimers;  // main thread only
 };
 
 // The process's main queue.

@@ -15,11 +15,11 @@ void writeFloatingPointControl(uint64_t word);
 // a thread whose later work expects the default behaviour.
 class ScopedFloatingPointControl {
 public:
-  ScopedFloatingPointControl() : mSaved(readFloatingPointControl()) {}
-  ~ScopedFloatingPointControl() { writeFloatingPointControl(mSaved); }
+  ScopedFloatingPointControl() : savedControl(readFloatingPointControl()) {}
+  ~ScopedFloatingPointControl() { writeFloatingPointControl(savedControl); }
   ScopedFloatingPointControl(const ScopedFloatingPointControl&) = delete;
   ScopedFloatingPointControl& operator=(const ScopedFloatingPointControl&) = delete;
 
 private:
-  uint64_t mSaved;
+  uint64_t savedControl;
 };

@@ -5,45 +5,45 @@
 namespace platform {
 
 Window::Window(double backingScaleFactor)
-    : mContent(std::make_shared<View>()), mBackingScaleFactor(backingScaleFactor) {
-  mContent->mWindow = this;
+    : contentRoot(std::make_shared<View>()), scaleFactor(backingScaleFactor) {
+  contentRoot->rootWindow = this;
 }
 
 Window::~Window() {
-  mContent->mWindow = nullptr;
+  contentRoot->rootWindow = nullptr;
 }
 
 void Window::setBackingScaleFactor(double scale) {
-  mBackingScaleFactor = scale;
-  mContent->notifyBackingChange();
+  scaleFactor = scale;
+  contentRoot->notifyBackingChange();
 }
 
 bool Window::makeFirstResponder(View* view) {
   const bool accepted = view != nullptr && view->window() == this && view->acceptsFirstResponder();
-  mFirstResponder = accepted ? view : nullptr;
+  focusedView = accepted ? view : nullptr;
   return accepted;
 }
 
 View::~View() {
-  for (const auto& child : mSubviews) child->mSuperview = nullptr;
+  for (const auto& child : childViews) child->parentView = nullptr;
 }
 
 void View::addSubview(std::shared_ptr<View> child) {
   if (!child || child.get() == this) return;
   child->removeFromSuperview();
-  child->mSuperview = this;
-  mSubviews.push_back(child);
+  child->parentView = this;
+  childViews.push_back(child);
   child->viewDidMoveToSuperview();
 }
 
 void View::removeFromSuperview() {
-  View* parent = mSuperview;
+  View* parent = parentView;
   if (parent == nullptr) return;
   if (Window* owner = window(); owner != nullptr && owner->firstResponder() == this)
     owner->makeFirstResponder(nullptr);
-  mSuperview = nullptr;
+  parentView = nullptr;
   // Erasing may release the last reference to this view: it is kept for the notification.
-  auto& siblings = parent->mSubviews;
+  auto& siblings = parent->childViews;
   const auto found = std::find_if(siblings.begin(), siblings.end(),
                                   [this](const std::shared_ptr<View>& child) { return child.get() == this; });
   std::shared_ptr<View> keep;
@@ -56,13 +56,13 @@ void View::removeFromSuperview() {
 
 Window* View::window() const {
   const View* root = this;
-  while (root->mSuperview != nullptr) root = root->mSuperview;
-  return root->mWindow;
+  while (root->parentView != nullptr) root = root->parentView;
+  return root->rootWindow;
 }
 
 void View::notifyBackingChange() {
   viewDidChangeBackingProperties();
-  for (const auto& child : mSubviews) child->notifyBackingChange();
+  for (const auto& child : childViews) child->notifyBackingChange();
 }
 
 }  // namespace platform

@@ -24,21 +24,21 @@ public:
   explicit Window(double backingScaleFactor = 2.0);
   ~Window();
 
-  View& contentView() { return *mContent; }
-  double backingScaleFactor() const { return mBackingScaleFactor; }
+  View& contentView() { return *contentRoot; }
+  double backingScaleFactor() const { return scaleFactor; }
   // Moves the window to a screen of another scale: every view below the content view is told.
   void setBackingScaleFactor(double scale);
 
   // The view with the keyboard focus; null when the window itself holds it.
-  View* firstResponder() const { return mFirstResponder; }
+  View* firstResponder() const { return focusedView; }
   // Gives view the keyboard focus when it is in this window and accepts it; else (and for null) the
   // window itself takes the focus. True when view got it.
   bool makeFirstResponder(View* view);
 
 private:
-  std::shared_ptr<View> mContent;
-  double mBackingScaleFactor;
-  View* mFirstResponder = nullptr;
+  std::shared_ptr<View> contentRoot;
+  double scaleFactor;
+  View* focusedView = nullptr;
 };
 
 // Views live in shared pointers (a parent keeps its subviews alive).
@@ -47,18 +47,18 @@ public:
   static constexpr unsigned kWidthSizable = 2;
   static constexpr unsigned kHeightSizable = 16;
 
-  explicit View(Rect frame = {}) : mFrame(frame) {}
+  explicit View(Rect frame = {}) : frameRect(frame) {}
   virtual ~View();
   View(const View&) = delete;
   View& operator=(const View&) = delete;
 
-  Rect frame() const { return mFrame; }
+  Rect frame() const { return frameRect; }
   void setFrame(Rect frame) {
-    mFrame = frame;
+    frameRect = frame;
     frameDidChange();
   }
   // The frame at origin (0, 0).
-  Rect bounds() const { return {0.0, 0.0, mFrame.width, mFrame.height}; }
+  Rect bounds() const { return {0.0, 0.0, frameRect.width, frameRect.height}; }
 
   unsigned autoresizingMask = 0;
   // The native window this view stands for (an X11 window id of the host), 0 for a view of its own.
@@ -69,8 +69,8 @@ public:
   // The parent keeps its subviews alive.
   void addSubview(std::shared_ptr<View> child);
   void removeFromSuperview();
-  View* superview() const { return mSuperview; }
-  const std::vector<std::shared_ptr<View>>& subviews() const { return mSubviews; }
+  View* superview() const { return parentView; }
+  const std::vector<std::shared_ptr<View>>& subviews() const { return childViews; }
   // The window of the view tree this view is in, or null.
   Window* window() const;
 
@@ -85,10 +85,10 @@ private:
   friend class Window;
   void notifyBackingChange();
 
-  Rect mFrame;
-  View* mSuperview = nullptr;
-  Window* mWindow = nullptr;  // set on a window's content view only
-  std::vector<std::shared_ptr<View>> mSubviews;
+  Rect frameRect;
+  View* parentView = nullptr;
+  Window* rootWindow = nullptr;  // set on a window's content view only
+  std::vector<std::shared_ptr<View>> childViews;
 };
 
 }  // namespace platform

@@ -50,7 +50,7 @@ public:
   std::vector<std::string> handlerNames() const;
 
 private:
-  std::map<std::string, std::shared_ptr<ScriptMessageHandler>> mHandlers;
+  std::map<std::string, std::shared_ptr<ScriptMessageHandler>> handlersByName;
 };
 
 struct WebViewConfiguration {
@@ -81,18 +81,18 @@ public:
   WebView(Rect frame, WebViewConfiguration configuration);
   ~WebView() override;
 
-  const WebViewConfiguration& configuration() const { return mConfiguration; }
+  const WebViewConfiguration& configuration() const { return config; }
 
   // Not owned: the delegate must outlive the web view or be replaced first.
-  void setNavigationDelegate(NavigationDelegate* delegate) { mNavigationDelegate = delegate; }
-  NavigationDelegate* navigationDelegate() const { return mNavigationDelegate; }
-  void setDrawsBackground(bool draws) { mDrawsBackground = draws; }
-  bool drawsBackground() const { return mDrawsBackground; }
+  void setNavigationDelegate(NavigationDelegate* delegate) { navDelegate = delegate; }
+  NavigationDelegate* navigationDelegate() const { return navDelegate; }
+  void setDrawsBackground(bool draws) { paintsBackground = draws; }
+  bool drawsBackground() const { return paintsBackground; }
   void setHidden(bool hidden);
-  bool hidden() const { return mHidden; }
+  bool hidden() const { return isHidden; }
   // Scales the page (1 shows it at its own size).
   void setPageZoom(double zoom);
-  double pageZoom() const { return mPageZoom; }
+  double pageZoom() const { return zoomFactor; }
   // Takes the keyboard focus while the page asks for keys, and gives it back to the host's window.
   void setKeyboardFocus(bool focused);
 
@@ -108,10 +108,10 @@ public:
     size_t size = 0;
     std::string baseUrl;
   };
-  const std::vector<LoadedDocument>& loads() const { return mLoads; }
-  const std::vector<std::string>& scripts() const { return mScripts; }
-  void clearScripts() { mScripts.clear(); }
-  size_t pendingCompletions() const { return mCompletions.size(); }
+  const std::vector<LoadedDocument>& loads() const { return loadedDocuments; }
+  const std::vector<std::string>& scripts() const { return scriptLog; }
+  void clearScripts() { scriptLog.clear(); }
+  size_t pendingCompletions() const { return waitingCompletions.size(); }
 
   // The document's side. A message goes to the handler registered under name (dropped when there is
   // none); the navigation events go to the navigation delegate.
@@ -128,15 +128,15 @@ public:
 private:
   void placePeer();
 
-  WebViewConfiguration mConfiguration;
-  NavigationDelegate* mNavigationDelegate = nullptr;
-  bool mDrawsBackground = true;
-  bool mHidden = false;
-  double mPageZoom = 1.0;
-  std::unique_ptr<WebViewPeer> mPeer;
-  std::vector<LoadedDocument> mLoads;
-  std::vector<std::string> mScripts;
-  std::vector<ScriptCompletion> mCompletions;
+  WebViewConfiguration config;
+  NavigationDelegate* navDelegate = nullptr;
+  bool paintsBackground = true;
+  bool isHidden = false;
+  double zoomFactor = 1.0;
+  std::unique_ptr<WebViewPeer> peer;
+  std::vector<LoadedDocument> loadedDocuments;
+  std::vector<std::string> scriptLog;
+  std::vector<ScriptCompletion> waitingCompletions;
 };
 
 }  // namespace platform

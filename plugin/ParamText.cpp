@@ -27,6 +27,14 @@ double lfoSyncModeOf(uint32_t rateId, const LfoSyncModes& sync) {
   return rateId == kParamLfo2Rate ? sync.lfo2 : sync.lfo1;
 }
 
+constexpr size_t kFixedDigits = 40;
+
+// x in fixed notation with the given decimals, written into digits; empty when it does not fit.
+std::string_view fixedText(char (&digits)[kFixedDigits], double x, int decimals) {
+  const auto [end, ec] = std::to_chars(digits, digits + kFixedDigits, x, std::chars_format::fixed, decimals);
+  return ec == std::errc() ? std::string_view(digits, end) : std::string_view();
+}
+
 // A display text under construction; longer texts are cut at the end of the fixed storage.
 struct TextBuilder {
   std::array<char, 64> text{};
@@ -38,19 +46,15 @@ struct TextBuilder {
     length += n;
   }
   void appendFixed(double x, int decimals) {
-    char digits[40];
-    const auto [end, ec] =
-        std::to_chars(digits, digits + sizeof digits, x, std::chars_format::fixed, decimals);
-    if (ec == std::errc()) append({digits, end});
+    char digits[kFixedDigits];
+    append(fixedText(digits, x, decimals));
   }
   // The number with a leading "+" unless it reads negative; a negative number that rounds to zero
   // reads "+0", so that the text reads back as itself.
   void appendSignedFixed(double x, int decimals) {
-    char digits[40];
-    const auto [end, ec] =
-        std::to_chars(digits, digits + sizeof digits, x, std::chars_format::fixed, decimals);
-    if (ec != std::errc()) return;
-    std::string_view s{digits, end};
+    char digits[kFixedDigits];
+    std::string_view s = fixedText(digits, x, decimals);
+    if (s.empty()) return;
     if (s.starts_with('-') && s.find_first_not_of("-0.") == std::string_view::npos) s.remove_prefix(1);
     if (!s.starts_with('-')) append("+");
     append(s);

@@ -3,9 +3,10 @@
 #   setup.sh          what the demo needs: compiler, CMake, Ninja, pkg-config, cJSON, the CLAP headers
 #   setup.sh --tests  that, plus what the test command needs: Node and npm (the editor document), GoogleTest
 #                     and Google Benchmark, lilv (the LV2 host of the peer comparison), clang with its
-#                     sanitizer runtimes (fuzz targets), clang-format 14 (the format check), Chromium (the page's
-#                     smoke test), qtractor (its plug-in scanner), WebKitGTK, Xvfb, xdotool and ImageMagick (the
-#                     Linux editor window), and a de_DE locale
+#                     sanitizer runtimes (fuzz targets), clang-format 14 (the format check), jscpd from npm
+#                     into scripts/clones (the clone check), Chromium (the page's smoke test), qtractor (its
+#                     plug-in scanner), WebKitGTK, Xvfb, xdotool and ImageMagick (the Linux editor window),
+#                     and a de_DE locale
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libcjson-dev dpf-source)
 case "${1:-}" in
@@ -30,8 +31,17 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
-# Tests format numbers under a locale with a decimal comma.
 if [ "${1:-}" = --tests ]; then
+  # Tests format numbers under a locale with a decimal comma.
   locale -a | grep -qi '^de_DE\.utf-\?8$' || localedef -i de_DE -f UTF-8 de_DE.UTF-8
+  # The clone check's jscpd at the version of its package lock, installed once per lock.
+  clones=$(cd "$(dirname "$0")" && pwd)/clones
+  lock=$(sha256sum "$clones/package-lock.json" | cut -d' ' -f1)
+  stamp=$clones/node_modules/.tavrin-npm-ci
+  if [ "$(cat "$stamp" 2>/dev/null)" != "$lock" ]; then
+    echo "setup: installing jscpd into $clones"
+    (cd "$clones" && npm ci --no-audit --no-fund --loglevel=error)
+    echo "$lock" >"$stamp"
+  fi
 fi
 echo "setup: all packages present"

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Checks the sources' format, then builds and runs every test: plain (with the editor document's Node
+# Checks the sources' format and looks for copy-paste twins, then builds and runs every test: plain (with the editor document's Node
 # tests), the editor window's tests under Xvfb (one at a time), under AddressSanitizer +
 # UndefinedBehaviorSanitizer, the cross-thread tests under ThreadSanitizer, and each fuzz target briefly.
 # Each stage has its own build folder under build/ (or $TAVRIN_BUILD_ROOT) and sets every option it
@@ -55,10 +55,13 @@ run_fuzzer() {
   [ "${runs:-0}" -gt 0 ]
 }
 
-echo "== format"
+echo "== format and clones"
 formatted=$("$root/scripts/check-format.sh")
 echo "$formatted"
 summary+=("$formatted")
+clones=$("$root/scripts/check-clones.sh")
+echo "$clones"
+summary+=("$clones")
 
 echo "== plain build"
 "$root/scripts/build.sh" "$out/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${plain[@]}" -DTAVRIN_BENCH=ON

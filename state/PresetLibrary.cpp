@@ -15,17 +15,9 @@ namespace {
 constexpr const char* kLibrarySubPath = "Nobrels/Tavrin";
 constexpr const char* kEarlierLibrarySubPath = "Library/Audio/Presets/Nobrels/Tavrin";
 constexpr const char* kCarryOverSuffix = ".carry-over";
-constexpr const char* kFactoryFolder = "Factory";
-constexpr const char* kUserFolder = "User";
-constexpr const char* kTuningsFolder = "Tunings";
 constexpr const char* kMarkerFile = ".factory-bank";
 constexpr const char* kBundledPresets = "Presets/Factory";
-constexpr const char* kPresetExtension = ".nobrel";
 constexpr size_t kMaxMarkerBytes = 4096;
-
-char lowerAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(),

@@ -23,6 +23,12 @@
 // The bank version this program installs; a marker at this version or above means the bank is in place.
 constexpr int kFactoryBankVersion = 1;
 
+// The library's folders below base and the extension of a preset file.
+inline constexpr const char* kFactoryFolder = "Factory";
+inline constexpr const char* kUserFolder = "User";
+inline constexpr const char* kTuningsFolder = "Tunings";
+inline constexpr const char* kPresetExtension = ".nobrel";
+
 // The library base, or empty when the user has no data folder.
 std::string presetsBasePath();
 // Where earlier builds kept the library, or empty when the user has no home folder.

@@ -4,6 +4,11 @@
 #include <cstdint>
 #include <string_view>
 
+// c in lower case when it is an ASCII capital letter, else c itself.
+constexpr char lowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool isValidUtf8(std::string_view text);
 

@@ -122,17 +122,18 @@ protected:
 // Swaps the buffers of std::cerr and std::clog (both write to descriptor 2) for the scope.
 class StreamCapture {
 public:
-  StreamCapture() : _cerr(std::cerr.rdbuf(_err.rdbuf())), _clog(std::clog.rdbuf(_log.rdbuf())) {}
+  StreamCapture()
+      : savedCerr(std::cerr.rdbuf(errText.rdbuf())), savedClog(std::clog.rdbuf(logText.rdbuf())) {}
   ~StreamCapture() {
-    std::cerr.rdbuf(_cerr);
-    std::clog.rdbuf(_clog);
+    std::cerr.rdbuf(savedCerr);
+    std::clog.rdbuf(savedClog);
   }
-  std::string err() const { return _err.str(); }
-  std::string log() const { return _log.str(); }
+  std::string err() const { return errText.str(); }
+  std::string log() const { return logText.str(); }
 
 private:
-  std::ostringstream _err, _log;
-  std::streambuf *_cerr, *_clog;
+  std::ostringstream errText, logText;
+  std::streambuf *savedCerr, *savedClog;
 };
 
 // A probe made for a host that names this thread its audio thread too, unless a test says otherwise.
