@@ -88,13 +88,6 @@ ml::simd::Lanes softClipResidual(ml::simd::Lanes x) {
 
 using ClipLanes = SoftClipHalfbandsOf<ml::simd::Lanes>;
 
-// One twice-rate sample of the soft clip, run at four times the rate.
-ml::simd::Lanes softClip2x(ClipLanes& s, ml::simd::Lanes u) {
-  const HalfbandPairOf<ml::simd::Lanes> w = allpassInterpolate(s.innerUp, u);
-  return allpassDecimate(s.innerDown, w.first + softClipResidual(w.first),
-                         w.second + softClipResidual(w.second));
-}
-
 // One half-band of four voices as one of lanes, and back.
 template <typename Design>
 void gatherHalfband(AllpassHalfbandOf<ml::simd::Lanes, Design>& lanes,
@@ -139,23 +132,20 @@ ClipLanes gatherClipLanes(const ClipLaneSources& src) {
   ClipLanes s;
   gatherHalfband(s.up, eachLane(src, &SoftClipHalfbands::up));
   gatherHalfband(s.down, eachLane(src, &SoftClipHalfbands::down));
-  gatherHalfband(s.innerUp, eachLane(src, &SoftClipHalfbands::innerUp));
-  gatherHalfband(s.innerDown, eachLane(src, &SoftClipHalfbands::innerDown));
   return s;
 }
 
 void scatterClipLanes(const ClipLanes& s, const ClipLaneSources& src) {
   scatterHalfband(s.up, eachLane(src, &SoftClipHalfbands::up));
   scatterHalfband(s.down, eachLane(src, &SoftClipHalfbands::down));
-  scatterHalfband(s.innerUp, eachLane(src, &SoftClipHalfbands::innerUp));
-  scatterHalfband(s.innerDown, eachLane(src, &SoftClipHalfbands::innerDown));
 }
 
 // The soft clips of four voices side by side: each row scaled by its voice's gain, clipped and mixed
-// half and half with the unclipped sample, at four times the rate between minimum-phase half-bands, so
-// that the harmonics of a tone near the top of the band do not fold back. The half-bands pass the band
-// flat, with the phase of an allpass (about 3.5 samples of delay at low frequencies) and no latency. Each
-// pass runs one rate change over the block, so that few states are live at once.
+// half and half with the unclipped sample, at twice the rate between steep minimum-phase half-bands, so
+// that the strong low harmonics of a tone near the top of the band (its second and third) meet the
+// decimator instead of folding back. The half-bands pass the band flat, with the phase of an allpass
+// (about 2.7 samples of delay at low frequencies) and no latency. Each pass runs one rate change over the
+// block, so that few states are live at once.
 void softClipRows(const ClipLaneSources& src) {
   using namespace ml::simd;
   ClipLanes s = gatherClipLanes(src);
@@ -176,7 +166,7 @@ void softClipRows(const ClipLaneSources& src) {
     u[2 * i] = pair.first.v;
     u[2 * i + 1] = pair.second.v;
   }
-  for (F4& v : u) v = softClip2x(s, Lanes(v)).v;
+  for (F4& v : u) v = (Lanes(v) + softClipResidual(Lanes(v))).v;
   for (int i = 0; i < kBlock; ++i) x[i] = allpassDecimate(s.down, Lanes(u[2 * i]), Lanes(u[2 * i + 1])).v;
   for (int i = 0; i < kBlock; i += 4) {
     transpose4(x[i], x[i + 1], x[i + 2], x[i + 3]);

@@ -18,14 +18,12 @@
 #include "foundation/MLADSR.h"
 #include "foundation/MLDSPGens.h"
 
-// The half-bands of the voice's soft clip: the steep pair between the base rate and twice it, the wide
-// pair between twice and four times the rate. T is float, or lanes of several voices.
+// The half-bands of the voice's soft clip, between the base rate and twice it. T is float, or lanes of
+// several voices.
 template <typename T>
 struct SoftClipHalfbandsOf {
   AllpassHalfbandOf<T, SteepAllpassDesign> up;
   AllpassHalfbandOf<T, SteepAllpassDesign> down;
-  AllpassHalfbandOf<T, WideAllpassDesign> innerUp;
-  AllpassHalfbandOf<T, WideAllpassDesign> innerDown;
 };
 using SoftClipHalfbands = SoftClipHalfbandsOf<float>;
 
