@@ -86,7 +86,8 @@ void PluginProcessor::stageVoiceConfiguration() {
 // Tuning hand-over, ratio steps and carrier-bank upkeep.
 void PluginProcessor::stageTuningUpkeep() {
   tuning.takeHandOver();
-  if (ratioSelectionDirty.exchange(false, std::memory_order_acquire) && tuning.tuningActiveThisBlock())
+  if (published.ratioSelectionDirty.exchange(false, std::memory_order_acquire) &&
+      tuning.tuningActiveThisBlock())
     recomputeMtsRatioSteps();
   maintainCarrierBank();
 }

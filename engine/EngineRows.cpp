@@ -108,6 +108,6 @@ void PluginProcessor::stageEngineRows() {
     }
   }
 
-  cutoffPositionA.store(cutoffPosition(engineRows[kRowCutoffA][63]), std::memory_order_relaxed);
-  cutoffPositionB.store(cutoffPosition(engineRows[kRowCutoffB][63]), std::memory_order_relaxed);
+  published.cutoffPositionA.store(cutoffPosition(engineRows[kRowCutoffA][63]), std::memory_order_relaxed);
+  published.cutoffPositionB.store(cutoffPosition(engineRows[kRowCutoffB][63]), std::memory_order_relaxed);
 }

@@ -56,16 +56,6 @@ void PluginProcessor::setGlideSmooth(bool on) {
   voiceConfigChanged.store(true, std::memory_order_release);
 }
 
-void PluginProcessor::setRatioLocked(bool on) {
-  ratioLockFlag.store(on, std::memory_order_relaxed);
-  if (on) ratioSelectionDirty.store(true, std::memory_order_release);
-}
-
-void PluginProcessor::setFilterLocked(int which, bool on) {
-  filterLock[which == 0 ? 0 : 1].store(on, std::memory_order_relaxed);
-  if (on) ratioSelectionDirty.store(true, std::memory_order_release);
-}
-
 void PluginProcessor::setSampleRate(double rate) {
   if (!supportsSampleRate(rate)) return;
   sampleRate = rate;

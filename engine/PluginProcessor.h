@@ -15,6 +15,7 @@
 #include "engine/ModRoutes.h"
 #include "engine/MorphPoles.h"
 #include "engine/ParamTable.h"
+#include "engine/PublishedValues.h"
 #include "engine/SeqLanes.h"
 #include "engine/TruePeakLimiter.h"
 #include "engine/VoiceMix.h"
@@ -168,21 +169,27 @@ public:
   double blockSongPosBeats() const;
 
   // Values published for the editor (any thread, relaxed).
-  float getLfo1Output() const { return lfoOutput[0].load(std::memory_order_relaxed); }
-  float getLfo2Output() const { return lfoOutput[1].load(std::memory_order_relaxed); }
-  float getLfo1CyclePos() const { return lfoCyclePos[0].load(std::memory_order_relaxed); }
-  float getLfo2CyclePos() const { return lfoCyclePos[1].load(std::memory_order_relaxed); }
-  int32_t getLfo1Pattern() const { return lfoPattern[0].load(std::memory_order_relaxed); }
-  int32_t getLfo2Pattern() const { return lfoPattern[1].load(std::memory_order_relaxed); }
-  float getModCutoffAPos() const { return cutoffPositionA.load(std::memory_order_relaxed); }
-  float getModCutoffBPos() const { return cutoffPositionB.load(std::memory_order_relaxed); }
-  float getModRatioPos() const { return modPosition[kModRatio].load(std::memory_order_relaxed); }
-  float getModFoldPos() const { return modPosition[kModFold].load(std::memory_order_relaxed); }
-  float getModFmPos() const { return modPosition[kModFmAmount].load(std::memory_order_relaxed); }
-  float getModFoldBiasPos() const { return modPosition[kModFoldBias].load(std::memory_order_relaxed); }
-  float getModFeedbackPos() const { return modPosition[kModFeedback].load(std::memory_order_relaxed); }
-  float getModShapePos() const { return modPosition[kModShape].load(std::memory_order_relaxed); }
-  float getModFoldCharPos() const { return modPosition[kModFoldCharacter].load(std::memory_order_relaxed); }
+  float getLfo1Output() const { return published.lfoOutput[0].load(std::memory_order_relaxed); }
+  float getLfo2Output() const { return published.lfoOutput[1].load(std::memory_order_relaxed); }
+  float getLfo1CyclePos() const { return published.lfoCyclePos[0].load(std::memory_order_relaxed); }
+  float getLfo2CyclePos() const { return published.lfoCyclePos[1].load(std::memory_order_relaxed); }
+  int32_t getLfo1Pattern() const { return published.lfoPattern[0].load(std::memory_order_relaxed); }
+  int32_t getLfo2Pattern() const { return published.lfoPattern[1].load(std::memory_order_relaxed); }
+  float getModCutoffAPos() const { return published.cutoffPositionA.load(std::memory_order_relaxed); }
+  float getModCutoffBPos() const { return published.cutoffPositionB.load(std::memory_order_relaxed); }
+  float getModRatioPos() const { return published.modPosition[kModRatio].load(std::memory_order_relaxed); }
+  float getModFoldPos() const { return published.modPosition[kModFold].load(std::memory_order_relaxed); }
+  float getModFmPos() const { return published.modPosition[kModFmAmount].load(std::memory_order_relaxed); }
+  float getModFoldBiasPos() const {
+    return published.modPosition[kModFoldBias].load(std::memory_order_relaxed);
+  }
+  float getModFeedbackPos() const {
+    return published.modPosition[kModFeedback].load(std::memory_order_relaxed);
+  }
+  float getModShapePos() const { return published.modPosition[kModShape].load(std::memory_order_relaxed); }
+  float getModFoldCharPos() const {
+    return published.modPosition[kModFoldCharacter].load(std::memory_order_relaxed);
+  }
 
   // Published output values (any thread).
   float getPeakL() const { return meters.getPeakL(); }
@@ -194,8 +201,8 @@ public:
   void getVoiceActivity(float out[kNumVoices]) const {
     for (int v = 0; v < kNumVoices; ++v) out[v] = voiceActivity[v].load(std::memory_order_relaxed);
   }
-  float getKeyTrackOffsetA() const { return keyTrackOffset[0].load(std::memory_order_relaxed); }
-  float getKeyTrackOffsetB() const { return keyTrackOffset[1].load(std::memory_order_relaxed); }
+  float getKeyTrackOffsetA() const { return published.keyTrackOffset[0].load(std::memory_order_relaxed); }
+  float getKeyTrackOffsetB() const { return published.keyTrackOffset[1].load(std::memory_order_relaxed); }
   // Bit mask of the kit slots that sounded in the last block.
   uint32_t afxSlotActive() const { return soundingSlotMask.load(std::memory_order_relaxed); }
 
@@ -262,34 +269,32 @@ public:
   int debugVoiceLedger(int notes[kNumVoices], float gates[kNumVoices], bool held[128]) const;
 
   // Envelope model switch (any thread; true = modern) and the followed voice's envelope display.
-  bool envFeelModern() const { return envModelModern.load(std::memory_order_relaxed); }
-  void setEnvFeelModern(bool modern) { envModelModern.store(modern, std::memory_order_relaxed); }
+  bool envFeelModern() const { return published.envModelModern.load(std::memory_order_relaxed); }
+  void setEnvFeelModern(bool modern) { published.envModelModern.store(modern, std::memory_order_relaxed); }
   // Advances a voice's Env 2 and its display on its own (when no route renders it); gateBefore is the
   // voice's gate at the end of the previous block.
   void tickEnv2Playhead(VoiceState& voice, const ml::DSPVector& gate, float gateBefore);
-  float getEnv1PlayValue() const { return env1Play.value.load(std::memory_order_relaxed); }
-  int32_t getEnv1PlayStage() const { return env1Play.stage.load(std::memory_order_relaxed); }
-  float getEnv1PlayPos() const { return env1Play.pos.load(std::memory_order_relaxed); }
-  float getEnv2PlayValue() const { return env2Play.value.load(std::memory_order_relaxed); }
-  int32_t getEnv2PlayStage() const { return env2Play.stage.load(std::memory_order_relaxed); }
-  float getEnv2PlayPos() const { return env2Play.pos.load(std::memory_order_relaxed); }
-  float getEnvPlayNote() const { return envPlayNote.load(std::memory_order_relaxed); }
-  float getEnvPlayVel() const { return envPlayVel.load(std::memory_order_relaxed); }
+  float getEnv1PlayValue() const { return published.env1Play.value.load(std::memory_order_relaxed); }
+  int32_t getEnv1PlayStage() const { return published.env1Play.stage.load(std::memory_order_relaxed); }
+  float getEnv1PlayPos() const { return published.env1Play.pos.load(std::memory_order_relaxed); }
+  float getEnv2PlayValue() const { return published.env2Play.value.load(std::memory_order_relaxed); }
+  int32_t getEnv2PlayStage() const { return published.env2Play.stage.load(std::memory_order_relaxed); }
+  float getEnv2PlayPos() const { return published.env2Play.pos.load(std::memory_order_relaxed); }
+  float getEnvPlayNote() const { return published.envPlayNote.load(std::memory_order_relaxed); }
+  float getEnvPlayVel() const { return published.envPlayVel.load(std::memory_order_relaxed); }
 
   // Engine-wide flags the editor and the state loader set (main thread). Turning a lock on asks for the
   // ratio selection to be rebuilt from the tuning.
-  void setUIRestoring(bool on) { uiRestoring.store(on, std::memory_order_release); }
-  bool uiRestoringActive() const { return uiRestoring.load(std::memory_order_acquire); }
-  void setRatioLocked(bool on);
-  bool ratioLocked() const { return ratioLockFlag.load(std::memory_order_relaxed); }
+  void setUIRestoring(bool on) { published.uiRestoring.store(on, std::memory_order_release); }
+  bool uiRestoringActive() const { return published.uiRestoring.load(std::memory_order_acquire); }
+  void setRatioLocked(bool on) { published.setRatioLocked(on); }
+  bool ratioLocked() const { return published.ratioLockFlag.load(std::memory_order_relaxed); }
   // Filter A for which = 0, filter B for any other value.
-  void setFilterLocked(int which, bool on);
-  bool filterLocked(int which) const {
-    return filterLock[which == 0 ? 0 : 1].load(std::memory_order_relaxed);
-  }
-  void setSeqRatioAbsolute(bool on) { seqRatioAbsolute.store(on, std::memory_order_relaxed); }
-  void setSeqRatioRankEncoded(bool on) { seqRatioRankEncoded.store(on, std::memory_order_relaxed); }
-  void setEditorAttached(bool on) { editorAttached.store(on, std::memory_order_relaxed); }
+  void setFilterLocked(int which, bool on) { published.setFilterLocked(which, on); }
+  bool filterLocked(int which) const { return published.filterLocked(which); }
+  void setSeqRatioAbsolute(bool on) { published.seqRatioAbsolute.store(on, std::memory_order_relaxed); }
+  void setSeqRatioRankEncoded(bool on) { published.seqRatioRankEncoded.store(on, std::memory_order_relaxed); }
+  void setEditorAttached(bool on) { published.editorAttached.store(on, std::memory_order_relaxed); }
 
   // Morph snapshots A (0) and B (1) and the rebase of edits into them. Main thread unless noted; pole
   // indices outside 0..1 are ignored (getters answer false or 0).
@@ -514,7 +519,6 @@ public:
   std::array<double, kNumParams> cache{};
 
   // 8.-9. Morph bookkeeping and kit slots: join here.
-  std::atomic<bool> envModelModern{false};
   // The kit: kit mode and base key (0..127), the main thread's staged slots with their hand-over, the
   // render copies the voices read, the slots heard in the last block, and the audition.
   static constexpr int kNumKitSlots = ::kNumKitSlots;
@@ -542,41 +546,14 @@ public:
   // Each route's selected source this block (0..3), from its Source parameter (stage 4).
   std::array<int32_t, kNumRoutes> routeSelectedSource{};
 
-  // 12. Published values for the editor.
-  std::atomic<float> cutoffPositionA{0.0f};
-  std::atomic<float> cutoffPositionB{0.0f};
-  std::array<std::atomic<float>, 2> lfoOutput{};
-  std::array<std::atomic<float>, 2> lfoCyclePos{};
-  std::array<std::atomic<int32_t>, 2> lfoPattern{};
-  // Modulated positions 0..1 of the targets before the cutoffs in ModTarget order (the cutoffs'
-  // positions come from their smoothed rows).
-  std::array<std::atomic<float>, kModCutoffA> modPosition{};
+  // 12. Values published for the editor and the flags the editor sets; the voice the envelope display
+  // follows, with its gate at the end of the previous block; filter A's calibrated cutoff at the end of
+  // the last synthesis voice.
+  PublishedValues published;
+  static_assert(kModCutoffA == PublishedValues::kNumModPositions, "published positions stop at the cutoffs");
   int followedVoice{-1};
-  float followedGateBefore{0.0f};  // the followed voice's gate at the end of the previous block
-  // One envelope's published display: level 0..1, stage (6 idle) and progress 0..1 within the stage.
-  struct EnvPlayhead {
-    std::atomic<float> value{0.0f};
-    std::atomic<int32_t> stage{kEnvIdle};
-    std::atomic<float> pos{0.0f};
-  };
-  EnvPlayhead env1Play;
-  EnvPlayhead env2Play;
-  std::atomic<float> envPlayNote{-1.0f};
-  std::atomic<float> envPlayVel{0.0f};
-  // Written by the voice render path: the filters' key-tracking offsets, filter A's harmonic-snap
-  // target (Hz, -1 when off) and its calibrated cutoff at the end of the last synthesis voice.
-  std::array<std::atomic<float>, 2> keyTrackOffset{};
-  std::atomic<float> cutoffSnapTargetA{-1.0f};
+  float followedGateBefore{0.0f};
   std::atomic<float> calibratedCutoffA{0.0f};
-  // Flags the editor owns: UI state being restored, the ratio and cutoff locks with the request to
-  // rebuild the ratio selection, the ratio lane's interpretation, and whether an editor is open.
-  std::atomic<bool> uiRestoring{false};
-  std::atomic<bool> ratioLockFlag{false};
-  std::array<std::atomic<bool>, 2> filterLock{};
-  std::atomic<bool> ratioSelectionDirty{false};
-  std::atomic<bool> seqRatioAbsolute{false};
-  std::atomic<bool> seqRatioRankEncoded{false};
-  std::atomic<bool> editorAttached{false};
 
   // 13. Transport.
   std::atomic<double> tempo{120.0};
