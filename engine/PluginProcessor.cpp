@@ -22,7 +22,6 @@ PluginProcessor::PluginProcessor(const MasterLibrary& mtsLibrary) : tuning(mtsLi
     params[id] = kParams[id].def;
     cache[id] = kParams[id].def;
   }
-  keyChannel.fill(-1);
   // Kit slots and the MTS-ESP registration are set up here as those parts join the engine.
   Oversampler2x::initHalfband();
   TruePeakLimiter::initKernel();

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "engine/KeyBook.h"
 #include "engine/KitAudition.h"
 #include "engine/KitSlot.h"
 #include "engine/Lfo.h"
@@ -254,7 +255,7 @@ public:
   void allSoundOff();
   // MIDI controller 123: every key and the pedal up, bend 0; voices keep their release.
   void allNotesOff();
-  bool anyKeyHeld() const;
+  bool anyKeyHeld() const { return keyBook.anyKeyHeld(); }
   // Hands a sounding voice to the release tail that is free (or furthest into its fade).
   void spawnReleaseVoice(const VoiceState& voice, float pitch, float pan, int offset);
   // Stage 13's part for the release tails: begins the render of every active tail, so that their
@@ -564,17 +565,9 @@ public:
   uint64_t framesSinceSongPos{0};    // frames served since the host's last song position
   std::atomic<float> pitchBend{0.0f};
 
-  // 14. The key book (keys 0..127), the pedal, the lost note-off sweep and the stuck-voice counters.
-  static constexpr int kNumKeys = 128;
-  std::array<int8_t, kNumKeys> keyChannel;  // channel of the held note, -1 when the key is up
-  std::array<float, kNumKeys> keyVelocity{};
-  std::array<uint32_t, kNumKeys> keyOrder{};  // order stamp of the last note-on, 0 after the note-off
-  std::array<bool, kNumKeys> keyPressed{};    // ever pressed
-  uint32_t keyOrderCounter{0};
-  uint32_t keyOrderAtLastEvents{0};  // the counter at the end of the previous block's event stage
-  bool sustainPedal{false};
-  bool sweepArmed{false};
-  int32_t sweepCursor{1};
+  // 14. The key book (keys 0..127, the pedal and the lost note-off sweep) and the stuck-voice counters.
+  static constexpr int kNumKeys = KeyBook::kNumKeys;
+  KeyBook keyBook;
   std::array<int32_t, kNumVoices> stuckBlocks{};
   uint32_t stuckRecoveries{0};
   // Per allocator voice: the key it played at the end of the last event stage (for its note channel).
@@ -664,7 +657,6 @@ private:
   // Notes: the key book and the event-stage prelude.
   void postNoteEvent(uint8_t type, int channel, int key, float velocity, int offset);
   void postSustainEvent(bool down, int offset);
-  void keyUp(int key);
   void clearVoice(int v);
   void putEveryKeyUpForActivation();
   void returnStolenNotes();
