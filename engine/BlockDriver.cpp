@@ -52,7 +52,7 @@ void PluginProcessor::generateBlock() {
 // Takes pending morph poles and kit slots into the live copies (morph snapshots, kit slots).
 void PluginProcessor::stageSnapshotHandOver() {
   handOverMorphPoles();
-  kitStaged.takePublished(kitSlots);
+  kit.staged.takePublished(kitSlots);
   // The voices of this block mark the kit slots they sound.
   soundingSlotMask.store(0, std::memory_order_relaxed);
 }

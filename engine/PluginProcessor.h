@@ -7,9 +7,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "engine/EngineKit.h"
 #include "engine/KeyBook.h"
-#include "engine/KitAudition.h"
-#include "engine/KitSlot.h"
 #include "engine/Lfo.h"
 #include "engine/MasterChain.h"
 #include "engine/Meters.h"
@@ -338,22 +337,26 @@ public:
   // used = the snapshot's capture flag; notes clamp to 0..127 (a negative note with a snapshot keeps the
   // slot's note), gain to 0..4, pan to -1..1 (a gain or pan that is not finite takes 1.0 or 0.0);
   // snapshots are sanitised.
-  void setSlotSnapshot(int slot, const ParamSnapshot& s, int note);
-  void setSlotNote(int slot, int note);
-  void setSlotGain(int slot, float gain);
-  void setSlotPan(int slot, float pan);
-  void setSlotSnapshotGainPan(int slot, const ParamSnapshot& s, int note, float gain, float pan);
+  void setSlotSnapshot(int slot, const ParamSnapshot& s, int note) { kit.setSound(slot, s, note); }
+  void setSlotNote(int slot, int note) { kit.setNote(slot, note); }
+  void setSlotGain(int slot, float gain) { kit.setGain(slot, gain); }
+  void setSlotPan(int slot, float pan) { kit.setPan(slot, pan); }
+  void setSlotSnapshotGainPan(int slot, const ParamSnapshot& s, int note, float gain, float pan) {
+    kit.setSoundGainPan(slot, s, note, gain, pan);
+  }
   // Empties the slot: no capture, note at its key from the current base key, gain 1.0, pan 0.0.
-  void clearSlot(int slot);
+  void clearSlot(int slot) { kit.clear(slot, afxBaseKeyValue()); }
   // The staged slot as last written.
-  bool getSlotCopy(int slot, ParamSnapshot& out, int& note, bool& used) const;
-  bool getSlotGainPan(int slot, float& gain, float& pan) const;
+  bool getSlotCopy(int slot, ParamSnapshot& out, int& note, bool& used) const {
+    return kit.copySound(slot, out, note, used);
+  }
+  bool getSlotGainPan(int slot, float& gain, float& pan) const { return kit.gainPan(slot, gain, pan); }
   void setAfxMode(bool on) { kitMode.store(on, std::memory_order_relaxed); }
   bool afxModeOn() const { return kitMode.load(std::memory_order_relaxed); }  // any thread
   void setAfxBaseKey(int key);
   int afxBaseKeyValue() const { return kitBaseKey.load(std::memory_order_relaxed); }  // any thread
   // Plays the slot's key for about 150 ms from the next block on.
-  void auditionSlot(int slot) { audition.request(slot); }
+  void auditionSlot(int slot) { kit.audition.request(slot); }
   // Audio thread: the mix gains of a voice or release tail at pan; in kit mode a voice on a slot takes
   // the slot's gain and adds its pan.
   StereoGains voiceMixGains(const VoiceState& voice, float pan) const;
@@ -519,16 +522,14 @@ public:
   // 7. The block parameter cache: every stage of a block reads these, never the atomics.
   std::array<double, kNumParams> cache{};
 
-  // 8.-9. Morph bookkeeping and kit slots: join here.
-  // The kit: kit mode and base key (0..127), the main thread's staged slots with their hand-over, the
-  // render copies the voices read, the slots heard in the last block, and the audition.
+  // 8.-9. The kit: the main thread's staged slots with their hand-over and the audition; kit mode and
+  // base key (0..127), the render copies the voices read and the slots heard in the last block.
   static constexpr int kNumKitSlots = ::kNumKitSlots;
+  EngineKit kit;
   std::atomic<bool> kitMode{false};
   std::atomic<int32_t> kitBaseKey{kDefaultKitBaseKey};
-  KitSlotStage kitStaged;
   std::array<KitSlot, kNumKitSlots> kitSlots = emptyKitSlots();  // audio thread
   std::atomic<uint32_t> soundingSlotMask{0};                     // bit s: slot s sounded in the last block
-  KitAudition audition;
 
   // 10. Per-voice activity meters.
   std::array<std::atomic<float>, kNumVoices> voiceActivity{};

@@ -142,7 +142,7 @@ TEST_F(KitPlay, AuditionPlaysTheSlotsKeyAndReleasesItAfter150Milliseconds) {
   engine->auditionSlot(0);
   EXPECT_FALSE(engine->anyKeyHeld());  // nothing happens before the next block
   engine->generateBlock();
-  EXPECT_EQ(engine->audition.entries[0].countdown, 111);
+  EXPECT_EQ(engine->kit.audition.entries[0].countdown, 111);
   for (int b = 0; b < 60; ++b) engine->generateBlock();
   engine->auditionSlot(0);  // again: restarts the same note's time
   for (int b = 0; b < 111; ++b) engine->generateBlock();
@@ -169,8 +169,8 @@ TEST_F(KitPlay, AuditionOfASlotPastTheTopKeyPlaysNothing) {
   engine->auditionSlot(23);  // key 133: its clamped key 127 belongs to slot 17
   engine->auditionSlot(17);
   engine->generateBlock();
-  EXPECT_EQ(engine->audition.entries[0].note, 127);
-  EXPECT_EQ(engine->audition.entries[1].note, -1);
+  EXPECT_EQ(engine->kit.audition.entries[0].note, 127);
+  EXPECT_EQ(engine->kit.audition.entries[1].note, -1);
 }
 
 }  // namespace
