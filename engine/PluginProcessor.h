@@ -361,40 +361,38 @@ public:
   // the slot's gain and adds its pan.
   StereoGains voiceMixGains(const VoiceState& voice, float pan) const;
 
-  // Sequencer lanes. Lane indices: the setters and getters that map lanes take 0, 1 and any other
-  // index as lane 2; the others ignore a lane outside their range or answer a neutral value.
+  // Sequencer lanes (SeqLanes.h says how each call treats its lane index).
   using SeqGlide = ::SeqGlide;
   using SeqLaneDelay = ::SeqLaneDelay;
   using SeqTieReanchor = ::SeqTieReanchor;
   static constexpr int kSeqSteps = ::kSeqSteps;
   // Main thread (editor, state load).
-  void setSeqSteps(int lane, const float* steps, int n);
-  void setSeqTies(int lane, const unsigned char* ties, int n);  // lanes 0..1
-  void setSeqEnabled(int lane, bool on);
-  void setSeqTriggerKey(int lane, int key);
-  void setSeqRunMode(int lane, int mode);                      // lanes 0..2, mode clamped 0..3
-  void setSeqSyncDiv(int lane, int div);                       // lanes 0..2, clamped 0..18
-  void setSeqFreeRate(int lane, float hz);                     // lanes 0..2, clamped 0.1..50
-  void setSeqDelay(int lane, float division, int multiplier);  // lanes 0..2
-  void setSeqTarget(int lane, int target);                     // lane 1, clamped 0..4
-  void setSeqRateCommitted(int lane, float hz);                // lanes 0..1, clamped 0.1..50
-  void resetSeqRateCommitted();
-  void setSeqLaneEditBroke(int lane, bool broke);  // lanes 0..1
-  void stageSeqLatchRestore(bool lane0, bool lane1);
-  bool getSeqEnabled(int lane) const;
-  int getSeqTriggerKey(int lane) const;
-  int getSeqRunMode(int lane) const;
-  int getSeqSyncDiv(int lane) const;
-  float getSeqFreeRate(int lane) const;
-  int getSeqStep(int lane) const;             // 0 for a bad lane
-  int getSeqStepCount(int lane) const;        // 0 for a bad lane
-  int getSeqDelayMul(int lane) const;         // 1 for a bad lane
-  float getSeqDelayDiv(int lane) const;       // 0 for a bad lane
-  float getSeqRateCommitted(int lane) const;  // -1 for a bad lane
-  bool seqLaneEditBroke(int lane) const;
-  // Lanes 0..1: copies the active bank's values (at most max) and returns how many.
-  int getSeqStepsCopy(int lane, float* out, int max) const;
-  int getSeqTiesCopy(int lane, unsigned char* out, int max) const;
+  void setSeqSteps(int lane, const float* steps, int n) { seq.setSteps(lane, steps, n); }
+  void setSeqTies(int lane, const unsigned char* ties, int n) { seq.setTies(lane, ties, n); }
+  void setSeqEnabled(int lane, bool on) { seq.setEnabled(lane, on); }
+  void setSeqTriggerKey(int lane, int key) { seq.setTriggerKey(lane, key); }
+  void setSeqRunMode(int lane, int mode) { seq.setRunMode(lane, mode); }
+  void setSeqSyncDiv(int lane, int div) { seq.setSyncDiv(lane, div); }
+  void setSeqFreeRate(int lane, float hz) { seq.setFreeRate(lane, hz); }
+  void setSeqDelay(int lane, float division, int multiplier) { seq.setDelay(lane, division, multiplier); }
+  void setSeqTarget(int lane, int target) { seq.setTarget(lane, target); }
+  void setSeqRateCommitted(int lane, float hz) { seq.setRateCommitted(lane, hz); }
+  void resetSeqRateCommitted() { seq.resetRateCommitted(); }
+  void setSeqLaneEditBroke(int lane, bool broke) { seq.setEditBroke(lane, broke); }
+  void stageSeqLatchRestore(bool lane0, bool lane1) { seq.stageLatchRestore(lane0, lane1); }
+  bool getSeqEnabled(int lane) const { return seq.enabled(lane); }
+  int getSeqTriggerKey(int lane) const { return seq.triggerKey(lane); }
+  int getSeqRunMode(int lane) const { return seq.runMode(lane); }
+  int getSeqSyncDiv(int lane) const { return seq.syncDiv(lane); }
+  float getSeqFreeRate(int lane) const { return seq.freeRate(lane); }
+  int getSeqStep(int lane) const { return seq.step(lane); }
+  int getSeqStepCount(int lane) const { return seq.stepCount(lane); }
+  int getSeqDelayMul(int lane) const { return seq.delayMultiplier(lane); }
+  float getSeqDelayDiv(int lane) const { return seq.delayDivision(lane); }
+  float getSeqRateCommitted(int lane) const { return seq.rateCommitted(lane); }
+  bool seqLaneEditBroke(int lane) const { return seq.editBroke(lane); }
+  int getSeqStepsCopy(int lane, float* out, int max) const { return seq.stepsCopy(lane, out, max); }
+  int getSeqTiesCopy(int lane, unsigned char* out, int max) const { return seq.tiesCopy(lane, out, max); }
   // Audio thread: the lane's morphed step values while its steps morph (true), else n = 0 and false.
   bool getSeqMorphValues(int lane, float* out, int max, int& n) const;
   // Audio thread: a note-on's trigger delay check and step advance; the lane clock's helpers.
