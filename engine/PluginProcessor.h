@@ -396,17 +396,21 @@ public:
   // Audio thread: the lane's morphed step values while its steps morph (true), else n = 0 and false.
   bool getSeqMorphValues(int lane, float* out, int max, int& n) const;
   // Audio thread: a note-on's trigger delay check and step advance; the lane clock's helpers.
-  bool shouldAdvanceSeq(int lane);
-  void advanceSeqStep(int lane);
-  bool seqOffsetHolding(int lane);
-  void seqEnterStep(int lane, int step, int64_t durationSamples);
+  bool shouldAdvanceSeq(int lane) { return seq.shouldAdvance(lane, getTempo(), sampleRate); }
+  void advanceSeqStep(int lane) { seq.advanceStep(lane, blockClock, sampleRate); }
+  bool seqOffsetHolding(int lane) { return seq.offsetHolding(lane, getTempo(), sampleRate); }
+  void seqEnterStep(int lane, int step, int64_t durationSamples) {
+    seq.enterStep(lane, step, durationSamples);
+  }
   // Audio thread: values over the live morph poles (pole 0 A, 1 B) and the lanes as the lane targets
   // read them this block.
   SeqPoleLane seqPoleLane(int pole, int lane) const;
   float seqStepValueOf(int pole, int lane, int step) const;
   bool seqStepTieOf(int pole, int lane, int step) const;
   float seqValMorph(int lane, int step, float frac, bool glide) const;
-  float seqTieReanchorApply(int lane, float value, bool tied, int step, float phase);
+  float seqTieReanchorApply(int lane, float value, bool tied, int step, float phase) {
+    return seq.tieReanchor(lane, value, tied, step, phase);
+  }
   SeqLaneReading readSeqLane(int lane) const;
   // Stage 4: the free rates of lanes 0 and 1 from their committed rates or the morph poles.
   void updateSeqFreeRates();
@@ -617,10 +621,6 @@ public:
 private:
   // Stage 23: rebuilds the ratio steps after a retune while the ratio lock or a cutoff lock is on.
   void followRetuneWithRatioSteps();
-  // Stage 6 per lane.
-  void runFreeLane(int lane);
-  void runSyncLane(int lane, double songPos, double bpm);
-  void stopSeqLanes();
   // Stages 4, 9 and 10: route sources, LFOs and routes.
   void selectRouteSources();
   void runLfo(int index, const LfoSettings& settings, const LfoTransport& transport);

@@ -1,4 +1,5 @@
-// The sequencer lanes' editing calls and getters (main thread; the getters from any thread).
+// The sequencer lanes' editing calls and getters (main thread; the getters from any thread), and the
+// tie re-anchoring of lanes 0 and 1 (audio thread).
 #include <algorithm>
 #include <atomic>
 
@@ -147,4 +148,9 @@ int SeqLanes::tiesCopy(int lane, unsigned char* out, int max) const {
   const int n = std::clamp(max, 0, kSeqSteps);
   for (int i = 0; i < n; ++i) out[i] = lanes[lane].tieAt(i) ? 1 : 0;
   return n;
+}
+
+float SeqLanes::tieReanchor(int lane, float value, bool tied, int step, float phase) {
+  if (!tiedLane(lane)) return value;
+  return lanes[lane].reanchor.apply(value, tied, step, phase);
 }

@@ -70,6 +70,21 @@ struct SeqLanes {
   int stepsCopy(int lane, float* out, int max) const;
   int tiesCopy(int lane, unsigned char* out, int max) const;
 
+  // Audio thread: the lane clock at the tempo bpm and sampleRate. runFree and runSync advance lane l by
+  // one block in its free or tempo-synced run mode (songPos in beats); stop is the transport's stop.
+  void runFree(int l, double bpm, double sampleRate);
+  void runSync(int l, double songPos, double bpm, double sampleRate);
+  void stop();
+  // A note-on's trigger delay check and step advance (blockClock: the engine's block count); a lane's
+  // start offset still holding it; entering a step whose glide lasts durationSamples.
+  bool shouldAdvance(int lane, double bpm, double sampleRate);
+  void advanceStep(int lane, uint64_t blockClock, double sampleRate);
+  bool offsetHolding(int lane, double bpm, double sampleRate);
+  void enterStep(int lane, int step, int64_t durationSamples);
+  // Lanes 0..1: the lane's value kept continuous across a change of its tie flag inside a step (phase
+  // 0..1 within the step); other lanes pass value through.
+  float tieReanchor(int lane, float value, bool tied, int step, float phase);
+
   std::array<SeqLane, kSeqLanes> lanes;
   std::atomic<int32_t> lane1Target{0};
   std::atomic<bool> latchRestorePending{false};
