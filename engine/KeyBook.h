@@ -21,6 +21,27 @@ struct KeyBook {
   void forgetEveryKey();
   // The held key that no voice sounds, pressed before this block, pressed last; -1 when there is none.
   int lastKeyToGiveBack(const std::array<bool, kNumKeys>& sounding) const;
+  // Once per block, the sweep of lost note-offs: armed at key 1 while any key is held; once every key and
+  // the pedal are up, calls noteOff(key) for each key 1..127 ever pressed, at most maxNoteOffs a block,
+  // and disarms when it has passed key 127. Key 0 is never swept.
+  template <class NoteOff>
+  void sweepLostNoteOffs(int maxNoteOffs, NoteOff&& noteOff) {
+    if (anyKeyHeld()) {
+      sweepArmed = true;
+      sweepCursor = 1;
+      return;
+    }
+    if (!sweepArmed || sustainPedal) return;
+    int sent = 0;
+    while (sweepCursor < kNumKeys && sent < maxNoteOffs) {
+      if (pressed[sweepCursor]) {
+        noteOff(sweepCursor);
+        ++sent;
+      }
+      ++sweepCursor;
+    }
+    if (sweepCursor >= kNumKeys) sweepArmed = false;
+  }
 
   std::array<int8_t, kNumKeys> channel;  // channel of the held note, -1 when the key is up
   std::array<float, kNumKeys> velocity{};

@@ -83,24 +83,10 @@ void PluginProcessor::returnStolenNotes() {
 }
 
 void PluginProcessor::sweepLostNoteOffs() {
-  KeyBook& book = keyBook;
-  if (book.anyKeyHeld()) {
-    book.sweepArmed = true;
-    book.sweepCursor = 1;
-    return;
-  }
-  if (!book.sweepArmed || book.sustainPedal) return;
-  int sent = 0;
-  while (book.sweepCursor < kNumKeys && sent < kMaxSweepNoteOffs) {
-    if (book.pressed[book.sweepCursor]) {
-      // At the block's last sample: a host note-off queued for this block is never pre-empted.
-      postNoteEvent(ml::Event::kNoteOff, kRecoveryChannel, book.sweepCursor, 0.0f,
-                    ml::kFloatsPerDSPVector - 1);
-      ++sent;
-    }
-    ++book.sweepCursor;
-  }
-  if (book.sweepCursor >= kNumKeys) book.sweepArmed = false;
+  keyBook.sweepLostNoteOffs(kMaxSweepNoteOffs, [this](int key) {
+    // At the block's last sample: a host note-off queued for this block is never pre-empted.
+    postNoteEvent(ml::Event::kNoteOff, kRecoveryChannel, key, 0.0f, ml::kFloatsPerDSPVector - 1);
+  });
 }
 
 void PluginProcessor::trackVoiceChannels() {
