@@ -52,7 +52,7 @@ void PluginProcessor::generateBlock() {
 // Takes pending morph poles and kit slots into the live copies (morph snapshots, kit slots).
 void PluginProcessor::stageSnapshotHandOver() {
   handOverMorphPoles();
-  kitStaged.takePublished(kitSlots);
+  kit.staged.takePublished(kitSlots);
   // The voices of this block mark the kit slots they sound.
   soundingSlotMask.store(0, std::memory_order_relaxed);
 }
@@ -86,7 +86,8 @@ void PluginProcessor::stageVoiceConfiguration() {
 // Tuning hand-over, ratio steps and carrier-bank upkeep.
 void PluginProcessor::stageTuningUpkeep() {
   tuning.takeHandOver();
-  if (ratioSelectionDirty.exchange(false, std::memory_order_acquire) && tuning.tuningActiveThisBlock())
+  if (published.ratioSelectionDirty.exchange(false, std::memory_order_acquire) &&
+      tuning.tuningActiveThisBlock())
     recomputeMtsRatioSteps();
   maintainCarrierBank();
 }

@@ -1,5 +1,7 @@
 // The engine's kit: slot edits and their hand-over, kit mode and base key, the audition stage and the
 // kit's part of the voice mix.
+#include "engine/EngineKit.h"
+
 #include <algorithm>
 
 #include "engine/PluginProcessor.h"
@@ -13,54 +15,52 @@ constexpr int kMaxKey = 127;
 
 }  // namespace
 
-void PluginProcessor::setSlotSnapshot(int slot, const ParamSnapshot& s, int note) {
+void EngineKit::setSound(int slot, const ParamSnapshot& s, int note) {
   if (!validKitSlot(slot)) return;
-  kitStaged.slots[slot].write([&](KitSlot& k) { putKitSlotSound(k, s, note); });
+  staged.slots[slot].write([&](KitSlot& k) { putKitSlotSound(k, s, note); });
 }
 
-void PluginProcessor::setSlotNote(int slot, int note) {
+void EngineKit::setNote(int slot, int note) {
   if (!validKitSlot(slot)) return;
-  kitStaged.slots[slot].write([&](KitSlot& k) { k.note = kitSlotNote(note); });
+  staged.slots[slot].write([&](KitSlot& k) { k.note = kitSlotNote(note); });
 }
 
-void PluginProcessor::setSlotGain(int slot, float gain) {
+void EngineKit::setGain(int slot, float gain) {
   if (!validKitSlot(slot)) return;
-  kitStaged.slots[slot].write([&](KitSlot& k) { k.gain = kitSlotGain(gain); });
+  staged.slots[slot].write([&](KitSlot& k) { k.gain = kitSlotGain(gain); });
 }
 
-void PluginProcessor::setSlotPan(int slot, float pan) {
+void EngineKit::setPan(int slot, float pan) {
   if (!validKitSlot(slot)) return;
-  kitStaged.slots[slot].write([&](KitSlot& k) { k.pan = kitSlotPan(pan); });
+  staged.slots[slot].write([&](KitSlot& k) { k.pan = kitSlotPan(pan); });
 }
 
-void PluginProcessor::setSlotSnapshotGainPan(int slot, const ParamSnapshot& s, int note, float gain,
-                                             float pan) {
+void EngineKit::setSoundGainPan(int slot, const ParamSnapshot& s, int note, float gain, float pan) {
   if (!validKitSlot(slot)) return;
-  kitStaged.slots[slot].write([&](KitSlot& k) {
+  staged.slots[slot].write([&](KitSlot& k) {
     putKitSlotSound(k, s, note);
     k.gain = kitSlotGain(gain);
     k.pan = kitSlotPan(pan);
   });
 }
 
-void PluginProcessor::clearSlot(int slot) {
+void EngineKit::clear(int slot, int baseKey) {
   if (!validKitSlot(slot)) return;
-  const int base = afxBaseKeyValue();
-  kitStaged.slots[slot].write([&](KitSlot& k) { k = emptyKitSlot(slot, base); });
+  staged.slots[slot].write([&](KitSlot& k) { k = emptyKitSlot(slot, baseKey); });
 }
 
-bool PluginProcessor::getSlotCopy(int slot, ParamSnapshot& out, int& note, bool& used) const {
+bool EngineKit::copySound(int slot, ParamSnapshot& out, int& note, bool& used) const {
   if (!validKitSlot(slot)) return false;
-  const KitSlot& k = kitStaged.slots[slot].lastWritten();
+  const KitSlot& k = staged.slots[slot].lastWritten();
   out = k.snapshot;
   note = k.note;
   used = k.used;
   return true;
 }
 
-bool PluginProcessor::getSlotGainPan(int slot, float& gain, float& pan) const {
+bool EngineKit::gainPan(int slot, float& gain, float& pan) const {
   if (!validKitSlot(slot)) return false;
-  const KitSlot& k = kitStaged.slots[slot].lastWritten();
+  const KitSlot& k = staged.slots[slot].lastWritten();
   gain = k.gain;
   pan = k.pan;
   return true;
@@ -74,15 +74,15 @@ void PluginProcessor::setAfxBaseKey(int key) {
 void PluginProcessor::stageAuditionRing() {
   const int base = afxBaseKeyValue();
   const int32_t blocks = auditionBlocks(sampleRate);
-  audition.drain([&](int slot) {
+  kit.audition.drain([&](int slot) {
     // A slot whose key lies past the top key cannot be played, and its clamped key plays another slot.
     if (!validKitSlot(slot) || base + slot > kMaxKey) return;
     const int key = base + slot;
     handleNoteOn(kAuditionChannel, key, kAuditionVelocity, 0);
-    const int32_t released = audition.hold(key, blocks);
+    const int32_t released = kit.audition.hold(key, blocks);
     if (released >= 0) handleNoteOff(kAuditionChannel, released, 0);
   });
-  audition.countDown([&](int32_t key) { handleNoteOff(kAuditionChannel, key, 0); });
+  kit.audition.countDown([&](int32_t key) { handleNoteOff(kAuditionChannel, key, 0); });
 }
 
 StereoGains PluginProcessor::voiceMixGains(const VoiceState& voice, float pan) const {

@@ -109,8 +109,8 @@ void PluginProcessor::stageEngineRows() {
     }
   }
 
-  cutoffPositionA.store(cutoffPosition(engineRows[kRowCutoffA][ml::kLastSampleInVector]),
-                        std::memory_order_relaxed);
-  cutoffPositionB.store(cutoffPosition(engineRows[kRowCutoffB][ml::kLastSampleInVector]),
-                        std::memory_order_relaxed);
+  published.cutoffPositionA.store(cutoffPosition(engineRows[kRowCutoffA][ml::kLastSampleInVector]),
+                                  std::memory_order_relaxed);
+  published.cutoffPositionB.store(cutoffPosition(engineRows[kRowCutoffB][ml::kLastSampleInVector]),
+                                  std::memory_order_relaxed);
 }

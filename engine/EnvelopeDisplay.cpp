@@ -8,18 +8,6 @@ namespace {
 
 constexpr int kEnv2 = 1;
 
-void publish(PluginProcessor::EnvPlayhead& out, const EnvWrap& env) {
-  out.value.store(env.displayLevel, std::memory_order_relaxed);
-  out.stage.store(env.displayStage, std::memory_order_relaxed);
-  out.pos.store(env.displayProgress, std::memory_order_relaxed);
-}
-
-void publishIdle(PluginProcessor::EnvPlayhead& out) {
-  out.value.store(0.0f, std::memory_order_relaxed);
-  out.stage.store(kEnvIdle, std::memory_order_relaxed);
-  out.pos.store(0.0f, std::memory_order_relaxed);
-}
-
 }  // namespace
 
 bool PluginProcessor::routeUsesEnv2() const {
@@ -29,18 +17,12 @@ bool PluginProcessor::routeUsesEnv2() const {
 
 void PluginProcessor::publishEnvelopeDisplay() {
   if (followedVoice < 0) {
-    publishIdle(env1Play);
-    publishIdle(env2Play);
-    envPlayNote.store(-1.0f, std::memory_order_relaxed);
-    envPlayVel.store(0.0f, std::memory_order_relaxed);
+    published.publishEnvelopesIdle();
     return;
   }
   VoiceState& voice = voices[followedVoice];
   if (!routeUsesEnv2()) tickEnv2Playhead(voice, voiceGate(followedVoice), followedGateBefore);
-  publish(env1Play, voice.env1);
-  publish(env2Play, voice.env2);
-  envPlayNote.store(voice.lastNote, std::memory_order_relaxed);
-  envPlayVel.store(voice.velocity, std::memory_order_relaxed);
+  published.publishEnvelopes(voice.env1, voice.env2, voice.lastNote, voice.velocity);
 }
 
 void PluginProcessor::tickEnv2Playhead(VoiceState& voice, const ml::DSPVector& gate, float gateBefore) {

@@ -32,8 +32,8 @@ RatioLaneMapping ratioLaneMapping(const PluginProcessor& e, bool lockOn) {
   const MtsRatioSteps& steps = e.currentRatioSteps();
   const int32_t selections = e.ratioSelectionCount();
   RatioLaneMapping m;
-  m.absolute = e.seqRatioAbsolute.load(std::memory_order_relaxed) || (lockOn && selections > 1);
-  bool rankEncoded = e.seqRatioRankEncoded.load(std::memory_order_relaxed);
+  m.absolute = e.published.seqRatioAbsolute.load(std::memory_order_relaxed) || (lockOn && selections > 1);
+  bool rankEncoded = e.published.seqRatioRankEncoded.load(std::memory_order_relaxed);
   if (!rankEncoded && lockOn && steps.ratioStepCount > 1 && selections > 1 && e.getSeqEnabled(0)) {
     float values[kSeqSteps];
     const int n = e.getSeqStepsCopy(0, values, kSeqSteps);

@@ -45,7 +45,5 @@ void PluginProcessor::runLfo(int index, const LfoSettings& settings, const LfoTr
   const float v = lfo.runBlock(settings, transport, static_cast<int>(ml::kFloatsPerDSPVector),
                                static_cast<float>(sampleRate));
   routes.lfoBlockValue[index] = v;
-  lfoOutput[index].store(v, std::memory_order_relaxed);
-  lfoCyclePos[index].store(lfo.phase, std::memory_order_relaxed);
-  lfoPattern[index].store(settings.pattern, std::memory_order_relaxed);
+  published.publishLfo(index, v, lfo.phase, settings.pattern);
 }

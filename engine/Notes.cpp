@@ -1,7 +1,6 @@
 // The host's notes into allocator events, and the engine's key book beside the allocator.
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include "engine/PluginProcessor.h"
 #include "foundation/MLSafeValue.h"
@@ -10,10 +9,6 @@ namespace {
 
 constexpr int kWildcardKey = -1;
 constexpr int kMaxChannel = 15;
-
-bool validKey(int key) {
-  return key >= 0 && key < PluginProcessor::kNumKeys;
-}
 
 }  // namespace
 
@@ -40,31 +35,10 @@ void PluginProcessor::postSustainEvent(bool down, int offset) {
   allocator.addEvent(e);
 }
 
-void PluginProcessor::keyUp(int key) {
-  keyChannel[key] = -1;
-  keyOrder[key] = 0;
-}
-
-bool PluginProcessor::anyKeyHeld() const {
-  // A key is up when its channel is negative: unless every byte has its sign bit set, one is held. Eight
-  // keys a word.
-  constexpr uint64_t kSignBits = 0x8080808080808080u;
-  uint64_t all = ~uint64_t{0};
-  for (size_t k = 0; k < keyChannel.size(); k += sizeof all) {
-    uint64_t word;
-    std::memcpy(&word, keyChannel.data() + k, sizeof word);
-    all &= word;
-  }
-  return (all & kSignBits) != kSignBits;
-}
-
 bool PluginProcessor::handleNoteOn(int channel, int key, double velocity, int offset) {
-  if (!validKey(key) || tuning.shouldFilterNote(key, channel)) return false;
+  if (!KeyBook::validKey(key) || tuning.shouldFilterNote(key, channel)) return false;
   const auto vel = static_cast<float>(ml::safeClamp(velocity, 0.0, 1.0));
-  keyChannel[key] = static_cast<int8_t>(std::clamp(channel, 0, kMaxChannel));
-  keyVelocity[key] = vel;
-  keyOrder[key] = ++keyOrderCounter;
-  keyPressed[key] = true;
+  keyBook.press(key, static_cast<int8_t>(std::clamp(channel, 0, kMaxChannel)), vel);
   postNoteEvent(ml::Event::kNoteOn, channel, key, vel, offset);
   return true;
 }
@@ -72,17 +46,17 @@ bool PluginProcessor::handleNoteOn(int channel, int key, double velocity, int of
 void PluginProcessor::handleNoteOff(int channel, int key, int offset) {
   if (key == kWildcardKey) {
     for (int k = 0; k < kNumKeys; ++k) {
-      if (keyChannel[k] >= 0) handleNoteOff(keyChannel[k], k, offset);
+      if (keyBook.held(k)) handleNoteOff(keyBook.channel[k], k, offset);
     }
     return;
   }
-  if (!validKey(key)) return;
-  keyUp(key);
+  if (!KeyBook::validKey(key)) return;
+  keyBook.keyUp(key);
   postNoteEvent(ml::Event::kNoteOff, channel, key, 0.0f, offset);
 }
 
 void PluginProcessor::setSustainPedal(bool down, int offset) {
-  sustainPedal = down;
+  keyBook.sustainPedal = down;
   postSustainEvent(down, offset);
 }
 
@@ -101,7 +75,7 @@ void PluginProcessor::chokeKey(int channel, int key) {
     allSoundOff();
     return;
   }
-  if (!validKey(key)) return;
+  if (!KeyBook::validKey(key)) return;
   for (int v = 0; v < kNumVoices; ++v) {
     const ml::EventsToSignals::Voice& av = allocator.getVoice(v);
     // Key 0 is also the allocator's mark of a free voice: only an open gate says it plays key 0.
@@ -111,7 +85,7 @@ void PluginProcessor::chokeKey(int channel, int key) {
          av.outputs.constRow(ml::EventsToSignals::Voice::kGateRow)[ml::kLastSampleInVector] > 0.0f);
     if (playsKey) clearVoice(v);
   }
-  keyUp(key);
+  keyBook.keyUp(key);
   // Frees the key's voices from sample 0 whatever the pedal, so the cleared voice cannot start again.
   allocator.freeKey(key, 0);
 }
@@ -128,7 +102,7 @@ void PluginProcessor::allSoundOff() {
 
 void PluginProcessor::allNotesOff() {
   handleNoteOff(0, kWildcardKey, 0);
-  if (sustainPedal) setSustainPedal(false, 0);
+  if (keyBook.sustainPedal) setSustainPedal(false, 0);
   pitchBend.store(0.0f, std::memory_order_relaxed);
 }
 
@@ -139,8 +113,8 @@ int PluginProcessor::debugVoiceLedger(int notes[kNumVoices], float gates[kNumVoi
     const ml::EventsToSignals::Voice& av = allocator.getVoice(v);
     notes[v] = static_cast<int>(av.creatorKeyIdx);
     gates[v] = av.outputs.constRow(ml::EventsToSignals::Voice::kGateRow)[ml::kLastSampleInVector];
-    if (gates[v] > 0.5f && validKey(notes[v]) && notes[v] > 0 && keyChannel[notes[v]] < 0) ++stuck;
+    if (gates[v] > 0.5f && KeyBook::validKey(notes[v]) && notes[v] > 0 && !keyBook.held(notes[v])) ++stuck;
   }
-  for (int k = 0; k < kNumKeys; ++k) held[k] = keyChannel[k] >= 0;
+  for (int k = 0; k < kNumKeys; ++k) held[k] = keyBook.held(k);
   return stuck;
 }

@@ -22,7 +22,6 @@ PluginProcessor::PluginProcessor(const MasterLibrary& mtsLibrary) : tuning(mtsLi
     params[id] = kParams[id].def;
     cache[id] = kParams[id].def;
   }
-  keyChannel.fill(-1);
   // Kit slots and the MTS-ESP registration are set up here as those parts join the engine.
   Oversampler2x::initHalfband();
   TruePeakLimiter::initKernel();
@@ -54,16 +53,6 @@ bool PluginProcessor::consumeParamDirtyFromDsp(uint32_t id) {
 void PluginProcessor::setGlideSmooth(bool on) {
   smoothGlide.store(on, std::memory_order_relaxed);
   voiceConfigChanged.store(true, std::memory_order_release);
-}
-
-void PluginProcessor::setRatioLocked(bool on) {
-  ratioLockFlag.store(on, std::memory_order_relaxed);
-  if (on) ratioSelectionDirty.store(true, std::memory_order_release);
-}
-
-void PluginProcessor::setFilterLocked(int which, bool on) {
-  filterLock[which == 0 ? 0 : 1].store(on, std::memory_order_relaxed);
-  if (on) ratioSelectionDirty.store(true, std::memory_order_release);
 }
 
 void PluginProcessor::setSampleRate(double rate) {

@@ -7,14 +7,15 @@
 #include <cstdint>
 #include <memory>
 
-#include "engine/KitAudition.h"
-#include "engine/KitSlot.h"
+#include "engine/EngineKit.h"
+#include "engine/KeyBook.h"
 #include "engine/Lfo.h"
 #include "engine/MasterChain.h"
 #include "engine/Meters.h"
 #include "engine/ModRoutes.h"
 #include "engine/MorphPoles.h"
 #include "engine/ParamTable.h"
+#include "engine/PublishedValues.h"
 #include "engine/SeqLanes.h"
 #include "engine/TruePeakLimiter.h"
 #include "engine/VoiceMix.h"
@@ -168,21 +169,27 @@ public:
   double blockSongPosBeats() const;
 
   // Values published for the editor (any thread, relaxed).
-  float getLfo1Output() const { return lfoOutput[0].load(std::memory_order_relaxed); }
-  float getLfo2Output() const { return lfoOutput[1].load(std::memory_order_relaxed); }
-  float getLfo1CyclePos() const { return lfoCyclePos[0].load(std::memory_order_relaxed); }
-  float getLfo2CyclePos() const { return lfoCyclePos[1].load(std::memory_order_relaxed); }
-  int32_t getLfo1Pattern() const { return lfoPattern[0].load(std::memory_order_relaxed); }
-  int32_t getLfo2Pattern() const { return lfoPattern[1].load(std::memory_order_relaxed); }
-  float getModCutoffAPos() const { return cutoffPositionA.load(std::memory_order_relaxed); }
-  float getModCutoffBPos() const { return cutoffPositionB.load(std::memory_order_relaxed); }
-  float getModRatioPos() const { return modPosition[kModRatio].load(std::memory_order_relaxed); }
-  float getModFoldPos() const { return modPosition[kModFold].load(std::memory_order_relaxed); }
-  float getModFmPos() const { return modPosition[kModFmAmount].load(std::memory_order_relaxed); }
-  float getModFoldBiasPos() const { return modPosition[kModFoldBias].load(std::memory_order_relaxed); }
-  float getModFeedbackPos() const { return modPosition[kModFeedback].load(std::memory_order_relaxed); }
-  float getModShapePos() const { return modPosition[kModShape].load(std::memory_order_relaxed); }
-  float getModFoldCharPos() const { return modPosition[kModFoldCharacter].load(std::memory_order_relaxed); }
+  float getLfo1Output() const { return published.lfoOutput[0].load(std::memory_order_relaxed); }
+  float getLfo2Output() const { return published.lfoOutput[1].load(std::memory_order_relaxed); }
+  float getLfo1CyclePos() const { return published.lfoCyclePos[0].load(std::memory_order_relaxed); }
+  float getLfo2CyclePos() const { return published.lfoCyclePos[1].load(std::memory_order_relaxed); }
+  int32_t getLfo1Pattern() const { return published.lfoPattern[0].load(std::memory_order_relaxed); }
+  int32_t getLfo2Pattern() const { return published.lfoPattern[1].load(std::memory_order_relaxed); }
+  float getModCutoffAPos() const { return published.cutoffPositionA.load(std::memory_order_relaxed); }
+  float getModCutoffBPos() const { return published.cutoffPositionB.load(std::memory_order_relaxed); }
+  float getModRatioPos() const { return published.modPosition[kModRatio].load(std::memory_order_relaxed); }
+  float getModFoldPos() const { return published.modPosition[kModFold].load(std::memory_order_relaxed); }
+  float getModFmPos() const { return published.modPosition[kModFmAmount].load(std::memory_order_relaxed); }
+  float getModFoldBiasPos() const {
+    return published.modPosition[kModFoldBias].load(std::memory_order_relaxed);
+  }
+  float getModFeedbackPos() const {
+    return published.modPosition[kModFeedback].load(std::memory_order_relaxed);
+  }
+  float getModShapePos() const { return published.modPosition[kModShape].load(std::memory_order_relaxed); }
+  float getModFoldCharPos() const {
+    return published.modPosition[kModFoldCharacter].load(std::memory_order_relaxed);
+  }
 
   // Published output values (any thread).
   float getPeakL() const { return meters.getPeakL(); }
@@ -194,8 +201,8 @@ public:
   void getVoiceActivity(float out[kNumVoices]) const {
     for (int v = 0; v < kNumVoices; ++v) out[v] = voiceActivity[v].load(std::memory_order_relaxed);
   }
-  float getKeyTrackOffsetA() const { return keyTrackOffset[0].load(std::memory_order_relaxed); }
-  float getKeyTrackOffsetB() const { return keyTrackOffset[1].load(std::memory_order_relaxed); }
+  float getKeyTrackOffsetA() const { return published.keyTrackOffset[0].load(std::memory_order_relaxed); }
+  float getKeyTrackOffsetB() const { return published.keyTrackOffset[1].load(std::memory_order_relaxed); }
   // Bit mask of the kit slots that sounded in the last block.
   uint32_t afxSlotActive() const { return soundingSlotMask.load(std::memory_order_relaxed); }
 
@@ -247,7 +254,7 @@ public:
   void allSoundOff();
   // MIDI controller 123: every key and the pedal up, bend 0; voices keep their release.
   void allNotesOff();
-  bool anyKeyHeld() const;
+  bool anyKeyHeld() const { return keyBook.anyKeyHeld(); }
   // Hands a sounding voice to the release tail that is free (or furthest into its fade).
   void spawnReleaseVoice(const VoiceState& voice, float pitch, float pan, int offset);
   // Stage 13's part for the release tails: begins the render of every active tail, so that their
@@ -262,34 +269,32 @@ public:
   int debugVoiceLedger(int notes[kNumVoices], float gates[kNumVoices], bool held[128]) const;
 
   // Envelope model switch (any thread; true = modern) and the followed voice's envelope display.
-  bool envFeelModern() const { return envModelModern.load(std::memory_order_relaxed); }
-  void setEnvFeelModern(bool modern) { envModelModern.store(modern, std::memory_order_relaxed); }
+  bool envFeelModern() const { return published.envModelModern.load(std::memory_order_relaxed); }
+  void setEnvFeelModern(bool modern) { published.envModelModern.store(modern, std::memory_order_relaxed); }
   // Advances a voice's Env 2 and its display on its own (when no route renders it); gateBefore is the
   // voice's gate at the end of the previous block.
   void tickEnv2Playhead(VoiceState& voice, const ml::DSPVector& gate, float gateBefore);
-  float getEnv1PlayValue() const { return env1Play.value.load(std::memory_order_relaxed); }
-  int32_t getEnv1PlayStage() const { return env1Play.stage.load(std::memory_order_relaxed); }
-  float getEnv1PlayPos() const { return env1Play.pos.load(std::memory_order_relaxed); }
-  float getEnv2PlayValue() const { return env2Play.value.load(std::memory_order_relaxed); }
-  int32_t getEnv2PlayStage() const { return env2Play.stage.load(std::memory_order_relaxed); }
-  float getEnv2PlayPos() const { return env2Play.pos.load(std::memory_order_relaxed); }
-  float getEnvPlayNote() const { return envPlayNote.load(std::memory_order_relaxed); }
-  float getEnvPlayVel() const { return envPlayVel.load(std::memory_order_relaxed); }
+  float getEnv1PlayValue() const { return published.env1Play.value.load(std::memory_order_relaxed); }
+  int32_t getEnv1PlayStage() const { return published.env1Play.stage.load(std::memory_order_relaxed); }
+  float getEnv1PlayPos() const { return published.env1Play.pos.load(std::memory_order_relaxed); }
+  float getEnv2PlayValue() const { return published.env2Play.value.load(std::memory_order_relaxed); }
+  int32_t getEnv2PlayStage() const { return published.env2Play.stage.load(std::memory_order_relaxed); }
+  float getEnv2PlayPos() const { return published.env2Play.pos.load(std::memory_order_relaxed); }
+  float getEnvPlayNote() const { return published.envPlayNote.load(std::memory_order_relaxed); }
+  float getEnvPlayVel() const { return published.envPlayVel.load(std::memory_order_relaxed); }
 
   // Engine-wide flags the editor and the state loader set (main thread). Turning a lock on asks for the
   // ratio selection to be rebuilt from the tuning.
-  void setUIRestoring(bool on) { uiRestoring.store(on, std::memory_order_release); }
-  bool uiRestoringActive() const { return uiRestoring.load(std::memory_order_acquire); }
-  void setRatioLocked(bool on);
-  bool ratioLocked() const { return ratioLockFlag.load(std::memory_order_relaxed); }
+  void setUIRestoring(bool on) { published.uiRestoring.store(on, std::memory_order_release); }
+  bool uiRestoringActive() const { return published.uiRestoring.load(std::memory_order_acquire); }
+  void setRatioLocked(bool on) { published.setRatioLocked(on); }
+  bool ratioLocked() const { return published.ratioLockFlag.load(std::memory_order_relaxed); }
   // Filter A for which = 0, filter B for any other value.
-  void setFilterLocked(int which, bool on);
-  bool filterLocked(int which) const {
-    return filterLock[which == 0 ? 0 : 1].load(std::memory_order_relaxed);
-  }
-  void setSeqRatioAbsolute(bool on) { seqRatioAbsolute.store(on, std::memory_order_relaxed); }
-  void setSeqRatioRankEncoded(bool on) { seqRatioRankEncoded.store(on, std::memory_order_relaxed); }
-  void setEditorAttached(bool on) { editorAttached.store(on, std::memory_order_relaxed); }
+  void setFilterLocked(int which, bool on) { published.setFilterLocked(which, on); }
+  bool filterLocked(int which) const { return published.filterLocked(which); }
+  void setSeqRatioAbsolute(bool on) { published.seqRatioAbsolute.store(on, std::memory_order_relaxed); }
+  void setSeqRatioRankEncoded(bool on) { published.seqRatioRankEncoded.store(on, std::memory_order_relaxed); }
+  void setEditorAttached(bool on) { published.editorAttached.store(on, std::memory_order_relaxed); }
 
   // Morph snapshots A (0) and B (1) and the rebase of edits into them. Main thread unless noted; pole
   // indices outside 0..1 are ignored (getters answer false or 0).
@@ -332,74 +337,80 @@ public:
   // used = the snapshot's capture flag; notes clamp to 0..127 (a negative note with a snapshot keeps the
   // slot's note), gain to 0..4, pan to -1..1 (a gain or pan that is not finite takes 1.0 or 0.0);
   // snapshots are sanitised.
-  void setSlotSnapshot(int slot, const ParamSnapshot& s, int note);
-  void setSlotNote(int slot, int note);
-  void setSlotGain(int slot, float gain);
-  void setSlotPan(int slot, float pan);
-  void setSlotSnapshotGainPan(int slot, const ParamSnapshot& s, int note, float gain, float pan);
+  void setSlotSnapshot(int slot, const ParamSnapshot& s, int note) { kit.setSound(slot, s, note); }
+  void setSlotNote(int slot, int note) { kit.setNote(slot, note); }
+  void setSlotGain(int slot, float gain) { kit.setGain(slot, gain); }
+  void setSlotPan(int slot, float pan) { kit.setPan(slot, pan); }
+  void setSlotSnapshotGainPan(int slot, const ParamSnapshot& s, int note, float gain, float pan) {
+    kit.setSoundGainPan(slot, s, note, gain, pan);
+  }
   // Empties the slot: no capture, note at its key from the current base key, gain 1.0, pan 0.0.
-  void clearSlot(int slot);
+  void clearSlot(int slot) { kit.clear(slot, afxBaseKeyValue()); }
   // The staged slot as last written.
-  bool getSlotCopy(int slot, ParamSnapshot& out, int& note, bool& used) const;
-  bool getSlotGainPan(int slot, float& gain, float& pan) const;
+  bool getSlotCopy(int slot, ParamSnapshot& out, int& note, bool& used) const {
+    return kit.copySound(slot, out, note, used);
+  }
+  bool getSlotGainPan(int slot, float& gain, float& pan) const { return kit.gainPan(slot, gain, pan); }
   void setAfxMode(bool on) { kitMode.store(on, std::memory_order_relaxed); }
   bool afxModeOn() const { return kitMode.load(std::memory_order_relaxed); }  // any thread
   void setAfxBaseKey(int key);
   int afxBaseKeyValue() const { return kitBaseKey.load(std::memory_order_relaxed); }  // any thread
   // Plays the slot's key for about 150 ms from the next block on.
-  void auditionSlot(int slot) { audition.request(slot); }
+  void auditionSlot(int slot) { kit.audition.request(slot); }
   // Audio thread: the mix gains of a voice or release tail at pan; in kit mode a voice on a slot takes
   // the slot's gain and adds its pan.
   StereoGains voiceMixGains(const VoiceState& voice, float pan) const;
 
-  // Sequencer lanes. Lane indices: the setters and getters that map lanes take 0, 1 and any other
-  // index as lane 2; the others ignore a lane outside their range or answer a neutral value.
+  // Sequencer lanes (SeqLanes.h says how each call treats its lane index).
   using SeqGlide = ::SeqGlide;
   using SeqLaneDelay = ::SeqLaneDelay;
   using SeqTieReanchor = ::SeqTieReanchor;
   static constexpr int kSeqSteps = ::kSeqSteps;
   // Main thread (editor, state load).
-  void setSeqSteps(int lane, const float* steps, int n);
-  void setSeqTies(int lane, const unsigned char* ties, int n);  // lanes 0..1
-  void setSeqEnabled(int lane, bool on);
-  void setSeqTriggerKey(int lane, int key);
-  void setSeqRunMode(int lane, int mode);                      // lanes 0..2, mode clamped 0..3
-  void setSeqSyncDiv(int lane, int div);                       // lanes 0..2, clamped 0..18
-  void setSeqFreeRate(int lane, float hz);                     // lanes 0..2, clamped 0.1..50
-  void setSeqDelay(int lane, float division, int multiplier);  // lanes 0..2
-  void setSeqTarget(int lane, int target);                     // lane 1, clamped 0..4
-  void setSeqRateCommitted(int lane, float hz);                // lanes 0..1, clamped 0.1..50
-  void resetSeqRateCommitted();
-  void setSeqLaneEditBroke(int lane, bool broke);  // lanes 0..1
-  void stageSeqLatchRestore(bool lane0, bool lane1);
-  bool getSeqEnabled(int lane) const;
-  int getSeqTriggerKey(int lane) const;
-  int getSeqRunMode(int lane) const;
-  int getSeqSyncDiv(int lane) const;
-  float getSeqFreeRate(int lane) const;
-  int getSeqStep(int lane) const;             // 0 for a bad lane
-  int getSeqStepCount(int lane) const;        // 0 for a bad lane
-  int getSeqDelayMul(int lane) const;         // 1 for a bad lane
-  float getSeqDelayDiv(int lane) const;       // 0 for a bad lane
-  float getSeqRateCommitted(int lane) const;  // -1 for a bad lane
-  bool seqLaneEditBroke(int lane) const;
-  // Lanes 0..1: copies the active bank's values (at most max) and returns how many.
-  int getSeqStepsCopy(int lane, float* out, int max) const;
-  int getSeqTiesCopy(int lane, unsigned char* out, int max) const;
+  void setSeqSteps(int lane, const float* steps, int n) { seq.setSteps(lane, steps, n); }
+  void setSeqTies(int lane, const unsigned char* ties, int n) { seq.setTies(lane, ties, n); }
+  void setSeqEnabled(int lane, bool on) { seq.setEnabled(lane, on); }
+  void setSeqTriggerKey(int lane, int key) { seq.setTriggerKey(lane, key); }
+  void setSeqRunMode(int lane, int mode) { seq.setRunMode(lane, mode); }
+  void setSeqSyncDiv(int lane, int div) { seq.setSyncDiv(lane, div); }
+  void setSeqFreeRate(int lane, float hz) { seq.setFreeRate(lane, hz); }
+  void setSeqDelay(int lane, float division, int multiplier) { seq.setDelay(lane, division, multiplier); }
+  void setSeqTarget(int lane, int target) { seq.setTarget(lane, target); }
+  void setSeqRateCommitted(int lane, float hz) { seq.setRateCommitted(lane, hz); }
+  void resetSeqRateCommitted() { seq.resetRateCommitted(); }
+  void setSeqLaneEditBroke(int lane, bool broke) { seq.setEditBroke(lane, broke); }
+  void stageSeqLatchRestore(bool lane0, bool lane1) { seq.stageLatchRestore(lane0, lane1); }
+  bool getSeqEnabled(int lane) const { return seq.enabled(lane); }
+  int getSeqTriggerKey(int lane) const { return seq.triggerKey(lane); }
+  int getSeqRunMode(int lane) const { return seq.runMode(lane); }
+  int getSeqSyncDiv(int lane) const { return seq.syncDiv(lane); }
+  float getSeqFreeRate(int lane) const { return seq.freeRate(lane); }
+  int getSeqStep(int lane) const { return seq.step(lane); }
+  int getSeqStepCount(int lane) const { return seq.stepCount(lane); }
+  int getSeqDelayMul(int lane) const { return seq.delayMultiplier(lane); }
+  float getSeqDelayDiv(int lane) const { return seq.delayDivision(lane); }
+  float getSeqRateCommitted(int lane) const { return seq.rateCommitted(lane); }
+  bool seqLaneEditBroke(int lane) const { return seq.editBroke(lane); }
+  int getSeqStepsCopy(int lane, float* out, int max) const { return seq.stepsCopy(lane, out, max); }
+  int getSeqTiesCopy(int lane, unsigned char* out, int max) const { return seq.tiesCopy(lane, out, max); }
   // Audio thread: the lane's morphed step values while its steps morph (true), else n = 0 and false.
   bool getSeqMorphValues(int lane, float* out, int max, int& n) const;
   // Audio thread: a note-on's trigger delay check and step advance; the lane clock's helpers.
-  bool shouldAdvanceSeq(int lane);
-  void advanceSeqStep(int lane);
-  bool seqOffsetHolding(int lane);
-  void seqEnterStep(int lane, int step, int64_t durationSamples);
+  bool shouldAdvanceSeq(int lane) { return seq.shouldAdvance(lane, getTempo(), sampleRate); }
+  void advanceSeqStep(int lane) { seq.advanceStep(lane, blockClock, sampleRate); }
+  bool seqOffsetHolding(int lane) { return seq.offsetHolding(lane, getTempo(), sampleRate); }
+  void seqEnterStep(int lane, int step, int64_t durationSamples) {
+    seq.enterStep(lane, step, durationSamples);
+  }
   // Audio thread: values over the live morph poles (pole 0 A, 1 B) and the lanes as the lane targets
   // read them this block.
   SeqPoleLane seqPoleLane(int pole, int lane) const;
   float seqStepValueOf(int pole, int lane, int step) const;
   bool seqStepTieOf(int pole, int lane, int step) const;
   float seqValMorph(int lane, int step, float frac, bool glide) const;
-  float seqTieReanchorApply(int lane, float value, bool tied, int step, float phase);
+  float seqTieReanchorApply(int lane, float value, bool tied, int step, float phase) {
+    return seq.tieReanchor(lane, value, tied, step, phase);
+  }
   SeqLaneReading readSeqLane(int lane) const;
   // Stage 4: the free rates of lanes 0 and 1 from their committed rates or the morph poles.
   void updateSeqFreeRates();
@@ -514,17 +525,14 @@ public:
   // 7. The block parameter cache: every stage of a block reads these, never the atomics.
   std::array<double, kNumParams> cache{};
 
-  // 8.-9. Morph bookkeeping and kit slots: join here.
-  std::atomic<bool> envModelModern{false};
-  // The kit: kit mode and base key (0..127), the main thread's staged slots with their hand-over, the
-  // render copies the voices read, the slots heard in the last block, and the audition.
+  // 8.-9. The kit: the main thread's staged slots with their hand-over and the audition; kit mode and
+  // base key (0..127), the render copies the voices read and the slots heard in the last block.
   static constexpr int kNumKitSlots = ::kNumKitSlots;
+  EngineKit kit;
   std::atomic<bool> kitMode{false};
   std::atomic<int32_t> kitBaseKey{kDefaultKitBaseKey};
-  KitSlotStage kitStaged;
   std::array<KitSlot, kNumKitSlots> kitSlots = emptyKitSlots();  // audio thread
   std::atomic<uint32_t> soundingSlotMask{0};                     // bit s: slot s sounded in the last block
-  KitAudition audition;
 
   // 10. Per-voice activity meters.
   std::array<std::atomic<float>, kNumVoices> voiceActivity{};
@@ -543,41 +551,14 @@ public:
   // Each route's selected source this block (0..3), from its Source parameter (stage 4).
   std::array<int32_t, kNumRoutes> routeSelectedSource{};
 
-  // 12. Published values for the editor.
-  std::atomic<float> cutoffPositionA{0.0f};
-  std::atomic<float> cutoffPositionB{0.0f};
-  std::array<std::atomic<float>, 2> lfoOutput{};
-  std::array<std::atomic<float>, 2> lfoCyclePos{};
-  std::array<std::atomic<int32_t>, 2> lfoPattern{};
-  // Modulated positions 0..1 of the targets before the cutoffs in ModTarget order (the cutoffs'
-  // positions come from their smoothed rows).
-  std::array<std::atomic<float>, kModCutoffA> modPosition{};
+  // 12. Values published for the editor and the flags the editor sets; the voice the envelope display
+  // follows, with its gate at the end of the previous block; filter A's calibrated cutoff at the end of
+  // the last synthesis voice.
+  PublishedValues published;
+  static_assert(kModCutoffA == PublishedValues::kNumModPositions, "published positions stop at the cutoffs");
   int followedVoice{-1};
-  float followedGateBefore{0.0f};  // the followed voice's gate at the end of the previous block
-  // One envelope's published display: level 0..1, stage (6 idle) and progress 0..1 within the stage.
-  struct EnvPlayhead {
-    std::atomic<float> value{0.0f};
-    std::atomic<int32_t> stage{kEnvIdle};
-    std::atomic<float> pos{0.0f};
-  };
-  EnvPlayhead env1Play;
-  EnvPlayhead env2Play;
-  std::atomic<float> envPlayNote{-1.0f};
-  std::atomic<float> envPlayVel{0.0f};
-  // Written by the voice render path: the filters' key-tracking offsets, filter A's harmonic-snap
-  // target (Hz, -1 when off) and its calibrated cutoff at the end of the last synthesis voice.
-  std::array<std::atomic<float>, 2> keyTrackOffset{};
-  std::atomic<float> cutoffSnapTargetA{-1.0f};
+  float followedGateBefore{0.0f};
   std::atomic<float> calibratedCutoffA{0.0f};
-  // Flags the editor owns: UI state being restored, the ratio and cutoff locks with the request to
-  // rebuild the ratio selection, the ratio lane's interpretation, and whether an editor is open.
-  std::atomic<bool> uiRestoring{false};
-  std::atomic<bool> ratioLockFlag{false};
-  std::array<std::atomic<bool>, 2> filterLock{};
-  std::atomic<bool> ratioSelectionDirty{false};
-  std::atomic<bool> seqRatioAbsolute{false};
-  std::atomic<bool> seqRatioRankEncoded{false};
-  std::atomic<bool> editorAttached{false};
 
   // 13. Transport.
   std::atomic<double> tempo{120.0};
@@ -588,17 +569,9 @@ public:
   uint64_t framesSinceSongPos{0};    // frames served since the host's last song position
   std::atomic<float> pitchBend{0.0f};
 
-  // 14. The key book (keys 0..127), the pedal, the lost note-off sweep and the stuck-voice counters.
-  static constexpr int kNumKeys = 128;
-  std::array<int8_t, kNumKeys> keyChannel;  // channel of the held note, -1 when the key is up
-  std::array<float, kNumKeys> keyVelocity{};
-  std::array<uint32_t, kNumKeys> keyOrder{};  // order stamp of the last note-on, 0 after the note-off
-  std::array<bool, kNumKeys> keyPressed{};    // ever pressed
-  uint32_t keyOrderCounter{0};
-  uint32_t keyOrderAtLastEvents{0};  // the counter at the end of the previous block's event stage
-  bool sustainPedal{false};
-  bool sweepArmed{false};
-  int32_t sweepCursor{1};
+  // 14. The key book (keys 0..127, the pedal and the lost note-off sweep) and the stuck-voice counters.
+  static constexpr int kNumKeys = KeyBook::kNumKeys;
+  KeyBook keyBook;
   std::array<int32_t, kNumVoices> stuckBlocks{};
   uint32_t stuckRecoveries{0};
   // Per allocator voice: the key it played at the end of the last event stage (for its note channel).
@@ -649,10 +622,6 @@ public:
 private:
   // Stage 23: rebuilds the ratio steps after a retune while the ratio lock or a cutoff lock is on.
   void followRetuneWithRatioSteps();
-  // Stage 6 per lane.
-  void runFreeLane(int lane);
-  void runSyncLane(int lane, double songPos, double bpm);
-  void stopSeqLanes();
   // Stages 4, 9 and 10: route sources, LFOs and routes.
   void selectRouteSources();
   void runLfo(int index, const LfoSettings& settings, const LfoTransport& transport);
@@ -688,7 +657,6 @@ private:
   // Notes: the key book and the event-stage prelude.
   void postNoteEvent(uint8_t type, int channel, int key, float velocity, int offset);
   void postSustainEvent(bool down, int offset);
-  void keyUp(int key);
   void clearVoice(int v);
   void putEveryKeyUpForActivation();
   void returnStolenNotes();

@@ -3,7 +3,7 @@
 
 void PluginProcessor::setRatioSelection(const int* degrees, const int* octaves, int n) {
   ratioSelection.set(degrees, octaves, n);
-  ratioSelectionDirty.store(true, std::memory_order_release);
+  published.ratioSelectionDirty.store(true, std::memory_order_release);
 }
 
 void PluginProcessor::followRetuneWithRatioSteps() {

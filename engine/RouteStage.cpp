@@ -61,7 +61,7 @@ void PluginProcessor::applyRoute(uint32_t route, ModTarget target) {
 
 void PluginProcessor::publishModPositions() {
   for (uint32_t t = 0; t < kModCutoffA; ++t) {
-    modPosition[t].store(rangePosition(kParams[kModTargetParams[t]], modulated[t].effective),
-                         std::memory_order_relaxed);
+    published.modPosition[t].store(rangePosition(kParams[kModTargetParams[t]], modulated[t].effective),
+                                   std::memory_order_relaxed);
   }
 }

@@ -31,16 +31,16 @@ void PluginProcessor::stageSequencerClock() {
   for (int l = 0; l < kSeqLanes; ++l) {
     if (!seq.lanes[l].enabled.load(kRelaxed)) continue;
     const int32_t mode = seq.lanes[l].runMode.load(kRelaxed);
-    if (mode == kSeqRunFree) runFreeLane(l);
-    if (mode == kSeqRunSync && playing) runSyncLane(l, songPos, bpm);
+    if (mode == kSeqRunFree) seq.runFree(l, bpm, sampleRate);
+    if (mode == kSeqRunSync && playing) seq.runSync(l, songPos, bpm, sampleRate);
   }
   // prevTransportPlaying still holds the previous block's flag: the LFO stage updates it later.
-  if (prevTransportPlaying && !playing) stopSeqLanes();
+  if (prevTransportPlaying && !playing) seq.stop();
 }
 
-void PluginProcessor::runFreeLane(int l) {
-  if (seqOffsetHolding(l)) return;
-  SeqLane& lane = seq.lanes[l];
+void SeqLanes::runFree(int l, double bpm, double sampleRate) {
+  if (offsetHolding(l, bpm, sampleRate)) return;
+  SeqLane& lane = lanes[l];
   const float rate = lane.freeRate.load(kRelaxed);
   const double before = std::floor(lane.freePhase);
   lane.freePhase += static_cast<double>(rate) * static_cast<double>(kBlockSamples) / sampleRate;
@@ -50,12 +50,12 @@ void PluginProcessor::runFreeLane(int l) {
   if (count <= 0) return;
   const int step = (lane.step.load(kRelaxed) + 1) % count;
   lane.step.store(step, kRelaxed);
-  seqEnterStep(l, step, ml::saturateToInt64(sampleRate / std::max(rate, kMinFreeRateForLength) + 0.5));
+  enterStep(l, step, ml::saturateToInt64(sampleRate / std::max(rate, kMinFreeRateForLength) + 0.5));
   lane.lastStep = step;
 }
 
-void PluginProcessor::runSyncLane(int l, double songPos, double bpm) {
-  SeqLane& lane = seq.lanes[l];
+void SeqLanes::runSync(int l, double songPos, double bpm, double sampleRate) {
+  SeqLane& lane = lanes[l];
   const double beats = kSeqSyncDivBeats[std::clamp(lane.syncDiv.load(kRelaxed), 0, kSeqLastSyncDiv)];
   const int count = lane.countNow();
   if (beats <= 0.0 || count <= 0) return;
@@ -68,25 +68,25 @@ void PluginProcessor::runSyncLane(int l, double songPos, double bpm) {
   if (idx < 0) idx += count;
   lane.step.store(idx, kRelaxed);
   if (idx == lane.lastStep) return;
-  seqEnterStep(l, idx, ml::saturateToInt64(beats * 60.0 / std::max(bpm, kMinSyncTempo) * sampleRate + 0.5));
+  enterStep(l, idx, ml::saturateToInt64(beats * 60.0 / std::max(bpm, kMinSyncTempo) * sampleRate + 0.5));
   lane.lastStep = idx;
 }
 
-void PluginProcessor::stopSeqLanes() {
-  for (SeqLane& lane : seq.lanes) {
+void SeqLanes::stop() {
+  for (SeqLane& lane : lanes) {
     lane.delay.disarm();
     const int32_t mode = lane.runMode.load(kRelaxed);
     if (mode == kSeqRunNote || mode == kSeqRunSync) lane.step.store(0, kRelaxed);
   }
 }
 
-bool PluginProcessor::shouldAdvanceSeq(int lane) {
+bool SeqLanes::shouldAdvance(int lane, double bpm, double sampleRate) {
   if (!anyLane(lane)) return true;
-  SeqLaneDelay& delay = seq.lanes[lane].delay;
+  SeqLaneDelay& delay = lanes[lane].delay;
   if (!delay.active()) return true;
   if (!delay.armed) {
     // A note that arms the delay is held back even when the delay is shorter than a sample.
-    delay.holdSamples = delay.lengthSamples(getTempo(), sampleRate);
+    delay.holdSamples = delay.lengthSamples(bpm, sampleRate);
     delay.holding = true;
     delay.armed = true;
     return false;
@@ -94,9 +94,9 @@ bool PluginProcessor::shouldAdvanceSeq(int lane) {
   return !delay.holding;
 }
 
-void PluginProcessor::advanceSeqStep(int lane) {
+void SeqLanes::advanceStep(int lane, uint64_t blockClock, double sampleRate) {
   if (!anyLane(lane)) return;
-  SeqLane& l = seq.lanes[lane];
+  SeqLane& l = lanes[lane];
   const int count = l.countNow();
   int step = l.step.load(kRelaxed);
   if (count > 0) {
@@ -110,21 +110,21 @@ void PluginProcessor::advanceSeqStep(int lane) {
                           ml::saturateToInt64(kMaxNoteStepSeconds * sampleRate));
   }
   l.glide.lastAdvance = now;
-  seqEnterStep(lane, step, duration);
+  enterStep(lane, step, duration);
   l.lastStep = step;
 }
 
-bool PluginProcessor::seqOffsetHolding(int lane) {
+bool SeqLanes::offsetHolding(int lane, double bpm, double sampleRate) {
   if (!anyLane(lane)) return false;
-  SeqLaneDelay& delay = seq.lanes[lane].delay;
+  SeqLaneDelay& delay = lanes[lane].delay;
   if (!delay.active()) return false;
-  if (!delay.armed) delay.arm(getTempo(), sampleRate);
+  if (!delay.armed) delay.arm(bpm, sampleRate);
   return delay.holding;
 }
 
-void PluginProcessor::seqEnterStep(int lane, int step, int64_t durationSamples) {
+void SeqLanes::enterStep(int lane, int step, int64_t durationSamples) {
   if (!anyLane(lane)) return;
-  SeqLane& l = seq.lanes[lane];
+  SeqLane& l = lanes[lane];
   SeqGlide& g = l.glide;
   const int count = l.countNow();
   if (count <= 0) {
@@ -141,7 +141,7 @@ void PluginProcessor::seqEnterStep(int lane, int step, int64_t durationSamples) 
   const bool tiedStep = lane < kSeqTiedLanes && idx < kSeqSteps && l.tieAt(idx);
   if (v <= kSeqRestLevel || durationSamples <= 0 || !tiedStep) return;
   const float next = l.valueAt(bank, (idx + 1) % count);
-  const bool restsAtZero = lane == 1 && seq.lane1Target.load(kRelaxed) == kSeqTargetMorphFader;
+  const bool restsAtZero = lane == 1 && lane1Target.load(kRelaxed) == kSeqTargetMorphFader;
   const float rest = restsAtZero ? 0.0f : kRestGlideTarget;
   g.to = next > kSeqRestLevel ? next : rest;
   g.tied = true;

@@ -1,8 +1,10 @@
-// The sequencer lanes' editing calls and getters (main thread; the getters from any thread).
+// The sequencer lanes' editing calls and getters (main thread; the getters from any thread), and the
+// tie re-anchoring of lanes 0 and 1 (audio thread).
 #include <algorithm>
 #include <atomic>
 
-#include "engine/PluginProcessor.h"
+#include "engine/SeqLanes.h"
+#include "engine/voice/SeqSyncDivisions.h"
 #include "foundation/MLSafeValue.h"
 
 namespace {
@@ -28,123 +30,127 @@ float clampRate(float hz) {
 
 }  // namespace
 
-void PluginProcessor::setSeqSteps(int lane, const float* steps, int n) {
+void SeqLanes::setSteps(int lane, const float* steps, int n) {
   const int l = mappedLane(lane);
-  if (seq.lanes[l].writeSteps(steps, n) && tiedLane(l))
-    seq.lanes[l].editBroke.store(true, std::memory_order_release);
+  if (lanes[l].writeSteps(steps, n) && tiedLane(l)) lanes[l].editBroke.store(true, std::memory_order_release);
 }
 
-void PluginProcessor::setSeqTies(int lane, const unsigned char* ties, int n) {
+void SeqLanes::setTies(int lane, const unsigned char* ties, int n) {
   if (!tiedLane(lane)) return;
-  if (seq.lanes[lane].writeTies(ties, n)) seq.lanes[lane].editBroke.store(true, std::memory_order_release);
+  if (lanes[lane].writeTies(ties, n)) lanes[lane].editBroke.store(true, std::memory_order_release);
 }
 
-void PluginProcessor::setSeqEnabled(int lane, bool on) {
-  seq.lanes[mappedLane(lane)].enabled.store(on, kRelaxed);
+void SeqLanes::setEnabled(int lane, bool on) {
+  lanes[mappedLane(lane)].enabled.store(on, kRelaxed);
 }
 
-void PluginProcessor::setSeqTriggerKey(int lane, int key) {
-  seq.lanes[mappedLane(lane)].triggerKey.store(key, kRelaxed);
+void SeqLanes::setTriggerKey(int lane, int key) {
+  lanes[mappedLane(lane)].triggerKey.store(key, kRelaxed);
 }
 
-void PluginProcessor::setSeqRunMode(int lane, int mode) {
-  if (anyLane(lane)) seq.lanes[lane].runMode.store(std::clamp(mode, 0, kSeqLastRunMode), kRelaxed);
+void SeqLanes::setRunMode(int lane, int mode) {
+  if (anyLane(lane)) lanes[lane].runMode.store(std::clamp(mode, 0, kSeqLastRunMode), kRelaxed);
 }
 
-void PluginProcessor::setSeqSyncDiv(int lane, int div) {
-  if (anyLane(lane)) seq.lanes[lane].syncDiv.store(std::clamp(div, 0, kSeqLastSyncDiv), kRelaxed);
+void SeqLanes::setSyncDiv(int lane, int div) {
+  if (anyLane(lane)) lanes[lane].syncDiv.store(std::clamp(div, 0, kSeqLastSyncDiv), kRelaxed);
 }
 
-void PluginProcessor::setSeqFreeRate(int lane, float hz) {
-  if (anyLane(lane)) seq.lanes[lane].freeRate.store(clampRate(hz), kRelaxed);
+void SeqLanes::setFreeRate(int lane, float hz) {
+  if (anyLane(lane)) lanes[lane].freeRate.store(clampRate(hz), kRelaxed);
 }
 
 // Any finite division is kept (at or below 0 means no delay); a non-finite one would poison the hold
 // length and the song position, so it counts as none.
-void PluginProcessor::setSeqDelay(int lane, float division, int multiplier) {
+void SeqLanes::setDelay(int lane, float division, int multiplier) {
   if (!anyLane(lane)) return;
-  seq.lanes[lane].delay.division.store(ml::finiteOr(division, 0.0f), kRelaxed);
-  seq.lanes[lane].delay.multiplier.store(multiplier, kRelaxed);
+  lanes[lane].delay.division.store(ml::finiteOr(division, 0.0f), kRelaxed);
+  lanes[lane].delay.multiplier.store(multiplier, kRelaxed);
 }
 
-void PluginProcessor::setSeqTarget(int lane, int target) {
-  if (lane == 1) seq.lane1Target.store(std::clamp(target, 0, kSeqLastTarget), kRelaxed);
+void SeqLanes::setTarget(int lane, int target) {
+  if (lane == 1) lane1Target.store(std::clamp(target, 0, kSeqLastTarget), kRelaxed);
 }
 
-void PluginProcessor::setSeqRateCommitted(int lane, float hz) {
-  if (tiedLane(lane)) seq.lanes[lane].committedRate.store(clampRate(hz), kRelaxed);
+void SeqLanes::setRateCommitted(int lane, float hz) {
+  if (tiedLane(lane)) lanes[lane].committedRate.store(clampRate(hz), kRelaxed);
 }
 
-void PluginProcessor::resetSeqRateCommitted() {
-  for (int l = 0; l < kSeqTiedLanes; ++l) seq.lanes[l].committedRate.store(-1.0f, kRelaxed);
+void SeqLanes::resetRateCommitted() {
+  for (int l = 0; l < kSeqTiedLanes; ++l) lanes[l].committedRate.store(-1.0f, kRelaxed);
 }
 
-void PluginProcessor::setSeqLaneEditBroke(int lane, bool broke) {
-  if (tiedLane(lane)) seq.lanes[lane].editBroke.store(broke, std::memory_order_release);
+void SeqLanes::setEditBroke(int lane, bool broke) {
+  if (tiedLane(lane)) lanes[lane].editBroke.store(broke, std::memory_order_release);
 }
 
-void PluginProcessor::stageSeqLatchRestore(bool lane0, bool lane1) {
-  seq.latchedEditBroke[0].store(lane0, kRelaxed);
-  seq.latchedEditBroke[1].store(lane1, kRelaxed);
-  seq.latchRestorePending.store(true, std::memory_order_release);
+void SeqLanes::stageLatchRestore(bool lane0, bool lane1) {
+  latchedEditBroke[0].store(lane0, kRelaxed);
+  latchedEditBroke[1].store(lane1, kRelaxed);
+  latchRestorePending.store(true, std::memory_order_release);
 }
 
-bool PluginProcessor::getSeqEnabled(int lane) const {
-  return seq.lanes[mappedLane(lane)].enabled.load(kRelaxed);
+bool SeqLanes::enabled(int lane) const {
+  return lanes[mappedLane(lane)].enabled.load(kRelaxed);
 }
 
-int PluginProcessor::getSeqTriggerKey(int lane) const {
-  return seq.lanes[mappedLane(lane)].triggerKey.load(kRelaxed);
+int SeqLanes::triggerKey(int lane) const {
+  return lanes[mappedLane(lane)].triggerKey.load(kRelaxed);
 }
 
-int PluginProcessor::getSeqRunMode(int lane) const {
-  return seq.lanes[mappedLane(lane)].runMode.load(kRelaxed);
+int SeqLanes::runMode(int lane) const {
+  return lanes[mappedLane(lane)].runMode.load(kRelaxed);
 }
 
-int PluginProcessor::getSeqSyncDiv(int lane) const {
-  return seq.lanes[mappedLane(lane)].syncDiv.load(kRelaxed);
+int SeqLanes::syncDiv(int lane) const {
+  return lanes[mappedLane(lane)].syncDiv.load(kRelaxed);
 }
 
-float PluginProcessor::getSeqFreeRate(int lane) const {
-  return seq.lanes[mappedLane(lane)].freeRate.load(kRelaxed);
+float SeqLanes::freeRate(int lane) const {
+  return lanes[mappedLane(lane)].freeRate.load(kRelaxed);
 }
 
-int PluginProcessor::getSeqStep(int lane) const {
-  return anyLane(lane) ? seq.lanes[lane].step.load(kRelaxed) : 0;
+int SeqLanes::step(int lane) const {
+  return anyLane(lane) ? lanes[lane].step.load(kRelaxed) : 0;
 }
 
-int PluginProcessor::getSeqStepCount(int lane) const {
-  return anyLane(lane) ? seq.lanes[lane].countNow() : 0;
+int SeqLanes::stepCount(int lane) const {
+  return anyLane(lane) ? lanes[lane].countNow() : 0;
 }
 
-int PluginProcessor::getSeqDelayMul(int lane) const {
-  return anyLane(lane) ? seq.lanes[lane].delay.multiplier.load(kRelaxed) : 1;
+int SeqLanes::delayMultiplier(int lane) const {
+  return anyLane(lane) ? lanes[lane].delay.multiplier.load(kRelaxed) : 1;
 }
 
-float PluginProcessor::getSeqDelayDiv(int lane) const {
-  return anyLane(lane) ? seq.lanes[lane].delay.division.load(kRelaxed) : 0.0f;
+float SeqLanes::delayDivision(int lane) const {
+  return anyLane(lane) ? lanes[lane].delay.division.load(kRelaxed) : 0.0f;
 }
 
-float PluginProcessor::getSeqRateCommitted(int lane) const {
-  return tiedLane(lane) ? seq.lanes[lane].committedRate.load(kRelaxed) : -1.0f;
+float SeqLanes::rateCommitted(int lane) const {
+  return tiedLane(lane) ? lanes[lane].committedRate.load(kRelaxed) : -1.0f;
 }
 
-bool PluginProcessor::seqLaneEditBroke(int lane) const {
-  return tiedLane(lane) && seq.lanes[lane].editBroke.load(std::memory_order_acquire);
+bool SeqLanes::editBroke(int lane) const {
+  return tiedLane(lane) && lanes[lane].editBroke.load(std::memory_order_acquire);
 }
 
-int PluginProcessor::getSeqStepsCopy(int lane, float* out, int max) const {
+int SeqLanes::stepsCopy(int lane, float* out, int max) const {
   if (!tiedLane(lane) || out == nullptr) return 0;
-  const SeqLane& l = seq.lanes[lane];
+  const SeqLane& l = lanes[lane];
   const int n = std::clamp(std::min(l.countNow(), max), 0, kSeqSteps);
   const int bank = l.bankNow();
   for (int i = 0; i < n; ++i) out[i] = l.valueAt(bank, i);
   return n;
 }
 
-int PluginProcessor::getSeqTiesCopy(int lane, unsigned char* out, int max) const {
+int SeqLanes::tiesCopy(int lane, unsigned char* out, int max) const {
   if (!tiedLane(lane) || out == nullptr) return 0;
   const int n = std::clamp(max, 0, kSeqSteps);
-  for (int i = 0; i < n; ++i) out[i] = seq.lanes[lane].tieAt(i) ? 1 : 0;
+  for (int i = 0; i < n; ++i) out[i] = lanes[lane].tieAt(i) ? 1 : 0;
   return n;
+}
+
+float SeqLanes::tieReanchor(int lane, float value, bool tied, int step, float phase) {
+  if (!tiedLane(lane)) return value;
+  return lanes[lane].reanchor.apply(value, tied, step, phase);
 }

@@ -57,11 +57,6 @@ float PluginProcessor::seqValMorph(int lane, int step, float frac, bool glide) c
   return a + ml::safeClamp(frac, 0.0f, 1.0f) * (at(step + 1) - a);
 }
 
-float PluginProcessor::seqTieReanchorApply(int lane, float value, bool tied, int step, float phase) {
-  if (!tiedLane(lane)) return value;
-  return seq.lanes[lane].reanchor.apply(value, tied, step, phase);
-}
-
 bool PluginProcessor::getSeqMorphValues(int lane, float* out, int max, int& n) const {
   n = 0;
   if (!tiedLane(lane) || !seq.laneMorph[lane] || out == nullptr) return false;

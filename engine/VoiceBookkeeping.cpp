@@ -53,7 +53,7 @@ void PluginProcessor::applyVoiceMode() {
     }
     lastVoiceMode = config.mode;
     effectiveVoiceCount = config.effectiveCount;
-    postSustainEvent(sustainPedal, 0);
+    postSustainEvent(keyBook.sustainPedal, 0);
   }
   lastGlideSeconds = effectiveEtsGlideSeconds();
   allocator.setPitchGlideInSeconds(lastGlideSeconds);
@@ -73,36 +73,20 @@ void PluginProcessor::returnStolenNotes() {
   // Only a held key can be given back.
   if (!anyKeyHeld()) freeVoices = 0;
   for (; freeVoices > 0; --freeVoices) {
-    int best = -1;
-    for (int k = 1; k < kNumKeys; ++k) {
-      const bool candidate = keyChannel[k] >= 0 && !sounding[k] && keyOrder[k] <= keyOrderAtLastEvents;
-      if (candidate && (best < 0 || keyOrder[k] > keyOrder[best])) best = k;
-    }
+    const int best = keyBook.lastKeyToGiveBack(sounding);
     if (best < 0) break;
     sounding[best] = true;
-    const float velocity = keyVelocity[best] > 0.0f ? keyVelocity[best] : 1.0f;
-    postNoteEvent(ml::Event::kNoteOn, keyChannel[best], best, velocity, 0);
+    const float velocity = keyBook.velocity[best] > 0.0f ? keyBook.velocity[best] : 1.0f;
+    postNoteEvent(ml::Event::kNoteOn, keyBook.channel[best], best, velocity, 0);
   }
-  keyOrderAtLastEvents = keyOrderCounter;
+  keyBook.orderAtLastEvents = keyBook.orderCounter;
 }
 
 void PluginProcessor::sweepLostNoteOffs() {
-  if (anyKeyHeld()) {
-    sweepArmed = true;
-    sweepCursor = 1;
-    return;
-  }
-  if (!sweepArmed || sustainPedal) return;
-  int sent = 0;
-  while (sweepCursor < kNumKeys && sent < kMaxSweepNoteOffs) {
-    if (keyPressed[sweepCursor]) {
-      // At the block's last sample: a host note-off queued for this block is never pre-empted.
-      postNoteEvent(ml::Event::kNoteOff, kRecoveryChannel, sweepCursor, 0.0f, ml::kLastSampleInVector);
-      ++sent;
-    }
-    ++sweepCursor;
-  }
-  if (sweepCursor >= kNumKeys) sweepArmed = false;
+  keyBook.sweepLostNoteOffs(kMaxSweepNoteOffs, [this](int key) {
+    // At the block's last sample: a host note-off queued for this block is never pre-empted.
+    postNoteEvent(ml::Event::kNoteOff, kRecoveryChannel, key, 0.0f, ml::kLastSampleInVector);
+  });
 }
 
 void PluginProcessor::trackVoiceChannels() {
@@ -110,9 +94,8 @@ void PluginProcessor::trackVoiceChannels() {
     const AllocatorVoice& av = allocator.getVoice(v);
     const int key = static_cast<int>(av.creatorKeyIdx);
     // A note-on and its note-off in one block leave the key up: the voice keeps its last channel.
-    if (key < kNumKeys && keyChannel[key] >= 0 &&
-        (key != voiceKeySeen[v] || noteStarts(av, voicePrevGate[v])))
-      voices[v].noteChannel = keyChannel[key];
+    if (key < kNumKeys && keyBook.held(key) && (key != voiceKeySeen[v] || noteStarts(av, voicePrevGate[v])))
+      voices[v].noteChannel = keyBook.channel[key];
     voiceKeySeen[v] = key;
   }
 }
@@ -121,7 +104,8 @@ void PluginProcessor::recoverStuckVoices() {
   for (int v = 0; v < kNumVoices; ++v) {
     const AllocatorVoice& av = allocator.getVoice(v);
     const size_t note = av.creatorKeyIdx;
-    const bool stuck = lastGate(av) > kStuckGate && playsKey(note) && keyChannel[note] < 0 && !sustainPedal;
+    const bool stuck = lastGate(av) > kStuckGate && playsKey(note) && !keyBook.held(static_cast<int>(note)) &&
+                       !keyBook.sustainPedal;
     if (!stuck) {
       stuckBlocks[v] = 0;
       continue;
@@ -142,11 +126,7 @@ void PluginProcessor::recoverStuckVoices() {
 void PluginProcessor::putEveryKeyUpForActivation() {
   // The host sends no note-offs across a deactivation: forget every key, the pedal and the allocator's
   // notes without posting events, so nothing re-attacks and a voice mode change does not wait.
-  keyChannel.fill(-1);
-  keyOrder.fill(0);
-  sustainPedal = false;
-  sweepArmed = false;
-  sweepCursor = 1;
+  keyBook.forgetEveryKey();
   allocator.clear();
   allocator.keyStates = {};
   allocator.sustain = false;

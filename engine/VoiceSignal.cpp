@@ -155,8 +155,7 @@ struct FilterTracking {
 FilterTracking filterTracking(PluginProcessor& e, const VoiceBlock& b) {
   FilterTracking t;
   const float kt[2] = {b.last[PP::kLastKeyTrackA], b.last[PP::kLastKeyTrackB]};
-  for (int k = 0; k < 2; ++k)
-    t.snapOn[k] = e.filterLock[k].load(std::memory_order_relaxed) && e.currentRatioSteps().ratioStepCount > 0;
+  for (int k = 0; k < 2; ++k) t.snapOn[k] = e.filterLocked(k) && e.currentRatioSteps().ratioStepCount > 0;
   if (kt[0] > kKeyTrackOn || kt[1] > kKeyTrackOn || t.snapOn[0] || t.snapOn[1]) {
     float sum = 0.f;
     for (int i = 0; i < kBlock; ++i) sum += b.hz[i];
@@ -167,7 +166,8 @@ FilterTracking filterTracking(PluginProcessor& e, const VoiceBlock& b) {
     }
   }
   // Every call stores them, release tails included: the last call of a block remains.
-  for (int k = 0; k < 2; ++k) e.keyTrackOffset[k].store(t.keyTrackMul[k] - 1.f, std::memory_order_relaxed);
+  for (int k = 0; k < 2; ++k)
+    e.published.keyTrackOffset[k].store(t.keyTrackMul[k] - 1.f, std::memory_order_relaxed);
   return t;
 }
 
@@ -201,7 +201,7 @@ void filterJob(PluginProcessor& e, VoiceState& v, VoiceBlock& b, FilterSeriesJob
                                      tracking.meanHz, source);
     }
     const float snapTarget = cutoffSnapUpdate(f.state.snap, tracking.snapOn[k], snapped, restart, b.sr);
-    if (k == 0) e.cutoffSnapTargetA.store(snapTarget, std::memory_order_relaxed);
+    if (k == 0) e.published.cutoffSnapTargetA.store(snapTarget, std::memory_order_relaxed);
 
     FilterBlockInputs& in = filters.inputs[k];
     in.cutoff = cutoff.getConstBuffer();

@@ -62,7 +62,7 @@ TEST_F(Gui, OffersEmbeddedCocoaViewsOnly) {
   for (const char* api : {CLAP_WINDOW_API_X11, CLAP_WINDOW_API_WIN32, "unknown"})
     EXPECT_FALSE(gui->create(handle, api, false)) << api;
   EXPECT_EQ(plugin().editor, nullptr);
-  EXPECT_FALSE(plugin().engine.editorAttached.load());
+  EXPECT_FALSE(plugin().engine.published.editorAttached.load());
 
   // A window record of another API is refused, not read as a view.
   ASSERT_TRUE(create());
@@ -122,7 +122,7 @@ TEST_F(Gui, SizesKeepTheAspectWithinOnePoint) {
 TEST_F(Gui, ParentingBuildsTheWebViewInTheHostsView) {
   EXPECT_FALSE(setParent(hostView.get()));  // no editor yet
   ASSERT_TRUE(create());
-  EXPECT_TRUE(plugin().engine.editorAttached.load());
+  EXPECT_TRUE(plugin().engine.published.editorAttached.load());
   EXPECT_EQ(plugin().editor->webView(), nullptr);
   EXPECT_FALSE(gui->set_parent(fixture->instance.plugin(), nullptr));
   EXPECT_EQ(plugin().editor->webView(), nullptr);
@@ -194,7 +194,7 @@ TEST_F(Gui, DestroyingTakesTheViewOutAndReopeningStartsAfresh) {
 
   destroy();
   EXPECT_EQ(plugin().editor, nullptr);
-  EXPECT_FALSE(plugin().engine.editorAttached.load());
+  EXPECT_FALSE(plugin().engine.published.editorAttached.load());
   EXPECT_THAT(hostView->subviews(), IsEmpty());
   EXPECT_TRUE(timer->cancelled());
   EXPECT_EQ(platform::mainQueue().fireTimers(platform::monotonicNanoseconds() + 1'000'000'000), 0u);

@@ -39,7 +39,7 @@ std::string probe(EditorSession& e, const std::string& what) {
   if (what == "slotGain3") return number(gain);
   if (what == "slotPan3") return number(pan);
   if (what == "slotSound3") return std::to_string(present ? note : -1);
-  if (what == "auditions") return std::to_string(engine.audition.writeIndex.load());
+  if (what == "auditions") return std::to_string(engine.kit.audition.writeIndex.load());
   if (what == "learning") return std::to_string(plugin.controllerMapView().learning);
   if (what == "slotReplies3") {
     int replies = 0;

@@ -43,11 +43,11 @@ TEST_F(EngineOutput, ResetClearsPoisonedMasterState) {
 TEST_F(EngineOutput, LocksRaiseTheRatioSelectionRequestOnlyWhenTurnedOn) {
   engine->setFilterLocked(1, true);
   EXPECT_TRUE(engine->filterLocked(7));  // any index past 0 is lock B
-  EXPECT_TRUE(engine->ratioSelectionDirty.exchange(false));
+  EXPECT_TRUE(engine->published.ratioSelectionDirty.exchange(false));
   engine->setFilterLocked(1, false);
-  EXPECT_FALSE(engine->ratioSelectionDirty.load());
+  EXPECT_FALSE(engine->published.ratioSelectionDirty.load());
   engine->setRatioLocked(true);
-  EXPECT_TRUE(engine->ratioSelectionDirty.exchange(false));
+  EXPECT_TRUE(engine->published.ratioSelectionDirty.exchange(false));
 }
 
 TEST_F(EngineOutput, ResetLeavesNothingOfTheOldSignalAndNoiseLevelZeroIsSilence) {

@@ -142,26 +142,26 @@ TEST_F(KitPlay, AuditionPlaysTheSlotsKeyAndReleasesItAfter150Milliseconds) {
   engine->auditionSlot(0);
   EXPECT_FALSE(engine->anyKeyHeld());  // nothing happens before the next block
   engine->generateBlock();
-  EXPECT_EQ(engine->audition.entries[0].countdown, 111);
+  EXPECT_EQ(engine->kit.audition.entries[0].countdown, 111);
   for (int b = 0; b < 60; ++b) engine->generateBlock();
   engine->auditionSlot(0);  // again: restarts the same note's time
   for (int b = 0; b < 111; ++b) engine->generateBlock();
-  EXPECT_EQ(engine->keyChannel[36], 1) << "the second audition was cut short by the first's note-off";
+  EXPECT_EQ(engine->keyBook.channel[36], 1) << "the second audition was cut short by the first's note-off";
   engine->generateBlock();
-  EXPECT_EQ(engine->keyChannel[36], -1);
+  EXPECT_EQ(engine->keyBook.channel[36], -1);
 }
 
 TEST_F(KitPlay, AuditionsBeyondTheEntriesAndTheRing) {
   // A ninth audition in one block takes entry zero after releasing it.
   for (int s = 0; s < 9; ++s) engine->auditionSlot(s);
   engine->generateBlock();
-  EXPECT_EQ(engine->keyChannel[36], -1);
-  EXPECT_EQ(engine->keyChannel[44], 1);
+  EXPECT_EQ(engine->keyBook.channel[36], -1);
+  EXPECT_EQ(engine->keyBook.channel[44], 1);
   // Requests beyond a full ring are dropped, not the queue.
   for (int s = 0; s < 20; ++s) engine->auditionSlot(s);
   engine->generateBlock();
-  EXPECT_TRUE(engine->keyPressed[36 + 14]);
-  EXPECT_FALSE(engine->keyPressed[36 + 15]);
+  EXPECT_TRUE(engine->keyBook.pressed[36 + 14]);
+  EXPECT_FALSE(engine->keyBook.pressed[36 + 15]);
 }
 
 TEST_F(KitPlay, AuditionOfASlotPastTheTopKeyPlaysNothing) {
@@ -169,8 +169,8 @@ TEST_F(KitPlay, AuditionOfASlotPastTheTopKeyPlaysNothing) {
   engine->auditionSlot(23);  // key 133: its clamped key 127 belongs to slot 17
   engine->auditionSlot(17);
   engine->generateBlock();
-  EXPECT_EQ(engine->audition.entries[0].note, 127);
-  EXPECT_EQ(engine->audition.entries[1].note, -1);
+  EXPECT_EQ(engine->kit.audition.entries[0].note, 127);
+  EXPECT_EQ(engine->kit.audition.entries[1].note, -1);
 }
 
 }  // namespace

@@ -87,7 +87,7 @@ TEST_F(KitSlots, SlotIndicesOutsideTheKitAreIgnored) {
     EXPECT_FALSE(engine->getSlotCopy(s, out, note, used));
     EXPECT_FALSE(engine->getSlotGainPan(s, gain, pan));
   }
-  for (int s = 0; s < kNumKitSlots; ++s) EXPECT_FALSE(engine->kitStaged.slots[s].pending());
+  for (int s = 0; s < kNumKitSlots; ++s) EXPECT_FALSE(engine->kit.staged.slots[s].pending());
 }
 
 TEST_F(KitSlots, ClearSlotTakesItsKeyFromTheBaseKeyClamped) {

@@ -98,20 +98,20 @@ TEST_F(Notes, KeysAndChannelsOutsideTheirRanges) {
   }
   EXPECT_TRUE(engine->allocator.events.empty());
   EXPECT_FALSE(engine->anyKeyHeld());
-  for (bool pressed : engine->keyPressed) EXPECT_FALSE(pressed);
+  for (bool pressed : engine->keyBook.pressed) EXPECT_FALSE(pressed);
 
   for (int channel = -1; channel <= 300; ++channel) {
     engine->handleNoteOn(channel, 60, 1.0, 0);
     const int8_t expected = static_cast<int8_t>(channel < 0 ? 0 : (channel > 15 ? 15 : channel));
-    ASSERT_EQ(engine->keyChannel[60], expected) << channel;
+    ASSERT_EQ(engine->keyBook.channel[60], expected) << channel;
     ASSERT_EQ(engine->allocator.events.back().channel, expected);
     engine->handleNoteOff(channel, 60, 0);
-    ASSERT_EQ(engine->keyChannel[60], -1);
+    ASSERT_EQ(engine->keyBook.channel[60], -1);
     engine->allocator.clearEvents();
   }
   // Bad velocities, offsets and bends are held to their ranges.
   engine->handleNoteOn(2, 61, NAN, 0);
-  EXPECT_EQ(engine->keyVelocity[61], 0.0f);
+  EXPECT_EQ(engine->keyBook.velocity[61], 0.0f);
   EXPECT_EQ(PluginProcessor::clampEventOffset(100), 63);
   engine->setPitchBend(NAN);
   EXPECT_EQ(engine->pitchBend.load(), 0.0f);
@@ -205,7 +205,7 @@ TEST_F(Notes, ChokeOfKeyMinusOneTakesEverythingDown) {
   engine->handleNoteOn(0, 72, 0.9, 5);
   engine->chokeKey(0, -1);
   EXPECT_FALSE(engine->anyKeyHeld());
-  EXPECT_FALSE(engine->sustainPedal);
+  EXPECT_FALSE(engine->keyBook.sustainPedal);
   for (const ReleaseVoice& tail : engine->releaseVoices) EXPECT_FALSE(tail.active);
   blocks(1);
   for (int v = 0; v < 8; ++v) EXPECT_TRUE(gateClosedThroughout(v)) << v;
@@ -243,11 +243,11 @@ TEST_F(Notes, LostNoteOffIsSwept) {
   engine->handleNoteOn(0, 60, 0.9, 0);
   blocks(1);
   const int v = note(0) == 60 ? 0 : 1;
-  engine->keyChannel[60] = -1;  // the host never sent the note-off
+  engine->keyBook.channel[60] = -1;  // the host never sent the note-off
   blocks(1);
   EXPECT_GT(gate(v)[62], 0.0f);  // released at the block's end, after any timed note-off
   EXPECT_EQ(gate(v)[63], 0.0f);
-  EXPECT_FALSE(engine->sweepArmed);
+  EXPECT_FALSE(engine->keyBook.sweepArmed);
 }
 
 TEST_F(Notes, StuckVoiceIsReleasedThenCleared) {
@@ -255,8 +255,8 @@ TEST_F(Notes, StuckVoiceIsReleasedThenCleared) {
   blocks(1);
   const int v = note(0) == 60 ? 0 : 1;
   // Key up in the book without a note-off, and out of the sweep's reach.
-  engine->keyChannel[60] = -1;
-  engine->keyPressed[60] = false;
+  engine->keyBook.channel[60] = -1;
+  engine->keyBook.pressed[60] = false;
   blocks(47);
   EXPECT_EQ(engine->stuckRecoveries, 0u);
   blocks(1);

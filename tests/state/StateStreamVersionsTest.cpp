@@ -257,8 +257,8 @@ TEST(StateVersions, EditorKeysAndLiveLanes) {
   EXPECT_TRUE(e.ratioLocked());
   EXPECT_EQ(e.ratioSelectionCount(), 3);
   EXPECT_TRUE(e.getSeqEnabled(0));
-  EXPECT_TRUE(e.seqRatioAbsolute.load());
-  EXPECT_TRUE(e.seqRatioRankEncoded.load());
+  EXPECT_TRUE(e.published.seqRatioAbsolute.load());
+  EXPECT_TRUE(e.published.seqRatioRankEncoded.load());
   EXPECT_EQ(e.getSeqFreeRate(0), 50.0f);  // clamped, as are run mode and division
   EXPECT_FALSE(e.getSeqEnabled(1));       // only the literal true counts
   unsigned char ties[8] = {};
