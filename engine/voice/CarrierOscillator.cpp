@@ -374,9 +374,10 @@ void renderPlainOscillator(const float* phase, const float* modSine, const Oscil
   if (!shapedPath(in)) {
     // The modulated phase leaves 0..1 at high FM amounts: wrap it before the polynomial.
     ml::DSPVector p;
-    for (int i = 0; i < kOscBlockSize; ++i) p[i] = wrapPhase(phase[i] + modSine[i] * in.index[i]);
+    for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i)
+      p[i] = wrapPhase(phase[i] + modSine[i] * in.index[i]);
     const ml::DSPVector y = ml::phasorToSine(p);
-    for (int i = 0; i < kOscBlockSize; ++i) out[i] = y[i] * in.carFade[i];
+    for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) out[i] = y[i] * in.carFade[i];
     return;
   }
   float p[kOscBlockSize];

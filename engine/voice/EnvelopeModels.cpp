@@ -340,7 +340,7 @@ ml::DSPVector renderEnvelope(ADSR& adsr, EnvWrap& env, const ml::DSPVector& gate
     env.gate = true;
     // The loops run on a local copy of the generator, whose state the compiler keeps in registers.
     ADSR generator = adsr;
-    for (int i = 0; i < kBlock; ++i) out[i] = heldSample(generator, env, p, sustain);
+    for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) out[i] = heldSample(generator, env, p, sustain);
     adsr = generator;
     classicDisplay(env, adsr, p.triggerMode, out[kBlock - 1], sustain);
     return out;
@@ -356,7 +356,7 @@ ml::DSPVector renderEnvelope(ADSR& adsr, EnvWrap& env, const ml::DSPVector& gate
       env.holdDone = false;
       env.oneShotLatch = p.triggerMode == kTriggerOneShot;
     }
-    env.gate = gate[i] > 0.f;
+    env.gate = gate[size_t(i)] > 0.f;
     const bool held = env.gate || env.oneShotLatch;
     float y = generator.processSample(classicDelayGate(env, held));
     int32_t st = generator.stage;
@@ -370,7 +370,7 @@ ml::DSPVector renderEnvelope(ADSR& adsr, EnvWrap& env, const ml::DSPVector& gate
     } else if (p.triggerMode == kTriggerLoop && env.gate && st == ADSR::kSustain) {
       generator.gatePrev = 0.f;  // the next sample restarts the attack from the current level
     }
-    out[i] = shaped;
+    out[size_t(i)] = shaped;
     env.lastOutput = shaped;
     env.lastAdsrStage = st;
   }
@@ -401,7 +401,7 @@ ml::DSPVector renderEnvelopeModern(ADSR& adsr, EnvWrap& env, const ml::DSPVector
         env.stageCounter = 0;
       }
     }
-    env.gate = gate[i] > 0.f;
+    env.gate = gate[size_t(i)] > 0.f;
     const bool held = env.gate || env.oneShotLatch;
     if (!held && env.stage != kEnvRelease && env.stage != kEnvIdle) {
       env.stage = kEnvRelease;
@@ -411,7 +411,7 @@ ml::DSPVector renderEnvelopeModern(ADSR& adsr, EnvWrap& env, const ml::DSPVector
     env.smoothedSustain += a * (sustain - env.smoothedSustain);
     const float value = progress01(modernStep(env, p, n));
     env.level = value;
-    out[i] = value;
+    out[size_t(i)] = value;
   }
   modernDisplay(env, n, out[kBlock - 1]);
   adsr.stage = adsrStageOf(env.stage);

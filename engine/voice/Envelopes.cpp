@@ -16,7 +16,7 @@ float syncedStageTime(float time, bool synced, int division, double bpm, float l
   if (!synced) return time;
   if (time <= 0.f) return 0.f;
   const double b = bpm > 1.0 ? bpm : 120.0;
-  const double t = 60.0 / b * kSeqSyncDivBeats[std::clamp(division, 0, 18)];
+  const double t = 60.0 / b * kSeqSyncDivBeats[size_t(std::clamp(division, 0, 18))];
   return ml::safeClamp(static_cast<float>(t), lo, hi);
 }
 
