@@ -30,6 +30,8 @@ void PluginProcessor::tickEnv2Playhead(VoiceState& voice, const ml::DSPVector& g
   const int trigger = firstGateRise(gate, gateBefore);
   const float curves[3] = {engineLast[kLastEnv2CurveA], engineLast[kLastEnv2CurveD],
                            engineLast[kLastEnv2CurveR]};
-  const EnvShapeParams p = envelopeShape(voice, kEnv2, trigger >= 0, note, 1.0f, curves);
-  renderVoiceEnvelope(*this, voice.adsr2, voice.env2, gate, p, trigger, static_cast<float>(sampleRate));
+  const EnvShapeParams p =
+      envelopeShape(voiceParams, sampleRate, getTempo(), voice, kEnv2, trigger >= 0, note, 1.0f, curves);
+  renderVoiceEnvelope(envFeelModern(), voice.adsr2, voice.env2, gate, p, trigger,
+                      static_cast<float>(sampleRate));
 }

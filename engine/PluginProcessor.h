@@ -19,6 +19,7 @@
 #include "engine/SeqLanes.h"
 #include "engine/TruePeakLimiter.h"
 #include "engine/VoiceMix.h"
+#include "engine/VoiceParams.h"
 #include "engine/voice/AnalogDrift.h"
 #include "engine/voice/CarrierBank.h"
 #include "engine/voice/ParamSmoother.h"
@@ -34,11 +35,12 @@
 // object with public state: the audio thread owns the DSP state; other threads reach it only through the
 // atomics (parameters, flags, transport, published values). Large: keep it on the heap, never on a stack.
 // The voice renders of one block between their steps (VoiceRender.h); built off the audio thread.
+class PluginProcessor;
 struct VoiceRenders;
 struct VoiceRendersDeleter {
   void operator()(VoiceRenders* r) const;
 };
-std::unique_ptr<VoiceRenders, VoiceRendersDeleter> makeVoiceRenders();
+std::unique_ptr<VoiceRenders, VoiceRendersDeleter> makeVoiceRenders(PluginProcessor& engine);
 
 class PluginProcessor {
 public:
@@ -441,20 +443,11 @@ public:
   const ml::DSPVector& finishVoiceRender(int r);
   // A parameter as the voice plays it: its kit slot's captured value (sanitised) in kit mode, else
   // the block cache value.
-  double effParam(uint32_t id, const VoiceState& voice) const {
-    if (id >= kNumParams) return 0.0;
-    if (!kitMode.load(std::memory_order_relaxed)) return cache[id];
-    return kitEffParam(id, voice);
-  }
-  // effParam in kit mode, id below kNumParams.
-  double kitEffParam(uint32_t id, const VoiceState& voice) const;
+  double effParam(uint32_t id, const VoiceState& voice) const { return voiceParams.effParam(id, voice); }
   // The voice's kit slot captured id with a value other than the block's (NaN counts as other).
-  bool afxOverridden(uint32_t id, const VoiceState& voice) const;
-  // Envelope env (0 or 1) of a voice for this block: stage times (glided, reset at a note start),
-  // key tracking from note, curves {attack, decay, release}, delay, hold and trigger mode. timeMul
-  // scales the stage times (the voice's analog offset for Env 1, 1 for Env 2).
-  EnvShapeParams envelopeShape(VoiceState& voice, int env, bool noteStarts, float note, float timeMul,
-                               const float (&curves)[3]) const;
+  bool afxOverridden(uint32_t id, const VoiceState& voice) const {
+    return voiceParams.kitOverridden(id, voice);
+  }
   // Stage 7: rebuilds the carrier bank when the tuning or Shape moved, then glides its amplitudes.
   void maintainCarrierBank();
   // Sets every engine smoother's time for the current sample rate and jumps it to its cached value.
@@ -498,8 +491,7 @@ public:
   // 4. Voices and release tails.
   std::array<VoiceState, kNumVoices> voices{};
   std::array<ReleaseVoice, kNumVoices> releaseVoices{};
-  // The renders of the current block (VoiceRender.h), and per voice and per tail its render (-1: none).
-  std::unique_ptr<VoiceRenders, VoiceRendersDeleter> voiceRenders{makeVoiceRenders()};
+  // Per voice and per tail its render in voiceRenders (-1: none).
   std::array<int8_t, kNumVoices> voiceRender{};
   std::array<int8_t, kNumVoices> tailRender{};
 
@@ -533,6 +525,8 @@ public:
   std::atomic<int32_t> kitBaseKey{kDefaultKitBaseKey};
   std::array<KitSlot, kNumKitSlots> kitSlots = emptyKitSlots();  // audio thread
   std::atomic<uint32_t> soundingSlotMask{0};                     // bit s: slot s sounded in the last block
+  // The block cache and the kit slots as the voices play them.
+  VoiceParams voiceParams{cache, kitMode, kitSlots};
 
   // 10. Per-voice activity meters.
   std::array<std::atomic<float>, kNumVoices> voiceActivity{};
@@ -618,6 +612,10 @@ public:
   ml::DSPVector residueRight;
   uint32_t residueReadIndex{0};
   uint32_t residueRemaining{0};
+
+  // The renders of the current block (VoiceRender.h), with their view of the engine's state above: last,
+  // so that the state they refer to is built first.
+  std::unique_ptr<VoiceRenders, VoiceRendersDeleter> voiceRenders{makeVoiceRenders(*this)};
 
 private:
   // Stage 23: rebuilds the ratio steps after a retune while the ratio lock or a cutoff lock is on.

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "engine/PluginProcessor.h"
+#include "engine/VoiceRender.h"
 
 namespace {
 
@@ -14,6 +15,10 @@ constexpr int kTailVoiceIndex = -1;
 }  // namespace
 
 void PluginProcessor::spawnReleaseVoice(const VoiceState& voice, float pitch, float pan, int offset) {
+  voiceRenders->context.out.spawnReleaseTail(voice, pitch, pan, offset);
+}
+
+void VoiceOutputs::spawnReleaseTail(const VoiceState& voice, float pitch, float pan, int offset) const {
   ReleaseVoice* slot = nullptr;
   for (ReleaseVoice& tail : releaseVoices) {
     if (!tail.active) {

@@ -86,12 +86,19 @@ void applyStartDelay(const VoiceState& v, VoiceBlock& b) {
   b.noteStart += n;
 }
 
+// Envelope env of the voice as the block's parameters and tempo give it.
+EnvShapeParams voiceEnvelopeShape(const VoiceContext& ctx, VoiceState& v, int env, bool noteStarts,
+                                  float note, float timeMul, const float (&curves)[3]) {
+  return envelopeShape(ctx.params, ctx.sampleRate, ctx.tempo.load(std::memory_order_relaxed), v, env,
+                       noteStarts, note, timeMul, curves);
+}
+
 }  // namespace
 
-EnvShapeParams PluginProcessor::envelopeShape(VoiceState& voice, int env, bool noteStarts, float note,
-                                              float timeMul, const float (&curves)[3]) const {
+EnvShapeParams envelopeShape(const VoiceParams& params, double sampleRate, double tempo, VoiceState& voice,
+                             int env, bool noteStarts, float note, float timeMul, const float (&curves)[3]) {
   const EnvParamIds& ids = kEnvParams[env == 0 ? 0 : 1];
-  auto param = [&](uint32_t id) { return static_cast<float>(effParam(id, voice)); };
+  auto param = [&](uint32_t id) { return static_cast<float>(params.effParam(id, voice)); };
   const float sr = static_cast<float>(sampleRate);
   const bool synced = param(ids.sync) > 0.5f;
   float* stored = voice.envStageTime[env == 0 ? 0 : 1];
@@ -104,7 +111,7 @@ EnvShapeParams PluginProcessor::envelopeShape(VoiceState& voice, int env, bool n
   for (int t = 0; t < 3; ++t) {
     float time = ml::safeClamp(param(ids.time[t]), kMinStageSeconds, kMaxStageSeconds[t]);
     if (synced) {
-      time = syncedStageTime(time, true, roundedIndex(effParam(ids.division[t], voice)), getTempo(),
+      time = syncedStageTime(time, true, roundedIndex(params.effParam(ids.division[t], voice)), tempo,
                              kMinStageSeconds, kMaxStageSeconds[t]);
     }
     if (glide < 0.0f && stored[t] >= 0.0f && stored[t] != time) {
@@ -130,22 +137,21 @@ EnvShapeParams PluginProcessor::envelopeShape(VoiceState& voice, int env, bool n
   const float hold = ml::safeClamp(param(ids.hold), 0.0f, kMaxDelayHoldSeconds);
   p.delaySamples = samplesOf(delay, sr);
   p.holdSamples = samplesOf(hold, sr);
-  p.triggerMode = roundedIndex(ml::safeClamp(effParam(ids.trigger, voice), 0.0, 2.0));
+  p.triggerMode = roundedIndex(ml::safeClamp(params.effParam(ids.trigger, voice), 0.0, 2.0));
   if (p.triggerMode == kLoopTrigger) p.decay = std::max(p.decay, kMinLoopDecaySeconds);
   return p;
 }
 
-ml::DSPVector renderVoiceEnvelope(const PluginProcessor& e, ml::ADSR& adsr, EnvWrap& env,
-                                  const ml::DSPVector& gate, const EnvShapeParams& p, int triggerIndex,
-                                  float sr) {
+ml::DSPVector renderVoiceEnvelope(bool modern, ml::ADSR& adsr, EnvWrap& env, const ml::DSPVector& gate,
+                                  const EnvShapeParams& p, int triggerIndex, float sr) {
   adsr.coeffs = ml::ADSR::calcCoeffs(p.attack, p.decay, p.sustain, p.release, sr);
-  return e.envFeelModern() ? renderEnvelopeModern(adsr, env, gate, p, triggerIndex, sr)
-                           : renderEnvelope(adsr, env, gate, p, triggerIndex, sr);
+  return modern ? renderEnvelopeModern(adsr, env, gate, p, triggerIndex, sr)
+                : renderEnvelope(adsr, env, gate, p, triggerIndex, sr);
 }
 
-void voiceEnvelope1Params(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
-  b.filterModeA = ml::saturateToInt32(ml::safeClamp(e.effParam(kParamFilterAMode, v), 0.0, 3.0));
-  b.filterModeB = ml::saturateToInt32(ml::safeClamp(e.effParam(kParamFilterBMode, v), 0.0, 3.0));
+void voiceEnvelope1Params(const VoiceContext& ctx, VoiceState& v, VoiceBlock& b) {
+  b.filterModeA = ml::saturateToInt32(ml::safeClamp(ctx.effParam(kParamFilterAMode, v), 0.0, 3.0));
+  b.filterModeB = ml::saturateToInt32(ml::safeClamp(ctx.effParam(kParamFilterBMode, v), 0.0, 3.0));
   const int last = static_cast<int>(ml::kFloatsPerDSPVector) - 1;
   if (b.gate[last] > 0.f) {
     v.lastNote = b.pitch[last];
@@ -160,10 +166,10 @@ void voiceEnvelope1Params(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
   const float curves[3] = {own[0] == 0.f ? global : own[0], own[1] == 0.f ? global : own[1],
                            own[2] == 0.f ? global : own[2]};
   const bool noteStarts = firstGateRise(b.gate, v.prevGate) >= 0;
-  b.env1Shape = e.envelopeShape(v, 0, noteStarts, b.envNote, b.timeMul, curves);
+  b.env1Shape = voiceEnvelopeShape(ctx, v, 0, noteStarts, b.envNote, b.timeMul, curves);
 }
 
-void voiceGateScan(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
+void voiceGateScan(const VoiceContext& ctx, VoiceState& v, VoiceBlock& b) {
   const float oldPrevGate = v.prevGate;
   const float oldVelocity = v.velocity;
   // The last rise starts the note (and cancels any end before it); the last fall after it ends it.
@@ -179,7 +185,7 @@ void voiceGateScan(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
   v.prevGate = b.gate[ml::kLastSampleInVector];
 
   b.level = v.ampLevel * v.gainCurrent * declickGain(v.voiceFade);
-  const bool nonlinear = ml::safeClamp(e.effParam(kParamFilterSaturation, v), 0.0, 1.0) > kSaturationOn;
+  const bool nonlinear = ml::safeClamp(ctx.effParam(kParamFilterSaturation, v), 0.0, 1.0) > kSaturationOn;
   b.retrigger = b.noteStart >= 0 && (b.level > kSounding || filterEnergy(v, nonlinear) > kFilterEnergyFloor);
   applyStartDelay(v, b);
 
@@ -193,8 +199,8 @@ void voiceGateScan(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
     tail.velocity = oldVelocity;
     // The old note's tail sounds through its own kit slot, not the one the new note took.
     tail.kitSlot = tail.prevKitSlot = b.kitSlotBefore;
-    const float pan = b.voice < PluginProcessor::kNumVoices ? e.voicePan[b.voice] : 0.f;
-    e.spawnReleaseVoice(tail, v.lastPitch, pan, 0);
+    const float pan = b.voice < PluginProcessor::kNumVoices ? ctx.voicePan[b.voice] : 0.f;
+    ctx.out.spawnReleaseTail(tail, v.lastPitch, pan, 0);
     b.spawned = true;
   }
   v.lastPitch = b.pitch[0];
@@ -203,12 +209,12 @@ void voiceGateScan(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
 static_assert(kParams[kParamRatio].min == kDriftRatioMin && kParams[kParamRatio].max == kDriftRatioMax,
               "the drift works over the Ratio parameter's range");
 
-void voiceDriftTimbreAndEnv1(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
-  const double drift = ml::safeClamp(e.effParam(kParamDrift, v), 0.0, 1.0);
-  b.driftMul = driftStep(v.drift, e.driftTargets, b.voice, e.effParam(kParamRatio, v), drift, b.sr);
+void voiceDriftTimbreAndEnv1(const VoiceContext& ctx, VoiceState& v, VoiceBlock& b) {
+  const double drift = ml::safeClamp(ctx.effParam(kParamDrift, v), 0.0, 1.0);
+  b.driftMul = driftStep(v.drift, ctx.driftTargets, b.voice, ctx.effParam(kParamRatio, v), drift, b.sr);
 
   const float vt =
-      static_cast<float>(ml::safeClamp(e.effParam(kParamVelocityTimbre, v), 0.0, 1.0)) * v.velocity;
+      static_cast<float>(ml::safeClamp(ctx.effParam(kParamVelocityTimbre, v), 0.0, 1.0)) * v.velocity;
   b.fmGain = 1.f + 0.6f * vt;
   if (!(vt == v.brightnessTimbre)) {
     v.brightnessTimbre = vt;
@@ -216,15 +222,16 @@ void voiceDriftTimbreAndEnv1(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
   }
   b.brightness = v.brightness;
 
-  b.env1Raw = renderVoiceEnvelope(e, v.adsr1, v.env1, b.gate, b.env1Shape, b.noteStart, b.sr);
+  b.env1Raw =
+      renderVoiceEnvelope(ctx.envFeelModern(), v.adsr1, v.env1, b.gate, b.env1Shape, b.noteStart, b.sr);
   for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) {
     b.env1Row[i] = ml::safeClamp(b.env1Raw[i] * v.gainCurrent, 0.f, 1.f);
   }
 }
 
-void voiceEnvelope2(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
+void voiceEnvelope2(const VoiceContext& ctx, VoiceState& v, VoiceBlock& b) {
   const float curves[3] = {b.last[PluginProcessor::kLastEnv2CurveA], b.last[PluginProcessor::kLastEnv2CurveD],
                            b.last[PluginProcessor::kLastEnv2CurveR]};
-  const EnvShapeParams p = e.envelopeShape(v, 1, b.noteStart >= 0, b.envNote, 1.f, curves);
-  b.env2Row = renderVoiceEnvelope(e, v.adsr2, v.env2, b.gate, p, b.noteStart, b.sr);
+  const EnvShapeParams p = voiceEnvelopeShape(ctx, v, 1, b.noteStart >= 0, b.envNote, 1.f, curves);
+  b.env2Row = renderVoiceEnvelope(ctx.envFeelModern(), v.adsr2, v.env2, b.gate, p, b.noteStart, b.sr);
 }

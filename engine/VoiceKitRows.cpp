@@ -62,13 +62,13 @@ double offsetByOverride(double slot, double base, double effective) {
   return effective + (slot - base);
 }
 
-float kitRowTarget(const PluginProcessor& e, const VoiceState& v, const KitRow& row) {
-  const double slot = e.effParam(row.param, v);
-  const PluginProcessor::ModulatedValue& pair = e.modulated[row.modTarget];
+float kitRowTarget(const VoiceContext& ctx, const VoiceState& v, const KitRow& row) {
+  const double slot = ctx.effParam(row.param, v);
+  const PluginProcessor::ModulatedValue& pair = ctx.modulated[row.modTarget];
   double target = slot;
   switch (row.target) {
     case KitTarget::kRatio:
-      target = e.ratioLockActive ? pair.effective : scaleByOverrideRatio(slot, pair.base, pair.effective);
+      target = ctx.ratioLockActive ? pair.effective : scaleByOverrideRatio(slot, pair.base, pair.effective);
       break;
     case KitTarget::kOffset:
       target = offsetByOverride(slot, pair.base, pair.effective);
@@ -82,12 +82,6 @@ float kitRowTarget(const PluginProcessor& e, const VoiceState& v, const KitRow& 
   return static_cast<float>(ml::safeClamp(target, kParams[row.param].min, kParams[row.param].max));
 }
 
-const KitSlot* voiceKitSlot(const PluginProcessor& e, const VoiceState& v) {
-  if (!e.kitMode.load(std::memory_order_relaxed)) return nullptr;
-  if (v.kitSlot < 0 || v.kitSlot >= PluginProcessor::kNumKitSlots) return nullptr;
-  return &e.kitSlots[v.kitSlot];
-}
-
 }  // namespace
 
 double sanitizedKitValue(uint32_t id, double raw, double blockValue) {
@@ -95,23 +89,29 @@ double sanitizedKitValue(uint32_t id, double raw, double blockValue) {
   return ml::safeClamp(raw, kParams[id].min, kParams[id].max);
 }
 
-double PluginProcessor::kitEffParam(uint32_t id, const VoiceState& voice) const {
-  const KitSlot* slot = voiceKitSlot(*this, voice);
+const KitSlot* VoiceParams::kitSlotOf(const VoiceState& voice) const {
+  if (!kitMode.load(std::memory_order_relaxed)) return nullptr;
+  if (voice.kitSlot < 0 || voice.kitSlot >= kNumKitSlots) return nullptr;
+  return &kitSlots[voice.kitSlot];
+}
+
+double VoiceParams::kitEffParam(uint32_t id, const VoiceState& voice) const {
+  const KitSlot* slot = kitSlotOf(voice);
   if (slot == nullptr || !slot->snapshot.has[id]) return cache[id];
   return sanitizedKitValue(id, slot->snapshot.value[id], cache[id]);
 }
 
-bool PluginProcessor::afxOverridden(uint32_t id, const VoiceState& voice) const {
+bool VoiceParams::kitOverridden(uint32_t id, const VoiceState& voice) const {
   if (id >= kNumParams) return false;
-  const KitSlot* slot = voiceKitSlot(*this, voice);
+  const KitSlot* slot = kitSlotOf(voice);
   return slot != nullptr && slot->snapshot.has[id] && !(slot->snapshot.value[id] == cache[id]);
 }
 
-void voiceParamRows(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
-  b.rows.share(e.engineRows);
-  b.last = e.engineLast;
-  b.noiseMixSmootherValue = e.rowSmoothers[PP::kRowNoiseMix].value;
-  if (voiceKitSlot(e, v) == nullptr) return;
+void voiceParamRows(const VoiceContext& ctx, VoiceState& v, VoiceBlock& b) {
+  b.rows.share(ctx.engineRows);
+  b.last = ctx.engineLast;
+  b.noiseMixSmootherValue = ctx.rowSmoothers[PP::kRowNoiseMix].value;
+  if (ctx.params.kitSlotOf(v) == nullptr) return;
 
   const bool quiet = v.ampLevel * v.gainCurrent <= kQuietLevel;
   const bool slotChanged = v.kitSlot != v.prevKitSlot || !v.kitRowsPrimed;
@@ -121,10 +121,11 @@ void voiceParamRows(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
   const float cap = 1.f - std::exp(-1.f / (kFilterRowCapSeconds * b.sr));
   for (int k = 0; k < VoiceState::kNumVoiceSmoothers; ++k) {
     const KitRow& row = kKitRows[k];
-    if (!e.afxOverridden(row.param, v)) continue;
-    const float target = kitRowTarget(e, v, row);
+    if (!ctx.params.kitOverridden(row.param, v)) continue;
+    const float target = kitRowTarget(ctx, v, row);
     ParamSmoother& s = v.paramSmoothers[k];
-    const float engineCoeff = row.isLast ? e.lastSmoothers[row.index].coeff : e.rowSmoothers[row.index].coeff;
+    const float engineCoeff =
+        row.isLast ? ctx.lastSmoothers[row.index].coeff : ctx.rowSmoothers[row.index].coeff;
     s.coeff = row.capped ? std::min(engineCoeff, cap) : engineCoeff;
     if (jump) s.set(target);
     const ml::DSPVector smoothed = s.smooth(target);

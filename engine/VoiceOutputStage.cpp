@@ -256,7 +256,7 @@ void retriggerFade(VoiceState& v, VoiceBlock& b) {
   }
 }
 
-void meters(PluginProcessor& e, VoiceState& v, const VoiceBlock& b) {
+void meters(const VoiceContext& ctx, VoiceState& v, const VoiceBlock& b) {
   if (b.voice < 0) return;
   float peak = 0.f;
   float sum = 0.f;
@@ -265,10 +265,11 @@ void meters(PluginProcessor& e, VoiceState& v, const VoiceBlock& b) {
     sum += b.out[i] * b.out[i];
   }
   if (v.kitSlot >= 0 && v.kitSlot < PluginProcessor::kNumKitSlots && peak > kSlotSounding) {
-    e.soundingSlotMask.fetch_or(1u << v.kitSlot, std::memory_order_relaxed);
+    ctx.out.soundingSlotMask.fetch_or(1u << v.kitSlot, std::memory_order_relaxed);
   }
   if (b.voice < PluginProcessor::kNumVoices) {
-    e.voiceActivity[b.voice].store(std::sqrt(sum / static_cast<float>(kBlock)), std::memory_order_relaxed);
+    ctx.out.voiceActivity[b.voice].store(std::sqrt(sum / static_cast<float>(kBlock)),
+                                         std::memory_order_relaxed);
   }
   v.lastPeak = peak;
   v.lastFrequency = b.hz[kBlock - 1];
@@ -282,10 +283,10 @@ void voiceOutputChains(VoiceRenders& renders, int first) {
   for (int r = first; r < renders.count; ++r) toneRow(*renders.voices[r], renders.blocks[r]);
 }
 
-void voiceOutputStage(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
+void voiceOutputStage(const VoiceContext& ctx, VoiceState& v, VoiceBlock& b) {
   retriggerFade(v, b);
   // The release tail carries the old note up to the new note's start.
   if (b.spawned && b.noteStart > 0) std::fill(b.out.getBuffer(), b.out.getBuffer() + b.noteStart, 0.f);
   if (b.kitSilent) b.out = 0.f;
-  meters(e, v, b);
+  meters(ctx, v, b);
 }

@@ -25,17 +25,17 @@ struct OctaveMove {
   float steps{12.f};      // keys per period
 };
 
-OctaveMove octaveMove(PluginProcessor& e, VoiceState& v, const VoiceBlock& b) {
+OctaveMove octaveMove(const VoiceContext& ctx, VoiceState& v, const VoiceBlock& b) {
   OctaveMove m;
-  const bool tuned = e.effectiveTuningActive();
-  const int steps = tuned ? std::max(1, e.effectiveScaleSize()) : 12;
+  const bool tuned = ctx.tuning.effectiveTuningActive();
+  const int steps = tuned ? std::max(1, ctx.tuning.effectiveScaleSize()) : 12;
   m.steps = static_cast<float>(steps);
   if (tuned) {
-    const double period = e.effectivePeriodRatio();
+    const double period = ctx.tuning.effectivePeriodRatio();
     m.log2Period = period > 0.0 && std::isfinite(period) ? static_cast<float>(std::log2(period)) : 1.f;
   }
   // The octave a held note keeps while the morph fader crosses between poles joins with the morph.
-  const double octave = ml::finiteOr(e.effParam(kParamOctave, v), 0.0);
+  const double octave = ml::finiteOr(ctx.effParam(kParamOctave, v), 0.0);
   m.target = static_cast<float>(std::round(octave) * steps);
   if (v.octaveOffset < kOctaveJumpSentinel || b.epochChanged) {
     v.octaveOffset = m.target;
@@ -47,8 +47,8 @@ OctaveMove octaveMove(PluginProcessor& e, VoiceState& v, const VoiceBlock& b) {
 }
 
 // The voice's own glide of the allocator's pitch row (smooth glide mode).
-void smoothGlide(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
-  const float t = static_cast<float>(ml::safeClamp(e.effParam(kParamGlide, v), 0.0, 500.0)) * 0.001f;
+void smoothGlide(const VoiceContext& ctx, VoiceState& v, VoiceBlock& b) {
+  const float t = static_cast<float>(ml::safeClamp(ctx.effParam(kParamGlide, v), 0.0, 500.0)) * 0.001f;
   const float c = t > kMinGlideSeconds ? 1.f - std::exp(-1.f / (t * b.sr)) : 1.f;
   v.glideCoeff = c;
   for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) {
@@ -99,8 +99,21 @@ void VoiceRendersDeleter::operator()(VoiceRenders* r) const {
   delete r;
 }
 
-std::unique_ptr<VoiceRenders, VoiceRendersDeleter> makeVoiceRenders() {
-  return std::unique_ptr<VoiceRenders, VoiceRendersDeleter>(new VoiceRenders());
+std::unique_ptr<VoiceRenders, VoiceRendersDeleter> makeVoiceRenders(PluginProcessor& e) {
+  // References only: the renders see the engine's state of each block as it renders.
+  const VoiceOutputs out{e.published, e.soundingSlotMask, e.voiceActivity, e.releaseVoices, e.sampleRate};
+  const VoiceContext context{e.sampleRate,      {e.cache, e.kitMode, e.kitSlots},
+                             e.kitBaseKey,      e.snapshotEpoch,
+                             e.tuning,          e.tempo,
+                             e.allocator,       e.pitchBend,
+                             e.smoothGlide,     e.voicePan,
+                             e.driftTargets,    e.engineRows,
+                             e.rowSmoothers,    e.engineLast,
+                             e.lastSmoothers,   e.modulated,
+                             e.ratioLockActive, e.routes,
+                             e.carrierBank,     e.mtsRatioSteps,
+                             e.morph.calib,     out};
+  return std::unique_ptr<VoiceRenders, VoiceRendersDeleter>(new VoiceRenders(context));
 }
 
 ml::DSPVector PluginProcessor::renderVoiceSignal(VoiceState& voice, const ml::DSPVector& pitch,
@@ -123,20 +136,20 @@ int PluginProcessor::beginVoiceRender(VoiceState& voice, const ml::DSPVector& pi
   b.invSr = 1.f / b.sr;
   b.pitch = pitch;
   b.gate = gate;
-  voiceBlockPrologue(*this, voice, b);
-  voiceParamRows(*this, voice, b);
-  voicePitchAndFrequency(*this, voice, b);
-  voiceEnvelope1Params(*this, voice, b);
-  voiceGateScan(*this, voice, b);
-  voiceDriftTimbreAndEnv1(*this, voice, b);
-  voiceRouteRows(*this, voice, b);
-  voiceOscillator(*this, voice, b);
+  voiceBlockPrologue(renders.context, voice, b);
+  voiceParamRows(renders.context, voice, b);
+  voicePitchAndFrequency(renders.context, voice, b);
+  voiceEnvelope1Params(renders.context, voice, b);
+  voiceGateScan(renders.context, voice, b);
+  voiceDriftTimbreAndEnv1(renders.context, voice, b);
+  voiceRouteRows(renders.context, voice, b);
+  voiceOscillator(renders.context, voice, b);
   return r;
 }
 
 void PluginProcessor::renderVoiceFilters() {
   VoiceRenders& renders = *voiceRenders;
-  voiceSignalsToFilters(*this, renders, renders.filtered);
+  voiceSignalsToFilters(renders.context, renders, renders.filtered);
   renderFilterJobs(renders.filters.data() + renders.filtered, renders.count - renders.filtered,
                    renders.lanes);
   voiceOutputChains(renders, renders.filtered);
@@ -148,45 +161,46 @@ const ml::DSPVector& PluginProcessor::finishVoiceRender(int r) {
   VoiceBlock& b = renders.blocks[r];
   // Synthesis voices only, in render order: the last voice of the block remains.
   if (b.voice >= 0) calibratedCutoffA.store(renders.filters[r].cutoffs.first, std::memory_order_relaxed);
-  voiceOutputStage(*this, *renders.voices[r], b);
+  voiceOutputStage(renders.context, *renders.voices[r], b);
   return b.out;
 }
 
-void voiceBlockPrologue(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
+void voiceBlockPrologue(const VoiceContext& ctx, VoiceState& v, VoiceBlock& b) {
   b.kitSlotBefore = v.kitSlot;
   if (b.voice >= 0) {
-    const uint32_t epoch = e.snapshotEpoch.load(std::memory_order_acquire);
+    const uint32_t epoch = ctx.snapshotEpoch.load(std::memory_order_acquire);
     if (epoch != v.snapshotEpoch) {
       v.snapshotEpoch = epoch;
       b.epochChanged = true;
     }
   }
-  if (!e.kitMode.load(std::memory_order_relaxed)) {
+  if (!ctx.params.kitMode.load(std::memory_order_relaxed)) {
     if (b.voice >= 0) v.kitSlot = -1;
     return;
   }
-  const int base = e.kitBaseKey.load(std::memory_order_relaxed);
+  const int base = ctx.kitBaseKey.load(std::memory_order_relaxed);
   // A release tail keeps its slot, and with it the slot's note.
   if (b.voice >= 0 && firstGateRise(b.gate, v.prevGate) >= 0) {
     // The slot follows the key the allocator plays, not the pitch row (which may still glide from
     // the previous note, or start late in the block).
-    const int key = static_cast<int>(e.allocator.getVoice(b.voice).creatorKeyIdx);
+    const int key = static_cast<int>(ctx.allocator.getVoice(b.voice).creatorKeyIdx);
     const int slot = key - base;
-    const bool used = slot >= 0 && slot < PluginProcessor::kNumKitSlots && e.kitSlots[slot].used;
+    const bool used = slot >= 0 && slot < PluginProcessor::kNumKitSlots && ctx.params.kitSlots[slot].used;
     v.kitSlot = static_cast<int8_t>(used ? slot : -1);
     b.kitSilent = !used;
   }
-  if (v.kitSlot >= 0) b.pitchOffset = static_cast<float>(e.kitSlots[v.kitSlot].note - (base + v.kitSlot));
+  if (v.kitSlot >= 0)
+    b.pitchOffset = static_cast<float>(ctx.params.kitSlots[v.kitSlot].note - (base + v.kitSlot));
 }
 
-void voicePitchAndFrequency(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
-  const OctaveMove octave = octaveMove(e, v, b);
-  b.bend = e.pitchBend.load(std::memory_order_relaxed) *
-           static_cast<float>(ml::finiteOr(e.effParam(kParamPitchBendRange, v), 0.0));
-  if (b.voice >= 0 && e.smoothGlide.load(std::memory_order_relaxed)) smoothGlide(e, v, b);
+void voicePitchAndFrequency(const VoiceContext& ctx, VoiceState& v, VoiceBlock& b) {
+  const OctaveMove octave = octaveMove(ctx, v, b);
+  b.bend = ctx.pitchBend.load(std::memory_order_relaxed) *
+           static_cast<float>(ml::finiteOr(ctx.effParam(kParamPitchBendRange, v), 0.0));
+  if (b.voice >= 0 && ctx.smoothGlide.load(std::memory_order_relaxed)) smoothGlide(ctx, v, b);
   analogOffsets(v, b);
 
-  const bool tuned = e.effectiveTuningActive();
+  const bool tuned = ctx.tuning.effectiveTuningActive();
   ml::DSPVector notes;
   for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) notes[i] = b.pitch[i] + octave.target + b.pitchOffset;
   if (!tuned && !octave.gliding && constantRow(notes)) {
@@ -216,7 +230,7 @@ void voicePitchAndFrequency(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
       // A fractional note keeps only its integer key under a tuning.
       const int key = static_cast<int>(ml::safeClamp(std::trunc(note), 0.f, static_cast<float>(kMaxKey)));
       if (key != lastKey) {
-        keyHz = static_cast<float>(e.effectiveNoteFreq(key, v.noteChannel));
+        keyHz = static_cast<float>(ctx.tuning.effectiveNoteFreq(key, v.noteChannel));
         lastKey = key;
       }
       b.hz[i] = keyHz * tunedMul * octaveMul;

@@ -7,6 +7,7 @@
 
 #include "engine/ModRoutes.h"
 #include "engine/PluginProcessor.h"
+#include "engine/VoiceContext.h"
 #include "engine/voice/CarrierOscillator.h"
 #include "engine/voice/FilterLanes.h"
 #include "foundation/MLDSPVector.h"
@@ -117,6 +118,8 @@ struct VoiceBlock : VoiceBlockValues {
 // its working record and its filter job, and the scratch of the filter lanes.
 struct VoiceRenders {
   static constexpr int kMaxRenders = 2 * PluginProcessor::kNumVoices;
+  explicit VoiceRenders(const VoiceContext& engineContext) : context(engineContext) {}
+  const VoiceContext context;
   std::array<VoiceBlock, kMaxRenders> blocks;
   std::array<VoiceState*, kMaxRenders> voices{};
   std::array<FilterSeriesJob, kMaxRenders> filters;
@@ -127,38 +130,43 @@ struct VoiceRenders {
 
 // Steps in the order the render path runs them (VoiceRender.cpp).
 // Epoch and kit slot of the block.
-void voiceBlockPrologue(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
+void voiceBlockPrologue(const VoiceContext& c, VoiceState& v, VoiceBlock& b);
 // Parameter rows and last values, with the per-voice rows of a kit slot (VoiceKitRows.cpp).
-void voiceParamRows(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
+void voiceParamRows(const VoiceContext& c, VoiceState& v, VoiceBlock& b);
 // Octave, bend, smooth glide, analog offsets and the frequency row.
-void voicePitchAndFrequency(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
+void voicePitchAndFrequency(const VoiceContext& c, VoiceState& v, VoiceBlock& b);
 // Filter modes and Env 1's parameters (VoiceEnvelopeSteps.cpp).
-void voiceEnvelope1Params(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
+void voiceEnvelope1Params(const VoiceContext& c, VoiceState& v, VoiceBlock& b);
 // Gate scan, retrigger, start delay and release-tail spawn.
-void voiceGateScan(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
+void voiceGateScan(const VoiceContext& c, VoiceState& v, VoiceBlock& b);
 // Drift, velocity timbre and the Env 1 render.
-void voiceDriftTimbreAndEnv1(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
+void voiceDriftTimbreAndEnv1(const VoiceContext& c, VoiceState& v, VoiceBlock& b);
 // Env 2's parameters and render into b.env2Row.
-void voiceEnvelope2(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
+void voiceEnvelope2(const VoiceContext& c, VoiceState& v, VoiceBlock& b);
 // Route sources, mode trackers, Env 2, route rows and their smoothing (VoiceRouteRows.cpp).
-void voiceRouteRows(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
+void voiceRouteRows(const VoiceContext& c, VoiceState& v, VoiceBlock& b);
 // Oscillator, fold and pre-filter conditioning into b.out, and the job of filters A and B in series
 // on b.out (VoiceSignal.cpp). The oscillator of the 4x path stops before its feedback recursion, which
 // voiceSignalsToFilters runs for all renders begun, side by side, as it does their DC blockers and noise
 // floors, around their fold, conditioning and filter jobs; the jobs run with the other renders' in
 // renderVoiceFilters.
-void voiceOscillator(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
-void voiceSignalsToFilters(PluginProcessor& e, VoiceRenders& renders, int first);
+void voiceOscillator(const VoiceContext& c, VoiceState& v, VoiceBlock& b);
+void voiceSignalsToFilters(const VoiceContext& c, VoiceRenders& renders, int first);
 // DC blocker, amplitude, soft clip and tone of the renders from first on, the soft clips of four
 // renders side by side (VoiceOutputStage.cpp); renderVoiceFilters runs them after the filters.
 void voiceOutputChains(VoiceRenders& renders, int first);
 // The rest of the output stage: retrigger fade, the samples a release tail carries, and meters.
-void voiceOutputStage(PluginProcessor& e, VoiceState& v, VoiceBlock& b);
+void voiceOutputStage(const VoiceContext& c, VoiceState& v, VoiceBlock& b);
 
-// One block of an envelope in the engine's envelope model; triggerIndex is the note start or -1.
-ml::DSPVector renderVoiceEnvelope(const PluginProcessor& e, ml::ADSR& adsr, EnvWrap& env,
-                                  const ml::DSPVector& gate, const EnvShapeParams& p, int triggerIndex,
-                                  float sr);
+// One block of an envelope in the modern or the classic model; triggerIndex is the note start or -1.
+ml::DSPVector renderVoiceEnvelope(bool modern, ml::ADSR& adsr, EnvWrap& env, const ml::DSPVector& gate,
+                                  const EnvShapeParams& p, int triggerIndex, float sr);
+
+// Envelope env (0 or 1) of a voice for this block: stage times (glided, reset at a note start), key
+// tracking from note, curves {attack, decay, release}, delay, hold and trigger mode. timeMul scales the
+// stage times (the voice's analog offset for Env 1, 1 for Env 2).
+EnvShapeParams envelopeShape(const VoiceParams& params, double sampleRate, double tempo, VoiceState& voice,
+                             int env, bool noteStarts, float note, float timeMul, const float (&curves)[3]);
 
 // A kit slot's raw value made safe to play: not finite gives the block value, else it is clamped to
 // the parameter's range (kit files store raw values).

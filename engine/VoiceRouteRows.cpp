@@ -56,9 +56,9 @@ struct RouteSpan {
   double end;
 };
 
-RouteSpan routeSpan(const PluginProcessor& e, const VoiceState& v, uint32_t r) {
-  return {ml::safeClamp(e.effParam(kRoutes[r].startParam, v), 0.0, 1.0),
-          ml::safeClamp(e.effParam(kRoutes[r].endParam, v), 0.0, 1.0)};
+RouteSpan routeSpan(const VoiceContext& ctx, const VoiceState& v, uint32_t r) {
+  return {ml::safeClamp(ctx.effParam(kRoutes[r].startParam, v), 0.0, 1.0),
+          ml::safeClamp(ctx.effParam(kRoutes[r].endParam, v), 0.0, 1.0)};
 }
 
 // The target's range as the route scales it: ln(max / min) for Ratio and the cutoffs, else max - min.
@@ -76,19 +76,19 @@ bool exponentialRoute(uint32_t r) {
 }
 
 // The envelope part of the routes other than pitch.
-void envelopeRouteRows(const PluginProcessor& e, const VoiceState& v, VoiceBlock& b) {
+void envelopeRouteRows(const VoiceContext& ctx, const VoiceState& v, VoiceBlock& b) {
   for (uint32_t r = 0; r < kNumRoutes; ++r) {
-    if (r == kRoutePitch || !routeUsesVoiceSource(e.routes, r, b.source[r])) continue;
-    if (r == kRouteRatio && e.ratioLockActive) continue;
-    const RouteSpan span = routeSpan(e, v, r);
+    if (r == kRoutePitch || !routeUsesVoiceSource(ctx.routes, r, b.source[r])) continue;
+    if (r == kRouteRatio && ctx.ratioLockActive) continue;
+    const RouteSpan span = routeSpan(ctx, v, r);
     if (!(span.end > kActiveDepth || span.start > kActiveDepth)) continue;
     const float depth = static_cast<float>((span.end - span.start) * kRouteRanges[r]);
     if (exponentialRoute(r)) {
-      fillRouteRow(e.routes, r, b.source[r], b.routeRow[r], [&](int32_t s, float* out) {
+      fillRouteRow(ctx.routes, r, b.source[r], b.routeRow[r], [&](int32_t s, float* out) {
         mapSourceRow(b, s, 1.f, out, [depth](float x) { return ml::expApprox(x * depth); });
       });
     } else {
-      fillRouteRow(e.routes, r, b.source[r], b.routeRow[r], [&](int32_t s, float* out) {
+      fillRouteRow(ctx.routes, r, b.source[r], b.routeRow[r], [&](int32_t s, float* out) {
         mapSourceRow(b, s, 0.f, out, [depth](float x) { return x * depth; });
       });
     }
@@ -96,29 +96,29 @@ void envelopeRouteRows(const PluginProcessor& e, const VoiceState& v, VoiceBlock
 }
 
 // The pitch route, in semitones, from any source: the envelopes' rows or the LFOs' block values.
-bool pitchRouteRow(const PluginProcessor& e, const VoiceState& v, VoiceBlock& b) {
-  const RouteSpan span = routeSpan(e, v, kRoutePitch);
+bool pitchRouteRow(const VoiceContext& ctx, const VoiceState& v, VoiceBlock& b) {
+  const RouteSpan span = routeSpan(ctx, v, kRoutePitch);
   if (!(std::fabs(span.end - 0.5) > kActiveDepth || std::fabs(span.start - 0.5) > kActiveDepth)) return false;
   const double range =
-      ml::safeClamp(e.effParam(kParamPitchModRange, v), 0.0, kParams[kParamPitchModRange].max);
+      ml::safeClamp(ctx.effParam(kParamPitchModRange, v), 0.0, kParams[kParamPitchModRange].max);
   const float depth = static_cast<float>((span.end - span.start) * 2.0 * range);
   const float offset = static_cast<float>((span.end - 0.5) * 2.0 * range);
   const auto semitones = [depth, offset](float x) { return x * depth + offset; };
-  fillRouteRow(e.routes, kRoutePitch, b.source[kRoutePitch], b.routeRow[kRoutePitch],
+  fillRouteRow(ctx.routes, kRoutePitch, b.source[kRoutePitch], b.routeRow[kRoutePitch],
                [&](int32_t s, float* out) {
-                 mapSourceRow(b, s, semitones(e.routes.blockSourceValue(s)), out, semitones);
+                 mapSourceRow(b, s, semitones(ctx.routes.blockSourceValue(s)), out, semitones);
                });
   return true;
 }
 
 // In kit mode a voice whose source differs from the engine's replaces the engine's part of the route.
-void kitRouteCorrection(const PluginProcessor& e, const VoiceState& v, VoiceBlock& b) {
-  if (!e.kitMode.load(std::memory_order_relaxed) || v.kitSlot < 0) return;
+void kitRouteCorrection(const VoiceContext& ctx, const VoiceState& v, VoiceBlock& b) {
+  if (!ctx.params.kitMode.load(std::memory_order_relaxed) || v.kitSlot < 0) return;
   for (uint32_t r = 0; r < kNumRoutes; ++r) {
-    if (r == kRoutePitch || b.source[r] == e.routes.routeBlockSource[r]) continue;
-    const RouteSpan span = routeSpan(e, v, r);
+    if (r == kRoutePitch || b.source[r] == ctx.routes.routeBlockSource[r]) continue;
+    const RouteSpan span = routeSpan(ctx, v, r);
     const double x =
-        (e.routes.blockSourceValue(b.source[r]) - e.routes.routeBlockValue[r]) * (span.end - span.start);
+        (ctx.routes.blockSourceValue(b.source[r]) - ctx.routes.routeBlockValue[r]) * (span.end - span.start);
     b.kitRouteAdjust[r] =
         static_cast<float>(exponentialRoute(r) ? std::exp(x * kRouteRanges[r]) : x * kRouteRanges[r]);
   }
@@ -252,14 +252,14 @@ bool routeUsesVoiceSource(const ModRoutes& routes, uint32_t r, int32_t source) {
   return perVoiceSource(source) || (routes.fading(r) && perVoiceSource(routes.routePrevSource[r]));
 }
 
-void voiceRouteRows(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
+void voiceRouteRows(const VoiceContext& ctx, VoiceState& v, VoiceBlock& b) {
   for (uint32_t r = 0; r < kNumRoutes; ++r) {
-    b.source[r] = ModRoutes::sourceFromParam(e.effParam(kRoutes[r].sourceParam, v));
+    b.source[r] = ModRoutes::sourceFromParam(ctx.effParam(kRoutes[r].sourceParam, v));
     const bool exponential = exponentialRoute(r);
     b.routeRow[r] = exponential ? 1.f : 0.f;
     b.kitRouteAdjust[r] = exponential ? 1.f : 0.f;
   }
-  b.shapeMode = ml::saturateToInt32(ml::safeClamp(e.effParam(kParamShapeMode, v), 0.0, 2.0) + 0.5);
+  b.shapeMode = ml::saturateToInt32(ml::safeClamp(ctx.effParam(kParamShapeMode, v), 0.0, 2.0) + 0.5);
   if (b.voice >= 0) {
     const bool noteStarts = b.noteStart >= 0;
     trackModeChange(v.shapeMode, b.shapeMode, noteStarts);
@@ -267,13 +267,13 @@ void voiceRouteRows(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
     trackModeChange(v.filterB.modeTracker, b.filterModeB, noteStarts);
   }
   if (std::find(b.source.begin(), b.source.end(), kSourceEnv2) != b.source.end()) {
-    voiceEnvelope2(e, v, b);
+    voiceEnvelope2(ctx, v, b);
   } else {
     b.env2Row = 0.f;
   }
-  envelopeRouteRows(e, v, b);
-  const bool pitchPresent = pitchRouteRow(e, v, b);
-  kitRouteCorrection(e, v, b);
+  envelopeRouteRows(ctx, v, b);
+  const bool pitchPresent = pitchRouteRow(ctx, v, b);
+  kitRouteCorrection(ctx, v, b);
   SmoothBatch batch;
   smoothRouteRows(v, b, batch);
   smoothPitchRow(v, b, pitchPresent, batch);

@@ -44,7 +44,7 @@ void modulatedRow(const float* row, const float* route, float offset, float lo, 
 
 }  // namespace
 
-void voiceOscillator(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
+void voiceOscillator(const VoiceContext& ctx, VoiceState& v, VoiceBlock& b) {
   if (b.pitchRowActive) {
     const ml::DSPVector& semitones = b.routeRow[kRoutePitch];
     for (int i = 0; i < kBlock; ++i) b.hz[i] *= ml::exp2Approx(semitones[i] / 12.f);
@@ -62,7 +62,7 @@ void voiceOscillator(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
   limitCarrierIncrement(car.getBuffer(), carFade);
   startNote(v, b);
 
-  const auto voiceRoute = [&](uint32_t r) { return routeUsesVoiceSource(e.routes, r, b.source[r]); };
+  const auto voiceRoute = [&](uint32_t r) { return routeUsesVoiceSource(ctx.routes, r, b.source[r]); };
   ml::DSPVector fm = b.rows[PP::kRowFmAmount];
   if (voiceRoute(kRouteFm) || std::fabs(b.kitRouteAdjust[kRouteFm]) > kFmOffsetOn) {
     modulatedRow(b.rows[PP::kRowFmAmount].getConstBuffer(), b.routeRow[kRouteFm].getConstBuffer(),
@@ -101,7 +101,8 @@ void voiceOscillator(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
   if (render.renderMode == kShapeModeCarrier) {
     const ml::DSPVector modSine = v.modulatorSine(mod);
     v.carrierPhasor(car);  // keeps running under the bank, unused
-    renderCarrierBankOscillator(e.carrierBank, v.bank, modSine.getConstBuffer(), in, v.feedbackHistory, out);
+    renderCarrierBankOscillator(ctx.carrierBank, v.bank, modSine.getConstBuffer(), in, v.feedbackHistory,
+                                out);
   } else if (v.pmPath) {
     b.pmPending = true;
     b.pmChainPending = beginPmOscillator(v.pmOversampler, in, v.feedbackHistory, b.pm);
@@ -114,7 +115,7 @@ void voiceOscillator(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
 
 namespace {
 
-void foldAndDeclick(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
+void foldAndDeclick(const VoiceContext& ctx, VoiceState& v, VoiceBlock& b) {
   float* row = b.out.getBuffer();
   FoldInputs fold;
   fold.fold = b.rows[PP::kRowFold].getConstBuffer();
@@ -126,17 +127,17 @@ void foldAndDeclick(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
   fold.character = b.rows[PP::kRowFoldCharacter].getConstBuffer();
   fold.characterRoute = b.routeRow[kRouteFoldChar].getConstBuffer();
   fold.characterOffset = b.kitRouteAdjust[kRouteFoldChar];
-  fold.characterVoiceSource = routeUsesVoiceSource(e.routes, kRouteFoldChar, b.source[kRouteFoldChar]);
+  fold.characterVoiceSource = routeUsesVoiceSource(ctx.routes, kRouteFoldChar, b.source[kRouteFoldChar]);
   foldStage(row, v.foldOversampler, fold);
 
   declick(row, v.voiceFade, v.voiceFadeState, b.noteStart, b.retrigger);
 }
 
 // After the DC blocker: the noise floor, Noise Mix and click.
-void noiseAndClick(PluginProcessor& e, VoiceState& v, VoiceBlock& b) {
+void noiseAndClick(const VoiceContext& ctx, VoiceState& v, VoiceBlock& b) {
   float* row = b.out.getBuffer();
   for (int i = 0; i < kBlock; ++i) row[i] += b.pinkFloor[i];
-  const float click = static_cast<float>(ml::safeClamp(e.effParam(kParamClickAmount, v), 0.0, 1.0));
+  const float click = static_cast<float>(ml::safeClamp(ctx.effParam(kParamClickAmount, v), 0.0, 1.0));
   const ml::DSPVector& noiseMix = b.rows[PP::kRowNoiseMix];
   if (noiseMix[kBlock - 1] > kNoiseOn || b.noiseMixSmootherValue > kNoiseOn || click > kNoiseOn) {
     const int clickIndex = clickFires(click, b.voice, b.noteStart, b.level) ? b.noteStart : -1;
@@ -152,10 +153,11 @@ struct FilterTracking {
   float meanHz{0.f};
 };
 
-FilterTracking filterTracking(PluginProcessor& e, const VoiceBlock& b) {
+FilterTracking filterTracking(const VoiceContext& ctx, const VoiceBlock& b) {
   FilterTracking t;
   const float kt[2] = {b.last[PP::kLastKeyTrackA], b.last[PP::kLastKeyTrackB]};
-  for (int k = 0; k < 2; ++k) t.snapOn[k] = e.filterLocked(k) && e.currentRatioSteps().ratioStepCount > 0;
+  for (int k = 0; k < 2; ++k)
+    t.snapOn[k] = ctx.out.published.filterLocked(k) && ctx.ratioSteps.ratioStepCount > 0;
   if (kt[0] > kKeyTrackOn || kt[1] > kKeyTrackOn || t.snapOn[0] || t.snapOn[1]) {
     float sum = 0.f;
     for (int i = 0; i < kBlock; ++i) sum += b.hz[i];
@@ -167,14 +169,14 @@ FilterTracking filterTracking(PluginProcessor& e, const VoiceBlock& b) {
   }
   // Every call stores them, release tails included: the last call of a block remains.
   for (int k = 0; k < 2; ++k)
-    e.published.keyTrackOffset[k].store(t.keyTrackMul[k] - 1.f, std::memory_order_relaxed);
+    ctx.out.published.keyTrackOffset[k].store(t.keyTrackMul[k] - 1.f, std::memory_order_relaxed);
   return t;
 }
 
-void filterJob(PluginProcessor& e, VoiceState& v, VoiceBlock& b, FilterSeriesJob& filters) {
-  const FilterTracking tracking = filterTracking(e, b);
+void filterJob(const VoiceContext& ctx, VoiceState& v, VoiceBlock& b, FilterSeriesJob& filters) {
+  const FilterTracking tracking = filterTracking(ctx, b);
   const FilterBlockSetup setup =
-      filterBlockSetup(static_cast<float>(ml::finiteOr(e.effParam(kParamFilterSaturation, v), 0.0)), b.sr);
+      filterBlockSetup(static_cast<float>(ml::finiteOr(ctx.effParam(kParamFilterSaturation, v), 0.0)), b.sr);
   const bool restart = b.noteStart >= 0 || b.epochChanged;
   struct FilterRows {
     FilterState& state;
@@ -197,11 +199,11 @@ void filterJob(PluginProcessor& e, VoiceState& v, VoiceBlock& b, FilterSeriesJob
     float snapped = 0.f;
     if (tracking.snapOn[k]) {
       const float source = cutoff[kBlock - 1] * b.brightness * route[kBlock - 1];
-      snapped = snapCutoffToHarmonic(e.currentRatioSteps().ratioSteps, e.currentRatioSteps().ratioStepCount,
+      snapped = snapCutoffToHarmonic(ctx.ratioSteps.ratioSteps, ctx.ratioSteps.ratioStepCount,
                                      tracking.meanHz, source);
     }
     const float snapTarget = cutoffSnapUpdate(f.state.snap, tracking.snapOn[k], snapped, restart, b.sr);
-    if (k == 0) e.published.cutoffSnapTargetA.store(snapTarget, std::memory_order_relaxed);
+    if (k == 0) ctx.out.published.cutoffSnapTargetA.store(snapTarget, std::memory_order_relaxed);
 
     FilterBlockInputs& in = filters.inputs[k];
     in.cutoff = cutoff.getConstBuffer();
@@ -214,13 +216,13 @@ void filterJob(PluginProcessor& e, VoiceState& v, VoiceBlock& b, FilterSeriesJob
     in.kitMul = b.kitRouteAdjust[f.route];
     in.mode = f.mode;
     in.snapOn = tracking.snapOn[k];
-    in.calib = e.filterCalibBlend(k, f.mode);
+    in.calib = ctx.filterCalib[k].forFilterMode(f.mode);
   }
 }
 
 }  // namespace
 
-void voiceSignalsToFilters(PluginProcessor& e, VoiceRenders& renders, int first) {
+void voiceSignalsToFilters(const VoiceContext& ctx, VoiceRenders& renders, int first) {
   std::array<PmFeedbackChain, VoiceRenders::kMaxRenders> chains;
   int n = 0;
   for (int r = first; r < renders.count; ++r) {
@@ -236,7 +238,7 @@ void voiceSignalsToFilters(PluginProcessor& e, VoiceRenders& renders, int first)
     VoiceBlock& b = renders.blocks[r];
     if (b.pmPending) finishPmOscillator(v.pmOversampler, b.pm, b.carFade, b.out.getBuffer());
     finishShapeFade(v.shapeMode, b.shapeRender, b.out.getBuffer());
-    foldAndDeclick(e, v, b);
+    foldAndDeclick(ctx, v, b);
     floors[n] = {&v.noiseSeed, v.pinkState, b.voice, b.envNote, v.velocity, b.pinkFloor};
     dcBlockers[n] = {b.out.getBuffer(), v.noiseSmooth};
   }
@@ -246,7 +248,7 @@ void voiceSignalsToFilters(PluginProcessor& e, VoiceRenders& renders, int first)
   for (int r = first; r < renders.count; ++r) {
     VoiceState& v = *renders.voices[r];
     VoiceBlock& b = renders.blocks[r];
-    noiseAndClick(e, v, b);
-    filterJob(e, v, b, renders.filters[r]);
+    noiseAndClick(ctx, v, b);
+    filterJob(ctx, v, b, renders.filters[r]);
   }
 }

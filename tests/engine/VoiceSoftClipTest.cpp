@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <complex>
+#include <memory>
 #include <vector>
 
 #include "bench/EdgeMeasure.h"
@@ -19,7 +20,8 @@ std::vector<float> clippedTone(double rate, double hz, float amplitude, size_t f
   VoiceState silent;
   VoiceState v;
   v.gainCurrent = v.gainTarget = 1.f;
-  auto renders = makeVoiceRenders();
+  const auto engine = std::make_unique<PluginProcessor>();
+  auto renders = makeVoiceRenders(*engine);
   renders->count = 2;
   renders->voices = {&silent, &v};
   for (int r = 0; r < 2; ++r) {
