@@ -88,56 +88,28 @@ ml::simd::Lanes softClipResidual(ml::simd::Lanes x) {
 
 using ClipLanes = SoftClipHalfbandsOf<ml::simd::Lanes>;
 
-// One half-band of four voices as one of lanes, and back.
-template <typename Design>
-void gatherHalfband(AllpassHalfbandOf<ml::simd::Lanes, Design>& lanes,
-                    const std::array<AllpassHalfbandOf<float, Design>*, 4>& s) {
-  using ml::simd::fromLanes;
-  for (int c = 0; c < Design::kSections; ++c) {
-    lanes.x[c] = ml::simd::Lanes(fromLanes(s[0]->x[c], s[1]->x[c], s[2]->x[c], s[3]->x[c]));
-    lanes.y[c] = ml::simd::Lanes(fromLanes(s[0]->y[c], s[1]->y[c], s[2]->y[c], s[3]->y[c]));
-  }
-}
-
-template <typename Design>
-void scatterHalfband(const AllpassHalfbandOf<ml::simd::Lanes, Design>& lanes,
-                     const std::array<AllpassHalfbandOf<float, Design>*, 4>& s) {
-  alignas(16) float x[4];
-  alignas(16) float y[4];
-  for (int c = 0; c < Design::kSections; ++c) {
-    ml::simd::storeF(x, lanes.x[c].v);
-    ml::simd::storeF(y, lanes.y[c].v);
-    for (int k = 0; k < 4; ++k) {
-      s[k]->x[c] = x[k];
-      s[k]->y[c] = y[k];
-    }
-  }
-}
-
-// The rows, gains and soft clip states of four voices, one to a lane.
+// The rows, gains and soft clip states of up to four voices, one to a lane; the rows of lanes past
+// `lanes` are silent.
 struct ClipLaneSources {
   std::array<float*, 4> rows;
   std::array<float, 4> gains;
   std::array<SoftClipHalfbands*, 4> states;
+  int lanes;
 };
-
-// The member of each lane's state.
-template <typename Member>
-auto eachLane(const ClipLaneSources& src, Member member) {
-  return std::array{&(src.states[0]->*member), &(src.states[1]->*member), &(src.states[2]->*member),
-                    &(src.states[3]->*member)};
-}
 
 ClipLanes gatherClipLanes(const ClipLaneSources& src) {
   ClipLanes s;
-  gatherHalfband(s.up, eachLane(src, &SoftClipHalfbands::up));
-  gatherHalfband(s.down, eachLane(src, &SoftClipHalfbands::down));
+  gatherAllpassLanes(s.up, src.lanes, [&](int l) -> const AllpassHalfband& { return src.states[l]->up; });
+  gatherAllpassLanes(s.down, src.lanes, [&](int l) -> const AllpassHalfband& { return src.states[l]->down; });
   return s;
 }
 
 void scatterClipLanes(const ClipLanes& s, const ClipLaneSources& src) {
-  scatterHalfband(s.up, eachLane(src, &SoftClipHalfbands::up));
-  scatterHalfband(s.down, eachLane(src, &SoftClipHalfbands::down));
+  const auto every = [](int) { return true; };
+  scatterAllpassLanes(
+      s.up, src.lanes, [&](int l) -> AllpassHalfband& { return src.states[l]->up; }, every);
+  scatterAllpassLanes(
+      s.down, src.lanes, [&](int l) -> AllpassHalfband& { return src.states[l]->down; }, every);
 }
 
 // The soft clips of four voices side by side: each row scaled by its voice's gain, clipped and mixed
@@ -198,8 +170,7 @@ void dcAndAmplitude(VoiceState& v, VoiceBlock& b) {
 // The soft clip of renders first..first + n - 1 (n at most 4); the lanes past n run on silence.
 void softClipRenders(VoiceRenders& renders, int first, int n) {
   alignas(16) float spareRow[kBlock]{};
-  SoftClipHalfbands spare;
-  ClipLaneSources src{{spareRow, spareRow, spareRow, spareRow}, {}, {&spare, &spare, &spare, &spare}};
+  ClipLaneSources src{{spareRow, spareRow, spareRow, spareRow}, {}, {}, n};
   for (int k = 0; k < n; ++k) {
     src.states[k] = &renders.voices[first + k]->clipHalfbands;
     src.rows[k] = renders.blocks[first + k].out.getBuffer();

@@ -23,28 +23,6 @@ void scatterLanes(FilterLane x, int lanes, Put put) {
   for (int l = 0; l < lanes; ++l) put(l, v[l]);
 }
 
-// A lane allpass half-band from each lane's state (idle lanes 0)...
-template <typename Design, typename StateOf>
-void gatherAllpass(AllpassHalfbandOf<FilterLane, Design>& st, int lanes, StateOf stateOf) {
-  for (int c = 0; c < Design::kSections; ++c) {
-    st.x[c] = gatherLanes(lanes, [&](int l) { return stateOf(l).x[c]; });
-    st.y[c] = gatherLanes(lanes, [&](int l) { return stateOf(l).y[c]; });
-  }
-}
-
-// ... and back into the states of the lanes where keep(lane).
-template <typename Design, typename StateOf, typename Keep>
-void scatterAllpass(const AllpassHalfbandOf<FilterLane, Design>& st, int lanes, StateOf stateOf, Keep keep) {
-  for (int c = 0; c < Design::kSections; ++c) {
-    scatterLanes(st.x[c], lanes, [&](int l, float v) {
-      if (keep(l)) stateOf(l).x[c] = v;
-    });
-    scatterLanes(st.y[c], lanes, [&](int l, float v) {
-      if (keep(l)) stateOf(l).y[c] = v;
-    });
-  }
-}
-
 // f(half-band of) for each half-band of a core, where half-band of(core) is that half-band of a core's
 // state or of its lanes.
 template <typename F>
@@ -74,7 +52,7 @@ void gatherFilter(LaneFilter& f, bool nonlinear) {
   };
   if (nonlinear) {
     forEachCoreHalfband([&](auto halfbandOf) {
-      gatherAllpass(
+      gatherAllpassLanes(
           halfbandOf(f.nl), f.lanes, [&](int l) -> auto& { return halfbandOf(f.states[l]->nl); });
     });
     f.nl.ic1eq = value([](const FilterState& s) { return s.nl.ic1eq; });
@@ -91,7 +69,7 @@ void gatherFilter(LaneFilter& f, bool nonlinear) {
   }
   if (!nonlinear && f.plan->layers) {
     forEachLayerHalfband([&](auto halfbandOf) {
-      gatherAllpass(
+      gatherAllpassLanes(
           halfbandOf(f.cleanLayers),
           f.lanes, [&](int l) -> auto& { return halfbandOf(f.states[l]->cleanLayers); });
     });
@@ -105,7 +83,7 @@ void scatterFilter(const LaneFilter& f, bool nonlinear) {
   const auto always = [](int) { return true; };
   if (nonlinear) {
     forEachCoreHalfband([&](auto halfbandOf) {
-      scatterAllpass(
+      scatterAllpassLanes(
           halfbandOf(f.nl), f.lanes, [&](int l) -> auto& { return halfbandOf(f.states[l]->nl); }, always);
     });
     put(f.nl.ic1eq, [](FilterState& s) -> float& { return s.nl.ic1eq; });
@@ -124,7 +102,7 @@ void scatterFilter(const LaneFilter& f, bool nonlinear) {
     // A stage that has come to rest starts again from silence.
     const auto running = [&](int l) { return f.states[l]->layersFade > 0.f; };
     forEachLayerHalfband([&](auto halfbandOf) {
-      scatterAllpass(
+      scatterAllpassLanes(
           halfbandOf(f.cleanLayers),
           f.lanes, [&](int l) -> auto& { return halfbandOf(f.states[l]->cleanLayers); }, running);
     });

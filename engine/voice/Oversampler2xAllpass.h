@@ -62,3 +62,36 @@ inline T allpassDecimate(AllpassHalfbandOf<T, Design>& s, T first, T second) {
   allpassChains(s, a, b);
   return 0.5f * (a + b);
 }
+
+// A half-band of SIMD lanes from the half-bands stateOf(lane) of the first `lanes` lanes (the others
+// silent)...
+template <typename Design, typename StateOf>
+void gatherAllpassLanes(AllpassHalfbandOf<ml::simd::Lanes, Design>& st, int lanes, StateOf stateOf) {
+  for (int c = 0; c < Design::kSections; ++c) {
+    alignas(16) float x[4] = {};
+    alignas(16) float y[4] = {};
+    for (int l = 0; l < lanes; ++l) {
+      x[l] = stateOf(l).x[c];
+      y[l] = stateOf(l).y[c];
+    }
+    st.x[c] = ml::simd::Lanes(ml::simd::loadF(x));
+    st.y[c] = ml::simd::Lanes(ml::simd::loadF(y));
+  }
+}
+
+// ... and back into the half-bands of the lanes where keep(lane).
+template <typename Design, typename StateOf, typename Keep>
+void scatterAllpassLanes(const AllpassHalfbandOf<ml::simd::Lanes, Design>& st, int lanes, StateOf stateOf,
+                         Keep keep) {
+  for (int c = 0; c < Design::kSections; ++c) {
+    alignas(16) float x[4];
+    alignas(16) float y[4];
+    ml::simd::storeF(x, st.x[c].v);
+    ml::simd::storeF(y, st.y[c].v);
+    for (int l = 0; l < lanes; ++l) {
+      if (!keep(l)) continue;
+      stateOf(l).x[c] = x[l];
+      stateOf(l).y[c] = y[l];
+    }
+  }
+}
