@@ -192,6 +192,7 @@ void planLayers(float& layersFade, float fadeStep, FilterLanePlan& plan, int lan
   }
   plan.layersSteady[lane] = steady;
   plan.layersAtRest[lane] = atRest;
+  bool divided = false;
   for (int i = 0; i < kFilterBlockSize; ++i) {
     const bool run = plan.ladderRun[i][lane] != 0 || plan.driveRun[i][lane] != 0;
     if (run) {
@@ -204,10 +205,13 @@ void planLayers(float& layersFade, float fadeStep, FilterLanePlan& plan, int lan
     if (fade > 0.f && fade < 1.f) {
       plan.ladderFade[i][lane] = std::min(1.f, plan.ladderFade[i][lane] / fade);
       plan.driveMix[i][lane] = std::min(1.f, plan.driveMix[i][lane] / fade);
+      divided = true;
     }
     plan.layers = plan.layers || fade > 0.f;
   }
   layersFade = fade;
+  // Rows divided here are no longer the layers' own: the next block writes them afresh.
+  if (divided) plan.ladderSteady[lane] = plan.driveSteady[lane] = false;
 }
 
 }  // namespace

@@ -153,6 +153,33 @@ TEST_F(FilterStage, DriveLayerFadesInOver20Milliseconds) {
   EXPECT_EQ(FilterState{}.driveFade, 1.f);  // a freshly cleared voice starts with the drive fully in
 }
 
+// A light drive that ran in the saturated build keeps its own weight once the clean build's layer stage
+// has faded in around it, block after block in one working memory as the engine runs them.
+TEST_F(FilterStage, LightDriveKeepsItsWeightAcrossTheBuilds) {
+  FilterState s;
+  FilterLaneScratch scratch;
+  Rows rows(12000.f, 0.f, 0.f);
+  float io[kBlock];
+  const auto run = [&](float saturation, int blocks) {
+    for (int b = 0; b < blocks; ++b) {
+      std::fill_n(io, kBlock, 0.5f);
+      FilterSeriesJob job;
+      job.first = &s;
+      job.setup = filterBlockSetup(saturation, kSr);
+      job.inputs[0] = rows.inputs(kFilterLowPass);
+      job.in = job.out = io;
+      renderFilterJobs(&job, 1, scratch);
+    }
+    return io[kBlock - 1];
+  };
+  const float settled = run(0.f, 4);
+  rows.set(12000.f, 0.f, 0.02f);
+  run(1.f, 20);
+  const float wet = run(0.f, 40);
+  const float weight = (wet - settled) / (DriveShaper{0.6f * 0.02f}(settled)-settled);
+  EXPECT_NEAR(weight, (0.02f - 0.001f) * 20.f, 0.01f);
+}
+
 TEST_F(FilterStage, CutoffSnapJumpsThenGlidesOver8Milliseconds) {
   CutoffSnap snap;
   EXPECT_EQ(cutoffSnapUpdate(snap, false, 440.f, false, kSr), -1.f);
