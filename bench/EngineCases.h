@@ -53,10 +53,10 @@ inline std::vector<CaseParam> heavyTone() {
 }
 
 // The heaviest voice: its steady tone with every route on Env 2 over its whole range (Pitch from its centre
-// up) and the modern envelope model. shapeMode picks the carrier renderer.
+// up), in the modern envelope model of a new instance. shapeMode picks the carrier renderer.
 inline std::vector<CaseParam> heavyPatch(double shapeMode) {
   std::vector<CaseParam> p = heavyTone();
-  p.insert(p.end(), {{kParamEnvModel, 1.0}, {kParamShapeMode, shapeMode}, {kParamAmpEnvAttack, 0.001}});
+  p.insert(p.end(), {{kParamShapeMode, shapeMode}, {kParamAmpEnvAttack, 0.001}});
   // Source, start and end of every route.
   const uint32_t routes[][3] = {
       {kParamRatioModSource, kParamRatioModStart, kParamRatioModEnd},

@@ -93,6 +93,6 @@ struct PublishedValues {
   std::atomic<bool> ratioSelectionDirty{false};
   std::atomic<bool> seqRatioAbsolute{false};
   std::atomic<bool> seqRatioRankEncoded{false};
-  std::atomic<bool> envModelModern{false};
+  std::atomic<bool> envModelModern{true};  // a new sound's model; a state load sets its own
   std::atomic<bool> editorAttached{false};
 };

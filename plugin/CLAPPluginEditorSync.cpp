@@ -15,6 +15,12 @@ std::string snapshotSeqScript(const PluginProcessor& engine) {
          std::to_string(engine.engineSnapSeq(0)) + "," + std::to_string(engine.engineSnapSeq(1)) + ");";
 }
 
+// Sent before the UI state, so that a page with nothing stored keeps the model the engine plays.
+std::string envFeelScript(const PluginProcessor& engine) {
+  return std::string("if(window.mlibSetEnvFeel) window.mlibSetEnvFeel(") +
+         (engine.envFeelModern() ? "2" : "1") + ");";
+}
+
 std::string mtsStatusScript(bool connected) {
   return std::string("if(window.mlibSetMTSStatus) window.mlibSetMTSStatus(") +
          (connected ? "true" : "false") + ");";
@@ -31,6 +37,7 @@ std::vector<std::string> syncStateScripts(CLAPPlugin& plugin) {
     scripts.push_back(snapshotSeqScript(engine));
     uiState = plugin.uiStateJson;
   }
+  scripts.push_back(envFeelScript(engine));
   scripts.push_back(uiStateScript(uiState));
   {
     std::lock_guard<std::mutex> lock(plugin.stateMutex);

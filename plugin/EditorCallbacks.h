@@ -59,6 +59,6 @@ void editorTuningEmbed(CLAPPlugin& plugin, const char* name, double period, cons
 void editorKitFile(CLAPPlugin& plugin, int op, const char* path);
 
 // The scripts of the full resync after the parameters, in the order they are sent: the morph snapshot
-// sequence numbers, the UI state, the kit, the controller map, the MTS-ESP lamps and, with a master
-// connected, its tuning. Takes the plug-in's stateMutex for the parts it guards.
+// sequence numbers, the envelope model, the UI state, the kit, the controller map, the MTS-ESP lamps
+// and, with a master connected, its tuning. Takes the plug-in's stateMutex for the parts it guards.
 std::vector<std::string> syncStateScripts(CLAPPlugin& plugin);

@@ -18,8 +18,8 @@
 std::string mergeSideData(PluginProcessor& engine, TavrinStateSidecar& sidecar, std::mutex& lock);
 
 // Applies the sidecar's JSON, carried by a stream of streamVersion, to the engine (window size, tuning,
-// locks, glide, ratio selection, lanes, morph poles, live lanes); the poles of an old stream get the
-// repairs of old values. Text that does not parse as a JSON object is ignored.
+// locks, glide, ratio selection, lanes, morph poles, envelope model, live lanes); the poles of an old
+// stream get the repairs of old values. Text that does not parse as a JSON object is ignored.
 void applySideData(PluginProcessor& engine, TavrinStateSidecar& sidecar, std::mutex& lock,
                    uint32_t streamVersion);
 

@@ -50,6 +50,9 @@ void resetForLoad(PluginProcessor& engine, TavrinStateSidecar& sidecar, std::mut
   engine.bumpSnapEpoch();
   engine.resetSeqRateCommitted();
   engine.setGlideSmooth(false);
+  // A stream whose side data does not ask for the modern model was saved playing the classic one, the
+  // default before; only the side data's "envFeel" turns the modern model on.
+  engine.setEnvFeelModern(false);
   const float zeros[PluginProcessor::kSeqSteps] = {};
   const unsigned char noTies[PluginProcessor::kSeqSteps] = {};
   for (int lane = 0; lane < 3; ++lane) {

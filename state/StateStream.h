@@ -39,8 +39,8 @@ TAVRIN_EXPORT bool tavrin_state_save_stream(const clap_ostream* stream, PluginPr
 // the engine and the sidecar untouched, when the header (magic, version, count, or the legacy form's
 // first value) cannot be read, or a legacy stream is longer than 47 values or holds a value that is not
 // finite or lies more than a range width outside its parameter's range. Every later short read ends its
-// field group and the load still succeeds. The controller map, the window sizes and the envelope model
-// are not reset.
+// field group and the load still succeeds. The controller map and the window sizes are not reset; the
+// envelope model is classic unless the side data holds an "envFeel" of 2 or more.
 TAVRIN_EXPORT bool tavrin_state_load_stream(const clap_istream* stream, PluginProcessor& engine,
                                             TavrinStateSidecar& sidecar, std::mutex& lock);
 

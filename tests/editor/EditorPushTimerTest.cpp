@@ -3,6 +3,7 @@
 #include <clap/ext/state.h>
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "editor/PluginEditorImpl.h"
 #include "state/MemoryStreams.h"
 #include "state/ParamNameMap.h"
+#include "state/StateStream.h"
 
 namespace {
 
@@ -17,6 +19,18 @@ const std::string kNullTuning = "try{if(window.mlibSetTuningData) window.mlibSet
 
 bool startsWith(const std::string& text, const std::string& prefix) {
   return text.rfind(prefix, 0) == 0;
+}
+
+// The envelope model that a state saved from the session's instance brings to a new engine.
+bool savedModelIsModern(EditorSession& e) {
+  const auto* state = e.p.instance.extension<clap_plugin_state>(CLAP_EXT_STATE);
+  MemoryOStream saved;
+  EXPECT_TRUE(state->save(e.p.instance.plugin(), &saved.stream));
+  auto engine = std::make_unique<PluginProcessor>();
+  engine->setEnvFeelModern(false);
+  TavrinStateSidecar sidecar;
+  EXPECT_TRUE(tavrin_state_load(*engine, saved.bytes.data(), saved.bytes.size(), sidecar));
+  return engine->envFeelModern();
 }
 
 }  // namespace
@@ -90,7 +104,7 @@ TEST(EditorPushTimer, ReadySendsTheWholeStateThenTheNextTickSendsTheTuning) {
 
   e.post("__ready", "1");
   const std::vector<std::string>& scripts = e.view().scripts();
-  ASSERT_EQ(scripts.size(), kNumParams + 5);
+  ASSERT_EQ(scripts.size(), kNumParams + 6);
   EXPECT_EQ(scripts[8], "if(window.mlibSetParam) window.mlibSetParam('cutoffA', 0.500000);");
   EXPECT_EQ(scripts[kNumParams], "if(window.mlibSetSnapshotSeq) window.mlibSetSnapshotSeq(0,0);");
   EXPECT_EQ(scripts.back(), "if(window.mlibSetMTSStatus) window.mlibSetMTSStatus(false);");
@@ -102,6 +116,38 @@ TEST(EditorPushTimer, ReadySendsTheWholeStateThenTheNextTickSendsTheTuning) {
   EXPECT_TRUE(startsWith(scripts[1], "if(window.mlibSetVoiceActivity)"));
   EXPECT_NE(scripts[1].find(" if(window.mlibSetControllerMap) window.mlibSetControllerMap("),
             std::string::npos);
+}
+
+// Opening the editor never changes the sound: the resync tells the page the engine's envelope model
+// before the view state, and a page with nothing stored answers with that model. A fresh instance plays
+// the modern model; one loaded from a stream older than the choice of model, the classic one.
+TEST(EditorPushTimer, OpeningTheEditorKeepsTheEnvelopeModelThatASaveCarries) {
+  for (const bool fresh : {true, false}) {
+    EditorSession e{EditorSession::Closed{}};
+    if (!fresh) {
+      MemoryOStream current;
+      const auto* state = e.p.instance.extension<clap_plugin_state>(CLAP_EXT_STATE);
+      ASSERT_TRUE(state->save(e.p.instance.plugin(), &current.stream));
+      // Its version 2 form: the values and the controller map alone.
+      std::vector<uint8_t> old(current.bytes.begin(), current.bytes.begin() + 12 + 8 * kNumParams + 4 * 128);
+      old[4] = 2;
+      MemoryIStream in(old);
+      ASSERT_TRUE(state->load(e.p.instance.plugin(), &in.stream));
+    }
+    const bool before = savedModelIsModern(e);
+    EXPECT_EQ(before, fresh);
+
+    e.open();
+    e.post("__ready", "0");
+    const std::string told =
+        std::string("if(window.mlibSetEnvFeel) window.mlibSetEnvFeel(") + (fresh ? "2" : "1") + ");";
+    const std::vector<std::string>& scripts = e.view().scripts();
+    ASSERT_EQ(scripts.size(), kNumParams + 6);
+    EXPECT_EQ(scripts[kNumParams + 1], told);
+    EXPECT_EQ(scripts[kNumParams + 2], "if(window.mlibSetUIState) window.mlibSetUIState(null);");
+    e.post("__envFeel", fresh ? "2" : "1");
+    EXPECT_EQ(savedModelIsModern(e), before);
+  }
 }
 
 TEST(EditorPushTimer, ControllerMapIsSentWhenLearnArmsOrBinds) {
@@ -149,12 +195,12 @@ TEST(EditorPushTimer, StateLoadSyncsTheOpenEditorOnceOnTheMainThread) {
   e.view().clearScripts();
   e.p.instance.plugin()->on_main_thread(e.p.instance.plugin());
   EXPECT_FALSE(e.plugin().editorNeedsSync.load());
-  ASSERT_EQ(e.view().scripts().size(), kNumParams + 5);
+  ASSERT_EQ(e.view().scripts().size(), kNumParams + 6);
   // The loaded UI state, with what the state writer added to it, reaches the page encoded.
-  EXPECT_TRUE(startsWith(e.view().scripts()[kNumParams + 1],
+  EXPECT_TRUE(startsWith(e.view().scripts()[kNumParams + 2],
                          "(function(){var u=null;try{u=decodeURIComponent('%7B%22tab%22%3A1%2C"));
   e.p.instance.plugin()->on_main_thread(e.p.instance.plugin());
-  EXPECT_EQ(e.view().scripts().size(), kNumParams + 5);
+  EXPECT_EQ(e.view().scripts().size(), kNumParams + 6);
 }
 
 TEST(EditorPushTimer, SyncRequestWithoutAnEditorIsConsumedSilently) {

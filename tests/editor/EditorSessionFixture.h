@@ -13,7 +13,16 @@
 #include "plugin/PluginFixture.h"
 
 struct EditorSession {
-  EditorSession() {
+  // A session whose editor is not open yet: the instance as a host has it before anyone opens the editor.
+  struct Closed {};
+
+  EditorSession() { open(); }
+  explicit EditorSession(Closed) {}
+  ~EditorSession() {
+    if (gui != nullptr) gui->destroy(p.instance.plugin());
+  }
+
+  void open() {
     platform::mainQueue().clear();
     gui = p.instance.extension<clap_plugin_gui>(CLAP_EXT_GUI);
     gui->create(p.instance.plugin(), CLAP_WINDOW_API_COCOA, false);
@@ -23,7 +32,6 @@ struct EditorSession {
     gui->set_parent(p.instance.plugin(), &clapWindow);
     view().clearScripts();
   }
-  ~EditorSession() { gui->destroy(p.instance.plugin()); }
 
   MlibWebView& view() { return *plugin().editor->webView(); }
   CLAPPlugin& plugin() { return *p.object; }

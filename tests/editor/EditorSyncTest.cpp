@@ -50,6 +50,7 @@ TEST(EditorSync, DefaultStateGivesEmptyPolesNoUIStateAnEmptyKitAndNoMaster) {
       syncStateScripts(*p.object),
       (std::vector<std::string>{
           "if(window.mlibSetSnapshotSeq) window.mlibSetSnapshotSeq(0,0);",
+          "if(window.mlibSetEnvFeel) window.mlibSetEnvFeel(2);",
           "if(window.mlibSetUIState) window.mlibSetUIState(null);",
           "if(window.mlibRestoreSlots) window.mlibRestoreSlots({afxMode:false,baseKey:36,slots:[]});",
           "if(window.mlibSetControllerMap) window.mlibSetControllerMap({map:[[71,8],[72,12],[73,9],[74,7]],"
@@ -75,17 +76,19 @@ TEST(EditorSync, StoredStateReachesThePageEncodedWithTheKitAndPoleNumbers) {
   plugin.ccMap[127] = 118;
   plugin.ccLearnArmed = true;
   plugin.ccLearnParam = 0;
+  plugin.engine.setEnvFeelModern(false);
 
   const std::vector<std::string> scripts = syncStateScripts(plugin);
-  ASSERT_EQ(scripts.size(), 5u);
+  ASSERT_EQ(scripts.size(), 6u);
   EXPECT_EQ(scripts[0], "if(window.mlibSetSnapshotSeq) window.mlibSetSnapshotSeq(0,41);");
-  EXPECT_EQ(scripts[1],
+  EXPECT_EQ(scripts[1], "if(window.mlibSetEnvFeel) window.mlibSetEnvFeel(1);");
+  EXPECT_EQ(scripts[2],
             "(function(){var u=null;try{u=decodeURIComponent('%7B%22tab%22%3A%22%C3%A9%20x%22%7D')}catch(e){}"
             "if(window.mlibSetUIState) window.mlibSetUIState(u);})();");
-  EXPECT_EQ(scripts[2],
+  EXPECT_EQ(scripts[3],
             "if(window.mlibRestoreSlots) window.mlibRestoreSlots({afxMode:true,baseKey:48,slots:["
             "{slot:3,note:50,gain:0.500000,pan:0.000000},{slot:7,note:55,gain:2.000000,pan:0.750000}]});");
-  EXPECT_EQ(scripts[3],
+  EXPECT_EQ(scripts[4],
             "if(window.mlibSetControllerMap) window.mlibSetControllerMap({map:[[127,118]],learn:0});");
 }
 

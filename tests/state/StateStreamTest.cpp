@@ -133,6 +133,7 @@ TEST(StateStream, UnreadableUiStateStillCarriesTheNativeKeys) {
 
 TEST(StateStream, AStateWithoutPolesOrTuningDeletesTheirKeys) {
   auto engine = newEngine();
+  engine->setEnvFeelModern(false);  // the classic model is written as no "envFeel"
   TavrinStateSidecar sidecar;
   sidecar.json = R"({"snapshotADsp":{"cutoffA":0.5},"localTuning":{"intervals":[1],"period":2},"envFeel":2,)"
                  R"("morphAuthority":0})";

@@ -175,6 +175,42 @@ TEST(StateVersions, OnlyOldStreamsHaveOldValuesRepaired) {
   EXPECT_EQ(pole.value[kParamEnvModel], 1.0);
 }
 
+// Sessions saved without "envFeel" in their side data played the classic envelope model; only a side
+// data that asks for the modern one loads it, whichever model the instance played before. A refused
+// stream changes nothing.
+TEST(StateVersions, TheEnvelopeModelIsModernOnlyWhenTheSideDataAsksForIt) {
+  std::vector<uint8_t> version2 = header(2, kNumParams);
+  putMap(version2, 0xFFFFFFFF);
+  std::vector<uint8_t> noSideData = version2;
+  noSideData[4] = 5;
+  put(noSideData, uint32_t{0});
+  std::vector<uint8_t> legacy;
+  for (uint32_t id = 0; id < kLegacyParamCount; ++id) put(legacy, kParams[id].def);
+  const std::pair<std::vector<uint8_t>, bool> cases[] = {
+      {header(1, kNumParams), false},
+      {version2, false},
+      {noSideData, false},
+      {legacy, false},
+      {withSideData("{\"envFeel\":2"), false},
+      {withSideData(R"({"windowWidth":900})"), false},
+      {withSideData(R"({"envFeel":1})"), false},
+      {withSideData(R"({"envFeel":"2"})"), false},
+      {withSideData(R"({"envFeel":2})"), true},
+      {withSideData(R"({"envFeel":3.5})"), true},
+  };
+  for (const auto& [bytes, modern] : cases) {
+    for (const bool before : {false, true}) {
+      auto engine = newEngine();
+      engine->setEnvFeelModern(before);
+      TavrinStateSidecar sidecar;
+      ASSERT_TRUE(loadState(*engine, bytes, sidecar));
+      EXPECT_EQ(engine->envFeelModern(), modern) << bytes.size() << " " << sidecar.json;
+      ASSERT_FALSE(loadState(*engine, {'T', 'V', 'R'}, sidecar));
+      EXPECT_EQ(engine->envFeelModern(), modern);
+    }
+  }
+}
+
 // A key held twice is read from its first copy; the writer keeps no second copy of a key it writes, so a
 // reload saves the same stream.
 TEST(StateVersions, RepeatedKeysSaveTheSameFromTheFirstSaveOn) {

@@ -22,6 +22,17 @@ test('start-up sends ready, the tuning list request and a stored degree selectio
   assert.deepEqual(p.take(), [{ name: 'resonanceA', value: 0.5 }]);
 });
 
+test('with no stored view state the page sends the envelope feel the engine reported, else a new sound\'s', () => {
+  for (const [told, stored, feel] of [[1, null, 1], [2, '{}', 2], [1, '{not json', 1], [undefined, null, 2], ['x', null, 2]]) {
+    const p = page({ restore: false });
+    p.take();
+    if (told !== undefined) p.win.mlibSetEnvFeel(told);
+    p.win.mlibSetUIState(stored);
+    assert.deepEqual(p.take(), [{ name: '__envFeel', value: feel }], `told ${told}, stored ${stored}`);
+    assert.equal(p.editor.getState().sound.envFeel, feel);
+  }
+});
+
 test('repeats and echoes are dropped through the sent-value map', () => {
   const p = page();
   p.take();

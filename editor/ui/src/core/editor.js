@@ -241,6 +241,8 @@ export function createEditor({ post = null, frame = (fn) => setTimeout(fn, 16), 
     snapSeq: { A: 0, B: 0 },
     engineSnapSeq: { A: 0, B: 0 },
     lastEngineFader: null,
+    // The envelope feel the engine plays, as the native side reported it; until then a new sound's.
+    engineEnvFeel: defaultSound().envFeel,
   };
   return editor;
 }

@@ -125,6 +125,7 @@ export function installReceivers(win, editor) {
       if (isNum(a)) editor.engineSnapSeq.A = a;
       if (isNum(b)) editor.engineSnapSeq.B = b;
     },
+    mlibSetEnvFeel: (feel) => { if (isNum(feel)) editor.engineEnvFeel = feel >= 2 ? 2 : 1; },
     mlibSetUIState: (text) => {
       editor.sender.openGate();
       restoreUiState(editor, text);

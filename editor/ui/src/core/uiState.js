@@ -58,8 +58,10 @@ export function restoreUiState(editor, text) {
   let u = null;
   try { u = typeof text === 'string' ? JSON.parse(text) : null; } catch { u = null; }
   if (!u || typeof u !== 'object' || Array.isArray(u) || Object.keys(u).length === 0) {
-    editor.setSound({ envFeel: 2 });
-    sender.send('__envFeel', 2);
+    // Nothing stored: keep the feel the engine plays, so opening the editor never changes the sound.
+    const feel = editor.engineEnvFeel;
+    editor.setSound({ envFeel: feel });
+    sender.send('__envFeel', feel);
     return false;
   }
   sender.send('__uiRestoring', 1);

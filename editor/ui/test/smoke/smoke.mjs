@@ -15,6 +15,7 @@ window.webkit = { messageHandlers: { mlib: { postMessage: (m) => window.__posted
 
 // Runs after the page has started: answers like the native side, edits, and writes a report into the DOM.
 const probe = `<script>window.addEventListener('load', () => setTimeout(() => {
+  window.mlibSetEnvFeel(1);
   window.mlibSetUIState(null);
   window.mlibSetParam('cutoffA', 0.5);
   window.mlibSetTuningData({ intervals: [1, 1.5], labels: ['1/1', '3/2'], period: 2, scaleSize: 2, name: 'fifths', source: 'mts' });
@@ -87,7 +88,7 @@ try {
   check(report.knobs >= 20, `knobs are drawn (${report.knobs})`);
   check(report.font === true, 'the embedded monospace face is available');
   check(names[0] === '__ready', 'the first message is __ready');
-  check(names.includes('__envFeel'), 'an empty view state answers with __envFeel');
+  check(report.posted.some((m) => m.name === '__envFeel' && m.value === 1), 'an empty view state answers with the engine\'s __envFeel');
   check(report.posted.some((m) => m.name === '__glideMode' && m.value === 1), 'a click on smooth posts __glideMode 1');
   check(!names.includes('cutoffA'), 'a value set by the engine is not posted back');
   check(report.posted.some((m) => m.name === 'resonanceA' && m.value > 0.1), 'turning a knob posts its parameter');
@@ -101,8 +102,8 @@ try {
   check(posted('__ccLearn', (m) => m.value === 17.5 / 119) && posted('__ccLearnCancel'),
     'a right click arms learn for the knob; the cancel button stops it');
   check(report.ccTags.includes('CC20'), `a mapped controller is shown on its knob (${report.ccTags})`);
-  for (const f of ['mlibSetParam', 'mlibSetParamFromDsp', 'mlibSetUIState', 'mlibPresetContent', 'mlibSetTuningData',
-    'mlibSetControllerMap']) {
+  for (const f of ['mlibSetParam', 'mlibSetParamFromDsp', 'mlibSetEnvFeel', 'mlibSetUIState', 'mlibPresetContent',
+    'mlibSetTuningData', 'mlibSetControllerMap']) {
     check(report.receivers.includes(f), `window.${f} exists`);
   }
   if (screenshot) execFileSync(chromium, [...flags, `--screenshot=${screenshot}`, `file://${file}`], { stdio: 'ignore', timeout: 60000 });
