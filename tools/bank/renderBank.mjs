@@ -54,11 +54,13 @@ function envelope(render) {
   return Array.from({ length: Math.floor(seconds / 0.01) }, (_, i) => toDb(meanSquare(render, i * 0.01, (i + 1) * 0.01)));
 }
 
-// Renders a preset's phrase (into out) and a quieter reference of it, and measures the render: peak, DC, finiteness, loudness, the chain's gain reduction, the tail, the width, the power
-// spectrum and the 10 ms envelope.
+// Renders a preset's phrase (into out, its quieter reference beside it) and measures the render: peak,
+// DC, finiteness, loudness, the chain's gain reduction, the tail, the width, the power spectrum and the
+// 10 ms envelope.
 export async function measurePreset(p, { host, plugin, out }) {
   const render = await renderPreset(p, { host, plugin, out });
-  const reference = await renderPreset(p, { host, plugin, out, gainScale: kReferenceDrop });
+  const reference = await renderPreset(p, { host, plugin, out: out.replace(/(\.wav)?$/, '.reference.wav'),
+    gainScale: kReferenceDrop });
   const channels = [render.left, render.right];
   const mean = (x) => x.reduce((a, b) => a + b, 0) / Math.max(1, x.length);
   return {
