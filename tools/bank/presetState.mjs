@@ -36,10 +36,10 @@ function nativeTables() {
   const plugin = source('plugin/CLAPPlugin.cpp');
   const bindings = plugin.slice(plugin.indexOf('kDefaultCcBindings[]'), plugin.indexOf('};', plugin.indexOf('kDefaultCcBindings[]')));
   const cc = [...bindings.matchAll(/\{(\d+), (kParam\w+)\}/g)].map((m) => [Number(m[1]), ids.get(m[2])]);
-  const complete = rows.length > 0 && rows.every((row, i) => row.id === i) && cc.length > 0 &&
+  const complete = rows.length > 0 && rows.every((row, i) => row.id === i) && cc.length > 0 && ids.has('kParamOutputGain') &&
     [...names.values(), ...cc.map(([, id]) => id)].every((id) => id < rows.length);
   if (!complete) throw new Error('the native parameter tables have changed their form; update nativeTables()');
-  return { rows, names, cc };
+  return { rows, names, cc, outputGain: ids.get('kParamOutputGain') };
 }
 
 let tables = null;
@@ -131,9 +131,18 @@ export function presetStateParts(text) {
   return { values: parameterValues(page.messages), side: sideData(page) };
 }
 
-// The stream of a preset text.
-export function presetToState(text) {
+// A preset's Output Gain and the top of its range, plain.
+export function presetOutputGain(text) {
+  const { values } = presetStateParts(text);
+  return { gain: values[tables.outputGain], top: tables.rows[tables.outputGain].max };
+}
+
+// The stream of a preset text; gainScale multiplies its Output Gain, in the morph poles as well (a
+// quieter copy of the same sound).
+export function presetToState(text, gainScale = 1) {
   const { values, side } = presetStateParts(text);
+  values[tables.outputGain] *= gainScale;
+  for (const pole of [side.snapshotADsp, side.snapshotBDsp]) if (pole) pole.gain *= gainScale;
   return streamBytes(values, side);
 }
 

@@ -5,11 +5,14 @@ import { mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'n
 import { tmpdir } from 'node:os';
 import { basename, dirname, join } from 'node:path';
 import { promisify } from 'node:util';
+import {
+  correlation, gainReductionDb, integratedLoudness, kRate, kReferenceDrop, lowPass, meanSquare, monoSumDb,
+  powerSpectrum, readStereoWav, samplePeak, tailLevel, toDb,
+} from './measure.mjs';
 import { presetToState } from './presetState.mjs';
 import { kPhraseDir, kPresetDir } from './writeBank.mjs';
 
 const run = promisify(execFile);
-export const kSampleRate = 48000;
 
 // Every factory preset with its phrase file: [{ category, name, preset, phrase }], in a fixed order.
 export function factoryPresets() {
@@ -30,36 +33,49 @@ export function phraseOptions(text) {
   return options;
 }
 
-// Peak, mean and finiteness of each channel of a 32-bit float stereo WAV.
-export function wavStats(path) {
-  const bytes = readFileSync(path);
-  let at = 12;
-  while (at + 8 <= bytes.length && bytes.toString('latin1', at, at + 4) !== 'data') at += 8 + bytes.readUInt32LE(at + 4);
-  const frames = Math.floor(bytes.readUInt32LE(at + 4) / 8);
-  const channels = [0, 1].map(() => ({ peak: 0, sum: 0, finite: true }));
-  for (let i = 0; i < frames; ++i) {
-    for (const c of [0, 1]) {
-      const x = bytes.readFloatLE(at + 8 + 8 * i + 4 * c);
-      const ch = channels[c];
-      if (!Number.isFinite(x)) ch.finite = false;
-      else { ch.peak = Math.max(ch.peak, Math.abs(x)); ch.sum += x; }
-    }
-  }
-  return channels.map(({ peak, sum, finite }) => ({ peak, mean: sum / Math.max(frames, 1), finite }));
-}
-
-// Renders one preset's phrase into out (a WAV file) and answers its channel statistics.
-export async function renderPreset({ preset, phrase }, { host, plugin, out }) {
+// Renders one preset's phrase into out (a WAV file) and answers its two channels; gainScale scales the
+// preset's Output Gain.
+export async function renderPreset({ preset, phrase }, { host, plugin, out, gainScale = 1 }) {
   const work = mkdtempSync(join(tmpdir(), 'tavrin-bank-'));
   try {
     const state = join(work, 'preset.state');
-    writeFileSync(state, presetToState(readFileSync(preset, 'utf8')));
-    await run(host, ['--plugin', plugin, '--rate', String(kSampleRate), '--state', state, '--out', out,
+    writeFileSync(state, presetToState(readFileSync(preset, 'utf8'), gainScale));
+    await run(host, ['--plugin', plugin, '--rate', String(kRate), '--state', state, '--out', out,
       ...phraseOptions(readFileSync(phrase, 'utf8'))]);
-    return wavStats(out);
+    return readStereoWav(out);
   } finally {
     rmSync(work, { recursive: true, force: true });
   }
+}
+
+// Level per 10 ms window in dBFS RMS.
+function envelope(render) {
+  const seconds = render.left.length / kRate;
+  return Array.from({ length: Math.floor(seconds / 0.01) }, (_, i) => toDb(meanSquare(render, i * 0.01, (i + 1) * 0.01)));
+}
+
+// Renders a preset's phrase (into out, its quieter reference beside it) and measures the render: peak,
+// DC, finiteness, loudness, the chain's gain reduction, the tail, the width, the power spectrum and the
+// 10 ms envelope.
+export async function measurePreset(p, { host, plugin, out }) {
+  const render = await renderPreset(p, { host, plugin, out });
+  const reference = await renderPreset(p, { host, plugin, out: out.replace(/(\.wav)?$/, '.reference.wav'),
+    gainScale: kReferenceDrop });
+  const channels = [render.left, render.right];
+  const mean = (x) => x.reduce((a, b) => a + b, 0) / Math.max(1, x.length);
+  return {
+    finite: channels.every((x) => x.every(Number.isFinite)),
+    peak: Math.max(...channels.map(samplePeak)),
+    mean: Math.max(...channels.map((x) => Math.abs(mean(x)))),
+    loudness: integratedLoudness(channels),
+    reduction: gainReductionDb(render, reference),
+    tail: tailLevel(render),
+    correlation: correlation(render.left, render.right),
+    monoSum: monoSumDb(render),
+    lowCorrelation: correlation(lowPass(render.left, 150), lowPass(render.right, 150)),
+    spectrum: powerSpectrum(render),
+    envelope: envelope(render),
+  };
 }
 
 // Runs fn over the items, at most `width` at a time, keeping the order of the results.
