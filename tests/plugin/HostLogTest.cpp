@@ -1,10 +1,13 @@
-// The platform log's lines (file failures) reach the host's log as warnings while an instance lives.
+// The platform log's lines (file failures) reach the host's log as warnings while an instance lives, and
+// a start-up with a factory-bank marker that is a named pipe returns at once and says why.
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 
 #include "plugin/CLAPPlugin.h"
+#include "tests/platform/HostileFiles.h"
+#include "tests/state/LibraryFixture.h"
 #include "tools/host/Host.h"
 #include "tools/host/PluginInstance.h"
 
@@ -48,4 +51,19 @@ TEST(HostLog, PlatformLinesGoToTheNewestInstancesHostWhileItLives) {
     EXPECT_EQ(warnings(first, e.line), e.first) << e.line;
     EXPECT_EQ(warnings(second, e.line), e.second) << e.line;
   }
+}
+
+TEST(HostLog, AStartWithANamedPipeAsTheBankMarkerReturnsAtOnceAndSaysWhy) {
+  TempFolder folder;
+  const ScopedEnv data("XDG_DATA_HOME", folder.path.string());
+  const fs::path marker = folder.path / "Nobrels/Tavrin/.factory-bank";
+  ASSERT_TRUE(makeNamedPipe(marker));
+  Host host;
+  PluginInstance instance((new CLAPPlugin(host.clapHost()))->clapPlugin());
+  bool started = false;
+  ASSERT_TRUE(returnsBeforeTheWatch(marker, [&] { started = instance.init(); }));
+  EXPECT_TRUE(started);
+  EXPECT_EQ(
+      warnings(host, "tavrin: cannot read " + marker.string() + ": it is a named pipe, not a regular file"),
+      1);
 }
