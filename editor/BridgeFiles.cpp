@@ -3,11 +3,10 @@
 #include <cjson/cJSON.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "editor/MessageValues.h"
+#include "platform/FileReader.h"
 #include "platform/PlatformFiles.h"
 #include "state/PresetLibrary.h"
 #include "state/TextScan.h"
@@ -60,16 +59,6 @@ void appendPresets(cJSON* list, const fs::path& base, const char* section, bool 
   }
 }
 
-std::optional<std::string> readBytes(const fs::path& path) {
-  std::error_code error;
-  if (!fs::is_regular_file(path, error)) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return bytes;
-}
-
 }  // namespace
 
 std::optional<fs::path> containedTarget(const fs::path& base, std::string_view pagePath,
@@ -118,7 +107,7 @@ std::string tuningListJson(const fs::path& base) {
 }
 
 std::optional<std::string> readUtf8File(const fs::path& path) {
-  std::optional<std::string> text = readBytes(path);
+  std::optional<std::string> text = readRegularFile(path.string());
   if (text && !isValidUtf8(*text)) return std::nullopt;
   return text;
 }
@@ -155,7 +144,7 @@ std::optional<TuningFile> readTuning(const fs::path& base, std::string_view name
   const auto target =
       containedTarget(base, std::string(kTuningsFolder) + "/" + stem + ".scl", base / kTuningsFolder);
   if (!target) return std::nullopt;
-  std::optional<std::string> bytes = readBytes(*target);
+  std::optional<std::string> bytes = readRegularFile(target->string());
   if (!bytes) return std::nullopt;
   return TuningFile{std::move(stem), std::move(*bytes)};
 }

@@ -26,7 +26,7 @@ std::string presetListJson(const std::filesystem::path& base);
 // extension is ".scl" in any case, in case-insensitive order.
 std::string tuningListJson(const std::filesystem::path& base);
 
-// The UTF-8 text of a regular file; none when it cannot be read or is not valid UTF-8.
+// The UTF-8 text of a file read with readRegularFile; none when it is refused or not valid UTF-8.
 std::optional<std::string> readUtf8File(const std::filesystem::path& path);
 // The text of a preset inside base/Factory or base/User.
 std::optional<std::string> readPreset(const std::filesystem::path& base, std::string_view pagePath);

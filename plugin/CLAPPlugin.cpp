@@ -56,6 +56,9 @@ CLAPPlugin::CLAPPlugin(const clap_host* host) : clap::helpers::TavrinPluginBase(
 }
 
 bool CLAPPlugin::init() {
+  // The host's log may be called from any thread; the platform log is never called on the audio thread.
+  if (_hostProxy.canUseHostLog())
+    hostLogRoute.emplace([this](const std::string& line) { log(CLAP_LOG_WARNING, line); });
   bootstrapPresetFolders();
   return true;
 }

@@ -9,17 +9,23 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "editor/ControllerMapView.h"
 #include "editor/GuiPollData.h"
 #include "editor/PluginEditor.h"
 #include "engine/PluginProcessor.h"
+#include "platform/PlatformLog.h"
 #include "platform/PlatformView.h"
 #include "plugin/ParamText.h"
 #include "plugin/plugin.h"
 
 class CLAPPlugin : public clap::helpers::TavrinPluginBase {
+  // The platform log's lines to the host's log while this instance lives (set at init when the host
+  // offers a log). Declared first so that it goes last: the editor's and the engine's teardown may log.
+  std::optional<platform::LogRoute> hostLogRoute;
+
 public:
   static constexpr uint32_t kNumControllers = ControllerMapView::kControllers;
   static constexpr uint32_t kCcUnmapped = 0xFFFFFFFF;  // any map entry of kNumParams or more is unmapped
@@ -86,7 +92,8 @@ public:
   std::string tuningSource;  // "file" or "embed"
 
 protected:
-  bool init() override;  // prepares the preset library folders and the factory bank
+  // Routes the platform log to the host's, then prepares the preset library folders and the factory bank.
+  bool init() override;
   bool activate(double rate, uint32_t minFrameCount, uint32_t maxFrameCount) override;
   clap_process_status process(const clap_process* process) override;
   void reset() override { engine.resetAll(); }

@@ -4,6 +4,9 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/CLocale.h"
 
@@ -28,7 +31,82 @@ JsonTree classicCopy(const cJSON* item) {
   return copy;
 }
 
+// "%f", except that a text that rounds to a whole number ("1.000000") is that integer ("1"): read back,
+// it is printed as the integer anyway, and a save after a load then gives the same bytes.
+std::string fixedText(double value) {
+  char text[80];
+  std::snprintf(text, sizeof text, "%f", value);
+  std::string fixed(text);
+  constexpr std::string_view kZeroFraction = ".000000";
+  if (fixed.ends_with(kZeroFraction)) fixed.resize(fixed.size() - kZeroFraction.size());
+  return fixed;
+}
+
+size_t skipSpace(std::string_view text, size_t at) {
+  // The parser's own rule: every byte up to the space is white space.
+  while (at < text.size() && static_cast<unsigned char>(text[at]) <= ' ') ++at;
+  return at;
+}
+
+// The one JSON value that starts at `at` in text, with its end in `end`; null when none starts there.
+JsonTree valueAt(std::string_view text, size_t at, size_t& end) {
+  const char* parsedEnd = nullptr;
+  JsonTree value(cJSON_ParseWithLengthOpts(text.data() + at, text.size() - at, &parsedEnd, false));
+  if (value != nullptr) end = static_cast<size_t>(parsedEnd - text.data());
+  return value;
+}
+
+struct MemberText {
+  std::string key;
+  std::string_view value;
+};
+
+// The members of the JSON object that text holds, each with its value's text; none when text is not one
+// object (text after the object is allowed: the caller's parse has refused it already).
+std::optional<std::vector<MemberText>> memberTexts(std::string_view text) {
+  size_t at = skipSpace(text, 0);
+  if (at == text.size() || text[at] != '{') return std::nullopt;
+  at = skipSpace(text, at + 1);
+  std::vector<MemberText> members;
+  if (at < text.size() && text[at] == '}') return members;
+  for (;;) {
+    size_t end = 0;
+    const JsonTree key = valueAt(text, at, end);
+    if (!cJSON_IsString(key.get())) return std::nullopt;
+    at = skipSpace(text, end);
+    if (at == text.size() || text[at] != ':') return std::nullopt;
+    at = skipSpace(text, at + 1);
+    if (valueAt(text, at, end) == nullptr) return std::nullopt;
+    members.push_back({key->valuestring, text.substr(at, end - at)});
+    at = skipSpace(text, end);
+    if (at == text.size() || (text[at] != ',' && text[at] != '}')) return std::nullopt;
+    if (text[at] == '}') return members;
+    at = skipSpace(text, at + 1);
+  }
+}
+
 }  // namespace
+
+bool keepMemberTexts(cJSON* root, std::string_view text) {
+  const std::optional<std::vector<MemberText>> members = memberTexts(text);
+  if (!cJSON_IsObject(root) || !members || static_cast<size_t>(cJSON_GetArraySize(root)) != members->size())
+    return false;
+  size_t i = 0;
+  for (const cJSON* child = root->child; child != nullptr; child = child->next, ++i)
+    if (child->string == nullptr || (*members)[i].key != child->string) return false;
+  i = 0;
+  for (cJSON* child = root->child; child != nullptr; ++i) {
+    cJSON* next = child->next;
+    cJSON* raw = cJSON_CreateRaw(std::string((*members)[i].value).c_str());
+    if (raw == nullptr) return false;
+    // The key moves to the raw item: replacing by pointer does not carry it over.
+    raw->string = std::exchange(child->string, nullptr);
+    raw->type |= child->type & cJSON_StringIsConst;
+    cJSON_ReplaceItemViaPointer(root, child, raw);
+    child = next;
+  }
+  return true;
+}
 
 std::string classicJsonNumberText(double value) {
   if (value == 0.0) return "0";
@@ -44,7 +122,7 @@ std::string classicJsonNumberText(double value) {
   else if (magnitude < 1.0e-6 || magnitude > 1.0e9)
     std::snprintf(text, sizeof text, "%e", value);
   else
-    std::snprintf(text, sizeof text, "%f", value);
+    return fixedText(value);
   return text;
 }
 

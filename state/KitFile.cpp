@@ -1,26 +1,19 @@
 #include "state/KitFile.h"
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/FileReader.h"
 #include "platform/PlatformFiles.h"
-#include "state/CFile.h"
 #include "state/KitSection.h"
 #include "state/StateStream.h"
 #include "state/StreamIo.h"
 
 namespace {
-
-// A CLAP stream over a file open for reading: answers -1 when the file reports an error, so 0 at the end
-// of the file ends a read.
-int64_t fileRead(const clap_istream* stream, void* buffer, uint64_t size) {
-  FILE* file = static_cast<FILE*>(stream->ctx);
-  const size_t n = std::fread(buffer, 1, static_cast<size_t>(size), file);
-  return n == 0 && std::ferror(file) ? -1 : static_cast<int64_t>(n);
-}
 
 bool validPath(const char* path) {
   return path != nullptr && path[0] != 0;
@@ -57,18 +50,18 @@ bool saveKitFile(const char* path, PluginProcessor& engine, std::mutex& kitLock)
 
 bool loadKitFile(const char* path, PluginProcessor& engine, std::mutex& kitLock) {
   if (!validPath(path)) return false;
-  CFile file = openCFile(path, "rb");
-  if (!file) return false;
-  const clap_istream stream{file.get(), fileRead};
+  const std::optional<std::string> bytes = readRegularFile(path);
+  if (!bytes) return false;
+  BufferIStream source(bytes->data(), bytes->size());
+  const clap_istream* stream = source.stream();
   char magic[sizeof kKitFileMagic];
   uint32_t version = 0;
-  if (!tavrin_stream_read_all(&stream, magic, sizeof magic) ||
-      std::memcmp(magic, kKitFileMagic, sizeof magic) != 0 || !readField(&stream, version) ||
+  if (!tavrin_stream_read_all(stream, magic, sizeof magic) ||
+      std::memcmp(magic, kKitFileMagic, sizeof magic) != 0 || !readField(stream, version) ||
       sectionVersionOf(version) == 0)
     return false;
   auto data = std::make_unique<KitSectionData>();
-  if (!readKitSection(&stream, sectionVersionOf(version), *data) || !data->complete) return false;
-  file.reset();
+  if (!readKitSection(stream, sectionVersionOf(version), *data) || !data->complete) return false;
   std::lock_guard lock(kitLock);
   applyKitSection(engine, *data);
   return true;

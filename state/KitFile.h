@@ -16,7 +16,8 @@ inline constexpr uint32_t kKitFileVersion = 2;
 // empty path and at any file failure.
 bool saveKitFile(const char* path, PluginProcessor& engine, std::mutex& kitLock);
 
-// Reads the kit file at path and, only when the whole file is good, replaces the engine's kit with it
-// under kitLock. False, with the kit untouched, for a null or empty path, a file that cannot be opened,
-// another magic, a version other than 1 or 2, or a section that is refused or cut short.
+// Reads the kit file at path (with readRegularFile) and, only when the whole file is good, replaces the
+// engine's kit with it under kitLock. False, with the kit untouched, for a null or empty path, a file
+// that readRegularFile refuses, another magic, a version other than 1 or 2, or a section that is refused
+// or cut short.
 bool loadKitFile(const char* path, PluginProcessor& engine, std::mutex& kitLock);

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <climits>
-#include <fstream>
 
+#include "platform/FileReader.h"
 #include "platform/PlatformFiles.h"
 #include "platform/PlatformPaths.h"
 #include "state/TextScan.h"
@@ -196,14 +196,9 @@ bool tavrin_dirContainsFileWithExtension(const fs::path& folder,
 }
 
 int tavrin_readBankMarker(const fs::path& base) {
-  std::ifstream in(base / kMarkerFile, std::ios::binary);
-  if (!in) return 0;
-  std::string text(kMaxMarkerBytes + 1, '\0');
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  if (in.bad()) return 0;
-  text.resize(static_cast<size_t>(in.gcount()));
-  if (text.size() > kMaxMarkerBytes || !isValidUtf8(text)) return 0;
-  return leadingInteger(text);
+  const std::optional<std::string> text = readRegularFile((base / kMarkerFile).string(), MissingFile::quiet);
+  if (!text || text->size() > kMaxMarkerBytes || !isValidUtf8(*text)) return 0;
+  return leadingInteger(*text);
 }
 
 void tavrin_writeBankMarker(const fs::path& base, int version) {

@@ -10,7 +10,8 @@
 #include "state/JsonTree.h"
 #include "state/StateSidecar.h"
 
-// The sidecar's JSON with the native keys replaced, added or deleted from the engine and the sidecar.
+// The sidecar's JSON with the native keys replaced, added or deleted from the engine and the sidecar;
+// every other key keeps its value's text exactly as it stands in the sidecar's JSON.
 // Text that does not parse as a JSON object is replaced by an object of the native keys alone (the
 // reader would ignore it, and the poles and tuning would be lost with it). When the sidecar's JSON is
 // unchanged meanwhile, it takes the merged text too. `lock` guards the sidecar's texts, the poles and

@@ -2,19 +2,17 @@
 // load reads again from the user's tunings folder.
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "state/CFile.h"
+#include "platform/FileReader.h"
+#include "platform/PlatformLog.h"
 #include "state/SideData.h"
 
 namespace {
 
-constexpr long kMaxScalaFileBytes = 1048575;
 constexpr const char* kScalaExtension = ".scl";
 constexpr size_t kScalaExtensionBytes = 4;
 
@@ -29,26 +27,26 @@ std::optional<std::string> scalaPath(const std::string& tuningsDir, const std::s
   return file.string();
 }
 
-// The whole file when it holds 1 to 1,048,575 bytes and reads completely.
-std::optional<std::vector<char>> readSmallFile(const std::string& path) {
-  CFile file = openCFile(path.c_str(), "rb");
-  if (!file || std::fseek(file.get(), 0, SEEK_END) != 0) return std::nullopt;
-  const long size = std::ftell(file.get());
-  if (size < 1 || size > kMaxScalaFileBytes || std::fseek(file.get(), 0, SEEK_SET) != 0) return std::nullopt;
-  std::vector<char> bytes(static_cast<size_t>(size));
-  if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) return std::nullopt;
-  return bytes;
-}
-
-// Parses tuningsDir/stem.scl into out (displayed as name); false when there is no folder or the file is
-// missing, outside the folder, empty, too large, short or not a scale.
+// Parses tuningsDir/stem.scl into out (displayed as name). False, with a log line, when there is no
+// folder, the file lies outside it, readRegularFile refuses it or it is not a scale.
 bool readScalaFile(const std::string& tuningsDir, const std::string& stem, const char* name,
                    LocalTuning& out) {
-  if (tuningsDir.empty()) return false;
+  const std::string file = stem + kScalaExtension;
+  if (tuningsDir.empty()) {
+    platform::log("tavrin: cannot read the project's tuning file " + file + ": there is no tunings folder");
+    return false;
+  }
   const std::optional<std::string> path = scalaPath(tuningsDir, stem);
-  if (!path) return false;
-  const std::optional<std::vector<char>> text = readSmallFile(*path);
-  return text && PluginProcessor::parseScala(text->data(), text->size(), name, out);
+  if (!path) {
+    platform::log("tavrin: cannot read the project's tuning file " + file + ": it lies outside " +
+                  tuningsDir);
+    return false;
+  }
+  const std::optional<std::string> text = readRegularFile(*path);
+  if (!text) return false;
+  if (PluginProcessor::parseScala(text->data(), text->size(), name, out)) return true;
+  platform::log("tavrin: cannot use " + *path + ": it is not a Scala scale");
+  return false;
 }
 
 std::string stringOr(const cJSON* item, const char* fallback) {

@@ -120,6 +120,8 @@ std::string mergeSideData(PluginProcessor& engine, TavrinStateSidecar& sidecar, 
   const std::string starting = in->json;
   std::string text = in->json;
   JsonTree root = parseJsonObject(in->json);
+  // Keys the writer does not own keep their text as it was read, so a save after a load is byte-stable.
+  if (root != nullptr) keepMemberTexts(root.get(), in->json);
   if (root == nullptr) root.reset(cJSON_CreateObject());
   if (root != nullptr) {
     mergeNativeKeys(root.get(), engine, sidecar, *in);

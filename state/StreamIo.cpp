@@ -1,5 +1,8 @@
 #include "state/StreamIo.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 
 // Repeats transfer(offset, remaining), which answers the bytes it moved, until size bytes are done.
@@ -38,4 +41,12 @@ int64_t AppendingOStream::write(const clap_ostream* stream, const void* buffer, 
   const auto* from = static_cast<const uint8_t*>(buffer);
   self.sink.insert(self.sink.end(), from, from + size);
   return static_cast<int64_t>(size);
+}
+
+int64_t BufferIStream::read(const clap_istream* stream, void* buffer, uint64_t size) {
+  auto& self = *static_cast<BufferIStream*>(stream->ctx);
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(size, self.size - self.position));
+  if (n > 0) std::memcpy(buffer, self.data + self.position, n);
+  self.position += n;
+  return static_cast<int64_t>(n);
 }

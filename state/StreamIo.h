@@ -36,6 +36,25 @@ private:
   clap_ostream ostream{this, &AppendingOStream::write};
 };
 
+// A stream that reads a memory buffer from its start; a read answers min(requested, remaining) bytes, 0
+// at the end. The buffer must outlive the stream.
+class BufferIStream {
+public:
+  BufferIStream(const void* bytes, size_t count) : data(static_cast<const uint8_t*>(bytes)), size(count) {}
+  BufferIStream(const BufferIStream&) = delete;
+  BufferIStream& operator=(const BufferIStream&) = delete;
+
+  const clap_istream* stream() const { return &istream; }
+
+private:
+  static int64_t read(const clap_istream* stream, void* buffer, uint64_t size);
+
+  const uint8_t* data;
+  size_t size;
+  size_t position = 0;
+  clap_istream istream{this, &BufferIStream::read};
+};
+
 // A field of a binary form: an integer (not bool) or a float type of 1, 2, 4 or 8 bytes.
 template <typename T>
 concept StreamField = std::is_arithmetic_v<T> && !std::is_same_v<T, bool> &&

@@ -7,7 +7,9 @@
 
 #include "EditorFixture.h"
 #include "editor/PercentEncode.h"
+#include "platform/FileReader.h"
 #include "state/JsonTree.h"
+#include "tests/platform/HostileFiles.h"
 
 namespace {
 
@@ -90,6 +92,12 @@ TEST_F(BridgeFiles, PresetsAreReadFromEitherSectionOnly) {
   post("__readPreset", quoted("/etc/passwd"));
   post("__readPreset", quoted("User/bad.nobrel"));
   post("__readPreset", quoted("User/missing.nobrel"));
+  // Files that cannot be presets are refused at once: a named pipe, and more than the limit.
+  ASSERT_TRUE(makeNamedPipe(base / "User/pipe.nobrel"));
+  writeFile(base / "User/big.nobrel", std::string(kMaxReadFileBytes + 1, ' '));
+  for (const char* refused : {"User/pipe.nobrel", "User/big.nobrel"})
+    EXPECT_TRUE(
+        returnsBeforeTheWatch(base / "User/pipe.nobrel", [&] { post("__readPreset", quoted(refused)); }));
   EXPECT_THAT(view().scripts(), ElementsAre(contentScript("factory 'text' \xC3\xA9"), contentScript("user")));
 }
 
@@ -164,6 +172,9 @@ TEST_F(BridgeFiles, TuningsLoadByStemFromTheTuningsFolderOnly) {
   writeFile(base / "Tunings/Pythagorean.scl", "! pyth\n12\n");
   writeFile(base / "Tunings/Sub/inner.scl", "inner");
   writeFile(base / "User/outside.scl", "outside");
+  // The limit of a project's tuning file holds here too.
+  writeFile(base / "Tunings/big.scl", "! big\n12\n" + std::string(kMaxReadFileBytes, '!'));
+  post("__loadTuning", quoted("{\"name\":\"big\"}"));
   post("__loadTuning", quoted("{\"name\":\"Pythagorean.SCL\"}"));
   post("__loadTuning", "{\"name\":\"Pythagorean\"}");
   post("__loadTuning", quoted("{\"name\":\"../User/outside\"}"));

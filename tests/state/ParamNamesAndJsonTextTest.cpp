@@ -63,7 +63,9 @@ TEST(ClassicJsonNumber, PrintsTheClassicTexts) {
       {0.5, "0.500000"},
       {0.25, "0.250000"},
       {static_cast<double>(0.1f), "0.100000"},
-      {0.9999996, "1.000000"},
+      {0.9999996, "1"},  // "%f" gives a whole number: printed as that integer
+      {-41.9999999, "-42"},
+      {999999999.9999999, "1000000000"},
       {-0.125, "-0.125000"},
       {1e-6, "0.000001"},
       {5e-7, "5.000000e-07"},
@@ -91,4 +93,19 @@ TEST(ClassicJsonNumber, PrintsWholeTreesAndLeavesThemAsTheyWere) {
   const JsonTree number(cJSON_CreateNumber(0.75));
   EXPECT_EQ(classicJsonPrintUnformatted(number.get()), "0.750000");
   EXPECT_EQ(classicJsonPrintUnformatted(nullptr), std::nullopt);
+}
+
+TEST(ClassicJsonNumber, MembersKeepTheirTextAsReadUntilReplaced) {
+  const std::string text = " {\"x\" :\t0.9999999 ,\"y\":[1.50, {\"z\":1e2}],\"\\u0078\":\"dup\",\"w\":1}\n";
+  const JsonTree root(cJSON_Parse(text.c_str()));
+  ASSERT_TRUE(keepMemberTexts(root.get(), text));
+  cJSON_ReplaceItemInObjectCaseSensitive(root.get(), "w", cJSON_CreateNumber(0.5));
+  EXPECT_EQ(classicJsonPrintUnformatted(root.get()),
+            R"({"x":0.9999999,"y":[1.50, {"z":1e2}],"x":"dup","w":0.500000})");
+
+  // Text that is not the tree's object changes nothing.
+  const JsonTree other(cJSON_Parse(R"({"a":1})"));
+  for (const char* wrong : {R"({"b":1})", R"({"a":1,"c":2})", "[1]", "{\"a\":1"})
+    EXPECT_FALSE(keepMemberTexts(other.get(), wrong)) << wrong;
+  EXPECT_EQ(classicJsonPrintUnformatted(other.get()), R"({"a":1})");
 }

@@ -19,6 +19,16 @@ std::string sideDataOf(const std::vector<uint8_t>& bytes) {
   return std::string(bytes.begin() + kSideDataAt + 4, bytes.begin() + kSideDataAt + 4 + length);
 }
 
+// bytes with the side data replaced by text.
+std::vector<uint8_t> withSideData(const std::vector<uint8_t>& bytes, const std::string& text) {
+  const uint32_t length = fieldAt<uint32_t>(bytes, kSideDataAt);
+  std::vector<uint8_t> changed(bytes.begin(), bytes.begin() + kSideDataAt);
+  put(changed, static_cast<uint32_t>(text.size()));
+  putText(changed, text);
+  changed.insert(changed.end(), bytes.begin() + kSideDataAt + 4 + length, bytes.end());
+  return changed;
+}
+
 }  // namespace
 
 // Version 6 has the layout of version 5.
@@ -142,6 +152,28 @@ TEST(StateStream, AStateWithoutPolesOrTuningDeletesTheirKeys) {
   EXPECT_EQ(text.find("localTuning"), std::string::npos) << text;
   EXPECT_EQ(text.find("envFeel"), std::string::npos) << text;
   EXPECT_NE(text.find(R"("morphAuthority":0)"), std::string::npos) << text;  // kept as it was
+}
+
+TEST(StateStream, ASaveAfterALoadGivesTheBytesOfTheSaveBefore) {
+  const auto saveAfterLoad = [](const std::vector<uint8_t>& bytes) {
+    auto engine = newEngine();
+    TavrinStateSidecar sidecar;
+    EXPECT_TRUE(loadState(*engine, bytes, sidecar));
+    return savedState(*engine, sidecar);
+  };
+  auto engine = newEngine();
+  TavrinStateSidecar sidecar;
+  const std::vector<uint8_t> plain = savedState(*engine, sidecar);
+  const struct {
+    const char* json;
+    const char* saved;
+  } cases[] = {{R"({"x":0.9999999})", R"("x":0.9999999)"},  // an unknown key keeps its text
+               {R"({"snapshotADsp":{"cutoffA":0.9999999}})", R"("cutoffA":1,)"}};
+  for (const auto& c : cases) {
+    const std::vector<uint8_t> first = saveAfterLoad(withSideData(plain, c.json));
+    EXPECT_NE(sideDataOf(first).find(c.saved), std::string::npos) << sideDataOf(first);
+    EXPECT_EQ(saveAfterLoad(first), first) << c.json;
+  }
 }
 
 TEST(StateStream, TuningFromAFileIsReadAgainFromTheTuningsFolder) {

@@ -91,7 +91,6 @@ export function EnvPage() {
       <div className="env-foot">
         <Choice label="Envelope Feel" options={['classic', 'modern']} value={sound.envFeel === 2 ? 1 : 0}
           onChange={(i) => editor.setEnvFeel(i === 1 ? 2 : 1)} />
-        <K k="envModel" label="Model" />
         <span className="note">note {env.note >= 0 ? Math.round(env.note) : '–'} · vel {env.vel.toFixed(2)}</span>
       </div>
     </div>

@@ -25,7 +25,8 @@ const probe = `<script>window.addEventListener('load', () => setTimeout(() => {
     const reso = [...document.querySelectorAll('.knob')].find((k) => k.querySelector('.label').textContent === 'Reso');
     reso && reso.querySelector('svg').dispatchEvent(new WheelEvent('wheel', { deltaY: -100, bubbles: true }));
     const knobs = document.querySelectorAll('.knob').length;
-    [...document.querySelectorAll('.tabs button')].find((b) => b.textContent === 'FX')?.click();
+    const tab = (name) => [...document.querySelectorAll('.tabs button')].find((b) => b.textContent === name)?.click();
+    tab('FX');
     // The kit panel: every control once, slot 4 armed first.
     const $ = (selector) => document.querySelector(selector);
     const wheel = (el) => el?.querySelector('svg').dispatchEvent(new WheelEvent('wheel', { deltaY: -100, bubbles: true }));
@@ -34,6 +35,7 @@ const probe = `<script>window.addEventListener('load', () => setTimeout(() => {
       select.value = String(value);
       select.dispatchEvent(new Event('change', { bubbles: true }));
     };
+    let envLabels = [];
     const steps = [
       () => $('.kit-head .toggle')?.click(),
       () => choose($('.kit-head select'), 48),
@@ -51,12 +53,15 @@ const probe = `<script>window.addEventListener('load', () => setTimeout(() => {
         ?.dispatchEvent(new MouseEvent('contextmenu', { bubbles: true, cancelable: true })),
       () => $('.learn-cancel')?.click(),
       () => window.mlibSetControllerMap({ map: [[20, 17]], learn: -1 }),
+      () => tab('ENV'),
+      () => { envLabels = [...document.querySelectorAll('.knob .label')].map((l) => l.textContent); },
+      () => tab('FX'),
     ];
     const next = () => {
       if (steps.length) { steps.shift()(); setTimeout(next, 20); return; }
       const face = document.querySelector('.faceplate');
       const report = { title: document.title, width: face ? face.offsetWidth : 0, height: face ? face.offsetHeight : 0,
-        knobs, posted: window.__posted, ccTags: [...document.querySelectorAll('.cc')].map((t) => t.textContent),
+        knobs, envLabels, posted: window.__posted, ccTags: [...document.querySelectorAll('.cc')].map((t) => t.textContent),
         receivers: Object.keys(window).filter((k) => k.startsWith('mlib')).sort(),
         font: [...document.fonts].some((f) => f.family.includes('Faceplate Mono') && f.status === 'loaded') };
       const pre = document.createElement('pre');
@@ -101,6 +106,8 @@ try {
   check(posted('__saveKitPanel') && posted('__loadKitPanel'), 'kit save and load ask for native panels');
   check(posted('__ccLearn', (m) => m.value === 17.5 / 119) && posted('__ccLearnCancel'),
     'a right click arms learn for the knob; the cancel button stops it');
+  check(report.envLabels.includes('Attack') && !report.envLabels.includes('Model'),
+    `the Env page draws its knobs, and no Model knob (${report.envLabels})`);
   check(report.ccTags.includes('CC20'), `a mapped controller is shown on its knob (${report.ccTags})`);
   for (const f of ['mlibSetParam', 'mlibSetParamFromDsp', 'mlibSetEnvFeel', 'mlibSetUIState', 'mlibPresetContent',
     'mlibSetTuningData', 'mlibSetControllerMap']) {
