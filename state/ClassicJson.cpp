@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -31,15 +32,19 @@ JsonTree classicCopy(const cJSON* item) {
   return copy;
 }
 
-// "%f", except that a text that rounds to a whole number ("1.000000") is that integer ("1"): read back,
-// it is printed as the integer anyway, and a save after a load then gives the same bytes.
-std::string fixedText(double value) {
+// The classic printer's own text of a finite, non-zero value.
+std::string classicText(double value) {
   char text[80];
-  std::snprintf(text, sizeof text, "%f", value);
-  std::string fixed(text);
-  constexpr std::string_view kZeroFraction = ".000000";
-  if (fixed.ends_with(kZeroFraction)) fixed.resize(fixed.size() - kZeroFraction.size());
-  return fixed;
+  const double magnitude = std::fabs(value);
+  if (std::fabs(std::trunc(value) - value) <= DBL_EPSILON && value <= INT_MAX && value >= INT_MIN)
+    std::snprintf(text, sizeof text, "%d", static_cast<int>(value));
+  else if (std::fabs(std::floor(value) - value) <= DBL_EPSILON && magnitude < 1.0e60)
+    std::snprintf(text, sizeof text, "%.0f", value);
+  else if (magnitude < 1.0e-6 || magnitude > 1.0e9)
+    std::snprintf(text, sizeof text, "%e", value);
+  else
+    std::snprintf(text, sizeof text, "%f", value);
+  return text;
 }
 
 size_t skipSpace(std::string_view text, size_t at) {
@@ -110,19 +115,17 @@ bool keepMemberTexts(cJSON* root, std::string_view text) {
 
 std::string classicJsonNumberText(double value) {
   if (value == 0.0) return "0";
+  if (!std::isfinite(value)) return "null";
   const platform::ScopedCLocale cLocale;
-  char text[80];
-  const double magnitude = std::fabs(value);
-  if (std::fabs(std::trunc(value) - value) <= DBL_EPSILON && value <= INT_MAX && value >= INT_MIN)
-    std::snprintf(text, sizeof text, "%d", static_cast<int>(value));
-  else if (!std::isfinite(value))
-    return "null";
-  else if (std::fabs(std::floor(value) - value) <= DBL_EPSILON && magnitude < 1.0e60)
-    std::snprintf(text, sizeof text, "%.0f", value);
-  else if (magnitude < 1.0e-6 || magnitude > 1.0e9)
-    std::snprintf(text, sizeof text, "%e", value);
-  else
-    return fixedText(value);
+  std::string text = classicText(value);
+  // A text that reads back as another number ("1.000000" for 0.9999996, "1.000000e-06" for 9.9999999e-7)
+  // would print differently at the next save. Printing what it reads back as makes a save after a load
+  // give the same bytes; that text reads back as itself within two steps.
+  for (int step = 0; step < 2; ++step) {
+    std::string again = classicText(std::strtod(text.c_str(), nullptr));
+    if (again == text) break;
+    text = std::move(again);
+  }
   return text;
 }
 

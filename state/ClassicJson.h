@@ -12,8 +12,8 @@
 // The classic text of a JSON number: "0" for zero; "%d" for a value within DBL_EPSILON of an integer
 // in the 32-bit range; "null" for NaN and infinities; "%.0f" for another value within DBL_EPSILON of an
 // integer below 1e60 in magnitude; "%e" for a magnitude below 1e-6 or above 1e9; "%f" otherwise (six
-// decimals), except that a "%f" text of a whole number ("1.000000") is printed as that integer ("1"), the
-// text it reads back as.
+// decimals). Where that text reads back as a number whose classic text differs ("1.000000" reads back as
+// 1, printed "1"), the text is the one it settles on, so every text printed reads back as itself.
 std::string classicJsonNumberText(double value);
 
 // Makes the value of every member of root, the object parsed from text, a raw item holding that value's

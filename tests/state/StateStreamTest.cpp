@@ -168,7 +168,8 @@ TEST(StateStream, ASaveAfterALoadGivesTheBytesOfTheSaveBefore) {
     const char* json;
     const char* saved;
   } cases[] = {{R"({"x":0.9999999})", R"("x":0.9999999)"},  // an unknown key keeps its text
-               {R"({"snapshotADsp":{"cutoffA":0.9999999}})", R"("cutoffA":1,)"}};
+               {R"({"snapshotADsp":{"cutoffA":0.9999999}})", R"("cutoffA":1,)"},
+               {R"({"snapshotADsp":{"cutoffA":9.9999999e-7}})", R"("cutoffA":0.000001,)"}};
   for (const auto& c : cases) {
     const std::vector<uint8_t> first = saveAfterLoad(withSideData(plain, c.json));
     EXPECT_NE(sideDataOf(first).find(c.saved), std::string::npos) << sideDataOf(first);
