@@ -134,7 +134,7 @@ bool savePreset(const fs::path& base, std::string_view pagePath, std::string_vie
   if (!target) return false;
   std::error_code error;
   fs::create_directories(target->parent_path(), error);
-  return !error && writeFileAtomically(target->string(), content);
+  return !error && writeFileAtomically(target->string(), content, error);
 }
 
 bool deletePreset(const fs::path& base, std::string_view pagePath) {

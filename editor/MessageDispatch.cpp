@@ -105,7 +105,8 @@ void exportPreset(const Message& m) {
   platform::mainQueue().async([filename = std::move(filename), content = std::move(content)] {
     platform::runPanel({platform::PanelRequest::Kind::save, filename, kPresetFileExtension,
                         [content](bool confirmed, const std::string& path) {
-                          if (confirmed && !path.empty()) writeFileAtomically(path, content);
+                          std::error_code error;
+                          if (confirmed && !path.empty()) writeFileAtomically(path, content, error);
                         },
                         ""});
   });

@@ -51,8 +51,9 @@ bool saveKitFile(const char* path, PluginProcessor& engine, std::mutex& kitLock)
     std::lock_guard lock(kitLock);
     if (!tavrin_write_kit_section(out.stream(), engine)) return false;
   }
-  return writeFileAtomically(path,
-                             std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  std::error_code error;
+  return writeFileAtomically(
+      path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), error);
 }
 
 bool loadKitFile(const char* path, PluginProcessor& engine, std::mutex& kitLock) {

@@ -2,13 +2,21 @@
 // A throw-away folder for library tests, a scoped environment, and small file helpers.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
+
+#include "platform/PlatformLog.h"
 
 namespace fs = std::filesystem;
 
@@ -62,3 +70,44 @@ inline std::string readFile(const fs::path& path) {
   text << in.rdbuf();
   return text.str();
 }
+
+// Catches the log for the life of the object; lines may arrive from several threads.
+struct LogCapture {
+  LogCapture() {
+    previous = platform::setLogSink([this](const std::string& line) {
+      std::lock_guard lock(mutex);
+      lines.push_back(line);
+    });
+  }
+  ~LogCapture() { platform::setLogSink(previous); }
+  // The lines that hold every one of the texts.
+  std::vector<std::string> linesWith(std::initializer_list<std::string> texts) {
+    std::lock_guard lock(mutex);
+    std::vector<std::string> found;
+    for (const std::string& line : lines)
+      if (std::all_of(texts.begin(), texts.end(),
+                      [&](const std::string& t) { return line.find(t) != std::string::npos; }))
+        found.push_back(line);
+    return found;
+  }
+  std::mutex mutex;
+  std::vector<std::string> lines;
+  std::function<void(const std::string&)> previous;
+};
+
+// A full disk for this process: writes past bytes fail with EFBIG (SIGXFSZ ignored) until the object goes.
+struct ScopedFileSizeLimit {
+  explicit ScopedFileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved);
+    previousHandler = signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = saved;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~ScopedFileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, previousHandler);
+  }
+  rlimit saved{};
+  sighandler_t previousHandler;
+};
