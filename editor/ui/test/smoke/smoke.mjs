@@ -50,6 +50,7 @@ const probe = `<script>window.addEventListener('load', () => setTimeout(() => {
         ?.dispatchEvent(new MouseEvent('contextmenu', { bubbles: true, cancelable: true })),
       () => $('.learn-cancel')?.click(),
       () => window.mlibSetControllerMap({ map: [[20, 17]], learn: -1 }),
+      () => window.mlibFileResult({ op: 'savePreset', path: '/u/User/deep.nobrel', ok: false, reason: 'File too large' }),
     ];
     const next = () => {
       if (steps.length) { steps.shift()(); setTimeout(next, 20); return; }
@@ -57,6 +58,7 @@ const probe = `<script>window.addEventListener('load', () => setTimeout(() => {
       const report = { title: document.title, width: face ? face.offsetWidth : 0, height: face ? face.offsetHeight : 0,
         knobs, posted: window.__posted, ccTags: [...document.querySelectorAll('.cc')].map((t) => t.textContent),
         receivers: Object.keys(window).filter((k) => k.startsWith('mlib')).sort(),
+        notice: $('.file-notice.failed')?.textContent ?? '',
         font: [...document.fonts].some((f) => f.family.includes('Faceplate Mono') && f.status === 'loaded') };
       const pre = document.createElement('pre');
       pre.id = 'smoke-report';
@@ -101,8 +103,10 @@ try {
   check(posted('__ccLearn', (m) => m.value === 17.5 / 119) && posted('__ccLearnCancel'),
     'a right click arms learn for the knob; the cancel button stops it');
   check(report.ccTags.includes('CC20'), `a mapped controller is shown on its knob (${report.ccTags})`);
+  check(report.notice.includes('Could not save the preset deep.nobrel: File too large'),
+    `a failed save is shown on the page (${report.notice})`);
   for (const f of ['mlibSetParam', 'mlibSetParamFromDsp', 'mlibSetUIState', 'mlibPresetContent', 'mlibSetTuningData',
-    'mlibSetControllerMap']) {
+    'mlibSetControllerMap', 'mlibFileResult']) {
     check(report.receivers.includes(f), `window.${f} exists`);
   }
   if (screenshot) execFileSync(chromium, [...flags, `--screenshot=${screenshot}`, `file://${file}`], { stdio: 'ignore', timeout: 60000 });
