@@ -13,7 +13,6 @@
 #include "engine/SeqLane.h"
 #include "platform/Desktop.h"
 #include "platform/DispatchQueue.h"
-#include "platform/FileReport.h"
 #include "platform/PlatformFiles.h"
 #include "state/PresetLibrary.h"
 #include "state/TextScan.h"
@@ -120,16 +119,15 @@ void exportPreset(const Message& m) {
   std::string content = memberText(request.get(), "content", "");
   platform::mainQueue().async(
       [filename = std::move(filename), content = std::move(content), view = retained(m.webView)] {
-        platform::runPanel(
-            {platform::PanelRequest::Kind::save, filename, kPresetFileExtension,
-             [content, view](bool confirmed, const std::string& path) {
-               if (!confirmed || path.empty()) return;
-               std::error_code error;
-               if (!writeFileAtomically(path, content, error))
-                 platform::logFileFailure("export the preset", path, error);
-               answerFileResult(*view, "exportNobrel", {!error, path, error ? error.message() : ""});
-             },
-             ""});
+        platform::runPanel({platform::PanelRequest::Kind::save, filename, kPresetFileExtension,
+                            [content, view](bool confirmed, const std::string& path) {
+                              if (!confirmed || path.empty()) return;
+                              std::error_code error;
+                              writeFileAtomically(path, content, error);
+                              answerFileResult(*view, "exportNobrel",
+                                               bridge_files::fileOutcome("export the preset", path, error));
+                            },
+                            ""});
       });
 }
 

@@ -258,9 +258,10 @@ TEST_F(BridgeFiles, KitPanelsOpenInTheUserFolderAndActOnAChosenFileInside) {
 TEST_F(BridgeFiles, ExportWritesThePresetWhereTheUserConfirms) {
   post("__exportNobrel", quoted("{\"filename\":\"deep-bass.nobrel\",\"content\":\"text\"}"));
   post("__exportNobrel", quoted("{}"));
+  post("__exportNobrel", quoted("{}"));
   EXPECT_TRUE(platform::pendingPanels().empty());  // the panels open from the main queue
   platform::mainQueue().runPending();
-  ASSERT_EQ(platform::pendingPanels().size(), 2u);
+  ASSERT_EQ(platform::pendingPanels().size(), 3u);
   EXPECT_EQ(platform::pendingPanels()[0].suggestedName, "deep-bass.nobrel");
   EXPECT_EQ(platform::pendingPanels()[1].suggestedName, "preset.nobrel");
   const fs::path chosen = folder.path / "exported.nobrel";
@@ -268,6 +269,11 @@ TEST_F(BridgeFiles, ExportWritesThePresetWhereTheUserConfirms) {
   EXPECT_EQ(readFile(chosen), "text");
   EXPECT_TRUE(platform::answerPanel(false, (folder.path / "cancelled.nobrel").string()));
   EXPECT_FALSE(fs::exists(folder.path / "cancelled.nobrel"));
+  const fs::path nowhere = folder.path / "missing/exported.nobrel";
+  EXPECT_TRUE(platform::answerPanel(true, nowhere.string()));
+  EXPECT_THAT(view().scripts(), ElementsAre(resultScript("exportNobrel", chosen.string(), true, ""),
+                                            resultScript("exportNobrel", nowhere.string(), false,
+                                                         "No such file or directory")));
 }
 
 TEST_F(BridgeFiles, ImportSendsTheChosenFilesText) {
