@@ -2,9 +2,7 @@
 // A throw-away folder for library tests, a scoped environment, and small file helpers.
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -17,6 +15,7 @@
 #include <vector>
 
 #include "platform/PlatformLog.h"
+#include "tests/tools/FileSizeLimit.h"
 
 namespace fs = std::filesystem;
 
@@ -93,21 +92,4 @@ struct LogCapture {
   std::mutex mutex;
   std::vector<std::string> lines;
   std::function<void(const std::string&)> previous;
-};
-
-// A full disk for this process: writes past bytes fail with EFBIG (SIGXFSZ ignored) until the object goes.
-struct ScopedFileSizeLimit {
-  explicit ScopedFileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved);
-    previousHandler = signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = saved;
-    limit.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~ScopedFileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, previousHandler);
-  }
-  rlimit saved{};
-  sighandler_t previousHandler;
 };
