@@ -256,6 +256,26 @@ bool ensureLibraryFolder(const fs::path& folder, LibrarySetupLog& log) {
   return false;
 }
 
+bool hasBankManifest(const fs::path& base) {
+  std::error_code error;
+  return fs::exists(fs::symlink_status(base / kManifestFile, error));
+}
+
+void recordInstalledBank(const fs::path& base, const fs::path& source, const std::vector<fs::path>& presets,
+                         LibrarySetupLog& log) {
+  Manifest unchanged;
+  for (const fs::path& relative : presets) {
+    std::error_code error;
+    const std::optional<std::string> shipped = readBankFile(source / relative, error);
+    const std::optional<std::string> present = readBankFile(base / kFactoryFolder / relative, error);
+    if (shipped && present && *shipped == *present)
+      unchanged[relative.generic_string()] = contentHash(*present);
+  }
+  std::error_code error;
+  if (!writeFileAtomically((base / kManifestFile).string(), manifestText(unchanged), error))
+    log.failure("write the factory bank manifest", base / kManifestFile, error);
+}
+
 bool installBankPresets(const fs::path& base, const fs::path& source, const std::vector<fs::path>& presets,
                         LibrarySetupLog& log) {
   const Manifest installed = readManifest(base);

@@ -36,6 +36,13 @@ private:
 // renamed aside first; a link to a folder counts as a folder.
 bool ensureLibraryFolder(const std::filesystem::path& folder, LibrarySetupLog& log);
 
+// Whether base has a manifest of what the bank's install wrote.
+bool hasBankManifest(const std::filesystem::path& base);
+// For a bank installed before installs kept a manifest: writes one that names the presets (paths relative
+// to source) found in base/Factory as shipped, so that a later reinstall may replace them.
+void recordInstalledBank(const std::filesystem::path& base, const std::filesystem::path& source,
+                         const std::vector<std::filesystem::path>& presets, LibrarySetupLog& log);
+
 // Places every preset (paths relative to source) under base/Factory, as the header says, and writes the
 // manifest. Stops at the first failure; true when every preset is in place.
 bool installBankPresets(const std::filesystem::path& base, const std::filesystem::path& source,

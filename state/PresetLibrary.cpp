@@ -71,12 +71,14 @@ std::optional<std::vector<fs::path>> bundledPresets(const fs::path& source) {
 }
 
 // Installs the bank when the marker is older than this program's bank, taking turns with other
-// instances; the marker follows a complete install. A bundle with no preset it would install leaves
-// Factory alone.
+// instances; the marker follows a complete install. A bank installed before installs kept a manifest
+// gets one. A bundle with no preset it would install leaves Factory alone.
 void installFactoryBank(const fs::path& base, const fs::path& source, LibrarySetupLog& log) {
-  if (tavrin_readBankMarker(base) >= kFactoryBankVersion) return;
+  const bool installed = tavrin_readBankMarker(base) >= kFactoryBankVersion;
+  if (installed && hasBankManifest(base)) return;
   const std::optional<std::vector<fs::path>> presets = bundledPresets(source);
   if (!presets || presets->empty()) return;
+  if (installed) return recordInstalledBank(base, source, *presets, log);
   const platform::FileLock lock((base / kInstallLockFile).string(), kInstallLockPatience);
   if (!lock.held()) {
     log.failure("lock the factory bank for installing", base / kInstallLockFile, lock.error());

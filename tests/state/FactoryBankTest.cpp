@@ -83,6 +83,25 @@ TEST_F(FactoryBank, AReinstallKeepsTheUsersFilesAndTheirEditsOfFactoryPresetsAnd
   EXPECT_FALSE(fs::exists(base / "User/Factory edits/Bass/Round.nobrel"));
 }
 
+TEST_F(FactoryBank, ABankInstalledWithoutAManifestGetsOneNamingItsUnchangedPresets) {
+  shipThreePresets();
+  start();
+  fs::remove(base / ".factory-bank-manifest");
+  writeFile(factory / "Bass/Deep.nobrel", "my deep");
+  start();
+  ASSERT_TRUE(fs::exists(base / ".factory-bank-manifest"));
+
+  // A newer bank then replaces what the user left alone and keeps the edit.
+  writeFile(presets / "Bass/Round.nobrel", "round v2");
+  writeFile(presets / "Bass/Deep.nobrel", "deep v2");
+  fs::remove(base / ".factory-bank");
+  start();
+  EXPECT_EQ(readFile(factory / "Bass/Round.nobrel"), "round v2");
+  EXPECT_FALSE(fs::exists(base / "User/Factory edits/Bass/Round.nobrel"));
+  EXPECT_EQ(readFile(base / "User/Factory edits/Bass/Deep.nobrel"), "my deep");
+  EXPECT_EQ(readFile(factory / "Bass/Deep.nobrel"), "deep v2");
+}
+
 TEST_F(FactoryBank, WhatStandsInTheBanksPlaceIsRenamedAsideNeverDeleted) {
   shipThreePresets();
   writeFile(base / "Factory", "a file named Factory");
