@@ -18,15 +18,23 @@ std::string clickButtonScript(const std::string& selector, const std::string& te
 TEST_F(EditorWindow, APresetSaveOnAFullDiskShowsTheFailureOnThePage) {
   ASSERT_TRUE(open());
   ASSERT_TRUE(pumpUntil([&] { return pageShows("window.mlibFileResult"); }));
-  ASSERT_TRUE(clickWhenShown(clickButtonScript(".topbar .toggle", "PRESETS")));
-  const ScopedFileSizeLimit full(0);
-  // The page sends a save once the native side has restored its view state: clicked until it answers.
-  EXPECT_TRUE(pumpUntil([&] {
-    evaluate(clickButtonScript(".browser-head button", "SAVE"));
-    return pageShows(
-        "/Could not save the preset untitled\\.nobrel: File too large/"
-        ".test(document.querySelector('.file-notice.failed')?.textContent)");
-  }));
+  // The page remembers whether the browser was open: it is opened only when it is not.
+  ASSERT_TRUE(clickWhenShown("(() => { if (!document.querySelector('.browser')) " +
+                             clickButtonScript(".topbar .toggle", "PRESETS") +
+                             "; return document.querySelector('.browser') ? 1 : 0; })()"));
+  {
+    const ScopedFileSizeLimit full(0);
+    // The page sends a save once the native side has restored its view state: clicked until it answers.
+    EXPECT_TRUE(pumpUntil([&] {
+      evaluate(clickButtonScript(".browser-head button", "SAVE"));
+      return pageShows(
+          "/Could not save the preset untitled\\.nobrel: File too large/"
+          ".test(document.querySelector('.file-notice.failed')?.textContent)");
+    }));
+  }
+  // Closed again, so that the next page opens as it would have.
+  EXPECT_EQ(evaluate(clickButtonScript(".browser-head button", "CLOSE")), "1");
+  pumpUntil([&] { return pageShows("!document.querySelector('.browser')"); });
   close();
 }
 
