@@ -7,7 +7,9 @@
 
 #include "editor/MessageValues.h"
 #include "platform/FileReader.h"
+#include "platform/FileReport.h"
 #include "platform/PlatformFiles.h"
+#include "platform/PlatformLog.h"
 #include "state/PresetLibrary.h"
 #include "state/TextScan.h"
 
@@ -59,7 +61,63 @@ void appendPresets(cJSON* list, const fs::path& base, const char* section, bool 
   }
 }
 
+// Removes the preset files below folder, then every folder there that is left empty, innermost first,
+// the folder itself last. Links are removed, never followed. error keeps the first failure.
+void deletePresetFolder(const fs::path& folder, std::error_code& error) {
+  std::vector<fs::path> folders{folder};
+  std::error_code walkError;
+  fs::recursive_directory_iterator entry(folder, fs::directory_options::none, walkError);
+  for (const fs::recursive_directory_iterator end; !walkError && entry != end; entry.increment(walkError)) {
+    std::error_code typeError;
+    const fs::file_status status = entry->symlink_status(typeError);
+    if (fs::is_directory(status)) folders.push_back(entry->path());
+    std::error_code removeError;
+    if (fs::is_regular_file(status) && entry->path().extension() == kPresetExtension)
+      fs::remove(entry->path(), removeError);
+    if (removeError && !error) error = removeError;
+  }
+  if (walkError && !error) error = walkError;
+  // Deeper folders were found after the ones holding them.
+  for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
+    std::error_code removeError;
+    if (fs::is_empty(*it, removeError)) fs::remove(*it, removeError);
+    if (removeError && !error) error = removeError;
+  }
+}
+
+// The stem and file of a tuning name, or no file when the name is refused.
+std::pair<std::string, std::optional<fs::path>> tuningTarget(const fs::path& base, std::string_view name) {
+  if (name.empty() || name == "." || name == ".." ||
+      name.find_first_of(std::string_view("/\\\0", 3)) != std::string_view::npos)
+    return {};
+  std::string stem(name);
+  if (stem.size() >= kTuningExtension.size() &&
+      lowerAscii(std::string_view(stem).substr(stem.size() - kTuningExtension.size())) == kTuningExtension)
+    stem.resize(stem.size() - kTuningExtension.size());
+  auto target =
+      containedTarget(base, std::string(kTuningsFolder) + "/" + stem + ".scl", base / kTuningsFolder);
+  return {std::move(stem), std::move(target)};
+}
+
 }  // namespace
+
+FileOutcome refusedPath(std::string_view action, std::string_view pagePath) {
+  constexpr const char* kReason = "not a place in the library it may use";
+  platform::log(platform::fileFailureLine(action, std::string(pagePath), kReason));
+  return {false, std::string(pagePath), kReason};
+}
+
+FileOutcome fileOutcome(std::string_view action, const fs::path& target, const std::error_code& error) {
+  if (!error) return {true, target.string(), ""};
+  platform::logFileFailure(action, target, error);
+  return {false, target.string(), error.message()};
+}
+
+FileOutcome loadFailure(std::string_view action, const fs::path& path, std::string_view contentReason) {
+  std::string reason = platform::loadFailureReason(path, contentReason);
+  platform::log(platform::fileFailureLine(action, path, reason));
+  return {false, path.string(), std::move(reason)};
+}
 
 std::optional<fs::path> containedTarget(const fs::path& base, std::string_view pagePath,
                                         const fs::path& folder) {
@@ -118,31 +176,32 @@ std::optional<std::string> readPreset(const fs::path& base, std::string_view pag
   return std::nullopt;
 }
 
-bool savePreset(const fs::path& base, std::string_view pagePath, std::string_view content) {
+FileOutcome savePreset(const fs::path& base, std::string_view pagePath, std::string_view content) {
   const auto target = containedTarget(base, pagePath, base / kUserFolder);
-  if (!target) return false;
+  if (!target) return refusedPath("save the preset", pagePath);
   std::error_code error;
   fs::create_directories(target->parent_path(), error);
-  return !error && writeFileAtomically(target->string(), content);
+  if (!error) writeFileAtomically(target->string(), content, error);
+  return fileOutcome("save the preset", *target, error);
 }
 
-bool deletePreset(const fs::path& base, std::string_view pagePath) {
+FileOutcome deletePreset(const fs::path& base, std::string_view pagePath) {
   const auto target = containedTarget(base, pagePath, base / kUserFolder);
-  if (!target) return false;
+  if (!target) return refusedPath("delete the preset", pagePath);
   std::error_code error;
-  return fs::remove_all(*target, error) > 0 && !error;
+  if (fs::is_directory(fs::symlink_status(*target, error)))
+    deletePresetFolder(*target, error);
+  else if (!fs::remove(*target, error) && !error)
+    error = std::make_error_code(std::errc::no_such_file_or_directory);
+  return fileOutcome("delete the preset", *target, error);
+}
+
+std::optional<fs::path> tuningPath(const fs::path& base, std::string_view name) {
+  return tuningTarget(base, name).second;
 }
 
 std::optional<TuningFile> readTuning(const fs::path& base, std::string_view name) {
-  if (name.empty() || name == "." || name == ".." ||
-      name.find_first_of(std::string_view("/\\\0", 3)) != std::string_view::npos)
-    return std::nullopt;
-  std::string stem(name);
-  if (stem.size() >= kTuningExtension.size() &&
-      lowerAscii(std::string_view(stem).substr(stem.size() - kTuningExtension.size())) == kTuningExtension)
-    stem.resize(stem.size() - kTuningExtension.size());
-  const auto target =
-      containedTarget(base, std::string(kTuningsFolder) + "/" + stem + ".scl", base / kTuningsFolder);
+  auto [stem, target] = tuningTarget(base, name);
   if (!target) return std::nullopt;
   std::optional<std::string> bytes = readRegularFile(target->string());
   if (!bytes) return std::nullopt;

@@ -11,6 +11,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
+
+#include "editor/FileOutcome.h"
 
 namespace bridge_files {
 
@@ -18,6 +21,15 @@ namespace bridge_files {
 std::optional<std::filesystem::path> containedTarget(const std::filesystem::path& base,
                                                      std::string_view pagePath,
                                                      const std::filesystem::path& folder);
+
+// The answer to a page path that is refused, logged.
+FileOutcome refusedPath(std::string_view action, std::string_view pagePath);
+// The answer to an operation on target that ended with error (clear for success); a failure is logged.
+FileOutcome fileOutcome(std::string_view action, const std::filesystem::path& target,
+                        const std::error_code& error);
+// The answer to a file that could not be loaded, logged, with platform::loadFailureReason's reason.
+FileOutcome loadFailure(std::string_view action, const std::filesystem::path& path,
+                        std::string_view contentReason);
 
 // The preset list: a compact JSON array of {name, path, category, isFactory, section}, one entry per
 // file below base/Factory and then base/User whose extension is exactly ".nobrel", in walk order.
@@ -30,10 +42,12 @@ std::string tuningListJson(const std::filesystem::path& base);
 std::optional<std::string> readUtf8File(const std::filesystem::path& path);
 // The text of a preset inside base/Factory or base/User.
 std::optional<std::string> readPreset(const std::filesystem::path& base, std::string_view pagePath);
-// Writes content to a preset inside base/User, creating its folders; false when refused or failed.
-bool savePreset(const std::filesystem::path& base, std::string_view pagePath, std::string_view content);
-// Removes a file or folder (with its contents) inside base/User; false when refused or failed.
-bool deletePreset(const std::filesystem::path& base, std::string_view pagePath);
+// Writes content to a preset inside base/User, creating its folders. A refusal or failure is logged.
+FileOutcome savePreset(const std::filesystem::path& base, std::string_view pagePath,
+                       std::string_view content);
+// Removes a file inside base/User; for a folder, its preset files, then each of its folders that is left
+// empty (anything else in them stays). A refusal or failure is logged.
+FileOutcome deletePreset(const std::filesystem::path& base, std::string_view pagePath);
 
 // A tuning file read for loading: its stem and its bytes.
 struct TuningFile {
@@ -43,6 +57,8 @@ struct TuningFile {
 // Reads base/Tunings/<name>.scl, where a trailing ".scl" (any case) of name is dropped first. A name
 // that is empty, holds a path separator or a NUL byte, or is "." or "..", is refused.
 std::optional<TuningFile> readTuning(const std::filesystem::path& base, std::string_view name);
+// The file readTuning reads for name, or none when the name is refused.
+std::optional<std::filesystem::path> tuningPath(const std::filesystem::path& base, std::string_view name);
 
 // The folder kit files are saved in and loaded from: base/User, the one folder the bridge writes in.
 std::filesystem::path kitFolder(const std::filesystem::path& base);

@@ -64,6 +64,21 @@ std::string withJson(const char* function, const std::string& json) {
   return std::string("if(window.") + function + ") window." + function + "(" + json + ");";
 }
 
+std::string utf8OrEmpty(const std::string& text) {
+  return isValidUtf8(text) ? text : std::string();
+}
+
+// Tells the page what a file operation it asked for came to: mlibFileResult({op, path, ok, reason}).
+void answerFileResult(platform::WebView& webView, const char* op, const FileOutcome& outcome) {
+  const JsonTree result(cJSON_CreateObject());
+  cJSON_AddStringToObject(result.get(), "op", op);
+  cJSON_AddStringToObject(result.get(), "path", utf8OrEmpty(outcome.path).c_str());
+  cJSON_AddBoolToObject(result.get(), "ok", outcome.ok);
+  cJSON_AddStringToObject(result.get(), "reason", utf8OrEmpty(outcome.reason).c_str());
+  const std::unique_ptr<char, decltype(&cJSON_free)> text(cJSON_PrintUnformatted(result.get()), cJSON_free);
+  if (text) webView.evaluateJavaScript(withJson("mlibFileResult", text.get()));
+}
+
 std::shared_ptr<platform::WebView> retained(platform::WebView& webView) {
   return std::static_pointer_cast<platform::WebView>(webView.shared_from_this());
 }
@@ -102,13 +117,18 @@ void exportPreset(const Message& m) {
   if (!request) return;
   std::string filename = memberText(request.get(), "filename", kDefaultExportName);
   std::string content = memberText(request.get(), "content", "");
-  platform::mainQueue().async([filename = std::move(filename), content = std::move(content)] {
-    platform::runPanel({platform::PanelRequest::Kind::save, filename, kPresetFileExtension,
-                        [content](bool confirmed, const std::string& path) {
-                          if (confirmed && !path.empty()) writeFileAtomically(path, content);
-                        },
-                        ""});
-  });
+  platform::mainQueue().async(
+      [filename = std::move(filename), content = std::move(content), view = retained(m.webView)] {
+        platform::runPanel({platform::PanelRequest::Kind::save, filename, kPresetFileExtension,
+                            [content, view](bool confirmed, const std::string& path) {
+                              if (!confirmed || path.empty()) return;
+                              std::error_code error;
+                              writeFileAtomically(path, content, error);
+                              answerFileResult(*view, "exportNobrel",
+                                               bridge_files::fileOutcome("export the preset", path, error));
+                            },
+                            ""});
+      });
 }
 
 void importPreset(const Message& m) {
@@ -118,6 +138,10 @@ void importPreset(const Message& m) {
                           if (!confirmed || path.empty()) return;
                           if (const auto text = bridge_files::readUtf8File(path))
                             view->evaluateJavaScript(withText("mlibImportNobrel", *text));
+                          else
+                            answerFileResult(
+                                *view, "importNobrel",
+                                bridge_files::loadFailure("import the file", path, "not UTF-8 text"));
                         },
                         ""});
   });
@@ -146,12 +170,14 @@ void savePreset(const Message& m) {
   const cJSON* path = cJSON_GetObjectItemCaseSensitive(request.get(), "path");
   const cJSON* content = cJSON_GetObjectItemCaseSensitive(request.get(), "content");
   if (path == nullptr || content == nullptr) return;
-  bridge_files::savePreset(libraryBase(), memberText(request.get(), "path", ""),
-                           memberText(request.get(), "content", ""));
+  answerFileResult(m.webView, "savePreset",
+                   bridge_files::savePreset(libraryBase(), memberText(request.get(), "path", ""),
+                                            memberText(request.get(), "content", "")));
 }
 
 void deletePreset(const Message& m) {
-  if (const char* path = stringValue(m.value)) bridge_files::deletePreset(libraryBase(), path);
+  if (const char* path = stringValue(m.value))
+    answerFileResult(m.webView, "deletePreset", bridge_files::deletePreset(libraryBase(), path));
 }
 
 void listTunings(const Message& m) {
@@ -171,8 +197,15 @@ void loadTuning(const Message& m) {
   if (name == nullptr || name[0] == '\0') return;
   const auto callback = slot(m, &PluginEditor::onLoadTuning);
   if (callback == nullptr) return;
-  if (const auto file = bridge_files::readTuning(libraryBase(), name))
-    (*callback)(file->stem.c_str(), file->bytes.data(), file->bytes.size());
+  const auto target = bridge_files::tuningPath(libraryBase(), name);
+  if (!target)
+    return answerFileResult(m.webView, "loadTuning", bridge_files::refusedPath("load the tuning", name));
+  const auto file = bridge_files::readTuning(libraryBase(), name);
+  if (file && (*callback)(file->stem.c_str(), file->bytes.data(), file->bytes.size()))
+    return answerFileResult(m.webView, "loadTuning", {true, target->string(), ""});
+  answerFileResult(
+      m.webView, "loadTuning",
+      bridge_files::loadFailure("load the tuning", *target, file ? "not a Scala tuning" : "cannot be read"));
 }
 
 void clearTuning(const Message& m) {
@@ -291,15 +324,20 @@ void slotClear(const Message& m) {
     (*callback)(leadingInteger(m.name.substr(kSlotClearPrefixLength)));
 }
 
-// Saves (op 0) or loads (op 1) the kit file at a path inside the User folder; other paths are dropped.
-void kitFileAt(PluginEditor* editor, int op, std::string_view path) {
+// Saves (op 0) or loads (op 1) the kit file at a path inside the User folder, and tells the page how
+// that went; other paths are refused.
+void kitFileAt(platform::WebView& webView, PluginEditor* editor, int op, std::string_view path) {
   if (editor == nullptr || !editor->onKitFile) return;
-  if (const auto target = bridge_files::kitFilePath(libraryBase(), path))
-    editor->onKitFile(op, target->c_str());
+  const char* name = op == 0 ? "saveKit" : "loadKit";
+  const auto target = bridge_files::kitFilePath(libraryBase(), path);
+  answerFileResult(webView, name,
+                   target ? editor->onKitFile(op, target->c_str())
+                          : bridge_files::refusedPath(op == 0 ? "save the kit" : "load the kit", path));
 }
 
 void kitFile(const Message& m) {
-  if (const char* path = stringValue(m.value)) kitFileAt(m.editor, m.name == "__loadKit" ? 1 : 0, path);
+  if (const char* path = stringValue(m.value))
+    kitFileAt(m.webView, m.editor, m.name == "__loadKit" ? 1 : 0, path);
 }
 
 // A save or open panel for kit files in the User folder; the chosen file is then saved or loaded as
@@ -315,7 +353,7 @@ void kitFilePanel(const Message& m) {
            if (!confirmed || path.empty()) return;
            const auto handler = std::dynamic_pointer_cast<MlibMessageHandler>(
                view->configuration().userContentController->handler(MlibMessageHandler::kHandlerName));
-           if (handler) kitFileAt(handler->editor, load ? 1 : 0, path);
+           if (handler) kitFileAt(*view, handler->editor, load ? 1 : 0, path);
          },
          bridge_files::kitFolder(libraryBase()).string()});
   });

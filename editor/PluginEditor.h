@@ -7,6 +7,8 @@
 #include <functional>
 #include <memory>
 
+#include "editor/FileOutcome.h"
+
 struct ControllerMapView;
 struct GuiPollData;
 class MlibWebView;
@@ -20,8 +22,8 @@ public:
   std::function<void(int lane, const float* steps, int count)> onSeqSteps;                  // 2
   std::function<void(int lane, const unsigned char* ties, int count)> onSeqTies;            // 3
   std::function<void(const int* degrees, const int* octaves, int count)> onRatioSelection;  // 4
-  std::function<void(const char* name, const char* text, size_t length)> onLoadTuning;      // 5
-  std::function<void()> onClearTuning;                                                      // 6
+  std::function<bool(const char* name, const char* text, size_t length)> onLoadTuning;  // 5: false: no Scala
+  std::function<void()> onClearTuning;                                                  // 6
   // labels: count texts, or null.
   std::function<void(const char* name, double period, const double* intervals, int count,
                      const char* const* labels)>
@@ -30,7 +32,7 @@ public:
   std::function<void(int which)> onSnapshotClear;                        // 9
   std::function<void(int slot, int note, const char* json)> onSlotSnap;  // 10: note -1 when none given
   std::function<void(int slot)> onSlotClear;                             // 11
-  std::function<void(int op, const char* path)> onKitFile;               // 12: op 0 save, 1 load
+  std::function<FileOutcome(int op, const char* path)> onKitFile;        // 12: op 0 save, 1 load
 
   struct Impl;
   std::unique_ptr<Impl> impl;

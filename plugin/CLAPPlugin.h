@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
 
 #include "editor/ControllerMapView.h"
 #include "editor/GuiPollData.h"
@@ -48,7 +49,7 @@ public:
 
   // Main thread: the kit to and from a kit file (CLAPPluginState.cpp). A load replaces the kit only
   // when the whole file is good.
-  bool saveKitToFile(const char* path);
+  bool saveKitToFile(const char* path, std::error_code& error);
   bool loadKitFromFile(const char* path);
 
   // Main thread: sends the page of an open editor the whole engine state (parameters, snapshot numbers,

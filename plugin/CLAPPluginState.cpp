@@ -52,8 +52,8 @@ bool CLAPPlugin::stateLoad(const clap_istream* stream) {
   return true;
 }
 
-bool CLAPPlugin::saveKitToFile(const char* path) {
-  return saveKitFile(path, engine, stateMutex);
+bool CLAPPlugin::saveKitToFile(const char* path, std::error_code& error) {
+  return saveKitFile(path, engine, stateMutex, error);
 }
 
 bool CLAPPlugin::loadKitFromFile(const char* path) {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "editor/BridgeFiles.h"
 #include "plugin/CLAPPlugin.h"
 #include "state/ClassicJson.h"
 #include "state/KitScripts.h"
@@ -118,12 +119,13 @@ void editorSlotClear(CLAPPlugin& plugin, int slot) {
   plugin.engine.clearSlot(slot);
 }
 
-void editorLoadTuning(CLAPPlugin& plugin, const char* name, const char* text, size_t length) {
-  if (text == nullptr || length == 0) return;
+bool editorLoadTuning(CLAPPlugin& plugin, const char* name, const char* text, size_t length) {
+  if (text == nullptr || length == 0) return false;
   LocalTuning tuning{};
-  if (!PluginProcessor::parseScala(text, length, name, tuning)) return;
+  if (!PluginProcessor::parseScala(text, length, name, tuning)) return false;
   const std::string file = textOrEmpty(name);
   installLocalTuning(plugin, tuning, tuning.name[0] != 0 ? std::string(tuning.name) : file, file, "file");
+  return true;
 }
 
 void editorClearTuning(CLAPPlugin& plugin) {
@@ -161,18 +163,23 @@ void editorTuningEmbed(CLAPPlugin& plugin, const char* name, double period, cons
   installLocalTuning(plugin, tuning, textOrEmpty(name), std::string(), "embed");
 }
 
-void editorKitFile(CLAPPlugin& plugin, int op, const char* path) {
-  if (path == nullptr) return;
+FileOutcome editorKitFile(CLAPPlugin& plugin, int op, const char* path) {
+  if (path == nullptr) return {false, "", "no file named"};
   if (op == 0) {
-    plugin.saveKitToFile(path);
-    return;
+    std::error_code error;
+    plugin.saveKitToFile(path, error);
+    return bridge_files::fileOutcome("save the kit", path, error);
   }
-  if (!plugin.loadKitFromFile(path) || !plugin.editor) return;
-  // The page learns which slots the kit now holds, and shows the first of them.
-  std::lock_guard<std::mutex> lock(plugin.stateMutex);
-  plugin.editor->evaluateJS(kitRestoreSlotsScript(plugin.engine).c_str());
-  const std::string firstSlot = kitFirstSlotScript(plugin.engine);
-  if (!firstSlot.empty()) plugin.editor->evaluateJS(firstSlot.c_str());
+  if (!plugin.loadKitFromFile(path))
+    return bridge_files::loadFailure("load the kit", path, "not a kit file this version can load");
+  if (plugin.editor) {
+    // The page learns which slots the kit now holds, and shows the first of them.
+    std::lock_guard<std::mutex> lock(plugin.stateMutex);
+    plugin.editor->evaluateJS(kitRestoreSlotsScript(plugin.engine).c_str());
+    const std::string firstSlot = kitFirstSlotScript(plugin.engine);
+    if (!firstSlot.empty()) plugin.editor->evaluateJS(firstSlot.c_str());
+  }
+  return {true, path, ""};
 }
 
 void CLAPPlugin::fillEditorCallbacks(PluginEditor& target) {
@@ -183,7 +190,7 @@ void CLAPPlugin::fillEditorCallbacks(PluginEditor& target) {
     editorSlotSnap(*this, slot, note, json);
   };
   target.onSlotClear = [this](int slot) { editorSlotClear(*this, slot); };
-  target.onKitFile = [this](int op, const char* path) { editorKitFile(*this, op, path); };
+  target.onKitFile = [this](int op, const char* path) { return editorKitFile(*this, op, path); };
   target.onSeqSteps = [this](int lane, const float* steps, int count) {
     engine.setSeqSteps(lane, steps, count);
   };
@@ -194,7 +201,7 @@ void CLAPPlugin::fillEditorCallbacks(PluginEditor& target) {
     engine.setRatioSelection(degrees, octaves, count);
   };
   target.onLoadTuning = [this](const char* name, const char* text, size_t length) {
-    editorLoadTuning(*this, name, text, length);
+    return editorLoadTuning(*this, name, text, length);
   };
   target.onClearTuning = [this] { editorClearTuning(*this); };
   target.onTuningEmbed = [this](const char* name, double period, const double* intervals, int count,

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "editor/FileOutcome.h"
 #include "tuning/LocalTuning.h"
 
 class CLAPPlugin;
@@ -38,8 +39,9 @@ void editorSlotSnap(CLAPPlugin& plugin, int slot, int note, const char* json);
 void editorSnapshotClear(CLAPPlugin& plugin, int which);
 void editorSlotClear(CLAPPlugin& plugin, int slot);
 
-// Slot 5: Scala text becomes the local tuning (source "file"); text that does not parse changes nothing.
-void editorLoadTuning(CLAPPlugin& plugin, const char* name, const char* text, size_t length);
+// Slot 5: Scala text becomes the local tuning (source "file"); text that does not parse changes nothing
+// and answers false.
+bool editorLoadTuning(CLAPPlugin& plugin, const char* name, const char* text, size_t length);
 
 // Slot 6: the local tuning off, and its name, file and source forgotten.
 void editorClearTuning(CLAPPlugin& plugin);
@@ -55,8 +57,9 @@ void editorTuningEmbed(CLAPPlugin& plugin, const char* name, double period, cons
                        int count, const char* const* labels);
 
 // Slot 12: op 0 saves the kit to path, any other op loads it and, when that succeeds, tells the page
-// which slots the kit holds and shows the first present one; a null path does nothing.
-void editorKitFile(CLAPPlugin& plugin, int op, const char* path);
+// which slots the kit holds and shows the first present one. A failure is logged and answered with its
+// reason; a null path does nothing and fails.
+FileOutcome editorKitFile(CLAPPlugin& plugin, int op, const char* path);
 
 // The scripts of the full resync after the parameters, in the order they are sent: the morph snapshot
 // sequence numbers, the envelope model, the UI state, the kit, the controller map, the MTS-ESP lamps

@@ -33,7 +33,8 @@ uint32_t sectionVersionOf(uint32_t kitFileVersion) {
 
 }  // namespace
 
-bool saveKitFile(const char* path, PluginProcessor& engine, std::mutex& kitLock) {
+bool saveKitFile(const char* path, PluginProcessor& engine, std::mutex& kitLock, std::error_code& error) {
+  error = std::make_error_code(std::errc::invalid_argument);
   if (!validPath(path)) return false;
   std::vector<uint8_t> bytes;
   const AppendingOStream out(bytes);
@@ -44,8 +45,8 @@ bool saveKitFile(const char* path, PluginProcessor& engine, std::mutex& kitLock)
     std::lock_guard lock(kitLock);
     if (!tavrin_write_kit_section(out.stream(), engine)) return false;
   }
-  return writeFileAtomically(path,
-                             std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  return writeFileAtomically(
+      path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), error);
 }
 
 bool loadKitFile(const char* path, PluginProcessor& engine, std::mutex& kitLock) {

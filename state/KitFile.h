@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <system_error>
 
 #include "engine/PluginProcessor.h"
 
@@ -13,8 +14,8 @@ inline constexpr uint32_t kKitFileVersion = 2;
 
 // Writes the engine's kit to path, taking kitLock while the kit is read. The file replaces path in one
 // step once it is complete, so a failed save leaves an existing file as it was. False for a null or
-// empty path and at any file failure.
-bool saveKitFile(const char* path, PluginProcessor& engine, std::mutex& kitLock);
+// empty path and at any file failure, with the reason in error.
+bool saveKitFile(const char* path, PluginProcessor& engine, std::mutex& kitLock, std::error_code& error);
 
 // Reads the kit file at path (with readRegularFile) and, only when the whole file is good, replaces the
 // engine's kit with it under kitLock. False, with the kit untouched, for a null or empty path, a file

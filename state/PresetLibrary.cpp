@@ -1,11 +1,16 @@
 #include "state/PresetLibrary.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
+#include <vector>
 
+#include "platform/FileLock.h"
 #include "platform/FileReader.h"
+#include "platform/FileReport.h"
 #include "platform/PlatformFiles.h"
 #include "platform/PlatformPaths.h"
+#include "state/BankInstall.h"
 #include "state/TextScan.h"
 
 namespace fs = std::filesystem;
@@ -17,6 +22,8 @@ constexpr const char* kEarlierLibrarySubPath = "Library/Audio/Presets/Nobrels/Ta
 constexpr const char* kCarryOverSuffix = ".carry-over";
 constexpr const char* kMarkerFile = ".factory-bank";
 constexpr const char* kBundledPresets = "Presets/Factory";
+constexpr const char* kInstallLockFile = ".factory-bank.lock";
+constexpr auto kInstallLockPatience = std::chrono::seconds(5);
 constexpr size_t kMaxMarkerBytes = 4096;
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
@@ -52,42 +59,53 @@ bool isBundledPreset(const fs::path& file) {
   return file.extension() == kPresetExtension;
 }
 
-// Empties Factory and copies every bundled preset into it under the same relative path. True when every
-// one of them is in place afterwards. A bundle with no preset it would install leaves Factory alone.
-bool installFactoryPresets(const fs::path& base, const fs::path& source) {
-  int total = 0;
-  const bool counted = walkFiles(source, [&](const fs::path& file) {
-    total += isBundledPreset(file);
-    return true;
-  });
-  if (!counted || total == 0) return false;
-
-  const fs::path factory = base / kFactoryFolder;
-  tavrin_wipeFactoryScoped(base, factory);
-  int copied = 0;
+// The bundled presets below source, relative to it; none when the walk could not see them all.
+std::optional<std::vector<fs::path>> bundledPresets(const fs::path& source) {
+  std::vector<fs::path> presets;
   const bool walked = walkFiles(source, [&](const fs::path& file) {
-    if (!isBundledPreset(file)) return true;
-    const fs::path destination = factory / file.lexically_relative(source);
-    std::error_code error;
-    fs::create_directories(destination.parent_path(), error);
-    tavrin_copyIfMissing(file, destination);
-    copied += fs::exists(destination, error);
+    if (isBundledPreset(file)) presets.push_back(file.lexically_relative(source));
     return true;
   });
-  return walked && copied == total;
+  if (!walked) return std::nullopt;
+  return presets;
 }
 
-// Copies the bundled tunings unless the user already has one. Sub-folders are not created: only tunings
-// whose folder exists in the library arrive.
-void installFactoryTunings(const fs::path& base, const fs::path& resources) {
+// Installs the bank when the marker is older than this program's bank, taking turns with other
+// instances; the marker follows a complete install. A bank installed before installs kept a manifest
+// gets one. A bundle with no preset it would install leaves Factory alone.
+void installFactoryBank(const fs::path& base, const fs::path& source, LibrarySetupLog& log) {
+  const bool installed = tavrin_readBankMarker(base) >= kFactoryBankVersion;
+  if (installed && hasBankManifest(base)) return;
+  const std::optional<std::vector<fs::path>> presets = bundledPresets(source);
+  if (!presets || presets->empty()) return;
+  if (installed) return recordInstalledBank(base, source, *presets, log);
+  const platform::FileLock lock((base / kInstallLockFile).string(), kInstallLockPatience);
+  if (!lock.held()) {
+    log.failure("lock the factory bank for installing", base / kInstallLockFile, lock.error());
+    return;
+  }
+  // Another instance may have finished while this one waited.
+  if (tavrin_readBankMarker(base) >= kFactoryBankVersion) return;
+  if (installBankPresets(base, source, *presets, log)) tavrin_writeBankMarker(base, kFactoryBankVersion);
+}
+
+// Copies the bundled tunings unless the user already has one, stopping at the first failed copy.
+// Sub-folders are not created: only tunings whose folder exists in the library arrive, and a missing
+// folder is no failure.
+void installFactoryTunings(const fs::path& base, const fs::path& resources, LibrarySetupLog& log) {
   const fs::path tunings = base / kTuningsFolder;
   if (tavrin_dirContainsFileWithExtension(tunings, {"scl", "tun"})) return;
   const fs::path source = resources / kTuningsFolder;
   walkFiles(source, [&](const fs::path& file) {
     const std::string extension = file.extension().string();
-    if (equalsIgnoringCase(extension, ".scl") || equalsIgnoringCase(extension, ".tun"))
-      tavrin_copyIfMissing(file, tunings / file.lexically_relative(source));
-    return true;
+    if (!equalsIgnoringCase(extension, ".scl") && !equalsIgnoringCase(extension, ".tun")) return true;
+    const fs::path destination = tunings / file.lexically_relative(source);
+    std::error_code error;
+    if (tavrin_copyIfMissing(file, destination, error) || error == std::errc::file_exists ||
+        error == std::errc::no_such_file_or_directory)
+      return true;
+    log.failure("install the factory tuning", destination, error);
+    return false;
   });
 }
 
@@ -111,7 +129,8 @@ void carryOverEntry(const fs::directory_entry& entry, const fs::path& destinatio
   if (!entry.is_regular_file(error)) return;
   const auto copiedBytes = fs::file_size(destination, error);
   if (!error && copiedBytes != fs::file_size(entry.path(), error)) fs::remove(destination, error);
-  tavrin_copyIfMissing(entry.path(), destination);
+  if (!tavrin_copyIfMissing(entry.path(), destination, error) && error != std::errc::file_exists)
+    platform::logFileFailure("carry over the earlier library's file", entry.path(), error);
 }
 
 }  // namespace
@@ -152,16 +171,12 @@ void bootstrapPresetFolders() {
 
 void tavrin_ensureFactoryBank(const fs::path& base, const std::optional<fs::path>& resources) {
   if (!base.is_absolute()) return;
-  for (const char* name : {kFactoryFolder, kUserFolder, kTuningsFolder}) {
-    std::error_code error;
-    if (!fs::exists(base / name, error)) fs::create_directories(base / name, error);
-  }
+  LibrarySetupLog log(base);
+  for (const char* name : {kFactoryFolder, kUserFolder, kTuningsFolder})
+    if (!ensureLibraryFolder(base / name, log)) return;
   if (!resources) return;
-  const fs::path presets = *resources / kBundledPresets;
-  if (tavrin_readBankMarker(base) < kFactoryBankVersion &&
-      tavrin_dirContainsFileWithExtension(presets, {"nobrel"}) && installFactoryPresets(base, presets))
-    tavrin_writeBankMarker(base, kFactoryBankVersion);
-  installFactoryTunings(base, *resources);
+  installFactoryBank(base, *resources / kBundledPresets, log);
+  installFactoryTunings(base, *resources, log);
 }
 
 void tavrin_carryOverLibrary(const fs::path& earlier, const fs::path& base) {
@@ -202,21 +217,12 @@ int tavrin_readBankMarker(const fs::path& base) {
 }
 
 void tavrin_writeBankMarker(const fs::path& base, int version) {
-  writeFileAtomically((base / kMarkerFile).string(), std::to_string(version));
-}
-
-void tavrin_wipeFactoryScoped(const fs::path& base, const fs::path& factoryFolder) {
+  const fs::path marker = base / kMarkerFile;
   std::error_code error;
-  if (!fs::exists(factoryFolder, error)) return;
-  const fs::path resolvedBase = fs::canonical(base, error);
-  if (error) return;
-  const fs::path resolved = fs::canonical(factoryFolder, error);
-  // Equality with the resolved base's own Factory also means the last component is "Factory".
-  if (error || resolved != resolvedBase / kFactoryFolder) return;
-  fs::remove_all(resolved, error);
-  fs::create_directories(resolved, error);
+  if (!writeFileAtomically(marker.string(), std::to_string(version), error))
+    platform::logFileFailure("write the factory bank marker", marker, error);
 }
 
-void tavrin_copyIfMissing(const fs::path& source, const fs::path& destination) {
-  copyFileExclusive(source.string(), destination.string());
+bool tavrin_copyIfMissing(const fs::path& source, const fs::path& destination, std::error_code& error) {
+  return copyFileExclusive(source.string(), destination.string(), error);
 }

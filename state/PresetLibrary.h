@@ -6,12 +6,14 @@
 //   base/User           the user's own presets
 //   base/Tunings        Scala files (".scl", ".tun")
 //   base/.factory-bank  the installed bank version as decimal text
+//   base/.factory-bank-manifest, .factory-bank.lock  what the install wrote, and its turn-taking
 //   <resources>/Presets/Factory and <resources>/Tunings: what the plug-in ships
 //
 // Earlier builds kept the library in ~/Library/Audio/Presets/Nobrels/Tavrin; it is copied over once.
 //
-// Main thread only. No function here throws; every file error is ignored and leaves the library as far as
-// the work got, to be completed at the next start.
+// Main thread only. No function here throws; a file error is logged with its path and reason (a library
+// that cannot be set up once per process) and leaves the library as far as the work got, to be completed
+// at the next start. Nothing of the user's is deleted or overwritten (BankInstall.h).
 #pragma once
 
 #include <filesystem>
@@ -19,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 // The bank version this program installs; a marker at this version or above means the bank is in place.
 constexpr int kFactoryBankVersion = 1;
@@ -59,10 +62,9 @@ bool tavrin_dirContainsFileWithExtension(const std::filesystem::path& folder,
 // The leading decimal number of base/.factory-bank (saturated to the int range); 0 when the file is
 // missing, unreadable, oversized, not UTF-8 or holds no number.
 int tavrin_readBankMarker(const std::filesystem::path& base);
-// Replaces base/.factory-bank by the version's decimal text in one step.
+// Replaces base/.factory-bank by the version's decimal text in one step; a failure is logged.
 void tavrin_writeBankMarker(const std::filesystem::path& base, int version);
-// Empties base/Factory (removes and recreates it) only when factoryFolder, with links resolved, is that
-// very folder of the resolved base; a Factory that is a link to elsewhere is left alone.
-void tavrin_wipeFactoryScoped(const std::filesystem::path& base, const std::filesystem::path& factoryFolder);
-// Copies source to destination when nothing exists there; an existing destination is never overwritten.
-void tavrin_copyIfMissing(const std::filesystem::path& source, const std::filesystem::path& destination);
+// Copies source to destination when nothing exists there; an existing destination is never overwritten
+// (false, error "File exists"). True when this call made the copy; error holds the reason otherwise.
+bool tavrin_copyIfMissing(const std::filesystem::path& source, const std::filesystem::path& destination,
+                          std::error_code& error);

@@ -43,6 +43,12 @@ protected:
     return entries;
   }
 
+  static std::string resultScript(const std::string& op, const std::string& path, bool ok,
+                                  const std::string& reason) {
+    return "if(window.mlibFileResult) window.mlibFileResult({\"op\":\"" + op + "\",\"path\":\"" + path +
+           "\",\"ok\":" + (ok ? "true" : "false") + ",\"reason\":\"" + reason + "\"});";
+  }
+
   std::string contentScript(const std::string& text) {
     return "if(window.mlibPresetContent) window.mlibPresetContent(decodeURIComponent('" +
            tavrinPercentEncode(text) + "'));";
@@ -144,9 +150,13 @@ TEST_F(BridgeFiles, ALinkOutOfTheUserFolderIsNotFollowed) {
 TEST_F(BridgeFiles, DeletesRemoveItemsInsideTheUserFolderOnly) {
   writeFile(base / "User/a.nobrel", "a");
   writeFile(base / "User/Folder/b.nobrel", "b");
+  writeFile(base / "User/Notes/b.nobrel", "b");
+  writeFile(base / "User/Notes/Deeper/c.nobrel", "c");
+  writeFile(base / "User/Notes/readme.txt", "not a preset");
   writeFile(base / "Factory/c.nobrel", "c");
   post("__deletePreset", quoted((base / "User/a.nobrel").string()));
   post("__deletePreset", quoted("User/Folder"));
+  post("__deletePreset", quoted("User/Notes"));
   post("__deletePreset", quoted("User"));
   post("__deletePreset", quoted((base / "User").string() + "/"));
   post("__deletePreset", quoted("User/../Factory/c.nobrel"));
@@ -154,8 +164,44 @@ TEST_F(BridgeFiles, DeletesRemoveItemsInsideTheUserFolderOnly) {
   post("__deletePreset", quoted(base.string()));
   EXPECT_FALSE(fs::exists(base / "User/a.nobrel"));
   EXPECT_FALSE(fs::exists(base / "User/Folder"));
+  // A folder keeps what is not a preset, and so is not left empty.
+  EXPECT_EQ(readFile(base / "User/Notes/readme.txt"), "not a preset");
+  EXPECT_FALSE(fs::exists(base / "User/Notes/b.nobrel"));
+  EXPECT_FALSE(fs::exists(base / "User/Notes/Deeper"));
   EXPECT_TRUE(fs::is_directory(base / "User"));
   EXPECT_TRUE(fs::exists(base / "Factory/c.nobrel"));
+}
+
+TEST_F(BridgeFiles, EveryFileOperationThePageAskedForIsAnsweredAndEveryFailureLogged) {
+  const std::string user = (base / "User").string();
+  writeFile(base / "Tunings/Bad.scl", "");
+  writeFile(base / "User/a.nobrel", "a");
+  post("__savePreset", quoted("{\"path\":\"User/ok.nobrel\",\"content\":\"y\"}"));
+  post("__savePreset", quoted("{\"path\":\"Factory/no.nobrel\",\"content\":\"y\"}"));
+  post("__deletePreset", quoted("User/a.nobrel"));
+  post("__deletePreset", quoted("User/gone.nobrel"));
+  post("__loadTuning", quoted("{\"name\":\"Missing\"}"));
+  post("__loadKit", quoted("Factory/kit.tkit"));
+  {
+    // A full disk: nothing past the first byte can be written.
+    const ScopedFileSizeLimit full(0);
+    post("__savePreset", quoted("{\"path\":\"User/full.nobrel\",\"content\":\"y\"}"));
+  }
+  const char* refusal = "not a place in the library it may use";
+  EXPECT_THAT(
+      view().scripts(),
+      ElementsAre(resultScript("savePreset", user + "/ok.nobrel", true, ""),
+                  resultScript("savePreset", "Factory/no.nobrel", false, refusal),
+                  resultScript("deletePreset", user + "/a.nobrel", true, ""),
+                  resultScript("deletePreset", user + "/gone.nobrel", false, "No such file or directory"),
+                  resultScript("loadTuning", (base / "Tunings/Missing.scl").string(), false,
+                               "No such file or directory"),
+                  resultScript("loadKit", "Factory/kit.tkit", false, refusal),
+                  resultScript("savePreset", user + "/full.nobrel", false, "File too large")));
+  EXPECT_FALSE(fs::exists(base / "User/full.nobrel"));
+  EXPECT_EQ(platformScope.logLines.size(), 5u);
+  EXPECT_EQ(platformScope.logLines.back(),
+            "tavrin: could not save the preset \"" + user + "/full.nobrel\": File too large");
 }
 
 TEST_F(BridgeFiles, TuningListsHoldScalaStemsInCaseInsensitiveOrder) {
@@ -223,9 +269,10 @@ TEST_F(BridgeFiles, KitPanelsOpenInTheUserFolderAndActOnAChosenFileInside) {
 TEST_F(BridgeFiles, ExportWritesThePresetWhereTheUserConfirms) {
   post("__exportNobrel", quoted("{\"filename\":\"deep-bass.nobrel\",\"content\":\"text\"}"));
   post("__exportNobrel", quoted("{}"));
+  post("__exportNobrel", quoted("{}"));
   EXPECT_TRUE(platform::pendingPanels().empty());  // the panels open from the main queue
   platform::mainQueue().runPending();
-  ASSERT_EQ(platform::pendingPanels().size(), 2u);
+  ASSERT_EQ(platform::pendingPanels().size(), 3u);
   EXPECT_EQ(platform::pendingPanels()[0].suggestedName, "deep-bass.nobrel");
   EXPECT_EQ(platform::pendingPanels()[1].suggestedName, "preset.nobrel");
   const fs::path chosen = folder.path / "exported.nobrel";
@@ -233,6 +280,11 @@ TEST_F(BridgeFiles, ExportWritesThePresetWhereTheUserConfirms) {
   EXPECT_EQ(readFile(chosen), "text");
   EXPECT_TRUE(platform::answerPanel(false, (folder.path / "cancelled.nobrel").string()));
   EXPECT_FALSE(fs::exists(folder.path / "cancelled.nobrel"));
+  const fs::path nowhere = folder.path / "missing/exported.nobrel";
+  EXPECT_TRUE(platform::answerPanel(true, nowhere.string()));
+  EXPECT_THAT(view().scripts(), ElementsAre(resultScript("exportNobrel", chosen.string(), true, ""),
+                                            resultScript("exportNobrel", nowhere.string(), false,
+                                                         "No such file or directory")));
 }
 
 TEST_F(BridgeFiles, ImportSendsTheChosenFilesText) {
@@ -244,8 +296,11 @@ TEST_F(BridgeFiles, ImportSendsTheChosenFilesText) {
   platform::answerPanel(true, (folder.path / "in.nobrel").string());
   platform::answerPanel(true, (folder.path / "binary.nobrel").string());
   platform::answerPanel(false, "");
-  EXPECT_THAT(view().scripts(), ElementsAre("if(window.mlibImportNobrel) window.mlibImportNobrel("
-                                            "decodeURIComponent('imported%20%27text%27'));"));
+  EXPECT_THAT(view().scripts(),
+              ElementsAre("if(window.mlibImportNobrel) window.mlibImportNobrel("
+                          "decodeURIComponent('imported%20%27text%27'));",
+                          resultScript("importNobrel", (folder.path / "binary.nobrel").string(), false,
+                                       "not UTF-8 text")));
 }
 
 TEST_F(BridgeFiles, TheLibraryFolderOpensInTheFileBrowser) {

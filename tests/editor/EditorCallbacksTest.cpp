@@ -221,15 +221,15 @@ TEST(EditorCallbacks, ScalaAndEmbeddedTuningsBecomeTheLocalTuningWithTheirNames)
   EditorSession e;
   CLAPPlugin& plugin = e.plugin();
   const std::string scala = "! just.scl\nJust fifths\n2\n3/2\n2/1\n";
-  editorLoadTuning(plugin, "just", scala.data(), scala.size());
+  EXPECT_TRUE(editorLoadTuning(plugin, "just", scala.data(), scala.size()));
   LocalTuning tuning{};
   ASSERT_TRUE(plugin.engine.getLocalTuningCopy(tuning));
   EXPECT_EQ(plugin.tuningFile, "just");
   EXPECT_EQ(plugin.tuningSource, "file");
 
   const std::string broken = "! bad\nBad\nseven\n";
-  editorLoadTuning(plugin, "bad", broken.data(), broken.size());
-  editorLoadTuning(plugin, "empty", nullptr, 4);
+  EXPECT_FALSE(editorLoadTuning(plugin, "bad", broken.data(), broken.size()));
+  EXPECT_FALSE(editorLoadTuning(plugin, "empty", nullptr, 4));
   EXPECT_EQ(plugin.tuningFile, "just");
 
   const double intervals[] = {0.0, 1.25, 1.5};
@@ -289,9 +289,12 @@ TEST(EditorCallbacks, KitFileLoadTellsThePageEverySlotAndShowsTheFirst) {
           "note:52,gain:1.500000,pan:0.500000},{slot:7,note:60,gain:1.000000,pan:0.000000}]});",
           "if(window.mlibLoadSlot) window.mlibLoadSlot(3,{\"cutoffA\":0.500000},52,1.500000,0.500000);"}));
 
+  // Failures change nothing on the page and come back with their reasons.
   e.view().clearScripts();
-  editorKitFile(e.plugin(), 1, (path + ".missing").c_str());
-  editorKitFile(e.plugin(), 1, nullptr);
+  EXPECT_EQ(editorKitFile(e.plugin(), 1, (path + ".missing").c_str()).reason, "No such file or directory");
+  EXPECT_EQ(editorKitFile(e.plugin(), 1, TAVRIN_BINARY_DIR).reason, "not a regular file");
+  EXPECT_EQ(editorKitFile(e.plugin(), 0, TAVRIN_BINARY_DIR).reason, "Is a directory");
+  EXPECT_FALSE(editorKitFile(e.plugin(), 1, nullptr).ok);
   EXPECT_TRUE(e.view().scripts().empty());
   std::remove(path.c_str());
 }

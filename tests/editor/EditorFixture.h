@@ -41,6 +41,7 @@ struct SlotRecorder {
     };
     editor.onLoadTuning = [this](const char* name, const char* text, size_t length) {
       add("loadTuning", name, std::string(text, length));
+      return true;
     };
     editor.onClearTuning = [this] { calls.push_back("clearTuning"); };
     editor.onTuningEmbed = [this](const char* name, double period, const double* intervals, int count,
@@ -59,7 +60,10 @@ struct SlotRecorder {
       add("slotSnap", std::to_string(slot) + " " + std::to_string(note), json);
     };
     editor.onSlotClear = [this](int slot) { add("slotClear", std::to_string(slot)); };
-    editor.onKitFile = [this](int op, const char* path) { add("kitFile", std::to_string(op), path); };
+    editor.onKitFile = [this](int op, const char* path) {
+      add("kitFile", std::to_string(op), path);
+      return FileOutcome{true, path, ""};
+    };
   }
 
   static std::string number(double value) {

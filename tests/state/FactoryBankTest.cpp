@@ -1,7 +1,10 @@
 // Installing the factory bank and tunings into a library folder made for each test.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <thread>
+#include <vector>
 
 #include "state/PresetLibrary.h"
 #include "tests/state/LibraryFixture.h"
@@ -36,25 +39,120 @@ TEST_F(FactoryBank, FirstStartCopiesEveryPresetUnderItsRelativePathAndWritesTheM
   EXPECT_FALSE(fs::exists(factory / "Leads/notes.txt"));
   EXPECT_EQ(marker(), "1");
   EXPECT_TRUE(fs::is_empty(base / "User"));
-  // Only the marker sits beside the three folders: no temporary file was left behind.
-  EXPECT_EQ(std::distance(fs::directory_iterator(base), fs::directory_iterator()), 4);
+  // Beside the three folders only the marker, the manifest and the install lock: no temporary file.
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(base)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{".factory-bank", ".factory-bank-manifest", ".factory-bank.lock",
+                                             "Factory", "Tunings", "User"}));
 }
 
-TEST_F(FactoryBank, TheMarkerKeepsDeletedPresetsDeletedAndItsLossReinstallsWithoutTouchingUser) {
+TEST_F(FactoryBank, AReinstallKeepsTheUsersFilesAndTheirEditsOfFactoryPresetsAndSaysSo) {
   shipThreePresets();
   start();
-  fs::remove(factory / "Bass/Deep.nobrel");
+  fs::remove(factory / "Leads/Bright.nobrel");
   writeFile(base / "User/Mine.nobrel", "mine");
   start();
-  EXPECT_FALSE(fs::exists(factory / "Bass/Deep.nobrel"));
+  EXPECT_FALSE(fs::exists(factory / "Leads/Bright.nobrel"));  // the marker keeps a deleted preset deleted
 
-  writeFile(factory / "Stray.nobrel", "left from an old bank");
+  writeFile(factory / "Mine/keep.nobrel", "keep");
+  writeFile(factory / "Bass/Deep.nobrel", "my deep");
+  // A newer bank changes Round, which the user left as it was installed.
+  writeFile(presets / "Bass/Round.nobrel", "round v2");
+  LogCapture log;
   fs::remove(base / ".factory-bank");
   start();
+  EXPECT_EQ(readFile(factory / "Mine/keep.nobrel"), "keep");
   EXPECT_EQ(readFile(factory / "Bass/Deep.nobrel"), "deep");
-  EXPECT_FALSE(fs::exists(factory / "Stray.nobrel"));
+  EXPECT_EQ(readFile(base / "User/Factory edits/Bass/Deep.nobrel"), "my deep");
+  EXPECT_EQ(readFile(factory / "Bass/Round.nobrel"), "round v2");
+  EXPECT_FALSE(fs::exists(base / "User/Factory edits/Bass/Round.nobrel"));
+  EXPECT_EQ(readFile(factory / "Leads/Bright.nobrel"), "bright");
   EXPECT_EQ(readFile(base / "User/Mine.nobrel"), "mine");
   EXPECT_EQ(marker(), "1");
+  EXPECT_EQ(log.linesWith({"Bass/Deep.nobrel", "Factory edits/Bass/Deep.nobrel"}).size(), 1u);
+
+  // A second edit is kept beside the first; without a manifest only the shipped file counts as the bank's.
+  writeFile(factory / "Bass/Deep.nobrel", "my deeper");
+  fs::remove(base / ".factory-bank-manifest");
+  fs::remove(base / ".factory-bank");
+  start();
+  EXPECT_EQ(readFile(base / "User/Factory edits/Bass/Deep 2.nobrel"), "my deeper");
+  EXPECT_EQ(readFile(base / "User/Factory edits/Bass/Deep.nobrel"), "my deep");
+  EXPECT_EQ(readFile(factory / "Bass/Deep.nobrel"), "deep");
+  EXPECT_FALSE(fs::exists(base / "User/Factory edits/Bass/Round.nobrel"));
+}
+
+TEST_F(FactoryBank, ABankInstalledWithoutAManifestGetsOneNamingItsUnchangedPresets) {
+  shipThreePresets();
+  start();
+  fs::remove(base / ".factory-bank-manifest");
+  writeFile(factory / "Bass/Deep.nobrel", "my deep");
+  start();
+  ASSERT_TRUE(fs::exists(base / ".factory-bank-manifest"));
+
+  // A newer bank then replaces what the user left alone and keeps the edit.
+  writeFile(presets / "Bass/Round.nobrel", "round v2");
+  writeFile(presets / "Bass/Deep.nobrel", "deep v2");
+  fs::remove(base / ".factory-bank");
+  start();
+  EXPECT_EQ(readFile(factory / "Bass/Round.nobrel"), "round v2");
+  EXPECT_FALSE(fs::exists(base / "User/Factory edits/Bass/Round.nobrel"));
+  EXPECT_EQ(readFile(base / "User/Factory edits/Bass/Deep.nobrel"), "my deep");
+  EXPECT_EQ(readFile(factory / "Bass/Deep.nobrel"), "deep v2");
+}
+
+TEST_F(FactoryBank, WhatStandsInTheBanksPlaceIsRenamedAsideNeverDeleted) {
+  shipThreePresets();
+  writeFile(base / "Factory", "a file named Factory");
+  writeFile(base / "User/Mine.nobrel", "mine");
+  LogCapture log;
+  start();
+  EXPECT_EQ(readFile(base / "Factory (set aside)"), "a file named Factory");
+  EXPECT_EQ(readFile(factory / "Bass/Deep.nobrel"), "deep");
+
+  // A file where the bank has a folder, a folder where it has a preset, a link where it has a folder.
+  fs::remove(base / ".factory-bank");
+  fs::remove_all(factory / "Bass");
+  writeFile(factory / "Bass", "a file named Bass");
+  fs::remove(factory / "Leads/Bright.nobrel");
+  writeFile(factory / "Leads/Bright.nobrel/inside.txt", "inside");
+  start();
+  EXPECT_EQ(readFile(factory / "Bass (set aside)"), "a file named Bass");
+  EXPECT_EQ(readFile(factory / "Bass/Deep.nobrel"), "deep");
+  EXPECT_EQ(readFile(factory / "Leads/Bright.nobrel (set aside)/inside.txt"), "inside");
+  EXPECT_EQ(readFile(factory / "Leads/Bright.nobrel"), "bright");
+
+  fs::remove(base / ".factory-bank");
+  fs::rename(factory / "Bass", temp.path / "Bass");
+  fs::create_directory_symlink(base / "User", factory / "Bass");
+  start();
+  EXPECT_TRUE(fs::is_symlink(factory / "Bass (set aside 2)"));
+  EXPECT_FALSE(fs::is_symlink(factory / "Bass"));
+  EXPECT_FALSE(fs::exists(base / "User/Deep.nobrel"));  // never written through the link
+  EXPECT_EQ(readFile(base / "User/Mine.nobrel"), "mine");
+  EXPECT_EQ(log.linesWith({"renamed", "(set aside"}).size(), 4u);
+  EXPECT_EQ(marker(), "1");
+}
+
+TEST_F(FactoryBank, TwoInstancesReinstallingAtOnceLeaveOneCompleteBankAndEveryUserFile) {
+  for (int i = 0; i < 30; ++i)
+    writeFile(presets / ("Set/P" + std::to_string(i) + ".nobrel"), std::to_string(i));
+  start();
+  writeFile(factory / "Set/P7.nobrel", "edited");
+  writeFile(factory / "Mine/keep.nobrel", "keep");
+  fs::remove(base / ".factory-bank");
+  LogCapture log;
+  std::thread other([&] { start(); });
+  start();
+  other.join();
+  for (int i = 0; i < 30; ++i)
+    EXPECT_EQ(readFile(factory / ("Set/P" + std::to_string(i) + ".nobrel")), std::to_string(i)) << i;
+  EXPECT_EQ(readFile(factory / "Mine/keep.nobrel"), "keep");
+  EXPECT_EQ(readFile(base / "User/Factory edits/Set/P7.nobrel"), "edited");
+  EXPECT_FALSE(fs::exists(base / "User/Factory edits/Set/P7 2.nobrel"));
+  EXPECT_EQ(marker(), "1");
+  EXPECT_EQ(std::distance(fs::directory_iterator(factory / "Set"), fs::directory_iterator()), 30);
 }
 
 TEST_F(FactoryBank, ANewerMarkerAlsoCountsAsInstalled) {
@@ -77,6 +175,7 @@ TEST_F(FactoryBank, UpperCaseExtensionsAreNeitherCountedNorCopied) {
   start();
   EXPECT_EQ(readFile(factory / "Keys/Soft.nobrel"), "soft");
   EXPECT_FALSE(fs::exists(factory / "LOUD.NOBREL"));
+  EXPECT_EQ(readFile(factory / "Kept.nobrel"), "kept");
   EXPECT_EQ(marker(), "1");
 }
 
@@ -98,7 +197,7 @@ TEST_F(FactoryBank, ARelativeBaseIsRefused) {
   EXPECT_FALSE(fs::exists(temp.path / "Factory"));
 }
 
-TEST_F(FactoryBank, AFactoryLinkedElsewhereIsNeverWipedAndReceivesOnlyMissingFiles) {
+TEST_F(FactoryBank, AFactoryLinkedElsewhereIsFilledThroughTheLinkAndKeepsTheUsersEdits) {
   shipThreePresets();
   const fs::path elsewhere = temp.path / "elsewhere";
   writeFile(elsewhere / "Keep.nobrel", "keep");
@@ -106,53 +205,32 @@ TEST_F(FactoryBank, AFactoryLinkedElsewhereIsNeverWipedAndReceivesOnlyMissingFil
   fs::create_directories(base);
   fs::create_directory_symlink(elsewhere, factory);
   start();
-  EXPECT_EQ(readFile(elsewhere / "Bass/Deep.nobrel"), "edited by the user");
+  EXPECT_EQ(readFile(elsewhere / "Keep.nobrel"), "keep");
+  EXPECT_EQ(readFile(base / "User/Factory edits/Bass/Deep.nobrel"), "edited by the user");
   EXPECT_EQ(readFile(elsewhere / "Leads/Bright.nobrel"), "bright");
   EXPECT_TRUE(fs::is_symlink(factory));
 }
 
-TEST_F(FactoryBank, TheWipeRemovesLinksInsideFactoryButNotWhatTheyPointAt) {
+TEST_F(FactoryBank, AFullDiskLeavesNoMarkerIsLoggedOnceAndTheNextStartFinishes) {
   shipThreePresets();
-  writeFile(base / "User/Mine.nobrel", "mine");
-  fs::create_directories(factory);
-  fs::create_directory_symlink(base / "User", factory / "Linked");
   start();
-  EXPECT_FALSE(fs::exists(factory / "Linked"));
-  EXPECT_EQ(readFile(base / "User/Mine.nobrel"), "mine");
-}
-
-TEST_F(FactoryBank, TheWipeTouchesOnlyTheBasesOwnFactory) {
-  writeFile(base / "User/Mine.nobrel", "mine");
-  writeFile(factory / "Old.nobrel", "old");
-  tavrin_wipeFactoryScoped(base, base / "User");
-  tavrin_wipeFactoryScoped(base, base / "User/../User");
-  tavrin_wipeFactoryScoped(temp.path / ".local/share", factory);
-  EXPECT_EQ(readFile(base / "User/Mine.nobrel"), "mine");
-  EXPECT_EQ(readFile(factory / "Old.nobrel"), "old");
-
-  // The same folder reached through a linked base and a dot-dot path is the base's own Factory.
-  fs::create_directory_symlink(base, temp.path / "Shortcut");
-  tavrin_wipeFactoryScoped(temp.path / "Shortcut", base / "User/../Factory");
-  EXPECT_TRUE(fs::is_directory(factory));
-  EXPECT_TRUE(fs::is_empty(factory));
-}
-
-TEST_F(FactoryBank, ACopyThatCannotCompleteLeavesNoMarkerAndTheNextStartFinishes) {
-  shipThreePresets();
-  const fs::path elsewhere = temp.path / "elsewhere";
-  fs::create_directories(elsewhere / "Leads");
-  fs::create_symlink(temp.path / "nowhere", elsewhere / "Leads/Bright.nobrel");
-  fs::create_directories(base);
-  fs::create_directory_symlink(elsewhere, factory);
-  start();
-  // The dangling link is not written through, so the bank is incomplete.
-  EXPECT_FALSE(fs::exists(temp.path / "nowhere"));
+  fs::remove(base / ".factory-bank");
+  writeFile(factory / "Bass/Deep.nobrel", "my deep");
+  LogCapture log;
+  {
+    const ScopedFileSizeLimit full(0);
+    start();
+    start();
+  }
   EXPECT_FALSE(fs::exists(base / ".factory-bank"));
-  EXPECT_EQ(readFile(elsewhere / "Bass/Deep.nobrel"), "deep");
+  EXPECT_EQ(readFile(factory / "Bass/Deep.nobrel"), "my deep");
+  const std::vector<std::string> failures = log.linesWith({"tavrin: could not", "File too large"});
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_NE(failures[0].find("Factory edits/Bass/Deep.nobrel"), std::string::npos) << failures[0];
 
-  fs::remove(elsewhere / "Leads/Bright.nobrel");
   start();
-  EXPECT_EQ(readFile(elsewhere / "Leads/Bright.nobrel"), "bright");
+  EXPECT_EQ(readFile(base / "User/Factory edits/Bass/Deep.nobrel"), "my deep");
+  EXPECT_EQ(readFile(factory / "Bass/Deep.nobrel"), "deep");
   EXPECT_EQ(marker(), "1");
 }
 
@@ -225,17 +303,22 @@ TEST(FactoryBankFiles, TheMarkerReadsItsLeadingNumberAndIsReplacedWhole) {
 
 TEST(FactoryBankFiles, CopiesNeverOverwriteAndNeverLeaveAPartialFile) {
   TempFolder temp;
+  std::error_code error;
   writeFile(temp.path / "source", "new");
   writeFile(temp.path / "existing", "old");
-  tavrin_copyIfMissing(temp.path / "source", temp.path / "existing");
+  EXPECT_FALSE(tavrin_copyIfMissing(temp.path / "source", temp.path / "existing", error));
+  EXPECT_EQ(error, std::errc::file_exists);
   EXPECT_EQ(readFile(temp.path / "existing"), "old");
-  tavrin_copyIfMissing(temp.path / "source", temp.path / "fresh");
+  EXPECT_TRUE(tavrin_copyIfMissing(temp.path / "source", temp.path / "fresh", error));
+  EXPECT_FALSE(error);
   EXPECT_EQ(readFile(temp.path / "fresh"), "new");
   // A folder opens but cannot be read: the copy fails after creating its destination and removes it.
   fs::create_directory(temp.path / "folder");
-  tavrin_copyIfMissing(temp.path / "folder", temp.path / "failed");
+  EXPECT_FALSE(tavrin_copyIfMissing(temp.path / "folder", temp.path / "failed", error));
+  EXPECT_EQ(error, std::errc::is_a_directory);
   EXPECT_FALSE(fs::exists(temp.path / "failed"));
-  tavrin_copyIfMissing(temp.path / "missing", temp.path / "nothing");
+  EXPECT_FALSE(tavrin_copyIfMissing(temp.path / "missing", temp.path / "nothing", error));
+  EXPECT_EQ(error, std::errc::no_such_file_or_directory);
   EXPECT_FALSE(fs::exists(temp.path / "nothing"));
 }
 

@@ -22,22 +22,23 @@ void writeBytes(const fs::path& path, const std::vector<uint8_t>& bytes) {
 TEST(KitFile, RoundTripAndSize) {
   TempFolder folder;
   std::mutex lock;
+  std::error_code saveError;
   auto empty = newEngine();
   const fs::path emptyFile = folder.path / "empty.tkit";
-  ASSERT_TRUE(saveKitFile(emptyFile.c_str(), *empty, lock));
+  ASSERT_TRUE(saveKitFile(emptyFile.c_str(), *empty, lock, saveError));
   EXPECT_EQ(fs::file_size(emptyFile), 41u);
   const std::vector<uint8_t> bytes = fileBytes(emptyFile);
   EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 5), std::string("TKIT\x02"));
 
   auto source = newEngine(fillKit);
   const fs::path file = folder.path / "kit.tkit";
-  ASSERT_TRUE(saveKitFile(file.c_str(), *source, lock));
+  ASSERT_TRUE(saveKitFile(file.c_str(), *source, lock, saveError));
   EXPECT_EQ(fs::file_size(file), 41u + 2 * 1180u);
   auto target = newEngine(fillOtherKit);
   ASSERT_TRUE(loadKitFile(file.c_str(), *target, lock));
   expectSameKit(*source, *target);
 
-  ASSERT_TRUE(saveKitFile(file.c_str(), *empty, lock));  // an existing file is replaced
+  ASSERT_TRUE(saveKitFile(file.c_str(), *empty, lock, saveError));  // an existing file is replaced
   EXPECT_EQ(fs::file_size(file), 41u);
 }
 
@@ -46,6 +47,7 @@ TEST(KitFile, RoundTripAndSize) {
 TEST(KitFile, OnlyVersion1FilesHaveOldValuesRepaired) {
   TempFolder folder;
   std::mutex lock;
+  std::error_code saveError;
   auto source = newEngine();
   ParamSnapshot s = sampleSnapshot();
   s.value[kParamEnvModel] = 1.0;
@@ -53,7 +55,7 @@ TEST(KitFile, OnlyVersion1FilesHaveOldValuesRepaired) {
   s.has[kParamEnvModel] = s.has[kParamAmpEnvSustain] = true;
   source->setSlotSnapshotGainPan(2, s, 60, 1.0f, 0.0f);
   const fs::path file = folder.path / "kit.tkit";
-  ASSERT_TRUE(saveKitFile(file.c_str(), *source, lock));
+  ASSERT_TRUE(saveKitFile(file.c_str(), *source, lock, saveError));
   auto target = newEngine();
   ASSERT_TRUE(loadKitFile(file.c_str(), *target, lock));
   expectSameKit(*source, *target);
@@ -70,9 +72,10 @@ TEST(KitFile, OnlyVersion1FilesHaveOldValuesRepaired) {
 TEST(KitFile, RefusedFilesLeaveTheKitAsItWas) {
   TempFolder folder;
   std::mutex lock;
+  std::error_code saveError;
   auto source = newEngine(fillKit);
   const fs::path good = folder.path / "good.tkit";
-  ASSERT_TRUE(saveKitFile(good.c_str(), *source, lock));
+  ASSERT_TRUE(saveKitFile(good.c_str(), *source, lock, saveError));
   const std::vector<uint8_t> bytes = fileBytes(good);
 
   std::vector<std::vector<uint8_t>> bad;
@@ -103,14 +106,17 @@ TEST(KitFile, RefusedFilesLeaveTheKitAsItWas) {
 TEST(KitFile, FailedSavesReportFalseAndKeepTheOldFile) {
   TempFolder folder;
   std::mutex lock;
+  std::error_code saveError;
   auto engine = newEngine(fillKit);
-  EXPECT_FALSE(saveKitFile(nullptr, *engine, lock));
-  EXPECT_FALSE(saveKitFile("", *engine, lock));
-  EXPECT_FALSE(saveKitFile((folder.path / "no" / "such.tkit").c_str(), *engine, lock));
+  EXPECT_FALSE(saveKitFile(nullptr, *engine, lock, saveError));
+  EXPECT_FALSE(saveKitFile("", *engine, lock, saveError));
+  EXPECT_FALSE(saveKitFile((folder.path / "no" / "such.tkit").c_str(), *engine, lock, saveError));
+  EXPECT_EQ(saveError, std::errc::no_such_file_or_directory);
   // The destination is a folder: the bytes are written but cannot take its place.
   const fs::path taken = folder.path / "taken";
   fs::create_directories(taken / "inside");
-  EXPECT_FALSE(saveKitFile(taken.c_str(), *engine, lock));
+  EXPECT_FALSE(saveKitFile(taken.c_str(), *engine, lock, saveError));
+  EXPECT_EQ(saveError, std::errc::is_a_directory);
   EXPECT_TRUE(fs::is_directory(taken / "inside"));
   // Nothing is left beside it.
   EXPECT_EQ(std::distance(fs::directory_iterator(folder.path), fs::directory_iterator()), 1);

@@ -4,11 +4,18 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
+
+#include "platform/PlatformLog.h"
+#include "tests/tools/FileSizeLimit.h"
 
 namespace fs = std::filesystem;
 
@@ -62,3 +69,27 @@ inline std::string readFile(const fs::path& path) {
   text << in.rdbuf();
   return text.str();
 }
+
+// Catches the log for the life of the object; lines may arrive from several threads.
+struct LogCapture {
+  LogCapture() {
+    previous = platform::setLogSink([this](const std::string& line) {
+      std::lock_guard lock(mutex);
+      lines.push_back(line);
+    });
+  }
+  ~LogCapture() { platform::setLogSink(previous); }
+  // The lines that hold every one of the texts.
+  std::vector<std::string> linesWith(std::initializer_list<std::string> texts) {
+    std::lock_guard lock(mutex);
+    std::vector<std::string> found;
+    for (const std::string& line : lines)
+      if (std::all_of(texts.begin(), texts.end(),
+                      [&](const std::string& t) { return line.find(t) != std::string::npos; }))
+        found.push_back(line);
+    return found;
+  }
+  std::mutex mutex;
+  std::vector<std::string> lines;
+  std::function<void(const std::string&)> previous;
+};

@@ -5,8 +5,10 @@
 
 #include "platform/PlatformPaths.h"
 #include "state/PresetLibrary.h"
+#include "tests/plugin/PluginFixture.h"
 #include "tests/state/LibraryFixture.h"
 #include "tools/host/ClapModule.h"
+#include "tools/host/Events.h"
 #include "tools/host/Host.h"
 #include "tools/host/PluginInstance.h"
 
@@ -68,6 +70,22 @@ TEST(LibraryPaths, TheModuleInstallsTheBankShippedBesideItsRealFileIntoTheDataFo
   EXPECT_EQ(readFile(base / ".factory-bank"), "1");
   EXPECT_TRUE(fs::is_directory(base / "User"));
   EXPECT_FALSE(fs::exists(temp.path / "Library"));
+}
+
+TEST(LibraryPaths, ALibraryThatCannotBeSetUpIsLoggedOnceAndThePlugInPlaysOn) {
+  TempFolder temp;
+  writeFile(temp.path / "data", "a file where the data folder should be");
+  ScopedHome home(temp.path.string());
+  ScopedEnv data("XDG_DATA_HOME", (temp.path / "data").string());
+  LogCapture log;
+  PluginFixture first;
+  PluginFixture second;
+  const std::vector<std::string> lines = log.linesWith({"tavrin: could not", (temp.path / "data").string()});
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("Not a directory"), std::string::npos) << lines[0];
+  const RenderResult sound = second.render({{0, makeNoteEvent(CLAP_EVENT_NOTE_ON, 0, 60, 0.8)}}, 4096, 64);
+  EXPECT_TRUE(
+      std::any_of(sound.left.begin(), sound.left.end(), [](float s) { return std::fabs(s) > 1e-4f; }));
 }
 
 }  // namespace

@@ -47,14 +47,13 @@ export function currentPresetText(editor) {
   return writePreset(state.sound, state.presetName, state.tuningShown);
 }
 
-// Saves under the loaded file's path when it is a user preset, else under a new path in the category.
+// Saves under the loaded file's path when it is a user preset, else under a new path in the category. The
+// page takes the path as its preset's, and lists again, when the native side answers that it saved.
 export function savePreset(editor, category) {
   const state = editor.getState();
   const keep = state.presetPath && /(^|\/)User\//.test(state.presetPath);
   const path = keep ? state.presetPath : newPresetPath(state.presetName, category);
   editor.sender.send('__savePreset', JSON.stringify({ path, content: currentPresetText(editor) }));
-  editor.set({ presetPath: path });
-  editor.sender.send('__listPresets', 0);
 }
 
 export function exportPreset(editor, download) {
@@ -63,9 +62,9 @@ export function exportPreset(editor, download) {
   if (!editor.sender.send('__exportNobrel', JSON.stringify({ filename, content }))) download?.(filename, content);
 }
 
+// The list is asked for again when the native side answers that the file went.
 export function deletePreset(editor, path) {
   editor.sender.send('__deletePreset', path);
-  editor.sender.send('__listPresets', 0);
 }
 
 // Asks the native side for a preset file; its answer arrives through `window.mlibPresetContent`.

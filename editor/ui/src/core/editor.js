@@ -39,7 +39,7 @@ export function createEditor({ post = null, frame = (fn) => setTimeout(fn, 16), 
       sound, theme: mapTheme(readStored(storage, kStorage.theme)) ?? 'nightshade', presetName: 'Untitled',
       presetPath: null, presetCategory: 'User', tuningFile: null, tuningShown: null, tuningList: [], presetList: [],
       kit: { afxMode: false, baseKey: 36, slots: [] }, kitArmed: 0, controllers: {}, learning: null,
-      mtsNeedsUpdate: false, morphView: false,
+      mtsNeedsUpdate: false, morphView: false, fileNotice: null,
       browserCollapsed: readStored(storage, kStorage.browserCollapsed) !== '0', restored: false,
       scaleDegrees: Number(readStored(storage, kStorage.ratioDegrees)) || 12,
     };
@@ -215,6 +215,7 @@ export function createEditor({ post = null, frame = (fn) => setTimeout(fn, 16), 
     },
 
     chooseTuning(name) {
+      editor.tuningBeforeChoice = state.tuningFile;
       set({ tuningFile: name || null });
       if (name) sender.send('__loadTuning', JSON.stringify({ name }));
       else sender.send('__clearTuning', 0);
@@ -243,6 +244,8 @@ export function createEditor({ post = null, frame = (fn) => setTimeout(fn, 16), 
     lastEngineFader: null,
     // The envelope feel the engine plays, as the native side reported it; until then a new sound's.
     engineEnvFeel: defaultSound().envFeel,
+    // The tuning file the menu showed before the last choice, shown again when that choice fails to load.
+    tuningBeforeChoice: null,
   };
   return editor;
 }

@@ -6,6 +6,7 @@ import { applyPreset } from './apply.js';
 import { restoreUiState } from './uiState.js';
 import { numbers } from './live.js';
 import { readControllerMap } from './controllers.js';
+import { receiveFileResult } from './fileResults.js';
 
 const kLfoKeys = new Map();
 for (const index of [0, 1]) for (const [member, suffix] of kLfoMembers) kLfoKeys.set(`lfo${index + 1}${suffix}`, [index, member]);
@@ -121,6 +122,7 @@ export function installReceivers(win, editor) {
       const sound = typeof text === 'string' ? readPreset(text) : null;
       if (sound) applyPreset(editor, sound, null);
     },
+    mlibFileResult: (result) => receiveFileResult(editor, result),
     mlibSetSnapshotSeq: (a, b) => {
       if (isNum(a)) editor.engineSnapSeq.A = a;
       if (isNum(b)) editor.engineSnapSeq.B = b;

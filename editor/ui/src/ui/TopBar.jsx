@@ -69,6 +69,19 @@ function Browser({ onClose }) {
   );
 }
 
+// What became of the last file operation the page asked for: a failure in words until dismissed.
+function FileNotice() {
+  const editor = useEditorModel();
+  const { fileNotice } = useEditorState();
+  if (!fileNotice) return null;
+  return (
+    <div className={fileNotice.ok ? 'file-notice' : 'file-notice failed'} role={fileNotice.ok ? 'status' : 'alert'}>
+      <span>{fileNotice.text}</span>
+      <button type="button" title="Dismiss" onClick={() => editor.set({ fileNotice: null })}>×</button>
+    </div>
+  );
+}
+
 export function TopBar({ page, setPage, pages }) {
   const editor = useEditorModel();
   const state = useEditorState();
@@ -105,6 +118,7 @@ export function TopBar({ page, setPage, pages }) {
       </button>
       <Meters />
       {open && <Browser onClose={() => editor.setBrowserCollapsed(true)} />}
+      <FileNotice />
     </header>
   );
 }

@@ -56,6 +56,7 @@ const probe = `<script>window.addEventListener('load', () => setTimeout(() => {
       () => tab('ENV'),
       () => { envLabels = [...document.querySelectorAll('.knob .label')].map((l) => l.textContent); },
       () => tab('FX'),
+      () => window.mlibFileResult({ op: 'savePreset', path: '/u/User/deep.nobrel', ok: false, reason: 'File too large' }),
     ];
     const next = () => {
       if (steps.length) { steps.shift()(); setTimeout(next, 20); return; }
@@ -63,6 +64,7 @@ const probe = `<script>window.addEventListener('load', () => setTimeout(() => {
       const report = { title: document.title, width: face ? face.offsetWidth : 0, height: face ? face.offsetHeight : 0,
         knobs, envLabels, posted: window.__posted, ccTags: [...document.querySelectorAll('.cc')].map((t) => t.textContent),
         receivers: Object.keys(window).filter((k) => k.startsWith('mlib')).sort(),
+        notice: $('.file-notice.failed')?.textContent ?? '',
         font: [...document.fonts].some((f) => f.family.includes('Faceplate Mono') && f.status === 'loaded') };
       const pre = document.createElement('pre');
       pre.id = 'smoke-report';
@@ -109,8 +111,10 @@ try {
   check(report.envLabels.includes('Attack') && !report.envLabels.includes('Model'),
     `the Env page draws its knobs, and no Model knob (${report.envLabels})`);
   check(report.ccTags.includes('CC20'), `a mapped controller is shown on its knob (${report.ccTags})`);
+  check(report.notice.includes('Could not save the preset deep.nobrel: File too large'),
+    `a failed save is shown on the page (${report.notice})`);
   for (const f of ['mlibSetParam', 'mlibSetParamFromDsp', 'mlibSetEnvFeel', 'mlibSetUIState', 'mlibPresetContent',
-    'mlibSetTuningData', 'mlibSetControllerMap']) {
+    'mlibSetTuningData', 'mlibSetControllerMap', 'mlibFileResult']) {
     check(report.receivers.includes(f), `window.${f} exists`);
   }
   if (screenshot) execFileSync(chromium, [...flags, `--screenshot=${screenshot}`, `file://${file}`], { stdio: 'ignore', timeout: 60000 });

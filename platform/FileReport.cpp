@@ -1,0 +1,31 @@
+#include "platform/FileReport.h"
+
+#include "platform/PlatformLog.h"
+
+namespace platform {
+
+std::string fileFailureLine(std::string_view action, const std::filesystem::path& path,
+                            std::string_view reason) {
+  std::string line = "tavrin: could not ";
+  line += action;
+  line += " \"";
+  line += path.string();
+  line += "\": ";
+  line += reason;
+  return line;
+}
+
+void logFileFailure(std::string_view action, const std::filesystem::path& path,
+                    const std::error_code& error) {
+  log(fileFailureLine(action, path, error.message()));
+}
+
+std::string loadFailureReason(const std::filesystem::path& path, std::string_view contentReason) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (error) return error.message();
+  if (!std::filesystem::is_regular_file(status)) return "not a regular file";
+  return std::string(contentReason);
+}
+
+}  // namespace platform
