@@ -113,10 +113,9 @@ FileOutcome fileOutcome(std::string_view action, const fs::path& target, const s
   return {false, target.string(), error.message()};
 }
 
-FileOutcome loadFailure(std::string_view action, const fs::path& path, std::string_view contentReason) {
-  std::string reason = platform::loadFailureReason(path, contentReason);
+FileOutcome loadFailure(std::string_view action, const fs::path& path, std::string_view reason) {
   platform::log(platform::fileFailureLine(action, path, reason));
-  return {false, path.string(), std::move(reason)};
+  return {false, path.string(), std::string(reason)};
 }
 
 std::optional<fs::path> containedTarget(const fs::path& base, std::string_view pagePath,
@@ -164,15 +163,20 @@ std::string tuningListJson(const fs::path& base) {
   return printJson(list.get());
 }
 
-std::optional<std::string> readUtf8File(const fs::path& path) {
-  std::optional<std::string> text = readRegularFile(path.string());
-  if (text && !isValidUtf8(*text)) return std::nullopt;
-  return text;
+FileRead readUtf8File(const fs::path& path) {
+  FileRead read = readRegularFileUnlogged(path.string());
+  if (read.bytes && !isValidUtf8(*read.bytes)) return {std::nullopt, "it is not UTF-8 text", false};
+  return read;
 }
 
 std::optional<std::string> readPreset(const fs::path& base, std::string_view pagePath) {
-  for (const char* section : {kFactoryFolder, kUserFolder})
-    if (const auto target = containedTarget(base, pagePath, base / section)) return readUtf8File(*target);
+  for (const char* section : {kFactoryFolder, kUserFolder}) {
+    const auto target = containedTarget(base, pagePath, base / section);
+    if (!target) continue;
+    FileRead read = readUtf8File(*target);
+    if (!read.bytes) platform::log(platform::fileFailureLine("load the preset", *target, read.reason));
+    return std::move(read.bytes);
+  }
   return std::nullopt;
 }
 
@@ -200,12 +204,15 @@ std::optional<fs::path> tuningPath(const fs::path& base, std::string_view name) 
   return tuningTarget(base, name).second;
 }
 
-std::optional<TuningFile> readTuning(const fs::path& base, std::string_view name) {
+std::optional<TuningFile> readTuning(const fs::path& base, std::string_view name, std::string& reason) {
   auto [stem, target] = tuningTarget(base, name);
   if (!target) return std::nullopt;
-  std::optional<std::string> bytes = readRegularFile(target->string());
-  if (!bytes) return std::nullopt;
-  return TuningFile{std::move(stem), std::move(*bytes)};
+  FileRead read = readRegularFileUnlogged(target->string());
+  if (!read.bytes) {
+    reason = std::move(read.reason);
+    return std::nullopt;
+  }
+  return TuningFile{std::move(stem), std::move(*read.bytes)};
 }
 
 fs::path kitFolder(const fs::path& base) {

@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "editor/FileOutcome.h"
+#include "platform/FileReader.h"
 
 namespace bridge_files {
 
@@ -27,9 +28,8 @@ FileOutcome refusedPath(std::string_view action, std::string_view pagePath);
 // The answer to an operation on target that ended with error (clear for success); a failure is logged.
 FileOutcome fileOutcome(std::string_view action, const std::filesystem::path& target,
                         const std::error_code& error);
-// The answer to a file that could not be loaded, logged, with platform::loadFailureReason's reason.
-FileOutcome loadFailure(std::string_view action, const std::filesystem::path& path,
-                        std::string_view contentReason);
+// The answer to a file that could not be loaded for reason, logged.
+FileOutcome loadFailure(std::string_view action, const std::filesystem::path& path, std::string_view reason);
 
 // The preset list: a compact JSON array of {name, path, category, isFactory, section}, one entry per
 // file below base/Factory and then base/User whose extension is exactly ".nobrel", in walk order.
@@ -38,9 +38,10 @@ std::string presetListJson(const std::filesystem::path& base);
 // extension is ".scl" in any case, in case-insensitive order.
 std::string tuningListJson(const std::filesystem::path& base);
 
-// The UTF-8 text of a file read with readRegularFile; none when it is refused or not valid UTF-8.
-std::optional<std::string> readUtf8File(const std::filesystem::path& path);
-// The text of a preset inside base/Factory or base/User.
+// The UTF-8 text of a file read with readRegularFileUnlogged; none, with the reason, when it is refused or
+// not valid UTF-8. Nothing is logged.
+FileRead readUtf8File(const std::filesystem::path& path);
+// The text of a preset inside base/Factory or base/User; a file that cannot be read is logged.
 std::optional<std::string> readPreset(const std::filesystem::path& base, std::string_view pagePath);
 // Writes content to a preset inside base/User, creating its folders. A refusal or failure is logged.
 FileOutcome savePreset(const std::filesystem::path& base, std::string_view pagePath,
@@ -55,8 +56,10 @@ struct TuningFile {
   std::string bytes;
 };
 // Reads base/Tunings/<name>.scl, where a trailing ".scl" (any case) of name is dropped first. A name
-// that is empty, holds a path separator or a NUL byte, or is "." or "..", is refused.
-std::optional<TuningFile> readTuning(const std::filesystem::path& base, std::string_view name);
+// that is empty, holds a path separator or a NUL byte, or is "." or "..", is refused. A file that cannot
+// be read gives none with the reason in reason; nothing is logged.
+std::optional<TuningFile> readTuning(const std::filesystem::path& base, std::string_view name,
+                                     std::string& reason);
 // The file readTuning reads for name, or none when the name is refused.
 std::optional<std::filesystem::path> tuningPath(const std::filesystem::path& base, std::string_view name);
 

@@ -136,12 +136,12 @@ void importPreset(const Message& m) {
     platform::runPanel({platform::PanelRequest::Kind::open, "", kPresetFileExtension,
                         [view](bool confirmed, const std::string& path) {
                           if (!confirmed || path.empty()) return;
-                          if (const auto text = bridge_files::readUtf8File(path))
-                            view->evaluateJavaScript(withText("mlibImportNobrel", *text));
+                          const FileRead read = bridge_files::readUtf8File(path);
+                          if (read.bytes)
+                            view->evaluateJavaScript(withText("mlibImportNobrel", *read.bytes));
                           else
-                            answerFileResult(
-                                *view, "importNobrel",
-                                bridge_files::loadFailure("import the file", path, "not UTF-8 text"));
+                            answerFileResult(*view, "importNobrel",
+                                             bridge_files::loadFailure("import the file", path, read.reason));
                         },
                         ""});
   });
@@ -200,12 +200,13 @@ void loadTuning(const Message& m) {
   const auto target = bridge_files::tuningPath(libraryBase(), name);
   if (!target)
     return answerFileResult(m.webView, "loadTuning", bridge_files::refusedPath("load the tuning", name));
-  const auto file = bridge_files::readTuning(libraryBase(), name);
+  std::string reason;
+  const auto file = bridge_files::readTuning(libraryBase(), name, reason);
   if (file && (*callback)(file->stem.c_str(), file->bytes.data(), file->bytes.size()))
     return answerFileResult(m.webView, "loadTuning", {true, target->string(), ""});
   answerFileResult(
       m.webView, "loadTuning",
-      bridge_files::loadFailure("load the tuning", *target, file ? "not a Scala tuning" : "cannot be read"));
+      bridge_files::loadFailure("load the tuning", *target, file ? "not a Scala tuning" : reason));
 }
 
 void clearTuning(const Message& m) {

@@ -7,6 +7,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "platform/PlatformLog.h"
 
@@ -14,8 +15,8 @@ namespace {
 
 constexpr size_t kReadChunkBytes = 16384;
 
-void refuse(const std::string& path, const std::string& reason) {
-  platform::log("tavrin: cannot read " + path + ": " + reason);
+FileRead refusal(std::string reason) {
+  return {std::nullopt, std::move(reason), false};
 }
 
 const char* kindOf(mode_t mode) {
@@ -57,45 +58,34 @@ bool readToEnd(int fd, std::string& bytes, int& error) {
 
 }  // namespace
 
-std::optional<std::string> readRegularFile(const std::string& path, MissingFile missing) {
+FileRead readRegularFileUnlogged(const std::string& path) {
   // O_NONBLOCK: a named pipe opens at once instead of waiting for a writer, and is refused below.
   // O_NOCTTY: a terminal named here never becomes the host's controlling terminal.
   const Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (file.fd < 0) {
-    if (errno != ENOENT || missing == MissingFile::logged) refuse(path, std::strerror(errno));
-    return std::nullopt;
-  }
+  if (file.fd < 0) return {std::nullopt, std::strerror(errno), errno == ENOENT};
   // The opened file is the one checked, so nothing can be swapped in between the check and the read.
   struct stat info {};
-  if (::fstat(file.fd, &info) != 0) {
-    refuse(path, std::strerror(errno));
-    return std::nullopt;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    refuse(path, std::string("it is ") + kindOf(info.st_mode) + ", not a regular file");
-    return std::nullopt;
-  }
+  if (::fstat(file.fd, &info) != 0) return refusal(std::strerror(errno));
+  if (!S_ISREG(info.st_mode))
+    return refusal(std::string("it is ") + kindOf(info.st_mode) + ", not a regular file");
   const auto size = static_cast<size_t>(info.st_size);
-  if (size > kMaxReadFileBytes) {
-    refuse(path, "it holds " + std::to_string(size) + " bytes, more than the " +
-                     std::to_string(kMaxReadFileBytes) + " a file may hold");
-    return std::nullopt;
-  }
+  if (size > kMaxReadFileBytes)
+    return refusal("it holds " + std::to_string(size) + " bytes, more than the " +
+                   std::to_string(kMaxReadFileBytes) + " a file may hold");
   std::string bytes;
   bytes.reserve(size);
   int error = 0;
-  if (!readToEnd(file.fd, bytes, error)) {
-    refuse(path, std::strerror(error));
-    return std::nullopt;
-  }
+  if (!readToEnd(file.fd, bytes, error)) return refusal(std::strerror(error));
   // The size is checked again on what was read: the file may have changed since the check.
-  if (bytes.size() > kMaxReadFileBytes) {
-    refuse(path, "it grew past " + std::to_string(kMaxReadFileBytes) + " bytes while it was read");
-    return std::nullopt;
-  }
-  if (bytes.empty()) {
-    refuse(path, "it is empty");
-    return std::nullopt;
-  }
-  return bytes;
+  if (bytes.size() > kMaxReadFileBytes)
+    return refusal("it grew past " + std::to_string(kMaxReadFileBytes) + " bytes while it was read");
+  if (bytes.empty()) return refusal("it is empty");
+  return {std::move(bytes), "", false};
+}
+
+std::optional<std::string> readRegularFile(const std::string& path, MissingFile missing) {
+  FileRead read = readRegularFileUnlogged(path);
+  if (!read.bytes && !(read.missing && missing == MissingFile::quiet))
+    platform::log("tavrin: cannot read " + path + ": " + read.reason);
+  return std::move(read.bytes);
 }

@@ -20,12 +20,4 @@ void logFileFailure(std::string_view action, const std::filesystem::path& path,
   log(fileFailureLine(action, path, error.message()));
 }
 
-std::string loadFailureReason(const std::filesystem::path& path, std::string_view contentReason) {
-  std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::status(path, error);
-  if (error) return error.message();
-  if (!std::filesystem::is_regular_file(status)) return "not a regular file";
-  return std::string(contentReason);
-}
-
 }  // namespace platform

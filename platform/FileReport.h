@@ -15,8 +15,4 @@ std::string fileFailureLine(std::string_view action, const std::filesystem::path
 // Logs fileFailureLine with error's message as the reason.
 void logFileFailure(std::string_view action, const std::filesystem::path& path, const std::error_code& error);
 
-// Why a file that could not be loaded was not: the system's reason when it cannot be reached, "not a
-// regular file" for anything other than one, else contentReason (what was wrong inside it).
-std::string loadFailureReason(const std::filesystem::path& path, std::string_view contentReason);
-
 }  // namespace platform

@@ -50,7 +50,7 @@ public:
   // Main thread: the kit to and from a kit file (CLAPPluginState.cpp). A load replaces the kit only
   // when the whole file is good.
   bool saveKitToFile(const char* path, std::error_code& error);
-  bool loadKitFromFile(const char* path);
+  bool loadKitFromFile(const char* path, std::string& reason);
 
   // Main thread: sends the page of an open editor the whole engine state (parameters, snapshot numbers,
   // UI state, kit, controller map, MTS-ESP lamps and tuning) (CLAPPluginEditorSync.cpp).

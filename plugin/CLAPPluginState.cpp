@@ -56,6 +56,6 @@ bool CLAPPlugin::saveKitToFile(const char* path, std::error_code& error) {
   return saveKitFile(path, engine, stateMutex, error);
 }
 
-bool CLAPPlugin::loadKitFromFile(const char* path) {
-  return loadKitFile(path, engine, stateMutex);
+bool CLAPPlugin::loadKitFromFile(const char* path, std::string& reason) {
+  return loadKitFile(path, engine, stateMutex, reason);
 }

@@ -170,8 +170,8 @@ FileOutcome editorKitFile(CLAPPlugin& plugin, int op, const char* path) {
     plugin.saveKitToFile(path, error);
     return bridge_files::fileOutcome("save the kit", path, error);
   }
-  if (!plugin.loadKitFromFile(path))
-    return bridge_files::loadFailure("load the kit", path, "not a kit file this version can load");
+  std::string reason;
+  if (!plugin.loadKitFromFile(path, reason)) return bridge_files::loadFailure("load the kit", path, reason);
   if (plugin.editor) {
     // The page learns which slots the kit now holds, and shows the first of them.
     std::lock_guard<std::mutex> lock(plugin.stateMutex);

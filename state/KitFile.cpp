@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/FileReader.h"
@@ -49,11 +50,17 @@ bool saveKitFile(const char* path, PluginProcessor& engine, std::mutex& kitLock,
       path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), error);
 }
 
-bool loadKitFile(const char* path, PluginProcessor& engine, std::mutex& kitLock) {
+bool loadKitFile(const char* path, PluginProcessor& engine, std::mutex& kitLock, std::string& reason) {
+  reason = "no file named";
   if (!validPath(path)) return false;
-  const std::optional<std::string> bytes = readRegularFile(path);
-  if (!bytes) return false;
-  BufferIStream source(bytes->data(), bytes->size());
+  FileRead read = readRegularFileUnlogged(path);
+  if (!read.bytes) {
+    reason = std::move(read.reason);
+    return false;
+  }
+  reason = "not a kit file this version can load";
+  const std::string& bytes = *read.bytes;
+  BufferIStream source(bytes.data(), bytes.size());
   const clap_istream* stream = source.stream();
   char magic[sizeof kKitFileMagic];
   uint32_t version = 0;
@@ -63,6 +70,7 @@ bool loadKitFile(const char* path, PluginProcessor& engine, std::mutex& kitLock)
     return false;
   auto data = std::make_unique<KitSectionData>();
   if (!readKitSection(stream, sectionVersionOf(version), *data) || !data->complete) return false;
+  reason.clear();
   std::lock_guard lock(kitLock);
   applyKitSection(engine, *data);
   return true;

@@ -17,8 +17,8 @@ inline constexpr uint32_t kKitFileVersion = 2;
 // empty path and at any file failure, with the reason in error.
 bool saveKitFile(const char* path, PluginProcessor& engine, std::mutex& kitLock, std::error_code& error);
 
-// Reads the kit file at path (with readRegularFile) and, only when the whole file is good, replaces the
-// engine's kit with it under kitLock. False, with the kit untouched, for a null or empty path, a file
-// that readRegularFile refuses, another magic, a version other than 1 or 2, or a section that is refused
-// or cut short.
-bool loadKitFile(const char* path, PluginProcessor& engine, std::mutex& kitLock);
+// Reads the kit file at path (with readRegularFileUnlogged) and, only when the whole file is good,
+// replaces the engine's kit with it under kitLock. False, with the kit untouched and the reason in reason
+// (nothing is logged), for a null or empty path, a file that cannot be read, another magic, a version
+// other than 1 or 2, or a section that is refused or cut short.
+bool loadKitFile(const char* path, PluginProcessor& engine, std::mutex& kitLock, std::string& reason);

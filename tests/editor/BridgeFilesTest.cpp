@@ -300,7 +300,7 @@ TEST_F(BridgeFiles, ImportSendsTheChosenFilesText) {
               ElementsAre("if(window.mlibImportNobrel) window.mlibImportNobrel("
                           "decodeURIComponent('imported%20%27text%27'));",
                           resultScript("importNobrel", (folder.path / "binary.nobrel").string(), false,
-                                       "not UTF-8 text")));
+                                       "it is not UTF-8 text")));
 }
 
 TEST_F(BridgeFiles, TheLibraryFolderOpensInTheFileBrowser) {

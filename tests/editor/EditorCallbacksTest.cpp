@@ -292,7 +292,7 @@ TEST(EditorCallbacks, KitFileLoadTellsThePageEverySlotAndShowsTheFirst) {
   // Failures change nothing on the page and come back with their reasons.
   e.view().clearScripts();
   EXPECT_EQ(editorKitFile(e.plugin(), 1, (path + ".missing").c_str()).reason, "No such file or directory");
-  EXPECT_EQ(editorKitFile(e.plugin(), 1, TAVRIN_BINARY_DIR).reason, "not a regular file");
+  EXPECT_EQ(editorKitFile(e.plugin(), 1, TAVRIN_BINARY_DIR).reason, "it is a folder, not a regular file");
   EXPECT_EQ(editorKitFile(e.plugin(), 0, TAVRIN_BINARY_DIR).reason, "Is a directory");
   EXPECT_FALSE(editorKitFile(e.plugin(), 1, nullptr).ok);
   EXPECT_TRUE(e.view().scripts().empty());

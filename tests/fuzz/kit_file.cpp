@@ -53,19 +53,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string output = scratchPath(".out");
   std::mutex lock;
   std::error_code saveError;
+  std::string loadReason;
 
   FILE* file = std::fopen(input.c_str(), "wb");
   check(file != nullptr);
   check(std::fwrite(data, 1, size, file) == size || size == 0);
   std::fclose(file);
 
-  check(saveKitFile(output.c_str(), *engine, lock, saveError) && loadKitFile(output.c_str(), *before, lock));
-  if (!loadKitFile(input.c_str(), *engine, lock)) {
+  check(saveKitFile(output.c_str(), *engine, lock, saveError) &&
+        loadKitFile(output.c_str(), *before, lock, loadReason));
+  if (!loadKitFile(input.c_str(), *engine, lock, loadReason)) {
     check(sameKit(*engine, *before));
     return 0;
   }
   check(engineIsPlayable(*engine));
-  check(saveKitFile(output.c_str(), *engine, lock, saveError) && loadKitFile(output.c_str(), *again, lock));
+  check(saveKitFile(output.c_str(), *engine, lock, saveError) &&
+        loadKitFile(output.c_str(), *again, lock, loadReason));
   check(sameKit(*engine, *again));
   return 0;
 }

@@ -22,6 +22,7 @@ void writeBytes(const fs::path& path, const std::vector<uint8_t>& bytes) {
 TEST(KitFile, RoundTripAndSize) {
   TempFolder folder;
   std::mutex lock;
+  std::string reason;
   std::error_code saveError;
   auto empty = newEngine();
   const fs::path emptyFile = folder.path / "empty.tkit";
@@ -35,7 +36,7 @@ TEST(KitFile, RoundTripAndSize) {
   ASSERT_TRUE(saveKitFile(file.c_str(), *source, lock, saveError));
   EXPECT_EQ(fs::file_size(file), 41u + 2 * 1180u);
   auto target = newEngine(fillOtherKit);
-  ASSERT_TRUE(loadKitFile(file.c_str(), *target, lock));
+  ASSERT_TRUE(loadKitFile(file.c_str(), *target, lock, reason));
   expectSameKit(*source, *target);
 
   ASSERT_TRUE(saveKitFile(file.c_str(), *empty, lock, saveError));  // an existing file is replaced
@@ -47,6 +48,7 @@ TEST(KitFile, RoundTripAndSize) {
 TEST(KitFile, OnlyVersion1FilesHaveOldValuesRepaired) {
   TempFolder folder;
   std::mutex lock;
+  std::string reason;
   std::error_code saveError;
   auto source = newEngine();
   ParamSnapshot s = sampleSnapshot();
@@ -57,13 +59,13 @@ TEST(KitFile, OnlyVersion1FilesHaveOldValuesRepaired) {
   const fs::path file = folder.path / "kit.tkit";
   ASSERT_TRUE(saveKitFile(file.c_str(), *source, lock, saveError));
   auto target = newEngine();
-  ASSERT_TRUE(loadKitFile(file.c_str(), *target, lock));
+  ASSERT_TRUE(loadKitFile(file.c_str(), *target, lock, reason));
   expectSameKit(*source, *target);
 
   std::vector<uint8_t> bytes = fileBytes(file);
   bytes[4] = 1;
   writeBytes(file, bytes);
-  ASSERT_TRUE(loadKitFile(file.c_str(), *target, lock));
+  ASSERT_TRUE(loadKitFile(file.c_str(), *target, lock, reason));
   const SlotReading slot = readSlot(*target, 2);
   EXPECT_EQ(slot.snapshot.value[kParamEnvModel], 0.0);
   EXPECT_EQ(slot.snapshot.value[kParamAmpEnvSustain], 0.0);
@@ -72,6 +74,7 @@ TEST(KitFile, OnlyVersion1FilesHaveOldValuesRepaired) {
 TEST(KitFile, RefusedFilesLeaveTheKitAsItWas) {
   TempFolder folder;
   std::mutex lock;
+  std::string reason;
   std::error_code saveError;
   auto source = newEngine(fillKit);
   const fs::path good = folder.path / "good.tkit";
@@ -94,12 +97,12 @@ TEST(KitFile, RefusedFilesLeaveTheKitAsItWas) {
   for (size_t i = 0; i < bad.size(); ++i) {
     const fs::path path = folder.path / ("bad" + std::to_string(i) + ".tkit");
     writeBytes(path, bad[i]);
-    EXPECT_FALSE(loadKitFile(path.c_str(), *engine, lock)) << i;
+    EXPECT_FALSE(loadKitFile(path.c_str(), *engine, lock, reason)) << i;
     expectSameKit(*engine, *reference);
   }
-  EXPECT_FALSE(loadKitFile((folder.path / "missing.tkit").c_str(), *engine, lock));
-  EXPECT_FALSE(loadKitFile(nullptr, *engine, lock));
-  EXPECT_FALSE(loadKitFile(folder.path.c_str(), *engine, lock));  // a folder
+  EXPECT_FALSE(loadKitFile((folder.path / "missing.tkit").c_str(), *engine, lock, reason));
+  EXPECT_FALSE(loadKitFile(nullptr, *engine, lock, reason));
+  EXPECT_FALSE(loadKitFile(folder.path.c_str(), *engine, lock, reason));  // a folder
   expectSameKit(*engine, *reference);
 }
 
