@@ -1,6 +1,8 @@
 #include "engine/voice/Wavefolder.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "engine/voice/FilterSaturation.h"
 #include "foundation/MLDSPVector.h"
@@ -45,6 +47,70 @@ float lockhartFold(float x) {
 
 namespace {
 
+constexpr double kPiD = 3.14159265358979323846;
+constexpr double kQuarterTurn = 0.5 * kPiD;
+
+// The integral H(a) of lockhartFoldOfAngle from 0 to a over a in 0..pi/2, and the fold at each node (the
+// slope of H there). Simpson's rule on 16 steps per segment leaves errors far below float resolution.
+struct LockhartIntegralTable {
+  static constexpr int kSegments = 128;
+  static constexpr double kStep = kQuarterTurn / kSegments;
+  double integral[kSegments + 1];
+  double slope[kSegments + 1];
+};
+
+LockhartIntegralTable buildLockhartIntegral() {
+  constexpr int kSteps = 16;
+  LockhartIntegralTable t{};
+  const auto fold = [](double a) { return double(lockhartFoldOfAngle(float(a))); };
+  for (int i = 0; i <= LockhartIntegralTable::kSegments; ++i) {
+    const double a = i * LockhartIntegralTable::kStep;
+    t.slope[i] = fold(a);
+    if (i == 0) continue;
+    const double h = LockhartIntegralTable::kStep / kSteps;
+    const double from = a - LockhartIntegralTable::kStep;
+    double sum = fold(from) + fold(a);
+    for (int k = 1; k < kSteps; ++k) sum += (k % 2 ? 4.0 : 2.0) * fold(from + k * h);
+    t.integral[i] = t.integral[i - 1] + sum * h / 3.0;
+  }
+  return t;
+}
+
+const LockhartIntegralTable s_lockhartIntegral = buildLockhartIntegral();
+
+// H(a) for a in 0..pi/2: cubic Hermite between the nodes.
+double lockhartQuarterIntegral(double a) {
+  const LockhartIntegralTable& t = s_lockhartIntegral;
+  const double pos = a * (1.0 / LockhartIntegralTable::kStep);
+  const int i = std::min(int(pos), LockhartIntegralTable::kSegments - 1);
+  const double s = pos - i;
+  const double s2 = s * s;
+  const double s3 = s2 * s;
+  const double h = LockhartIntegralTable::kStep;
+  return t.integral[i] * (2.0 * s3 - 3.0 * s2 + 1.0) + t.slope[i] * h * (s3 - 2.0 * s2 + s) +
+         t.integral[i + 1] * (3.0 * s2 - 2.0 * s3) + t.slope[i + 1] * h * (s3 - s2);
+}
+
+}  // namespace
+
+// x = n pi + r with |r| <= pi/2: over an even n the fold is the curve of r, over an odd one its negative, so
+// the integral climbs H(|r|) from each even multiple of pi and falls back from 2 H(pi/2) after each odd one.
+double lockhartFoldIntegral(double x) {
+  const double n = std::nearbyint(x * (1.0 / kPiD));
+  const double r = x - n * kPiD;
+  const double h = lockhartQuarterIntegral(std::min(std::fabs(r), kQuarterTurn));
+  const bool odd = (static_cast<int64_t>(n) & 1) != 0;
+  return odd ? 2.0 * s_lockhartIntegral.integral[LockhartIntegralTable::kSegments] - h : h;
+}
+
+float lockhartFoldMean(float x0, float x1) {
+  const double d = double(x1) - double(x0);
+  if (std::fabs(d) < 1e-5) return lockhartFold(0.5f * (x0 + x1));
+  return float((lockhartFoldIntegral(x1) - lockhartFoldIntegral(x0)) / d);
+}
+
+namespace {
+
 // The character morph from the sine fold s, the Serge fold's sine and the folded angle of one input.
 float foldCharMix(float s, float sergeSine, float angle, float c) {
   if (c <= 0.f) return s;
@@ -84,36 +150,6 @@ F4 tanhApproxLanes(F4 x) {
   const F4 q01 = add(splat(4.89352518554385e-03f), mul(splat(2.26843463243900e-03f), y));
   const F4 q23 = add(splat(1.18534705686654e-04f), mul(splat(1.19825839466702e-06f), y));
   return div(p, add(q01, mul(q23, y2)));
-}
-
-// Four lanes of ml::logApprox, in its operation order.
-F4 logApproxLanes(F4 x) {
-  using namespace ml::simd;
-  using L = ml::LogApprox;
-  const I4 bits = bitsOf(x);
-  const I4 e = subI(shiftRightI<23>(addI(bits, splatI(L::kExponentShift))), splatI(127));
-  const F4 m = fromBits(subI(bits, shiftLeftI<23>(e)));
-  const F4 s = div(sub(m, splat(1.f)), add(m, splat(1.f)));
-  const F4 z = mul(s, s);
-  F4 p = splat(L::kC9);
-  p = add(mul(p, z), splat(L::kC7));
-  p = add(mul(p, z), splat(L::kC5));
-  p = add(mul(p, z), splat(L::kC3));
-  const F4 twoS = mul(splat(2.f), s);
-  const F4 lnM = add(twoS, mul(mul(twoS, z), p));
-  const F4 fe = toFloat(e);
-  return add(mul(fe, splat(L::kLn2Hi)), add(lnM, mul(fe, splat(L::kLn2Lo))));
-}
-
-// Four lanes of lockhartFoldOfAngle, in its operation order.
-F4 lockhartFoldOfAngleLanes(F4 angle) {
-  using namespace ml::simd;
-  const F4 v = mul(splat(0.63661975f), angle);
-  const F4 x = mul(splat(2.7182817f), sub(splat(1.f), abs(v)));
-  const F4 w = logApproxLanes(add(splat(1.f), x));
-  const F4 lambert = mul(w, sub(splat(1.f), div(logApproxLanes(add(splat(1.f), w)), add(splat(2.f), w))));
-  const F4 r = sub(sub(splat(1.f), lambert), splat(kLockRaw0));
-  return select(mul(r, splat(-1.f)), r, lessThan(v, splat(0.f)));
 }
 
 // Rows of the block at twice the rate: each base-rate value twice.
@@ -177,26 +213,31 @@ void shaperInput(const float* u, const FoldRows& r, float* v) {
     storeU(v + k, mul(add(loadU(u + k), loadF(r.bias2x + k)), loadF(r.gain2x + k)));
 }
 
-// The sine fold of the 2x shaper inputs v morphed by the character into u. The Lockhart fold (two
-// logarithms a sample) is computed only where the character reaches it.
-void characterFoldRow(const float* v, const float* character, float* u) {
+// The midpoint of each 2x shaper input and the one before it (last before v[0]), into m. The sine and
+// Serge folds are taken there, so that they stay in time with the Lockhart fold's mean over the same span
+// (a quarter of a base-rate sample late, and the same whichever character sounds).
+void midpoints(const float* v, float last, float* m) {
+  m[0] = 0.5f * (last + v[0]);
+  for (int k = 1; k < 2 * kBlock; ++k) m[k] = 0.5f * (v[k - 1] + v[k]);
+}
+
+// The sine fold of the midpoints mid morphed by the character into u (which may be mid). The Lockhart fold
+// is computed only where the character reaches it, as its mean between the 2x shaper inputs v (last is the
+// one before v[0]).
+void characterFoldRow(const float* v, const float* mid, const float* character, float last, float* u) {
   using namespace ml::simd;
   alignas(16) float sine[2 * kBlock];
   alignas(16) float serge[2 * kBlock];
-  alignas(16) float angle[2 * kBlock];
   alignas(16) float lockhart[2 * kBlock];
   for (int k = 0; k < 2 * kBlock; k += 4)
-    storeF(serge + k, mul(splat(1.6f), tanhApproxLanes(div(loadF(v + k), splat(1.6f)))));
-  for (int k = 0; k < 2 * kBlock; ++k) {
-    angle[k] = ml::foldedAngle(v[k]);
-    sine[k] = ml::sinOfFoldedAngle(angle[k]);
-  }
+    storeF(serge + k, mul(splat(1.6f), tanhApproxLanes(div(loadU(mid + k), splat(1.6f)))));
+  for (int k = 0; k < 2 * kBlock; ++k) sine[k] = ml::sinApprox(mid[k]);
   ml::sinApprox(serge, 2 * kBlock);
-  for (int k = 0; k < 2 * kBlock; k += 4) {
-    const I4 below = lessThan(loadF(character + k), splat(0.5f));
-    const F4 lanes =
-        allSet(below) ? splat(0.f) : mul(splat(1.612524f), lockhartFoldOfAngleLanes(loadF(angle + k)));
-    storeF(lockhart + k, select(splat(0.f), lanes, below));
+  bool reachesLockhart = false;
+  for (int k = 0; k < 2 * kBlock; ++k) reachesLockhart |= character[k] >= 0.5f;
+  for (int k = 0; k < 2 * kBlock; ++k) {
+    lockhart[k] = reachesLockhart ? 1.612524f * lockhartFoldMean(last, v[k]) : 0.f;
+    last = v[k];
   }
   // foldCharMix four lanes at a time.
   for (int k = 0; k < 2 * kBlock; k += 4) {
@@ -217,20 +258,22 @@ bool usesCharacterPath(const FoldInputs& in) {
 
 }  // namespace
 
-void foldStage(float* row, Oversampler2x& oversampler, const FoldInputs& in) {
+void foldStage(float* row, FoldState& state, const FoldInputs& in) {
   alignas(16) float amount[kBlock];
   if (foldAmounts(in, amount) <= 1.001f) return;
   const bool character = usesCharacterPath(in);
   FoldRows r;
   fillFoldRows(in, amount, character, r);
   float y[kBlock];
-  oversampler.processBlockRows(row, y, kBlock, [&](float* u) {
+  state.oversampler.processBlockRows(row, y, kBlock, [&](float* u) {
+    alignas(16) float v[2 * kBlock];
+    shaperInput(u, r, v);
+    const float last = state.lastInput;
+    state.lastInput = v[2 * kBlock - 1];
+    midpoints(v, last, u);
     if (character) {
-      alignas(16) float v[2 * kBlock];
-      shaperInput(u, r, v);
-      characterFoldRow(v, r.character2x, u);
+      characterFoldRow(v, u, r.character2x, last, u);
     } else {
-      shaperInput(u, r, u);
       ml::sinApprox(u, 2 * kBlock);
     }
   });

@@ -17,6 +17,16 @@ extern const float kLockRaw0;
 // Lockhart fold of a triangle of x (2/pi ml::foldedAngle of x); odd, peak 0.98085 at x = pi/2.
 float lockhartFold(float x);
 
+// The antiderivative of lockhartFold from 0, in double precision: even and periodic in x (period 2 pi),
+// from a table of the integral over a quarter period, interpolated by cubic Hermite segments whose slopes
+// are the fold itself.
+double lockhartFoldIntegral(double x);
+
+// The Lockhart fold band-limited by its antiderivative: its mean between the shaper inputs x0 and x1
+// ((F(x1) - F(x0)) / (x1 - x0)), which lowers what would fold back above the rate by about 1 / frequency
+// more than the curve's kinks alone give; the fold at the midpoint where the inputs lie within 1e-5.
+float lockhartFoldMean(float x0, float x1);
+
 // Morphs sine fold s (the sine of x) at c = 0 through the scaled Serge fold at 0.5 to the scaled
 // Lockhart fold at 1; the gains level the three characters.
 float foldCharMorph(float x, float s, float c);
@@ -37,7 +47,18 @@ struct FoldInputs {
   bool characterVoiceSource{false};
 };
 
-// Folds the row in place at twice the sample rate, the sines by ml::sinApprox. The fold fades in over fold
+// A voice's fold: its 2x oversampler and the last 2x shaper input (the start of the first mean of the next
+// block). Plain data, copies with the voice.
+struct FoldState {
+  Oversampler2x oversampler;
+  float lastInput{0.f};
+
+  void clear() { *this = FoldState{}; }
+};
+
+// Folds the row in place at twice the sample rate, the sines by ml::sinApprox, the Lockhart character by
+// its mean between neighbouring 2x samples (lockhartFoldMean), the sine and Serge characters sample by
+// sample (their aliasing is already below -60 dB at C7). The fold fades in over fold
 // amounts 1..1.2; a block whose amount never exceeds 1.001 passes unchanged and leaves the oversampler
 // untouched. The wet path is 6.5 samples late against the dry one (the oversampler's latency).
-void foldStage(float* row, Oversampler2x& oversampler, const FoldInputs& in);
+void foldStage(float* row, FoldState& state, const FoldInputs& in);

@@ -22,6 +22,27 @@ TEST(Wavefolder, LockhartCurve) {
   EXPECT_NEAR(lambertW0pos(2.7182817f), 0.980847f, 1e-6f);
 }
 
+// The table's integral against a plain one (the trapezoid rule on steps of 1e-4 of the curve itself), and
+// the mean it gives: the curve where the inputs meet, its average over a span.
+TEST(Wavefolder, LockhartIntegralAndMean) {
+  constexpr double kStep = 1e-4;
+  double plain = 0.0;
+  for (int k = 0; k < 200000; ++k) {
+    const double x = k * kStep;
+    if (k % 1000 == 0) {
+      ASSERT_NEAR(lockhartFoldIntegral(x), plain, 1e-7) << x;
+      ASSERT_NEAR(lockhartFoldIntegral(-x), plain, 1e-7) << x;
+    }
+    plain += 0.5 * kStep * (lockhartFold(float(x)) + lockhartFold(float(x + kStep)));
+  }
+  for (float x = -19.f; x < 19.f; x += 0.37f) {
+    ASSERT_EQ(lockhartFoldMean(x, x), lockhartFold(x)) << x;
+    ASSERT_NEAR(lockhartFoldMean(x, x + 0.001f), lockhartFold(x + 0.0005f), 1e-5f) << x;
+  }
+  // Over a whole period the fold averages to 0.
+  EXPECT_NEAR(lockhartFoldMean(-1.f, -1.f + 2.f * 3.14159265f), 0.f, 1e-6f);
+}
+
 TEST(Wavefolder, SergeCurve) {
   EXPECT_EQ(sergeFold(0.f), 0.f);
   EXPECT_FLOAT_EQ(sergeFold(1.f), sinf(1.6f * tanhf(1.f / 1.6f)));
@@ -77,33 +98,52 @@ using FoldStage = kernel_test::HalfbandTest;
 
 TEST_F(FoldStage, UnityFoldPassesUntouched) {
   FoldRows rows(1.f, 0.3f, 0.7f);
-  Oversampler2x os;
+  FoldState fold;
   float row[kBlock];
   testSignal(row, 0);
   float before[kBlock];
   std::memcpy(before, row, sizeof(row));
-  foldStage(row, os, rows.inputs);
+  foldStage(row, fold, rows.inputs);
   EXPECT_EQ(std::memcmp(row, before, sizeof(row)), 0);
-  const Oversampler2x fresh;
-  EXPECT_EQ(std::memcmp(&os, &fresh, sizeof os), 0);
+  const FoldState fresh;
+  EXPECT_EQ(std::memcmp(&fold, &fresh, sizeof fold), 0);
   // A route that lifts the amount above 1.001 wakes the stage.
   rows.inputs.foldOffset = 0.01f;
-  foldStage(row, os, rows.inputs);
-  EXPECT_NE(std::memcmp(&os.up, &fresh.up, sizeof os.up), 0);
-  EXPECT_NE(std::memcmp(&os.down, &fresh.down, sizeof os.down), 0);
+  foldStage(row, fold, rows.inputs);
+  EXPECT_NE(std::memcmp(&fold.oversampler.up, &fresh.oversampler.up, sizeof fresh.oversampler.up), 0);
+  EXPECT_NE(std::memcmp(&fold.oversampler.down, &fresh.oversampler.down, sizeof fresh.oversampler.down), 0);
 }
+
+// The stage's shaper of one 2x sample u, sample by sample: the sine and Serge folds at the midpoint of the
+// shaper input v and the one before it, the Lockhart fold as its mean between the two.
+struct StageShaper {
+  float character, gain, bias;
+  mutable float last{0.f};
+
+  float operator()(float u) const {
+    const float v = (u + bias) * gain;
+    const float mid = 0.5f * (last + v);
+    const float lockhart = 1.612524f * lockhartFoldMean(last, v);
+    last = v;
+    const float s = sinf(mid);
+    const float serge = 0.697744f * sergeFold(mid);
+    if (character <= 0.f) return s;
+    if (character < 0.5f) return s + (serge - s) * 2.f * character;
+    return serge + (lockhart - serge) * 2.f * (character - 0.5f);
+  }
+};
 
 // Runs the stage against a plain oversampled reference of the same shaper mixed by `wet`.
 template <typename Shaper>
 void expectMix(FoldRows& rows, float wet, Shaper shaper) {
-  Oversampler2x os;
+  FoldState fold;
   Oversampler2x ref;
   for (int b = 0; b < 8; ++b) {
     float row[kBlock];
     testSignal(row, b);
     float dry[kBlock];
     std::memcpy(dry, row, sizeof(row));
-    foldStage(row, os, rows.inputs);
+    foldStage(row, fold, rows.inputs);
     for (int i = 0; i < kBlock; ++i) {
       const float y = ref.process(dry[i], shaper);
       ASSERT_NEAR(row[i], dry[i] + (y - dry[i]) * wet, 1e-6f) << b << " " << i;
@@ -115,26 +155,20 @@ void expectMix(FoldRows& rows, float wet, Shaper shaper) {
 TEST_F(FoldStage, FoldOnePointOneIsHalfWet) {
   FoldRows rows(1.1f, 0.f, 0.f);
   const float g = 1.5707964f * 1.1f;
-  expectMix(rows, 0.5f, [g](float u) { return sinf(u * g); });
+  expectMix(rows, 0.5f, StageShaper{0.f, g, 0.f});
 }
 
 TEST_F(FoldStage, BiasAndCharacterShapeTheFold) {
   FoldRows rows(3.f, -1.f, 1.f);
   const float g = 1.5707964f * 3.f;
-  expectMix(rows, 1.f, [g](float u) {
-    const float v = (u - 0.5f) * g;
-    return foldCharMorph(v, sinf(v), 1.f);
-  });
+  expectMix(rows, 1.f, StageShaper{1.f, g, -0.5f});
   // Modulation adds to the rows and is clamped to each range.
   FoldRows modulated(2.f, 0.f, 0.f);
   modulated.inputs.foldOffset = 9.f;
   modulated.inputs.biasOffset = 0.25f;
   modulated.inputs.characterOffset = 0.75f;
   const float g8 = 1.5707964f * 8.f;
-  expectMix(modulated, 1.f, [g8](float u) {
-    const float v = (u + 0.125f) * g8;
-    return foldCharMorph(v, sinf(v), 0.75f);
-  });
+  expectMix(modulated, 1.f, StageShaper{0.75f, g8, 0.125f});
 }
 
 }  // namespace
