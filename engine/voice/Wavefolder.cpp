@@ -49,64 +49,112 @@ namespace {
 
 constexpr double kPiD = 3.14159265358979323846;
 constexpr double kQuarterTurn = 0.5 * kPiD;
+constexpr double kNearInputs = 1e-5;  // closer inputs take the limits of the means
 
-// The integral H(a) of lockhartFoldOfAngle from 0 to a over a in 0..pi/2, and the fold at each node (the
-// slope of H there). Simpson's rule on 16 steps per segment leaves errors far below float resolution.
-struct LockhartIntegralTable {
+// A function on 0..pi/2 from its values and slopes at the nodes, by cubic Hermite segments between them.
+struct QuarterTable {
   static constexpr int kSegments = 128;
   static constexpr double kStep = kQuarterTurn / kSegments;
-  double integral[kSegments + 1];
+  double value[kSegments + 1];
   double slope[kSegments + 1];
+
+  double operator()(double a) const {
+    const double pos = a * (1.0 / kStep);
+    const int i = std::min(int(pos), kSegments - 1);
+    const double s = pos - i;
+    const double s2 = s * s;
+    const double s3 = s2 * s;
+    return value[i] * (2.0 * s3 - 3.0 * s2 + 1.0) + slope[i] * kStep * (s3 - 2.0 * s2 + s) +
+           value[i + 1] * (3.0 * s2 - 2.0 * s3) + slope[i + 1] * kStep * (s3 - s2);
+  }
 };
 
-LockhartIntegralTable buildLockhartIntegral() {
+// The integral from 0 of slope over 0..pi/2, by Simpson's rule on 16 steps a segment (errors far below
+// float resolution).
+template <typename Slope>
+QuarterTable integralTable(Slope slope) {
   constexpr int kSteps = 16;
-  LockhartIntegralTable t{};
-  const auto fold = [](double a) { return double(lockhartFoldOfAngle(float(a))); };
-  for (int i = 0; i <= LockhartIntegralTable::kSegments; ++i) {
-    const double a = i * LockhartIntegralTable::kStep;
-    t.slope[i] = fold(a);
+  constexpr double h = QuarterTable::kStep / kSteps;
+  QuarterTable t{};
+  for (int i = 0; i <= QuarterTable::kSegments; ++i) {
+    const double a = i * QuarterTable::kStep;
+    t.slope[i] = slope(a);
     if (i == 0) continue;
-    const double h = LockhartIntegralTable::kStep / kSteps;
-    const double from = a - LockhartIntegralTable::kStep;
-    double sum = fold(from) + fold(a);
-    for (int k = 1; k < kSteps; ++k) sum += (k % 2 ? 4.0 : 2.0) * fold(from + k * h);
-    t.integral[i] = t.integral[i - 1] + sum * h / 3.0;
+    const double from = a - QuarterTable::kStep;
+    double sum = slope(from) + slope(a);
+    for (int k = 1; k < kSteps; ++k) sum += (k % 2 ? 4.0 : 2.0) * slope(from + k * h);
+    t.value[i] = t.value[i - 1] + sum * h / 3.0;
   }
   return t;
 }
 
-const LockhartIntegralTable s_lockhartIntegral = buildLockhartIntegral();
+// H(a), the integral of the fold over a quarter period, and its value at pi/2, which is the mean of the
+// fold's integral over a period.
+const QuarterTable s_foldIntegral =
+    integralTable([](double a) { return double(lockhartFoldOfAngle(float(a))); });
+const double s_foldIntegralMean = s_foldIntegral.value[QuarterTable::kSegments];
+// Q(a), the integral of H - its mean over a quarter period.
+const QuarterTable s_foldSecondIntegral =
+    integralTable([](double a) { return s_foldIntegral(a) - s_foldIntegralMean; });
 
-// H(a) for a in 0..pi/2: cubic Hermite between the nodes.
-double lockhartQuarterIntegral(double a) {
-  const LockhartIntegralTable& t = s_lockhartIntegral;
-  const double pos = a * (1.0 / LockhartIntegralTable::kStep);
-  const int i = std::min(int(pos), LockhartIntegralTable::kSegments - 1);
-  const double s = pos - i;
-  const double s2 = s * s;
-  const double s3 = s2 * s;
-  const double h = LockhartIntegralTable::kStep;
-  return t.integral[i] * (2.0 * s3 - 3.0 * s2 + 1.0) + t.slope[i] * h * (s3 - 2.0 * s2 + s) +
-         t.integral[i + 1] * (3.0 * s2 - 2.0 * s3) + t.slope[i + 1] * h * (s3 - s2);
+// x = n pi + r with |r| <= pi/2.
+struct HalfTurns {
+  double r;
+  bool odd;
+};
+
+HalfTurns halfTurns(double x) {
+  const double n = std::nearbyint(x * (1.0 / kPiD));
+  return {x - n * kPiD, (static_cast<int64_t>(n) & 1) != 0};
+}
+
+// The fold's second integral less its mean slope (which the second-order mean cancels): odd, periodic,
+// (-1)^n sign(r) Q(|r|).
+double lockhartFoldSecondIntegral(double x) {
+  const HalfTurns t = halfTurns(x);
+  const double q = s_foldSecondIntegral(std::min(std::fabs(t.r), kQuarterTurn));
+  return (t.r < 0.0) != t.odd ? -q : q;
+}
+
+// The mean of the fold's integral less its mean between a and b, given the second integral at both.
+double integralMean(double a, double b, double secondA, double secondB) {
+  if (std::fabs(a - b) < kNearInputs) return lockhartFoldIntegral(0.5 * (a + b)) - s_foldIntegralMean;
+  return (secondA - secondB) / (a - b);
 }
 
 }  // namespace
 
-// x = n pi + r with |r| <= pi/2: over an even n the fold is the curve of r, over an odd one its negative, so
-// the integral climbs H(|r|) from each even multiple of pi and falls back from 2 H(pi/2) after each odd one.
+// Over an even n the fold is the curve of r, over an odd one its negative, so the integral climbs H(|r|)
+// from each even multiple of pi and falls back from 2 H(pi/2) after each odd one.
 double lockhartFoldIntegral(double x) {
-  const double n = std::nearbyint(x * (1.0 / kPiD));
-  const double r = x - n * kPiD;
-  const double h = lockhartQuarterIntegral(std::min(std::fabs(r), kQuarterTurn));
-  const bool odd = (static_cast<int64_t>(n) & 1) != 0;
-  return odd ? 2.0 * s_lockhartIntegral.integral[LockhartIntegralTable::kSegments] - h : h;
+  const HalfTurns t = halfTurns(x);
+  const double h = s_foldIntegral(std::min(std::fabs(t.r), kQuarterTurn));
+  return t.odd ? 2.0 * s_foldIntegralMean - h : h;
 }
 
-float lockhartFoldMean(float x0, float x1) {
-  const double d = double(x1) - double(x0);
-  if (std::fabs(d) < 1e-5) return lockhartFold(0.5f * (x0 + x1));
-  return float((lockhartFoldIntegral(x1) - lockhartFoldIntegral(x0)) / d);
+LockhartMeans lockhartMeansFrom(float before, float last) {
+  const double secondBefore = lockhartFoldSecondIntegral(before);
+  const double secondLast = lockhartFoldSecondIntegral(last);
+  return {before, last, secondLast, integralMean(last, before, secondLast, secondBefore)};
+}
+
+float lockhartMeanNext(LockhartMeans& m, float x) {
+  const double second = lockhartFoldSecondIntegral(x);
+  const double mean = integralMean(x, m.last, second, m.lastSecond);
+  double y;
+  if (std::fabs(x - m.before) >= kNearInputs) {
+    y = 2.0 * (mean - m.lastMean) / (double(x) - m.before);
+  } else {
+    // Back where it was two inputs ago: the limit about the midpoint of the two ends.
+    const double centre = 0.5 * (double(x) + m.before);
+    const double d = centre - m.last;
+    y = std::fabs(d) < kNearInputs ? double(lockhartFold(float(0.5 * (centre + m.last))))
+                                   : 2.0 / d *
+                                         (lockhartFoldIntegral(centre) - s_foldIntegralMean +
+                                          (m.lastSecond - lockhartFoldSecondIntegral(centre)) / d);
+  }
+  m = {m.last, x, second, mean};
+  return float(y);
 }
 
 namespace {
@@ -213,31 +261,33 @@ void shaperInput(const float* u, const FoldRows& r, float* v) {
     storeU(v + k, mul(add(loadU(u + k), loadF(r.bias2x + k)), loadF(r.gain2x + k)));
 }
 
-// The midpoint of each 2x shaper input and the one before it (last before v[0]), into m. The sine and
-// Serge folds are taken there, so that they stay in time with the Lockhart fold's mean over the same span
-// (a quarter of a base-rate sample late, and the same whichever character sounds).
-void midpoints(const float* v, float last, float* m) {
-  m[0] = 0.5f * (last + v[0]);
-  for (int k = 1; k < 2 * kBlock; ++k) m[k] = 0.5f * (v[k - 1] + v[k]);
+// Each 2x shaper input's predecessor (last before v[0]), into p. The sine and Serge folds are taken there,
+// so that they stay in time with the Lockhart fold's means, and sound the same whichever character sounds.
+void previousInputs(const float* v, float last, float* p) {
+  p[0] = last;
+  std::copy_n(v, 2 * kBlock - 1, p + 1);
 }
 
-// The sine fold of the midpoints mid morphed by the character into u (which may be mid). The Lockhart fold
-// is computed only where the character reaches it, as its mean between the 2x shaper inputs v (last is the
-// one before v[0]).
-void characterFoldRow(const float* v, const float* mid, const float* character, float last, float* u) {
+// The sine fold of the previous inputs prev morphed by the character into u (which may be prev). The
+// Lockhart fold is computed only where the character reaches it, as its means over the 2x shaper inputs v
+// after before and last.
+void characterFoldRow(const float* v, const float* prev, const float* character, float before, float last,
+                      float* u) {
   using namespace ml::simd;
   alignas(16) float sine[2 * kBlock];
   alignas(16) float serge[2 * kBlock];
   alignas(16) float lockhart[2 * kBlock];
   for (int k = 0; k < 2 * kBlock; k += 4)
-    storeF(serge + k, mul(splat(1.6f), tanhApproxLanes(div(loadU(mid + k), splat(1.6f)))));
-  for (int k = 0; k < 2 * kBlock; ++k) sine[k] = ml::sinApprox(mid[k]);
+    storeF(serge + k, mul(splat(1.6f), tanhApproxLanes(div(loadU(prev + k), splat(1.6f)))));
+  for (int k = 0; k < 2 * kBlock; ++k) sine[k] = ml::sinApprox(prev[k]);
   ml::sinApprox(serge, 2 * kBlock);
   bool reachesLockhart = false;
   for (int k = 0; k < 2 * kBlock; ++k) reachesLockhart |= character[k] >= 0.5f;
-  for (int k = 0; k < 2 * kBlock; ++k) {
-    lockhart[k] = reachesLockhart ? 1.612524f * lockhartFoldMean(last, v[k]) : 0.f;
-    last = v[k];
+  if (reachesLockhart) {
+    LockhartMeans means = lockhartMeansFrom(before, last);
+    for (int k = 0; k < 2 * kBlock; ++k) lockhart[k] = 1.612524f * lockhartMeanNext(means, v[k]);
+  } else {
+    std::fill_n(lockhart, 2 * kBlock, 0.f);
   }
   // foldCharMix four lanes at a time.
   for (int k = 0; k < 2 * kBlock; k += 4) {
@@ -268,11 +318,13 @@ void foldStage(float* row, FoldState& state, const FoldInputs& in) {
   state.oversampler.processBlockRows(row, y, kBlock, [&](float* u) {
     alignas(16) float v[2 * kBlock];
     shaperInput(u, r, v);
+    const float before = state.beforeLastInput;
     const float last = state.lastInput;
+    state.beforeLastInput = v[2 * kBlock - 2];
     state.lastInput = v[2 * kBlock - 1];
-    midpoints(v, last, u);
+    previousInputs(v, last, u);
     if (character) {
-      characterFoldRow(v, u, r.character2x, last, u);
+      characterFoldRow(v, u, r.character2x, before, last, u);
     } else {
       ml::sinApprox(u, 2 * kBlock);
     }

@@ -18,14 +18,26 @@ extern const float kLockRaw0;
 float lockhartFold(float x);
 
 // The antiderivative of lockhartFold from 0, in double precision: even and periodic in x (period 2 pi),
-// from a table of the integral over a quarter period, interpolated by cubic Hermite segments whose slopes
-// are the fold itself.
+// from a table of the integral over a quarter period (cubic Hermite segments whose slopes are the fold).
 double lockhartFoldIntegral(double x);
 
-// The Lockhart fold band-limited by its antiderivative: its mean between the shaper inputs x0 and x1
-// ((F(x1) - F(x0)) / (x1 - x0)), which lowers what would fold back above the rate by about 1 / frequency
-// more than the curve's kinks alone give; the fold at the midpoint where the inputs lie within 1e-5.
-float lockhartFoldMean(float x0, float x1);
+// The Lockhart fold band-limited by its second antiderivative (second-order antiderivative anti-aliasing):
+// over a stream of shaper inputs, the fold's mean about each input weighted by a triangle reaching to its
+// neighbours, one input late. Its kinks make harmonics that fall only as 1/n^2; the triangle lowers those
+// that would fold back above twice the rate by about 1/n^2 more. The state: the last two inputs, the
+// second integral at the last and the first-order mean between them (doubles).
+struct LockhartMeans {
+  double before;
+  double last;
+  double lastSecond;
+  double lastMean;
+};
+
+// The state after the inputs before and last.
+LockhartMeans lockhartMeansFrom(float before, float last);
+
+// The mean about the last input, taking x as the next one.
+float lockhartMeanNext(LockhartMeans& m, float x);
 
 // Morphs sine fold s (the sine of x) at c = 0 through the scaled Serge fold at 0.5 to the scaled
 // Lockhart fold at 1; the gains level the three characters.
@@ -47,18 +59,19 @@ struct FoldInputs {
   bool characterVoiceSource{false};
 };
 
-// A voice's fold: its 2x oversampler and the last 2x shaper input (the start of the first mean of the next
-// block). Plain data, copies with the voice.
+// A voice's fold: its 2x oversampler and the last two 2x shaper inputs (the start of the next block's
+// Lockhart means). Plain data, copies with the voice.
 struct FoldState {
   Oversampler2x oversampler;
+  float beforeLastInput{0.f};
   float lastInput{0.f};
 
   void clear() { *this = FoldState{}; }
 };
 
-// Folds the row in place at twice the sample rate, the sines by ml::sinApprox, the Lockhart character by
-// its mean between neighbouring 2x samples (lockhartFoldMean), the sine and Serge characters sample by
-// sample (their aliasing is already below -60 dB at C7). The fold fades in over fold
-// amounts 1..1.2; a block whose amount never exceeds 1.001 passes unchanged and leaves the oversampler
-// untouched. The wet path is 6.5 samples late against the dry one (the oversampler's latency).
+// Folds the row in place at twice the sample rate, the sines by ml::sinApprox, the Lockhart character by its
+// means (lockhartMeanNext), the sine and Serge characters at the 2x input before, in time with them (their
+// aliasing is already below -60 dB at C7). The fold fades in over fold amounts 1..1.2; a block whose amount
+// never exceeds 1.001 passes unchanged and leaves the oversampler untouched. The wet path is 7 samples late
+// against the dry one (the oversampler's latency and the one 2x sample of the means).
 void foldStage(float* row, FoldState& state, const FoldInputs& in);

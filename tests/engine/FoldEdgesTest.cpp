@@ -2,7 +2,9 @@
 // the sound of the lower keys as it was, smooth modulation.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -290,6 +292,99 @@ TEST(FoldEdges, LowerKeysKeepTheirHarmonicsLevelAndDc) {
     }
     EXPECT_NEAR(t.rmsDb, r.rmsDb, 0.2) << where;
     EXPECT_NEAR(t.dc, r.dc, 0.001) << where;
+  }
+}
+
+// The bars of the fold grid: the worst alias at C5 and C6, and at C7.
+double aliasBar(int key) {
+  return key < 96 ? -50.0 : -40.0;
+}
+
+// The worst alias of a patch held at key, against the render at eight times the rate.
+edge_measure::Alias heldNoteAlias(const std::vector<Param>& patch, int key, double rate) {
+  const std::vector<Note> note = {{0.0, key, 10.0}};
+  return edge_measure::worstAlias(edge_measure::renderEngine(rate, patch, note, kSeconds),
+                                  edge_measure::renderEngine(8 * rate, patch, note, kSeconds), rate);
+}
+
+// Each patch at each key from C5 to C7 and both rates, in parallel (the references are long renders).
+void expectUnderTheBars(const std::vector<edge_measure::FoldPatch>& patches) {
+  struct Run {
+    std::string name;
+    int key;
+    std::future<edge_measure::Alias> alias;
+  };
+  std::vector<Run> runs;
+  for (const edge_measure::FoldPatch& p : patches) {
+    for (const int key : {72, 84, 96}) {
+      for (const double rate : {44100.0, 48000.0}) {
+        runs.push_back({std::string(p.name) + " at " + std::to_string(int(rate)), key,
+                        std::async(std::launch::async, heldNoteAlias, p.patch, key, rate)});
+      }
+    }
+  }
+  for (Run& r : runs) {
+    const edge_measure::Alias alias = r.alias.get();
+    EXPECT_LE(alias.db, aliasBar(r.key)) << r.name << ", key " << r.key << ": " << alias.hz << " Hz";
+  }
+}
+
+TEST(FoldEdges, FoldGridStaysUnderItsBars) {
+  expectUnderTheBars(edge_measure::foldPatches());
+}
+
+// LFO 1 sweeping Fold over its whole range and Fold Bias over half of its, on the Lockhart character and on
+// the blend towards it: the fold's rows are smoothed per sample, so no steps at the block rate (which the
+// reference, with blocks eight times shorter, would not share) and no folding.
+TEST(FoldEdges, LfoOnFoldAndBiasAtFullDepthStaysClean) {
+  std::vector<edge_measure::FoldPatch> patches;
+  for (const double character : {1.0, 0.75}) {
+    std::vector<Param> p = edge_measure::foldPatches()[2].patch;
+    p.insert(p.end(), {{kParamFoldCharacter, character},
+                       {kParamFoldModSource, 0.0},
+                       {kParamFoldModStart, 0.0},
+                       {kParamFoldModEnd, 1.0},
+                       {kParamFoldBiasModSource, 0.0},
+                       {kParamFoldBiasModStart, 0.25},
+                       {kParamFoldBiasModEnd, 0.75}});
+    patches.push_back({character == 1.0 ? "LFO on Lockhart" : "LFO on blend", p});
+  }
+  expectUnderTheBars(patches);
+}
+
+// The energy of the second difference (which a click raises across the band) in frames of 256 samples.
+std::vector<double> clickEnergy(const std::vector<float>& x) {
+  constexpr size_t kFrame = 256;
+  std::vector<double> frames;
+  for (size_t start = 2; start + kFrame <= x.size(); start += kFrame) {
+    double e = 0.0;
+    for (size_t i = start; i < start + kFrame; ++i) {
+      const double d = double(x[i]) - 2.0 * x[i - 1] + x[i - 2];
+      e += d * d;
+    }
+    frames.push_back(e);
+  }
+  return frames;
+}
+
+// A mono glide of 300 ms from C4 to C8 and back on the deepest Lockhart fold: the top of the band fills
+// and empties smoothly, with no frame more than 6 dB above the louder of its neighbourhoods on either side.
+TEST(FoldEdges, GlideToTheTopAndBackMakesNoClick) {
+  std::vector<Param> patch = edge_measure::foldPatches()[2].patch;
+  patch.insert(patch.end(), {{kParamVoiceMode, 1.0}, {kParamGlide, 300.0}});
+  for (const double rate : {44100.0, 48000.0}) {
+    const std::vector<float> out =
+        edge_measure::renderEngine(rate, patch, {{0.0, 60, 3.0}, {0.5, 108, 1.0}}, 3.0);
+    const std::vector<double> e = clickEnergy(out);
+    constexpr size_t kSide = 8;
+    const auto from = size_t(0.1 * rate / 256);  // after the note's attack
+    for (size_t f = from; f + kSide < e.size(); ++f) {
+      const double before = *std::max_element(e.begin() + long(f - kSide), e.begin() + long(f));
+      const double after = *std::max_element(e.begin() + long(f + 1), e.begin() + long(f + 1 + kSide));
+      ASSERT_LE(10.0 * std::log10(e[f] / std::max(before, after)), 6.0) << rate << ", frame " << f;
+    }
+    // The glide went up: the top octave's energy at its height is far above the start's.
+    EXPECT_GT(e[size_t(1.2 * rate / 256)], 10.0 * e[from]);
   }
 }
 

@@ -22,9 +22,8 @@ TEST(Wavefolder, LockhartCurve) {
   EXPECT_NEAR(lambertW0pos(2.7182817f), 0.980847f, 1e-6f);
 }
 
-// The table's integral against a plain one (the trapezoid rule on steps of 1e-4 of the curve itself), and
-// the mean it gives: the curve where the inputs meet, its average over a span.
-TEST(Wavefolder, LockhartIntegralAndMean) {
+// The table's integral against a plain one (the trapezoid rule on steps of 1e-4 of the curve itself).
+TEST(Wavefolder, LockhartIntegral) {
   constexpr double kStep = 1e-4;
   double plain = 0.0;
   for (int k = 0; k < 200000; ++k) {
@@ -35,12 +34,36 @@ TEST(Wavefolder, LockhartIntegralAndMean) {
     }
     plain += 0.5 * kStep * (lockhartFold(float(x)) + lockhartFold(float(x + kStep)));
   }
-  for (float x = -19.f; x < 19.f; x += 0.37f) {
-    ASSERT_EQ(lockhartFoldMean(x, x), lockhartFold(x)) << x;
-    ASSERT_NEAR(lockhartFoldMean(x, x + 0.001f), lockhartFold(x + 0.0005f), 1e-5f) << x;
+}
+
+// The fold's mean over three inputs as a plain sum: the first-order means of its integral over the two
+// spans (Simpson's rule on lockhartFoldIntegral), differenced and divided by half the whole span.
+double plainSecondMean(double x0, double x1, double x2) {
+  const auto integralMean = [](double a, double b) {
+    constexpr int kSteps = 2000;
+    double sum = lockhartFoldIntegral(a) + lockhartFoldIntegral(b);
+    for (int k = 1; k < kSteps; ++k)
+      sum += (k % 2 ? 4.0 : 2.0) * lockhartFoldIntegral(a + (b - a) * k / kSteps);
+    return sum / (3.0 * kSteps);
+  };
+  constexpr double kApart = 2e-3;  // where the third input returns to the first, the mean of two beside it
+  if (std::fabs(x2 - x0) < kApart / 2)
+    return 0.5 * (plainSecondMean(x0, x1, x0 + kApart) + plainSecondMean(x0, x1, x0 - kApart));
+  return 2.0 * (integralMean(x1, x2) - integralMean(x0, x1)) / (x2 - x0);
+}
+
+TEST(Wavefolder, LockhartMeans) {
+  const float triples[][3] = {{0.f, 0.3f, 0.7f},   {1.2f, 1.9f, 2.4f},    {-5.f, -3.f, -1.f},
+                              {4.f, 4.f, 4.f},     {2.f, 2.000001f, 2.f}, {-7.f, -6.5f, -7.f},
+                              {10.f, 12.f, 14.5f}, {1.57f, 1.58f, 1.59f}};
+  for (const auto& t : triples) {
+    LockhartMeans m = lockhartMeansFrom(t[0], t[1]);
+    EXPECT_NEAR(lockhartMeanNext(m, t[2]), plainSecondMean(t[0], t[1], t[2]), 2e-5)
+        << t[0] << " " << t[1] << " " << t[2];
   }
-  // Over a whole period the fold averages to 0.
-  EXPECT_NEAR(lockhartFoldMean(-1.f, -1.f + 2.f * 3.14159265f), 0.f, 1e-6f);
+  // A held input gives the curve itself.
+  LockhartMeans held = lockhartMeansFrom(0.9f, 0.9f);
+  EXPECT_NEAR(lockhartMeanNext(held, 0.9f), lockhartFold(0.9f), 1e-6f);
 }
 
 TEST(Wavefolder, SergeCurve) {
@@ -114,19 +137,19 @@ TEST_F(FoldStage, UnityFoldPassesUntouched) {
   EXPECT_NE(std::memcmp(&fold.oversampler.down, &fresh.oversampler.down, sizeof fresh.oversampler.down), 0);
 }
 
-// The stage's shaper of one 2x sample u, sample by sample: the sine and Serge folds at the midpoint of the
-// shaper input v and the one before it, the Lockhart fold as its mean between the two.
+// The stage's shaper of one 2x sample u, sample by sample: the sine and Serge folds at the shaper input
+// before, the Lockhart fold as its means.
 struct StageShaper {
   float character, gain, bias;
   mutable float last{0.f};
+  mutable LockhartMeans means{lockhartMeansFrom(0.f, 0.f)};
 
   float operator()(float u) const {
     const float v = (u + bias) * gain;
-    const float mid = 0.5f * (last + v);
-    const float lockhart = 1.612524f * lockhartFoldMean(last, v);
+    const float lockhart = 1.612524f * lockhartMeanNext(means, v);
+    const float s = sinf(last);
+    const float serge = 0.697744f * sergeFold(last);
     last = v;
-    const float s = sinf(mid);
-    const float serge = 0.697744f * sergeFold(mid);
     if (character <= 0.f) return s;
     if (character < 0.5f) return s + (serge - s) * 2.f * character;
     return serge + (lockhart - serge) * 2.f * (character - 0.5f);
