@@ -1,6 +1,7 @@
 #include "engine/voice/Wavefolder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 
@@ -51,21 +52,37 @@ constexpr double kPiD = 3.14159265358979323846;
 constexpr double kQuarterTurn = 0.5 * kPiD;
 constexpr double kNearInputs = 1e-5;  // closer inputs take the limits of the means
 
-// A function on 0..pi/2 from its values and slopes at the nodes, by cubic Hermite segments between them.
+// A function on 0..pi/2 from its values and slopes at the nodes: per segment the cubic Hermite polynomial
+// between them, in powers of the position s (0..1) within the segment.
 struct QuarterTable {
   static constexpr int kSegments = 128;
   static constexpr double kStep = kQuarterTurn / kSegments;
-  double value[kSegments + 1];
-  double slope[kSegments + 1];
+  struct Cubic {
+    double c0, c1, c2, c3;
+  };
+  Cubic segments[kSegments];
 
-  double operator()(double a) const {
+  double top;  // the value at pi/2
+
+  // The segment holding a, and a's position s within it.
+  [[gnu::always_inline]] const Cubic& segmentAt(double a, double& s) const {
     const double pos = a * (1.0 / kStep);
     const int i = std::min(int(pos), kSegments - 1);
-    const double s = pos - i;
-    const double s2 = s * s;
-    const double s3 = s2 * s;
-    return value[i] * (2.0 * s3 - 3.0 * s2 + 1.0) + slope[i] * kStep * (s3 - 2.0 * s2 + s) +
-           value[i + 1] * (3.0 * s2 - 2.0 * s3) + slope[i + 1] * kStep * (s3 - s2);
+    s = pos - i;
+    return segments[i];
+  }
+
+  [[gnu::always_inline]] double operator()(double a) const {
+    double s;
+    const Cubic& c = segmentAt(a, s);
+    return c.c0 + s * (c.c1 + s * (c.c2 + s * c.c3));
+  }
+
+  // The slope at a.
+  double slope(double a) const {
+    double s;
+    const Cubic& c = segmentAt(a, s);
+    return (c.c1 + s * (2.0 * c.c2 + s * 3.0 * c.c3)) * (1.0 / kStep);
   }
 };
 
@@ -76,15 +93,19 @@ QuarterTable integralTable(Slope slope) {
   constexpr int kSteps = 16;
   constexpr double h = QuarterTable::kStep / kSteps;
   QuarterTable t{};
-  for (int i = 0; i <= QuarterTable::kSegments; ++i) {
-    const double a = i * QuarterTable::kStep;
-    t.slope[i] = slope(a);
-    if (i == 0) continue;
-    const double from = a - QuarterTable::kStep;
-    double sum = slope(from) + slope(a);
+  double value = 0.0;
+  for (int i = 0; i < QuarterTable::kSegments; ++i) {
+    const double from = i * QuarterTable::kStep;
+    const double to = from + QuarterTable::kStep;
+    double sum = slope(from) + slope(to);
     for (int k = 1; k < kSteps; ++k) sum += (k % 2 ? 4.0 : 2.0) * slope(from + k * h);
-    t.value[i] = t.value[i - 1] + sum * h / 3.0;
+    const double next = value + sum * h / 3.0;
+    const double m0 = slope(from) * QuarterTable::kStep;
+    const double m1 = slope(to) * QuarterTable::kStep;
+    t.segments[i] = {value, m0, 3.0 * (next - value) - 2.0 * m0 - m1, 2.0 * (value - next) + m0 + m1};
+    value = next;
   }
+  t.top = value;
   return t;
 }
 
@@ -92,7 +113,7 @@ QuarterTable integralTable(Slope slope) {
 // fold's integral over a period.
 const QuarterTable s_foldIntegral =
     integralTable([](double a) { return double(lockhartFoldOfAngle(float(a))); });
-const double s_foldIntegralMean = s_foldIntegral.value[QuarterTable::kSegments];
+const double s_foldIntegralMean = s_foldIntegral.top;
 // Q(a), the integral of H - its mean over a quarter period.
 const QuarterTable s_foldSecondIntegral =
     integralTable([](double a) { return s_foldIntegral(a) - s_foldIntegralMean; });
@@ -103,17 +124,29 @@ struct HalfTurns {
   bool odd;
 };
 
-HalfTurns halfTurns(double x) {
-  const double n = std::nearbyint(x * (1.0 / kPiD));
-  return {x - n * kPiD, (static_cast<int64_t>(n) & 1) != 0};
+// Adding 1.5 x 2^52 rounds x / pi to a whole number held in the low bits (|x| far below 2^51 pi); unlike
+// nearbyint it needs no library call.
+[[gnu::always_inline]] inline HalfTurns halfTurns(double x) {
+  constexpr double kRound = 6755399441055744.0;
+  const double t = x * (1.0 / kPiD) + kRound;
+  const double n = t - kRound;
+  return {x - n * kPiD, (std::bit_cast<uint64_t>(t) & 1) != 0};
 }
 
 // The fold's second integral less its mean slope (which the second-order mean cancels): odd, periodic,
 // (-1)^n sign(r) Q(|r|).
-double lockhartFoldSecondIntegral(double x) {
+[[gnu::always_inline]] inline double lockhartFoldSecondIntegral(double x) {
   const HalfTurns t = halfTurns(x);
   const double q = s_foldSecondIntegral(std::min(std::fabs(t.r), kQuarterTurn));
   return (t.r < 0.0) != t.odd ? -q : q;
+}
+
+// The fold itself as the slope of its integral's table, where the inputs meet (where a held input sits, no
+// logarithms).
+double tableFold(double x) {
+  const HalfTurns t = halfTurns(x);
+  const double f = s_foldIntegral.slope(std::min(std::fabs(t.r), kQuarterTurn));
+  return (t.r < 0.0) != t.odd ? -f : f;
 }
 
 // The mean of the fold's integral less its mean between a and b, given the second integral at both.
@@ -138,23 +171,44 @@ LockhartMeans lockhartMeansFrom(float before, float last) {
   return {before, last, secondLast, integralMean(last, before, secondLast, secondBefore)};
 }
 
-float lockhartMeanNext(LockhartMeans& m, float x) {
-  const double second = lockhartFoldSecondIntegral(x);
-  const double mean = integralMean(x, m.last, second, m.lastSecond);
-  double y;
-  if (std::fabs(x - m.before) >= kNearInputs) {
-    y = 2.0 * (mean - m.lastMean) / (double(x) - m.before);
-  } else {
-    // Back where it was two inputs ago: the limit about the midpoint of the two ends.
-    const double centre = 0.5 * (double(x) + m.before);
-    const double d = centre - m.last;
-    y = std::fabs(d) < kNearInputs ? double(lockhartFold(float(0.5 * (centre + m.last))))
-                                   : 2.0 / d *
-                                         (lockhartFoldIntegral(centre) - s_foldIntegralMean +
-                                          (m.lastSecond - lockhartFoldSecondIntegral(centre)) / d);
+namespace {
+
+// The second-order mean about x1 from the first-order means before (x0..x1) and after it (x1..x2) and the
+// second integral at x1. The difference of the means is exact enough in double that the division needs only
+// float.
+float secondMean(float x0, float x1, float x2, double meanBefore, double meanAfter, double second1) {
+  if (std::fabs(x2 - x0) >= kNearInputs) return float(2.0 * (meanAfter - meanBefore)) / (x2 - x0);
+  // Back where it was two inputs ago: the limit about the midpoint of the two ends.
+  const double centre = 0.5 * (double(x2) + x0);
+  const double d = centre - x1;
+  if (std::fabs(d) < kNearInputs) return float(tableFold(0.5 * (centre + x1)));
+  return float(2.0 / d *
+               (lockhartFoldIntegral(centre) - s_foldIntegralMean +
+                (second1 - lockhartFoldSecondIntegral(centre)) / d));
+}
+
+}  // namespace
+
+// In passes over the row, so that the divisions pipeline: the second integrals, the first-order means (the
+// spans too short to divide by mended after), the second-order means likewise.
+void lockhartMeans(LockhartMeans& m, const float* x, int n, float* out) {
+  double second[kMaxLockhartMeans];
+  double mean[kMaxLockhartMeans];
+  for (int k = 0; k < n; ++k) second[k] = lockhartFoldSecondIntegral(x[k]);
+  mean[0] = integralMean(x[0], m.last, second[0], m.lastSecond);
+  for (int k = 1; k < n; ++k) mean[k] = (second[k] - second[k - 1]) / (double(x[k]) - double(x[k - 1]));
+  for (int k = 1; k < n; ++k) {
+    if (std::fabs(double(x[k]) - double(x[k - 1])) < kNearInputs)
+      mean[k] = integralMean(x[k], x[k - 1], second[k], second[k - 1]);
   }
-  m = {m.last, x, second, mean};
-  return float(y);
+  out[0] = secondMean(m.before, m.last, x[0], m.lastMean, mean[0], m.lastSecond);
+  if (n > 1) out[1] = secondMean(m.last, x[0], x[1], mean[0], mean[1], second[0]);
+  for (int k = 2; k < n; ++k) out[k] = float(2.0 * (mean[k] - mean[k - 1])) / (x[k] - x[k - 2]);
+  for (int k = 2; k < n; ++k) {
+    if (std::fabs(x[k] - x[k - 2]) < kNearInputs)
+      out[k] = secondMean(x[k - 2], x[k - 1], x[k], mean[k - 1], mean[k], second[k - 1]);
+  }
+  m = {n > 1 ? x[n - 2] : m.last, x[n - 1], second[n - 1], mean[n - 1]};
 }
 
 namespace {
@@ -285,7 +339,8 @@ void characterFoldRow(const float* v, const float* prev, const float* character,
   for (int k = 0; k < 2 * kBlock; ++k) reachesLockhart |= character[k] >= 0.5f;
   if (reachesLockhart) {
     LockhartMeans means = lockhartMeansFrom(before, last);
-    for (int k = 0; k < 2 * kBlock; ++k) lockhart[k] = 1.612524f * lockhartMeanNext(means, v[k]);
+    lockhartMeans(means, v, 2 * kBlock, lockhart);
+    for (float& y : lockhart) y *= 1.612524f;
   } else {
     std::fill_n(lockhart, 2 * kBlock, 0.f);
   }

@@ -27,8 +27,8 @@ double lockhartFoldIntegral(double x);
 // that would fold back above twice the rate by about 1/n^2 more. The state: the last two inputs, the
 // second integral at the last and the first-order mean between them (doubles).
 struct LockhartMeans {
-  double before;
-  double last;
+  float before;
+  float last;
   double lastSecond;
   double lastMean;
 };
@@ -36,8 +36,10 @@ struct LockhartMeans {
 // The state after the inputs before and last.
 LockhartMeans lockhartMeansFrom(float before, float last);
 
-// The mean about the last input, taking x as the next one.
-float lockhartMeanNext(LockhartMeans& m, float x);
+// The means about the last input and the first n - 1 of x (n at most kMaxLockhartMeans) into out[0..n-1],
+// taking x as the next inputs.
+inline constexpr int kMaxLockhartMeans = 128;
+void lockhartMeans(LockhartMeans& m, const float* x, int n, float* out);
 
 // Morphs sine fold s (the sine of x) at c = 0 through the scaled Serge fold at 0.5 to the scaled
 // Lockhart fold at 1; the gains level the three characters.
@@ -70,7 +72,7 @@ struct FoldState {
 };
 
 // Folds the row in place at twice the sample rate, the sines by ml::sinApprox, the Lockhart character by its
-// means (lockhartMeanNext), the sine and Serge characters at the 2x input before, in time with them (their
+// means (lockhartMeans), the sine and Serge characters at the 2x input before, in time with them (their
 // aliasing is already below -60 dB at C7). The fold fades in over fold amounts 1..1.2; a block whose amount
 // never exceeds 1.001 passes unchanged and leaves the oversampler untouched. The wet path is 7 samples late
 // against the dry one (the oversampler's latency and the one 2x sample of the means).

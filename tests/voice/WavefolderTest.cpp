@@ -58,12 +58,29 @@ TEST(Wavefolder, LockhartMeans) {
                               {10.f, 12.f, 14.5f}, {1.57f, 1.58f, 1.59f}};
   for (const auto& t : triples) {
     LockhartMeans m = lockhartMeansFrom(t[0], t[1]);
-    EXPECT_NEAR(lockhartMeanNext(m, t[2]), plainSecondMean(t[0], t[1], t[2]), 2e-5)
-        << t[0] << " " << t[1] << " " << t[2];
+    float y;
+    lockhartMeans(m, &t[2], 1, &y);
+    EXPECT_NEAR(y, plainSecondMean(t[0], t[1], t[2]), 2e-5) << t[0] << " " << t[1] << " " << t[2];
   }
   // A held input gives the curve itself.
   LockhartMeans held = lockhartMeansFrom(0.9f, 0.9f);
-  EXPECT_NEAR(lockhartMeanNext(held, 0.9f), lockhartFold(0.9f), 1e-6f);
+  const float x = 0.9f;
+  float y;
+  lockhartMeans(held, &x, 1, &y);
+  EXPECT_NEAR(y, lockhartFold(0.9f), 1e-6f);
+  // A row, with its inputs meeting and returning, as input by input.
+  float row[kMaxLockhartMeans];
+  for (int k = 0; k < kMaxLockhartMeans; ++k) row[k] = 9.f * sinf(0.07f * float(k));
+  row[40] = row[39];
+  row[61] = row[59];
+  LockhartMeans whole = lockhartMeansFrom(0.3f, -0.2f);
+  LockhartMeans single = whole;
+  float rowMeans[kMaxLockhartMeans];
+  lockhartMeans(whole, row, kMaxLockhartMeans, rowMeans);
+  for (int k = 0; k < kMaxLockhartMeans; ++k) {
+    lockhartMeans(single, row + k, 1, &y);
+    ASSERT_EQ(rowMeans[k], y) << k;
+  }
 }
 
 TEST(Wavefolder, SergeCurve) {
@@ -146,7 +163,9 @@ struct StageShaper {
 
   float operator()(float u) const {
     const float v = (u + bias) * gain;
-    const float lockhart = 1.612524f * lockhartMeanNext(means, v);
+    float mean;
+    lockhartMeans(means, &v, 1, &mean);
+    const float lockhart = 1.612524f * mean;
     const float s = sinf(last);
     const float serge = 0.697744f * sergeFold(last);
     last = v;
