@@ -192,6 +192,13 @@ float secondMean(float x0, float x1, float x2, double meanBefore, double meanAft
 // In passes over the row, so that the divisions pipeline: the second integrals, the first-order means (the
 // spans too short to divide by mended after), the second-order means likewise.
 void lockhartMeans(LockhartMeans& m, const float* x, int n, float* out) {
+  // A row that holds the last input (a silent oscillator under a bias) is the fold of it throughout, as the
+  // limits below would give sample by sample.
+  if (m.before == m.last && std::all_of(x, x + n, [&](float v) { return v == m.last; })) {
+    std::fill_n(out, n, float(tableFold(m.last)));
+    m.lastMean = lockhartFoldIntegral(m.last) - s_foldIntegralMean;
+    return;
+  }
   double second[kMaxLockhartMeans];
   double mean[kMaxLockhartMeans];
   for (int k = 0; k < n; ++k) second[k] = lockhartFoldSecondIntegral(x[k]);

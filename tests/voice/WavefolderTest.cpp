@@ -62,12 +62,15 @@ TEST(Wavefolder, LockhartMeans) {
     lockhartMeans(m, &t[2], 1, &y);
     EXPECT_NEAR(y, plainSecondMean(t[0], t[1], t[2]), 2e-5) << t[0] << " " << t[1] << " " << t[2];
   }
-  // A held input gives the curve itself.
+  // A held input gives the curve itself, and leaves the state as the means of a moving one would.
   LockhartMeans held = lockhartMeansFrom(0.9f, 0.9f);
   const float x = 0.9f;
   float y;
   lockhartMeans(held, &x, 1, &y);
   EXPECT_NEAR(y, lockhartFold(0.9f), 1e-6f);
+  const LockhartMeans fresh = lockhartMeansFrom(0.9f, 0.9f);
+  EXPECT_EQ(held.lastSecond, fresh.lastSecond);
+  EXPECT_EQ(held.lastMean, fresh.lastMean);
   // A row, with its inputs meeting and returning, as input by input.
   float row[kMaxLockhartMeans];
   for (int k = 0; k < kMaxLockhartMeans; ++k) row[k] = 9.f * sinf(0.07f * float(k));
