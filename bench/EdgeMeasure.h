@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "Fft.h"
+#include "engine/ParamTable.h"
 #include "engine/PluginProcessor.h"
 #include "engine/TruePeakLimiter.h"
 #include "platform/FloatingPointControl.h"
@@ -62,6 +63,43 @@ inline std::vector<float> renderEngine(double rate, const std::vector<Param>& pa
   }
   return left;
 }
+
+// The oscillator's nonlinear stages at the top of the keyboard: one held note of a fold or feedback patch
+// through filter A opened to 20 kHz (resonance 0), Filter B at its default, reverb, noise floor and drift
+// off.
+struct FoldPatch {
+  const char* name;
+  std::vector<Param> patch;
+};
+
+inline std::vector<FoldPatch> foldPatches() {
+  const std::vector<Param> open = {{kParamReverbMix, 0.0},
+                                   {kParamNoiseLevel, 0.0},
+                                   {kParamDrift, 0.0},
+                                   {kParamFilterACutoff, 20000.0},
+                                   {kParamFilterAResonance, 0.0}};
+  auto with = [&](std::vector<Param> extra) {
+    std::vector<Param> p = open;
+    p.insert(p.end(), extra.begin(), extra.end());
+    return p;
+  };
+  return {
+      {"fold 8, sine", with({{kParamFold, 8.0}, {kParamFoldCharacter, 0.0}})},
+      {"fold 8, Serge", with({{kParamFold, 8.0}, {kParamFoldCharacter, 0.5}})},
+      {"fold 8, Lockhart", with({{kParamFold, 8.0}, {kParamFoldCharacter, 1.0}})},
+      {"fold 4, Lockhart", with({{kParamFold, 4.0}, {kParamFoldCharacter, 1.0}})},
+      {"feedback 1, fold 1", with({{kParamFeedback, 1.0}, {kParamFold, 1.0}})},
+      {"FM 0.2, feedback 0.5, fold 4",
+       with({{kParamFmAmount, 0.2}, {kParamFeedback, 0.5}, {kParamFold, 4.0}})},
+      {"fold 8, char 0.25, bias +0.5",
+       with({{kParamFold, 8.0}, {kParamFoldCharacter, 0.25}, {kParamFoldBias, 0.5}})},
+      {"fold 8, char 0.75, bias -0.5",
+       with({{kParamFold, 8.0}, {kParamFoldCharacter, 0.75}, {kParamFoldBias, -0.5}})},
+  };
+}
+
+// The keys of the fold grid, C3 to C7.
+inline constexpr int kFoldKeys[] = {48, 60, 72, 84, 96};
 
 // Blackman-Harris (4 terms) of length n at i.
 inline double blackmanHarris(size_t i, size_t n) {

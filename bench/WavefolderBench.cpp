@@ -34,12 +34,12 @@ void foldBlock(benchmark::State& state, float character) {
   in.biasRoute = zero;
   in.character = chars;
   in.characterRoute = zero;
-  Oversampler2x os;
+  FoldState foldState;
   float row[kBlock];
   int n = 0;
   for (auto _ : state) {
     for (int i = 0; i < kBlock; ++i) row[i] = 0.8f * sinf(0.03f * static_cast<float>(n++));
-    foldStage(row, os, in);
+    foldStage(row, foldState, in);
     benchmark::DoNotOptimize(row);
   }
   state.SetItemsProcessed(state.iterations() * kBlock);

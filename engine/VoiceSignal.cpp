@@ -128,7 +128,7 @@ void foldAndDeclick(const VoiceContext& ctx, VoiceState& v, VoiceBlock& b) {
   fold.characterRoute = b.routeRow[kRouteFoldChar].getConstBuffer();
   fold.characterOffset = b.kitRouteAdjust[kRouteFoldChar];
   fold.characterVoiceSource = routeUsesVoiceSource(ctx.routes, kRouteFoldChar, b.source[kRouteFoldChar]);
-  foldStage(row, v.foldOversampler, fold);
+  foldStage(row, v.fold, fold);
 
   declick(row, v.voiceFade, v.voiceFadeState, b.noteStart, b.retrigger);
 }

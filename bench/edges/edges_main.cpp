@@ -1,7 +1,8 @@
-// tavrin-edges: prints the filters' worst aliasing over the grid of resonant high-cutoff patches, and the
-// sample and true peaks of loud patches at full output gain, at 44.1 and 48 kHz (see EdgeMeasure.h).
-// Usage: tavrin-edges [alias|peaks] [FILTER] (both when no argument; FILTER keeps the alias cases whose name
-// holds it).
+// tavrin-edges: prints the filters' worst aliasing over the grid of resonant high-cutoff patches, the folds'
+// and feedback's over the fold grid, and the sample and true peaks of loud patches at full output gain, at
+// 44.1 and 48 kHz (see EdgeMeasure.h).
+// Usage: tavrin-edges [alias|folds|peaks] [FILTER] (all three when no argument; FILTER keeps the alias or
+// fold cases whose name holds it).
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -70,10 +71,8 @@ std::vector<Param> heavyPatch() {
   return p;
 }
 
-void runAlias(const char* filter) {
-  std::vector<Case> cases = aliasCases();
-  cases.push_back({"heavy bench patch, E6", heavyPatch(), {{0.0, 88, 10.0}}});
-  cases.push_back({"heavy bench patch, C2", heavyPatch(), {{0.0, 36, 10.0}}});
+// Each case's worst alias at 44.1 and 48 kHz, and the worst of each rate.
+void printAliasGrid(std::vector<Case> cases, const char* filter) {
   std::erase_if(cases, [&](const Case& c) { return c.name.find(filter) == std::string::npos; });
   for (const double rate : {44100.0, 48000.0}) {
     std::vector<edge_measure::Alias> results(cases.size());
@@ -100,6 +99,22 @@ void runAlias(const char* filter) {
     std::printf("%5.1f kHz  worst alias %.1f dB at %.0f Hz\n", rate / 1000, worst.db, worst.hz);
     std::fflush(stdout);
   }
+}
+
+void runAlias(const char* filter) {
+  std::vector<Case> cases = aliasCases();
+  cases.push_back({"heavy bench patch, E6", heavyPatch(), {{0.0, 88, 10.0}}});
+  cases.push_back({"heavy bench patch, C2", heavyPatch(), {{0.0, 36, 10.0}}});
+  printAliasGrid(cases, filter);
+}
+
+void runFolds(const char* filter) {
+  std::vector<Case> cases;
+  for (const edge_measure::FoldPatch& p : edge_measure::foldPatches()) {
+    for (const int key : edge_measure::kFoldKeys)
+      cases.push_back({std::string(p.name) + ", key " + std::to_string(key), p.patch, {{0.0, key, 10.0}}});
+  }
+  printAliasGrid(cases, filter);
 }
 
 void printPeaks(const char* name, const std::vector<float>& out, size_t from) {
@@ -151,8 +166,11 @@ void runPeaks() {
 
 int main(int argc, char** argv) {
   const bool alias = argc < 2 || std::strcmp(argv[1], "alias") == 0;
+  const bool folds = argc < 2 || std::strcmp(argv[1], "folds") == 0;
   const bool peaks = argc < 2 || std::strcmp(argv[1], "peaks") == 0;
+  const char* filter = argc > 2 ? argv[2] : "";
   if (peaks) runPeaks();
-  if (alias) runAlias(argc > 2 ? argv[2] : "");
+  if (alias) runAlias(filter);
+  if (folds) runFolds(filter);
   return 0;
 }

@@ -15,6 +15,7 @@
 #include "engine/voice/Oversampler2xAllpass.h"
 #include "engine/voice/PMOversampler.h"
 #include "engine/voice/ParamSmoother.h"
+#include "engine/voice/Wavefolder.h"
 #include "foundation/MLADSR.h"
 #include "foundation/MLDSPGens.h"
 
@@ -53,7 +54,7 @@ struct VoiceState {
   // oversampler and fade, mode tracker and cutoff snap.
   FilterState filterA;
   FilterState filterB;
-  Oversampler2x foldOversampler;
+  FoldState fold;
   PMOversampler pmOversampler;
   bool pmPath{false};
   bool pmSeeded{false};

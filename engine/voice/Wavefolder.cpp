@@ -1,6 +1,9 @@
 #include "engine/voice/Wavefolder.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 #include "engine/voice/FilterSaturation.h"
 #include "foundation/MLDSPVector.h"
@@ -45,6 +48,178 @@ float lockhartFold(float x) {
 
 namespace {
 
+constexpr double kPiD = 3.14159265358979323846;
+constexpr double kQuarterTurn = 0.5 * kPiD;
+constexpr double kNearInputs = 1e-5;  // closer inputs take the limits of the means
+
+// A function on 0..pi/2 from its values and slopes at the nodes: per segment the cubic Hermite polynomial
+// between them, in powers of the position s (0..1) within the segment.
+struct QuarterTable {
+  static constexpr int kSegments = 128;
+  static constexpr double kStep = kQuarterTurn / kSegments;
+  struct Cubic {
+    double c0, c1, c2, c3;
+  };
+  Cubic segments[kSegments];
+
+  double top;  // the value at pi/2
+
+  // The segment holding a, and a's position s within it.
+  [[gnu::always_inline]] const Cubic& segmentAt(double a, double& s) const {
+    const double pos = a * (1.0 / kStep);
+    const int i = std::min(int(pos), kSegments - 1);
+    s = pos - i;
+    return segments[i];
+  }
+
+  [[gnu::always_inline]] double operator()(double a) const {
+    double s;
+    const Cubic& c = segmentAt(a, s);
+    return c.c0 + s * (c.c1 + s * (c.c2 + s * c.c3));
+  }
+
+  // The slope at a.
+  double slope(double a) const {
+    double s;
+    const Cubic& c = segmentAt(a, s);
+    return (c.c1 + s * (2.0 * c.c2 + s * 3.0 * c.c3)) * (1.0 / kStep);
+  }
+};
+
+// The integral from 0 of slope over 0..pi/2, by Simpson's rule on 16 steps a segment (errors far below
+// float resolution).
+template <typename Slope>
+QuarterTable integralTable(Slope slope) {
+  constexpr int kSteps = 16;
+  constexpr double h = QuarterTable::kStep / kSteps;
+  QuarterTable t{};
+  double value = 0.0;
+  for (int i = 0; i < QuarterTable::kSegments; ++i) {
+    const double from = i * QuarterTable::kStep;
+    const double to = from + QuarterTable::kStep;
+    double sum = slope(from) + slope(to);
+    for (int k = 1; k < kSteps; ++k) sum += (k % 2 ? 4.0 : 2.0) * slope(from + k * h);
+    const double next = value + sum * h / 3.0;
+    const double m0 = slope(from) * QuarterTable::kStep;
+    const double m1 = slope(to) * QuarterTable::kStep;
+    t.segments[i] = {value, m0, 3.0 * (next - value) - 2.0 * m0 - m1, 2.0 * (value - next) + m0 + m1};
+    value = next;
+  }
+  t.top = value;
+  return t;
+}
+
+// H(a), the integral of the fold over a quarter period, and its value at pi/2, which is the mean of the
+// fold's integral over a period.
+const QuarterTable s_foldIntegral =
+    integralTable([](double a) { return double(lockhartFoldOfAngle(float(a))); });
+const double s_foldIntegralMean = s_foldIntegral.top;
+// Q(a), the integral of H - its mean over a quarter period.
+const QuarterTable s_foldSecondIntegral =
+    integralTable([](double a) { return s_foldIntegral(a) - s_foldIntegralMean; });
+
+// x = n pi + r with |r| <= pi/2.
+struct HalfTurns {
+  double r;
+  bool odd;
+};
+
+// Adding 1.5 x 2^52 rounds x / pi to a whole number held in the low bits (|x| far below 2^51 pi); unlike
+// nearbyint it needs no library call.
+[[gnu::always_inline]] inline HalfTurns halfTurns(double x) {
+  constexpr double kRound = 6755399441055744.0;
+  const double t = x * (1.0 / kPiD) + kRound;
+  const double n = t - kRound;
+  return {x - n * kPiD, (std::bit_cast<uint64_t>(t) & 1) != 0};
+}
+
+// The fold's second integral less its mean slope (which the second-order mean cancels): odd, periodic,
+// (-1)^n sign(r) Q(|r|).
+[[gnu::always_inline]] inline double lockhartFoldSecondIntegral(double x) {
+  const HalfTurns t = halfTurns(x);
+  const double q = s_foldSecondIntegral(std::min(std::fabs(t.r), kQuarterTurn));
+  return (t.r < 0.0) != t.odd ? -q : q;
+}
+
+// The fold itself as the slope of its integral's table, where the inputs meet (where a held input sits, no
+// logarithms).
+double tableFold(double x) {
+  const HalfTurns t = halfTurns(x);
+  const double f = s_foldIntegral.slope(std::min(std::fabs(t.r), kQuarterTurn));
+  return (t.r < 0.0) != t.odd ? -f : f;
+}
+
+// The mean of the fold's integral less its mean between a and b, given the second integral at both.
+double integralMean(double a, double b, double secondA, double secondB) {
+  if (std::fabs(a - b) < kNearInputs) return lockhartFoldIntegral(0.5 * (a + b)) - s_foldIntegralMean;
+  return (secondA - secondB) / (a - b);
+}
+
+}  // namespace
+
+// Over an even n the fold is the curve of r, over an odd one its negative, so the integral climbs H(|r|)
+// from each even multiple of pi and falls back from 2 H(pi/2) after each odd one.
+double lockhartFoldIntegral(double x) {
+  const HalfTurns t = halfTurns(x);
+  const double h = s_foldIntegral(std::min(std::fabs(t.r), kQuarterTurn));
+  return t.odd ? 2.0 * s_foldIntegralMean - h : h;
+}
+
+LockhartMeans lockhartMeansFrom(float before, float last) {
+  const double secondBefore = lockhartFoldSecondIntegral(before);
+  const double secondLast = lockhartFoldSecondIntegral(last);
+  return {before, last, secondLast, integralMean(last, before, secondLast, secondBefore)};
+}
+
+namespace {
+
+// The second-order mean about x1 from the first-order means before (x0..x1) and after it (x1..x2) and the
+// second integral at x1. The difference of the means is exact enough in double that the division needs only
+// float.
+float secondMean(float x0, float x1, float x2, double meanBefore, double meanAfter, double second1) {
+  if (std::fabs(x2 - x0) >= kNearInputs) return float(2.0 * (meanAfter - meanBefore)) / (x2 - x0);
+  // Back where it was two inputs ago: the limit about the midpoint of the two ends.
+  const double centre = 0.5 * (double(x2) + x0);
+  const double d = centre - x1;
+  if (std::fabs(d) < kNearInputs) return float(tableFold(0.5 * (centre + x1)));
+  return float(2.0 / d *
+               (lockhartFoldIntegral(centre) - s_foldIntegralMean +
+                (second1 - lockhartFoldSecondIntegral(centre)) / d));
+}
+
+}  // namespace
+
+// In passes over the row, so that the divisions pipeline: the second integrals, the first-order means (the
+// spans too short to divide by mended after), the second-order means likewise.
+void lockhartMeans(LockhartMeans& m, const float* x, int n, float* out) {
+  // A row that holds the last input (a silent oscillator under a bias) is the fold of it throughout, as the
+  // limits below would give sample by sample.
+  if (m.before == m.last && std::all_of(x, x + n, [&](float v) { return v == m.last; })) {
+    std::fill_n(out, n, float(tableFold(m.last)));
+    m.lastMean = lockhartFoldIntegral(m.last) - s_foldIntegralMean;
+    return;
+  }
+  double second[kMaxLockhartMeans];
+  double mean[kMaxLockhartMeans];
+  for (int k = 0; k < n; ++k) second[k] = lockhartFoldSecondIntegral(x[k]);
+  mean[0] = integralMean(x[0], m.last, second[0], m.lastSecond);
+  for (int k = 1; k < n; ++k) mean[k] = (second[k] - second[k - 1]) / (double(x[k]) - double(x[k - 1]));
+  for (int k = 1; k < n; ++k) {
+    if (std::fabs(double(x[k]) - double(x[k - 1])) < kNearInputs)
+      mean[k] = integralMean(x[k], x[k - 1], second[k], second[k - 1]);
+  }
+  out[0] = secondMean(m.before, m.last, x[0], m.lastMean, mean[0], m.lastSecond);
+  if (n > 1) out[1] = secondMean(m.last, x[0], x[1], mean[0], mean[1], second[0]);
+  for (int k = 2; k < n; ++k) out[k] = float(2.0 * (mean[k] - mean[k - 1])) / (x[k] - x[k - 2]);
+  for (int k = 2; k < n; ++k) {
+    if (std::fabs(x[k] - x[k - 2]) < kNearInputs)
+      out[k] = secondMean(x[k - 2], x[k - 1], x[k], mean[k - 1], mean[k], second[k - 1]);
+  }
+  m = {n > 1 ? x[n - 2] : m.last, x[n - 1], second[n - 1], mean[n - 1]};
+}
+
+namespace {
+
 // The character morph from the sine fold s, the Serge fold's sine and the folded angle of one input.
 float foldCharMix(float s, float sergeSine, float angle, float c) {
   if (c <= 0.f) return s;
@@ -84,36 +259,6 @@ F4 tanhApproxLanes(F4 x) {
   const F4 q01 = add(splat(4.89352518554385e-03f), mul(splat(2.26843463243900e-03f), y));
   const F4 q23 = add(splat(1.18534705686654e-04f), mul(splat(1.19825839466702e-06f), y));
   return div(p, add(q01, mul(q23, y2)));
-}
-
-// Four lanes of ml::logApprox, in its operation order.
-F4 logApproxLanes(F4 x) {
-  using namespace ml::simd;
-  using L = ml::LogApprox;
-  const I4 bits = bitsOf(x);
-  const I4 e = subI(shiftRightI<23>(addI(bits, splatI(L::kExponentShift))), splatI(127));
-  const F4 m = fromBits(subI(bits, shiftLeftI<23>(e)));
-  const F4 s = div(sub(m, splat(1.f)), add(m, splat(1.f)));
-  const F4 z = mul(s, s);
-  F4 p = splat(L::kC9);
-  p = add(mul(p, z), splat(L::kC7));
-  p = add(mul(p, z), splat(L::kC5));
-  p = add(mul(p, z), splat(L::kC3));
-  const F4 twoS = mul(splat(2.f), s);
-  const F4 lnM = add(twoS, mul(mul(twoS, z), p));
-  const F4 fe = toFloat(e);
-  return add(mul(fe, splat(L::kLn2Hi)), add(lnM, mul(fe, splat(L::kLn2Lo))));
-}
-
-// Four lanes of lockhartFoldOfAngle, in its operation order.
-F4 lockhartFoldOfAngleLanes(F4 angle) {
-  using namespace ml::simd;
-  const F4 v = mul(splat(0.63661975f), angle);
-  const F4 x = mul(splat(2.7182817f), sub(splat(1.f), abs(v)));
-  const F4 w = logApproxLanes(add(splat(1.f), x));
-  const F4 lambert = mul(w, sub(splat(1.f), div(logApproxLanes(add(splat(1.f), w)), add(splat(2.f), w))));
-  const F4 r = sub(sub(splat(1.f), lambert), splat(kLockRaw0));
-  return select(mul(r, splat(-1.f)), r, lessThan(v, splat(0.f)));
 }
 
 // Rows of the block at twice the rate: each base-rate value twice.
@@ -177,26 +322,34 @@ void shaperInput(const float* u, const FoldRows& r, float* v) {
     storeU(v + k, mul(add(loadU(u + k), loadF(r.bias2x + k)), loadF(r.gain2x + k)));
 }
 
-// The sine fold of the 2x shaper inputs v morphed by the character into u. The Lockhart fold (two
-// logarithms a sample) is computed only where the character reaches it.
-void characterFoldRow(const float* v, const float* character, float* u) {
+// Each 2x shaper input's predecessor (last before v[0]), into p. The sine and Serge folds are taken there,
+// so that they stay in time with the Lockhart fold's means, and sound the same whichever character sounds.
+void previousInputs(const float* v, float last, float* p) {
+  p[0] = last;
+  std::copy_n(v, 2 * kBlock - 1, p + 1);
+}
+
+// The sine fold of the previous inputs prev morphed by the character into u (which may be prev). The
+// Lockhart fold is computed only where the character reaches it, as its means over the 2x shaper inputs v
+// after before and last.
+void characterFoldRow(const float* v, const float* prev, const float* character, float before, float last,
+                      float* u) {
   using namespace ml::simd;
   alignas(16) float sine[2 * kBlock];
   alignas(16) float serge[2 * kBlock];
-  alignas(16) float angle[2 * kBlock];
   alignas(16) float lockhart[2 * kBlock];
   for (int k = 0; k < 2 * kBlock; k += 4)
-    storeF(serge + k, mul(splat(1.6f), tanhApproxLanes(div(loadF(v + k), splat(1.6f)))));
-  for (int k = 0; k < 2 * kBlock; ++k) {
-    angle[k] = ml::foldedAngle(v[k]);
-    sine[k] = ml::sinOfFoldedAngle(angle[k]);
-  }
+    storeF(serge + k, mul(splat(1.6f), tanhApproxLanes(div(loadU(prev + k), splat(1.6f)))));
+  for (int k = 0; k < 2 * kBlock; ++k) sine[k] = ml::sinApprox(prev[k]);
   ml::sinApprox(serge, 2 * kBlock);
-  for (int k = 0; k < 2 * kBlock; k += 4) {
-    const I4 below = lessThan(loadF(character + k), splat(0.5f));
-    const F4 lanes =
-        allSet(below) ? splat(0.f) : mul(splat(1.612524f), lockhartFoldOfAngleLanes(loadF(angle + k)));
-    storeF(lockhart + k, select(splat(0.f), lanes, below));
+  bool reachesLockhart = false;
+  for (int k = 0; k < 2 * kBlock; ++k) reachesLockhart |= character[k] >= 0.5f;
+  if (reachesLockhart) {
+    LockhartMeans means = lockhartMeansFrom(before, last);
+    lockhartMeans(means, v, 2 * kBlock, lockhart);
+    for (float& y : lockhart) y *= 1.612524f;
+  } else {
+    std::fill_n(lockhart, 2 * kBlock, 0.f);
   }
   // foldCharMix four lanes at a time.
   for (int k = 0; k < 2 * kBlock; k += 4) {
@@ -217,20 +370,24 @@ bool usesCharacterPath(const FoldInputs& in) {
 
 }  // namespace
 
-void foldStage(float* row, Oversampler2x& oversampler, const FoldInputs& in) {
+void foldStage(float* row, FoldState& state, const FoldInputs& in) {
   alignas(16) float amount[kBlock];
   if (foldAmounts(in, amount) <= 1.001f) return;
   const bool character = usesCharacterPath(in);
   FoldRows r;
   fillFoldRows(in, amount, character, r);
   float y[kBlock];
-  oversampler.processBlockRows(row, y, kBlock, [&](float* u) {
+  state.oversampler.processBlockRows(row, y, kBlock, [&](float* u) {
+    alignas(16) float v[2 * kBlock];
+    shaperInput(u, r, v);
+    const float before = state.beforeLastInput;
+    const float last = state.lastInput;
+    state.beforeLastInput = v[2 * kBlock - 2];
+    state.lastInput = v[2 * kBlock - 1];
+    previousInputs(v, last, u);
     if (character) {
-      alignas(16) float v[2 * kBlock];
-      shaperInput(u, r, v);
-      characterFoldRow(v, r.character2x, u);
+      characterFoldRow(v, u, r.character2x, before, last, u);
     } else {
-      shaperInput(u, r, u);
       ml::sinApprox(u, 2 * kBlock);
     }
   });

@@ -17,6 +17,30 @@ extern const float kLockRaw0;
 // Lockhart fold of a triangle of x (2/pi ml::foldedAngle of x); odd, peak 0.98085 at x = pi/2.
 float lockhartFold(float x);
 
+// The antiderivative of lockhartFold from 0, in double precision: even and periodic in x (period 2 pi),
+// from a table of the integral over a quarter period (cubic Hermite segments whose slopes are the fold).
+double lockhartFoldIntegral(double x);
+
+// The Lockhart fold band-limited by its second antiderivative (second-order antiderivative anti-aliasing):
+// over a stream of shaper inputs, the fold's mean about each input weighted by a triangle reaching to its
+// neighbours, one input late. Its kinks make harmonics that fall only as 1/n^2; the triangle lowers those
+// that would fold back above twice the rate by about 1/n^2 more. The state: the last two inputs, the
+// second integral at the last and the first-order mean between them (doubles).
+struct LockhartMeans {
+  float before;
+  float last;
+  double lastSecond;
+  double lastMean;
+};
+
+// The state after the inputs before and last.
+LockhartMeans lockhartMeansFrom(float before, float last);
+
+// The means about the last input and the first n - 1 of x (n at most kMaxLockhartMeans) into out[0..n-1],
+// taking x as the next inputs.
+inline constexpr int kMaxLockhartMeans = 128;
+void lockhartMeans(LockhartMeans& m, const float* x, int n, float* out);
+
 // Morphs sine fold s (the sine of x) at c = 0 through the scaled Serge fold at 0.5 to the scaled
 // Lockhart fold at 1; the gains level the three characters.
 float foldCharMorph(float x, float s, float c);
@@ -37,7 +61,19 @@ struct FoldInputs {
   bool characterVoiceSource{false};
 };
 
-// Folds the row in place at twice the sample rate, the sines by ml::sinApprox. The fold fades in over fold
-// amounts 1..1.2; a block whose amount never exceeds 1.001 passes unchanged and leaves the oversampler
-// untouched. The wet path is 6.5 samples late against the dry one (the oversampler's latency).
-void foldStage(float* row, Oversampler2x& oversampler, const FoldInputs& in);
+// A voice's fold: its 2x oversampler and the last two 2x shaper inputs (the start of the next block's
+// Lockhart means). Plain data, copies with the voice.
+struct FoldState {
+  Oversampler2x oversampler;
+  float beforeLastInput{0.f};
+  float lastInput{0.f};
+
+  void clear() { *this = FoldState{}; }
+};
+
+// Folds the row in place at twice the sample rate, the sines by ml::sinApprox, the Lockhart character by its
+// means (lockhartMeans), the sine and Serge characters at the 2x input before, in time with them (their
+// aliasing is already below -60 dB at C7). The fold fades in over fold amounts 1..1.2; a block whose amount
+// never exceeds 1.001 passes unchanged and leaves the oversampler untouched. The wet path is 7 samples late
+// against the dry one (the oversampler's latency and the one 2x sample of the means).
+void foldStage(float* row, FoldState& state, const FoldInputs& in);
