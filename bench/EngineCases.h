@@ -30,8 +30,9 @@ struct EngineCase {
   std::string name;
   std::vector<CaseParam> params;
   std::vector<CaseNote> notes;
-  double seconds;         // length of the render
-  double timedFrom{0.0};  // seconds rendered before the timing starts
+  double seconds;               // length of the render
+  double timedFrom{0.0};        // seconds rendered before the timing starts
+  bool modernEnvelopes{false};  // the engine's envelope feel switch (not a parameter) set to modern
 };
 
 // The heaviest voice's steady tone: saturated resonant filters with full drive, deep fold with character,
@@ -53,10 +54,11 @@ inline std::vector<CaseParam> heavyTone() {
 }
 
 // The heaviest voice: its steady tone with every route on Env 2 over its whole range (Pitch from its centre
-// up) and the modern envelope model. shapeMode picks the carrier renderer.
+// up). It is meant with the modern envelopes, which the engine's envelope feel switch chooses, not a
+// parameter (see heavyCase). shapeMode picks the carrier renderer.
 inline std::vector<CaseParam> heavyPatch(double shapeMode) {
   std::vector<CaseParam> p = heavyTone();
-  p.insert(p.end(), {{kParamEnvModel, 1.0}, {kParamShapeMode, shapeMode}, {kParamAmpEnvAttack, 0.001}});
+  p.insert(p.end(), {{kParamShapeMode, shapeMode}, {kParamAmpEnvAttack, 0.001}});
   // Source, start and end of every route.
   const uint32_t routes[][3] = {
       {kParamRatioModSource, kParamRatioModStart, kParamRatioModEnd},
@@ -110,6 +112,13 @@ inline std::vector<CaseNote> retakenChords(double sampleRate, double seconds) {
   return notes;
 }
 
+// A case of the heavy patch, with the modern envelopes it is meant for.
+inline EngineCase heavyCase(std::string name, double shapeMode, std::vector<CaseNote> notes, double seconds) {
+  EngineCase c{std::move(name), heavyPatch(shapeMode), std::move(notes), seconds};
+  c.modernEnvelopes = true;
+  return c;
+}
+
 // The six cases at one sample rate.
 inline std::vector<EngineCase> engineCases(double sampleRate) {
   const std::vector<int> chord = defaultChord();
@@ -118,9 +127,9 @@ inline std::vector<EngineCase> engineCases(double sampleRate) {
   return {
       {"1_default_1voice", {}, heldNotes({60}, kSeconds), kSeconds},
       {"2_default_8voices", {}, heldNotes(chord, kSeconds), kSeconds},
-      {"3_heavy_pm", heavyPatch(0.0), heldNotes({88}, kSeconds), kSeconds},
-      {"4_heavy_carrier_bank", heavyPatch(2.0), heldNotes({36}, kSeconds), kSeconds},
-      {"5_heavy_8voices_8tails", heavyPatch(0.0), retakenChords(sampleRate, kSeconds), kSeconds},
+      heavyCase("3_heavy_pm", 0.0, heldNotes({88}, kSeconds), kSeconds),
+      heavyCase("4_heavy_carrier_bank", 2.0, heldNotes({36}, kSeconds), kSeconds),
+      heavyCase("5_heavy_8voices_8tails", 0.0, retakenChords(sampleRate, kSeconds), kSeconds),
       // Eight held notes decay to nothing under a long reverb: the voices keep rendering their silence.
       {"6_long_decay",
        {{kParamAmpEnvDecay, 2.0},
@@ -166,6 +175,19 @@ inline std::vector<NoteEvent> noteEvents(const EngineCase& c, double sampleRate)
     return a.frame != b.frame ? a.frame < b.frame : (!a.on && b.on);
   });
   return events;
+}
+
+// Sets a patch on a fresh engine, and the modern envelopes when asked for (otherwise the engine keeps its
+// default feel).
+template <typename Engine>
+void applyPatch(Engine& engine, const std::vector<CaseParam>& params, bool modernEnvelopes) {
+  for (const CaseParam& p : params) engine.setParam(p.id, p.plain);
+  if (modernEnvelopes) engine.setEnvFeelModern(true);
+}
+
+template <typename Engine>
+void applyCase(Engine& engine, const EngineCase& c) {
+  applyPatch(engine, c.params, c.modernEnvelopes);
 }
 
 // Hands the engine each event due in the block starting at frame `start`, at its offset in the block;
