@@ -92,8 +92,7 @@ void PluginProcessor::stageEngineRows() {
   }
   for (uint32_t k = 0; k < kNumEngineLasts; ++k) {
     const RowSource& src = kLastSources[k];
-    engineLast[k] =
-        lastSmoothers[k].smooth(clampedParamValue(src.param, cache[src.param]))[ml::kLastSampleInVector];
+    engineLast[k] = lastSmoothers[k].smoothLast(clampedParamValue(src.param, cache[src.param]));
   }
 
   if (jumping) {

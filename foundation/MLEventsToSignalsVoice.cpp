@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "foundation/MLSIMD.h"
 #include "foundation/MLSafeValue.h"
 #include "foundation/MLScalarMath.h"
 
@@ -17,6 +18,16 @@ constexpr double kDriftIntervalSeconds = 8.0;
 constexpr float kSemitonesPerOctaveInv = 0.083333336f;
 constexpr float kDriftScale = 0.02f;
 constexpr uint32_t kDriftSeedPerVoice = 232;
+
+// row[from..to) = v, whole groups of four with vector stores: the rows are aligned, and a block without
+// events fills each of them from 0 to its end.
+void fillRow(float* row, size_t from, size_t to, float v) {
+  size_t i = from;
+  for (; i < to && i % 4 != 0; ++i) row[i] = v;
+  const simd::F4 v4 = simd::splat(v);
+  for (; i + 4 <= to; i += 4) simd::storeF(row + i, v4);
+  for (; i < to; ++i) row[i] = v;
+}
 }  // namespace
 
 void EventsToSignalsVoice::setSampleRate(double sr) {
@@ -134,15 +145,15 @@ void EventsToSignalsVoice::fillUntil(size_t limit) {
   float* gate = outputs.row(kGateRow);
   float* age = outputs.row(kAgeRow);
   const auto sr = static_cast<float>(sampleRate);
-  std::fill(gate + writePos, gate + limit, currentVelocity);
+  fillRow(gate, writePos, limit, currentVelocity);
   if (pitchGlide.settledAt(currentPitch)) {
-    std::fill(pitch + writePos, pitch + limit, pitchGlide.currentValue);
+    fillRow(pitch, writePos, limit, pitchGlide.currentValue);
   } else {
     for (size_t i = writePos; i < limit; ++i) pitch[i] = pitchGlide.nextSample(currentPitch);
   }
   const auto count = static_cast<uint32_t>(limit - writePos);
   if (ageStep == 0) {
-    std::fill(age + writePos, age + limit, samplesToSeconds(ageInSamples, sr));
+    fillRow(age, writePos, limit, samplesToSeconds(ageInSamples, sr));
   } else if (ageStep == 1 && ageInSamples <= static_cast<uint32_t>(INT32_MAX) - count) {
     // The same quotients from ages converted as int32, which the compiler vectorises.
     const auto before = static_cast<int32_t>(ageInSamples);
