@@ -2,6 +2,7 @@
 #include "foundation/MLEventsToSignalsVoice.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <initializer_list>
@@ -27,6 +28,15 @@ void fillRow(float* row, size_t from, size_t to, float v) {
   const simd::F4 v4 = simd::splat(v);
   for (; i + 4 <= to; i += 4) simd::storeF(row + i, v4);
   for (; i < to; ++i) row[i] = v;
+}
+
+// fillRow, skipped where the whole row already holds v; steady tracks what the row holds.
+void fillSteadyRow(float* row, size_t from, size_t to, float v, EventsToSignalsVoice::SteadyRow& steady) {
+  const bool wholeRow = from == 0 && to == kFloatsPerDSPVector;
+  const uint32_t bits = std::bit_cast<uint32_t>(v);
+  if (wholeRow && steady.whole && steady.bits == bits) return;
+  fillRow(row, from, to, v);
+  steady = {wholeRow, bits};
 }
 }  // namespace
 
@@ -124,6 +134,7 @@ void EventsToSignalsVoice::writeNoteEvent(const Event& e, size_t keyIdx, bool gl
         t = ml::max(t, size_t{1});
         fillUntil(t);
         outputs.row(kGateRow)[t - 1] = 0.f;
+        steadyGate.whole = false;
       }
       currentPitch = e.value1;
       currentVelocity = e.value2;
@@ -145,15 +156,16 @@ void EventsToSignalsVoice::fillUntil(size_t limit) {
   float* gate = outputs.row(kGateRow);
   float* age = outputs.row(kAgeRow);
   const auto sr = static_cast<float>(sampleRate);
-  fillRow(gate, writePos, limit, currentVelocity);
+  fillSteadyRow(gate, writePos, limit, currentVelocity, steadyGate);
   if (pitchGlide.settledAt(currentPitch)) {
     fillRow(pitch, writePos, limit, pitchGlide.currentValue);
   } else {
     for (size_t i = writePos; i < limit; ++i) pitch[i] = pitchGlide.nextSample(currentPitch);
   }
   const auto count = static_cast<uint32_t>(limit - writePos);
+  if (ageStep != 0) steadyAge.whole = false;
   if (ageStep == 0) {
-    fillRow(age, writePos, limit, samplesToSeconds(ageInSamples, sr));
+    fillSteadyRow(age, writePos, limit, samplesToSeconds(ageInSamples, sr), steadyAge);
   } else if (ageStep == 1 && ageInSamples <= static_cast<uint32_t>(INT32_MAX) - count) {
     // The same quotients from ages converted as int32, which the compiler vectorises.
     const auto before = static_cast<int32_t>(ageInSamples);
