@@ -23,11 +23,23 @@ bool ParamSmoother::atRest(float toward) {
 ml::DSPVector ParamSmoother::smooth(float toward) {
   if (atRest(toward)) return ml::DSPVector(value);
   ml::DSPVector row;
+  stepInto(toward, row);
+  return row;
+}
+
+void ParamSmoother::smoothInto(float toward, ml::DSPVector& row) {
+  if (atRest(toward)) {
+    row = value;
+    return;
+  }
+  stepInto(toward, row);
+}
+
+void ParamSmoother::stepInto(float toward, ml::DSPVector& row) {
   for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) {
     value += coeff * (toward - value);
     row[i] = value;
   }
-  return row;
 }
 
 float ParamSmoother::smoothLast(float toward) {
