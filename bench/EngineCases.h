@@ -30,7 +30,7 @@ struct EngineCase {
   std::string name;
   std::vector<CaseParam> params;
   std::vector<CaseNote> notes;
-  double seconds;         // length of the render
+  double seconds;               // length of the render
   double timedFrom{0.0};  // seconds rendered before the timing starts
 };
 
@@ -110,6 +110,11 @@ inline std::vector<CaseNote> retakenChords(double sampleRate, double seconds) {
   return notes;
 }
 
+// A case of the heavy patch.
+inline EngineCase heavyCase(std::string name, double shapeMode, std::vector<CaseNote> notes, double seconds) {
+  return {std::move(name), heavyPatch(shapeMode), std::move(notes), seconds};
+}
+
 // The six cases at one sample rate.
 inline std::vector<EngineCase> engineCases(double sampleRate) {
   const std::vector<int> chord = defaultChord();
@@ -118,9 +123,9 @@ inline std::vector<EngineCase> engineCases(double sampleRate) {
   return {
       {"1_default_1voice", {}, heldNotes({60}, kSeconds), kSeconds},
       {"2_default_8voices", {}, heldNotes(chord, kSeconds), kSeconds},
-      {"3_heavy_pm", heavyPatch(0.0), heldNotes({88}, kSeconds), kSeconds},
-      {"4_heavy_carrier_bank", heavyPatch(2.0), heldNotes({36}, kSeconds), kSeconds},
-      {"5_heavy_8voices_8tails", heavyPatch(0.0), retakenChords(sampleRate, kSeconds), kSeconds},
+      heavyCase("3_heavy_pm", 0.0, heldNotes({88}, kSeconds), kSeconds),
+      heavyCase("4_heavy_carrier_bank", 2.0, heldNotes({36}, kSeconds), kSeconds),
+      heavyCase("5_heavy_8voices_8tails", 0.0, retakenChords(sampleRate, kSeconds), kSeconds),
       // Eight held notes decay to nothing under a long reverb: the voices keep rendering their silence.
       {"6_long_decay",
        {{kParamAmpEnvDecay, 2.0},
@@ -166,6 +171,17 @@ inline std::vector<NoteEvent> noteEvents(const EngineCase& c, double sampleRate)
     return a.frame != b.frame ? a.frame < b.frame : (!a.on && b.on);
   });
   return events;
+}
+
+// Sets a patch on a fresh engine, which keeps the envelope feel of a new instance.
+template <typename Engine>
+void applyPatch(Engine& engine, const std::vector<CaseParam>& params) {
+  for (const CaseParam& p : params) engine.setParam(p.id, p.plain);
+}
+
+template <typename Engine>
+void applyCase(Engine& engine, const EngineCase& c) {
+  applyPatch(engine, c.params);
 }
 
 // Hands the engine each event due in the block starting at frame `start`, at its offset in the block;

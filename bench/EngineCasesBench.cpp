@@ -42,7 +42,7 @@ double mean(const std::vector<double>& v, size_t from, size_t to) {
 std::unique_ptr<PluginProcessor> startCase(const EngineCase& c, double sampleRate) {
   auto engine = std::make_unique<PluginProcessor>();
   engine->setSampleRate(sampleRate);
-  for (const engine_cases::CaseParam& p : c.params) engine->setParam(p.id, p.plain);
+  engine_cases::applyCase(*engine, c);
   return engine;
 }
 

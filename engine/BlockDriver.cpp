@@ -121,7 +121,7 @@ void PluginProcessor::stageEvents() {
 void PluginProcessor::stageVoiceSumGainAndSpread() {
   voiceSumGain.setVoiceCount(effectiveVoiceCount, sampleRate);
   const float spread = ml::safeClamp(static_cast<float>(cache[kParamStereoSpread]), 0.0f, 1.0f);
-  stereoSpread = stereoSpreadSmoother.smooth(spread)[ml::kLastSampleInVector];
+  stereoSpread = stereoSpreadSmoother.smoothLast(spread);
 }
 
 // Every voice that sounds, then every release tail, runs up to its filters; the filters of all of
@@ -133,11 +133,12 @@ void PluginProcessor::stageVoices() {
   voiceRenders->count = voiceRenders->filtered = 0;
   const int n = static_cast<int>(std::min<uint64_t>(effectiveVoiceCount, kNumVoices));
   std::array<float, kNumVoices> gateEnd{};
+  const bool env2Routed = routeUsesEnv2();
   for (int v = 0; v < n; ++v) {
     const float* gate = allocator.getVoice(v).outputs.constRow(ml::EventsToSignals::Voice::kGateRow);
     const bool gateOpen = anyAboveZero(gate);
     if (gateOpen && voicePrevGate[v] <= 0.0f) voiceNoteStamp[v] = ++noteStartCounter;
-    const bool idle = !gateOpen && voiceEnvelopesIdle(v);
+    const bool idle = !gateOpen && voiceEnvelopesIdle(v, env2Routed);
     voiceRender[v] = -1;
     if (idle && voiceSilentBlocks[v] > kSilentBlocksBeforeSkip) {
       voiceActivity[v].store(0.0f, std::memory_order_relaxed);
@@ -185,8 +186,8 @@ bool PluginProcessor::voiceEnv1Idle(int v) const {
   return voices[v].env1.idle();
 }
 
-bool PluginProcessor::voiceEnvelopesIdle(int v) const {
-  return voiceEnv1Idle(v) && (!routeUsesEnv2() || voices[v].env2.idle());
+bool PluginProcessor::voiceEnvelopesIdle(int v, bool env2Routed) const {
+  return voiceEnv1Idle(v) && (!env2Routed || voices[v].env2.idle());
 }
 
 void PluginProcessor::stageReleaseTails() {

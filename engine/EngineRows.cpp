@@ -88,12 +88,11 @@ void PluginProcessor::stageEngineRows() {
   for (uint32_t r = 0; r < kNumEngineRows; ++r) {
     const RowSource& src = kRowSources[r];
     const double v = src.modTarget == kNoModTarget ? cache[src.param] : modulated[src.modTarget].effective;
-    engineRows[r] = rowSmoothers[r].smooth(clampedParamValue(src.param, v));
+    rowSmoothers[r].smoothInto(clampedParamValue(src.param, v), engineRows[r]);
   }
   for (uint32_t k = 0; k < kNumEngineLasts; ++k) {
     const RowSource& src = kLastSources[k];
-    engineLast[k] =
-        lastSmoothers[k].smooth(clampedParamValue(src.param, cache[src.param]))[ml::kLastSampleInVector];
+    engineLast[k] = lastSmoothers[k].smoothLast(clampedParamValue(src.param, cache[src.param]));
   }
 
   if (jumping) {

@@ -52,16 +52,6 @@ float normalisedFrequency(float hz, float sampleRate, float lo) {
   return std::clamp(hz / sampleRate, lo, 0.49f);
 }
 
-// The largest magnitude of the block; NaNs are passed over.
-float blockPeak(const ml::DSPVector& v) {
-  using namespace ml::simd;
-  F4 peak = splat(0.0f);
-  for (int i = 0; i < kBlock; i += 4) peak = max(abs(loadF(v.getConstBuffer() + i)), peak);
-  alignas(16) float lanes[4];
-  storeF(lanes, peak);
-  return std::max(std::max(lanes[0], lanes[1]), std::max(lanes[2], lanes[3]));
-}
-
 // Every sample at or below the knee (a NaN is not).
 bool withinKnee(const ml::DSPVector& v) {
   static const float kAboveKnee = std::nextafter(kKneeStart, 1.0f);
@@ -172,15 +162,16 @@ void MasterChain::process(const MasterSettings& settings, ml::DSPVector& left, m
 
 void MasterChain::processReverb(const MasterSettings& unclamped, ml::DSPVector& left, ml::DSPVector& right) {
   const MasterSettings settings = clamped(unclamped);
-  const ml::DSPVector preDelay = preDelaySmoother.smooth(settings.reverbPreDelayMs);
-  const ml::DSPVector decay = decaySmoother.smooth(settings.reverbDecaySeconds);
-  const ml::DSPVector tone = toneSmoother.smooth(settings.reverbTone);
+  // The network reads its three settings once a block, at the block's end.
+  const float preDelay = preDelaySmoother.smoothLast(settings.reverbPreDelayMs);
+  const float decay = decaySmoother.smoothLast(settings.reverbDecaySeconds);
+  const float tone = toneSmoother.smoothLast(settings.reverbTone);
   const ml::DSPVector mix = mixSmoother.smooth(settings.reverbMix);
   ml::DSPVector in;
   for (int i = 0; i < kBlock; ++i) in[i] = (left[i] + right[i]) * 0.5f;
   ml::DSPVector wetL;
   ml::DSPVector wetR;
-  reverb.process(in, preDelay[kBlock - 1], decay[kBlock - 1], tone[kBlock - 1], wetL, wetR);
+  reverb.process(in, preDelay, decay, tone, wetL, wetR);
   for (int i = 0; i < kBlock; ++i) {
     left[i] = left[i] * (1.0f - mix[i]) + wetL[i] * mix[i];
     right[i] = right[i] * (1.0f - mix[i]) + wetR[i] * mix[i];
@@ -216,7 +207,7 @@ void MasterChain::processEq(const MasterSettings& unclamped, ml::DSPVector& left
 void MasterChain::processNoise(const MasterSettings& unclamped, ml::DSPVector& left, ml::DSPVector& right) {
   const MasterSettings settings = clamped(unclamped);
   const ml::DSPVector level = noiseLevelSmoother.smooth(settings.noiseLevel);
-  if (blockPeak(level) <= kNoiseBypass) return;
+  if (blockPeak(level.getConstBuffer()) <= kNoiseBypass) return;
   if (noiseFilterRate != sampleRate) {
     noiseFilter.setCoeffs(ml::OnePole::makeCoeffs(normalisedFrequency(kNoiseCutoffHz, sampleRate, 0.001f)));
     noiseFilterRate = sampleRate;
@@ -237,7 +228,8 @@ void MasterChain::processOutputGain(const MasterSettings& unclamped, ml::DSPVect
     left[i] *= gain[i];
     right[i] *= gain[i];
   }
-  const bool hot = blockPeak(left) > kLevelHotThreshold || blockPeak(right) > kLevelHotThreshold;
+  const bool hot = blockPeak(left.getConstBuffer()) > kLevelHotThreshold ||
+                   blockPeak(right.getConstBuffer()) > kLevelHotThreshold;
   levelHot.store(hot, std::memory_order_relaxed);
 }
 

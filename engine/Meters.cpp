@@ -1,6 +1,5 @@
 #include "engine/Meters.h"
 
-#include <algorithm>
 #include <cmath>
 
 #include "engine/Silence.h"
@@ -29,21 +28,17 @@ void OutputMeters::clear() {
 }
 
 void OutputMeters::process(const ml::DSPVector& left, const ml::DSPVector& right) {
-  // Both channels in one pass: their sums are two chains of additions side by side.
-  float blockPeak[2] = {0.0f, 0.0f};
-  float sumSquares[2] = {0.0f, 0.0f};
-  for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) {
-    blockPeak[0] = std::max(blockPeak[0], std::fabs(left[i]));
-    blockPeak[1] = std::max(blockPeak[1], std::fabs(right[i]));
-    sumSquares[0] += left[i] * left[i];
-    sumSquares[1] += right[i] * right[i];
-  }
+  const float* rows[2] = {left.getConstBuffer(), right.getConstBuffer()};
   for (int c = 0; c < 2; ++c) {
-    const float r = std::sqrt(sumSquares[c] / ml::kFloatsPerDSPVector);
+    const float* x = rows[c];
+    float sumSquares = 0.0f;
+    for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) sumSquares += x[i] * x[i];
+    const float blockMax = blockPeak(x);
+    const float r = std::sqrt(sumSquares / ml::kFloatsPerDSPVector);
     rmsState[c] += (r > rmsState[c] ? attack : release) * (r - rmsState[c]);
     // Silence reads as 0 at once, not after the release has crept through every float down to zero.
-    if (blockPeak[c] < kSilenceLevel && rmsState[c] < kSilenceLevel) rmsState[c] = 0.0f;
-    peak[c].store(blockPeak[c], std::memory_order_relaxed);
+    if (blockMax < kSilenceLevel && rmsState[c] < kSilenceLevel) rmsState[c] = 0.0f;
+    peak[c].store(blockMax, std::memory_order_relaxed);
     rms[c].store(rmsState[c], std::memory_order_relaxed);
   }
 }

@@ -59,7 +59,7 @@ void PluginProcessor::foldEngineRebase() {
 double PluginProcessor::morphPositionForBlock(double fader) {
   const uint32_t epoch = snapshotEpoch.load(std::memory_order_acquire);
   if (epoch == morph.epochSeen && std::fabs(fader - morphFaderSmoother.value) <= kMorphPosSnap)
-    return morphFaderSmoother.smooth(static_cast<float>(fader))[ml::kLastSampleInVector];
+    return morphFaderSmoother.smoothLast(static_cast<float>(fader));
   morphFaderSmoother.set(static_cast<float>(fader));
   morph.epochSeen = epoch;
   return fader;

@@ -643,10 +643,11 @@ private:
 
   // Stage 13 per voice: pan, render, sum, and the choice of the voice the envelope display follows.
   void renderVoiceIntoMix(int v);
-  // What stage 13 reads of a voice: its gate row and envelope idle states.
+  // What stage 13 reads of a voice: its gate row and envelope idle states (Env 2 counts when a route
+  // renders it).
   ml::DSPVector voiceGate(int v) const;
   bool voiceEnv1Idle(int v) const;
-  bool voiceEnvelopesIdle(int v) const;
+  bool voiceEnvelopesIdle(int v, bool env2Routed) const;
   // Some modulation route takes Env 2 as its source this block (the voice then renders Env 2 itself).
   bool routeUsesEnv2() const;
   // Stage 13's end: publishes the followed voice's envelopes (or idle when none is followed).

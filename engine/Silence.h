@@ -1,6 +1,9 @@
-// What the master stages count as silence, and the test they judge a run of samples by.
+// What the master stages count as silence, and the tests they judge a run of samples by.
 #pragma once
 
+#include <algorithm>
+
+#include "foundation/MLDSPVector.h"
 #include "foundation/MLSIMD.h"
 
 // -140 dBFS: a stage whose input and state stay below it may stop working and zero its state.
@@ -15,4 +18,14 @@ inline bool allQuieterThan(const float* x, int count, float bound) {
   bool tailQuiet = true;
   for (; i < count; ++i) tailQuiet = tailQuiet && x[i] < bound && -x[i] < bound;
   return allSet(quiet) && tailQuiet;
+}
+
+// The largest magnitude of one aligned 64-sample row; NaNs are passed over.
+inline float blockPeak(const float* row) {
+  using namespace ml::simd;
+  F4 peak = splat(0.0f);
+  for (size_t i = 0; i < ml::kFloatsPerDSPVector; i += 4) peak = max(abs(loadF(row + i)), peak);
+  alignas(16) float lanes[4];
+  storeF(lanes, peak);
+  return std::max(std::max(lanes[0], lanes[1]), std::max(lanes[2], lanes[3]));
 }

@@ -181,7 +181,37 @@ void TruePeakLimiter::clear() {
   gain = 1.0f;
 }
 
+// Each input too quiet for any estimate to reach the ceiling: no reduction asked for, estimates spared.
+bool TruePeakLimiter::quietInput(const ml::DSPVector& left, const ml::DSPVector& right) const {
+  const float bound = ceiling / kernelTable().estimateGainBound;
+  return allQuieterThan(pastInputs[0], kHistory, bound) && allQuieterThan(pastInputs[1], kHistory, bound) &&
+         allQuieterThan(left.getConstBuffer(), kBlock, bound) &&
+         allQuieterThan(right.getConstBuffer(), kBlock, bound);
+}
+
+// With no reduction asked for anywhere in the window and the release come to rest, one gain serves the
+// whole block, and every target stays 1.
+void TruePeakLimiter::passAtRest(ml::DSPVector& left, ml::DSPVector& right) {
+  ml::DSPVector* rows[2] = {&left, &right};
+  const float g = gain;
+  for (int c = 0; c < 2; ++c) {
+    float* row = rows[c]->getBuffer();
+    alignas(16) float out[kBlock];  // apart from the row, so that the loops run in vector steps
+    for (int n = 0; n < kLookahead; ++n) out[n] = limitedSample(delay[c][n], g);
+    for (int n = kLookahead; n < kBlock; ++n) out[n] = limitedSample(row[n - kLookahead], g);
+    std::copy_n(row + kBlock - kHistory, kHistory, pastInputs[c]);
+    std::copy_n(row + kBlock - kLookahead, kLookahead, delay[c]);
+    std::copy_n(out, kBlock, row);
+  }
+}
+
 void TruePeakLimiter::processBlock(ml::DSPVector& left, ml::DSPVector& right) {
+  const bool quiet = quietInput(left, right);
+  if (quiet && std::all_of(gains, gains + kLookahead, [](float g) { return g == 1.0f; }) &&
+      gain + release * (1.0f - gain) == gain) {
+    passAtRest(left, right);
+    return;
+  }
   ml::DSPVector* rows[2] = {&left, &right};
   // Per channel: the past inputs, then the block.
   alignas(16) float input[2][kHistory + kBlock];
@@ -192,45 +222,25 @@ void TruePeakLimiter::processBlock(ml::DSPVector& left, ml::DSPVector& right) {
   // Target gains, oldest first: those of the delayed samples, then the block's (the channels linked).
   alignas(16) float targets[kLookahead + kBlock];
   std::copy_n(gains, kLookahead, targets);
-  // Input too quiet for any estimate to reach the ceiling asks for no reduction: the estimates are spared.
-  const float quietBound = ceiling / kernelTable().estimateGainBound;
-  const bool quiet = allQuieterThan(input[0], kHistory + kBlock, quietBound) &&
-                     allQuieterThan(input[1], kHistory + kBlock, quietBound);
   if (quiet) {
     std::fill_n(targets + kLookahead, kBlock, 1.0f);
   } else {
     blockTargets(input, targets);
   }
-  // No reduction asked for anywhere in the window and the release come to rest: one gain for the block.
-  const bool steady = quiet && std::all_of(gains, gains + kLookahead, [](float g) { return g == 1.0f; }) &&
-                      gain + release * (1.0f - gain) == gain;
-  // Each output is the input of kLookahead samples before; the gain and the product are rounded apart,
-  // which can leave a float step over the ceiling.
+  // Each output is the input of kLookahead samples before.
   const auto delayed = [&](int c, int n) {
     return n < kLookahead ? delay[c][n] : input[c][kHistory + n - kLookahead];
   };
-  const float ceil = ceiling;
-  const auto limited = [ceil](float x, float g) { return std::clamp(x * g, -ceil, ceil); };
-  if (steady) {
-    const float g = gain;
-    for (int c = 0; c < 2; ++c) {
-      alignas(16) float out[kBlock];  // apart from the rows, so that the loops run in vector steps
-      for (int n = 0; n < kLookahead; ++n) out[n] = limited(delay[c][n], g);
-      for (int n = kLookahead; n < kBlock; ++n) out[n] = limited(input[c][kHistory + n - kLookahead], g);
-      std::copy_n(out, kBlock, rows[c]->getBuffer());
+  float windowMin[kBlock];
+  slidingMinima(targets, windowMin);
+  for (int n = 0; n < kBlock; ++n) {
+    const float m = windowMin[n];
+    if (gain > m) {
+      gain = m;
+    } else {
+      gain += release * (m - gain);
     }
-  } else {
-    float windowMin[kBlock];
-    slidingMinima(targets, windowMin);
-    for (int n = 0; n < kBlock; ++n) {
-      const float m = windowMin[n];
-      if (gain > m) {
-        gain = m;
-      } else {
-        gain += release * (m - gain);
-      }
-      for (int c = 0; c < 2; ++c) (*rows[c])[n] = limited(delayed(c, n), gain);
-    }
+    for (int c = 0; c < 2; ++c) (*rows[c])[n] = limitedSample(delayed(c, n), gain);
   }
   for (int c = 0; c < 2; ++c) {
     std::copy_n(input[c] + kBlock, kHistory, pastInputs[c]);

@@ -1,6 +1,7 @@
 // Linked-stereo look-ahead limiter that holds the output's true peak under -1.2 dBFS.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "foundation/MLDSPVector.h"
@@ -58,4 +59,8 @@ private:
   // for the delayed samples too where an interval's peak asks. input: per channel the past inputs, then
   // the block.
   void blockTargets(const float (&input)[2][kHistory + kBlock], float* targets) const;
+  bool quietInput(const ml::DSPVector& left, const ml::DSPVector& right) const;
+  void passAtRest(ml::DSPVector& left, ml::DSPVector& right);
+  // The gain and the product are rounded apart, which can leave a float step over the ceiling: clamped.
+  float limitedSample(float x, float g) const { return std::clamp(x * g, -ceiling, ceiling); }
 };

@@ -2,10 +2,12 @@
 #include "foundation/MLEventsToSignalsVoice.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <initializer_list>
 
+#include "foundation/MLSIMD.h"
 #include "foundation/MLSafeValue.h"
 #include "foundation/MLScalarMath.h"
 
@@ -17,6 +19,25 @@ constexpr double kDriftIntervalSeconds = 8.0;
 constexpr float kSemitonesPerOctaveInv = 0.083333336f;
 constexpr float kDriftScale = 0.02f;
 constexpr uint32_t kDriftSeedPerVoice = 232;
+
+// row[from..to) = v, whole groups of four with vector stores: the rows are aligned, and a block without
+// events fills each of them from 0 to its end.
+void fillRow(float* row, size_t from, size_t to, float v) {
+  size_t i = from;
+  for (; i < to && i % 4 != 0; ++i) row[i] = v;
+  const simd::F4 v4 = simd::splat(v);
+  for (; i + 4 <= to; i += 4) simd::storeF(row + i, v4);
+  for (; i < to; ++i) row[i] = v;
+}
+
+// fillRow, skipped where the whole row already holds v; steady tracks what the row holds.
+void fillSteadyRow(float* row, size_t from, size_t to, float v, EventsToSignalsVoice::SteadyRow& steady) {
+  const bool wholeRow = from == 0 && to == kFloatsPerDSPVector;
+  const uint32_t bits = std::bit_cast<uint32_t>(v);
+  if (wholeRow && steady.whole && steady.bits == bits) return;
+  fillRow(row, from, to, v);
+  steady = {wholeRow, bits};
+}
 }  // namespace
 
 void EventsToSignalsVoice::setSampleRate(double sr) {
@@ -113,6 +134,7 @@ void EventsToSignalsVoice::writeNoteEvent(const Event& e, size_t keyIdx, bool gl
         t = ml::max(t, size_t{1});
         fillUntil(t);
         outputs.row(kGateRow)[t - 1] = 0.f;
+        steadyGate.whole = false;
       }
       currentPitch = e.value1;
       currentVelocity = e.value2;
@@ -134,15 +156,16 @@ void EventsToSignalsVoice::fillUntil(size_t limit) {
   float* gate = outputs.row(kGateRow);
   float* age = outputs.row(kAgeRow);
   const auto sr = static_cast<float>(sampleRate);
-  std::fill(gate + writePos, gate + limit, currentVelocity);
+  fillSteadyRow(gate, writePos, limit, currentVelocity, steadyGate);
   if (pitchGlide.settledAt(currentPitch)) {
-    std::fill(pitch + writePos, pitch + limit, pitchGlide.currentValue);
+    fillRow(pitch, writePos, limit, pitchGlide.currentValue);
   } else {
     for (size_t i = writePos; i < limit; ++i) pitch[i] = pitchGlide.nextSample(currentPitch);
   }
   const auto count = static_cast<uint32_t>(limit - writePos);
+  if (ageStep != 0) steadyAge.whole = false;
   if (ageStep == 0) {
-    std::fill(age + writePos, age + limit, samplesToSeconds(ageInSamples, sr));
+    fillSteadyRow(age, writePos, limit, samplesToSeconds(ageInSamples, sr), steadyAge);
   } else if (ageStep == 1 && ageInSamples <= static_cast<uint32_t>(INT32_MAX) - count) {
     // The same quotients from ages converted as int32, which the compiler vectorises.
     const auto before = static_cast<int32_t>(ageInSamples);

@@ -42,8 +42,17 @@ struct EventsToSignalsVoice {
   static constexpr size_t kAgeRow = 7;
   static constexpr float kControllerGlideSeconds = 0.02f;  // smoothing of controller rows
 
+  // A row filled whole with one value: which value, by its bits, while nothing else has written the row.
+  struct SteadyRow {
+    bool whole{false};
+    uint32_t bits{0};
+  };
+
   DSPVectorArray<8> outputs{};
   size_t writePos{0};
+  // The gate and age rows of a voice without events hold one value block after block: they are not
+  // rewritten then.
+  SteadyRow steadyGate{}, steadyAge{};
   float currentVelocity{0.f};
   float currentPitch{0.f};
   float currentPitchBend{0.f};

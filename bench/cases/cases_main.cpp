@@ -31,7 +31,7 @@ std::vector<float> renderCase(const engine_cases::EngineCase& c, double rate) {
   const auto blocks = static_cast<size_t>(c.seconds * rate / kBlock);
   auto engine = std::make_unique<PluginProcessor>();
   engine->setSampleRate(rate);
-  for (const engine_cases::CaseParam& p : c.params) engine->setParam(p.id, p.plain);
+  engine_cases::applyCase(*engine, c);
   std::vector<float> out;
   out.reserve(blocks * kBlock * 2);
   float left[kBlock], right[kBlock];

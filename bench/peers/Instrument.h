@@ -4,7 +4,7 @@
 
 namespace peers {
 
-constexpr unsigned kBlockFrames = 64;
+constexpr unsigned kBlockFrames = 256;
 
 class Instrument {
 public:
@@ -13,8 +13,10 @@ public:
   // A note starting or ending at the first frame of the next block; velocity 0..1.
   virtual void noteOn(int key, double velocity) = 0;
   virtual void noteOff(int key) = 0;
-  // Renders one block of kBlockFrames frames and answers its largest absolute sample.
-  virtual float processBlock() = 0;
+  // Renders one block of kBlockFrames frames.
+  virtual void processBlock() = 0;
+  // The largest absolute sample of the last block.
+  virtual float lastBlockPeak() const = 0;
 };
 
 }  // namespace peers

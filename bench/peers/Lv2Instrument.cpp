@@ -312,12 +312,15 @@ void Lv2Instrument::noteOff(int key) {
   queueMidi(LV2_MIDI_MSG_NOTE_OFF, static_cast<uint8_t>(key), 0);
 }
 
-float Lv2Instrument::processBlock() {
+void Lv2Instrument::processBlock() {
   lilv_instance_run(instance, kBlockFrames);
   worker.deliverResponses();
   clearAtomPorts();
+}
+
+float Lv2Instrument::lastBlockPeak() const {
   float peak = 0.0f;
-  for (Port* port : audioOut) {
+  for (const Port* port : audioOut) {
     const float* samples = port->floats();
     for (unsigned i = 0; i < kBlockFrames; ++i) peak = std::max(peak, std::fabs(samples[i]));
   }

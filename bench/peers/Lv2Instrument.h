@@ -105,7 +105,8 @@ public:
 
   void noteOn(int key, double velocity) override;
   void noteOff(int key) override;
-  float processBlock() override;
+  void processBlock() override;
+  float lastBlockPeak() const override;
 
 private:
   // One port's buffer: audio and CV ports get a block of floats, control ports one float, atom ports
@@ -116,6 +117,7 @@ private:
     std::string symbol;
     std::vector<uint64_t> data;  // 8-byte units: the alignment atoms need
     float* floats() { return reinterpret_cast<float*>(data.data()); }
+    const float* floats() const { return reinterpret_cast<const float*>(data.data()); }
   };
 
   Lv2Instrument(Lv2World& host, const LilvPlugin* found, double rate);

@@ -9,19 +9,41 @@ void ParamSmoother::setTime(float ms, float sampleRate) {
   coeff = usable ? static_cast<float>(1.0 - std::exp(-1.0 / samples)) : 1.0f;
 }
 
-ml::DSPVector ParamSmoother::smooth(float toward) {
+bool ParamSmoother::atRest(float toward) {
   if (coeff == 1.0f) {
     // value + (toward - value) can miss toward by one rounding step; without smoothing the row is exact.
     value = toward;
-    return ml::DSPVector(toward);
+    return true;
   }
   // A step that leaves the value where it is leaves it there for the whole row: settled (or stalled
   // a rounding step short of the target), the row is constant.
-  if (value + coeff * (toward - value) == value) return ml::DSPVector(value);
+  return value + coeff * (toward - value) == value;
+}
+
+ml::DSPVector ParamSmoother::smooth(float toward) {
+  if (atRest(toward)) return ml::DSPVector(value);
   ml::DSPVector row;
+  stepInto(toward, row);
+  return row;
+}
+
+void ParamSmoother::smoothInto(float toward, ml::DSPVector& row) {
+  if (atRest(toward)) {
+    row = value;
+    return;
+  }
+  stepInto(toward, row);
+}
+
+void ParamSmoother::stepInto(float toward, ml::DSPVector& row) {
   for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) {
     value += coeff * (toward - value);
     row[i] = value;
   }
-  return row;
+}
+
+float ParamSmoother::smoothLast(float toward) {
+  if (atRest(toward)) return value;
+  for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) value += coeff * (toward - value);
+  return value;
 }

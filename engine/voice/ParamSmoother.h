@@ -17,4 +17,14 @@ struct ParamSmoother {
   void set(float v) { value = target = v; }
   // One row of 64 samples moving toward target; each sample holds the value after its step.
   ml::DSPVector smooth(float toward);
+  // The same row written into row, where it is kept.
+  void smoothInto(float toward, ml::DSPVector& row);
+  // The same 64 steps where only the last value is read: that value, without the row.
+  float smoothLast(float toward);
+
+private:
+  // Whether the next row would hold the value unchanged (or, without smoothing, jumps there).
+  bool atRest(float toward);
+  // The 64 steps of a moving value, each written to row.
+  void stepInto(float toward, ml::DSPVector& row);
 };

@@ -72,6 +72,19 @@ TEST(EventsToSignals, FifthNoteStealsTheNearestKeyWithAGateGap) {
   for (size_t i = 0; i < 64; ++i) ASSERT_EQ(r.gate(1)[i], kVel);
 }
 
+// A block with a steal's gate gap, after and before blocks without events that hold the same velocity:
+// the gap does not outlive its block.
+TEST(EventsToSignals, GateGapDoesNotOutliveItsBlock) {
+  Rig r(1);
+  r.on(60, 0);
+  r.block();
+  r.on(62, 40);
+  r.block();
+  EXPECT_EQ(r.gate(0)[39], 0.f);
+  r.block();
+  for (size_t i = 0; i < 64; ++i) ASSERT_EQ(r.gate(0)[i], kVel) << "sample " << i;
+}
+
 TEST(EventsToSignals, RowsTwoAndSevenHoldVoiceNumberAndAge) {
   Rig r(2);
   for (int v = -1; v < 16; ++v) EXPECT_EQ(r.row(v, EventsToSignals::Voice::kVoiceNumberRow)[5], float(v));

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ProcessAllocations.h"
+#include "bench/CaseState.h"
 #include "bench/EngineCases.h"
 #include "engine/ParamTable.h"
 #include "tools/host/ClapModule.h"
@@ -43,6 +44,8 @@ TEST(ProcessAllocations, EveryLoadCaseRendersWithoutHeapTraffic) {
       PluginInstance instance(module.factory(), host, "com.nobrel.tavrin");
       ASSERT_TRUE(instance.valid());
       ASSERT_TRUE(instance.init());
+      // The patch arrives with a state, as a host restores it.
+      ASSERT_TRUE(instance.loadState(engine_cases::patchState(c.params)));
       RenderJob job;
       job.sampleRate = rate;
       // The long decay's allocation-free tail is the same as its first seconds: four are enough here.
