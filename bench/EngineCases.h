@@ -30,7 +30,7 @@ struct EngineCase {
   std::string name;
   std::vector<CaseParam> params;
   std::vector<CaseNote> notes;
-  double seconds;               // length of the render
+  double seconds;         // length of the render
   double timedFrom{0.0};  // seconds rendered before the timing starts
 };
 

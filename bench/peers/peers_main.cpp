@@ -83,17 +83,15 @@ std::vector<Sound> sounds() {
   return {
       {"default, 8 held voices",
        {},
-       false,
        engine_cases::defaultChord(),
        {synthv1, {"padthv1", "http://padthv1.sourceforge.net/lv2", ""}, zyn}},
-      {"default, 1 held voice", {}, false, {60}, {synthv1}},
+      {"default, 1 held voice", {}, {60}, {synthv1}},
       {"heavy, 8 held voices above 1 kHz",
        engine_cases::heavyPatch(0.0),
-       true,
        engine_cases::highChord(),
        {{"ZynAddSubFX Master Synth High", kZynUri,
          "http://zynaddsubfx.sourceforge.net#preset_Collection_0041-Master%20Synth%20High"}}},
-      {"idle: no notes, transport stopped", {}, false, {}, {synthv1, zyn}, kIdleSilenceSeconds},
+      {"idle: no notes, transport stopped", {}, {}, {synthv1, zyn}, kIdleSilenceSeconds},
   };
 }
 
@@ -254,8 +252,7 @@ int main(int argc, char** argv) {
   for (size_t s = 0; s < table.size(); ++s) {
     Row tavrin(s, "Tavrin");
     tavrin.instrument =
-        ClapInstrument::create(module, engine_cases::patchState(table[s].patch),
-                               kSampleRate, tavrin.problem);
+        ClapInstrument::create(module, engine_cases::patchState(table[s].patch), kSampleRate, tavrin.problem);
     if (!tavrin.instrument) {
       std::fprintf(stderr, "tavrin-peers: %s\n", tavrin.problem.c_str());
       return 1;
