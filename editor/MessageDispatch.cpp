@@ -97,6 +97,12 @@ void keyboard(const Message& m) {
     window->makeFirstResponder(view->superview());
 }
 
+// Panels open in the library's User folder (the window system may prefer the folder used last).
+std::string userPresetsFolder() {
+  const std::string base = presetsBasePath();
+  return base.empty() ? base : base + "/" + kUserFolder;
+}
+
 void exportPreset(const Message& m) {
   const JsonTree request = objectText(m.value);
   if (!request) return;
@@ -107,7 +113,7 @@ void exportPreset(const Message& m) {
                         [content](bool confirmed, const std::string& path) {
                           if (confirmed && !path.empty()) writeFileAtomically(path, content);
                         },
-                        ""});
+                        userPresetsFolder()});
   });
 }
 
@@ -119,7 +125,7 @@ void importPreset(const Message& m) {
                           if (const auto text = bridge_files::readUtf8File(path))
                             view->evaluateJavaScript(withText("mlibImportNobrel", *text));
                         },
-                        ""});
+                        userPresetsFolder()});
   });
 }
 

@@ -7,14 +7,11 @@
 #include <cmath>
 #include <optional>
 
+#include "platform/gtk/GtkWindowSystem.h"
+
 namespace platform {
 
 namespace {
-
-constexpr guint kFirstReloadWaitMs = 250;
-constexpr guint kLongestReloadWaitMs = 5000;
-// A content process that lived this long since the last death is reloaded at once again.
-constexpr gint64 kCalmLifeUs = 30'000'000;
 
 // The host owns the X11 window this one lives in and may destroy it at any time: every X11 request on
 // our window runs under a trap, since GDK ends the process on an untrapped X11 error.
@@ -101,7 +98,8 @@ unsigned long GtkWebViewPeer::xWindow() const {
 }
 
 gboolean GtkWebViewPeer::onWindowDestroyed(GtkWidget*, GdkEvent*, gpointer data) {
-  // The host destroyed its window and ours with it: the view goes now, and with it its content process.
+  // The host destroyed its window and ours with it. Nothing more is asked of the window (GTK would
+  // report requests on a window the X server no longer has): the helper is told, and ends.
   auto& self = *static_cast<GtkWebViewPeer*>(data);
   self.gone = true;
   if (self.reloadSource != 0) g_source_remove(self.reloadSource);
@@ -110,8 +108,8 @@ gboolean GtkWebViewPeer::onWindowDestroyed(GtkWidget*, GdkEvent*, gpointer data)
   for (const auto& channel : self.channels) g_signal_handlers_disconnect_by_data(self.content, channel.get());
   g_signal_handlers_disconnect_by_data(self.window, &self);
   self.focusBefore = 0;
-  gtk_widget_destroy(self.window);
   self.view = nullptr;
+  hostWindowGone();
   return TRUE;
 }
 
@@ -217,17 +215,12 @@ gboolean GtkWebViewPeer::onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, G
 
 void GtkWebViewPeer::onProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data) {
   auto& self = *static_cast<GtkWebViewPeer*>(data);
-  const gint64 now = g_get_monotonic_time();
-  if (now - self.lastTerminationUs > kCalmLifeUs) self.reloadDelayMs = 0;
-  self.lastTerminationUs = now;
   if (self.reloadSource != 0) return;
-  if (self.reloadDelayMs == 0) {
-    self.reloadDelayMs = kFirstReloadWaitMs;
+  const uint64_t waitMs = self.reloads.afterDeath(static_cast<uint64_t>(g_get_monotonic_time() / 1000));
+  if (waitMs == 0)
     self.owner.terminateContentProcess();
-    return;
-  }
-  self.reloadSource = g_timeout_add(self.reloadDelayMs, onReloadDue, &self);
-  self.reloadDelayMs = std::min(self.reloadDelayMs * 2, kLongestReloadWaitMs);
+  else
+    self.reloadSource = g_timeout_add(static_cast<guint>(waitMs), onReloadDue, &self);
 }
 
 gboolean GtkWebViewPeer::onReloadDue(gpointer data) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/RestartBackoff.h"
 #include "platform/WebView.h"
 
 namespace platform {
@@ -51,10 +52,9 @@ private:
   uint64_t parent = 0;  // the host's X11 window while embedded
   bool hidden = false;
   bool gone = false;  // the host destroyed the window our window lived in
-  // Reloads after the content process died: at once, then after waits that double while it keeps dying.
+  // Reloads after the content process died.
   guint reloadSource = 0;
-  guint reloadDelayMs = 0;
-  gint64 lastTerminationUs = 0;
+  RestartBackoff reloads;
   unsigned long focusBefore = 0;  // the X11 focus window the page took the keyboard from
 };
 
