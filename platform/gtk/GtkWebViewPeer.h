@@ -41,6 +41,10 @@ private:
   static void onProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data);
   static gboolean onReloadDue(gpointer data);
   static gboolean onWindowDestroyed(GtkWidget*, GdkEvent*, gpointer data);
+  static GdkFilterReturn onXEvent(GdkXEvent* event, GdkEvent*, gpointer data);
+  static void onPageDrawn(GObject* source, GAsyncResult* result, gpointer data);
+  static gboolean onCoverDue(gpointer data);
+  void removeCover();
   unsigned long xWindow() const;
   void show();
 
@@ -56,6 +60,10 @@ private:
   guint reloadSource = 0;
   RestartBackoff reloads;
   unsigned long focusBefore = 0;  // the X11 focus window the page took the keyboard from
+  // Hides the page until it has drawn at its size after the first load (owned by the window).
+  GtkWidget* cover = nullptr;
+  guint coverSource = 0;
+  GCancellable* coverWait = g_cancellable_new();
 };
 
 }  // namespace platform

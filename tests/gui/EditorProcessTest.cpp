@@ -1,0 +1,137 @@
+// The editor's helper process seen from the host: a killed helper comes back while the host lives on,
+// no process of the editor outlives a close (even one right after opening), a window laid over the
+// editor and taken away leaves it as it was, a host holding GTK 2 gets a working editor, and an
+// installed module reached through a link finds its helper.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "EditorWindowFixture.h"
+#include "tests/tools/RunCommand.h"
+
+// After GoogleTest, whose names X11's macros would replace.
+#include <X11/Xutil.h>
+
+namespace gui_test {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kGtk2 = "/usr/lib/x86_64-linux-gnu/libgtk-x11-2.0.so.0";
+
+// The host window's pixels, inferiors included.
+std::vector<unsigned long> pixels(const tavrin::host::HostWindow& window, int width, int height) {
+  std::vector<unsigned long> values;
+  XImage* image = XGetImage(window.display(), window.id(), 0, 0, static_cast<unsigned>(width),
+                            static_cast<unsigned>(height), AllPlanes, ZPixmap);
+  if (image == nullptr) return values;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) values.push_back(XGetPixel(image, x, y));
+  XDestroyImage(image);
+  return values;
+}
+
+}  // namespace
+
+TEST_F(EditorWindow, AKilledHelperComesBackAndTheHostLivesOn) {
+  ASSERT_TRUE(open());
+  ASSERT_TRUE(pumpUntil([&] { return pageShows("window.mlibSetParam"); }));
+  ASSERT_TRUE(evaluate("window.probe = 1"));
+  const std::vector<int> helpers = processesBelowUs("tavrin-editor");
+  ASSERT_EQ(helpers.size(), 1u);
+  kill(helpers[0], SIGKILL);
+  const auto killed = Clock::now();
+  EXPECT_TRUE(pumpUntil([&] { return pageShows("window.mlibSetParam && !window.probe"); }));
+  std::cout << "editor back " << std::chrono::duration<double, std::milli>(Clock::now() - killed).count()
+            << " ms after its helper was killed\n";
+  EXPECT_EQ(window->children().size(), 1u);
+  close();
+}
+
+TEST_F(EditorWindow, NoProcessOfTheEditorOutlivesAClose) {
+  for (const auto shownFor : {30ms, 0ms}) {
+    ASSERT_TRUE(open());
+    if (shownFor > 0ms)
+      pumpFor(shownFor);
+    else
+      ASSERT_TRUE(pumpUntil([&] { return pageShows("window.mlibSetParam"); }));
+    close();
+    EXPECT_TRUE(pumpUntil([] { return !editorProcessesRemain(); }, 3s)) << shownFor.count() << " ms";
+  }
+}
+
+TEST_F(EditorWindow, AWindowLaidOverTheEditorLeavesItAsItWas) {
+  ASSERT_TRUE(open());
+  ASSERT_TRUE(
+      pumpUntil([&] { return pageShows("window.mlibSetParam && document.fonts.status === 'loaded'"); }));
+  pumpFor(1s);
+  const std::vector<unsigned long> before = pixels(*window, kWindowWidth, kWindowHeight);
+  ASSERT_FALSE(before.empty());
+
+  Display* display = window->display();
+  XSetWindowAttributes attributes{};
+  attributes.override_redirect = True;
+  attributes.background_pixel = WhitePixel(display, DefaultScreen(display));
+  const Window cover =
+      XCreateWindow(display, DefaultRootWindow(display), 100, 100, 400, 250, 0, CopyFromParent, InputOutput,
+                    CopyFromParent, CWOverrideRedirect | CWBackPixel, &attributes);
+  XMapRaised(display, cover);
+  XSync(display, False);
+  pumpFor(200ms);
+  XDestroyWindow(display, cover);
+  XSync(display, False);
+  EXPECT_TRUE(pumpUntil([&] { return pixels(*window, kWindowWidth, kWindowHeight) == before; }, 3s));
+  close();
+}
+
+TEST_F(EditorWindow, AHostHoldingGtk2GetsAWorkingEditor) {
+  if (std::getenv("TAVRIN_GTK2_HOST") != nullptr) {
+    // The run below, inside the preloaded host.
+    ASSERT_TRUE(open());
+    EXPECT_TRUE(pumpUntil([&] { return pageShows("window.mlibSetParam"); }));
+    close();
+    return;
+  }
+  if (access(kGtk2, R_OK) != 0) GTEST_SKIP() << "GTK 2 is not installed";
+  const CommandResult run =
+      runCommand("TAVRIN_GTK2_HOST=1 LD_PRELOAD=" + std::string(kGtk2) + " '" +
+                 fs::read_symlink("/proc/self/exe").string() +
+                 "' --gtest_filter=EditorWindow.AHostHoldingGtk2GetsAWorkingEditor 2>&1");
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_NE(run.output.find("[  PASSED  ] 1 test"), std::string::npos) << run.output;
+}
+
+TEST_F(EditorWindow, AnInstalledModuleReachedThroughALinkFindsItsHelper) {
+  const fs::path temp = fs::temp_directory_path() / ("tavrin-installed-" + std::to_string(getpid()));
+  fs::remove_all(temp);
+  const CommandResult install =
+      runCommand("HOME='" + (temp / "home").string() +
+                 "' '" TAVRIN_CMAKE "' --install '" TAVRIN_BINARY_DIR "' --prefix '" +
+                 (temp / "prefix").string() + "' 2>&1");
+  ASSERT_EQ(install.status, 0) << install.output;
+  fs::path installed = temp / "home/.clap/Tavrin.clap";
+  if (!fs::exists(installed)) installed = temp / "prefix/lib/clap/Tavrin.clap";
+  fs::create_directories(temp / "plugins");
+  fs::create_symlink(installed, temp / "plugins/Tavrin.clap");
+
+  tavrin::host::ClapModule linked;
+  ASSERT_TRUE(linked.load((temp / "plugins/Tavrin.clap").string())) << linked.error();
+  instance = std::make_unique<tavrin::host::PluginInstance>(linked.factory(), *host, "com.nobrel.tavrin");
+  ASSERT_TRUE(instance->init());
+  gui = instance->extension<clap_plugin_gui>(CLAP_EXT_GUI);
+  ASSERT_TRUE(open());
+  EXPECT_TRUE(pumpUntil([&] { return pageShows("window.mlibSetParam"); }));
+  close();
+  instance.reset();
+  fs::remove_all(temp);
+}
+
+}  // namespace gui_test
