@@ -39,7 +39,55 @@ std::vector<unsigned long> pixels(const tavrin::host::HostWindow& window, int wi
   return values;
 }
 
+// CPU time (user and system, in seconds) that the editor's processes have used so far.
+double editorCpuSeconds() {
+  std::vector<int> processes = processesBelowUs("tavrin-editor");
+  for (const int pid : processesBelowUs("WebKit")) processes.push_back(pid);
+  long ticks = 0;
+  for (const int pid : processes) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    // After the name: state is field 3; utime and stime are fields 14 and 15.
+    for (int index = 3; index <= 15 && fields >> field; ++index)
+      if (index >= 14) ticks += std::stol(field);
+  }
+  return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
 }  // namespace
+
+// The page's cost under software rendering: idle, and with a note held so that the meters move.
+TEST_F(EditorWindow, ThePageCostsLittleIdleAndWithANoteHeld) {
+  ASSERT_TRUE(instance->activate(48000, 1, 256));
+  ASSERT_TRUE(open());
+  ASSERT_TRUE(pumpUntil([&] { return pageShows("window.mlibSetParam"); }));
+  pumpFor(2s);
+  constexpr auto kSpan = 10s;
+  const auto share = [&](const std::function<void()>& work) {
+    const double before = editorCpuSeconds();
+    const auto start = Clock::now();
+    while (Clock::now() - start < kSpan) {
+      work();
+      tick();
+      std::this_thread::sleep_for(16ms);
+    }
+    return 100.0 * (editorCpuSeconds() - before) /
+           std::chrono::duration<double>(Clock::now() - start).count();
+  };
+  const double idle = share([] {});
+  tavrin::host::render(*instance, *host, {{0, tavrin::host::makeNoteEvent(CLAP_EVENT_NOTE_ON, 0, 60, 1.0)}},
+                       blocksOf256(3));
+  const double held = share([&] { tavrin::host::render(*instance, *host, {}, blocksOf256(3)); });
+  std::cout << "page CPU: idle " << idle << " %, a note held " << held << " % of one core\n";
+  // Bounds with room for a machine shared with other work: a page that redraws whole pages at every push
+  // took 55-65 %.
+  EXPECT_LE(idle, 3.0);
+  EXPECT_LE(held, 40.0);
+  close();
+  instance->deactivate();
+}
 
 TEST_F(EditorWindow, AKilledHelperComesBackAndTheHostLivesOn) {
   ASSERT_TRUE(open());
