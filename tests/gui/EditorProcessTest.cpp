@@ -16,9 +16,6 @@
 #include "EditorWindowFixture.h"
 #include "tests/tools/RunCommand.h"
 
-// After GoogleTest, whose names X11's macros would replace.
-#include <X11/Xutil.h>
-
 namespace gui_test {
 
 namespace {
@@ -26,18 +23,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kGtk2 = "/usr/lib/x86_64-linux-gnu/libgtk-x11-2.0.so.0";
-
-// The host window's pixels, inferiors included.
-std::vector<unsigned long> pixels(const tavrin::host::HostWindow& window, int width, int height) {
-  std::vector<unsigned long> values;
-  XImage* image = XGetImage(window.display(), window.id(), 0, 0, static_cast<unsigned>(width),
-                            static_cast<unsigned>(height), AllPlanes, ZPixmap);
-  if (image == nullptr) return values;
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) values.push_back(XGetPixel(image, x, y));
-  XDestroyImage(image);
-  return values;
-}
 
 // CPU time (user and system, in seconds) that the editor's processes have used so far.
 double editorCpuSeconds() {
@@ -121,7 +106,7 @@ TEST_F(EditorWindow, AWindowLaidOverTheEditorLeavesItAsItWas) {
   ASSERT_TRUE(
       pumpUntil([&] { return pageShows("window.mlibSetParam && document.fonts.status === 'loaded'"); }));
   pumpFor(1s);
-  const std::vector<unsigned long> before = pixels(*window, kWindowWidth, kWindowHeight);
+  const std::vector<unsigned long> before = windowPixels(*window, kWindowWidth, kWindowHeight);
   ASSERT_FALSE(before.empty());
 
   Display* display = window->display();
@@ -136,7 +121,7 @@ TEST_F(EditorWindow, AWindowLaidOverTheEditorLeavesItAsItWas) {
   pumpFor(200ms);
   XDestroyWindow(display, cover);
   XSync(display, False);
-  EXPECT_TRUE(pumpUntil([&] { return pixels(*window, kWindowWidth, kWindowHeight) == before; }, 3s));
+  EXPECT_TRUE(pumpUntil([&] { return windowPixels(*window, kWindowWidth, kWindowHeight) == before; }, 3s));
   close();
 }
 

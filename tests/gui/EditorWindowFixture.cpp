@@ -6,6 +6,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -13,6 +14,9 @@
 #include <thread>
 
 #include "platform/EditorFrames.h"
+
+// After GoogleTest, whose names X11's macros would replace.
+#include <X11/Xutil.h>
 
 namespace gui_test {
 
@@ -95,6 +99,24 @@ std::vector<int> processesBelowUs(const std::string& name) {
 
 ProcessCounts processCounts() {
   return {entriesIn("/proc/self/task"), editorDescriptors(), static_cast<int>(webProcessIds().size())};
+}
+
+std::vector<unsigned long> windowPixels(const tavrin::host::HostWindow& window, int width, int height) {
+  std::vector<unsigned long> values;
+  XImage* image = XGetImage(window.display(), window.id(), 0, 0, static_cast<unsigned>(width),
+                            static_cast<unsigned>(height), AllPlanes, ZPixmap);
+  if (image == nullptr) return values;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) values.push_back(XGetPixel(image, x, y));
+  XDestroyImage(image);
+  return values;
+}
+
+bool pageDrawn(const tavrin::host::HostWindow& window) {
+  constexpr size_t kPageColours = 16;
+  std::vector<unsigned long> values = windowPixels(window, kWindowWidth, kWindowHeight);
+  std::sort(values.begin(), values.end());
+  return static_cast<size_t>(std::unique(values.begin(), values.end()) - values.begin()) > kPageColours;
 }
 
 PageProbe::PageProbe() {
