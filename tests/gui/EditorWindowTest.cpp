@@ -199,6 +199,12 @@ TEST_F(EditorWindow, HostFaultsNeitherCrashNorLeak) {
     EXPECT_FALSE(gui->create(plugin(), api, false)) << api;
   }
   EXPECT_FALSE(gui->create(plugin(), CLAP_WINDOW_API_X11, true));
+  // No display to show the editor on: refused, and the log says why.
+  const std::string display = std::getenv("DISPLAY");
+  unsetenv("DISPLAY");
+  EXPECT_FALSE(gui->create(plugin(), CLAP_WINDOW_API_X11, false));
+  setenv("DISPLAY", display.c_str(), 1);
+  EXPECT_EQ(host->countLogged("DISPLAY is not set"), 1);
 
   // Windows of another API or that do not exist are refused; an editor closed before it was shown.
   ASSERT_TRUE(gui->create(plugin(), CLAP_WINDOW_API_X11, false));
