@@ -1,7 +1,7 @@
 # The plug-in's resource folder (the factory presets and tunings in resources/): staged as Tavrin.resources
 # beside the built module, where the module looks first, and installed with the module.
 set(TAVRIN_INSTALL_LAYOUT user CACHE STRING
-  "cmake --install puts the plug-in in $HOME/.clap (user, HOME read at install time) or in <prefix>/lib/clap with its resources in <prefix>/share/tavrin (system)")
+  "cmake --install puts the plug-in in $HOME/.clap (user, HOME read at install time) or in <prefix>/lib/clap with its resources in <prefix>/share/tavrin and its editor's helper in <prefix>/libexec/tavrin (system)")
 set_property(CACHE TAVRIN_INSTALL_LAYOUT PROPERTY STRINGS user system)
 if(NOT TAVRIN_INSTALL_LAYOUT MATCHES "^(user|system)$")
   message(FATAL_ERROR "TAVRIN_INSTALL_LAYOUT is user or system, not '${TAVRIN_INSTALL_LAYOUT}'")
@@ -26,8 +26,12 @@ add_custom_command(OUTPUT ${_resources_stamp}
 add_custom_target(tavrin_resources DEPENDS ${_resources_stamp})
 add_dependencies(Tavrin tavrin_resources)
 
+if(TAVRIN_EDITOR)
+  set(_helper "$<TARGET_FILE:tavrin-editor>")
+endif()
 install(CODE "
   set(TAVRIN_LAYOUT \"${TAVRIN_INSTALL_LAYOUT}\")
+  set(TAVRIN_HELPER \"${_helper}\")
   set(TAVRIN_MODULE \"$<TARGET_FILE:Tavrin>\")
   set(TAVRIN_RESOURCES \"${_resources_staged}\")
   set(TAVRIN_STRIP \"${CMAKE_STRIP}\")

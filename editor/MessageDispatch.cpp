@@ -112,6 +112,12 @@ void keyboard(const Message& m) {
     window->makeFirstResponder(view->superview());
 }
 
+// Panels open in the library's User folder (the window system may prefer the folder used last).
+std::string userPresetsFolder() {
+  const std::string base = presetsBasePath();
+  return base.empty() ? base : base + "/" + kUserFolder;
+}
+
 void exportPreset(const Message& m) {
   const JsonTree request = objectText(m.value);
   if (!request) return;
@@ -127,7 +133,7 @@ void exportPreset(const Message& m) {
                               answerFileResult(*view, "exportNobrel",
                                                bridge_files::fileOutcome("export the preset", path, error));
                             },
-                            ""});
+                            userPresetsFolder()});
       });
 }
 
@@ -143,7 +149,7 @@ void importPreset(const Message& m) {
                             answerFileResult(*view, "importNobrel",
                                              bridge_files::loadFailure("import the file", path, read.reason));
                         },
-                        ""});
+                        userPresetsFolder()});
   });
 }
 

@@ -16,9 +16,8 @@ std::vector<std::string> s_openedFolders;
 class HeadlessWindowSystem : public WindowSystem {
 public:
   const char* windowApi() const override { return "cocoa"; }
-  bool needsPump() const override { return false; }
-  bool start() override { return true; }
-  void pump() override {}
+  bool start(std::string&) override { return true; }
+  void stop() override {}
   bool windowExists(uint64_t) override { return false; }
   std::unique_ptr<WebViewPeer> makeWebView(WebView&) override { return nullptr; }
   std::optional<ScreenArea> workArea() override { return s_screenArea; }

@@ -4,6 +4,7 @@
 // folders it opens are only recorded.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -28,7 +29,8 @@ struct PanelRequest {
   std::string suggestedName;     // save panels only
   std::string allowedExtension;  // the file type offered, as an extension without the dot
   std::function<void(bool confirmed, const std::string& path)> completion;
-  std::string folder;  // the folder the panel opens in; empty leaves it to the platform
+  std::string folder;         // the folder the panel opens in; empty leaves it to the platform
+  uint64_t transientFor = 0;  // the host's X11 window the panel belongs to; 0 for none
 };
 
 // Main thread: shows a panel; the completion runs when the panel is answered.

@@ -59,10 +59,10 @@ uint64_t monotonicNanoseconds() {
                                    .count());
 }
 
-void DispatchTimer::resume() {
+void DispatchTimer::resume(uint64_t firstDelayNs) {
   if (resumed || isCancelled) return;
   resumed = true;
-  nextFireNs = monotonicNanoseconds();
+  nextFireNs = monotonicNanoseconds() + firstDelayNs;
 }
 
 void DispatchTimer::cancel() {
@@ -85,6 +85,19 @@ void MainQueue::async(std::function<void()> block) {
     pendingBlocks.push_back(std::move(block));
   }
   blockQueued.notify_all();
+  std::lock_guard<std::recursive_mutex> lock(wakersMutex);
+  for (const auto& waker : wakers) waker.second();
+}
+
+uint64_t MainQueue::addWaker(std::function<void()> wake) {
+  std::lock_guard<std::recursive_mutex> lock(wakersMutex);
+  wakers.emplace_back(++lastWakerId, std::move(wake));
+  return lastWakerId;
+}
+
+void MainQueue::removeWaker(uint64_t id) {
+  std::lock_guard<std::recursive_mutex> lock(wakersMutex);
+  std::erase_if(wakers, [id](const auto& waker) { return waker.first == id; });
 }
 
 size_t MainQueue::runPending() {

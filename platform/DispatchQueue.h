@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -20,13 +21,14 @@ namespace platform {
 uint64_t monotonicNanoseconds();
 
 // A repeating timer on the main queue: fires its handler every interval (nanoseconds) once resumed, the
-// first time at the moment of resume; missed fires are folded into one. Cancel releases the handler.
+// first time at the moment of resume or firstDelayNs after it; missed fires are folded into one. Cancel
+// releases the handler.
 class DispatchTimer {
 public:
   DispatchTimer(uint64_t intervalNs, uint64_t leewayNs, std::function<void()> handler)
       : periodNs(intervalNs), slackNs(leewayNs), onFire(std::move(handler)) {}
 
-  void resume();
+  void resume(uint64_t firstDelayNs = 0);
   void cancel();
 
   uint64_t intervalNs() const { return periodNs; }
@@ -50,6 +52,10 @@ class MainQueue {
 public:
   // Queues block to run on the main thread. Any thread.
   void async(std::function<void()> block);
+  // Any thread: wake is called whenever a block is queued, so that whoever owns the main thread comes to
+  // drain the queue, until removeWaker(the id answered) returns; no call begins after that.
+  uint64_t addWaker(std::function<void()> wake);
+  void removeWaker(uint64_t id);
 
   // Main thread: runs the blocks queued before this call, in order; returns how many ran.
   size_t runPending();
@@ -73,6 +79,10 @@ private:
   std::condition_variable blockQueued;
   std::deque<std::function<void()>> pendingBlocks;
   std::vector<std::weak_ptr<DispatchTimer>> liveTimers;  // main thread only
+  // A waker may queue a block itself (a host that answers at once): the lock is taken again then.
+  std::recursive_mutex wakersMutex;
+  std::vector<std::pair<uint64_t, std::function<void()>>> wakers;
+  uint64_t lastWakerId = 0;
 };
 
 // The process's main queue.

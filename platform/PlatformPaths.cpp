@@ -14,6 +14,8 @@ constexpr const char* kDataFolderInHome = ".local/share";
 constexpr const char* kResourcesFolderName = "Tavrin.resources";
 constexpr const char* kInstalledResourcesInPrefix = "share/tavrin";
 constexpr long kFallbackPasswdBufferBytes = 16384;
+constexpr const char* kEditorHelperName = "tavrin-editor";
+constexpr const char* kInstalledHelperInPrefix = "libexec/tavrin";
 
 bool isAbsolute(const char* path) {
   return path != nullptr && path[0] == '/';
@@ -28,6 +30,19 @@ std::optional<std::filesystem::path> prefixResources(const std::filesystem::path
   std::error_code error;
   if (!std::filesystem::is_directory(installed, error)) return std::nullopt;
   return installed;
+}
+
+// The module's own file, with links resolved.
+std::optional<std::filesystem::path> moduleFile() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<const void*>(&moduleFile), &info) == 0 || info.dli_fname == nullptr ||
+      info.dli_fname[0] == 0)
+    return std::nullopt;
+  // The loader keeps the name it was given, which may be a link in a plug-in folder or relative.
+  std::error_code error;
+  std::filesystem::path module = std::filesystem::canonical(info.dli_fname, error);
+  if (error) return std::nullopt;
+  return module;
 }
 
 }  // namespace
@@ -53,16 +68,25 @@ std::string userDataFolder() {
 }
 
 std::optional<std::string> moduleResourcesFolder() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<const void*>(&moduleResourcesFolder), &info) == 0 ||
-      info.dli_fname == nullptr || info.dli_fname[0] == 0)
-    return std::nullopt;
-  // The loader keeps the name it was given, which may be a link in a plug-in folder or relative.
+  const auto found = moduleFile();
+  if (!found) return std::nullopt;
+  const std::filesystem::path& module = *found;
   std::error_code error;
-  const std::filesystem::path module = std::filesystem::canonical(info.dli_fname, error);
-  if (error) return std::nullopt;
   const std::filesystem::path beside = module.parent_path() / kResourcesFolderName;
   if (!std::filesystem::exists(beside, error))
     if (auto installed = prefixResources(module.parent_path())) return installed->string();
   return beside.string();
+}
+
+std::optional<std::string> moduleEditorHelper() {
+  const auto module = moduleFile();
+  if (!module) return std::nullopt;
+  const std::filesystem::path folder = module->parent_path();
+  const std::filesystem::path candidates[] = {
+      folder / kEditorHelperName, folder / kResourcesFolderName / kEditorHelperName,
+      folder.parent_path().parent_path() / kInstalledHelperInPrefix / kEditorHelperName};
+  std::error_code error;
+  for (const auto& candidate : candidates)
+    if (std::filesystem::is_regular_file(candidate, error)) return candidate.string();
+  return candidates[0].string();
 }

@@ -17,3 +17,9 @@ std::string userDataFolder();
 // sits in <prefix>/lib/clap, "<prefix>/share/tavrin" when that exists. None when the module's file
 // cannot be located.
 std::optional<std::string> moduleResourcesFolder();
+
+// The editor's helper program shipped with the module that holds this code (links to the module
+// resolved first): beside the module in a build tree, in its resource folder ("Tavrin.resources") in a
+// user's plug-in folder, or in <prefix>/libexec/tavrin when the module sits in <prefix>/lib/clap. The
+// first of these that exists, or the first when none does; none when the module's file cannot be located.
+std::optional<std::string> moduleEditorHelper();

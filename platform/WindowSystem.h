@@ -1,8 +1,8 @@
 // The windowing system the editor is shown in. Until the plug-in module installs another one, the
 // system is this library's stand-in, which shows nothing: host windows are platform::View objects handed
 // over as "cocoa" views, web views only record what they are given, and the desktop services are those
-// of Desktop.h. A native system embeds real web views in the host's windows and is driven from the
-// host's main thread through pump().
+// of Desktop.h. A native system embeds real web views in the host's windows; what it reports reaches the
+// editor through the main queue.
 #pragma once
 
 #include <cstdint>
@@ -21,12 +21,10 @@ public:
 
   // The CLAP window API whose windows this system embeds in ("cocoa", "x11").
   virtual const char* windowApi() const = 0;
-  // True when nothing runs this system's work unless pump() is called regularly.
-  virtual bool needsPump() const = 0;
-  // Main thread: makes the system ready (once per process; later calls answer the first result).
-  virtual bool start() = 0;
-  // Main thread: runs the work that is due without ever waiting for more.
-  virtual void pump() = 0;
+  // Main thread: gets ready to show one editor; false, with the reason, when no editor can be had.
+  virtual bool start(std::string& whyNot) = 0;
+  // Main thread: the editor start() got ready for is gone; what it did not take is released.
+  virtual void stop() = 0;
   // True when the host window exists (an X11 window id for "x11").
   virtual bool windowExists(uint64_t window) = 0;
   // The native view behind a new web view; null where web views only record.

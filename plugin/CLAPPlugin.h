@@ -17,6 +17,7 @@
 #include "editor/GuiPollData.h"
 #include "editor/PluginEditor.h"
 #include "engine/PluginProcessor.h"
+#include "platform/MainThreadWake.h"
 #include "platform/PlatformLog.h"
 #include "platform/PlatformView.h"
 #include "plugin/ParamText.h"
@@ -65,7 +66,8 @@ public:
   std::atomic<uint32_t> editorHeight{480};
   double editorScale = 1.0;        // the host's screen scale (set_scale), also the page zoom
   bool sizeFollowsScreen = false;  // the size is the default from the screen, not the host's or the state's
-  clap_id pumpTimer = CLAP_INVALID_ID;  // the host timer that drives the window system while an editor exists
+  // Asks the host for main-thread calls while an editor exists, which run the main queue.
+  std::unique_ptr<platform::MainThreadWake> mainThreadWake;
   // The host's window as a view (X11), kept while the editor lives in it; declared before the editor.
   std::shared_ptr<platform::View> hostWindow;
   // The open editor, empty while closed. Declared after guiPoll, which it reads, so that it goes first.
@@ -144,10 +146,10 @@ protected:
   bool guiAdjustSize(uint32_t* width, uint32_t* height) override;
   bool guiSetSize(uint32_t width, uint32_t height) override;
   bool guiSetParent(const clap_window* window) override;
-  bool implementsTimerSupport() const override { return true; }
-  void onTimer(clap_id timerId) override;
 
 private:
+  // Main thread: what the editor's window system reported and the main queue's due timers.
+  void runEditorQueue();
   // The default size: the largest step of the base size times the scale that fits the screen's share.
   void applyDefaultEditorSize();
   // Fills the editor's callback slots with the calls into this plug-in, in the order 1, 8-12, 2-7, 0.

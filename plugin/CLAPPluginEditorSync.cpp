@@ -63,6 +63,7 @@ void CLAPPlugin::syncEditorToEngineState() {
 }
 
 void CLAPPlugin::onMainThread() {
+  runEditorQueue();
   // Several state loads before one callback give one sync; without an editor the request is dropped, and
   // the next page syncs itself when it reports ready.
   if (editorNeedsSync.exchange(false, std::memory_order_acq_rel) && editor) syncEditorToEngineState();

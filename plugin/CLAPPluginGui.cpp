@@ -1,11 +1,13 @@
 // The CLAP gui extension of CLAPPlugin: creation with a default size from the screen, parenting in the
 // host's window of the installed window system's API, the size protocol at a fixed 840:480 aspect, the
-// scale of the host's screen, and destruction. A window system that needs pumping is driven by a host
-// timer while an editor exists.
+// scale of the host's screen, and destruction. While an editor exists the main queue (what the window
+// system reports, the push timer) runs in the host's main-thread callbacks, which the plug-in asks for
+// itself: no host extension is needed.
 #include <cmath>
 #include <cstring>
 
 #include "platform/DispatchQueue.h"
+#include "platform/MainThreadWake.h"
 #include "platform/WindowSystem.h"
 #include "plugin/CLAPPlugin.h"
 
@@ -19,31 +21,23 @@ constexpr int kSizeSteps = 6;          // scales 1.0, 1.2, ... 2.0
 constexpr double kStepTolerance = 1e-9;
 constexpr double kMinScale = 1.0;
 constexpr double kMaxScale = 4.0;
-constexpr uint32_t kPumpPeriodMs = 16;
 
 }  // namespace
 
 bool CLAPPlugin::guiIsApiSupported(const char* api, bool isFloating) {
   platform::WindowSystem* system = platform::windowSystem();
-  if (isFloating || api == nullptr || system == nullptr || std::strcmp(api, system->windowApi()) != 0)
-    return false;
-  if (system->needsPump() && !_hostProxy.canUseTimerSupport()) {
-    log(CLAP_LOG_WARNING, "tavrin: the host offers no timer support, which the editor needs: no editor");
-    return false;
-  }
-  return true;
+  return !isFloating && api != nullptr && system != nullptr && std::strcmp(api, system->windowApi()) == 0;
 }
 
 bool CLAPPlugin::guiCreate(const char* api, bool isFloating) {
   // Only the API the build supports: a window record of another API would be read as the wrong kind.
   if (!guiIsApiSupported(api, isFloating)) return false;
   platform::WindowSystem& system = *platform::windowSystem();
-  if (!system.start()) {
-    log(CLAP_LOG_ERROR, "tavrin: the window system could not be started: no editor");
-    return false;
-  }
-  if (system.needsPump() && !_hostProxy.timerSupportRegister(kPumpPeriodMs, &pumpTimer)) {
-    log(CLAP_LOG_ERROR, "tavrin: the host refused the editor's timer: no editor");
+  mainThreadWake = std::make_unique<platform::MainThreadWake>([this] { _hostProxy.requestCallback(); });
+  std::string whyNot;
+  if (!system.start(whyNot)) {
+    mainThreadWake.reset();
+    log(CLAP_LOG_ERROR, "tavrin: no editor: " + whyNot);
     return false;
   }
   editor = std::make_unique<PluginEditor>();
@@ -93,16 +87,12 @@ void CLAPPlugin::guiDestroy() {
   engine.setEditorAttached(false);
   editor.reset();
   hostWindow.reset();
-  if (pumpTimer != CLAP_INVALID_ID) {
-    _hostProxy.timerSupportUnregister(pumpTimer);
-    pumpTimer = CLAP_INVALID_ID;
-  }
+  if (platform::WindowSystem* system = platform::windowSystem()) system->stop();
+  mainThreadWake.reset();
 }
 
-void CLAPPlugin::onTimer(clap_id timerId) {
-  if (timerId != pumpTimer || pumpTimer == CLAP_INVALID_ID) return;
-  // The window system's own work first, then what it handed to the editor's queue, then its timers.
-  if (platform::WindowSystem* system = platform::windowSystem()) system->pump();
+void CLAPPlugin::runEditorQueue() {
+  if (!mainThreadWake) return;
   platform::mainQueue().runPending();
   platform::mainQueue().fireTimers(platform::monotonicNanoseconds());
 }
@@ -112,7 +102,11 @@ bool CLAPPlugin::guiSetParent(const clap_window* window) {
   if (editor->webView() != nullptr) return true;  // the view stays in the window it has
   void* parent = window->cocoa;
   if (std::strcmp(window->api, CLAP_WINDOW_API_X11) == 0) {
-    if (!platform::windowSystem()->windowExists(window->x11)) return false;
+    if (!platform::windowSystem()->windowExists(window->x11)) {
+      log(CLAP_LOG_ERROR,
+          "tavrin: the host's window " + std::to_string(window->x11) + " does not exist: no editor");
+      return false;
+    }
     hostWindow = std::make_shared<platform::View>(
         platform::Rect{0.0, 0.0, static_cast<double>(editorWidth.load(std::memory_order_relaxed)),
                        static_cast<double>(editorHeight.load(std::memory_order_relaxed))});

@@ -7,14 +7,11 @@
 #include <cmath>
 #include <optional>
 
+#include "platform/gtk/GtkWindowSystem.h"
+
 namespace platform {
 
 namespace {
-
-constexpr guint kFirstReloadWaitMs = 250;
-constexpr guint kLongestReloadWaitMs = 5000;
-// A content process that lived this long since the last death is reloaded at once again.
-constexpr gint64 kCalmLifeUs = 30'000'000;
 
 // The host owns the X11 window this one lives in and may destroy it at any time: every X11 request on
 // our window runs under a trap, since GDK ends the process on an untrapped X11 error.
@@ -43,6 +40,22 @@ gboolean noContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitT
   return TRUE;
 }
 
+// The page's own background colour, shown until the page has drawn.
+gboolean paintCover(GtkWidget*, cairo_t* cairo, gpointer) {
+  cairo_set_source_rgb(cairo, 0x15 / 255.0, 0x12 / 255.0, 0x1c / 255.0);
+  cairo_paint(cairo);
+  return TRUE;
+}
+
+// Resolves once the page's fonts are in and two frames have been drawn after that: what the page shows
+// then has its text at its final size.
+constexpr const char* kDrawnProbe =
+    "await document.fonts.ready; await new Promise(r => requestAnimationFrame(() => "
+    "requestAnimationFrame(r)));"
+    " return 1;";
+// The cover goes after this long even when the page never says it has drawn.
+constexpr guint kLongestCoverMs = 3000;
+
 }  // namespace
 
 GtkWebViewPeer::GtkWebViewPeer(WebView& webView) : owner(webView) {
@@ -54,6 +67,10 @@ GtkWebViewPeer::GtkWebViewPeer(WebView& webView) : owner(webView) {
     webkit_user_content_manager_register_script_message_handler(content, name.c_str());
   }
   view = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(content));
+  // Drawn by the CPU: where there is no GPU, WebKit's GL path renders through software GL at several
+  // times the cost, and shows a grey first frame.
+  webkit_settings_set_hardware_acceleration_policy(webkit_web_view_get_settings(view),
+                                                   WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
   const GdkRGBA transparent{0.0, 0.0, 0.0, 0.0};
   webkit_web_view_set_background_color(view, &transparent);
   g_signal_connect(view, "load-changed", G_CALLBACK(onLoadChanged), this);
@@ -66,7 +83,13 @@ GtkWebViewPeer::GtkWebViewPeer(WebView& webView) : owner(webView) {
   gtk_window_set_decorated(GTK_WINDOW(window), FALSE);
   gtk_widget_set_app_paintable(window, TRUE);
   g_signal_connect(window, "destroy-event", G_CALLBACK(onWindowDestroyed), this);
-  gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view));
+  // Until the page has drawn at its size, a cover in its colour hides the half-laid-out first frames.
+  GtkWidget* overlay = gtk_overlay_new();
+  gtk_container_add(GTK_CONTAINER(overlay), GTK_WIDGET(view));
+  cover = gtk_drawing_area_new();
+  g_signal_connect(cover, "draw", G_CALLBACK(paintCover), nullptr);
+  gtk_overlay_add_overlay(GTK_OVERLAY(overlay), cover);
+  gtk_container_add(GTK_CONTAINER(window), overlay);
   const Rect frame = owner.frame();
   gtk_window_set_default_size(GTK_WINDOW(window), std::max(1, static_cast<int>(std::lround(frame.width))),
                               std::max(1, static_cast<int>(std::lround(frame.height))));
@@ -74,11 +97,15 @@ GtkWebViewPeer::GtkWebViewPeer(WebView& webView) : owner(webView) {
 
 GtkWebViewPeer::~GtkWebViewPeer() {
   if (reloadSource != 0) g_source_remove(reloadSource);
+  if (coverSource != 0) g_source_remove(coverSource);
+  g_cancellable_cancel(coverWait);
+  g_object_unref(coverWait);
   if (gone) {
     g_object_unref(window);
     g_object_unref(content);
     return;
   }
+  if (GdkWindow* realized = gtk_widget_get_window(window)) gdk_window_remove_filter(realized, onXEvent, this);
   g_signal_handlers_disconnect_by_data(view, this);
   for (const auto& channel : channels) {
     g_signal_handlers_disconnect_by_data(content, channel.get());
@@ -101,7 +128,8 @@ unsigned long GtkWebViewPeer::xWindow() const {
 }
 
 gboolean GtkWebViewPeer::onWindowDestroyed(GtkWidget*, GdkEvent*, gpointer data) {
-  // The host destroyed its window and ours with it: the view goes now, and with it its content process.
+  // The host destroyed its window and ours with it. Nothing more is asked of the window (GTK would
+  // report requests on a window the X server no longer has): the helper is told, and ends.
   auto& self = *static_cast<GtkWebViewPeer*>(data);
   self.gone = true;
   if (self.reloadSource != 0) g_source_remove(self.reloadSource);
@@ -110,9 +138,19 @@ gboolean GtkWebViewPeer::onWindowDestroyed(GtkWidget*, GdkEvent*, gpointer data)
   for (const auto& channel : self.channels) g_signal_handlers_disconnect_by_data(self.content, channel.get());
   g_signal_handlers_disconnect_by_data(self.window, &self);
   self.focusBefore = 0;
-  gtk_widget_destroy(self.window);
   self.view = nullptr;
+  hostWindowGone();
   return TRUE;
+}
+
+GdkFilterReturn GtkWebViewPeer::onXEvent(GdkXEvent* event, GdkEvent*, gpointer data) {
+  // Without a compositor, what another window uncovers must be drawn again at once: GTK leaves parts of
+  // a window reparented into another process's window unpainted (black) until the page next changes, so
+  // the last of a series of exposures draws the whole window.
+  const auto* x = static_cast<const XEvent*>(event);
+  auto& self = *static_cast<GtkWebViewPeer*>(data);
+  if (x->type == Expose && x->xexpose.count == 0 && !self.gone) gtk_widget_queue_draw(self.window);
+  return GDK_FILTER_CONTINUE;
 }
 
 void GtkWebViewPeer::loadHTML(const char* html, size_t size, const std::string& baseUrl) {
@@ -150,7 +188,10 @@ void GtkWebViewPeer::place(uint64_t parentWindow, Rect frame) {
     return;
   }
   parent = parentWindow;
-  gtk_widget_realize(window);
+  if (!gtk_widget_get_realized(window)) {
+    gtk_widget_realize(window);
+    gdk_window_add_filter(gtk_widget_get_window(window), onXEvent, this);
+  }
   trapped(window, [&](Display* display) {
     XReparentWindow(display, xWindow(), static_cast<::Window>(parent), x, y);
     XMoveResizeWindow(display, xWindow(), x, y, width, height);
@@ -207,7 +248,39 @@ void GtkWebViewPeer::onScriptMessage(WebKitUserContentManager*, WebKitJavascript
 }
 
 void GtkWebViewPeer::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
-  if (event == WEBKIT_LOAD_FINISHED) static_cast<GtkWebViewPeer*>(data)->owner.finishNavigation();
+  if (event != WEBKIT_LOAD_FINISHED) return;
+  auto& self = *static_cast<GtkWebViewPeer*>(data);
+  if (self.cover != nullptr && self.coverSource == 0) {
+    webkit_web_view_call_async_javascript_function(self.view, kDrawnProbe, -1, nullptr, nullptr, nullptr,
+                                                   self.coverWait, onPageDrawn, &self);
+    self.coverSource = g_timeout_add(kLongestCoverMs, onCoverDue, &self);
+  }
+  self.owner.finishNavigation();
+}
+
+void GtkWebViewPeer::onPageDrawn(GObject* source, GAsyncResult* result, gpointer data) {
+  GError* error = nullptr;
+  if (JSCValue* value =
+          webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, &error))
+    g_object_unref(value);
+  // Cancelled: the peer is gone.
+  const bool cancelled = g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
+  if (error != nullptr) g_error_free(error);
+  if (!cancelled) static_cast<GtkWebViewPeer*>(data)->removeCover();
+}
+
+gboolean GtkWebViewPeer::onCoverDue(gpointer data) {
+  auto& self = *static_cast<GtkWebViewPeer*>(data);
+  self.coverSource = 0;
+  self.removeCover();
+  return G_SOURCE_REMOVE;
+}
+
+void GtkWebViewPeer::removeCover() {
+  if (coverSource != 0) g_source_remove(coverSource);
+  coverSource = 0;
+  if (cover != nullptr) gtk_widget_destroy(cover);
+  cover = nullptr;
 }
 
 gboolean GtkWebViewPeer::onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError*, gpointer data) {
@@ -217,17 +290,12 @@ gboolean GtkWebViewPeer::onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, G
 
 void GtkWebViewPeer::onProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data) {
   auto& self = *static_cast<GtkWebViewPeer*>(data);
-  const gint64 now = g_get_monotonic_time();
-  if (now - self.lastTerminationUs > kCalmLifeUs) self.reloadDelayMs = 0;
-  self.lastTerminationUs = now;
   if (self.reloadSource != 0) return;
-  if (self.reloadDelayMs == 0) {
-    self.reloadDelayMs = kFirstReloadWaitMs;
+  const uint64_t waitMs = self.reloads.afterDeath(static_cast<uint64_t>(g_get_monotonic_time() / 1000));
+  if (waitMs == 0)
     self.owner.terminateContentProcess();
-    return;
-  }
-  self.reloadSource = g_timeout_add(self.reloadDelayMs, onReloadDue, &self);
-  self.reloadDelayMs = std::min(self.reloadDelayMs * 2, kLongestReloadWaitMs);
+  else
+    self.reloadSource = g_timeout_add(static_cast<guint>(waitMs), onReloadDue, &self);
 }
 
 gboolean GtkWebViewPeer::onReloadDue(gpointer data) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/RestartBackoff.h"
 #include "platform/WebView.h"
 
 namespace platform {
@@ -40,6 +41,10 @@ private:
   static void onProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data);
   static gboolean onReloadDue(gpointer data);
   static gboolean onWindowDestroyed(GtkWidget*, GdkEvent*, gpointer data);
+  static GdkFilterReturn onXEvent(GdkXEvent* event, GdkEvent*, gpointer data);
+  static void onPageDrawn(GObject* source, GAsyncResult* result, gpointer data);
+  static gboolean onCoverDue(gpointer data);
+  void removeCover();
   unsigned long xWindow() const;
   void show();
 
@@ -51,11 +56,14 @@ private:
   uint64_t parent = 0;  // the host's X11 window while embedded
   bool hidden = false;
   bool gone = false;  // the host destroyed the window our window lived in
-  // Reloads after the content process died: at once, then after waits that double while it keeps dying.
+  // Reloads after the content process died.
   guint reloadSource = 0;
-  guint reloadDelayMs = 0;
-  gint64 lastTerminationUs = 0;
+  RestartBackoff reloads;
   unsigned long focusBefore = 0;  // the X11 focus window the page took the keyboard from
+  // Hides the page until it has drawn at its size after the first load (owned by the window).
+  GtkWidget* cover = nullptr;
+  guint coverSource = 0;
+  GCancellable* coverWait = g_cancellable_new();
 };
 
 }  // namespace platform

@@ -13,59 +13,46 @@ namespace platform {
 
 namespace {
 
-// One pump runs at most this many GLib dispatches and stops once this much time has passed, so that a
-// host's timer tick stays short however much work is waiting.
-constexpr int kMaxDispatches = 200;
-constexpr gint64 kPumpBudgetUs = 8000;
-
-void onPanelResponse(GtkNativeDialog* dialog, gint response, gpointer data) {
-  const std::unique_ptr<PanelRequest> request(static_cast<PanelRequest*>(data));
-  const bool confirmed = response == GTK_RESPONSE_ACCEPT;
-  std::string path;
-  if (confirmed) {
-    gchar* file = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dialog));
-    if (file != nullptr) path = file;
-    g_free(file);
+// The top-level window of the host that holds window (the child of the root on its way up); 0 if none.
+::Window hostTopLevel(Display* display, ::Window window) {
+  for (int depth = 0; depth < 64 && window != 0; ++depth) {
+    ::Window root = 0;
+    ::Window parent = 0;
+    ::Window* children = nullptr;
+    unsigned int count = 0;
+    if (XQueryTree(display, window, &root, &parent, &children, &count) == 0) return 0;
+    if (children != nullptr) XFree(children);
+    if (parent == root) return window;
+    window = parent;
   }
-  g_object_unref(dialog);
-  if (request->completion) request->completion(confirmed && !path.empty(), path);
+  return 0;
 }
 
 class GtkWindowSystem : public WindowSystem {
 public:
   const char* windowApi() const override { return "x11"; }
-  bool needsPump() const override { return true; }
-
-  bool start() override {
+  bool start(std::string& whyNot) override {
     if (state != State::unknown) return state == State::ready;
     state = State::failed;
-    // GTK must not change the host's locale, and WebKit's views are embedded as X11 windows.
+    // GTK must not change the locale, and WebKit's views are embedded as X11 windows.
     gtk_disable_setlocale();
     gdk_set_allowed_backends("x11");
     if (gtk_get_major_version() != 3 || !gtk_init_check(nullptr, nullptr) ||
         !GDK_IS_X11_DISPLAY(gdk_display_get_default())) {
-      log("tavrin: GTK 3 on an X11 display is not available");
+      whyNot = "GTK 3 on an X11 display is not available (DISPLAY is " +
+               std::string(g_getenv("DISPLAY") != nullptr ? g_getenv("DISPLAY") : "not set") + ")";
       return false;
     }
+    // The host destroys the window our views live in at any time, and GDK's requests on windows below
+    // it then fail; GDK ends the process on an X11 error that nobody traps.
+    gdk_x11_display_error_trap_push(gdk_display_get_default());
     // No cache of content processes: the process of a closed editor ends with it.
     webkit_web_context_set_cache_model(webkit_web_context_get_default(), WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
     state = State::ready;
     return true;
   }
 
-  void pump() override {
-    if (state != State::ready) return;
-    // The host may destroy the window our views live in at any time, and GDK's requests on windows below
-    // it then fail; GDK ends the process on an X11 error that nobody traps.
-    GdkDisplay* display = gdk_display_get_default();
-    gdk_x11_display_error_trap_push(display);
-    const gint64 deadline = g_get_monotonic_time() + kPumpBudgetUs;
-    for (int i = 0; i < kMaxDispatches && g_main_context_pending(nullptr); ++i) {
-      g_main_context_iteration(nullptr, FALSE);
-      if (g_get_monotonic_time() >= deadline) break;
-    }
-    gdk_x11_display_error_trap_pop_ignored(display);
-  }
+  void stop() override {}
 
   bool windowExists(uint64_t window) override {
     if (state != State::ready || window == 0) return false;
@@ -95,28 +82,33 @@ public:
     return ScreenArea{static_cast<double>(area.width) * scale, static_cast<double>(area.height) * scale};
   }
 
+  // One panel at a time: a second request brings the open one to the front and is answered as refused.
   void runPanel(PanelRequest request) override {
-    if (state != State::ready) {
+    if (state != State::ready || openPanel != nullptr) {
+      if (openPanel != nullptr) gtk_window_present(GTK_WINDOW(openPanel));
       if (request.completion) request.completion(false, std::string());
       return;
     }
     const bool save = request.kind == PanelRequest::Kind::save;
-    GtkFileChooserNative* chooser = gtk_file_chooser_native_new(
+    openPanel = gtk_file_chooser_dialog_new(
         save ? "Save" : "Open", nullptr, save ? GTK_FILE_CHOOSER_ACTION_SAVE : GTK_FILE_CHOOSER_ACTION_OPEN,
-        save ? "_Save" : "_Open", "_Cancel");
-    GtkFileChooser* files = GTK_FILE_CHOOSER(chooser);
+        "_Cancel", GTK_RESPONSE_CANCEL, save ? "_Save" : "_Open", GTK_RESPONSE_ACCEPT, nullptr);
+    GtkFileChooser* files = GTK_FILE_CHOOSER(openPanel);
     if (!request.allowedExtension.empty()) {
       GtkFileFilter* filter = gtk_file_filter_new();
       gtk_file_filter_add_pattern(filter, ("*." + request.allowedExtension).c_str());
       gtk_file_chooser_add_filter(files, filter);
     }
-    if (!request.folder.empty()) gtk_file_chooser_set_current_folder(files, request.folder.c_str());
+    const std::string& folder = lastFolder.empty() ? request.folder : lastFolder;
+    if (!folder.empty()) gtk_file_chooser_set_current_folder(files, folder.c_str());
     if (save) {
       gtk_file_chooser_set_do_overwrite_confirmation(files, TRUE);
       gtk_file_chooser_set_current_name(files, request.suggestedName.c_str());
     }
-    g_signal_connect(chooser, "response", G_CALLBACK(onPanelResponse), new PanelRequest(std::move(request)));
-    gtk_native_dialog_show(GTK_NATIVE_DIALOG(chooser));
+    keepAbove(openPanel, request.transientFor);
+    g_signal_connect(openPanel, "response", G_CALLBACK(onPanelResponse),
+                     new PanelRequest(std::move(request)));
+    gtk_widget_show(openPanel);
   }
 
   void openFolder(const std::string& path) override {
@@ -130,11 +122,58 @@ public:
   }
 
 private:
+  // The panel stays above the host's top-level window (a window of another process, known to GDK as a
+  // foreign window).
+  static void keepAbove(GtkWidget* panel, uint64_t hostWindow) {
+    if (hostWindow == 0) return;
+    gtk_widget_realize(panel);
+    GdkDisplay* display = gtk_widget_get_display(panel);
+    const ::Window topLevel = hostTopLevel(GDK_DISPLAY_XDISPLAY(display), static_cast<::Window>(hostWindow));
+    GdkWindow* host = topLevel != 0 ? gdk_x11_window_foreign_new_for_display(display, topLevel) : nullptr;
+    if (host == nullptr) return;
+    gdk_window_set_transient_for(gtk_widget_get_window(panel), host);
+    g_object_unref(host);
+  }
+
+  static void onPanelResponse(GtkDialog* dialog, gint response, gpointer data) {
+    const std::unique_ptr<PanelRequest> request(static_cast<PanelRequest*>(data));
+    GtkWindowSystem& self = *static_cast<GtkWindowSystem*>(&gtkWindowSystem());
+    const bool confirmed = response == GTK_RESPONSE_ACCEPT;
+    std::string path;
+    if (confirmed) {
+      gchar* file = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dialog));
+      if (file != nullptr) path = file;
+      g_free(file);
+      gchar* folder = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(dialog));
+      if (folder != nullptr) self.lastFolder = folder;
+      g_free(folder);
+    }
+    gtk_widget_destroy(GTK_WIDGET(dialog));
+    self.openPanel = nullptr;
+    if (request->completion) request->completion(confirmed && !path.empty(), path);
+  }
+
   enum class State { unknown, ready, failed };
   State state = State::unknown;
+  GtkWidget* openPanel = nullptr;  // the panel shown, owned by GTK
+  std::string lastFolder;          // the folder of the last confirmed panel
 };
 
 }  // namespace
+
+namespace {
+
+std::function<void()> s_hostWindowGone;
+
+}  // namespace
+
+void setHostWindowGoneHandler(std::function<void()> handler) {
+  s_hostWindowGone = std::move(handler);
+}
+
+void hostWindowGone() {
+  if (s_hostWindowGone) s_hostWindowGone();
+}
 
 WindowSystem& gtkWindowSystem() {
   static GtkWindowSystem s_system;

@@ -1,6 +1,7 @@
 // cmake --install puts the module where Linux hosts look, stripped, with its resources; an installed
 // module's first start fills an empty library with the factory bank, which the editor bridge lists.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -50,7 +51,9 @@ TEST(InstalledBank, EachLayoutInstallsAStrippedModuleThatFindsItsResources) {
   for (const auto& l : layouts) {
     const CommandResult install = runCommand(
         "HOME='" + (temp.path / "home").string() + "' '" TAVRIN_CMAKE "' -DTAVRIN_LAYOUT=" + l.layout +
-        " -DTAVRIN_MODULE='" TAVRIN_MODULE_PATH "' -DTAVRIN_RESOURCES='" +
+        " -DTAVRIN_MODULE='" TAVRIN_MODULE_PATH "' -DTAVRIN_HELPER='" TAVRIN_BINARY_DIR
+        "/tavrin-editor'"
+        " -DTAVRIN_RESOURCES='" +
         (temp.path / "resources").string() + "' -DTAVRIN_STRIP=strip -DCMAKE_INSTALL_PREFIX='" +
         (temp.path / "prefix").string() + "' -P '" + (kSourceDir / "cmake/InstallBundle.cmake").string() +
         "' 2>&1");
@@ -65,6 +68,12 @@ TEST(InstalledBank, EachLayoutInstallsAStrippedModuleThatFindsItsResources) {
   }
   EXPECT_TRUE(fs::is_regular_file(temp.path / "home/.clap/Tavrin.resources/Tunings/Just.scl"));
   EXPECT_TRUE(fs::is_regular_file(temp.path / "prefix/share/tavrin/Tunings/Just.scl"));
+  // The editor's helper, where each layout's module looks for it.
+  for (const char* helper :
+       {"home/.clap/Tavrin.resources/tavrin-editor", "prefix/libexec/tavrin/tavrin-editor"}) {
+    EXPECT_EQ(access((temp.path / helper).c_str(), X_OK), 0) << helper;
+    EXPECT_TRUE(stripped(temp.path / helper)) << helper;
+  }
 }
 
 TEST(InstalledBank, AFirstStartOfTheInstalledBuildInstallsTheWholeBankAndTheBridgeListsIt) {

@@ -1,13 +1,22 @@
 #include "EditorWindowFixture.h"
 
 #include <dirent.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string_view>
 #include <thread>
+
+#include "platform/EditorFrames.h"
+
+// After GoogleTest, whose names X11's macros would replace.
+#include <X11/Xutil.h>
 
 namespace gui_test {
 
@@ -75,15 +84,14 @@ bool descendsFromUs(int pid) {
 
 }  // namespace
 
-std::vector<int> webProcessIds() {
+std::vector<int> processesBelowUs(const std::string& name) {
   std::vector<int> found;
   DIR* dir = opendir("/proc");
   if (dir == nullptr) return found;
   while (const dirent* entry = readdir(dir)) {
     const int pid = std::atoi(entry->d_name);
     if (pid <= 0) continue;
-    if (procText(pid, "cmdline").find("WebKitWebProcess") != std::string::npos && descendsFromUs(pid))
-      found.push_back(pid);
+    if (procText(pid, "cmdline").find(name) != std::string::npos && descendsFromUs(pid)) found.push_back(pid);
   }
   closedir(dir);
   return found;
@@ -93,22 +101,84 @@ ProcessCounts processCounts() {
   return {entriesIn("/proc/self/task"), editorDescriptors(), static_cast<int>(webProcessIds().size())};
 }
 
-std::vector<WebKitWebView*> pageViews() {
-  std::vector<WebKitWebView*> views;
-  GList* windows = gtk_window_list_toplevels();
-  for (GList* item = windows; item != nullptr; item = item->next) {
-    GtkWidget* child = gtk_bin_get_child(GTK_BIN(item->data));
-    if (child != nullptr && WEBKIT_IS_WEB_VIEW(child)) views.push_back(WEBKIT_WEB_VIEW(child));
+std::vector<unsigned long> windowPixels(const tavrin::host::HostWindow& window, int width, int height) {
+  std::vector<unsigned long> values;
+  XImage* image = XGetImage(window.display(), window.id(), 0, 0, static_cast<unsigned>(width),
+                            static_cast<unsigned>(height), AllPlanes, ZPixmap);
+  if (image == nullptr) return values;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) values.push_back(XGetPixel(image, x, y));
+  XDestroyImage(image);
+  return values;
+}
+
+bool pageDrawn(const tavrin::host::HostWindow& window) {
+  constexpr size_t kPageColours = 16;
+  std::vector<unsigned long> values = windowPixels(window, kWindowWidth, kWindowHeight);
+  std::sort(values.begin(), values.end());
+  return static_cast<size_t>(std::unique(values.begin(), values.end()) - values.begin()) > kPageColours;
+}
+
+PageProbe::PageProbe() {
+  path = "/tmp/tavrin-probe-" + std::to_string(getpid());
+  unlink(path.c_str());
+  listening = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+  if (bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+      listen(listening, 8) == 0)
+    setenv("TAVRIN_EDITOR_PROBE", path.c_str(), 1);
+}
+
+PageProbe::~PageProbe() {
+  if (connection >= 0) close(connection);
+  close(listening);
+  unlink(path.c_str());
+}
+
+bool PageProbe::takeNewestConnection() {
+  for (;;) {
+    const int accepted = accept4(listening, nullptr, nullptr, SOCK_CLOEXEC);
+    if (accepted < 0) break;
+    if (connection >= 0) close(connection);
+    connection = accepted;
   }
-  g_list_free(windows);
-  return views;
+  return connection >= 0;
+}
+
+std::optional<std::string> PageProbe::evaluate(const std::string& script, const std::function<void()>& pump) {
+  using namespace platform::frames;
+  if (!takeNewestConnection()) return std::nullopt;
+  const uint32_t id = ++lastId;
+  const std::string frame = FrameWriter(Kind::evaluate).u32(id).text(script).finish();
+  if (send(connection, frame.data(), frame.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(frame.size()))
+    return std::nullopt;
+  FrameReader reader;
+  const auto deadline = Clock::now() + 5s;
+  while (Clock::now() < deadline) {
+    pump();
+    pollfd readable{connection, POLLIN, 0};
+    if (poll(&readable, 1, 16) <= 0) continue;
+    char buffer[65536];
+    const ssize_t got = recv(connection, buffer, sizeof buffer, 0);
+    if (got <= 0 || !reader.feed(buffer, static_cast<size_t>(got))) return std::nullopt;
+    while (const auto body = reader.next()) {
+      FieldReader fields(*body);
+      const uint32_t answered = fields.u32();
+      const bool failed = fields.u8() != 0;
+      std::string text = fields.text();
+      if (fields.ok() && answered == id) return failed ? std::nullopt : std::optional<std::string>(text);
+    }
+  }
+  return std::nullopt;
 }
 
 std::unique_ptr<tavrin::host::ClapModule> EditorWindow::module;
+std::unique_ptr<PageProbe> EditorWindow::probe;
 
 void EditorWindow::SetUpTestSuite() {
-  // Under Xvfb the content process draws with software GL: without compositing a tick costs half.
-  setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 0);
+  probe = std::make_unique<PageProbe>();
   module = std::make_unique<tavrin::host::ClapModule>();
   ASSERT_TRUE(module->load(TAVRIN_MODULE_PATH)) << module->error();
 }
@@ -145,7 +215,7 @@ bool EditorWindow::open() {
 
 std::chrono::nanoseconds EditorWindow::tick() {
   const auto start = Clock::now();
-  instance->fireTimers(*host);
+  if (host->takeCallbackRequest()) instance->onMainThread();
   return Clock::now() - start;
 }
 
@@ -165,33 +235,7 @@ void EditorWindow::pumpFor(std::chrono::milliseconds time) {
 }
 
 std::optional<std::string> EditorWindow::evaluate(const std::string& script) {
-  const std::vector<WebKitWebView*> views = pageViews();
-  if (views.size() != 1) return std::nullopt;
-  // The answer outlives this call when the page never answers.
-  struct Answer {
-    bool done = false;
-    std::optional<std::string> text;
-  };
-  auto answer = std::make_shared<Answer>();
-  webkit_web_view_evaluate_javascript(
-      views[0], script.c_str(), -1, nullptr, nullptr, nullptr,
-      [](GObject* source, GAsyncResult* result, gpointer data) {
-        const std::unique_ptr<std::shared_ptr<Answer>> held(static_cast<std::shared_ptr<Answer>*>(data));
-        Answer& out = **held;
-        GError* error = nullptr;
-        if (JSCValue* value =
-                webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error)) {
-          char* text = jsc_value_to_string(value);
-          out.text = text;
-          g_free(text);
-          g_object_unref(value);
-        }
-        if (error != nullptr) g_error_free(error);
-        out.done = true;
-      },
-      new std::shared_ptr<Answer>(answer));
-  pumpUntil([&] { return answer->done; }, 5s);
-  return answer->text;
+  return probe->evaluate(script, [this] { tick(); });
 }
 
 bool EditorWindow::pageShows(const std::string& condition) {

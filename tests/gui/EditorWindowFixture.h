@@ -1,11 +1,10 @@
 #pragma once
-// The built module's editor in a host's X11 window, as a Linux host opens it: the host pumps the
-// plug-in's timer, and the test reaches the real page through the WebKit view the module made in this
-// process (GTK's top-level windows are shared by the whole process). Needs an X11 display (xvfb-run).
+// The built module's editor in a host's X11 window, as a Linux host opens it: the host answers the
+// plug-in's requests for main-thread calls, and the test reaches the real page, which lives in the
+// editor's helper process, through the probe socket the helper connects to (TAVRIN_EDITOR_PROBE). Needs
+// an X11 display (xvfb-run).
 
 #include <gtest/gtest.h>
-#include <gtk/gtk.h>
-#include <webkit2/webkit2.h>
 
 #include <chrono>
 #include <functional>
@@ -45,11 +44,37 @@ struct ProcessCounts {
   int webProcesses = 0;
 };
 ProcessCounts processCounts();
-// The web content processes started below this process.
-std::vector<int> webProcessIds();
+// Processes below this one whose command line holds name: "WebKitWebProcess" for the pages' content
+// processes; "tavrin-editor", "WebKit" for every process of the editor.
+std::vector<int> processesBelowUs(const std::string& name);
+inline std::vector<int> webProcessIds() {
+  return processesBelowUs("WebKitWebProcess");
+}
+inline bool editorProcessesRemain() {
+  return !processesBelowUs("tavrin-editor").empty() || !processesBelowUs("WebKit").empty();
+}
 
-// The module's web views in this process.
-std::vector<WebKitWebView*> pageViews();
+// The host window's pixels, the editor's included; and whether the page has drawn there (many colours,
+// not the one of a cover or an empty window).
+std::vector<unsigned long> windowPixels(const tavrin::host::HostWindow& window, int width, int height);
+bool pageDrawn(const tavrin::host::HostWindow& window);
+
+// The pages' probe: the newest helper's connection to a socket of this process.
+class PageProbe {
+public:
+  PageProbe();
+  ~PageProbe();
+  // Runs script in the newest helper's page; its result as text, none when it failed. pump runs while
+  // the answer is awaited.
+  std::optional<std::string> evaluate(const std::string& script, const std::function<void()>& pump);
+
+private:
+  bool takeNewestConnection();
+  std::string path;
+  int listening = -1;
+  int connection = -1;
+  uint32_t lastId = 0;
+};
 
 class EditorWindow : public ::testing::Test {
 protected:
@@ -62,12 +87,13 @@ protected:
   bool open();
   void close() { gui->destroy(plugin()); }
 
-  // One host timer tick; answers how long the plug-in took.
+  // Answers the plug-in's request for a main-thread call, as a host's main loop does; answers how long
+  // the plug-in took.
   std::chrono::nanoseconds tick();
   // Ticks every 16 ms until done() answers true or the timeout passes; answers done().
   bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s);
   void pumpFor(std::chrono::milliseconds time);
-  // Runs script in the page (the only web view) and answers its result as text; none when it failed.
+  // Runs script in the page (of the newest helper) and answers its result as text; none when it failed.
   std::optional<std::string> evaluate(const std::string& script);
   // Runs script (a click answering 1) until it answers 1, ticking meanwhile: the page renders what a
   // click before it showed a little later.
@@ -80,6 +106,7 @@ protected:
   double paramValue(clap_id id);
 
   static std::unique_ptr<tavrin::host::ClapModule> module;
+  static std::unique_ptr<PageProbe> probe;
   std::unique_ptr<tavrin::host::Host> host;
   std::unique_ptr<tavrin::host::PluginInstance> instance;
   std::unique_ptr<tavrin::host::HostWindow> window;

@@ -1,4 +1,4 @@
-// A real host's plug-in scanner loads the built module and reads its name, ports and parameters.
+// A real host's plug-in scanner loads the built module and reads its name, ports, parameters and editor.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -37,8 +37,9 @@ TEST(HostScan, QtractorScannerSeesTheInstrument) {
           .output;
   std::filesystem::remove_all(home);
 
-  // No audio inputs, two outputs; one note input; 119 parameters.
-  const std::string expected = "CLAP|Tavrin|0:2|1:0|119:0|";
+  // No audio inputs, two outputs; one note input; 119 parameters; an editor, although the scanner's host
+  // offers no extension at all.
+  const std::string expected = "CLAP|Tavrin|0:2|1:0|119:0|GUI,";
   EXPECT_EQ(output.rfind(expected, 0), 0u) << output;
   EXPECT_NE(output.find(std::string("|") + modulePath + "|"), std::string::npos) << output;
 }

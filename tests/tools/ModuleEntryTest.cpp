@@ -42,6 +42,26 @@ TEST(ModuleExports, OnlyEntryAndOwnFunctionsAreExported) {
   for (const std::string& name : names) EXPECT_TRUE(allowedExport(name)) << "unexpected export " << name;
 }
 
+// A host that only scans pays for no toolkit: the module needs what the build without the editor needs,
+// and loads and plays in an address space too small for a browser engine.
+TEST(ModuleExports, TheModuleNeedsNoToolkitAndFitsInASmallAddressSpace) {
+  std::set<std::string> needed;
+  std::istringstream lines(runCommand("readelf -d '" TAVRIN_MODULE_PATH "'").output);
+  for (std::string line; std::getline(lines, line);)
+    if (const size_t at = line.find("Shared library: ["); at != std::string::npos)
+      needed.insert(line.substr(at + 17, line.find(']', at) - at - 17));
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitized module needs its runtime and a large address space";
+#endif
+  EXPECT_EQ(needed, (std::set<std::string>{"libcjson.so.1", "libstdc++.so.6", "libm.so.6", "libgcc_s.so.1",
+                                           "libc.so.6", "ld-linux-x86-64.so.2"}));
+  const CommandResult render = runCommand(
+      "ulimit -v 262144 && '" TAVRIN_BINARY_DIR "/tools/tavrin-render' --plugin '" TAVRIN_MODULE_PATH
+      "' --rate 48000 --seconds 1 --notes 0:60:0.8:0.5 --out /dev/null 2>&1");
+  EXPECT_EQ(render.status, 0) << render.output;
+  EXPECT_NE(render.output.find("NaN 0, Inf 0"), std::string::npos) << render.output;
+}
+
 TEST_F(LoadedModule, EntryAnswersOnlyThePluginFactory) {
   const clap_plugin_entry* entry = module.entry();
   EXPECT_TRUE(entry->clap_version.major == 1u && entry->clap_version.minor == 2u);

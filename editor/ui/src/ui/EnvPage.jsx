@@ -41,9 +41,8 @@ function EnvGraph({ n, knobs, stage, pos, value }) {
 }
 
 function Envelope({ n }) {
-  const live = useLive();
+  const env = useLive((l) => l.env);
   const { sound } = useEditorState();
-  const env = live.env;
   const [value, stage, pos] = n === 1 ? [env.envValue, env.envStage, env.envPos] : [env.env2Value, env.env2Stage, env.env2Pos];
   const p = `env${n}`;
   const [a, d, s, r] = n === 1 ? ['attack', 'decay', 'sustain', 'release'] : ['env2Attack', 'env2Decay', 'env2Sustain', 'env2Release'];
@@ -83,7 +82,7 @@ function Envelope({ n }) {
 export function EnvPage() {
   const editor = useEditorModel();
   const { sound } = useEditorState();
-  const { env } = useLive();
+  const env = useLive((l) => l.env);
   return (
     <div className="page env-page">
       <Envelope n={1} />

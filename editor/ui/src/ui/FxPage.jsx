@@ -36,7 +36,7 @@ function ArmedSlot({ index }) {
 function Kit() {
   const editor = useEditorModel();
   const { kit, kitArmed } = useEditorState();
-  const { kitPlayhead } = useLive();
+  const kitPlayhead = useLive((l) => l.kitPlayhead);
   const head = (
     <span className="kit-head">
       <Menu title="Base key: the key that plays slot 1" options={kNotes} value={kit.baseKey} onChange={(k) => setBaseKey(editor, k)} />

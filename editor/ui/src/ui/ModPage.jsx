@@ -12,7 +12,7 @@ const pct = (v) => `${Math.round(v * 100)}%`;
 function Lfo({ index }) {
   const editor = useEditorModel();
   const { sound } = useEditorState();
-  const live = useLive();
+  const lfoOut = useLive((l) => l.lfo);
   const lfo = sound.lfos[index];
   const edit = (patch) => editor.editLfo(index, patch);
   return (
@@ -30,8 +30,8 @@ function Lfo({ index }) {
         <Toggle label="SLEW" on={lfo.slew} onChange={(slew) => edit({ slew })} />
       </div>
       <div className="lfo-meter" title="LFO output">
-        <i style={{ height: `${Math.round(live.lfo[index] * 100)}%` }} />
-        <b style={{ left: `${Math.round(live.lfo[2 + index] * 100)}%` }} />
+        <i style={{ height: `${Math.round(lfoOut[index] * 100)}%` }} />
+        <b style={{ left: `${Math.round(lfoOut[2 + index] * 100)}%` }} />
       </div>
     </Section>
   );

@@ -14,9 +14,9 @@ const kOctaves = [2, 1, 0, -1];
 
 // Eight step bars: press and drag to draw values across the steps; the tie buttons below.
 function Steps({ index, lane, edit }) {
-  const live = useLive();
+  const morph = useLive((l) => l.seqState[index]);
+  const step = useLive((l) => l.seqStep[index]);
   const drawing = useRef(false);
-  const morph = live.seqState[index];
   const draw = (e) => {
     const r = e.currentTarget.getBoundingClientRect();
     const i = Math.min(7, Math.max(0, Math.floor(((e.clientX - r.left) / r.width) * 8)));
@@ -31,7 +31,7 @@ function Steps({ index, lane, edit }) {
         onPointerDown={(e) => { e.currentTarget.setPointerCapture(e.pointerId); drawing.current = true; draw(e); }}
         onPointerMove={(e) => { if (drawing.current) draw(e); }} onPointerUp={() => { drawing.current = false; }}>
         {lane.steps.slice(0, 8).map((v, i) => (
-          <div key={i} className={`bar${i >= lane.stepCount ? ' unused' : ''}${live.seqStep[index] === i && lane.enabled ? ' now' : ''}`}>
+          <div key={i} className={`bar${i >= lane.stepCount ? ' unused' : ''}${step === i && lane.enabled ? ' now' : ''}`}>
             <i style={{ height: `${Math.round(v * 100)}%` }} />
             {morph.active && i < morph.vals.length && <b style={{ bottom: `${Math.round(morph.vals[i] * 100)}%` }} />}
           </div>
@@ -90,7 +90,7 @@ function Lane({ index }) {
 function RatioLock() {
   const editor = useEditorModel();
   const state = useEditorState();
-  const live = useLive();
+  const mts = useLive((l) => l.mts);
   const { sound, tuningShown } = state;
   const size = Math.min(24, tuningShown?.scaleSize > 0 ? tuningShown.scaleSize : state.scaleDegrees);
   const label = (d) => tuningShown?.labels?.[d] || String(d);
@@ -103,7 +103,7 @@ function RatioLock() {
       <div className="row">
         <Menu label="Scale" options={tuningOptions} value={tuningIndex}
           onChange={(i) => editor.chooseTuning(i === 0 ? null : state.tuningList[i - 1])} />
-        <Lamp on={live.mts} label="MTS" />
+        <Lamp on={mts} label="MTS" />
       </div>
       <div className="tuning-name" title={tuningShown?.source ?? ''}>
         {tuningShown ? `${tuningShown.name || 'tuning'} · ${tuningShown.scaleSize} notes` : '12-TET'}

@@ -21,16 +21,18 @@ function keyboardProps(editor) {
 }
 
 function Meters() {
-  const live = useLive();
+  const levels = useLive((l) => l.levels);
+  const voices = useLive((l) => l.voices);
+  const limiter = useLive((l) => l.limiter);
   const db = (x) => Math.max(0, Math.min(1, (20 * Math.log10(Math.max(x, 1e-6)) + 48) / 48));
   return (
     <div className="meters" title="Output peak and RMS, voices">
       {[0, 1].map((ch) => (
-        <div key={ch} className="meter"><i style={{ width: `${db(live.levels[ch]) * 100}%` }} />
-          <b style={{ width: `${db(live.levels[2 + ch]) * 100}%` }} /></div>
+        <div key={ch} className="meter"><i style={{ width: `${db(levels[ch]) * 100}%` }} />
+          <b style={{ width: `${db(levels[2 + ch]) * 100}%` }} /></div>
       ))}
-      <div className="voices">{live.voices.map((v, i) => <i key={i} style={{ opacity: 0.2 + 0.8 * Math.min(1, v) }} />)}</div>
-      <Lamp on={live.limiter} label="LIM" />
+      <div className="voices">{voices.map((v, i) => <i key={i} style={{ opacity: 0.2 + 0.8 * Math.min(1, v) }} />)}</div>
+      <Lamp on={limiter} label="LIM" />
     </div>
   );
 }

@@ -3,7 +3,7 @@ import { K, useEditorModel, useEditorState, useLive } from './bind.jsx';
 import { Section, Toggle, Choice } from './controls.jsx';
 
 function Oscillator() {
-  const { oscModPos } = useLive();
+  const oscModPos = useLive((l) => l.oscModPos);
   return (
     <Section title="OSCILLATOR" className="osc">
       <K k="ratio" label="Ratio" mod={oscModPos[0]} />
@@ -24,7 +24,8 @@ function Oscillator() {
 function Filter({ which }) {
   const editor = useEditorModel();
   const { sound } = useEditorState();
-  const { modPos, keyTrack } = useLive();
+  const modPos = useLive((l) => l.modPos);
+  const keyTrack = useLive((l) => l.keyTrack);
   const i = which === 'A' ? 0 : 1;
   const locked = sound[`filterLock${which}`];
   return (

@@ -13,9 +13,11 @@ export function useEditorState() {
   return useSyncExternalStore(editor.subscribe, editor.getState);
 }
 
-export function useLive() {
+// One display's part of the pushed values: a display re-renders only when its part changed (a push
+// replaces only the parts it carries).
+export function useLive(select) {
   const editor = useEditorModel();
-  return useSyncExternalStore(editor.live.subscribe, editor.live.get);
+  return useSyncExternalStore(editor.live.subscribe, () => select(editor.live.get()));
 }
 
 // Controller learn for a parameter key, as the controls take it.

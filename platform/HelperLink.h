@@ -1,0 +1,66 @@
+// The module's end of the link to one editor helper process: the helper, its socket, and a thread that
+// writes what the main thread queued and reads what the helper sends. What arrives is handed to the main
+// thread through the main queue (which asks the host for a main-thread call); the main thread never waits
+// for the helper longer than the bounded waits it asks for.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "platform/HelperProcess.h"
+
+namespace platform {
+
+class HelperLink : public std::enable_shared_from_this<HelperLink> {
+public:
+  // Main thread: each frame body, in order, then once nullopt when the link has ended.
+  using Receiver = std::function<void(const std::optional<std::string>& body)>;
+
+  // Starts the helper program with a new link; null, with the reason, when it cannot be started.
+  static std::shared_ptr<HelperLink> start(const std::string& program, std::string& reason);
+  // Ends the link: the helper sees its socket close and ends (or is killed after a short grace).
+  ~HelperLink();
+  HelperLink(const HelperLink&) = delete;
+  HelperLink& operator=(const HelperLink&) = delete;
+
+  void setReceiver(Receiver receiver) { onReceive = std::move(receiver); }
+  // Queues a frame (frames::FrameWriter::finish) for the helper; an empty frame is dropped.
+  void send(std::string frame);
+  // Main thread: hands over what arrived until done() answers true or timeout passes; answers done().
+  bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+  bool ended() const { return endSeen; }
+  pid_t helperId() const { return helper.id(); }
+
+private:
+  HelperLink() = default;
+  void run();
+  // I/O thread: false when the link has ended.
+  bool readSome();
+  bool writeSome();
+  void arrive(std::optional<std::string> body);
+  // Main thread: hands what arrived to the receiver.
+  void deliver();
+
+  HelperProcess helper;
+  int socketFd = -1;
+  int wakeFd = -1;  // an eventfd that wakes the I/O thread for output or shutdown
+  std::thread io;
+  Receiver onReceive;
+  bool endSeen = false;  // main thread: the receiver was told the link ended
+
+  std::mutex lock;
+  std::condition_variable arrived;
+  std::string outbox;  // guarded: bytes not yet written
+  size_t outboxSent = 0;
+  bool stopping = false;
+  std::deque<std::optional<std::string>> inbox;  // guarded
+};
+
+}  // namespace platform

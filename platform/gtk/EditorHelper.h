@@ -1,0 +1,48 @@
+// The editor's helper program: one web view in a GTK window reparented into the host's X11 window,
+// driven by the plug-in module's frames on the socket it inherited, reporting back what the page does.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/EditorFrames.h"
+#include "platform/PlatformView.h"
+#include "platform/WebView.h"
+
+namespace platform {
+
+class EditorHelper : public NavigationDelegate {
+public:
+  explicit EditorHelper(int socketFd);
+  ~EditorHelper() override;
+  EditorHelper(const EditorHelper&) = delete;
+  EditorHelper& operator=(const EditorHelper&) = delete;
+
+  // Takes what arrived on the socket; false once the link has ended (closed, or a frame over the limit).
+  bool readSome();
+  // Sends a frame; a failed send ends the link.
+  void send(const std::string& frame);
+  bool linked() const { return socketFd >= 0; }
+
+  void didFinishNavigation(WebView& webView) override;
+  void didFailNavigation(WebView& webView) override;
+  void webContentProcessDidTerminate(WebView& webView) override;
+
+private:
+  class Forwarder;
+
+  void handle(std::string_view body);
+  void create(frames::FieldReader& fields);
+  void place(frames::FieldReader& fields);
+  void evaluate(frames::FieldReader& fields);
+  void runPanel(frames::FieldReader& fields);
+
+  int socketFd;
+  frames::FrameReader reader;
+  std::string document;  // the page's HTML, which the web view refers to
+  std::shared_ptr<View> hostView = std::make_shared<View>();
+  std::shared_ptr<WebView> webView;
+};
+
+}  // namespace platform

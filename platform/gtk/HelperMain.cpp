@@ -1,0 +1,60 @@
+// tavrin-editor: the editor's helper program, started by the plug-in module with its socket as descriptor
+// 3. It shows the editor page until that socket closes (the editor or the host went), then ends.
+#include <fcntl.h>
+#include <glib-unix.h>
+#include <gtk/gtk.h>
+
+#include <cstdio>
+#include <string>
+
+#include "platform/EditorFrames.h"
+#include "platform/WindowSystem.h"
+#include "platform/gtk/EditorHelper.h"
+#include "platform/gtk/EditorProbe.h"
+#include "platform/gtk/GtkWindowSystem.h"
+
+namespace {
+
+using platform::frames::FrameWriter;
+using platform::frames::Kind;
+
+gboolean onSocket(gint, GIOCondition, gpointer data) {
+  if (static_cast<platform::EditorHelper*>(data)->readSome()) return G_SOURCE_CONTINUE;
+  gtk_main_quit();
+  return G_SOURCE_REMOVE;
+}
+
+}  // namespace
+
+int main() {
+  const int socketFd = platform::frames::kHelperSocketFd;
+  if (fcntl(socketFd, F_GETFD) < 0) {
+    std::fputs(
+        "tavrin-editor: the Tavrin plug-in starts this program for its editor; it is not run by hand\n",
+        stderr);
+    return 2;
+  }
+  platform::EditorHelper helper(socketFd);
+  platform::WindowSystem& system = platform::gtkWindowSystem();
+  platform::setWindowSystem(&system);
+  std::string whyNot;
+  if (!system.start(whyNot)) {
+    helper.send(FrameWriter(Kind::failed).text(whyNot).finish());
+    return 1;
+  }
+  const auto area = system.workArea();
+  helper.send(FrameWriter(Kind::ready)
+                  .u8(area.has_value())
+                  .f64(area ? area->width : 0.0)
+                  .f64(area ? area->height : 0.0)
+                  .finish());
+  // The host destroyed the window the page lived in: the module is told, and the helper ends.
+  platform::setHostWindowGoneHandler([&helper] {
+    helper.send(FrameWriter(Kind::parentGone).finish());
+    gtk_main_quit();
+  });
+  g_unix_fd_add(socketFd, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR), onSocket, &helper);
+  platform::connectEditorProbe();
+  gtk_main();
+  return 0;
+}
