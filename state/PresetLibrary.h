@@ -24,7 +24,7 @@
 #include <system_error>
 
 // The bank version this program installs; a marker at this version or above means the bank is in place.
-constexpr int kFactoryBankVersion = 1;
+constexpr int kFactoryBankVersion = 2;
 
 // The library's folders below base and the extension of a preset file.
 inline constexpr const char* kFactoryFolder = "Factory";

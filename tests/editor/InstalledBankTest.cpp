@@ -110,7 +110,7 @@ TEST(InstalledBank, AFirstStartOfTheInstalledBuildInstallsTheWholeBankAndTheBrid
   }
   EXPECT_GE(tuningCount, 15);
   // The marker records a complete preset bank; a build that ships none has none to record.
-  EXPECT_EQ(readFile(base / ".factory-bank"), presetCount > 0 ? "1" : "");
+  EXPECT_EQ(readFile(base / ".factory-bank"), presetCount > 0 ? "2" : "");
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ TEST_F(FactoryBank, FirstStartCopiesEveryPresetUnderItsRelativePathAndWritesTheM
   EXPECT_EQ(readFile(factory / "Bass/Round.nobrel"), "round");
   EXPECT_EQ(readFile(factory / "Leads/Bright.nobrel"), "bright");
   EXPECT_FALSE(fs::exists(factory / "Leads/notes.txt"));
-  EXPECT_EQ(marker(), "1");
+  EXPECT_EQ(marker(), "2");
   EXPECT_TRUE(fs::is_empty(base / "User"));
   // Beside the three folders only the marker, the manifest and the install lock: no temporary file.
   std::vector<std::string> names;
@@ -69,7 +69,7 @@ TEST_F(FactoryBank, AReinstallKeepsTheUsersFilesAndTheirEditsOfFactoryPresetsAnd
   EXPECT_FALSE(fs::exists(base / "User/Factory edits/Bass/Round.nobrel"));
   EXPECT_EQ(readFile(factory / "Leads/Bright.nobrel"), "bright");
   EXPECT_EQ(readFile(base / "User/Mine.nobrel"), "mine");
-  EXPECT_EQ(marker(), "1");
+  EXPECT_EQ(marker(), "2");
   EXPECT_EQ(log.linesWith({"Bass/Deep.nobrel", "Factory edits/Bass/Deep.nobrel"}).size(), 1u);
 
   // A second edit is kept beside the first; without a manifest only the shipped file counts as the bank's.
@@ -132,7 +132,7 @@ TEST_F(FactoryBank, WhatStandsInTheBanksPlaceIsRenamedAsideNeverDeleted) {
   EXPECT_FALSE(fs::exists(base / "User/Deep.nobrel"));  // never written through the link
   EXPECT_EQ(readFile(base / "User/Mine.nobrel"), "mine");
   EXPECT_EQ(log.linesWith({"renamed", "(set aside"}).size(), 4u);
-  EXPECT_EQ(marker(), "1");
+  EXPECT_EQ(marker(), "2");
 }
 
 TEST_F(FactoryBank, TwoInstancesReinstallingAtOnceLeaveOneCompleteBankAndEveryUserFile) {
@@ -151,16 +151,25 @@ TEST_F(FactoryBank, TwoInstancesReinstallingAtOnceLeaveOneCompleteBankAndEveryUs
   EXPECT_EQ(readFile(factory / "Mine/keep.nobrel"), "keep");
   EXPECT_EQ(readFile(base / "User/Factory edits/Set/P7.nobrel"), "edited");
   EXPECT_FALSE(fs::exists(base / "User/Factory edits/Set/P7 2.nobrel"));
-  EXPECT_EQ(marker(), "1");
+  EXPECT_EQ(marker(), "2");
   EXPECT_EQ(std::distance(fs::directory_iterator(factory / "Set"), fs::directory_iterator()), 30);
 }
 
 TEST_F(FactoryBank, ANewerMarkerAlsoCountsAsInstalled) {
   shipThreePresets();
   fs::create_directories(base);
-  tavrin_writeBankMarker(base, 2);
+  tavrin_writeBankMarker(base, 3);
   start();
   EXPECT_TRUE(fs::is_empty(factory));
+  EXPECT_EQ(marker(), "3");
+}
+
+TEST_F(FactoryBank, ALibraryHoldingTheFirstBankReceivesTheNewOne) {
+  shipThreePresets();
+  writeFile(factory / "Bass/Deep.nobrel", "the first bank's deep");
+  tavrin_writeBankMarker(base, 1);
+  start();
+  EXPECT_EQ(readFile(factory / "Bass/Deep.nobrel"), "deep");
   EXPECT_EQ(marker(), "2");
 }
 
@@ -176,7 +185,7 @@ TEST_F(FactoryBank, UpperCaseExtensionsAreNeitherCountedNorCopied) {
   EXPECT_EQ(readFile(factory / "Keys/Soft.nobrel"), "soft");
   EXPECT_FALSE(fs::exists(factory / "LOUD.NOBREL"));
   EXPECT_EQ(readFile(factory / "Kept.nobrel"), "kept");
-  EXPECT_EQ(marker(), "1");
+  EXPECT_EQ(marker(), "2");
 }
 
 TEST_F(FactoryBank, WithoutResourcesOnlyTheThreeEmptyFoldersAppear) {
@@ -231,7 +240,7 @@ TEST_F(FactoryBank, AFullDiskLeavesNoMarkerIsLoggedOnceAndTheNextStartFinishes) 
   start();
   EXPECT_EQ(readFile(base / "User/Factory edits/Bass/Deep.nobrel"), "my deep");
   EXPECT_EQ(readFile(factory / "Bass/Deep.nobrel"), "deep");
-  EXPECT_EQ(marker(), "1");
+  EXPECT_EQ(marker(), "2");
 }
 
 TEST_F(FactoryBank, FactoryTuningsArriveOnlyInATuningsFolderWithoutTunings) {

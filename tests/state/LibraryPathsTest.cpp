@@ -67,7 +67,7 @@ TEST(LibraryPaths, TheModuleInstallsTheBankShippedBesideItsRealFileIntoTheDataFo
   const fs::path base = temp.path / "data/Nobrels/Tavrin";
   EXPECT_EQ(readFile(base / "Factory/Init/Init.nobrel"), "init");
   EXPECT_EQ(readFile(base / "Tunings/Just.scl"), "just");
-  EXPECT_EQ(readFile(base / ".factory-bank"), "1");
+  EXPECT_EQ(readFile(base / ".factory-bank"), "2");
   EXPECT_TRUE(fs::is_directory(base / "User"));
   EXPECT_FALSE(fs::exists(temp.path / "Library"));
 }
