@@ -24,6 +24,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kManifestFile = ".factory-bank-manifest";
+// Beside the bundled presets: the first bank's presets as it shipped, in the manifest's form.
+constexpr const char* kFirstBankManifest = "../first-bank.manifest";
 constexpr const char* kEditsFolder = "Factory edits";
 constexpr const char* kSetAsideMark = " (set aside";
 // A bank file is a preset; anything longer at a bank path is the user's.
@@ -74,10 +76,10 @@ std::optional<std::string> readBankFile(const fs::path& path, std::error_code& e
   return bytes;
 }
 
-Manifest readManifest(const fs::path& base) {
+Manifest readManifest(const fs::path& file) {
   Manifest manifest;
   std::error_code error;
-  const std::optional<std::string> text = readBankFile(base / kManifestFile, error);
+  const std::optional<std::string> text = readBankFile(file, error);
   if (!text) return manifest;
   std::string_view rest(*text);
   while (!rest.empty()) {
@@ -278,7 +280,11 @@ void recordInstalledBank(const fs::path& base, const fs::path& source, const std
 
 bool installBankPresets(const fs::path& base, const fs::path& source, const std::vector<fs::path>& presets,
                         LibrarySetupLog& log) {
-  const Manifest installed = readManifest(base);
+  // A library without a manifest was set up by a build that kept none, and every such build shipped the
+  // first bank: its presets as shipped are what that install wrote.
+  const Manifest installed = hasBankManifest(base)
+                                 ? readManifest(base / kManifestFile)
+                                 : readManifest((source / kFirstBankManifest).lexically_normal());
   // Entries of paths this bank no longer ships stay: a later bank may bring them back.
   Manifest written = installed;
   BankPlacement placement{base, installed, written, log};

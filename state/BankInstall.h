@@ -44,6 +44,7 @@ void recordInstalledBank(const std::filesystem::path& base, const std::filesyste
                          const std::vector<std::filesystem::path>& presets, LibrarySetupLog& log);
 
 // Places every preset (paths relative to source) under base/Factory, as the header says, and writes the
-// manifest. Stops at the first failure; true when every preset is in place.
+// manifest. A library without a manifest counts the first bank's presets as shipped (first-bank.manifest
+// beside source) as the install's. Stops at the first failure; true when every preset is in place.
 bool installBankPresets(const std::filesystem::path& base, const std::filesystem::path& source,
                         const std::vector<std::filesystem::path>& presets, LibrarySetupLog& log);

@@ -164,12 +164,21 @@ TEST_F(FactoryBank, ANewerMarkerAlsoCountsAsInstalled) {
   EXPECT_EQ(marker(), "3");
 }
 
-TEST_F(FactoryBank, ALibraryHoldingTheFirstBankReceivesTheNewOne) {
+TEST_F(FactoryBank, ALibraryHoldingTheFirstBankReceivesTheNewOneAndKeepsOnlyTheUsersEdits) {
+  // The first bank, installed by a build that kept no manifest; the bundle names its presets as shipped.
   shipThreePresets();
-  writeFile(factory / "Bass/Deep.nobrel", "the first bank's deep");
-  tavrin_writeBankMarker(base, 1);
   start();
-  EXPECT_EQ(readFile(factory / "Bass/Deep.nobrel"), "deep");
+  fs::rename(base / ".factory-bank-manifest", resources / "Presets/first-bank.manifest");
+  tavrin_writeBankMarker(base, 1);
+  writeFile(factory / "Bass/Round.nobrel", "my round");
+
+  writeFile(presets / "Bass/Deep.nobrel", "deep v2");
+  writeFile(presets / "Bass/Round.nobrel", "round v2");
+  start();
+  EXPECT_EQ(readFile(factory / "Bass/Deep.nobrel"), "deep v2");
+  EXPECT_EQ(readFile(factory / "Bass/Round.nobrel"), "round v2");
+  EXPECT_FALSE(fs::exists(base / "User/Factory edits/Bass/Deep.nobrel"));
+  EXPECT_EQ(readFile(base / "User/Factory edits/Bass/Round.nobrel"), "my round");
   EXPECT_EQ(marker(), "2");
 }
 
