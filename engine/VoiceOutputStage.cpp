@@ -73,34 +73,109 @@ float amplitudeStep(OutputChain& s, const VoiceBlock& b, int i, float c, float x
   return x * (env * s.gainCurrent);
 }
 
-// The soft clip's nonlinear part: the clipped sample mixed half and half with the sample, less the
-// sample, that is 0.5 (0.7692308 analogSoftClip(d) - x) with d = 1.3x + 0.12 (1.3x)^2 = x (1.3 + 0.2028x).
-// analogSoftClip(c) = c (27 + c^2) / (27 + 9c^2) on c clamped to -3..3, so that the first term is
+// The soft clip sample by sample: the clipped sample mixed half and half with the sample,
+// x + 0.5 (0.7692308 analogSoftClip(d) - x) with d = 1.3x + 0.12 (1.3x)^2 = x (1.3 + 0.2028x).
+// analogSoftClip(c) = c (27 + c^2) / (27 + 9c^2) on c clamped to -3..3, so that its scaled term is
 // c (1.1538462 + 0.042735043c^2) / (3 + c^2). A NaN sample stays NaN.
-ml::simd::Lanes softClipResidual(ml::simd::Lanes x) {
+ml::simd::Lanes clipSample(ml::simd::Lanes x) {
   using namespace ml::simd;
   const F4 d = mul(x.v, add(splat(1.3f), mul(splat(0.2028f), x.v)));
   const F4 c = max(min(d, splat(3.f)), splat(-3.f));
   const F4 c2 = mul(c, c);
   const F4 scaled = div(mul(c, add(splat(1.1538462f), mul(splat(0.042735043f), c2))), add(splat(3.f), c2));
-  return Lanes(sub(scaled, mul(splat(0.5f), x.v)));
+  return x + Lanes(sub(scaled, mul(splat(0.5f), x.v)));
 }
 
-using ClipLanes = SoftClipHalfbandsOf<ml::simd::Lanes>;
+// The same curve as its mean along the straight path from one 2x input to the next (first-order
+// antiderivative anti-aliasing), for a signal loud and high enough that its 4th and 5th harmonics fold
+// back from above twice the rate. analogSoftClip(c) is c + n(c) with n(c) = -(8/9) c^3 / (c^2 + 3) up to
+// c = 3, where it holds 1 (d never falls below -2.08), so that the curve is
+// x + 0.078x^2 + 0.3846154 (n(c) + c - d) with c = min(d, 3). The antiderivative of n is
+// -(4/9) c^2 + (4/3) ln(c^2 + 3); its difference quotient between c0 and c1, with s = c0 + c1,
+// a = c^2 + 3 and t = (a1 - a0) / (a1 + a0) (within +-0.6), is s ((8/3) atanh(t) / (t (a0 + a1)) - 4/9),
+// free of the cancellation that a quotient of the antiderivative's values meets when c0 and c1 are close.
+// The path runs straight in x, not in c: d bows below the chord by 0.2028 dx^2 tau (1 - tau) along it,
+// which lowers the mean by about n'(c) 0.2028 dx^2 / 6 at the midpoint (the bow term; without it the
+// folded 4th harmonic of a 20 kHz tone stays 5 dB higher). x^2 is taken as its exact mean and the excess
+// d - c by the trapezoid, so the whole nonlinear part lies half a 2x sample late; x joins it through a
+// first-order allpass of half a sample's delay at low frequencies (0.57 at 20 kHz), so that the clip
+// compresses in time with its input (x in time with the sample let a bright percussive sound's peaks
+// through 0.7 dB higher). The mean's smoothing of the compression itself leaves a level-1 tone at 20 kHz
+// 0.5 dB louder.
+constexpr float kClipKnee = 3.f;
+constexpr float kClipMix = 0.3846154f;           // 0.5 x 0.7692308
+constexpr float kHalfSampleAllpass = 1.f / 3.f;  // (1 - 0.5) / (1 + 0.5)
+
+// kClipMix (8/3) atanh(t) / t as a polynomial in v = t^2, minimax over 0..0.36 (the ratio within 7e-5).
+ml::simd::Lanes scaledAtanhRatio(ml::simd::Lanes v) {
+  return 1.02564107f + v * (0.343865313f + v * (0.171870835f + v * 0.282064111f));
+}
+
+// One 2x input to the clip with the parts of it that the mean towards the next input reads.
+struct ClipPoint {
+  ml::simd::Lanes x, c, a, excess;
+};
+
+ClipPoint clipPoint(ml::simd::Lanes x) {
+  const ml::simd::Lanes d = x * (1.3f + 0.2028f * x);
+  const ml::simd::Lanes c = min(d, ml::simd::Lanes(kClipKnee));
+  return {x, c, c * c + 3.f, d - c};
+}
+
+// The clip of `at` with its nonlinear part taken as its mean between `before` and `at`, and `delayed` the
+// sample half a 2x sample late. A NaN sample stays NaN.
+ml::simd::Lanes clipMean(const ClipPoint& before, const ClipPoint& at, ml::simd::Lanes delayed) {
+  using ml::simd::Lanes;
+  const Lanes s = before.c + at.c;
+  const Lanes inverseSum = 1.f / (before.a + at.a);
+  const Lanes t = (at.a - before.a) * inverseSum;
+  const Lanes meanN = s * (scaledAtanhRatio(t * t) * inverseSum - kClipMix * (4.f / 9.f));
+  const Lanes s2 = s * s;
+  const Lanes bow = (kClipMix * 0.2028f / 27.f) * s2 * (s2 + 36.f) * (inverseSum * inverseSum);
+  const Lanes dx = at.x - before.x;
+  return delayed + 0.078f * (before.x * at.x) + dx * dx * (0.026f + bow) + meanN -
+         (0.5f * kClipMix) * (before.excess + at.excess);
+}
+
+// The clip takes its mean where a lane's row bends by kMeanOnBend or more at a sample (the second
+// difference x[i] - 2x[i - 1] + x[i - 2]: 4 A sin^2(pi f / rate) for a tone of level A, so 1.5 for a tone
+// of level 0.38 at 20 kHz or 0.6 at 13 kHz, and never for a tone below 5 kHz up to level 3), and clips
+// sample by sample again once its bends stay below kMeanOffBend. Sample by sample, the tones below
+// kMeanOnBend fold back at most -62 dB, and a tone below 5 kHz keeps the clip's harmonics exactly.
+constexpr float kMeanOnBend = 1.5f;
+constexpr float kMeanOffBend = 1.f;
+
+using ClipLanes = SoftClipStateOf<ml::simd::Lanes>;
 
 // The rows, gains and soft clip states of up to four voices, one to a lane; the rows of lanes past
 // `lanes` are silent.
 struct ClipLaneSources {
   std::array<float*, 4> rows;
   std::array<float, 4> gains;
-  std::array<SoftClipHalfbands*, 4> states;
+  std::array<SoftClipState*, 4> states;
   int lanes;
 };
+
+// One float of each lane's soft clip state as lanes (the lanes past src.lanes 0), and back.
+ml::simd::Lanes gatherClipField(const ClipLaneSources& src, float SoftClipState::*field) {
+  alignas(16) float v[4] = {};
+  for (int l = 0; l < src.lanes; ++l) v[l] = src.states[l]->*field;
+  return ml::simd::Lanes(ml::simd::loadF(v));
+}
+
+void scatterClipField(const ClipLaneSources& src, float SoftClipState::*field, ml::simd::Lanes lanes) {
+  alignas(16) float v[4];
+  ml::simd::storeF(v, lanes.v);
+  for (int l = 0; l < src.lanes; ++l) src.states[l]->*field = v[l];
+}
 
 ClipLanes gatherClipLanes(const ClipLaneSources& src) {
   ClipLanes s;
   gatherAllpassLanes(s.up, src.lanes, [&](int l) -> const AllpassHalfband& { return src.states[l]->up; });
   gatherAllpassLanes(s.down, src.lanes, [&](int l) -> const AllpassHalfband& { return src.states[l]->down; });
+  s.lastInput = gatherClipField(src, &SoftClipState::lastInput);
+  s.lastDelayed = gatherClipField(src, &SoftClipState::lastDelayed);
+  s.meanWeight = gatherClipField(src, &SoftClipState::meanWeight);
   return s;
 }
 
@@ -110,14 +185,75 @@ void scatterClipLanes(const ClipLanes& s, const ClipLaneSources& src) {
       s.up, src.lanes, [&](int l) -> AllpassHalfband& { return src.states[l]->up; }, every);
   scatterAllpassLanes(
       s.down, src.lanes, [&](int l) -> AllpassHalfband& { return src.states[l]->down; }, every);
+  scatterClipField(src, &SoftClipState::lastInput, s.lastInput);
+  scatterClipField(src, &SoftClipState::lastDelayed, s.lastDelayed);
+  scatterClipField(src, &SoftClipState::meanWeight, s.meanWeight);
 }
 
-// The soft clips of four voices side by side: each row scaled by its voice's gain, clipped and mixed
-// half and half with the unclipped sample, at twice the rate between steep minimum-phase half-bands, so
-// that the strong low harmonics of a tone near the top of the band (its second and third) meet the
-// decimator instead of folding back. The half-bands pass the band flat, with the phase of an allpass
-// (about 2.7 samples of delay at low frequencies) and no latency. Each pass runs one rate change over the
-// block, so that few states are live at once.
+// Each lane's mean weight at the end of the block, from the largest bend of its row x.
+ml::simd::Lanes meanWeightAfter(const ml::simd::F4* x, ml::simd::Lanes weight) {
+  using namespace ml::simd;
+  F4 bends = splat(0.f);
+  for (int i = 2; i < kBlock; ++i) bends = max(bends, abs(add(sub(x[i], x[i - 1]), sub(x[i - 2], x[i - 1]))));
+  const Lanes on = select(Lanes(1.f), weight, greaterEqual(bends, splat(kMeanOnBend)));
+  return select(Lanes(0.f), on, lessThan(bends, splat(kMeanOffBend)));
+}
+
+// The 2x samples u clipped in place, each with the clip(before, at, k) of its point and the one before,
+// from the state's last input on.
+template <typename Clip>
+void clipRow(ml::simd::F4* u, ClipLanes& s, Clip clip) {
+  ClipPoint before = clipPoint(s.lastInput);
+  for (int k = 0; k < 2 * kBlock; ++k) {
+    const ClipPoint at = clipPoint(ml::simd::Lanes(u[k]));
+    u[k] = clip(before, at, k).v;
+    before = at;
+  }
+  s.lastInput = before.x;
+}
+
+// The block clipped sample by sample, by the mean, or crossing over linearly from each lane's weight
+// `from` to `to` (the lanes past `lanes` are silent either way). A lane that comes to the mean starts the
+// half-sample delay from its last input (what is left of that guess shrinks to a third each 2x sample).
+void clipBlock(ml::simd::F4* u, ClipLanes& s, ml::simd::Lanes from, ml::simd::Lanes to, int lanes) {
+  using ml::simd::Lanes;
+  alignas(16) float first[4], last[4];
+  ml::simd::storeF(first, from.v);
+  ml::simd::storeF(last, to.v);
+  bool sampled = true;
+  bool averaged = true;
+  for (int l = 0; l < lanes; ++l) {
+    sampled = sampled && first[l] == 0.f && last[l] == 0.f;
+    averaged = averaged && first[l] == 1.f && last[l] == 1.f;
+  }
+  if (sampled) {
+    clipRow(u, s, [](const ClipPoint&, const ClipPoint& at, int) { return clipSample(at.x); });
+    return;
+  }
+  Lanes delayed = select(s.lastInput, s.lastDelayed, ml::simd::equal(from.v, ml::simd::splat(0.f)));
+  const auto mean = [&delayed](const ClipPoint& before, const ClipPoint& at) {
+    delayed = before.x + kHalfSampleAllpass * (at.x - delayed);
+    return clipMean(before, at, delayed);
+  };
+  if (averaged) {
+    clipRow(u, s, [&](const ClipPoint& before, const ClipPoint& at, int) { return mean(before, at); });
+  } else {
+    const Lanes step = (to - from) * (0.5f / kBlock);
+    clipRow(u, s, [&](const ClipPoint& before, const ClipPoint& at, int k) {
+      const Lanes sample = clipSample(at.x);
+      return sample + (from + step * float(k + 1)) * (mean(before, at) - sample);
+    });
+  }
+  s.lastDelayed = delayed;
+}
+
+// The soft clips of four voices side by side: each row scaled by its voice's gain and clipped at twice
+// the rate between steep minimum-phase half-bands, so that the strong low harmonics of a tone near the
+// top of the band (its second and third) meet the decimator instead of folding back; where the signal is
+// loud and high enough for higher ones to fold back, the clip takes its mean between 2x inputs. The
+// half-bands pass the band flat, with the phase of an allpass (about 2.7 samples of delay at low
+// frequencies) and no latency. Each pass runs one rate change over the block, so that few states are
+// live at once.
 void softClipRows(const ClipLaneSources& src) {
   using namespace ml::simd;
   ClipLanes s = gatherClipLanes(src);
@@ -133,12 +269,14 @@ void softClipRows(const ClipLaneSources& src) {
     x[i + 2] = mul(x2, gain);
     x[i + 3] = mul(x3, gain);
   }
+  const Lanes weight = meanWeightAfter(x, s.meanWeight);
   for (int i = 0; i < kBlock; ++i) {
     const HalfbandPairOf<Lanes> pair = allpassInterpolate(s.up, Lanes(x[i]));
     u[2 * i] = pair.first.v;
     u[2 * i + 1] = pair.second.v;
   }
-  for (F4& v : u) v = (Lanes(v) + softClipResidual(Lanes(v))).v;
+  clipBlock(u, s, s.meanWeight, weight, src.lanes);
+  s.meanWeight = weight;
   for (int i = 0; i < kBlock; ++i) x[i] = allpassDecimate(s.down, Lanes(u[2 * i]), Lanes(u[2 * i + 1])).v;
   for (int i = 0; i < kBlock; i += 4) {
     transpose4(x[i], x[i + 1], x[i + 2], x[i + 3]);
@@ -172,7 +310,7 @@ void softClipRenders(VoiceRenders& renders, int first, int n) {
   alignas(16) float spareRow[kBlock]{};
   ClipLaneSources src{{spareRow, spareRow, spareRow, spareRow}, {}, {}, n};
   for (int k = 0; k < n; ++k) {
-    src.states[k] = &renders.voices[first + k]->clipHalfbands;
+    src.states[k] = &renders.voices[first + k]->softClip;
     src.rows[k] = renders.blocks[first + k].out.getBuffer();
     src.gains[k] = renders.blocks[first + k].gainMul;
   }

@@ -19,14 +19,20 @@
 #include "foundation/MLADSR.h"
 #include "foundation/MLDSPGens.h"
 
-// The half-bands of the voice's soft clip, between the base rate and twice it. T is float, or lanes of
-// several voices.
+// The voice's soft clip: its half-bands between the base rate and twice it, its last input at twice the
+// rate (where the clip's mean towards the next input starts), the last output of the half-sample delay
+// that keeps the sample in time with the mean, and the weight of that mean against the clip sample by
+// sample (1 while the signal is loud and high enough to fold back, else 0; it crosses over within a
+// block). T is float, or lanes of several voices.
 template <typename T>
-struct SoftClipHalfbandsOf {
+struct SoftClipStateOf {
   AllpassHalfbandOf<T, SteepAllpassDesign> up;
   AllpassHalfbandOf<T, SteepAllpassDesign> down;
+  T lastInput{};
+  T lastDelayed{};
+  T meanWeight{};
 };
-using SoftClipHalfbands = SoftClipHalfbandsOf<float>;
+using SoftClipState = SoftClipStateOf<float>;
 
 // One voice's state between blocks: oscillator phases, filter and oversampler states, envelopes,
 // smoothers, per-voice randomness and the sentinels that mark states not reached yet (negative
@@ -108,7 +114,7 @@ struct VoiceState {
   float brightness{1.f};
   uint32_t noiseSeed{0};
   float pinkState[3]{};
-  SoftClipHalfbands clipHalfbands;  // the soft clip runs between them
+  SoftClipState softClip;
   float clipX{0.f};
   float clipY{0.f};
   float toneLp{0.f};

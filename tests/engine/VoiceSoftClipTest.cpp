@@ -62,14 +62,16 @@ double harmonicLevel(const std::vector<float>& x, size_t from, size_t period, in
   return 2.0 * std::abs(sum) / double(n);
 }
 
-// Tones near the top of the band at the levels of a self-oscillating filter and a loud voice.
+// Tones near the top of the band at the levels of a self-oscillating filter and a loud voice, and at full
+// level, where the clip's 4th and 5th harmonics reach above twice the rate.
 TEST(VoiceSoftClip, LoudToneNearTheTopOfTheBandFoldsNoHarmonicsBack) {
   struct Tone {
     double hz;
     float amplitude;
   };
   for (const double rate : {44100.0, 48000.0}) {
-    for (const Tone tone : {Tone{20000.0, 0.5f}, Tone{15000.0, 0.7f}}) {
+    for (const Tone tone : {Tone{20000.0, 0.5f}, Tone{15000.0, 0.7f}, Tone{15000.0, 1.f}, Tone{17000.0, 1.f},
+                            Tone{20000.0, 1.f}}) {
       const edge_measure::Alias alias = edge_measure::worstAlias(
           clippedTone(rate, tone.hz, tone.amplitude), clippedTone(8 * rate, tone.hz, tone.amplitude), rate);
       EXPECT_LT(alias.db, -55.0) << rate << " Hz, " << tone.hz << " Hz at " << tone.amplitude << ": "
