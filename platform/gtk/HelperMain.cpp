@@ -4,6 +4,7 @@
 #include <glib-unix.h>
 #include <gtk/gtk.h>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 
@@ -20,10 +21,14 @@ using platform::frames::FrameWriter;
 using platform::frames::Kind;
 
 // GLib's criticals and errors (of GTK, WebKit and ours) are failures of the helper: they go to the host's
-// log with the rest. Warnings keep GLib's own way: GDK warns of what a host may do, such as destroying
-// its window before the editor.
+// log with the rest, the first kForwardedFailures of them (one repeated at every frame must not flood the
+// host's log). Warnings keep GLib's own way: GDK warns of what a host may do, such as destroying its
+// window before the editor.
+constexpr int kForwardedFailures = 20;
+std::atomic<int> s_forwarded{0};
+
 GLogWriterOutput forwardFailures(GLogLevelFlags level, const GLogField* fields, gsize count, gpointer) {
-  if ((level & (G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL)) == 0)
+  if ((level & (G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL)) == 0 || ++s_forwarded > kForwardedFailures)
     return g_log_writer_default(level, fields, count, nullptr);
   std::string domain;
   std::string message;
