@@ -40,6 +40,7 @@ enum class Kind : uint8_t {
   panelDone,     // id, confirmed flag, path
   drawn,         // the page has drawn at its final size: the window shows
   parentGone,    // the host destroyed the window the editor lived in
+  log,           // a line for the host's log
 };
 
 // Builds one frame.

@@ -21,6 +21,9 @@ constexpr size_t kReadBytes = 1u << 16;
 constexpr size_t kLongestOutbox = 64u << 20;
 // How long a closed link's helper may take to end by itself before it is killed.
 constexpr auto kEndGrace = std::chrono::milliseconds(120);
+// How long a helper that closed its socket is given to end, so that the log can say how it ended.
+constexpr auto kExitWait = std::chrono::milliseconds(500);
+constexpr int kExitPollMs = 5;
 
 }  // namespace
 
@@ -73,37 +76,65 @@ void HelperLink::send(std::string frame) {
 
 void HelperLink::run() {
   frames::FrameReader reader;
-  for (;;) {
+  std::string why;
+  bool helperReads = true;
+  while (why.empty()) {
     bool wantsWrite = false;
     {
       std::lock_guard<std::mutex> guard(lock);
       if (stopping) return;
-      if (outbox.size() - outboxSent > kLongestOutbox) break;
-      wantsWrite = outboxSent < outbox.size();
+      if (outbox.size() - outboxSent > kLongestOutbox) {
+        why = "stopped reading";
+        break;
+      }
+      wantsWrite = helperReads && outboxSent < outbox.size();
     }
     pollfd watched[2] = {{socketFd, static_cast<short>(POLLIN | (wantsWrite ? POLLOUT : 0)), 0},
                          {wakeFd, POLLIN, 0}};
     if (poll(watched, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
+      if (errno != EINTR) why = std::string("could not be watched: ") + std::strerror(errno);
+      continue;
     }
     if (watched[1].revents & POLLIN) {
       uint64_t count = 0;
       [[maybe_unused]] const auto taken = read(wakeFd, &count, sizeof count);
     }
-    if ((watched[0].revents & POLLOUT) && !writeSome()) break;
-    if (watched[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-      char buffer[kReadBytes];
-      const ssize_t got = recv(socketFd, buffer, sizeof buffer, 0);
-      if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-      if (got <= 0 || !reader.feed(buffer, static_cast<size_t>(got))) break;
-      while (auto body = reader.next()) arrive(std::move(body));
-      if (reader.failed()) break;
-    }
+    // A helper that closed its end may have said why before: that is read up to the end of the stream.
+    if ((watched[0].revents & POLLOUT) && !writeSome()) helperReads = false;
+    if (watched[0].revents & (POLLIN | POLLHUP | POLLERR)) why = readSome(reader);
   }
   // The helper closed its end, sent what it must not, or stopped reading: the link has ended.
   shutdown(socketFd, SHUT_RDWR);
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    endReason = std::move(why);
+  }
   arrive(std::nullopt);
+}
+
+std::string HelperLink::readSome(frames::FrameReader& reader) {
+  char buffer[kReadBytes];
+  const ssize_t got = recv(socketFd, buffer, sizeof buffer, 0);
+  if (got < 0 && (errno == EAGAIN || errno == EINTR)) return {};
+  if (got <= 0) return awaitHelperEnd();
+  const bool fed = reader.feed(buffer, static_cast<size_t>(got));
+  while (auto body = reader.next()) arrive(std::move(body));
+  return fed && !reader.failed() ? std::string() : "sent a frame over the limit";
+}
+
+std::string HelperLink::awaitHelperEnd() {
+  // A helper's socket closes as it ends: it is reaped within moments, unless the link is being dropped.
+  const auto deadline = std::chrono::steady_clock::now() + kExitWait;
+  while (!helper.ended() && std::chrono::steady_clock::now() < deadline) {
+    pollfd wake{wakeFd, POLLIN, 0};
+    if (poll(&wake, 1, kExitPollMs) > 0) {
+      uint64_t count = 0;
+      [[maybe_unused]] const auto taken = read(wakeFd, &count, sizeof count);
+      std::lock_guard<std::mutex> guard(lock);
+      if (stopping) break;
+    }
+  }
+  return helper.ended() ? helper.howItEnded() : "closed its link";
 }
 
 bool HelperLink::writeSome() {
@@ -125,9 +156,18 @@ void HelperLink::arrive(std::optional<std::string> body) {
     inbox.push_back(std::move(body));
   }
   arrived.notify_all();
+  deliverSoon();
+}
+
+void HelperLink::deliverSoon() {
   mainQueue().async([weak = weak_from_this()] {
     if (const auto link = weak.lock()) link->deliver();
   });
+}
+
+void HelperLink::setReceiver(Receiver receiver) {
+  onReceive = std::move(receiver);
+  if (onReceive) deliverSoon();
 }
 
 void HelperLink::deliver() {
@@ -137,13 +177,18 @@ void HelperLink::deliver() {
     std::optional<std::string> body;
     {
       std::lock_guard<std::mutex> guard(lock);
-      if (inbox.empty() || endSeen) return;
+      if (inbox.empty() || endSeen || !onReceive) return;
       body = std::move(inbox.front());
       inbox.pop_front();
     }
     endSeen = !body.has_value();
-    if (onReceive) onReceive(body);
+    onReceive(body);
   }
+}
+
+std::string HelperLink::whyEnded() {
+  std::lock_guard<std::mutex> guard(lock);
+  return endReason;
 }
 
 bool HelperLink::waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {

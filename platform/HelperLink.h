@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/EditorFrames.h"
 #include "platform/HelperProcess.h"
 
 namespace platform {
@@ -30,21 +31,28 @@ public:
   HelperLink(const HelperLink&) = delete;
   HelperLink& operator=(const HelperLink&) = delete;
 
-  void setReceiver(Receiver receiver) { onReceive = std::move(receiver); }
+  // What arrives while the link has no receiver waits for the next one.
+  void setReceiver(Receiver receiver);
   // Queues a frame (frames::FrameWriter::finish) for the helper; an empty frame is dropped.
   void send(std::string frame);
   // Main thread: hands over what arrived until done() answers true or timeout passes; answers done().
   bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
   bool ended() const { return endSeen; }
+  // Once ended: what ended the link, as said of the helper ("exited with status 1", "sent a frame over
+  // the limit").
+  std::string whyEnded();
   pid_t helperId() const { return helper.id(); }
 
 private:
   HelperLink() = default;
   void run();
-  // I/O thread: false when the link has ended.
-  bool readSome();
+  // I/O thread: what ended the link, empty while it lasts.
+  std::string readSome(frames::FrameReader& reader);
+  std::string awaitHelperEnd();
+  // I/O thread: false when the helper's end no longer takes bytes.
   bool writeSome();
   void arrive(std::optional<std::string> body);
+  void deliverSoon();
   // Main thread: hands what arrived to the receiver.
   void deliver();
 
@@ -61,6 +69,7 @@ private:
   size_t outboxSent = 0;
   bool stopping = false;
   std::deque<std::optional<std::string>> inbox;  // guarded
+  std::string endReason;                         // guarded
 };
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string_view>
 #include <thread>
@@ -87,15 +88,32 @@ bool HelperProcess::spawn(const std::string& program, int socketFd, std::string&
     reason = program + ": " + std::strerror(error);
     return false;
   }
+  running = true;
+  endText.clear();
   return true;
 }
 
+void HelperProcess::reaped(int status) {
+  running = false;
+  // Without WUNTRACED a reaped child has either exited or been killed.
+  if (WIFEXITED(status))
+    endText = "exited with status " + std::to_string(WEXITSTATUS(status));
+  else
+    endText =
+        "was killed by signal " + std::to_string(WTERMSIG(status)) + " (" + strsignal(WTERMSIG(status)) + ")";
+}
+
 bool HelperProcess::ended() {
-  if (pid <= 0) return true;
+  if (!running) return true;
   int status = 0;
   const pid_t done = waitpid(pid, &status, WNOHANG);
-  if (done == pid || (done < 0 && errno == ECHILD)) pid = -1;
-  return pid <= 0;
+  if (done == pid) reaped(status);
+  if (done < 0 && errno == ECHILD) {
+    // The host reaps its children itself: how it ended is the host's to know.
+    running = false;
+    endText = "ended";
+  }
+  return !running;
 }
 
 void HelperProcess::end(std::chrono::milliseconds grace) {
@@ -106,7 +124,7 @@ void HelperProcess::end(std::chrono::milliseconds grace) {
       int status = 0;
       while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
       }
-      pid = -1;
+      reaped(status);
       return;
     }
     std::this_thread::sleep_for(kReapPoll);

@@ -19,6 +19,9 @@ public:
   void end(std::chrono::milliseconds grace);
   // True when it has ended (it is then reaped).
   bool ended();
+  // How it ended ("exited with status 1", "was killed by signal 9 (Killed)"); empty while it runs.
+  const std::string& howItEnded() const { return endText; }
+  // Its process id, also once it has ended; -1 before a spawn.
   pid_t id() const { return pid; }
 
   HelperProcess() = default;
@@ -27,7 +30,10 @@ public:
   HelperProcess& operator=(const HelperProcess&) = delete;
 
 private:
+  void reaped(int status);
   pid_t pid = -1;
+  bool running = false;
+  std::string endText;
 };
 
 }  // namespace platform

@@ -29,11 +29,16 @@ FrameWriter& rectangle(FrameWriter& frame, Rect area) {
 
 }  // namespace
 
-RemoteWebViewPeer::RemoteWebViewPeer(WebView& webView, std::shared_ptr<HelperLink> helperLink, Hooks calls)
+RemoteWebViewPeer::RemoteWebViewPeer(WebView& webView, std::shared_ptr<HelperLink> helperLink, Hooks calls,
+                                     const std::string& failure)
     : owner(webView),
       hooks(std::move(calls)),
       handlerNames(webView.configuration().userContentController->handlerNames()),
       frame(webView.frame()) {
+  if (!failure.empty()) {
+    giveUp(failure);
+    return;
+  }
   attach(std::move(helperLink));
   if (!link) lose("the editor's helper could not be started");
 }
@@ -50,6 +55,7 @@ void RemoteWebViewPeer::attach(std::shared_ptr<HelperLink> newLink) {
     link.reset();
     return;
   }
+  pageLoaded = false;
   link->setReceiver([this](const std::optional<std::string>& body) { receive(body); });
   sendState();
 }
@@ -128,10 +134,15 @@ void RemoteWebViewPeer::openFolder(const std::string& path) {
 }
 
 void RemoteWebViewPeer::receive(const std::optional<std::string>& body) {
-  if (body)
+  if (body) {
     handle(*body);
-  else
-    lose("the editor's helper ended");
+    return;
+  }
+  const std::string reason = "the editor's helper " + link->whyEnded();
+  // One that ends before it showed the page would meet the same end again (an address space too small
+  // for WebKit, a broken installation).
+  if (!pageLoaded) giveUp(reason + " before it showed the page");
+  lose(reason);
 }
 
 void RemoteWebViewPeer::handle(std::string_view body) {
@@ -146,6 +157,7 @@ void RemoteWebViewPeer::handle(std::string_view body) {
       break;
     }
     case Kind::loaded:
+      pageLoaded = true;
       owner.finishNavigation();
       break;
     case Kind::loadFailed:
@@ -177,11 +189,13 @@ void RemoteWebViewPeer::handle(std::string_view body) {
       break;
     }
     case Kind::parentGone:
-      // The helper ends after this; the editor comes back when the host opens it again.
-      parentGone = true;
-      hooks.log("tavrin: the host's window " + std::to_string(parent) +
-                " is gone or does not exist: the editor shows nothing until it is opened again");
+      giveUp("the host's window " + std::to_string(parent) + " is gone or does not exist");
       break;
+    case Kind::failed: {
+      const std::string reason = fields.text();
+      if (fields.ok()) giveUp(reason);
+      break;
+    }
     default:
       if (hooks.status) hooks.status(body);
   }
@@ -198,7 +212,7 @@ void RemoteWebViewPeer::lose(const std::string& reason) {
   for (auto& entry : waitingScripts) entry.second.completion(reason);
   for (auto& entry : waitingPanels)
     if (entry.second) entry.second(false, std::string());
-  if (parentGone || restartTimer) return;
+  if (givenUp || restartTimer) return;
   const uint64_t waitMs = backoff.afterDeath(monotonicNanoseconds() / kNsPerMs);
   hooks.log("tavrin: " + reason + "; the editor starts again in " + std::to_string(waitMs) + " ms");
   restartTimer = mainQueue().makeTimer(kNsPerMs, 0, [this] {
@@ -207,6 +221,14 @@ void RemoteWebViewPeer::lose(const std::string& reason) {
     restart();
   });
   restartTimer->resume(waitMs * kNsPerMs);
+}
+
+void RemoteWebViewPeer::giveUp(const std::string& reason) {
+  // The helper ends after this, and a new one would meet the same end: the editor comes back when the
+  // host opens it again.
+  if (givenUp) return;
+  givenUp = true;
+  hooks.log("tavrin: " + reason + ": the editor shows nothing until it is opened again");
 }
 
 void RemoteWebViewPeer::restart() {

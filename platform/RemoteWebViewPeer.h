@@ -31,7 +31,10 @@ public:
     std::function<void(RemoteWebViewPeer& peer)> gone;    // the peer is being destroyed
   };
 
-  RemoteWebViewPeer(WebView& owner, std::shared_ptr<HelperLink> link, Hooks hooks);
+  // Shows the view through the helper of link (one still starting). A helper that has already said why
+  // it cannot show the editor (failure) is not used: the view stays empty, and the log says why.
+  RemoteWebViewPeer(WebView& owner, std::shared_ptr<HelperLink> link, Hooks hooks,
+                    const std::string& failure);
   ~RemoteWebViewPeer() override;
   RemoteWebViewPeer(const RemoteWebViewPeer&) = delete;
   RemoteWebViewPeer& operator=(const RemoteWebViewPeer&) = delete;
@@ -61,6 +64,8 @@ private:
   void handle(std::string_view body);
   // The helper is gone (or is dropped for reason): answers what waited and plans its restart.
   void lose(const std::string& reason);
+  // The helper ends for good (it said why, or died before it showed the page): no restart.
+  void giveUp(const std::string& reason);
   void restart();
   bool stalled() const;
 
@@ -72,7 +77,8 @@ private:
   Rect frame;
   bool hidden = false;
   double zoom = 1.0;
-  bool parentGone = false;  // the host destroyed its window: nothing comes back
+  bool pageLoaded = false;  // the helper of the link has loaded the page
+  bool givenUp = false;     // the editor cannot be shown until it is opened again: no restart
   uint32_t lastId = 0;
   std::map<uint32_t, PendingScript> scripts;
   std::map<uint32_t, std::function<void(bool, const std::string&)>> panels;

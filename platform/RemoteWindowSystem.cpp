@@ -41,16 +41,14 @@ public:
       if (!link) return false;
       spare = std::make_unique<Spare>();
       spare->link = std::move(link);
-      spare->link->setReceiver([this, waiting = spare.get()](const std::optional<std::string>& body) {
-        if (body) noteStatus(*body, waiting);
-      });
     }
     // The first helper of the process is given a moment to tell the screen's size, which the default
-    // size follows; a helper that fails later is restarted by its web view.
+    // size follows; a helper that fails later tells its web view, which says why in the log.
     Spare& waiting = *spare;
-    if (!area) waiting.link->waitUntil([&] { return waiting.ready || !waiting.failure.empty(); }, kStartWait);
+    if (!area) awaitSpare([&] { return waiting.ready || !waiting.failure.empty(); }, kStartWait);
     if (waiting.failure.empty() && !waiting.link->ended()) return true;
-    whyNot = waiting.failure.empty() ? "the editor's helper ended as it started" : waiting.failure;
+    whyNot = waiting.failure.empty() ? "the editor's helper " + waiting.link->whyEnded() + " as it started"
+                                     : waiting.failure;
     spare.reset();
     return false;
   }
@@ -60,22 +58,30 @@ public:
   bool windowExists(uint64_t window) override {
     if (window == 0) return false;
     // A helper still starting cannot answer in time: its web view reports a missing window itself.
-    if (!spare || !spare->ready || spare->link->ended()) return true;
-    const uint32_t id = ++lastQuery;
-    spare->link->send(FrameWriter(Kind::checkWindow).u32(id).u64(window).finish());
+    if (!spare) return true;
     Spare& asked = *spare;
-    asked.link->waitUntil([&] { return asked.windows.contains(id); }, kAnswerWait);
+    awaitSpare([&] { return asked.ready; }, std::chrono::milliseconds(0));
+    if (!asked.ready || asked.link->ended()) return true;
+    const uint32_t id = ++lastQuery;
+    asked.link->send(FrameWriter(Kind::checkWindow).u32(id).u64(window).finish());
+    awaitSpare([&] { return asked.windows.contains(id); }, kAnswerWait);
     const auto found = asked.windows.find(id);
     return found == asked.windows.end() || found->second;
   }
 
   std::unique_ptr<WebViewPeer> makeWebView(WebView& owner) override {
     std::shared_ptr<HelperLink> link;
-    if (spare && !spare->link->ended()) link = std::move(spare->link);
+    std::string failure;  // what the helper said while the host asked whether its window exists
+    if (spare) {
+      failure = std::move(spare->failure);
+      if (!spare->link->ended()) link = std::move(spare->link);
+    }
     spare.reset();
-    std::string whyNot;
-    if (!link) link = launch(whyNot);
-    if (!link) log("tavrin: the editor's helper cannot be started: " + whyNot);
+    if (!link && failure.empty()) {
+      std::string whyNot;
+      link = launch(whyNot);
+      if (!link) log("tavrin: the editor's helper cannot be started: " + whyNot);
+    }
     RemoteWebViewPeer::Hooks hooks;
     hooks.launch = [this](std::string& reason) { return launch(reason); };
     hooks.status = [this](std::string_view body) { noteStatus(body, nullptr); };
@@ -85,7 +91,7 @@ public:
       std::erase(livePeers, &peer);
       if (lastActive == &peer) lastActive = nullptr;
     };
-    auto peer = std::make_unique<RemoteWebViewPeer>(owner, std::move(link), std::move(hooks));
+    auto peer = std::make_unique<RemoteWebViewPeer>(owner, std::move(link), std::move(hooks), failure);
     livePeers.push_back(peer.get());
     return peer;
   }
@@ -113,6 +119,17 @@ private:
     std::map<uint32_t, bool> windows;  // answers to window checks by query id
   };
 
+  // Takes what the spare helper says until done() or the timeout; what it says later waits for its web
+  // view.
+  void awaitSpare(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    Spare& waiting = *spare;
+    waiting.link->setReceiver([this, &waiting](const std::optional<std::string>& body) {
+      if (body) noteStatus(*body, &waiting);
+    });
+    waiting.link->waitUntil(done, timeout);
+    waiting.link->setReceiver(nullptr);
+  }
+
   static std::shared_ptr<HelperLink> launch(std::string& whyNot) {
     const auto program = moduleEditorHelper();
     if (!program) {
@@ -138,14 +155,13 @@ private:
       if (!fields.ok()) return;
       if (hasArea) area = ScreenArea{width, height};
       if (waiting != nullptr) waiting->ready = true;
-    } else if (kind == Kind::failed) {
-      std::string reason = fields.text();
-      if (!fields.ok()) return;
+    } else if (kind == Kind::failed && waiting != nullptr) {
       // A helper being started reports through the editor's creation.
-      if (waiting != nullptr)
-        waiting->failure = std::move(reason);
-      else
-        log("tavrin: the editor's helper failed: " + reason);
+      std::string reason = fields.text();
+      if (fields.ok()) waiting->failure = std::move(reason);
+    } else if (kind == Kind::log) {
+      const std::string line = fields.text();
+      if (fields.ok()) log(line);
     } else if (kind == Kind::windowState && waiting != nullptr) {
       const uint32_t id = fields.u32();
       const bool exists = fields.u8() != 0;

@@ -47,11 +47,11 @@ EditorHelper::EditorHelper(int fd) : socketFd(fd) {}
 EditorHelper::~EditorHelper() {
   if (webView) webView->setNavigationDelegate(nullptr);
   webView.reset();
-  if (socketFd >= 0) close(socketFd);
+  close(socketFd);
 }
 
 bool EditorHelper::readSome() {
-  if (socketFd < 0) return false;
+  if (!linked()) return false;
   char buffer[kReadBytes];
   const ssize_t got = recv(socketFd, buffer, sizeof buffer, MSG_DONTWAIT);
   if (got < 0 && (errno == EAGAIN || errno == EINTR)) return true;
@@ -65,13 +65,16 @@ bool EditorHelper::readSome() {
 }
 
 void EditorHelper::send(const std::string& frame) {
+  // Log lines come from any thread: a frame goes out whole.
+  std::lock_guard<std::mutex> guard(sending);
   size_t sent = 0;
-  while (socketFd >= 0 && sent < frame.size()) {
+  while (linked() && sent < frame.size()) {
     const ssize_t put = ::send(socketFd, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) {
-      close(socketFd);
-      socketFd = -1;
+      // The main loop sees the socket shut and ends.
+      broken = true;
+      shutdown(socketFd, SHUT_RDWR);
       return;
     }
     sent += static_cast<size_t>(put);

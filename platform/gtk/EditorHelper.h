@@ -2,7 +2,9 @@
 // driven by the plug-in module's frames on the socket it inherited, reporting back what the page does.
 #pragma once
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -21,9 +23,9 @@ public:
 
   // Takes what arrived on the socket; false once the link has ended (closed, or a frame over the limit).
   bool readSome();
-  // Sends a frame; a failed send ends the link.
+  // Sends a frame, from any thread; a failed send ends the link.
   void send(const std::string& frame);
-  bool linked() const { return socketFd >= 0; }
+  bool linked() const { return !broken; }
 
   void didFinishNavigation(WebView& webView) override;
   void didFailNavigation(WebView& webView) override;
@@ -38,7 +40,9 @@ private:
   void evaluate(frames::FieldReader& fields);
   void runPanel(frames::FieldReader& fields);
 
-  int socketFd;
+  const int socketFd;
+  std::mutex sending;
+  std::atomic<bool> broken = false;
   frames::FrameReader reader;
   std::string document;  // the page's HTML, which the web view refers to
   std::shared_ptr<View> hostView = std::make_shared<View>();

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <optional>
 
+#include "platform/PlatformLog.h"
 #include "platform/gtk/GtkWindowSystem.h"
 
 namespace platform {
@@ -288,10 +289,14 @@ gboolean GtkWebViewPeer::onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, G
   return FALSE;
 }
 
-void GtkWebViewPeer::onProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data) {
+void GtkWebViewPeer::onProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason,
+                                         gpointer data) {
   auto& self = *static_cast<GtkWebViewPeer*>(data);
   if (self.reloadSource != 0) return;
   const uint64_t waitMs = self.reloads.afterDeath(static_cast<uint64_t>(g_get_monotonic_time() / 1000));
+  log(std::string("tavrin: the editor page's content process ") +
+      (reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? "went over its memory limit" : "crashed") +
+      "; the page loads again in " + std::to_string(waitMs) + " ms");
   if (waitMs == 0)
     self.owner.terminateContentProcess();
   else

@@ -112,18 +112,21 @@ TEST(EditorLink, TheHelperInheritsOnlyItsSocketAndNoToolkitOfTheHost) {
 
 TEST(EditorLink, AHelperThatDiesOrTalksNonsenseEndsTheLink) {
   TempFolder temp;
-  const char* bodies[] = {
-      "printf '\\010\\000\\000\\000\\101' >&3",            // closed in the middle of a frame
-      "printf '\\377\\377\\377\\377' >&3; exec sleep 30",  // a frame over the limit, then silence
-      "exit 3",
+  // Each ending, and what the log is told of it.
+  const std::pair<const char*, const char*> cases[] = {
+      {"printf '\\010\\000\\000\\000\\101' >&3", "exited with status 0"},  // closed mid-frame
+      {"printf '\\377\\377\\377\\377' >&3; exec sleep 30", "sent a frame over the limit"},
+      {"exit 3", "exited with status 3"},
+      {"kill -9 $$", "was killed by signal 9 (Killed)"},
   };
-  for (const char* body : bodies) {
+  for (const auto& [body, why] : cases) {
     std::string whyNot;
     auto link = platform::HelperLink::start(helperScript(temp, body), whyNot);
     ASSERT_TRUE(link) << whyNot;
     bool ended = false;
     link->setReceiver([&](const std::optional<std::string>& frame) { ended |= !frame; });
     EXPECT_TRUE(link->waitUntil([&] { return ended; }, 3s)) << body;
+    EXPECT_EQ(link->whyEnded(), why) << body;
     const pid_t helper = link->helperId();
     link.reset();
     EXPECT_NE(kill(helper, 0), 0) << body;

@@ -86,6 +86,8 @@ TEST_F(EditorWindow, AKilledHelperComesBackAndTheHostLivesOn) {
   std::cout << "editor back " << std::chrono::duration<double, std::milli>(Clock::now() - killed).count()
             << " ms after its helper was killed\n";
   EXPECT_EQ(window->children().size(), 1u);
+  // One line in the host's log says how the helper ended.
+  EXPECT_EQ(host->countLogged("the editor's helper was killed by signal 9"), 1);
   close();
 }
 

@@ -54,9 +54,10 @@ inline bool editorProcessesRemain() {
   return !processesBelowUs("tavrin-editor").empty() || !processesBelowUs("WebKit").empty();
 }
 
-// The host window's pixels, the editor's included; and whether the page has drawn there (many colours,
-// not the one of a cover or an empty window).
-std::vector<unsigned long> windowPixels(const tavrin::host::HostWindow& window, int width, int height);
+// The host window's pixels, the editor's included (every stride-th of each row and column); and whether
+// the page has drawn there (many colours, not the one of a cover or an empty window).
+std::vector<unsigned long> windowPixels(const tavrin::host::HostWindow& window, int width, int height,
+                                        int stride = 1);
 bool pageDrawn(const tavrin::host::HostWindow& window);
 
 // The pages' probe: the newest helper's connection to a socket of this process.

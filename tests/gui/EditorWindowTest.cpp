@@ -141,6 +141,8 @@ TEST_F(EditorWindow, AKilledPageComesBack) {
     std::cout << "page back " << ms(Clock::now() - killed) << " ms after the kill\n";
     ASSERT_TRUE(evaluate("window.probe = 1"));
   }
+  // The helper tells the host's log of each death.
+  EXPECT_EQ(host->countLogged("content process crashed"), 2);
   close();
 }
 

@@ -1,7 +1,16 @@
 // Preset files through the real page and the module's bridge: a save that the disk refuses is shown on
-// the page in words.
+// the page in words; the import panel stays above the host's window, opens one at a time, and starts in
+// the library's User folder.
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
 #include "EditorWindowFixture.h"
+#include "state/PresetLibrary.h"
 #include "tests/tools/FileSizeLimit.h"
+
+// After GoogleTest, whose names X11's macros would replace.
+#include <X11/Xutil.h>
 
 namespace gui_test {
 
@@ -13,7 +22,59 @@ std::string clickButtonScript(const std::string& selector, const std::string& te
          "')].find(b => b.textContent === '" + text + "'); if (!b) return 0; b.click(); return 1; })()";
 }
 
+// The top-level windows titled title (the helper's panels are top-levels of the display).
+std::vector<Window> topLevelsTitled(Display* display, const std::string& title) {
+  std::vector<Window> found;
+  Window root = 0;
+  Window parent = 0;
+  Window* children = nullptr;
+  unsigned int count = 0;
+  if (XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count) == 0) return found;
+  for (unsigned int i = 0; i < count; ++i) {
+    char* name = nullptr;
+    XWindowAttributes attributes{};
+    if (XFetchName(display, children[i], &name) != 0 && name != nullptr && title == name &&
+        XGetWindowAttributes(display, children[i], &attributes) != 0 && attributes.map_state == IsViewable)
+      found.push_back(children[i]);
+    if (name != nullptr) XFree(name);
+  }
+  if (children != nullptr) XFree(children);
+  return found;
+}
+
 }  // namespace
+
+TEST_F(EditorWindow, TheImportPanelStaysAboveTheHostOneAtATimeInTheUserFolder) {
+  const std::filesystem::path probeFile =
+      std::filesystem::path(presetsBasePath()) / kUserFolder / "panel-probe.nobrel";
+  std::ofstream(probeFile) << "probe-text";
+  // The panel keeps its settings in memory: no session bus runs under Xvfb.
+  setenv("GSETTINGS_BACKEND", "memory", 1);
+  ASSERT_TRUE(open());
+  ASSERT_TRUE(pumpUntil([&] { return pageShows("window.mlibImportNobrel"); }));
+  // What the import hands the page is kept aside; the page asks for the panel twice.
+  ASSERT_TRUE(
+      evaluate("window.mlibImportNobrel = t => { window.imported = t; };"
+               "for (let i = 0; i < 2; ++i) window.webkit.messageHandlers.mlib.postMessage("
+               "{name: '__importNobrel', value: 0}); 1"));
+  Display* display = window->display();
+  ASSERT_TRUE(pumpUntil([&] { return !topLevelsTitled(display, "Open").empty(); }));
+  pumpFor(500ms);
+  const std::vector<Window> panels = topLevelsTitled(display, "Open");
+  ASSERT_EQ(panels.size(), 1u);
+  Window transientFor = 0;
+  EXPECT_TRUE(XGetTransientForHint(display, panels[0], &transientFor));
+  EXPECT_EQ(transientFor, window->id());
+  // The bare name of a file in the User folder, typed into the panel, opens that file.
+  const std::string panel = std::to_string(panels[0]);
+  ASSERT_EQ(
+      std::system(("xdotool windowfocus --sync " + panel + " key ctrl+l type panel-probe.nobrel").c_str()),
+      0);
+  ASSERT_EQ(std::system(("xdotool windowfocus --sync " + panel + " key Return").c_str()), 0);
+  EXPECT_TRUE(pumpUntil([&] { return pageShows("window.imported === 'probe-text'"); }));
+  close();
+  std::filesystem::remove(probeFile);
+}
 
 TEST_F(EditorWindow, APresetSaveOnAFullDiskShowsTheFailureOnThePage) {
   ASSERT_TRUE(open());

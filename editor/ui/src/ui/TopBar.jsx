@@ -20,18 +20,25 @@ function keyboardProps(editor) {
   return { onFocus: () => editor.sender.send('__keyboard', 1), onBlur: () => editor.sender.send('__keyboard', 0) };
 }
 
+// The meters move in whole pixels of their 80-pixel track and the voice lamps in twentieths of their
+// brightness: a level that moved less than that draws nothing (the push changes them at every tick).
+const kMeterPixels = 80;
+const kLampSteps = 20;
+const db = (x) => Math.max(0, Math.min(1, (20 * Math.log10(Math.max(x, 1e-6)) + 48) / 48));
+const meterWidth = (x) => `${(Math.round(db(x) * kMeterPixels) * 100) / kMeterPixels}%`;
+const lampOpacity = (v) => 0.2 + (0.8 * Math.round(Math.min(1, v) * kLampSteps)) / kLampSteps;
+
 function Meters() {
   const levels = useLive((l) => l.levels);
   const voices = useLive((l) => l.voices);
   const limiter = useLive((l) => l.limiter);
-  const db = (x) => Math.max(0, Math.min(1, (20 * Math.log10(Math.max(x, 1e-6)) + 48) / 48));
   return (
     <div className="meters" title="Output peak and RMS, voices">
       {[0, 1].map((ch) => (
-        <div key={ch} className="meter"><i style={{ width: `${db(levels[ch]) * 100}%` }} />
-          <b style={{ width: `${db(levels[2 + ch]) * 100}%` }} /></div>
+        <div key={ch} className="meter"><i style={{ width: meterWidth(levels[ch]) }} />
+          <b style={{ width: meterWidth(levels[2 + ch]) }} /></div>
       ))}
-      <div className="voices">{voices.map((v, i) => <i key={i} style={{ opacity: 0.2 + 0.8 * Math.min(1, v) }} />)}</div>
+      <div className="voices">{voices.map((v, i) => <i key={i} style={{ opacity: lampOpacity(v) }} />)}</div>
       <Lamp on={limiter} label="LIM" />
     </div>
   );
