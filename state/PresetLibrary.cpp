@@ -119,7 +119,7 @@ fs::path carryOverStaging(const fs::path& base) {
 
 // Copies one entry of an earlier library into the staging folder. A file that an interrupted start left
 // shorter than its source is copied again: the staging folder holds nothing but these copies.
-void carryOverEntry(const fs::directory_entry& entry, const fs::path& destination) {
+void carryOverEntry(const fs::directory_entry& entry, const fs::path& destination, LibrarySetupLog& log) {
   std::error_code error;
   // A linked folder is not followed, so it is not made either.
   if (fs::is_directory(entry.symlink_status(error))) {
@@ -130,7 +130,7 @@ void carryOverEntry(const fs::directory_entry& entry, const fs::path& destinatio
   const auto copiedBytes = fs::file_size(destination, error);
   if (!error && copiedBytes != fs::file_size(entry.path(), error)) fs::remove(destination, error);
   if (!tavrin_copyIfMissing(entry.path(), destination, error) && error != std::errc::file_exists)
-    platform::logFileFailure("carry over the earlier library's file", entry.path(), error);
+    log.failure("carry over the earlier library's file", entry.path(), error);
 }
 
 }  // namespace
@@ -184,16 +184,25 @@ void tavrin_carryOverLibrary(const fs::path& earlier, const fs::path& base) {
   if (!earlier.is_absolute() || !base.is_absolute() || !base.has_filename() ||
       fs::exists(fs::symlink_status(base, error)) || !fs::is_directory(earlier, error))
     return;
+  LibrarySetupLog log(base);
   const fs::path staging = carryOverStaging(base);
   fs::create_directories(staging, error);
-  if (error) return;
+  if (error) {
+    log.failure("create the folder for the earlier library's files", staging, error);
+    return;
+  }
   walkEntries(earlier, [&](const fs::directory_entry& entry) {
-    carryOverEntry(entry, staging / entry.path().lexically_relative(earlier));
+    carryOverEntry(entry, staging / entry.path().lexically_relative(earlier), log);
     return true;
   });
   fs::rename(staging, base, error);
+  if (!error) return;
+  std::error_code ignored;
   // Another instance finished first: this copy is not needed.
-  if (error && fs::exists(fs::symlink_status(base, error))) fs::remove_all(staging, error);
+  if (fs::exists(fs::symlink_status(base, ignored)))
+    fs::remove_all(staging, ignored);
+  else
+    log.failure("move the earlier library's files into place", base, error);
 }
 
 bool tavrin_dirContainsFileWithExtension(const fs::path& folder,

@@ -45,4 +45,16 @@ TEST_F(CarryOver, AnInterruptedCopyIsCompletedAtTheNextStart) {
   EXPECT_FALSE(fs::exists(base.parent_path() / ".Tavrin.carry-over"));
 }
 
+TEST_F(CarryOver, ACopyThatCannotBePutTogetherIsLoggedOnceAndLeavesTheEarlierLibrary) {
+  writeFile(earlier / "User/Mine.nobrel", "mine");
+  writeFile(base.parent_path(), "a file where the data folder should be");
+  LogCapture log;
+  tavrin_carryOverLibrary(earlier, base);
+  tavrin_carryOverLibrary(earlier, base);
+  const std::vector<std::string> lines = log.linesWith({"earlier library", base.parent_path().string()});
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("Not a directory"), std::string::npos) << lines[0];
+  EXPECT_EQ(readFile(earlier / "User/Mine.nobrel"), "mine");
+}
+
 }  // namespace
