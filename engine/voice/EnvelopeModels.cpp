@@ -204,19 +204,19 @@ float modernStep(EnvWrap& env, const EnvShapeParams& p, const ModernLengths& n) 
   return value;
 }
 
-void modernDisplay(EnvWrap& env, const ModernLengths& n, float last) {
+void modernDisplay(EnvWrap& env, int32_t delay, int32_t hold, float last) {
   const float ss = env.smoothedSustain;
   int32_t stage = env.stage;
   float progress = 1.f;
   switch (env.stage) {
     case kEnvDelay:
-      if (n.delay > 0) progress = float(env.stageCounter) / float(n.delay);
+      if (delay > 0) progress = float(env.stageCounter) / float(delay);
       break;
     case kEnvAttack:
       progress = last;
       break;
     case kEnvHold:
-      if (n.hold > 0) progress = float(env.stageCounter) / float(n.hold);
+      if (hold > 0) progress = float(env.stageCounter) / float(hold);
       break;
     case kEnvDecay:
       if (1.f - ss > kSpanFloor) progress = (1.f - last) / (1.f - ss);
@@ -258,6 +258,37 @@ int32_t samplesOf(float seconds, float sampleRate) {
   return std::max<int32_t>(1, int32_t(lroundf(ml::safeClamp(seconds * sampleRate, 0.f, 1e9f))));
 }
 
+// True when every gate sample of the block is above 0 (NaN is not).
+bool gateHighThroughout(const ml::DSPVector& gate) {
+  using namespace ml::simd;
+  I4 high = splatI(-1);
+  for (int i = 0; i < kBlock; i += 4)
+    high = andMask(high, greaterThan(loadF(gate.getConstBuffer() + i), splat(0.f)));
+  return allSet(high);
+}
+
+float sustainSmoothing(float sampleRate) {
+  return 1.f - expf(-1.f / (kSustainSmoothingSeconds * sampleRate));
+}
+
+// True when the whole block holds the modern sustain: no trigger, the gate high throughout, no loop to
+// restart, and a smoothed sustain that its step leaves where it is. Each sample then gives one level.
+bool heldModernSustain(const EnvWrap& env, const ml::DSPVector& gate, const EnvShapeParams& p,
+                       int triggerIndex, float sustain, float sampleRate) {
+  if (triggerIndex >= 0 || env.stage != kEnvSustain || p.triggerMode == kTriggerLoop) return false;
+  const float ss = env.smoothedSustain;
+  const bool settled = ss == sustain || ss + sustainSmoothing(sampleRate) * (sustain - ss) == ss;
+  return settled && gateHighThroughout(gate);
+}
+
+// The display, and the generator's stage and gate, after a block of the modern model.
+void finishModernBlock(ADSR& adsr, EnvWrap& env, const EnvShapeParams& p, float last) {
+  modernDisplay(env, std::max(p.delaySamples, 0), std::max(p.holdSamples, 0), last);
+  adsr.stage = adsrStageOf(env.stage);
+  // Keeps the generator's edge detection in step, so a switch to the classic model sees no false edge.
+  adsr.gatePrev = (env.gate || env.oneShotLatch) ? 1.f : 0.f;
+}
+
 // True when the whole block holds the sustain level: no trigger, the gate high throughout, no delay,
 // hold, loop or one-shot latch left to act. Each sample would then return the same value and change
 // nothing but the gate and output memories.
@@ -267,7 +298,7 @@ bool steadySustainBlock(const ADSR& adsr, const EnvWrap& env, const ml::DSPVecto
       p.triggerMode == kTriggerLoop) {
     return false;
   }
-  return gateEdges(gate, 0.f).high == ~uint64_t{0};
+  return gateHighThroughout(gate);
 }
 
 // True when the whole block runs with the gate held and nothing but the generator and the shaping
@@ -276,7 +307,7 @@ bool steadySustainBlock(const ADSR& adsr, const EnvWrap& env, const ml::DSPVecto
 bool plainHeldBlock(const ADSR& adsr, const EnvWrap& env, const ml::DSPVector& gate, const EnvShapeParams& p,
                     int triggerIndex) {
   return triggerIndex < 0 && adsr.gatePrev > 0.f && !env.inDelay && (p.holdSamples <= 0 || env.holdDone) &&
-         !env.oneShotLatch && p.triggerMode != kTriggerLoop && gateEdges(gate, 0.f).high == ~uint64_t{0};
+         !env.oneShotLatch && p.triggerMode != kTriggerLoop && gateHighThroughout(gate);
 }
 
 // The generator's sample for a held gate, with the release's rescale bookkeeping and the shaping.
@@ -500,12 +531,17 @@ ml::DSPVector renderEnvelope(ADSR& adsr, EnvWrap& env, const ml::DSPVector& gate
 ml::DSPVector renderEnvelopeModern(ADSR& adsr, EnvWrap& env, const ml::DSPVector& gate,
                                    const EnvShapeParams& p, int triggerIndex, float sampleRate) {
   const float sustain = ml::safeClamp(p.sustain, 0.f, 1.f);
-  const float a = 1.f - expf(-1.f / (kSustainSmoothingSeconds * sampleRate));
+  if (heldModernSustain(env, gate, p, triggerIndex, sustain, sampleRate)) {
+    env.gate = true;
+    env.level = progress01(env.smoothedSustain);
+    finishModernBlock(adsr, env, p, env.level);
+    return ml::DSPVector(env.level);
+  }
   const ModernLengths n{samplesOf(std::max(p.attack, 0.f), sampleRate), samplesOf(p.decay, sampleRate),
                         samplesOf(p.release, sampleRate), std::max(p.delaySamples, 0),
                         std::max(p.holdSamples, 0)};
   float smoothed[kBlock];
-  smoothSustainRow(env, sustain, a, triggerIndex, smoothed);
+  smoothSustainRow(env, sustain, sustainSmoothing(sampleRate), triggerIndex, smoothed);
   const uint64_t high = gateEdges(gate, 0.f).high;
   ml::DSPVector out;
   for (int i = 0; i < kBlock;) {
@@ -521,9 +557,6 @@ ml::DSPVector renderEnvelopeModern(ADSR& adsr, EnvWrap& env, const ml::DSPVector
     ++i;
   }
   env.smoothedSustain = smoothed[kBlock - 1];
-  modernDisplay(env, n, out[kBlock - 1]);
-  adsr.stage = adsrStageOf(env.stage);
-  // Keeps the generator's edge detection in step, so a switch to the classic model sees no false edge.
-  adsr.gatePrev = (env.gate || env.oneShotLatch) ? 1.f : 0.f;
+  finishModernBlock(adsr, env, p, out[kBlock - 1]);
   return out;
 }

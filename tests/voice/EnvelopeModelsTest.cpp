@@ -156,6 +156,23 @@ TEST(ModernEnvelope, RendersItsSegmentsSampleForSampleAcrossBlocks) {
   }
 }
 
+TEST(ModernEnvelope, AMovedSustainGlidesSampleBySampleUntilItSettles) {
+  Driver d(shape(0.001f, 0.001f, 0.8f, 0.1f), true);
+  for (int b = 0; b < 4; ++b) d.block(1.f);
+  ASSERT_EQ(d.out.back(), 0.8f);
+  d.p.sustain = 0.3f;
+  const float a = 1.f - expf(-1.f / (0.008f * kSr));
+  float ss = 0.8f;
+  for (int b = 0; b < 200; ++b) {
+    d.block(1.f);
+    for (int i = 0; i < kBlock; ++i) {
+      ss += a * (0.3f - ss);
+      ASSERT_EQ(d.out[d.out.size() - kBlock + size_t(i)], ss) << b << " " << i;
+    }
+  }
+  EXPECT_NEAR(ss, 0.3f, 1e-5f);  // the float step stalls short of it, and the row stays there
+}
+
 TEST(ClassicEnvelope, SegmentsLastAFixedFractionOfTheirTime) {
   Driver d(shape(0.008f, 0.2f, 0.5f, 0.2f));
   for (int b = 0; b < 4; ++b) d.block(1.f);
