@@ -368,7 +368,7 @@ float modernSample(EnvWrap& env, const EnvShapeParams& p, const ModernLengths& n
 // decide: no trigger, no key-up, no stage end and no loop or one-shot turn.
 int steadyRun(const EnvWrap& env, const EnvShapeParams& p, const ModernLengths& n, uint64_t high,
               int triggerIndex, int i) {
-  int limit = (triggerIndex >= i ? triggerIndex : kBlock) - i;
+  int limit = (triggerIndex >= i ? std::min(triggerIndex, kBlock) : kBlock) - i;
   const int32_t c = env.stageCounter;
   int32_t left = limit;
   switch (env.stage) {

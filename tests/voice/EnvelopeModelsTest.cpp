@@ -173,6 +173,17 @@ TEST(ModernEnvelope, AMovedSustainGlidesSampleBySampleUntilItSettles) {
   EXPECT_NEAR(ss, 0.3f, 1e-5f);  // the float step stalls short of it, and the row stays there
 }
 
+TEST(ModernEnvelope, ATriggerOutsideTheBlockIsIgnored) {
+  for (const int trigger : {kBlock, 1000, -7}) {
+    ml::ADSR adsr;
+    EnvWrap env;
+    const ml::DSPVector y =
+        renderEnvelopeModern(adsr, env, ml::DSPVector(1.f), shape(0.01f, 0.1f, 0.5f, 0.1f), trigger, kSr);
+    for (int i = 0; i < kBlock; ++i) EXPECT_EQ(y[i], 0.f) << trigger;
+    EXPECT_TRUE(env.idle());
+  }
+}
+
 TEST(ClassicEnvelope, SegmentsLastAFixedFractionOfTheirTime) {
   Driver d(shape(0.008f, 0.2f, 0.5f, 0.2f));
   for (int b = 0; b < 4; ++b) d.block(1.f);
