@@ -62,7 +62,7 @@ void envWarpRow(float* x, int count, float curve) {
 }
 
 float envWarpInv(float y, float curve) {
-  const float k = 6.f * curve;
-  if (std::fabs(k) < kLinearWarp) return y;
+  const float k = warpScale(curve);
+  if (k == 0.f) return y;
   return log1pf(ml::safeClamp(y, 0.f, 1.f) * (expf(k) - 1.f)) / k;
 }
