@@ -204,19 +204,19 @@ float modernStep(EnvWrap& env, const EnvShapeParams& p, const ModernLengths& n) 
   return value;
 }
 
-void modernDisplay(EnvWrap& env, const ModernLengths& n, float last) {
+void modernDisplay(EnvWrap& env, int32_t delay, int32_t hold, float last) {
   const float ss = env.smoothedSustain;
   int32_t stage = env.stage;
   float progress = 1.f;
   switch (env.stage) {
     case kEnvDelay:
-      if (n.delay > 0) progress = float(env.stageCounter) / float(n.delay);
+      if (delay > 0) progress = float(env.stageCounter) / float(delay);
       break;
     case kEnvAttack:
       progress = last;
       break;
     case kEnvHold:
-      if (n.hold > 0) progress = float(env.stageCounter) / float(n.hold);
+      if (hold > 0) progress = float(env.stageCounter) / float(hold);
       break;
     case kEnvDecay:
       if (1.f - ss > kSpanFloor) progress = (1.f - last) / (1.f - ss);
@@ -258,6 +258,37 @@ int32_t samplesOf(float seconds, float sampleRate) {
   return std::max<int32_t>(1, int32_t(lroundf(ml::safeClamp(seconds * sampleRate, 0.f, 1e9f))));
 }
 
+// True when every gate sample of the block is above 0 (NaN is not).
+bool gateHighThroughout(const ml::DSPVector& gate) {
+  using namespace ml::simd;
+  I4 high = splatI(-1);
+  for (int i = 0; i < kBlock; i += 4)
+    high = andMask(high, greaterThan(loadF(gate.getConstBuffer() + i), splat(0.f)));
+  return allSet(high);
+}
+
+float sustainSmoothing(float sampleRate) {
+  return 1.f - expf(-1.f / (kSustainSmoothingSeconds * sampleRate));
+}
+
+// True when the whole block holds the modern sustain: no trigger, the gate high throughout, no loop to
+// restart, and a smoothed sustain that its step leaves where it is. Each sample then gives one level.
+bool heldModernSustain(const EnvWrap& env, const ml::DSPVector& gate, const EnvShapeParams& p,
+                       int triggerIndex, float sustain, float sampleRate) {
+  if (triggerIndex >= 0 || env.stage != kEnvSustain || p.triggerMode == kTriggerLoop) return false;
+  const float ss = env.smoothedSustain;
+  const bool settled = ss == sustain || ss + sustainSmoothing(sampleRate) * (sustain - ss) == ss;
+  return settled && gateHighThroughout(gate);
+}
+
+// The display, and the generator's stage and gate, after a block of the modern model.
+void finishModernBlock(ADSR& adsr, EnvWrap& env, const EnvShapeParams& p, float last) {
+  modernDisplay(env, std::max(p.delaySamples, 0), std::max(p.holdSamples, 0), last);
+  adsr.stage = adsrStageOf(env.stage);
+  // Keeps the generator's edge detection in step, so a switch to the classic model sees no false edge.
+  adsr.gatePrev = (env.gate || env.oneShotLatch) ? 1.f : 0.f;
+}
+
 // True when the whole block holds the sustain level: no trigger, the gate high throughout, no delay,
 // hold, loop or one-shot latch left to act. Each sample would then return the same value and change
 // nothing but the gate and output memories.
@@ -267,7 +298,7 @@ bool steadySustainBlock(const ADSR& adsr, const EnvWrap& env, const ml::DSPVecto
       p.triggerMode == kTriggerLoop) {
     return false;
   }
-  return gateEdges(gate, 0.f).high == ~uint64_t{0};
+  return gateHighThroughout(gate);
 }
 
 // True when the whole block runs with the gate held and nothing but the generator and the shaping
@@ -276,7 +307,7 @@ bool steadySustainBlock(const ADSR& adsr, const EnvWrap& env, const ml::DSPVecto
 bool plainHeldBlock(const ADSR& adsr, const EnvWrap& env, const ml::DSPVector& gate, const EnvShapeParams& p,
                     int triggerIndex) {
   return triggerIndex < 0 && adsr.gatePrev > 0.f && !env.inDelay && (p.holdSamples <= 0 || env.holdDone) &&
-         !env.oneShotLatch && p.triggerMode != kTriggerLoop && gateEdges(gate, 0.f).high == ~uint64_t{0};
+         !env.oneShotLatch && p.triggerMode != kTriggerLoop && gateHighThroughout(gate);
 }
 
 // The generator's sample for a held gate, with the release's rescale bookkeeping and the shaping.
@@ -288,6 +319,124 @@ float heldSample(ADSR& adsr, EnvWrap& env, const EnvShapeParams& p, float sustai
   env.lastOutput = shaped;
   env.lastAdsrStage = st;
   return shaped;
+}
+
+// The sustain level as the playhead smooths it, after each sample's step; a note's first trigger
+// starts it at the sustain. Once a step leaves it where it is, it stays there.
+void smoothSustainRow(EnvWrap& env, float sustain, float a, int triggerIndex, float* row) {
+  float ss = env.smoothedSustain;
+  for (int i = 0; i < kBlock; ++i) {
+    if (i == triggerIndex && !env.sustainInitialised) {
+      ss = sustain;
+      env.sustainInitialised = true;
+    }
+    const float next = ss + a * (sustain - ss);
+    if (next == ss && (env.sustainInitialised || triggerIndex < 0)) {
+      std::fill(row + i, row + kBlock, ss);
+      return;
+    }
+    ss = next;
+    row[i] = ss;
+  }
+}
+
+void startModernNote(EnvWrap& env, const EnvShapeParams& p, const ModernLengths& n) {
+  env.oneShotLatch = p.triggerMode == kTriggerOneShot;
+  if (n.delay < 1) {
+    seekAttack(env, n.attack, p.attackCurve);
+  } else {
+    env.stage = kEnvDelay;
+    env.stageCounter = 0;
+  }
+}
+
+// One sample of the playhead where a trigger, a key-up or a stage end may turn it.
+float modernSample(EnvWrap& env, const EnvShapeParams& p, const ModernLengths& n, bool gateHigh,
+                   float smoothedSustain) {
+  env.gate = gateHigh;
+  if (!(env.gate || env.oneShotLatch) && env.stage != kEnvRelease && env.stage != kEnvIdle) {
+    env.stage = kEnvRelease;
+    env.stageCounter = 0;
+    env.modernReleaseStartLevel = env.level;
+  }
+  env.smoothedSustain = smoothedSustain;
+  env.level = progress01(modernStep(env, p, n));
+  return env.level;
+}
+
+// How many samples from i on the playhead runs through its stage one step at a time, with nothing to
+// decide: no trigger, no key-up, no stage end and no loop or one-shot turn.
+int steadyRun(const EnvWrap& env, const EnvShapeParams& p, const ModernLengths& n, uint64_t high,
+              int triggerIndex, int i) {
+  int limit = (triggerIndex >= i ? std::min(triggerIndex, kBlock) : kBlock) - i;
+  const int32_t c = env.stageCounter;
+  int32_t left = limit;
+  switch (env.stage) {
+    case kEnvDelay:
+      left = n.delay - 1 - c;
+      break;
+    case kEnvAttack:
+      left = n.attack - c;
+      break;
+    case kEnvHold:
+      left = n.hold - 1 - c;
+      break;
+    case kEnvDecay:
+      left = n.decay - c;
+      break;
+    case kEnvSustain:
+      if (p.triggerMode == kTriggerLoop) return 0;
+      break;
+    case kEnvRelease:
+      return std::clamp(n.release - c, 0, limit);
+    default:
+      return limit;
+  }
+  // A key-up ends the stage, and so does a low gate in a one-shot's sustain whatever its latch.
+  const bool gateMatters =
+      !env.oneShotLatch || (env.stage == kEnvSustain && p.triggerMode == kTriggerOneShot);
+  if (gateMatters) limit = std::min(limit, std::countr_one(high >> i));
+  return std::clamp(left, 0, limit);
+}
+
+// The warped positions counter / length .. (counter + count - 1) / length of a segment.
+void segmentPositions(int32_t counter, int32_t length, float curve, int count, float* x) {
+  const float len = float(length);
+  for (int j = 0; j < count; ++j) x[j] = progress01(float(counter + j) / len);
+  envWarpRow(x, count, curve);
+}
+
+// The values of a steady run (steadyRun) of count samples, written to out, the counter moved on.
+void fillSteadyRun(EnvWrap& env, const EnvShapeParams& p, const ModernLengths& n, const float* smoothed,
+                   int count, float* out) {
+  switch (env.stage) {
+    case kEnvDelay:
+      std::fill(out, out + count, progress01(env.level));
+      break;
+    case kEnvAttack:
+      segmentPositions(env.stageCounter, n.attack, p.attackCurve, count, out);
+      for (int j = 0; j < count; ++j) out[j] = progress01(out[j]);
+      break;
+    case kEnvHold:
+      std::fill(out, out + count, 1.f);
+      break;
+    case kEnvDecay:
+      segmentPositions(env.stageCounter, n.decay, p.decayCurve, count, out);
+      for (int j = 0; j < count; ++j) out[j] = progress01(1.f + out[j] * (smoothed[j] - 1.f));
+      break;
+    case kEnvSustain:
+      for (int j = 0; j < count; ++j) out[j] = progress01(smoothed[j]);
+      break;
+    case kEnvRelease:
+      segmentPositions(env.stageCounter, n.release, p.releaseCurve, count, out);
+      for (int j = 0; j < count; ++j) out[j] = progress01(env.modernReleaseStartLevel * (1.f - out[j]));
+      break;
+    default:
+      std::fill(out, out + count, 0.f);
+      break;
+  }
+  if (env.stage != kEnvSustain && env.stage != kEnvIdle) env.stageCounter += count;
+  env.level = out[count - 1];
 }
 
 }  // namespace
@@ -382,40 +531,32 @@ ml::DSPVector renderEnvelope(ADSR& adsr, EnvWrap& env, const ml::DSPVector& gate
 ml::DSPVector renderEnvelopeModern(ADSR& adsr, EnvWrap& env, const ml::DSPVector& gate,
                                    const EnvShapeParams& p, int triggerIndex, float sampleRate) {
   const float sustain = ml::safeClamp(p.sustain, 0.f, 1.f);
-  const float a = 1.f - expf(-1.f / (kSustainSmoothingSeconds * sampleRate));
+  if (heldModernSustain(env, gate, p, triggerIndex, sustain, sampleRate)) {
+    env.gate = true;
+    env.level = progress01(env.smoothedSustain);
+    finishModernBlock(adsr, env, p, env.level);
+    return ml::DSPVector(env.level);
+  }
   const ModernLengths n{samplesOf(std::max(p.attack, 0.f), sampleRate), samplesOf(p.decay, sampleRate),
                         samplesOf(p.release, sampleRate), std::max(p.delaySamples, 0),
                         std::max(p.holdSamples, 0)};
+  float smoothed[kBlock];
+  smoothSustainRow(env, sustain, sustainSmoothing(sampleRate), triggerIndex, smoothed);
+  const uint64_t high = gateEdges(gate, 0.f).high;
   ml::DSPVector out;
-  for (int i = 0; i < kBlock; ++i) {
-    if (i == triggerIndex) {
-      env.oneShotLatch = p.triggerMode == kTriggerOneShot;
-      if (!env.sustainInitialised) {
-        env.smoothedSustain = sustain;
-        env.sustainInitialised = true;
-      }
-      if (n.delay < 1) {
-        seekAttack(env, n.attack, p.attackCurve);
-      } else {
-        env.stage = kEnvDelay;
-        env.stageCounter = 0;
-      }
+  for (int i = 0; i < kBlock;) {
+    const int run = steadyRun(env, p, n, high, triggerIndex, i);
+    if (run > 0) {
+      fillSteadyRun(env, p, n, smoothed + i, run, out.getBuffer() + i);
+      i += run;
+      env.gate = gate[size_t(i - 1)] > 0.f;
+      continue;
     }
-    env.gate = gate[size_t(i)] > 0.f;
-    const bool held = env.gate || env.oneShotLatch;
-    if (!held && env.stage != kEnvRelease && env.stage != kEnvIdle) {
-      env.stage = kEnvRelease;
-      env.stageCounter = 0;
-      env.modernReleaseStartLevel = env.level;
-    }
-    env.smoothedSustain += a * (sustain - env.smoothedSustain);
-    const float value = progress01(modernStep(env, p, n));
-    env.level = value;
-    out[size_t(i)] = value;
+    if (i == triggerIndex) startModernNote(env, p, n);
+    out[size_t(i)] = modernSample(env, p, n, gate[size_t(i)] > 0.f, smoothed[i]);
+    ++i;
   }
-  modernDisplay(env, n, out[kBlock - 1]);
-  adsr.stage = adsrStageOf(env.stage);
-  // Keeps the generator's edge detection in step, so a switch to the classic model sees no false edge.
-  adsr.gatePrev = (env.gate || env.oneShotLatch) ? 1.f : 0.f;
+  env.smoothedSustain = smoothed[kBlock - 1];
+  finishModernBlock(adsr, env, p, out[kBlock - 1]);
   return out;
 }

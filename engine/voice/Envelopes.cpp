@@ -10,6 +10,16 @@ namespace {
 // Below this the warp is linear.
 constexpr float kLinearWarp = 0.0001f;
 
+// The warp's exponent scale for a curve: 6 curve, or 0 on the linear curve.
+float warpScale(float curve) {
+  const float k = 6.f * curve;
+  return std::fabs(k) < kLinearWarp ? 0.f : k;
+}
+
+float warpWith(float x, float k, float span) {
+  return (expf(k * x) - 1.f) / span;
+}
+
 }  // namespace
 
 float syncedStageTime(float time, bool synced, int division, double bpm, float lo, float hi) {
@@ -40,13 +50,19 @@ float envSegmentStart(int adsrStage, float sustain) {
 }
 
 float envWarp(float x, float curve) {
-  const float k = 6.f * curve;
-  if (std::fabs(k) < kLinearWarp) return x;
-  return (expf(k * x) - 1.f) / (expf(k) - 1.f);
+  const float k = warpScale(curve);
+  return k == 0.f ? x : warpWith(x, k, expf(k) - 1.f);
+}
+
+void envWarpRow(float* x, int count, float curve) {
+  const float k = warpScale(curve);
+  if (k == 0.f) return;
+  const float span = expf(k) - 1.f;
+  for (int i = 0; i < count; ++i) x[i] = warpWith(x[i], k, span);
 }
 
 float envWarpInv(float y, float curve) {
-  const float k = 6.f * curve;
-  if (std::fabs(k) < kLinearWarp) return y;
+  const float k = warpScale(curve);
+  if (k == 0.f) return y;
   return log1pf(ml::safeClamp(y, 0.f, 1.f) * (expf(k) - 1.f)) / k;
 }

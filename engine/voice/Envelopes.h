@@ -39,5 +39,8 @@ float envSegmentStart(int adsrStage, float sustain);
 // Exponential warp of a segment position x in 0..1 by curve -1..1 (0 is linear; +1 slow start).
 float envWarp(float x, float curve);
 
+// envWarp of each of the count positions in x, in place (the same values as envWarp gives one by one).
+void envWarpRow(float* x, int count, float curve);
+
 // The x for which envWarp(x, curve) = y; y is clamped to 0..1 except on the linear curve.
 float envWarpInv(float y, float curve);

@@ -106,6 +106,84 @@ TEST(ModernEnvelope, OneShotFinishesItsDecayThenReleasesFromSustain) {
   EXPECT_EQ(d.adsr.stage, ml::ADSR::kOff);
 }
 
+// The playhead's closed form: delay at the level, the warped attack and its peak, the hold, the warped
+// decay and its landing on the sustain, then from the key-up the warped release and silence.
+std::vector<float> modernNoteByFormula(const EnvShapeParams& p, int noteStart, int keyUp, int total) {
+  const int attack = int(lroundf(p.attack * kSr));
+  const int decay = int(lroundf(p.decay * kSr));
+  const int release = int(lroundf(p.release * kSr));
+  std::vector<float> out(size_t(noteStart), 0.f);
+  for (int j = 0; j < p.delaySamples; ++j) out.push_back(0.f);
+  for (int j = 0; j < attack; ++j) out.push_back(envWarp(float(j) / float(attack), p.attackCurve));
+  out.push_back(1.f);
+  out.resize(out.size() + size_t(p.holdSamples), 1.f);
+  for (int j = 0; j < decay; ++j) {
+    out.push_back(1.f + envWarp(float(j) / float(decay), p.decayCurve) * (p.sustain - 1.f));
+  }
+  out.resize(size_t(keyUp), p.sustain);
+  const float start = out.back();
+  for (int j = 0; j < release; ++j)
+    out.push_back(start * (1.f - envWarp(float(j) / float(release), p.releaseCurve)));
+  out.resize(size_t(total), 0.f);
+  return out;
+}
+
+TEST(ModernEnvelope, RendersItsSegmentsSampleForSampleAcrossBlocks) {
+  EnvShapeParams p = shape(0.0025f, 0.005f, 0.4f, 0.004f);
+  p.attackCurve = 0.6f;
+  p.decayCurve = -0.3f;
+  p.releaseCurve = 0.45f;
+  p.delaySamples = 37;
+  p.holdSamples = 21;
+  const int noteStart = 13;
+  const int total = 30 * kBlock;
+  // Key-ups in the decay and in the sustain, each off the block grid.
+  for (const int keyUp : {noteStart + 37 + 121 + 21 + 150, noteStart + 37 + 121 + 21 + 241 + 300}) {
+    const std::vector<float> expected = modernNoteByFormula(p, noteStart, keyUp, total);
+    ml::ADSR adsr;
+    EnvWrap env;
+    float before = 0.f;
+    for (int b = 0; b * kBlock < total; ++b) {
+      ml::DSPVector gate;
+      for (int i = 0; i < kBlock; ++i)
+        gate[i] = b * kBlock + i >= noteStart && b * kBlock + i < keyUp ? 1.f : 0.f;
+      const ml::DSPVector y = renderEnvelopeModern(adsr, env, gate, p, firstGateRise(gate, before), kSr);
+      before = gate[kBlock - 1];
+      for (int i = 0; i < kBlock; ++i)
+        ASSERT_EQ(y[i], expected[size_t(b * kBlock + i)]) << keyUp << " " << b * kBlock + i;
+    }
+    EXPECT_TRUE(env.idle());
+  }
+}
+
+TEST(ModernEnvelope, AMovedSustainGlidesSampleBySampleUntilItSettles) {
+  Driver d(shape(0.001f, 0.001f, 0.8f, 0.1f), true);
+  for (int b = 0; b < 4; ++b) d.block(1.f);
+  ASSERT_EQ(d.out.back(), 0.8f);
+  d.p.sustain = 0.3f;
+  const float a = 1.f - expf(-1.f / (0.008f * kSr));
+  float ss = 0.8f;
+  for (int b = 0; b < 200; ++b) {
+    d.block(1.f);
+    for (int i = 0; i < kBlock; ++i) {
+      ss += a * (0.3f - ss);
+      ASSERT_EQ(d.out[d.out.size() - kBlock + size_t(i)], ss) << b << " " << i;
+    }
+  }
+  EXPECT_NEAR(ss, 0.3f, 1e-5f);  // the float step stalls short of it, and the row stays there
+}
+
+TEST(ModernEnvelope, ATriggerOutsideTheBlockIsIgnored) {
+  for (const int trigger : {kBlock, 1000, -7}) {
+    ml::ADSR adsr;
+    EnvWrap env;
+    const ml::DSPVector y =
+        renderEnvelopeModern(adsr, env, ml::DSPVector(1.f), shape(0.01f, 0.1f, 0.5f, 0.1f), trigger, kSr);
+    for (int i = 0; i < kBlock; ++i) EXPECT_EQ(y[i], 0.f) << trigger;
+    EXPECT_TRUE(env.idle());
+  }
+}
+
 TEST(ClassicEnvelope, SegmentsLastAFixedFractionOfTheirTime) {
   Driver d(shape(0.008f, 0.2f, 0.5f, 0.2f));
   for (int b = 0; b < 4; ++b) d.block(1.f);
