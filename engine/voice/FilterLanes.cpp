@@ -145,9 +145,11 @@ struct LaneCoreLayers {
   }
 };
 
-// One base-rate sample i of every lane's filter.
+// One base-rate sample i of every lane's filter. Flattened, so that the layers of each 4x step are not a
+// call of their own that loads its constants and copies the ladder's state in and out at every step.
 template <bool kNonlinear>
-inline FilterLane filterSample(LaneFilter& f, const NlSvfDriveOf<FilterLane>& d, int i, FilterLane x) {
+[[gnu::flatten]] inline FilterLane filterSample(LaneFilter& f, const NlSvfDriveOf<FilterLane>& d, int i,
+                                                FilterLane x) {
   const FilterLanePlan& p = *f.plan;
   const SvfCoeffsOf<FilterLane> c{loadRow(p.k[i]), loadRow(p.a1[i]), loadRow(p.a2[i]), loadRow(p.a3[i])};
   const LaneModeBlend blend(p, i);
@@ -443,8 +445,10 @@ struct LaneFilterPair {
   }
 };
 
+// Flattened as the sample of one group.
 template <bool kNonlinear>
-inline LanePair filterSample(LaneFilterPair& f, const NlSvfDriveOf<LanePair>& d, int i, LanePair x) {
+[[gnu::flatten]] inline LanePair filterSample(LaneFilterPair& f, const NlSvfDriveOf<LanePair>& d, int i,
+                                              LanePair x) {
   static_assert(kNonlinear);
   const FilterLanePlan& p = *f.first.plan;
   const FilterLanePlan& q = *f.second.plan;
