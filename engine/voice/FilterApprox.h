@@ -4,23 +4,29 @@
 
 #include "foundation/MLSIMD.h"
 
-// tan(x) for 0 <= x < pi/2, relative error below 1e-6. Below pi/4 a polynomial in x^2 (odd in x);
-// above, 1 / tan(pi/2 - x), with pi/2 in two parts so that the reduction stays exact near pi/2.
+// tan(x) for 0 <= x <= pi/4 by a polynomial in x^2 (odd in x), relative error below 1e-6: tanApprox's
+// values there without its reduction, for arguments that cannot pass pi/4.
+inline ml::simd::Lanes tanApproxToQuarterPi(ml::simd::Lanes x) {
+  using ml::simd::Lanes;
+  const Lanes z = x * x;
+  return (((((9.38540185543e-3f * z + 3.11992232697e-3f) * z + 2.44301354525e-2f) * z + 5.34112807005e-2f) *
+               z +
+           1.33387994085e-1f) *
+              z +
+          3.33331568548e-1f) *
+             z * x +
+         x;
+}
+
+// tan(x) for 0 <= x < pi/2, relative error below 1e-6. Below pi/4 the polynomial above; above,
+// 1 / tan(pi/2 - x), with pi/2 in two parts so that the reduction stays exact near pi/2.
 inline ml::simd::Lanes tanApprox(ml::simd::Lanes x) {
   using ml::simd::Lanes;
   constexpr float kQuarterPi = 0.785398163f;
   constexpr float kHalfPiHigh = 1.57079637050628662f;   // pi/2 rounded to float
   constexpr float kHalfPiLow = -4.37113900018624e-08f;  // pi/2 - kHalfPiHigh
   const ml::simd::I4 upper = ml::simd::greaterThan(x.v, ml::simd::splat(kQuarterPi));
-  const Lanes r = select((Lanes(kHalfPiHigh) - x) + kHalfPiLow, x, upper);
-  const Lanes z = r * r;
-  const Lanes p =
-      (((((9.38540185543e-3f * z + 3.11992232697e-3f) * z + 2.44301354525e-2f) * z + 5.34112807005e-2f) * z +
-        1.33387994085e-1f) *
-           z +
-       3.33331568548e-1f) *
-          z * r +
-      r;
+  const Lanes p = tanApproxToQuarterPi(select((Lanes(kHalfPiHigh) - x) + kHalfPiLow, x, upper));
   return select(1.f / p, p, upper);
 }
 

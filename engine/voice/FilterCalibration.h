@@ -1,6 +1,9 @@
 // Cutoff calibration of the low-pass and high-pass modes: a factor read from two 8-point tables.
 #pragma once
 
+#include <cmath>
+
+#include "engine/voice/FilterApprox.h"
 #include "foundation/MLSIMD.h"
 
 // Knot frequencies (Hz) and the correction factors of low-pass and high-pass at each knot.
@@ -16,9 +19,34 @@ inline constexpr int kCalibCurvePoints = 9;
 // active the curves of fromMode and toMode interpolated by t.
 void filterCalibCurve(int mode, bool blendActive, int fromMode, int toMode, float t, float* curve);
 
+// The curve's last point, where the factor is 1.
+inline constexpr float kCalibTopHz = 19000.f;
+
+// ln of each curve point and the inverse of each segment's width in ln(hz), with the same log as the
+// cutoffs so that a cutoff on a point lands on it exactly. Built before main.
+struct CurveLogs {
+  ml::simd::Lanes point[kCalibCurvePoints];
+  ml::simd::Lanes invWidth[kCalibCurvePoints - 1];
+};
+extern const CurveLogs kCurveLogs;
+
 // The factor at hz of each lane's curve: the first point at or below 100 Hz, linear in ln(hz) between
-// points, 1 from 19 kHz and for cutoffs that are not finite.
-ml::simd::Lanes filterCalibFactor(ml::simd::Lanes hz, const ml::simd::Lanes* curve);
+// points, 1 from 19 kHz and for cutoffs that are not finite. Inline, as the filters take it at every
+// sample where a cutoff moves.
+inline ml::simd::Lanes filterCalibFactor(ml::simd::Lanes hz, const ml::simd::Lanes* curve) {
+  using ml::simd::Lanes;
+  using ml::simd::max;
+  using ml::simd::min;
+  const Lanes l = logApprox(min(max(hz, kCalibKnobHz[0]), kCalibTopHz));
+  Lanes factor = curve[0];
+  for (int k = 0; k + 1 < kCalibCurvePoints; ++k) {
+    const Lanes w = min(max((l - kCurveLogs.point[k]) * kCurveLogs.invWidth[k], 0.f), 1.f);
+    factor = factor + curve[k + 1] * w;
+  }
+  const ml::simd::I4 inRange = ml::simd::andMask(ml::simd::greaterThan(ml::simd::splat(kCalibTopHz), hz.v),
+                                                 ml::simd::greaterThan(hz.v, ml::simd::splat(-INFINITY)));
+  return select(factor, 1.f, inRange);
+}
 
 // Factor for a cutoff hz in a mode.
 float filterCalibCorrForMode(int mode, float hz);

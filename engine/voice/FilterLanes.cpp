@@ -62,8 +62,18 @@ struct LaneModeBlend {
   }
 };
 
-// The block-wide choices of a planned group: one mode for all lanes in use, and a ladder that runs
-// everywhere (idle lanes follow along; their results are never read).
+// Whether the drive runs in some lane in use, and at every sample of all of them.
+void planDriveChoices(FilterLanePlan& plan, int lanes) {
+  plan.drive = false;
+  plan.driveEverywhere = true;
+  for (int l = 0; l < lanes; ++l) {
+    plan.drive = plan.drive || plan.driveSamples[l] != 0;
+    plan.driveEverywhere = plan.driveEverywhere && plan.driveSamples[l] == kFilterBlockSize;
+  }
+}
+
+// The block-wide choices of a planned group: one mode for all lanes in use, and a ladder or a drive that
+// runs everywhere (idle lanes follow along; their results are never read).
 void planBlockChoices(FilterLanePlan& plan, int lanes) {
   plan.blockMode = plan.laneMode[0];
   plan.ladderEverywhere = true;
@@ -71,6 +81,7 @@ void planBlockChoices(FilterLanePlan& plan, int lanes) {
     if (plan.laneMode[l] != plan.blockMode) plan.blockMode = -1;
     plan.ladderEverywhere = plan.ladderEverywhere && plan.ladderSamples[l] == kFilterBlockSize;
   }
+  planDriveChoices(plan, lanes);
 }
 
 // The ladder of sample i, step(ladder) on its lane state (a seed takes the core's output y where
@@ -107,20 +118,12 @@ LadderCoeffsOf<FilterLane> ladderCoeffs(const FilterLanePlan& p, int i) {
   return {loadRow(p.ladderG[i]), loadRow(p.ladderK[i])};
 }
 
-bool anyDrive(const FilterLanePlan& p, int lanes) {
-  for (int l = 0; l < lanes; ++l) {
-    if (p.driveSamples[l] != 0) return true;
-  }
-  return false;
-}
-
 // The ladder and drive layers of sample i at each of its four steps at 4x, on the step's input and core
 // output (inside the nonlinear core, or in the clean core's layer stage).
 struct LaneCoreLayers {
   LaneFilter& f;
   int i;
   LadderCoeffsOf<FilterLane> ladder;
-  bool drive;
   ScaledDriveShaperOf<FilterLane> shaper;
   FilterLane driveMix;
   I4 driveRun;
@@ -130,7 +133,6 @@ struct LaneCoreLayers {
       : f(filter),
         i(sample),
         ladder(ladderCoeffs(*filter.plan, sample)),
-        drive(anyDrive(*filter.plan, kFilterLanes)),
         shaper(loadRow(filter.plan->driveK[sample])),
         driveMix(loadRow(filter.plan->driveMix[sample])),
         driveRun(loadI(filter.plan->driveRun[sample])) {}
@@ -141,13 +143,17 @@ struct LaneCoreLayers {
       y = ladderMixed(*f.plan, i, y, l);
     }
     ++step;
-    return drive ? select(y + (shaper(y) - y) * driveMix, y, driveRun) : y;
+    if (!f.plan->drive) return y;
+    const FilterLane driven = y + (shaper(y) - y) * driveMix;
+    return f.plan->driveEverywhere ? driven : select(driven, y, driveRun);
   }
 };
 
-// One base-rate sample i of every lane's filter.
+// One base-rate sample i of every lane's filter. Flattened, so that the layers of each 4x step are not a
+// call of their own that loads its constants and copies the ladder's state in and out at every step.
 template <bool kNonlinear>
-inline FilterLane filterSample(LaneFilter& f, const NlSvfDriveOf<FilterLane>& d, int i, FilterLane x) {
+[[gnu::flatten]] inline FilterLane filterSample(LaneFilter& f, const NlSvfDriveOf<FilterLane>& d, int i,
+                                                FilterLane x) {
   const FilterLanePlan& p = *f.plan;
   const SvfCoeffsOf<FilterLane> c{loadRow(p.k[i]), loadRow(p.a1[i]), loadRow(p.a2[i]), loadRow(p.a3[i])};
   const LaneModeBlend blend(p, i);
@@ -262,15 +268,23 @@ void runSolo(FilterSeriesJob& job, FilterLaneScratch& scratch) {
   for (int k = 0; k < (series ? 2 : 1); ++k) restCleanLayers(*filters[k].s);
 }
 
+// A row of the pair: lane 0 of a and of b in lanes 0 and 1; lanes 2 and 3 take a's and b's lane 1, idle in
+// both.
+void pairRow(const float (&a)[kFilterLanes], const float (&b)[kFilterLanes], float (&out)[kFilterLanes]) {
+  ml::simd::storeF(out, ml::simd::interleaveLow(loadF(a), loadF(b)));
+}
+
+void pairRow(const int32_t (&a)[kFilterLanes], const int32_t (&b)[kFilterLanes],
+             int32_t (&out)[kFilterLanes]) {
+  using ml::simd::fromBits;
+  ml::simd::storeI(out, ml::simd::bitsOf(ml::simd::interleaveLow(fromBits(loadI(a)), fromBits(loadI(b)))));
+}
+
 // The plan of a lone render's two nonlinear filters run as lanes 0 and 1 with filter B one sample
-// behind filter A: row i holds A's row i and B's row i - 1 (from i = 1); the idle lanes repeat A's.
+// behind filter A: row i holds A's row i and B's row i - 1 (from i = 1).
 void planPair(const FilterLanePlan& a, const FilterLanePlan& b, FilterLanePlan& pair) {
   const auto rows = [&](auto member) {
-    auto& row = pair.*member;
-    for (int i = 1; i < kFilterBlockSize; ++i) {
-      row[i][0] = row[i][2] = row[i][3] = (a.*member)[i][0];
-      row[i][1] = (b.*member)[i - 1][0];
-    }
+    for (int i = 1; i < kFilterBlockSize; ++i) pairRow((a.*member)[i], (b.*member)[i - 1], (pair.*member)[i]);
   };
   rows(&FilterLanePlan::k);
   rows(&FilterLanePlan::a1);
@@ -295,7 +309,8 @@ void planPair(const FilterLanePlan& a, const FilterLanePlan& b, FilterLanePlan& 
   pair.driveSamples[0] = a.driveSamples[0];
   pair.driveSamples[1] = b.driveSamples[0];
   pair.driveSamples[2] = pair.driveSamples[3] = 0;
-  if (pair.driveSamples[0] != 0 || pair.driveSamples[1] != 0) {
+  planDriveChoices(pair, 2);
+  if (pair.drive) {
     rows(&FilterLanePlan::driveRun);
     rows(&FilterLanePlan::driveK);
     rows(&FilterLanePlan::driveMix);
@@ -443,8 +458,10 @@ struct LaneFilterPair {
   }
 };
 
+// Flattened as the sample of one group.
 template <bool kNonlinear>
-inline LanePair filterSample(LaneFilterPair& f, const NlSvfDriveOf<LanePair>& d, int i, LanePair x) {
+[[gnu::flatten]] inline LanePair filterSample(LaneFilterPair& f, const NlSvfDriveOf<LanePair>& d, int i,
+                                              LanePair x) {
   static_assert(kNonlinear);
   const FilterLanePlan& p = *f.first.plan;
   const FilterLanePlan& q = *f.second.plan;

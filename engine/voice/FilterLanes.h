@@ -35,6 +35,8 @@ struct alignas(16) FilterLanePlan {
   int32_t laneMode[kFilterLanes];       // the lane's mode for the whole block, -1 while it crossfades
   int32_t blockMode{-1};                // the mode of every lane in use for the whole block, or -1
   bool ladderEverywhere{false};         // the ladder runs at every sample of every lane in use
+  bool drive{false};                    // the drive runs in some lane in use
+  bool driveEverywhere{false};          // the drive runs at every sample of every lane in use
   bool idle[kFilterLanes]{};            // the lane holds planIdleLane's values
   // Rows that stay valid from block to block while nothing changes: the mode a lane's mode rows hold
   // for the whole block (-1: a crossfade), and ladder or drive rows of a layer that never runs.

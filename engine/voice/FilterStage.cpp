@@ -279,15 +279,16 @@ void planFilterCoefficients(FilterLanePlan& plan, bool nonlinear) {
                                      ml::simd::equal(resonance.v, load(plan.resonance[i - 1]).v)));
     if (moved) {
       calibrated = hz * filterCalibFactor(hz, curve);
-      Lane f = cycles(calibrated / sr);
-      if (nonlinear) f = f * 0.25f;  // the nonlinear core runs at four times the rate
-      const Lane g = tanApprox(kPi * f);
+      const Lane f = cycles(calibrated / sr);
+      // The nonlinear core runs at four times the rate, where its tangent's argument stays below pi/4, as
+      // the ladder's does.
+      const Lane g = nonlinear ? tanApproxToQuarterPi(kPi * (f * 0.25f)) : tanApprox(kPi * f);
       a1 = 1.f / (1.f + g * (g + k));
       a2 = g * a1;
       a3 = g * a2;
       amount = (resonance - kLadderResonanceStart) / 0.3f;
       // The ladder tunes to the uncalibrated cutoff and runs faster than the rate.
-      ladderG = tanApprox(kPi * cycles(1.00014f * hz / sr) * (1.f / float(kLadderOversampling)));
+      ladderG = tanApproxToQuarterPi(kPi * cycles(1.00014f * hz / sr) * (1.f / float(kLadderOversampling)));
     }
     store(plan.k[i], k);
     store(plan.a1[i], a1);

@@ -158,6 +158,57 @@ inline void rollHalfband(HalfbandRing& r, const float* src) {
   r.index = 0;
 }
 
+// out[2i] and out[2i + 1] for i < n (n a multiple of 4, at most kMaxBlock) as halfbandInterpolate gives
+// them for input i, from the zero-stuffed signal `stuffed` whose first 15 samples are the up ring's history
+// and whose input i sits at 15 + 2i. The inputs are taken apart from the zeros first, so that each tap reads
+// four neighbouring inputs at once; every output keeps halfbandInterpolate's order of sums.
+inline void halfbandInterpolateRow(const float* stuffed, float* out, int n) {
+  using namespace ml::simd;
+  constexpr int kCentre = Oversampler2x::kTaps / 2;
+  // inputs[m] = stuffed[2m + 1]: input i is inputs[i + 7], the even tap j of its first output meets
+  // inputs[i + 7 - j / 2] and the centre tap of its second inputs[i + 4].
+  float inputs[Oversampler2x::kMaxBlock + kCentre];
+  for (int m = 0; m < n + kCentre; ++m) inputs[m] = stuffed[2 * m + 1];
+  const float* taps = HalfbandTapsOf<float>::doubled;
+  for (int i = 0; i < n; i += 4) {
+    F4 first = splat(0.f);
+#pragma GCC unroll 8
+    for (int j = 0; j < Oversampler2x::kTaps; j += 2)
+      first = add(first, mul(splat(taps[j]), loadU(inputs + i + kCentre - j / 2)));
+    const F4 second = mul(splat(taps[kCentre]), loadU(inputs + i + 4));
+    storeU(out + 2 * i, interleaveLow(first, second));
+    storeU(out + 2 * i + 4, interleaveHigh(first, second));
+  }
+}
+
+// out[k] = halfbandDot(in + 2k + 2) for k < n (n a multiple of 4, at most 128): one
+// decimator over a contiguous signal whose first 15 samples are its history. The even and odd input samples
+// are split first so that each tap reads four neighbouring outputs' samples at once; every output keeps
+// halfbandDot's order of sums.
+inline void halfbandDecimate(const float* in, float* out, int n) {
+  using namespace ml::simd;
+  constexpr int kMaxOut = 128;
+  // even[m] = in[2m + 2], odd[m] = in[2m + 3]: the window of output k holds even[k + 7 - j / 2] at
+  // the even taps j and odd[k + 3] at the centre tap 7.
+  float even[kMaxOut + 7];
+  float odd[kMaxOut + 3];
+  for (int m = 0; m < n + 7; ++m) even[m] = in[2 * m + 2];
+  for (int m = 0; m < n + 3; ++m) odd[m] = in[2 * m + 3];
+  const float* src[Oversampler2x::kNumNz];
+  F4 taps[Oversampler2x::kNumNz];
+  for (int t = 0; t < Oversampler2x::kNumNz; ++t) {
+    const int32_t j = Oversampler2x::kNzIdx[t];
+    src[t] = (j == Oversampler2x::kTaps / 2) ? odd + 3 : even + 7 - j / 2;
+    taps[t] = splat(Oversampler2x::sTaps[j]);
+  }
+  for (int k = 0; k < n; k += 4) {
+    F4 acc = splat(0.f);
+#pragma GCC unroll 9
+    for (int t = 0; t < Oversampler2x::kNumNz; ++t) acc = add(acc, mul(taps[t], loadU(src[t] + k)));
+    storeU(out + k, acc);
+  }
+}
+
 template <typename ShapeRow>
 void Oversampler2x::processBlockRows(const float* in, float* out, int n, ShapeRow&& shapeRow) {
   constexpr int kHistory = HalfbandRing::kLength;
@@ -171,7 +222,10 @@ void Oversampler2x::processBlockRows(const float* in, float* out, int n, ShapeRo
     stuffed[kHistory + 2 * i] = in[i];
     stuffed[kHistory + 2 * i + 1] = 0.f;
   }
-  for (int i = 0; i < n; ++i) {
+  // Whole groups of four samples side by side, the rest one at a time.
+  const int whole = n & ~3;
+  halfbandInterpolateRow(stuffed, shaped + kHistory, whole);
+  for (int i = whole; i < n; ++i) {
     // The window ending at x_i, then the one ending at the zero after it (as halfbandInterpolate).
     const float* w = stuffed + 2 * i + 1;
     float first = 0.f;
@@ -181,7 +235,8 @@ void Oversampler2x::processBlockRows(const float* in, float* out, int n, ShapeRo
     shaped[kHistory + 2 * i + 1] = halfbandTerm(w + 1, kTaps / 2, HalfbandTapsOf<float>::doubled);
   }
   shapeRow(shaped + kHistory);
-  for (int i = 0; i < n; ++i) out[i] = halfbandDot(shaped + 2 * i + 2);
+  halfbandDecimate(shaped, out, whole);
+  for (int i = whole; i < n; ++i) out[i] = halfbandDot(shaped + 2 * i + 2);
   rollHalfband(up, stuffed + 2 * n);
   rollHalfband(down, shaped + 2 * n);
 }

@@ -45,34 +45,6 @@ struct PMOversampler {
 
 static_assert(std::is_trivially_copyable_v<PMOversampler>);
 
-// out[k] = halfbandDot(in + 2k + 2) for k < n (n a multiple of 4, at most 128; out 16-byte aligned): one
-// decimator over a contiguous signal whose first 15 samples are its history. The even and odd input samples
-// are split first so that each tap reads four neighbouring outputs' samples at once; every output keeps
-// halfbandDot's order of sums.
-inline void halfbandDecimate(const float* in, float* out, int n) {
-  using namespace ml::simd;
-  constexpr int kMaxOut = 128;
-  // even[m] = in[2m + 2], odd[m] = in[2m + 3]: the window of output k holds even[k + 7 - j / 2] at
-  // the even taps j and odd[k + 3] at the centre tap 7.
-  float even[kMaxOut + 7];
-  float odd[kMaxOut + 3];
-  for (int m = 0; m < n + 7; ++m) even[m] = in[2 * m + 2];
-  for (int m = 0; m < n + 3; ++m) odd[m] = in[2 * m + 3];
-  const float* src[Oversampler2x::kNumNz];
-  F4 taps[Oversampler2x::kNumNz];
-  for (int t = 0; t < Oversampler2x::kNumNz; ++t) {
-    const int32_t j = Oversampler2x::kNzIdx[t];
-    src[t] = (j == Oversampler2x::kTaps / 2) ? odd + 3 : even + 7 - j / 2;
-    taps[t] = splat(Oversampler2x::sTaps[j]);
-  }
-  for (int k = 0; k < n; k += 4) {
-    F4 acc = splat(0.f);
-#pragma GCC unroll 9
-    for (int t = 0; t < Oversampler2x::kNumNz; ++t) acc = add(acc, mul(taps[t], loadU(src[t] + k)));
-    storeF(out + k, acc);
-  }
-}
-
 // Phase increment per 4x sub-sample for a base-rate increment in cycles per sample, rounded half away
 // from zero; negative increments wrap to falling phases. Non-finite or out-of-range input gives 0.
 inline uint32_t pmPhaseIncrement(float cyclesPerSample) {

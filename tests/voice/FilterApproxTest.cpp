@@ -34,10 +34,23 @@ TEST(FilterApprox, TanAndLogStayWithinOnePartPerMillionOverTheFilterRanges) {
   const auto tanRef = [](double x) { return std::tan(x); };
   // pi f over the clean core's range, a quarter of it on the 4x core, and the ladder's (the same).
   EXPECT_LT(worstRelativeError(kPi * 0.0001f, kPi * 0.49f, tan, tanRef), 1e-6);
-  EXPECT_LT(worstRelativeError(kPi * 0.000025f, kPi * 0.1225f, tan, tanRef), 1e-6);
+  const auto tanToQuarterPi = [](Lanes x) { return tanApproxToQuarterPi(x); };
+  EXPECT_LT(worstRelativeError(kPi * 0.000025f, kPi * 0.1225f, tanToQuarterPi, tanRef), 1e-6);
   // Cutoffs reach the calibration's log only clamped to 100 Hz .. 19 kHz.
   const auto log = [](Lanes x) { return logApprox(x); };
   EXPECT_LT(worstRelativeError(100.f, 19000.f, log, [](double x) { return std::log(x); }), 1e-6);
+}
+
+// Below pi/4 the polynomial alone gives tanApprox's values exactly, so the 4x filters keep their sound.
+TEST(FilterApprox, TanToQuarterPiIsTanBelowQuarterPi) {
+  constexpr int kSteps = 4096;
+  for (int n = 0; n <= kSteps; n += 4) {
+    alignas(16) float x[4], full[4], quarter[4];
+    for (int l = 0; l < 4; ++l) x[l] = std::fmin(0.785398163f, 0.785398163f * float(n + l) / kSteps);
+    ml::simd::storeF(full, tanApprox(Lanes(ml::simd::loadF(x))).v);
+    ml::simd::storeF(quarter, tanApproxToQuarterPi(Lanes(ml::simd::loadF(x))).v);
+    for (int l = 0; l < 4; ++l) ASSERT_EQ(full[l], quarter[l]) << x[l];
+  }
 }
 
 }  // namespace
