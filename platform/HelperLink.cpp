@@ -19,8 +19,6 @@ namespace {
 constexpr size_t kReadBytes = 1u << 16;
 // A helper that leaves this much unread has stopped answering.
 constexpr size_t kLongestOutbox = 64u << 20;
-// How long a closed link's helper may take to end by itself before it is killed.
-constexpr auto kEndGrace = std::chrono::milliseconds(120);
 // How long a helper that closed its socket is given to end, so that the log can say how it ended.
 constexpr auto kExitWait = std::chrono::milliseconds(500);
 constexpr int kExitPollMs = 5;
@@ -60,7 +58,7 @@ HelperLink::~HelperLink() {
   }
   if (socketFd >= 0) close(socketFd);
   if (wakeFd >= 0) close(wakeFd);
-  helper.end(kEndGrace);
+  helper.end(endGrace);
 }
 
 void HelperLink::send(std::string frame) {

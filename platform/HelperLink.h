@@ -38,12 +38,18 @@ public:
   // Main thread: hands over what arrived until done() answers true or timeout passes; answers done().
   bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
   bool ended() const { return endSeen; }
+  // Main thread: the helper stopped answering, so the link's end kills it at once instead of giving it
+  // time to end by itself.
+  void helperStalled() { endGrace = std::chrono::milliseconds(0); }
   // Once ended: what ended the link, as said of the helper ("exited with status 1", "sent a frame over
   // the limit").
   std::string whyEnded();
   pid_t helperId() const { return helper.id(); }
 
 private:
+  // How long a closed link's helper may take to end by itself before it is killed.
+  static constexpr std::chrono::milliseconds kEndGrace{120};
+
   HelperLink() = default;
   void run();
   // I/O thread: what ended the link, empty while it lasts.
@@ -61,7 +67,8 @@ private:
   int wakeFd = -1;  // an eventfd that wakes the I/O thread for output or shutdown
   std::thread io;
   Receiver onReceive;
-  bool endSeen = false;  // main thread: the receiver was told the link ended
+  bool endSeen = false;                            // main thread: the receiver was told the link ended
+  std::chrono::milliseconds endGrace = kEndGrace;  // main thread
 
   std::mutex lock;
   std::condition_variable arrived;

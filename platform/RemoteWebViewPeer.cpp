@@ -14,6 +14,8 @@ using frames::Kind;
 
 // A page that leaves a script unanswered this long has a helper that stopped answering.
 constexpr uint64_t kAnswerTimeoutNs = 10'000'000'000;
+// How often the answers are looked at.
+constexpr uint64_t kAnswerWatchNs = 2'000'000'000;
 constexpr uint64_t kNsPerMs = 1'000'000;
 
 int32_t pixels(double points) {
@@ -35,6 +37,8 @@ RemoteWebViewPeer::RemoteWebViewPeer(WebView& webView, std::shared_ptr<HelperLin
       hooks(std::move(calls)),
       handlerNames(webView.configuration().userContentController->handlerNames()),
       frame(webView.frame()) {
+  answerWatch = mainQueue().makeTimer(kAnswerWatchNs, kAnswerWatchNs / 4, [this] { watchAnswers(); });
+  answerWatch->resume(kAnswerWatchNs);
   if (!failure.empty()) {
     giveUp(failure);
     return;
@@ -46,6 +50,7 @@ RemoteWebViewPeer::RemoteWebViewPeer(WebView& webView, std::shared_ptr<HelperLin
 RemoteWebViewPeer::~RemoteWebViewPeer() {
   if (hooks.gone) hooks.gone(*this);
   if (restartTimer) restartTimer->cancel();
+  answerWatch->cancel();
   if (link) link->setReceiver(nullptr);
 }
 
@@ -75,7 +80,6 @@ void RemoteWebViewPeer::loadHTML(const char* html, size_t size, const std::strin
 }
 
 void RemoteWebViewPeer::evaluate(const std::string& script, ScriptCompletion completion) {
-  if (stalled()) lose("the editor's helper stopped answering");
   if (!link) {
     if (completion) completion("the editor's helper is not running");
     return;
@@ -83,6 +87,15 @@ void RemoteWebViewPeer::evaluate(const std::string& script, ScriptCompletion com
   const uint32_t id = completion ? ++lastId : 0;
   if (completion) scripts[id] = {std::move(completion), monotonicNanoseconds()};
   link->send(FrameWriter(Kind::evaluate).u32(id).text(script).finish());
+}
+
+void RemoteWebViewPeer::watchAnswers() {
+  if (stalled()) {
+    link->helperStalled();
+    lose("the editor's helper stopped answering");
+  } else if (link && pageLoaded && scripts.empty()) {
+    evaluate("0", [](const std::optional<std::string>&) {});
+  }
 }
 
 bool RemoteWebViewPeer::stalled() const {

@@ -45,7 +45,6 @@ public:
   void setZoom(double zoom) override;
   void setKeyboardFocus(bool focused) override;
   void setHidden(bool hidden) override;
-  // A script left unanswered for long marks the helper as stuck: it is replaced.
   void evaluate(const std::string& script, ScriptCompletion completion) override;
 
   // A file panel transient for the host's window, and the file browser, run by this view's helper.
@@ -67,6 +66,9 @@ private:
   // The helper ends for good (it said why, or died before it showed the page): no restart.
   void giveUp(const std::string& reason);
   void restart();
+  // A helper that leaves a script unanswered for long has stopped answering: it is replaced. An idle
+  // page is asked something, so that a helper that stopped is found also when nothing is pushed.
+  void watchAnswers();
   bool stalled() const;
 
   WebView& owner;
@@ -84,6 +86,7 @@ private:
   std::map<uint32_t, std::function<void(bool, const std::string&)>> panels;
   RestartBackoff backoff;
   std::shared_ptr<DispatchTimer> restartTimer;
+  std::shared_ptr<DispatchTimer> answerWatch;
 };
 
 }  // namespace platform

@@ -61,6 +61,7 @@ bool EditorHelper::readSome() {
     if (!body) break;
     handle(*body);
   }
+  runGatheredScripts();
   return linked() && !reader.failed();
 }
 
@@ -83,7 +84,9 @@ void EditorHelper::send(const std::string& frame) {
 
 void EditorHelper::handle(std::string_view body) {
   FieldReader fields(body);
-  switch (fields.kind().value_or(Kind{})) {
+  const Kind kind = fields.kind().value_or(Kind{});
+  if (kind != Kind::evaluate) runGatheredScripts();
+  switch (kind) {
     case Kind::create:
       create(fields);
       break;
@@ -172,6 +175,12 @@ void EditorHelper::evaluate(FieldReader& fields) {
   const uint32_t id = fields.u32();
   const std::string script = fields.text();
   if (!fields.ok()) return;
+  if (id == 0 && webView) {
+    // Each in its own try, as if it ran alone: one that throws leaves the others running.
+    gatheredScripts += "try{" + script + "\n}catch(e){}\n";
+    return;
+  }
+  runGatheredScripts();
   ScriptCompletion completion;
   if (id != 0)
     completion = [this, id](const std::optional<std::string>& error) {
@@ -181,6 +190,12 @@ void EditorHelper::evaluate(FieldReader& fields) {
     webView->evaluateJavaScript(script, std::move(completion));
   else if (completion)
     completion("no web view");
+}
+
+void EditorHelper::runGatheredScripts() {
+  if (gatheredScripts.empty()) return;
+  webView->evaluateJavaScript(gatheredScripts, nullptr);
+  gatheredScripts.clear();
 }
 
 void EditorHelper::runPanel(FieldReader& fields) {

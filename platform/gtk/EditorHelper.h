@@ -38,12 +38,16 @@ private:
   void create(frames::FieldReader& fields);
   void place(frames::FieldReader& fields);
   void evaluate(frames::FieldReader& fields);
+  // The scripts that want no answer and arrived together run as one: the page then lays itself out and
+  // draws once for them all (the sync after a page load sends some 130), not once for each.
+  void runGatheredScripts();
   void runPanel(frames::FieldReader& fields);
 
   const int socketFd;
   std::mutex sending;
   std::atomic<bool> broken = false;
   frames::FrameReader reader;
+  std::string gatheredScripts;
   std::string document;  // the page's HTML, which the web view refers to
   std::shared_ptr<View> hostView = std::make_shared<View>();
   std::shared_ptr<WebView> webView;

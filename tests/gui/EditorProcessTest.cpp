@@ -1,10 +1,11 @@
-// The editor's helper process seen from the host: a killed helper comes back while the host lives on,
-// no process of the editor outlives a close (even one right after opening), a window laid over the
-// editor and taken away leaves it as it was, a host holding GTK 2 gets a working editor, and an
-// installed module reached through a link finds its helper.
+// The editor's helper process seen from the host: a killed helper, or one that stopped answering, is
+// replaced while the host lives on, no process of the editor outlives a close (even one right after
+// opening), a window laid over the editor and taken away leaves it as it was, a host holding GTK 2 gets
+// a working editor, and an installed module reached through a link finds its helper.
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -39,6 +40,14 @@ double editorCpuSeconds() {
       if (index >= 14) ticks += std::stol(field);
   }
   return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// True once the process has ended: gone, or a zombie its new parent has not reaped.
+bool processGone(int pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const size_t name = text.rfind(')');
+  return name == std::string::npos || text.compare(name + 2, 1, "Z") == 0;
 }
 
 }  // namespace
@@ -88,6 +97,32 @@ TEST_F(EditorWindow, AKilledHelperComesBackAndTheHostLivesOn) {
   EXPECT_EQ(window->children().size(), 1u);
   // One line in the host's log says how the helper ended.
   EXPECT_EQ(host->countLogged("the editor's helper was killed by signal 9"), 1);
+  close();
+}
+
+TEST_F(EditorWindow, AHelperThatStopsAnsweringIsReplacedWhileTheHostRunsOn) {
+  ASSERT_TRUE(open());
+  ASSERT_TRUE(pumpUntil([&] { return pageShows("window.mlibSetParam"); }));
+  ASSERT_TRUE(evaluate("window.probe = 1"));
+  const std::vector<int> helpers = processesBelowUs("tavrin-editor");
+  ASSERT_EQ(helpers.size(), 1u);
+  const std::vector<int> webKitProcesses = processesBelowUs("WebKit");
+  kill(helpers[0], SIGSTOP);
+  // The host's main loop runs on while the editor waits out the helper's silence.
+  std::chrono::nanoseconds longestTick{0};
+  const auto replaced = [&] {
+    longestTick = std::max(longestTick, tick());
+    const std::vector<int> now = processesBelowUs("tavrin-editor");
+    return now.size() == 1 && now[0] != helpers[0];
+  };
+  ASSERT_TRUE(pumpUntil(replaced, 20s));
+  EXPECT_TRUE(pumpUntil([&] { return pageShows("window.mlibSetParam && !window.probe"); }));
+  EXPECT_LT(longestTick, 200ms);
+  EXPECT_EQ(host->countLogged("the editor's helper stopped answering"), 1);
+  // The silent helper was killed and reaped, and its page and network processes ended with it.
+  EXPECT_TRUE(processGone(helpers[0]));
+  EXPECT_TRUE(pumpUntil(
+      [&] { return std::all_of(webKitProcesses.begin(), webKitProcesses.end(), processGone); }, 3s));
   close();
 }
 
