@@ -38,7 +38,6 @@ enum class Kind : uint8_t {
   evaluated,     // id, failed flag, error or result text
   windowState,   // id, exists flag
   panelDone,     // id, confirmed flag, path
-  drawn,         // the page has drawn at its final size: the window shows
   parentGone,    // the host destroyed the window the editor lived in
   log,           // a line for the host's log
 };
