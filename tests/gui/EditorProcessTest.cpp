@@ -84,12 +84,9 @@ TEST_F(EditorWindow, ThePageCostsLittleIdleAndWithANoteHeld) {
 }
 
 TEST_F(EditorWindow, AKilledHelperComesBackAndTheHostLivesOn) {
-  ASSERT_TRUE(open());
-  ASSERT_TRUE(pumpUntil([&] { return pageShows("window.mlibSetParam"); }));
-  ASSERT_TRUE(evaluate("window.probe = 1"));
-  const std::vector<int> helpers = processesBelowUs("tavrin-editor");
-  ASSERT_EQ(helpers.size(), 1u);
-  kill(helpers[0], SIGKILL);
+  const int helper = openMarkedEditor();
+  ASSERT_NE(helper, 0);
+  kill(helper, SIGKILL);
   const auto killed = Clock::now();
   EXPECT_TRUE(pumpUntil([&] { return pageShows("window.mlibSetParam && !window.probe"); }));
   std::cout << "editor back " << std::chrono::duration<double, std::milli>(Clock::now() - killed).count()
@@ -101,26 +98,23 @@ TEST_F(EditorWindow, AKilledHelperComesBackAndTheHostLivesOn) {
 }
 
 TEST_F(EditorWindow, AHelperThatStopsAnsweringIsReplacedWhileTheHostRunsOn) {
-  ASSERT_TRUE(open());
-  ASSERT_TRUE(pumpUntil([&] { return pageShows("window.mlibSetParam"); }));
-  ASSERT_TRUE(evaluate("window.probe = 1"));
-  const std::vector<int> helpers = processesBelowUs("tavrin-editor");
-  ASSERT_EQ(helpers.size(), 1u);
+  const int helper = openMarkedEditor();
+  ASSERT_NE(helper, 0);
   const std::vector<int> webKitProcesses = processesBelowUs("WebKit");
-  kill(helpers[0], SIGSTOP);
+  kill(helper, SIGSTOP);
   // The host's main loop runs on while the editor waits out the helper's silence.
   std::chrono::nanoseconds longestTick{0};
   const auto replaced = [&] {
     longestTick = std::max(longestTick, tick());
     const std::vector<int> now = processesBelowUs("tavrin-editor");
-    return now.size() == 1 && now[0] != helpers[0];
+    return now.size() == 1 && now[0] != helper;
   };
   ASSERT_TRUE(pumpUntil(replaced, 20s));
   EXPECT_TRUE(pumpUntil([&] { return pageShows("window.mlibSetParam && !window.probe"); }));
   EXPECT_LT(longestTick, 200ms);
   EXPECT_EQ(host->countLogged("the editor's helper stopped answering"), 1);
   // The silent helper was killed and reaped, and its page and network processes ended with it.
-  EXPECT_TRUE(processGone(helpers[0]));
+  EXPECT_TRUE(processGone(helper));
   EXPECT_TRUE(pumpUntil(
       [&] { return std::all_of(webKitProcesses.begin(), webKitProcesses.end(), processGone); }, 3s));
   close();

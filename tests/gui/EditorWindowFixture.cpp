@@ -251,4 +251,12 @@ double EditorWindow::paramValue(clap_id id) {
   return value;
 }
 
+int EditorWindow::openMarkedEditor() {
+  if (!open() || !pumpUntil([&] { return pageShows("window.mlibSetParam"); }) ||
+      !evaluate("window.probe = 1"))
+    return 0;
+  const std::vector<int> helpers = processesBelowUs("tavrin-editor");
+  return helpers.size() == 1 ? helpers[0] : 0;
+}
+
 }  // namespace gui_test

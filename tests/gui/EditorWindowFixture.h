@@ -105,6 +105,9 @@ protected:
   bool pageShows(const std::string& condition);
 
   double paramValue(clap_id id);
+  // Opens the editor and marks its page, so that a page that came back can be told from it; answers the
+  // one helper's pid, or 0 when the editor did not come up.
+  int openMarkedEditor();
 
   static std::unique_ptr<tavrin::host::ClapModule> module;
   static std::unique_ptr<PageProbe> probe;
