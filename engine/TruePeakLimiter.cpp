@@ -179,14 +179,19 @@ void TruePeakLimiter::clear() {
   }
   std::fill(std::begin(gains), std::end(gains), 1.0f);
   gain = 1.0f;
+  lastBlockQuiet = true;
 }
 
 // Each input too quiet for any estimate to reach the ceiling: no reduction asked for, estimates spared.
-bool TruePeakLimiter::quietInput(const ml::DSPVector& left, const ml::DSPVector& right) const {
+bool TruePeakLimiter::quietInput(const ml::DSPVector& left, const ml::DSPVector& right) {
   const float bound = ceiling / kernelTable().estimateGainBound;
-  return allQuieterThan(pastInputs[0], kHistory, bound) && allQuieterThan(pastInputs[1], kHistory, bound) &&
-         allQuieterThan(left.getConstBuffer(), kBlock, bound) &&
-         allQuieterThan(right.getConstBuffer(), kBlock, bound);
+  const bool blockQuiet = allQuieterThan(left.getConstBuffer(), kBlock, bound) &&
+                          allQuieterThan(right.getConstBuffer(), kBlock, bound);
+  // The past inputs are the last block's last ones.
+  const bool pastQuiet = lastBlockQuiet || (allQuieterThan(pastInputs[0], kHistory, bound) &&
+                                            allQuieterThan(pastInputs[1], kHistory, bound));
+  lastBlockQuiet = blockQuiet;
+  return blockQuiet && pastQuiet;
 }
 
 // With no reduction asked for anywhere in the window and the release come to rest, one gain serves the
