@@ -95,14 +95,16 @@ void CLAPPlugin::outputDirtyParams(const clap_output_events* out, uint32_t frame
     // Read after the flag's exchange, so the value is at least as new as the change that raised it.
     const auto sendValue = [&] { pushValue(out, id, normaliseParam(id, engine.getParam(id))); };
 
-    if (editDirty[id].exchange(false, acqRel)) {
+    // A relaxed look first: a flag that is down costs no locked exchange, and a raise it misses now is
+    // taken at the next call.
+    if (editDirty[id].load(relaxed) && editDirty[id].exchange(false, acqRel)) {
       if (!gestureActive[id]) {
         gestureActive[id] = true;
         pushGesture(out, CLAP_EVENT_PARAM_GESTURE_BEGIN, id);
       }
       sendValue();
     }
-    if (valueDirty[id].exchange(false, acqRel)) sendValue();
+    if (valueDirty[id].load(relaxed) && valueDirty[id].exchange(false, acqRel)) sendValue();
 
     int32_t countdown = gestureCountdown[id].load(relaxed);
     if (countdown > 0) {
