@@ -75,7 +75,7 @@ void PluginProcessor::stageVoiceConfiguration() {
   if (config.mode != lastVoiceMode || config.effectiveCount != effectiveVoiceCount) {
     voiceConfigChanged.store(true, std::memory_order_release);
   }
-  if (voiceConfigChanged.exchange(false, std::memory_order_acquire)) applyVoiceMode();
+  if (takeRaisedFlag(voiceConfigChanged)) applyVoiceMode();
   const float glide = effectiveEtsGlideSeconds();
   if (std::fabs(glide - lastGlideSeconds) > 0.00001f) {
     allocator.setPitchGlideInSeconds(glide);
@@ -86,8 +86,7 @@ void PluginProcessor::stageVoiceConfiguration() {
 // Tuning hand-over, ratio steps and carrier-bank upkeep.
 void PluginProcessor::stageTuningUpkeep() {
   tuning.takeHandOver();
-  if (published.ratioSelectionDirty.exchange(false, std::memory_order_acquire) &&
-      tuning.tuningActiveThisBlock())
+  if (takeRaisedFlag(published.ratioSelectionDirty) && tuning.tuningActiveThisBlock())
     recomputeMtsRatioSteps();
   maintainCarrierBank();
 }
