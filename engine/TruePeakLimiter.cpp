@@ -202,8 +202,14 @@ void TruePeakLimiter::passAtRest(ml::DSPVector& left, ml::DSPVector& right) {
   for (int c = 0; c < 2; ++c) {
     float* row = rows[c]->getBuffer();
     alignas(16) float out[kBlock];  // apart from the row, so that the loops run in vector steps
-    for (int n = 0; n < kLookahead; ++n) out[n] = limitedSample(delay[c][n], g);
-    for (int n = kLookahead; n < kBlock; ++n) out[n] = limitedSample(row[n - kLookahead], g);
+    if (g == 1.0f) {
+      // Every sample here is far below the ceiling: at unity gain each passes as it is.
+      std::copy_n(delay[c], kLookahead, out);
+      std::copy_n(row, kBlock - kLookahead, out + kLookahead);
+    } else {
+      for (int n = 0; n < kLookahead; ++n) out[n] = limitedSample(delay[c][n], g);
+      for (int n = kLookahead; n < kBlock; ++n) out[n] = limitedSample(row[n - kLookahead], g);
+    }
     std::copy_n(row + kBlock - kHistory, kHistory, pastInputs[c]);
     std::copy_n(row + kBlock - kLookahead, kLookahead, delay[c]);
     std::copy_n(out, kBlock, row);
