@@ -285,12 +285,17 @@ void DattorroReverb::modulationRows(int count, int padded) {
     const int first = 4 * q;
     F4 phase = loadF(modPhase + first);
     const F4 step = loadF(modStep + first);
+    // The phases only grow between wraps: when none reaches 1 by the run's end, none wraps within it.
+    F4 end = phase;
+    for (int n = 0; n < count; ++n) end = add(end, step);
+    const bool wraps = !allSet(greaterThan(splat(1.0f), end));
     for (int n = 0; n < padded; n += 4) {
       F4 m[4];
       for (int j = 0; j < 4; ++j) {
         m[j] = sineOfCycles4(phase);
         const F4 next = add(phase, step);
-        if (n + j < count) phase = select(next, sub(next, splat(1.0f)), greaterThan(splat(1.0f), next));
+        if (n + j < count)
+          phase = wraps ? select(next, sub(next, splat(1.0f)), greaterThan(splat(1.0f), next)) : next;
       }
       transpose4(m[0], m[1], m[2], m[3]);
       for (int l = 0; l < 4; ++l) storeF(scratch.mod[first + l] + n, m[l]);
