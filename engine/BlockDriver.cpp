@@ -1,5 +1,6 @@
 // The fixed stage order of one 64-sample block, and the stages the engine core owns itself.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 #include "engine/VoiceRender.h"
@@ -17,6 +18,13 @@ bool anyAboveZero(const float* row) {
   for (size_t i = 4; i < ml::kFloatsPerDSPVector; i += 4)
     above = orMask(above, greaterThan(loadF(row + i), splat(0.0f)));
   return anySet(above);
+}
+
+// Whether the voice's gate is open anywhere in the block; a gate row the allocator filled whole with one
+// value needs no reading.
+bool gateOpens(const ml::EventsToSignals::Voice& voice) {
+  if (voice.steadyGate.whole) return std::bit_cast<float>(voice.steadyGate.bits) > 0.0f;
+  return anyAboveZero(voice.outputs.constRow(ml::EventsToSignals::Voice::kGateRow));
 }
 
 }  // namespace
@@ -75,7 +83,7 @@ void PluginProcessor::stageVoiceConfiguration() {
   if (config.mode != lastVoiceMode || config.effectiveCount != effectiveVoiceCount) {
     voiceConfigChanged.store(true, std::memory_order_release);
   }
-  if (voiceConfigChanged.exchange(false, std::memory_order_acquire)) applyVoiceMode();
+  if (takeRaisedFlag(voiceConfigChanged)) applyVoiceMode();
   const float glide = effectiveEtsGlideSeconds();
   if (std::fabs(glide - lastGlideSeconds) > 0.00001f) {
     allocator.setPitchGlideInSeconds(glide);
@@ -86,8 +94,7 @@ void PluginProcessor::stageVoiceConfiguration() {
 // Tuning hand-over, ratio steps and carrier-bank upkeep.
 void PluginProcessor::stageTuningUpkeep() {
   tuning.takeHandOver();
-  if (published.ratioSelectionDirty.exchange(false, std::memory_order_acquire) &&
-      tuning.tuningActiveThisBlock())
+  if (takeRaisedFlag(published.ratioSelectionDirty) && tuning.tuningActiveThisBlock())
     recomputeMtsRatioSteps();
   maintainCarrierBank();
 }
@@ -135,8 +142,9 @@ void PluginProcessor::stageVoices() {
   std::array<float, kNumVoices> gateEnd{};
   const bool env2Routed = routeUsesEnv2();
   for (int v = 0; v < n; ++v) {
-    const float* gate = allocator.getVoice(v).outputs.constRow(ml::EventsToSignals::Voice::kGateRow);
-    const bool gateOpen = anyAboveZero(gate);
+    const ml::EventsToSignals::Voice& allocated = allocator.getVoice(v);
+    const float* gate = allocated.outputs.constRow(ml::EventsToSignals::Voice::kGateRow);
+    const bool gateOpen = gateOpens(allocated);
     if (gateOpen && voicePrevGate[v] <= 0.0f) voiceNoteStamp[v] = ++noteStartCounter;
     const bool idle = !gateOpen && voiceEnvelopesIdle(v, env2Routed);
     voiceRender[v] = -1;

@@ -184,18 +184,29 @@ void DattorroReverb::advanceAsleep() {
   F4 high = loadF(modPhase + 4);
   const F4 lowStep = loadF(modStep);
   const F4 highStep = loadF(modStep + 4);
-  // A phase wraps about once a second at most: the wrap stays off the chain of additions.
-  const auto advance = [](F4 phase, F4 step) {
-    const F4 next = add(phase, step);
-    const I4 below = greaterThan(splat(1.0f), next);
-    return allSet(below) ? next : select(next, sub(next, splat(1.0f)), below);
-  };
+  // A phase wraps about once a second at most. The phases only grow between wraps, so when none reaches 1
+  // by the block's end, none wrapped on the way and the plain sums are the phases.
+  F4 lowSum = low;
+  F4 highSum = high;
   for (int n = 0; n < kBlock; ++n) {
-    low = advance(low, lowStep);
-    high = advance(high, highStep);
+    lowSum = add(lowSum, lowStep);
+    highSum = add(highSum, highStep);
   }
-  storeF(modPhase, low);
-  storeF(modPhase + 4, high);
+  if (allSet(andMask(greaterThan(splat(1.0f), lowSum), greaterThan(splat(1.0f), highSum)))) {
+    storeF(modPhase, lowSum);
+    storeF(modPhase + 4, highSum);
+  } else {
+    const auto advance = [](F4 phase, F4 step) {
+      const F4 next = add(phase, step);
+      return select(next, sub(next, splat(1.0f)), greaterThan(splat(1.0f), next));
+    };
+    for (int n = 0; n < kBlock; ++n) {
+      low = advance(low, lowStep);
+      high = advance(high, highStep);
+    }
+    storeF(modPhase, low);
+    storeF(modPhase + 4, high);
+  }
   lineWrite = (lineWrite + kBlock) & kLineMask;
   inputDiffIndex = (inputDiffIndex + kBlock) & kDiffuserMask;
   tankDiffIndex = (tankDiffIndex + kBlock) & kDiffuserMask;
@@ -274,12 +285,17 @@ void DattorroReverb::modulationRows(int count, int padded) {
     const int first = 4 * q;
     F4 phase = loadF(modPhase + first);
     const F4 step = loadF(modStep + first);
+    // The phases only grow between wraps: when none reaches 1 by the run's end, none wraps within it.
+    F4 end = phase;
+    for (int n = 0; n < count; ++n) end = add(end, step);
+    const bool wraps = !allSet(greaterThan(splat(1.0f), end));
     for (int n = 0; n < padded; n += 4) {
       F4 m[4];
       for (int j = 0; j < 4; ++j) {
         m[j] = sineOfCycles4(phase);
         const F4 next = add(phase, step);
-        if (n + j < count) phase = select(next, sub(next, splat(1.0f)), greaterThan(splat(1.0f), next));
+        if (n + j < count)
+          phase = wraps ? select(next, sub(next, splat(1.0f)), greaterThan(splat(1.0f), next)) : next;
       }
       transpose4(m[0], m[1], m[2], m[3]);
       for (int l = 0; l < 4; ++l) storeF(scratch.mod[first + l] + n, m[l]);

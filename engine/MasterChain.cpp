@@ -63,6 +63,29 @@ bool quietLowpass(const ml::DSPVector& in, float state) {
   return std::fabs(state) < kSilenceLevel && allQuieterThan(in.getConstBuffer(), kBlock, kSilenceLevel);
 }
 
+// low += coef (x - low) over the block for both channels, the two recursions side by side in two lanes of
+// one vector: each lane takes the very steps of its channel alone.
+void followLowpass(const ml::DSPVector& left, const ml::DSPVector& right, float coef, float& lowL,
+                   float& lowR) {
+  using namespace ml::simd;
+  // L0 R0 L1 R1 ...; the last step's load reads two samples past the pairs.
+  alignas(16) float pairs[2 * kBlock + 4];
+  for (int i = 0; i < kBlock; i += 4) {
+    const F4 l = loadF(left.getConstBuffer() + i);
+    const F4 r = loadF(right.getConstBuffer() + i);
+    storeF(pairs + 2 * i, interleaveLow(l, r));
+    storeF(pairs + 2 * i + 4, interleaveHigh(l, r));
+  }
+  storeF(pairs + 2 * kBlock, splat(0.0f));
+  const F4 k = splat(coef);
+  F4 low = fromLanes(lowL, lowR, 0.0f, 0.0f);
+  for (int i = 0; i < kBlock; ++i) low = add(low, mul(k, sub(loadUnalignedF(pairs + 2 * i), low)));
+  alignas(16) float lanes[4];
+  storeF(lanes, low);
+  lowL = lanes[0];
+  lowR = lanes[1];
+}
+
 }  // namespace
 
 MasterSettings MasterSettings::fromParams(const double* values) {
@@ -160,13 +183,14 @@ void MasterChain::process(const MasterSettings& settings, ml::DSPVector& left, m
   processSaturation(left, right);
 }
 
-void MasterChain::processReverb(const MasterSettings& unclamped, ml::DSPVector& left, ml::DSPVector& right) {
-  const MasterSettings settings = clamped(unclamped);
+// Each stage clamps only the settings it reads.
+void MasterChain::processReverb(const MasterSettings& settings, ml::DSPVector& left, ml::DSPVector& right) {
   // The network reads its three settings once a block, at the block's end.
-  const float preDelay = preDelaySmoother.smoothLast(settings.reverbPreDelayMs);
-  const float decay = decaySmoother.smoothLast(settings.reverbDecaySeconds);
-  const float tone = toneSmoother.smoothLast(settings.reverbTone);
-  const ml::DSPVector mix = mixSmoother.smooth(settings.reverbMix);
+  const float preDelay =
+      preDelaySmoother.smoothLast(clampParam(settings.reverbPreDelayMs, kParamReverbPreDelay));
+  const float decay = decaySmoother.smoothLast(clampParam(settings.reverbDecaySeconds, kParamReverbDecay));
+  const float tone = toneSmoother.smoothLast(clampParam(settings.reverbTone, kParamReverbTone));
+  const ml::DSPVector mix = mixSmoother.smooth(clampParam(settings.reverbMix, kParamReverbMix));
   ml::DSPVector in;
   for (int i = 0; i < kBlock; ++i) in[i] = (left[i] + right[i]) * 0.5f;
   ml::DSPVector wetL;
@@ -178,11 +202,10 @@ void MasterChain::processReverb(const MasterSettings& unclamped, ml::DSPVector& 
   }
 }
 
-void MasterChain::processEq(const MasterSettings& unclamped, ml::DSPVector& left, ml::DSPVector& right) {
-  const MasterSettings settings = clamped(unclamped);
-  const ml::DSPVector low = eqLowSmoother.smooth(settings.eqLow);
-  const ml::DSPVector mid = eqMidSmoother.smooth(settings.eqMid);
-  const ml::DSPVector high = eqHighSmoother.smooth(settings.eqHigh);
+void MasterChain::processEq(const MasterSettings& settings, ml::DSPVector& left, ml::DSPVector& right) {
+  const ml::DSPVector low = eqLowSmoother.smooth(clampParam(settings.eqLow, kParamEqLow));
+  const ml::DSPVector mid = eqMidSmoother.smooth(clampParam(settings.eqMid, kParamEqMid));
+  const ml::DSPVector high = eqHighSmoother.smooth(clampParam(settings.eqHigh, kParamEqHigh));
   const int last = kBlock - 1;
   if (std::fabs(low[last]) <= kEqBypass && std::fabs(mid[last]) <= kEqBypass &&
       std::fabs(high[last]) <= kEqBypass) {
@@ -204,9 +227,8 @@ void MasterChain::processEq(const MasterSettings& unclamped, ml::DSPVector& left
   }
 }
 
-void MasterChain::processNoise(const MasterSettings& unclamped, ml::DSPVector& left, ml::DSPVector& right) {
-  const MasterSettings settings = clamped(unclamped);
-  const ml::DSPVector level = noiseLevelSmoother.smooth(settings.noiseLevel);
+void MasterChain::processNoise(const MasterSettings& settings, ml::DSPVector& left, ml::DSPVector& right) {
+  const ml::DSPVector level = noiseLevelSmoother.smooth(clampParam(settings.noiseLevel, kParamNoiseLevel));
   if (blockPeak(level.getConstBuffer()) <= kNoiseBypass) return;
   if (noiseFilterRate != sampleRate) {
     noiseFilter.setCoeffs(ml::OnePole::makeCoeffs(normalisedFrequency(kNoiseCutoffHz, sampleRate, 0.001f)));
@@ -220,10 +242,9 @@ void MasterChain::processNoise(const MasterSettings& unclamped, ml::DSPVector& l
   }
 }
 
-void MasterChain::processOutputGain(const MasterSettings& unclamped, ml::DSPVector& left,
+void MasterChain::processOutputGain(const MasterSettings& settings, ml::DSPVector& left,
                                     ml::DSPVector& right) {
-  const MasterSettings settings = clamped(unclamped);
-  const ml::DSPVector gain = outputGainSmoother.smooth(settings.outputGain);
+  const ml::DSPVector gain = outputGainSmoother.smooth(clampParam(settings.outputGain, kParamOutputGain));
   for (int i = 0; i < kBlock; ++i) {
     left[i] *= gain[i];
     right[i] *= gain[i];
@@ -243,10 +264,7 @@ void MasterChain::processSaturation(ml::DSPVector& left, ml::DSPVector& right) {
       lowL = lowR = 0.0f;
       return;
     }
-    for (int i = 0; i < kBlock; ++i) {
-      lowL += c.lpCoef * (left[i] - lowL);
-      lowR += c.lpCoef * (right[i] - lowR);
-    }
+    followLowpass(left, right, c.lpCoef, lowL, lowR);
     return;
   }
   ml::DSPVector* rows[2] = {&left, &right};

@@ -47,7 +47,7 @@ void PluginProcessor::setParamFromDsp(uint32_t id, double plain) {
 }
 
 bool PluginProcessor::consumeParamDirtyFromDsp(uint32_t id) {
-  return id < kNumParams && paramDirtyFromDsp[id].exchange(false, std::memory_order_acq_rel);
+  return id < kNumParams && takeRaisedFlag(paramDirtyFromDsp[id]);
 }
 
 void PluginProcessor::setGlideSmooth(bool on) {

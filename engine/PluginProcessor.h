@@ -31,6 +31,12 @@
 #include "tuning/ScalaParser.h"
 #include "tuning/TuningState.h"
 
+// Takes a flag another thread raises: true when it was up. A plain load first spares the locked exchange
+// while it is down, as it is in nearly every block.
+inline bool takeRaisedFlag(std::atomic<bool>& flag) {
+  return flag.load(std::memory_order_relaxed) && flag.exchange(false, std::memory_order_acq_rel);
+}
+
 // One engine instance renders stereo audio in fixed 64-sample blocks for any host block size. Plain
 // object with public state: the audio thread owns the DSP state; other threads reach it only through the
 // atomics (parameters, flags, transport, published values). Large: keep it on the heap, never on a stack.

@@ -179,14 +179,19 @@ void TruePeakLimiter::clear() {
   }
   std::fill(std::begin(gains), std::end(gains), 1.0f);
   gain = 1.0f;
+  lastBlockQuiet = true;
 }
 
 // Each input too quiet for any estimate to reach the ceiling: no reduction asked for, estimates spared.
-bool TruePeakLimiter::quietInput(const ml::DSPVector& left, const ml::DSPVector& right) const {
+bool TruePeakLimiter::quietInput(const ml::DSPVector& left, const ml::DSPVector& right) {
   const float bound = ceiling / kernelTable().estimateGainBound;
-  return allQuieterThan(pastInputs[0], kHistory, bound) && allQuieterThan(pastInputs[1], kHistory, bound) &&
-         allQuieterThan(left.getConstBuffer(), kBlock, bound) &&
-         allQuieterThan(right.getConstBuffer(), kBlock, bound);
+  const bool blockQuiet = allQuieterThan(left.getConstBuffer(), kBlock, bound) &&
+                          allQuieterThan(right.getConstBuffer(), kBlock, bound);
+  // The past inputs are the last block's last ones.
+  const bool pastQuiet = lastBlockQuiet || (allQuieterThan(pastInputs[0], kHistory, bound) &&
+                                            allQuieterThan(pastInputs[1], kHistory, bound));
+  lastBlockQuiet = blockQuiet;
+  return blockQuiet && pastQuiet;
 }
 
 // With no reduction asked for anywhere in the window and the release come to rest, one gain serves the
@@ -197,8 +202,14 @@ void TruePeakLimiter::passAtRest(ml::DSPVector& left, ml::DSPVector& right) {
   for (int c = 0; c < 2; ++c) {
     float* row = rows[c]->getBuffer();
     alignas(16) float out[kBlock];  // apart from the row, so that the loops run in vector steps
-    for (int n = 0; n < kLookahead; ++n) out[n] = limitedSample(delay[c][n], g);
-    for (int n = kLookahead; n < kBlock; ++n) out[n] = limitedSample(row[n - kLookahead], g);
+    if (g == 1.0f) {
+      // Every sample here is far below the ceiling: at unity gain each passes as it is.
+      std::copy_n(delay[c], kLookahead, out);
+      std::copy_n(row, kBlock - kLookahead, out + kLookahead);
+    } else {
+      for (int n = 0; n < kLookahead; ++n) out[n] = limitedSample(delay[c][n], g);
+      for (int n = kLookahead; n < kBlock; ++n) out[n] = limitedSample(row[n - kLookahead], g);
+    }
     std::copy_n(row + kBlock - kHistory, kHistory, pastInputs[c]);
     std::copy_n(row + kBlock - kLookahead, kLookahead, delay[c]);
     std::copy_n(out, kBlock, row);

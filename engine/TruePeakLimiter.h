@@ -38,6 +38,8 @@ struct TruePeakLimiter {
   float gain{1.0f};
   float ceiling{kCeiling};
   float release{1.0f};  // per-sample release coefficient
+  // Whether every input of the last block was too quiet to reach the ceiling: the past inputs were then.
+  bool lastBlockQuiet{false};
 
   // Builds the shared interpolation kernels; safe to call from several threads at once.
   static void initKernel();
@@ -59,7 +61,8 @@ private:
   // for the delayed samples too where an interval's peak asks. input: per channel the past inputs, then
   // the block.
   void blockTargets(const float (&input)[2][kHistory + kBlock], float* targets) const;
-  bool quietInput(const ml::DSPVector& left, const ml::DSPVector& right) const;
+  // Also notes whether the block itself was quiet, for the next block.
+  bool quietInput(const ml::DSPVector& left, const ml::DSPVector& right);
   void passAtRest(ml::DSPVector& left, ml::DSPVector& right);
   // The gain and the product are rounded apart, which can leave a float step over the ceiling: clamped.
   float limitedSample(float x, float g) const { return std::clamp(x * g, -ceiling, ceiling); }

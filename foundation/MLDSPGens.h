@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "foundation/MLDSPVector.h"
+#include "foundation/MLSIMD.h"
 
 namespace ml {
 
@@ -79,22 +80,26 @@ struct NoiseGen {
 
   void reset() { seed = 0; }
   void step() { seed = seed * kMul + kAdd; }
-  // The same sequence as stepping once per sample, run as four interleaved chains of four-step jumps, so
-  // that the multiplications overlap.
+  // The same sequence as stepping once per sample, run as four chains of four-step jumps side by side in
+  // the lanes of one vector, one chain for each fourth sample.
   DSPVector operator()() {
+    using namespace simd;
     static_assert(kFloatsPerDSPVector % 4 == 0);
-    uint32_t s[4];
-    s[0] = seed * kMul + kAdd;
-    for (int k = 1; k < 4; ++k) s[k] = s[k - 1] * kMul + kAdd;
+    alignas(16) int32_t first[4];
+    uint32_t next = seed;
+    for (int32_t& lane : first) lane = static_cast<int32_t>(next = next * kMul + kAdd);
+    I4 s = loadI(first);
+    const I4 mul4 = splatI(static_cast<int32_t>(kMul4));
+    const I4 add4 = splatI(static_cast<int32_t>(kAdd4));
     DSPVector out;
     for (size_t i = 0; i < kFloatsPerDSPVector; i += 4) {
-      for (size_t k = 0; k < 4; ++k) {
-        const float b = std::bit_cast<float>(0x3F800000u | (s[k] >> 9));  // in [1, 2)
-        out[i + k] = b + b - 3.0f;
-        if (i + 4 < kFloatsPerDSPVector) s[k] = s[k] * kMul4 + kAdd4;
-      }
+      const F4 b = fromBits(orMask(shiftRightI<9>(s), splatI(0x3F800000)));  // in [1, 2)
+      storeF(out.getBuffer() + i, sub(add(b, b), splat(3.0f)));
+      if (i + 4 < kFloatsPerDSPVector) s = addI(mulI(s, mul4), add4);
     }
-    seed = s[3];
+    alignas(16) int32_t last[4];
+    storeI(last, s);
+    seed = static_cast<uint32_t>(last[3]);
     return out;
   }
 };

@@ -40,6 +40,8 @@ struct LinearGlide {
   const DSPVector& operator()(float newTarget);
   // True when a call with newTarget would change nothing and return the vector the last call returned.
   bool settledAt(float newTarget) const { return vectorsRemaining < 0 && newTarget == target; }
+  // True when the vector of the last call holds target in every sample.
+  bool atRest() const { return vectorsRemaining < 0; }
 };
 
 }  // namespace ml

@@ -140,14 +140,12 @@ void EventsToSignals::processVector(int startTime) {
     }
   }
 
-  voices[0].endProcess(pitchBendRangeInSemitones);
-  for (size_t v = 1; v <= polyphony; ++v) voices[v].endProcess(pitchBendRangeInSemitones);
   processControllers();
   const DSPVector& channelPressure = controllers[kChannelPressureController].output;
-  for (size_t v = 1; v <= polyphony; ++v) {
-    float* z = voices[v].outputs.row(Voice::kZRow);
-    for (size_t i = 0; i < kFloatsPerDSPVector; ++i) z[i] += channelPressure[i];
-  }
+  const bool pressureAtRest = !controllerMoving[kChannelPressureController];
+  voices[0].endProcess(pitchBendRangeInSemitones, nullptr, true);
+  for (size_t v = 1; v <= polyphony; ++v)
+    voices[v].endProcess(pitchBendRangeInSemitones, &channelPressure, pressureAtRest);
 }
 
 void EventsToSignals::resetTimes() {

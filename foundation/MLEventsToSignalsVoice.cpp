@@ -38,6 +38,15 @@ void fillSteadyRow(float* row, size_t from, size_t to, float v, EventsToSignalsV
   fillRow(row, from, to, v);
   steady = {wholeRow, bits};
 }
+
+// The whole row as fillSteadyRow fills it.
+void fillWholeSteadyRow(float* row, float v, EventsToSignalsVoice::SteadyRow& steady) {
+  const uint32_t bits = std::bit_cast<uint32_t>(v);
+  if (steady.whole && steady.bits == bits) return;
+  const simd::F4 v4 = simd::splat(v);
+  for (size_t i = 0; i < kFloatsPerDSPVector; i += 4) simd::storeF(row + i, v4);
+  steady = {true, bits};
+}
 }  // namespace
 
 void EventsToSignalsVoice::setSampleRate(double sr) {
@@ -94,24 +103,61 @@ void glideInto(LinearGlide& glide, float target, float* row) {
 
 }  // namespace
 
-void EventsToSignalsVoice::endProcess(float bendRange) {
-  using namespace simd;
-  if (writePos < kFloatsPerDSPVector) fillUntil(kFloatsPerDSPVector);
-
-  const float* bend = pitchBendGlide(currentPitchBend).getConstBuffer();
-  const float* drift = driftGlide(driftValue).getConstBuffer();
-  float* pitch = outputs.row(kPitchRow);
-  for (size_t i = 0; i < kFloatsPerDSPVector; i += 4) {
-    F4 p = add(loadF(pitch + i), mul(mul(loadF(bend + i), splat(bendRange)), splat(kSemitonesPerOctaveInv)));
-    p = add(p, mul(mul(loadF(drift + i), splat(driftAmount)), splat(kDriftScale)));
-    storeF(pitch + i, p);
-  }
+void EventsToSignalsVoice::endProcess(float bendRange, const DSPVector* pressure, bool pressureAtRest) {
+  const DSPVector& bend = pitchBendGlide(currentPitchBend);
+  const DSPVector& drift = driftGlide(driftValue);
+  writePitchRow(bendRange, bend, drift);
   glideInto(modGlide, currentMod, outputs.row(kModRow));
   glideInto(xGlide, currentX, outputs.row(kXRow));
   glideInto(yGlide, currentY, outputs.row(kYRow));
-  // The allocator adds channel pressure to the z row after each block: it is always rewritten.
   if (currentVelocity == 0.f) currentZ = 0.f;
-  std::copy_n(zGlide(currentZ).getConstBuffer(), kFloatsPerDSPVector, outputs.row(kZRow));
+  writeZRow(pressure, pressureAtRest);
+}
+
+bool EventsToSignalsVoice::steadyPitchValue(float bendRange, const DSPVector& bend, const DSPVector& drift,
+                                            float& value) const {
+  if (writePos != 0 || !pitchGlide.settledAt(currentPitch) || !pitchBendGlide.atRest()) return false;
+  // The same operations, in the same order, as each sample of the row below.
+  const float base = pitchGlide.currentValue + bend[0] * bendRange * kSemitonesPerOctaveInv;
+  // Without drift a moving drift glide adds zeros of either sign, which change every value but -0.
+  const bool minusZero = base == 0.f && std::signbit(base);
+  if (!driftGlide.atRest() && !(driftAmount == 0.f && !minusZero)) return false;
+  value = base + drift[0] * driftAmount * kDriftScale;
+  return true;
+}
+
+void EventsToSignalsVoice::writePitchRow(float bendRange, const DSPVector& bend, const DSPVector& drift) {
+  using namespace simd;
+  float* pitch = outputs.row(kPitchRow);
+  float steady = 0.f;
+  if (steadyPitchValue(bendRange, bend, drift, steady)) {
+    fillGateAndAge(writePos, kFloatsPerDSPVector);
+    writePos = kFloatsPerDSPVector;
+    fillWholeSteadyRow(pitch, steady, steadyPitch);
+    return;
+  }
+  if (writePos < kFloatsPerDSPVector) fillUntil(kFloatsPerDSPVector);
+  for (size_t i = 0; i < kFloatsPerDSPVector; i += 4) {
+    F4 p = add(loadF(pitch + i),
+               mul(mul(loadF(bend.getConstBuffer() + i), splat(bendRange)), splat(kSemitonesPerOctaveInv)));
+    p = add(p, mul(mul(loadF(drift.getConstBuffer() + i), splat(driftAmount)), splat(kDriftScale)));
+    storeF(pitch + i, p);
+  }
+  steadyPitch.whole = false;
+}
+
+void EventsToSignalsVoice::writeZRow(const DSPVector* pressure, bool pressureAtRest) {
+  const DSPVector& z = zGlide(currentZ);
+  float* row = outputs.row(kZRow);
+  if (zGlide.atRest() && (pressure == nullptr || pressureAtRest)) {
+    fillWholeSteadyRow(row, pressure != nullptr ? z[0] + (*pressure)[0] : z[0], steadyZ);
+    return;
+  }
+  std::copy_n(z.getConstBuffer(), kFloatsPerDSPVector, row);
+  if (pressure != nullptr) {
+    for (size_t i = 0; i < kFloatsPerDSPVector; ++i) row[i] += (*pressure)[i];
+  }
+  steadyZ.whole = false;
 }
 
 void EventsToSignalsVoice::writeNoteEvent(const Event& e, size_t keyIdx, bool glide, bool resetAge) {
@@ -152,36 +198,44 @@ void EventsToSignalsVoice::writeNoteEvent(const Event& e, size_t keyIdx, bool gl
 
 void EventsToSignalsVoice::fillUntil(size_t limit) {
   if (limit <= writePos) return;
+  fillPitch(writePos, limit);
+  fillGateAndAge(writePos, limit);
+  writePos = limit;
+}
+
+void EventsToSignalsVoice::fillPitch(size_t from, size_t limit) {
   float* pitch = outputs.row(kPitchRow);
+  if (pitchGlide.settledAt(currentPitch)) {
+    fillRow(pitch, from, limit, pitchGlide.currentValue);
+  } else {
+    for (size_t i = from; i < limit; ++i) pitch[i] = pitchGlide.nextSample(currentPitch);
+  }
+  steadyPitch.whole = false;
+}
+
+void EventsToSignalsVoice::fillGateAndAge(size_t from, size_t limit) {
   float* gate = outputs.row(kGateRow);
   float* age = outputs.row(kAgeRow);
   const auto sr = static_cast<float>(sampleRate);
-  fillSteadyRow(gate, writePos, limit, currentVelocity, steadyGate);
-  if (pitchGlide.settledAt(currentPitch)) {
-    fillRow(pitch, writePos, limit, pitchGlide.currentValue);
-  } else {
-    for (size_t i = writePos; i < limit; ++i) pitch[i] = pitchGlide.nextSample(currentPitch);
-  }
-  const auto count = static_cast<uint32_t>(limit - writePos);
+  fillSteadyRow(gate, from, limit, currentVelocity, steadyGate);
+  const auto count = static_cast<uint32_t>(limit - from);
   if (ageStep != 0) steadyAge.whole = false;
   if (ageStep == 0) {
-    fillSteadyRow(age, writePos, limit, samplesToSeconds(ageInSamples, sr), steadyAge);
+    fillSteadyRow(age, from, limit, samplesToSeconds(ageInSamples, sr), steadyAge);
   } else if (ageStep == 1 && ageInSamples <= static_cast<uint32_t>(INT32_MAX) - count) {
     // The same quotients from ages converted as int32, which the compiler vectorises.
     const auto before = static_cast<int32_t>(ageInSamples);
     const auto rate = static_cast<double>(sr);
     for (uint32_t i = 0; i < count; ++i) {
-      age[writePos + i] =
-          static_cast<float>(static_cast<double>(before + static_cast<int32_t>(i) + 1) / rate);
+      age[from + i] = static_cast<float>(static_cast<double>(before + static_cast<int32_t>(i) + 1) / rate);
     }
     ageInSamples += count;
   } else {
-    for (size_t i = writePos; i < limit; ++i) {
+    for (size_t i = from; i < limit; ++i) {
       ageInSamples += ageStep;
       age[i] = samplesToSeconds(ageInSamples, sr);
     }
   }
-  writePos = limit;
 }
 
 float EventsToSignalsVoice::lastWrittenGate() const {

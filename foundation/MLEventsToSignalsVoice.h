@@ -50,9 +50,9 @@ struct EventsToSignalsVoice {
 
   DSPVectorArray<8> outputs{};
   size_t writePos{0};
-  // The gate and age rows of a voice without events hold one value block after block: they are not
-  // rewritten then.
-  SteadyRow steadyGate{}, steadyAge{};
+  // The gate and age rows of a voice without events hold one value block after block, and so do its pitch
+  // and z rows while nothing glides: they are not rewritten then.
+  SteadyRow steadyGate{}, steadyAge{}, steadyPitch{}, steadyZ{};
   float currentVelocity{0.f};
   float currentPitch{0.f};
   float currentPitchBend{0.f};
@@ -83,14 +83,22 @@ struct EventsToSignalsVoice {
   // Frees the voice and zeroes its current values; the pitch glide, drift glide and rows keep theirs.
   void reset();
   void beginProcess();
-  // Fills the rest of the block and adds pitch bend (bendRange semitones at full bend) and drift.
-  void endProcess(float bendRange);
+  // Fills the rest of the block, adds pitch bend (bendRange semitones at full bend) and drift to the pitch
+  // row and pressure (a row, or none when null) to the z row. pressureAtRest: pressure holds one value.
+  void endProcess(float bendRange, const DSPVector* pressure, bool pressureAtRest);
   // Writes a note-on, retrigger or note-off at the event's time (clamped to 0..64).
   void writeNoteEvent(const Event& e, size_t keyIdx, bool glide, bool resetAge);
 
 private:
   // Writes samples writePos..limit-1 with the current values.
   void fillUntil(size_t limit);
+  // Samples from..limit-1 of the pitch row, and of the gate and age rows.
+  void fillPitch(size_t from, size_t limit);
+  void fillGateAndAge(size_t from, size_t limit);
+  // The whole pitch row as one value, when nothing in it moves this block; else false.
+  bool steadyPitchValue(float bendRange, const DSPVector& bend, const DSPVector& drift, float& value) const;
+  void writePitchRow(float bendRange, const DSPVector& bend, const DSPVector& drift);
+  void writeZRow(const DSPVector* pressure, bool pressureAtRest);
   // Gate of the sample just before writePos (the previous block's last one at the start of a block).
   float lastWrittenGate() const;
 };

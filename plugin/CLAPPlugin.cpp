@@ -165,7 +165,7 @@ void CLAPPlugin::publish(uint32_t frames) {
 
   for (uint32_t id = 0; id < kNumParams; ++id) {
     if (!engine.consumeParamDirtyFromDsp(id)) continue;
-    valueDirty[id].store(true, release);
+    raiseParamFlag(valueDirty[id]);
     const ParamInfo& row = kParams[id];
     guiPoll.engineValue[id].store(static_cast<float>((engine.getParam(id) - row.min) / (row.max - row.min)),
                                   relaxed);

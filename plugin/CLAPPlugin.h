@@ -81,6 +81,10 @@ public:
   std::array<std::atomic<int32_t>, kNumParams> gestureCountdown{};
   std::array<bool, kNumParams> gestureActive{};
   std::array<std::atomic<bool>, kNumParams> valueDirty{};
+  // A flag above was raised since the last report; gestures begun and not yet ended. A report with
+  // neither has nothing to send or count down.
+  std::atomic<bool> paramsToReport{false};
+  uint32_t openGestures = 0;
   // MIDI controller number -> parameter id, and controller learn. Written on the main thread (editor,
   // state load) and on the audio thread (learn), hence relaxed atomics.
   std::array<std::atomic<uint32_t>, kNumControllers> ccMap;
@@ -157,6 +161,8 @@ private:
   // Reports plug-in-side edits inside gestures and engine-side changes as bare values, and runs every
   // gesture countdown down by `frames` (CLAPPluginParams.cpp).
   void outputDirtyParams(const clap_output_events* out, uint32_t frames);
+  // Raises one of the flags above for the next report.
+  void raiseParamFlag(std::atomic<bool>& flag);
   LfoSyncModes lfoSyncModes() const;
   void applyTransport(const clap_event_transport& transport);
   void publish(uint32_t frames);

@@ -141,7 +141,7 @@ void CLAPPlugin::handleController(uint32_t cc, uint32_t value) {
   const double normalised = value / 127.0;
   engine.setParam(param, clapDenormParam(param, normalised));
   engine.rebaseParamEdit(param);
-  editDirty[param].store(true, std::memory_order_release);
+  raiseParamFlag(editDirty[param]);
   guiPoll.hostValue[param].store(static_cast<float>(normalised), relaxed);
   guiPoll.hostChanged[param].store(true, std::memory_order_release);
 }

@@ -83,26 +83,36 @@ bool CLAPPlugin::applyEditorEdit(uint32_t id, double normalised) {
   // The countdown goes first, so a scan that sees the flag also sees its countdown.
   gestureCountdown[id].store(ml::saturateToInt32(sampleRate * kGestureHoldSeconds + 0.5),
                              std::memory_order_release);
-  editDirty[id].store(true, std::memory_order_release);
+  raiseParamFlag(editDirty[id]);
   if (_hostProxy.canUseParams()) _hostProxy.paramsRequestFlush();
   return true;
+}
+
+void CLAPPlugin::raiseParamFlag(std::atomic<bool>& flag) {
+  // The flag goes first, so a report that takes paramsToReport also sees the flag.
+  flag.store(true, std::memory_order_release);
+  paramsToReport.store(true, std::memory_order_release);
 }
 
 void CLAPPlugin::outputDirtyParams(const clap_output_events* out, uint32_t frames) {
   constexpr auto acqRel = std::memory_order_acq_rel;
   constexpr auto relaxed = std::memory_order_relaxed;
+  if (!takeRaisedFlag(paramsToReport) && openGestures == 0) return;
   for (uint32_t id = 0; id < kNumParams; ++id) {
     // Read after the flag's exchange, so the value is at least as new as the change that raised it.
     const auto sendValue = [&] { pushValue(out, id, normaliseParam(id, engine.getParam(id))); };
 
-    if (editDirty[id].exchange(false, acqRel)) {
+    // A relaxed look first: a flag that is down costs no locked exchange, and a raise it misses now is
+    // taken at the next call.
+    if (editDirty[id].load(relaxed) && editDirty[id].exchange(false, acqRel)) {
       if (!gestureActive[id]) {
         gestureActive[id] = true;
+        ++openGestures;
         pushGesture(out, CLAP_EVENT_PARAM_GESTURE_BEGIN, id);
       }
       sendValue();
     }
-    if (valueDirty[id].exchange(false, acqRel)) sendValue();
+    if (valueDirty[id].load(relaxed) && valueDirty[id].exchange(false, acqRel)) sendValue();
 
     int32_t countdown = gestureCountdown[id].load(relaxed);
     if (countdown > 0) {
@@ -112,6 +122,7 @@ void CLAPPlugin::outputDirtyParams(const clap_output_events* out, uint32_t frame
     }
     if (countdown == 0 && gestureActive[id]) {
       gestureActive[id] = false;
+      --openGestures;
       pushGesture(out, CLAP_EVENT_PARAM_GESTURE_END, id);
     }
   }

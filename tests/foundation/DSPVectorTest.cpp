@@ -146,6 +146,12 @@ TEST(DSPVector, LaneOperationsMatchScalarCode) {
   }
   storeI(less, subI(splatI(3), splatI(5)));
   EXPECT_EQ(less[0], -2);
+  // The low 32 bits of each product, in every lane (the even and odd lanes take apart paths on SSE2).
+  alignas(16) const int32_t factors[] = {3, -7, 1664525, INT32_MIN};
+  alignas(16) int32_t products[4];
+  storeI(products, mulI(loadI(factors), splatI(-1013904223)));
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EQ(products[i], static_cast<int32_t>(static_cast<uint32_t>(factors[i]) * uint32_t{3281063073u}));
 }
 
 }  // namespace

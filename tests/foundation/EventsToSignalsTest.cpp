@@ -366,6 +366,34 @@ TEST(EventsToSignals, ControllerRowsGlideRestAndMoveAgain) {
   EXPECT_EQ(x[63], 0.0f);
 }
 
+// The pitch row is the note plus bend and drift in every sample, block after block, whether the row is
+// rewritten or held; without drift a moving drift glide leaves it whole.
+TEST(EventsToSignals, PitchRowFollowsBendAndDriftAndHoldsAtRest) {
+  Rig r(1);
+  const float* pitch = r.pitch(0);
+  const auto expectWhole = [&](float value) {
+    for (size_t i = 0; i < 64; ++i) ASSERT_EQ(pitch[i], value) << i;
+  };
+  r.on(60, 0);
+  r.ets.addEvent(makeEvent(Event::kPitchWheel, 0, 0, 0.5f));
+  for (int blocks : {40, 1}) {
+    for (int b = 0; b < blocks; ++b) r.block();
+    expectWhole(60.f + 0.5f * 7.f * 0.083333336f);
+  }
+  r.ets.addEvent(makeEvent(Event::kPitchWheel, 0, 0, 0.f));
+  r.block();
+  EXPECT_LT(pitch[63], pitch[0]);
+  for (int b = 0; b < 40; ++b) r.block();
+  expectWhole(60.f);
+  // The drift glide moves from the first block on, for eight seconds.
+  r.ets.setDriftAmount(1.f);
+  for (int b = 0; b < 100; ++b) r.block();
+  EXPECT_NE(pitch[0], 60.f);
+  r.ets.setDriftAmount(0.f);
+  r.block();
+  expectWhole(60.f);
+}
+
 TEST(EventGlides, SampleGlideHoldsStepsAndLands) {
   ml::SampleAccurateLinearGlide glide;
   glide.setGlideTimeInSamples(4.9f);
