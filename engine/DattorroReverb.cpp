@@ -33,21 +33,35 @@ void writeRing(float* ring, int32_t mask, int32_t at, const float* in, int count
   std::copy_n(in + first, count - first, ring);
 }
 
+// A Schroeder allpass's rows: x in place, v what the ring gives, w what goes into it; n a multiple of 4.
+void allpassRows(float* x, const float* v, float* w, float g, int n) {
+  using namespace ml::simd;
+  for (int i = 0; i < n; i += 4) {
+    const F4 vi = loadU(v + i);
+    const F4 wi = add(loadF(x + i), mul(splat(g), vi));
+    storeU(w + i, wi);
+    storeF(x + i, sub(vi, mul(splat(g), wi)));
+  }
+}
+
 // A Schroeder allpass with feedback g over a run, in place on x (padded samples long, a multiple of 4):
 // the ring is read `delay` samples behind index and the first count results are written at index on.
-// delay is 0 or at least count, so no read meets a write of the run.
+// delay is 0 or at least count, so no read meets a write of the run. A whole run whose reads and writes
+// both lie in one stretch of the ring works on the ring itself: each row of four is read before it is
+// written.
 void allpassRun(float* x, float* ring, int32_t delay, int32_t index, float g, int count, int padded) {
-  using namespace ml::simd;
+  constexpr int32_t kMask = DattorroReverb::kDiffuserMask;
+  const int32_t readAt = (index - delay) & kMask;
+  const int32_t writeAt = index & kMask;
+  if (count == padded && readAt + count <= kMask + 1 && writeAt + count <= kMask + 1) {
+    allpassRows(x, ring + readAt, ring + writeAt, g, count);
+    return;
+  }
   alignas(16) float v[kBlock];
   alignas(16) float w[kBlock];
-  readRing(ring, DattorroReverb::kDiffuserMask, index - delay, v, padded);
-  for (int n = 0; n < padded; n += 4) {
-    const F4 vn = loadF(v + n);
-    const F4 wn = add(loadF(x + n), mul(splat(g), vn));
-    storeF(w + n, wn);
-    storeF(x + n, sub(vn, mul(splat(g), wn)));
-  }
-  writeRing(ring, DattorroReverb::kDiffuserMask, index, w, count);
+  readRing(ring, kMask, readAt, v, padded);
+  allpassRows(x, v, w, g, padded);
+  writeRing(ring, kMask, writeAt, w, count);
 }
 
 // Linearly interpolated reads of one line at four successive samples, each `delay` samples (at least 0)
