@@ -95,6 +95,25 @@ inline F4 readInterp4(const float* ring, F4 write, F4 delay) {
   return add(a, mul(frac, sub(b, a)));
 }
 
+// The orthonormal 8-point Walsh-Hadamard transform of v[0..7] in place; inlined, so that the rows stay in
+// registers in the mix of every four samples.
+[[gnu::always_inline]] inline void walshHadamard8(F4* v) {
+  using namespace ml::simd;
+  constexpr int kLines = DattorroReverb::kNumLines;
+  const auto butterfly = [](F4& a, F4& b) {
+    const F4 sum = add(a, b);
+    b = sub(a, b);
+    a = sum;
+  };
+  for (int i = 0; i < kLines; i += 2) butterfly(v[i], v[i + 1]);
+  for (int i = 0; i < kLines; i += 4) {
+    butterfly(v[i], v[i + 2]);
+    butterfly(v[i + 1], v[i + 3]);
+  }
+  for (int i = 0; i < 4; ++i) butterfly(v[i], v[i + 4]);
+  for (int i = 0; i < kLines; ++i) v[i] = mul(v[i], splat(DattorroReverb::kHadamardScale));
+}
+
 }  // namespace
 
 struct DattorroReverb::BlockCoeffs {
@@ -146,19 +165,7 @@ void DattorroReverb::zeroState() {
 }
 
 void DattorroReverb::hadamard8(F4* v) {
-  using namespace ml::simd;
-  const auto butterfly = [](F4& a, F4& b) {
-    const F4 sum = add(a, b);
-    b = sub(a, b);
-    a = sum;
-  };
-  for (int i = 0; i < kNumLines; i += 2) butterfly(v[i], v[i + 1]);
-  for (int i = 0; i < kNumLines; i += 4) {
-    butterfly(v[i], v[i + 2]);
-    butterfly(v[i + 1], v[i + 3]);
-  }
-  for (int i = 0; i < 4; ++i) butterfly(v[i], v[i + 4]);
-  for (int i = 0; i < kNumLines; ++i) v[i] = mul(v[i], splat(kHadamardScale));
+  walshHadamard8(v);
 }
 
 void DattorroReverb::process(const ml::DSPVector& in, float preDelayMs, float decaySeconds, float tone,
@@ -382,16 +389,21 @@ void DattorroReverb::feedbackPaths(int count, int padded, const BlockCoeffs& c) 
   }
 }
 
-// The orthogonal mix of the feedback paths plus the diffused input, written into the lines.
+// The orthogonal mix of the feedback paths plus the diffused input, written into the lines: straight into
+// them when the run is whole and meets no wrap of the rings.
 void DattorroReverb::mixIntoLines(int count, int padded) {
   using namespace ml::simd;
   Scratch& s = scratch;
+  const bool direct = count == padded && lineWrite + count <= kLineSize;
+  float* into[kNumLines];
+  for (int i = 0; i < kNumLines; ++i) into[i] = direct ? lines[i] + lineWrite : s.feedback[i];
   for (int n = 0; n < padded; n += 4) {
     F4 v[kNumLines];
     for (int i = 0; i < kNumLines; ++i) v[i] = loadF(s.feedback[i] + n);
-    hadamard8(v);
+    walshHadamard8(v);
     const F4 input = mul(splat(kHadamardScale), loadF(s.diffused + n));
-    for (int i = 0; i < kNumLines; ++i) storeF(s.feedback[i] + n, add(input, v[i]));
+    for (int i = 0; i < kNumLines; ++i) storeU(into[i] + n, add(input, v[i]));
   }
+  if (direct) return;
   for (int i = 0; i < kNumLines; ++i) writeRing(lines[i], kLineMask, lineWrite, s.feedback[i], count);
 }
