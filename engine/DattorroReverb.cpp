@@ -114,6 +114,18 @@ inline F4 readInterp4(const float* ring, F4 write, F4 delay) {
   for (int i = 0; i < kLines; ++i) v[i] = mul(v[i], splat(DattorroReverb::kHadamardScale));
 }
 
+// Whether a phase wraps within count steps. The phases only grow between wraps: when none reaches 1 by
+// the run's end, none wraps within it. Far below 1 a bound tells without the sums, whose rounding stays
+// well inside its margin.
+bool wrapsWithin(F4 phase, F4 step, int count) {
+  using namespace ml::simd;
+  const F4 bound = add(phase, mul(step, splat(static_cast<float>(count))));
+  if (allSet(greaterThan(splat(0.999f), bound))) return false;
+  F4 end = phase;
+  for (int n = 0; n < count; ++n) end = add(end, step);
+  return !allSet(greaterThan(splat(1.0f), end));
+}
+
 }  // namespace
 
 struct DattorroReverb::BlockCoeffs {
@@ -308,20 +320,27 @@ void DattorroReverb::modulationRows(int count, int padded) {
     const int first = 4 * q;
     F4 phase = loadF(modPhase + first);
     const F4 step = loadF(modStep + first);
-    // The phases only grow between wraps: when none reaches 1 by the run's end, none wraps within it.
-    F4 end = phase;
-    for (int n = 0; n < count; ++n) end = add(end, step);
-    const bool wraps = !allSet(greaterThan(splat(1.0f), end));
-    for (int n = 0; n < padded; n += 4) {
-      F4 m[4];
-      for (int j = 0; j < 4; ++j) {
-        m[j] = sineOfCycles4(phase);
-        const F4 next = add(phase, step);
-        if (n + j < count)
-          phase = wraps ? select(next, sub(next, splat(1.0f)), greaterThan(splat(1.0f), next)) : next;
+    const bool wraps = wrapsWithin(phase, step, count);
+    const auto rows = [&](auto advance) {
+      for (int n = 0; n < padded; n += 4) {
+        F4 m[4];
+        for (int j = 0; j < 4; ++j) {
+          m[j] = sineOfCycles4(phase);
+          phase = advance(phase, n + j);
+        }
+        transpose4(m[0], m[1], m[2], m[3]);
+        for (int l = 0; l < 4; ++l) storeF(scratch.mod[first + l] + n, m[l]);
       }
-      transpose4(m[0], m[1], m[2], m[3]);
-      for (int l = 0; l < 4; ++l) storeF(scratch.mod[first + l] + n, m[l]);
+    };
+    // Usually a whole run without a wrap: plain sums, without a test per sample.
+    if (!wraps && count == padded) {
+      rows([&](F4 p, int) { return add(p, step); });
+    } else {
+      rows([&](F4 p, int at) {
+        if (at >= count) return p;
+        const F4 next = add(p, step);
+        return wraps ? select(next, sub(next, splat(1.0f)), greaterThan(splat(1.0f), next)) : next;
+      });
     }
     storeF(modPhase + first, phase);
   }
