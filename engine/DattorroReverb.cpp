@@ -382,12 +382,13 @@ void DattorroReverb::feedbackPaths(int count, int padded, const BlockCoeffs& c) 
     F4 lp = loadF(lowpass + first);
     F4 prev = loadF(prevTap + first);
     const F4 loss = loadF(feedback + first);
-    for (int n = 0; n < padded; n += 4) {
+    // live samples of the four from n on pass; the padded rest is zero.
+    const auto group = [&](int n, int live) {
       F4 t[4];
       for (int l = 0; l < 4; ++l) t[l] = loadF(s.tap[first + l] + n);
       transpose4(t[0], t[1], t[2], t[3]);
       for (int j = 0; j < 4; ++j) {
-        if (n + j >= count) {
+        if (j >= live) {
           t[j] = splat(0.0f);
           continue;
         }
@@ -398,7 +399,10 @@ void DattorroReverb::feedbackPaths(int count, int padded, const BlockCoeffs& c) 
       }
       transpose4(t[0], t[1], t[2], t[3]);
       for (int l = 0; l < 4; ++l) storeF(s.feedback[first + l] + n, t[l]);
-    }
+    };
+    const int whole = count & ~3;
+    for (int n = 0; n < whole; n += 4) group(n, 4);
+    if (whole < padded) group(whole, count - whole);
     storeF(dcState + first, dc);
     storeF(lowpass + first, lp);
     storeF(prevTap + first, prev);
