@@ -33,21 +33,35 @@ void writeRing(float* ring, int32_t mask, int32_t at, const float* in, int count
   std::copy_n(in + first, count - first, ring);
 }
 
+// A Schroeder allpass's rows: x in place, v what the ring gives, w what goes into it; n a multiple of 4.
+void allpassRows(float* x, const float* v, float* w, float g, int n) {
+  using namespace ml::simd;
+  for (int i = 0; i < n; i += 4) {
+    const F4 vi = loadU(v + i);
+    const F4 wi = add(loadF(x + i), mul(splat(g), vi));
+    storeU(w + i, wi);
+    storeF(x + i, sub(vi, mul(splat(g), wi)));
+  }
+}
+
 // A Schroeder allpass with feedback g over a run, in place on x (padded samples long, a multiple of 4):
 // the ring is read `delay` samples behind index and the first count results are written at index on.
-// delay is 0 or at least count, so no read meets a write of the run.
+// delay is 0 or at least count, so no read meets a write of the run. A whole run whose reads and writes
+// both lie in one stretch of the ring works on the ring itself: each row of four is read before it is
+// written.
 void allpassRun(float* x, float* ring, int32_t delay, int32_t index, float g, int count, int padded) {
-  using namespace ml::simd;
+  constexpr int32_t kMask = DattorroReverb::kDiffuserMask;
+  const int32_t readAt = (index - delay) & kMask;
+  const int32_t writeAt = index & kMask;
+  if (count == padded && readAt + count <= kMask + 1 && writeAt + count <= kMask + 1) {
+    allpassRows(x, ring + readAt, ring + writeAt, g, count);
+    return;
+  }
   alignas(16) float v[kBlock];
   alignas(16) float w[kBlock];
-  readRing(ring, DattorroReverb::kDiffuserMask, index - delay, v, padded);
-  for (int n = 0; n < padded; n += 4) {
-    const F4 vn = loadF(v + n);
-    const F4 wn = add(loadF(x + n), mul(splat(g), vn));
-    storeF(w + n, wn);
-    storeF(x + n, sub(vn, mul(splat(g), wn)));
-  }
-  writeRing(ring, DattorroReverb::kDiffuserMask, index, w, count);
+  readRing(ring, kMask, readAt, v, padded);
+  allpassRows(x, v, w, g, padded);
+  writeRing(ring, kMask, writeAt, w, count);
 }
 
 // Linearly interpolated reads of one line at four successive samples, each `delay` samples (at least 0)
@@ -65,8 +79,10 @@ inline F4 readInterp4(const float* ring, F4 write, F4 delay) {
   storeI(at, whole);
   F4 a;
   F4 b;
-  // Usually the four positions follow each other inside the ring: two plain loads.
-  if (at[1] == at[0] + 1 && at[2] == at[0] + 2 && at[3] == at[0] + 3 && at[0] + 4 <= kMask) {
+  // Usually the four positions follow each other inside the ring: two plain loads. One lane compare
+  // tells, cheaper than three scalar ones.
+  alignas(16) static constexpr int32_t kSteps[4] = {0, 1, 2, 3};
+  if (allSet(equalI(whole, addI(splatI(at[0]), loadI(kSteps)))) && at[0] + 4 <= kMask) {
     a = loadUnalignedF(ring + at[0]);
     b = loadUnalignedF(ring + at[0] + 1);
   } else {
@@ -77,6 +93,37 @@ inline F4 readInterp4(const float* ring, F4 write, F4 delay) {
                   ring[(i[3] + 1) & kMask]);
   }
   return add(a, mul(frac, sub(b, a)));
+}
+
+// The orthonormal 8-point Walsh-Hadamard transform of v[0..7] in place; inlined, so that the rows stay in
+// registers in the mix of every four samples.
+[[gnu::always_inline]] inline void walshHadamard8(F4* v) {
+  using namespace ml::simd;
+  constexpr int kLines = DattorroReverb::kNumLines;
+  const auto butterfly = [](F4& a, F4& b) {
+    const F4 sum = add(a, b);
+    b = sub(a, b);
+    a = sum;
+  };
+  for (int i = 0; i < kLines; i += 2) butterfly(v[i], v[i + 1]);
+  for (int i = 0; i < kLines; i += 4) {
+    butterfly(v[i], v[i + 2]);
+    butterfly(v[i + 1], v[i + 3]);
+  }
+  for (int i = 0; i < 4; ++i) butterfly(v[i], v[i + 4]);
+  for (int i = 0; i < kLines; ++i) v[i] = mul(v[i], splat(DattorroReverb::kHadamardScale));
+}
+
+// Whether a phase wraps within count steps. The phases only grow between wraps: when none reaches 1 by
+// the run's end, none wraps within it. Far below 1 a bound tells without the sums, whose rounding stays
+// well inside its margin.
+bool wrapsWithin(F4 phase, F4 step, int count) {
+  using namespace ml::simd;
+  const F4 bound = add(phase, mul(step, splat(static_cast<float>(count))));
+  if (allSet(greaterThan(splat(0.999f), bound))) return false;
+  F4 end = phase;
+  for (int n = 0; n < count; ++n) end = add(end, step);
+  return !allSet(greaterThan(splat(1.0f), end));
 }
 
 }  // namespace
@@ -130,19 +177,7 @@ void DattorroReverb::zeroState() {
 }
 
 void DattorroReverb::hadamard8(F4* v) {
-  using namespace ml::simd;
-  const auto butterfly = [](F4& a, F4& b) {
-    const F4 sum = add(a, b);
-    b = sub(a, b);
-    a = sum;
-  };
-  for (int i = 0; i < kNumLines; i += 2) butterfly(v[i], v[i + 1]);
-  for (int i = 0; i < kNumLines; i += 4) {
-    butterfly(v[i], v[i + 2]);
-    butterfly(v[i + 1], v[i + 3]);
-  }
-  for (int i = 0; i < 4; ++i) butterfly(v[i], v[i + 4]);
-  for (int i = 0; i < kNumLines; ++i) v[i] = mul(v[i], splat(kHadamardScale));
+  walshHadamard8(v);
 }
 
 void DattorroReverb::process(const ml::DSPVector& in, float preDelayMs, float decaySeconds, float tone,
@@ -285,20 +320,27 @@ void DattorroReverb::modulationRows(int count, int padded) {
     const int first = 4 * q;
     F4 phase = loadF(modPhase + first);
     const F4 step = loadF(modStep + first);
-    // The phases only grow between wraps: when none reaches 1 by the run's end, none wraps within it.
-    F4 end = phase;
-    for (int n = 0; n < count; ++n) end = add(end, step);
-    const bool wraps = !allSet(greaterThan(splat(1.0f), end));
-    for (int n = 0; n < padded; n += 4) {
-      F4 m[4];
-      for (int j = 0; j < 4; ++j) {
-        m[j] = sineOfCycles4(phase);
-        const F4 next = add(phase, step);
-        if (n + j < count)
-          phase = wraps ? select(next, sub(next, splat(1.0f)), greaterThan(splat(1.0f), next)) : next;
+    const bool wraps = wrapsWithin(phase, step, count);
+    const auto rows = [&](auto advance) {
+      for (int n = 0; n < padded; n += 4) {
+        F4 m[4];
+        for (int j = 0; j < 4; ++j) {
+          m[j] = sineOfCycles4(phase);
+          phase = advance(phase, n + j);
+        }
+        transpose4(m[0], m[1], m[2], m[3]);
+        for (int l = 0; l < 4; ++l) storeF(scratch.mod[first + l] + n, m[l]);
       }
-      transpose4(m[0], m[1], m[2], m[3]);
-      for (int l = 0; l < 4; ++l) storeF(scratch.mod[first + l] + n, m[l]);
+    };
+    // Usually a whole run without a wrap: plain sums, without a test per sample.
+    if (!wraps && count == padded) {
+      rows([&](F4 p, int) { return add(p, step); });
+    } else {
+      rows([&](F4 p, int at) {
+        if (at >= count) return p;
+        const F4 next = add(p, step);
+        return wraps ? select(next, sub(next, splat(1.0f)), greaterThan(splat(1.0f), next)) : next;
+      });
     }
     storeF(modPhase + first, phase);
   }
@@ -340,12 +382,13 @@ void DattorroReverb::feedbackPaths(int count, int padded, const BlockCoeffs& c) 
     F4 lp = loadF(lowpass + first);
     F4 prev = loadF(prevTap + first);
     const F4 loss = loadF(feedback + first);
-    for (int n = 0; n < padded; n += 4) {
+    // live samples of the four from n on pass; the padded rest is zero.
+    const auto group = [&](int n, int live) {
       F4 t[4];
       for (int l = 0; l < 4; ++l) t[l] = loadF(s.tap[first + l] + n);
       transpose4(t[0], t[1], t[2], t[3]);
       for (int j = 0; j < 4; ++j) {
-        if (n + j >= count) {
+        if (j >= live) {
           t[j] = splat(0.0f);
           continue;
         }
@@ -356,7 +399,10 @@ void DattorroReverb::feedbackPaths(int count, int padded, const BlockCoeffs& c) 
       }
       transpose4(t[0], t[1], t[2], t[3]);
       for (int l = 0; l < 4; ++l) storeF(s.feedback[first + l] + n, t[l]);
-    }
+    };
+    const int whole = count & ~3;
+    for (int n = 0; n < whole; n += 4) group(n, 4);
+    if (whole < padded) group(whole, count - whole);
     storeF(dcState + first, dc);
     storeF(lowpass + first, lp);
     storeF(prevTap + first, prev);
@@ -366,16 +412,21 @@ void DattorroReverb::feedbackPaths(int count, int padded, const BlockCoeffs& c) 
   }
 }
 
-// The orthogonal mix of the feedback paths plus the diffused input, written into the lines.
+// The orthogonal mix of the feedback paths plus the diffused input, written into the lines: straight into
+// them when the run is whole and meets no wrap of the rings.
 void DattorroReverb::mixIntoLines(int count, int padded) {
   using namespace ml::simd;
   Scratch& s = scratch;
+  const bool direct = count == padded && lineWrite + count <= kLineSize;
+  float* into[kNumLines];
+  for (int i = 0; i < kNumLines; ++i) into[i] = direct ? lines[i] + lineWrite : s.feedback[i];
   for (int n = 0; n < padded; n += 4) {
     F4 v[kNumLines];
     for (int i = 0; i < kNumLines; ++i) v[i] = loadF(s.feedback[i] + n);
-    hadamard8(v);
+    walshHadamard8(v);
     const F4 input = mul(splat(kHadamardScale), loadF(s.diffused + n));
-    for (int i = 0; i < kNumLines; ++i) storeF(s.feedback[i] + n, add(input, v[i]));
+    for (int i = 0; i < kNumLines; ++i) storeU(into[i] + n, add(input, v[i]));
   }
+  if (direct) return;
   for (int i = 0; i < kNumLines; ++i) writeRing(lines[i], kLineMask, lineWrite, s.feedback[i], count);
 }
