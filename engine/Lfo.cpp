@@ -1,6 +1,7 @@
 #include "engine/Lfo.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 #include "foundation/MLSafeValue.h"
@@ -38,6 +39,15 @@ LfoSettings LfoSettings::fromParams(double rate, double pattern, double slew, do
 
 float LFO::rateToHz(float x) {
   return 0.05f * powf(400.f, x);
+}
+
+float LFO::freeHz(float rate) {
+  const auto bits = std::bit_cast<uint32_t>(rate);
+  if (bits != hzRateBits) {
+    hzRateBits = bits;
+    freeHzValue = rateToHz(rate);
+  }
+  return freeHzValue;
 }
 
 int LFO::rateToDivIndex(float x) {
@@ -87,7 +97,7 @@ float LFO::processSync(int divIndex, float bpm, int pattern, bool slew, int numS
 float LFO::runBlock(const LfoSettings& settings, const LfoTransport& transport, int numSamples,
                     float sampleRate) {
   if (!settings.tempoLocked) {
-    return process(rateToHz(settings.rate), settings.pattern, settings.slew, numSamples, sampleRate,
+    return process(freeHz(settings.rate), settings.pattern, settings.slew, numSamples, sampleRate,
                    settings.phaseOffset);
   }
   if (transport.started) resetPhase();

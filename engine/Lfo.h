@@ -36,7 +36,9 @@ struct LFO {
   float value{0.f};  // last output, after slew
   uint32_t seed{12345};
   float points[4]{0.5f, 0.5f, 0.5f, 0.5f};
-  int32_t lastSegment{-1};  // scatter segment 0..7 of the last call; -1 = none yet
+  int32_t lastSegment{-1};   // scatter segment 0..7 of the last call; -1 = none yet
+  uint32_t hzRateBits{~0u};  // the free rate freeHzValue belongs to; ~0 (a NaN) = none yet
+  float freeHzValue{0.f};
 
   static float rateToHz(float x);
   static int rateToDivIndex(float x);
@@ -58,6 +60,9 @@ struct LFO {
   void resetPhase() { phase = 0.f; }
 
 private:
+  // rateToHz of a free rate, kept while the rate stays (bit for bit) the same: powf every block is
+  // a good part of an idle block.
+  float freeHz(float rate);
   float applySlew(float v, float hz, int numSamples, float sampleRate, bool slew);
   float scatter(float p);
 };

@@ -21,6 +21,7 @@ void ModRoutes::clear() {
   lfoBlockValue.fill(0.0f);
   routeBlockValue.fill(0.0f);
   routeBlockSource.fill(-1);
+  settled = false;
 }
 
 float ModRoutes::fadeStep(double sampleRate) {
@@ -28,6 +29,8 @@ float ModRoutes::fadeStep(double sampleRate) {
 }
 
 void ModRoutes::trackSources(const std::array<int32_t, kNumRoutes>& selected, float step) {
+  if (settled && selected == routeSource) return;
+  settled = true;
   for (uint32_t r = 0; r < kNumRoutes; ++r) {
     const int32_t s = selected[r];
     if (routeSource[r] < 0) {
@@ -44,6 +47,7 @@ void ModRoutes::trackSources(const std::array<int32_t, kNumRoutes>& selected, fl
     }
     routeFadeStart[r] = routeFade[r];
     if (routeFade[r] < 1.0f) routeFade[r] = std::min(1.0f, routeFade[r] + step);
+    settled = settled && routeFadeStart[r] >= 1.0f && routePrevSource[r] == routeSource[r];
   }
 }
 

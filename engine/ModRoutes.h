@@ -78,6 +78,9 @@ struct ModRoutes {
   // source it was computed for. The pitch route's entries keep 0 and -1: the voice applies all of it.
   std::array<float, kNumRoutes> routeBlockValue{};
   std::array<int32_t, kNumRoutes> routeBlockSource{};
+  // Every route kept its source through its last block with no fade running: a block selecting the
+  // same sources changes nothing.
+  bool settled{false};
 
   ModRoutes() { clear(); }
   // Forgets the sources, so the next block adopts the selected ones without a fade.

@@ -149,6 +149,8 @@ int PluginProcessor::beginVoiceRender(VoiceState& voice, const ml::DSPVector& pi
 
 void PluginProcessor::renderVoiceFilters() {
   VoiceRenders& renders = *voiceRenders;
+  // With no voice and no tail begun there is nothing to filter; the empty pass still costs its scratch.
+  if (renders.filtered == renders.count) return;
   voiceSignalsToFilters(renders.context, renders, renders.filtered);
   renderFilterJobs(renders.filters.data() + renders.filtered, renders.count - renders.filtered,
                    renders.lanes);

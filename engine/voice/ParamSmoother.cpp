@@ -1,6 +1,8 @@
 #include "engine/voice/ParamSmoother.h"
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 void ParamSmoother::setTime(float ms, float sampleRate) {
   const double samples = 0.001 * static_cast<double>(ms) * static_cast<double>(sampleRate);
@@ -28,11 +30,15 @@ ml::DSPVector ParamSmoother::smooth(float toward) {
 }
 
 void ParamSmoother::smoothInto(float toward, ml::DSPVector& row) {
-  if (atRest(toward)) {
-    row = value;
+  if (!atRest(toward)) {
+    rowHeld = false;
+    stepInto(toward, row);
     return;
   }
-  stepInto(toward, row);
+  if (rowHeld && std::bit_cast<uint32_t>(heldValue) == std::bit_cast<uint32_t>(value)) return;
+  row = value;
+  rowHeld = true;
+  heldValue = value;
 }
 
 void ParamSmoother::stepInto(float toward, ml::DSPVector& row) {

@@ -17,7 +17,8 @@ struct ParamSmoother {
   void set(float v) { value = target = v; }
   // One row of 64 samples moving toward target; each sample holds the value after its step.
   ml::DSPVector smooth(float toward);
-  // The same row written into row, where it is kept.
+  // The same row written into row, where it is kept: every call passes the same row, which nothing else
+  // writes (a row already holding the resting value is left as it is).
   void smoothInto(float toward, ml::DSPVector& row);
   // The same 64 steps where only the last value is read: that value, without the row.
   float smoothLast(float toward);
@@ -27,4 +28,8 @@ private:
   bool atRest(float toward);
   // The 64 steps of a moving value, each written to row.
   void stepInto(float toward, ml::DSPVector& row);
+
+  // Whether smoothInto's row holds heldValue (compared bit for bit) in every sample.
+  bool rowHeld{false};
+  float heldValue{0.0f};
 };

@@ -133,6 +133,18 @@ TEST(Lfo, StoppedLockedLfoRunsFreeAtTheDivisionRate) {
   }
 }
 
+// A free LFO keeps its rate's frequency between blocks: every rate change must still reach it.
+TEST(Lfo, FreeBlocksFollowRateChanges) {
+  LFO byBlock;
+  LFO reference;
+  for (const float rate : {0.5f, 0.5f, 0.9f, 0.9f, 0.f, 0.5f}) {
+    const LfoSettings settings{rate, 0, false, 0.f, false};
+    EXPECT_EQ(byBlock.runBlock(settings, LfoTransport{}, kBlock, kRate),
+              reference.process(LFO::rateToHz(rate), 0, false, kBlock, kRate, 0.f));
+    EXPECT_EQ(byBlock.phase, reference.phase);
+  }
+}
+
 TEST(Lfo, FreeRunningPhaseWraps) {
   LFO lfo;
   for (int i = 0; i < 10000; ++i) {

@@ -45,4 +45,28 @@ TEST(ParamSmoother, RowsFollowTarget) {
   EXPECT_NEAR(ramp[63], 1.0 - std::exp(-64.0 / 240.0), 1e-5);
 }
 
+// A kept row at rest is left unwritten; a jump, a move or an unsmoothed change must still reach it.
+TEST(ParamSmoother, KeptRowFollowsEveryChange) {
+  ParamSmoother s;
+  ml::DSPVector row(0.0f);
+  const auto expectFlat = [&](float v) {
+    for (size_t i = 0; i < 64; ++i) ASSERT_EQ(row[i], v) << i;
+  };
+  s.setTime(5.0f, 48000.0f);
+  s.set(0.25f);
+  s.smoothInto(0.25f, row);
+  expectFlat(0.25f);
+  s.set(0.5f);
+  s.smoothInto(0.5f, row);
+  expectFlat(0.5f);
+  s.smoothInto(1.0f, row);
+  EXPECT_GT(row[63], row[0]);
+  s.set(1.0f);
+  s.smoothInto(1.0f, row);
+  expectFlat(1.0f);
+  s.setTime(0.0f, 48000.0f);
+  s.smoothInto(-0.0f, row);
+  EXPECT_TRUE(std::signbit(row[0]) && std::signbit(row[63]));
+}
+
 }  // namespace
