@@ -59,6 +59,12 @@ bool isBundledPreset(const fs::path& file) {
   return file.extension() == kPresetExtension;
 }
 
+// The bank version a marker's text names: 0 for no text or one that is not a marker.
+int markerVersion(const std::optional<std::string>& text) {
+  if (!text || text->size() > kMaxMarkerBytes || !isValidUtf8(*text)) return 0;
+  return leadingInteger(*text);
+}
+
 // The bundled presets below source, relative to it; none when the walk could not see them all.
 std::optional<std::vector<fs::path>> bundledPresets(const fs::path& source) {
   std::vector<fs::path> presets;
@@ -84,8 +90,10 @@ void installFactoryBank(const fs::path& base, const fs::path& source, LibrarySet
     log.failure("lock the factory bank for installing", base / kInstallLockFile, lock.error());
     return;
   }
-  // Another instance may have finished while this one waited.
-  if (tavrin_readBankMarker(base) >= kFactoryBankVersion) return;
+  // Another instance may have finished while this one waited (a marker that cannot be read was told
+  // above).
+  if (markerVersion(readRegularFileUnlogged((base / kMarkerFile).string()).bytes) >= kFactoryBankVersion)
+    return;
   if (installBankPresets(base, source, *presets, log)) tavrin_writeBankMarker(base, kFactoryBankVersion);
 }
 
@@ -220,9 +228,7 @@ bool tavrin_dirContainsFileWithExtension(const fs::path& folder,
 }
 
 int tavrin_readBankMarker(const fs::path& base) {
-  const std::optional<std::string> text = readRegularFile((base / kMarkerFile).string(), MissingFile::quiet);
-  if (!text || text->size() > kMaxMarkerBytes || !isValidUtf8(*text)) return 0;
-  return leadingInteger(*text);
+  return markerVersion(readRegularFile((base / kMarkerFile).string(), MissingFile::quiet));
 }
 
 void tavrin_writeBankMarker(const fs::path& base, int version) {
