@@ -17,17 +17,32 @@ constexpr float kMaxResonance = 0.95f;
 constexpr float kDriveOn = 0.001f;
 
 // The planned cutoff (snapped or not) and the clamped resonance of each sample; the snap glides once
-// per sample after it.
+// per sample after it. The rows are formed four samples at a time, then written into the lane.
 void planCutoffAndResonance(CutoffSnap& snap, const FilterBlockInputs& p, FilterLanePlan& plan, int lane) {
-  float snapped = snap.current;
-  for (int i = 0; i < kFilterBlockSize; ++i) {
-    const float unsnapped =
-        p.cutoff[i] * p.keyTrackMul * p.brightness * p.cutoffRoute[i] * p.analogMul * p.kitMul;
-    plan.hz[i][lane] = p.snapOn ? snapped : unsnapped;
-    if (p.snapOn) snapped += snap.coeff * (snap.target - snapped);
-    plan.resonance[i][lane] = ml::safeClamp(p.resonance[i], 0.f, kMaxResonance);
+  using ml::simd::Lanes;
+  using ml::simd::loadU;
+  alignas(16) float hz[kFilterBlockSize];
+  alignas(16) float resonance[kFilterBlockSize];
+  for (int i = 0; i < kFilterBlockSize; i += 4) {
+    const Lanes unsnapped = Lanes(loadU(p.cutoff + i)) * p.keyTrackMul * p.brightness *
+                            Lanes(loadU(p.cutoffRoute + i)) * p.analogMul * p.kitMul;
+    ml::simd::storeF(hz + i, unsnapped.v);
+    // As ml::safeClamp: NaN gives 0.
+    const Lanes clamped = ml::simd::min(ml::simd::max(Lanes(loadU(p.resonance + i)), 0.f), kMaxResonance);
+    ml::simd::storeF(resonance + i, clamped.v);
   }
-  snap.current = snapped;
+  if (p.snapOn) {
+    float snapped = snap.current;
+    for (float& h : hz) {
+      h = snapped;
+      snapped += snap.coeff * (snap.target - snapped);
+    }
+    snap.current = snapped;
+  }
+  for (int i = 0; i < kFilterBlockSize; ++i) {
+    plan.hz[i][lane] = hz[i];
+    plan.resonance[i][lane] = resonance[i];
+  }
 }
 
 // The mode crossfade of each sample; the tracker advances. Rows that hold the block's mode already
