@@ -62,6 +62,14 @@ struct LaneModeBlend {
   }
 };
 
+// The mode output of one sample in lanes when every lane has the block's mode.
+struct BlockModeOutput {
+  int mode;
+  FilterLane operator()(FilterLane x, FilterLane bp, FilterLane lp, FilterLane k) const {
+    return svfModeOutput(mode, x, bp, lp, k);
+  }
+};
+
 // Whether the drive runs in some lane in use, and at every sample of all of them.
 void planDriveChoices(FilterLanePlan& plan, int lanes) {
   plan.drive = false;
@@ -168,11 +176,12 @@ template <bool kNonlinear>
                                                 FilterLane x) {
   const FilterLanePlan& p = *f.plan;
   const SvfCoeffsOf<FilterLane> c{loadRow(p.k[i]), loadRow(p.a1[i]), loadRow(p.a2[i]), loadRow(p.a3[i])};
-  const LaneModeBlend blend(p, i);
   if constexpr (kNonlinear) {
-    return nlSvf4xStep(x, c, d, blend, f.nl, LaneCoreLayers(f, i));
+    return nlSvf4xStep(x, c, d, LaneModeBlend(p, i), f.nl, LaneCoreLayers(f, i));
   } else {
-    const FilterLane y = svfStepOf(x, c, blend, f.ic1eq, f.ic2eq);
+    // One mode for the whole block spares the clean step the per-lane blend's masks.
+    const auto step = [&](const auto& modeOutput) { return svfStepOf(x, c, modeOutput, f.ic1eq, f.ic2eq); };
+    const FilterLane y = p.blockMode >= 0 ? step(BlockModeOutput{p.blockMode}) : step(LaneModeBlend(p, i));
     return p.layers ? laneCleanLayers(f, i, x, y) : y;
   }
 }
