@@ -41,8 +41,10 @@ inline T ladderFeedbackSlope(T t) {
 template <typename T>
 struct LadderCoeffsOf {
   T b, G, G4, k;
+  T G4k;  // G4 k, the loop gain of the Newton step's slope
 
-  LadderCoeffsOf(T g, T feedback) : b(1.f / (1.f + g)), G(g * b), G4(G * G * (G * G)), k(feedback) {}
+  LadderCoeffsOf(T g, T feedback)
+      : b(1.f / (1.f + g)), G(g * b), G4(G * G * (G * G)), k(feedback), G4k(G4 * k) {}
 };
 
 // One sample of the zero-delay-feedback ladder on the four stage states. The nonlinear loop is solved
@@ -53,7 +55,7 @@ template <typename T>
 inline T ladderStep(T x, const LadderCoeffsOf<T>& c, T (&stage)[4], T& y, T& ty) {
   const T b = c.b, G = c.G, G4 = c.G4, k = c.k;
   const T S = ((stage[0] * b * G + stage[1] * b) * G + stage[2] * b) * G + stage[3] * b;
-  y = y - (y - G4 * (x - k * ladderFeedback(ty)) - S) / (1.f + G4 * k * ladderFeedbackSlope(ty));
+  y = y - (y - G4 * (x - k * ladderFeedback(ty)) - S) / (1.f + c.G4k * ladderFeedbackSlope(ty));
   ty = tanhApproxOf(y);
   T in = x - k * ladderFeedback(ty);
   for (int i = 0; i < 4; ++i) {

@@ -62,6 +62,14 @@ struct LaneModeBlend {
   }
 };
 
+// The mode output of one sample in lanes when every lane has the block's mode.
+struct BlockModeOutput {
+  int mode;
+  FilterLane operator()(FilterLane x, FilterLane bp, FilterLane lp, FilterLane k) const {
+    return svfModeOutput(mode, x, bp, lp, k);
+  }
+};
+
 // Whether the drive runs in some lane in use, and at every sample of all of them.
 void planDriveChoices(FilterLanePlan& plan, int lanes) {
   plan.drive = false;
@@ -149,6 +157,18 @@ struct LaneCoreLayers {
   }
 };
 
+// The clean core's layer stage of sample i on every lane's input x and core output y. Out of line, so that
+// the clean core's own step stays small enough to inline into the sample loop; flattened as below.
+[[gnu::flatten, gnu::noinline]] FilterLane laneCleanLayers(LaneFilter& f, int i, FilterLane x, FilterLane y) {
+  const FilterLanePlan& p = *f.plan;
+  // Lanes whose stage is off feed it silence, so that it stays as they left it.
+  const I4 on = loadI(p.layersOn[i]);
+  const FilterLane zero(0.f);
+  const FilterLane o =
+      cleanLayersStep(f.cleanLayers, select(x, zero, on), select(y, zero, on), LaneCoreLayers(f, i));
+  return y + (o - y) * loadRow(p.layersMix[i]);
+}
+
 // One base-rate sample i of every lane's filter. Flattened, so that the layers of each 4x step are not a
 // call of their own that loads its constants and copies the ladder's state in and out at every step.
 template <bool kNonlinear>
@@ -156,18 +176,13 @@ template <bool kNonlinear>
                                                 FilterLane x) {
   const FilterLanePlan& p = *f.plan;
   const SvfCoeffsOf<FilterLane> c{loadRow(p.k[i]), loadRow(p.a1[i]), loadRow(p.a2[i]), loadRow(p.a3[i])};
-  const LaneModeBlend blend(p, i);
   if constexpr (kNonlinear) {
-    return nlSvf4xStep(x, c, d, blend, f.nl, LaneCoreLayers(f, i));
+    return nlSvf4xStep(x, c, d, LaneModeBlend(p, i), f.nl, LaneCoreLayers(f, i));
   } else {
-    const FilterLane y = svfStepOf(x, c, blend, f.ic1eq, f.ic2eq);
-    if (!p.layers) return y;
-    // Lanes whose stage is off feed it silence, so that it stays as they left it.
-    const I4 on = loadI(p.layersOn[i]);
-    const FilterLane zero(0.f);
-    const FilterLane o =
-        cleanLayersStep(f.cleanLayers, select(x, zero, on), select(y, zero, on), LaneCoreLayers(f, i));
-    return y + (o - y) * loadRow(p.layersMix[i]);
+    // One mode for the whole block spares the clean step the per-lane blend's masks.
+    const auto step = [&](const auto& modeOutput) { return svfStepOf(x, c, modeOutput, f.ic1eq, f.ic2eq); };
+    const FilterLane y = p.blockMode >= 0 ? step(BlockModeOutput{p.blockMode}) : step(LaneModeBlend(p, i));
+    return p.layers ? laneCleanLayers(f, i, x, y) : y;
   }
 }
 
@@ -199,6 +214,16 @@ struct SoloCoreLayers {
   }
 };
 
+// The clean core's layer stage of sample i on its input x and output y: out of line, so that the core's
+// own step stays small enough to inline into the sample loop.
+[[gnu::noinline]] float soloCleanLayers(SoloFilter& f, int i, float x, float y) {
+  const FilterLanePlan& p = *f.plan;
+  FilterState& s = *f.s;
+  const bool on = p.layersOn[i][0] != 0;
+  const float o = cleanLayersStep(s.cleanLayers, on ? x : 0.f, on ? y : 0.f, SoloCoreLayers{s, p, i});
+  return y + (o - y) * p.layersMix[i][0];
+}
+
 template <bool kNonlinear>
 inline float filterSample(SoloFilter& f, const NlSvfDrive& d, int i, float x) {
   const FilterLanePlan& p = *f.plan;
@@ -207,10 +232,7 @@ inline float filterSample(SoloFilter& f, const NlSvfDrive& d, int i, float x) {
   const SvfModeBlend blend{p.fromMode[i][0], p.toMode[i][0], p.modeMix[i][0]};
   if constexpr (kNonlinear) return nlSvf4xStep(x, c, d, blend, s.nl, SoloCoreLayers{s, p, i});
   const float y = svfStepOf(x, c, blend, s.ic1eq, s.ic2eq);
-  if (!p.layers) return y;
-  const bool on = p.layersOn[i][0] != 0;
-  const float o = cleanLayersStep(s.cleanLayers, on ? x : 0.f, on ? y : 0.f, SoloCoreLayers{s, p, i});
-  return y + (o - y) * p.layersMix[i][0];
+  return p.layers ? soloCleanLayers(f, i, x, y) : y;
 }
 
 // The second filter runs one sample behind the first, so each pass of the loop holds two independent

@@ -17,17 +17,32 @@ constexpr float kMaxResonance = 0.95f;
 constexpr float kDriveOn = 0.001f;
 
 // The planned cutoff (snapped or not) and the clamped resonance of each sample; the snap glides once
-// per sample after it.
+// per sample after it. The rows are formed four samples at a time, then written into the lane.
 void planCutoffAndResonance(CutoffSnap& snap, const FilterBlockInputs& p, FilterLanePlan& plan, int lane) {
-  float snapped = snap.current;
-  for (int i = 0; i < kFilterBlockSize; ++i) {
-    const float unsnapped =
-        p.cutoff[i] * p.keyTrackMul * p.brightness * p.cutoffRoute[i] * p.analogMul * p.kitMul;
-    plan.hz[i][lane] = p.snapOn ? snapped : unsnapped;
-    if (p.snapOn) snapped += snap.coeff * (snap.target - snapped);
-    plan.resonance[i][lane] = ml::safeClamp(p.resonance[i], 0.f, kMaxResonance);
+  using ml::simd::Lanes;
+  using ml::simd::loadU;
+  alignas(16) float hz[kFilterBlockSize];
+  alignas(16) float resonance[kFilterBlockSize];
+  for (int i = 0; i < kFilterBlockSize; i += 4) {
+    const Lanes unsnapped = Lanes(loadU(p.cutoff + i)) * p.keyTrackMul * p.brightness *
+                            Lanes(loadU(p.cutoffRoute + i)) * p.analogMul * p.kitMul;
+    ml::simd::storeF(hz + i, unsnapped.v);
+    // As ml::safeClamp: NaN gives 0.
+    const Lanes clamped = ml::simd::min(ml::simd::max(Lanes(loadU(p.resonance + i)), 0.f), kMaxResonance);
+    ml::simd::storeF(resonance + i, clamped.v);
   }
-  snap.current = snapped;
+  if (p.snapOn) {
+    float snapped = snap.current;
+    for (float& h : hz) {
+      h = snapped;
+      snapped += snap.coeff * (snap.target - snapped);
+    }
+    snap.current = snapped;
+  }
+  for (int i = 0; i < kFilterBlockSize; ++i) {
+    plan.hz[i][lane] = hz[i];
+    plan.resonance[i][lane] = resonance[i];
+  }
 }
 
 // The mode crossfade of each sample; the tracker advances. Rows that hold the block's mode already
@@ -214,6 +229,49 @@ void planLayers(float& layersFade, float fadeStep, FilterLanePlan& plan, int lan
   if (divided) plan.ladderSteady[lane] = plan.driveSteady[lane] = false;
 }
 
+using Lane = ml::simd::Lanes;
+
+Lane loadLane(const float* row) {
+  return Lane(ml::simd::loadF(row));
+}
+
+void storeLane(float* row, Lane v) {
+  ml::simd::storeF(row, v.v);
+}
+
+// A normalised cutoff clamped to the filters' range (NaN to kMinF).
+Lane cycles(Lane f) {
+  return ml::simd::min(ml::simd::max(f, kMinF), kMaxF);
+}
+
+// Smoothed rows are often constant over a block: the coefficients of sample i are computed again only
+// when a lane's cutoff or resonance moves (a NaN never compares equal, so it is always recomputed).
+bool planRowMoved(const FilterLanePlan& plan, int i) {
+  using namespace ml::simd;
+  return i == 0 || !allSet(andMask(equal(loadF(plan.hz[i]), loadF(plan.hz[i - 1])),
+                                   equal(loadF(plan.resonance[i]), loadF(plan.resonance[i - 1]))));
+}
+
+// The ladder's rows, in a pass of their own so that the core's coefficients and the ladder's keep their
+// values in registers. They are read only when the ladder runs in some lane; where it does not run, they
+// are 0.
+void planLadderCoefficients(FilterLanePlan& plan) {
+  const Lane sr = loadLane(plan.sr);
+  Lane ladderG, amount;
+  for (int i = 0; i < kFilterBlockSize; ++i) {
+    if (planRowMoved(plan, i)) {
+      amount = (loadLane(plan.resonance[i]) - kLadderResonanceStart) / 0.3f;
+      // The ladder tunes to the uncalibrated cutoff and runs faster than the rate.
+      ladderG = tanApproxToQuarterPi(kPi * cycles(1.00014f * loadLane(plan.hz[i]) / sr) *
+                                     (1.f / float(kLadderOversampling)));
+    }
+    const ml::simd::I4 run = ml::simd::loadI(plan.ladderRun[i]);
+    storeLane(plan.ladderG[i], select(ladderG, 0.f, run));
+    storeLane(plan.ladderK[i], select(4.6f * (0.3f * amount + 0.7f), 0.f, run));
+    storeLane(plan.ladderMix[i], select(loadLane(plan.ladderFade[i]) * amount, 0.f, run));
+  }
+}
+
 }  // namespace
 
 void planFilterLane(FilterState& s, const FilterBlockSetup& setup, const FilterBlockInputs& p,
@@ -258,26 +316,15 @@ void planIdleLane(FilterLanePlan& plan, int lane) {
 }
 
 void planFilterCoefficients(FilterLanePlan& plan, bool nonlinear) {
-  using ml::simd::max;
-  using ml::simd::min;
-  using Lane = ml::simd::Lanes;
-  const auto load = [](const float* row) { return Lane(ml::simd::loadF(row)); };
-  const auto store = [](float* row, Lane v) { ml::simd::storeF(row, v.v); };
-  const auto cycles = [](Lane f) { return min(max(f, kMinF), kMaxF); };  // NaN to kMinF
   Lane curve[kCalibCurvePoints];
-  for (int k = 0; k < kCalibCurvePoints; ++k) curve[k] = load(plan.calib[k]);
-  const Lane sr = load(plan.sr);
-  Lane calibrated, a1, a2, a3, ladderG, amount;
+  for (int k = 0; k < kCalibCurvePoints; ++k) curve[k] = loadLane(plan.calib[k]);
+  const Lane sr = loadLane(plan.sr);
+  Lane calibrated, a1, a2, a3;
   for (int i = 0; i < kFilterBlockSize; ++i) {
-    const Lane hz = load(plan.hz[i]);
-    const Lane resonance = load(plan.resonance[i]);
+    const Lane hz = loadLane(plan.hz[i]);
+    const Lane resonance = loadLane(plan.resonance[i]);
     const Lane k = 1.f - resonance;  // at least 0.05 with the resonance clamp
-    // Smoothed rows are often constant over a block: the values are computed again only when a
-    // lane's cutoff or resonance moves (a NaN never compares equal, so it is always recomputed).
-    const bool moved = i == 0 || !ml::simd::allSet(ml::simd::andMask(
-                                     ml::simd::equal(hz.v, load(plan.hz[i - 1]).v),
-                                     ml::simd::equal(resonance.v, load(plan.resonance[i - 1]).v)));
-    if (moved) {
+    if (planRowMoved(plan, i)) {
       calibrated = hz * filterCalibFactor(hz, curve);
       const Lane f = cycles(calibrated / sr);
       // The nonlinear core runs at four times the rate, where its tangent's argument stays below pi/4, as
@@ -286,22 +333,14 @@ void planFilterCoefficients(FilterLanePlan& plan, bool nonlinear) {
       a1 = 1.f / (1.f + g * (g + k));
       a2 = g * a1;
       a3 = g * a2;
-      amount = (resonance - kLadderResonanceStart) / 0.3f;
-      // The ladder tunes to the uncalibrated cutoff and runs faster than the rate.
-      ladderG = tanApproxToQuarterPi(kPi * cycles(1.00014f * hz / sr) * (1.f / float(kLadderOversampling)));
     }
-    store(plan.k[i], k);
-    store(plan.a1[i], a1);
-    store(plan.a2[i], a2);
-    store(plan.a3[i], a3);
-    // The ladder's rows are read only when it runs in some lane; where it does not run, they are 0.
-    if (!plan.ladder) continue;
-    const ml::simd::I4 run = ml::simd::loadI(plan.ladderRun[i]);
-    store(plan.ladderG[i], select(ladderG, 0.f, run));
-    store(plan.ladderK[i], select(4.6f * (0.3f * amount + 0.7f), 0.f, run));
-    store(plan.ladderMix[i], select(load(plan.ladderFade[i]) * amount, 0.f, run));
+    storeLane(plan.k[i], k);
+    storeLane(plan.a1[i], a1);
+    storeLane(plan.a2[i], a2);
+    storeLane(plan.a3[i], a3);
   }
-  store(plan.lastCalibratedHz, calibrated);
+  storeLane(plan.lastCalibratedHz, calibrated);
+  if (plan.ladder) planLadderCoefficients(plan);
 }
 
 void trackModeChange(ModeTracker& t, int newMode, bool noteStart) {

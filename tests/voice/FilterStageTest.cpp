@@ -222,6 +222,25 @@ TEST_F(FilterStage, NonFiniteRowsNeverReachTheOutput) {
   }
 }
 
+// Resonance rows out of range or not finite filter exactly as their clamped values (NaN as 0), in both
+// builds and with the ladder that the top of the range brings in.
+TEST_F(FilterStage, ResonanceRowsFilterAsClamped) {
+  Rows wild(1000.f, 0.f, 0.f), clamped(1000.f, 0.f, 0.f);
+  const float wildValues[] = {std::nanf(""), -1.f, 5.f, INFINITY, -INFINITY};
+  const float clampedValues[] = {0.f, 0.f, 0.95f, 0.95f, 0.f};
+  for (int i = 0; i < kBlock; ++i) {
+    wild.resonance[i] = wildValues[i % 5];
+    clamped.resonance[i] = clampedValues[i % 5];
+  }
+  for (float saturation : {0.f, 1.f}) {
+    const FilterBlockSetup setup = filterBlockSetup(saturation, kSr);
+    const auto input = [](int n) { return std::sin(0.1f * float(n)); };
+    FilterState a, b;
+    EXPECT_EQ(render(a, setup, wild.inputs(kFilterLowPass), 4, input),
+              render(b, setup, clamped.inputs(kFilterLowPass), 4, input));
+  }
+}
+
 }  // namespace
 
 // Fifteen renders of filter pairs in series (clean: four lane groups, the last partly idle; nonlinear:
