@@ -140,7 +140,9 @@ TEST(VoiceSoftClip, RenderAloneMatchesItsLaneBesideOthers) {
     voiceOutputChains(*beside, 0);
     for (size_t i = 0; i < 64; ++i)
       ASSERT_EQ(alone->blocks[0].out[i], beside->blocks[1].out[i]) << "block " << block << ", sample " << i;
-    if (block == 29) EXPECT_EQ(voices[0].softClip.meanWeight, 1.f);
+    if (block == 29) {
+      EXPECT_EQ(voices[0].softClip.meanWeight, 1.f);
+    }
   }
   EXPECT_EQ(voices[0].softClip.meanWeight, 0.f);
   EXPECT_EQ(voices[0].ampLevel, voices[2].ampLevel);
