@@ -387,9 +387,12 @@ void renderPlainOscillator(const float* phase, const float* modSine, const Oscil
                            FeedbackHistory& fb, float* out) {
   if (!shapedPath(in)) {
     // The modulated phase leaves 0..1 at high FM amounts: wrap it before the polynomial.
+    using namespace ml::simd;
     ml::DSPVector p;
-    for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i)
-      p[i] = wrapPhase(phase[i] + modSine[i] * in.index[i]);
+    for (int i = 0; i < kOscBlockSize; i += 4) {
+      const F4 modulated = add(loadU(phase + i), mul(loadU(modSine + i), loadU(in.index + i)));
+      storeF(p.getBuffer() + i, wrapPhaseLanes(modulated));
+    }
     const ml::DSPVector y = ml::phasorToSine(p);
     for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) out[i] = y[i] * in.carFade[i];
     return;
