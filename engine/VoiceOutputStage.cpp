@@ -565,14 +565,25 @@ void retriggerFade(VoiceState& v, VoiceBlock& b) {
   }
 }
 
+// The largest magnitude of the row, four samples a compare (a NaN sample never counts, as with std::max).
+float rowPeak(const float* x) {
+  using namespace ml::simd;
+  F4 peak = splat(0.f);
+  for (int i = 0; i < kBlock; i += 4) {
+    const F4 a = abs(loadF(x + i));
+    peak = select(a, peak, greaterThan(a, peak));
+  }
+  alignas(16) float lanes[4];
+  storeF(lanes, peak);
+  return std::max(std::max(lanes[0], lanes[1]), std::max(lanes[2], lanes[3]));
+}
+
 void meters(const VoiceContext& ctx, VoiceState& v, const VoiceBlock& b) {
   if (b.voice < 0) return;
-  float peak = 0.f;
+  const float peak = rowPeak(b.out.getConstBuffer());
+  // The sum in sample order, so that the meter's value stays what it was.
   float sum = 0.f;
-  for (int i = 0; i < kBlock; ++i) {
-    peak = std::max(peak, std::fabs(b.out[i]));
-    sum += b.out[i] * b.out[i];
-  }
+  for (int i = 0; i < kBlock; ++i) sum += b.out[i] * b.out[i];
   if (v.kitSlot >= 0 && v.kitSlot < PluginProcessor::kNumKitSlots && peak > kSlotSounding) {
     ctx.out.soundingSlotMask.fetch_or(1u << v.kitSlot, std::memory_order_relaxed);
   }
