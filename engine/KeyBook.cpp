@@ -1,17 +1,26 @@
 #include "engine/KeyBook.h"
 
+#include <algorithm>
 #include <cstring>
 
+namespace {
+
+// A key is up when its channel is negative: eight keys a word, in which a key is held unless every byte
+// has its sign bit set.
+constexpr size_t kKeysAWord = sizeof(uint64_t);
+constexpr uint64_t kSignBits = 0x8080808080808080u;
+
+uint64_t channelWord(const std::array<int8_t, KeyBook::kNumKeys>& channel, size_t first) {
+  uint64_t word;
+  std::memcpy(&word, channel.data() + first, sizeof word);
+  return word;
+}
+
+}  // namespace
+
 bool KeyBook::anyKeyHeld() const {
-  // A key is up when its channel is negative: unless every byte has its sign bit set, one is held. Eight
-  // keys a word.
-  constexpr uint64_t kSignBits = 0x8080808080808080u;
   uint64_t all = ~uint64_t{0};
-  for (size_t k = 0; k < channel.size(); k += sizeof all) {
-    uint64_t word;
-    std::memcpy(&word, channel.data() + k, sizeof word);
-    all &= word;
-  }
+  for (size_t k = 0; k < channel.size(); k += kKeysAWord) all &= channelWord(channel, k);
   return (all & kSignBits) != kSignBits;
 }
 
@@ -37,9 +46,13 @@ void KeyBook::forgetEveryKey() {
 
 int KeyBook::lastKeyToGiveBack(const std::array<bool, kNumKeys>& sounding) const {
   int best = -1;
-  for (int k = 1; k < kNumKeys; ++k) {
-    const bool candidate = channel[k] >= 0 && !sounding[k] && order[k] <= orderAtLastEvents;
-    if (candidate && (best < 0 || order[k] > order[best])) best = k;
+  // Only a held key can be given back: the words of eight keys all up are passed over.
+  for (size_t first = 0; first < channel.size(); first += kKeysAWord) {
+    if ((channelWord(channel, first) & kSignBits) == kSignBits) continue;
+    for (int k = std::max<int>(1, int(first)); k < int(first + kKeysAWord); ++k) {
+      const bool candidate = channel[k] >= 0 && !sounding[k] && order[k] <= orderAtLastEvents;
+      if (candidate && (best < 0 || order[k] > order[best])) best = k;
+    }
   }
   return best;
 }

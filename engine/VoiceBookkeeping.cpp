@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/PluginProcessor.h"
+#include "engine/voice/EnvelopeModels.h"
 
 namespace {
 
@@ -17,14 +18,13 @@ float lastGate(const AllocatorVoice& v) {
   return v.outputs.constRow(AllocatorVoice::kGateRow)[ml::kLastSampleInVector];
 }
 
-// Whether the voice's gate opens in this block, from before (its level at the end of the last block).
+// Whether the voice's gate opens in this block, from before (its level at the end of the last block): the
+// edges of a copy of the row, four samples a compare, rather than a test per sample every block a key is
+// held.
 bool noteStarts(const AllocatorVoice& v, float before) {
-  const float* gate = v.outputs.constRow(AllocatorVoice::kGateRow);
-  for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) {
-    if (gate[i] > 0.0f && before <= 0.0f) return true;
-    before = gate[i];
-  }
-  return false;
+  ml::DSPVector gate;
+  std::copy_n(v.outputs.constRow(AllocatorVoice::kGateRow), ml::kFloatsPerDSPVector, gate.getBuffer());
+  return firstGateRise(gate, before) >= 0;
 }
 
 bool playsKey(size_t note) {

@@ -165,15 +165,14 @@ void voiceEnvelope1Params(const VoiceContext& ctx, VoiceState& v, VoiceBlock& b)
                         b.last[PluginProcessor::kLastEnv1CurveR]};
   const float curves[3] = {own[0] == 0.f ? global : own[0], own[1] == 0.f ? global : own[1],
                            own[2] == 0.f ? global : own[2]};
-  const bool noteStarts = firstGateRise(b.gate, v.prevGate) >= 0;
-  b.env1Shape = voiceEnvelopeShape(ctx, v, 0, noteStarts, b.envNote, b.timeMul, curves);
+  b.env1Shape = voiceEnvelopeShape(ctx, v, 0, b.edges.rises != 0, b.envNote, b.timeMul, curves);
 }
 
 void voiceGateScan(const VoiceContext& ctx, VoiceState& v, VoiceBlock& b) {
   const float oldPrevGate = v.prevGate;
   const float oldVelocity = v.velocity;
   // The last rise starts the note (and cancels any end before it); the last fall after it ends it.
-  const GateEdges edges = gateEdges(b.gate, v.prevGate);
+  const GateEdges& edges = b.edges;
   uint64_t falls = edges.falls;
   if (edges.rises) {
     b.noteStart = 63 - std::countl_zero(edges.rises);  // the highest set bit

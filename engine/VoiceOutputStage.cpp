@@ -45,11 +45,18 @@ void storeChain(VoiceState& v, const OutputChain& s) {
   v.ampLevel = s.ampLevel;
 }
 
-float dcBlockerStep(OutputChain& s, float x, float r) {
-  const float y = x - s.dcX + r * s.dcY;
+// One DC blocker step of a chain state of one voice (T float) or of lanes.
+template <typename T, typename State>
+T dcBlockerStep(State& s, T x, float r) {
+  const T y = x - s.dcX + r * s.dcY;
   s.dcX = x;
   s.dcY = y;
   return y;
+}
+
+template <typename State>
+void gainStep(State& s, float c) {
+  s.gainCurrent = s.gainCurrent + c * (s.gainTarget - s.gainCurrent);
 }
 
 // Env 1 times the note's gain; a note end crossfades from the level held at the end to the release.
@@ -69,7 +76,7 @@ float amplitudeStep(OutputChain& s, const VoiceBlock& b, int i, float c, float x
     s.releaseXfade = std::min(1.f, s.releaseXfade + kReleaseXfadeStep);
   }
   s.ampLevel = env;
-  s.gainCurrent += c * (s.gainTarget - s.gainCurrent);
+  gainStep(s, c);
   return x * (env * s.gainCurrent);
 }
 
@@ -147,35 +154,37 @@ constexpr float kMeanOffBend = 1.f;
 
 using ClipLanes = SoftClipStateOf<ml::simd::Lanes>;
 
-// The rows, gains and soft clip states of up to four voices, one to a lane; the rows of lanes past
-// `lanes` are silent.
+// The soft clip states of up to four voices, one to a lane, and their gains; the lanes past `lanes` run
+// on silence.
 struct ClipLaneSources {
-  std::array<float*, 4> rows;
-  std::array<float, 4> gains;
   std::array<SoftClipState*, 4> states;
+  std::array<float, 4> gains;
   int lanes;
 };
 
-// One float of each lane's soft clip state as lanes (the lanes past src.lanes 0), and back.
-ml::simd::Lanes gatherClipField(const ClipLaneSources& src, float SoftClipState::*field) {
+// One float of each lane's state as lanes (the lanes past `lanes` 0), and back.
+template <typename State>
+ml::simd::Lanes gatherLaneField(const std::array<State*, 4>& states, int lanes, float State::*field) {
   alignas(16) float v[4] = {};
-  for (int l = 0; l < src.lanes; ++l) v[l] = src.states[l]->*field;
+  for (int l = 0; l < lanes; ++l) v[l] = states[l]->*field;
   return ml::simd::Lanes(ml::simd::loadF(v));
 }
 
-void scatterClipField(const ClipLaneSources& src, float SoftClipState::*field, ml::simd::Lanes lanes) {
+template <typename State>
+void scatterLaneField(const std::array<State*, 4>& states, int lanes, float State::*field,
+                      ml::simd::Lanes value) {
   alignas(16) float v[4];
-  ml::simd::storeF(v, lanes.v);
-  for (int l = 0; l < src.lanes; ++l) src.states[l]->*field = v[l];
+  ml::simd::storeF(v, value.v);
+  for (int l = 0; l < lanes; ++l) states[l]->*field = v[l];
 }
 
 ClipLanes gatherClipLanes(const ClipLaneSources& src) {
   ClipLanes s;
   gatherAllpassLanes(s.up, src.lanes, [&](int l) -> const AllpassHalfband& { return src.states[l]->up; });
   gatherAllpassLanes(s.down, src.lanes, [&](int l) -> const AllpassHalfband& { return src.states[l]->down; });
-  s.lastInput = gatherClipField(src, &SoftClipState::lastInput);
-  s.lastDelayed = gatherClipField(src, &SoftClipState::lastDelayed);
-  s.meanWeight = gatherClipField(src, &SoftClipState::meanWeight);
+  s.lastInput = gatherLaneField(src.states, src.lanes, &SoftClipState::lastInput);
+  s.lastDelayed = gatherLaneField(src.states, src.lanes, &SoftClipState::lastDelayed);
+  s.meanWeight = gatherLaneField(src.states, src.lanes, &SoftClipState::meanWeight);
   return s;
 }
 
@@ -185,18 +194,45 @@ void scatterClipLanes(const ClipLanes& s, const ClipLaneSources& src) {
       s.up, src.lanes, [&](int l) -> AllpassHalfband& { return src.states[l]->up; }, every);
   scatterAllpassLanes(
       s.down, src.lanes, [&](int l) -> AllpassHalfband& { return src.states[l]->down; }, every);
-  scatterClipField(src, &SoftClipState::lastInput, s.lastInput);
-  scatterClipField(src, &SoftClipState::lastDelayed, s.lastDelayed);
-  scatterClipField(src, &SoftClipState::meanWeight, s.meanWeight);
+  scatterLaneField(src.states, src.lanes, &SoftClipState::lastInput, s.lastInput);
+  scatterLaneField(src.states, src.lanes, &SoftClipState::lastDelayed, s.lastDelayed);
+  scatterLaneField(src.states, src.lanes, &SoftClipState::meanWeight, s.meanWeight);
 }
 
-// Each lane's mean weight at the end of the block, from the largest bend of its row x.
+// Each lane's mean weight at the end of the block, from the largest bend of its row and its weight before.
+ml::simd::Lanes meanWeightAfterBends(ml::simd::F4 bends, ml::simd::Lanes weight) {
+  using namespace ml::simd;
+  const Lanes on = select(Lanes(1.f), weight, greaterEqual(bends, splat(kMeanOnBend)));
+  return select(Lanes(0.f), on, lessThan(bends, splat(kMeanOffBend)));
+}
+
+// The bend of x at samples from..from + 3, each lane one of them.
+ml::simd::F4 bendsAt(const float* x, int from) {
+  using namespace ml::simd;
+  const F4 previous = loadU(x + from - 1);
+  return abs(add(sub(loadU(x + from), previous), sub(loadU(x + from - 2), previous)));
+}
+
+// The mean weight at the end of the block of one voice's row x.
+float meanWeightAfter(const float* x, float weight) {
+  using namespace ml::simd;
+  // Samples 2..61, then 60..63.
+  F4 bends = bendsAt(x, kBlock - 4);
+  for (int i = 2; i < kBlock - 2; i += 4) bends = max(bends, bendsAt(x, i));
+  alignas(16) float b[4];
+  storeF(b, bends);
+  const float most = std::max(std::max(b[0], b[1]), std::max(b[2], b[3]));
+  alignas(16) float w[4];
+  storeF(w, meanWeightAfterBends(splat(most), Lanes(weight)).v);
+  return w[0];
+}
+
+// The mean weight of each lane of rows x (sample i of each in x[i]).
 ml::simd::Lanes meanWeightAfter(const ml::simd::F4* x, ml::simd::Lanes weight) {
   using namespace ml::simd;
   F4 bends = splat(0.f);
   for (int i = 2; i < kBlock; ++i) bends = max(bends, abs(add(sub(x[i], x[i - 1]), sub(x[i - 2], x[i - 1]))));
-  const Lanes on = select(Lanes(1.f), weight, greaterEqual(bends, splat(kMeanOnBend)));
-  return select(Lanes(0.f), on, lessThan(bends, splat(kMeanOffBend)));
+  return meanWeightAfterBends(bends, weight);
 }
 
 // The 2x samples u clipped in place, each with the clip(before, at, k) of its point and the one before,
@@ -247,29 +283,96 @@ void clipBlock(ml::simd::F4* u, ClipLanes& s, ml::simd::Lanes from, ml::simd::La
   s.lastDelayed = delayed;
 }
 
-// The soft clips of four voices side by side: each row scaled by its voice's gain and clipped at twice
-// the rate between steep minimum-phase half-bands, so that the strong low harmonics of a tone near the
-// top of the band (its second and third) meet the decimator instead of folding back; where the signal is
-// loud and high enough for higher ones to fold back, the clip takes its mean between 2x inputs. The
-// half-bands pass the band flat, with the phase of an allpass (about 2.7 samples of delay at low
-// frequencies) and no latency. Each pass runs one rate change over the block, so that few states are
-// live at once.
-void softClipRows(const ClipLaneSources& src) {
+// The coefficients of the chains' one-poles at the block's rate, the same for every render.
+struct ChainCoeffs {
+  float dcR, gainC;  // DC blocker pole, gain smoother
+  float hpR, lpC;    // the tone stage's DC pole and its low-pass
+};
+
+ChainCoeffs chainCoeffs(float sr) {
+  return {ml::dcBlockerPole(31.4159f, sr), 1.f - std::exp(-1.f / (kGainSeconds * sr)),
+          ml::dcBlockerPole(31.4f, sr), 1.f - std::exp(-62831.855f * (1.f / sr))};
+}
+
+// DC blocker and amplitude of a voice's block with its note events and release crossfade, sample by sample.
+void dcAndAmplitude(VoiceState& v, VoiceBlock& b, const ChainCoeffs& k) {
+  OutputChain s = loadChain(v);
+  float* out = b.out.getBuffer();
+  for (int i = 0; i < kBlock; ++i) out[i] = amplitudeStep(s, b, i, k.gainC, dcBlockerStep(s, out[i], k.dcR));
+  storeChain(v, s);
+}
+
+// True when the block has no note event and no release crossfade: its amplitude is Env 1 times the gain.
+bool plainAmplitude(const VoiceState& v, const VoiceBlock& b) {
+  return b.noteStart < 0 && b.noteEnd < 0 && v.releaseXfade >= 1.f;
+}
+
+// The recursive state of a chain's one-poles outside the soft clip: the DC blocker, the gain and the tone
+// stage. T is float, or lanes of several voices.
+template <typename T>
+struct ChainStateOf {
+  T dcX, dcY, gainTarget, gainCurrent;
+  T clipX, clipY, toneLp;
+};
+
+// Calls f(field of s, the voice's field) for each field.
+template <typename T, typename F>
+void forEachChainField(ChainStateOf<T>& s, F f) {
+  f(s.dcX, &VoiceState::dcX);
+  f(s.dcY, &VoiceState::dcY);
+  f(s.gainTarget, &VoiceState::gainTarget);
+  f(s.gainCurrent, &VoiceState::gainCurrent);
+  f(s.clipX, &VoiceState::clipX);
+  f(s.clipY, &VoiceState::clipY);
+  f(s.toneLp, &VoiceState::toneLp);
+}
+
+// The DC blocker and Env 1 times the gain of a block without note events, in amplitudeStep's order.
+template <typename T>
+T plainAmplitudeStep(ChainStateOf<T>& s, T x, T env, const ChainCoeffs& k) {
+  const T dc = dcBlockerStep(s, x, k.dcR);
+  gainStep(s, k.gainC);
+  return dc * (env * s.gainCurrent);
+}
+
+// A second DC stage and a gentle shelf above about 10 kHz after the soft clip.
+template <typename T>
+T toneStep(ChainStateOf<T>& s, T x, const ChainCoeffs& k) {
+  const T h = (x - s.clipX) + k.hpR * s.clipY;
+  s.clipX = x;
+  s.clipY = h;
+  s.toneLp = s.toneLp + k.lpC * (h - s.toneLp);
+  return s.toneLp + (h - s.toneLp) * kToneShelf;
+}
+
+// The rows as lanes, sample i of each in x[i], and back.
+void rowsToLanes(const std::array<const float*, 4>& rows, ml::simd::F4* x) {
+  for (int i = 0; i < kBlock; i += 4) {
+    for (int l = 0; l < 4; ++l) x[i + l] = ml::simd::loadF(rows[l] + i);
+    ml::simd::transpose4(x[i], x[i + 1], x[i + 2], x[i + 3]);
+  }
+}
+
+void lanesToRows(ml::simd::F4* x, const std::array<float*, 4>& rows) {
+  for (int i = 0; i < kBlock; i += 4) {
+    ml::simd::transpose4(x[i], x[i + 1], x[i + 2], x[i + 3]);
+    for (int l = 0; l < 4; ++l) ml::simd::storeF(rows[l] + i, x[i + l]);
+  }
+}
+
+// The soft clips of the lanes x: each row scaled by its voice's gain and clipped at twice the rate between
+// steep minimum-phase half-bands, so that the strong low harmonics of a tone near the top of the band (its
+// second and third) meet the decimator instead of folding back; where the signal is loud and high enough
+// for higher ones to fold back, the clip takes its mean between 2x inputs. The half-bands pass the band
+// flat, with the phase of an allpass (about 2.7 samples of delay at low frequencies) and no latency. Each
+// pass runs one rate change over the block, so that few states are live at once.
+void softClipLanes(ml::simd::F4* x, const ClipLaneSources& src) {
   using namespace ml::simd;
   ClipLanes s = gatherClipLanes(src);
   const F4 gain = fromLanes(src.gains[0], src.gains[1], src.gains[2], src.gains[3]);
-  const std::array<float*, 4>& rows = src.rows;
-  F4 x[kBlock];      // sample i of each row
-  F4 u[2 * kBlock];  // at twice the rate: the samples, then the clipped samples
-  for (int i = 0; i < kBlock; i += 4) {
-    F4 x0 = loadF(rows[0] + i), x1 = loadF(rows[1] + i), x2 = loadF(rows[2] + i), x3 = loadF(rows[3] + i);
-    transpose4(x0, x1, x2, x3);
-    x[i] = mul(x0, gain);
-    x[i + 1] = mul(x1, gain);
-    x[i + 2] = mul(x2, gain);
-    x[i + 3] = mul(x3, gain);
-  }
+  for (int i = 0; i < kBlock; ++i) x[i] = mul(x[i], gain);
   const Lanes weight = meanWeightAfter(x, s.meanWeight);
+  F4 u[2 * kBlock];  // at twice the rate: the samples, then the clipped samples
   for (int i = 0; i < kBlock; ++i) {
     const HalfbandPairOf<Lanes> pair = allpassInterpolate(s.up, Lanes(x[i]));
     u[2 * i] = pair.first.v;
@@ -278,63 +381,160 @@ void softClipRows(const ClipLaneSources& src) {
   clipBlock(u, s, s.meanWeight, weight, src.lanes);
   s.meanWeight = weight;
   for (int i = 0; i < kBlock; ++i) x[i] = allpassDecimate(s.down, Lanes(u[2 * i]), Lanes(u[2 * i + 1])).v;
-  for (int i = 0; i < kBlock; i += 4) {
-    transpose4(x[i], x[i + 1], x[i + 2], x[i + 3]);
-    for (int k = 0; k < 4; ++k) storeF(rows[k] + i, x[i + k]);
-  }
   scatterClipLanes(s, src);
 }
 
-// DC blocker and amplitude in one pass.
-void dcAndAmplitude(VoiceState& v, VoiceBlock& b) {
-  const float dcR = ml::dcBlockerPole(31.4159f, b.sr);
-  const float gainC = 1.f - std::exp(-1.f / (kGainSeconds * b.sr));
-  OutputChain s = loadChain(v);
-  float* out = b.out.getBuffer();
-  if (b.noteStart < 0 && b.noteEnd < 0 && s.releaseXfade >= 1.f) {
-    // No note event and no release crossfade: the amplitude is Env 1 times the gain.
-    for (int i = 0; i < kBlock; ++i) {
-      const float dc = dcBlockerStep(s, out[i], dcR);
-      s.gainCurrent += gainC * (s.gainTarget - s.gainCurrent);
-      out[i] = dc * (b.env1Raw[i] * s.gainCurrent);
-    }
-    s.ampLevel = b.env1Raw[kBlock - 1];
-  } else {
-    for (int i = 0; i < kBlock; ++i) out[i] = amplitudeStep(s, b, i, gainC, dcBlockerStep(s, out[i], dcR));
+// One voice's steep half-band with its two allpass chains side by side in lanes 0 and 1 (lanes 2 and 3
+// idle, with coefficients 0): each pair of sections of allpassChains is one lane operation. Lane 0 holds
+// the chain of the even sections when `odd` is 0, of the odd sections when it is 1.
+struct AllpassChainPair {
+  static constexpr int kPairs = SteepAllpassDesign::kSections / 2;
+  ml::simd::F4 x[kPairs], y[kPairs], coeff[kPairs];
+};
+
+AllpassChainPair chainPair(const AllpassHalfband& h, int odd) {
+  using ml::simd::fromLanes;
+  AllpassChainPair s;
+  for (int p = 0; p < AllpassChainPair::kPairs; ++p) {
+    const int lane0 = 2 * p + odd;
+    const int lane1 = 2 * p + 1 - odd;
+    s.x[p] = fromLanes(h.x[lane0], h.x[lane1], 0.f, 0.f);
+    s.y[p] = fromLanes(h.y[lane0], h.y[lane1], 0.f, 0.f);
+    s.coeff[p] = fromLanes(SteepAllpassDesign::kCoeffs[lane0], SteepAllpassDesign::kCoeffs[lane1], 0.f, 0.f);
   }
-  storeChain(v, s);
+  return s;
 }
 
-// The soft clip of renders first..first + n - 1 (n at most 4); the lanes past n run on silence.
-void softClipRenders(VoiceRenders& renders, int first, int n) {
+void storeChainPair(const AllpassChainPair& s, int odd, AllpassHalfband& h) {
+  for (int p = 0; p < AllpassChainPair::kPairs; ++p) {
+    alignas(16) float x[4], y[4];
+    ml::simd::storeF(x, s.x[p]);
+    ml::simd::storeF(y, s.y[p]);
+    h.x[2 * p + odd] = x[0];
+    h.x[2 * p + 1 - odd] = x[1];
+    h.y[2 * p + odd] = y[0];
+    h.y[2 * p + 1 - odd] = y[1];
+  }
+}
+
+// Both chains one step on, in allpassChains' order of operations.
+inline ml::simd::F4 chainPairStep(AllpassChainPair& s, ml::simd::F4 in) {
+  using namespace ml::simd;
+  for (int p = 0; p < AllpassChainPair::kPairs; ++p) {
+    const F4 out = add(mul(sub(in, s.y[p]), s.coeff[p]), s.x[p]);
+    s.x[p] = in;
+    s.y[p] = in = out;
+  }
+  return in;
+}
+
+// The soft clip of one voice's row, as softClipLanes gives it. Sample by sample, the clip itself needs no
+// lanes of voices: it takes four 2x samples of the row at once, between half-bands that run their two
+// chains side by side. Only the mean, which runs a recursion along the 2x samples, takes the lanes.
+void softClipRow(float* row, SoftClipState& state, float gain) {
+  using namespace ml::simd;
+  alignas(16) float x[kBlock];
+  for (int i = 0; i < kBlock; i += 4) storeF(x + i, mul(loadF(row + i), splat(gain)));
+  const float weight = meanWeightAfter(x, state.meanWeight);
+  if (state.meanWeight != 0.f || weight != 0.f) {
+    alignas(16) float spareRow[kBlock]{};
+    F4 lanes[kBlock];
+    rowsToLanes({row, spareRow, spareRow, spareRow}, lanes);
+    softClipLanes(lanes, {{&state}, {gain}, 1});
+    lanesToRows(lanes, {row, spareRow, spareRow, spareRow});
+    return;
+  }
+  alignas(16) float u[2 * kBlock + 2];  // two floats past the end for the idle lanes
+  AllpassChainPair up = chainPair(state.up, 0);
+  for (int i = 0; i < kBlock; ++i) storeU(u + 2 * i, chainPairStep(up, splat(x[i])));
+  storeChainPair(up, 0, state.up);
+  state.lastInput = u[2 * kBlock - 1];
+  for (int k = 0; k < 2 * kBlock; k += 4) storeF(u + k, clipSample(Lanes(loadF(u + k))).v);
+  AllpassChainPair down = chainPair(state.down, 1);
+  alignas(16) float chains[4 * kBlock];  // lanes 0 and 1 of each step: the odd and the even chain
+  for (int i = 0; i < kBlock; ++i) storeF(chains + 4 * i, chainPairStep(down, loadU(u + 2 * i)));
+  storeChainPair(down, 1, state.down);
+  for (int i = 0; i < kBlock; ++i) row[i] = 0.5f * (chains[4 * i + 1] + chains[4 * i]);
+}
+
+// The output chain of one voice, its one-poles sample by sample; `amplitude` when it runs the DC blocker
+// and the amplitude of a block without note events too.
+void voiceChain(VoiceState& v, VoiceBlock& b, bool amplitude, const ChainCoeffs& k) {
+  ChainStateOf<float> s;
+  forEachChainField(s, [&](float& field, float VoiceState::*member) { field = v.*member; });
+  float* row = b.out.getBuffer();
+  if (amplitude) {
+    for (int i = 0; i < kBlock; ++i) row[i] = plainAmplitudeStep(s, row[i], b.env1Raw[i], k);
+    v.ampLevel = b.env1Raw[kBlock - 1];
+  }
+  softClipRow(row, v.softClip, b.gainMul);
+  for (int i = 0; i < kBlock; ++i) row[i] = toneStep(s, row[i], k);
+  forEachChainField(s, [&](float field, float VoiceState::*member) { v.*member = field; });
+}
+
+// The output chains of up to four voices, one to a lane: their rows, Env 1 rows and states, the lanes
+// past `lanes` silent; `amplitude` as for voiceChain.
+struct ChainLaneSources {
+  std::array<float*, 4> rows;
+  std::array<const float*, 4> env;
+  std::array<VoiceState*, 4> voices;
+  ClipLaneSources clips;
+  int lanes;
+  bool amplitude;
+};
+
+// The output chains of the lanes side by side.
+void chainLanes(const ChainLaneSources& src, const ChainCoeffs& k) {
+  using ml::simd::Lanes;
+  ChainStateOf<Lanes> s;
+  forEachChainField(s, [&](Lanes& field, float VoiceState::*member) {
+    field = gatherLaneField(src.voices, src.lanes, member);
+  });
+  ml::simd::F4 x[kBlock];
+  rowsToLanes({src.rows[0], src.rows[1], src.rows[2], src.rows[3]}, x);
+  if (src.amplitude) {
+    ml::simd::F4 env[kBlock];
+    rowsToLanes(src.env, env);
+    for (int i = 0; i < kBlock; ++i) x[i] = plainAmplitudeStep(s, Lanes(x[i]), Lanes(env[i]), k).v;
+    for (int l = 0; l < src.lanes; ++l) src.voices[l]->ampLevel = src.env[l][kBlock - 1];
+  }
+  softClipLanes(x, src.clips);
+  for (int i = 0; i < kBlock; ++i) x[i] = toneStep(s, Lanes(x[i]), k).v;
+  lanesToRows(x, src.rows);
+  forEachChainField(s, [&](Lanes field, float VoiceState::*member) {
+    scatterLaneField(src.voices, src.lanes, member, field);
+  });
+}
+
+// The output chains of renders first..first + n - 1 (n at most 4). A block with a note event or a release
+// crossfade among them takes the DC blockers and amplitudes of all of them sample by sample first.
+void outputChainGroup(VoiceRenders& renders, int first, int n, const ChainCoeffs& k) {
+  bool amplitude = true;
+  for (int l = 0; l < n; ++l)
+    amplitude = amplitude && plainAmplitude(*renders.voices[first + l], renders.blocks[first + l]);
+  if (!amplitude) {
+    for (int l = 0; l < n; ++l) dcAndAmplitude(*renders.voices[first + l], renders.blocks[first + l], k);
+  }
+  if (n == 1) {
+    voiceChain(*renders.voices[first], renders.blocks[first], amplitude, k);
+    return;
+  }
   alignas(16) float spareRow[kBlock]{};
-  ClipLaneSources src{{spareRow, spareRow, spareRow, spareRow}, {}, {}, n};
-  for (int k = 0; k < n; ++k) {
-    src.states[k] = &renders.voices[first + k]->softClip;
-    src.rows[k] = renders.blocks[first + k].out.getBuffer();
-    src.gains[k] = renders.blocks[first + k].gainMul;
+  ChainLaneSources src{{spareRow, spareRow, spareRow, spareRow},
+                       {spareRow, spareRow, spareRow, spareRow},
+                       {},
+                       {{}, {}, n},
+                       n,
+                       amplitude};
+  for (int l = 0; l < n; ++l) {
+    VoiceBlock& b = renders.blocks[first + l];
+    src.voices[l] = renders.voices[first + l];
+    src.rows[l] = b.out.getBuffer();
+    src.env[l] = b.env1Raw.getConstBuffer();
+    src.clips.states[l] = &src.voices[l]->softClip;
+    src.clips.gains[l] = b.gainMul;
   }
-  softClipRows(src);
-}
-
-// A second DC stage and a gentle shelf above about 10 kHz after the soft clip.
-void toneRow(VoiceState& v, VoiceBlock& b) {
-  const float hpR = ml::dcBlockerPole(31.4f, b.sr);
-  const float lpC = 1.f - std::exp(-62831.855f * b.invSr);
-  float x = v.clipX;
-  float y = v.clipY;
-  float lp = v.toneLp;
-  float* out = b.out.getBuffer();
-  for (int i = 0; i < kBlock; ++i) {
-    const float h = (out[i] - x) + hpR * y;
-    x = out[i];
-    y = h;
-    lp += lpC * (h - lp);
-    out[i] = lp + (h - lp) * kToneShelf;
-  }
-  v.clipX = x;
-  v.clipY = y;
-  v.toneLp = lp;
+  chainLanes(src, k);
 }
 
 // A retriggered voice fades its new note in over 96 samples, from the level it had when no tail
@@ -365,14 +565,25 @@ void retriggerFade(VoiceState& v, VoiceBlock& b) {
   }
 }
 
+// The largest magnitude of the row, four samples a compare (a NaN sample never counts, as with std::max).
+float rowPeak(const float* x) {
+  using namespace ml::simd;
+  F4 peak = splat(0.f);
+  for (int i = 0; i < kBlock; i += 4) {
+    const F4 a = abs(loadF(x + i));
+    peak = select(a, peak, greaterThan(a, peak));
+  }
+  alignas(16) float lanes[4];
+  storeF(lanes, peak);
+  return std::max(std::max(lanes[0], lanes[1]), std::max(lanes[2], lanes[3]));
+}
+
 void meters(const VoiceContext& ctx, VoiceState& v, const VoiceBlock& b) {
   if (b.voice < 0) return;
-  float peak = 0.f;
+  const float peak = rowPeak(b.out.getConstBuffer());
+  // The sum in sample order, so that the meter's value stays what it was.
   float sum = 0.f;
-  for (int i = 0; i < kBlock; ++i) {
-    peak = std::max(peak, std::fabs(b.out[i]));
-    sum += b.out[i] * b.out[i];
-  }
+  for (int i = 0; i < kBlock; ++i) sum += b.out[i] * b.out[i];
   if (v.kitSlot >= 0 && v.kitSlot < PluginProcessor::kNumKitSlots && peak > kSlotSounding) {
     ctx.out.soundingSlotMask.fetch_or(1u << v.kitSlot, std::memory_order_relaxed);
   }
@@ -387,9 +598,11 @@ void meters(const VoiceContext& ctx, VoiceState& v, const VoiceBlock& b) {
 }  // namespace
 
 void voiceOutputChains(VoiceRenders& renders, int first) {
-  for (int r = first; r < renders.count; ++r) dcAndAmplitude(*renders.voices[r], renders.blocks[r]);
-  for (int r = first; r < renders.count; r += 4) softClipRenders(renders, r, std::min(4, renders.count - r));
-  for (int r = first; r < renders.count; ++r) toneRow(*renders.voices[r], renders.blocks[r]);
+  if (first >= renders.count) return;
+  // Every render begun in a block has the engine's sample rate.
+  const ChainCoeffs k = chainCoeffs(renders.blocks[first].sr);
+  for (int r = first; r < renders.count; r += 4)
+    outputChainGroup(renders, r, std::min(4, renders.count - r), k);
 }
 
 void voiceOutputStage(const VoiceContext& ctx, VoiceState& v, VoiceBlock& b) {

@@ -168,6 +168,7 @@ const ml::DSPVector& PluginProcessor::finishVoiceRender(int r) {
 }
 
 void voiceBlockPrologue(const VoiceContext& ctx, VoiceState& v, VoiceBlock& b) {
+  b.edges = gateEdges(b.gate, v.prevGate);
   b.kitSlotBefore = v.kitSlot;
   if (b.voice >= 0) {
     const uint32_t epoch = ctx.snapshotEpoch.load(std::memory_order_acquire);
@@ -182,7 +183,7 @@ void voiceBlockPrologue(const VoiceContext& ctx, VoiceState& v, VoiceBlock& b) {
   }
   const int base = ctx.kitBaseKey.load(std::memory_order_relaxed);
   // A release tail keeps its slot, and with it the slot's note.
-  if (b.voice >= 0 && firstGateRise(b.gate, v.prevGate) >= 0) {
+  if (b.voice >= 0 && b.edges.rises != 0) {
     // The slot follows the key the allocator plays, not the pitch row (which may still glide from
     // the previous note, or start late in the block).
     const int key = static_cast<int>(ctx.allocator.getVoice(b.voice).creatorKeyIdx);

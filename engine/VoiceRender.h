@@ -59,6 +59,7 @@ struct VoiceBlockValues {
   float gainMul{1.f};
 
   // Gate scan.
+  GateEdges edges;  // of the gate row against the voice's last gate, as the block begins
   int noteStart{-1};
   int noteEnd{-1};
   bool retrigger{false};

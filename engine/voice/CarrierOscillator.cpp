@@ -83,10 +83,24 @@ inline float shapedSample(float p, int i, const OscillatorInputs& in, const floa
 
 namespace {
 
-// The row limited by limitLanes(x, |x|) and its fade row by fadeLanes(|x|); non-finite lanes give 0.
-template <typename Limit, typename Fade>
-void limitIncrementRow(float* row, float* fade, Limit&& limitLanes, Fade&& fadeLanes) {
+// True when every sample of the row is at most bound in magnitude (never with a NaN sample).
+bool rowWithin(const float* row, float bound) {
   using namespace ml::simd;
+  I4 within = splatI(-1);
+  for (int i = 0; i < kOscBlockSize; i += 4)
+    within = andMask(within, greaterEqual(splat(bound), abs(loadF(row + i))));
+  return allSet(within);
+}
+
+// The row limited by limitLanes(x, |x|) and its fade row by fadeLanes(|x|); non-finite lanes give 0. A row
+// within `untouched`, where neither the limit nor the fade bites, is left as it is under a fade of 1.
+template <typename Limit, typename Fade>
+void limitIncrementRow(float* row, float* fade, float untouched, Limit&& limitLanes, Fade&& fadeLanes) {
+  using namespace ml::simd;
+  if (rowWithin(row, untouched)) {
+    std::fill_n(fade, kOscBlockSize, 1.f);
+    return;
+  }
   for (int i = 0; i < kOscBlockSize; i += 4) {
     const F4 x = loadF(row + i);
     const F4 a = abs(x);
@@ -101,7 +115,7 @@ void limitIncrementRow(float* row, float* fade, Limit&& limitLanes, Fade&& fadeL
 void limitModulatorIncrement(float* mod, float* modFade) {
   using namespace ml::simd;
   limitIncrementRow(
-      mod, modFade,
+      mod, modFade, kModFadeStart,
       [](F4 m, F4 a) {
         const F4 held = copySign(select(a, splat(kModMax), lessThan(a, splat(kModMax))), m);
         return select(held, m, greaterThan(a, splat(kModFadeStart)));
@@ -115,7 +129,7 @@ void limitModulatorIncrement(float* mod, float* modFade) {
 void limitCarrierIncrement(float* car, float* carFade) {
   using namespace ml::simd;
   limitIncrementRow(
-      car, carFade,
+      car, carFade, kCarrierMaxIncrement,
       [](F4 c, F4 a) {
         return select(copySign(splat(kCarFadeEnd), c), c, greaterThan(a, splat(kCarFadeEnd)));
       },
@@ -373,9 +387,12 @@ void renderPlainOscillator(const float* phase, const float* modSine, const Oscil
                            FeedbackHistory& fb, float* out) {
   if (!shapedPath(in)) {
     // The modulated phase leaves 0..1 at high FM amounts: wrap it before the polynomial.
+    using namespace ml::simd;
     ml::DSPVector p;
-    for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i)
-      p[i] = wrapPhase(phase[i] + modSine[i] * in.index[i]);
+    for (int i = 0; i < kOscBlockSize; i += 4) {
+      const F4 modulated = add(loadU(phase + i), mul(loadU(modSine + i), loadU(in.index + i)));
+      storeF(p.getBuffer() + i, wrapPhaseLanes(modulated));
+    }
     const ml::DSPVector y = ml::phasorToSine(p);
     for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) out[i] = y[i] * in.carFade[i];
     return;

@@ -1,6 +1,7 @@
 // Shared 15-tap half-band filter and the 2x oversampler that runs a shaper above the base rate.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <type_traits>
 
@@ -158,17 +159,18 @@ inline void rollHalfband(HalfbandRing& r, const float* src) {
   r.index = 0;
 }
 
+// The inputs of the zero-stuffed signal in an up ring: its window's odd places (the even ones hold the
+// stuffed zeros, which the interpolation never meets).
+inline constexpr int kHalfbandInputHistory = Oversampler2x::kTaps / 2;
+
 // out[2i] and out[2i + 1] for i < n (n a multiple of 4, at most kMaxBlock) as halfbandInterpolate gives
-// them for input i, from the zero-stuffed signal `stuffed` whose first 15 samples are the up ring's history
-// and whose input i sits at 15 + 2i. The inputs are taken apart from the zeros first, so that each tap reads
-// four neighbouring inputs at once; every output keeps halfbandInterpolate's order of sums.
-inline void halfbandInterpolateRow(const float* stuffed, float* out, int n) {
+// them for input i, from the inputs whose first kHalfbandInputHistory are the up ring's and whose input i
+// sits at kHalfbandInputHistory + i. The even tap j of an input's first output meets the input j / 2 steps
+// before it and the centre tap of its second the input 3 steps before, so each tap reads four neighbouring
+// inputs at once; every output keeps halfbandInterpolate's order of sums.
+inline void halfbandInterpolateRow(const float* inputs, float* out, int n) {
   using namespace ml::simd;
   constexpr int kCentre = Oversampler2x::kTaps / 2;
-  // inputs[m] = stuffed[2m + 1]: input i is inputs[i + 7], the even tap j of its first output meets
-  // inputs[i + 7 - j / 2] and the centre tap of its second inputs[i + 4].
-  float inputs[Oversampler2x::kMaxBlock + kCentre];
-  for (int m = 0; m < n + kCentre; ++m) inputs[m] = stuffed[2 * m + 1];
   const float* taps = HalfbandTapsOf<float>::doubled;
   for (int i = 0; i < n; i += 4) {
     F4 first = splat(0.f);
@@ -192,8 +194,17 @@ inline void halfbandDecimate(const float* in, float* out, int n) {
   // the even taps j and odd[k + 3] at the centre tap 7.
   float even[kMaxOut + 7];
   float odd[kMaxOut + 3];
-  for (int m = 0; m < n + 7; ++m) even[m] = in[2 * m + 2];
-  for (int m = 0; m < n + 3; ++m) odd[m] = in[2 * m + 3];
+  // Four of each from eight samples at a time, the rest one by one.
+  for (int m = 0; m < n; m += 4) {
+    const F4 a = loadU(in + 2 * m + 2);
+    const F4 b = loadU(in + 2 * m + 6);
+    const F4 low = interleaveLow(a, b);
+    const F4 high = interleaveHigh(a, b);
+    storeU(even + m, interleaveLow(low, high));
+    storeU(odd + m, interleaveHigh(low, high));
+  }
+  for (int m = n; m < n + 7; ++m) even[m] = in[2 * m + 2];
+  for (int m = n; m < n + 3; ++m) odd[m] = in[2 * m + 3];
   const float* src[Oversampler2x::kNumNz];
   F4 taps[Oversampler2x::kNumNz];
   for (int t = 0; t < Oversampler2x::kNumNz; ++t) {
@@ -212,32 +223,32 @@ inline void halfbandDecimate(const float* in, float* out, int n) {
 template <typename ShapeRow>
 void Oversampler2x::processBlockRows(const float* in, float* out, int n, ShapeRow&& shapeRow) {
   constexpr int kHistory = HalfbandRing::kLength;
-  // Zero-stuffed input after the up ring's history: x_i sits at kHistory + 2i.
-  float stuffed[kHistory + 2 * kMaxBlock];
+  // The inputs after the up ring's: x_i sits at kHalfbandInputHistory + i.
+  float inputs[kHalfbandInputHistory + kMaxBlock];
+  for (int m = 0; m < kHalfbandInputHistory; ++m) inputs[m] = up.window()[2 * m + 1];
+  std::copy_n(in, n, inputs + kHalfbandInputHistory);
   // The shaped 2x signal after the down ring's history.
   float shaped[kHistory + 2 * kMaxBlock];
-  unrollHalfband(up, stuffed);
   unrollHalfband(down, shaped);
-  for (int i = 0; i < n; ++i) {
-    stuffed[kHistory + 2 * i] = in[i];
-    stuffed[kHistory + 2 * i + 1] = 0.f;
-  }
   // Whole groups of four samples side by side, the rest one at a time.
   const int whole = n & ~3;
-  halfbandInterpolateRow(stuffed, shaped + kHistory, whole);
+  halfbandInterpolateRow(inputs, shaped + kHistory, whole);
+  const float* taps = HalfbandTapsOf<float>::doubled;
   for (int i = whole; i < n; ++i) {
-    // The window ending at x_i, then the one ending at the zero after it (as halfbandInterpolate).
-    const float* w = stuffed + 2 * i + 1;
+    // As halfbandInterpolateRow, one input.
     float first = 0.f;
 #pragma GCC unroll 8
-    for (int32_t j = 0; j < kTaps; j += 2) first += halfbandTerm(w, j, HalfbandTapsOf<float>::doubled);
+    for (int32_t j = 0; j < kTaps; j += 2) first += taps[j] * inputs[i + kHalfbandInputHistory - j / 2];
     shaped[kHistory + 2 * i] = first;
-    shaped[kHistory + 2 * i + 1] = halfbandTerm(w + 1, kTaps / 2, HalfbandTapsOf<float>::doubled);
+    shaped[kHistory + 2 * i + 1] = taps[kTaps / 2] * inputs[i + 4];
   }
   shapeRow(shaped + kHistory);
   halfbandDecimate(shaped, out, whole);
   for (int i = whole; i < n; ++i) out[i] = halfbandDot(shaped + 2 * i + 2);
-  rollHalfband(up, stuffed + 2 * n);
+  // The up ring as the zero-stuffed signal leaves it: the last inputs with zeros between.
+  float upWindow[kHistory];
+  for (int k = 0; k < kHistory; ++k) upWindow[k] = k % 2 ? inputs[n + k / 2] : 0.f;
+  rollHalfband(up, upWindow);
   rollHalfband(down, shaped + 2 * n);
 }
 

@@ -272,12 +272,15 @@ void doubleRow(const float* in, float* out) {
 }
 
 // The fold's per-block rows: amount clamped to 1..8 (NaN as 1), half the clamped bias, the shaper's
-// gain, the wet share and the character, the last three at twice the rate.
+// gain, the wet share and the character, the last three at twice the rate. When the amount and the bias
+// hold one value over the block (the patch at rest), the rows are steady: bias2x[0], gain2x[0] and wet[0]
+// stand for them, and the rest is not filled.
 struct FoldRows {
   alignas(16) float wet[kBlock];
   alignas(16) float bias2x[2 * kBlock];
   alignas(16) float gain2x[2 * kBlock];
   alignas(16) float character2x[2 * kBlock];
+  bool steady{false};
 };
 
 // The largest amount of the block, at least 1 (NaN amounts never count); the amounts go to amount.
@@ -296,30 +299,64 @@ float foldAmounts(const FoldInputs& in, float* amount) {
   return m;
 }
 
+// True when every value of the row equals its first (a NaN never does).
+bool steadyRow(const float* row) {
+  using namespace ml::simd;
+  const F4 first = splat(row[0]);
+  I4 same = equal(first, first);
+  for (int i = 0; i < kBlock; i += 4) same = andMask(same, equal(loadF(row + i), first));
+  return allSet(same);
+}
+
 void fillFoldRows(const FoldInputs& in, const float* amount, bool character, FoldRows& r) {
   using namespace ml::simd;
-  alignas(16) float bias[kBlock], gain[kBlock], charRow[kBlock];
-  for (int i = 0; i < kBlock; i += 4) {
+  alignas(16) float biasIn[kBlock], bias[kBlock], gain[kBlock];
+  for (int i = 0; i < kBlock; i += 4)
+    storeF(biasIn + i, add(add(loadU(in.bias + i), loadU(in.biasRoute + i)), splat(in.biasOffset)));
+  r.steady = steadyRow(amount) && steadyRow(biasIn);
+  for (int i = 0; i < (r.steady ? 4 : kBlock); i += 4) {
     const F4 g = clampLanes(loadF(amount + i), splat(1.f), splat(8.f));
-    const F4 b = add(add(loadU(in.bias + i), loadU(in.biasRoute + i)), splat(in.biasOffset));
-    storeF(bias + i, mul(splat(0.5f), clampLanes(b, splat(-1.f), splat(1.f))));
+    storeF(bias + i, mul(splat(0.5f), clampLanes(loadF(biasIn + i), splat(-1.f), splat(1.f))));
     storeF(gain + i, mul(splat(1.5707964f), g));
     storeF(r.wet + i, clampLanes(mul(sub(g, splat(1.f)), splat(5.f)), splat(0.f), splat(1.f)));
-    if (character) {
-      const F4 c = add(add(loadU(in.character + i), loadU(in.characterRoute + i)), splat(in.characterOffset));
-      storeF(charRow + i, clampLanes(c, splat(0.f), splat(1.f)));
-    }
   }
-  doubleRow(bias, r.bias2x);
-  doubleRow(gain, r.gain2x);
-  if (character) doubleRow(charRow, r.character2x);
+  if (r.steady) {
+    r.bias2x[0] = bias[0];
+    r.gain2x[0] = gain[0];
+  } else {
+    doubleRow(bias, r.bias2x);
+    doubleRow(gain, r.gain2x);
+  }
+  if (!character) return;
+  alignas(16) float charRow[kBlock];
+  for (int i = 0; i < kBlock; i += 4) {
+    const F4 c = add(add(loadU(in.character + i), loadU(in.characterRoute + i)), splat(in.characterOffset));
+    storeF(charRow + i, clampLanes(c, splat(0.f), splat(1.f)));
+  }
+  doubleRow(charRow, r.character2x);
 }
 
 // The shaper's input (u + bias) x gain of each 2x sample, into v (either may be unaligned).
 void shaperInput(const float* u, const FoldRows& r, float* v) {
   using namespace ml::simd;
+  if (r.steady) {
+    const F4 bias = splat(r.bias2x[0]);
+    const F4 gain = splat(r.gain2x[0]);
+    for (int k = 0; k < 2 * kBlock; k += 4) storeU(v + k, mul(add(loadU(u + k), bias), gain));
+    return;
+  }
   for (int k = 0; k < 2 * kBlock; k += 4)
     storeU(v + k, mul(add(loadU(u + k), loadF(r.bias2x + k)), loadF(r.gain2x + k)));
+}
+
+// The row mixed towards the folded row y by the wet share.
+void mixWet(float* row, const float* y, const FoldRows& r) {
+  if (r.steady) {
+    const float wet = r.wet[0];
+    for (int i = 0; i < kBlock; ++i) row[i] = row[i] + (y[i] - row[i]) * wet;
+    return;
+  }
+  for (int i = 0; i < kBlock; ++i) row[i] = row[i] + (y[i] - row[i]) * r.wet[i];
 }
 
 // Each 2x shaper input's predecessor (last before v[0]), into p. The sine and Serge folds are taken there,
@@ -391,5 +428,5 @@ void foldStage(float* row, FoldState& state, const FoldInputs& in) {
       ml::sinApprox(u, 2 * kBlock);
     }
   });
-  for (int i = 0; i < kBlock; ++i) row[i] = row[i] + (y[i] - row[i]) * r.wet[i];
+  mixWet(row, y, r);
 }

@@ -287,4 +287,24 @@ TEST_F(Notes, AllNotesOffKeepsVoicesAllSoundOffClearsThem) {
   EXPECT_TRUE(engine->allocator.events.empty());
 }
 
+// The key given back is the held key pressed last before this block's events that no voice sounds, from
+// anywhere on the keyboard; key 0 never is.
+TEST(KeyBookTest, GivesBackTheLastHeldKeyNoVoiceSounds) {
+  KeyBook book;
+  std::array<bool, KeyBook::kNumKeys> sounding{};
+  EXPECT_EQ(book.lastKeyToGiveBack(sounding), -1);
+  for (const int key : {0, 127, 8, 63, 7, 64}) book.press(key, 1, 0.5f);
+  book.orderAtLastEvents = book.orderCounter;
+  book.press(100, 1, 0.5f);  // in this block
+  EXPECT_EQ(book.lastKeyToGiveBack(sounding), 64);
+  sounding[64] = true;
+  EXPECT_EQ(book.lastKeyToGiveBack(sounding), 7);
+  book.keyUp(7);
+  EXPECT_EQ(book.lastKeyToGiveBack(sounding), 63);
+  sounding[63] = sounding[8] = true;
+  EXPECT_EQ(book.lastKeyToGiveBack(sounding), 127);
+  sounding[127] = true;
+  EXPECT_EQ(book.lastKeyToGiveBack(sounding), -1);
+}
+
 }  // namespace

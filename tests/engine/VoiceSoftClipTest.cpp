@@ -1,7 +1,9 @@
-// The voice's soft clip: a loud tone near the top of the band folds no harmonics back, and a loud low
-// tone keeps the clip's harmonics as a clip sample by sample makes them.
+// The voice's soft clip: a loud tone near the top of the band folds no harmonics back, a loud low tone
+// keeps the clip's harmonics as a clip sample by sample makes them, and a render alone gives what it
+// gives beside others.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <complex>
 #include <memory>
@@ -98,6 +100,52 @@ TEST(VoiceSoftClip, LoudLowToneKeepsTheHarmonicsOfTheClip) {
           << "amplitude " << amplitude << ", harmonic " << h;
     }
   }
+}
+
+// A block of a voice's tone at hz and amplitude on a note that starts in block 2 and ends in block 40.
+void toneBlock(VoiceBlock& b, int block, double hz, float amplitude) {
+  constexpr double kRate = 48000.0;
+  b.sr = float(kRate);
+  b.invSr = float(1.0 / kRate);
+  b.gainMul = 1.1f;
+  b.noteStart = block == 2 ? 10 : -1;
+  b.noteEnd = block == 40 ? 20 : -1;
+  b.gate = block >= 2 && block < 40 ? 0.8f : 0.f;
+  for (size_t i = 0; i < 64; ++i) {
+    const double n = double(64 * block) + double(i);
+    b.env1Raw[i] = float(0.9 * std::exp(-n / 4000.0));
+    b.out[i] = amplitude * float(std::sin(2.0 * kPi * hz * n / kRate));
+  }
+}
+
+// A loud tone near the top of the band (the clip's mean), then a low one (sample by sample), through a
+// note start and end, alone and as the second of three renders side by side. (Lanes that clip in different
+// ways at once cross over between the two, which rounds apart from either.)
+TEST(VoiceSoftClip, RenderAloneMatchesItsLaneBesideOthers) {
+  const auto engine = std::make_unique<PluginProcessor>();
+  auto alone = makeVoiceRenders(*engine);
+  auto beside = makeVoiceRenders(*engine);
+  std::array<VoiceState, 4> voices;
+  alone->count = 1;
+  alone->voices = {&voices[0]};
+  beside->count = 3;
+  beside->voices = {&voices[1], &voices[2], &voices[3]};
+  for (int block = 0; block < 80; ++block) {
+    const double hz = block < 30 ? 19000.0 : 150.0;
+    toneBlock(alone->blocks[0], block, hz, 1.2f);
+    toneBlock(beside->blocks[0], block, hz, 1.f);
+    toneBlock(beside->blocks[1], block, hz, 1.2f);
+    toneBlock(beside->blocks[2], block, hz, 1.4f);
+    voiceOutputChains(*alone, 0);
+    voiceOutputChains(*beside, 0);
+    for (size_t i = 0; i < 64; ++i)
+      ASSERT_EQ(alone->blocks[0].out[i], beside->blocks[1].out[i]) << "block " << block << ", sample " << i;
+    if (block == 29) {
+      EXPECT_EQ(voices[0].softClip.meanWeight, 1.f);
+    }
+  }
+  EXPECT_EQ(voices[0].softClip.meanWeight, 0.f);
+  EXPECT_EQ(voices[0].ampLevel, voices[2].ampLevel);
 }
 
 }  // namespace

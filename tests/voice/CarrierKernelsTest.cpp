@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iterator>
+#include <vector>
 
 #include "engine/voice/CarrierKernels.h"
 
@@ -25,6 +27,21 @@ TEST(CarrierKernels, WrappedSineStaysWithinUnityForAnyPhase) {
   }
   EXPECT_EQ(wrapPhase(-0.25f), 0.75f);
   for (float bad : {1e9f, std::nanf(""), -INFINITY}) EXPECT_EQ(wrapPhase(bad), 0.f) << bad;
+}
+
+// The four-lane wrap gives the scalar wrap exactly, whole phases and those out of range included.
+TEST(CarrierKernels, LaneWrapMatchesTheScalarWrap) {
+  using namespace ml::simd;
+  const float edges[] = {-3.f,       -1.f,      -0.f,       0.f,           1.f,
+                         8388607.5f, 8388608.f, -8388608.f, std::nanf(""), INFINITY};
+  std::vector<float> phases(std::begin(edges), std::end(edges));
+  for (float p = -40.f; p < 40.f; p += 0.00731f) phases.push_back(p);
+  while (phases.size() % 4) phases.push_back(0.5f);
+  for (size_t i = 0; i < phases.size(); i += 4) {
+    alignas(16) float wrapped[4];
+    storeF(wrapped, wrapPhaseLanes(loadU(phases.data() + i)));
+    for (size_t k = 0; k < 4; ++k) ASSERT_EQ(wrapped[k], wrapPhase(phases[i + k])) << phases[i + k];
+  }
 }
 
 TEST(CarrierKernels, WarpCarrierBendsThePhaseAtItsKnee) {

@@ -94,6 +94,29 @@ TEST_F(CarrierOscillator, IncrementLimitsFadeBeforeNyquist) {
   }
 }
 
+// A row that stays below the limits passes unchanged under a fade of exactly 1; a single sample past them,
+// or not finite, anywhere in an otherwise quiet row is still limited.
+TEST_F(CarrierOscillator, IncrementLimitsCatchOneSampleInAQuietRow) {
+  alignas(16) float mod[kBlock], modFade[kBlock], car[kBlock], carFade[kBlock];
+  const float odd[] = {0.f, 0.5f, std::nanf("")};
+  for (const int at : {-1, 0, 37, kBlock - 1}) {
+    for (const float value : odd) {
+      for (int i = 0; i < kBlock; ++i) mod[i] = car[i] = (i % 2 ? -1.f : 1.f) * 0.01f * float(i % 34);
+      if (at >= 0) mod[at] = car[at] = value;
+      limitModulatorIncrement(mod, modFade);
+      limitCarrierIncrement(car, carFade);
+      for (int i = 0; i < kBlock; ++i) {
+        const float quiet = (i % 2 ? -1.f : 1.f) * 0.01f * float(i % 34);
+        const bool past = i == at && value != 0.f;
+        EXPECT_EQ(mod[i], past ? (value > 0.f ? 0.4f : 0.f) : (i == at ? 0.f : quiet)) << at << " " << i;
+        EXPECT_EQ(modFade[i], past ? 0.f : 1.f) << at << " " << i;
+        EXPECT_EQ(car[i], past ? (value > 0.f ? 0.49f : 0.f) : (i == at ? 0.f : quiet)) << at << " " << i;
+        EXPECT_EQ(carFade[i], past ? 0.f : 1.f) << at << " " << i;
+      }
+    }
+  }
+}
+
 TEST_F(CarrierOscillator, CarrierPastNyquistFallsSilentOnEveryPath) {
   OscRig rig(0.52 * kSr, 1.0, 0.f);  // octave, bend and pitch route pushed it past Nyquist
   for (auto block : {+[](OscRig&r, float*o) { r.plainBlock(o); }, +[](OscRig&r, float*o) { r.pmBlock(o); }}) {

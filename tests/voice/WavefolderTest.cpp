@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -214,6 +215,33 @@ TEST_F(FoldStage, BiasAndCharacterShapeTheFold) {
   modulated.inputs.characterOffset = 0.75f;
   const float g8 = 1.5707964f * 8.f;
   expectMix(modulated, 1.f, StageShaper{0.75f, g8, 0.125f});
+}
+
+// Rows that move within a block: the amount (through the fade-in of the wet share) and the bias follow
+// them sample by sample.
+TEST_F(FoldStage, MovingRowsAreFollowedSampleBySample) {
+  FoldRows rows(1.f, 0.f, 0.f);
+  for (int i = 0; i < kBlock; ++i) {
+    rows.fold[i] = 1.f + 0.004f * float(i);
+    rows.bias[i] = -0.4f + 0.01f * float(i);
+  }
+  FoldState fold;
+  Oversampler2x ref;
+  StageShaper shaper{0.f, 0.f, 0.f};
+  for (int b = 0; b < 4; ++b) {
+    float row[kBlock];
+    testSignal(row, b);
+    float dry[kBlock];
+    std::memcpy(dry, row, sizeof(row));
+    foldStage(row, fold, rows.inputs);
+    for (int i = 0; i < kBlock; ++i) {
+      shaper.gain = 1.5707964f * rows.fold[i];
+      shaper.bias = 0.5f * rows.bias[i];
+      const float wet = std::min(1.f, (rows.fold[i] - 1.f) * 5.f);
+      const float y = ref.process(dry[i], shaper);
+      ASSERT_NEAR(row[i], dry[i] + (y - dry[i]) * wet, 1e-6f) << b << " " << i;
+    }
+  }
 }
 
 }  // namespace
