@@ -104,7 +104,8 @@ private:
   void fillUntil(size_t limit);
   // Samples from..limit-1 of the pitch row, and of the gate and age rows.
   void fillPitch(size_t from, size_t limit);
-  void fillGateAndAge(size_t from, size_t limit);
+  // Inlined where it is defined: a resting voice calls it every block.
+  [[gnu::always_inline]] inline void fillGateAndAge(size_t from, size_t limit);
   // The whole pitch row as one value, when nothing in it moves this block; else false.
   // Inlined where it is defined: a resting voice asks it every block.
   [[gnu::always_inline]] inline bool steadyPitchValue(float bendRange, const DSPVector& bend,
