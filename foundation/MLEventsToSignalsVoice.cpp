@@ -231,15 +231,21 @@ void EventsToSignalsVoice::fillPitch(size_t from, size_t limit) {
 }
 
 void EventsToSignalsVoice::fillGateAndAge(size_t from, size_t limit) {
-  float* gate = outputs.row(kGateRow);
+  fillSteadyRow(outputs.row(kGateRow), from, limit, currentVelocity, steadyGate);
+  if (ageStep == 0) {
+    fillSteadyRow(outputs.row(kAgeRow), from, limit,
+                  samplesToSeconds(ageInSamples, static_cast<float>(sampleRate)), steadyAge);
+    return;
+  }
+  steadyAge.whole = false;
+  countAge(from, limit);
+}
+
+void EventsToSignalsVoice::countAge(size_t from, size_t limit) {
   float* age = outputs.row(kAgeRow);
   const auto sr = static_cast<float>(sampleRate);
-  fillSteadyRow(gate, from, limit, currentVelocity, steadyGate);
   const auto count = static_cast<uint32_t>(limit - from);
-  if (ageStep != 0) steadyAge.whole = false;
-  if (ageStep == 0) {
-    fillSteadyRow(age, from, limit, samplesToSeconds(ageInSamples, sr), steadyAge);
-  } else if (ageStep == 1 && ageInSamples <= static_cast<uint32_t>(INT32_MAX) - count) {
+  if (ageStep == 1 && ageInSamples <= static_cast<uint32_t>(INT32_MAX) - count) {
     // The same quotients from ages converted as int32, which the compiler vectorises.
     const auto before = static_cast<int32_t>(ageInSamples);
     const auto rate = static_cast<double>(sr);

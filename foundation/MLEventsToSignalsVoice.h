@@ -106,6 +106,9 @@ private:
   void fillPitch(size_t from, size_t limit);
   // Inlined where it is defined: a resting voice calls it every block.
   [[gnu::always_inline]] inline void fillGateAndAge(size_t from, size_t limit);
+  // The age row's samples from..limit-1 of a voice whose age counts. Out of line, so that its loops keep
+  // the vector form the compiler gives them on their own.
+  [[gnu::noinline]] void countAge(size_t from, size_t limit);
   // The whole pitch row as one value, when nothing in it moves this block; else false.
   // Inlined where it is defined: a resting voice asks it every block.
   [[gnu::always_inline]] inline bool steadyPitchValue(float bendRange, const DSPVector& bend,
