@@ -66,6 +66,8 @@ void PluginProcessor::stageSnapshotHandOver() {
 }
 
 void PluginProcessor::stageParamCacheAndMorph() {
+  // Unrolled: the relaxed loads cannot be vectorised, and the loop's own count would cost as much as they do.
+#pragma GCC unroll 8
   for (uint32_t id = 0; id < kNumParams; ++id) cache[id] = params[id];
   morphParamCache();
 }

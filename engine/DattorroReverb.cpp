@@ -223,6 +223,7 @@ void DattorroReverb::advanceAsleep() {
   // by the block's end, none wrapped on the way and the plain sums are the phases.
   F4 lowSum = low;
   F4 highSum = high;
+#pragma GCC unroll 16
   for (int n = 0; n < kBlock; ++n) {
     lowSum = add(lowSum, lowStep);
     highSum = add(highSum, highStep);

@@ -5,6 +5,7 @@
 
 #include "engine/ParamTable.h"
 #include "engine/Silence.h"
+#include "engine/StereoPairs.h"
 #include "engine/voice/FilterSaturation.h"
 #include "foundation/MLDSPGens.h"
 #include "foundation/MLSIMD.h"
@@ -68,18 +69,11 @@ bool quietLowpass(const ml::DSPVector& in, float state) {
 void followLowpass(const ml::DSPVector& left, const ml::DSPVector& right, float coef, float& lowL,
                    float& lowR) {
   using namespace ml::simd;
-  // L0 R0 L1 R1 ...; the last step's load reads two samples past the pairs.
-  alignas(16) float pairs[2 * kBlock + 4];
-  for (int i = 0; i < kBlock; i += 4) {
-    const F4 l = loadF(left.getConstBuffer() + i);
-    const F4 r = loadF(right.getConstBuffer() + i);
-    storeF(pairs + 2 * i, interleaveLow(l, r));
-    storeF(pairs + 2 * i + 4, interleaveHigh(l, r));
-  }
-  storeF(pairs + 2 * kBlock, splat(0.0f));
+  const StereoPairs both(left, right);
   const F4 k = splat(coef);
   F4 low = fromLanes(lowL, lowR, 0.0f, 0.0f);
-  for (int i = 0; i < kBlock; ++i) low = add(low, mul(k, sub(loadUnalignedF(pairs + 2 * i), low)));
+#pragma GCC unroll 8
+  for (int i = 0; i < kBlock; ++i) low = add(low, mul(k, sub(both.at(i), low)));
   alignas(16) float lanes[4];
   storeF(lanes, low);
   lowL = lanes[0];

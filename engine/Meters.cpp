@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "engine/Silence.h"
+#include "engine/StereoPairs.h"
 
 namespace {
 
@@ -28,13 +29,21 @@ void OutputMeters::clear() {
 }
 
 void OutputMeters::process(const ml::DSPVector& left, const ml::DSPVector& right) {
+  using namespace ml::simd;
+  // Each channel's squares summed in order, the two channels side by side in two lanes.
+  const StereoPairs both(left, right);
+  F4 sums = splat(0.0f);
+#pragma GCC unroll 8
+  for (int i = 0; i < StereoPairs::kBlock; ++i) {
+    const F4 x = both.at(i);
+    sums = add(sums, mul(x, x));
+  }
+  alignas(16) float sumSquares[4];
+  storeF(sumSquares, sums);
   const float* rows[2] = {left.getConstBuffer(), right.getConstBuffer()};
   for (int c = 0; c < 2; ++c) {
-    const float* x = rows[c];
-    float sumSquares = 0.0f;
-    for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) sumSquares += x[i] * x[i];
-    const float blockMax = blockPeak(x);
-    const float r = std::sqrt(sumSquares / ml::kFloatsPerDSPVector);
+    const float blockMax = blockPeak(rows[c]);
+    const float r = std::sqrt(sumSquares[c] / ml::kFloatsPerDSPVector);
     rmsState[c] += (r > rmsState[c] ? attack : release) * (r - rmsState[c]);
     // Silence reads as 0 at once, not after the release has crept through every float down to zero.
     if (blockMax < kSilenceLevel && rmsState[c] < kSilenceLevel) rmsState[c] = 0.0f;

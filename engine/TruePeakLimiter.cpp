@@ -216,10 +216,16 @@ void TruePeakLimiter::passAtRest(ml::DSPVector& left, ml::DSPVector& right) {
   }
 }
 
+bool TruePeakLimiter::delayedTargetsAtUnity() const {
+  using namespace ml::simd;
+  I4 unity = equal(loadF(gains), splat(1.0f));
+  for (int n = 4; n < kLookahead; n += 4) unity = andMask(unity, equal(loadF(gains + n), splat(1.0f)));
+  return allSet(unity);
+}
+
 void TruePeakLimiter::processBlock(ml::DSPVector& left, ml::DSPVector& right) {
   const bool quiet = quietInput(left, right);
-  if (quiet && std::all_of(gains, gains + kLookahead, [](float g) { return g == 1.0f; }) &&
-      gain + release * (1.0f - gain) == gain) {
+  if (quiet && delayedTargetsAtUnity() && gain + release * (1.0f - gain) == gain) {
     passAtRest(left, right);
     return;
   }

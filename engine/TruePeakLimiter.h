@@ -63,6 +63,8 @@ private:
   void blockTargets(const float (&input)[2][kHistory + kBlock], float* targets) const;
   // Also notes whether the block itself was quiet, for the next block.
   bool quietInput(const ml::DSPVector& left, const ml::DSPVector& right);
+  // Whether the delayed samples' target gains are all 1: no reduction is pending in the look-ahead.
+  bool delayedTargetsAtUnity() const;
   void passAtRest(ml::DSPVector& left, ml::DSPVector& right);
   // The gain and the product are rounded apart, which can leave a float step over the ceiling: clamped.
   float limitedSample(float x, float g) const { return std::clamp(x * g, -ceiling, ceiling); }

@@ -125,11 +125,18 @@ struct OnePole {
     b1 = k.b1;
   }
   DSPVector operator()(const DSPVector& in) {
+    // The state and coefficients in locals: in might alias the members, which would keep the recursion
+    // going through memory.
+    const float a = a0;
+    const float b = b1;
+    float state = y;
     DSPVector out;
+#pragma GCC unroll 8
     for (size_t i = 0; i < kFloatsPerDSPVector; ++i) {
-      y = a0 * in[i] + b1 * y;
-      out[i] = y;
+      state = a * in[i] + b * state;
+      out[i] = state;
     }
+    y = state;
     return out;
   }
 };

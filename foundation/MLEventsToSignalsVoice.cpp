@@ -69,27 +69,22 @@ void EventsToSignalsVoice::reset() {
   for (LinearGlide* g : {&pitchBendGlide, &modGlide, &xGlide, &yGlide, &zGlide}) g->setValue(0.f);
 }
 
-void EventsToSignalsVoice::beginProcess() {
-  if (recalcNeeded) {
-    pitchGlideTimeInSamples = saturateToInt32(sampleRate * static_cast<double>(pitchGlideTimeInSeconds));
-    if (!noGlide) pitchGlide.setGlideTimeInSamples(static_cast<float>(pitchGlideTimeInSamples));
-    const auto controllerSamples = static_cast<float>(kControllerGlideSeconds * sampleRate);
-    for (LinearGlide* g : {&pitchBendGlide, &modGlide, &xGlide, &yGlide, &zGlide}) {
-      g->setGlideTimeInSamples(controllerSamples);
-    }
-    driftGlide.setGlideTimeInSamples(static_cast<float>(kDriftGlideSeconds * sampleRate));
-    recalcNeeded = false;
+void EventsToSignalsVoice::recalculateGlideTimes() {
+  pitchGlideTimeInSamples = saturateToInt32(sampleRate * static_cast<double>(pitchGlideTimeInSeconds));
+  if (!noGlide) pitchGlide.setGlideTimeInSamples(static_cast<float>(pitchGlideTimeInSamples));
+  const auto controllerSamples = static_cast<float>(kControllerGlideSeconds * sampleRate);
+  for (LinearGlide* g : {&pitchBendGlide, &modGlide, &xGlide, &yGlide, &zGlide}) {
+    g->setGlideTimeInSamples(controllerSamples);
   }
-  writePos = 0;
+  driftGlide.setGlideTimeInSamples(static_cast<float>(kDriftGlideSeconds * sampleRate));
+  recalcNeeded = false;
+}
 
-  // Reaching or passing the interval fires: intervals are not multiples of the block length.
-  driftCounter += static_cast<int32_t>(kFloatsPerDSPVector);
-  if (driftCounter >= driftInterval) {
-    driftValue = driftSource.getFloat();
-    const float r = std::fabs(driftSource.getFloat());
-    driftCounter = 0;
-    driftInterval = saturateToInt32(sampleRate * (1.0 + r) * kDriftIntervalSeconds);
-  }
+void EventsToSignalsVoice::drawDriftTarget() {
+  driftValue = driftSource.getFloat();
+  const float r = std::fabs(driftSource.getFloat());
+  driftCounter = 0;
+  driftInterval = saturateToInt32(sampleRate * (1.0 + r) * kDriftIntervalSeconds);
 }
 
 namespace {
@@ -104,13 +99,14 @@ void glideInto(LinearGlide& glide, float target, float* row) {
 }  // namespace
 
 void EventsToSignalsVoice::endProcess(float bendRange, const DSPVector* pressure, bool pressureAtRest) {
-  const DSPVector& bend = pitchBendGlide(currentPitchBend);
+  if (currentVelocity == 0.f) currentZ = 0.f;
   const DSPVector& drift = driftGlide(driftValue);
+  if (restingRowsHold(bendRange, drift, pressure, pressureAtRest)) return;
+  const DSPVector& bend = pitchBendGlide(currentPitchBend);
   writePitchRow(bendRange, bend, drift);
   glideInto(modGlide, currentMod, outputs.row(kModRow));
   glideInto(xGlide, currentX, outputs.row(kXRow));
   glideInto(yGlide, currentY, outputs.row(kYRow));
-  if (currentVelocity == 0.f) currentZ = 0.f;
   writeZRow(pressure, pressureAtRest);
 }
 
@@ -123,6 +119,27 @@ bool EventsToSignalsVoice::steadyPitchValue(float bendRange, const DSPVector& be
   const bool minusZero = base == 0.f && std::signbit(base);
   if (!driftGlide.atRest() && !(driftAmount == 0.f && !minusZero)) return false;
   value = base + drift[0] * driftAmount * kDriftScale;
+  return true;
+}
+
+bool EventsToSignalsVoice::restingRowsHold(float bendRange, const DSPVector& drift, const DSPVector* pressure,
+                                           bool pressureAtRest) {
+  if (writePos != 0 || !steadyPitch.whole || !steadyZ.whole || (pressure != nullptr && !pressureAtRest)) {
+    return false;
+  }
+  if (!pitchBendGlide.settledAt(currentPitchBend) || !modGlide.settledAt(currentMod) ||
+      !xGlide.settledAt(currentX) || !yGlide.settledAt(currentY) || !zGlide.settledAt(currentZ)) {
+    return false;
+  }
+  float pitch = 0.f;
+  if (!steadyPitchValue(bendRange, pitchBendGlide.currentVector, drift, pitch) ||
+      std::bit_cast<uint32_t>(pitch) != steadyPitch.bits) {
+    return false;
+  }
+  const float z = zGlide.currentVector[0];
+  if (std::bit_cast<uint32_t>(pressure != nullptr ? z + (*pressure)[0] : z) != steadyZ.bits) return false;
+  fillGateAndAge(0, kFloatsPerDSPVector);
+  writePos = kFloatsPerDSPVector;
   return true;
 }
 
@@ -214,15 +231,21 @@ void EventsToSignalsVoice::fillPitch(size_t from, size_t limit) {
 }
 
 void EventsToSignalsVoice::fillGateAndAge(size_t from, size_t limit) {
-  float* gate = outputs.row(kGateRow);
+  fillSteadyRow(outputs.row(kGateRow), from, limit, currentVelocity, steadyGate);
+  if (ageStep == 0) {
+    fillSteadyRow(outputs.row(kAgeRow), from, limit,
+                  samplesToSeconds(ageInSamples, static_cast<float>(sampleRate)), steadyAge);
+    return;
+  }
+  steadyAge.whole = false;
+  countAge(from, limit);
+}
+
+void EventsToSignalsVoice::countAge(size_t from, size_t limit) {
   float* age = outputs.row(kAgeRow);
   const auto sr = static_cast<float>(sampleRate);
-  fillSteadyRow(gate, from, limit, currentVelocity, steadyGate);
   const auto count = static_cast<uint32_t>(limit - from);
-  if (ageStep != 0) steadyAge.whole = false;
-  if (ageStep == 0) {
-    fillSteadyRow(age, from, limit, samplesToSeconds(ageInSamples, sr), steadyAge);
-  } else if (ageStep == 1 && ageInSamples <= static_cast<uint32_t>(INT32_MAX) - count) {
+  if (ageStep == 1 && ageInSamples <= static_cast<uint32_t>(INT32_MAX) - count) {
     // The same quotients from ages converted as int32, which the compiler vectorises.
     const auto before = static_cast<int32_t>(ageInSamples);
     const auto rate = static_cast<double>(sr);

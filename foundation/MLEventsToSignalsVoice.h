@@ -82,7 +82,14 @@ struct EventsToSignalsVoice {
   void setPitchGlideInSeconds(float seconds);
   // Frees the voice and zeroes its current values; the pitch glide, drift glide and rows keep theirs.
   void reset();
-  void beginProcess();
+  // Inline: every voice begins every block, and usually only the drift's countdown moves.
+  void beginProcess() {
+    if (recalcNeeded) recalculateGlideTimes();
+    writePos = 0;
+    // Reaching or passing the interval fires: intervals are not multiples of the block length.
+    driftCounter += static_cast<int32_t>(kFloatsPerDSPVector);
+    if (driftCounter >= driftInterval) drawDriftTarget();
+  }
   // Fills the rest of the block, adds pitch bend (bendRange semitones at full bend) and drift to the pitch
   // row and pressure (a row, or none when null) to the z row. pressureAtRest: pressure holds one value.
   void endProcess(float bendRange, const DSPVector* pressure, bool pressureAtRest);
@@ -90,13 +97,27 @@ struct EventsToSignalsVoice {
   void writeNoteEvent(const Event& e, size_t keyIdx, bool glide, bool resetAge);
 
 private:
+  void recalculateGlideTimes();
+  // The next drift target and the interval until the one after it.
+  void drawDriftTarget();
   // Writes samples writePos..limit-1 with the current values.
   void fillUntil(size_t limit);
   // Samples from..limit-1 of the pitch row, and of the gate and age rows.
   void fillPitch(size_t from, size_t limit);
-  void fillGateAndAge(size_t from, size_t limit);
+  // Inlined where it is defined: a resting voice calls it every block.
+  [[gnu::always_inline]] inline void fillGateAndAge(size_t from, size_t limit);
+  // The age row's samples from..limit-1 of a voice whose age counts. Out of line, so that its loops keep
+  // the vector form the compiler gives them on their own.
+  [[gnu::noinline]] void countAge(size_t from, size_t limit);
   // The whole pitch row as one value, when nothing in it moves this block; else false.
-  bool steadyPitchValue(float bendRange, const DSPVector& bend, const DSPVector& drift, float& value) const;
+  // Inlined where it is defined: a resting voice asks it every block.
+  [[gnu::always_inline]] inline bool steadyPitchValue(float bendRange, const DSPVector& bend,
+                                                      const DSPVector& drift, float& value) const;
+  // A block without events in which every glide but the drift's rests and the pitch and z rows already
+  // hold what writePitchRow and writeZRow would fill them with: brings the gate and age rows up to date
+  // and returns true. Otherwise changes nothing and returns false.
+  bool restingRowsHold(float bendRange, const DSPVector& drift, const DSPVector* pressure,
+                       bool pressureAtRest);
   void writePitchRow(float bendRange, const DSPVector& bend, const DSPVector& drift);
   void writeZRow(const DSPVector* pressure, bool pressureAtRest);
   // Gate of the sample just before writePos (the previous block's last one at the start of a block).

@@ -36,4 +36,24 @@ TEST(MetersTest, BallisticsAt48kHz) {
   EXPECT_EQ(meters.getRmsL(), 0.0f);
 }
 
+// Each channel's squares are summed on their own and in sample order: the first reading is exactly the
+// attack share of a plain scalar sum's RMS.
+TEST(MetersTest, RmsOfEachChannelMatchesAPlainSum) {
+  OutputMeters meters;
+  meters.setSampleRate(48000.0f);
+  ml::DSPVector left, right;
+  for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) {
+    left[i] = std::sin(0.37f * static_cast<float>(i)) * (1.0f + 1e-3f * static_cast<float>(i));
+    right[i] = 1e-4f * static_cast<float>(i * i % 7) - 3e-4f;
+  }
+  meters.process(left, right);
+  const auto expected = [&](const ml::DSPVector& x) {
+    float sum = 0.0f;
+    for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) sum += x[i] * x[i];
+    return meters.attack * std::sqrt(sum / ml::kFloatsPerDSPVector);
+  };
+  EXPECT_EQ(meters.getRmsL(), expected(left));
+  EXPECT_EQ(meters.getRmsR(), expected(right));
+}
+
 }  // namespace
