@@ -14,7 +14,6 @@ constexpr int kBlock = ml::kFloatsPerDSPVector;
 constexpr int kLookahead = TruePeakLimiter::kLookahead;
 constexpr int kMidpointTaps = TruePeakLimiter::kMidpointTaps;
 constexpr int kQuarterTaps = TruePeakLimiter::kQuarterTaps;
-constexpr int kHistory = TruePeakLimiter::kHistory;
 constexpr int kDelay = TruePeakLimiter::kEstimateDelay;
 
 // Modified Bessel function of the first kind, order 0, by its power series (25 terms).
