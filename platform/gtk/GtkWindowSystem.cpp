@@ -41,6 +41,23 @@ std::string firstRenderNode() {
   return first.empty() ? "none" : "/dev/dri/" + first;
 }
 
+// Where there is no session bus (none named, none at its usual place in the user's runtime folder, no
+// dbus-launch to ask for one), GLib and the accessibility bridge look for dbus-launch anyway, each time
+// forking the helper, libraries and all, to find it missing: three times at every opening. Naming the
+// usual place, where nothing listens, gives them the same answer at once. A user's own bus stays.
+void skipSessionBusSearch() {
+  if (g_getenv("DBUS_SESSION_BUS_ADDRESS") != nullptr) return;
+  gchar* usualPlace = g_build_filename(g_get_user_runtime_dir(), "bus", nullptr);
+  gchar* launcher = g_find_program_in_path("dbus-launch");
+  if (launcher == nullptr && !g_file_test(usualPlace, G_FILE_TEST_EXISTS)) {
+    gchar* escaped = g_dbus_address_escape_value(usualPlace);
+    g_setenv("DBUS_SESSION_BUS_ADDRESS", (std::string("unix:path=") + escaped).c_str(), TRUE);
+    g_free(escaped);
+  }
+  g_free(launcher);
+  g_free(usualPlace);
+}
+
 class GtkWindowSystem : public WindowSystem {
 public:
   const char* windowApi() const override { return "x11"; }
@@ -58,6 +75,7 @@ public:
     // process would use: 150 to 300 ms of the CPU at every opening (Mesa's software GL where there is no
     // GPU), taken from the content process starting beside it.
     g_setenv("WEBKIT_WEB_RENDER_DEVICE_FILE", firstRenderNode().c_str(), FALSE);
+    skipSessionBusSearch();
     if (gtk_get_major_version() != 3 || !gtk_init_check(nullptr, nullptr) ||
         !GDK_IS_X11_DISPLAY(gdk_display_get_default())) {
       whyNot = "GTK 3 on an X11 display is not available (DISPLAY is " +
