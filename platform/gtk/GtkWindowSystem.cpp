@@ -6,6 +6,8 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "platform/PlatformLog.h"
 #include "platform/gtk/GtkWebViewPeer.h"
@@ -41,6 +43,24 @@ std::string firstRenderNode() {
   return first.empty() ? "none" : "/dev/dri/" + first;
 }
 
+// Where there is no session bus (none named, none at its usual place in the user's runtime folder, no
+// dbus-launch to ask for one), GLib and the accessibility bridge look for dbus-launch anyway, each time
+// forking the helper, libraries and all, to find it missing: three times at every opening. Naming the
+// usual place, where nothing listens, gives them the same answer at once.
+std::optional<std::string> absentSessionBus() {
+  gchar* usualPlace = g_build_filename(g_get_user_runtime_dir(), "bus", nullptr);
+  gchar* launcher = g_find_program_in_path("dbus-launch");
+  std::optional<std::string> address;
+  if (launcher == nullptr && !g_file_test(usualPlace, G_FILE_TEST_EXISTS)) {
+    gchar* escaped = g_dbus_address_escape_value(usualPlace);
+    address = std::string("unix:path=") + escaped;
+    g_free(escaped);
+  }
+  g_free(launcher);
+  g_free(usualPlace);
+  return address;
+}
+
 class GtkWindowSystem : public WindowSystem {
 public:
   const char* windowApi() const override { return "x11"; }
@@ -51,13 +71,17 @@ public:
     gtk_disable_setlocale();
     gdk_set_allowed_backends("x11");
     // The page is drawn by the CPU (GtkWebViewPeer): WebKit's DMA-BUF renderer would only set up EGL in
-    // this process before the page's content process is started, 60 to 200 ms of every opening. A user's
-    // own choice stays.
-    g_setenv("WEBKIT_DISABLE_DMABUF_RENDERER", "1", FALSE);
+    // this process before the page's content process is started, 60 to 200 ms of every opening.
+    setUnlessChosen("WEBKIT_DISABLE_DMABUF_RENDERER", "1");
     // Nor does it need WebKit to start EGL here only to learn which render device the page's content
     // process would use: 150 to 300 ms of the CPU at every opening (Mesa's software GL where there is no
     // GPU), taken from the content process starting beside it.
-    g_setenv("WEBKIT_WEB_RENDER_DEVICE_FILE", firstRenderNode().c_str(), FALSE);
+    setUnlessChosen("WEBKIT_WEB_RENDER_DEVICE_FILE", firstRenderNode());
+    // GTK draws without GL here too; the first GTK program on a display would otherwise start GL (Mesa's
+    // software GL where there is no GPU) only to choose its window visuals, some 200 ms of the first
+    // opening.
+    setUnlessChosen("GDK_GL", "disable");
+    if (const auto address = absentSessionBus()) setUnlessChosen("DBUS_SESSION_BUS_ADDRESS", *address);
     if (gtk_get_major_version() != 3 || !gtk_init_check(nullptr, nullptr) ||
         !GDK_IS_X11_DISPLAY(gdk_display_get_default())) {
       whyNot = "GTK 3 on an X11 display is not available (DISPLAY is " +
@@ -134,15 +158,27 @@ public:
 
   void openFolder(const std::string& path) override {
     gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
+    // The file browser is the user's program: it gets the environment the helper was given.
+    GAppLaunchContext* context = g_app_launch_context_new();
+    for (const std::string& name : ownSettings) g_app_launch_context_unsetenv(context, name.c_str());
     GError* error = nullptr;
-    if (uri == nullptr || !g_app_info_launch_default_for_uri(uri, nullptr, &error))
+    if (uri == nullptr || !g_app_info_launch_default_for_uri(uri, context, &error))
       log("tavrin: cannot show the folder " + path +
           (error != nullptr ? ": " + std::string(error->message) : ""));
     if (error != nullptr) g_error_free(error);
+    g_object_unref(context);
     g_free(uri);
   }
 
 private:
+  // Sets a variable of the helper's environment, which WebKit's processes inherit, unless the user chose
+  // its value.
+  void setUnlessChosen(const char* name, const std::string& value) {
+    if (g_getenv(name) != nullptr) return;
+    g_setenv(name, value.c_str(), TRUE);
+    ownSettings.push_back(name);
+  }
+
   // The panel stays above the host's top-level window (a window of another process, known to GDK as a
   // foreign window).
   static void keepAbove(GtkWidget* panel, uint64_t hostWindow) {
@@ -176,8 +212,9 @@ private:
 
   enum class State { unknown, ready, failed };
   State state = State::unknown;
-  GtkWidget* openPanel = nullptr;  // the panel shown, owned by GTK
-  std::string lastFolder;          // the folder of the last confirmed panel
+  GtkWidget* openPanel = nullptr;        // the panel shown, owned by GTK
+  std::string lastFolder;                // the folder of the last confirmed panel
+  std::vector<std::string> ownSettings;  // the variables setUnlessChosen set
 };
 
 }  // namespace

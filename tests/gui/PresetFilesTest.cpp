@@ -1,9 +1,10 @@
 // Preset files through the real page and the module's bridge: a save that the disk refuses is shown on
 // the page in words; the import panel stays above the host's window, opens one at a time, and starts in
-// the library's User folder.
+// the library's User folder; the file browser that shows the folder starts with the host's environment.
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "EditorWindowFixture.h"
 #include "state/PresetLibrary.h"
@@ -97,6 +98,45 @@ TEST_F(EditorWindow, APresetSaveOnAFullDiskShowsTheFailureOnThePage) {
   EXPECT_EQ(evaluate(clickButtonScript(".browser-head button", "CLOSE")), "1");
   pumpUntil([&] { return pageShows("!document.querySelector('.browser')"); });
   close();
+}
+
+TEST_F(EditorWindow, TheFileBrowserStartsWithTheHostsEnvironmentNotTheHelpersSettings) {
+  namespace fs = std::filesystem;
+  // The user's file browser is a script, the default program for folders, that writes its environment.
+  const char* data = std::getenv("XDG_DATA_HOME");
+  ASSERT_NE(data, nullptr);
+  const fs::path applications = fs::path(data) / "applications";
+  const fs::path browser = applications / "tavrin-browser-probe.sh";
+  const fs::path seen = applications / "browser-environment.txt";
+  fs::create_directories(applications);
+  fs::remove(seen);
+  std::ofstream(browser) << "#!/bin/sh\nenv > '" << seen.string() << ".part' && mv '" << seen.string()
+                         << ".part' '" << seen.string() << "'\n";
+  fs::permissions(browser, fs::perms::owner_all);
+  std::ofstream(applications / "tavrin-browser-probe.desktop")
+      << "[Desktop Entry]\nType=Application\nName=Browser probe\nExec=" << browser.string()
+      << " %u\nMimeType=inode/directory;\n";
+  std::ofstream(applications / "mimeapps.list")
+      << "[Default Applications]\ninode/directory=tavrin-browser-probe.desktop\n";
+
+  ASSERT_TRUE(open());
+  ASSERT_TRUE(pumpUntil([&] { return pageShows("window.mlibSetParam"); }));
+  ASSERT_TRUE(
+      evaluate("window.webkit.messageHandlers.mlib.postMessage({name: '__openPresetsFolder', value: 0}); 1"));
+  ASSERT_TRUE(pumpUntil([&] { return fs::exists(seen); }, 5s));
+  std::ifstream file(seen);
+  const std::string environment =
+      "\n" + std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  // What the helper sets for WebKit's processes alone, where the host did not set it.
+  for (const char* name : {"GDK_GL", "WEBKIT_DISABLE_DMABUF_RENDERER", "WEBKIT_WEB_RENDER_DEVICE_FILE",
+                           "DBUS_SESSION_BUS_ADDRESS"})
+    EXPECT_EQ(environment.find("\n" + std::string(name) + "=") != std::string::npos,
+              std::getenv(name) != nullptr)
+        << name;
+  close();
+  for (const char* made : {"tavrin-browser-probe.sh", "browser-environment.txt",
+                           "tavrin-browser-probe.desktop", "mimeapps.list"})
+    fs::remove(applications / made);
 }
 
 }  // namespace gui_test
