@@ -179,23 +179,31 @@ struct StageShaper {
   }
 };
 
-// Runs the stage against a plain oversampled reference of the same shaper mixed by `wet`.
-template <typename Shaper>
-void expectMix(FoldRows& rows, float wet, Shaper shaper) {
+// Runs the stage for `blocks` blocks against a plain oversampled reference: before sample i of a block,
+// follow(i, shaper) sets the reference's shaper for it and gives the wet share it is mixed by.
+template <typename Shaper, typename Follow>
+void expectMixFollowing(FoldRows& rows, int blocks, Shaper& shaper, Follow follow) {
   FoldState fold;
   Oversampler2x ref;
-  for (int b = 0; b < 8; ++b) {
+  for (int b = 0; b < blocks; ++b) {
     float row[kBlock];
     testSignal(row, b);
     float dry[kBlock];
     std::memcpy(dry, row, sizeof(row));
     foldStage(row, fold, rows.inputs);
     for (int i = 0; i < kBlock; ++i) {
+      const float wet = follow(i, shaper);
       const float y = ref.process(dry[i], shaper);
       ASSERT_NEAR(row[i], dry[i] + (y - dry[i]) * wet, 1e-6f) << b << " " << i;
       ASSERT_LE(std::fabs(row[i]), 2.f);
     }
   }
+}
+
+// The same with one shaper mixed by `wet` throughout.
+template <typename Shaper>
+void expectMix(FoldRows& rows, float wet, Shaper shaper) {
+  expectMixFollowing(rows, 8, shaper, [wet](int, Shaper&) { return wet; });
 }
 
 TEST_F(FoldStage, FoldOnePointOneIsHalfWet) {
@@ -225,23 +233,12 @@ TEST_F(FoldStage, MovingRowsAreFollowedSampleBySample) {
     rows.fold[i] = 1.f + 0.004f * float(i);
     rows.bias[i] = -0.4f + 0.01f * float(i);
   }
-  FoldState fold;
-  Oversampler2x ref;
   StageShaper shaper{0.f, 0.f, 0.f};
-  for (int b = 0; b < 4; ++b) {
-    float row[kBlock];
-    testSignal(row, b);
-    float dry[kBlock];
-    std::memcpy(dry, row, sizeof(row));
-    foldStage(row, fold, rows.inputs);
-    for (int i = 0; i < kBlock; ++i) {
-      shaper.gain = 1.5707964f * rows.fold[i];
-      shaper.bias = 0.5f * rows.bias[i];
-      const float wet = std::min(1.f, (rows.fold[i] - 1.f) * 5.f);
-      const float y = ref.process(dry[i], shaper);
-      ASSERT_NEAR(row[i], dry[i] + (y - dry[i]) * wet, 1e-6f) << b << " " << i;
-    }
-  }
+  expectMixFollowing(rows, 4, shaper, [&rows](int i, StageShaper& s) {
+    s.gain = 1.5707964f * rows.fold[i];
+    s.bias = 0.5f * rows.bias[i];
+    return std::min(1.f, (rows.fold[i] - 1.f) * 5.f);
+  });
 }
 
 }  // namespace
