@@ -78,6 +78,25 @@ struct QuarterTable {
     return c.c0 + s * (c.c1 + s * (c.c2 + s * c.c3));
   }
 
+#if ML_SIMD_SSE2
+  // The values at two positions side by side, with operator()'s operations in its order.
+  __m128d operator()(__m128d a) const {
+    const __m128d pos = _mm_mul_pd(a, _mm_set1_pd(1.0 / kStep));
+    const __m128d whole = _mm_min_pd(_mm_cvtepi32_pd(_mm_cvttpd_epi32(pos)), _mm_set1_pd(kSegments - 1));
+    const __m128d s = _mm_sub_pd(pos, whole);
+    const __m128i index = _mm_cvttpd_epi32(whole);
+    const Cubic& low = segments[_mm_cvtsi128_si32(index)];
+    const Cubic& high = segments[_mm_cvtsi128_si32(_mm_shuffle_epi32(index, 1))];
+    const __m128d low01 = _mm_loadu_pd(&low.c0), high01 = _mm_loadu_pd(&high.c0);
+    const __m128d low23 = _mm_loadu_pd(&low.c2), high23 = _mm_loadu_pd(&high.c2);
+    const __m128d c3 = _mm_unpackhi_pd(low23, high23);
+    const __m128d c2 = _mm_unpacklo_pd(low23, high23);
+    const __m128d c1 = _mm_unpackhi_pd(low01, high01);
+    const __m128d c0 = _mm_unpacklo_pd(low01, high01);
+    return _mm_add_pd(c0, _mm_mul_pd(s, _mm_add_pd(c1, _mm_mul_pd(s, _mm_add_pd(c2, _mm_mul_pd(s, c3))))));
+  }
+#endif
+
   // The slope at a.
   double slope(double a) const {
     double s;
@@ -141,6 +160,31 @@ struct HalfTurns {
   return (t.r < 0.0) != t.odd ? -q : q;
 }
 
+#if ML_SIMD_SSE2
+// lockhartFoldSecondIntegral of x[0] and x[1] side by side, with its operations in its order.
+__m128d lockhartFoldSecondIntegralPair(const float* x) {
+  constexpr double kRound = 6755399441055744.0;
+  const __m128d xd = _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(x))));
+  const __m128d t = _mm_add_pd(_mm_mul_pd(xd, _mm_set1_pd(1.0 / kPiD)), _mm_set1_pd(kRound));
+  const __m128d r = _mm_sub_pd(xd, _mm_mul_pd(_mm_sub_pd(t, _mm_set1_pd(kRound)), _mm_set1_pd(kPiD)));
+  const __m128d signBit = _mm_set1_pd(-0.0);
+  const __m128d q = s_foldSecondIntegral(_mm_min_pd(_mm_andnot_pd(signBit, r), _mm_set1_pd(kQuarterTurn)));
+  const __m128i odd =
+      _mm_sub_epi64(_mm_setzero_si128(), _mm_and_si128(_mm_castpd_si128(t), _mm_set1_epi64x(1)));
+  const __m128d flip = _mm_xor_pd(_mm_cmplt_pd(r, _mm_setzero_pd()), _mm_castsi128_pd(odd));
+  return _mm_xor_pd(q, _mm_and_pd(flip, signBit));
+}
+#endif
+
+// lockhartFoldSecondIntegral of the n inputs x into second, two at a time where the lanes allow.
+void lockhartFoldSecondIntegrals(const float* x, int n, double* second) {
+  int k = 0;
+#if ML_SIMD_SSE2
+  for (; k + 2 <= n; k += 2) _mm_storeu_pd(second + k, lockhartFoldSecondIntegralPair(x + k));
+#endif
+  for (; k < n; ++k) second[k] = lockhartFoldSecondIntegral(x[k]);
+}
+
 // The fold itself as the slope of its integral's table, where the inputs meet (where a held input sits, no
 // logarithms).
 double tableFold(double x) {
@@ -201,7 +245,7 @@ void lockhartMeans(LockhartMeans& m, const float* x, int n, float* out) {
   }
   double second[kMaxLockhartMeans];
   double mean[kMaxLockhartMeans];
-  for (int k = 0; k < n; ++k) second[k] = lockhartFoldSecondIntegral(x[k]);
+  lockhartFoldSecondIntegrals(x, n, second);
   mean[0] = integralMean(x[0], m.last, second[0], m.lastSecond);
   for (int k = 1; k < n; ++k) mean[k] = (second[k] - second[k - 1]) / (double(x[k]) - double(x[k - 1]));
   for (int k = 1; k < n; ++k) {

@@ -72,11 +72,14 @@ TEST(Wavefolder, LockhartMeans) {
   const LockhartMeans fresh = lockhartMeansFrom(0.9f, 0.9f);
   EXPECT_EQ(held.lastSecond, fresh.lastSecond);
   EXPECT_EQ(held.lastMean, fresh.lastMean);
-  // A row, with its inputs meeting and returning, as input by input.
+  // A row, with its inputs meeting and returning, as input by input (the row's lanes against the single one).
   float row[kMaxLockhartMeans];
   for (int k = 0; k < kMaxLockhartMeans; ++k) row[k] = 9.f * sinf(0.07f * float(k));
   row[40] = row[39];
   row[61] = row[59];
+  // Signed zeros and the ends of the quarter period and the half turn, in both lanes of a pair.
+  const float edges[] = {-0.f, 0.f, 1.5707964f, -1.5707964f, 3.1415927f, -3.1415927f, 4.712389f, 1.5707963f};
+  std::copy(std::begin(edges), std::end(edges), row + 90);
   LockhartMeans whole = lockhartMeansFrom(0.3f, -0.2f);
   LockhartMeans single = whole;
   float rowMeans[kMaxLockhartMeans];
