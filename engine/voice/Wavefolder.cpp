@@ -411,8 +411,7 @@ void previousInputs(const float* v, float last, float* p) {
 }
 
 // The sine fold of the previous inputs prev morphed by the character into u (which may be prev). The
-// Lockhart fold is computed only where the character reaches it, as its means over the 2x shaper inputs v
-// after before and last.
+// Lockhart fold is taken as its means over the 2x shaper inputs v after before and last.
 void characterFoldRow(const float* v, const float* prev, const float* character, float before, float last,
                       float* u) {
   using namespace ml::simd;
@@ -421,10 +420,20 @@ void characterFoldRow(const float* v, const float* prev, const float* character,
   alignas(16) float lockhart[2 * kBlock];
   for (int k = 0; k < 2 * kBlock; k += 4)
     storeF(serge + k, mul(splat(1.6f), tanhApproxLanes(div(loadU(prev + k), splat(1.6f)))));
-  for (int k = 0; k < 2 * kBlock; ++k) sine[k] = ml::sinApprox(prev[k]);
   ml::sinApprox(serge, 2 * kBlock);
+  // Characters from 0.5 up morph the Serge fold into the Lockhart one; the rest (a NaN among them) mix in
+  // the sine fold. Each fold is computed only where some character reaches it.
   bool reachesLockhart = false;
-  for (int k = 0; k < 2 * kBlock; ++k) reachesLockhart |= character[k] >= 0.5f;
+  bool reachesSine = false;
+  for (int k = 0; k < 2 * kBlock; ++k) {
+    reachesLockhart |= character[k] >= 0.5f;
+    reachesSine |= !(character[k] >= 0.5f);
+  }
+  if (reachesSine) {
+    for (int k = 0; k < 2 * kBlock; ++k) sine[k] = ml::sinApprox(prev[k]);
+  } else {
+    std::fill_n(sine, 2 * kBlock, 0.f);
+  }
   if (reachesLockhart) {
     LockhartMeans means = lockhartMeansFrom(before, last);
     lockhartMeans(means, v, 2 * kBlock, lockhart);

@@ -242,6 +242,14 @@ TEST_F(FoldStage, MovingRowsAreFollowedSampleBySample) {
     s.bias = 0.5f * rows.bias[i];
     return std::min(1.f, (rows.fold[i] - 1.f) * 5.f);
   });
+  // A character crossing 0.5 within the block: the sine fold below it, the Lockhart fold above.
+  FoldRows crossing(3.f, 0.f, 0.f);
+  for (int i = 0; i < kBlock; ++i) crossing.character[i] = 0.2f + 0.01f * float(i);
+  StageShaper morph{0.f, 1.5707964f * 3.f, 0.f};
+  expectMixFollowing(crossing, 4, morph, [&crossing](int i, StageShaper& s) {
+    s.character = crossing.character[i];
+    return 1.f;
+  });
 }
 
 }  // namespace
