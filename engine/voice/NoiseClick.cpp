@@ -201,15 +201,23 @@ void noiseMixAndClick(float* row, const float* noiseMix, uint32_t& seed, float& 
   const float decay = expf(-1.f / (0.0015f * sampleRate));
   const float noiseGain = kSqrt3 * velocity;
   const float clickGain = clickAmount * kSqrt3 * velocity;
+  // The noise in order first (each draw advances the seed), then the mix four lanes at a time, then the
+  // click, which sounds only in the few blocks after a trigger.
+  alignas(16) float noise[kBlock];
+  for (int i = 0; i < kBlock; ++i) noise[i] = analogSignedUnit(analogXorshift(seed));
+  using namespace ml::simd;
+  for (int i = 0; i < kBlock; i += 4) {
+    const F4 m = loadU(noiseMix + i);
+    const F4 dry = mul(loadU(row + i), sub(splat(1.f), m));
+    storeU(row + i, add(dry, mul(mul(loadF(noise + i), splat(noiseGain)), m)));
+  }
+  const bool triggered = clickIndex >= 0 && clickIndex < kBlock;
+  if (!triggered && !(clickLevel > kClickEnd)) return;
   for (int i = 0; i < kBlock; ++i) {
-    const float w = analogSignedUnit(analogXorshift(seed));
-    const float m = noiseMix[i];
-    float s = row[i] * (1.f - m) + w * noiseGain * m;
     if (i == clickIndex) clickLevel = 1.f;
     if (clickLevel > kClickEnd) {
-      s += w * clickLevel * clickGain;
+      row[i] += noise[i] * clickLevel * clickGain;
       clickLevel *= decay;
     }
-    row[i] = s;
   }
 }
