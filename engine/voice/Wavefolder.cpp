@@ -67,7 +67,9 @@ struct QuarterTable {
   // The segment holding a, and a's position s within it.
   [[gnu::always_inline]] const Cubic& segmentAt(double a, double& s) const {
     const double pos = a * (1.0 / kStep);
-    const int i = std::min(int(pos), kSegments - 1);
+    // Limited before the conversion, so that a NaN position reads the last segment (and gives NaN), not
+    // an index out of range.
+    const int i = int(std::min(double(kSegments - 1), pos));
     s = pos - i;
     return segments[i];
   }
@@ -82,7 +84,8 @@ struct QuarterTable {
   // The values at two positions side by side, with operator()'s operations in its order.
   __m128d operator()(__m128d a) const {
     const __m128d pos = _mm_mul_pd(a, _mm_set1_pd(1.0 / kStep));
-    const __m128d whole = _mm_min_pd(_mm_cvtepi32_pd(_mm_cvttpd_epi32(pos)), _mm_set1_pd(kSegments - 1));
+    // minpd gives its second operand for a NaN: the last segment, as operator() takes.
+    const __m128d whole = _mm_cvtepi32_pd(_mm_cvttpd_epi32(_mm_min_pd(pos, _mm_set1_pd(kSegments - 1))));
     const __m128d s = _mm_sub_pd(pos, whole);
     const __m128i index = _mm_cvttpd_epi32(whole);
     const Cubic& low = segments[_mm_cvtsi128_si32(index)];

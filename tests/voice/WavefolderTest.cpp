@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "KernelMeasure.h"
 #include "engine/voice/Wavefolder.h"
@@ -88,6 +89,23 @@ TEST(Wavefolder, LockhartMeans) {
     lockhartMeans(single, row + k, 1, &y);
     ASSERT_EQ(rowMeans[k], y) << k;
   }
+}
+
+// A NaN reaching the curve's tables gives NaN, and neither it nor an infinity reads them out of range.
+TEST(Wavefolder, LockhartMeansOfNonFiniteInputsAreNaN) {
+  const float inf = std::numeric_limits<float>::infinity();
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  EXPECT_TRUE(std::isnan(lockhartFoldIntegral(nan)));
+  EXPECT_TRUE(std::isnan(lockhartFoldIntegral(inf)));
+  float row[kMaxLockhartMeans];
+  for (int k = 0; k < kMaxLockhartMeans; ++k) row[k] = 0.01f * float(k);
+  row[3] = nan;
+  row[8] = inf;
+  row[9] = -inf;
+  LockhartMeans m = lockhartMeansFrom(nan, 0.f);
+  float out[kMaxLockhartMeans];
+  lockhartMeans(m, row, kMaxLockhartMeans, out);
+  for (int k : {3, 4, 5}) EXPECT_TRUE(std::isnan(out[k])) << k;
 }
 
 TEST(Wavefolder, SergeCurve) {
