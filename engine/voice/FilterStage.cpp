@@ -2,6 +2,7 @@
 // lanes run the signal (FilterLanes.cpp); the coefficients of four lanes are computed together.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <numbers>
 
 #include "engine/voice/FilterApprox.h"
@@ -252,14 +253,66 @@ bool planRowMoved(const FilterLanePlan& plan, int i) {
                                    equal(loadF(plan.resonance[i]), loadF(plan.resonance[i - 1]))));
 }
 
+// The moved rows of the block, one bit each, found once for both passes.
+using MovedRows = uint64_t;
+static_assert(kFilterBlockSize <= 64, "a bit for every row");
+
+MovedRows movedRows(const FilterLanePlan& plan) {
+  MovedRows moved = 0;
+  for (int i = 0; i < kFilterBlockSize; ++i) moved |= MovedRows{planRowMoved(plan, i)} << i;
+  return moved;
+}
+
+bool rowMoved(MovedRows moved, int i) {
+  return ((moved >> i) & 1u) != 0;
+}
+
+bool allLanesEqual(Lane v, float x) {
+  return ml::simd::allSet(ml::simd::equal(v.v, ml::simd::splat(x)));
+}
+
+// The calibrated cutoff of each row (a row that did not move keeps the one before). A segment's weight
+// never falls as the log rises: where it is 1 at every lane's lowest log of the block it is 1 in every
+// row, and its term is summed once, in the rows' own order; where it is 0 at the highest it adds 0.
+// Only the segments between are summed per row, so a cutoff moving within a segment or two costs that.
+void calibratedCutoffs(const FilterLanePlan& plan, MovedRows moved, Lane* calibrated) {
+  Lane curve[kCalibCurvePoints];
+  for (int k = 0; k < kCalibCurvePoints; ++k) curve[k] = loadLane(plan.calib[k]);
+  Lane logs[kFilterBlockSize];
+  Lane lowest = calibLog(loadLane(plan.hz[0]));
+  Lane highest = lowest;
+  for (int i = 0; i < kFilterBlockSize; ++i) {
+    if (!rowMoved(moved, i)) continue;
+    logs[i] = calibLog(loadLane(plan.hz[i]));
+    lowest = ml::simd::min(lowest, logs[i]);
+    highest = ml::simd::max(highest, logs[i]);
+  }
+  int first = 0;
+  Lane summedBelow = curve[0];
+  for (; first + 1 < kCalibCurvePoints && allLanesEqual(calibWeight(lowest, first), 1.f); ++first)
+    summedBelow = summedBelow + curve[first + 1] * calibWeight(lowest, first);
+  int end = kCalibCurvePoints - 1;
+  while (end > first && allLanesEqual(calibWeight(highest, end - 1), 0.f)) --end;
+  for (int i = 0; i < kFilterBlockSize; ++i) {
+    if (!rowMoved(moved, i)) {
+      calibrated[i] = calibrated[i - 1];
+      continue;
+    }
+    Lane factor = summedBelow;
+    for (int k = first; k < end; ++k) factor = factor + curve[k + 1] * calibWeight(logs[i], k);
+    const Lane hz = loadLane(plan.hz[i]);
+    calibrated[i] = hz * calibFactorInRange(hz, factor);
+  }
+}
+
 // The ladder's rows, in a pass of their own so that the core's coefficients and the ladder's keep their
 // values in registers. They are read only when the ladder runs in some lane; where it does not run, they
 // are 0.
-void planLadderCoefficients(FilterLanePlan& plan) {
+void planLadderCoefficients(FilterLanePlan& plan, MovedRows moved) {
   const Lane sr = loadLane(plan.sr);
   Lane ladderG, amount;
   for (int i = 0; i < kFilterBlockSize; ++i) {
-    if (planRowMoved(plan, i)) {
+    if (rowMoved(moved, i)) {
       amount = (loadLane(plan.resonance[i]) - kLadderResonanceStart) / 0.3f;
       // The ladder tunes to the uncalibrated cutoff and runs faster than the rate.
       ladderG = tanApproxToQuarterPi(kPi * cycles(1.00014f * loadLane(plan.hz[i]) / sr) *
@@ -316,17 +369,16 @@ void planIdleLane(FilterLanePlan& plan, int lane) {
 }
 
 void planFilterCoefficients(FilterLanePlan& plan, bool nonlinear) {
-  Lane curve[kCalibCurvePoints];
-  for (int k = 0; k < kCalibCurvePoints; ++k) curve[k] = loadLane(plan.calib[k]);
+  const MovedRows moved = movedRows(plan);
+  Lane calibrated[kFilterBlockSize];
+  calibratedCutoffs(plan, moved, calibrated);
   const Lane sr = loadLane(plan.sr);
-  Lane calibrated, a1, a2, a3;
+  Lane a1, a2, a3;
   for (int i = 0; i < kFilterBlockSize; ++i) {
-    const Lane hz = loadLane(plan.hz[i]);
     const Lane resonance = loadLane(plan.resonance[i]);
     const Lane k = 1.f - resonance;  // at least 0.05 with the resonance clamp
-    if (planRowMoved(plan, i)) {
-      calibrated = hz * filterCalibFactor(hz, curve);
-      const Lane f = cycles(calibrated / sr);
+    if (rowMoved(moved, i)) {
+      const Lane f = cycles(calibrated[i] / sr);
       // The nonlinear core runs at four times the rate, where its tangent's argument stays below pi/4, as
       // the ladder's does.
       const Lane g = nonlinear ? tanApproxToQuarterPi(kPi * (f * 0.25f)) : tanApprox(kPi * f);
@@ -339,8 +391,8 @@ void planFilterCoefficients(FilterLanePlan& plan, bool nonlinear) {
     storeLane(plan.a2[i], a2);
     storeLane(plan.a3[i], a3);
   }
-  storeLane(plan.lastCalibratedHz, calibrated);
-  if (plan.ladder) planLadderCoefficients(plan);
+  storeLane(plan.lastCalibratedHz, calibrated[kFilterBlockSize - 1]);
+  if (plan.ladder) planLadderCoefficients(plan, moved);
 }
 
 void trackModeChange(ModeTracker& t, int newMode, bool noteStart) {
