@@ -325,6 +325,31 @@ void planLadderCoefficients(FilterLanePlan& plan, MovedRows moved) {
   }
 }
 
+// The core's coefficients of each row; a build of its own for each core, so that the row loop keeps its
+// constants in registers.
+template <bool kNonlinear>
+void planCoreCoefficients(FilterLanePlan& plan, MovedRows moved, const Lane* calibrated) {
+  const Lane sr = loadLane(plan.sr);
+  Lane a1, a2, a3;
+  for (int i = 0; i < kFilterBlockSize; ++i) {
+    const Lane resonance = loadLane(plan.resonance[i]);
+    const Lane k = 1.f - resonance;  // at least 0.05 with the resonance clamp
+    if (rowMoved(moved, i)) {
+      const Lane f = cycles(calibrated[i] / sr);
+      // The nonlinear core runs at four times the rate, where its tangent's argument stays below pi/4, as
+      // the ladder's does.
+      const Lane g = kNonlinear ? tanApproxToQuarterPi(kPi * (f * 0.25f)) : tanApprox(kPi * f);
+      a1 = 1.f / (1.f + g * (g + k));
+      a2 = g * a1;
+      a3 = g * a2;
+    }
+    storeLane(plan.k[i], k);
+    storeLane(plan.a1[i], a1);
+    storeLane(plan.a2[i], a2);
+    storeLane(plan.a3[i], a3);
+  }
+}
+
 }  // namespace
 
 void planFilterLane(FilterState& s, const FilterBlockSetup& setup, const FilterBlockInputs& p,
@@ -372,24 +397,10 @@ void planFilterCoefficients(FilterLanePlan& plan, bool nonlinear) {
   const MovedRows moved = movedRows(plan);
   Lane calibrated[kFilterBlockSize];
   calibratedCutoffs(plan, moved, calibrated);
-  const Lane sr = loadLane(plan.sr);
-  Lane a1, a2, a3;
-  for (int i = 0; i < kFilterBlockSize; ++i) {
-    const Lane resonance = loadLane(plan.resonance[i]);
-    const Lane k = 1.f - resonance;  // at least 0.05 with the resonance clamp
-    if (rowMoved(moved, i)) {
-      const Lane f = cycles(calibrated[i] / sr);
-      // The nonlinear core runs at four times the rate, where its tangent's argument stays below pi/4, as
-      // the ladder's does.
-      const Lane g = nonlinear ? tanApproxToQuarterPi(kPi * (f * 0.25f)) : tanApprox(kPi * f);
-      a1 = 1.f / (1.f + g * (g + k));
-      a2 = g * a1;
-      a3 = g * a2;
-    }
-    storeLane(plan.k[i], k);
-    storeLane(plan.a1[i], a1);
-    storeLane(plan.a2[i], a2);
-    storeLane(plan.a3[i], a3);
+  if (nonlinear) {
+    planCoreCoefficients<true>(plan, moved, calibrated);
+  } else {
+    planCoreCoefficients<false>(plan, moved, calibrated);
   }
   storeLane(plan.lastCalibratedHz, calibrated[kFilterBlockSize - 1]);
   if (plan.ladder) planLadderCoefficients(plan, moved);
