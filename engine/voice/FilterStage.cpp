@@ -1,6 +1,7 @@
 // Block planning of the voice filters: every coefficient of a block is planned per sample before the
 // lanes run the signal (FilterLanes.cpp); the coefficients of four lanes are computed together.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
@@ -271,21 +272,22 @@ bool allLanesEqual(Lane v, float x) {
   return ml::simd::allSet(ml::simd::equal(v.v, ml::simd::splat(x)));
 }
 
-// The calibrated cutoff of each row (a row that did not move keeps the one before). A segment's weight
+// The calibrated cutoff of each moved row (no other row is read). A segment's weight
 // never falls as the log rises: where it is 1 at every lane's lowest log of the block it is 1 in every
 // row, and its term is summed once, in the rows' own order; where it is 0 at the highest it adds 0.
 // Only the segments between are summed per row, so a cutoff moving within a segment or two costs that.
-void calibratedCutoffs(const FilterLanePlan& plan, MovedRows moved, Lane* calibrated) {
+void calibratedCutoffs(const FilterLanePlan& plan, MovedRows moved, FilterLanePlan::Row& calibrated) {
   Lane curve[kCalibCurvePoints];
   for (int k = 0; k < kCalibCurvePoints; ++k) curve[k] = loadLane(plan.calib[k]);
-  Lane logs[kFilterBlockSize];
-  Lane lowest = calibLog(loadLane(plan.hz[0]));
-  Lane highest = lowest;
-  for (int i = 0; i < kFilterBlockSize; ++i) {
-    if (!rowMoved(moved, i)) continue;
-    logs[i] = calibLog(loadLane(plan.hz[i]));
-    lowest = ml::simd::min(lowest, logs[i]);
-    highest = ml::simd::max(highest, logs[i]);
+  alignas(16) FilterLanePlan::Row logs;  // rows of plain floats: nothing to clear on every call
+  Lane lowest = INFINITY;
+  Lane highest = -INFINITY;
+  for (MovedRows rows = moved; rows != 0; rows &= rows - 1) {
+    const int i = std::countr_zero(rows);
+    const Lane l = calibLog(loadLane(plan.hz[i]));
+    storeLane(logs[i], l);
+    lowest = ml::simd::min(lowest, l);
+    highest = ml::simd::max(highest, l);
   }
   int first = 0;
   Lane summedBelow = curve[0];
@@ -293,15 +295,13 @@ void calibratedCutoffs(const FilterLanePlan& plan, MovedRows moved, Lane* calibr
     summedBelow = summedBelow + curve[first + 1] * calibWeight(lowest, first);
   int end = kCalibCurvePoints - 1;
   while (end > first && allLanesEqual(calibWeight(highest, end - 1), 0.f)) --end;
-  for (int i = 0; i < kFilterBlockSize; ++i) {
-    if (!rowMoved(moved, i)) {
-      calibrated[i] = calibrated[i - 1];
-      continue;
-    }
+  for (MovedRows rows = moved; rows != 0; rows &= rows - 1) {
+    const int i = std::countr_zero(rows);
+    const Lane l = loadLane(logs[i]);
     Lane factor = summedBelow;
-    for (int k = first; k < end; ++k) factor = factor + curve[k + 1] * calibWeight(logs[i], k);
+    for (int k = first; k < end; ++k) factor = factor + curve[k + 1] * calibWeight(l, k);
     const Lane hz = loadLane(plan.hz[i]);
-    calibrated[i] = hz * calibFactorInRange(hz, factor);
+    storeLane(calibrated[i], hz * calibFactorInRange(hz, factor));
   }
 }
 
@@ -328,14 +328,14 @@ void planLadderCoefficients(FilterLanePlan& plan, MovedRows moved) {
 // The core's coefficients of each row; a build of its own for each core, so that the row loop keeps its
 // constants in registers.
 template <bool kNonlinear>
-void planCoreCoefficients(FilterLanePlan& plan, MovedRows moved, const Lane* calibrated) {
+void planCoreCoefficients(FilterLanePlan& plan, MovedRows moved, const FilterLanePlan::Row& calibrated) {
   const Lane sr = loadLane(plan.sr);
   Lane a1, a2, a3;
   for (int i = 0; i < kFilterBlockSize; ++i) {
     const Lane resonance = loadLane(plan.resonance[i]);
     const Lane k = 1.f - resonance;  // at least 0.05 with the resonance clamp
     if (rowMoved(moved, i)) {
-      const Lane f = cycles(calibrated[i] / sr);
+      const Lane f = cycles(loadLane(calibrated[i]) / sr);
       // The nonlinear core runs at four times the rate, where its tangent's argument stays below pi/4, as
       // the ladder's does.
       const Lane g = kNonlinear ? tanApproxToQuarterPi(kPi * (f * 0.25f)) : tanApprox(kPi * f);
@@ -395,14 +395,15 @@ void planIdleLane(FilterLanePlan& plan, int lane) {
 
 void planFilterCoefficients(FilterLanePlan& plan, bool nonlinear) {
   const MovedRows moved = movedRows(plan);
-  Lane calibrated[kFilterBlockSize];
+  alignas(16) FilterLanePlan::Row calibrated;
   calibratedCutoffs(plan, moved, calibrated);
   if (nonlinear) {
     planCoreCoefficients<true>(plan, moved, calibrated);
   } else {
     planCoreCoefficients<false>(plan, moved, calibrated);
   }
-  storeLane(plan.lastCalibratedHz, calibrated[kFilterBlockSize - 1]);
+  const int lastMoved = std::bit_width(moved) - 1;  // row 0 always moves
+  storeLane(plan.lastCalibratedHz, loadLane(calibrated[lastMoved]));
   if (plan.ladder) planLadderCoefficients(plan, moved);
 }
 
