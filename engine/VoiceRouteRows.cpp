@@ -172,9 +172,10 @@ struct SmoothBatch {
         for (int k = 0; k < 4; ++k) x[g][k] = loadF(row[4 * g + k] + i);
         transpose4(x[g][0], x[g][1], x[g][2], x[g][3]);
       }
+      const bool restartsHere = ((restartSamples >> i) & 0xfu) != 0;  // rarely: a note starts
       for (int j = 0; j < 4; ++j) {
         for (int g = 0; g < 2; ++g) {
-          if ((restartSamples >> (i + j)) & 1u)
+          if (restartsHere && ((restartSamples >> (i + j)) & 1u))
             s[g] = select(x[g][j], s[g], equalI(restartAt[g], splatI(i + j)));
           x[g][j] = s[g] = add(s[g], mul(c[g], sub(x[g][j], s[g])));
         }

@@ -30,22 +30,31 @@ struct CurveLogs {
 };
 extern const CurveLogs kCurveLogs;
 
+// ln of a cutoff clamped to the curve's span: finite for any cutoff, NaN included.
+inline ml::simd::Lanes calibLog(ml::simd::Lanes hz) {
+  return logApprox(ml::simd::min(ml::simd::max(hz, kCalibKnobHz[0]), kCalibTopHz));
+}
+
+// The weight of segment k at log l: 0 below it, 1 above it. It never falls as l rises.
+inline ml::simd::Lanes calibWeight(ml::simd::Lanes l, int k) {
+  return ml::simd::min(ml::simd::max((l - kCurveLogs.point[k]) * kCurveLogs.invWidth[k], 0.f), 1.f);
+}
+
+// The factor summed over the curve, or 1 where hz is at or above the top point or not finite.
+inline ml::simd::Lanes calibFactorInRange(ml::simd::Lanes hz, ml::simd::Lanes factor) {
+  const ml::simd::I4 inRange = ml::simd::andMask(ml::simd::greaterThan(ml::simd::splat(kCalibTopHz), hz.v),
+                                                 ml::simd::greaterThan(hz.v, ml::simd::splat(-INFINITY)));
+  return select(factor, 1.f, inRange);
+}
+
 // The factor at hz of each lane's curve: the first point at or below 100 Hz, linear in ln(hz) between
 // points, 1 from 19 kHz and for cutoffs that are not finite. Inline, as the filters take it at every
 // sample where a cutoff moves.
 inline ml::simd::Lanes filterCalibFactor(ml::simd::Lanes hz, const ml::simd::Lanes* curve) {
-  using ml::simd::Lanes;
-  using ml::simd::max;
-  using ml::simd::min;
-  const Lanes l = logApprox(min(max(hz, kCalibKnobHz[0]), kCalibTopHz));
-  Lanes factor = curve[0];
-  for (int k = 0; k + 1 < kCalibCurvePoints; ++k) {
-    const Lanes w = min(max((l - kCurveLogs.point[k]) * kCurveLogs.invWidth[k], 0.f), 1.f);
-    factor = factor + curve[k + 1] * w;
-  }
-  const ml::simd::I4 inRange = ml::simd::andMask(ml::simd::greaterThan(ml::simd::splat(kCalibTopHz), hz.v),
-                                                 ml::simd::greaterThan(hz.v, ml::simd::splat(-INFINITY)));
-  return select(factor, 1.f, inRange);
+  const ml::simd::Lanes l = calibLog(hz);
+  ml::simd::Lanes factor = curve[0];
+  for (int k = 0; k + 1 < kCalibCurvePoints; ++k) factor = factor + curve[k + 1] * calibWeight(l, k);
+  return calibFactorInRange(hz, factor);
 }
 
 // Factor for a cutoff hz in a mode.

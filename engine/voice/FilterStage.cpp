@@ -1,7 +1,9 @@
 // Block planning of the voice filters: every coefficient of a block is planned per sample before the
 // lanes run the signal (FilterLanes.cpp); the coefficients of four lanes are computed together.
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <numbers>
 
 #include "engine/voice/FilterApprox.h"
@@ -252,14 +254,65 @@ bool planRowMoved(const FilterLanePlan& plan, int i) {
                                    equal(loadF(plan.resonance[i]), loadF(plan.resonance[i - 1]))));
 }
 
+// The moved rows of the block, one bit each, found once for both passes.
+using MovedRows = uint64_t;
+static_assert(kFilterBlockSize <= 64, "a bit for every row");
+
+MovedRows movedRows(const FilterLanePlan& plan) {
+  MovedRows moved = 0;
+  for (int i = 0; i < kFilterBlockSize; ++i) moved |= MovedRows{planRowMoved(plan, i)} << i;
+  return moved;
+}
+
+bool rowMoved(MovedRows moved, int i) {
+  return ((moved >> i) & 1u) != 0;
+}
+
+bool allLanesEqual(Lane v, float x) {
+  return ml::simd::allSet(ml::simd::equal(v.v, ml::simd::splat(x)));
+}
+
+// The calibrated cutoff of each moved row (no other row is read). A segment's weight
+// never falls as the log rises: where it is 1 at every lane's lowest log of the block it is 1 in every
+// row, and its term is summed once, in the rows' own order; where it is 0 at the highest it adds 0.
+// Only the segments between are summed per row, so a cutoff moving within a segment or two costs that.
+void calibratedCutoffs(const FilterLanePlan& plan, MovedRows moved, FilterLanePlan::Row& calibrated) {
+  Lane curve[kCalibCurvePoints];
+  for (int k = 0; k < kCalibCurvePoints; ++k) curve[k] = loadLane(plan.calib[k]);
+  alignas(16) FilterLanePlan::Row logs;  // rows of plain floats: nothing to clear on every call
+  Lane lowest = INFINITY;
+  Lane highest = -INFINITY;
+  for (MovedRows rows = moved; rows != 0; rows &= rows - 1) {
+    const int i = std::countr_zero(rows);
+    const Lane l = calibLog(loadLane(plan.hz[i]));
+    storeLane(logs[i], l);
+    lowest = ml::simd::min(lowest, l);
+    highest = ml::simd::max(highest, l);
+  }
+  int first = 0;
+  Lane summedBelow = curve[0];
+  for (; first + 1 < kCalibCurvePoints && allLanesEqual(calibWeight(lowest, first), 1.f); ++first)
+    summedBelow = summedBelow + curve[first + 1] * calibWeight(lowest, first);
+  int end = kCalibCurvePoints - 1;
+  while (end > first && allLanesEqual(calibWeight(highest, end - 1), 0.f)) --end;
+  for (MovedRows rows = moved; rows != 0; rows &= rows - 1) {
+    const int i = std::countr_zero(rows);
+    const Lane l = loadLane(logs[i]);
+    Lane factor = summedBelow;
+    for (int k = first; k < end; ++k) factor = factor + curve[k + 1] * calibWeight(l, k);
+    const Lane hz = loadLane(plan.hz[i]);
+    storeLane(calibrated[i], hz * calibFactorInRange(hz, factor));
+  }
+}
+
 // The ladder's rows, in a pass of their own so that the core's coefficients and the ladder's keep their
 // values in registers. They are read only when the ladder runs in some lane; where it does not run, they
 // are 0.
-void planLadderCoefficients(FilterLanePlan& plan) {
+void planLadderCoefficients(FilterLanePlan& plan, MovedRows moved) {
   const Lane sr = loadLane(plan.sr);
   Lane ladderG, amount;
   for (int i = 0; i < kFilterBlockSize; ++i) {
-    if (planRowMoved(plan, i)) {
+    if (rowMoved(moved, i)) {
       amount = (loadLane(plan.resonance[i]) - kLadderResonanceStart) / 0.3f;
       // The ladder tunes to the uncalibrated cutoff and runs faster than the rate.
       ladderG = tanApproxToQuarterPi(kPi * cycles(1.00014f * loadLane(plan.hz[i]) / sr) *
@@ -269,6 +322,31 @@ void planLadderCoefficients(FilterLanePlan& plan) {
     storeLane(plan.ladderG[i], select(ladderG, 0.f, run));
     storeLane(plan.ladderK[i], select(4.6f * (0.3f * amount + 0.7f), 0.f, run));
     storeLane(plan.ladderMix[i], select(loadLane(plan.ladderFade[i]) * amount, 0.f, run));
+  }
+}
+
+// The core's coefficients of each row; a build of its own for each core, so that the row loop keeps its
+// constants in registers.
+template <bool kNonlinear>
+void planCoreCoefficients(FilterLanePlan& plan, MovedRows moved, const FilterLanePlan::Row& calibrated) {
+  const Lane sr = loadLane(plan.sr);
+  Lane a1, a2, a3;
+  for (int i = 0; i < kFilterBlockSize; ++i) {
+    const Lane resonance = loadLane(plan.resonance[i]);
+    const Lane k = 1.f - resonance;  // at least 0.05 with the resonance clamp
+    if (rowMoved(moved, i)) {
+      const Lane f = cycles(loadLane(calibrated[i]) / sr);
+      // The nonlinear core runs at four times the rate, where its tangent's argument stays below pi/4, as
+      // the ladder's does.
+      const Lane g = kNonlinear ? tanApproxToQuarterPi(kPi * (f * 0.25f)) : tanApprox(kPi * f);
+      a1 = 1.f / (1.f + g * (g + k));
+      a2 = g * a1;
+      a3 = g * a2;
+    }
+    storeLane(plan.k[i], k);
+    storeLane(plan.a1[i], a1);
+    storeLane(plan.a2[i], a2);
+    storeLane(plan.a3[i], a3);
   }
 }
 
@@ -316,31 +394,17 @@ void planIdleLane(FilterLanePlan& plan, int lane) {
 }
 
 void planFilterCoefficients(FilterLanePlan& plan, bool nonlinear) {
-  Lane curve[kCalibCurvePoints];
-  for (int k = 0; k < kCalibCurvePoints; ++k) curve[k] = loadLane(plan.calib[k]);
-  const Lane sr = loadLane(plan.sr);
-  Lane calibrated, a1, a2, a3;
-  for (int i = 0; i < kFilterBlockSize; ++i) {
-    const Lane hz = loadLane(plan.hz[i]);
-    const Lane resonance = loadLane(plan.resonance[i]);
-    const Lane k = 1.f - resonance;  // at least 0.05 with the resonance clamp
-    if (planRowMoved(plan, i)) {
-      calibrated = hz * filterCalibFactor(hz, curve);
-      const Lane f = cycles(calibrated / sr);
-      // The nonlinear core runs at four times the rate, where its tangent's argument stays below pi/4, as
-      // the ladder's does.
-      const Lane g = nonlinear ? tanApproxToQuarterPi(kPi * (f * 0.25f)) : tanApprox(kPi * f);
-      a1 = 1.f / (1.f + g * (g + k));
-      a2 = g * a1;
-      a3 = g * a2;
-    }
-    storeLane(plan.k[i], k);
-    storeLane(plan.a1[i], a1);
-    storeLane(plan.a2[i], a2);
-    storeLane(plan.a3[i], a3);
+  const MovedRows moved = movedRows(plan);
+  alignas(16) FilterLanePlan::Row calibrated;
+  calibratedCutoffs(plan, moved, calibrated);
+  if (nonlinear) {
+    planCoreCoefficients<true>(plan, moved, calibrated);
+  } else {
+    planCoreCoefficients<false>(plan, moved, calibrated);
   }
-  storeLane(plan.lastCalibratedHz, calibrated);
-  if (plan.ladder) planLadderCoefficients(plan);
+  const int lastMoved = std::bit_width(moved) - 1;  // row 0 always moves
+  storeLane(plan.lastCalibratedHz, loadLane(calibrated[lastMoved]));
+  if (plan.ladder) planLadderCoefficients(plan, moved);
 }
 
 void trackModeChange(ModeTracker& t, int newMode, bool noteStart) {

@@ -241,6 +241,27 @@ TEST_F(FilterStage, ResonanceRowsFilterAsClamped) {
   }
 }
 
+// A block's calibrated cutoff is its mode's curve at the last sample, wherever the block's other cutoffs
+// lie: sweeps up and down across the curve's points and past its ends, and within one segment.
+TEST_F(FilterStage, BlockCutoffIsTheCurvesAtTheLastSampleWhateverTheSweep) {
+  const float sweeps[][2] = {
+      {50.f, 15000.f}, {15000.f, 50.f}, {900.f, 1100.f}, {25000.f, 150.f}, {150.f, 25000.f}};
+  float in[kBlock]{};
+  for (int mode : {kFilterLowPass, kFilterHighPass}) {
+    for (const auto& sweep : sweeps) {
+      Rows rows(sweep[0], 0.5f, 0.f);
+      for (int i = 0; i < kBlock; ++i)
+        rows.cutoff[i] = sweep[0] * std::pow(sweep[1] / sweep[0], float(i) / float(kBlock - 1));
+      rows.cutoff[kBlock - 1] = sweep[1];
+      for (float saturation : {0.f, 1.f}) {
+        FilterState s;
+        EXPECT_EQ(renderFilterBlock(s, filterBlockSetup(saturation, kSr), rows.inputs(mode), in, in),
+                  applyFilterCalibration(sweep[1], mode, false, mode, mode, 0.f));
+      }
+    }
+  }
+}
+
 }  // namespace
 
 // Fifteen renders of filter pairs in series (clean: four lane groups, the last partly idle; nonlinear:
