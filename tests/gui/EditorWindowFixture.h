@@ -96,12 +96,12 @@ protected:
   void pumpFor(std::chrono::milliseconds time);
   // Runs script in the page (of the newest helper) and answers its result as text; none when it failed.
   std::optional<std::string> evaluate(const std::string& script);
-  // Runs script (a click answering 1) until it answers 1, ticking meanwhile: the page renders what a
-  // click before it showed a little later.
+  // Runs script (a click or a focus answering 1) until it answers 1, ticking meanwhile: the page's
+  // receivers are up before it has rendered, and it renders what a click before it showed a little later.
   bool clickWhenShown(const std::string& script) {
     return pumpUntil([&] { return evaluate(script) == "1"; }, 5s);
   }
-  // The page's bridge is up and its sync after "__ready" has shown the engine's voice count.
+  // Whether condition holds in the page; false while the page cannot answer.
   bool pageShows(const std::string& condition);
 
   double paramValue(clap_id id);

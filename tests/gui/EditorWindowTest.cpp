@@ -150,7 +150,7 @@ TEST_F(EditorWindow, KeysReachThePageOnlyWhileItAsksForThem) {
   ASSERT_TRUE(open());
   ASSERT_TRUE(pumpUntil([&] { return pageShows("window.mlibSetParam"); }));
   window->takeFocus();
-  ASSERT_TRUE(evaluate("document.querySelector('.preset-name').focus(), 1"));
+  ASSERT_TRUE(clickWhenShown("document.querySelector('.preset-name').focus(), 1"));
   ASSERT_TRUE(pumpUntil([&] { return window->focusedWindow() != window->id(); }, 3s));
   ASSERT_EQ(std::system("xdotool type --delay 30 Zeta"), 0);
   EXPECT_TRUE(pumpUntil(
