@@ -19,12 +19,9 @@ float lastGate(const AllocatorVoice& v) {
 }
 
 // Whether the voice's gate opens in this block, from before (its level at the end of the last block): the
-// edges of a copy of the row, four samples a compare, rather than a test per sample every block a key is
-// held.
+// row's edges, four samples a compare, rather than a test per sample every block a key is held.
 bool noteStarts(const AllocatorVoice& v, float before) {
-  ml::DSPVector gate;
-  std::copy_n(v.outputs.constRow(AllocatorVoice::kGateRow), ml::kFloatsPerDSPVector, gate.getBuffer());
-  return firstGateRise(gate, before) >= 0;
+  return firstGateRise(v.outputs.constRow(AllocatorVoice::kGateRow), before) >= 0;
 }
 
 bool playsKey(size_t note) {

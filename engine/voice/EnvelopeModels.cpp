@@ -441,7 +441,7 @@ void fillSteadyRun(EnvWrap& env, const EnvShapeParams& p, const ModernLengths& n
 
 }  // namespace
 
-GateEdges gateEdges(const ml::DSPVector& gate, float before) {
+GateEdges gateEdges(const float* gate, float before) {
   using namespace ml::simd;
   // Masks of the samples above 0 and of those at or below 0 (NaN is neither); the previous sample's
   // masks are the same shifted by one, with before at the bottom.
@@ -450,7 +450,7 @@ GateEdges gateEdges(const ml::DSPVector& gate, float before) {
   uint64_t low = 0;
 #pragma GCC unroll 16
   for (int i = 0; i < kBlock; i += 4) {
-    const F4 g = loadF(gate.getConstBuffer() + i);
+    const F4 g = loadF(gate + i);
     high |= uint64_t(laneBits(greaterThan(g, zero))) << i;
     low |= uint64_t(laneBits(greaterEqual(zero, g))) << i;
   }
@@ -459,7 +459,7 @@ GateEdges gateEdges(const ml::DSPVector& gate, float before) {
   return {high & lowBefore, low & highBefore, high};
 }
 
-int firstGateRise(const ml::DSPVector& gate, float before) {
+int firstGateRise(const float* gate, float before) {
   const uint64_t rises = gateEdges(gate, before).rises;
   return rises ? std::countr_zero(rises) : -1;
 }

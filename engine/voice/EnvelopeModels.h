@@ -63,11 +63,18 @@ struct GateEdges {
   uint64_t falls{0};
   uint64_t high{0};
 };
-GateEdges gateEdges(const ml::DSPVector& gate, float before);
+// gate: a row of one block, 16-byte aligned.
+GateEdges gateEdges(const float* gate, float before);
+inline GateEdges gateEdges(const ml::DSPVector& gate, float before) {
+  return gateEdges(gate.getConstBuffer(), before);
+}
 
 // First sample of the block at which the gate rises above 0 (before = the last gate of the previous
 // block), or -1.
-int firstGateRise(const ml::DSPVector& gate, float before);
+int firstGateRise(const float* gate, float before);
+inline int firstGateRise(const ml::DSPVector& gate, float before) {
+  return firstGateRise(gate.getConstBuffer(), before);
+}
 
 // Glides a stored stage time one block step toward `target` with coefficient c; a negative stored
 // value takes the target at once.

@@ -48,6 +48,7 @@ std::string firstRenderNode() {
 // forking the helper, libraries and all, to find it missing: three times at every opening. Naming the
 // usual place, where nothing listens, gives them the same answer at once.
 std::optional<std::string> absentSessionBus() {
+  if (g_getenv("DBUS_SESSION_BUS_ADDRESS") != nullptr) return std::nullopt;
   gchar* usualPlace = g_build_filename(g_get_user_runtime_dir(), "bus", nullptr);
   gchar* launcher = g_find_program_in_path("dbus-launch");
   std::optional<std::string> address;
