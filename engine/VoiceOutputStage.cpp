@@ -5,6 +5,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "engine/Silence.h"
 #include "engine/VoiceRender.h"
 #include "foundation/MLDSPGens.h"
 #include "foundation/MLFastMath.h"
@@ -565,22 +566,9 @@ void retriggerFade(VoiceState& v, VoiceBlock& b) {
   }
 }
 
-// The largest magnitude of the row, four samples a compare (a NaN sample never counts, as with std::max).
-float rowPeak(const float* x) {
-  using namespace ml::simd;
-  F4 peak = splat(0.f);
-  for (int i = 0; i < kBlock; i += 4) {
-    const F4 a = abs(loadF(x + i));
-    peak = select(a, peak, greaterThan(a, peak));
-  }
-  alignas(16) float lanes[4];
-  storeF(lanes, peak);
-  return std::max(std::max(lanes[0], lanes[1]), std::max(lanes[2], lanes[3]));
-}
-
 void meters(const VoiceContext& ctx, VoiceState& v, const VoiceBlock& b) {
   if (b.voice < 0) return;
-  const float peak = rowPeak(b.out.getConstBuffer());
+  const float peak = blockPeak(b.out.getConstBuffer());
   // The sum in sample order, so that the meter's value stays what it was.
   float sum = 0.f;
   for (int i = 0; i < kBlock; ++i) sum += b.out[i] * b.out[i];

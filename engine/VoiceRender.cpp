@@ -5,6 +5,7 @@
 #include <cmath>
 #include <memory>
 
+#include "engine/voice/RowChecks.h"
 #include "foundation/MLDSPGens.h"
 #include "foundation/MLSIMD.h"
 #include "foundation/MLSafeValue.h"
@@ -63,15 +64,6 @@ void smoothGlide(const VoiceContext& ctx, VoiceState& v, VoiceBlock& b) {
     }
     b.pitch[i] = v.glidePitch;
   }
-}
-
-// True when every sample of the row equals the first (a NaN sample never does).
-bool constantRow(const ml::DSPVector& row) {
-  using namespace ml::simd;
-  const F4 first = splat(row[0]);
-  I4 same = equal(first, first);
-  for (size_t i = 0; i < ml::kFloatsPerDSPVector; i += 4) same = andMask(same, equal(loadF(&row[i]), first));
-  return allSet(same);
 }
 
 // The fixed analog offsets of a synthesis voice and its pitch walk, as multipliers.
@@ -206,7 +198,7 @@ void voicePitchAndFrequency(const VoiceContext& ctx, VoiceState& v, VoiceBlock& 
   const bool tuned = ctx.tuning.effectiveTuningActive();
   ml::DSPVector notes;
   for (size_t i = 0; i < ml::kFloatsPerDSPVector; ++i) notes[i] = b.pitch[i] + octave.target + b.pitchOffset;
-  if (!tuned && !octave.gliding && constantRow(notes)) {
+  if (!tuned && !octave.gliding && rowConstant(notes.getConstBuffer())) {
     // A held note: one frequency for the block.
     const float note = notes[0] + b.bend;
     if (!(note == v.heldNote)) {

@@ -8,6 +8,7 @@
 
 #include "engine/voice/FilterApprox.h"
 #include "engine/voice/FilterLanes.h"
+#include "engine/voice/RowChecks.h"
 #include "foundation/MLSafeValue.h"
 
 namespace {
@@ -86,13 +87,6 @@ RowAbove rowAbove(const float* row, float threshold) {
     any = orMask(any, above);
   }
   return allSet(all) ? RowAbove::kAll : anySet(any) ? RowAbove::kSome : RowAbove::kNone;
-}
-
-bool rowConstant(const float* row) {
-  using namespace ml::simd;
-  I4 same = equal(loadU(row), splat(row[0]));
-  for (int i = 4; i < kFilterBlockSize; i += 4) same = andMask(same, equal(loadU(row + i), splat(row[0])));
-  return allSet(same);
 }
 
 // Clears a lane's ladder rows: a layer that never runs.

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "engine/voice/FilterSaturation.h"
+#include "engine/voice/RowChecks.h"
 #include "foundation/MLDSPVector.h"
 #include "foundation/MLFastMath.h"
 #include "foundation/MLSIMD.h"
@@ -346,21 +347,12 @@ float foldAmounts(const FoldInputs& in, float* amount) {
   return m;
 }
 
-// True when every value of the row equals its first (a NaN never does).
-bool steadyRow(const float* row) {
-  using namespace ml::simd;
-  const F4 first = splat(row[0]);
-  I4 same = equal(first, first);
-  for (int i = 0; i < kBlock; i += 4) same = andMask(same, equal(loadF(row + i), first));
-  return allSet(same);
-}
-
 void fillFoldRows(const FoldInputs& in, const float* amount, bool character, FoldRows& r) {
   using namespace ml::simd;
   alignas(16) float biasIn[kBlock], bias[kBlock], gain[kBlock];
   for (int i = 0; i < kBlock; i += 4)
     storeF(biasIn + i, add(add(loadU(in.bias + i), loadU(in.biasRoute + i)), splat(in.biasOffset)));
-  r.steady = steadyRow(amount) && steadyRow(biasIn);
+  r.steady = rowConstant(amount) && rowConstant(biasIn);
   for (int i = 0; i < (r.steady ? 4 : kBlock); i += 4) {
     const F4 g = clampLanes(loadF(amount + i), splat(1.f), splat(8.f));
     storeF(bias + i, mul(splat(0.5f), clampLanes(loadF(biasIn + i), splat(-1.f), splat(1.f))));
