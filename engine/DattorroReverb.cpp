@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 #include "engine/CycleSine.h"
 #include "engine/Silence.h"
@@ -65,7 +66,7 @@ void allpassRun(float* x, float* ring, int32_t delay, int32_t index, float g, in
 }
 
 // Linearly interpolated reads of one line at four successive samples, each `delay` samples (at least 0)
-// behind that sample's write position.
+// behind that sample's write position, each read on its own.
 inline F4 readInterp4(const float* ring, F4 write, F4 delay) {
   using namespace ml::simd;
   constexpr int kMask = DattorroReverb::kLineMask;
@@ -77,22 +78,55 @@ inline F4 readInterp4(const float* ring, F4 write, F4 delay) {
   const F4 frac = sub(pos, toFloat(whole));
   alignas(16) int32_t at[4];
   storeI(at, whole);
-  F4 a;
-  F4 b;
-  // Usually the four positions follow each other inside the ring: two plain loads. One lane compare
-  // tells, cheaper than three scalar ones.
-  alignas(16) static constexpr int32_t kSteps[4] = {0, 1, 2, 3};
-  if (allSet(equalI(whole, addI(splatI(at[0]), loadI(kSteps)))) && at[0] + 4 <= kMask) {
-    a = loadUnalignedF(ring + at[0]);
-    b = loadUnalignedF(ring + at[0] + 1);
-  } else {
-    int32_t i[4];
-    for (int l = 0; l < 4; ++l) i[l] = at[l] & kMask;
-    a = fromLanes(ring[i[0]], ring[i[1]], ring[i[2]], ring[i[3]]);
-    b = fromLanes(ring[(i[0] + 1) & kMask], ring[(i[1] + 1) & kMask], ring[(i[2] + 1) & kMask],
-                  ring[(i[3] + 1) & kMask]);
-  }
+  int32_t i[4];
+  for (int l = 0; l < 4; ++l) i[l] = at[l] & kMask;
+  const F4 a = fromLanes(ring[i[0]], ring[i[1]], ring[i[2]], ring[i[3]]);
+  const F4 b = fromLanes(ring[(i[0] + 1) & kMask], ring[(i[1] + 1) & kMask], ring[(i[2] + 1) & kMask],
+                         ring[(i[3] + 1) & kMask]);
   return add(a, mul(frac, sub(b, a)));
+}
+
+// readInterp4 over a run into out (padded samples), the read at sample n delayAt(n) samples behind
+// write[n] (both rows of four from n on). Usually the write positions follow each other through the run
+// and the modulated delay moves by far less than a sample in it: then every position lies on the same
+// side of the ring's start (all wrap or none does), their whole samples follow each other too, and the
+// run reads the ring straight on, a test of its fractions at the end confirming it. Otherwise (a fraction
+// crossing a whole sample, a wrap within the run) it reads position by position.
+template <typename DelayAt>
+void readInterpRow(const float* ring, const float* write, DelayAt delayAt, float* out, int padded) {
+  using namespace ml::simd;
+  constexpr float kSize = static_cast<float>(DattorroReverb::kLineSize);
+  alignas(16) float first[4];
+  alignas(16) float last[4];
+  storeF(first, sub(loadF(write), delayAt(0)));
+  storeF(last, sub(loadF(write + padded - 4), delayAt(padded - 4)));
+  const bool wraps = last[3] < 0.0f;
+  const bool oneSide = first[0] >= 0.0f || wraps;
+  const bool writesFollow = write[padded - 1] - write[0] == static_cast<float>(padded - 1);
+  // At least 0 on one side, where truncation is the floor.
+  const int32_t base = oneSide ? static_cast<int32_t>(wraps ? first[0] + kSize : first[0]) : 0;
+  if (oneSide && writesFollow && base + padded <= DattorroReverb::kLineMask) {
+    const auto straight = [&](auto wrap) {
+      alignas(16) static constexpr float kSteps[4] = {0.0f, 1.0f, 2.0f, 3.0f};
+      F4 whole = add(splat(static_cast<float>(base)), loadF(kSteps));
+      F4 lowest = splat(0.0f);
+      F4 highest = splat(0.0f);
+      for (int n = 0; n < padded; n += 4) {
+        F4 pos = sub(loadF(write + n), delayAt(n));
+        if constexpr (wrap) pos = add(pos, splat(kSize));
+        const F4 frac = sub(pos, whole);
+        lowest = min(lowest, frac);
+        highest = max(highest, frac);
+        whole = add(whole, splat(4.0f));
+        const F4 a = loadUnalignedF(ring + base + n);
+        const F4 b = loadUnalignedF(ring + base + n + 1);
+        storeF(out + n, add(a, mul(frac, sub(b, a))));
+      }
+      return allSet(andMask(greaterEqual(lowest, splat(0.0f)), lessThan(highest, splat(1.0f))));
+    };
+    if (wraps ? straight(std::true_type{}) : straight(std::false_type{})) return;
+  }
+  for (int n = 0; n < padded; n += 4) storeF(out + n, readInterp4(ring, loadF(write + n), delayAt(n)));
 }
 
 // The orthonormal 8-point Walsh-Hadamard transform of v[0..7] in place; inlined, so that the rows stay in
@@ -357,17 +391,20 @@ void DattorroReverb::readTaps(int padded) {
   std::fill(s.sumR, s.sumR + padded, 0.0f);
   for (int i = 0; i < kNumLines; ++i) {
     const F4 length = splat(static_cast<float>(lineLength[i]));
+    const F4 extraFrac = splat(kExtraTapFrac[i]);
+    for (int n = 0; n < padded; n += 4) {
+      const F4 modulated = add(length, mul(loadF(s.mod[i] + n), splat(modDepth)));
+      storeF(s.delay + n, min(max(modulated, splat(1.0f)), splat(kMaxModulatedDelay)));
+    }
+    readInterpRow(
+        lines[i], s.write, [&](int n) { return loadF(s.delay + n); }, s.tap[i], padded);
+    readInterpRow(
+        lines[i], s.write, [&](int n) { return mul(loadF(s.delay + n), extraFrac); }, s.extra, padded);
     float* own = i % 2 == 0 ? s.sumL : s.sumR;
     float* other = i % 2 == 0 ? s.sumR : s.sumL;
     for (int n = 0; n < padded; n += 4) {
-      const F4 write = loadF(s.write + n);
-      const F4 modulated = add(length, mul(loadF(s.mod[i] + n), splat(modDepth)));
-      const F4 delay = min(max(modulated, splat(1.0f)), splat(kMaxModulatedDelay));
-      const F4 tap = readInterp4(lines[i], write, delay);
-      const F4 extra = readInterp4(lines[i], write, mul(delay, splat(kExtraTapFrac[i])));
-      storeF(s.tap[i] + n, tap);
-      storeF(own + n, add(loadF(own + n), tap));
-      storeF(other + n, add(loadF(other + n), mul(splat(kExtraTapGain), extra)));
+      storeF(own + n, add(loadF(own + n), loadF(s.tap[i] + n)));
+      storeF(other + n, add(loadF(other + n), mul(splat(kExtraTapGain), loadF(s.extra + n))));
     }
   }
 }

@@ -47,6 +47,8 @@ struct DattorroReverb {
   struct Scratch {
     alignas(16) float diffused[kBlock];  // the input after pre-delay and diffusers
     alignas(16) float write[kBlock];     // the lines' write position of each sample
+    alignas(16) float delay[kBlock];     // one line's modulated delay
+    alignas(16) float extra[kBlock];     // its extra tap
     alignas(16) float mod[kNumLines][kBlock];
     alignas(16) float tap[kNumLines][kBlock];
     alignas(16) float feedback[kNumLines][kBlock];  // into the tank allpasses, out of them, into the lines
