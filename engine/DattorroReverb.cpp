@@ -321,14 +321,7 @@ bool DattorroReverb::lastWritesQuiet() const {
 void DattorroReverb::processRun(const float* in, int count, const BlockCoeffs& c, float* outL, float* outR) {
   const int padded = (count + 3) & ~3;
   Scratch& s = scratch;
-  // Pre-delay with a fractional read, sample by sample: a short pre-delay reads this very run.
-  for (int n = 0; n < count; ++n) {
-    preDelay[preDelayWrite] = in[n];
-    const int r = (preDelayWrite - c.preInt) & kPreDelayMask;
-    const int r1 = (r - 1) & kPreDelayMask;
-    s.diffused[n] = preDelay[r] + c.preFrac * (preDelay[r1] - preDelay[r]);
-    preDelayWrite = (preDelayWrite + 1) & kPreDelayMask;
-  }
+  preDelayRun(in, count, c);
   std::fill(s.diffused + count, s.diffused + padded, 0.0f);
   for (int k = 0; k < kNumInputDiffusers; ++k)
     allpassRun(s.diffused, inputDiff[k], inputDiffLength[k], inputDiffIndex, kInputDiffCoeffs[k], count,
@@ -346,6 +339,37 @@ void DattorroReverb::processRun(const float* in, int count, const BlockCoeffs& c
   lineWrite = (lineWrite + count) & kLineMask;
   inputDiffIndex = (inputDiffIndex + count) & kDiffuserMask;
   tankDiffIndex = (tankDiffIndex + count) & kDiffuserMask;
+}
+
+// The pre-delay of a run into the diffused row, with a fractional read. A short pre-delay reads this very
+// run: the run is written before it is read, which gives what sample by sample gives as long as no read
+// reaches back the whole ring to a slot the run writes after it; only the longest delays do, sample by
+// sample.
+void DattorroReverb::preDelayRun(const float* in, int count, const BlockCoeffs& c) {
+  using namespace ml::simd;
+  float* out = scratch.diffused;
+  if (c.preInt + count >= kPreDelaySize) {
+    for (int n = 0; n < count; ++n) {
+      preDelay[preDelayWrite] = in[n];
+      const int r = (preDelayWrite - c.preInt) & kPreDelayMask;
+      const int r1 = (r - 1) & kPreDelayMask;
+      out[n] = preDelay[r] + c.preFrac * (preDelay[r1] - preDelay[r]);
+      preDelayWrite = (preDelayWrite + 1) & kPreDelayMask;
+    }
+    return;
+  }
+  writeRing(preDelay, kPreDelayMask, preDelayWrite, in, count);
+  // read[n + 1] is sample n's read, read[n] the one a sample further back; the row runs on to the padded
+  // end of the run, whose samples the caller clears.
+  const int padded = (count + 3) & ~3;
+  alignas(16) float read[kBlock + 4];
+  readRing(preDelay, kPreDelayMask, preDelayWrite - c.preInt - 1, read, padded + 1);
+  for (int n = 0; n < padded; n += 4) {
+    const F4 further = loadF(read + n);
+    const F4 at = loadU(read + n + 1);
+    storeF(out + n, add(at, mul(splat(c.preFrac), sub(further, at))));
+  }
+  preDelayWrite = (preDelayWrite + count) & kPreDelayMask;
 }
 
 // The lines' modulation, sin(2 pi phase), each line's phase advancing once per sample.

@@ -105,6 +105,7 @@ private:
   void fallAsleepWhenQuiet(bool inputQuiet);
   bool lastWritesQuiet() const;
   void processRun(const float* in, int count, const BlockCoeffs& c, float* outL, float* outR);
+  void preDelayRun(const float* in, int count, const BlockCoeffs& c);
   void modulationRows(int count, int padded);
   void readTaps(int padded);
   void feedbackPaths(int count, int padded, const BlockCoeffs& c);
