@@ -136,6 +136,54 @@ namespace {
 
 constexpr int kPinkLanes = 4;
 
+// The next value of one noise generator (analogXorshift, then analogSignedUnit), or of four in lanes.
+float nextSignedUnit(uint32_t& s) {
+  return analogSignedUnit(analogXorshift(s));
+}
+
+ml::simd::Lanes nextSignedUnit(ml::simd::I4& s) {
+  using namespace ml::simd;
+  s = xorI(s, shiftLeftI<13>(s));
+  s = xorI(s, shiftRightI<17>(s));
+  s = xorI(s, shiftLeftI<5>(s));
+  return Lanes(sub(mul(unsignedToFloatExact(s), splat(4.656613e-10f)), splat(1.f)));
+}
+
+// Kellet's economy pink filter, three one-poles plus a direct term, of one floor or of four in lanes.
+template <typename T>
+struct PinkFilterOf {
+  T b0, b1, b2;
+};
+
+// The floor's next sample from white noise w, scaled by gain.
+template <typename T>
+T pinkFloorStep(PinkFilterOf<T>& f, T w, T gain) {
+  f.b0 = 0.99765f * f.b0 + 0.099046f * w;
+  f.b1 = 0.963f * f.b1 + 0.2965164f * w;
+  f.b2 = 0.57f * f.b2 + 1.0526913f * w;
+  const T p = f.b0 + f.b1 + f.b2 + 0.1848f * w;
+  return 0.063f * p * gain;
+}
+
+// Seeds a job's generator once and gives its floor's gain.
+float pinkFloorGain(const PinkFloorJob& j) {
+  seedOnce(*j.seed, j.voice, 0x85EBCA77u, 0x9E37u);
+  const float t = ml::safeClamp((j.note - 36.f) / 60.f, 0.f, 1.f);
+  return 0.0025f * j.velocity * (1.f - 0.75f * t);
+}
+
+// One floor alone: lanes would leave three of four idle.
+void pinkNoiseFloorAlone(const PinkFloorJob& j) {
+  const float gain = pinkFloorGain(j);
+  uint32_t s = *j.seed;
+  PinkFilterOf<float> f{j.pink[0], j.pink[1], j.pink[2]};
+  for (int i = 0; i < kBlock; ++i) j.floor[i] = pinkFloorStep(f, nextSignedUnit(s), gain);
+  *j.seed = s;
+  j.pink[0] = f.b0;
+  j.pink[1] = f.b1;
+  j.pink[2] = f.b2;
+}
+
 // Up to four floors, job c in lane c.
 void pinkNoiseFloorLanes(const PinkFloorJob* jobs, int n) {
   using namespace ml::simd;
@@ -144,35 +192,19 @@ void pinkNoiseFloorLanes(const PinkFloorJob* jobs, int n) {
   alignas(16) float amp[kPinkLanes]{};
   for (int c = 0; c < n; ++c) {
     const PinkFloorJob& j = jobs[c];
-    seedOnce(*j.seed, j.voice, 0x85EBCA77u, 0x9E37u);
+    amp[c] = pinkFloorGain(j);
     seeds[c] = *j.seed;
     for (int k = 0; k < 3; ++k) state[k][c] = j.pink[k];
-    const float t = ml::safeClamp((j.note - 36.f) / 60.f, 0.f, 1.f);
-    amp[c] = 0.0025f * j.velocity * (1.f - 0.75f * t);
   }
   I4 s = loadI(reinterpret_cast<const int32_t*>(seeds));
-  F4 b0 = loadF(state[0]);
-  F4 b1 = loadF(state[1]);
-  F4 b2 = loadF(state[2]);
-  const F4 gain = loadF(amp);
+  PinkFilterOf<Lanes> f{Lanes(loadF(state[0])), Lanes(loadF(state[1])), Lanes(loadF(state[2]))};
+  const Lanes gain(loadF(amp));
   alignas(16) float lanes[kBlock][kPinkLanes];
-  for (int i = 0; i < kBlock; ++i) {
-    // analogXorshift, then analogSignedUnit.
-    s = xorI(s, shiftLeftI<13>(s));
-    s = xorI(s, shiftRightI<17>(s));
-    s = xorI(s, shiftLeftI<5>(s));
-    const F4 w = sub(mul(unsignedToFloatExact(s), splat(4.656613e-10f)), splat(1.f));
-    // Kellet's economy pink filter: three one-poles plus a direct term.
-    b0 = add(mul(splat(0.99765f), b0), mul(splat(0.099046f), w));
-    b1 = add(mul(splat(0.963f), b1), mul(splat(0.2965164f), w));
-    b2 = add(mul(splat(0.57f), b2), mul(splat(1.0526913f), w));
-    const F4 p = add(add(add(b0, b1), b2), mul(splat(0.1848f), w));
-    storeF(lanes[i], mul(mul(splat(0.063f), p), gain));
-  }
+  for (int i = 0; i < kBlock; ++i) storeF(lanes[i], pinkFloorStep(f, nextSignedUnit(s), gain).v);
   storeI(reinterpret_cast<int32_t*>(seeds), s);
-  storeF(state[0], b0);
-  storeF(state[1], b1);
-  storeF(state[2], b2);
+  storeF(state[0], f.b0.v);
+  storeF(state[1], f.b1.v);
+  storeF(state[2], f.b2.v);
   for (int c = 0; c < n; ++c) {
     *jobs[c].seed = seeds[c];
     for (int k = 0; k < 3; ++k) jobs[c].pink[k] = state[k][c];
@@ -187,8 +219,14 @@ void pinkNoiseFloorLanes(const PinkFloorJob* jobs, int n) {
 }  // namespace
 
 void pinkNoiseFloors(const PinkFloorJob* jobs, int n) {
-  for (int first = 0; first < n; first += kPinkLanes)
-    pinkNoiseFloorLanes(jobs + first, std::min(kPinkLanes, n - first));
+  for (int first = 0; first < n; first += kPinkLanes) {
+    const int group = std::min(kPinkLanes, n - first);
+    if (group == 1) {
+      pinkNoiseFloorAlone(jobs[first]);
+    } else {
+      pinkNoiseFloorLanes(jobs + first, group);
+    }
+  }
 }
 
 bool clickFires(float clickAmount, int voice, int noteStart, float levelAtBlockStart) {
