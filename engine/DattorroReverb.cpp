@@ -37,6 +37,7 @@ void writeRing(float* ring, int32_t mask, int32_t at, const float* in, int count
 // A Schroeder allpass's rows: x in place, v what the ring gives, w what goes into it; n a multiple of 4.
 void allpassRows(float* x, const float* v, float* w, float g, int n) {
   using namespace ml::simd;
+#pragma GCC unroll 4
   for (int i = 0; i < n; i += 4) {
     const F4 vi = loadU(v + i);
     const F4 wi = add(loadF(x + i), mul(splat(g), vi));
@@ -111,6 +112,7 @@ void readInterpRow(const float* ring, const float* write, DelayAt delayAt, float
       F4 whole = add(splat(static_cast<float>(base)), loadF(kSteps));
       F4 lowest = splat(0.0f);
       F4 highest = splat(0.0f);
+#pragma GCC unroll 4
       for (int n = 0; n < padded; n += 4) {
         F4 pos = sub(loadF(write + n), delayAt(n));
         if constexpr (wrap) pos = add(pos, splat(kSize));
