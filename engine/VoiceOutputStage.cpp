@@ -336,6 +336,25 @@ T plainAmplitudeStep(ChainStateOf<T>& s, T x, T env, const ChainCoeffs& k) {
   return dc * (env * s.gainCurrent);
 }
 
+// True when the gain smoother's every step gives its value again: a gain at its target (not zero, where a
+// step would give +0 for -0, and finite).
+bool gainAtRest(const ChainStateOf<float>& s) {
+  return s.gainCurrent == s.gainTarget && std::isnormal(s.gainCurrent);
+}
+
+// plainAmplitudeStep over one voice's row with its gain at rest: the differences and the products as
+// rows, only the DC blocker's one-pole sample by sample.
+void restingAmplitudeRow(ChainStateOf<float>& s, float* row, const float* env, const ChainCoeffs& k) {
+  alignas(16) float dc[kBlock];
+  dc[0] = row[0] - s.dcX;
+  for (int i = 1; i < kBlock; ++i) dc[i] = row[i] - row[i - 1];
+  s.dcX = row[kBlock - 1];
+  float y = s.dcY;
+  for (float& d : dc) d = y = d + k.dcR * y;
+  s.dcY = y;
+  for (int i = 0; i < kBlock; ++i) row[i] = dc[i] * (env[i] * s.gainCurrent);
+}
+
 // A second DC stage and a gentle shelf above about 10 kHz after the soft clip.
 template <typename T>
 T toneStep(ChainStateOf<T>& s, T x, const ChainCoeffs& k) {
@@ -465,7 +484,11 @@ void voiceChain(VoiceState& v, VoiceBlock& b, bool amplitude, const ChainCoeffs&
   forEachChainField(s, [&](float& field, float VoiceState::*member) { field = v.*member; });
   float* row = b.out.getBuffer();
   if (amplitude) {
-    for (int i = 0; i < kBlock; ++i) row[i] = plainAmplitudeStep(s, row[i], b.env1Raw[i], k);
+    if (gainAtRest(s)) {
+      restingAmplitudeRow(s, row, b.env1Raw.getConstBuffer(), k);
+    } else {
+      for (int i = 0; i < kBlock; ++i) row[i] = plainAmplitudeStep(s, row[i], b.env1Raw[i], k);
+    }
     v.ampLevel = b.env1Raw[kBlock - 1];
   }
   softClipRow(row, v.softClip, b.gainMul);
