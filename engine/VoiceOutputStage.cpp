@@ -404,43 +404,52 @@ void softClipLanes(ml::simd::F4* x, const ClipLaneSources& src) {
   scatterClipLanes(s, src);
 }
 
-// One voice's steep half-band with its two allpass chains side by side in lanes 0 and 1 (lanes 2 and 3
-// idle, with coefficients 0): each pair of sections of allpassChains is one lane operation. Lane 0 holds
-// the chain of the even sections when `odd` is 0, of the odd sections when it is 1.
-struct AllpassChainPair {
+// One voice's two steep half-bands, each with its two allpass chains side by side: lanes 0 and 1 hold
+// the interpolator's, lanes 2 and 3 the decimator's, and each pair of sections of allpassChains is one lane
+// operation.
+struct AllpassChainLanes {
   static constexpr int kPairs = SteepAllpassDesign::kSections / 2;
-  ml::simd::F4 x[kPairs], y[kPairs], coeff[kPairs];
+  ml::simd::F4 x[kPairs]{}, y[kPairs]{}, coeff[kPairs]{};
 };
 
-AllpassChainPair chainPair(const AllpassHalfband& h, int odd) {
-  using ml::simd::fromLanes;
-  AllpassChainPair s;
-  for (int p = 0; p < AllpassChainPair::kPairs; ++p) {
-    const int lane0 = 2 * p + odd;
-    const int lane1 = 2 * p + 1 - odd;
-    s.x[p] = fromLanes(h.x[lane0], h.x[lane1], 0.f, 0.f);
-    s.y[p] = fromLanes(h.y[lane0], h.y[lane1], 0.f, 0.f);
-    s.coeff[p] = fromLanes(SteepAllpassDesign::kCoeffs[lane0], SteepAllpassDesign::kCoeffs[lane1], 0.f, 0.f);
+// Lanes `first` and first + 1 from a half-band's chains: lane `first` holds the chain of the even sections
+// when `odd` is 0, of the odd sections when it is 1; and back.
+void loadChainLanes(AllpassChainLanes& s, const AllpassHalfband& h, int odd, int first) {
+  using namespace ml::simd;
+  for (int p = 0; p < AllpassChainLanes::kPairs; ++p) {
+    alignas(16) float x[4], y[4], coeff[4];
+    storeF(x, s.x[p]);
+    storeF(y, s.y[p]);
+    storeF(coeff, s.coeff[p]);
+    for (int l = 0; l < 2; ++l) {
+      const int section = 2 * p + (l ^ odd);
+      x[first + l] = h.x[section];
+      y[first + l] = h.y[section];
+      coeff[first + l] = SteepAllpassDesign::kCoeffs[section];
+    }
+    s.x[p] = loadF(x);
+    s.y[p] = loadF(y);
+    s.coeff[p] = loadF(coeff);
   }
-  return s;
 }
 
-void storeChainPair(const AllpassChainPair& s, int odd, AllpassHalfband& h) {
-  for (int p = 0; p < AllpassChainPair::kPairs; ++p) {
+void storeChainLanes(const AllpassChainLanes& s, int odd, int first, AllpassHalfband& h) {
+  for (int p = 0; p < AllpassChainLanes::kPairs; ++p) {
     alignas(16) float x[4], y[4];
     ml::simd::storeF(x, s.x[p]);
     ml::simd::storeF(y, s.y[p]);
-    h.x[2 * p + odd] = x[0];
-    h.x[2 * p + 1 - odd] = x[1];
-    h.y[2 * p + odd] = y[0];
-    h.y[2 * p + 1 - odd] = y[1];
+    for (int l = 0; l < 2; ++l) {
+      const int section = 2 * p + (l ^ odd);
+      h.x[section] = x[first + l];
+      h.y[section] = y[first + l];
+    }
   }
 }
 
-// Both chains one step on, in allpassChains' order of operations.
-inline ml::simd::F4 chainPairStep(AllpassChainPair& s, ml::simd::F4 in) {
+// Every chain one step on, in allpassChains' order of operations.
+inline ml::simd::F4 chainLanesStep(AllpassChainLanes& s, ml::simd::F4 in) {
   using namespace ml::simd;
-  for (int p = 0; p < AllpassChainPair::kPairs; ++p) {
+  for (int p = 0; p < AllpassChainLanes::kPairs; ++p) {
     const F4 out = add(mul(sub(in, s.y[p]), s.coeff[p]), s.x[p]);
     s.x[p] = in;
     s.y[p] = in = out;
@@ -449,8 +458,10 @@ inline ml::simd::F4 chainPairStep(AllpassChainPair& s, ml::simd::F4 in) {
 }
 
 // The soft clip of one voice's row, as softClipLanes gives it. Sample by sample, the clip itself needs no
-// lanes of voices: it takes four 2x samples of the row at once, between half-bands that run their two
-// chains side by side. Only the mean, which runs a recursion along the 2x samples, takes the lanes.
+// lanes of voices: the half-bands run side by side, step j interpolating sample j (lanes 0 and 1) beside
+// the decimation of sample j - 2 (lanes 2 and 3, the decimator's odd chain taking the earlier 2x sample), and
+// the clip takes the four 2x samples of two steps at once. Only the mean, which runs a recursion along the
+// 2x samples, takes the lanes.
 void softClipRow(float* row, SoftClipState& state, float gain) {
   using namespace ml::simd;
   alignas(16) float x[kBlock];
@@ -464,17 +475,28 @@ void softClipRow(float* row, SoftClipState& state, float gain) {
     lanesToRows(lanes, {row, spareRow, spareRow, spareRow});
     return;
   }
-  alignas(16) float u[2 * kBlock + 2];  // two floats past the end for the idle lanes
-  AllpassChainPair up = chainPair(state.up, 0);
-  for (int i = 0; i < kBlock; ++i) storeU(u + 2 * i, chainPairStep(up, splat(x[i])));
-  storeChainPair(up, 0, state.up);
-  state.lastInput = u[2 * kBlock - 1];
-  for (int k = 0; k < 2 * kBlock; k += 4) storeF(u + k, clipSample(Lanes(loadF(u + k))).v);
-  AllpassChainPair down = chainPair(state.down, 1);
-  alignas(16) float chains[4 * kBlock];  // lanes 0 and 1 of each step: the odd and the even chain
-  for (int i = 0; i < kBlock; ++i) storeF(chains + 4 * i, chainPairStep(down, loadU(u + 2 * i)));
-  storeChainPair(down, 1, state.down);
-  for (int i = 0; i < kBlock; ++i) row[i] = 0.5f * (chains[4 * i + 1] + chains[4 * i]);
+  AllpassChainLanes bands;
+  loadChainLanes(bands, state.up, 0, 0);
+  // Two steps from samples a and b and the clipped 2x samples of the two steps before, into out: gives
+  // the clipped 2x samples of these two.
+  const auto twoSteps = [&bands](float a, float b, F4 clipped, float* out) {
+    const F4 first = chainLanesStep(bands, lowHalves(splat(a), clipped));
+    const F4 second = chainLanesStep(bands, highHalves(splat(b), clipped));
+    storeF(out, first);
+    storeF(out + 4, second);
+    return clipSample(Lanes(lowHalves(first, second))).v;
+  };
+  alignas(16) float steps[4 * kBlock];  // lanes 2 and 3 of steps + 4i: sample i's decimation
+  // The first two steps decimate nothing: the decimator's lanes idle, with coefficients 0.
+  F4 clipped = twoSteps(x[0], x[1], splat(0.f), steps);
+  loadChainLanes(bands, state.down, 1, 2);
+  for (int j = 2; j < kBlock; j += 2) clipped = twoSteps(x[j], x[j + 1], clipped, steps + 4 * (j - 2));
+  storeChainLanes(bands, 0, 0, state.up);
+  state.lastInput = steps[4 * (kBlock - 3) + 1];
+  // The last two decimations; the interpolator's lanes run on unused.
+  twoSteps(0.f, 0.f, clipped, steps + 4 * (kBlock - 2));
+  storeChainLanes(bands, 1, 2, state.down);
+  for (int i = 0; i < kBlock; ++i) row[i] = 0.5f * (steps[4 * i + 3] + steps[4 * i + 2]);
 }
 
 // The output chain of one voice, its one-poles sample by sample; `amplitude` when it runs the DC blocker

@@ -232,6 +232,13 @@ inline F4 interleaveLow(F4 a, F4 b) {
 inline F4 interleaveHigh(F4 a, F4 b) {
   return _mm_unpackhi_ps(a, b);
 }
+// (a0, a1, b0, b1) and (a2, a3, b2, b3).
+inline F4 lowHalves(F4 a, F4 b) {
+  return _mm_movelh_ps(a, b);
+}
+inline F4 highHalves(F4 a, F4 b) {
+  return _mm_movehl_ps(b, a);
+}
 
 #elif ML_SIMD_NEON
 
@@ -390,6 +397,12 @@ inline F4 interleaveLow(F4 a, F4 b) {
 }
 inline F4 interleaveHigh(F4 a, F4 b) {
   return vzip2q_f32(a, b);
+}
+inline F4 lowHalves(F4 a, F4 b) {
+  return vcombine_f32(vget_low_f32(a), vget_low_f32(b));
+}
+inline F4 highHalves(F4 a, F4 b) {
+  return vcombine_f32(vget_high_f32(a), vget_high_f32(b));
 }
 
 #else
@@ -571,6 +584,12 @@ inline F4 interleaveLow(F4 a, F4 b) {
 }
 inline F4 interleaveHigh(F4 a, F4 b) {
   return {{a.v[2], b.v[2], a.v[3], b.v[3]}};
+}
+inline F4 lowHalves(F4 a, F4 b) {
+  return {{a.v[0], a.v[1], b.v[0], b.v[1]}};
+}
+inline F4 highHalves(F4 a, F4 b) {
+  return {{a.v[2], a.v[3], b.v[2], b.v[3]}};
 }
 
 #endif

@@ -97,7 +97,8 @@ TEST(DSPVector, LaneOperationsMatchScalarCode) {
   using namespace ml::simd;
   alignas(16) const float a[] = {1.0f, -2.0f, NAN, -0.0f, 3.5f, 2147483648.0f, -2147483648.0f, 0.0f};
   alignas(16) const float b[] = {0.5f, NAN, 4.0f, 0.0f, 3.5f, -1.0f, 1e20f, -0.0f};
-  alignas(16) float hi[4], lo[4], mag[4], asFloat[4], sign[4], clamped[4], low[4], high[4];
+  alignas(16) float hi[4], lo[4], mag[4], asFloat[4], sign[4], clamped[4], low[4], high[4], lowPair[4],
+      highPair[4];
   alignas(16) int32_t truncated[4], less[4], atLeast[4];
   for (int half = 0; half < 8; half += 4) {
     const F4 x = loadF(a + half), y = loadF(b + half);
@@ -112,6 +113,8 @@ TEST(DSPVector, LaneOperationsMatchScalarCode) {
     storeF(clamped, clampLanes(x, splat(-1.f), splat(2.f)));
     storeF(low, interleaveLow(x, y));
     storeF(high, interleaveHigh(x, y));
+    storeF(lowPair, lowHalves(x, y));
+    storeF(highPair, highHalves(x, y));
     int bits = 0;
     for (int i = 0; i < 4; ++i) {
       SCOPED_TRACE(half + i);
@@ -127,6 +130,8 @@ TEST(DSPVector, LaneOperationsMatchScalarCode) {
       EXPECT_EQ(bitsOf(clamped[i]), bitsOf(ml::safeClamp(u, -1.f, 2.f)));
       EXPECT_EQ(bitsOf(low[i]), bitsOf(i % 2 ? b[half + i / 2] : a[half + i / 2]));
       EXPECT_EQ(bitsOf(high[i]), bitsOf(i % 2 ? b[half + 2 + i / 2] : a[half + 2 + i / 2]));
+      EXPECT_EQ(bitsOf(lowPair[i]), bitsOf(i < 2 ? a[half + i] : b[half + i - 2]));
+      EXPECT_EQ(bitsOf(highPair[i]), bitsOf(i < 2 ? a[half + 2 + i] : b[half + i]));
       bits |= (u < v ? 1 : 0) << i;
     }
     EXPECT_EQ(laneBits(lessThan(x, y)), bits);
