@@ -34,36 +34,39 @@ void writeRing(float* ring, int32_t mask, int32_t at, const float* in, int count
   std::copy_n(in + first, count - first, ring);
 }
 
-// A Schroeder allpass's rows: x in place, v what the ring gives, w what goes into it; n a multiple of 4.
-void allpassRows(float* x, const float* v, float* w, float g, int n) {
-  using namespace ml::simd;
-#pragma GCC unroll 4
-  for (int i = 0; i < n; i += 4) {
-    const F4 vi = loadU(v + i);
-    const F4 wi = add(loadF(x + i), mul(splat(g), vi));
-    storeU(w + i, wi);
-    storeF(x + i, sub(vi, mul(splat(g), wi)));
-  }
-}
+// Where a Schroeder allpass reads and writes its ring over a run: the ring itself when the run meets no
+// wrap of it, else rows beside it, filled from the ring before the run and written into it after.
+struct AllpassRing {
+  const float* read;
+  float* write;
+};
 
-// A Schroeder allpass with feedback g over a run, in place on x (padded samples long, a multiple of 4):
-// the ring is read `delay` samples behind index and the first count results are written at index on.
-// delay is 0 or at least count, so no read meets a write of the run. A whole run whose reads and writes
-// both lie in one stretch of the ring works on the ring itself: each row of four is read before it is
-// written.
-void allpassRun(float* x, float* ring, int32_t delay, int32_t index, float g, int count, int padded) {
+// The ring (mask kDiffuserMask) of an allpass read `delay` samples behind index over a run of count
+// samples, padded rows long; readRow and writeRow the rows to use if the run wraps. delay is 0 or at least
+// count, so no read of the run meets one of its writes, and each row of four is read before it is written.
+AllpassRing openAllpass(float* ring, int32_t delay, int32_t index, int count, int padded, float* readRow,
+                        float* writeRow) {
   constexpr int32_t kMask = DattorroReverb::kDiffuserMask;
   const int32_t readAt = (index - delay) & kMask;
   const int32_t writeAt = index & kMask;
-  if (count == padded && readAt + count <= kMask + 1 && writeAt + count <= kMask + 1) {
-    allpassRows(x, ring + readAt, ring + writeAt, g, count);
-    return;
-  }
-  alignas(16) float v[kBlock];
-  alignas(16) float w[kBlock];
-  readRing(ring, kMask, readAt, v, padded);
-  allpassRows(x, v, w, g, padded);
-  writeRing(ring, kMask, writeAt, w, count);
+  if (count == padded && readAt + count <= kMask + 1 && writeAt + count <= kMask + 1)
+    return {ring + readAt, ring + writeAt};
+  readRing(ring, kMask, readAt, readRow, padded);
+  return {readRow, writeRow};
+}
+
+// The first count samples of a run that wrote rows beside the ring into it.
+void closeAllpass(float* ring, const AllpassRing& at, int32_t index, int count, const float* writeRow) {
+  if (at.write == writeRow) writeRing(ring, DattorroReverb::kDiffuserMask, index, writeRow, count);
+}
+
+// Samples n..n + 3 of x through the allpass with feedback g.
+inline F4 allpassStep(const AllpassRing& at, int n, F4 x, F4 g) {
+  using namespace ml::simd;
+  const F4 v = loadU(at.read + n);
+  const F4 w = add(x, mul(g, v));
+  storeU(at.write + n, w);
+  return sub(v, mul(g, w));
 }
 
 // Linearly interpolated reads of one line at four successive samples, each `delay` samples (at least 0)
@@ -325,9 +328,7 @@ void DattorroReverb::processRun(const float* in, int count, const BlockCoeffs& c
   Scratch& s = scratch;
   preDelayRun(in, count, c);
   std::fill(s.diffused + count, s.diffused + padded, 0.0f);
-  for (int k = 0; k < kNumInputDiffusers; ++k)
-    allpassRun(s.diffused, inputDiff[k], inputDiffLength[k], inputDiffIndex, kInputDiffCoeffs[k], count,
-               padded);
+  inputDiffusers(count, padded);
 
   modulationRows(count, padded);
   readTaps(padded);
@@ -372,6 +373,24 @@ void DattorroReverb::preDelayRun(const float* in, int count, const BlockCoeffs& 
     storeF(out + n, add(at, mul(splat(c.preFrac), sub(further, at))));
   }
   preDelayWrite = (preDelayWrite + count) & kPreDelayMask;
+}
+
+// The diffused row through the four input allpasses in turn, each row of four through all of them.
+void DattorroReverb::inputDiffusers(int count, int padded) {
+  using namespace ml::simd;
+  static_assert(kNumInputDiffusers <= kNumLines, "the diffusers borrow the tanks' wrap rows");
+  Scratch& s = scratch;
+  AllpassRing rings[kNumInputDiffusers];
+  for (int k = 0; k < kNumInputDiffusers; ++k)
+    rings[k] = openAllpass(inputDiff[k], inputDiffLength[k], inputDiffIndex, count, padded, s.ringRead[k],
+                           s.ringWrite[k]);
+  for (int n = 0; n < padded; n += 4) {
+    F4 x = loadF(s.diffused + n);
+    for (int k = 0; k < kNumInputDiffusers; ++k) x = allpassStep(rings[k], n, x, splat(kInputDiffCoeffs[k]));
+    storeF(s.diffused + n, x);
+  }
+  for (int k = 0; k < kNumInputDiffusers; ++k)
+    closeAllpass(inputDiff[k], rings[k], inputDiffIndex, count, s.ringWrite[k]);
 }
 
 // The lines' modulation, sin(2 pi phase), each line's phase advancing once per sample.
@@ -435,8 +454,7 @@ void DattorroReverb::readTaps(int padded) {
   }
 }
 
-// Feedback paths: DC blocker, damping and loss (sample by sample, four lines to a lane group), then the
-// tank allpass of each line over the run.
+// Feedback paths: DC blocker, damping and loss, sample by sample, four lines to a lane group.
 void DattorroReverb::feedbackPaths(int count, int padded, const BlockCoeffs& c) {
   using namespace ml::simd;
   Scratch& s = scratch;
@@ -471,26 +489,31 @@ void DattorroReverb::feedbackPaths(int count, int padded, const BlockCoeffs& c) 
     storeF(lowpass + first, lp);
     storeF(prevTap + first, prev);
   }
-  for (int i = 0; i < kNumLines; ++i) {
-    allpassRun(s.feedback[i], tankDiff[i], tankDiffLength[i], tankDiffIndex, kTankDiffCoeff, count, padded);
-  }
 }
 
-// The orthogonal mix of the feedback paths plus the diffused input, written into the lines: straight into
-// them when the run is whole and meets no wrap of the rings.
+// The tank allpass of each feedback path, then their orthogonal mix plus the diffused input, written into
+// the lines: straight into them when the run is whole and meets no wrap of the rings.
 void DattorroReverb::mixIntoLines(int count, int padded) {
   using namespace ml::simd;
   Scratch& s = scratch;
   const bool direct = count == padded && lineWrite + count <= kLineSize;
   float* into[kNumLines];
-  for (int i = 0; i < kNumLines; ++i) into[i] = direct ? lines[i] + lineWrite : s.feedback[i];
+  AllpassRing tanks[kNumLines];
+  for (int i = 0; i < kNumLines; ++i) {
+    into[i] = direct ? lines[i] + lineWrite : s.feedback[i];
+    tanks[i] = openAllpass(tankDiff[i], tankDiffLength[i], tankDiffIndex, count, padded, s.ringRead[i],
+                           s.ringWrite[i]);
+  }
   for (int n = 0; n < padded; n += 4) {
     F4 v[kNumLines];
-    for (int i = 0; i < kNumLines; ++i) v[i] = loadF(s.feedback[i] + n);
+    for (int i = 0; i < kNumLines; ++i)
+      v[i] = allpassStep(tanks[i], n, loadF(s.feedback[i] + n), splat(kTankDiffCoeff));
     walshHadamard8(v);
     const F4 input = mul(splat(kHadamardScale), loadF(s.diffused + n));
     for (int i = 0; i < kNumLines; ++i) storeU(into[i] + n, add(input, v[i]));
   }
+  for (int i = 0; i < kNumLines; ++i)
+    closeAllpass(tankDiff[i], tanks[i], tankDiffIndex, count, s.ringWrite[i]);
   if (direct) return;
   for (int i = 0; i < kNumLines; ++i) writeRing(lines[i], kLineMask, lineWrite, s.feedback[i], count);
 }

@@ -54,6 +54,9 @@ struct DattorroReverb {
     alignas(16) float feedback[kNumLines][kBlock];  // into the tank allpasses, out of them, into the lines
     alignas(16) float sumL[kBlock];
     alignas(16) float sumR[kBlock];
+    // What a run reads from each diffuser's ring and writes into it, where the run wraps the ring.
+    alignas(16) float ringRead[kNumLines][kBlock];
+    alignas(16) float ringWrite[kNumLines][kBlock];
   };
 
   // Every line, input diffuser and tank diffuser advances one position per sample: each family shares
@@ -106,6 +109,7 @@ private:
   bool lastWritesQuiet() const;
   void processRun(const float* in, int count, const BlockCoeffs& c, float* outL, float* outR);
   void preDelayRun(const float* in, int count, const BlockCoeffs& c);
+  void inputDiffusers(int count, int padded);
   void modulationRows(int count, int padded);
   void readTaps(int padded);
   void feedbackPaths(int count, int padded, const BlockCoeffs& c);
