@@ -342,17 +342,23 @@ bool gainAtRest(const ChainStateOf<float>& s) {
   return s.gainCurrent == s.gainTarget && std::isnormal(s.gainCurrent);
 }
 
-// plainAmplitudeStep over one voice's row with its gain at rest: the differences and the products as
-// rows, only the DC blocker's one-pole sample by sample.
+// The DC blocker (x - x[-1]) + pole y[-1] over a row in place, from and into its last input and output:
+// the differences as a row, only the one-pole sample by sample.
+void dcBlockRow(float* row, float& lastIn, float& lastOut, float pole) {
+  alignas(16) float diff[kBlock];
+  diff[0] = row[0] - lastIn;
+  for (int i = 1; i < kBlock; ++i) diff[i] = row[i] - row[i - 1];
+  lastIn = row[kBlock - 1];
+  float y = lastOut;
+#pragma GCC unroll 8
+  for (int i = 0; i < kBlock; ++i) row[i] = y = diff[i] + pole * y;
+  lastOut = y;
+}
+
+// plainAmplitudeStep over one voice's row with its gain at rest.
 void restingAmplitudeRow(ChainStateOf<float>& s, float* row, const float* env, const ChainCoeffs& k) {
-  alignas(16) float dc[kBlock];
-  dc[0] = row[0] - s.dcX;
-  for (int i = 1; i < kBlock; ++i) dc[i] = row[i] - row[i - 1];
-  s.dcX = row[kBlock - 1];
-  float y = s.dcY;
-  for (float& d : dc) d = y = d + k.dcR * y;
-  s.dcY = y;
-  for (int i = 0; i < kBlock; ++i) row[i] = dc[i] * (env[i] * s.gainCurrent);
+  dcBlockRow(row, s.dcX, s.dcY, k.dcR);
+  for (int i = 0; i < kBlock; ++i) row[i] *= env[i] * s.gainCurrent;
 }
 
 // A second DC stage and a gentle shelf above about 10 kHz after the soft clip.
@@ -363,6 +369,17 @@ T toneStep(ChainStateOf<T>& s, T x, const ChainCoeffs& k) {
   s.clipY = h;
   s.toneLp = s.toneLp + k.lpC * (h - s.toneLp);
   return s.toneLp + (h - s.toneLp) * kToneShelf;
+}
+
+// toneStep over one voice's row: only its two one-poles sample by sample.
+void toneRow(ChainStateOf<float>& s, float* row, const ChainCoeffs& k) {
+  dcBlockRow(row, s.clipX, s.clipY, k.hpR);
+  alignas(16) float low[kBlock];
+  float lp = s.toneLp;
+#pragma GCC unroll 8
+  for (int i = 0; i < kBlock; ++i) low[i] = lp = lp + k.lpC * (row[i] - lp);
+  s.toneLp = lp;
+  for (int i = 0; i < kBlock; ++i) row[i] = low[i] + (row[i] - low[i]) * kToneShelf;
 }
 
 // The rows as lanes, sample i of each in x[i], and back.
@@ -514,7 +531,7 @@ void voiceChain(VoiceState& v, VoiceBlock& b, bool amplitude, const ChainCoeffs&
     v.ampLevel = b.env1Raw[kBlock - 1];
   }
   softClipRow(row, v.softClip, b.gainMul);
-  for (int i = 0; i < kBlock; ++i) row[i] = toneStep(s, row[i], k);
+  toneRow(s, row, k);
   forEachChainField(s, [&](float field, float VoiceState::*member) { v.*member = field; });
 }
 
