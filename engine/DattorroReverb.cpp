@@ -330,7 +330,7 @@ void DattorroReverb::processRun(const float* in, int count, const BlockCoeffs& c
   std::fill(s.diffused + count, s.diffused + padded, 0.0f);
   inputDiffusers(count, padded);
 
-  modulationRows(count, padded);
+  modulatedDelays(count, padded);
   readTaps(padded);
   for (int n = 0; n < count; ++n) {
     outL[n] = kWetGain * s.sumL[n];
@@ -393,14 +393,17 @@ void DattorroReverb::inputDiffusers(int count, int padded) {
     closeAllpass(inputDiff[k], rings[k], inputDiffIndex, count, s.ringWrite[k]);
 }
 
-// The lines' modulation, sin(2 pi phase), each line's phase advancing once per sample.
-void DattorroReverb::modulationRows(int count, int padded) {
+// Each line's delay swung by modDepth sin(2 pi phase) about its length, each line's phase advancing once
+// per sample, and kept inside the ring.
+void DattorroReverb::modulatedDelays(int count, int padded) {
   using namespace ml::simd;
   for (int q = 0; q < kQuads; ++q) {
     const int first = 4 * q;
     F4 phase = loadF(modPhase + first);
     const F4 step = loadF(modStep + first);
     const bool wraps = wrapsWithin(phase, step, count);
+    F4 length[4];
+    for (int l = 0; l < 4; ++l) length[l] = splat(static_cast<float>(lineLength[first + l]));
     const auto rows = [&](auto advance) {
       for (int n = 0; n < padded; n += 4) {
         F4 m[4];
@@ -409,7 +412,10 @@ void DattorroReverb::modulationRows(int count, int padded) {
           phase = advance(phase, n + j);
         }
         transpose4(m[0], m[1], m[2], m[3]);
-        for (int l = 0; l < 4; ++l) storeF(scratch.mod[first + l] + n, m[l]);
+        for (int l = 0; l < 4; ++l) {
+          const F4 modulated = add(length[l], mul(m[l], splat(modDepth)));
+          storeF(scratch.delay[first + l] + n, min(max(modulated, splat(1.0f)), splat(kMaxModulatedDelay)));
+        }
       }
     };
     // Usually a whole run without a wrap: plain sums, without a test per sample.
@@ -435,16 +441,12 @@ void DattorroReverb::readTaps(int padded) {
   std::fill(s.sumL, s.sumL + padded, 0.0f);
   std::fill(s.sumR, s.sumR + padded, 0.0f);
   for (int i = 0; i < kNumLines; ++i) {
-    const F4 length = splat(static_cast<float>(lineLength[i]));
+    const float* delay = s.delay[i];
     const F4 extraFrac = splat(kExtraTapFrac[i]);
-    for (int n = 0; n < padded; n += 4) {
-      const F4 modulated = add(length, mul(loadF(s.mod[i] + n), splat(modDepth)));
-      storeF(s.delay + n, min(max(modulated, splat(1.0f)), splat(kMaxModulatedDelay)));
-    }
     readInterpRow(
-        lines[i], s.write, [&](int n) { return loadF(s.delay + n); }, s.tap[i], padded);
+        lines[i], s.write, [&](int n) { return loadF(delay + n); }, s.tap[i], padded);
     readInterpRow(
-        lines[i], s.write, [&](int n) { return mul(loadF(s.delay + n), extraFrac); }, s.extra, padded);
+        lines[i], s.write, [&](int n) { return mul(loadF(delay + n), extraFrac); }, s.extra, padded);
     float* own = i % 2 == 0 ? s.sumL : s.sumR;
     float* other = i % 2 == 0 ? s.sumR : s.sumL;
     for (int n = 0; n < padded; n += 4) {

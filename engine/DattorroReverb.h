@@ -45,11 +45,10 @@ struct DattorroReverb {
 
   // Working rows of one run of samples (see runLength), one row per line; kept here, off the stack.
   struct Scratch {
-    alignas(16) float diffused[kBlock];  // the input after pre-delay and diffusers
-    alignas(16) float write[kBlock];     // the lines' write position of each sample
-    alignas(16) float delay[kBlock];     // one line's modulated delay
-    alignas(16) float extra[kBlock];     // its extra tap
-    alignas(16) float mod[kNumLines][kBlock];
+    alignas(16) float diffused[kBlock];          // the input after pre-delay and diffusers
+    alignas(16) float write[kBlock];             // the lines' write position of each sample
+    alignas(16) float extra[kBlock];             // one line's extra tap
+    alignas(16) float delay[kNumLines][kBlock];  // the modulated delays
     alignas(16) float tap[kNumLines][kBlock];
     alignas(16) float feedback[kNumLines][kBlock];  // into the tank allpasses, out of them, into the lines
     alignas(16) float sumL[kBlock];
@@ -110,7 +109,7 @@ private:
   void processRun(const float* in, int count, const BlockCoeffs& c, float* outL, float* outR);
   void preDelayRun(const float* in, int count, const BlockCoeffs& c);
   void inputDiffusers(int count, int padded);
-  void modulationRows(int count, int padded);
+  void modulatedDelays(int count, int padded);
   void readTaps(int padded);
   void feedbackPaths(int count, int padded, const BlockCoeffs& c);
   void mixIntoLines(int count, int padded);
