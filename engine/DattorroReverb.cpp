@@ -438,21 +438,22 @@ void DattorroReverb::readTaps(int padded) {
   using namespace ml::simd;
   Scratch& s = scratch;
   for (int n = 0; n < padded; ++n) s.write[n] = static_cast<float>((lineWrite + n) & kLineMask);
-  std::fill(s.sumL, s.sumL + padded, 0.0f);
-  std::fill(s.sumR, s.sumR + padded, 0.0f);
   for (int i = 0; i < kNumLines; ++i) {
     const float* delay = s.delay[i];
     const F4 extraFrac = splat(kExtraTapFrac[i]);
     readInterpRow(
         lines[i], s.write, [&](int n) { return loadF(delay + n); }, s.tap[i], padded);
     readInterpRow(
-        lines[i], s.write, [&](int n) { return mul(loadF(delay + n), extraFrac); }, s.extra, padded);
-    float* own = i % 2 == 0 ? s.sumL : s.sumR;
-    float* other = i % 2 == 0 ? s.sumR : s.sumL;
-    for (int n = 0; n < padded; n += 4) {
-      storeF(own + n, add(loadF(own + n), loadF(s.tap[i] + n)));
-      storeF(other + n, add(loadF(other + n), mul(splat(kExtraTapGain), loadF(s.extra + n))));
+        lines[i], s.write, [&](int n) { return mul(loadF(delay + n), extraFrac); }, s.extra[i], padded);
+  }
+  for (int n = 0; n < padded; n += 4) {
+    F4 sum[2] = {splat(0.0f), splat(0.0f)};  // left, right
+    for (int i = 0; i < kNumLines; ++i) {
+      sum[i % 2] = add(sum[i % 2], loadF(s.tap[i] + n));
+      sum[1 - i % 2] = add(sum[1 - i % 2], mul(splat(kExtraTapGain), loadF(s.extra[i] + n)));
     }
+    storeF(s.sumL + n, sum[0]);
+    storeF(s.sumR + n, sum[1]);
   }
 }
 

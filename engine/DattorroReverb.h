@@ -47,9 +47,9 @@ struct DattorroReverb {
   struct Scratch {
     alignas(16) float diffused[kBlock];          // the input after pre-delay and diffusers
     alignas(16) float write[kBlock];             // the lines' write position of each sample
-    alignas(16) float extra[kBlock];             // one line's extra tap
     alignas(16) float delay[kNumLines][kBlock];  // the modulated delays
     alignas(16) float tap[kNumLines][kBlock];
+    alignas(16) float extra[kNumLines][kBlock];
     alignas(16) float feedback[kNumLines][kBlock];  // into the tank allpasses, out of them, into the lines
     alignas(16) float sumL[kBlock];
     alignas(16) float sumR[kBlock];
