@@ -397,27 +397,33 @@ void lanesToRows(ml::simd::F4* x, const std::array<float*, 4>& rows) {
   }
 }
 
-// The soft clips of the lanes x: each row scaled by its voice's gain and clipped at twice the rate between
-// steep minimum-phase half-bands, so that the strong low harmonics of a tone near the top of the band (its
-// second and third) meet the decimator instead of folding back; where the signal is loud and high enough
-// for higher ones to fold back, the clip takes its mean between 2x inputs. The half-bands pass the band
-// flat, with the phase of an allpass (about 2.7 samples of delay at low frequencies) and no latency. Each
-// pass runs one rate change over the block, so that few states are live at once.
-void softClipLanes(ml::simd::F4* x, const ClipLaneSources& src) {
+// The soft clips of the lanes x, already scaled by their voices' gains, with each lane's mean weight at the
+// block's end: clipped at twice the rate between steep minimum-phase half-bands, so that the strong low
+// harmonics of a tone near the top of the band (its second and third) meet the decimator instead of folding
+// back; where the signal is loud and high enough for higher ones to fold back, the clip takes its mean
+// between 2x inputs. The half-bands pass the band flat, with the phase of an allpass (about 2.7 samples of
+// delay at low frequencies) and no latency. Each pass runs one rate change over the block, so that few
+// states are live at once.
+void clipScaledLanes(ml::simd::F4* x, ClipLanes& s, ml::simd::Lanes weight, int lanes) {
   using namespace ml::simd;
-  ClipLanes s = gatherClipLanes(src);
-  const F4 gain = fromLanes(src.gains[0], src.gains[1], src.gains[2], src.gains[3]);
-  for (int i = 0; i < kBlock; ++i) x[i] = mul(x[i], gain);
-  const Lanes weight = meanWeightAfter(x, s.meanWeight);
   F4 u[2 * kBlock];  // at twice the rate: the samples, then the clipped samples
   for (int i = 0; i < kBlock; ++i) {
     const HalfbandPairOf<Lanes> pair = allpassInterpolate(s.up, Lanes(x[i]));
     u[2 * i] = pair.first.v;
     u[2 * i + 1] = pair.second.v;
   }
-  clipBlock(u, s, s.meanWeight, weight, src.lanes);
+  clipBlock(u, s, s.meanWeight, weight, lanes);
   s.meanWeight = weight;
   for (int i = 0; i < kBlock; ++i) x[i] = allpassDecimate(s.down, Lanes(u[2 * i]), Lanes(u[2 * i + 1])).v;
+}
+
+// The soft clips of the lanes x, each row scaled by its voice's gain first.
+void softClipLanes(ml::simd::F4* x, const ClipLaneSources& src) {
+  using namespace ml::simd;
+  ClipLanes s = gatherClipLanes(src);
+  const F4 gain = fromLanes(src.gains[0], src.gains[1], src.gains[2], src.gains[3]);
+  for (int i = 0; i < kBlock; ++i) x[i] = mul(x[i], gain);
+  clipScaledLanes(x, s, meanWeightAfter(x, s.meanWeight), src.lanes);
   scatterClipLanes(s, src);
 }
 
@@ -485,10 +491,14 @@ void softClipRow(float* row, SoftClipState& state, float gain) {
   for (int i = 0; i < kBlock; i += 4) storeF(x + i, mul(loadF(row + i), splat(gain)));
   const float weight = meanWeightAfter(x, state.meanWeight);
   if (state.meanWeight != 0.f || weight != 0.f) {
+    // In lane 0 of the lanes, the scaled row and its weight as they are.
     alignas(16) float spareRow[kBlock]{};
     F4 lanes[kBlock];
-    rowsToLanes({row, spareRow, spareRow, spareRow}, lanes);
-    softClipLanes(lanes, {{&state}, {gain}, 1});
+    rowsToLanes({x, spareRow, spareRow, spareRow}, lanes);
+    const ClipLaneSources src{{&state}, {gain}, 1};
+    ClipLanes s = gatherClipLanes(src);
+    clipScaledLanes(lanes, s, Lanes(fromLanes(weight, 0.f, 0.f, 0.f)), 1);
+    scatterClipLanes(s, src);
     lanesToRows(lanes, {row, spareRow, spareRow, spareRow});
     return;
   }
