@@ -24,59 +24,74 @@ constexpr float kRetriggerPeakMin = 0.01f;
 constexpr float kSlotSounding = 0.0001f;
 constexpr float kToneShelf = 0.7943282f;  // 10^-0.1: the band above about 10 kHz, 2 dB down
 
-// The per-sample state of the output stage, held in locals for one block (the voice's fields could
-// alias the row for the compiler).
-struct OutputChain {
-  float dcX, dcY;
-  float gainTarget, gainCurrent;
-  float releaseHoldLevel, releaseXfade, ampLevel;
+// The recursive state of a chain's one-poles outside the soft clip, held in locals for a block (the voice's
+// fields could alias the row for the compiler): the DC blocker, the gain and the tone stage. T is float,
+// or lanes of several voices.
+template <typename T>
+struct ChainStateOf {
+  T dcX, dcY, gainTarget, gainCurrent;
+  T clipX, clipY, toneLp;
 };
 
-OutputChain loadChain(const VoiceState& v) {
-  return {v.dcX, v.dcY, v.gainTarget, v.gainCurrent, v.releaseHoldLevel, v.releaseXfade, v.ampLevel};
+// Calls f(field of s, the voice's field) for each field.
+template <typename T, typename F>
+void forEachChainField(ChainStateOf<T>& s, F f) {
+  f(s.dcX, &VoiceState::dcX);
+  f(s.dcY, &VoiceState::dcY);
+  f(s.gainTarget, &VoiceState::gainTarget);
+  f(s.gainCurrent, &VoiceState::gainCurrent);
+  f(s.clipX, &VoiceState::clipX);
+  f(s.clipY, &VoiceState::clipY);
+  f(s.toneLp, &VoiceState::toneLp);
 }
 
-void storeChain(VoiceState& v, const OutputChain& s) {
-  v.dcX = s.dcX;
-  v.dcY = s.dcY;
-  v.gainTarget = s.gainTarget;
-  v.gainCurrent = s.gainCurrent;
-  v.releaseHoldLevel = s.releaseHoldLevel;
-  v.releaseXfade = s.releaseXfade;
-  v.ampLevel = s.ampLevel;
+ChainStateOf<float> loadChain(const VoiceState& v) {
+  ChainStateOf<float> s;
+  forEachChainField(s, [&](float& field, float VoiceState::*member) { field = v.*member; });
+  return s;
 }
+
+void storeChain(VoiceState& v, ChainStateOf<float> s) {
+  forEachChainField(s, [&](float field, float VoiceState::*member) { v.*member = field; });
+}
+
+// The release crossfade of one voice beside its chain: the level held at the note's end, the fade's
+// position and the last sample's amplitude.
+struct ReleaseFade {
+  float holdLevel, xfade, ampLevel;
+};
 
 // One DC blocker step of a chain state of one voice (T float) or of lanes.
-template <typename T, typename State>
-T dcBlockerStep(State& s, T x, float r) {
+template <typename T>
+T dcBlockerStep(ChainStateOf<T>& s, T x, float r) {
   const T y = x - s.dcX + r * s.dcY;
   s.dcX = x;
   s.dcY = y;
   return y;
 }
 
-template <typename State>
-void gainStep(State& s, float c) {
+template <typename T>
+void gainStep(ChainStateOf<T>& s, float c) {
   s.gainCurrent = s.gainCurrent + c * (s.gainTarget - s.gainCurrent);
 }
 
 // Env 1 times the note's gain; a note end crossfades from the level held at the end to the release.
-float amplitudeStep(OutputChain& s, const VoiceBlock& b, int i, float c, float x) {
+float amplitudeStep(ChainStateOf<float>& s, ReleaseFade& r, const VoiceBlock& b, int i, float c, float x) {
   if (i == b.noteStart) {
     s.gainTarget = b.gate[i];
     if (!b.retrigger) s.gainCurrent = s.gainTarget;
   }
   if (i == b.noteEnd) {
-    s.releaseHoldLevel = s.ampLevel;
-    s.releaseXfade = 0.f;
+    r.holdLevel = r.ampLevel;
+    r.xfade = 0.f;
   }
   float env = b.env1Raw[i];
-  if (s.releaseXfade < 1.f) {
-    const float w = ml::raisedCosineFade(s.releaseXfade);
-    env = (1.f - w) * s.releaseHoldLevel + w * env;
-    s.releaseXfade = std::min(1.f, s.releaseXfade + kReleaseXfadeStep);
+  if (r.xfade < 1.f) {
+    const float w = ml::raisedCosineFade(r.xfade);
+    env = (1.f - w) * r.holdLevel + w * env;
+    r.xfade = std::min(1.f, r.xfade + kReleaseXfadeStep);
   }
-  s.ampLevel = env;
+  r.ampLevel = env;
   gainStep(s, c);
   return x * (env * s.gainCurrent);
 }
@@ -297,35 +312,20 @@ ChainCoeffs chainCoeffs(float sr) {
 
 // DC blocker and amplitude of a voice's block with its note events and release crossfade, sample by sample.
 void dcAndAmplitude(VoiceState& v, VoiceBlock& b, const ChainCoeffs& k) {
-  OutputChain s = loadChain(v);
+  ChainStateOf<float> s = loadChain(v);
+  ReleaseFade r{v.releaseHoldLevel, v.releaseXfade, v.ampLevel};
   float* out = b.out.getBuffer();
-  for (int i = 0; i < kBlock; ++i) out[i] = amplitudeStep(s, b, i, k.gainC, dcBlockerStep(s, out[i], k.dcR));
+  for (int i = 0; i < kBlock; ++i)
+    out[i] = amplitudeStep(s, r, b, i, k.gainC, dcBlockerStep(s, out[i], k.dcR));
   storeChain(v, s);
+  v.releaseHoldLevel = r.holdLevel;
+  v.releaseXfade = r.xfade;
+  v.ampLevel = r.ampLevel;
 }
 
 // True when the block has no note event and no release crossfade: its amplitude is Env 1 times the gain.
 bool plainAmplitude(const VoiceState& v, const VoiceBlock& b) {
   return b.noteStart < 0 && b.noteEnd < 0 && v.releaseXfade >= 1.f;
-}
-
-// The recursive state of a chain's one-poles outside the soft clip: the DC blocker, the gain and the tone
-// stage. T is float, or lanes of several voices.
-template <typename T>
-struct ChainStateOf {
-  T dcX, dcY, gainTarget, gainCurrent;
-  T clipX, clipY, toneLp;
-};
-
-// Calls f(field of s, the voice's field) for each field.
-template <typename T, typename F>
-void forEachChainField(ChainStateOf<T>& s, F f) {
-  f(s.dcX, &VoiceState::dcX);
-  f(s.dcY, &VoiceState::dcY);
-  f(s.gainTarget, &VoiceState::gainTarget);
-  f(s.gainCurrent, &VoiceState::gainCurrent);
-  f(s.clipX, &VoiceState::clipX);
-  f(s.clipY, &VoiceState::clipY);
-  f(s.toneLp, &VoiceState::toneLp);
 }
 
 // The DC blocker and Env 1 times the gain of a block without note events, in amplitudeStep's order.
@@ -529,8 +529,7 @@ void softClipRow(float* row, SoftClipState& state, float gain) {
 // The output chain of one voice, its one-poles sample by sample; `amplitude` when it runs the DC blocker
 // and the amplitude of a block without note events too.
 void voiceChain(VoiceState& v, VoiceBlock& b, bool amplitude, const ChainCoeffs& k) {
-  ChainStateOf<float> s;
-  forEachChainField(s, [&](float& field, float VoiceState::*member) { field = v.*member; });
+  ChainStateOf<float> s = loadChain(v);
   float* row = b.out.getBuffer();
   if (amplitude) {
     if (gainAtRest(s)) {
@@ -542,7 +541,7 @@ void voiceChain(VoiceState& v, VoiceBlock& b, bool amplitude, const ChainCoeffs&
   }
   softClipRow(row, v.softClip, b.gainMul);
   toneRow(s, row, k);
-  forEachChainField(s, [&](float field, float VoiceState::*member) { v.*member = field; });
+  storeChain(v, s);
 }
 
 // The output chains of up to four voices, one to a lane: their rows, Env 1 rows and states, the lanes
