@@ -177,6 +177,7 @@ void pinkNoiseFloorAlone(const PinkFloorJob& j) {
   const float gain = pinkFloorGain(j);
   uint32_t s = *j.seed;
   PinkFilterOf<float> f{j.pink[0], j.pink[1], j.pink[2]};
+#pragma GCC unroll 4
   for (int i = 0; i < kBlock; ++i) j.floor[i] = pinkFloorStep(f, nextSignedUnit(s), gain);
   *j.seed = s;
   j.pink[0] = f.b0;
