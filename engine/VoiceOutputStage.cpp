@@ -523,7 +523,12 @@ void softClipRow(float* row, SoftClipState& state, float gain) {
   // The last two decimations; the interpolator's lanes run on unused.
   twoSteps(0.f, 0.f, clipped, steps + 4 * (kBlock - 2));
   storeChainLanes(bands, 1, 2, state.down);
-  for (int i = 0; i < kBlock; ++i) row[i] = 0.5f * (steps[4 * i + 3] + steps[4 * i + 2]);
+  for (int i = 0; i < kBlock; i += 4) {
+    F4 at[4] = {loadF(steps + 4 * i), loadF(steps + 4 * i + 4), loadF(steps + 4 * i + 8),
+                loadF(steps + 4 * i + 12)};
+    transpose4(at[0], at[1], at[2], at[3]);
+    storeF(row + i, mul(splat(0.5f), add(at[3], at[2])));
+  }
 }
 
 // The output chain of one voice, its one-poles sample by sample; `amplitude` when it runs the DC blocker
