@@ -480,6 +480,45 @@ inline ml::simd::F4 chainLanesStep(AllpassChainLanes& s, ml::simd::F4 in) {
   return in;
 }
 
+// The decimator's output into row from its steps' rows (step i at steps + 4i), its two chains in lanes
+// `first` (the odd sections) and first + 1.
+void decimatedRow(const float* steps, int first, float* row) {
+  using namespace ml::simd;
+  for (int i = 0; i < kBlock; i += 4) {
+    F4 at[4] = {loadF(steps + 4 * i), loadF(steps + 4 * i + 4), loadF(steps + 4 * i + 8),
+                loadF(steps + 4 * i + 12)};
+    transpose4(at[0], at[1], at[2], at[3]);
+    storeF(row + i, mul(splat(0.5f), add(at[first + 1], at[first])));
+  }
+}
+
+// The clip of one voice's scaled row x by its mean (or crossing over to or from it, towards its weight at
+// the block's end) into row. The half-bands run their two chains side by side, as sample by sample; only
+// the clip, which runs a recursion along the 2x samples, takes the lanes of voices, in lane 0 (the other
+// lanes run on what the chains leave there, and are dropped).
+void meanClipRow(float* row, const float* x, SoftClipState& state, float weight) {
+  using namespace ml::simd;
+  const ClipLaneSources src{{&state}, {1.f}, 1};
+  ClipLanes s = gatherClipLanes(src);
+  AllpassChainLanes band;
+  loadChainLanes(band, state.up, 0, 0);
+  alignas(16) float interpolated[2 * kBlock + 4]{};
+  for (int i = 0; i < kBlock; ++i) storeU(interpolated + 2 * i, chainLanesStep(band, splat(x[i])));
+  F4 u[2 * kBlock];  // the 2x sample k in lane 0 of u[k]
+  for (int k = 0; k < 2 * kBlock; ++k) u[k] = loadU(interpolated + k);
+  clipBlock(u, s, s.meanWeight, Lanes(weight), 1);
+  s.meanWeight = Lanes(weight);
+  scatterClipLanes(s, src);
+  storeChainLanes(band, 0, 0, state.up);
+  band = AllpassChainLanes{};
+  loadChainLanes(band, state.down, 1, 0);
+  alignas(16) float steps[4 * kBlock];
+  for (int i = 0; i < kBlock; ++i)
+    storeF(steps + 4 * i, chainLanesStep(band, interleaveLow(u[2 * i], u[2 * i + 1])));
+  storeChainLanes(band, 1, 0, state.down);
+  decimatedRow(steps, 0, row);
+}
+
 // The soft clip of one voice's row, as softClipLanes gives it. Sample by sample, the clip itself needs no
 // lanes of voices: the half-bands run side by side, step j interpolating sample j (lanes 0 and 1) beside
 // the decimation of sample j - 2 (lanes 2 and 3, the decimator's odd chain taking the earlier 2x sample), and
@@ -491,15 +530,7 @@ void softClipRow(float* row, SoftClipState& state, float gain) {
   for (int i = 0; i < kBlock; i += 4) storeF(x + i, mul(loadF(row + i), splat(gain)));
   const float weight = meanWeightAfter(x, state.meanWeight);
   if (state.meanWeight != 0.f || weight != 0.f) {
-    // In lane 0 of the lanes, the scaled row and its weight as they are.
-    alignas(16) float spareRow[kBlock]{};
-    F4 lanes[kBlock];
-    rowsToLanes({x, spareRow, spareRow, spareRow}, lanes);
-    const ClipLaneSources src{{&state}, {gain}, 1};
-    ClipLanes s = gatherClipLanes(src);
-    clipScaledLanes(lanes, s, Lanes(fromLanes(weight, 0.f, 0.f, 0.f)), 1);
-    scatterClipLanes(s, src);
-    lanesToRows(lanes, {row, spareRow, spareRow, spareRow});
+    meanClipRow(row, x, state, weight);
     return;
   }
   AllpassChainLanes bands;
@@ -523,12 +554,7 @@ void softClipRow(float* row, SoftClipState& state, float gain) {
   // The last two decimations; the interpolator's lanes run on unused.
   twoSteps(0.f, 0.f, clipped, steps + 4 * (kBlock - 2));
   storeChainLanes(bands, 1, 2, state.down);
-  for (int i = 0; i < kBlock; i += 4) {
-    F4 at[4] = {loadF(steps + 4 * i), loadF(steps + 4 * i + 4), loadF(steps + 4 * i + 8),
-                loadF(steps + 4 * i + 12)};
-    transpose4(at[0], at[1], at[2], at[3]);
-    storeF(row + i, mul(splat(0.5f), add(at[3], at[2])));
-  }
+  decimatedRow(steps, 2, row);
 }
 
 // The output chain of one voice, its one-poles sample by sample; `amplitude` when it runs the DC blocker
