@@ -214,9 +214,31 @@ void renderCarrierBankOscillator(const CarrierBank& bank, CarrierRotors& rot, co
 
 namespace {
 
+// An accumulator's value before each base-rate sample of the block: it steps four times per sample, and
+// four steps of a 32-bit accumulator are one step four times the size.
+void pmSampleStarts(uint32_t& phase, const int32_t* step, int32_t* start) {
+  for (int i = 0; i < kOscBlockSize; ++i) {
+    start[i] = static_cast<int32_t>(phase);
+    phase += 4u * static_cast<uint32_t>(step[i]);
+  }
+}
+
+// An accumulator's value after each sub-sample of base-rate samples i..i+3: row j holds sample i + j's
+// four, as PMOversampler::phaseStep leaves them.
+void pmSubSamplePhases(const int32_t* start, const int32_t* step, int i, ml::simd::F4 (&rows)[4]) {
+  using namespace ml::simd;
+  const I4 s = loadI(step + i);
+  const I4 twice = addI(s, s);
+  const I4 from = loadI(start + i);
+  rows[0] = fromBits(addI(from, s));
+  rows[1] = fromBits(addI(from, twice));
+  rows[2] = fromBits(addI(from, addI(twice, s)));
+  rows[3] = fromBits(addI(from, addI(twice, twice)));
+  transpose4(rows[0], rows[1], rows[2], rows[3]);
+}
+
 // The 4x carrier phase plus the modulator's sine times the index, for every sub-sample of the block.
-// The accumulators step once per sub-sample as PMOversampler::phaseStep does; the conversions and the
-// sine run four sub-samples (one base-rate sample) at a time.
+// The conversions and the sine run four sub-samples (one base-rate sample) at a time.
 void pmModulatedPhases(PMOversampler& pm, const OscillatorInputs& in, float* p) {
   using namespace ml::simd;
   alignas(16) int32_t carStep[kOscBlockSize];
@@ -225,19 +247,21 @@ void pmModulatedPhases(PMOversampler& pm, const OscillatorInputs& in, float* p) 
     storeI(carStep + i, pmPhaseIncrementLanes(loadU(in.car + i)));
     storeI(modStep + i, pmPhaseIncrementLanes(loadU(in.mod + i)));
   }
-  alignas(16) int32_t carrier[kPmSubSamples];
-  alignas(16) int32_t modulator[kPmSubSamples];
-  for (int i = 0; i < kOscBlockSize; ++i) {
-    for (int j = 0; j < 4; ++j) {
-      carrier[4 * i + j] = static_cast<int32_t>(pm.carrierPhase += static_cast<uint32_t>(carStep[i]));
-      modulator[4 * i + j] = static_cast<int32_t>(pm.modulatorPhase += static_cast<uint32_t>(modStep[i]));
-    }
-  }
+  alignas(16) int32_t carStart[kOscBlockSize];
+  alignas(16) int32_t modStart[kOscBlockSize];
+  pmSampleStarts(pm.carrierPhase, carStep, carStart);
+  pmSampleStarts(pm.modulatorPhase, modStep, modStart);
   const F4 unit = splat(2.3283064e-10f);
-  for (int i = 0; i < kOscBlockSize; ++i) {
-    const F4 cp = mul(unsignedToFloatExact(loadI(carrier + 4 * i)), unit);
-    const F4 ms = phasorToSineLanes(mul(unsignedToFloatExact(loadI(modulator + 4 * i)), unit));
-    storeF(p + 4 * i, add(cp, mul(ms, splat(in.index[i]))));
+  for (int i = 0; i < kOscBlockSize; i += 4) {
+    F4 carrier[4];
+    F4 modulator[4];
+    pmSubSamplePhases(carStart, carStep, i, carrier);
+    pmSubSamplePhases(modStart, modStep, i, modulator);
+    for (int j = 0; j < 4; ++j) {
+      const F4 cp = mul(unsignedToFloatExact(bitsOf(carrier[j])), unit);
+      const F4 ms = phasorToSineLanes(mul(unsignedToFloatExact(bitsOf(modulator[j])), unit));
+      storeF(p + 4 * (i + j), add(cp, mul(ms, splat(in.index[i + j]))));
+    }
   }
 }
 
