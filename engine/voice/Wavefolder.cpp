@@ -405,6 +405,46 @@ void previousInputs(const float* v, float last, float* p) {
   std::copy_n(v, 2 * kBlock - 1, p + 1);
 }
 
+// Which folds the characters of a block reach: from 0.5 up the Lockhart one, below (a NaN among them) the
+// sine one.
+struct CharacterReach {
+  bool lockhart;
+  bool sine;
+};
+
+CharacterReach characterReach(const float* character) {
+  using namespace ml::simd;
+  I4 any = splatI(0);
+  I4 all = splatI(-1);
+  for (int k = 0; k < 2 * kBlock; k += 4) {
+    const I4 high = greaterEqual(loadF(character + k), splat(0.5f));
+    any = orMask(any, high);
+    all = andMask(all, high);
+  }
+  return {anySet(any), !allSet(all)};
+}
+
+// foldCharMix four lanes at a time from the sine, Serge and unscaled Lockhart rows, into u. Where no
+// character reaches the sine fold, each lane takes the Serge-to-Lockhart morph that foldCharMix picks there.
+void characterMix(const float* sine, const float* serge, const float* lockhart, const float* character,
+                  bool reachesSine, float* u) {
+  using namespace ml::simd;
+  for (int k = 0; k < 2 * kBlock; k += 4) {
+    const F4 c = loadF(character + k);
+    const F4 sg = mul(splat(0.697744f), loadF(serge + k));
+    const F4 l = mul(loadF(lockhart + k), splat(1.612524f));
+    const F4 toLockhart = add(sg, mul(mul(sub(l, sg), splat(2.f)), sub(c, splat(0.5f))));
+    if (!reachesSine) {
+      storeU(u + k, toLockhart);
+      continue;
+    }
+    const F4 s = loadF(sine + k);
+    const F4 toSerge = add(s, mul(mul(sub(sg, s), splat(2.f)), c));
+    const F4 morph = select(toSerge, toLockhart, lessThan(c, splat(0.5f)));
+    storeU(u + k, select(morph, s, greaterThan(c, splat(0.f))));
+  }
+}
+
 // The sine fold of the previous inputs prev morphed by the character into u (which may be prev). The
 // Lockhart fold is taken as its means over the 2x shaper inputs v after before and last.
 void characterFoldRow(const float* v, const float* prev, const float* character, float before, float last,
@@ -416,36 +456,18 @@ void characterFoldRow(const float* v, const float* prev, const float* character,
   for (int k = 0; k < 2 * kBlock; k += 4)
     storeF(serge + k, mul(splat(1.6f), tanhApproxLanes(div(loadU(prev + k), splat(1.6f)))));
   ml::sinApprox(serge, 2 * kBlock);
-  // Characters from 0.5 up morph the Serge fold into the Lockhart one; the rest (a NaN among them) mix in
-  // the sine fold. Each fold is computed only where some character reaches it.
-  bool reachesLockhart = false;
-  bool reachesSine = false;
-  for (int k = 0; k < 2 * kBlock; ++k) {
-    reachesLockhart |= character[k] >= 0.5f;
-    reachesSine |= !(character[k] >= 0.5f);
-  }
-  if (reachesSine) {
+  // Each fold is computed only where some character reaches it.
+  const CharacterReach reach = characterReach(character);
+  if (reach.sine) {
     for (int k = 0; k < 2 * kBlock; ++k) sine[k] = ml::sinApprox(prev[k]);
-  } else {
-    std::fill_n(sine, 2 * kBlock, 0.f);
   }
-  if (reachesLockhart) {
+  if (reach.lockhart) {
     LockhartMeans means = lockhartMeansFrom(before, last);
     lockhartMeans(means, v, 2 * kBlock, lockhart);
-    for (float& y : lockhart) y *= 1.612524f;
   } else {
     std::fill_n(lockhart, 2 * kBlock, 0.f);
   }
-  // foldCharMix four lanes at a time.
-  for (int k = 0; k < 2 * kBlock; k += 4) {
-    const F4 c = loadF(character + k);
-    const F4 s = loadF(sine + k);
-    const F4 sg = mul(splat(0.697744f), loadF(serge + k));
-    const F4 toSerge = add(s, mul(mul(sub(sg, s), splat(2.f)), c));
-    const F4 toLockhart = add(sg, mul(mul(sub(loadF(lockhart + k), sg), splat(2.f)), sub(c, splat(0.5f))));
-    const F4 morph = select(toSerge, toLockhart, lessThan(c, splat(0.5f)));
-    storeU(u + k, select(morph, s, greaterThan(c, splat(0.f))));
-  }
+  characterMix(sine, serge, lockhart, character, reach.sine, u);
 }
 
 bool usesCharacterPath(const FoldInputs& in) {
