@@ -274,21 +274,28 @@ struct ChainLanes {
   alignas(16) float gain[kOscBlockSize][kChainLanes * kMaxChainGroups];
 };
 
+// Lines of lanes g..g+3 from `length` samples of a row per chain, four samples at a time: lane c of line k
+// holds load(g + c, k)'s sample k, or 0 where there is no chain.
+template <typename Load>
+void gatherLanes(int g, int n, int length, Load&& load, float (*lines)[kChainLanes * kMaxChainGroups]) {
+  using namespace ml::simd;
+  for (int k = 0; k < length; k += 4) {
+    F4 rows[kChainLanes];
+    for (int c = 0; c < kChainLanes; ++c) rows[c] = g + c < n ? load(g + c, k) : splat(0.f);
+    transpose4(rows[0], rows[1], rows[2], rows[3]);
+    for (int j = 0; j < 4; ++j) storeF(&lines[k + j][g], rows[j]);
+  }
+}
+
 // Lane c of the lines holds chain c's phases and feedback gains; lanes without a chain hold zeros.
 void gatherChains(const PmFeedbackChain* chains, int n, int lanes, ChainLanes& l) {
   using namespace ml::simd;
-  for (int c = 0; c < lanes; ++c) {
-    for (int i = 0; i < kOscBlockSize; ++i)
-      l.gain[i][c] = c < n ? chains[c].feedback[i] * kFeedbackGain : 0.f;
-  }
   for (int g = 0; g < lanes; g += kChainLanes) {
-    for (int k = 0; k < kPmSubSamples; k += 4) {
-      F4 rows[kChainLanes];
-      for (int c = 0; c < kChainLanes; ++c)
-        rows[c] = g + c < n ? loadF(chains[g + c].subSamples + k) : splat(0.f);
-      transpose4(rows[0], rows[1], rows[2], rows[3]);
-      for (int j = 0; j < 4; ++j) storeF(&l.phase[k + j][g], rows[j]);
-    }
+    gatherLanes(
+        g, n, kOscBlockSize,
+        [&](int c, int i) { return mul(loadU(chains[c].feedback + i), splat(kFeedbackGain)); }, l.gain);
+    gatherLanes(
+        g, n, kPmSubSamples, [&](int c, int k) { return loadF(chains[c].subSamples + k); }, l.phase);
   }
 }
 
