@@ -290,25 +290,6 @@ constexpr int kBlock = static_cast<int>(ml::kFloatsPerDSPVector);
 
 using ml::simd::F4;
 
-// Four lanes of tanhApprox, in its operation order.
-F4 tanhApproxLanes(F4 x) {
-  using namespace ml::simd;
-  constexpr float kClamp = 7.90531110763549805f;
-  const F4 lo = select(x, splat(-kClamp), greaterThan(x, splat(-kClamp)));
-  const F4 c = select(lo, splat(kClamp), lessThan(lo, splat(kClamp)));
-  const F4 y = mul(c, c);
-  const F4 y2 = mul(y, y);
-  const F4 y4 = mul(y2, y2);
-  const F4 p01 = add(splat(4.89352455891786e-03f), mul(splat(6.37261928875436e-04f), y));
-  const F4 p23 = add(splat(1.48572235717979e-05f), mul(splat(5.12229709037114e-08f), y));
-  const F4 p45 = add(splat(-8.60467152213735e-11f), mul(splat(2.00018790482477e-13f), y));
-  const F4 p6 = splat(-2.76076847742355e-16f);
-  const F4 p = mul(c, add(add(p01, mul(p23, y2)), mul(add(p45, mul(p6, y2)), y4)));
-  const F4 q01 = add(splat(4.89352518554385e-03f), mul(splat(2.26843463243900e-03f), y));
-  const F4 q23 = add(splat(1.18534705686654e-04f), mul(splat(1.19825839466702e-06f), y));
-  return div(p, add(q01, mul(q23, y2)));
-}
-
 // Rows of the block at twice the rate: each base-rate value twice.
 void doubleRow(const float* in, float* out) {
   using namespace ml::simd;
@@ -454,7 +435,7 @@ void characterFoldRow(const float* v, const float* prev, const float* character,
   alignas(16) float serge[2 * kBlock];
   alignas(16) float lockhart[2 * kBlock];
   for (int k = 0; k < 2 * kBlock; k += 4)
-    storeF(serge + k, mul(splat(1.6f), tanhApproxLanes(div(loadU(prev + k), splat(1.6f)))));
+    storeF(serge + k, mul(splat(1.6f), tanhApproxOf(Lanes(div(loadU(prev + k), splat(1.6f)))).v));
   ml::sinApprox(serge, 2 * kBlock);
   // Each fold is computed only where some character reaches it.
   const CharacterReach reach = characterReach(character);
