@@ -165,10 +165,15 @@ struct HalfTurns {
 }
 
 #if ML_SIMD_SSE2
+// x[0] and x[1] as doubles.
+__m128d loadPairAsDoubles(const float* x) {
+  return _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(x))));
+}
+
 // lockhartFoldSecondIntegral of x[0] and x[1] side by side, with its operations in its order.
 __m128d lockhartFoldSecondIntegralPair(const float* x) {
   constexpr double kRound = 6755399441055744.0;
-  const __m128d xd = _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(x))));
+  const __m128d xd = loadPairAsDoubles(x);
   const __m128d t = _mm_add_pd(_mm_mul_pd(xd, _mm_set1_pd(1.0 / kPiD)), _mm_set1_pd(kRound));
   const __m128d r = _mm_sub_pd(xd, _mm_mul_pd(_mm_sub_pd(t, _mm_set1_pd(kRound)), _mm_set1_pd(kPiD)));
   const __m128d signBit = _mm_set1_pd(-0.0);
@@ -187,6 +192,67 @@ void lockhartFoldSecondIntegrals(const float* x, int n, double* second) {
   for (; k + 2 <= n; k += 2) _mm_storeu_pd(second + k, lockhartFoldSecondIntegralPair(x + k));
 #endif
   for (; k < n; ++k) second[k] = lockhartFoldSecondIntegral(x[k]);
+}
+
+#if ML_SIMD_SSE2
+// The least float at or above kNearInputs: a span of floats is shorter than kNearInputs exactly where it is
+// below this.
+const float s_nearSpan = [] {
+  const float t = float(kNearInputs);
+  return double(t) < kNearInputs ? std::nextafter(t, 1.f) : t;
+}();
+#endif
+
+// The first-order means (second[k] - second[k - 1]) / (x[k] - x[k - 1]) for k = 1..n-1 into mean, two at a
+// time where the lanes allow; true where some span is shorter than kNearInputs (its mean wants mending).
+bool spanMeans(const float* x, const double* second, int n, double* mean) {
+  int k = 1;
+  bool near = false;
+#if ML_SIMD_SSE2
+  __m128d nearLanes = _mm_setzero_pd();
+  for (; k + 2 <= n; k += 2) {
+    const __m128d span = _mm_sub_pd(loadPairAsDoubles(x + k), loadPairAsDoubles(x + k - 1));
+    const __m128d rise = _mm_sub_pd(_mm_loadu_pd(second + k), _mm_loadu_pd(second + k - 1));
+    _mm_storeu_pd(mean + k, _mm_div_pd(rise, span));
+    const __m128d length = _mm_andnot_pd(_mm_set1_pd(-0.0), span);
+    nearLanes = _mm_or_pd(nearLanes, _mm_cmplt_pd(length, _mm_set1_pd(kNearInputs)));
+  }
+  near = _mm_movemask_pd(nearLanes) != 0;
+#endif
+  for (; k < n; ++k) {
+    const double span = double(x[k]) - double(x[k - 1]);
+    mean[k] = (second[k] - second[k - 1]) / span;
+    near |= std::fabs(span) < kNearInputs;
+  }
+  return near;
+}
+
+// The second-order means 2 (mean[k] - mean[k - 1]) / (x[k] - x[k - 2]) for k = 2..n-1 into out, the
+// difference in double and the division in float, four at a time where the lanes allow; true where some span
+// is shorter than kNearInputs.
+bool spanSecondMeans(const float* x, const double* mean, int n, float* out) {
+  int k = 2;
+  bool near = false;
+#if ML_SIMD_SSE2
+  __m128 nearLanes = _mm_setzero_ps();
+  for (; k + 4 <= n; k += 4) {
+    const __m128d low =
+        _mm_mul_pd(_mm_set1_pd(2.0), _mm_sub_pd(_mm_loadu_pd(mean + k), _mm_loadu_pd(mean + k - 1)));
+    const __m128d high =
+        _mm_mul_pd(_mm_set1_pd(2.0), _mm_sub_pd(_mm_loadu_pd(mean + k + 2), _mm_loadu_pd(mean + k + 1)));
+    const __m128 rise = _mm_movelh_ps(_mm_cvtpd_ps(low), _mm_cvtpd_ps(high));
+    const __m128 span = _mm_sub_ps(_mm_loadu_ps(x + k), _mm_loadu_ps(x + k - 2));
+    _mm_storeu_ps(out + k, _mm_div_ps(rise, span));
+    const __m128 length = _mm_andnot_ps(_mm_set1_ps(-0.f), span);
+    nearLanes = _mm_or_ps(nearLanes, _mm_cmplt_ps(length, _mm_set1_ps(s_nearSpan)));
+  }
+  near = _mm_movemask_ps(nearLanes) != 0;
+#endif
+  for (; k < n; ++k) {
+    out[k] = float(2.0 * (mean[k] - mean[k - 1])) / (x[k] - x[k - 2]);
+    near |= std::fabs(x[k] - x[k - 2]) < kNearInputs;
+  }
+  return near;
 }
 
 // The fold itself as the slope of its integral's table, where the inputs meet (where a held input sits, no
@@ -251,17 +317,19 @@ void lockhartMeans(LockhartMeans& m, const float* x, int n, float* out) {
   double mean[kMaxLockhartMeans];
   lockhartFoldSecondIntegrals(x, n, second);
   mean[0] = integralMean(x[0], m.last, second[0], m.lastSecond);
-  for (int k = 1; k < n; ++k) mean[k] = (second[k] - second[k - 1]) / (double(x[k]) - double(x[k - 1]));
-  for (int k = 1; k < n; ++k) {
-    if (std::fabs(double(x[k]) - double(x[k - 1])) < kNearInputs)
-      mean[k] = integralMean(x[k], x[k - 1], second[k], second[k - 1]);
+  if (spanMeans(x, second, n, mean)) {
+    for (int k = 1; k < n; ++k) {
+      if (std::fabs(double(x[k]) - double(x[k - 1])) < kNearInputs)
+        mean[k] = integralMean(x[k], x[k - 1], second[k], second[k - 1]);
+    }
   }
   out[0] = secondMean(m.before, m.last, x[0], m.lastMean, mean[0], m.lastSecond);
   if (n > 1) out[1] = secondMean(m.last, x[0], x[1], mean[0], mean[1], second[0]);
-  for (int k = 2; k < n; ++k) out[k] = float(2.0 * (mean[k] - mean[k - 1])) / (x[k] - x[k - 2]);
-  for (int k = 2; k < n; ++k) {
-    if (std::fabs(x[k] - x[k - 2]) < kNearInputs)
-      out[k] = secondMean(x[k - 2], x[k - 1], x[k], mean[k - 1], mean[k], second[k - 1]);
+  if (spanSecondMeans(x, mean, n, out)) {
+    for (int k = 2; k < n; ++k) {
+      if (std::fabs(x[k] - x[k - 2]) < kNearInputs)
+        out[k] = secondMean(x[k - 2], x[k - 1], x[k], mean[k - 1], mean[k], second[k - 1]);
+    }
   }
   m = {n > 1 ? x[n - 2] : m.last, x[n - 1], second[n - 1], mean[n - 1]};
 }
