@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "engine/VoiceRender.h"
+#include "engine/voice/RowChecks.h"
 #include "foundation/MLFastMath.h"
 #include "foundation/MLSIMD.h"
 #include "foundation/MLSafeValue.h"
@@ -139,6 +140,11 @@ struct SmoothBatch {
   int count{0};
 
   void push(ml::DSPVector& row, float& state, float c, int restart) {
+    // A row that holds one value, from a state its step leaves where it is, is that state all block long.
+    if (restart == kNoRestart && state + c * (row[0] - state) == state && rowConstant(row.getConstBuffer())) {
+      row = state;
+      return;
+    }
     rows[count] = row.getBuffer();
     states[count] = &state;
     coeffs[count] = c;
