@@ -6,6 +6,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "engine/voice/RowChecks.h"
 #include "foundation/MLDSPGens.h"
 #include "foundation/MLSafeValue.h"
 
@@ -94,6 +95,7 @@ bool rowWithin(const float* row, float bound) {
 
 // The row limited by limitLanes(x, |x|) and its fade row by fadeLanes(|x|); non-finite lanes give 0. A row
 // within `untouched`, where neither the limit nor the fade bites, is left as it is under a fade of 1.
+// A row that holds one value (a held note's) is limited once.
 template <typename Limit, typename Fade>
 void limitIncrementRow(float* row, float* fade, float untouched, Limit&& limitLanes, Fade&& fadeLanes) {
   using namespace ml::simd;
@@ -101,13 +103,22 @@ void limitIncrementRow(float* row, float* fade, float untouched, Limit&& limitLa
     std::fill_n(fade, kOscBlockSize, 1.f);
     return;
   }
-  for (int i = 0; i < kOscBlockSize; i += 4) {
+  const auto limit = [&](int i, int to) {
     const F4 x = loadF(row + i);
     const F4 a = abs(x);
     const I4 finite = lessThan(a, splat(INFINITY));
-    storeF(fade + i, select(fadeLanes(a), splat(0.f), finite));
-    storeF(row + i, select(limitLanes(x, a), splat(0.f), finite));
+    const F4 faded = select(fadeLanes(a), splat(0.f), finite);
+    const F4 limited = select(limitLanes(x, a), splat(0.f), finite);
+    for (int j = i; j < to; j += 4) {
+      storeF(fade + j, faded);
+      storeF(row + j, limited);
+    }
+  };
+  if (row[0] == row[kOscBlockSize - 1] && rowConstant(row)) {
+    limit(0, kOscBlockSize);
+    return;
   }
+  for (int i = 0; i < kOscBlockSize; i += 4) limit(i, i + 4);
 }
 
 }  // namespace
