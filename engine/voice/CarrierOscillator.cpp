@@ -225,13 +225,20 @@ void renderCarrierBankOscillator(const CarrierBank& bank, CarrierRotors& rot, co
 
 namespace {
 
-// An accumulator's value before each base-rate sample of the block: it steps four times per sample, and
-// four steps of a 32-bit accumulator are one step four times the size.
-void pmSampleStarts(uint32_t& phase, const int32_t* step, int32_t* start) {
+// The accumulators' values before each base-rate sample of the block, in one loop: each steps four times
+// per sample, and four steps of a 32-bit accumulator are one step four times the size.
+void pmSampleStarts(PMOversampler& pm, const int32_t* carStep, const int32_t* modStep, int32_t* carStart,
+                    int32_t* modStart) {
+  uint32_t carrier = pm.carrierPhase;
+  uint32_t modulator = pm.modulatorPhase;
   for (int i = 0; i < kOscBlockSize; ++i) {
-    start[i] = static_cast<int32_t>(phase);
-    phase += 4u * static_cast<uint32_t>(step[i]);
+    carStart[i] = static_cast<int32_t>(carrier);
+    modStart[i] = static_cast<int32_t>(modulator);
+    carrier += 4u * static_cast<uint32_t>(carStep[i]);
+    modulator += 4u * static_cast<uint32_t>(modStep[i]);
   }
+  pm.carrierPhase = carrier;
+  pm.modulatorPhase = modulator;
 }
 
 // An accumulator's value after each sub-sample of base-rate samples i..i+3: row j holds sample i + j's
@@ -260,8 +267,7 @@ void pmModulatedPhases(PMOversampler& pm, const OscillatorInputs& in, float* p) 
   }
   alignas(16) int32_t carStart[kOscBlockSize];
   alignas(16) int32_t modStart[kOscBlockSize];
-  pmSampleStarts(pm.carrierPhase, carStep, carStart);
-  pmSampleStarts(pm.modulatorPhase, modStep, modStart);
+  pmSampleStarts(pm, carStep, modStep, carStart, modStart);
   const F4 unit = splat(2.3283064e-10f);
   for (int i = 0; i < kOscBlockSize; i += 4) {
     F4 carrier[4];
