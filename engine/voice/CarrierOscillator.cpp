@@ -94,15 +94,11 @@ bool rowWithin(const float* row, float bound) {
 }
 
 // The row limited by limitLanes(x, |x|) and its fade row by fadeLanes(|x|); non-finite lanes give 0. A row
-// within `untouched`, where neither the limit nor the fade bites, is left as it is under a fade of 1.
-// A row that holds one value (a held note's) is limited once.
+// that holds one value (a held note's) is limited once. Out of line, so that the common row below the limit
+// (limitIncrementRow) keeps to its compares.
 template <typename Limit, typename Fade>
-void limitIncrementRow(float* row, float* fade, float untouched, Limit&& limitLanes, Fade&& fadeLanes) {
+[[gnu::noinline]] void limitRow(float* row, float* fade, Limit&& limitLanes, Fade&& fadeLanes) {
   using namespace ml::simd;
-  if (rowWithin(row, untouched)) {
-    std::fill_n(fade, kOscBlockSize, 1.f);
-    return;
-  }
   const auto limit = [&](int i, int to) {
     const F4 x = loadF(row + i);
     const F4 a = abs(x);
@@ -119,6 +115,16 @@ void limitIncrementRow(float* row, float* fade, float untouched, Limit&& limitLa
     return;
   }
   for (int i = 0; i < kOscBlockSize; i += 4) limit(i, i + 4);
+}
+
+// limitRow, or a fade of 1 for a row within `untouched`, where neither the limit nor the fade bites.
+template <typename Limit, typename Fade>
+void limitIncrementRow(float* row, float* fade, float untouched, Limit&& limitLanes, Fade&& fadeLanes) {
+  if (rowWithin(row, untouched)) {
+    std::fill_n(fade, kOscBlockSize, 1.f);
+    return;
+  }
+  limitRow(row, fade, limitLanes, fadeLanes);
 }
 
 }  // namespace
