@@ -231,6 +231,18 @@ void renderCarrierBankOscillator(const CarrierBank& bank, CarrierRotors& rot, co
 
 namespace {
 
+// The 4x phase step of each base-rate increment; a row that holds one value (a held note's) is converted
+// once.
+void pmPhaseSteps(const float* increments, int32_t* step) {
+  using namespace ml::simd;
+  if (increments[0] == increments[kOscBlockSize - 1] && rowConstant(increments)) {
+    const I4 held = pmPhaseIncrementLanes(splat(increments[0]));
+    for (int i = 0; i < kOscBlockSize; i += 4) storeI(step + i, held);
+    return;
+  }
+  for (int i = 0; i < kOscBlockSize; i += 4) storeI(step + i, pmPhaseIncrementLanes(loadU(increments + i)));
+}
+
 // The accumulators' values before each base-rate sample of the block, in one loop: each steps four times
 // per sample, and four steps of a 32-bit accumulator are one step four times the size.
 void pmSampleStarts(PMOversampler& pm, const int32_t* carStep, const int32_t* modStep, int32_t* carStart,
@@ -267,10 +279,8 @@ void pmModulatedPhases(PMOversampler& pm, const OscillatorInputs& in, float* p) 
   using namespace ml::simd;
   alignas(16) int32_t carStep[kOscBlockSize];
   alignas(16) int32_t modStep[kOscBlockSize];
-  for (int i = 0; i < kOscBlockSize; i += 4) {
-    storeI(carStep + i, pmPhaseIncrementLanes(loadU(in.car + i)));
-    storeI(modStep + i, pmPhaseIncrementLanes(loadU(in.mod + i)));
-  }
+  pmPhaseSteps(in.car, carStep);
+  pmPhaseSteps(in.mod, modStep);
   alignas(16) int32_t carStart[kOscBlockSize];
   alignas(16) int32_t modStart[kOscBlockSize];
   pmSampleStarts(pm, carStep, modStep, carStart, modStart);

@@ -169,8 +169,8 @@ TEST_F(CarrierOscillator, NoteStartsKeepOrHandOverTheSoundingPhases) {
   EXPECT_EQ(plainCar, 5u);
 }
 
-// The 4x phases of moving increments (a falling one among them) wrap and step once per sub-sample, as
-// PMOversampler::phaseStep steps them, over blocks.
+// The 4x phases of moving increments (a falling one among them) and of held ones wrap and step once per
+// sub-sample, as PMOversampler::phaseStep steps them, over blocks.
 TEST_F(CarrierOscillator, FourTimesPhasesStepEverySubSample) {
   OscRig r(3000.0, 1.5, 0.f);
   r.in.feedbackOn = true;  // the plain sine with feedback leaves the phases for the chains
@@ -179,8 +179,8 @@ TEST_F(CarrierOscillator, FourTimesPhasesStepEverySubSample) {
   PmBlockRows rows;
   for (int block = 0; block < 3; ++block) {
     for (int i = 0; i < kBlock; ++i) {
-      r.car[i] = 0.01f + 0.3f * float(i + block * kBlock) / (3 * kBlock);
-      r.mod[i] = (i % 7 == 3) ? -0.2f : 0.05f * float(block + 1);
+      r.car[i] = block == 1 ? 0.02f : 0.01f + 0.3f * float(i + block * kBlock) / (3 * kBlock);
+      r.mod[i] = block == 1 ? -0.07f : (i % 7 == 3) ? -0.2f : 0.05f * float(block + 1);
       r.index[i] = 0.5f * float(i % 5);
     }
     ASSERT_TRUE(beginPmOscillator(r.pm, r.in, r.history, rows));
