@@ -396,6 +396,13 @@ float foldAmounts(const FoldInputs& in, float* amount) {
   return m;
 }
 
+// ml::simd::clampLanes for bounds other than zero, as a max and a min: where these pick a bound instead of a
+// value equal to it the two are the same number, and a NaN takes the low bound in both.
+F4 clampAwayFromZero(F4 x, float lo, float hi) {
+  using namespace ml::simd;
+  return min(max(x, splat(lo)), splat(hi));
+}
+
 void fillFoldRows(const FoldInputs& in, const float* amount, bool character, FoldRows& r) {
   using namespace ml::simd;
   alignas(16) float biasIn[kBlock], bias[kBlock], gain[kBlock];
@@ -403,8 +410,8 @@ void fillFoldRows(const FoldInputs& in, const float* amount, bool character, Fol
     storeF(biasIn + i, add(add(loadU(in.bias + i), loadU(in.biasRoute + i)), splat(in.biasOffset)));
   r.steady = rowConstant(amount) && rowConstant(biasIn);
   for (int i = 0; i < (r.steady ? 4 : kBlock); i += 4) {
-    const F4 g = clampLanes(loadF(amount + i), splat(1.f), splat(8.f));
-    storeF(bias + i, mul(splat(0.5f), clampLanes(loadF(biasIn + i), splat(-1.f), splat(1.f))));
+    const F4 g = clampAwayFromZero(loadF(amount + i), 1.f, 8.f);
+    storeF(bias + i, mul(splat(0.5f), clampAwayFromZero(loadF(biasIn + i), -1.f, 1.f)));
     storeF(gain + i, mul(splat(1.5707964f), g));
     storeF(r.wet + i, clampLanes(mul(sub(g, splat(1.f)), splat(5.f)), splat(0.f), splat(1.f)));
   }
