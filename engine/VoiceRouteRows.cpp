@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "engine/VoiceRender.h"
+#include "engine/voice/RowChecks.h"
 #include "foundation/MLFastMath.h"
 #include "foundation/MLSIMD.h"
 #include "foundation/MLSafeValue.h"
@@ -39,12 +40,17 @@ void fillRouteRow(const ModRoutes& routes, uint32_t r, int32_t source, ml::DSPVe
   }
 }
 
-// map(x) of each sample x of the voice's row of a source, or none for a source without a row.
+// map(x) of each sample x of the voice's row of a source, or none for a source without a row. A row that
+// holds one value (an envelope at its sustain) is mapped once.
 template <typename Map>
 void mapSourceRow(const VoiceBlock& b, int32_t source, float none, float* out, Map&& map) {
   const float* src = voiceModSourceRow(b, source);
   if (!src) {
     std::fill(out, out + kBlock, none);
+    return;
+  }
+  if (src[0] == src[kBlock - 1] && rowConstant(src)) {
+    std::fill(out, out + kBlock, map(src[0]));
     return;
   }
   for (int i = 0; i < kBlock; ++i) out[i] = map(src[i]);
@@ -139,6 +145,11 @@ struct SmoothBatch {
   int count{0};
 
   void push(ml::DSPVector& row, float& state, float c, int restart) {
+    // A row that holds one value, from a state its step leaves where it is, is that state all block long.
+    if (restart == kNoRestart && state + c * (row[0] - state) == state && rowConstant(row.getConstBuffer())) {
+      row = state;
+      return;
+    }
     rows[count] = row.getBuffer();
     states[count] = &state;
     coeffs[count] = c;

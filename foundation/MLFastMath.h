@@ -25,10 +25,12 @@ inline float foldedAngle(float x) {
   return std::bit_cast<float>(std::bit_cast<uint32_t>(r) ^ odd);
 }
 
-// sin a for a in -pi/2..pi/2: the odd Taylor polynomial to a^13 (truncation below 1e-9).
-inline float sinOfFoldedAngle(float a) {
-  const float a2 = a * a;
-  float p = 1.6059043836821613e-10f;
+// sin a for a in -pi/2..pi/2: the odd Taylor polynomial to a^13 (truncation below 1e-9). T is float, or
+// lanes of floats that take the same operations.
+template <typename T>
+inline T sinOfFoldedAngle(T a) {
+  const T a2 = a * a;
+  T p = 1.6059043836821613e-10f;
   p = p * a2 - 2.5052108385441720e-8f;
   p = p * a2 + 2.7557319223985893e-6f;
   p = p * a2 - 1.9841269841269841e-4f;

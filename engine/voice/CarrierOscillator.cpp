@@ -6,6 +6,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "engine/voice/RowChecks.h"
 #include "foundation/MLDSPGens.h"
 #include "foundation/MLSafeValue.h"
 
@@ -93,21 +94,37 @@ bool rowWithin(const float* row, float bound) {
 }
 
 // The row limited by limitLanes(x, |x|) and its fade row by fadeLanes(|x|); non-finite lanes give 0. A row
-// within `untouched`, where neither the limit nor the fade bites, is left as it is under a fade of 1.
+// that holds one value (a held note's) is limited once. Out of line, so that the common row below the limit
+// (limitIncrementRow) keeps to its compares.
+template <typename Limit, typename Fade>
+[[gnu::noinline]] void limitRow(float* row, float* fade, Limit&& limitLanes, Fade&& fadeLanes) {
+  using namespace ml::simd;
+  const auto limit = [&](int i, int to) {
+    const F4 x = loadF(row + i);
+    const F4 a = abs(x);
+    const I4 finite = lessThan(a, splat(INFINITY));
+    const F4 faded = select(fadeLanes(a), splat(0.f), finite);
+    const F4 limited = select(limitLanes(x, a), splat(0.f), finite);
+    for (int j = i; j < to; j += 4) {
+      storeF(fade + j, faded);
+      storeF(row + j, limited);
+    }
+  };
+  if (row[0] == row[kOscBlockSize - 1] && rowConstant(row)) {
+    limit(0, kOscBlockSize);
+    return;
+  }
+  for (int i = 0; i < kOscBlockSize; i += 4) limit(i, i + 4);
+}
+
+// limitRow, or a fade of 1 for a row within `untouched`, where neither the limit nor the fade bites.
 template <typename Limit, typename Fade>
 void limitIncrementRow(float* row, float* fade, float untouched, Limit&& limitLanes, Fade&& fadeLanes) {
-  using namespace ml::simd;
   if (rowWithin(row, untouched)) {
     std::fill_n(fade, kOscBlockSize, 1.f);
     return;
   }
-  for (int i = 0; i < kOscBlockSize; i += 4) {
-    const F4 x = loadF(row + i);
-    const F4 a = abs(x);
-    const I4 finite = lessThan(a, splat(INFINITY));
-    storeF(fade + i, select(fadeLanes(a), splat(0.f), finite));
-    storeF(row + i, select(limitLanes(x, a), splat(0.f), finite));
-  }
+  limitRow(row, fade, limitLanes, fadeLanes);
 }
 
 }  // namespace
@@ -214,30 +231,70 @@ void renderCarrierBankOscillator(const CarrierBank& bank, CarrierRotors& rot, co
 
 namespace {
 
+// The 4x phase step of each base-rate increment; a row that holds one value (a held note's) is converted
+// once.
+void pmPhaseSteps(const float* increments, int32_t* step) {
+  using namespace ml::simd;
+  if (increments[0] == increments[kOscBlockSize - 1] && rowConstant(increments)) {
+    const I4 held = pmPhaseIncrementLanes(splat(increments[0]));
+    for (int i = 0; i < kOscBlockSize; i += 4) storeI(step + i, held);
+    return;
+  }
+  for (int i = 0; i < kOscBlockSize; i += 4) storeI(step + i, pmPhaseIncrementLanes(loadU(increments + i)));
+}
+
+// The accumulators' values before each base-rate sample of the block, in one loop: each steps four times
+// per sample, and four steps of a 32-bit accumulator are one step four times the size.
+void pmSampleStarts(PMOversampler& pm, const int32_t* carStep, const int32_t* modStep, int32_t* carStart,
+                    int32_t* modStart) {
+  uint32_t carrier = pm.carrierPhase;
+  uint32_t modulator = pm.modulatorPhase;
+  for (int i = 0; i < kOscBlockSize; ++i) {
+    carStart[i] = static_cast<int32_t>(carrier);
+    modStart[i] = static_cast<int32_t>(modulator);
+    carrier += 4u * static_cast<uint32_t>(carStep[i]);
+    modulator += 4u * static_cast<uint32_t>(modStep[i]);
+  }
+  pm.carrierPhase = carrier;
+  pm.modulatorPhase = modulator;
+}
+
+// An accumulator's value after each sub-sample of base-rate samples i..i+3: row j holds sample i + j's
+// four, as PMOversampler::phaseStep leaves them.
+void pmSubSamplePhases(const int32_t* start, const int32_t* step, int i, ml::simd::F4 (&rows)[4]) {
+  using namespace ml::simd;
+  const I4 s = loadI(step + i);
+  const I4 twice = addI(s, s);
+  const I4 from = loadI(start + i);
+  rows[0] = fromBits(addI(from, s));
+  rows[1] = fromBits(addI(from, twice));
+  rows[2] = fromBits(addI(from, addI(twice, s)));
+  rows[3] = fromBits(addI(from, addI(twice, twice)));
+  transpose4(rows[0], rows[1], rows[2], rows[3]);
+}
+
 // The 4x carrier phase plus the modulator's sine times the index, for every sub-sample of the block.
-// The accumulators step once per sub-sample as PMOversampler::phaseStep does; the conversions and the
-// sine run four sub-samples (one base-rate sample) at a time.
+// The conversions and the sine run four sub-samples (one base-rate sample) at a time.
 void pmModulatedPhases(PMOversampler& pm, const OscillatorInputs& in, float* p) {
   using namespace ml::simd;
   alignas(16) int32_t carStep[kOscBlockSize];
   alignas(16) int32_t modStep[kOscBlockSize];
-  for (int i = 0; i < kOscBlockSize; i += 4) {
-    storeI(carStep + i, pmPhaseIncrementLanes(loadU(in.car + i)));
-    storeI(modStep + i, pmPhaseIncrementLanes(loadU(in.mod + i)));
-  }
-  alignas(16) int32_t carrier[kPmSubSamples];
-  alignas(16) int32_t modulator[kPmSubSamples];
-  for (int i = 0; i < kOscBlockSize; ++i) {
-    for (int j = 0; j < 4; ++j) {
-      carrier[4 * i + j] = static_cast<int32_t>(pm.carrierPhase += static_cast<uint32_t>(carStep[i]));
-      modulator[4 * i + j] = static_cast<int32_t>(pm.modulatorPhase += static_cast<uint32_t>(modStep[i]));
-    }
-  }
+  pmPhaseSteps(in.car, carStep);
+  pmPhaseSteps(in.mod, modStep);
+  alignas(16) int32_t carStart[kOscBlockSize];
+  alignas(16) int32_t modStart[kOscBlockSize];
+  pmSampleStarts(pm, carStep, modStep, carStart, modStart);
   const F4 unit = splat(2.3283064e-10f);
-  for (int i = 0; i < kOscBlockSize; ++i) {
-    const F4 cp = mul(unsignedToFloatExact(loadI(carrier + 4 * i)), unit);
-    const F4 ms = phasorToSineLanes(mul(unsignedToFloatExact(loadI(modulator + 4 * i)), unit));
-    storeF(p + 4 * i, add(cp, mul(ms, splat(in.index[i]))));
+  for (int i = 0; i < kOscBlockSize; i += 4) {
+    F4 carrier[4];
+    F4 modulator[4];
+    pmSubSamplePhases(carStart, carStep, i, carrier);
+    pmSubSamplePhases(modStart, modStep, i, modulator);
+    for (int j = 0; j < 4; ++j) {
+      const F4 cp = mul(unsignedToFloatExact(bitsOf(carrier[j])), unit);
+      const F4 ms = phasorToSineLanes(mul(unsignedToFloatExact(bitsOf(modulator[j])), unit));
+      storeF(p + 4 * (i + j), add(cp, mul(ms, splat(in.index[i + j]))));
+    }
   }
 }
 
@@ -250,21 +307,28 @@ struct ChainLanes {
   alignas(16) float gain[kOscBlockSize][kChainLanes * kMaxChainGroups];
 };
 
+// Lines of lanes g..g+3 from `length` samples of a row per chain, four samples at a time: lane c of line k
+// holds load(g + c, k)'s sample k, or 0 where there is no chain.
+template <typename Load>
+void gatherLanes(int g, int n, int length, Load&& load, float (*lines)[kChainLanes * kMaxChainGroups]) {
+  using namespace ml::simd;
+  for (int k = 0; k < length; k += 4) {
+    F4 rows[kChainLanes];
+    for (int c = 0; c < kChainLanes; ++c) rows[c] = g + c < n ? load(g + c, k) : splat(0.f);
+    transpose4(rows[0], rows[1], rows[2], rows[3]);
+    for (int j = 0; j < 4; ++j) storeF(&lines[k + j][g], rows[j]);
+  }
+}
+
 // Lane c of the lines holds chain c's phases and feedback gains; lanes without a chain hold zeros.
 void gatherChains(const PmFeedbackChain* chains, int n, int lanes, ChainLanes& l) {
   using namespace ml::simd;
-  for (int c = 0; c < lanes; ++c) {
-    for (int i = 0; i < kOscBlockSize; ++i)
-      l.gain[i][c] = c < n ? chains[c].feedback[i] * kFeedbackGain : 0.f;
-  }
   for (int g = 0; g < lanes; g += kChainLanes) {
-    for (int k = 0; k < kPmSubSamples; k += 4) {
-      F4 rows[kChainLanes];
-      for (int c = 0; c < kChainLanes; ++c)
-        rows[c] = g + c < n ? loadF(chains[g + c].subSamples + k) : splat(0.f);
-      transpose4(rows[0], rows[1], rows[2], rows[3]);
-      for (int j = 0; j < 4; ++j) storeF(&l.phase[k + j][g], rows[j]);
-    }
+    gatherLanes(
+        g, n, kOscBlockSize,
+        [&](int c, int i) { return mul(loadU(chains[c].feedback + i), splat(kFeedbackGain)); }, l.gain);
+    gatherLanes(
+        g, n, kPmSubSamples, [&](int c, int k) { return loadF(chains[c].subSamples + k); }, l.phase);
   }
 }
 

@@ -19,28 +19,42 @@ constexpr float kMaxF = 0.49f;
 constexpr float kMaxResonance = 0.95f;
 constexpr float kDriveOn = 0.001f;
 
-// The planned cutoff (snapped or not) and the clamped resonance of each sample; the snap glides once
-// per sample after it. The rows are formed four samples at a time, then written into the lane.
-void planCutoffAndResonance(CutoffSnap& snap, const FilterBlockInputs& p, FilterLanePlan& plan, int lane) {
+// The cutoff of each sample as the rows and multipliers give it, four samples at a time.
+void unsnappedCutoffs(const FilterBlockInputs& p, float* hz) {
   using ml::simd::Lanes;
   using ml::simd::loadU;
-  alignas(16) float hz[kFilterBlockSize];
-  alignas(16) float resonance[kFilterBlockSize];
   for (int i = 0; i < kFilterBlockSize; i += 4) {
     const Lanes unsnapped = Lanes(loadU(p.cutoff + i)) * p.keyTrackMul * p.brightness *
                             Lanes(loadU(p.cutoffRoute + i)) * p.analogMul * p.kitMul;
     ml::simd::storeF(hz + i, unsnapped.v);
-    // As ml::safeClamp: NaN gives 0.
-    const Lanes clamped = ml::simd::min(ml::simd::max(Lanes(loadU(p.resonance + i)), 0.f), kMaxResonance);
-    ml::simd::storeF(resonance + i, clamped.v);
   }
+}
+
+// The snapped cutoff of each sample: the snap glides once per sample after it.
+void snappedCutoffs(CutoffSnap& snap, float* hz) {
+  float snapped = snap.current;
+  for (int i = 0; i < kFilterBlockSize; ++i) {
+    hz[i] = snapped;
+    snapped += snap.coeff * (snap.target - snapped);
+  }
+  snap.current = snapped;
+}
+
+// The planned cutoff (snapped or not) and the clamped resonance of each sample, written into the lane.
+void planCutoffAndResonance(CutoffSnap& snap, const FilterBlockInputs& p, FilterLanePlan& plan, int lane) {
+  using ml::simd::Lanes;
+  alignas(16) float hz[kFilterBlockSize];
+  alignas(16) float resonance[kFilterBlockSize];
   if (p.snapOn) {
-    float snapped = snap.current;
-    for (float& h : hz) {
-      h = snapped;
-      snapped += snap.coeff * (snap.target - snapped);
-    }
-    snap.current = snapped;
+    snappedCutoffs(snap, hz);
+  } else {
+    unsnappedCutoffs(p, hz);
+  }
+  for (int i = 0; i < kFilterBlockSize; i += 4) {
+    // As ml::safeClamp: NaN gives 0.
+    const Lanes clamped =
+        ml::simd::min(ml::simd::max(Lanes(ml::simd::loadU(p.resonance + i)), 0.f), kMaxResonance);
+    ml::simd::storeF(resonance + i, clamped.v);
   }
   for (int i = 0; i < kFilterBlockSize; ++i) {
     plan.hz[i][lane] = hz[i];

@@ -30,12 +30,42 @@ float declickGain(float fade) {
   return ml::raisedCosineFade(fade);
 }
 
-void declick(float* row, float& fade, int8_t& fadeState, int triggerIndex, bool retrigger) {
-  if (fadeState == 0 && fade >= 1.f && triggerIndex < 0) return;
-  // The fade position of each sample first (1 once the fade has ended), then the gains as a row.
-  float position = fade;  // in locals, so that the loop keeps them in registers
-  int8_t state = fadeState;
-  alignas(16) float gain[kBlock];
+namespace {
+
+// Four lanes of ml::raisedCosineFade, in its operation order.
+ml::simd::Lanes raisedCosineFadeLanes(ml::simd::Lanes x) {
+  using namespace ml::simd;
+  constexpr float kHalfPi = 1.57079632679f;
+  const I4 upper = greaterThan(x.v, splat(0.5f));
+  const Lanes s = ml::sinOfFoldedAngle(kHalfPi * select(1.f - x, x, upper));
+  return select(1.f - s * s, s * s, upper);
+}
+
+// A fade running in through the whole block from a position on its steps' grid (a multiple of 2^-8 below 1,
+// as every fade that starts at 0 is): each sample's position is the start plus its steps, which add
+// exactly, up to 1.
+bool fadesInOnGrid(float position, int8_t state, int triggerIndex) {
+  const float steps = position * (1.f / kFadeInStep);
+  return state == 1 && (triggerIndex < 0 || triggerIndex >= kBlock) && position >= 0.f && position < 1.f &&
+         float(int(steps)) == steps;
+}
+
+void fadeInGains(float& position, int8_t& state, float* gain) {
+  using ml::simd::Lanes;
+  const Lanes start = position;
+  for (int i = 0; i < kBlock; i += 4) {
+    const Lanes steps(ml::simd::fromLanes(float(i), float(i + 1), float(i + 2), float(i + 3)));
+    ml::simd::storeF(gain + i, ml::simd::min(start + steps * kFadeInStep, 1.f).v);
+  }
+  position += float(kBlock) * kFadeInStep;
+  if (position >= 1.f) {
+    position = 1.f;
+    state = 0;
+  }
+}
+
+// The fade position of each sample, one step at a time (1 once the fade has ended).
+void fadeGains(float& position, int8_t& state, int triggerIndex, bool retrigger, float* gain) {
   for (int i = 0; i < kBlock; ++i) {
     if (i == triggerIndex) {
       if (retrigger) {
@@ -64,9 +94,26 @@ void declick(float* row, float& fade, int8_t& fadeState, int triggerIndex, bool 
       }
     }
   }
+}
+
+}  // namespace
+
+void declick(float* row, float& fade, int8_t& fadeState, int triggerIndex, bool retrigger) {
+  if (fadeState == 0 && fade >= 1.f && triggerIndex < 0) return;
+  // The fade position of each sample first, then the gains as a row.
+  float position = fade;  // in locals, so that the loop keeps them in registers
+  int8_t state = fadeState;
+  alignas(16) float gain[kBlock];
+  if (fadesInOnGrid(position, state, triggerIndex)) {
+    fadeInGains(position, state, gain);
+  } else {
+    fadeGains(position, state, triggerIndex, retrigger, gain);
+  }
   fade = position;
   fadeState = state;
-  for (int i = 0; i < kBlock; ++i) row[i] *= ml::raisedCosineFade(gain[i]);
+  using namespace ml::simd;
+  for (int i = 0; i < kBlock; i += 4)
+    storeU(row + i, mul(loadU(row + i), raisedCosineFadeLanes(Lanes(loadF(gain + i))).v));
 }
 
 void dcBlock(float* row, float (&mem)[2], float sampleRate) {

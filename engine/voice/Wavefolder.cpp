@@ -165,10 +165,15 @@ struct HalfTurns {
 }
 
 #if ML_SIMD_SSE2
+// x[0] and x[1] as doubles.
+__m128d loadPairAsDoubles(const float* x) {
+  return _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(x))));
+}
+
 // lockhartFoldSecondIntegral of x[0] and x[1] side by side, with its operations in its order.
 __m128d lockhartFoldSecondIntegralPair(const float* x) {
   constexpr double kRound = 6755399441055744.0;
-  const __m128d xd = _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(x))));
+  const __m128d xd = loadPairAsDoubles(x);
   const __m128d t = _mm_add_pd(_mm_mul_pd(xd, _mm_set1_pd(1.0 / kPiD)), _mm_set1_pd(kRound));
   const __m128d r = _mm_sub_pd(xd, _mm_mul_pd(_mm_sub_pd(t, _mm_set1_pd(kRound)), _mm_set1_pd(kPiD)));
   const __m128d signBit = _mm_set1_pd(-0.0);
@@ -187,6 +192,67 @@ void lockhartFoldSecondIntegrals(const float* x, int n, double* second) {
   for (; k + 2 <= n; k += 2) _mm_storeu_pd(second + k, lockhartFoldSecondIntegralPair(x + k));
 #endif
   for (; k < n; ++k) second[k] = lockhartFoldSecondIntegral(x[k]);
+}
+
+#if ML_SIMD_SSE2
+// The least float at or above kNearInputs: a span of floats is shorter than kNearInputs exactly where it is
+// below this.
+const float s_nearSpan = [] {
+  const float t = float(kNearInputs);
+  return double(t) < kNearInputs ? std::nextafter(t, 1.f) : t;
+}();
+#endif
+
+// The first-order means (second[k] - second[k - 1]) / (x[k] - x[k - 1]) for k = 1..n-1 into mean, two at a
+// time where the lanes allow; true where some span is shorter than kNearInputs (its mean wants mending).
+bool spanMeans(const float* x, const double* second, int n, double* mean) {
+  int k = 1;
+  bool near = false;
+#if ML_SIMD_SSE2
+  __m128d nearLanes = _mm_setzero_pd();
+  for (; k + 2 <= n; k += 2) {
+    const __m128d span = _mm_sub_pd(loadPairAsDoubles(x + k), loadPairAsDoubles(x + k - 1));
+    const __m128d rise = _mm_sub_pd(_mm_loadu_pd(second + k), _mm_loadu_pd(second + k - 1));
+    _mm_storeu_pd(mean + k, _mm_div_pd(rise, span));
+    const __m128d length = _mm_andnot_pd(_mm_set1_pd(-0.0), span);
+    nearLanes = _mm_or_pd(nearLanes, _mm_cmplt_pd(length, _mm_set1_pd(kNearInputs)));
+  }
+  near = _mm_movemask_pd(nearLanes) != 0;
+#endif
+  for (; k < n; ++k) {
+    const double span = double(x[k]) - double(x[k - 1]);
+    mean[k] = (second[k] - second[k - 1]) / span;
+    near |= std::fabs(span) < kNearInputs;
+  }
+  return near;
+}
+
+// The second-order means 2 (mean[k] - mean[k - 1]) / (x[k] - x[k - 2]) for k = 2..n-1 into out, the
+// difference in double and the division in float, four at a time where the lanes allow; true where some span
+// is shorter than kNearInputs.
+bool spanSecondMeans(const float* x, const double* mean, int n, float* out) {
+  int k = 2;
+  bool near = false;
+#if ML_SIMD_SSE2
+  __m128 nearLanes = _mm_setzero_ps();
+  for (; k + 4 <= n; k += 4) {
+    const __m128d low =
+        _mm_mul_pd(_mm_set1_pd(2.0), _mm_sub_pd(_mm_loadu_pd(mean + k), _mm_loadu_pd(mean + k - 1)));
+    const __m128d high =
+        _mm_mul_pd(_mm_set1_pd(2.0), _mm_sub_pd(_mm_loadu_pd(mean + k + 2), _mm_loadu_pd(mean + k + 1)));
+    const __m128 rise = _mm_movelh_ps(_mm_cvtpd_ps(low), _mm_cvtpd_ps(high));
+    const __m128 span = _mm_sub_ps(_mm_loadu_ps(x + k), _mm_loadu_ps(x + k - 2));
+    _mm_storeu_ps(out + k, _mm_div_ps(rise, span));
+    const __m128 length = _mm_andnot_ps(_mm_set1_ps(-0.f), span);
+    nearLanes = _mm_or_ps(nearLanes, _mm_cmplt_ps(length, _mm_set1_ps(s_nearSpan)));
+  }
+  near = _mm_movemask_ps(nearLanes) != 0;
+#endif
+  for (; k < n; ++k) {
+    out[k] = float(2.0 * (mean[k] - mean[k - 1])) / (x[k] - x[k - 2]);
+    near |= std::fabs(x[k] - x[k - 2]) < kNearInputs;
+  }
+  return near;
 }
 
 // The fold itself as the slope of its integral's table, where the inputs meet (where a held input sits, no
@@ -251,17 +317,19 @@ void lockhartMeans(LockhartMeans& m, const float* x, int n, float* out) {
   double mean[kMaxLockhartMeans];
   lockhartFoldSecondIntegrals(x, n, second);
   mean[0] = integralMean(x[0], m.last, second[0], m.lastSecond);
-  for (int k = 1; k < n; ++k) mean[k] = (second[k] - second[k - 1]) / (double(x[k]) - double(x[k - 1]));
-  for (int k = 1; k < n; ++k) {
-    if (std::fabs(double(x[k]) - double(x[k - 1])) < kNearInputs)
-      mean[k] = integralMean(x[k], x[k - 1], second[k], second[k - 1]);
+  if (spanMeans(x, second, n, mean)) {
+    for (int k = 1; k < n; ++k) {
+      if (std::fabs(double(x[k]) - double(x[k - 1])) < kNearInputs)
+        mean[k] = integralMean(x[k], x[k - 1], second[k], second[k - 1]);
+    }
   }
   out[0] = secondMean(m.before, m.last, x[0], m.lastMean, mean[0], m.lastSecond);
   if (n > 1) out[1] = secondMean(m.last, x[0], x[1], mean[0], mean[1], second[0]);
-  for (int k = 2; k < n; ++k) out[k] = float(2.0 * (mean[k] - mean[k - 1])) / (x[k] - x[k - 2]);
-  for (int k = 2; k < n; ++k) {
-    if (std::fabs(x[k] - x[k - 2]) < kNearInputs)
-      out[k] = secondMean(x[k - 2], x[k - 1], x[k], mean[k - 1], mean[k], second[k - 1]);
+  if (spanSecondMeans(x, mean, n, out)) {
+    for (int k = 2; k < n; ++k) {
+      if (std::fabs(x[k] - x[k - 2]) < kNearInputs)
+        out[k] = secondMean(x[k - 2], x[k - 1], x[k], mean[k - 1], mean[k], second[k - 1]);
+    }
   }
   m = {n > 1 ? x[n - 2] : m.last, x[n - 1], second[n - 1], mean[n - 1]};
 }
@@ -289,25 +357,6 @@ namespace {
 constexpr int kBlock = static_cast<int>(ml::kFloatsPerDSPVector);
 
 using ml::simd::F4;
-
-// Four lanes of tanhApprox, in its operation order.
-F4 tanhApproxLanes(F4 x) {
-  using namespace ml::simd;
-  constexpr float kClamp = 7.90531110763549805f;
-  const F4 lo = select(x, splat(-kClamp), greaterThan(x, splat(-kClamp)));
-  const F4 c = select(lo, splat(kClamp), lessThan(lo, splat(kClamp)));
-  const F4 y = mul(c, c);
-  const F4 y2 = mul(y, y);
-  const F4 y4 = mul(y2, y2);
-  const F4 p01 = add(splat(4.89352455891786e-03f), mul(splat(6.37261928875436e-04f), y));
-  const F4 p23 = add(splat(1.48572235717979e-05f), mul(splat(5.12229709037114e-08f), y));
-  const F4 p45 = add(splat(-8.60467152213735e-11f), mul(splat(2.00018790482477e-13f), y));
-  const F4 p6 = splat(-2.76076847742355e-16f);
-  const F4 p = mul(c, add(add(p01, mul(p23, y2)), mul(add(p45, mul(p6, y2)), y4)));
-  const F4 q01 = add(splat(4.89352518554385e-03f), mul(splat(2.26843463243900e-03f), y));
-  const F4 q23 = add(splat(1.18534705686654e-04f), mul(splat(1.19825839466702e-06f), y));
-  return div(p, add(q01, mul(q23, y2)));
-}
 
 // Rows of the block at twice the rate: each base-rate value twice.
 void doubleRow(const float* in, float* out) {
@@ -347,6 +396,13 @@ float foldAmounts(const FoldInputs& in, float* amount) {
   return m;
 }
 
+// ml::simd::clampLanes for bounds other than zero, as a max and a min: where these pick a bound instead of a
+// value equal to it the two are the same number, and a NaN takes the low bound in both.
+F4 clampAwayFromZero(F4 x, float lo, float hi) {
+  using namespace ml::simd;
+  return min(max(x, splat(lo)), splat(hi));
+}
+
 void fillFoldRows(const FoldInputs& in, const float* amount, bool character, FoldRows& r) {
   using namespace ml::simd;
   alignas(16) float biasIn[kBlock], bias[kBlock], gain[kBlock];
@@ -354,8 +410,8 @@ void fillFoldRows(const FoldInputs& in, const float* amount, bool character, Fol
     storeF(biasIn + i, add(add(loadU(in.bias + i), loadU(in.biasRoute + i)), splat(in.biasOffset)));
   r.steady = rowConstant(amount) && rowConstant(biasIn);
   for (int i = 0; i < (r.steady ? 4 : kBlock); i += 4) {
-    const F4 g = clampLanes(loadF(amount + i), splat(1.f), splat(8.f));
-    storeF(bias + i, mul(splat(0.5f), clampLanes(loadF(biasIn + i), splat(-1.f), splat(1.f))));
+    const F4 g = clampAwayFromZero(loadF(amount + i), 1.f, 8.f);
+    storeF(bias + i, mul(splat(0.5f), clampAwayFromZero(loadF(biasIn + i), -1.f, 1.f)));
     storeF(gain + i, mul(splat(1.5707964f), g));
     storeF(r.wet + i, clampLanes(mul(sub(g, splat(1.f)), splat(5.f)), splat(0.f), splat(1.f)));
   }
@@ -405,6 +461,46 @@ void previousInputs(const float* v, float last, float* p) {
   std::copy_n(v, 2 * kBlock - 1, p + 1);
 }
 
+// Which folds the characters of a block reach: from 0.5 up the Lockhart one, below (a NaN among them) the
+// sine one.
+struct CharacterReach {
+  bool lockhart;
+  bool sine;
+};
+
+CharacterReach characterReach(const float* character) {
+  using namespace ml::simd;
+  I4 any = splatI(0);
+  I4 all = splatI(-1);
+  for (int k = 0; k < 2 * kBlock; k += 4) {
+    const I4 high = greaterEqual(loadF(character + k), splat(0.5f));
+    any = orMask(any, high);
+    all = andMask(all, high);
+  }
+  return {anySet(any), !allSet(all)};
+}
+
+// foldCharMix four lanes at a time from the sine, Serge and unscaled Lockhart rows, into u. Where no
+// character reaches the sine fold, each lane takes the Serge-to-Lockhart morph that foldCharMix picks there.
+void characterMix(const float* sine, const float* serge, const float* lockhart, const float* character,
+                  bool reachesSine, float* u) {
+  using namespace ml::simd;
+  for (int k = 0; k < 2 * kBlock; k += 4) {
+    const F4 c = loadF(character + k);
+    const F4 sg = mul(splat(0.697744f), loadF(serge + k));
+    const F4 l = mul(loadF(lockhart + k), splat(1.612524f));
+    const F4 toLockhart = add(sg, mul(mul(sub(l, sg), splat(2.f)), sub(c, splat(0.5f))));
+    if (!reachesSine) {
+      storeU(u + k, toLockhart);
+      continue;
+    }
+    const F4 s = loadF(sine + k);
+    const F4 toSerge = add(s, mul(mul(sub(sg, s), splat(2.f)), c));
+    const F4 morph = select(toSerge, toLockhart, lessThan(c, splat(0.5f)));
+    storeU(u + k, select(morph, s, greaterThan(c, splat(0.f))));
+  }
+}
+
 // The sine fold of the previous inputs prev morphed by the character into u (which may be prev). The
 // Lockhart fold is taken as its means over the 2x shaper inputs v after before and last.
 void characterFoldRow(const float* v, const float* prev, const float* character, float before, float last,
@@ -414,38 +510,20 @@ void characterFoldRow(const float* v, const float* prev, const float* character,
   alignas(16) float serge[2 * kBlock];
   alignas(16) float lockhart[2 * kBlock];
   for (int k = 0; k < 2 * kBlock; k += 4)
-    storeF(serge + k, mul(splat(1.6f), tanhApproxLanes(div(loadU(prev + k), splat(1.6f)))));
+    storeF(serge + k, mul(splat(1.6f), tanhApproxOf(Lanes(div(loadU(prev + k), splat(1.6f)))).v));
   ml::sinApprox(serge, 2 * kBlock);
-  // Characters from 0.5 up morph the Serge fold into the Lockhart one; the rest (a NaN among them) mix in
-  // the sine fold. Each fold is computed only where some character reaches it.
-  bool reachesLockhart = false;
-  bool reachesSine = false;
-  for (int k = 0; k < 2 * kBlock; ++k) {
-    reachesLockhart |= character[k] >= 0.5f;
-    reachesSine |= !(character[k] >= 0.5f);
-  }
-  if (reachesSine) {
+  // Each fold is computed only where some character reaches it.
+  const CharacterReach reach = characterReach(character);
+  if (reach.sine) {
     for (int k = 0; k < 2 * kBlock; ++k) sine[k] = ml::sinApprox(prev[k]);
-  } else {
-    std::fill_n(sine, 2 * kBlock, 0.f);
   }
-  if (reachesLockhart) {
+  if (reach.lockhart) {
     LockhartMeans means = lockhartMeansFrom(before, last);
     lockhartMeans(means, v, 2 * kBlock, lockhart);
-    for (float& y : lockhart) y *= 1.612524f;
   } else {
     std::fill_n(lockhart, 2 * kBlock, 0.f);
   }
-  // foldCharMix four lanes at a time.
-  for (int k = 0; k < 2 * kBlock; k += 4) {
-    const F4 c = loadF(character + k);
-    const F4 s = loadF(sine + k);
-    const F4 sg = mul(splat(0.697744f), loadF(serge + k));
-    const F4 toSerge = add(s, mul(mul(sub(sg, s), splat(2.f)), c));
-    const F4 toLockhart = add(sg, mul(mul(sub(loadF(lockhart + k), sg), splat(2.f)), sub(c, splat(0.5f))));
-    const F4 morph = select(toSerge, toLockhart, lessThan(c, splat(0.5f)));
-    storeU(u + k, select(morph, s, greaterThan(c, splat(0.f))));
-  }
+  characterMix(sine, serge, lockhart, character, reach.sine, u);
 }
 
 bool usesCharacterPath(const FoldInputs& in) {

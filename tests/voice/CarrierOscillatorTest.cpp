@@ -169,6 +169,34 @@ TEST_F(CarrierOscillator, NoteStartsKeepOrHandOverTheSoundingPhases) {
   EXPECT_EQ(plainCar, 5u);
 }
 
+// The 4x phases of moving increments (a falling one among them) and of held ones wrap and step once per
+// sub-sample, as PMOversampler::phaseStep steps them, over blocks.
+TEST_F(CarrierOscillator, FourTimesPhasesStepEverySubSample) {
+  OscRig r(3000.0, 1.5, 0.f);
+  r.in.feedbackOn = true;  // the plain sine with feedback leaves the phases for the chains
+  r.pm.seed(0xFFFFF000u, 0x7FFFFF00u);
+  uint32_t car = r.pm.carrierPhase, mod = r.pm.modulatorPhase;
+  PmBlockRows rows;
+  for (int block = 0; block < 3; ++block) {
+    for (int i = 0; i < kBlock; ++i) {
+      r.car[i] = block == 1 ? 0.02f : 0.01f + 0.3f * float(i + block * kBlock) / (3 * kBlock);
+      r.mod[i] = block == 1 ? -0.07f : (i % 7 == 3) ? -0.2f : 0.05f * float(block + 1);
+      r.index[i] = 0.5f * float(i % 5);
+    }
+    ASSERT_TRUE(beginPmOscillator(r.pm, r.in, r.history, rows));
+    for (int k = 0; k < kPmSubSamples; ++k) {
+      const float cp = PMOversampler::phaseStep(car, pmPhaseIncrement(r.car[k / 4]));
+      const float mp = PMOversampler::phaseStep(mod, pmPhaseIncrement(r.mod[k / 4]));
+      alignas(16) float sine[4];
+      ml::simd::storeF(sine, phasorToSineLanes(ml::simd::splat(mp)));
+      ASSERT_EQ(rows.subSamples()[k], cp + sine[0] * r.index[k / 4])
+          << "block " << block << " sub-sample " << k;
+    }
+    EXPECT_EQ(r.pm.carrierPhase, car);
+    EXPECT_EQ(r.pm.modulatorPhase, mod);
+  }
+}
+
 TEST_F(CarrierOscillator, FourTimesPathAliasesLessThanThePlainPath) {
   // 48 kHz, carrier 3011 Hz, ratio 2, FM Amount 0.2 at velocity timbre 0, no feedback, Sine mode.
   OscRig plain(3011.0, 2.0, 0.2f), pm(3011.0, 2.0, 0.2f);

@@ -56,6 +56,26 @@ TEST(NoiseClick, RetriggerMutesWithin64AndRestoresOver256) {
   EXPECT_FLOAT_EQ(declickGain(0.5f), 0.5f);
 }
 
+// Fades running in from on and off their steps' grid, ending within a block or not: every gain is the
+// raised cosine of the position reached one step at a time.
+TEST(NoiseClick, FadeInGainsFollowEachStep) {
+  for (const float start : {0.f, 0.5f, 0.3f, 255.f / 256.f, 0.75f + 1.f / 512.f}) {
+    float fade = start;
+    int8_t state = 1;
+    float position = start;
+    for (int b = 0; b < 5; ++b) {
+      Row row(1.f);
+      declick(row.v, fade, state, -1, false);
+      for (int i = 0; i < kBlock; ++i) {
+        ASSERT_EQ(row.v[i], declickGain(position)) << start << " block " << b << " sample " << i;
+        position = std::fmin(position + 1.f / 256.f, 1.f);
+      }
+      EXPECT_EQ(fade, position);
+      EXPECT_EQ(state, position < 1.f ? 1 : 0);
+    }
+  }
+}
+
 TEST(NoiseClick, DcBlockerRemovesOffsetAndPassesAudio) {
   float mem[2] = {0.f, 0.f};
   Row row;
