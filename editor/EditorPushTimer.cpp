@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "editor/EditorPush.h"
+#include "editor/EditorSync.h"
 #include "editor/PluginEditor.h"
 #include "editor/PluginEditorImpl.h"
 
@@ -24,9 +25,7 @@ void PluginEditor::evaluateJS(const char* script) {
 
 void PluginEditor::setParamNormalized(const char* id, double value) {
   if (!impl->webView || id == nullptr) return;
-  std::string script;
-  appendFormat(script, "if(window.mlibSetParam) window.mlibSetParam('%s', %f);", id, value);
-  impl->webView->evaluateJavaScript(script);
+  impl->webView->evaluateJavaScript(setParamScript(id, value));
 }
 
 void PluginEditor::resetPollDeltaTracking() {

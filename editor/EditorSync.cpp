@@ -45,3 +45,25 @@ std::string loadSlotScript(int slot, const ParamSnapshot& snapshot, int note, fl
   appendFormat(out, ",%d,%f,%f);", note, double{gain}, panToPage(pan));
   return out;
 }
+
+std::string setParamScript(const char* id, double value) {
+  std::string script;
+  appendFormat(script, "if(window.mlibSetParam) window.mlibSetParam('%s', %f);", id, value);
+  return script;
+}
+
+std::string documentWithStartState(std::string_view html, const std::vector<std::string>& scripts) {
+  constexpr std::string_view kHead = "<head>";
+  const size_t head = html.find(kHead);
+  if (head == std::string_view::npos || scripts.empty()) return std::string(html);
+  std::string state;
+  for (const std::string& script : scripts) state += "try{" + script + "\n}catch(e){}\n";
+  // Percent-encoded, the text can hold nothing that ends the script element or the string.
+  const std::string element =
+      "<script>window.mlibStartState=decodeURIComponent('" + tavrinPercentEncode(state) + "');</script>";
+  const size_t at = head + kHead.size();
+  std::string document;
+  document.reserve(html.size() + element.size());
+  document.append(html.substr(0, at)).append(element).append(html.substr(at));
+  return document;
+}

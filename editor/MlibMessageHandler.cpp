@@ -5,7 +5,6 @@
 #include <exception>
 #include <string>
 
-#include "editor/EditorResources.h"
 #include "editor/MessageValues.h"
 #include "editor/PluginEditor.h"
 #include "platform/PlatformLog.h"
@@ -20,8 +19,9 @@ void logFailure(const std::string& name, const std::string& reason) {
 
 }  // namespace
 
-void loadEditorDocument(platform::WebView& webView) {
-  webView.loadHTMLString(resources::ui_html, resources::ui_html_size, kDocumentBaseUrl);
+void loadEditorDocument(platform::WebView& webView, PluginEditor& editor) {
+  const std::string document = editor.startDocument();
+  webView.loadHTMLString(document.data(), document.size(), kDocumentBaseUrl);
 }
 
 void MlibMessageHandler::didReceiveScriptMessage(const platform::ScriptMessage& message) {
@@ -44,5 +44,5 @@ void MlibMessageHandler::didFinishNavigation(platform::WebView&) {
 }
 
 void MlibMessageHandler::webContentProcessDidTerminate(platform::WebView& webView) {
-  loadEditorDocument(webView);
+  if (editor != nullptr) loadEditorDocument(webView, *editor);
 }

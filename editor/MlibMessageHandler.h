@@ -27,5 +27,5 @@ public:
   void webContentProcessDidTerminate(platform::WebView& webView) override;
 };
 
-// Loads the editor document into webView.
-void loadEditorDocument(platform::WebView& webView);
+// Loads the editor's document into webView.
+void loadEditorDocument(platform::WebView& webView, PluginEditor& editor);

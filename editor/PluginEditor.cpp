@@ -1,5 +1,7 @@
 #include "editor/PluginEditor.h"
 
+#include "editor/EditorResources.h"
+#include "editor/EditorSync.h"
 #include "editor/PluginEditorImpl.h"
 #include "state/PresetLibrary.h"
 
@@ -9,6 +11,15 @@ constexpr uint64_t kPushIntervalNs = 33'333'333;  // about 30 ticks a second
 constexpr uint64_t kPushLeewayNs = 16'666'666;
 // Pixel density used until the view's window says otherwise (also when it has no window yet).
 constexpr double kFallbackContentsScale = 2.0;
+// The document crosses to the editor's helper in one message: a start state longer than this (a huge view
+// state) stays out of it, and the page has it from the sync that answers "__ready".
+constexpr size_t kLongestStartStateBytes = 1u << 20;
+
+size_t totalSize(const std::vector<std::string>& scripts) {
+  size_t bytes = 0;
+  for (const std::string& script : scripts) bytes += script.size();
+  return bytes;
+}
 
 }  // namespace
 
@@ -39,7 +50,7 @@ void PluginEditor::createPlatformView(void* parentView) {
   view.setDrawsBackground(false);
   view.setHidden(impl->hidden);
   view.setPageZoom(impl->pageZoom);
-  loadEditorDocument(view);
+  loadEditorDocument(view, *this);
   if (parent != nullptr) parent->addSubview(impl->webView);
 
   ensurePresetFolders();
@@ -83,4 +94,21 @@ void PluginEditor::setPageZoom(double zoom) {
 
 MlibWebView* PluginEditor::webView() const {
   return impl->webView.get();
+}
+
+void PluginEditor::setSyncSource(std::function<std::vector<std::string>()> source) {
+  impl->syncSource = std::move(source);
+}
+
+std::string PluginEditor::startDocument() {
+  impl->startState.clear();
+  if (impl->syncSource) impl->startState = impl->syncSource();
+  if (totalSize(impl->startState) > kLongestStartStateBytes) impl->startState.clear();
+  return documentWithStartState({resources::ui_html, resources::ui_html_size}, impl->startState);
+}
+
+bool PluginEditor::takeStartState(const std::vector<std::string>& scripts) {
+  const bool same = !impl->startState.empty() && impl->startState == scripts;
+  impl->startState.clear();
+  return same;
 }

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "editor/FileOutcome.h"
 
@@ -59,6 +61,14 @@ public:
   void setGuiPollData(GuiPollData* data);
   // Where the timer reads the controller map it shows the page; without one the map is not pushed.
   void setControllerMapSource(std::function<ControllerMapView()> source);
+  // Where the editor reads the scripts that bring a page up to the engine's whole state; a document
+  // loaded while one is set starts with them.
+  void setSyncSource(std::function<std::vector<std::string>()> source);
+  // The editor document to load: with the engine's state to start from when a sync source is set.
+  std::string startDocument();
+  // True when the page loaded last started with exactly these scripts and needs none of them again. Asked
+  // once per load: later calls are false.
+  bool takeStartState(const std::vector<std::string>& scripts);
   void evaluateJS(const char* script);
   void setParamNormalized(const char* id, double value);
   void resetPollDeltaTracking();

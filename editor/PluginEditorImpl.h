@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "editor/EditorPush.h"
 #include "editor/MlibMessageHandler.h"
@@ -18,6 +20,8 @@ struct PluginEditor::Impl {
   std::shared_ptr<platform::DispatchTimer> timer;  // the push timer while the view exists
   GuiPollData* pollData = nullptr;                 // not owned
   std::function<ControllerMapView()> controllerMap;
+  std::function<std::vector<std::string>()> syncSource;
+  std::vector<std::string> startState;  // what the document loaded last started with
   bool hidden = false;
   double pageZoom = 1.0;
 

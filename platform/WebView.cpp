@@ -34,8 +34,10 @@ WebView::WebView(Rect frame, WebViewConfiguration configuration)
 WebView::~WebView() = default;
 
 void WebView::loadHTMLString(const char* html, size_t size, const std::string& baseUrl) {
-  loadedDocuments.push_back({html, size, baseUrl});
-  if (peer) peer->loadHTML(html, size, baseUrl);
+  if (peer)
+    peer->loadHTML(html, size, baseUrl);
+  else
+    loadedDocuments.push_back({std::string(html, size), baseUrl});
 }
 
 void WebView::evaluateJavaScript(const std::string& script, ScriptCompletion completion) {

@@ -1,8 +1,9 @@
 // A web view that shows one HTML document. Under a native window system a peer (the platform's web view)
 // shows the document and runs the scripts, and calls the post and finish functions for the document's
-// side. Without one there is no script engine behind it: every script handed to it is recorded and its
-// completion waits until completeScripts is called, and the document's side of the conversation (script
-// messages, finished loads, a crashed content process) is played by the caller, as a test would.
+// side. Without one there is no script engine behind it: every document and script handed to it is
+// recorded, a script's completion waits until completeScripts is called, and the document's side of the
+// conversation (script messages, finished loads, a crashed content process) is played by the caller, as a
+// test would.
 #pragma once
 
 #include <cstddef>
@@ -102,10 +103,10 @@ public:
   // without a peer).
   void evaluateJavaScript(const std::string& script, ScriptCompletion completion = nullptr);
 
-  // What the view was given: the documents loaded (each load counts) and every script in order.
+  // What a view without a peer was given: the documents loaded (each load counts) and every script in
+  // order.
   struct LoadedDocument {
-    const char* html = nullptr;
-    size_t size = 0;
+    std::string html;
     std::string baseUrl;
   };
   const std::vector<LoadedDocument>& loads() const { return loadedDocuments; }

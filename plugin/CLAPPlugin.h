@@ -56,6 +56,9 @@ public:
   // Main thread: sends the page of an open editor the whole engine state (parameters, snapshot numbers,
   // UI state, kit, controller map, MTS-ESP lamps and tuning) (CLAPPluginEditorSync.cpp).
   void syncEditorToEngineState();
+  // Main thread: the page reported ready. It is sent the whole engine state unless it started with that
+  // same state, and the push sends every group at once.
+  void answerEditorReady();
   // The controller map and the parameter learn waits for, as the editor page shows them (any thread).
   ControllerMapView controllerMapView() const;
 
@@ -156,7 +159,8 @@ private:
   void runEditorQueue();
   // The default size: the largest step of the base size times the scale that fits the screen's share.
   void applyDefaultEditorSize();
-  // Fills the editor's callback slots with the calls into this plug-in, in the order 1, 8-12, 2-7, 0.
+  // Fills the editor's callback slots with the calls into this plug-in, in the order 1, 8-12, 2-7, 0, and
+  // gives it the sync scripts to start a page with.
   void fillEditorCallbacks(PluginEditor& target);
   // Reports plug-in-side edits inside gestures and engine-side changes as bare values, and runs every
   // gesture countdown down by `frames` (CLAPPluginParams.cpp).

@@ -4,6 +4,7 @@
 
 #include "editor/EditorPush.h"
 #include "editor/EditorSync.h"
+#include "editor/PluginEditor.h"
 #include "plugin/CLAPPlugin.h"
 #include "plugin/EditorCallbacks.h"
 #include "state/KitScripts.h"
@@ -24,6 +25,12 @@ std::string envFeelScript(const PluginProcessor& engine) {
 std::string mtsStatusScript(bool connected) {
   return std::string("if(window.mlibSetMTSStatus) window.mlibSetMTSStatus(") +
          (connected ? "true" : "false") + ");";
+}
+
+void sendSync(PluginEditor& editor, const std::vector<std::string>& scripts) {
+  for (const std::string& script : scripts) editor.evaluateJS(script.c_str());
+  // The next tick sends the tuning in force, whatever version the page saw last.
+  editor.resetTuningVersionTracking();
 }
 
 }  // namespace
@@ -54,12 +61,24 @@ std::vector<std::string> syncStateScripts(CLAPPlugin& plugin) {
   return scripts;
 }
 
+std::vector<std::string> editorSyncScripts(CLAPPlugin& plugin) {
+  std::vector<std::string> scripts;
+  for (const SyncParam& param : syncParamValues(plugin.engine))
+    scripts.push_back(setParamScript(param.name, param.value));
+  for (std::string& script : syncStateScripts(plugin)) scripts.push_back(std::move(script));
+  return scripts;
+}
+
 void CLAPPlugin::syncEditorToEngineState() {
+  if (editor) sendSync(*editor, editorSyncScripts(*this));
+}
+
+void CLAPPlugin::answerEditorReady() {
   if (!editor) return;
-  for (const SyncParam& param : syncParamValues(engine)) editor->setParamNormalized(param.name, param.value);
-  for (const std::string& script : syncStateScripts(*this)) editor->evaluateJS(script.c_str());
-  // The next tick sends the tuning in force, whatever version the page saw last.
-  editor->resetTuningVersionTracking();
+  const std::vector<std::string> scripts = editorSyncScripts(*this);
+  if (!editor->takeStartState(scripts)) sendSync(*editor, scripts);
+  // The meters and lamps follow at once, not at the next tick.
+  editor->pollTick();
 }
 
 void CLAPPlugin::onMainThread() {

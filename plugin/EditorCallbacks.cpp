@@ -209,4 +209,5 @@ void CLAPPlugin::fillEditorCallbacks(PluginEditor& target) {
     editorTuningEmbed(*this, name, period, intervals, count, labels);
   };
   target.onSetValue = [this](const char* name, double value) { editorSetValue(*this, name, value); };
+  target.setSyncSource([this] { return editorSyncScripts(*this); });
 }

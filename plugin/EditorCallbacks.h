@@ -65,3 +65,5 @@ FileOutcome editorKitFile(CLAPPlugin& plugin, int op, const char* path);
 // sequence numbers, the envelope model, the UI state, the kit, the controller map, the MTS-ESP lamps
 // and, with a master connected, its tuning. Takes the plug-in's stateMutex for the parts it guards.
 std::vector<std::string> syncStateScripts(CLAPPlugin& plugin);
+// The whole resync: every parameter, then syncStateScripts.
+std::vector<std::string> editorSyncScripts(CLAPPlugin& plugin);

@@ -184,7 +184,7 @@ const ControlKey* findControlKey(const char* name) {
 void editorSetValue(CLAPPlugin& plugin, const char* name, double value) {
   if (name == nullptr) return;
   if (std::strcmp(name, "__ready") == 0) {
-    plugin.syncEditorToEngineState();
+    plugin.answerEditorReady();
     return;
   }
   // A value that is not finite is a fault of the page: it changes nothing.

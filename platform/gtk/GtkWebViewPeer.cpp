@@ -48,11 +48,12 @@ gboolean paintCover(GtkWidget*, cairo_t* cairo, gpointer) {
   return TRUE;
 }
 
-// Resolves once the page's fonts are in and two frames have been drawn after that: what the page shows
-// then has its text at its final size.
+// Resolves once every face the page declares is in and two frames have been drawn after that: what the
+// page shows then has all its text. Each face is asked for, since one the page has not laid out text in
+// yet is not loading, and "document.fonts.ready" does not wait for it.
 constexpr const char* kDrawnProbe =
-    "await document.fonts.ready; await new Promise(r => requestAnimationFrame(() => "
-    "requestAnimationFrame(r)));"
+    "await Promise.all([...document.fonts].map(f => f.load()));"
+    " await new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r)));"
     " return 1;";
 // The cover goes after this long even when the page never says it has drawn.
 constexpr guint kLongestCoverMs = 3000;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "EditorSessionFixture.h"
+#include "editor/PercentEncode.h"
 #include "editor/PluginEditorImpl.h"
 #include "state/MemoryStreams.h"
 #include "state/ParamNameMap.h"
@@ -95,27 +96,43 @@ TEST(EditorPushTimer, FinishedPageLoadResendsEverythingEvenWithABatchLostInFligh
             (std::vector<std::string>{" if(window.mlibSetAfxPlayhead) window.mlibSetAfxPlayhead(3);"}));
 }
 
-TEST(EditorPushTimer, ReadySendsTheWholeStateThenTheNextTickSendsTheTuning) {
-  EditorSession e;
-  e.plugin().engine.setParam(kParamFilterACutoff, 10010.0);
-  e.tick();
-  e.view().completeScripts();
-  e.view().clearScripts();
+// The page starts with the engine's state in its document: "__ready" then brings only the push, at once
+// and whole. The whole state follows when a value moved after the document was made, at a second
+// "__ready" of the same page, and when the state was too long to go with the document.
+TEST(EditorPushTimer, ReadySendsTheStateThePageDidNotStartWithAndThePushAtOnce) {
+  enum class Case { startedWithIt, valueMoved, longViewState };
+  for (const Case c : {Case::startedWithIt, Case::valueMoved, Case::longViewState}) {
+    SCOPED_TRACE(static_cast<int>(c));
+    EditorSession e{EditorSession::Closed{}};
+    if (c == Case::longViewState) e.plugin().uiStateJson = "\"" + std::string(1u << 20, 'x') + "\"";
+    e.open();
+    const bool handedOver = e.view().loads().back().html.find("window.mlibStartState=") != std::string::npos;
+    EXPECT_EQ(handedOver, c != Case::longViewState);
+    e.tick();
+    e.view().completeScripts();
+    e.view().clearScripts();
+    if (c == Case::valueMoved) e.plugin().engine.setParam(kParamFilterACutoff, 10010.0);
 
-  e.post("__ready", "1");
-  const std::vector<std::string>& scripts = e.view().scripts();
-  ASSERT_EQ(scripts.size(), kNumParams + 6);
-  EXPECT_EQ(scripts[8], "if(window.mlibSetParam) window.mlibSetParam('cutoffA', 0.500000);");
-  EXPECT_EQ(scripts[kNumParams], "if(window.mlibSetSnapshotSeq) window.mlibSetSnapshotSeq(0,0);");
-  EXPECT_EQ(scripts.back(), "if(window.mlibSetMTSStatus) window.mlibSetMTSStatus(false);");
-
-  e.view().clearScripts();
-  e.tick();
-  ASSERT_EQ(scripts.size(), 2u);
-  EXPECT_EQ(scripts[0], kNullTuning);
-  EXPECT_TRUE(startsWith(scripts[1], "if(window.mlibSetVoiceActivity)"));
-  EXPECT_NE(scripts[1].find(" if(window.mlibSetControllerMap) window.mlibSetControllerMap("),
-            std::string::npos);
+    e.post("__ready", "1");
+    const std::vector<std::string>& scripts = e.view().scripts();
+    const size_t pushAt = kNumParams + 6;
+    if (c == Case::startedWithIt) {
+      ASSERT_EQ(scripts.size(), 2u);
+      EXPECT_EQ(scripts[0], kNullTuning);
+      e.view().completeScripts();
+      e.view().clearScripts();
+      e.post("__ready", "1");
+    }
+    ASSERT_EQ(scripts.size(), pushAt + 2);
+    EXPECT_EQ(scripts[kNumParams], "if(window.mlibSetSnapshotSeq) window.mlibSetSnapshotSeq(0,0);");
+    EXPECT_EQ(scripts[kNumParams + 5], "if(window.mlibSetMTSStatus) window.mlibSetMTSStatus(false);");
+    if (c == Case::valueMoved)
+      EXPECT_EQ(scripts[8], "if(window.mlibSetParam) window.mlibSetParam('cutoffA', 0.500000);");
+    EXPECT_EQ(scripts[pushAt], kNullTuning);
+    EXPECT_TRUE(startsWith(scripts[pushAt + 1], "if(window.mlibSetVoiceActivity)"));
+    EXPECT_NE(scripts[pushAt + 1].find(" if(window.mlibSetControllerMap) window.mlibSetControllerMap("),
+              std::string::npos);
+  }
 }
 
 // Opening the editor never changes the sound: the resync tells the page the engine's envelope model
@@ -138,13 +155,13 @@ TEST(EditorPushTimer, OpeningTheEditorKeepsTheEnvelopeModelThatASaveCarries) {
     EXPECT_EQ(before, fresh);
 
     e.open();
-    e.post("__ready", "0");
     const std::string told =
         std::string("if(window.mlibSetEnvFeel) window.mlibSetEnvFeel(") + (fresh ? "2" : "1") + ");";
-    const std::vector<std::string>& scripts = e.view().scripts();
-    ASSERT_EQ(scripts.size(), kNumParams + 6);
-    EXPECT_EQ(scripts[kNumParams + 1], told);
-    EXPECT_EQ(scripts[kNumParams + 2], "if(window.mlibSetUIState) window.mlibSetUIState(null);");
+    const std::string& document = e.view().loads().back().html;
+    const size_t toldAt = document.find(tavrinPercentEncode(told));
+    ASSERT_NE(toldAt, std::string::npos);
+    EXPECT_GT(document.find(tavrinPercentEncode("if(window.mlibSetUIState) window.mlibSetUIState(null);")),
+              toldAt);
     e.post("__envFeel", fresh ? "2" : "1");
     EXPECT_EQ(savedModelIsModern(e), before);
   }

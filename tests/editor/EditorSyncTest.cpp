@@ -24,6 +24,19 @@ TEST(EditorSync, PercentEncodingKeepsUnreservedBytesAndEncodesEveryOtherByte) {
   EXPECT_EQ(tavrinPercentEncode(nullptr, 5), "");
 }
 
+// The state goes into the head, before the page's own script, encoded so that nothing in it can end the
+// script element; a document without a head, or no state, leaves the document as it is.
+TEST(EditorSync, TheStartStateGoesIntoTheHeadEncoded) {
+  const std::string page = "<!doctype html><html><head><title>t</title></head><body></body></html>";
+  EXPECT_EQ(documentWithStartState(page, {"a('</script>');", "b();"}),
+            "<!doctype html><html><head><script>window.mlibStartState=decodeURIComponent('"
+            "try%7Ba%28%27%3C%2Fscript%3E%27%29%3B%0A%7Dcatch%28e%29%7B%7D%0Atry%7Bb%28%29%3B%0A%7Dcatch%28e%"
+            "29%7B%7D%0A"
+            "');</script><title>t</title></head><body></body></html>");
+  EXPECT_EQ(documentWithStartState(page, {}), page);
+  EXPECT_EQ(documentWithStartState("<p>no head</p>", {"b();"}), "<p>no head</p>");
+}
+
 TEST(EditorSync, ParametersAreSentOnceEachByCanonicalNameInNameMapOrder) {
   PluginFixture p;
   p.object->engine.setParam(kParamFilterACutoff, 10010.0);

@@ -96,7 +96,9 @@ TEST_F(EditorWindow, AControllerLearnedByARightClickMovesItsParameterAfterStateL
   ASSERT_TRUE(open());
   ASSERT_TRUE(pumpUntil([&] { return pageShows("window.mlibSetParam"); }));
   ASSERT_TRUE(clickWhenShown(kShowFxPage));
-  // A right click through the X server on the reverb's Mix knob arms learn for it.
+  // A right click through the X server on the reverb's Mix knob arms learn for it, once the page is
+  // uncovered.
+  ASSERT_TRUE(pumpUntil([&] { return pageDrawn(*window); }));
   const std::string mixKnob =
       "[...document.querySelectorAll('.reverb .knob')].find(k => k.querySelector('.label').textContent === "
       "'Mix')";

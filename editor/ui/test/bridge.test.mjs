@@ -22,6 +22,20 @@ test('start-up sends ready, the tuning list request and a stored degree selectio
   assert.deepEqual(p.take(), [{ name: 'resonanceA', value: 0.5 }]);
 });
 
+test('a start state handed over with the document is in before "__ready"; one that fails is left to the sync', () => {
+  const p = page({ restore: false, startState: "try{if(window.mlibSetParam) window.mlibSetParam('drive', 0.7);\n}catch(e){}\n"
+    + 'try{if(window.mlibSetEnvFeel) window.mlibSetEnvFeel(1);\n}catch(e){}\ntry{if(window.mlibSetUIState) window.mlibSetUIState(null);\n}catch(e){}\n' });
+  assert.equal(p.editor.getState().sound.knobs.driveA, 0.7);
+  assert.equal(p.win.mlibStartState, undefined);
+  assert.deepEqual(p.names(), ['__envFeel', '__ready', '__listTunings']);
+  assert.equal(p.sent[0].value, 1);
+  for (const broken of ['throw 1', 'if(', 7]) {
+    const q = page({ restore: false, startState: broken });
+    assert.deepEqual(q.names(), ['__ready', '__listTunings'], String(broken));
+    assert.deepEqual(q.editor.getState().sound, page({ restore: false }).editor.getState().sound);
+  }
+});
+
 test('with no stored view state the page sends the envelope feel the engine reported, else a new sound\'s', () => {
   for (const [told, stored, feel] of [[1, null, 1], [2, '{}', 2], [1, '{not json', 1], [undefined, null, 2], ['x', null, 2]]) {
     const p = page({ restore: false });

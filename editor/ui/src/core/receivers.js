@@ -160,10 +160,21 @@ export function installReceivers(win, editor) {
   return Object.keys(fn);
 }
 
-// The page's start: receivers first, then "__ready" and the tuning list; on the next tick, once the page
-// is mounted, the degree selection when there is one.
+// The engine's state the native side handed over with the document (the scripts it would send after
+// "__ready"), run before the first render so that it is the final one. The sync that answers "__ready"
+// brings the state when this is missing or fails.
+function runStartState(win) {
+  const text = win.mlibStartState;
+  delete win.mlibStartState;
+  if (typeof text !== 'string') return;
+  try { new Function('window', text)(win); } catch { /* left to the sync */ }
+}
+
+// The page's start: receivers first, the start state, then "__ready" and the tuning list; on the next
+// tick, once the page is mounted, the degree selection when there is one.
 export function startEditor(win, editor, tick = (f) => setTimeout(f, 0)) {
   installReceivers(win, editor);
+  runStartState(win);
   editor.sender.send('__ready', 0);
   editor.sender.send('__listTunings', 0);
   tick(() => {

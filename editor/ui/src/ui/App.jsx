@@ -1,5 +1,5 @@
 // The faceplate: top strip, one page of controls, and the morph strip.
-import { useEffect, useRef, useState } from 'react';
+import { useEffect, useLayoutEffect, useRef, useState } from 'react';
 import { useEditorModel, useEditorState } from './bind.jsx';
 import { TopBar } from './TopBar.jsx';
 import { VoicePage } from './VoicePage.jsx';
@@ -48,11 +48,14 @@ function MorphBar() {
   );
 }
 
-// Scales the 840 x 480 faceplate to the window.
+const fitZoom = () => Math.max(0.25, Math.min(window.innerWidth / 840, window.innerHeight / 480));
+
+// Scales the 840 x 480 faceplate to the window, from the first render on: a faceplate drawn at another
+// size first would be drawn twice, and seen so.
 function useZoom() {
-  const [zoom, setZoom] = useState(1);
+  const [zoom, setZoom] = useState(fitZoom);
   useEffect(() => {
-    const fit = () => setZoom(Math.max(0.25, Math.min(window.innerWidth / 840, window.innerHeight / 480)));
+    const fit = () => setZoom(fitZoom());
     fit();
     window.addEventListener('resize', fit);
     return () => window.removeEventListener('resize', fit);
@@ -65,7 +68,8 @@ export function App() {
   const [page, setPage] = useState('VOICE');
   const zoom = useZoom();
   const Page = kPages[page];
-  useEffect(() => { document.documentElement.dataset.theme = theme; }, [theme]);
+  // Before the paint, so that the first one is already in the stored theme.
+  useLayoutEffect(() => { document.documentElement.dataset.theme = theme; }, [theme]);
   return (
     <div className="faceplate" style={{ zoom }} data-page={page}>
       <TopBar page={page} setPage={setPage} pages={Object.keys(kPages)} />
