@@ -596,6 +596,10 @@ public:
   std::array<ml::DSPVector, kNumEngineRows> engineRows;
   std::array<ParamSmoother, kNumEngineLasts> lastSmoothers;
   std::array<float, kNumEngineLasts> engineLast{};
+  // Per row and last smoother: the bits of its input at its last call, which a block that brings the same
+  // input to a smoother at rest skips.
+  std::array<uint64_t, kNumEngineRows> rowInputs{};
+  std::array<uint64_t, kNumEngineLasts> lastInputs{};
   std::array<ModulatedValue, kNumModTargets> modulated{};
   ParamSmoother morphFaderSmoother;
   ParamSmoother stereoSpreadSmoother;
