@@ -39,6 +39,16 @@ void fillSteadyRow(float* row, size_t from, size_t to, float v, EventsToSignalsV
   steady = {wholeRow, bits};
 }
 
+// Whether some sample of the aligned row is -0.
+bool anyMinusZero(const float* row) {
+  using namespace simd;
+  const I4 minusZero = splatI(INT32_MIN);
+  I4 found = equalI(bitsOf(loadF(row)), minusZero);
+  for (size_t i = 4; i < kFloatsPerDSPVector; i += 4)
+    found = orMask(found, equalI(bitsOf(loadF(row + i)), minusZero));
+  return anySet(found);
+}
+
 // The whole row as fillSteadyRow fills it.
 void fillWholeSteadyRow(float* row, float v, EventsToSignalsVoice::SteadyRow& steady) {
   const uint32_t bits = std::bit_cast<uint32_t>(v);
@@ -100,30 +110,32 @@ void glideInto(LinearGlide& glide, float target, float* row) {
 
 void EventsToSignalsVoice::endProcess(float bendRange, const DSPVector* pressure, bool pressureAtRest) {
   if (currentVelocity == 0.f) currentZ = 0.f;
-  const DSPVector& drift = driftGlide(driftValue);
-  if (restingRowsHold(bendRange, drift, pressure, pressureAtRest)) return;
+  // The drift glide's samples are read only where they change the pitch row (see addDrift).
+  driftGlide.advanceUnread(driftValue);
+  if (restingRowsHold(bendRange, pressure, pressureAtRest)) return;
   const DSPVector& bend = pitchBendGlide(currentPitchBend);
-  writePitchRow(bendRange, bend, drift);
+  writePitchRow(bendRange, bend);
   glideInto(modGlide, currentMod, outputs.row(kModRow));
   glideInto(xGlide, currentX, outputs.row(kXRow));
   glideInto(yGlide, currentY, outputs.row(kYRow));
   writeZRow(pressure, pressureAtRest);
 }
 
-bool EventsToSignalsVoice::steadyPitchValue(float bendRange, const DSPVector& bend, const DSPVector& drift,
-                                            float& value) const {
+bool EventsToSignalsVoice::steadyPitchValue(float bendRange, const DSPVector& bend, float& value) const {
   if (writePos != 0 || !pitchGlide.settledAt(currentPitch) || !pitchBendGlide.atRest()) return false;
   // The same operations, in the same order, as each sample of the row below.
   const float base = pitchGlide.currentValue + bend[0] * bendRange * kSemitonesPerOctaveInv;
+  if (driftGlide.atRest()) {
+    value = base + driftGlide.currentVector[0] * driftAmount * kDriftScale;
+    return true;
+  }
   // Without drift a moving drift glide adds zeros of either sign, which change every value but -0.
-  const bool minusZero = base == 0.f && std::signbit(base);
-  if (!driftGlide.atRest() && !(driftAmount == 0.f && !minusZero)) return false;
-  value = base + drift[0] * driftAmount * kDriftScale;
+  if (driftAmount != 0.f || (base == 0.f && std::signbit(base))) return false;
+  value = base;
   return true;
 }
 
-bool EventsToSignalsVoice::restingRowsHold(float bendRange, const DSPVector& drift, const DSPVector* pressure,
-                                           bool pressureAtRest) {
+bool EventsToSignalsVoice::restingRowsHold(float bendRange, const DSPVector* pressure, bool pressureAtRest) {
   if (writePos != 0 || !steadyPitch.whole || !steadyZ.whole || (pressure != nullptr && !pressureAtRest)) {
     return false;
   }
@@ -132,7 +144,7 @@ bool EventsToSignalsVoice::restingRowsHold(float bendRange, const DSPVector& dri
     return false;
   }
   float pitch = 0.f;
-  if (!steadyPitchValue(bendRange, pitchBendGlide.currentVector, drift, pitch) ||
+  if (!steadyPitchValue(bendRange, pitchBendGlide.currentVector, pitch) ||
       std::bit_cast<uint32_t>(pitch) != steadyPitch.bits) {
     return false;
   }
@@ -143,11 +155,11 @@ bool EventsToSignalsVoice::restingRowsHold(float bendRange, const DSPVector& dri
   return true;
 }
 
-void EventsToSignalsVoice::writePitchRow(float bendRange, const DSPVector& bend, const DSPVector& drift) {
+void EventsToSignalsVoice::writePitchRow(float bendRange, const DSPVector& bend) {
   using namespace simd;
   float* pitch = outputs.row(kPitchRow);
   float steady = 0.f;
-  if (steadyPitchValue(bendRange, bend, drift, steady)) {
+  if (steadyPitchValue(bendRange, bend, steady)) {
     fillGateAndAge(writePos, kFloatsPerDSPVector);
     writePos = kFloatsPerDSPVector;
     fillWholeSteadyRow(pitch, steady, steadyPitch);
@@ -155,12 +167,22 @@ void EventsToSignalsVoice::writePitchRow(float bendRange, const DSPVector& bend,
   }
   if (writePos < kFloatsPerDSPVector) fillUntil(kFloatsPerDSPVector);
   for (size_t i = 0; i < kFloatsPerDSPVector; i += 4) {
-    F4 p = add(loadF(pitch + i),
-               mul(mul(loadF(bend.getConstBuffer() + i), splat(bendRange)), splat(kSemitonesPerOctaveInv)));
-    p = add(p, mul(mul(loadF(drift.getConstBuffer() + i), splat(driftAmount)), splat(kDriftScale)));
-    storeF(pitch + i, p);
+    storeF(pitch + i, add(loadF(pitch + i), mul(mul(loadF(bend.getConstBuffer() + i), splat(bendRange)),
+                                                splat(kSemitonesPerOctaveInv))));
   }
+  addDrift(pitch);
   steadyPitch.whole = false;
+}
+
+void EventsToSignalsVoice::addDrift(float* pitch) {
+  using namespace simd;
+  // Without drift amount the drift adds zeros of either sign, which change only a pitch of -0.
+  if (driftAmount == 0.f && !anyMinusZero(pitch)) return;
+  const DSPVector& drift = driftGlide.caughtUp();
+  for (size_t i = 0; i < kFloatsPerDSPVector; i += 4) {
+    storeF(pitch + i, add(loadF(pitch + i), mul(mul(loadF(drift.getConstBuffer() + i), splat(driftAmount)),
+                                                splat(kDriftScale))));
+  }
 }
 
 void EventsToSignalsVoice::writeZRow(const DSPVector* pressure, bool pressureAtRest) {

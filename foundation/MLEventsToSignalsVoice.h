@@ -112,13 +112,14 @@ private:
   // The whole pitch row as one value, when nothing in it moves this block; else false.
   // Inlined where it is defined: a resting voice asks it every block.
   [[gnu::always_inline]] inline bool steadyPitchValue(float bendRange, const DSPVector& bend,
-                                                      const DSPVector& drift, float& value) const;
+                                                      float& value) const;
   // A block without events in which every glide but the drift's rests and the pitch and z rows already
   // hold what writePitchRow and writeZRow would fill them with: brings the gate and age rows up to date
   // and returns true. Otherwise changes nothing and returns false.
-  bool restingRowsHold(float bendRange, const DSPVector& drift, const DSPVector* pressure,
-                       bool pressureAtRest);
-  void writePitchRow(float bendRange, const DSPVector& bend, const DSPVector& drift);
+  bool restingRowsHold(float bendRange, const DSPVector* pressure, bool pressureAtRest);
+  void writePitchRow(float bendRange, const DSPVector& bend);
+  // Adds the drift glide's row, scaled by the drift amount, to the pitch row.
+  void addDrift(float* pitch);
   void writeZRow(const DSPVector* pressure, bool pressureAtRest);
   // Gate of the sample just before writePos (the previous block's last one at the start of a block).
   float lastWrittenGate() const;

@@ -394,6 +394,21 @@ TEST(EventsToSignals, PitchRowFollowsBendAndDriftAndHoldsAtRest) {
   expectWhole(60.f);
 }
 
+// The drift glide moves on unread while no drift amount is set; the rows that read it afterwards are those
+// of a voice that read it every block.
+TEST(EventsToSignals, DriftReadLateMatchesDriftReadEveryBlock) {
+  Rig late(1), always(1);
+  always.ets.setDriftAmount(0.5f);
+  for (Rig* r : {&late, &always}) r->on(60, 0);
+  for (int b = 0; b < 1000; ++b) {
+    if (b == 700) late.ets.setDriftAmount(0.5f);
+    late.block();
+    always.block();
+    if (b < 700) continue;
+    for (size_t i = 0; i < 64; ++i) ASSERT_EQ(late.pitch(0)[i], always.pitch(0)[i]) << b << " " << i;
+  }
+}
+
 TEST(EventGlides, SampleGlideHoldsStepsAndLands) {
   ml::SampleAccurateLinearGlide glide;
   glide.setGlideTimeInSamples(4.9f);
@@ -415,6 +430,24 @@ TEST(EventGlides, VectorGlideRampsPerVector) {
   EXPECT_EQ(v[0], 1.f);
   glide.setValue(-2.f);
   EXPECT_EQ(glide(-2.f)[17], -2.f);
+}
+
+// Steps counted unread and taken later give the vectors of steps taken one call at a time, through a new
+// target in mid-glide and a landing that drops the steps counted.
+TEST(EventGlides, UnreadStepsCatchUpToEveryCall) {
+  ml::LinearGlide read, unread;
+  for (ml::LinearGlide* g : {&read, &unread}) g->setGlideTimeInSamples(64.f * 7.f);
+  const auto expectSame = [&](int call) {
+    const ml::DSPVector& caughtUp = unread.caughtUp();
+    for (size_t i = 0; i < 64; ++i) ASSERT_EQ(caughtUp[i], read.currentVector[i]) << call << " " << i;
+  };
+  for (int call = 0; call < 24; ++call) {
+    const float target = call < 4 ? 0.3f : -0.7f;
+    read(target);
+    unread.advanceUnread(target);
+    if (call == 2 || call == 6 || call == 23) expectSame(call);
+  }
+  EXPECT_EQ(unread(-0.7f)[0], -0.7f);
 }
 
 TEST(EventGlides, RandomScalarSourceSequence) {
