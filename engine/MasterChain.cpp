@@ -184,11 +184,19 @@ void MasterChain::processReverb(const MasterSettings& settings, ml::DSPVector& l
       preDelaySmoother.smoothLast(clampParam(settings.reverbPreDelayMs, kParamReverbPreDelay));
   const float decay = decaySmoother.smoothLast(clampParam(settings.reverbDecaySeconds, kParamReverbDecay));
   const float tone = toneSmoother.smoothLast(clampParam(settings.reverbTone, kParamReverbTone));
-  const ml::DSPVector mix = mixSmoother.smooth(clampParam(settings.reverbMix, kParamReverbMix));
-  ml::DSPVector in;
-  for (int i = 0; i < kBlock; ++i) in[i] = (left[i] + right[i]) * 0.5f;
+  const float mixTarget = clampParam(settings.reverbMix, kParamReverbMix);
   ml::DSPVector wetL;
   ml::DSPVector wetR;
+  if (reverb.asleep && allPositiveZero(left.getConstBuffer()) && allPositiveZero(right.getConstBuffer())) {
+    // Zeros in (their mono sum is zeros too) leave the network asleep and give zeros out; a mix of
+    // zeros by weights in 0..1 is the zeros the rows already hold.
+    mixSmoother.smoothLast(mixTarget);
+    reverb.process(left, preDelay, decay, tone, wetL, wetR);
+    return;
+  }
+  const ml::DSPVector mix = mixSmoother.smooth(mixTarget);
+  ml::DSPVector in;
+  for (int i = 0; i < kBlock; ++i) in[i] = (left[i] + right[i]) * 0.5f;
   reverb.process(in, preDelay, decay, tone, wetL, wetR);
   for (int i = 0; i < kBlock; ++i) {
     left[i] = left[i] * (1.0f - mix[i]) + wetL[i] * mix[i];
