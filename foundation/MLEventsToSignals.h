@@ -101,6 +101,8 @@ public:
   uint32_t noteOnCounter{0};
   bool hasReceivedEvents{false};
   uint64_t droppedEvents{0};
+  // The bits of the bend range of the last block.
+  uint32_t lastBendRangeBits{0};
 
 private:
   void processEvent(const Event& e);

@@ -76,6 +76,7 @@ void EventsToSignalsVoice::reset() {
   ageStep = 0;
   currentVelocity = currentPitch = currentPitchBend = currentMod = currentX = currentY = currentZ = 0.f;
   creatorKeyIdx = 0;
+  restsWithoutInput = false;
   for (LinearGlide* g : {&pitchBendGlide, &modGlide, &xGlide, &yGlide, &zGlide}) g->setValue(0.f);
 }
 
@@ -108,11 +109,18 @@ void glideInto(LinearGlide& glide, float target, float* row) {
 
 }  // namespace
 
-void EventsToSignalsVoice::endProcess(float bendRange, const DSPVector* pressure, bool pressureAtRest) {
+void EventsToSignalsVoice::endProcess(float bendRange, const DSPVector* pressure, bool pressureAtRest,
+                                      bool inputsAsBefore) {
   if (currentVelocity == 0.f) currentZ = 0.f;
   // The drift glide's samples are read only where they change the pitch row (see addDrift).
   driftGlide.advanceUnread(driftValue);
-  if (restingRowsHold(bendRange, pressure, pressureAtRest)) return;
+  if (restsWithoutInput && inputsAsBefore && driftAmount == 0.f) {
+    holdRestingRows();
+    return;
+  }
+  const bool resting = restingRowsHold(bendRange, pressure, pressureAtRest);
+  restsWithoutInput = resting && pitchFreeOfDrift(bendRange);
+  if (resting) return;
   const DSPVector& bend = pitchBendGlide(currentPitchBend);
   writePitchRow(bendRange, bend);
   glideInto(modGlide, currentMod, outputs.row(kModRow));
@@ -150,9 +158,19 @@ bool EventsToSignalsVoice::restingRowsHold(float bendRange, const DSPVector* pre
   }
   const float z = zGlide.currentVector[0];
   if (std::bit_cast<uint32_t>(pressure != nullptr ? z + (*pressure)[0] : z) != steadyZ.bits) return false;
+  holdRestingRows();
+  return true;
+}
+
+void EventsToSignalsVoice::holdRestingRows() {
   fillGateAndAge(0, kFloatsPerDSPVector);
   writePos = kFloatsPerDSPVector;
-  return true;
+}
+
+bool EventsToSignalsVoice::pitchFreeOfDrift(float bendRange) const {
+  const float base =
+      pitchGlide.currentValue + pitchBendGlide.currentVector[0] * bendRange * kSemitonesPerOctaveInv;
+  return driftAmount == 0.f && !(base == 0.f && std::signbit(base));
 }
 
 void EventsToSignalsVoice::writePitchRow(float bendRange, const DSPVector& bend) {

@@ -65,6 +65,9 @@ struct EventsToSignalsVoice {
   uint32_t ageStep{0};
   SampleAccurateLinearGlide pitchGlide{};
   LinearGlide pitchBendGlide{}, modGlide{}, xGlide{}, yGlide{}, zGlide{};
+  // The last block found the rows resting (see restingRowsHold) in a way that only an event, a new bend
+  // range, moving pressure or a drift amount can end: a block without them rests again.
+  bool restsWithoutInput{false};
   float pitchGlideTimeInSeconds{0.f};
   int32_t pitchGlideTimeInSamples{0};
   bool noGlide{false};
@@ -92,7 +95,9 @@ struct EventsToSignalsVoice {
   }
   // Fills the rest of the block, adds pitch bend (bendRange semitones at full bend) and drift to the pitch
   // row and pressure (a row, or none when null) to the z row. pressureAtRest: pressure holds one value.
-  void endProcess(float bendRange, const DSPVector* pressure, bool pressureAtRest);
+  // inputsAsBefore: no event reached the allocator this block, and bendRange and pressure are the last
+  // block's.
+  void endProcess(float bendRange, const DSPVector* pressure, bool pressureAtRest, bool inputsAsBefore);
   // Writes a note-on, retrigger or note-off at the event's time (clamped to 0..64).
   void writeNoteEvent(const Event& e, size_t keyIdx, bool glide, bool resetAge);
 
@@ -117,6 +122,11 @@ private:
   // hold what writePitchRow and writeZRow would fill them with: brings the gate and age rows up to date
   // and returns true. Otherwise changes nothing and returns false.
   bool restingRowsHold(float bendRange, const DSPVector* pressure, bool pressureAtRest);
+  // The gate and age rows of a resting block; the pitch, z and controller rows hold as they are.
+  void holdRestingRows();
+  // Without drift amount the drift adds zeros of either sign to the pitch row, which change only a pitch
+  // of -0: whether the pitch before drift is another value, so that no drift target changes the row.
+  bool pitchFreeOfDrift(float bendRange) const;
   void writePitchRow(float bendRange, const DSPVector& bend);
   // Adds the drift glide's row, scaled by the drift amount, to the pitch row.
   void addDrift(float* pitch);

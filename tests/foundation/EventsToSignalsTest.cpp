@@ -394,6 +394,25 @@ TEST(EventsToSignals, PitchRowFollowsBendAndDriftAndHoldsAtRest) {
   expectWhole(60.f);
 }
 
+// Rows resting without events still follow what reaches a voice without one: a new bend range, a clear.
+TEST(EventsToSignals, RestingRowsFollowABendRangeAndAClear) {
+  Rig r(1);
+  const float* pitch = r.pitch(0);
+  r.on(60, 0);
+  r.ets.addEvent(makeEvent(Event::kPitchWheel, 0, 0, 0.5f));
+  for (int b = 0; b < 40; ++b) r.block();
+  EXPECT_EQ(pitch[63], 60.f + 0.5f * 7.f * 0.083333336f);
+  r.ets.setPitchBendInSemitones(12.f);
+  r.block();
+  EXPECT_EQ(pitch[0], 60.f + 0.5f * 12.f * 0.083333336f);
+  EXPECT_EQ(pitch[63], pitch[0]);
+  r.ets.clear();
+  r.block();
+  r.block();
+  EXPECT_EQ(pitch[63], 0.f);
+  EXPECT_EQ(r.gate(0)[63], 0.f);
+}
+
 // The drift glide moves on unread while no drift amount is set; the rows that read it afterwards are those
 // of a voice that read it every block.
 TEST(EventsToSignals, DriftReadLateMatchesDriftReadEveryBlock) {
