@@ -601,6 +601,10 @@ public:
   std::array<uint64_t, kNumEngineRows> rowInputs{};
   std::array<uint64_t, kNumEngineLasts> lastInputs{};
   std::array<ModulatedValue, kNumModTargets> modulated{};
+  // The bits of the modulated values whose positions were published last (once the first block has
+  // published them all): an unchanged value keeps its position.
+  std::array<uint64_t, PublishedValues::kNumModPositions> publishedModBits{};
+  bool modPositionsPublished{false};
   ParamSmoother morphFaderSmoother;
   ParamSmoother stereoSpreadSmoother;
   float stereoSpread{0.0f};  // this block's smoothed Stereo Spread, 0..1
