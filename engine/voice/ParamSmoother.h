@@ -28,10 +28,11 @@ struct ParamSmoother {
   // Whether the last call found the value at rest, with neither set nor setTime since: a repeat of that
   // call, toward the same value, would change nothing (and leave smoothInto's row as it is).
   bool restedLastCall() const { return rested; }
+  // Whether the next row would hold the value unchanged (or, without smoothing, jumps there): value is then
+  // that row's every sample, as after a call of smooth. Otherwise nothing changes.
+  bool atRest(float toward);
 
 private:
-  // Whether the next row would hold the value unchanged (or, without smoothing, jumps there).
-  bool atRest(float toward);
   // The 64 steps of a moving value, each written to row.
   void stepInto(float toward, ml::DSPVector& row);
 

@@ -99,6 +99,12 @@ TEST_F(MasterChainTest, FlatEqIsBitExactAndFreezesItsStates) {
   chain->process(settings, left, right);
   for (int i = 0; i < kBlock; ++i) ASSERT_EQ(left[i], in[i]) << i;
   EXPECT_EQ(chain->eqIc1[0], 0.25f);
+  // A band leaving its rest for a boost shapes the very next block.
+  settings.eqLow = 0.5f;
+  left = in;
+  chain->process(settings, left, right);
+  EXPECT_NE(chain->eqIc1[0], 0.25f);
+  EXPECT_NE(left[kBlock - 1], in[kBlock - 1]);
 }
 
 TEST_F(MasterChainTest, KneeAndColour) {
