@@ -673,6 +673,9 @@ private:
   void clearVoice(int v);
   void putEveryKeyUpForActivation();
   void returnStolenNotes();
+  // A free voice for each held key that no voice sounds, while there are such keys and free voices.
+  // Inlined where it is defined, into its one caller, which runs every block.
+  [[gnu::always_inline]] inline void giveFreeVoicesStolenKeys();
   void sweepLostNoteOffs();
   // After the allocator ran: a voice that took a new note takes that key's channel.
   void trackVoiceChannels();
