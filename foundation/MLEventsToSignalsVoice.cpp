@@ -30,13 +30,23 @@ void fillRow(float* row, size_t from, size_t to, float v) {
   for (; i < to; ++i) row[i] = v;
 }
 
-// fillRow, skipped where the whole row already holds v; steady tracks what the row holds.
-void fillSteadyRow(float* row, size_t from, size_t to, float v, EventsToSignalsVoice::SteadyRow& steady) {
-  const bool wholeRow = from == 0 && to == kFloatsPerDSPVector;
+// The whole row = v, skipped where it already holds v; steady tracks what the row holds.
+void fillWholeSteadyRow(float* row, float v, EventsToSignalsVoice::SteadyRow& steady) {
   const uint32_t bits = std::bit_cast<uint32_t>(v);
-  if (wholeRow && steady.whole && steady.bits == bits) return;
+  if (steady.whole && steady.bits == bits) return;
+  const simd::F4 v4 = simd::splat(v);
+  for (size_t i = 0; i < kFloatsPerDSPVector; i += 4) simd::storeF(row + i, v4);
+  steady = {true, bits};
+}
+
+// fillRow, for the whole row as fillWholeSteadyRow fills it.
+void fillSteadyRow(float* row, size_t from, size_t to, float v, EventsToSignalsVoice::SteadyRow& steady) {
+  if (from == 0 && to == kFloatsPerDSPVector) {
+    fillWholeSteadyRow(row, v, steady);
+    return;
+  }
   fillRow(row, from, to, v);
-  steady = {wholeRow, bits};
+  steady = {false, std::bit_cast<uint32_t>(v)};
 }
 
 // Whether some sample of the aligned row is -0.
@@ -47,15 +57,6 @@ bool anyMinusZero(const float* row) {
   for (size_t i = 4; i < kFloatsPerDSPVector; i += 4)
     found = orMask(found, equalI(bitsOf(loadF(row + i)), minusZero));
   return anySet(found);
-}
-
-// The whole row as fillSteadyRow fills it.
-void fillWholeSteadyRow(float* row, float v, EventsToSignalsVoice::SteadyRow& steady) {
-  const uint32_t bits = std::bit_cast<uint32_t>(v);
-  if (steady.whole && steady.bits == bits) return;
-  const simd::F4 v4 = simd::splat(v);
-  for (size_t i = 0; i < kFloatsPerDSPVector; i += 4) simd::storeF(row + i, v4);
-  steady = {true, bits};
 }
 }  // namespace
 
