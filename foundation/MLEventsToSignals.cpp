@@ -95,6 +95,10 @@ void EventsToSignals::setMPEPitchBendInSemitones(float semitones) {
   mpePitchBendRangeInSemitones = finiteOr(semitones, mpePitchBendRangeInSemitones);
 }
 
+void EventsToSignals::setAgeRows(bool on) {
+  for (Voice& v : voices) v.writesAgeRow = on;
+}
+
 void EventsToSignals::setDriftAmount(float amount) {
   if (!std::isfinite(amount)) return;
   for (Voice& v : voices) v.driftAmount = amount;

@@ -273,6 +273,12 @@ void EventsToSignalsVoice::fillPitch(size_t from, size_t limit) {
 
 void EventsToSignalsVoice::fillGateAndAge(size_t from, size_t limit) {
   fillSteadyRow(outputs.row(kGateRow), from, limit, currentVelocity, steadyGate);
+  if (!writesAgeRow) {
+    // Modulo 2^32, as the steps one by one.
+    ageInSamples += ageStep * static_cast<uint32_t>(limit - from);
+    steadyAge.whole = false;
+    return;
+  }
   if (ageStep == 0) {
     fillSteadyRow(outputs.row(kAgeRow), from, limit,
                   samplesToSeconds(ageInSamples, static_cast<float>(sampleRate)), steadyAge);

@@ -53,6 +53,8 @@ struct EventsToSignalsVoice {
   // The gate and age rows of a voice without events hold one value block after block, and so do its pitch
   // and z rows while nothing glides: they are not rewritten then.
   SteadyRow steadyGate{}, steadyAge{}, steadyPitch{}, steadyZ{};
+  // Whether the age row is written; without it the age still counts, but the row is left as it is.
+  bool writesAgeRow{true};
   float currentVelocity{0.f};
   float currentPitch{0.f};
   float currentPitchBend{0.f};

@@ -106,6 +106,21 @@ TEST(EventsToSignals, RowsTwoAndSevenHoldVoiceNumberAndAge) {
   for (uint32_t i = 0; i < 64; ++i) ASSERT_EQ(age[i], ml::samplesToSeconds(before + i + 1, 48000.f)) << i;
 }
 
+// Without age rows the rows stay as they were while the ages count on: rows written again read the age as
+// if written all along.
+TEST(EventsToSignals, AgesCountOnWithoutTheirRows) {
+  Rig r(1);
+  r.ets.setAgeRows(false);
+  r.on(60, 10);
+  const float* age = r.row(0, EventsToSignals::Voice::kAgeRow);
+  for (int b = 0; b < 3; ++b) r.block();
+  EXPECT_EQ(age[63], 0.f);
+  EXPECT_EQ(r.gate(0)[63], kVel);
+  r.ets.setAgeRows(true);
+  r.block();
+  for (uint32_t i = 0; i < 64; ++i) ASSERT_EQ(age[i], ml::samplesToSeconds(3 * 64 + i + 1, 48000.f)) << i;
+}
+
 // Same-key off-then-on at one time, as hosts send repeated notes: the new note restarts the gate.
 TEST(EventsToSignals, RepeatedNoteAtOneTimeRestartsTheGate) {
   struct Mode {
