@@ -44,8 +44,9 @@ void PluginProcessor::generateBlock() {
   stageVoiceSumGainAndSpread();
   stageVoices();
   stageReleaseTails();
-  // The voice-sum gain scales voices and release tails alike.
-  voiceSumGain.apply(blockLeft, blockRight);
+  // The voice-sum gain scales voices and release tails alike; a block without them holds zeros, which a
+  // gain that does not move leaves as they are.
+  if (voiceRenders->count > 0 || voiceSumGain.step != 0.0f) voiceSumGain.apply(blockLeft, blockRight);
   stageReverb();
   stageEq();
   stageNoiseFloor();

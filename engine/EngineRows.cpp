@@ -1,5 +1,7 @@
 // Stage 11 of the block: the parameter rows every voice shares, and the engine smoothers' set-up.
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 #include "engine/PluginProcessor.h"
 #include "engine/RatioLock.h"
@@ -55,6 +57,15 @@ float cutoffPosition(float hz) {
   return ml::safeClamp(std::log(hz / 20.0f) / std::log(1000.0f), 0.0f, 1.0f);
 }
 
+// Whether the smoother rested at its last call and its input is the one of that call (bit for bit): the
+// call would change nothing. Otherwise the input is kept for the next block's question.
+bool unchangedAtRest(const ParamSmoother& smoother, uint64_t& lastInput, double input) {
+  const auto bits = std::bit_cast<uint64_t>(input);
+  if (smoother.restedLastCall() && bits == lastInput) return true;
+  lastInput = bits;
+  return false;
+}
+
 }  // namespace
 
 void PluginProcessor::resetEngineSmoothers() {
@@ -85,14 +96,19 @@ void PluginProcessor::stageEngineRows() {
     ratio.setTime(ratioJumpMs, sr);
   }
 
+  uint32_t movedRows = 0;
   for (uint32_t r = 0; r < kNumEngineRows; ++r) {
     const RowSource& src = kRowSources[r];
     const double v = src.modTarget == kNoModTarget ? cache[src.param] : modulated[src.modTarget].effective;
+    if (unchangedAtRest(rowSmoothers[r], rowInputs[r], v)) continue;
     rowSmoothers[r].smoothInto(clampedParamValue(src.param, v), engineRows[r]);
+    movedRows |= 1u << r;
   }
   for (uint32_t k = 0; k < kNumEngineLasts; ++k) {
     const RowSource& src = kLastSources[k];
-    engineLast[k] = lastSmoothers[k].smoothLast(clampedParamValue(src.param, cache[src.param]));
+    const double v = cache[src.param];
+    if (unchangedAtRest(lastSmoothers[k], lastInputs[k], v)) continue;
+    engineLast[k] = lastSmoothers[k].smoothLast(clampedParamValue(src.param, v));
   }
 
   if (jumping) {
@@ -108,8 +124,13 @@ void PluginProcessor::stageEngineRows() {
     }
   }
 
-  published.cutoffPositionA.store(cutoffPosition(engineRows[kRowCutoffA][ml::kLastSampleInVector]),
-                                  std::memory_order_relaxed);
-  published.cutoffPositionB.store(cutoffPosition(engineRows[kRowCutoffB][ml::kLastSampleInVector]),
-                                  std::memory_order_relaxed);
+  // A row left as it was still shows where it was published.
+  if (movedRows & (1u << kRowCutoffA)) {
+    published.cutoffPositionA.store(cutoffPosition(engineRows[kRowCutoffA][ml::kLastSampleInVector]),
+                                    std::memory_order_relaxed);
+  }
+  if (movedRows & (1u << kRowCutoffB)) {
+    published.cutoffPositionB.store(cutoffPosition(engineRows[kRowCutoffB][ml::kLastSampleInVector]),
+                                    std::memory_order_relaxed);
+  }
 }

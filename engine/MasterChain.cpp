@@ -49,6 +49,11 @@ MasterSettings clamped(const MasterSettings& s) {
   return c;
 }
 
+// Whether the three bands' settings at the block's end are all close enough to 0 dB to pass it unchanged.
+bool eqBypassed(float low, float mid, float high) {
+  return std::fabs(low) <= kEqBypass && std::fabs(mid) <= kEqBypass && std::fabs(high) <= kEqBypass;
+}
+
 float normalisedFrequency(float hz, float sampleRate, float lo) {
   return std::clamp(hz / sampleRate, lo, 0.49f);
 }
@@ -184,11 +189,19 @@ void MasterChain::processReverb(const MasterSettings& settings, ml::DSPVector& l
       preDelaySmoother.smoothLast(clampParam(settings.reverbPreDelayMs, kParamReverbPreDelay));
   const float decay = decaySmoother.smoothLast(clampParam(settings.reverbDecaySeconds, kParamReverbDecay));
   const float tone = toneSmoother.smoothLast(clampParam(settings.reverbTone, kParamReverbTone));
-  const ml::DSPVector mix = mixSmoother.smooth(clampParam(settings.reverbMix, kParamReverbMix));
-  ml::DSPVector in;
-  for (int i = 0; i < kBlock; ++i) in[i] = (left[i] + right[i]) * 0.5f;
+  const float mixTarget = clampParam(settings.reverbMix, kParamReverbMix);
   ml::DSPVector wetL;
   ml::DSPVector wetR;
+  if (reverb.asleep && allPositiveZero(left.getConstBuffer()) && allPositiveZero(right.getConstBuffer())) {
+    // Zeros in (their mono sum is zeros too) leave the network asleep and give zeros out; a mix of
+    // zeros by weights in 0..1 is the zeros the rows already hold.
+    mixSmoother.smoothLast(mixTarget);
+    reverb.process(left, preDelay, decay, tone, wetL, wetR);
+    return;
+  }
+  const ml::DSPVector mix = mixSmoother.smooth(mixTarget);
+  ml::DSPVector in;
+  for (int i = 0; i < kBlock; ++i) in[i] = (left[i] + right[i]) * 0.5f;
   reverb.process(in, preDelay, decay, tone, wetL, wetR);
   for (int i = 0; i < kBlock; ++i) {
     left[i] = left[i] * (1.0f - mix[i]) + wetL[i] * mix[i];
@@ -197,14 +210,20 @@ void MasterChain::processReverb(const MasterSettings& settings, ml::DSPVector& l
 }
 
 void MasterChain::processEq(const MasterSettings& settings, ml::DSPVector& left, ml::DSPVector& right) {
-  const ml::DSPVector low = eqLowSmoother.smooth(clampParam(settings.eqLow, kParamEqLow));
-  const ml::DSPVector mid = eqMidSmoother.smooth(clampParam(settings.eqMid, kParamEqMid));
-  const ml::DSPVector high = eqHighSmoother.smooth(clampParam(settings.eqHigh, kParamEqHigh));
-  const int last = kBlock - 1;
-  if (std::fabs(low[last]) <= kEqBypass && std::fabs(mid[last]) <= kEqBypass &&
-      std::fabs(high[last]) <= kEqBypass) {
+  const float lowTarget = clampParam(settings.eqLow, kParamEqLow);
+  const float midTarget = clampParam(settings.eqMid, kParamEqMid);
+  const float highTarget = clampParam(settings.eqHigh, kParamEqHigh);
+  // Bands resting near 0 dB pass the block as it is, without the rows of their settings.
+  if (eqLowSmoother.atRest(lowTarget) && eqMidSmoother.atRest(midTarget) &&
+      eqHighSmoother.atRest(highTarget) &&
+      eqBypassed(eqLowSmoother.value, eqMidSmoother.value, eqHighSmoother.value)) {
     return;
   }
+  const ml::DSPVector low = eqLowSmoother.smooth(lowTarget);
+  const ml::DSPVector mid = eqMidSmoother.smooth(midTarget);
+  const ml::DSPVector high = eqHighSmoother.smooth(highTarget);
+  const int last = kBlock - 1;
+  if (eqBypassed(low[last], mid[last], high[last])) return;
   const EqBandCoeffs cLow = eqBandCoeffs(normalisedFrequency(kEqLowHz, sampleRate, 0.0001f));
   const EqBandCoeffs cMid = eqBandCoeffs(normalisedFrequency(kEqMidHz, sampleRate, 0.0001f));
   const EqBandCoeffs cHigh = eqBandCoeffs(normalisedFrequency(kEqHighHz, sampleRate, 0.0001f));

@@ -27,6 +27,8 @@ PluginProcessor::PluginProcessor(const MasterLibrary& mtsLibrary) : tuning(mtsLi
   TruePeakLimiter::initKernel();
   for (int k = 0; k < kCarrierPartials; ++k) carrierBank.seedPhases[k] = carrierSeedPhase(k);
   allocator.setSampleRate(sampleRate);
+  // The voices read their allocator's pitch and gate rows only.
+  allocator.setAgeRows(false);
   applyVoiceMode();
 }
 

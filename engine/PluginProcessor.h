@@ -596,7 +596,15 @@ public:
   std::array<ml::DSPVector, kNumEngineRows> engineRows;
   std::array<ParamSmoother, kNumEngineLasts> lastSmoothers;
   std::array<float, kNumEngineLasts> engineLast{};
+  // Per row and last smoother: the bits of its input at its last call, which a block that brings the same
+  // input to a smoother at rest skips.
+  std::array<uint64_t, kNumEngineRows> rowInputs{};
+  std::array<uint64_t, kNumEngineLasts> lastInputs{};
   std::array<ModulatedValue, kNumModTargets> modulated{};
+  // The bits of the modulated values whose positions were published last (once the first block has
+  // published them all): an unchanged value keeps its position.
+  std::array<uint64_t, PublishedValues::kNumModPositions> publishedModBits{};
+  bool modPositionsPublished{false};
   ParamSmoother morphFaderSmoother;
   ParamSmoother stereoSpreadSmoother;
   float stereoSpread{0.0f};  // this block's smoothed Stereo Spread, 0..1
@@ -665,6 +673,9 @@ private:
   void clearVoice(int v);
   void putEveryKeyUpForActivation();
   void returnStolenNotes();
+  // A free voice for each held key that no voice sounds, while there are such keys and free voices.
+  // Inlined where it is defined, into its one caller, which runs every block.
+  [[gnu::always_inline]] inline void giveFreeVoicesStolenKeys();
   void sweepLostNoteOffs();
   // After the allocator ran: a voice that took a new note takes that key's channel.
   void trackVoiceChannels();

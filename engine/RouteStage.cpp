@@ -1,6 +1,8 @@
 // Stages 4 and 10 of the block: route sources, then the routes' block-level modulation of their targets
 // with the lane targets in between, and the modulated positions published for the editor.
 #include <atomic>
+#include <bit>
+#include <cstdint>
 
 #include "engine/PluginProcessor.h"
 
@@ -61,7 +63,12 @@ void PluginProcessor::applyRoute(uint32_t route, ModTarget target) {
 
 void PluginProcessor::publishModPositions() {
   for (uint32_t t = 0; t < kModCutoffA; ++t) {
-    published.modPosition[t].store(rangePosition(kParams[kModTargetParams[t]], modulated[t].effective),
+    const double value = modulated[t].effective;
+    const auto bits = std::bit_cast<uint64_t>(value);
+    if (modPositionsPublished && bits == publishedModBits[t]) continue;
+    publishedModBits[t] = bits;
+    published.modPosition[t].store(rangePosition(kParams[kModTargetParams[t]], value),
                                    std::memory_order_relaxed);
   }
+  modPositionsPublished = true;
 }

@@ -20,6 +20,14 @@ inline bool allQuieterThan(const float* x, int count, float bound) {
   return allSet(quiet) && tailQuiet;
 }
 
+// True when every sample of one aligned 64-sample row is +0, bit for bit.
+inline bool allPositiveZero(const float* row) {
+  using namespace ml::simd;
+  I4 bits = bitsOf(loadF(row));
+  for (size_t i = 4; i < ml::kFloatsPerDSPVector; i += 4) bits = orMask(bits, bitsOf(loadF(row + i)));
+  return allSet(equalI(bits, splatI(0)));
+}
+
 // The largest magnitude of one aligned 64-sample row; NaNs are passed over.
 inline float blockPeak(const float* row) {
   using namespace ml::simd;

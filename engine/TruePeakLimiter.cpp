@@ -139,6 +139,20 @@ void slidingMinima(const float* g, float* windowMin) {
   for (int n = 0; n < kBlock; ++n) windowMin[n] = std::min(suffix[n + 1], prefix[n + kLookahead]);
 }
 
+// The row delayed by the look-ahead, which is half a block: the waiting samples, then the row's first half,
+// whose second half waits in turn.
+void passDelayed(float* row, float* waiting) {
+  using namespace ml::simd;
+  static_assert(2 * kLookahead == kBlock);
+  for (int i = 0; i < kLookahead; i += 4) {
+    const F4 early = loadF(row + i);
+    const F4 late = loadF(row + kLookahead + i);
+    storeF(row + i, loadF(waiting + i));
+    storeF(row + kLookahead + i, early);
+    storeF(waiting + i, late);
+  }
+}
+
 }  // namespace
 
 // Each sample's own magnitude counts at once, an interval's peak at both its ends.
@@ -200,16 +214,15 @@ void TruePeakLimiter::passAtRest(ml::DSPVector& left, ml::DSPVector& right) {
   const float g = gain;
   for (int c = 0; c < 2; ++c) {
     float* row = rows[c]->getBuffer();
-    alignas(16) float out[kBlock];  // apart from the row, so that the loops run in vector steps
+    std::copy_n(row + kBlock - kHistory, kHistory, pastInputs[c]);
     if (g == 1.0f) {
       // Every sample here is far below the ceiling: at unity gain each passes as it is.
-      std::copy_n(delay[c], kLookahead, out);
-      std::copy_n(row, kBlock - kLookahead, out + kLookahead);
-    } else {
-      for (int n = 0; n < kLookahead; ++n) out[n] = limitedSample(delay[c][n], g);
-      for (int n = kLookahead; n < kBlock; ++n) out[n] = limitedSample(row[n - kLookahead], g);
+      passDelayed(row, delay[c]);
+      continue;
     }
-    std::copy_n(row + kBlock - kHistory, kHistory, pastInputs[c]);
+    alignas(16) float out[kBlock];  // apart from the row, so that the loops run in vector steps
+    for (int n = 0; n < kLookahead; ++n) out[n] = limitedSample(delay[c][n], g);
+    for (int n = kLookahead; n < kBlock; ++n) out[n] = limitedSample(row[n - kLookahead], g);
     std::copy_n(row + kBlock - kLookahead, kLookahead, delay[c]);
     std::copy_n(out, kBlock, row);
   }

@@ -59,6 +59,12 @@ void PluginProcessor::applyVoiceMode() {
 void PluginProcessor::returnStolenNotes() {
   // The mode and count the allocator plays now: while a change waits, the cache may say otherwise.
   if (lastVoiceMode != 0) return;
+  // Only a held key can be given back.
+  if (anyKeyHeld()) giveFreeVoicesStolenKeys();
+  keyBook.orderAtLastEvents = keyBook.orderCounter;
+}
+
+void PluginProcessor::giveFreeVoicesStolenKeys() {
   const int count = static_cast<int>(std::min<uint64_t>(effectiveVoiceCount, kNumVoices));
   std::array<bool, kNumKeys> sounding{};
   int freeVoices = 0;
@@ -67,8 +73,6 @@ void PluginProcessor::returnStolenNotes() {
     if (playsKey(note)) sounding[note] = true;
     if (note == 0) ++freeVoices;
   }
-  // Only a held key can be given back.
-  if (!anyKeyHeld()) freeVoices = 0;
   for (; freeVoices > 0; --freeVoices) {
     const int best = keyBook.lastKeyToGiveBack(sounding);
     if (best < 0) break;
@@ -76,7 +80,6 @@ void PluginProcessor::returnStolenNotes() {
     const float velocity = keyBook.velocity[best] > 0.0f ? keyBook.velocity[best] : 1.0f;
     postNoteEvent(ml::Event::kNoteOn, keyBook.channel[best], best, velocity, 0);
   }
-  keyBook.orderAtLastEvents = keyBook.orderCounter;
 }
 
 void PluginProcessor::sweepLostNoteOffs() {

@@ -42,6 +42,7 @@ void LinearGlide::setValue(float v) {
 }
 
 const DSPVector& LinearGlide::operator()(float newTarget) {
+  if (unreadSteps != 0) caughtUp();
   if (newTarget != target) {
     target = newTarget;
     vectorsRemaining = vectorsPerGlide;
@@ -60,6 +61,11 @@ const DSPVector& LinearGlide::operator()(float newTarget) {
     stepVector = 0.f;
     vectorsRemaining = -1;
   }
+  return currentVector;
+}
+
+const DSPVector& LinearGlide::caughtUp() {
+  for (; unreadSteps > 0; --unreadSteps) currentVector += stepVector;
   return currentVector;
 }
 

@@ -2,6 +2,7 @@
 #include "foundation/MLEventsToSignals.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 
@@ -94,6 +95,10 @@ void EventsToSignals::setMPEPitchBendInSemitones(float semitones) {
   mpePitchBendRangeInSemitones = finiteOr(semitones, mpePitchBendRangeInSemitones);
 }
 
+void EventsToSignals::setAgeRows(bool on) {
+  for (Voice& v : voices) v.writesAgeRow = on;
+}
+
 void EventsToSignals::setDriftAmount(float amount) {
   if (!std::isfinite(amount)) return;
   for (Voice& v : voices) v.driftAmount = amount;
@@ -131,21 +136,27 @@ void EventsToSignals::processVector(int startTime) {
 
   const int64_t windowStart = startTime;
   const int64_t windowEnd = windowStart + static_cast<int64_t>(kFloatsPerDSPVector);
+  bool eventsHere = false;
   // By index, re-reading the size: an all-sound-off controller clears the buffer while it is walked.
   for (size_t i = 0; i < events.size(); ++i) {
     Event e = events[i];
     if (e.time >= windowStart && e.time < windowEnd) {
       e.time = static_cast<int32_t>(e.time - windowStart);
       processEvent(e);
+      eventsHere = true;
     }
   }
 
   processControllers();
   const DSPVector& channelPressure = controllers[kChannelPressureController].output;
   const bool pressureAtRest = !controllerMoving[kChannelPressureController];
-  voices[0].endProcess(pitchBendRangeInSemitones, nullptr, true);
+  // Without events a pressure that rested in the last block rests at the same value.
+  const auto bendBits = std::bit_cast<uint32_t>(pitchBendRangeInSemitones);
+  const bool inputsAsBefore = !eventsHere && bendBits == lastBendRangeBits;
+  lastBendRangeBits = bendBits;
+  voices[0].endProcess(pitchBendRangeInSemitones, nullptr, true, inputsAsBefore);
   for (size_t v = 1; v <= polyphony; ++v)
-    voices[v].endProcess(pitchBendRangeInSemitones, &channelPressure, pressureAtRest);
+    voices[v].endProcess(pitchBendRangeInSemitones, &channelPressure, pressureAtRest, inputsAsBefore);
 }
 
 void EventsToSignals::resetTimes() {

@@ -65,6 +65,9 @@ public:
   void setPitchBendInSemitones(float semitones);
   void setMPEPitchBendInSemitones(float semitones);
   void setDriftAmount(float amount);
+  // Whether the voices write their age rows (row 7; on by default). A caller that reads none spares the
+  // count of its samples in every block; the ages count on all the same.
+  void setAgeRows(bool on);
 
   // Queues a copy of e. Note, pressure and key-free events with a key above 127 and events with
   // non-finite values are ignored; when the buffer is full the event is dropped and counted.
@@ -101,6 +104,8 @@ public:
   uint32_t noteOnCounter{0};
   bool hasReceivedEvents{false};
   uint64_t droppedEvents{0};
+  // The bits of the bend range of the last block.
+  uint32_t lastBendRangeBits{0};
 
 private:
   void processEvent(const Event& e);

@@ -30,22 +30,33 @@ void fillRow(float* row, size_t from, size_t to, float v) {
   for (; i < to; ++i) row[i] = v;
 }
 
-// fillRow, skipped where the whole row already holds v; steady tracks what the row holds.
-void fillSteadyRow(float* row, size_t from, size_t to, float v, EventsToSignalsVoice::SteadyRow& steady) {
-  const bool wholeRow = from == 0 && to == kFloatsPerDSPVector;
-  const uint32_t bits = std::bit_cast<uint32_t>(v);
-  if (wholeRow && steady.whole && steady.bits == bits) return;
-  fillRow(row, from, to, v);
-  steady = {wholeRow, bits};
-}
-
-// The whole row as fillSteadyRow fills it.
+// The whole row = v, skipped where it already holds v; steady tracks what the row holds.
 void fillWholeSteadyRow(float* row, float v, EventsToSignalsVoice::SteadyRow& steady) {
   const uint32_t bits = std::bit_cast<uint32_t>(v);
   if (steady.whole && steady.bits == bits) return;
   const simd::F4 v4 = simd::splat(v);
   for (size_t i = 0; i < kFloatsPerDSPVector; i += 4) simd::storeF(row + i, v4);
   steady = {true, bits};
+}
+
+// fillRow, for the whole row as fillWholeSteadyRow fills it.
+void fillSteadyRow(float* row, size_t from, size_t to, float v, EventsToSignalsVoice::SteadyRow& steady) {
+  if (from == 0 && to == kFloatsPerDSPVector) {
+    fillWholeSteadyRow(row, v, steady);
+    return;
+  }
+  fillRow(row, from, to, v);
+  steady = {false, std::bit_cast<uint32_t>(v)};
+}
+
+// Whether some sample of the aligned row is -0.
+bool anyMinusZero(const float* row) {
+  using namespace simd;
+  const I4 minusZero = splatI(INT32_MIN);
+  I4 found = equalI(bitsOf(loadF(row)), minusZero);
+  for (size_t i = 4; i < kFloatsPerDSPVector; i += 4)
+    found = orMask(found, equalI(bitsOf(loadF(row + i)), minusZero));
+  return anySet(found);
 }
 }  // namespace
 
@@ -66,6 +77,7 @@ void EventsToSignalsVoice::reset() {
   ageStep = 0;
   currentVelocity = currentPitch = currentPitchBend = currentMod = currentX = currentY = currentZ = 0.f;
   creatorKeyIdx = 0;
+  restsWithoutInput = false;
   for (LinearGlide* g : {&pitchBendGlide, &modGlide, &xGlide, &yGlide, &zGlide}) g->setValue(0.f);
 }
 
@@ -98,32 +110,41 @@ void glideInto(LinearGlide& glide, float target, float* row) {
 
 }  // namespace
 
-void EventsToSignalsVoice::endProcess(float bendRange, const DSPVector* pressure, bool pressureAtRest) {
+void EventsToSignalsVoice::endProcess(float bendRange, const DSPVector* pressure, bool pressureAtRest,
+                                      bool inputsAsBefore) {
   if (currentVelocity == 0.f) currentZ = 0.f;
-  const DSPVector& drift = driftGlide(driftValue);
-  if (restingRowsHold(bendRange, drift, pressure, pressureAtRest)) return;
+  // The drift glide's samples are read only where they change the pitch row (see addDrift).
+  driftGlide.advanceUnread(driftValue);
+  if (restsWithoutInput && inputsAsBefore && driftAmount == 0.f) {
+    holdRestingRows();
+    return;
+  }
+  const bool resting = restingRowsHold(bendRange, pressure, pressureAtRest);
+  restsWithoutInput = resting && pitchFreeOfDrift(bendRange);
+  if (resting) return;
   const DSPVector& bend = pitchBendGlide(currentPitchBend);
-  writePitchRow(bendRange, bend, drift);
+  writePitchRow(bendRange, bend);
   glideInto(modGlide, currentMod, outputs.row(kModRow));
   glideInto(xGlide, currentX, outputs.row(kXRow));
   glideInto(yGlide, currentY, outputs.row(kYRow));
   writeZRow(pressure, pressureAtRest);
 }
 
-bool EventsToSignalsVoice::steadyPitchValue(float bendRange, const DSPVector& bend, const DSPVector& drift,
-                                            float& value) const {
+bool EventsToSignalsVoice::steadyPitchValue(float bendRange, const DSPVector& bend, float& value) const {
   if (writePos != 0 || !pitchGlide.settledAt(currentPitch) || !pitchBendGlide.atRest()) return false;
   // The same operations, in the same order, as each sample of the row below.
   const float base = pitchGlide.currentValue + bend[0] * bendRange * kSemitonesPerOctaveInv;
+  if (driftGlide.atRest()) {
+    value = base + driftGlide.currentVector[0] * driftAmount * kDriftScale;
+    return true;
+  }
   // Without drift a moving drift glide adds zeros of either sign, which change every value but -0.
-  const bool minusZero = base == 0.f && std::signbit(base);
-  if (!driftGlide.atRest() && !(driftAmount == 0.f && !minusZero)) return false;
-  value = base + drift[0] * driftAmount * kDriftScale;
+  if (driftAmount != 0.f || (base == 0.f && std::signbit(base))) return false;
+  value = base;
   return true;
 }
 
-bool EventsToSignalsVoice::restingRowsHold(float bendRange, const DSPVector& drift, const DSPVector* pressure,
-                                           bool pressureAtRest) {
+bool EventsToSignalsVoice::restingRowsHold(float bendRange, const DSPVector* pressure, bool pressureAtRest) {
   if (writePos != 0 || !steadyPitch.whole || !steadyZ.whole || (pressure != nullptr && !pressureAtRest)) {
     return false;
   }
@@ -132,22 +153,32 @@ bool EventsToSignalsVoice::restingRowsHold(float bendRange, const DSPVector& dri
     return false;
   }
   float pitch = 0.f;
-  if (!steadyPitchValue(bendRange, pitchBendGlide.currentVector, drift, pitch) ||
+  if (!steadyPitchValue(bendRange, pitchBendGlide.currentVector, pitch) ||
       std::bit_cast<uint32_t>(pitch) != steadyPitch.bits) {
     return false;
   }
   const float z = zGlide.currentVector[0];
   if (std::bit_cast<uint32_t>(pressure != nullptr ? z + (*pressure)[0] : z) != steadyZ.bits) return false;
-  fillGateAndAge(0, kFloatsPerDSPVector);
-  writePos = kFloatsPerDSPVector;
+  holdRestingRows();
   return true;
 }
 
-void EventsToSignalsVoice::writePitchRow(float bendRange, const DSPVector& bend, const DSPVector& drift) {
+void EventsToSignalsVoice::holdRestingRows() {
+  fillGateAndAge(0, kFloatsPerDSPVector);
+  writePos = kFloatsPerDSPVector;
+}
+
+bool EventsToSignalsVoice::pitchFreeOfDrift(float bendRange) const {
+  const float base =
+      pitchGlide.currentValue + pitchBendGlide.currentVector[0] * bendRange * kSemitonesPerOctaveInv;
+  return driftAmount == 0.f && !(base == 0.f && std::signbit(base));
+}
+
+void EventsToSignalsVoice::writePitchRow(float bendRange, const DSPVector& bend) {
   using namespace simd;
   float* pitch = outputs.row(kPitchRow);
   float steady = 0.f;
-  if (steadyPitchValue(bendRange, bend, drift, steady)) {
+  if (steadyPitchValue(bendRange, bend, steady)) {
     fillGateAndAge(writePos, kFloatsPerDSPVector);
     writePos = kFloatsPerDSPVector;
     fillWholeSteadyRow(pitch, steady, steadyPitch);
@@ -155,12 +186,22 @@ void EventsToSignalsVoice::writePitchRow(float bendRange, const DSPVector& bend,
   }
   if (writePos < kFloatsPerDSPVector) fillUntil(kFloatsPerDSPVector);
   for (size_t i = 0; i < kFloatsPerDSPVector; i += 4) {
-    F4 p = add(loadF(pitch + i),
-               mul(mul(loadF(bend.getConstBuffer() + i), splat(bendRange)), splat(kSemitonesPerOctaveInv)));
-    p = add(p, mul(mul(loadF(drift.getConstBuffer() + i), splat(driftAmount)), splat(kDriftScale)));
-    storeF(pitch + i, p);
+    storeF(pitch + i, add(loadF(pitch + i), mul(mul(loadF(bend.getConstBuffer() + i), splat(bendRange)),
+                                                splat(kSemitonesPerOctaveInv))));
   }
+  addDrift(pitch);
   steadyPitch.whole = false;
+}
+
+void EventsToSignalsVoice::addDrift(float* pitch) {
+  using namespace simd;
+  // Without drift amount the drift adds zeros of either sign, which change only a pitch of -0.
+  if (driftAmount == 0.f && !anyMinusZero(pitch)) return;
+  const DSPVector& drift = driftGlide.caughtUp();
+  for (size_t i = 0; i < kFloatsPerDSPVector; i += 4) {
+    storeF(pitch + i, add(loadF(pitch + i), mul(mul(loadF(drift.getConstBuffer() + i), splat(driftAmount)),
+                                                splat(kDriftScale))));
+  }
 }
 
 void EventsToSignalsVoice::writeZRow(const DSPVector* pressure, bool pressureAtRest) {
@@ -232,6 +273,12 @@ void EventsToSignalsVoice::fillPitch(size_t from, size_t limit) {
 
 void EventsToSignalsVoice::fillGateAndAge(size_t from, size_t limit) {
   fillSteadyRow(outputs.row(kGateRow), from, limit, currentVelocity, steadyGate);
+  if (!writesAgeRow) {
+    // Modulo 2^32, as the steps one by one.
+    ageInSamples += ageStep * static_cast<uint32_t>(limit - from);
+    steadyAge.whole = false;
+    return;
+  }
   if (ageStep == 0) {
     fillSteadyRow(outputs.row(kAgeRow), from, limit,
                   samplesToSeconds(ageInSamples, static_cast<float>(sampleRate)), steadyAge);

@@ -53,6 +53,8 @@ struct EventsToSignalsVoice {
   // The gate and age rows of a voice without events hold one value block after block, and so do its pitch
   // and z rows while nothing glides: they are not rewritten then.
   SteadyRow steadyGate{}, steadyAge{}, steadyPitch{}, steadyZ{};
+  // Whether the age row is written; without it the age still counts, but the row is left as it is.
+  bool writesAgeRow{true};
   float currentVelocity{0.f};
   float currentPitch{0.f};
   float currentPitchBend{0.f};
@@ -65,6 +67,9 @@ struct EventsToSignalsVoice {
   uint32_t ageStep{0};
   SampleAccurateLinearGlide pitchGlide{};
   LinearGlide pitchBendGlide{}, modGlide{}, xGlide{}, yGlide{}, zGlide{};
+  // The last block found the rows resting (see restingRowsHold) in a way that only an event, a new bend
+  // range, moving pressure or a drift amount can end: a block without them rests again.
+  bool restsWithoutInput{false};
   float pitchGlideTimeInSeconds{0.f};
   int32_t pitchGlideTimeInSamples{0};
   bool noGlide{false};
@@ -92,7 +97,9 @@ struct EventsToSignalsVoice {
   }
   // Fills the rest of the block, adds pitch bend (bendRange semitones at full bend) and drift to the pitch
   // row and pressure (a row, or none when null) to the z row. pressureAtRest: pressure holds one value.
-  void endProcess(float bendRange, const DSPVector* pressure, bool pressureAtRest);
+  // inputsAsBefore: no event reached the allocator this block, and bendRange and pressure are the last
+  // block's.
+  void endProcess(float bendRange, const DSPVector* pressure, bool pressureAtRest, bool inputsAsBefore);
   // Writes a note-on, retrigger or note-off at the event's time (clamped to 0..64).
   void writeNoteEvent(const Event& e, size_t keyIdx, bool glide, bool resetAge);
 
@@ -112,13 +119,19 @@ private:
   // The whole pitch row as one value, when nothing in it moves this block; else false.
   // Inlined where it is defined: a resting voice asks it every block.
   [[gnu::always_inline]] inline bool steadyPitchValue(float bendRange, const DSPVector& bend,
-                                                      const DSPVector& drift, float& value) const;
+                                                      float& value) const;
   // A block without events in which every glide but the drift's rests and the pitch and z rows already
   // hold what writePitchRow and writeZRow would fill them with: brings the gate and age rows up to date
   // and returns true. Otherwise changes nothing and returns false.
-  bool restingRowsHold(float bendRange, const DSPVector& drift, const DSPVector* pressure,
-                       bool pressureAtRest);
-  void writePitchRow(float bendRange, const DSPVector& bend, const DSPVector& drift);
+  bool restingRowsHold(float bendRange, const DSPVector* pressure, bool pressureAtRest);
+  // The gate and age rows of a resting block; the pitch, z and controller rows hold as they are.
+  void holdRestingRows();
+  // Without drift amount the drift adds zeros of either sign to the pitch row, which change only a pitch
+  // of -0: whether the pitch before drift is another value, so that no drift target changes the row.
+  bool pitchFreeOfDrift(float bendRange) const;
+  void writePitchRow(float bendRange, const DSPVector& bend);
+  // Adds the drift glide's row, scaled by the drift amount, to the pitch row.
+  void addDrift(float* pitch);
   void writeZRow(const DSPVector* pressure, bool pressureAtRest);
   // Gate of the sample just before writePos (the previous block's last one at the start of a block).
   float lastWrittenGate() const;

@@ -9,17 +9,20 @@ void ParamSmoother::setTime(float ms, float sampleRate) {
   const bool usable = ms > 0.0f && sampleRate > 0.0f && std::isfinite(samples);
   // Computed in double: 1 - exp(-x) for small x loses most of its digits in float.
   coeff = usable ? static_cast<float>(1.0 - std::exp(-1.0 / samples)) : 1.0f;
+  rested = false;
 }
 
 bool ParamSmoother::atRest(float toward) {
   if (coeff == 1.0f) {
     // value + (toward - value) can miss toward by one rounding step; without smoothing the row is exact.
     value = toward;
+    rested = true;
     return true;
   }
   // A step that leaves the value where it is leaves it there for the whole row: settled (or stalled
   // a rounding step short of the target), the row is constant.
-  return value + coeff * (toward - value) == value;
+  rested = value + coeff * (toward - value) == value;
+  return rested;
 }
 
 ml::DSPVector ParamSmoother::smooth(float toward) {

@@ -14,7 +14,10 @@ struct ParamSmoother {
   // disables smoothing.
   void setTime(float ms, float sampleRate);
   // Jumps to v at once.
-  void set(float v) { value = target = v; }
+  void set(float v) {
+    value = target = v;
+    rested = false;
+  }
   // One row of 64 samples moving toward target; each sample holds the value after its step.
   ml::DSPVector smooth(float toward);
   // The same row written into row, where it is kept: every call passes the same row, which nothing else
@@ -22,14 +25,19 @@ struct ParamSmoother {
   void smoothInto(float toward, ml::DSPVector& row);
   // The same 64 steps where only the last value is read: that value, without the row.
   float smoothLast(float toward);
+  // Whether the last call found the value at rest, with neither set nor setTime since: a repeat of that
+  // call, toward the same value, would change nothing (and leave smoothInto's row as it is).
+  bool restedLastCall() const { return rested; }
+  // Whether the next row would hold the value unchanged (or, without smoothing, jumps there): value is then
+  // that row's every sample, as after a call of smooth. Otherwise nothing changes.
+  bool atRest(float toward);
 
 private:
-  // Whether the next row would hold the value unchanged (or, without smoothing, jumps there).
-  bool atRest(float toward);
   // The 64 steps of a moving value, each written to row.
   void stepInto(float toward, ml::DSPVector& row);
 
   // Whether smoothInto's row holds heldValue (compared bit for bit) in every sample.
   bool rowHeld{false};
   float heldValue{0.0f};
+  bool rested{false};
 };

@@ -4,6 +4,7 @@
 #include <pmmintrin.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -98,6 +99,12 @@ TEST_F(MasterChainTest, FlatEqIsBitExactAndFreezesItsStates) {
   chain->process(settings, left, right);
   for (int i = 0; i < kBlock; ++i) ASSERT_EQ(left[i], in[i]) << i;
   EXPECT_EQ(chain->eqIc1[0], 0.25f);
+  // A band leaving its rest for a boost shapes the very next block.
+  settings.eqLow = 0.5f;
+  left = in;
+  chain->process(settings, left, right);
+  EXPECT_NE(chain->eqIc1[0], 0.25f);
+  EXPECT_NE(left[kBlock - 1], in[kBlock - 1]);
 }
 
 TEST_F(MasterChainTest, KneeAndColour) {
@@ -129,6 +136,33 @@ TEST_F(MasterChainTest, TransparentSettingsPassTheDrySignalBitExactly) {
   // The reverb kept running underneath.
   const float* line = chain->reverb.lines[0];
   EXPECT_TRUE(std::any_of(line, line + DattorroReverb::kLineSize, [](float x) { return x != 0.0f; }));
+}
+
+// Zero rows pass a sleeping reverb without its mix; its mix smoother moves on all the same: a chain fed -0
+// rows, which take the whole mix, plays the burst that follows the silence identically.
+TEST_F(MasterChainTest, SilenceIntoTheSleepingReverbKeepsTheMixMoving) {
+  MasterSettings settings = defaults();
+  auto minusZeroChain = std::make_unique<MasterChain>();
+  for (MasterChain* c : {chain.get(), minusZeroChain.get()}) c->setSampleRate(kSr, settings);
+  settings.reverbMix = 0.9f;
+  for (int b = 0; b < 8; ++b) {
+    const float silence[] = {0.0f, -0.0f};
+    MasterChain* chains[] = {chain.get(), minusZeroChain.get()};
+    ml::DSPVector out[2][2];
+    for (int c = 0; c < 2; ++c) {
+      ml::DSPVector& left = out[c][0];
+      ml::DSPVector& right = out[c][1];
+      for (int i = 0; i < kBlock; ++i) left[i] = right[i] = b < 4 ? silence[c] : 0.5f * std::sin(0.1f * i);
+      chains[c]->processReverb(settings, left, right);
+    }
+    for (int i = 0; i < kBlock; ++i) {
+      ASSERT_EQ(std::bit_cast<uint32_t>(out[0][0][i]), std::bit_cast<uint32_t>(out[1][0][i]))
+          << b << " " << i;
+      ASSERT_EQ(std::bit_cast<uint32_t>(out[0][1][i]), std::bit_cast<uint32_t>(out[1][1][i]))
+          << b << " " << i;
+    }
+  }
+  EXPECT_FALSE(chain->reverb.asleep);
 }
 
 TEST_F(MasterChainTest, OutputGainAndHotLevel) {

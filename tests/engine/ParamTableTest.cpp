@@ -69,4 +69,24 @@ TEST(ParamSmoother, KeptRowFollowsEveryChange) {
   EXPECT_TRUE(std::signbit(row[0]) && std::signbit(row[63]));
 }
 
+// Whether a repeat of the last call would change nothing: only after a call at rest, until a jump or a
+// new time.
+TEST(ParamSmoother, RestedLastCallOnlyUntilAJumpOrANewTime) {
+  ParamSmoother s;
+  ml::DSPVector row(0.0f);
+  s.setTime(5.0f, 48000.0f);
+  s.set(0.5f);
+  EXPECT_FALSE(s.restedLastCall());
+  s.smoothInto(0.5f, row);
+  EXPECT_TRUE(s.restedLastCall());
+  s.setTime(10.0f, 48000.0f);
+  EXPECT_FALSE(s.restedLastCall());
+  s.smoothLast(0.5f);
+  EXPECT_TRUE(s.restedLastCall());
+  s.set(0.25f);
+  EXPECT_FALSE(s.restedLastCall());
+  s.smoothInto(0.5f, row);
+  EXPECT_FALSE(s.restedLastCall());
+}
+
 }  // namespace

@@ -103,6 +103,26 @@ TEST_F(Engine, EngineRowsClampAndSmooth) {
   EXPECT_LT(engine->rowSmoothers[PluginProcessor::kRowFold].value, 1.8f);
 }
 
+// Rows at rest are skipped while their inputs stay; a new value moves the row and its published position.
+TEST_F(Engine, EngineRowsAtRestFollowANewValue) {
+  engine->setSampleRate(48000.0);
+  run(64 * 100);
+  const ml::DSPVector& cutoff = engine->engineRows[PluginProcessor::kRowCutoffA];
+  const float restingPosition = engine->getModCutoffAPos();
+  EXPECT_EQ(cutoff[0], cutoff[63]);
+  engine->setParam(kParamFilterACutoff, 200.0);
+  engine->setParam(kParamEnv1CurveA, 0.5);
+  run(64);
+  EXPECT_LT(cutoff[63], cutoff[0]);
+  EXPECT_LT(engine->getModCutoffAPos(), restingPosition);
+  EXPECT_NE(engine->engineLast[PluginProcessor::kLastEnv1CurveA], 0.5f);
+  run(64 * 200);
+  EXPECT_EQ(cutoff[0], cutoff[63]);
+  EXPECT_NEAR(cutoff[63], 200.0f, 0.01f);
+  EXPECT_NEAR(engine->getModCutoffAPos(), std::log(10.0f) / std::log(1000.0f), 1e-5f);
+  EXPECT_NEAR(engine->engineLast[PluginProcessor::kLastEnv1CurveA], 0.5f, 1e-4f);
+}
+
 TEST_F(Engine, NoteStartsAreStampedOncePerNote) {
   engine->setSampleRate(48000.0);
   auto post = [&](uint8_t type, int key, float velocity, int time) {

@@ -106,6 +106,21 @@ TEST(EventsToSignals, RowsTwoAndSevenHoldVoiceNumberAndAge) {
   for (uint32_t i = 0; i < 64; ++i) ASSERT_EQ(age[i], ml::samplesToSeconds(before + i + 1, 48000.f)) << i;
 }
 
+// Without age rows the rows stay as they were while the ages count on: rows written again read the age as
+// if written all along.
+TEST(EventsToSignals, AgesCountOnWithoutTheirRows) {
+  Rig r(1);
+  r.ets.setAgeRows(false);
+  r.on(60, 10);
+  const float* age = r.row(0, EventsToSignals::Voice::kAgeRow);
+  for (int b = 0; b < 3; ++b) r.block();
+  EXPECT_EQ(age[63], 0.f);
+  EXPECT_EQ(r.gate(0)[63], kVel);
+  r.ets.setAgeRows(true);
+  r.block();
+  for (uint32_t i = 0; i < 64; ++i) ASSERT_EQ(age[i], ml::samplesToSeconds(3 * 64 + i + 1, 48000.f)) << i;
+}
+
 // Same-key off-then-on at one time, as hosts send repeated notes: the new note restarts the gate.
 TEST(EventsToSignals, RepeatedNoteAtOneTimeRestartsTheGate) {
   struct Mode {
@@ -394,6 +409,40 @@ TEST(EventsToSignals, PitchRowFollowsBendAndDriftAndHoldsAtRest) {
   expectWhole(60.f);
 }
 
+// Rows resting without events still follow what reaches a voice without one: a new bend range, a clear.
+TEST(EventsToSignals, RestingRowsFollowABendRangeAndAClear) {
+  Rig r(1);
+  const float* pitch = r.pitch(0);
+  r.on(60, 0);
+  r.ets.addEvent(makeEvent(Event::kPitchWheel, 0, 0, 0.5f));
+  for (int b = 0; b < 40; ++b) r.block();
+  EXPECT_EQ(pitch[63], 60.f + 0.5f * 7.f * 0.083333336f);
+  r.ets.setPitchBendInSemitones(12.f);
+  r.block();
+  EXPECT_EQ(pitch[0], 60.f + 0.5f * 12.f * 0.083333336f);
+  EXPECT_EQ(pitch[63], pitch[0]);
+  r.ets.clear();
+  r.block();
+  r.block();
+  EXPECT_EQ(pitch[63], 0.f);
+  EXPECT_EQ(r.gate(0)[63], 0.f);
+}
+
+// The drift glide moves on unread while no drift amount is set; the rows that read it afterwards are those
+// of a voice that read it every block.
+TEST(EventsToSignals, DriftReadLateMatchesDriftReadEveryBlock) {
+  Rig late(1), always(1);
+  always.ets.setDriftAmount(0.5f);
+  for (Rig* r : {&late, &always}) r->on(60, 0);
+  for (int b = 0; b < 1000; ++b) {
+    if (b == 700) late.ets.setDriftAmount(0.5f);
+    late.block();
+    always.block();
+    if (b < 700) continue;
+    for (size_t i = 0; i < 64; ++i) ASSERT_EQ(late.pitch(0)[i], always.pitch(0)[i]) << b << " " << i;
+  }
+}
+
 TEST(EventGlides, SampleGlideHoldsStepsAndLands) {
   ml::SampleAccurateLinearGlide glide;
   glide.setGlideTimeInSamples(4.9f);
@@ -415,6 +464,24 @@ TEST(EventGlides, VectorGlideRampsPerVector) {
   EXPECT_EQ(v[0], 1.f);
   glide.setValue(-2.f);
   EXPECT_EQ(glide(-2.f)[17], -2.f);
+}
+
+// Steps counted unread and taken later give the vectors of steps taken one call at a time, through a new
+// target in mid-glide and a landing that drops the steps counted.
+TEST(EventGlides, UnreadStepsCatchUpToEveryCall) {
+  ml::LinearGlide read, unread;
+  for (ml::LinearGlide* g : {&read, &unread}) g->setGlideTimeInSamples(64.f * 7.f);
+  const auto expectSame = [&](int call) {
+    const ml::DSPVector& caughtUp = unread.caughtUp();
+    for (size_t i = 0; i < 64; ++i) ASSERT_EQ(caughtUp[i], read.currentVector[i]) << call << " " << i;
+  };
+  for (int call = 0; call < 24; ++call) {
+    const float target = call < 4 ? 0.3f : -0.7f;
+    read(target);
+    unread.advanceUnread(target);
+    if (call == 2 || call == 6 || call == 23) expectSame(call);
+  }
+  EXPECT_EQ(unread(-0.7f)[0], -0.7f);
 }
 
 TEST(EventGlides, RandomScalarSourceSequence) {
