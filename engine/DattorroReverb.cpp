@@ -12,7 +12,6 @@
 namespace {
 
 using ml::simd::F4;
-constexpr int kBlock = DattorroReverb::kBlock;
 constexpr int kQuads = DattorroReverb::kNumLines / 4;  // lines four to a lane group
 
 int32_t scaledLength(int32_t refLength, float scale, int32_t maxLength) {

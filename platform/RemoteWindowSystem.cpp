@@ -83,7 +83,7 @@ public:
       if (!link) log("tavrin: the editor's helper cannot be started: " + whyNot);
     }
     RemoteWebViewPeer::Hooks hooks;
-    hooks.launch = [this](std::string& reason) { return launch(reason); };
+    hooks.launch = [](std::string& reason) { return launch(reason); };
     hooks.status = [this](std::string_view body) { noteStatus(body, nullptr); };
     hooks.log = [](const std::string& line) { log(line); };
     hooks.active = [this](RemoteWebViewPeer& peer) { lastActive = &peer; };

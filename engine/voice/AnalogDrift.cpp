@@ -73,7 +73,8 @@ double pickDriftTarget(const DriftTargets& targets, int voice, double ratio, dou
   const double hi = ratio * std::exp2(range);
   const bool tuned = targets.count > 0;
   const double* table = tuned ? targets.values : kHarmonicTargets.data();
-  const int size = tuned ? std::min<int>(targets.count, DriftTargets::kMaxTargets) : kHarmonicTargets.size();
+  const int size = tuned ? std::min<int>(targets.count, DriftTargets::kMaxTargets)
+                         : static_cast<int>(kHarmonicTargets.size());
   constexpr int kMaxCandidates = 16;
   double candidates[kMaxCandidates];
   int found = 0;

@@ -410,7 +410,7 @@ void planFilterCoefficients(FilterLanePlan& plan, bool nonlinear) {
   } else {
     planCoreCoefficients<false>(plan, moved, calibrated);
   }
-  const int lastMoved = std::bit_width(moved) - 1;  // row 0 always moves
+  const int lastMoved = static_cast<int>(std::bit_width(moved)) - 1;  // row 0 always moves
   storeLane(plan.lastCalibratedHz, loadLane(calibrated[lastMoved]));
   if (plan.ladder) planLadderCoefficients(plan, moved);
 }

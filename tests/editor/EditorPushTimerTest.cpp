@@ -126,8 +126,9 @@ TEST(EditorPushTimer, ReadySendsTheStateThePageDidNotStartWithAndThePushAtOnce) 
     ASSERT_EQ(scripts.size(), pushAt + 2);
     EXPECT_EQ(scripts[kNumParams], "if(window.mlibSetSnapshotSeq) window.mlibSetSnapshotSeq(0,0);");
     EXPECT_EQ(scripts[kNumParams + 5], "if(window.mlibSetMTSStatus) window.mlibSetMTSStatus(false);");
-    if (c == Case::valueMoved)
+    if (c == Case::valueMoved) {
       EXPECT_EQ(scripts[8], "if(window.mlibSetParam) window.mlibSetParam('cutoffA', 0.500000);");
+    }
     EXPECT_EQ(scripts[pushAt], kNullTuning);
     EXPECT_TRUE(startsWith(scripts[pushAt + 1], "if(window.mlibSetVoiceActivity)"));
     EXPECT_NE(scripts[pushAt + 1].find(" if(window.mlibSetControllerMap) window.mlibSetControllerMap("),
